@@ -1,0 +1,35 @@
+#include "app/application_entry.h"
+#include "design/dark_theme.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QMainWindow>
+#include <QTranslator>
+
+#include <cstdio>
+#include <memory>
+
+int main(int argc, char* argv[])
+{
+    if (const auto reason = vantrel::missingDisplayReason(QProcessEnvironment::systemEnvironment())) {
+        std::fprintf(stderr, "%s\n", reason->toLocal8Bit().constData());
+        return 1;
+    }
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vantrel"));
+    QApplication::setOrganizationName(QStringLiteral("Vantrel"));
+    QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+    vantrel::design::applyDarkTheme(application);
+
+    // Texts are looked up by their English key; a translation for the user's language, when
+    // one is installed beside the program, replaces them.
+    QTranslator translator;
+    if (translator.load(QLocale(), QStringLiteral("vantrel"), QStringLiteral("_"),
+                        QApplication::applicationDirPath() + QStringLiteral("/translations")))
+        QApplication::installTranslator(&translator);
+
+    std::unique_ptr<QMainWindow> window(vantrel::createMainWindow());
+    window->show();
+    return application.exec();
+}

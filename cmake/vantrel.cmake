@@ -1,0 +1,31 @@
+# Helpers shared by every folder of the project.
+
+# Compiler warnings for our own targets.
+function(vantrel_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+  target_compile_definitions(${target} PRIVATE QT_NO_URL_CAST_FROM_STRING)
+endfunction()
+
+# vantrel_library(<target> SOURCES ... LIBS ...)
+# A library of one folder; its headers are included relative to the project root.
+function(vantrel_library target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${target} STATIC ${ARG_SOURCES})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PUBLIC ${ARG_LIBS})
+  vantrel_warnings(${target})
+endfunction()
+
+# vantrel_test(<name> SOURCES ... LIBS ...)
+# A QtTest executable registered with CTest; widget tests run on the offscreen platform.
+function(vantrel_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  vantrel_warnings(${name})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false"
+    TIMEOUT 300)
+endfunction()
