@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QCoroFuture>
+#include <QCoroTask>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <exception>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+namespace vantrel {
+
+namespace detail {
+
+template<typename R>
+struct WorkerOutcome {
+    std::optional<R> value;
+    std::exception_ptr failure;
+};
+
+template<>
+struct WorkerOutcome<void> {
+    std::exception_ptr failure;
+};
+
+} // namespace detail
+
+// Runs blocking `work` on a worker thread and resumes the awaiting coroutine on its own
+// thread when it is done; whatever `work` throws is rethrown there, with its type.
+template<typename F>
+auto onWorker(F work) -> QCoro::Task<std::invoke_result_t<F>>
+{
+    using R = std::invoke_result_t<F>;
+    auto future = QtConcurrent::run([work = std::move(work)]() mutable {
+        detail::WorkerOutcome<R> outcome;
+        try {
+            if constexpr (std::is_void_v<R>)
+                work();
+            else
+                outcome.value.emplace(work());
+        } catch (...) {
+            outcome.failure = std::current_exception();
+        }
+        return outcome;
+    });
+    auto outcome = co_await future;
+    if (outcome.failure)
+        std::rethrow_exception(outcome.failure);
+    if constexpr (!std::is_void_v<R>)
+        co_return std::move(*outcome.value);
+}
+
+} // namespace vantrel
