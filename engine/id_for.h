@@ -28,6 +28,9 @@ public:
     // A new, random id.
     static IdFor make() { return IdFor(QUuid::createUuid()); }
     explicit IdFor(const QUuid& uuid) : m_uuid(uuid) {}
+    // The nil id, which names nothing (a placeholder until a real id is assigned).
+    IdFor() = default;
+    bool isNil() const { return m_uuid.isNull(); }
 
     // The id written as `text`; absent when `text` is not a UUID string.
     static std::optional<IdFor> fromString(QStringView text)

@@ -62,6 +62,20 @@ public:
         });
     }
 
+    // Passes on only the values for which `include` is true.
+    template<typename F>
+    AnyPublisher<T> filter(F include) const
+    {
+        auto upstream = *this;
+        return AnyPublisher<T>([upstream, include](Subscriber<T> downstream) {
+            return upstream.subscribe(Subscriber<T>{[receive = downstream.receive, include](const T& value) {
+                                                        if (include(value))
+                                                            receive(value);
+                                                    },
+                                                    downstream.complete});
+        });
+    }
+
     // Publishes the latest value of both once each has published; finishes when both have finished.
     template<typename U>
     AnyPublisher<std::pair<T, U>> combineLatest(const AnyPublisher<U>& other) const;

@@ -28,6 +28,12 @@ struct WorkerOutcome<void> {
 
 // Runs blocking `work` on a worker thread and resumes the awaiting coroutine on its own
 // thread when it is done; whatever `work` throws is rethrown there, with its type.
+//
+// Name the lambda before awaiting it:
+//     auto work = [self, name] { ... };
+//     co_await onWorker(std::move(work));
+// g++ 12 destroys a lambda written inside a co_await expression twice, which frees what the
+// lambda captured while its owner still uses it. Never write a lambda inside co_await.
 template<typename F>
 auto onWorker(F work) -> QCoro::Task<std::invoke_result_t<F>>
 {

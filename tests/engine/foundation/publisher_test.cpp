@@ -115,7 +115,7 @@ private Q_SLOTS:
         QVERIFY(finished);
     }
 
-    void justAndMap()
+    void justMapAndFilter()
     {
         QList<int> received;
         int completions = 0;
@@ -123,6 +123,12 @@ private Q_SLOTS:
                                                                                    [&] { ++completions; });
         QCOMPARE(received, QList<int>{21});
         QCOMPARE(completions, 1);
+
+        PassthroughSubject<int> subject;
+        auto odd = subject.publisher().filter([](const int& v) { return v % 2 == 1; }).sink([&](const int& v) { received << v; });
+        for (int v : {1, 2, 3})
+            subject.send(v);
+        QCOMPARE(received, (QList<int>{21, 1, 3}));
     }
 
     void receiveOnMovesDeliveryToTheContextThread()

@@ -1,0 +1,99 @@
+#include "engine/engine_errors.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace vantrel {
+
+namespace {
+
+QString tr(const char* text) { return QCoreApplication::translate("Engine", text); }
+
+QString teamBundleDescription(TeamBundleError::Case which, const QString& path)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    switch (which) {
+    case TeamBundleError::Case::missingFolder:
+        return tr("The team bundle “%1” could not be found.").arg(shown);
+    case TeamBundleError::Case::notATeamBundle:
+        return tr("“%1” is not a Vantrel team bundle.").arg(shown);
+    case TeamBundleError::Case::newerFormat:
+        return tr("The team bundle “%1” was made by a newer version of Vantrel. Update Vantrel to open it.").arg(shown);
+    case TeamBundleError::Case::alreadyExists:
+        return tr("A file or folder named “%1” already exists. Choose another name or location.").arg(shown);
+    case TeamBundleError::Case::unreadable:
+        return tr("The team bundle “%1” could not be read: its description record is damaged.").arg(shown);
+    case TeamBundleError::Case::wrongExtension:
+        return tr("“%1” is not a team bundle: its name must end in “.vantrelteam”.").arg(shown);
+    }
+    Q_UNREACHABLE();
+}
+
+QString teamBundleReason(TeamBundleError::Case which)
+{
+    switch (which) {
+    case TeamBundleError::Case::missingFolder:
+        return tr("Team Bundle Not Found");
+    case TeamBundleError::Case::notATeamBundle:
+    case TeamBundleError::Case::wrongExtension:
+        return tr("Not a Team Bundle");
+    case TeamBundleError::Case::newerFormat:
+        return tr("Newer Team Bundle");
+    case TeamBundleError::Case::alreadyExists:
+        return tr("Name Already Taken");
+    case TeamBundleError::Case::unreadable:
+        return tr("Damaged Team Bundle");
+    }
+    Q_UNREACHABLE();
+}
+
+QString versioningDescription(VersioningError::Case which, const QString& name, const QString& detail)
+{
+    switch (which) {
+    case VersioningError::Case::itemNotFound:
+        return tr("“%1” could not be found in the team bundle. It may have been deleted.").arg(name);
+    case VersioningError::Case::itemInTrash:
+        return tr("“%1” is in the trash.").arg(name);
+    case VersioningError::Case::itemNotInTrash:
+        return tr("“%1” is not in the trash.").arg(name);
+    case VersioningError::Case::versionNotFound:
+        return tr("The chosen version of “%1” could not be found.").arg(name);
+    case VersioningError::Case::noVersion:
+        return tr("“%1” has no stored version yet.").arg(name);
+    case VersioningError::Case::itemLocked:
+        return tr("“%1” is locked by %2.").arg(name, detail);
+    case VersioningError::Case::wrongKind:
+        return tr("This can’t be done with “%1”.").arg(name);
+    case VersioningError::Case::destinationExists:
+        return tr("“%1” already exists in the chosen folder.").arg(detail);
+    case VersioningError::Case::invalidName:
+        return tr("Enter a name for “%1”.").arg(name);
+    }
+    Q_UNREACHABLE();
+}
+
+} // namespace
+
+TeamBundleError::TeamBundleError(Case which, const QString& path)
+    : Error(teamBundleDescription(which, path), teamBundleReason(which)), m_case(which)
+{
+}
+
+QString TeamBundleError::typeName() const { return QStringLiteral("TeamBundleError"); }
+
+TurfNestingError::TurfNestingError(const QString& childDescription, const QString& containerDescription)
+    : Error(tr("A %1 can’t be added to a %2.").arg(childDescription, containerDescription),
+            tr("Unsupported File Type"))
+{
+}
+
+QString TurfNestingError::typeName() const { return QStringLiteral("TurfNestingError"); }
+
+VersioningError::VersioningError(Case which, const QString& itemName, const QString& detail)
+    : Error(versioningDescription(which, itemName, detail)), m_case(which)
+{
+}
+
+QString VersioningError::typeName() const { return QStringLiteral("VersioningError"); }
+
+} // namespace vantrel

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "engine/foundation/error.h"
+
+#include <QString>
+
+namespace vantrel {
+
+// A team bundle that cannot be created or opened.
+class TeamBundleError : public Error {
+public:
+    enum class Case {
+        missingFolder,     // nothing at the path
+        notATeamBundle,    // a folder without our marker record
+        newerFormat,       // written by a newer Vantrel than this one
+        alreadyExists,     // creating where something already is
+        unreadable,        // the marker record is damaged or cannot be read
+        wrongExtension,    // the path does not end in the team-bundle extension
+    };
+    TeamBundleError(Case which, const QString& path);
+    Case which() const { return m_case; }
+
+protected:
+    QString typeName() const override;
+
+private:
+    Case m_case;
+};
+
+// A bundle of this type cannot be nested in that container.
+class TurfNestingError : public Error {
+public:
+    TurfNestingError(const QString& childDescription, const QString& containerDescription);
+
+protected:
+    QString typeName() const override;
+};
+
+// An operation on one item that cannot be carried out.
+class VersioningError : public Error {
+public:
+    enum class Case {
+        itemNotFound,      // the bundle is unknown, or was deleted permanently
+        itemInTrash,       // the operation needs a live bundle
+        itemNotInTrash,    // restoring a bundle that is not in the trash
+        versionNotFound,   // no such version of this bundle
+        noVersion,         // the bundle has no stored version yet
+        itemLocked,        // somebody holds the bundle's lock
+        wrongKind,         // the operation does not apply to this kind of bundle
+        destinationExists, // an export or copy would overwrite something
+        invalidName,       // an empty name
+    };
+    VersioningError(Case which, const QString& itemName, const QString& detail = {});
+    Case which() const { return m_case; }
+
+protected:
+    QString typeName() const override;
+
+private:
+    Case m_case;
+};
+
+} // namespace vantrel

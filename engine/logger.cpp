@@ -1,0 +1,316 @@
+#include "engine/logger.h"
+
+#include "engine/file_archiver.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QStandardPaths>
+#include <QStringList>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantrel {
+
+namespace {
+
+QString levelName(Logger::Level level)
+{
+    switch (level) {
+    case Logger::Level::trace: return QStringLiteral("TRACE");
+    case Logger::Level::debug: return QStringLiteral("DEBUG");
+    case Logger::Level::info: return QStringLiteral("INFO");
+    case Logger::Level::warning: return QStringLiteral("WARNING");
+    case Logger::Level::error: return QStringLiteral("ERROR");
+    }
+    return QStringLiteral("LEVEL%1").arg(static_cast<int>(level));
+}
+
+bool isLineBreak(QChar c)
+{
+    switch (c.unicode()) {
+    case u'\n':
+    case u'\r':
+    case u'\v':
+    case u'\f':
+    case 0x85:
+    case 0x2028:
+    case 0x2029: return true;
+    default: return false;
+    }
+}
+
+// The lines of `text`; "\r\n" is one break, and breaks at the end make no empty lines.
+QStringList splitLines(const QString& text)
+{
+    QStringList lines;
+    QString current;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (!isLineBreak(c)) {
+            current += c;
+            continue;
+        }
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        lines.append(current);
+        current.clear();
+    }
+    lines.append(current);
+    while (lines.size() > 1 && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// Names and the calling method belong on the first line whatever they contain.
+QString singleLine(const QString& text)
+{
+    QString result = text;
+    for (QChar& c : result) {
+        if (isLineBreak(c))
+            c = u' ';
+    }
+    return result;
+}
+
+QString systemReason(const QString& what, int error)
+{
+    return what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+struct Logger::State {
+    QString directory;
+    QString path;
+    QString rotatedPath;
+    QString userAtHost;
+
+    QMutex mutex;
+    int fd = -1;
+    qint64 size = 0;
+    bool failing = false;          // the last entry could not be written; already reported
+    bool rotationReported = false; // rotation failed once; the file keeps growing
+
+    ~State() { closeFile(); }
+
+    void closeFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+
+    bool openFile(QString& failure)
+    {
+        if (fd >= 0)
+            return true;
+        if (!QDir().mkpath(directory)) {
+            failure = QStringLiteral("Could not create the folder ") + directory;
+            return false;
+        }
+        fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            failure = systemReason(path, errno);
+            return false;
+        }
+        struct stat info {};
+        size = ::fstat(fd, &info) == 0 ? qint64(info.st_size) : 0;
+        return true;
+    }
+
+    void rotate()
+    {
+        closeFile();
+        if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(rotatedPath).constData()) == 0)
+            return;
+        const int error = errno;
+        if (error != ENOENT && !rotationReported) {
+            rotationReported = true;
+            qWarning().noquote() << "Could not rotate the log" << systemReason(path, error);
+        }
+    }
+
+    // `partial` tells that part of `bytes` reached the file before the failure.
+    bool writeAll(const QByteArray& bytes, QString& failure, bool& partial)
+    {
+        for (qsizetype offset = 0; offset < bytes.size();) {
+            const ssize_t count = ::write(fd, bytes.constData() + offset, size_t(bytes.size() - offset));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0) {
+                failure = systemReason(path, count < 0 ? errno : EIO);
+                return false;
+            }
+            offset += count;
+            size += count;
+            partial = true;
+        }
+        return true;
+    }
+
+    bool appendLocked(const QByteArray& entry, QString& failure)
+    {
+        // A second attempt on a fresh descriptor: a share that was reconnected leaves the old one stale.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (!openFile(failure))
+                continue;
+            if (size > 0 && size + entry.size() > rotationSize) {
+                rotate();
+                if (!openFile(failure))
+                    continue;
+            }
+            bool partial = false;
+            if (writeAll(entry, failure, partial))
+                return true;
+            closeFile();
+            if (partial)
+                break; // writing it again would leave a torn line followed by a copy
+        }
+        return false;
+    }
+
+    QByteArray formatEntry(const QString& message, const QString& callingMethod, Level level) const
+    {
+        const QStringList lines = splitLines(message);
+        QString text = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + u' ' + levelName(level)
+            + u' ' + userAtHost + QStringLiteral(" [") + singleLine(callingMethod) + QStringLiteral("] ")
+            + lines.first() + u'\n';
+        for (qsizetype i = 1; i < lines.size(); ++i)
+            text += QStringLiteral("  ") + lines[i] + u'\n';
+        return text.toUtf8();
+    }
+
+    void append(const QString& message, const QString& callingMethod, Level level) noexcept
+    {
+        try {
+            QMutexLocker locker(&mutex);
+            const QByteArray entry = formatEntry(message, callingMethod, level);
+            QString failure;
+            if (appendLocked(entry, failure)) {
+                failing = false;
+                return;
+            }
+            if (failing)
+                return;
+            failing = true;
+            qWarning().noquote() << QStringLiteral("Could not write to the log (%1). Entries are lost until it works again, "
+                                                   "starting with:\n%2")
+                                        .arg(failure, QString::fromUtf8(entry).trimmed());
+        } catch (...) {
+            // Logging never takes the caller down.
+        }
+    }
+};
+
+Logger::Logger(QString logsDirectory, QString clientId, UserIdentity who) : m_state(std::make_unique<State>())
+{
+    m_state->directory = QDir::cleanPath(logsDirectory);
+    m_state->path = m_state->directory + u'/' + clientId + QStringLiteral(".log");
+    m_state->rotatedPath = m_state->directory + u'/' + clientId + QStringLiteral(".1.log");
+    m_state->userAtHost = singleLine(who.userName) + u'@' + singleLine(who.hostName);
+}
+
+Logger::~Logger() = default;
+
+void Logger::event(const QString& message, const QString& callingMethod, Level level)
+{
+    m_state->append(message, callingMethod, level);
+}
+
+QString Logger::logsDirectory() const { return m_state->directory; }
+
+QString Logger::logFilePath() const { return m_state->path; }
+
+namespace {
+
+class ArchivingFailure : public std::exception {
+public:
+    explicit ArchivingFailure(QString reason) : reason(std::move(reason)) {}
+    QString reason;
+};
+
+// Creates an empty file under the first free name, so that two archives made in the same second
+// (by this or another process) never replace each other.
+QString reserveArchivePath(const QString& destination, const QString& baseName)
+{
+    for (int number = 1; number < 10000; ++number) {
+        const QString suffix = number == 1 ? QString() : QStringLiteral(" ") + QString::number(number);
+        const QString path = destination + u'/' + baseName + suffix + QStringLiteral(".zip");
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            ::close(fd);
+            return path;
+        }
+        if (errno != EEXIST)
+            throw ArchivingFailure(systemReason(path, errno));
+    }
+    throw ArchivingFailure(QStringLiteral("Every name for the archive in ") + destination + QStringLiteral(" is taken."));
+}
+
+} // namespace
+
+void Logger::archiveLogToDownloads(const QString& appName, const Archiving& fileArchiver,
+                                   const QString& destination) const
+{
+    static const QString method = QStringLiteral("Logger::archiveLogToDownloads");
+    QString archivePath;
+    QString failure;
+    try {
+        const QString folder = QDir::cleanPath(destination);
+        if (!QDir().mkpath(folder))
+            throw ArchivingFailure(QStringLiteral("Could not create the folder ") + folder);
+        QString safeAppName = appName;
+        safeAppName.replace(u'/', u'-');
+        archivePath = reserveArchivePath(
+            folder, safeAppName + QStringLiteral(" Logs ")
+                + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss")));
+        m_state->append(QStringLiteral("Archiving the logs into ") + archivePath, method, Level::info);
+
+        const QFileInfoList logs = QDir(m_state->directory)
+                                       .entryInfoList({QStringLiteral("*.log")},
+                                                      QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
+        if (logs.isEmpty())
+            throw ArchivingFailure(QStringLiteral("There are no logs in ") + m_state->directory);
+        QList<QString> files;
+        for (const QFileInfo& log : logs)
+            files.append(log.absoluteFilePath());
+        fileArchiver.archive(files, archivePath);
+        return;
+    } catch (const ArchivingFailure& error) {
+        failure = error.reason;
+    } catch (const Error& error) {
+        failure = error.debugDescription();
+    } catch (const std::exception& error) {
+        failure = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        failure = QStringLiteral("An unknown exception was thrown.");
+    }
+
+    try {
+        if (!archivePath.isEmpty())
+            ::unlink(QFile::encodeName(archivePath).constData());
+        const QString message = QStringLiteral("Could not archive the logs: ") + failure;
+        m_state->append(message, method, Level::error);
+        qWarning().noquote() << message;
+    } catch (...) {
+        // Reporting never takes the caller down either.
+    }
+}
+
+QString Logger::downloadsFolder()
+{
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return downloads.isEmpty() ? QDir::homePath() : downloads;
+}
+
+} // namespace vantrel

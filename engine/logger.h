@@ -1,0 +1,52 @@
+#pragma once
+
+#include "engine/user_identity.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace vantrel {
+
+class Archiving;
+
+// The log of a team bundle: one file per client, `<logsDirectory>/<clientId>.log`, appended to by
+// this client only, so that no two machines ever write the same file on the share. Each entry is
+//     2024-05-01T09:30:12.345Z WARNING ana@edit-3 [LockManager::acquire] first line
+//       further lines of the message, indented by two spaces
+// so an entry always starts with a timestamp and no message can fake another entry. The file is
+// rotated at rotationSize into `<clientId>.1.log`. Every member may be called from any thread, and
+// none throws: when the log cannot be written, a warning goes to the Qt message handler instead.
+class Logger {
+public:
+    // `info` is the third level, raw value 3.
+    enum class Level { trace = 1, debug = 2, info = 3, warning = 4, error = 5 };
+
+    static constexpr qint64 rotationSize = 5 * 1024 * 1024;
+
+    Logger(QString logsDirectory, QString clientId, UserIdentity who);
+    ~Logger();
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
+
+    void event(const QString& message, const QString& callingMethod, Level level = Level::info);
+
+    QString logsDirectory() const;
+    // The file this client appends to.
+    QString logFilePath() const;
+
+    // Packs every client's log in the logs folder into `<appName> Logs <yyyy-MM-dd HH.mm.ss>.zip`
+    // (" 2", " 3"... added when that name is taken) in `destination`, created when missing.
+    // A failure is logged as an error and reported as a warning; nothing is thrown.
+    void archiveLogToDownloads(const QString& appName, const Archiving& fileArchiver,
+                               const QString& destination) const;
+
+    // The user's Downloads folder, or the home folder when there is none.
+    static QString downloadsFolder();
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace vantrel

@@ -1,0 +1,337 @@
+#include "engine/storage/atomic_file.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantrel {
+
+namespace posix {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+UniqueFd::~UniqueFd()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void UniqueFd::close(const QString& path)
+{
+    const int fd = std::exchange(m_fd, -1);
+    if (fd < 0)
+        return;
+    // Linux releases the descriptor even when close() is interrupted, so EINTR is not retried.
+    if (::close(fd) != 0 && errno != EINTR)
+        throw StorageError::fromErrno(errno, path, QStringLiteral("close"));
+}
+
+QByteArray nativePath(const QString& path) { return QFile::encodeName(path); }
+
+QString parentPath(const QString& path)
+{
+    QStringView view(path);
+    while (view.size() > 1 && view.endsWith(u'/'))
+        view.chop(1);
+    const auto slash = view.lastIndexOf(u'/');
+    if (slash < 0)
+        return QStringLiteral(".");
+    if (slash == 0)
+        return QStringLiteral("/");
+    return view.first(slash).toString();
+}
+
+QString randomToken()
+{
+    return QString::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, u'0');
+}
+
+QString temporarySiblingPath(const QString& path)
+{
+    return parentPath(path) + QStringLiteral("/.tmp-") + randomToken();
+}
+
+UniqueFd openFile(const QString& path, int flags, mode_t mode, const QString& pathForErrors)
+{
+    const QByteArray native = nativePath(path);
+    int fd;
+    do {
+        fd = ::open(native.constData(), flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("open"));
+    return UniqueFd(fd);
+}
+
+size_t readSome(int fd, char* buffer, size_t size, const QString& pathForErrors)
+{
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, size);
+        if (count >= 0)
+            return static_cast<size_t>(count);
+        if (errno != EINTR)
+            throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("read"));
+    }
+}
+
+void writeAll(int fd, const char* data, size_t size, const QString& pathForErrors)
+{
+    while (size > 0) {
+        const ssize_t count = ::write(fd, data, size);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("write"));
+        }
+        if (count == 0) // Not expected of a regular file; don't spin.
+            throw StorageError::fromErrno(EIO, pathForErrors, QStringLiteral("write"));
+        data += count;
+        size -= static_cast<size_t>(count);
+    }
+}
+
+void syncFile(int fd, const QString& pathForErrors)
+{
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0)
+        throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("fsync"));
+}
+
+void renameFile(const QString& from, const QString& to, const QString& pathForErrors)
+{
+    const QByteArray nativeFrom = nativePath(from);
+    const QByteArray nativeTo = nativePath(to);
+    int result;
+    do {
+        result = ::rename(nativeFrom.constData(), nativeTo.constData());
+    } while (result != 0 && errno == EINTR);
+    if (result != 0)
+        throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("rename"));
+}
+
+void removeFileQuietly(const QString& path) noexcept
+{
+    const QByteArray native = nativePath(path);
+    while (::unlink(native.constData()) != 0 && errno == EINTR) {
+    }
+}
+
+namespace {
+
+// Removes the entry `name` of the folder `folder`, descending into folders (never into links).
+void removeEntryAt(int folder, const char* name) noexcept
+{
+    struct stat status {};
+    if (::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    if (!S_ISDIR(status.st_mode)) {
+        ::unlinkat(folder, name, 0);
+        return;
+    }
+    const int fd = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        if (DIR* listing = ::fdopendir(fd)) {
+            while (const dirent* entry = ::readdir(listing)) {
+                const char* child = entry->d_name;
+                if (child[0] == '.' && (child[1] == 0 || (child[1] == '.' && child[2] == 0)))
+                    continue;
+                removeEntryAt(::dirfd(listing), child);
+            }
+            ::closedir(listing);
+        } else {
+            ::close(fd);
+        }
+    }
+    ::unlinkat(folder, name, AT_REMOVEDIR);
+}
+
+} // namespace
+
+void removeTreeQuietly(const QString& path) noexcept
+{
+    try {
+        const QByteArray native = nativePath(path);
+        removeEntryAt(AT_FDCWD, native.constData());
+    } catch (...) {
+        // Encoding the name can only fail on allocation; there is nothing more to clean up then.
+    }
+}
+
+} // namespace posix
+
+using namespace posix;
+
+void writeFileAtomically(const QString& path, const QByteArray& data)
+{
+    const QString temporary = temporarySiblingPath(path);
+    UniqueFd fd = openFile(temporary, O_WRONLY | O_CREAT | O_EXCL, 0666, path);
+    try {
+        writeAll(fd.get(), data.constData(), static_cast<size_t>(data.size()), path);
+        syncFile(fd.get(), path);
+        fd.close(path);
+        renameFile(temporary, path, path);
+    } catch (...) {
+        fd = UniqueFd();
+        removeFileQuietly(temporary);
+        throw;
+    }
+    fsyncDirectory(parentPath(path));
+}
+
+QByteArray readWholeFile(const QString& path)
+{
+    UniqueFd fd = openFile(path, O_RDONLY, 0, path);
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0)
+        throw StorageError::fromErrno(errno, path, QStringLiteral("fstat"));
+    if (S_ISDIR(status.st_mode))
+        throw StorageError::fromErrno(EISDIR, path, QStringLiteral("read"));
+
+    QByteArray data;
+    // The size is a hint only: the file may grow or shrink while it is read.
+    qsizetype capacity = status.st_size > 0 ? static_cast<qsizetype>(status.st_size) + 1 : 4096;
+    data.resize(capacity);
+    qsizetype used = 0;
+    for (;;) {
+        if (used == data.size())
+            data.resize(data.size() * 2);
+        const size_t count = readSome(fd.get(), data.data() + used, static_cast<size_t>(data.size() - used), path);
+        if (count == 0)
+            break;
+        used += static_cast<qsizetype>(count);
+    }
+    data.truncate(used);
+    fd.close(path);
+    return data;
+}
+
+bool publishFileExclusively(const QString& path, const QByteArray& data)
+{
+    const QString temporary = temporarySiblingPath(path);
+    const QByteArray nativeTemporary = nativePath(temporary);
+    const QByteArray nativeTarget = nativePath(path);
+    bool published = false;
+    bool linksUnsupported = false;
+    {
+        UniqueFd fd = openFile(temporary, O_WRONLY | O_CREAT | O_EXCL, 0666, path);
+        try {
+            writeAll(fd.get(), data.constData(), static_cast<size_t>(data.size()), path);
+            syncFile(fd.get(), path);
+            fd.close(path);
+        } catch (...) {
+            fd = UniqueFd();
+            removeFileQuietly(temporary);
+            throw;
+        }
+        int result;
+        do {
+            result = ::link(nativeTemporary.constData(), nativeTarget.constData());
+        } while (result != 0 && errno == EINTR);
+        const int linkError = result == 0 ? 0 : errno;
+        if (linkError == 0) {
+            published = true;
+        } else {
+            // Over NFS a link can be made by the server while its reply is lost, and the
+            // retried request then fails; the link count of the temporary file tells.
+            struct stat status {};
+            if (::stat(nativeTemporary.constData(), &status) == 0 && status.st_nlink == 2) {
+                published = true;
+            } else if (linkError == EPERM || linkError == EOPNOTSUPP || linkError == ENOSYS || linkError == EXDEV
+                       || linkError == EMLINK) {
+                linksUnsupported = true;
+            } else if (linkError != EEXIST) {
+                removeFileQuietly(temporary);
+                throw StorageError::fromErrno(linkError, path, QStringLiteral("link"));
+            }
+        }
+        removeFileQuietly(temporary);
+    }
+
+    if (linksUnsupported) {
+        int fd;
+        do {
+            fd = ::open(nativeTarget.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                return false;
+            throw StorageError::fromErrno(errno, path, QStringLiteral("open"));
+        }
+        UniqueFd target(fd);
+        try {
+            writeAll(target.get(), data.constData(), static_cast<size_t>(data.size()), path);
+            syncFile(target.get(), path);
+            target.close(path);
+        } catch (...) {
+            // The file is ours: nobody else could create it. Leave no partial record behind.
+            target = UniqueFd();
+            removeFileQuietly(path);
+            throw;
+        }
+        published = true;
+    }
+
+    if (published)
+        fsyncDirectory(parentPath(path));
+    return published;
+}
+
+void ensureDirectory(const QString& path)
+{
+    const QByteArray native = nativePath(path);
+    if (::mkdir(native.constData(), 0777) == 0) {
+        fsyncDirectory(parentPath(path));
+        return;
+    }
+    int error = errno;
+    if (error == ENOENT) {
+        const QString parent = parentPath(path);
+        if (parent == path)
+            throw StorageError::fromErrno(error, path, QStringLiteral("mkdir"));
+        ensureDirectory(parent);
+        if (::mkdir(native.constData(), 0777) == 0) {
+            fsyncDirectory(parent);
+            return;
+        }
+        error = errno;
+    }
+    // Another process may have made it in between; anything else is in the way.
+    struct stat status {};
+    if (::stat(native.constData(), &status) == 0) {
+        if (S_ISDIR(status.st_mode))
+            return;
+        throw StorageError::fromErrno(EEXIST, path, QStringLiteral("mkdir"));
+    }
+    throw StorageError::fromErrno(error, path, QStringLiteral("mkdir"));
+}
+
+void fsyncDirectory(const QString& path)
+{
+    UniqueFd fd = openFile(path, O_RDONLY | O_DIRECTORY, 0, path);
+    int result;
+    do {
+        result = ::fsync(fd.get());
+    } while (result != 0 && errno == EINTR);
+    // Some file systems (SMB among them) can't sync a folder and say so; that's not a failure.
+    if (result != 0 && errno != EINVAL && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EBADF)
+        throw StorageError::fromErrno(errno, path, QStringLiteral("fsync"));
+    fd.close(path);
+}
+
+} // namespace vantrel

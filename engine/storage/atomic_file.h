@@ -1,0 +1,82 @@
+#pragma once
+
+#include "engine/storage/storage_error.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <utility>
+
+namespace vantrel {
+
+// Writes `data` to `path` so that readers see either the old file or the whole new one: a
+// temporary file beside it (".tmp-<random>"), fsync, rename over `path`, fsync of the folder.
+// On failure the temporary file is removed and the old file is left as it was.
+void writeFileAtomically(const QString& path, const QByteArray& data);
+
+// The whole contents of the file at `path`.
+QByteArray readWholeFile(const QString& path);
+
+// Makes `path` appear holding `data`, only if nothing exists there yet; false when something
+// does. Readers never see a partial file, except on file systems without hard links, where the
+// file is created exclusively and then written.
+bool publishFileExclusively(const QString& path, const QByteArray& data);
+
+// Creates the folder `path` and any missing parents (mkdir -p).
+void ensureDirectory(const QString& path);
+
+// Makes the entries of the folder `path` durable. File systems that can't sync folders are
+// accepted silently.
+void fsyncDirectory(const QString& path);
+
+// System-call helpers shared by the storage code. They retry on EINTR and throw StorageError,
+// reporting `path` (the name the user knows) rather than any temporary name.
+namespace posix {
+
+// An owned file descriptor, closed on destruction when close() was not called.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd();
+
+    int get() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+    // Closes the descriptor and reports a failure: network file systems report failed writes
+    // on close.
+    void close(const QString& path);
+
+private:
+    int m_fd = -1;
+};
+
+QByteArray nativePath(const QString& path);
+// The folder holding `path` ("." for a bare name).
+QString parentPath(const QString& path);
+// 16 random lower-case hexadecimal digits.
+QString randomToken();
+// A hidden temporary name in the folder of `path`.
+QString temporarySiblingPath(const QString& path);
+
+UniqueFd openFile(const QString& path, int flags, mode_t mode, const QString& pathForErrors);
+// Reads up to `size` bytes; 0 at the end of the file.
+size_t readSome(int fd, char* buffer, size_t size, const QString& pathForErrors);
+void writeAll(int fd, const char* data, size_t size, const QString& pathForErrors);
+void syncFile(int fd, const QString& pathForErrors);
+void renameFile(const QString& from, const QString& to, const QString& pathForErrors);
+
+// Removes a file, ignoring any failure: used to clean up after another failure.
+void removeFileQuietly(const QString& path) noexcept;
+// Removes a file or a whole folder without following symbolic links, ignoring failures.
+void removeTreeQuietly(const QString& path) noexcept;
+
+} // namespace posix
+
+} // namespace vantrel

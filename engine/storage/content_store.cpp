@@ -1,0 +1,323 @@
+#include "engine/storage/content_store.h"
+
+#include "engine/storage/atomic_file.h"
+#include "engine/storage/storage_error.h"
+
+#include <QCoreApplication>
+
+#include <cerrno>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantrel {
+
+using namespace posix;
+
+namespace {
+
+constexpr size_t bufferSize = 1 << 20;
+
+// One large buffer per thread, kept for the thread's life: allocating it for every file would
+// cost a page fault per 4 KiB.
+char* ioBuffer()
+{
+    thread_local std::unique_ptr<char[]> buffer(new char[bufferSize]);
+    return buffer.get();
+}
+
+QString temporaryFolder(const QString& folder) { return folder + QStringLiteral("/tmp"); }
+
+qint64 nanoseconds(const timespec& time) { return qint64(time.tv_sec) * 1000000000 + time.tv_nsec; }
+
+bool isLowerHex(const char* name, size_t length)
+{
+    for (size_t i = 0; i < length; ++i) {
+        const char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return name[length] == 0;
+}
+
+// A listing of an open folder, closed on destruction.
+class Listing {
+public:
+    explicit Listing(int folderFd) : m_dir(folderFd >= 0 ? ::fdopendir(folderFd) : nullptr)
+    {
+        if (!m_dir && folderFd >= 0)
+            ::close(folderFd);
+    }
+    ~Listing()
+    {
+        if (m_dir)
+            ::closedir(m_dir);
+    }
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+
+    bool isOpen() const { return m_dir != nullptr; }
+    int fd() const { return ::dirfd(m_dir); }
+    const dirent* next() { return ::readdir(m_dir); }
+
+private:
+    DIR* m_dir;
+};
+
+} // namespace
+
+struct ContentStore::Temporary {
+    QString path;
+    UniqueFd fd;
+
+    Temporary(QString path, UniqueFd fd) : path(std::move(path)), fd(std::move(fd)) {}
+    Temporary(Temporary&&) = default;
+    ~Temporary()
+    {
+        if (!path.isEmpty()) {
+            fd = UniqueFd();
+            removeFileQuietly(path);
+        }
+    }
+    // The file is now somewhere else (or was dropped on purpose): don't remove it.
+    void release() { path.clear(); }
+};
+
+ContentStore::ContentStore(QString folder) : m_folder(std::move(folder))
+{
+    while (m_folder.size() > 1 && m_folder.endsWith(u'/'))
+        m_folder.chop(1);
+}
+
+QString ContentStore::pathFor(const ContentHash& hash) const
+{
+    const QString hex = hash.toHex();
+    return m_folder + u'/' + hex.left(2) + u'/' + hex;
+}
+
+ContentStore::Temporary ContentStore::createTemporary()
+{
+    const QString folder = temporaryFolder(m_folder);
+    const QString path = folder + u'/' + randomToken();
+    try {
+        return Temporary(path, openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, m_folder));
+    } catch (const StorageError& error) {
+        if (error.systemError() != ENOENT)
+            throw;
+    }
+    ensureDirectory(folder);
+    return Temporary(path, openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, m_folder));
+}
+
+bool ContentStore::reuseExisting(const ContentHash& hash, qint64 size)
+{
+    const QByteArray native = nativePath(pathFor(hash));
+    struct stat status {};
+    if (::stat(native.constData(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != size)
+        return false;
+    // Touching it keeps the garbage collector away for another grace period. When that fails
+    // (the file is another user's, or it was just collected) the new copy replaces it.
+    return ::utimensat(AT_FDCWD, native.constData(), nullptr, 0) == 0;
+}
+
+void ContentStore::install(Temporary& temporary, const ContentHash& hash)
+{
+    syncFile(temporary.fd.get(), m_folder);
+    temporary.fd.close(m_folder);
+    const QString target = pathFor(hash);
+    try {
+        renameFile(temporary.path, target, m_folder);
+    } catch (const StorageError& error) {
+        if (error.systemError() != ENOENT)
+            throw;
+        ensureDirectory(parentPath(target));
+        renameFile(temporary.path, target, m_folder);
+    }
+    temporary.release();
+    fsyncDirectory(parentPath(target));
+}
+
+ContentStore::Stored ContentStore::storeFile(const QString& path)
+{
+    // O_NONBLOCK keeps a FIFO put in place of the file from blocking the open; regular files ignore it.
+    UniqueFd source = openFile(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, path);
+    struct stat before {};
+    if (::fstat(source.get(), &before) != 0)
+        throw StorageError::fromErrno(errno, path, QStringLiteral("fstat"));
+    if (!S_ISREG(before.st_mode))
+        throw StorageError(StorageError::Kind::io, path,
+                           QCoreApplication::translate("Engine", "“%1” isn’t a regular file.").arg(path));
+    ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    Temporary temporary = createTemporary();
+    char* buffer = ioBuffer();
+    Sha256 sha;
+    qint64 size = 0;
+    for (;;) {
+        const size_t count = readSome(source.get(), buffer, bufferSize, path);
+        if (count == 0)
+            break;
+        sha.update(buffer, count);
+        writeAll(temporary.fd.get(), buffer, count, m_folder);
+        size += static_cast<qint64>(count);
+    }
+
+    struct stat after {};
+    if (::fstat(source.get(), &after) != 0)
+        throw StorageError::fromErrno(errno, path, QStringLiteral("fstat"));
+    if (size != before.st_size || after.st_size != before.st_size
+        || nanoseconds(after.st_mtim) != nanoseconds(before.st_mtim)) {
+        throw StorageError(
+            StorageError::Kind::io, path,
+            QCoreApplication::translate("Engine", "“%1” changed while it was being read.").arg(path),
+            QCoreApplication::translate("Engine", "Another app wrote to the file at the same time."),
+            QCoreApplication::translate("Engine", "Wait until the file is saved, then try again."));
+    }
+
+    const ContentHash hash = sha.finish();
+    if (reuseExisting(hash, size))
+        return {hash, size}; // The temporary copy is removed on the way out.
+    install(temporary, hash);
+    return {hash, size};
+}
+
+ContentHash ContentStore::storeBytes(QByteArrayView data)
+{
+    const ContentHash hash = hashBytes(data);
+    if (reuseExisting(hash, data.size()))
+        return hash;
+    Temporary temporary = createTemporary();
+    writeAll(temporary.fd.get(), data.data(), static_cast<size_t>(data.size()), m_folder);
+    install(temporary, hash);
+    return hash;
+}
+
+QByteArray ContentStore::readBytes(const ContentHash& hash) const
+{
+    const QString path = pathFor(hash);
+    QByteArray data = readWholeFile(path);
+    const ContentHash found = hashBytes(data);
+    if (found != hash)
+        throw StorageError::corrupt(path,
+                                    QStringLiteral("Expected SHA-256 %1, found %2.").arg(hash.toHex(), found.toHex()));
+    return data;
+}
+
+void ContentStore::copyOut(const ContentHash& hash, const QString& destination, bool executable,
+                           bool synchronize) const
+{
+    const QString objectPath = pathFor(hash);
+    UniqueFd source = openFile(objectPath, O_RDONLY, 0, objectPath);
+    ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    UniqueFd target = openFile(destination, O_WRONLY | O_CREAT | O_EXCL, executable ? 0777 : 0666, destination);
+    try {
+        char* buffer = ioBuffer();
+        Sha256 sha;
+        for (;;) {
+            const size_t count = readSome(source.get(), buffer, bufferSize, objectPath);
+            if (count == 0)
+                break;
+            sha.update(buffer, count);
+            writeAll(target.get(), buffer, count, destination);
+        }
+        const ContentHash found = sha.finish();
+        if (found != hash)
+            throw StorageError::corrupt(destination, QStringLiteral("The stored file %1 has SHA-256 %2.")
+                                                         .arg(objectPath, found.toHex()));
+        if (synchronize)
+            syncFile(target.get(), destination);
+        target.close(destination);
+    } catch (...) {
+        target = UniqueFd();
+        removeFileQuietly(destination);
+        throw;
+    }
+}
+
+bool ContentStore::contains(const ContentHash& hash) const
+{
+    const QByteArray native = nativePath(pathFor(hash));
+    struct stat status {};
+    return ::stat(native.constData(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool ContentStore::refresh(const ContentHash& hash)
+{
+    const QByteArray native = nativePath(pathFor(hash));
+    return ::utimensat(AT_FDCWD, native.constData(), nullptr, 0) == 0;
+}
+
+int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chrono::seconds gracePeriod)
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 cutoff = nanoseconds(now) - qint64(gracePeriod.count()) * 1000000000;
+
+    const QByteArray nativeFolder = nativePath(m_folder);
+    Listing shards(::open(nativeFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!shards.isOpen()) {
+        if (errno == ENOENT)
+            return 0;
+        throw StorageError::fromErrno(errno, m_folder, QStringLiteral("open"));
+    }
+    ensureDirectory(temporaryFolder(m_folder));
+    const QByteArray nativeTemporaryFolder = nativePath(temporaryFolder(m_folder));
+    UniqueFd temporaryFd(::open(nativeTemporaryFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!temporaryFd.isOpen())
+        throw StorageError::fromErrno(errno, temporaryFolder(m_folder), QStringLiteral("open"));
+
+    int removed = 0;
+    while (const dirent* shardEntry = shards.next()) {
+        const char* shardName = shardEntry->d_name;
+        if (!isLowerHex(shardName, 2))
+            continue;
+        Listing objects(::openat(shards.fd(), shardName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!objects.isOpen())
+            continue;
+        while (const dirent* objectEntry = objects.next()) {
+            const char* name = objectEntry->d_name;
+            if (!isLowerHex(name, 64) || name[0] != shardName[0] || name[1] != shardName[1])
+                continue;
+            const auto hash = ContentHash::fromHex(QString::fromLatin1(name));
+            if (!hash || referenced.contains(*hash))
+                continue;
+            struct stat status {};
+            if (::fstatat(objects.fd(), name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)
+                || nanoseconds(status.st_mtim) >= cutoff)
+                continue;
+            // Move it aside first, then look again: a writer that refreshed it in between must
+            // find it back in place, and one that refreshes it from now on finds it missing and
+            // stores its own copy.
+            const QByteArray doomed = (QStringLiteral(".collected-") + randomToken()).toLatin1();
+            if (::renameat(objects.fd(), name, temporaryFd.get(), doomed.constData()) != 0)
+                continue;
+            if (::fstatat(temporaryFd.get(), doomed.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+                && nanoseconds(status.st_mtim) >= cutoff) {
+                if (::linkat(temporaryFd.get(), doomed.constData(), objects.fd(), name, 0) == 0 || errno == EEXIST)
+                    ::unlinkat(temporaryFd.get(), doomed.constData(), 0);
+                else
+                    ::renameat(temporaryFd.get(), doomed.constData(), objects.fd(), name);
+                continue;
+            }
+            if (::unlinkat(temporaryFd.get(), doomed.constData(), 0) == 0)
+                ++removed;
+        }
+    }
+
+    Listing temporaries(::dup(temporaryFd.get()));
+    if (temporaries.isOpen()) {
+        while (const dirent* entry = temporaries.next()) {
+            const char* name = entry->d_name;
+            struct stat status {};
+            if (::fstatat(temporaries.fd(), name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)
+                && nanoseconds(status.st_mtim) < cutoff)
+                ::unlinkat(temporaries.fd(), name, 0);
+        }
+    }
+    return removed;
+}
+
+} // namespace vantrel

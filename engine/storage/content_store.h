@@ -1,0 +1,69 @@
+#pragma once
+
+#include "engine/storage/content_hash.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QSet>
+#include <QString>
+
+#include <chrono>
+
+namespace vantrel {
+
+// The contents of all versions of a team bundle, one file per distinct SHA-256:
+// `<folder>/ab/<64 hex>`, written through `<folder>/tmp/`. A stored content never changes, so
+// any number of threads, processes and machines may store and read at once without locks:
+// two writers of the same content produce the same bytes, and the last rename wins harmlessly.
+// Every read checks the hash.
+class ContentStore {
+public:
+    struct Stored {
+        ContentHash hash;
+        qint64 size = 0;
+    };
+
+    // `folder` is the store's own folder (the team bundle's "objects"); it is created on first use.
+    explicit ContentStore(QString folder);
+
+    const QString& folder() const { return m_folder; }
+
+    // Stores the regular file at `path` (a symbolic link is refused), reading it once. Throws
+    // StorageError when it can't be read or changes while it is read; nothing is left behind then.
+    Stored storeFile(const QString& path);
+    ContentHash storeBytes(QByteArrayView data);
+
+    // The content stored under `hash`, checked against it (StorageError corrupt on a mismatch).
+    QByteArray readBytes(const ContentHash& hash) const;
+
+    // Creates the file `destination`, which must not exist, holding the content stored under
+    // `hash`, checking every byte against the hash. With `synchronize` the file is flushed to
+    // disk before returning. On any failure `destination` is removed and StorageError is thrown
+    // (corrupt when the stored bytes don't match).
+    void copyOut(const ContentHash& hash, const QString& destination, bool executable,
+                 bool synchronize = false) const;
+
+    bool contains(const ContentHash& hash) const;
+    // Marks the content as just used, so that collectGarbage() keeps it for another grace
+    // period. False when it isn't stored or can't be marked; store it again then.
+    bool refresh(const ContentHash& hash);
+    QString pathFor(const ContentHash& hash) const;
+
+    // Removes the contents that are not `referenced` and were not stored or refreshed within
+    // `gracePeriod`, and temporary files older than that. Returns how many contents it removed.
+    // Failures on single files are skipped: they are collected next time.
+    int collectGarbage(const QSet<ContentHash>& referenced, std::chrono::seconds gracePeriod);
+
+private:
+    struct Temporary;
+
+    Temporary createTemporary();
+    // Keeps the stored copy of `hash` instead of a new one when it is there with `size` bytes and
+    // can be marked as just used.
+    bool reuseExisting(const ContentHash& hash, qint64 size);
+    void install(Temporary& temporary, const ContentHash& hash);
+
+    QString m_folder;
+};
+
+} // namespace vantrel

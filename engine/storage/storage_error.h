@@ -1,0 +1,55 @@
+#pragma once
+
+#include "engine/foundation/error.h"
+
+#include <QString>
+
+namespace vantrel {
+
+// A failure to read or write files: in a team bundle, in its content store, or where a version is
+// exported to. The description names the file; the failure reason carries what the system said.
+class StorageError : public Error {
+public:
+    enum class Kind {
+        notFound,
+        alreadyExists,
+        permissionDenied,
+        readOnly,
+        diskFull,
+        // The stored bytes are not what was stored: a content whose hash does not match, or a
+        // record that cannot be read back.
+        corrupt,
+        io,
+    };
+
+    StorageError(Kind kind, QString path, QString localizedDescription,
+                 std::optional<QString> failureReason = std::nullopt,
+                 std::optional<QString> recoverySuggestion = std::nullopt, int systemError = 0);
+
+    // The failure of a system call on `path`. `action` names the call for the failure reason
+    // ("open", "write", "rename" ...).
+    static StorageError fromErrno(int error, const QString& path, const QString& action);
+    // The contents stored for `path` do not hash to what they were stored under.
+    static StorageError corrupt(const QString& path, const QString& detail);
+
+    Kind kind() const { return m_kind; }
+    // The file or folder concerned, as given to the failing operation.
+    const QString& path() const { return m_path; }
+    // The errno value of the failure, 0 when it did not come from a system call.
+    int systemError() const { return m_systemError; }
+
+    QString debugDescription() const override;
+
+protected:
+    QString typeName() const override;
+
+private:
+    Kind m_kind;
+    QString m_path;
+    int m_systemError;
+};
+
+// The text of the system's description of an errno value, as the system's own words.
+QString systemErrorText(int error);
+
+} // namespace vantrel

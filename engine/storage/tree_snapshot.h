@@ -1,0 +1,45 @@
+#pragma once
+
+#include "engine/storage/content_store.h"
+#include "engine/storage/manifest.h"
+#include "engine/storage/statcache.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace vantrel {
+
+// Called on the calling thread as files are stored or written: bytes done so far and in all.
+// The first call, (0, total), comes once the tree is listed and before any file is read. It may
+// throw to stop the work; what was written by then is cleaned up as for any failure.
+using TreeProgress = std::function<void(qint64 doneBytes, qint64 totalBytes)>;
+
+struct SnapshotOptions {
+    // Folders (by path relative to the source) to leave out, with everything in them.
+    std::function<bool(const QString& relativePath)> excludeDirectory;
+    // Files found unchanged in the cache are not read again; the files read are recorded in it,
+    // and the cache is saved after a snapshot that succeeds (a failure to save is ignored).
+    StatCache* cache = nullptr;
+    TreeProgress progress;
+};
+
+// Stores the regular file or the folder `source` (a symbolic link is refused) and returns its
+// tree. Nothing is followed: links are kept as links, with their text, wherever they point.
+// Empty folders and executable bits are kept. Sockets, pipes and devices are refused, as are
+// names that a manifest can't hold. Files are read in parallel. Throws StorageError; contents
+// stored before a failure stay in the store until garbage collection.
+Manifest snapshotTree(const QString& source, ContentStore& store, const SnapshotOptions& options = {});
+
+// Writes the tree of `manifest` at `destination`, which must not exist (its folder must), in
+// parallel, checking every content read from the store. On failure everything written is
+// removed and the error is thrown (StorageError, or DecodingError for a malformed manifest).
+void writeTree(const Manifest& manifest, const ContentStore& store, const QString& destination,
+               const TreeProgress& progress = {});
+
+// As writeTree(), but builds the tree in a hidden temporary sibling, flushes it to disk and
+// renames it into place: `destination` appears complete or not at all.
+void writeTreeAtomically(const Manifest& manifest, const ContentStore& store, const QString& destination,
+                         const TreeProgress& progress = {});
+
+} // namespace vantrel

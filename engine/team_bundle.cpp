@@ -1,0 +1,243 @@
+#include "engine/team_bundle.h"
+
+#include "engine/engine_errors.h"
+#include "engine/storage/atomic_file.h"
+#include "engine/storage/storage_error.h"
+#include "engine/system_services.h"
+#include "engine/version_bundles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace vantrel {
+
+const QString TeamBundle::fileExtension = QStringLiteral("vantrelteam");
+const QString TeamBundle::contentType = QStringLiteral("application/x-vantrel-team-bundle");
+const QString TeamBundle::pathStorageKey = QStringLiteral("teamBundlePath");
+
+namespace {
+
+const char* const folders[] = {"objects", "journal", "locks", "attic", "logs"};
+
+QString markerPath(const QString& root) { return root + QStringLiteral("/team.json"); }
+
+void checkExtension(const QString& path)
+{
+    if (QFileInfo(path).suffix() != TeamBundle::fileExtension)
+        throw TeamBundleError(TeamBundleError::Case::wrongExtension, path);
+}
+
+QString cleanRoot(const QString& path)
+{
+    QString root = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    return root;
+}
+
+} // namespace
+
+ClientIdentity ClientIdentity::current() { return ClientIdentity{installationClientId(), UserIdentity::current()}; }
+
+TeamBundle::TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager,
+                       std::shared_ptr<WorkspaceInterfacing> workspace, ClientIdentity identity, QString teamId)
+    : m_root(std::move(root)),
+      m_name(QFileInfo(m_root).completeBaseName()),
+      m_teamId(std::move(teamId)),
+      m_identity(std::move(identity)),
+      m_fileManager(std::move(fileManager)),
+      m_workspace(std::move(workspace)),
+      m_log(std::make_unique<Logger>(m_root + QStringLiteral("/logs"), m_identity.clientId, m_identity.user)),
+      m_contents(std::make_unique<ContentStore>(m_root + QStringLiteral("/objects"))),
+      m_journal(std::make_unique<Journal>(m_root + QStringLiteral("/journal"), m_identity.clientId)),
+      m_versionBundles(std::make_unique<VersionBundles>(*this))
+{
+}
+
+std::shared_ptr<TeamBundle> TeamBundle::create(const QString& path, std::shared_ptr<FileManaging> fileManager,
+                                               std::shared_ptr<WorkspaceInterfacing> workspace,
+                                               const ClientIdentity& identity)
+{
+    checkExtension(path);
+    const QString root = cleanRoot(path);
+    if (!QFileInfo(QFileInfo(root).path()).isDir())
+        throw TeamBundleError(TeamBundleError::Case::missingFolder, QFileInfo(root).path());
+    // Claiming the folder with mkdir never overwrites anything, also against another client.
+    if (::mkdir(QFile::encodeName(root).constData(), 0777) != 0) {
+        const int error = errno;
+        if (error == EEXIST)
+            throw TeamBundleError(TeamBundleError::Case::alreadyExists, root);
+        throw StorageError::fromErrno(error, root, QStringLiteral("create"));
+    }
+    for (const char* folder : folders)
+        ensureDirectory(root + QLatin1Char('/') + QLatin1String(folder));
+    // The marker comes last: a folder without it is not a team bundle yet.
+    const QJsonObject marker{{QStringLiteral("format"), currentFormat},
+                             {QStringLiteral("id"), IdFor<VersionBundle>::make().toString()},
+                             {QStringLiteral("created"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)}};
+    writeFileAtomically(markerPath(root), QJsonDocument(marker).toJson());
+    return open(root, std::move(fileManager), std::move(workspace), identity);
+}
+
+std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_ptr<FileManaging> fileManager,
+                                             std::shared_ptr<WorkspaceInterfacing> workspace,
+                                             const ClientIdentity& identity)
+{
+    checkExtension(path);
+    const QString root = cleanRoot(path);
+    const QFileInfo info(root);
+    if (!info.exists())
+        throw TeamBundleError(TeamBundleError::Case::missingFolder, root);
+    if (!info.isDir())
+        throw TeamBundleError(TeamBundleError::Case::notATeamBundle, root);
+
+    QByteArray markerBytes;
+    try {
+        markerBytes = readWholeFile(markerPath(root));
+    } catch (const StorageError& error) {
+        if (error.kind() == StorageError::Kind::notFound)
+            throw TeamBundleError(TeamBundleError::Case::notATeamBundle, root);
+        throw;
+    }
+    const QJsonObject marker = QJsonDocument::fromJson(markerBytes).object();
+    const int format = marker.value(QStringLiteral("format")).toInt(0);
+    const QString teamId = marker.value(QStringLiteral("id")).toString();
+    if (format <= 0 || teamId.isEmpty())
+        throw TeamBundleError(TeamBundleError::Case::unreadable, root);
+    if (format > currentFormat)
+        throw TeamBundleError(TeamBundleError::Case::newerFormat, root);
+    for (const char* folder : folders)
+        ensureDirectory(root + QLatin1Char('/') + QLatin1String(folder));
+
+    std::shared_ptr<TeamBundle> team(
+        new TeamBundle(root, std::move(fileManager), std::move(workspace), identity, teamId));
+    QStringList problems;
+    team->m_model.apply(team->m_journal->readAll(problems));
+    if (!problems.isEmpty()) {
+        std::lock_guard lock(team->m_problemsMutex);
+        team->m_problems = problems;
+        for (const auto& problem : problems)
+            team->m_log->event(problem, QStringLiteral("open"), Logger::Level::error);
+    }
+    team->start();
+    return team;
+}
+
+TeamBundle::~TeamBundle()
+{
+    {
+        std::lock_guard lock(m_pollMutex);
+        m_stopping = true;
+    }
+    m_pollWake.notify_all();
+    if (m_poller.joinable()) {
+        if (m_poller.get_id() == std::this_thread::get_id())
+            m_poller.detach(); // released by its own poll: the loop ends as soon as this returns
+        else
+            m_poller.join();
+    }
+}
+
+void TeamBundle::start()
+{
+    m_poller = std::thread([this, weakSelf = weak_from_this()] { pollLoop(weakSelf); });
+}
+
+void TeamBundle::pollLoop(std::weak_ptr<TeamBundle> weakSelf)
+{
+    for (;;) {
+        std::chrono::milliseconds interval;
+        {
+            std::unique_lock lock(m_pollMutex);
+            interval = m_pollInterval;
+            if (m_pollWake.wait_for(lock, interval, [this] { return m_stopping; }))
+                return;
+        }
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        try {
+            self->poll();
+        } catch (const std::exception& error) {
+            qWarning("Polling the team bundle failed: %s", error.what());
+        }
+        {
+            std::lock_guard lock(m_pollMutex);
+            if (m_stopping)
+                return;
+        }
+        self.reset(); // may destroy the team bundle (see the destructor)
+        if (weakSelf.expired())
+            return;
+    }
+}
+
+void TeamBundle::setPollInterval(std::chrono::milliseconds interval)
+{
+    {
+        std::lock_guard lock(m_pollMutex);
+        m_pollInterval = interval;
+    }
+    m_pollWake.notify_all();
+}
+
+QStringList TeamBundle::problems() const
+{
+    std::lock_guard lock(m_problemsMutex);
+    return m_problems;
+}
+
+void TeamBundle::publish(const QSet<IdFor<VersionBundle>>& changed)
+{
+    if (!changed.isEmpty())
+        m_changes.send(TeamBundleChange{changed});
+}
+
+void TeamBundle::poll()
+{
+    QStringList problems;
+    const auto records = m_journal->readNew(problems);
+    if (!problems.isEmpty()) {
+        std::lock_guard lock(m_problemsMutex);
+        for (const auto& problem : std::as_const(problems)) {
+            if (!m_problems.contains(problem)) {
+                m_problems << problem;
+                m_log->event(problem, QStringLiteral("poll"), Logger::Level::error);
+            }
+        }
+    }
+    publish(m_model.apply(records));
+}
+
+std::vector<JournalRecord> TeamBundle::commit(const std::vector<JournalChange>& changes)
+{
+    auto records = m_journal->append(changes, m_identity.user);
+    publish(m_model.apply(records));
+    return records;
+}
+
+std::vector<JournalRecord> TeamBundle::commit(const QString& kind, const IdFor<VersionBundle>& bundle,
+                                              const QJsonObject& fields)
+{
+    return commit({JournalChange{bundle, kind, fields}});
+}
+
+QString TeamBundle::atticPath(const IdFor<VersionBundle>& id) const
+{
+    const QString path = m_root + QStringLiteral("/attic/") + id.toString();
+    ensureDirectory(path);
+    return path;
+}
+
+void TeamBundle::showInFileManager() const { m_workspace->revealInFileManager(m_root); }
+
+QString TeamBundle::localFolder(const QString& kind) const
+{
+    const QString base = kind == QLatin1String("copies") ? m_fileManager->cacheFolder() : m_fileManager->userDataFolder();
+    return base + QLatin1Char('/') + kind + QLatin1Char('/') + m_teamId;
+}
+
+} // namespace vantrel

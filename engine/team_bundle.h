@@ -1,0 +1,128 @@
+#pragma once
+
+#include "engine/foundation/publisher.h"
+#include "engine/id_for.h"
+#include "engine/logger.h"
+#include "engine/storage/content_store.h"
+#include "engine/team_state.h"
+#include "engine/user_identity.h"
+#include "engine/version_bundle.h"
+
+#include <QCoroTask>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace vantrel {
+
+class FileManaging;
+class WorkspaceInterfacing;
+class VersionBundles;
+
+// Who this installation is: its client id and the person using it.
+struct ClientIdentity {
+    QString clientId;
+    UserIdentity user;
+    static ClientIdentity current();
+};
+
+// The bundles that changed, as the team bundle publishes them.
+struct TeamBundleChange {
+    QSet<IdFor<VersionBundle>> bundles;
+};
+
+// An open team bundle. See engine/README.md for its layout. Reads are served from memory;
+// changes made by other clients arrive through a poll on a background thread.
+class TeamBundle : public std::enable_shared_from_this<TeamBundle> {
+public:
+    static const QString fileExtension;  // "vantrelteam"
+    static const QString contentType;    // the content type of team bundles
+    static const QString pathStorageKey; // the settings key of the last opened bundle's path
+    static constexpr int currentFormat = 1;
+
+    // Opens the team bundle at `path`. Throws TeamBundleError.
+    static std::shared_ptr<TeamBundle> open(const QString& path, std::shared_ptr<FileManaging> fileManager,
+                                            std::shared_ptr<WorkspaceInterfacing> workspace,
+                                            const ClientIdentity& identity = ClientIdentity::current());
+    // Creates an empty team bundle at `path` (which must not exist) and opens it.
+    static std::shared_ptr<TeamBundle> create(const QString& path, std::shared_ptr<FileManaging> fileManager,
+                                              std::shared_ptr<WorkspaceInterfacing> workspace,
+                                              const ClientIdentity& identity = ClientIdentity::current());
+    ~TeamBundle();
+
+    TeamBundle(const TeamBundle&) = delete;
+    TeamBundle& operator=(const TeamBundle&) = delete;
+
+    QString name() const { return m_name; }
+    const QString& rootPath() const { return m_root; }
+    QUrl rootURL() const { return QUrl::fromLocalFile(m_root); }
+    const UserIdentity& user() const { return m_identity.user; }
+    const QString& clientId() const { return m_identity.clientId; }
+    Logger& log() const { return *m_log; }
+    VersionBundles& versionBundles() const { return *m_versionBundles; }
+    ContentStore& contents() const { return *m_contents; }
+    FileManaging& fileManager() const { return *m_fileManager; }
+    WorkspaceInterfacing& workspace() const { return *m_workspace; }
+
+    // The folder in which the engine keeps what it must not lose of one bundle; created when
+    // missing. Throws StorageError.
+    QString atticPath(const IdFor<VersionBundle>& id) const;
+    void showInFileManager() const;
+
+    // The state of every bundle now, from memory.
+    std::shared_ptr<const TeamSnapshot> snapshot() const { return m_model.snapshot(); }
+    // Records and files that could not be read, each described in one line.
+    QStringList problems() const;
+
+    // Every change, made here or by another client.
+    AnyPublisher<TeamBundleChange> changes() const { return m_changes.publisher(); }
+
+    // Writes changes as one record, all or nothing, and folds them in at once. Blocking;
+    // throws StorageError.
+    std::vector<JournalRecord> commit(const std::vector<JournalChange>& changes);
+    std::vector<JournalRecord> commit(const QString& kind, const IdFor<VersionBundle>& bundle, const QJsonObject& fields);
+    // Reads what other clients wrote since the last poll. Blocking.
+    void poll();
+    void setPollInterval(std::chrono::milliseconds interval);
+
+    // Where working copies and temporary copies of this team bundle live on the local disk.
+    QString localFolder(const QString& kind) const;
+
+private:
+    TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace,
+               ClientIdentity identity, QString teamId);
+    void start();
+    void publish(const QSet<IdFor<VersionBundle>>& changed);
+    void pollLoop(std::weak_ptr<TeamBundle> weakSelf);
+
+    QString m_root;
+    QString m_name;
+    QString m_teamId;
+    ClientIdentity m_identity;
+    std::shared_ptr<FileManaging> m_fileManager;
+    std::shared_ptr<WorkspaceInterfacing> m_workspace;
+    std::unique_ptr<Logger> m_log;
+    std::unique_ptr<ContentStore> m_contents;
+    std::unique_ptr<Journal> m_journal;
+    std::unique_ptr<VersionBundles> m_versionBundles;
+    TeamModel m_model;
+    PassthroughSubject<TeamBundleChange> m_changes;
+
+    mutable std::mutex m_problemsMutex;
+    QStringList m_problems;
+
+    std::mutex m_pollMutex;
+    std::condition_variable m_pollWake;
+    bool m_stopping = false;
+    std::chrono::milliseconds m_pollInterval{2000};
+    std::thread m_poller;
+};
+
+} // namespace vantrel

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "engine/foundation/publisher.h"
+#include "engine/version_bundle.h"
+
+#include <QCoroTask>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+
+namespace vantrel {
+
+class TeamBundle;
+struct BundleState;
+struct TeamSnapshot;
+struct TeamBundleChange;
+
+// The store of a team bundle's version bundles: its live and trash indexes, restoring and
+// deleting for good.
+class VersionBundles {
+public:
+    using Index = VersionBundlesIndex;
+
+    explicit VersionBundles(TeamBundle& team);
+
+    // Every bundle not in the trash. From memory; cheap to call often.
+    Index liveIndex() const;
+    // Every bundle in the trash.
+    Index trashIndex() const;
+
+    // Takes a bundle out of the trash; a restored collection has its documents back.
+    QCoro::Task<> restore(VersionBundle::Summary summary);
+    // Removes a bundle for good. Its contents are collected later, once nothing uses them.
+    QCoro::Task<> deletePermanently(VersionBundle::Summary summary);
+
+    AnyPublisher<TeamBundleChange> changes() const;
+
+    static VersionBundle::Info info(const BundleState& state);
+    VersionBundle::Summary summary(const TeamSnapshot& snapshot, const BundleState& state) const;
+    QString bundleUrl(const IdFor<VersionBundle>& id) const;
+
+private:
+    struct Cached {
+        quint64 generation = 0;
+        std::shared_ptr<const Index> live;
+        std::shared_ptr<const Index> trash;
+    };
+    Cached indexes() const;
+    // Writes `kind` ("restore" or "delete") for a bundle that must be in the trash.
+    QCoro::Task<> changeTrashed(VersionBundle::Summary summary, QString kind);
+
+    TeamBundle& m_team;
+    mutable std::mutex m_mutex;
+    mutable Cached m_cached;
+};
+
+} // namespace vantrel

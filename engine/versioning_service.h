@@ -1,0 +1,138 @@
+#pragma once
+
+#include "engine/document_application.h"
+#include "engine/document_type.h"
+#include "engine/foundation/publisher.h"
+#include "engine/id_for.h"
+#include "engine/s3_service.h"
+#include "engine/team_state.h"
+#include "engine/version_bundle.h"
+
+#include <QCoroTask>
+#include <QDateTime>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace vantrel {
+
+class TeamBundle;
+class FileManaging;
+class WorkspaceInterfacing;
+struct BundleState;
+
+// The kinds of version bundles a service works on.
+enum class VersioningServiceType { collection, document, library, event };
+
+// When a bundle was made and last changed.
+struct BundleInfo {
+    QDateTime creationDate;
+    QDateTime modificationDate;
+};
+
+// Who holds a bundle's lock; empty names when nobody does.
+struct LockHolder {
+    QString userName;
+    QString hostName;
+};
+
+// A change to a bundle, made here or by another client.
+struct RemoteDatabaseChange {
+    bool forceUnlocked = false; // the lock this client held was taken by somebody else
+    QString name;               // who took it
+};
+
+// Versioning of one bundle: reads from memory, and the operations that change the bundle.
+// Every operation that touches the share runs on a worker thread.
+class VersioningService : public std::enable_shared_from_this<VersioningService> {
+public:
+    // A service bound to the existing bundle `id`.
+    static QCoro::Task<std::shared_ptr<VersioningService>> open(
+        VersioningServiceType type, IdFor<VersionBundle> id, std::optional<QString> workDirectory,
+        std::optional<QString> copyDirectory, std::shared_ptr<TeamBundle> teamBundle,
+        std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace, S3Factory s3Factory);
+    // A new, empty collection.
+    static QCoro::Task<std::shared_ptr<VersioningService>> createCollection(
+        QString collectionName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging> fileManager,
+        std::shared_ptr<WorkspaceInterfacing> workspace);
+    // A new bundle holding the file or package at `source` as its first version; not nested
+    // anywhere yet. A library package becomes a library with one nested event per event folder.
+    static QCoro::Task<std::shared_ptr<VersioningService>> import(
+        VersioningServiceType type, QString source, std::optional<QString> newName,
+        std::optional<QString> workDirectory, std::optional<QString> copyDirectory, QString commitMessage,
+        DocumentApplication documentApplication, std::shared_ptr<TeamBundle> teamBundle,
+        std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace);
+    // A new, empty library or event, not nested anywhere yet.
+    static QCoro::Task<std::shared_ptr<VersioningService>> createLibrary(
+        QString newLibraryName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging> fileManager,
+        std::shared_ptr<WorkspaceInterfacing> workspace);
+    static QCoro::Task<std::shared_ptr<VersioningService>> createEvent(
+        QString newEventName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging> fileManager,
+        std::shared_ptr<WorkspaceInterfacing> workspace);
+
+    // Reads, from memory. Those that may fail throw VersioningError when the bundle is gone.
+    const IdFor<VersionBundle>& id() const { return m_id; }
+    VersioningServiceType type() const { return m_type; }
+    const DocumentType& documentType() const { return m_documentType; }
+    QString versionBundleURL() const;
+    QString name() const;
+    BundleInfo bundleInfo() const;
+    QList<VersionBundle::Info> visibleActiveContainers() const;
+    bool isLocked() const;
+    bool allowsChanges() const;
+    LockHolder lockHolder() const;
+    bool isLockedByCurrentInitiator(const IdFor<VersionBundle>& initiator) const;
+    bool isCheckedOut() const;
+    bool canCheckout() const;
+    bool canCreateFCPEvent() const;
+    std::optional<VersioningServiceType> nestedType() const;
+    const std::shared_ptr<TeamBundle>& teamBundle() const { return m_team; }
+    DocumentApplication documentApplicationForVersion(const IdFor<Versions>& versionID) const;
+    // The versions of the bundle, oldest first.
+    QList<IdFor<Versions>> versionIDs() const;
+    std::optional<IdFor<Versions>> currentVersionID() const;
+
+    // Operations.
+    QCoro::Task<std::vector<std::shared_ptr<VersioningService>>> latestNestedVersioningServices(S3Factory s3Factory);
+    QCoro::Task<> addNestedVersionBundle(std::shared_ptr<VersioningService> nestedVersioningService,
+                                         QString relativeNestedWorkDirectoryPath, S3Factory s3Factory);
+    QCoro::Task<> revertVersionBundle(IdFor<Versions> versionID, S3Factory s3Factory);
+    QCoro::Task<> rename(QString newName);
+    // Writes the version (the current one when absent) into `folder`; returns what it wrote.
+    QCoro::Task<QString> exportVersion(std::optional<IdFor<Versions>> version, QString folder, S3Factory s3Factory);
+    // A temporary, untracked copy of the version (the current one when absent); returns its path.
+    QCoro::Task<QString> buildCopy(std::optional<IdFor<Versions>> version, std::optional<QString> folder,
+                                   S3Factory s3Factory);
+    QCoro::Task<DocumentApplication> documentApplication(S3Factory s3Factory);
+    // With a parent: takes the bundle out of that container when another visible container
+    // still uses it, and moves it to the trash otherwise. Without one: moves it to the trash.
+    QCoro::Task<> removeOrDelete(std::shared_ptr<VersioningService> parentVersioningService, S3Factory s3Factory);
+
+    // Stores the file or package at `source` as the new current version. Files whose size and
+    // times have not changed since the last version stored from the same place are not read
+    // again. A library's event folders are left out: they are versions of their own bundles.
+    QCoro::Task<IdFor<Versions>> storeVersion(QString source, QString message, VersionOrigin origin);
+
+    // Every change of this bundle, made here or elsewhere; delivered on any thread.
+    AnyPublisher<RemoteDatabaseChange> remoteDatabaseChanges() const;
+
+    static VersioningServiceType serviceType(const DocumentType& type);
+
+private:
+    VersioningService(VersioningServiceType type, IdFor<VersionBundle> id, DocumentType documentType,
+                      std::shared_ptr<TeamBundle> team);
+    static std::shared_ptr<VersioningService> bind(VersioningServiceType type, const IdFor<VersionBundle>& id,
+                                                   const std::shared_ptr<TeamBundle>& team);
+    std::shared_ptr<const BundleState> state() const;
+    std::shared_ptr<const BundleState> liveState() const;
+    QString writeVersion(const BundleState& state, const VersionInfo& version, const QString& destination) const;
+
+    VersioningServiceType m_type;
+    IdFor<VersionBundle> m_id;
+    DocumentType m_documentType;
+    std::shared_ptr<TeamBundle> m_team;
+};
+
+} // namespace vantrel

@@ -1,0 +1,82 @@
+#include "support/engine_test_support.h"
+
+#include "engine/system_services.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+namespace vantrel::testing {
+
+TeamFixture::TeamFixture()
+{
+    m_root = m_dir.filePath(QStringLiteral("Studio.vantrelteam"));
+    TeamBundle::create(m_root, std::make_shared<SystemFileManager>(m_dir.filePath(QStringLiteral("local/creator/data")),
+                                                                   m_dir.filePath(QStringLiteral("local/creator/cache")),
+                                                                   m_dir.filePath(QStringLiteral("local/creator/downloads"))),
+                       std::make_shared<RecordingWorkspace>(),
+                       ClientIdentity{QStringLiteral("CREATOR"), UserIdentity{QStringLiteral("creator"), QStringLiteral("Creator"), QStringLiteral("setup")}});
+}
+
+TeamFixture::~TeamFixture() = default;
+
+QString TeamFixture::scratch(const QString& name) const
+{
+    const QString path = m_dir.filePath(QStringLiteral("scratch/") + name);
+    QDir().mkpath(path);
+    return path;
+}
+
+std::shared_ptr<TeamBundle> TeamFixture::client(const QString& userName)
+{
+    auto& team = m_clients[userName];
+    if (!team) {
+        const QString local = m_dir.filePath(QStringLiteral("local/") + userName);
+        team = TeamBundle::open(m_root,
+                                std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
+                                                                    local + QStringLiteral("/downloads")),
+                                std::make_shared<RecordingWorkspace>(),
+                                ClientIdentity{QStringLiteral("CLIENT-") + userName.toUpper(),
+                                               UserIdentity{userName, userName + QStringLiteral(" Editor"),
+                                                            QStringLiteral("host-") + userName}});
+        team->setPollInterval(std::chrono::hours(1)); // tests poll by hand
+    }
+    return team;
+}
+
+QMap<QString, QByteArray> describeTree(const QString& root)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info(path);
+        const QString relative = QDir(root).relativeFilePath(path);
+        if (info.isSymLink()) {
+            QByteArray target(4096, '\0');
+            const auto length = ::readlink(QFile::encodeName(path).constData(), target.data(), target.size());
+            tree.insert(relative, "-> " + target.left(length < 0 ? 0 : length));
+        } else if (info.isDir()) {
+            tree.insert(relative, "dir");
+        } else {
+            QFile file(path);
+            file.open(QIODevice::ReadOnly);
+            tree.insert(relative, file.readAll() + (info.isExecutable() ? "+x" : ""));
+        }
+    }
+    return tree;
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(content);
+}
+
+} // namespace vantrel::testing
