@@ -2,6 +2,7 @@
 
 #include "engine/engine_errors.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/manifest.h"
 #include "engine/storage/storage_error.h"
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
@@ -230,6 +231,28 @@ QString TeamBundle::atticPath(const IdFor<VersionBundle>& id) const
     const QString path = m_root + QStringLiteral("/attic/") + id.toString();
     ensureDirectory(path);
     return path;
+}
+
+int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
+{
+    poll();
+    QSet<ContentHash> referenced;
+    QSet<ContentHash> manifests;
+    for (const auto& state : std::as_const(snapshot()->bundles)) {
+        for (const auto& version : state->versions)
+            manifests.insert(version.manifest);
+    }
+    for (const auto& hash : std::as_const(manifests)) {
+        try {
+            referenced += Manifest::fromJson(m_contents->readBytes(hash)).contentHashes();
+            referenced.insert(hash);
+        } catch (const Error& error) {
+            m_log->event(QStringLiteral("Stored contents were not collected: ") + error.localizedDescription(),
+                         QStringLiteral("collectGarbage"), Logger::Level::warning);
+            return 0;
+        }
+    }
+    return m_contents->collectGarbage(referenced, gracePeriod);
 }
 
 void TeamBundle::showInFileManager() const { m_workspace->revealInFileManager(m_root); }

@@ -92,6 +92,11 @@ public:
     void poll();
     void setPollInterval(std::chrono::milliseconds interval);
 
+    // Removes stored contents that no version of any bundle uses any more and that are older
+    // than `gracePeriod` (a client may be storing a version that will use them). Does nothing
+    // when a version's tree cannot be read. Blocking; returns how many contents it removed.
+    int collectGarbage(std::chrono::seconds gracePeriod = std::chrono::hours(24));
+
     // Where working copies and temporary copies of this team bundle live on the local disk.
     QString localFolder(const QString& kind) const;
 

@@ -105,6 +105,13 @@ QCoro::Task<> VersionBundles::changeTrashed(VersionBundle::Summary summary, QStr
         if (!state->trashed)
             throw VersioningError(VersioningError::Case::itemNotInTrash, state->name);
         team->commit(kind, state->id, {});
+        if (kind == QLatin1String("delete")) {
+            try {
+                team->collectGarbage();
+            } catch (const Error& error) {
+                team->log().event(error.localizedDescription(), QStringLiteral("deletePermanently"), Logger::Level::warning);
+            }
+        }
     };
     co_await onWorker(std::move(work));
 }

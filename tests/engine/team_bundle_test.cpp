@@ -329,6 +329,30 @@ private Q_SLOTS:
         }
     }
 
+    void permanentDeletionFreesOnlyWhatNothingElseUses()
+    {
+        TeamFixture fixture;
+        const auto team = fixture.client(QStringLiteral("ana"));
+        const QString sources = fixture.scratch(QStringLiteral("s"));
+        writeFile(sources + QStringLiteral("/Keep.kdenlive"), "shared bytes");
+        writeFile(sources + QStringLiteral("/Drop.kdenlive"), "shared bytes");
+        writeFile(sources + QStringLiteral("/Unique.kdenlive"), "only here");
+        const auto keep = import(team, sources + QStringLiteral("/Keep.kdenlive"));
+        const auto drop = import(team, sources + QStringLiteral("/Drop.kdenlive"));
+        const auto unique = import(team, sources + QStringLiteral("/Unique.kdenlive"));
+        syncWait(unique->removeOrDelete(nullptr, defaultS3Factory()));
+        syncWait(drop->removeOrDelete(nullptr, defaultS3Factory()));
+        for (const auto& summary : team->versionBundles().trashIndex().all)
+            syncWait(team->versionBundles().deletePermanently(summary));
+
+        QVERIFY(team->contents().contains(hashBytes("only here"))); // still within the grace period
+        QVERIFY(team->collectGarbage(std::chrono::seconds(0)) > 0);
+        QVERIFY(!team->contents().contains(hashBytes("only here")));
+        QVERIFY(team->contents().contains(hashBytes("shared bytes")));
+        const QString exported = exportTo(keep, fixture.scratch(QStringLiteral("o")));
+        QCOMPARE(describeTree(QFileInfo(exported).path()).value(QStringLiteral("Keep.kdenlive")), QByteArray("shared bytes"));
+    }
+
     void damagedRecordIsReportedAndTheRestStaysUsable()
     {
         TeamFixture fixture;
