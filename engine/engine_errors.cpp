@@ -68,6 +68,12 @@ QString versioningDescription(VersioningError::Case which, const QString& name, 
         return tr("“%1” already exists in the chosen folder.").arg(detail);
     case VersioningError::Case::invalidName:
         return tr("Enter a name for “%1”.").arg(name);
+    case VersioningError::Case::notCheckedOut:
+        return tr("“%1” is not checked out on this computer.").arg(name);
+    case VersioningError::Case::lockLost:
+        return tr("%2 force unlocked “%1”, so your changes can’t be saved as a new version. They are kept in the attic; "
+                  "import them as a new document to keep them.")
+            .arg(name, detail);
     }
     Q_UNREACHABLE();
 }

@@ -49,6 +49,8 @@ public:
         wrongKind,         // the operation does not apply to this kind of bundle
         destinationExists, // an export or copy would overwrite something
         invalidName,       // an empty name
+        notCheckedOut,     // checking in or discarding what this installation has not checked out
+        lockLost,          // somebody else took the lock of a check-out of ours
     };
     VersioningError(Case which, const QString& itemName, const QString& detail = {});
     Case which() const { return m_case; }

@@ -5,6 +5,7 @@
 #include "engine/user_identity.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -17,6 +18,7 @@ namespace vantrel {
 namespace {
 
 constexpr int recordFormat = 1;
+constexpr qint64 incompleteRecordGraceSeconds = 60;
 
 QString recordFileName(qint64 seq) { return QStringLiteral("%1.json").arg(seq, 12, 10, QLatin1Char('0')); }
 QString packFileName(qint64 seq) { return QStringLiteral("pack-%1.json").arg(seq, 12, 10, QLatin1Char('0')); }
@@ -201,6 +203,11 @@ std::vector<JournalRecord> Journal::readClient(const QString& client, qint64 aft
                 else
                     problems << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
             } catch (const Error& error) {
+                // A record still being written (where files cannot be published atomically)
+                // is read again at the next poll; an older one that does not read is damaged.
+                const QDateTime written = QFileInfo(path).lastModified();
+                if (written.isValid() && written.secsTo(QDateTime::currentDateTime()) < incompleteRecordGraceSeconds)
+                    break;
                 problems << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
                 highest = std::max(highest, seq);
             }

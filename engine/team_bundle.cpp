@@ -3,11 +3,14 @@
 #include "engine/engine_errors.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/manifest.h"
+#include "engine/storage/statcache.h"
+#include "engine/storage/tree_snapshot.h"
 #include "engine/storage/storage_error.h"
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -54,6 +57,8 @@ TeamBundle::TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager,
       m_log(std::make_unique<Logger>(m_root + QStringLiteral("/logs"), m_identity.clientId, m_identity.user)),
       m_contents(std::make_unique<ContentStore>(m_root + QStringLiteral("/objects"))),
       m_journal(std::make_unique<Journal>(m_root + QStringLiteral("/journal"), m_identity.clientId)),
+      m_locks(std::make_unique<LockTable>(m_root + QStringLiteral("/locks"), m_identity.clientId, m_identity.user)),
+      m_checkouts(std::make_unique<CheckoutRegistry>(localFolder(QStringLiteral("checkouts")))),
       m_versionBundles(std::make_unique<VersionBundles>(*this))
 {
 }
@@ -117,6 +122,7 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
         new TeamBundle(root, std::move(fileManager), std::move(workspace), identity, teamId));
     QStringList problems;
     team->m_model.apply(team->m_journal->readAll(problems));
+    team->m_locks->refresh();
     if (!problems.isEmpty()) {
         std::lock_guard lock(team->m_problemsMutex);
         team->m_problems = problems;
@@ -191,10 +197,36 @@ QStringList TeamBundle::problems() const
     return m_problems;
 }
 
-void TeamBundle::publish(const QSet<IdFor<VersionBundle>>& changed)
+void TeamBundle::publish(const QSet<IdFor<VersionBundle>>& changed, QHash<IdFor<VersionBundle>, QString> forceUnlockedBy)
 {
-    if (!changed.isEmpty())
-        m_changes.send(TeamBundleChange{changed});
+    if (!changed.isEmpty() || !forceUnlockedBy.isEmpty())
+        m_changes.send(TeamBundleChange{changed, std::move(forceUnlockedBy)});
+}
+
+void TeamBundle::announce(const QSet<IdFor<VersionBundle>>& changed) { publish(changed); }
+
+QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, QString>& forceUnlockedBy)
+{
+    QSet<IdFor<VersionBundle>> changed = m_locks->refresh();
+    // A check-out of ours whose lock is no longer ours: somebody broke it. The working copy
+    // stays where it is; a copy of it goes to the attic, once.
+    for (Checkout checkout : m_checkouts->all()) {
+        if (checkout.displaced || m_locks->isMine(checkout.bundle, checkout.bundle))
+            continue;
+        const auto holder = m_locks->holder(checkout.bundle);
+        if (holder && holder->forced)
+            forceUnlockedBy.insert(checkout.bundle, holder->fullName.isEmpty() ? holder->userName : holder->fullName);
+        changed.insert(checkout.bundle);
+        try {
+            if (QFileInfo::exists(checkout.workingCopy))
+                keepInAttic(checkout.bundle, checkout.workingCopy, QStringLiteral("force unlocked"));
+            checkout.displaced = true;
+            m_checkouts->save(checkout);
+        } catch (const Error& error) {
+            m_log->event(error.localizedDescription(), QStringLiteral("refreshLocks"), Logger::Level::error);
+        }
+    }
+    return changed;
 }
 
 void TeamBundle::poll()
@@ -210,7 +242,65 @@ void TeamBundle::poll()
             }
         }
     }
-    publish(m_model.apply(records));
+    QHash<IdFor<VersionBundle>, QString> forceUnlockedBy;
+    QSet<IdFor<VersionBundle>> changed = refreshLocks(forceUnlockedBy);
+    changed += m_model.apply(records);
+    publish(changed, std::move(forceUnlockedBy));
+    autoSave();
+}
+
+void TeamBundle::autoSave()
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (Checkout checkout : m_checkouts->all()) {
+        if (!checkout.autoSave || checkout.displaced || checkout.autoSaveInterval <= 0
+            || checkout.lastAutoSave.secsTo(now) < checkout.autoSaveInterval
+            || !m_locks->isMine(checkout.bundle, checkout.bundle) || !QFileInfo::exists(checkout.workingCopy))
+            continue;
+        try {
+            // Only a working copy that changed since the last save is kept, and only its new
+            // contents take space; the team sees who is working on what.
+            const QString cacheFolder = localFolder(QStringLiteral("cache"));
+            ensureDirectory(cacheFolder);
+            StatCache cache(cacheFolder + QLatin1Char('/') + checkout.bundle.toString() + QStringLiteral(".statcache"));
+            cache.load();
+            QStringList eventFolders;
+            for (const auto& event : checkout.events)
+                eventFolders << event.folder;
+            SnapshotOptions options{{}, &cache, {}};
+            options.excludeDirectory = [eventFolders](const QString& path) { return eventFolders.contains(path); };
+            const Manifest manifest = snapshotTree(checkout.workingCopy, *m_contents, options);
+            const QString hash = hashBytes(manifest.toJson()).toHex();
+            checkout.lastAutoSave = now;
+            if (hash != checkout.lastSavedManifest) {
+                keepInAttic(checkout.bundle, checkout.workingCopy, QStringLiteral("auto-saved"), &cache);
+                commit(QStringLiteral("editing"), checkout.bundle,
+                       {{QStringLiteral("message"), QStringLiteral("is editing this document")}});
+                checkout.lastSavedManifest = hash;
+            }
+            m_checkouts->save(checkout);
+        } catch (const Error& error) {
+            m_log->event(error.localizedDescription(), QStringLiteral("autoSave"), Logger::Level::warning);
+        }
+    }
+}
+
+void TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason, StatCache* cache)
+{
+    const Manifest manifest = snapshotTree(path, *m_contents, SnapshotOptions{{}, cache, {}});
+    const ContentHash hash = m_contents->storeBytes(manifest.toJson());
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QJsonObject entry{{QStringLiteral("reason"), reason},
+                            {QStringLiteral("name"), QFileInfo(path).fileName()},
+                            {QStringLiteral("manifest"), hash.toHex()},
+                            {QStringLiteral("user"), m_identity.user.userName},
+                            {QStringLiteral("host"), m_identity.user.hostName},
+                            {QStringLiteral("date"), now.toString(Qt::ISODateWithMs)}};
+    const QString folder = m_root + QStringLiteral("/attic/") + id.toString();
+    ensureDirectory(folder);
+    writeFileAtomically(folder + QLatin1Char('/') + now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QLatin1Char('-')
+                            + IdFor<Versions>::make().toString().left(8) + QStringLiteral(".json"),
+                        QJsonDocument(entry).toJson());
 }
 
 std::vector<JournalRecord> TeamBundle::commit(const std::vector<JournalChange>& changes)
@@ -241,6 +331,19 @@ int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
     for (const auto& state : std::as_const(snapshot()->bundles)) {
         for (const auto& version : state->versions)
             manifests.insert(version.manifest);
+    }
+    // What the attic keeps is never collected, whatever became of its bundle.
+    QDirIterator attic(m_root + QStringLiteral("/attic"), {QStringLiteral("*.json")}, QDir::Files, QDirIterator::Subdirectories);
+    while (attic.hasNext()) {
+        const QString entry = attic.next();
+        const auto hash = ContentHash::fromHex(
+            QJsonDocument::fromJson(readWholeFile(entry)).object().value(QStringLiteral("manifest")).toString());
+        if (!hash) {
+            m_log->event(QStringLiteral("Stored contents were not collected: unreadable attic entry ") + entry,
+                         QStringLiteral("collectGarbage"), Logger::Level::warning);
+            return 0;
+        }
+        manifests.insert(*hash);
     }
     for (const auto& hash : std::as_const(manifests)) {
         try {

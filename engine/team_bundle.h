@@ -1,7 +1,9 @@
 #pragma once
 
 #include "engine/foundation/publisher.h"
+#include "engine/checkout_registry.h"
 #include "engine/id_for.h"
+#include "engine/lock_table.h"
 #include "engine/logger.h"
 #include "engine/storage/content_store.h"
 #include "engine/team_state.h"
@@ -25,6 +27,7 @@ namespace vantrel {
 class FileManaging;
 class WorkspaceInterfacing;
 class VersionBundles;
+class StatCache;
 
 // Who this installation is: its client id and the person using it.
 struct ClientIdentity {
@@ -36,6 +39,8 @@ struct ClientIdentity {
 // The bundles that changed, as the team bundle publishes them.
 struct TeamBundleChange {
     QSet<IdFor<VersionBundle>> bundles;
+    // Bundles this installation had checked out whose lock somebody took, with who took it.
+    QHash<IdFor<VersionBundle>, QString> forceUnlockedBy;
 };
 
 // An open team bundle. See engine/README.md for its layout. Reads are served from memory;
@@ -68,6 +73,8 @@ public:
     Logger& log() const { return *m_log; }
     VersionBundles& versionBundles() const { return *m_versionBundles; }
     ContentStore& contents() const { return *m_contents; }
+    LockTable& locks() const { return *m_locks; }
+    CheckoutRegistry& checkouts() const { return *m_checkouts; }
     FileManaging& fileManager() const { return *m_fileManager; }
     WorkspaceInterfacing& workspace() const { return *m_workspace; }
 
@@ -92,6 +99,12 @@ public:
     void poll();
     void setPollInterval(std::chrono::milliseconds interval);
 
+    // Keeps a copy of the file or package at `path` in the bundle's attic, stored like a
+    // version (only contents the team bundle does not have yet take space). Blocking.
+    void keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason, StatCache* cache = nullptr);
+    // Publishes a change of the given bundles without a record (locks taken or given up here).
+    void announce(const QSet<IdFor<VersionBundle>>& changed);
+
     // Removes stored contents that no version of any bundle uses any more and that are older
     // than `gracePeriod` (a client may be storing a version that will use them). Does nothing
     // when a version's tree cannot be read. Blocking; returns how many contents it removed.
@@ -104,7 +117,9 @@ private:
     TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace,
                ClientIdentity identity, QString teamId);
     void start();
-    void publish(const QSet<IdFor<VersionBundle>>& changed);
+    void publish(const QSet<IdFor<VersionBundle>>& changed, QHash<IdFor<VersionBundle>, QString> forceUnlockedBy = {});
+    void autoSave();
+    QSet<IdFor<VersionBundle>> refreshLocks(QHash<IdFor<VersionBundle>, QString>& forceUnlockedBy);
     void pollLoop(std::weak_ptr<TeamBundle> weakSelf);
 
     QString m_root;
@@ -116,6 +131,8 @@ private:
     std::unique_ptr<Logger> m_log;
     std::unique_ptr<ContentStore> m_contents;
     std::unique_ptr<Journal> m_journal;
+    std::unique_ptr<LockTable> m_locks;
+    std::unique_ptr<CheckoutRegistry> m_checkouts;
     std::unique_ptr<VersionBundles> m_versionBundles;
     TeamModel m_model;
     PassthroughSubject<TeamBundleChange> m_changes;

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <limits>
 
 namespace vantrel {
 
@@ -40,8 +41,11 @@ const VersionInfo* BundleState::version(const IdFor<Versions>& id) const
 const VersionInfo* BundleState::versionAt(const JournalStamp& stamp) const
 {
     const VersionInfo* found = versions.isEmpty() ? nullptr : &versions.first();
+    // Changes written in one record happened together, whatever their order inside it.
+    JournalStamp sameRecord = stamp;
+    sameRecord.sub = std::numeric_limits<int>::max();
     for (const auto& candidate : versions) {
-        if (candidate.stamp <= stamp)
+        if (candidate.stamp <= sameRecord)
             found = &candidate;
     }
     return found;

@@ -7,6 +7,7 @@
 #include "engine/storage/manifest.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_snapshot.h"
+#include "engine/storage/statcache.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
 
@@ -274,22 +275,38 @@ QList<VersionBundle::Info> VersioningService::visibleActiveContainers() const
     return m_team->versionBundles().summary(*snapshot, *current).activeContainersExcludingTrash;
 }
 
-bool VersioningService::isLocked() const { return false; }
+bool VersioningService::isLocked() const { return m_team->locks().holder(m_id).has_value(); }
 
-bool VersioningService::allowsChanges() const { return true; }
+bool VersioningService::allowsChanges() const
+{
+    const auto holder = m_team->locks().holder(m_id);
+    return !holder || holder->clientId == m_team->clientId();
+}
 
-LockHolder VersioningService::lockHolder() const { return {}; }
+LockHolder VersioningService::lockHolder() const
+{
+    const auto holder = m_team->locks().holder(m_id);
+    if (!holder)
+        return {};
+    return LockHolder{holder->fullName.isEmpty() ? holder->userName : holder->fullName, holder->hostName};
+}
 
-bool VersioningService::isLockedByCurrentInitiator(const IdFor<VersionBundle>&) const { return false; }
+bool VersioningService::isLockedByCurrentInitiator(const IdFor<VersionBundle>& initiator) const
+{
+    return m_team->locks().isMine(m_id, initiator);
+}
 
-bool VersioningService::isCheckedOut() const { return false; }
+bool VersioningService::isCheckedOut() const
+{
+    return m_team->checkouts().find(m_id).has_value() && m_team->locks().isMine(m_id, m_id);
+}
 
 bool VersioningService::canCheckout() const
 {
     if (m_type != VersioningServiceType::document && m_type != VersioningServiceType::library)
         return false;
     const auto current = m_team->snapshot()->find(m_id);
-    return current && !current->trashed && current->currentVersion();
+    return current && !current->trashed && current->currentVersion() && allowsChanges();
 }
 
 bool VersioningService::canCreateFCPEvent() const
@@ -536,6 +553,10 @@ QCoro::Task<> VersioningService::removeOrDelete(std::shared_ptr<VersioningServic
         if (!current)
             throw VersioningError(VersioningError::Case::itemNotFound, self->m_id.toString());
 
+        // Nobody's working copy is orphaned by a colleague's click.
+        if (const auto holder = self->m_team->locks().holder(self->m_id))
+            throw VersioningError(VersioningError::Case::itemLocked, current->name, holder->holderDescription());
+
         if (parentVersioningService) {
             const auto& parentId = parentVersioningService->id();
             const auto visible = self->m_team->versionBundles().summary(*snapshot, *current).activeContainersExcludingTrash;
@@ -599,8 +620,219 @@ AnyPublisher<RemoteDatabaseChange> VersioningService::remoteDatabaseChanges() co
 {
     const auto id = m_id;
     return m_team->changes()
-        .filter([id](const TeamBundleChange& change) { return change.bundles.contains(id); })
-        .map([](const TeamBundleChange&) { return RemoteDatabaseChange{}; });
+        .filter([id](const TeamBundleChange& change) {
+            return change.bundles.contains(id) || change.forceUnlockedBy.contains(id);
+        })
+        .map([id](const TeamBundleChange& change) {
+            const auto breaker = change.forceUnlockedBy.constFind(id);
+            return breaker == change.forceUnlockedBy.cend() ? RemoteDatabaseChange{}
+                                                            : RemoteDatabaseChange{true, *breaker};
+        });
+}
+
+ActivityStore& VersioningService::activityStore() const
+{
+    if (!m_activityStore)
+        m_activityStore = std::make_shared<ActivityStore>(m_team, m_id);
+    return *m_activityStore;
+}
+
+AnyPublisher<QList<ActivityInfo>> VersioningService::activitiesPublisher() const { return activityStore().publisher(); }
+
+QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> includedNestedVersionBundles, bool forceUnlock,
+                                                 bool autoSaveEnabled, int autoSaveInterval, S3Factory)
+{
+    auto self = shared_from_this();
+    auto work = [self, includedNestedVersionBundles, forceUnlock, autoSaveEnabled, autoSaveInterval] {
+        TeamBundle& team = *self->m_team;
+        team.poll();
+        const auto snapshot = team.snapshot();
+        const auto current = snapshot->find(self->m_id);
+        if (!current)
+            throw VersioningError(VersioningError::Case::itemNotFound, self->m_id.toString());
+        if (current->trashed)
+            throw VersioningError(VersioningError::Case::itemInTrash, current->name);
+        if (self->m_type != VersioningServiceType::document && self->m_type != VersioningServiceType::library)
+            throw VersioningError(VersioningError::Case::wrongKind, current->name);
+        const VersionInfo* version = current->currentVersion();
+        if (!version)
+            throw VersioningError(VersioningError::Case::noVersion, current->name);
+
+        // Already ours: the same working copy, as the user left it.
+        if (const auto existing = team.checkouts().find(self->m_id);
+            existing && !existing->displaced && team.locks().isMine(self->m_id, self->m_id)
+            && QFileInfo::exists(existing->workingCopy))
+            return existing->workingCopy;
+
+        QList<IdFor<VersionBundle>> ids{self->m_id};
+        QHash<IdFor<VersionBundle>, QString> names{{self->m_id, current->name}};
+        QList<std::shared_ptr<const BundleState>> events;
+        for (const auto& eventId : includedNestedVersionBundles) {
+            const auto event = snapshot->find(eventId);
+            if (!event || !current->children.contains(eventId) || !event->currentVersion())
+                continue;
+            ids << eventId;
+            names.insert(eventId, event->name);
+            events << event;
+        }
+        team.locks().acquire(ids, self->m_id, forceUnlock, names);
+
+        const QString folder = team.localFolder(QStringLiteral("working")) + QLatin1Char('/') + self->m_id.toString();
+        try {
+            // What an earlier check-out left behind (after a crash, say) is kept, not overwritten.
+            if (QFileInfo::exists(folder)) {
+                for (const QFileInfo& left : QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+                    team.keepInAttic(self->m_id, left.absoluteFilePath(), QStringLiteral("left behind"));
+                QDir(folder).removeRecursively();
+            }
+            ensureDirectory(folder);
+            const QString extension = creationFields(*current).value(QStringLiteral("extension")).toString();
+            const QString workingCopy = folder + QLatin1Char('/') + uniqueFileName(folder, safeFileName(current->name), extension);
+            ContentStore& store = team.contents();
+            Checkout checkout;
+            checkout.bundle = self->m_id;
+            checkout.workingCopy = workingCopy;
+            checkout.baseVersion = version->id;
+            checkout.date = QDateTime::currentDateTimeUtc();
+            checkout.autoSave = autoSaveEnabled;
+            checkout.autoSaveInterval = autoSaveInterval;
+            checkout.lastAutoSave = checkout.date;
+            checkout.lastSavedManifest = version->manifest.toHex();
+            const Manifest manifest = Manifest::fromJson(store.readBytes(version->manifest));
+            if (events.isEmpty()) {
+                writeTree(manifest, store, workingCopy);
+            } else {
+                writeTree(manifest, store, workingCopy);
+                QSet<QString> taken;
+                for (const auto& entry : manifest.entries) {
+                    if (!entry.path.contains(u'/'))
+                        taken.insert(entry.path.toCaseFolded());
+                }
+                for (const auto& event : std::as_const(events)) {
+                    const QString original = creationFields(*event).value(QStringLiteral("folder")).toString();
+                    const QString base = safeFileName(event->name);
+                    QString eventFolder;
+                    if (!original.isEmpty() && QFileInfo(original).completeBaseName() == base && !taken.contains(original.toCaseFolded())) {
+                        eventFolder = original;
+                        taken.insert(original.toCaseFolded());
+                    } else {
+                        eventFolder = uniqueFileName(QString(), base, eventFolderExtension, &taken);
+                    }
+                    writeTree(Manifest::fromJson(store.readBytes(event->currentVersion()->manifest)), store,
+                              workingCopy + QLatin1Char('/') + eventFolder);
+                    checkout.events.append({event->id, eventFolder, event->currentVersion()->id});
+                }
+            }
+            team.checkouts().save(checkout);
+            QJsonObject fields{{QStringLiteral("message"), forceUnlock ? QStringLiteral("force unlocked this document")
+                                                                        : QStringLiteral("checked out this document")},
+                               {QStringLiteral("forced"), forceUnlock}};
+            std::vector<JournalChange> changes{{self->m_id, QStringLiteral("lock"), fields}};
+            team.commit(changes);
+            QSet<IdFor<VersionBundle>> locked(ids.begin(), ids.end());
+            team.announce(locked);
+            return workingCopy;
+        } catch (...) {
+            team.checkouts().remove(self->m_id);
+            QDir(folder).removeRecursively();
+            team.locks().release(ids, self->m_id);
+            throw;
+        }
+    };
+    co_return co_await onWorker(std::move(work));
+}
+
+QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
+{
+    auto self = shared_from_this();
+    auto work = [self, commitMessage] {
+        TeamBundle& team = *self->m_team;
+        team.poll();
+        const auto current = self->state();
+        const auto checkout = team.checkouts().find(self->m_id);
+        if (!checkout)
+            throw VersioningError(VersioningError::Case::notCheckedOut, current->name);
+        if (!team.locks().isMine(self->m_id, self->m_id)) {
+            const auto holder = team.locks().holder(self->m_id);
+            throw VersioningError(VersioningError::Case::lockLost, current->name,
+                                  holder ? (holder->fullName.isEmpty() ? holder->userName : holder->fullName) : QString());
+        }
+        // Everything is read and stored first; the one record that makes the versions current
+        // comes last, so a failure before it leaves the previous versions, the lock and the
+        // working copy as they were.
+        const QString cacheFolder = team.localFolder(QStringLiteral("cache"));
+        ensureDirectory(cacheFolder);
+        StatCache cache(cacheFolder + QLatin1Char('/') + self->m_id.toString() + QStringLiteral(".statcache"));
+        cache.load();
+        QStringList eventFolders;
+        for (const auto& event : checkout->events)
+            eventFolders << event.folder;
+        SnapshotOptions options;
+        options.cache = &cache;
+        options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
+        ContentStore& store = team.contents();
+        const Manifest manifest = snapshotTree(checkout->workingCopy, store, options);
+        const VersionInfo* previous = current->currentVersion();
+        const QJsonObject application = previous ? previous->application : QJsonObject();
+        std::vector<JournalChange> changes{
+            {self->m_id, QStringLiteral("version"),
+             versionFields(IdFor<Versions>::make(), store.storeBytes(manifest.toJson()), commitMessage, application,
+                           VersionOrigin::checkedIn)}};
+        const auto snapshot = team.snapshot();
+        QList<IdFor<VersionBundle>> locked{self->m_id};
+        for (const auto& included : checkout->events) {
+            locked << included.id;
+            const QString folder = checkout->workingCopy + QLatin1Char('/') + included.folder;
+            const auto event = snapshot->find(included.id);
+            if (!event || !team.locks().isMine(included.id, self->m_id) || !QFileInfo(folder).isDir())
+                continue;
+            const Manifest eventManifest = snapshotTree(folder, store, SnapshotOptions{{}, &cache, {}});
+            const ContentHash eventHash = store.storeBytes(eventManifest.toJson());
+            if (event->currentVersion() && event->currentVersion()->manifest == eventHash)
+                continue; // unchanged
+            changes.push_back({included.id, QStringLiteral("version"),
+                               versionFields(IdFor<Versions>::make(), eventHash, commitMessage,
+                                             event->currentVersion() ? event->currentVersion()->application : QJsonObject(),
+                                             VersionOrigin::checkedIn)});
+        }
+        team.commit(changes);
+        try {
+            cache.save();
+        } catch (const Error&) {
+        }
+        team.locks().release(locked, self->m_id);
+        team.checkouts().remove(self->m_id);
+        QDir(QFileInfo(checkout->workingCopy).path()).removeRecursively();
+        team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
+    };
+    co_await onWorker(std::move(work));
+}
+
+QCoro::Task<> VersioningService::cancelCheckout(S3Factory)
+{
+    auto self = shared_from_this();
+    auto work = [self] {
+        TeamBundle& team = *self->m_team;
+        team.poll();
+        const auto current = self->state();
+        const auto checkout = team.checkouts().find(self->m_id);
+        if (!checkout)
+            throw VersioningError(VersioningError::Case::notCheckedOut, current->name);
+        // The changes being discarded are kept in the attic: nothing is deleted unseen.
+        if (QFileInfo::exists(checkout->workingCopy) && !checkout->displaced)
+            team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("discarded"));
+        QList<IdFor<VersionBundle>> locked{self->m_id};
+        for (const auto& included : checkout->events)
+            locked << included.id;
+        const bool wasMine = team.locks().isMine(self->m_id, self->m_id);
+        if (wasMine)
+            team.commit(QStringLiteral("discard"), self->m_id, {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
+        team.locks().release(locked, self->m_id);
+        team.checkouts().remove(self->m_id);
+        QDir(QFileInfo(checkout->workingCopy).path()).removeRecursively();
+        team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
+    };
+    co_await onWorker(std::move(work));
 }
 
 } // namespace vantrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/activity.h"
 #include "engine/document_application.h"
 #include "engine/document_type.h"
 #include "engine/foundation/publisher.h"
@@ -110,6 +111,22 @@ public:
     // still uses it, and moves it to the trash otherwise. Without one: moves it to the trash.
     QCoro::Task<> removeOrDelete(std::shared_ptr<VersioningService> parentVersioningService, S3Factory s3Factory);
 
+    // Takes the lock of this document and of `includedNestedVersionBundles` (events of a
+    // library), all or none, and makes a working copy on the local disk from the current
+    // versions; returns its path. Checking out again what this installation holds returns the
+    // same working copy untouched. With `forceUnlock`, locks held by others are taken over.
+    QCoro::Task<QString> checkOut(QList<IdFor<VersionBundle>> includedNestedVersionBundles, bool forceUnlock,
+                                  bool autoSaveEnabled, int autoSaveInterval, S3Factory s3Factory);
+    // Stores the working copy as a new version of the document and of each changed event,
+    // then gives up the locks. Refused, storing nothing, when the lock is no longer ours.
+    QCoro::Task<> checkIn(QString commitMessage, S3Factory s3Factory);
+    // Gives up the check-out; the working copy goes to the attic.
+    QCoro::Task<> cancelCheckout(S3Factory s3Factory);
+
+    // The timeline of the bundle.
+    AnyPublisher<QList<ActivityInfo>> activitiesPublisher() const;
+    ActivityStore& activityStore() const;
+
     // Stores the file or package at `source` as the new current version. Files whose size and
     // times have not changed since the last version stored from the same place are not read
     // again. A library's event folders are left out: they are versions of their own bundles.
@@ -133,6 +150,7 @@ private:
     IdFor<VersionBundle> m_id;
     DocumentType m_documentType;
     std::shared_ptr<TeamBundle> m_team;
+    mutable std::shared_ptr<ActivityStore> m_activityStore;
 };
 
 } // namespace vantrel

@@ -358,10 +358,19 @@ private Q_SLOTS:
         TeamFixture fixture;
         const auto team = fixture.client(QStringLiteral("ana"));
         makeCollection(team, QStringLiteral("Kept"));
-        writeFile(fixture.root() + QStringLiteral("/journal/CLIENT-ZED/000000000001.json"), "{\"lamport\": 1, \"client\":");
+        const QString damaged = fixture.root() + QStringLiteral("/journal/CLIENT-ZED/000000000001.json");
+        writeFile(damaged, "{\"lamport\": 1, \"client\":");
         writeFile(fixture.root() + QStringLiteral("/journal/CLIENT-ZED/head"), "1");
 
-        const auto reader = fixture.client(QStringLiteral("ben"));
+        // Just written: it may still be on its way, so it is read again later, not reported.
+        const auto early = fixture.client(QStringLiteral("ben"));
+        QVERIFY(early->problems().isEmpty());
+
+        QFile file(damaged);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime));
+        file.close();
+        const auto reader = fixture.client(QStringLiteral("cleo"));
         QCOMPARE(names(reader->versionBundles().liveIndex().collections), QStringList{QStringLiteral("Kept")});
         QCOMPARE(reader->problems().size(), 1);
         QVERIFY(reader->problems()[0].contains(QStringLiteral("000000000001.json")));

@@ -1,0 +1,294 @@
+#include "engine/lock_table.h"
+
+#include "engine/engine_errors.h"
+#include "engine/storage/atomic_file.h"
+#include "engine/storage/storage_error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace vantrel {
+
+namespace {
+
+const QString lockSuffix = QStringLiteral(".lock");
+
+QString fileStamp(const QString& path)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return {};
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(status.st_size)
+        .arg(status.st_ino)
+        .arg(status.st_mtim.tv_sec)
+        .arg(status.st_mtim.tv_nsec);
+}
+
+QString asideName(const QString& path)
+{
+    return path + QStringLiteral(".tmp-") + IdFor<VersionBundle>::make().toString().left(8);
+}
+
+// Moves the record at `path` out of the way atomically; false when there was none.
+bool moveAside(const QString& path, const QString& aside)
+{
+    if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
+        return true;
+    if (errno == ENOENT)
+        return false;
+    throw StorageError::fromErrno(errno, path, QStringLiteral("move"));
+}
+
+} // namespace
+
+QByteArray LockRecord::toJson() const
+{
+    QJsonObject object{{QStringLiteral("client"), clientId},
+                       {QStringLiteral("user"), userName},
+                       {QStringLiteral("fullName"), fullName},
+                       {QStringLiteral("host"), hostName},
+                       {QStringLiteral("initiator"), initiator.toString()},
+                       {QStringLiteral("date"), date.toUTC().toString(Qt::ISODateWithMs)},
+                       {QStringLiteral("forced"), forced}};
+    if (forced) {
+        object.insert(QStringLiteral("previousClient"), previousClientId);
+        object.insert(QStringLiteral("previousUser"), previousUserName);
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+LockRecord LockRecord::fromJson(const QByteArray& json)
+{
+    const QJsonObject object = QJsonDocument::fromJson(json).object();
+    LockRecord record;
+    record.clientId = object.value(QStringLiteral("client")).toString();
+    if (record.clientId.isEmpty())
+        throw DecodingError(QStringLiteral("The lock record names no client."));
+    record.userName = object.value(QStringLiteral("user")).toString();
+    record.fullName = object.value(QStringLiteral("fullName")).toString();
+    record.hostName = object.value(QStringLiteral("host")).toString();
+    record.initiator = IdFor<VersionBundle>::fromJson(object.value(QStringLiteral("initiator")));
+    record.date = QDateTime::fromString(object.value(QStringLiteral("date")).toString(), Qt::ISODateWithMs);
+    record.forced = object.value(QStringLiteral("forced")).toBool();
+    record.previousClientId = object.value(QStringLiteral("previousClient")).toString();
+    record.previousUserName = object.value(QStringLiteral("previousUser")).toString();
+    return record;
+}
+
+QString LockRecord::holderDescription() const
+{
+    const QString who = fullName.isEmpty() ? userName : fullName;
+    return hostName.isEmpty() ? who : QStringLiteral("%1 on %2").arg(who, hostName);
+}
+
+LockTable::LockTable(QString folder, QString clientId, UserIdentity user)
+    : m_folder(std::move(folder)), m_clientId(std::move(clientId)), m_user(std::move(user))
+{
+}
+
+QString LockTable::pathFor(const IdFor<VersionBundle>& id) const
+{
+    return m_folder + QLatin1Char('/') + id.toString() + lockSuffix;
+}
+
+std::optional<LockRecord> LockTable::readLock(const IdFor<VersionBundle>& id) const
+{
+    try {
+        return LockRecord::fromJson(readWholeFile(pathFor(id)));
+    } catch (const StorageError& error) {
+        if (error.kind() == StorageError::Kind::notFound)
+            return std::nullopt;
+        throw;
+    } catch (const DecodingError&) {
+        // A lock record that does not read still locks the bundle: nobody may take it silently.
+        LockRecord unknown;
+        unknown.clientId = QStringLiteral("?");
+        unknown.userName = QStringLiteral("?");
+        return unknown;
+    }
+}
+
+QSet<IdFor<VersionBundle>> LockTable::refresh()
+{
+    QHash<IdFor<VersionBundle>, Known> found;
+    for (const QString& name : QDir(m_folder).entryList({QStringLiteral("*") + lockSuffix}, QDir::Files)) {
+        const auto id = IdFor<VersionBundle>::fromString(QStringView(name).chopped(lockSuffix.size()));
+        if (!id)
+            continue;
+        const QString path = m_folder + QLatin1Char('/') + name;
+        const QString stamp = fileStamp(path);
+        {
+            std::lock_guard lock(m_mutex);
+            const auto known = m_locks.constFind(*id);
+            if (known != m_locks.cend() && known->stamp == stamp) {
+                found.insert(*id, *known);
+                continue;
+            }
+        }
+        try {
+            if (auto record = readLock(*id))
+                found.insert(*id, Known{stamp, *record});
+        } catch (const StorageError&) {
+            // Unreadable for now: keep what we knew.
+            std::lock_guard lock(m_mutex);
+            if (m_locks.contains(*id))
+                found.insert(*id, m_locks.value(*id));
+        }
+    }
+
+    std::lock_guard lock(m_mutex);
+    QSet<IdFor<VersionBundle>> changed;
+    for (auto it = m_locks.cbegin(); it != m_locks.cend(); ++it) {
+        const auto now = found.constFind(it.key());
+        if (now == found.cend() || now->stamp != it->stamp)
+            changed.insert(it.key());
+    }
+    for (auto it = found.cbegin(); it != found.cend(); ++it) {
+        if (!m_locks.contains(it.key()))
+            changed.insert(it.key());
+    }
+    m_locks = std::move(found);
+    return changed;
+}
+
+std::optional<LockRecord> LockTable::holder(const IdFor<VersionBundle>& id) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto known = m_locks.constFind(id);
+    if (known == m_locks.cend())
+        return std::nullopt;
+    return known->record;
+}
+
+bool LockTable::isMine(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator) const
+{
+    const auto record = holder(id);
+    return record && record->clientId == m_clientId && record->initiator == initiator;
+}
+
+bool LockTable::isMine(const IdFor<VersionBundle>& id) const
+{
+    const auto record = holder(id);
+    return record && record->clientId == m_clientId;
+}
+
+LockRecord LockTable::newRecord(const IdFor<VersionBundle>& initiator) const
+{
+    LockRecord record;
+    record.clientId = m_clientId;
+    record.userName = m_user.userName;
+    record.fullName = m_user.fullName;
+    record.hostName = m_user.hostName;
+    record.initiator = initiator;
+    record.date = QDateTime::currentDateTimeUtc();
+    return record;
+}
+
+void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator, bool force,
+                        const QHash<IdFor<VersionBundle>, QString>& names)
+{
+    ensureDirectory(m_folder);
+    // Always in the same order, so that two clients taking overlapping sets cannot both end
+    // up holding part of what they asked for.
+    QList<IdFor<VersionBundle>> sorted = ids;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+
+    QList<IdFor<VersionBundle>> taken;
+    const auto giveBack = [&] {
+        for (const auto& id : std::as_const(taken)) {
+            try {
+                releaseOne(id, initiator);
+            } catch (const Error&) {
+                // Left for a force unlock: never fail the report of the first problem.
+            }
+        }
+    };
+    try {
+        for (const auto& id : std::as_const(sorted)) {
+            const QString path = pathFor(id);
+            LockRecord record = newRecord(initiator);
+            if (publishFileExclusively(path, record.toJson())) {
+                taken << id;
+                continue;
+            }
+            const auto existing = readLock(id);
+            if (existing && existing->clientId == m_clientId && existing->initiator == initiator)
+                continue; // ours already
+            if (!force) {
+                const auto holder = existing ? existing->holderDescription() : QString();
+                giveBack();
+                throw VersioningError(VersioningError::Case::itemLocked, names.value(id, id.toString()), holder);
+            }
+            const QString aside = asideName(path);
+            const bool moved = moveAside(path, aside);
+            std::optional<LockRecord> previous;
+            if (moved) {
+                try {
+                    previous = LockRecord::fromJson(readWholeFile(aside));
+                } catch (const Error&) {
+                }
+            }
+            record.forced = previous.has_value();
+            if (previous) {
+                record.previousClientId = previous->clientId;
+                record.previousUserName = previous->fullName.isEmpty() ? previous->userName : previous->fullName;
+            }
+            if (!publishFileExclusively(path, record.toJson())) {
+                // Somebody took it between the two steps: theirs now.
+                QFile::remove(aside);
+                const auto winner = readLock(id);
+                giveBack();
+                throw VersioningError(VersioningError::Case::itemLocked, names.value(id, id.toString()),
+                                      winner ? winner->holderDescription() : QString());
+            }
+            QFile::remove(aside);
+            taken << id;
+        }
+    } catch (const VersioningError&) {
+        throw;
+    } catch (...) {
+        giveBack();
+        throw;
+    }
+    refresh();
+}
+
+bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator)
+{
+    const QString path = pathFor(id);
+    const QString aside = asideName(path);
+    if (!moveAside(path, aside))
+        return false;
+    QByteArray bytes;
+    try {
+        bytes = readWholeFile(aside);
+        const LockRecord record = LockRecord::fromJson(bytes);
+        if (record.clientId == m_clientId && record.initiator == initiator) {
+            QFile::remove(aside);
+            return true;
+        }
+    } catch (const DecodingError&) {
+    }
+    // Not ours (taken over meanwhile): put it back as it was.
+    publishFileExclusively(path, bytes);
+    QFile::remove(aside);
+    return false;
+}
+
+void LockTable::release(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator)
+{
+    for (const auto& id : ids)
+        releaseOne(id, initiator);
+    refresh();
+}
+
+} // namespace vantrel

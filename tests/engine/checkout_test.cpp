@@ -1,0 +1,250 @@
+#include "engine/engine_errors.h"
+#include "engine/version_bundles.h"
+#include "engine/versioning_service.h"
+#include "support/engine_test_support.h"
+#include "support/sync_wait.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+#include <QThread>
+
+using namespace vantrel;
+using namespace vantrel::testing;
+
+namespace {
+
+using Service = std::shared_ptr<VersioningService>;
+using Kind = ActivityInfo::StateKind;
+
+Service import(const std::shared_ptr<TeamBundle>& team, const QString& source)
+{
+    return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
+                                              std::nullopt, QStringLiteral("Initial Commit"), DocumentApplication::none(),
+                                              team, nullptr, nullptr));
+}
+
+Service as(const std::shared_ptr<TeamBundle>& team, const Service& service)
+{
+    team->poll();
+    return syncWait(VersioningService::open(service->type(), service->id(), std::nullopt, std::nullopt, team, nullptr,
+                                            nullptr, defaultS3Factory()));
+}
+
+QString checkOut(const Service& service, QList<IdFor<VersionBundle>> events = {}, bool force = false)
+{
+    return syncWait(service->checkOut(events, force, false, 600, defaultS3Factory()));
+}
+
+QByteArray contentOf(const Service& service, const QString& folder, const QString& relative = {})
+{
+    const QString exported = syncWait(service->exportVersion(std::nullopt, folder, defaultS3Factory()));
+    QFile file(relative.isEmpty() ? exported : exported + QLatin1Char('/') + relative);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+QList<Kind> kinds(const QList<ActivityInfo>& list)
+{
+    QList<Kind> result;
+    for (const auto& info : list)
+        result << info.state.kind;
+    return result;
+}
+
+int atticEntries(const TeamFixture& fixture, const Service& service)
+{
+    return QDir(fixture.root() + QStringLiteral("/attic/") + service->id().toString()).entryList({QStringLiteral("*.json")}).size();
+}
+
+} // namespace
+
+class CheckoutTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void checkOutEditCheckIn()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        writeFile(fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"), "first");
+        const auto cut = import(ana, fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"));
+
+        const QString workingCopy = checkOut(cut);
+        QCOMPARE(QFileInfo(workingCopy).fileName(), QStringLiteral("Cut.kdenlive"));
+        QVERIFY(!workingCopy.startsWith(fixture.root()));
+        QVERIFY(cut->isCheckedOut() && cut->isLocked() && cut->isLockedByCurrentInitiator(cut->id()));
+        writeFile(workingCopy, "second, edited");
+        // Checking out again keeps the edits.
+        QCOMPARE(checkOut(cut), workingCopy);
+        QCOMPARE(describeTree(QFileInfo(workingCopy).path()).value(QStringLiteral("Cut.kdenlive")), QByteArray("second, edited"));
+
+        const auto bensCut = as(ben, cut);
+        QVERIFY(bensCut->isLocked());
+        QVERIFY(!bensCut->isCheckedOut() && !bensCut->canCheckout() && !bensCut->allowsChanges());
+        QCOMPARE(bensCut->lockHolder().userName, QStringLiteral("ana Editor"));
+        QCOMPARE(bensCut->lockHolder().hostName, QStringLiteral("host-ana"));
+        try {
+            checkOut(bensCut);
+            QFAIL("a second holder");
+        } catch (const VersioningError& error) {
+            QCOMPARE(error.which(), VersioningError::Case::itemLocked);
+            QVERIFY(error.localizedDescription().contains(QStringLiteral("ana Editor on host-ana")));
+        }
+        QVERIFY_THROWS_EXCEPTION(VersioningError, syncWait(bensCut->checkIn(QStringLiteral("nope"), defaultS3Factory())));
+        QVERIFY_THROWS_EXCEPTION(VersioningError, syncWait(bensCut->removeOrDelete(nullptr, defaultS3Factory())));
+
+        syncWait(cut->checkIn(QStringLiteral("Tightened"), defaultS3Factory()));
+        QVERIFY(!cut->isCheckedOut() && !cut->isLocked());
+        QVERIFY(!QFileInfo::exists(workingCopy));
+        QCOMPARE(cut->versionIDs().size(), 2);
+        QCOMPARE(contentOf(cut, fixture.scratch(QStringLiteral("o"))), QByteArray("second, edited"));
+        ben->poll();
+        QVERIFY(!bensCut->isLocked() && bensCut->canCheckout());
+        QVERIFY_THROWS_EXCEPTION(VersioningError, syncWait(cut->checkIn(QStringLiteral("again"), defaultS3Factory())));
+    }
+
+    void libraryCheckoutTakesItsIncludedEventsAllOrNone()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Show.videolibrary");
+        writeFile(source + QStringLiteral("/Settings.plist"), "settings");
+        writeFile(source + QStringLiteral("/Day 1.videoevent/Info.plist"), "one");
+        writeFile(source + QStringLiteral("/Day 2.videoevent/Info.plist"), "two");
+        const auto show = import(ana, source);
+        const auto events = syncWait(show->latestNestedVersioningServices(defaultS3Factory()));
+        QCOMPARE(events.size(), std::size_t(2));
+
+        const QString workingCopy = checkOut(show, {events[0]->id()});
+        QCOMPARE(describeTree(workingCopy).keys(),
+                 (QStringList{QStringLiteral("Day 1.videoevent"), QStringLiteral("Day 1.videoevent/Info.plist"), QStringLiteral("Settings.plist")}));
+        QVERIFY(events[0]->isLockedByCurrentInitiator(show->id()));
+        QVERIFY(!events[0]->isLockedByCurrentInitiator(events[0]->id()));
+        QVERIFY(!events[1]->isLocked());
+
+        // Another library using Day 1: its check-out must not get Day 1, nor anything else.
+        const auto sequel = syncWait(VersioningService::createLibrary(QStringLiteral("Sequel"), ben, nullptr, nullptr));
+        const auto bensDay1 = as(ben, events[0]);
+        syncWait(sequel->addNestedVersionBundle(bensDay1, QString(), defaultS3Factory()));
+        QVERIFY_THROWS_EXCEPTION(VersioningError, checkOut(sequel, {bensDay1->id()}));
+        QVERIFY(!sequel->isLocked());
+
+        writeFile(workingCopy + QStringLiteral("/Day 1.videoevent/Info.plist"), "one, edited");
+        syncWait(show->checkIn(QStringLiteral("Graded"), defaultS3Factory()));
+        QCOMPARE(events[0]->versionIDs().size(), 2);
+        QCOMPARE(events[1]->versionIDs().size(), 1); // not included: untouched
+        QCOMPARE(show->versionIDs().size(), 2);
+        QVERIFY(!events[0]->isLocked());
+        QCOMPARE(contentOf(show, fixture.scratch(QStringLiteral("o")), QStringLiteral("Day 1.videoevent/Info.plist")),
+                 QByteArray("one, edited"));
+    }
+
+    void forceUnlockSeenFromTheOtherSide()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        writeFile(fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"), "first");
+        const auto cut = import(ana, fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"));
+        const QString workingCopy = checkOut(cut);
+        writeFile(workingCopy, "ana's unsaved work");
+
+        QList<RemoteDatabaseChange> seenByAna;
+        auto watch = cut->remoteDatabaseChanges().sink([&](const RemoteDatabaseChange& change) { seenByAna << change; });
+        const auto bensCut = as(ben, cut);
+        checkOut(bensCut, {}, true);
+        QVERIFY(bensCut->isCheckedOut());
+
+        ana->poll();
+        QVERIFY(!seenByAna.isEmpty());
+        QVERIFY(seenByAna.last().forceUnlocked);
+        QCOMPARE(seenByAna.last().name, QStringLiteral("ben Editor"));
+        QVERIFY(!cut->isCheckedOut());
+        QVERIFY(QFileInfo::exists(workingCopy)); // left where it was
+        QCOMPARE(atticEntries(fixture, cut), 1);
+        try {
+            syncWait(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()));
+            QFAIL("checked in without the lock");
+        } catch (const VersioningError& error) {
+            QCOMPARE(error.which(), VersioningError::Case::lockLost);
+            QVERIFY(error.localizedDescription().contains(QStringLiteral("ben Editor")));
+        }
+        QCOMPARE(cut->versionIDs().size(), 1);
+        // Giving up the broken check-out leaves ben's lock alone.
+        syncWait(cut->cancelCheckout(defaultS3Factory()));
+        ben->poll();
+        QVERIFY(bensCut->isCheckedOut());
+    }
+
+    void discardKeepsTheWorkInTheAttic()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        writeFile(fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"), "first");
+        const auto cut = import(ana, fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"));
+        const QString workingCopy = checkOut(cut);
+        writeFile(workingCopy, "thrown away");
+        syncWait(cut->cancelCheckout(defaultS3Factory()));
+        QVERIFY(!cut->isLocked() && !cut->isCheckedOut());
+        QVERIFY(!QFileInfo::exists(workingCopy));
+        QCOMPARE(atticEntries(fixture, cut), 1);
+        QVERIFY(ana->contents().contains(hashBytes("thrown away")));
+        QCOMPARE(ana->collectGarbage(std::chrono::seconds(0)), 0); // the attic keeps its contents
+        QVERIFY(ana->contents().contains(hashBytes("thrown away")));
+        QCOMPARE(contentOf(cut, fixture.scratch(QStringLiteral("o"))), QByteArray("first"));
+    }
+
+    void timelineOfADay()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        writeFile(fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"), "v1");
+        const auto cut = import(ana, fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"));
+        const auto first = *cut->currentVersionID();
+
+        QList<QList<ActivityInfo>> published;
+        auto feed = cut->activitiesPublisher().sink([&](const QList<ActivityInfo>& list) { published << list; });
+        QCOMPARE(published.size(), 1); // the current list, at once
+        QCOMPARE(kinds(published.last()), QList<Kind>{Kind::imported});
+
+        const QString workingCopy = syncWait(cut->checkOut({}, false, true, 1, defaultS3Factory()));
+        writeFile(workingCopy, "v2 in progress");
+        QThread::sleep(1);
+        ana->poll(); // auto-save: the change goes to the attic and the team sees who is editing
+        QCOMPARE(atticEntries(fixture, cut), 1);
+        writeFile(workingCopy, "v2");
+        syncWait(cut->checkIn(QStringLiteral("Second cut"), defaultS3Factory()));
+        syncWait(cut->revertVersionBundle(first, defaultS3Factory()));
+        syncWait(cut->rename(QStringLiteral("Final Cut")));
+        checkOut(cut);
+        syncWait(cut->cancelCheckout(defaultS3Factory()));
+        checkOut(cut);
+        checkOut(as(ben, cut), {}, true);
+        ana->poll();
+
+        const auto timeline = cut->activityStore().current();
+        QCOMPARE(kinds(timeline), (QList<Kind>{Kind::lock, Kind::lock, Kind::changesDiscarded, Kind::lock, Kind::descriptionChanged,
+                                               Kind::revert, Kind::newVersion, Kind::editing, Kind::lock, Kind::imported}));
+        QCOMPARE(timeline[0].userName, QStringLiteral("ben Editor"));
+        QCOMPARE(timeline[0].message, QStringLiteral("force unlocked this document"));
+        QVERIFY(timeline[0].isCurrent());
+        QVERIFY(!timeline[1].isCurrent()); // ana's lock was broken
+        QCOMPARE(timeline[4].message, QStringLiteral("Final Cut"));
+        QCOMPARE(timeline[5].state.commitMessage, QStringLiteral("Initial Commit"));
+        QVERIFY(timeline[5].isCurrent() && timeline[5].allowsVersionActions);
+        QCOMPARE(timeline[6].message, QStringLiteral("Second cut"));
+        QVERIFY(!timeline[6].isCurrent());
+        QCOMPARE(timeline[9].versionID, first);
+        QVERIFY(!timeline[3].allowsVersionActions);
+        QCOMPARE(published.last(), timeline);
+        // Every client sees the same timeline.
+        const auto bensView = as(ben, cut);
+        QCOMPARE(bensView->activityStore().current(), timeline);
+    }
+};
+
+QTEST_GUILESS_MAIN(CheckoutTest)
+#include "checkout_test.moc"
