@@ -185,9 +185,13 @@ std::vector<JournalRecord> Journal::readClient(const QString& client, qint64 aft
             }
         }
 
+        qint64 expected = std::max(afterSeq, listing.pack) + 1;
         for (const auto& [seq, name] : listing.files) {
             if (vanished || seq <= std::max(afterSeq, listing.pack))
                 continue;
+            if (seq > expected)
+                problems << QStringLiteral("%1: records %2 to %3 are missing.").arg(folder).arg(expected).arg(seq - 1);
+            expected = seq + 1;
             const QString path = folder + QLatin1Char('/') + name;
             try {
                 const QByteArray bytes = readWholeFile(path);
@@ -239,6 +243,7 @@ std::vector<JournalRecord> Journal::readAll(QStringList& problems)
 std::vector<JournalRecord> Journal::readNew(QStringList& problems)
 {
     std::lock_guard lock(m_mutex);
+    writeHead();
     std::vector<JournalRecord> fresh;
     for (const QString& client : QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         if (client == m_writerId)
@@ -297,7 +302,10 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     const qint64 seq = m_nextOwnSeq++;
     noteSeen(records.front());
     m_cursors[m_writerId].lastSeq = seq;
-    writeFileAtomically(folder + QStringLiteral("/head"), QByteArray::number(seq));
+    // The record is published: the change has happened, whatever becomes of the head file,
+    // which only spares readers a listing. One that could not be written is written later.
+    m_headPending = true;
+    writeHead();
 
     if (++m_unpackedOwnRecords >= packThreshold) {
         try {
@@ -307,6 +315,18 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
         }
     }
     return records;
+}
+
+void Journal::writeHead()
+{
+    if (!m_headPending || m_nextOwnSeq <= 1)
+        return;
+    try {
+        writeFileAtomically(m_folder + QLatin1Char('/') + m_writerId + QStringLiteral("/head"), QByteArray::number(m_nextOwnSeq - 1));
+        m_headPending = false;
+    } catch (const Error& error) {
+        qWarning("The journal head could not be written: %s", error.what());
+    }
 }
 
 void Journal::packOwnRecords()

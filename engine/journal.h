@@ -90,6 +90,7 @@ private:
                                           QStringList& problems);
     void noteSeen(const JournalRecord& record);
     void packOwnRecords();
+    void writeHead();
 
     QString m_folder;
     QString m_writerId;
@@ -98,6 +99,7 @@ private:
     qint64 m_highestLamport = 0;
     qint64 m_nextOwnSeq = 1;
     int m_unpackedOwnRecords = 0;
+    bool m_headPending = false;
 };
 
 } // namespace vantrel

@@ -156,12 +156,18 @@ void TeamBundle::start()
 void TeamBundle::pollLoop(std::weak_ptr<TeamBundle> weakSelf)
 {
     for (;;) {
-        std::chrono::milliseconds interval;
         {
             std::unique_lock lock(m_pollMutex);
-            interval = m_pollInterval;
-            if (m_pollWake.wait_for(lock, interval, [this] { return m_stopping; }))
-                return;
+            for (;;) {
+                m_pollIntervalChanged = false;
+                const bool woken = m_pollWake.wait_for(lock, m_pollInterval,
+                                                       [this] { return m_stopping || m_pollIntervalChanged; });
+                if (m_stopping)
+                    return;
+                if (!woken)
+                    break; // the interval has passed: poll
+                // A new interval: wait again, for the new one.
+            }
         }
         auto self = weakSelf.lock();
         if (!self)
@@ -187,6 +193,7 @@ void TeamBundle::setPollInterval(std::chrono::milliseconds interval)
     {
         std::lock_guard lock(m_pollMutex);
         m_pollInterval = interval;
+        m_pollIntervalChanged = true;
     }
     m_pollWake.notify_all();
 }

@@ -143,6 +143,7 @@ private:
     std::mutex m_pollMutex;
     std::condition_variable m_pollWake;
     bool m_stopping = false;
+    bool m_pollIntervalChanged = false;
     std::chrono::milliseconds m_pollInterval{2000};
     std::thread m_poller;
 };

@@ -123,6 +123,7 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createCollect
     std::shared_ptr<WorkspaceInterfacing>)
 {
     auto work = [collectionName, teamBundle] {
+        nameForNewBundle(collectionName, DocumentType::collection().description());
         const auto id = IdFor<VersionBundle>::make();
         teamBundle->commit(QStringLiteral("create"), id,
                            {{QStringLiteral("type"), DocumentType::collection().toJson()},
@@ -190,8 +191,9 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::import(
         if (!info.exists())
             throw StorageError::fromErrno(ENOENT, source, QStringLiteral("import"));
         const DocumentType type = DocumentType::forPath(source);
-        const QString name = newName.value_or(info.isDir() || !info.suffix().isEmpty() ? info.completeBaseName()
-                                                                                        : info.fileName());
+        const QString name = nameForNewBundle(newName.value_or(info.isDir() || !info.suffix().isEmpty() ? info.completeBaseName()
+                                                                                                         : info.fileName()),
+                                              type.description());
         if (!documentApplication.writerVersion && info.isFile())
             documentApplication.writerVersion = readWriterVersion(type, source);
         if (!documentApplication.name && !type.appName().isEmpty())
@@ -206,15 +208,21 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::import(
                     eventFolders << child.fileName();
             }
         }
+        // The stat cache recorded now lets the next version from the same place skip what did
+        // not change.
+        const auto id = IdFor<VersionBundle>::make();
+        const QString cacheFolder = teamBundle->localFolder(QStringLiteral("cache"));
+        ensureDirectory(cacheFolder);
+        StatCache cache(cacheFolder + QLatin1Char('/') + id.toString() + QStringLiteral(".statcache"));
         SnapshotOptions options;
+        options.cache = &cache;
         options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
         const Manifest manifest = snapshotTree(source, store, options);
 
-        const auto id = IdFor<VersionBundle>::make();
         std::vector<JournalChange> changes{
             JournalChange{id, QStringLiteral("create"),
                           {{QStringLiteral("type"), type.toJson()},
-                           {QStringLiteral("name"), nameForNewBundle(name, type.description())},
+                           {QStringLiteral("name"), name},
                            {QStringLiteral("extension"), info.isDir() && info.suffix().isEmpty() ? QString() : info.suffix()}}},
             JournalChange{id, QStringLiteral("version"),
                           versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(storedManifest(store, manifest)),

@@ -178,17 +178,29 @@ ContentStore::Stored ContentStore::storeFile(const QString& path)
     }
 
     const ContentHash hash = sha.finish();
-    if (reuseExisting(hash, size))
-        return {hash, size}; // The temporary copy is removed on the way out.
-    install(temporary, hash);
+    // The copy just written replaces an existing object, so that storing the same bytes again
+    // also repairs an object damaged on the share. Where the share refuses to replace a file
+    // in use, an existing object of the right size is kept.
+    try {
+        install(temporary, hash);
+    } catch (const StorageError&) {
+        if (!reuseExisting(hash, size))
+            throw;
+    }
     return {hash, size};
 }
 
 ContentHash ContentStore::storeBytes(QByteArrayView data)
 {
     const ContentHash hash = hashBytes(data);
-    if (reuseExisting(hash, data.size()))
-        return hash;
+    // Small contents are checked in full before an existing object is trusted.
+    if (reuseExisting(hash, data.size())) {
+        try {
+            if (hashBytes(readWholeFile(pathFor(hash))) == hash)
+                return hash;
+        } catch (const StorageError&) {
+        }
+    }
     Temporary temporary = createTemporary();
     writeAll(temporary.fd.get(), data.data(), static_cast<size_t>(data.size()), m_folder);
     install(temporary, hash);
