@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <map>
 
 namespace vantrel {
@@ -28,6 +29,14 @@ struct Listing {
     QList<qint64> olderPacks;        // packs superseded by `pack`
     std::map<qint64, QString> files; // single records by sequence
 };
+
+QString folderStamp(const QString& folder)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(folder).constData(), &status) != 0)
+        return {};
+    return QStringLiteral("%1.%2").arg(status.st_mtim.tv_sec).arg(status.st_mtim.tv_nsec);
+}
 
 Listing listClientFolder(const QString& folder)
 {
@@ -133,6 +142,17 @@ Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder))
     m_nextOwnSeq = highest + 1;
     m_unpackedOwnRecords = static_cast<int>(std::count_if(own.files.begin(), own.files.end(),
                                                           [&](const auto& file) { return file.first > own.pack; }));
+    // A head left behind by a crash right after a record was published is brought up to date.
+    bool headKnown = false;
+    qint64 head = 0;
+    try {
+        head = readWholeFile(m_folder + QLatin1Char('/') + m_writerId + QStringLiteral("/head")).trimmed().toLongLong(&headKnown);
+    } catch (const Error&) {
+    }
+    if (highest > 0 && (!headKnown || head < highest)) {
+        m_headPending = true;
+        writeHead();
+    }
 }
 
 void Journal::noteSeen(const JournalRecord& record)
@@ -233,8 +253,9 @@ std::vector<JournalRecord> Journal::readAll(QStringList& problems)
     std::vector<JournalRecord> all;
     for (const QString& client : QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         qint64 last = 0;
+        const QString stamp = folderStamp(m_folder + QLatin1Char('/') + client);
         auto records = readClient(client, 0, &last, problems);
-        m_cursors[client].lastSeq = last;
+        m_cursors[client] = Cursor{last, stamp};
         std::move(records.begin(), records.end(), std::back_inserter(all));
     }
     return all;
@@ -250,14 +271,18 @@ std::vector<JournalRecord> Journal::readNew(QStringList& problems)
             continue;
         Cursor& cursor = m_cursors[client];
         const QString folder = m_folder + QLatin1Char('/') + client;
+        // The head names the newest record; a client that crashed between publishing a record
+        // and rewriting its head leaves the head behind, but its folder changed all the same.
+        const QString stamp = folderStamp(folder);
         bool headKnown = false;
         try {
             const qint64 head = readWholeFile(folder + QStringLiteral("/head")).trimmed().toLongLong(&headKnown);
-            if (headKnown && head <= cursor.lastSeq)
+            if (headKnown && head <= cursor.lastSeq && stamp == cursor.folderStamp)
                 continue;
         } catch (const StorageError&) {
             // No head yet (a client that crashed before writing it): list the folder instead.
         }
+        cursor.folderStamp = stamp;
         qint64 last = cursor.lastSeq;
         auto records = readClient(client, cursor.lastSeq, &last, problems);
         cursor.lastSeq = last;

@@ -84,6 +84,7 @@ public:
 private:
     struct Cursor {
         qint64 lastSeq = 0;
+        QString folderStamp; // the client folder's modification time when last listed
     };
 
     std::vector<JournalRecord> readClient(const QString& client, qint64 afterSeq, qint64* lastSeq,
