@@ -77,6 +77,50 @@ QString nameForNewBundle(const QString& name, const QString& what)
     return name;
 }
 
+// The event folders of a library package: its direct sub-folders with the event extension.
+QStringList eventFolderNames(const QString& package)
+{
+    QStringList names;
+    for (const QFileInfo& child : QDir(package).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
+        if (!child.isSymLink() && child.suffix().compare(eventFolderExtension, Qt::CaseInsensitive) == 0)
+            names << child.fileName();
+    }
+    return names;
+}
+
+struct EventToWrite {
+    std::shared_ptr<const BundleState> event;
+    const VersionInfo* version;
+};
+
+// Writes events into `package`, which already holds the library's own tree. Each keeps the
+// folder name it was imported with while its name is unchanged; otherwise its name, made safe
+// and unique. Returns the folder of each event, in order.
+QStringList writeEvents(const ContentStore& store, const Manifest& library, const QString& package,
+                        const QList<EventToWrite>& events)
+{
+    QSet<QString> taken;
+    for (const auto& entry : library.entries) {
+        if (!entry.path.contains(u'/'))
+            taken.insert(entry.path.toCaseFolded());
+    }
+    QStringList folders;
+    for (const auto& [event, version] : events) {
+        const QString original = creationFields(*event).value(QStringLiteral("folder")).toString();
+        const QString base = safeFileName(event->name);
+        QString folder;
+        if (!original.isEmpty() && QFileInfo(original).completeBaseName() == base && !taken.contains(original.toCaseFolded())) {
+            folder = original;
+            taken.insert(original.toCaseFolded());
+        } else {
+            folder = uniqueFileName(QString(), base, eventFolderExtension, &taken);
+        }
+        writeTree(Manifest::fromJson(store.readBytes(version->manifest)), store, package + QLatin1Char('/') + folder);
+        folders << folder;
+    }
+    return folders;
+}
+
 } // namespace
 
 VersioningService::VersioningService(VersioningServiceType type, IdFor<VersionBundle> id, DocumentType documentType,
@@ -163,20 +207,21 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createLibrary
     QString newLibraryName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
     std::shared_ptr<WorkspaceInterfacing>)
 {
-    auto work = [newLibraryName, teamBundle] {
-        return createEmptyPackage(DocumentType::library(), nameForNewBundle(newLibraryName, DocumentType::library().description()),
-                                  teamBundle, VersioningServiceType::library, &VersioningService::bind);
-    };
-    co_return co_await onWorker(std::move(work));
+    return createEmpty(DocumentType::library(), VersioningServiceType::library, std::move(newLibraryName), std::move(teamBundle));
 }
 
 QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createEvent(
     QString newEventName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
     std::shared_ptr<WorkspaceInterfacing>)
 {
-    auto work = [newEventName, teamBundle] {
-        return createEmptyPackage(DocumentType::event(), nameForNewBundle(newEventName, DocumentType::event().description()),
-                                  teamBundle, VersioningServiceType::event, &VersioningService::bind);
+    return createEmpty(DocumentType::event(), VersioningServiceType::event, std::move(newEventName), std::move(teamBundle));
+}
+
+QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createEmpty(DocumentType type, VersioningServiceType serviceType,
+                                                                               QString name, std::shared_ptr<TeamBundle> team)
+{
+    auto work = [type, serviceType, name, team] {
+        return createEmptyPackage(type, nameForNewBundle(name, type.description()), team, serviceType, &VersioningService::bind);
     };
     co_return co_await onWorker(std::move(work));
 }
@@ -201,13 +246,7 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::import(
         ContentStore& store = teamBundle->contents();
 
         // Every content is stored first; the one record that makes the import visible comes last.
-        QStringList eventFolders;
-        if (type.isLibrary() && info.isDir()) {
-            for (const QFileInfo& child : QDir(source).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
-                if (!child.isSymLink() && child.suffix().compare(eventFolderExtension, Qt::CaseInsensitive) == 0)
-                    eventFolders << child.fileName();
-            }
-        }
+        const QStringList eventFolders = type.isLibrary() && info.isDir() ? eventFolderNames(source) : QStringList();
         // The stat cache recorded now lets the next version from the same place skip what did
         // not change.
         const auto id = IdFor<VersionBundle>::make();
@@ -467,30 +506,14 @@ QString VersioningService::writeVersion(const BundleState& state, const VersionI
         + IdFor<Versions>::make().toString().left(8);
     try {
         writeTree(manifest, store, temporary);
-        QSet<QString> taken;
-        for (const auto& entry : manifest.entries) {
-            if (!entry.path.contains(u'/'))
-                taken.insert(entry.path.toCaseFolded());
-        }
         const auto snapshot = m_team->snapshot();
+        QList<EventToWrite> events;
         for (const auto& childId : state.children) {
             const auto event = snapshot->find(childId);
-            if (!event || !event->type.isEvent())
-                continue;
-            const VersionInfo* eventVersion = event->versionAt(version.stamp);
-            if (!eventVersion)
-                continue;
-            const QString original = creationFields(*event).value(QStringLiteral("folder")).toString();
-            const QString base = safeFileName(event->name);
-            QString folder;
-            if (!original.isEmpty() && QFileInfo(original).completeBaseName() == base && !taken.contains(original.toCaseFolded())) {
-                folder = original;
-                taken.insert(original.toCaseFolded());
-            } else {
-                folder = uniqueFileName(QString(), base, eventFolderExtension, &taken);
-            }
-            writeTree(Manifest::fromJson(store.readBytes(eventVersion->manifest)), store, temporary + QLatin1Char('/') + folder);
+            if (event && event->type.isEvent() && event->versionAt(version.stamp))
+                events.append({event, event->versionAt(version.stamp)});
         }
+        writeEvents(store, manifest, temporary, events);
         renameInto(temporary, destination);
     } catch (...) {
         QDir(temporary).removeRecursively();
@@ -596,13 +619,7 @@ QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QSt
         ensureDirectory(cacheFolder);
         StatCache cache(cacheFolder + QLatin1Char('/') + self->m_id.toString() + QStringLiteral(".statcache"));
         cache.load();
-        QStringList eventFolders;
-        if (current->type.isLibrary()) {
-            for (const QFileInfo& child : QDir(source).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
-                if (!child.isSymLink() && child.suffix().compare(eventFolderExtension, Qt::CaseInsensitive) == 0)
-                    eventFolders << child.fileName();
-            }
-        }
+        const QStringList eventFolders = current->type.isLibrary() ? eventFolderNames(source) : QStringList();
         SnapshotOptions options;
         options.cache = &cache;
         options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
@@ -707,30 +724,13 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             checkout.lastAutoSave = checkout.date;
             checkout.lastSavedManifest = version->manifest.toHex();
             const Manifest manifest = Manifest::fromJson(store.readBytes(version->manifest));
-            if (events.isEmpty()) {
-                writeTree(manifest, store, workingCopy);
-            } else {
-                writeTree(manifest, store, workingCopy);
-                QSet<QString> taken;
-                for (const auto& entry : manifest.entries) {
-                    if (!entry.path.contains(u'/'))
-                        taken.insert(entry.path.toCaseFolded());
-                }
-                for (const auto& event : std::as_const(events)) {
-                    const QString original = creationFields(*event).value(QStringLiteral("folder")).toString();
-                    const QString base = safeFileName(event->name);
-                    QString eventFolder;
-                    if (!original.isEmpty() && QFileInfo(original).completeBaseName() == base && !taken.contains(original.toCaseFolded())) {
-                        eventFolder = original;
-                        taken.insert(original.toCaseFolded());
-                    } else {
-                        eventFolder = uniqueFileName(QString(), base, eventFolderExtension, &taken);
-                    }
-                    writeTree(Manifest::fromJson(store.readBytes(event->currentVersion()->manifest)), store,
-                              workingCopy + QLatin1Char('/') + eventFolder);
-                    checkout.events.append({event->id, eventFolder, event->currentVersion()->id});
-                }
-            }
+            writeTree(manifest, store, workingCopy);
+            QList<EventToWrite> included;
+            for (const auto& event : std::as_const(events))
+                included.append({event, event->currentVersion()});
+            const QStringList folders = writeEvents(store, manifest, workingCopy, included);
+            for (qsizetype i = 0; i < included.size(); ++i)
+                checkout.events.append({included[i].event->id, folders[i], included[i].version->id});
             team.checkouts().save(checkout);
             QJsonObject fields{{QStringLiteral("message"), forceUnlock ? QStringLiteral("force unlocked this document")
                                                                         : QStringLiteral("checked out this document")},

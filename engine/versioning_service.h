@@ -142,6 +142,8 @@ private:
                       std::shared_ptr<TeamBundle> team);
     static std::shared_ptr<VersioningService> bind(VersioningServiceType type, const IdFor<VersionBundle>& id,
                                                    const std::shared_ptr<TeamBundle>& team);
+    static QCoro::Task<std::shared_ptr<VersioningService>> createEmpty(DocumentType type, VersioningServiceType serviceType,
+                                                                       QString name, std::shared_ptr<TeamBundle> team);
     std::shared_ptr<const BundleState> state() const;
     std::shared_ptr<const BundleState> liveState() const;
     QString writeVersion(const BundleState& state, const VersionInfo& version, const QString& destination) const;
