@@ -12,11 +12,14 @@
 #include "engine/version_bundles.h"
 
 #include <QDir>
+#include <QThreadPool>
 #include <QFileInfo>
 #include <QJsonArray>
 
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace vantrel {
 
@@ -86,6 +89,40 @@ QStringList eventFolderNames(const QString& package)
             names << child.fileName();
     }
     return names;
+}
+
+// Records the files of a freshly written working copy in the stat cache, so that a check-in
+// reads only what the user changed. Each file's modification time is set a few seconds back,
+// which lets the cache trust the record at once: any later edit gives the file a new time.
+void recordWrittenTree(StatCache& cache, const Manifest& manifest, const QString& root)
+{
+    const qint64 recorded = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
+    const struct timespec back[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(recorded / 1'000'000'000 - 5), 0}};
+    for (const auto& entry : manifest.entries) {
+        if (entry.kind != ManifestEntry::Kind::file)
+            continue;
+        const QString path = entry.path.isEmpty() ? root : root + QLatin1Char('/') + entry.path;
+        const QByteArray native = QFile::encodeName(path);
+        struct stat status {};
+        if (::utimensat(AT_FDCWD, native.constData(), back, AT_SYMLINK_NOFOLLOW) != 0
+            || ::lstat(native.constData(), &status) != 0)
+            continue;
+        StatCache::Entry recordedEntry = StatCache::Entry::fromStat(status);
+        recordedEntry.hash = entry.hash;
+        recordedEntry.recordedNs = recorded;
+        cache.record(path, recordedEntry);
+    }
+}
+
+// Removes a working copy that is no longer needed without making the caller wait: it is moved
+// aside at once and deleted in the background.
+void discardWorkingFolder(const QString& folder)
+{
+    const QString aside = QFileInfo(folder).path() + QStringLiteral("/.removed-") + IdFor<Versions>::make().toString();
+    const QString doomed = std::rename(QFile::encodeName(folder).constData(), QFile::encodeName(aside).constData()) == 0
+                               ? aside
+                               : folder;
+    QThreadPool::globalInstance()->start([doomed] { QDir(doomed).removeRecursively(); });
 }
 
 struct EventToWrite {
@@ -729,8 +766,17 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             for (const auto& event : std::as_const(events))
                 included.append({event, event->currentVersion()});
             const QStringList folders = writeEvents(store, manifest, workingCopy, included);
-            for (qsizetype i = 0; i < included.size(); ++i)
+            const QString cacheFolder = team.localFolder(QStringLiteral("cache"));
+            ensureDirectory(cacheFolder);
+            StatCache cache(cacheFolder + QLatin1Char('/') + self->m_id.toString() + QStringLiteral(".statcache"));
+            cache.load();
+            recordWrittenTree(cache, manifest, workingCopy);
+            for (qsizetype i = 0; i < included.size(); ++i) {
                 checkout.events.append({included[i].event->id, folders[i], included[i].version->id});
+                recordWrittenTree(cache, Manifest::fromJson(store.readBytes(included[i].version->manifest)),
+                                  workingCopy + QLatin1Char('/') + folders[i]);
+            }
+            cache.save();
             team.checkouts().save(checkout);
             QJsonObject fields{{QStringLiteral("message"), forceUnlock ? QStringLiteral("force unlocked this document")
                                                                         : QStringLiteral("checked out this document")},
@@ -810,7 +856,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         }
         team.locks().release(locked, self->m_id);
         team.checkouts().remove(self->m_id);
-        QDir(QFileInfo(checkout->workingCopy).path()).removeRecursively();
+        discardWorkingFolder(QFileInfo(checkout->workingCopy).path());
         team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
     };
     co_await onWorker(std::move(work));
@@ -837,7 +883,7 @@ QCoro::Task<> VersioningService::cancelCheckout(S3Factory)
             team.commit(QStringLiteral("discard"), self->m_id, {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
         team.locks().release(locked, self->m_id);
         team.checkouts().remove(self->m_id);
-        QDir(QFileInfo(checkout->workingCopy).path()).removeRecursively();
+        discardWorkingFolder(QFileInfo(checkout->workingCopy).path());
         team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
     };
     co_await onWorker(std::move(work));

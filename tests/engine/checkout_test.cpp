@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <sys/stat.h>
+
 using namespace vantrel;
 using namespace vantrel::testing;
 
@@ -139,6 +141,32 @@ private Q_SLOTS:
         QVERIFY(!events[0]->isLocked());
         QCOMPARE(contentOf(show, fixture.scratch(QStringLiteral("o")), QStringLiteral("Day 1.videoevent/Info.plist")),
                  QByteArray("one, edited"));
+    }
+
+    void checkInReadsOnlyWhatChanged()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Show.videolibrary");
+        writeFile(source + QStringLiteral("/Settings.plist"), "settings");
+        writeFile(source + QStringLiteral("/Day 1.videoevent/clip.mov"), QByteArray(50000, 'c'));
+        const auto show = import(ana, source);
+        const auto events = syncWait(show->latestNestedVersioningServices(defaultS3Factory()));
+        const QString workingCopy = checkOut(show, {events[0]->id()});
+
+        // An unchanged file is not stored again: its object stays the very same file.
+        const QString object = ana->contents().pathFor(hashBytes(QByteArray(50000, 'c')));
+        const auto inode = [](const QString& path) {
+            struct stat status {};
+            ::stat(QFile::encodeName(path).constData(), &status);
+            return status.st_ino;
+        };
+        const auto before = inode(object);
+        writeFile(workingCopy + QStringLiteral("/Settings.plist"), "settings, edited");
+        syncWait(show->checkIn(QStringLiteral("Settings"), defaultS3Factory()));
+        QCOMPARE(inode(object), before);
+        QVERIFY(ana->contents().contains(hashBytes("settings, edited")));
+        QCOMPARE(events[0]->versionIDs().size(), 1);
     }
 
     void forceUnlockSeenFromTheOtherSide()
