@@ -668,12 +668,7 @@ QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QSt
         const auto version = IdFor<Versions>::make();
         self->m_team->commit(QStringLiteral("version"), self->m_id,
                              versionFields(version, *ContentHash::fromHex(manifestHash), message, application, origin));
-        try {
-            cache.save();
-        } catch (const Error& error) {
-            self->m_team->log().event(error.localizedDescription(), QStringLiteral("storeVersion"), Logger::Level::warning);
-        }
-        return version;
+        return version; // snapshotTree() has saved the stat cache
     };
     co_return co_await onWorker(std::move(work));
 }
@@ -850,10 +845,6 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
                                              VersionOrigin::checkedIn)});
         }
         team.commit(changes);
-        try {
-            cache.save();
-        } catch (const Error&) {
-        }
         team.locks().release(locked, self->m_id);
         team.checkouts().remove(self->m_id);
         discardWorkingFolder(QFileInfo(checkout->workingCopy).path());
