@@ -26,7 +26,8 @@ QByteArray Checkout::toJson() const
                                      {QStringLiteral("autoSaveInterval"), autoSaveInterval},
                                      {QStringLiteral("lastAutoSave"), lastAutoSave.toUTC().toString(Qt::ISODateWithMs)},
                                      {QStringLiteral("lastSavedManifest"), lastSavedManifest},
-                                     {QStringLiteral("displaced"), displaced}})
+                                     {QStringLiteral("displaced"), displaced},
+                                     {QStringLiteral("checkingIn"), checkingIn}})
         .toJson();
 }
 
@@ -49,6 +50,7 @@ Checkout Checkout::fromJson(const QByteArray& json)
     checkout.lastAutoSave = QDateTime::fromString(object.value(QStringLiteral("lastAutoSave")).toString(), Qt::ISODateWithMs);
     checkout.lastSavedManifest = object.value(QStringLiteral("lastSavedManifest")).toString();
     checkout.displaced = object.value(QStringLiteral("displaced")).toBool();
+    checkout.checkingIn = object.value(QStringLiteral("checkingIn")).toString();
     if (checkout.workingCopy.isEmpty())
         throw DecodingError(QStringLiteral("The check-out names no working copy."));
     return checkout;

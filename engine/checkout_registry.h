@@ -29,6 +29,7 @@ struct Checkout {
     QDateTime lastAutoSave;
     QString lastSavedManifest; // of the last auto-save, to save only what changed
     bool displaced = false;    // the lock was taken by somebody else and the copy kept in the attic
+    QString checkingIn;        // the version a check-in is writing; once it exists, the check-in is done
 
     QByteArray toJson() const;
     static Checkout fromJson(const QByteArray& json); // throws DecodingError

@@ -228,29 +228,28 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
                 giveBack();
                 throw VersioningError(VersioningError::Case::itemLocked, names.value(id, id.toString()), holder);
             }
-            const QString aside = asideName(path);
-            const bool moved = moveAside(path, aside);
-            std::optional<LockRecord> previous;
-            if (moved) {
-                try {
-                    previous = LockRecord::fromJson(readWholeFile(aside));
-                } catch (const Error&) {
-                }
+            // Taken over in one step: the new record replaces the old one atomically, so there
+            // is never a moment without a lock for a poll to see, or for a third client to take.
+            if (existing) {
+                record.forced = true;
+                record.previousClientId = existing->clientId;
+                record.previousUserName = existing->fullName.isEmpty() ? existing->userName : existing->fullName;
             }
-            record.forced = previous.has_value();
-            if (previous) {
-                record.previousClientId = previous->clientId;
-                record.previousUserName = previous->fullName.isEmpty() ? previous->userName : previous->fullName;
+            const QString temporary = asideName(path);
+            try {
+                writeFileAtomically(temporary, record.toJson());
+                posix::renameFile(temporary, path, path);
+            } catch (...) {
+                QFile::remove(temporary);
+                throw;
             }
-            if (!publishFileExclusively(path, record.toJson())) {
-                // Somebody took it between the two steps: theirs now.
-                QFile::remove(aside);
-                const auto winner = readLock(id);
+            // Two clients forcing at once both replace the record; the last one holds it.
+            const auto winner = readLock(id);
+            if (!winner || winner->clientId != m_clientId || winner->initiator != initiator) {
                 giveBack();
                 throw VersioningError(VersioningError::Case::itemLocked, names.value(id, id.toString()),
                                       winner ? winner->holderDescription() : QString());
             }
-            QFile::remove(aside);
             taken << id;
         }
     } catch (const VersioningError&) {
@@ -264,6 +263,10 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
 
 bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator)
 {
+    // Only a record that is ours is touched at all.
+    const auto current = readLock(id);
+    if (!current || current->clientId != m_clientId || current->initiator != initiator)
+        return false;
     const QString path = pathFor(id);
     const QString aside = asideName(path);
     if (!moveAside(path, aside))
@@ -278,9 +281,10 @@ bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBu
         }
     } catch (const DecodingError&) {
     }
-    // Not ours (taken over meanwhile): put it back as it was.
-    publishFileExclusively(path, bytes);
-    QFile::remove(aside);
+    // Taken over between the read and the move: put it back as it was. Where that fails (a
+    // third client took the lock meanwhile), the record stays aside rather than being lost.
+    if (publishFileExclusively(path, bytes))
+        QFile::remove(aside);
     return false;
 }
 

@@ -798,9 +798,23 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         TeamBundle& team = *self->m_team;
         team.poll();
         const auto current = self->state();
-        const auto checkout = team.checkouts().find(self->m_id);
+        auto checkout = team.checkouts().find(self->m_id);
         if (!checkout)
             throw VersioningError(VersioningError::Case::notCheckedOut, current->name);
+        QList<IdFor<VersionBundle>> locked{self->m_id};
+        for (const auto& included : checkout->events)
+            locked << included.id;
+        const auto finish = [&] {
+            team.locks().release(locked, self->m_id);
+            team.checkouts().remove(self->m_id);
+            discardWorkingFolder(QFileInfo(checkout->workingCopy).path());
+            team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
+        };
+        // A check-in interrupted after its versions were written only has to give up the locks.
+        if (const auto written = IdFor<Versions>::fromString(checkout->checkingIn); written && current->version(*written)) {
+            finish();
+            return;
+        }
         if (!team.locks().isMine(self->m_id, self->m_id)) {
             const auto holder = team.locks().holder(self->m_id);
             throw VersioningError(VersioningError::Case::lockLost, current->name,
@@ -823,14 +837,13 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         const Manifest manifest = snapshotTree(checkout->workingCopy, store, options);
         const VersionInfo* previous = current->currentVersion();
         const QJsonObject application = previous ? previous->application : QJsonObject();
+        const auto newVersion = IdFor<Versions>::make();
         std::vector<JournalChange> changes{
             {self->m_id, QStringLiteral("version"),
-             versionFields(IdFor<Versions>::make(), store.storeBytes(manifest.toJson()), commitMessage, application,
+             versionFields(newVersion, store.storeBytes(manifest.toJson()), commitMessage, application,
                            VersionOrigin::checkedIn)}};
         const auto snapshot = team.snapshot();
-        QList<IdFor<VersionBundle>> locked{self->m_id};
         for (const auto& included : checkout->events) {
-            locked << included.id;
             const QString folder = checkout->workingCopy + QLatin1Char('/') + included.folder;
             const auto event = snapshot->find(included.id);
             if (!event || !team.locks().isMine(included.id, self->m_id) || !QFileInfo(folder).isDir())
@@ -844,11 +857,10 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
                                              event->currentVersion() ? event->currentVersion()->application : QJsonObject(),
                                              VersionOrigin::checkedIn)});
         }
+        checkout->checkingIn = newVersion.toString();
+        team.checkouts().save(*checkout);
         team.commit(changes);
-        team.locks().release(locked, self->m_id);
-        team.checkouts().remove(self->m_id);
-        discardWorkingFolder(QFileInfo(checkout->workingCopy).path());
-        team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
+        finish();
     };
     co_await onWorker(std::move(work));
 }

@@ -1,0 +1,238 @@
+// One client of a team bundle in a process of its own, for lock_process_test. It opens the
+// team bundle as the client it is given, with its own local folders, prints "open", performs
+// one operation on one bundle and prints what came of it, one line each:
+//
+//   result ok <working copy>                  (check-out)
+//   result ok                                 (check-in, cancel)
+//   result error <kind> <description>         kind: a VersioningError case, storage-<kind>, or other
+//   at <steady-clock nanoseconds>             printed just before every result line
+//
+//   lock_child <team bundle> <local folder> <client id> <user> <full name> <host> <operation> <type> <bundle id> [...]
+//
+// Operations:
+//   checkout [--force] [--wait] [--events <id>,<id>...]
+//       --wait: prints "ready" and waits until its standard input ends before checking out, so
+//       that many processes can be released at the same moment.
+//   checkin <message>
+//   cancel
+//   hold <poll milliseconds>
+//       Checks out, then keeps running with that poll interval and prints every change of the
+//       bundle it is told of: "change <steady-clock nanoseconds> <forced 0|1> <checked out 0|1> <name>".
+//       Reads commands from standard input: "checkin" (prints a result), "quit".
+//
+// Exit status: 0 when a result was printed, 1 when the client could not be opened, 2 on bad arguments.
+
+#include "engine/engine_errors.h"
+#include "engine/foundation/error.h"
+#include "engine/storage/storage_error.h"
+#include "engine/system_services.h"
+#include "engine/team_bundle.h"
+#include "engine/versioning_service.h"
+#include "support/sync_wait.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+
+using namespace vantrel;
+using vantrel::testing::syncWait;
+
+namespace {
+
+std::mutex outputMutex;
+
+void say(const QString& line)
+{
+    std::lock_guard lock(outputMutex);
+    std::fputs(line.toUtf8().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+qint64 steadyNow()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+QString oneLine(QString text)
+{
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text;
+}
+
+QString caseName(VersioningError::Case which)
+{
+    using C = VersioningError::Case;
+    switch (which) {
+    case C::itemNotFound: return QStringLiteral("itemNotFound");
+    case C::itemInTrash: return QStringLiteral("itemInTrash");
+    case C::itemNotInTrash: return QStringLiteral("itemNotInTrash");
+    case C::versionNotFound: return QStringLiteral("versionNotFound");
+    case C::noVersion: return QStringLiteral("noVersion");
+    case C::itemLocked: return QStringLiteral("itemLocked");
+    case C::wrongKind: return QStringLiteral("wrongKind");
+    case C::destinationExists: return QStringLiteral("destinationExists");
+    case C::invalidName: return QStringLiteral("invalidName");
+    case C::notCheckedOut: return QStringLiteral("notCheckedOut");
+    case C::lockLost: return QStringLiteral("lockLost");
+    }
+    return QStringLiteral("unknown");
+}
+
+QString kindName(StorageError::Kind kind)
+{
+    using K = StorageError::Kind;
+    switch (kind) {
+    case K::notFound: return QStringLiteral("storage-notFound");
+    case K::alreadyExists: return QStringLiteral("storage-alreadyExists");
+    case K::permissionDenied: return QStringLiteral("storage-permissionDenied");
+    case K::readOnly: return QStringLiteral("storage-readOnly");
+    case K::diskFull: return QStringLiteral("storage-diskFull");
+    case K::corrupt: return QStringLiteral("storage-corrupt");
+    case K::io: return QStringLiteral("storage-io");
+    }
+    return QStringLiteral("storage-unknown");
+}
+
+// Runs `operation` and prints its result line.
+template<typename F>
+void report(F operation)
+{
+    QString result;
+    try {
+        const QString output = operation();
+        result = output.isEmpty() ? QStringLiteral("result ok") : QStringLiteral("result ok ") + output;
+    } catch (const VersioningError& error) {
+        result = QStringLiteral("result error %1 %2").arg(caseName(error.which()), oneLine(error.localizedDescription()));
+    } catch (const StorageError& error) {
+        result = QStringLiteral("result error %1 %2").arg(kindName(error.kind()), oneLine(error.localizedDescription()));
+    } catch (const Error& error) {
+        result = QStringLiteral("result error other %1").arg(oneLine(error.debugDescription()));
+    } catch (const std::exception& error) {
+        result = QStringLiteral("result error other %1").arg(QString::fromLocal8Bit(error.what()));
+    }
+    say(QStringLiteral("at %1").arg(steadyNow()));
+    say(result);
+}
+
+std::optional<VersioningServiceType> typeNamed(const QString& name)
+{
+    if (name == QLatin1String("document"))
+        return VersioningServiceType::document;
+    if (name == QLatin1String("library"))
+        return VersioningServiceType::library;
+    return std::nullopt;
+}
+
+int usage()
+{
+    std::fputs("usage: lock_child <team bundle> <local folder> <client id> <user> <full name> <host> "
+               "<checkout|checkin|cancel|hold> <document|library> <bundle id> [...]\n",
+               stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    const QStringList arguments = application.arguments().mid(1);
+    if (arguments.size() < 9)
+        return usage();
+    const QString& local = arguments[1];
+    const QString& operation = arguments[6];
+    const auto type = typeNamed(arguments[7]);
+    const auto bundle = IdFor<VersionBundle>::fromString(arguments[8]);
+    const QStringList options = arguments.mid(9);
+    if (!type || !bundle)
+        return usage();
+
+    std::shared_ptr<TeamBundle> team;
+    std::shared_ptr<VersioningService> service;
+    try {
+        team = TeamBundle::open(arguments[0],
+                                std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
+                                                                    local + QStringLiteral("/downloads")),
+                                std::make_shared<RecordingWorkspace>(),
+                                ClientIdentity{arguments[2], UserIdentity{arguments[3], arguments[4], arguments[5]}});
+        team->setPollInterval(std::chrono::hours(1));
+        service = syncWait(VersioningService::open(*type, *bundle, std::nullopt, std::nullopt, team, nullptr, nullptr,
+                                                   defaultS3Factory()));
+    } catch (const Error& error) {
+        std::fprintf(stderr, "lock_child: %s\n", qPrintable(error.debugDescription()));
+        return 1;
+    }
+    say(QStringLiteral("open"));
+
+    if (operation == QLatin1String("checkout")) {
+        QList<IdFor<VersionBundle>> events;
+        bool force = false;
+        bool wait = false;
+        for (qsizetype i = 0; i < options.size(); ++i) {
+            if (options[i] == QLatin1String("--force")) {
+                force = true;
+            } else if (options[i] == QLatin1String("--wait")) {
+                wait = true;
+            } else if (options[i] == QLatin1String("--events") && i + 1 < options.size()) {
+                for (const QString& id : options[++i].split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                    const auto event = IdFor<VersionBundle>::fromString(id);
+                    if (!event)
+                        return usage();
+                    events << *event;
+                }
+            } else {
+                return usage();
+            }
+        }
+        if (wait) {
+            say(QStringLiteral("ready"));
+            char buffer[64];
+            while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
+            }
+        }
+        report([&] { return syncWait(service->checkOut(events, force, false, 600, defaultS3Factory())); });
+    } else if (operation == QLatin1String("checkin") && options.size() == 1) {
+        report([&] {
+            syncWait(service->checkIn(options[0], defaultS3Factory()));
+            return QString();
+        });
+    } else if (operation == QLatin1String("cancel") && options.isEmpty()) {
+        report([&] {
+            syncWait(service->cancelCheckout(defaultS3Factory()));
+            return QString();
+        });
+    } else if (operation == QLatin1String("hold") && options.size() == 1) {
+        report([&] { return syncWait(service->checkOut({}, false, false, 600, defaultS3Factory())); });
+        // Delivered on the thread that found the change: the poller's, or this one.
+        auto watch = service->remoteDatabaseChanges().sink([service](const RemoteDatabaseChange& change) {
+            say(QStringLiteral("change %1 %2 %3 %4")
+                    .arg(steadyNow())
+                    .arg(change.forceUnlocked ? 1 : 0)
+                    .arg(service->isCheckedOut() ? 1 : 0)
+                    .arg(change.name));
+        });
+        team->setPollInterval(std::chrono::milliseconds(options[0].toInt()));
+        for (std::string command; std::getline(std::cin, command);) {
+            if (command == "checkin") {
+                report([&] {
+                    syncWait(service->checkIn(QStringLiteral("Checked in while held"), defaultS3Factory()));
+                    return QString();
+                });
+            } else if (command == "quit") {
+                break;
+            }
+        }
+        watch.cancel();
+    } else {
+        return usage();
+    }
+    return 0;
+}
