@@ -125,6 +125,23 @@ void discardWorkingFolder(const QString& folder)
     QThreadPool::globalInstance()->start([doomed] { QDir(doomed).removeRecursively(); });
 }
 
+// The contents the given versions use. A version being replaced keeps them referenced, so
+// they need no touch to survive garbage collection while the new version is written.
+QSet<ContentHash> contentsInUse(const ContentStore& store, const QList<const VersionInfo*>& versions)
+{
+    QSet<ContentHash> hashes;
+    for (const VersionInfo* version : versions) {
+        if (!version)
+            continue;
+        try {
+            hashes += Manifest::fromJson(store.readBytes(version->manifest)).contentHashes();
+        } catch (const Error&) {
+            // Then those contents are touched as usual.
+        }
+    }
+    return hashes;
+}
+
 struct EventToWrite {
     std::shared_ptr<const BundleState> event;
     const VersionInfo* version;
@@ -657,8 +674,10 @@ QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QSt
         StatCache cache(cacheFolder + QLatin1Char('/') + self->m_id.toString() + QStringLiteral(".statcache"));
         cache.load();
         const QStringList eventFolders = current->type.isLibrary() ? eventFolderNames(source) : QStringList();
+        const QSet<ContentHash> inUse = contentsInUse(self->m_team->contents(), {current->currentVersion()});
         SnapshotOptions options;
         options.cache = &cache;
+        options.inUse = &inUse;
         options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
         const Manifest manifest = snapshotTree(source, self->m_team->contents(), options);
         const QString manifestHash = storedManifest(self->m_team->contents(), manifest);
@@ -830,10 +849,19 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         QStringList eventFolders;
         for (const auto& event : checkout->events)
             eventFolders << event.folder;
+        ContentStore& store = team.contents();
+        const auto before = team.snapshot();
+        QList<const VersionInfo*> baseVersions{current->currentVersion()};
+        for (const auto& included : checkout->events) {
+            if (const auto event = before->find(included.id))
+                baseVersions << event->currentVersion();
+        }
+        const QSet<ContentHash> inUse = contentsInUse(store, baseVersions);
         SnapshotOptions options;
         options.cache = &cache;
+        options.inUse = &inUse;
+        options.saveCache = false;
         options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
-        ContentStore& store = team.contents();
         const Manifest manifest = snapshotTree(checkout->workingCopy, store, options);
         const VersionInfo* previous = current->currentVersion();
         const QJsonObject application = previous ? previous->application : QJsonObject();
@@ -848,7 +876,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
             const auto event = snapshot->find(included.id);
             if (!event || !team.locks().isMine(included.id, self->m_id) || !QFileInfo(folder).isDir())
                 continue;
-            const Manifest eventManifest = snapshotTree(folder, store, SnapshotOptions{{}, &cache, {}});
+            const Manifest eventManifest = snapshotTree(folder, store, SnapshotOptions{{}, &cache, {}, &inUse, false});
             const ContentHash eventHash = store.storeBytes(eventManifest.toJson());
             if (event->currentVersion() && event->currentVersion()->manifest == eventHash)
                 continue; // unchanged
@@ -856,6 +884,11 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
                                versionFields(IdFor<Versions>::make(), eventHash, commitMessage,
                                              event->currentVersion() ? event->currentVersion()->application : QJsonObject(),
                                              VersionOrigin::checkedIn)});
+        }
+        try {
+            cache.save();
+        } catch (const StorageError&) {
+            // Only a cache: the next check-in reads the files again.
         }
         checkout->checkingIn = newVersion.toString();
         team.checkouts().save(*checkout);

@@ -240,10 +240,11 @@ private:
     qint64 m_totalBytes = 0;
 };
 
-void storeItem(SnapshotItem& item, ContentStore& store, StatCache* cache, qint64 startedNs)
+void storeItem(SnapshotItem& item, ContentStore& store, StatCache* cache, const QSet<ContentHash>* inUse, qint64 startedNs)
 {
     if (cache) {
-        if (const auto hash = cache->unchangedHash(item.cacheKey, item.observed); hash && store.refresh(*hash)) {
+        if (const auto hash = cache->unchangedHash(item.cacheKey, item.observed);
+            hash && ((inUse && inUse->contains(*hash)) || store.refresh(*hash))) {
             item.entry.hash = *hash;
             return;
         }
@@ -422,12 +423,12 @@ Manifest snapshotTree(const QString& source, ContentStore& store, const Snapshot
         files.size(),
         [&](qsizetype job) {
             SnapshotItem& item = itemData[files.at(job)];
-            storeItem(item, store, options.cache, startedNs);
+            storeItem(item, store, options.cache, options.inUse, startedNs);
             return item.entry.size;
         },
         walker.totalBytes(), options.progress);
 
-    if (options.cache && !files.isEmpty()) {
+    if (options.cache && options.saveCache && !files.isEmpty()) {
         try {
             options.cache->save();
         } catch (const StorageError&) {

@@ -22,6 +22,12 @@ struct SnapshotOptions {
     // and the cache is saved after a snapshot that succeeds (a failure to save is ignored).
     StatCache* cache = nullptr;
     TreeProgress progress;
+    // Contents a current version uses: found unchanged, they are taken without touching their
+    // stored copy (which garbage collection cannot remove while that version exists).
+    const QSet<ContentHash>* inUse = nullptr;
+    // Whether the snapshot saves the cache itself; a caller taking several snapshots with one
+    // cache saves it once, at the end.
+    bool saveCache = true;
 };
 
 // Stores the regular file or the folder `source` (a symbolic link is refused) and returns its
