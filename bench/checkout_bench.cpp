@@ -9,6 +9,7 @@
 //      a rename by one of them to each other client's team change publisher.
 // Steps 1 and 2 run three times; the table shows the medians. See bench/README.md.
 
+#include "bench/bench_support.h"
 #include "engine/document_application.h"
 #include "engine/document_type.h"
 #include "engine/journal.h"
@@ -68,7 +69,7 @@ extern char** environ;
 using namespace vantrel;
 using vantrel::testing::syncWait;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using namespace vantrel::bench;
 
 namespace {
 
@@ -77,9 +78,6 @@ namespace {
 
 constexpr int runs = 3;
 constexpr std::uint64_t dataSeed = 0x4C49425241525931ULL; // fixed: every run generates the same library
-constexpr qint64 KiB = 1024;
-constexpr qint64 MiB = 1024 * KiB;
-constexpr qint64 GiB = 1024 * MiB;
 constexpr qint64 packageBytes = GiB;
 constexpr int packageFiles = 2000;
 constexpr int eventCount = 4;               // the events hold most of the media
@@ -92,10 +90,6 @@ const QString libraryFolder = QStringLiteral("Feature.videolibrary");
 const QString changedFile = QStringLiteral("Day 1.videoevent/CurrentVersion.eventdb");
 constexpr double settleSeconds = 2.1;       // the stat cache trusts a file 2 s after it changed
 
-constexpr int indexCollections = 400;
-constexpr int indexDocuments = 9600;        // 10,000 bundles in all
-constexpr int indexWriters = 3;             // clients that made them
-constexpr int bundlesPerRecord = 5;
 constexpr int watchers = 20;                // clients in separate processes
 constexpr int propagationRounds = 5;
 constexpr int pollIntervalMs = 2000;
@@ -108,26 +102,7 @@ constexpr double propagationSlackSeconds = 0.5; // beyond the poll interval
 // ---------------------------------------------------------------------------------------------
 // Small helpers.
 
-[[noreturn]] void fail(const std::string& what)
-{
-    throw std::runtime_error(what + (errno ? std::string(": ") + std::strerror(errno) : std::string()));
-}
-
-void note(const QString& text)
-{
-    std::fprintf(stderr, "[checkout_bench] %s\n", qPrintable(text));
-    std::fflush(stderr);
-}
-
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
 void sleepSeconds(double seconds) { QThread::msleep(static_cast<unsigned long>(seconds * 1000.0)); }
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
 
 // The value below which `share` of the values lie (nearest rank).
 double percentile(std::vector<double> values, double share)
@@ -139,102 +114,7 @@ double percentile(std::vector<double> values, double share)
     return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
 }
 
-QString seconds(double value)
-{
-    if (value < 1.0)
-        return QStringLiteral("%1 ms").arg(value * 1000.0, 0, 'f', value < 0.01 ? 2 : 1);
-    return QStringLiteral("%1 s").arg(value, 0, 'f', 2);
-}
-
-QString mebibytes(double bytes) { return QStringLiteral("%1 MiB").arg(bytes / double(MiB), 0, 'f', 1); }
-
-QString runList(const std::vector<double>& values, const std::function<QString(double)>& format)
-{
-    QStringList parts;
-    for (double value : values)
-        parts << format(value);
-    return parts.join(QStringLiteral(" / "));
-}
-
-// xoshiro256** seeded through splitmix64: fast, reproducible, incompressible output.
-class Random {
-public:
-    explicit Random(std::uint64_t seed)
-    {
-        for (auto& word : m_state) {
-            seed += 0x9E3779B97F4A7C15ULL;
-            std::uint64_t z = seed;
-            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-            z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-            word = z ^ (z >> 31);
-        }
-    }
-    std::uint64_t next()
-    {
-        const std::uint64_t result = rotl(m_state[1] * 5, 7) * 9;
-        const std::uint64_t t = m_state[1] << 17;
-        m_state[2] ^= m_state[0];
-        m_state[3] ^= m_state[1];
-        m_state[1] ^= m_state[2];
-        m_state[0] ^= m_state[3];
-        m_state[2] ^= t;
-        m_state[3] = rotl(m_state[3], 45);
-        return result;
-    }
-    double uniform() { return double(next() >> 11) * 0x1.0p-53; } // [0, 1)
-    int below(int bound) { return int(next() % std::uint64_t(bound)); }
-    void fill(char* data, size_t size)
-    {
-        size_t done = 0;
-        for (; done + 8 <= size; done += 8) {
-            const std::uint64_t word = next();
-            std::memcpy(data + done, &word, 8);
-        }
-        if (done < size) {
-            const std::uint64_t word = next();
-            std::memcpy(data + done, &word, size - done);
-        }
-    }
-
-private:
-    static std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
-    std::array<std::uint64_t, 4> m_state{};
-};
-
-void writeAllAt(int fd, const char* data, size_t size, qint64 offset, const std::string& path)
-{
-    size_t written = 0;
-    while (written < size) {
-        const ssize_t result = ::pwrite(fd, data + written, size - written, offset + qint64(written));
-        if (result < 0) {
-            if (errno == EINTR)
-                continue;
-            fail("write " + path);
-        }
-        written += size_t(result);
-    }
-}
-
-// The sizes and count of the regular files below `root`, links not followed.
-struct TreeTotals {
-    qint64 bytes = 0;
-    qint64 files = 0;
-};
-
-TreeTotals treeTotals(const QString& root)
-{
-    TreeTotals totals;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(root.toStdString(), error), end; !error && it != end; it.increment(error)) {
-        if (it->is_regular_file(error) && !it->is_symlink(error)) {
-            totals.bytes += qint64(it->file_size(error));
-            ++totals.files;
-        }
-    }
-    if (error)
-        throw std::runtime_error("cannot list " + root.toStdString() + ": " + error.message());
-    return totals;
-}
+QString mebibytes(double bytes) { return bench::mebibytes(bytes, 1); }
 
 void requireWholePackage(const QString& root, const char* what)
 {
@@ -242,26 +122,6 @@ void requireWholePackage(const QString& root, const char* what)
     if (totals.bytes != packageBytes || totals.files != packageFiles)
         throw std::runtime_error(std::string(what) + " does not hold the whole library (" + std::to_string(totals.files)
                                  + " files, " + std::to_string(totals.bytes) + " bytes)");
-}
-
-void removeTree(const QString& path)
-{
-    std::error_code error;
-    fs::remove_all(path.toStdString(), error);
-    if (error)
-        note(QStringLiteral("could not remove %1: %2").arg(path, QString::fromStdString(error.message())));
-}
-
-// Flushes the file system holding `path`: every timed step ends with it on both sides (the team
-// bundle and the local folders), so that each figure is the time until the result is on disk.
-void syncFileSystemOf(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        fail("open " + path.toStdString());
-    if (::syncfs(fd) != 0)
-        fail("syncfs " + path.toStdString());
-    ::close(fd);
 }
 
 // What this process (every thread of it) read and wrote, from /proc/self/io: `rchar` counts
@@ -345,47 +205,7 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// The page cache.
-
-class CacheControl {
-public:
-    bool probe()
-    {
-        m_canDrop = drop();
-        return m_canDrop;
-    }
-    bool canDrop() const { return m_canDrop; }
-
-    // Before every timed step: nothing dirty left over, and, when possible, nothing cached.
-    void prepare() const
-    {
-        ::sync();
-        if (m_canDrop && !drop())
-            throw std::runtime_error("dropping the page cache stopped working");
-    }
-
-private:
-    static bool drop()
-    {
-        ::sync();
-        const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        const bool ok = ::write(fd, "3", 1) == 1;
-        ::close(fd);
-        return ok;
-    }
-
-    bool m_canDrop = false;
-};
-
-// ---------------------------------------------------------------------------------------------
 // The library: 1 GiB in 2,000 files, most of it in a few event folders, from a fixed seed.
-
-struct PackageFile {
-    QString path; // relative to the library folder
-    qint64 size = 0;
-};
 
 std::vector<PackageFile> planLibrary()
 {
@@ -430,18 +250,9 @@ std::vector<PackageFile> planLibrary()
 
     // A dozen original media files take the rest, tens of MiB each, spread over the events.
     const qint64 rest = packageBytes - changedFileBytes - smallTotal;
-    std::vector<double> weights;
-    double weightSum = 0;
+    const std::vector<qint64> sizes = largeFileSizes(random, rest, largeFiles, "library");
     for (int index = 0; index < largeFiles; ++index) {
-        weights.push_back(1.0 + 3.0 * random.uniform());
-        weightSum += weights.back();
-    }
-    qint64 assigned = 0;
-    for (int index = 0; index < largeFiles; ++index) {
-        const qint64 size = index + 1 == largeFiles ? rest - assigned : qint64(double(rest) * weights[size_t(index)] / weightSum);
-        assigned += size;
-        if (size < 8 * MiB)
-            throw std::runtime_error("the library plan went wrong: a large file is too small");
+        const qint64 size = sizes[size_t(index)];
         files.push_back({QStringLiteral("Day %1.videoevent/Original Media/A%2_C%3.mov")
                              .arg(index % eventCount + 1)
                              .arg(index / eventCount + 1, 3, 10, QLatin1Char('0'))
@@ -449,28 +260,6 @@ std::vector<PackageFile> planLibrary()
                          size});
     }
     return files;
-}
-
-void generateLibrary(const QString& root, const std::vector<PackageFile>& plan)
-{
-    Random random(dataSeed ^ 0xC0FFEEULL);
-    std::vector<char> buffer(static_cast<size_t>(MiB));
-    for (const auto& file : plan) {
-        const std::string path = (root + u'/' + file.path).toStdString();
-        fs::create_directories(fs::path(path).parent_path());
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0)
-            fail("create " + path);
-        for (qint64 offset = 0; offset < file.size;) {
-            const size_t chunk = size_t(std::min<qint64>(file.size - offset, qint64(buffer.size())));
-            random.fill(buffer.data(), chunk);
-            writeAllAt(fd, buffer.data(), chunk, offset, path);
-            offset += qint64(chunk);
-        }
-        if (::close(fd) != 0)
-            fail("close " + path);
-    }
-    ::sync();
 }
 
 // The bytes of the edited file after edit number `round`.
@@ -504,79 +293,6 @@ void requireEdit(const QString& workingCopy, int round)
     const std::vector<char> expected = editedBytes(round);
     if (data.size() != qsizetype(expected.size()) || std::memcmp(data.constData(), expected.data(), expected.size()) != 0)
         throw std::runtime_error("the check-out does not hold the edit that was checked in");
-}
-
-// ---------------------------------------------------------------------------------------------
-// Clients of a team bundle, each with its own local folders as if on its own machine.
-
-class Clients {
-public:
-    explicit Clients(QString localRoot) : m_localRoot(std::move(localRoot)) {}
-
-    QString localFolder(const QString& client) const { return m_localRoot + u'/' + client; }
-    std::shared_ptr<FileManaging> fileManager(const QString& client) const
-    {
-        const QString local = localFolder(client);
-        fs::create_directories(local.toStdString());
-        return std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
-                                                   local + QStringLiteral("/downloads"));
-    }
-    static ClientIdentity identity(const QString& client)
-    {
-        const QString user = client.toLower();
-        return ClientIdentity{QStringLiteral("BENCH-") + client.toUpper(),
-                              UserIdentity{user, user + QStringLiteral(" Editor"), QStringLiteral("host-") + user}};
-    }
-    // In this process the benchmark polls by hand (the engine polls before a check-out and a
-    // check-in anyway): no background poll runs beside a timed step.
-    std::shared_ptr<TeamBundle> create(const QString& root, const QString& client) const
-    {
-        return quiet(TeamBundle::create(root, fileManager(client), std::make_shared<RecordingWorkspace>(), identity(client)));
-    }
-    std::shared_ptr<TeamBundle> open(const QString& root, const QString& client) const
-    {
-        return quiet(TeamBundle::open(root, fileManager(client), std::make_shared<RecordingWorkspace>(), identity(client)));
-    }
-
-private:
-    static std::shared_ptr<TeamBundle> quiet(std::shared_ptr<TeamBundle> team)
-    {
-        team->setPollInterval(std::chrono::hours(24));
-        return team;
-    }
-    QString m_localRoot;
-};
-
-// ---------------------------------------------------------------------------------------------
-// The report.
-
-struct Row {
-    QString measure;
-    QString figure;
-    QString target;
-    QString result; // PASS, FAIL or "info"
-};
-
-QString verdict(bool pass) { return pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"); }
-
-void printTable(const std::vector<Row>& rows)
-{
-    qsizetype widths[4] = {7, 6, 6, 6};
-    for (const auto& row : rows) {
-        widths[0] = std::max(widths[0], row.measure.size());
-        widths[1] = std::max(widths[1], row.figure.size());
-        widths[2] = std::max(widths[2], row.target.size());
-        widths[3] = std::max(widths[3], row.result.size());
-    }
-    const auto line = [&](const QString& a, const QString& b, const QString& c, const QString& d) {
-        std::printf("| %s | %s | %s | %s |\n", qPrintable(a.leftJustified(widths[0])), qPrintable(b.leftJustified(widths[1])),
-                    qPrintable(c.leftJustified(widths[2])), qPrintable(d.leftJustified(widths[3])));
-    };
-    line(QStringLiteral("Measure"), QStringLiteral("Figure"), QStringLiteral("Target"), QStringLiteral("Result"));
-    std::printf("|%s|%s|%s|%s|\n", std::string(size_t(widths[0]) + 2, '-').c_str(), std::string(size_t(widths[1]) + 2, '-').c_str(),
-                std::string(size_t(widths[2]) + 2, '-').c_str(), std::string(size_t(widths[3]) + 2, '-').c_str());
-    for (const auto& row : rows)
-        line(row.measure, row.figure, row.target, row.result);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -632,18 +348,6 @@ struct LibraryFigures {
     std::vector<StatCacheCoverage> nextCheckInCoverage;
 };
 
-double timedCopy(const QString& source, const QString& destination, double* withoutSync)
-{
-    const auto start = Clock::now();
-    const int status = QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), QStringLiteral("--reflink=never"),
-                                                                source, destination});
-    *withoutSync = secondsSince(start);
-    syncFileSystemOf(destination);
-    const double seconds = secondsSince(start);
-    if (status != 0)
-        throw std::runtime_error("cp failed");
-    return seconds;
-}
 
 // One run in a new team bundle: import, check-out, edit, check-in, check-out, edit, check-in.
 void measureTeamRun(const QString& root, const QString& client, const QString& source, const CacheControl& cache,
@@ -753,91 +457,6 @@ LibraryFigures measureLibrary(const QString& work, const QString& source, const 
 
 // ---------------------------------------------------------------------------------------------
 // Step 3: a change reaching 20 clients in separate processes.
-
-QJsonObject versionFields(const ContentHash& manifest, const QString& message, const DocumentType& type, const QString& origin)
-{
-    return QJsonObject{{QStringLiteral("version"), IdFor<Versions>::make().toString()},
-                       {QStringLiteral("manifest"), manifest.toHex()},
-                       {QStringLiteral("message"), message},
-                       {QStringLiteral("application"), DocumentApplication::empty(type).toJson().toObject()},
-                       {QStringLiteral("origin"), origin}};
-}
-
-// Fills `root` with 10,000 bundles written by several clients, as engine_bench does: collections
-// (a "create"), documents (a "create" and one to three "version"s), each document nested in one
-// collection and one in ten in a second one. Returns the documents.
-std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clients& clients)
-{
-    std::vector<std::shared_ptr<TeamBundle>> writers;
-    writers.push_back(clients.create(root, QStringLiteral("writer1")));
-    for (int writer = 2; writer <= indexWriters; ++writer)
-        writers.push_back(clients.open(root, QStringLiteral("writer%1").arg(writer)));
-
-    // One stored tree stands for every version: nothing here reads them.
-    Manifest manifest;
-    manifest.rootKind = Manifest::RootKind::file;
-    ManifestEntry entry;
-    entry.hash = writers[0]->contents().storeBytes("<mlt version=\"7.22.0\"/>");
-    entry.size = 23;
-    manifest.entries.append(entry);
-    const ContentHash manifestHash = writers[0]->contents().storeBytes(manifest.toJson());
-
-    Random random(dataSeed ^ 0x1DEAULL);
-    std::vector<IdFor<VersionBundle>> collections;
-    std::vector<IdFor<VersionBundle>> documents;
-    std::vector<JournalChange> batch;
-    const auto flush = [&] {
-        if (!batch.empty())
-            writers[0]->commit(batch);
-        batch.clear();
-    };
-    for (int index = 0; index < indexCollections; ++index) {
-        const auto id = IdFor<VersionBundle>::make();
-        collections.push_back(id);
-        batch.push_back({id, QStringLiteral("create"),
-                         {{QStringLiteral("type"), DocumentType::collection().toJson()},
-                          {QStringLiteral("name"), QStringLiteral("Collection %1").arg(index + 1, 4, 10, QLatin1Char('0'))}}});
-        if (batch.size() == size_t(bundlesPerRecord))
-            flush();
-    }
-    flush();
-    for (const auto& writer : writers)
-        writer->poll();
-
-    const DocumentType types[] = {DocumentType::kdenliveProject(), DocumentType::subtitles(), DocumentType::blenderProject(),
-                                  DocumentType::textDocument(), DocumentType::pdfDocument(), DocumentType::ardourSession()};
-    std::vector<std::vector<JournalChange>> pending(static_cast<size_t>(indexWriters));
-    std::vector<int> pendingBundles(static_cast<size_t>(indexWriters), 0);
-    for (int index = 0; index < indexDocuments; ++index) {
-        const size_t writer = size_t(index % indexWriters);
-        auto& changes = pending[writer];
-        const DocumentType& type = types[random.below(6)];
-        const auto id = IdFor<VersionBundle>::make();
-        documents.push_back(id);
-        changes.push_back({id, QStringLiteral("create"),
-                           {{QStringLiteral("type"), type.toJson()},
-                            {QStringLiteral("name"), QStringLiteral("Shot %1").arg(index + 1, 5, 10, QLatin1Char('0'))},
-                            {QStringLiteral("extension"), type.preferredExtension()}}});
-        changes.push_back({id, QStringLiteral("version"),
-                           versionFields(manifestHash, QStringLiteral("Initial Commit"), type, QStringLiteral("imported"))});
-        const int moreVersions = random.below(3);
-        for (int version = 0; version < moreVersions; ++version)
-            changes.push_back({id, QStringLiteral("version"),
-                               versionFields(manifestHash, QStringLiteral("Revision %1").arg(version + 2), type,
-                                             QStringLiteral("checkedIn"))});
-        changes.push_back({collections[size_t(random.below(indexCollections))], QStringLiteral("nest"),
-                           {{QStringLiteral("child"), id.toString()}}});
-        if (random.below(10) == 0)
-            changes.push_back({collections[size_t(random.below(indexCollections))], QStringLiteral("nest"),
-                               {{QStringLiteral("child"), id.toString()}}});
-        if (++pendingBundles[writer] == bundlesPerRecord || index + indexWriters >= indexDocuments) {
-            writers[writer]->commit(changes);
-            changes.clear();
-            pendingBundles[writer] = 0;
-        }
-    }
-    return documents;
-}
 
 // A client in a process of its own (propagation_client), talked to through pipes.
 class ClientProcess {
@@ -991,7 +610,7 @@ PropagationFigures measurePropagation(const QString& work, const CacheControl& c
     const QString root = work + QStringLiteral("/Team.vantrelteam");
     note(QStringLiteral("writing a team bundle of %1 bundles").arg(indexCollections + indexDocuments));
     auto start = Clock::now();
-    const std::vector<IdFor<VersionBundle>> documents = buildLargeTeam(root, clients);
+    const std::vector<IdFor<VersionBundle>> documents = buildLargeTeam(root, clients, dataSeed ^ 0x1DEAULL);
     figures.setupSeconds = secondsSince(start);
     figures.journalFiles = treeTotals(root + QStringLiteral("/journal")).files;
 
@@ -1105,23 +724,6 @@ PropagationFigures measurePropagation(const QString& work, const CacheControl& c
 
 // ---------------------------------------------------------------------------------------------
 
-QString fileSystemType(const QString& path)
-{
-    struct statfs info {};
-    if (::statfs(QFile::encodeName(path).constData(), &info) != 0)
-        return QStringLiteral("?");
-    switch (static_cast<unsigned long>(info.f_type)) {
-    case 0xEF53: return QStringLiteral("ext4");
-    case 0x58465342: return QStringLiteral("xfs");
-    case 0x9123683E: return QStringLiteral("btrfs");
-    case 0x01021994: return QStringLiteral("tmpfs");
-    case 0x6969: return QStringLiteral("nfs");
-    case 0xFE534D42: return QStringLiteral("smb2");
-    case 0x794C7630: return QStringLiteral("overlayfs");
-    default: return QStringLiteral("0x%1").arg(static_cast<unsigned long>(info.f_type), 0, 16);
-    }
-}
-
 QString coverageText(const std::vector<StatCacheCoverage>& coverages)
 {
     QStringList parts;
@@ -1140,49 +742,22 @@ QString ioText(const std::vector<IoCounters>& counters)
 
 int run(const QStringList& arguments)
 {
-    QString base = QStringLiteral(VANTREL_BENCH_DEFAULT_FOLDER);
-    bool keep = false;
-    for (const QString& argument : arguments) {
-        if (argument == QLatin1String("--keep-data")) {
-            keep = true;
-        } else if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
-            std::printf("usage: checkout_bench [FOLDER] [--keep-data]\n"
-                        "  FOLDER  where to generate and measure (default %s); needs about 5 GiB free\n",
-                        VANTREL_BENCH_DEFAULT_FOLDER);
-            return 0;
-        } else {
-            base = argument;
-        }
-    }
-    fs::create_directories(base.toStdString());
-    struct statvfs space {};
-    if (::statvfs(QFile::encodeName(base).constData(), &space) == 0
-        && qint64(space.f_bavail) * qint64(space.f_frsize) < 5 * GiB)
-        throw std::runtime_error("less than 5 GiB free in " + base.toStdString());
-
-    const QString work = QDir(base).absoluteFilePath(QStringLiteral("checkout-bench-%1").arg(::getpid()));
-    if (QFileInfo::exists(work))
-        throw std::runtime_error(work.toStdString() + " exists already");
-    fs::create_directories(work.toStdString());
-    struct Cleanup {
-        QString path;
-        bool keep;
-        ~Cleanup()
-        {
-            if (!keep)
-                removeTree(path);
-        }
-    } cleanup{work, keep};
+    const auto options = parseOptions(arguments, "checkout_bench", VANTREL_BENCH_DEFAULT_FOLDER);
+    if (!options)
+        return 0;
+    const bool keep = options->keep;
+    const WorkFolder workFolder(options->base, QStringLiteral("checkout-bench"), keep);
+    const QString& work = workFolder.path();
 
     CacheControl cache;
     const bool dropping = cache.probe();
-    const Clients clients(work + QStringLiteral("/local"));
+    const Clients clients(work + QStringLiteral("/local"), true);
     const QString source = work + QStringLiteral("/source/") + libraryFolder;
 
     note(QStringLiteral("generating the library in %1").arg(source));
     auto start = Clock::now();
     const auto plan = planLibrary();
-    generateLibrary(source, plan);
+    generateFiles(source, plan, dataSeed ^ 0xC0FFEEULL);
     const double generated = secondsSince(start);
     qint64 eventBytes = 0;
     for (const auto& file : plan) {
@@ -1302,12 +877,6 @@ int run(const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
     std::signal(SIGPIPE, SIG_IGN); // a client process that ended is reported, not fatal
-    try {
-        return run(app.arguments().mid(1));
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "checkout_bench: %s\n", error.what());
-        return 1;
-    }
+    return benchMain(argc, argv, "checkout_bench", run);
 }

@@ -9,6 +9,7 @@
 //      third client renamed one bundle.
 // Every timed step runs three times; the table shows the medians. See bench/README.md.
 
+#include "bench/bench_support.h"
 #include "engine/document_application.h"
 #include "engine/document_type.h"
 #include "engine/foundation/error.h"
@@ -61,8 +62,7 @@
 
 using namespace vantrel;
 using vantrel::testing::syncWait;
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using namespace vantrel::bench;
 
 namespace {
 
@@ -71,9 +71,6 @@ namespace {
 
 constexpr int runs = 3;
 constexpr std::uint64_t dataSeed = 0x56414E5452454CULL; // fixed: every run generates the same package
-constexpr qint64 KiB = 1024;
-constexpr qint64 MiB = 1024 * KiB;
-constexpr qint64 GiB = 1024 * MiB;
 constexpr qint64 packageBytes = GiB;
 constexpr int packageFiles = 2000;
 constexpr int largeFiles = 12;              // tens of MiB each
@@ -81,11 +78,6 @@ constexpr qint64 smallestFile = 3 * KiB;    // the others: log-uniform sizes in 
 constexpr qint64 largestSmallFile = 2 * MiB;
 constexpr qint64 changedFileBytes = MiB;    // the file changed for the second version
 const QString changedFile = QStringLiteral("Project/Timeline/main-edit.xml");
-
-constexpr int indexCollections = 400;
-constexpr int indexDocuments = 9600;        // 10,000 bundles in all
-constexpr int indexWriters = 3;             // clients that made them
-constexpr int bundlesPerRecord = 5;         // records of a few bundles each: the journals get packed
 
 // Targets.
 constexpr double importTarget = 1.5;        // x cp
@@ -98,17 +90,6 @@ constexpr double rereadTargetSeconds = 0.050;
 // ---------------------------------------------------------------------------------------------
 // Small helpers.
 
-[[noreturn]] void fail(const std::string& what)
-{
-    throw std::runtime_error(what + (errno ? std::string(": ") + std::strerror(errno) : std::string()));
-}
-
-void note(const QString& text)
-{
-    std::fprintf(stderr, "[engine_bench] %s\n", qPrintable(text));
-    std::fflush(stderr);
-}
-
 // Minor page faults of this process so far: first touches of memory, costly on some virtual machines.
 long minorFaults()
 {
@@ -117,182 +98,10 @@ long minorFaults()
     return usage.ru_minflt;
 }
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
-QString seconds(double value)
-{
-    if (value < 1.0)
-        return QStringLiteral("%1 ms").arg(value * 1000.0, 0, 'f', value < 0.01 ? 2 : 1);
-    return QStringLiteral("%1 s").arg(value, 0, 'f', 2);
-}
-
-QString mebibytes(double bytes) { return QStringLiteral("%1 MiB").arg(bytes / double(MiB), 0, 'f', 3); }
-
-QString runList(const std::vector<double>& values, const std::function<QString(double)>& format)
-{
-    QStringList parts;
-    for (double value : values)
-        parts << format(value);
-    return parts.join(QStringLiteral(" / "));
-}
-
-// xoshiro256** seeded through splitmix64: fast, reproducible, incompressible output.
-class Random {
-public:
-    explicit Random(std::uint64_t seed)
-    {
-        for (auto& word : m_state) {
-            seed += 0x9E3779B97F4A7C15ULL;
-            std::uint64_t z = seed;
-            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-            z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-            word = z ^ (z >> 31);
-        }
-    }
-    std::uint64_t next()
-    {
-        const std::uint64_t result = rotl(m_state[1] * 5, 7) * 9;
-        const std::uint64_t t = m_state[1] << 17;
-        m_state[2] ^= m_state[0];
-        m_state[3] ^= m_state[1];
-        m_state[1] ^= m_state[2];
-        m_state[0] ^= m_state[3];
-        m_state[2] ^= t;
-        m_state[3] = rotl(m_state[3], 45);
-        return result;
-    }
-    double uniform() { return double(next() >> 11) * 0x1.0p-53; } // [0, 1)
-    int below(int bound) { return int(next() % std::uint64_t(bound)); }
-    void fill(char* data, size_t size)
-    {
-        size_t done = 0;
-        for (; done + 8 <= size; done += 8) {
-            const std::uint64_t word = next();
-            std::memcpy(data + done, &word, 8);
-        }
-        if (done < size) {
-            const std::uint64_t word = next();
-            std::memcpy(data + done, &word, size - done);
-        }
-    }
-
-private:
-    static std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
-    std::array<std::uint64_t, 4> m_state{};
-};
-
-// Writes `size` pseudo-random bytes at `offset` of the open file `fd`.
-void writeRandom(int fd, qint64 offset, qint64 size, Random& random, std::vector<char>& buffer, const std::string& path)
-{
-    while (size > 0) {
-        const size_t chunk = size_t(std::min<qint64>(size, qint64(buffer.size())));
-        random.fill(buffer.data(), chunk);
-        size_t written = 0;
-        while (written < chunk) {
-            const ssize_t result = ::pwrite(fd, buffer.data() + written, chunk - written, offset + qint64(written));
-            if (result < 0) {
-                if (errno == EINTR)
-                    continue;
-                fail("write " + path);
-            }
-            written += size_t(result);
-        }
-        offset += qint64(chunk);
-        size -= qint64(chunk);
-    }
-}
-
-// What `du` would sum: the sizes of the regular files below `root`, links not followed.
-struct TreeTotals {
-    qint64 bytes = 0;
-    qint64 files = 0;
-};
-
-TreeTotals treeTotals(const QString& root)
-{
-    TreeTotals totals;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(root.toStdString(), error), end; !error && it != end; it.increment(error)) {
-        if (it->is_regular_file(error) && !it->is_symlink(error)) {
-            totals.bytes += qint64(it->file_size(error));
-            ++totals.files;
-        }
-    }
-    if (error)
-        throw std::runtime_error("cannot list " + root.toStdString() + ": " + error.message());
-    return totals;
-}
-
-void removeTree(const QString& path)
-{
-    std::error_code error;
-    fs::remove_all(path.toStdString(), error);
-    if (error)
-        note(QStringLiteral("could not remove %1: %2").arg(path, QString::fromStdString(error.message())));
-}
-
-// Flushes the file system holding `path`: every timed step ends with it, so that each figure is
-// the time until the result is on disk (the engine syncs what it writes; cp does not).
-void syncFileSystemOf(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        fail("open " + path.toStdString());
-    if (::syncfs(fd) != 0)
-        fail("syncfs " + path.toStdString());
-    ::close(fd);
-}
-
-// ---------------------------------------------------------------------------------------------
-// The page cache.
-
-class CacheControl {
-public:
-    // Drops the page cache when this process may (root); reports whether it can.
-    bool probe()
-    {
-        m_canDrop = drop();
-        return m_canDrop;
-    }
-    bool canDrop() const { return m_canDrop; }
-
-    // Before every timed step: nothing dirty left over from the previous step, and, when
-    // possible, nothing cached.
-    void prepare() const
-    {
-        ::sync();
-        if (m_canDrop && !drop())
-            throw std::runtime_error("dropping the page cache stopped working");
-    }
-
-private:
-    static bool drop()
-    {
-        ::sync();
-        const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        const bool ok = ::write(fd, "3", 1) == 1;
-        ::close(fd);
-        return ok;
-    }
-
-    bool m_canDrop = false;
-};
+QString mebibytes(double bytes) { return bench::mebibytes(bytes, 3); }
 
 // ---------------------------------------------------------------------------------------------
 // The package: 1 GiB in 2,000 files of mixed sizes in nested folders, from a fixed seed.
-
-struct PackageFile {
-    QString path; // relative
-    qint64 size = 0;
-};
 
 std::vector<PackageFile> planPackage()
 {
@@ -327,41 +136,15 @@ std::vector<PackageFile> planPackage()
 
     // A dozen large media files take the rest, tens of MiB each.
     const qint64 rest = packageBytes - changedFileBytes - smallTotal;
-    std::vector<double> weights;
-    double weightSum = 0;
+    const std::vector<qint64> sizes = largeFileSizes(random, rest, largeFiles, "package");
     for (int index = 0; index < largeFiles; ++index) {
-        weights.push_back(1.0 + 3.0 * random.uniform());
-        weightSum += weights.back();
-    }
-    qint64 assigned = 0;
-    for (int index = 0; index < largeFiles; ++index) {
-        const qint64 size = index + 1 == largeFiles ? rest - assigned : qint64(double(rest) * weights[size_t(index)] / weightSum);
-        assigned += size;
-        if (size < 8 * MiB)
-            throw std::runtime_error("the package plan went wrong: a large file is too small");
+        const qint64 size = sizes[size_t(index)];
         files.push_back({QStringLiteral("Media/Reel %1/master-%2.mov")
                              .arg(index % 8 + 1, 2, 10, QLatin1Char('0'))
                              .arg(index + 1, 2, 10, QLatin1Char('0')),
                          size});
     }
     return files;
-}
-
-void generatePackage(const QString& root, const std::vector<PackageFile>& plan)
-{
-    Random random(dataSeed ^ 0xC0FFEEULL);
-    std::vector<char> buffer(static_cast<size_t>(MiB));
-    for (const auto& file : plan) {
-        const std::string path = (root + u'/' + file.path).toStdString();
-        fs::create_directories(fs::path(path).parent_path());
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0)
-            fail("create " + path);
-        writeRandom(fd, 0, file.size, random, buffer, path);
-        if (::close(fd) != 0)
-            fail("close " + path);
-    }
-    ::sync();
 }
 
 // Overwrites the changed file in place with new bytes (new for every `round`).
@@ -376,76 +159,6 @@ void changeOneFile(const QString& root, int round)
     writeRandom(fd, 0, changedFileBytes, random, buffer, path);
     if (::close(fd) != 0)
         fail("close " + path);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Clients of a team bundle, each with its own local folders as if on its own machine.
-
-class Clients {
-public:
-    explicit Clients(QString localRoot) : m_localRoot(std::move(localRoot)) {}
-
-    std::shared_ptr<FileManaging> fileManager(const QString& client) const
-    {
-        const QString local = m_localRoot + u'/' + client;
-        return std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
-                                                   local + QStringLiteral("/downloads"));
-    }
-    static ClientIdentity identity(const QString& client)
-    {
-        const QString user = client.toLower();
-        return ClientIdentity{QStringLiteral("BENCH-") + client.toUpper(),
-                              UserIdentity{user, user + QStringLiteral(" Editor"), QStringLiteral("host-") + user}};
-    }
-    std::shared_ptr<TeamBundle> create(const QString& root, const QString& client) const
-    {
-        return quiet(TeamBundle::create(root, fileManager(client), std::make_shared<RecordingWorkspace>(), identity(client)));
-    }
-    std::shared_ptr<TeamBundle> open(const QString& root, const QString& client) const
-    {
-        return quiet(TeamBundle::open(root, fileManager(client), std::make_shared<RecordingWorkspace>(), identity(client)));
-    }
-
-private:
-    // The benchmark polls by hand: no background poll may take a change before it is timed.
-    static std::shared_ptr<TeamBundle> quiet(std::shared_ptr<TeamBundle> team)
-    {
-        team->setPollInterval(std::chrono::hours(24));
-        return team;
-    }
-    QString m_localRoot;
-};
-
-// ---------------------------------------------------------------------------------------------
-// The report.
-
-struct Row {
-    QString measure;
-    QString figure;
-    QString target;
-    QString result; // PASS, FAIL or "info"
-};
-
-QString verdict(bool pass) { return pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"); }
-
-void printTable(const std::vector<Row>& rows)
-{
-    qsizetype widths[4] = {7, 6, 6, 6};
-    for (const auto& row : rows) {
-        widths[0] = std::max(widths[0], row.measure.size());
-        widths[1] = std::max(widths[1], row.figure.size());
-        widths[2] = std::max(widths[2], row.target.size());
-        widths[3] = std::max(widths[3], row.result.size());
-    }
-    const auto line = [&](const QString& a, const QString& b, const QString& c, const QString& d) {
-        std::printf("| %s | %s | %s | %s |\n", qPrintable(a.leftJustified(widths[0])), qPrintable(b.leftJustified(widths[1])),
-                    qPrintable(c.leftJustified(widths[2])), qPrintable(d.leftJustified(widths[3])));
-    };
-    line(QStringLiteral("Measure"), QStringLiteral("Figure"), QStringLiteral("Target"), QStringLiteral("Result"));
-    std::printf("|%s|%s|%s|%s|\n", std::string(size_t(widths[0]) + 2, '-').c_str(), std::string(size_t(widths[1]) + 2, '-').c_str(),
-                std::string(size_t(widths[2]) + 2, '-').c_str(), std::string(size_t(widths[3]) + 2, '-').c_str());
-    for (const auto& row : rows)
-        line(row.measure, row.figure, row.target, row.result);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -464,19 +177,6 @@ struct PackageFigures {
     std::vector<double> exportTime;
     std::vector<bool> statCacheAfterImport;
 };
-
-double timedCopy(const QString& source, const QString& destination, double* withoutSync)
-{
-    const auto start = Clock::now();
-    const int status = QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), QStringLiteral("--reflink=never"),
-                                                                source, destination});
-    *withoutSync = secondsSince(start);
-    syncFileSystemOf(destination);
-    const double seconds = secondsSince(start);
-    if (status != 0)
-        throw std::runtime_error("cp failed");
-    return seconds;
-}
 
 qint64 storeBytes(const std::shared_ptr<TeamBundle>& team) { return treeTotals(team->contents().folder()).bytes; }
 
@@ -575,93 +275,6 @@ struct IndexFigures {
     double setupSeconds = 0;
 };
 
-QJsonObject versionFields(const ContentHash& manifest, const QString& message, const DocumentType& type, const QString& origin)
-{
-    return QJsonObject{{QStringLiteral("version"), IdFor<Versions>::make().toString()},
-                       {QStringLiteral("manifest"), manifest.toHex()},
-                       {QStringLiteral("message"), message},
-                       {QStringLiteral("application"), DocumentApplication::empty(type).toJson().toObject()},
-                       {QStringLiteral("origin"), origin}};
-}
-
-// Fills `root` with 10,000 bundles written by several clients, as the engine writes them:
-// collections (a "create"), documents (a "create" and one to three "version"s), each document
-// nested in one collection and one in ten in a second one.
-void buildLargeTeam(const QString& root, const Clients& clients, IndexFigures& figures)
-{
-    const auto start = Clock::now();
-    std::vector<std::shared_ptr<TeamBundle>> writers;
-    writers.push_back(clients.create(root, QStringLiteral("writer1")));
-    for (int writer = 2; writer <= indexWriters; ++writer)
-        writers.push_back(clients.open(root, QStringLiteral("writer%1").arg(writer)));
-
-    // One stored tree stands for every version: the index never reads them.
-    Manifest manifest;
-    manifest.rootKind = Manifest::RootKind::file;
-    ManifestEntry entry;
-    entry.hash = writers[0]->contents().storeBytes("<mlt version=\"7.22.0\"/>");
-    entry.size = 23;
-    manifest.entries.append(entry);
-    const ContentHash manifestHash = writers[0]->contents().storeBytes(manifest.toJson());
-
-    Random random(dataSeed ^ 0x1DEAULL);
-    std::vector<IdFor<VersionBundle>> collections;
-    std::vector<JournalChange> batch;
-    const auto flush = [&] {
-        if (!batch.empty())
-            writers[0]->commit(batch);
-        batch.clear();
-    };
-    for (int index = 0; index < indexCollections; ++index) {
-        const auto id = IdFor<VersionBundle>::make();
-        collections.push_back(id);
-        batch.push_back({id, QStringLiteral("create"),
-                         {{QStringLiteral("type"), DocumentType::collection().toJson()},
-                          {QStringLiteral("name"), QStringLiteral("Collection %1").arg(index + 1, 4, 10, QLatin1Char('0'))}}});
-        if (batch.size() == size_t(bundlesPerRecord))
-            flush();
-    }
-    flush();
-    for (const auto& writer : writers)
-        writer->poll();
-
-    const DocumentType types[] = {DocumentType::kdenliveProject(), DocumentType::subtitles(), DocumentType::blenderProject(),
-                                  DocumentType::textDocument(), DocumentType::pdfDocument(), DocumentType::ardourSession()};
-    // Each writer records its own documents, a few to a record.
-    std::vector<std::vector<JournalChange>> pending(static_cast<size_t>(indexWriters));
-    std::vector<int> pendingBundles(static_cast<size_t>(indexWriters), 0);
-    for (int index = 0; index < indexDocuments; ++index) {
-        const size_t writer = size_t(index % indexWriters);
-        auto& changes = pending[writer];
-        const DocumentType& type = types[random.below(6)];
-        const auto id = IdFor<VersionBundle>::make();
-        changes.push_back({id, QStringLiteral("create"),
-                           {{QStringLiteral("type"), type.toJson()},
-                            {QStringLiteral("name"), QStringLiteral("Shot %1").arg(index + 1, 5, 10, QLatin1Char('0'))},
-                            {QStringLiteral("extension"), type.preferredExtension()}}});
-        changes.push_back({id, QStringLiteral("version"),
-                           versionFields(manifestHash, QStringLiteral("Initial Commit"), type, QStringLiteral("imported"))});
-        const int moreVersions = random.below(3);
-        for (int version = 0; version < moreVersions; ++version)
-            changes.push_back({id, QStringLiteral("version"),
-                               versionFields(manifestHash, QStringLiteral("Revision %1").arg(version + 2), type,
-                                             QStringLiteral("checkedIn"))});
-        changes.push_back({collections[size_t(random.below(indexCollections))], QStringLiteral("nest"),
-                           {{QStringLiteral("child"), id.toString()}}});
-        if (random.below(10) == 0)
-            changes.push_back({collections[size_t(random.below(indexCollections))], QStringLiteral("nest"),
-                               {{QStringLiteral("child"), id.toString()}}});
-        if (++pendingBundles[writer] == bundlesPerRecord || index + indexWriters >= indexDocuments) {
-            writers[writer]->commit(changes);
-            changes.clear();
-            pendingBundles[writer] = 0;
-        }
-    }
-    figures.setupSeconds = secondsSince(start);
-    figures.journalFiles = treeTotals(root + QStringLiteral("/journal")).files;
-}
-
-// The id of some document, to rename.
 IdFor<VersionBundle> someDocument(const std::shared_ptr<TeamBundle>& team, int which)
 {
     const auto index = team->versionBundles().liveIndex();
@@ -673,7 +286,10 @@ IndexFigures measureIndex(const QString& work, const CacheControl& cache, const 
     IndexFigures figures;
     const QString root = work + QStringLiteral("/Index.vantrelteam");
     note(QStringLiteral("writing a team bundle of %1 bundles").arg(indexCollections + indexDocuments));
-    buildLargeTeam(root, clients, figures);
+    const auto setupStart = Clock::now();
+    buildLargeTeam(root, clients, dataSeed ^ 0x1DEAULL);
+    figures.setupSeconds = secondsSince(setupStart);
+    figures.journalFiles = treeTotals(root + QStringLiteral("/journal")).files;
 
     // Opening as another client, cold.
     std::shared_ptr<TeamBundle> reader;
@@ -739,68 +355,24 @@ IndexFigures measureIndex(const QString& work, const CacheControl& cache, const 
 
 // ---------------------------------------------------------------------------------------------
 
-QString fileSystemType(const QString& path)
-{
-    struct statfs info {};
-    if (::statfs(QFile::encodeName(path).constData(), &info) != 0)
-        return QStringLiteral("?");
-    switch (static_cast<unsigned long>(info.f_type)) {
-    case 0xEF53: return QStringLiteral("ext4");
-    case 0x58465342: return QStringLiteral("xfs");
-    case 0x9123683E: return QStringLiteral("btrfs");
-    case 0x01021994: return QStringLiteral("tmpfs");
-    case 0x6969: return QStringLiteral("nfs");
-    case 0xFE534D42: return QStringLiteral("smb2");
-    case 0x794C7630: return QStringLiteral("overlayfs");
-    default: return QStringLiteral("0x%1").arg(static_cast<unsigned long>(info.f_type), 0, 16);
-    }
-}
-
 int run(const QStringList& arguments)
 {
-    QString base = QStringLiteral(VANTREL_BENCH_DEFAULT_FOLDER);
-    bool keep = false;
-    for (const QString& argument : arguments) {
-        if (argument == QLatin1String("--keep-data")) {
-            keep = true;
-        } else if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
-            std::printf("usage: engine_bench [FOLDER] [--keep-data]\n"
-                        "  FOLDER  where to generate and measure (default %s); needs about 5 GiB free\n",
-                        VANTREL_BENCH_DEFAULT_FOLDER);
-            return 0;
-        } else {
-            base = argument;
-        }
-    }
-    fs::create_directories(base.toStdString());
-    struct statvfs space {};
-    if (::statvfs(QFile::encodeName(base).constData(), &space) == 0
-        && qint64(space.f_bavail) * qint64(space.f_frsize) < 5 * GiB)
-        throw std::runtime_error("less than 5 GiB free in " + base.toStdString());
-
-    const QString work = QDir(base).absoluteFilePath(QStringLiteral("engine-bench-%1").arg(::getpid()));
-    if (QFileInfo::exists(work))
-        throw std::runtime_error(work.toStdString() + " exists already");
-    fs::create_directories(work.toStdString());
-    struct Cleanup {
-        QString path;
-        bool keep;
-        ~Cleanup()
-        {
-            if (!keep)
-                removeTree(path);
-        }
-    } cleanup{work, keep};
+    const auto options = parseOptions(arguments, "engine_bench", VANTREL_BENCH_DEFAULT_FOLDER);
+    if (!options)
+        return 0;
+    const bool keep = options->keep;
+    const WorkFolder workFolder(options->base, QStringLiteral("engine-bench"), keep);
+    const QString& work = workFolder.path();
 
     CacheControl cache;
     const bool dropping = cache.probe();
-    const Clients clients(work + QStringLiteral("/local"));
+    const Clients clients(work + QStringLiteral("/local"), false);
     const QString source = work + QStringLiteral("/source/Feature");
 
     note(QStringLiteral("generating the package in %1").arg(source));
     auto start = Clock::now();
     const auto plan = planPackage();
-    generatePackage(source, plan);
+    generateFiles(source, plan, dataSeed ^ 0xC0FFEEULL);
     const double generated = secondsSince(start);
     const auto generatedAt = Clock::now();
     qint64 smallest = packageBytes, largest = 0;
@@ -919,13 +491,4 @@ int run(const QStringList& arguments)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    try {
-        return run(app.arguments().mid(1));
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "engine_bench: %s\n", error.what());
-        return 1;
-    }
-}
+int main(int argc, char** argv) { return benchMain(argc, argv, "engine_bench", run); }

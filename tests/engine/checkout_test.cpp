@@ -33,6 +33,14 @@ Service as(const std::shared_ptr<TeamBundle>& team, const Service& service)
                                             nullptr, defaultS3Factory()));
 }
 
+// Imports Cut.kdenlive holding `content`, written in the scratch folder "s" of `fixture`.
+Service importCut(const TeamFixture& fixture, const std::shared_ptr<TeamBundle>& team, const QByteArray& content)
+{
+    const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
+    writeFile(source, content);
+    return import(team, source);
+}
+
 QString checkOut(const Service& service, QList<IdFor<VersionBundle>> events = {}, bool force = false)
 {
     return syncWait(service->checkOut(events, force, false, 600, defaultS3Factory()));
@@ -69,8 +77,7 @@ private Q_SLOTS:
         TeamFixture fixture;
         const auto ana = fixture.client(QStringLiteral("ana"));
         const auto ben = fixture.client(QStringLiteral("ben"));
-        writeFile(fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"), "first");
-        const auto cut = import(ana, fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"));
+        const auto cut = importCut(fixture, ana, "first");
 
         const QString workingCopy = checkOut(cut);
         QCOMPARE(QFileInfo(workingCopy).fileName(), QStringLiteral("Cut.kdenlive"));
@@ -174,8 +181,7 @@ private Q_SLOTS:
         TeamFixture fixture;
         const auto ana = fixture.client(QStringLiteral("ana"));
         const auto ben = fixture.client(QStringLiteral("ben"));
-        writeFile(fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"), "first");
-        const auto cut = import(ana, fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"));
+        const auto cut = importCut(fixture, ana, "first");
         const QString workingCopy = checkOut(cut);
         writeFile(workingCopy, "ana's unsaved work");
 
@@ -210,8 +216,7 @@ private Q_SLOTS:
     {
         TeamFixture fixture;
         const auto ana = fixture.client(QStringLiteral("ana"));
-        writeFile(fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"), "first");
-        const auto cut = import(ana, fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"));
+        const auto cut = importCut(fixture, ana, "first");
         const QString workingCopy = checkOut(cut);
         writeFile(workingCopy, "thrown away");
         syncWait(cut->cancelCheckout(defaultS3Factory()));
@@ -229,8 +234,7 @@ private Q_SLOTS:
         TeamFixture fixture;
         const auto ana = fixture.client(QStringLiteral("ana"));
         const auto ben = fixture.client(QStringLiteral("ben"));
-        writeFile(fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"), "v1");
-        const auto cut = import(ana, fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive"));
+        const auto cut = importCut(fixture, ana, "v1");
         const auto first = *cut->currentVersionID();
 
         QList<QList<ActivityInfo>> published;

@@ -9,6 +9,7 @@
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"
+#include "support/child_process.h"
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"
 
@@ -36,8 +37,6 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 using namespace vantrel;
 using namespace vantrel::testing;
 using namespace std::chrono_literals;
@@ -50,37 +49,6 @@ using Clock = std::chrono::steady_clock;
 
 const QString childClientId = QStringLiteral("CRASH-CHILD");
 const QString setupClientId = QStringLiteral("SETUP");
-
-// Bytes that differ for every seed, so that every run stores contents the store has not seen.
-QByteArray noise(quint32 seed, qsizetype size)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; i += 4) {
-        const quint32 word = generator.generate();
-        for (qsizetype j = 0; j < 4 && i + j < size; ++j)
-            bytes[i + j] = char(word >> (8 * j));
-    }
-    return bytes;
-}
-
-// A project package of about `totalSize` bytes in `fileCount` files below a few folders, with
-// an empty folder, a link and an executable.
-void makeProject(const QString& path, quint32 seed, int fileCount, qsizetype totalSize)
-{
-    QRandomGenerator sizes(seed ^ 0x5eedu);
-    const qsizetype mean = totalSize / fileCount;
-    writeFile(path + QStringLiteral("/project.drp"), "<project seed=\"" + QByteArray::number(seed) + "\"/>");
-    for (int i = 1; i < fileCount; ++i) {
-        const qsizetype size = mean / 2 + qsizetype(sizes.bounded(quint32(mean)));
-        writeFile(path + QStringLiteral("/media/reel%1/clip%2.bin").arg(i % 7).arg(i), noise(seed * 7919u + quint32(i), size));
-    }
-    writeFile(path + QStringLiteral("/render.sh"), "#!/bin/sh\necho " + QByteArray::number(seed) + "\n");
-    QFile::setPermissions(path + QStringLiteral("/render.sh"),
-                          QFile::permissions(path + QStringLiteral("/render.sh")) | QFile::ExeOwner);
-    QDir().mkpath(path + QStringLiteral("/cache/empty"));
-    QFile::link(QStringLiteral("project.drp"), path + QStringLiteral("/current.drp"));
-}
 
 // A library package with settings, templates and `eventCount` event folders holding media.
 void makeLibrary(const QString& path, quint32 seed, int eventCount, int clipsPerEvent, qsizetype clipSize)
@@ -191,7 +159,7 @@ public:
         collection = syncWait(VersioningService::createCollection(QStringLiteral("Promos"), m_setup, nullptr, nullptr));
 
         const QString edit = scratch(QStringLiteral("edit")) + QStringLiteral("/Edit.dra");
-        makeProject(edit, 1, 6, 30000);
+        makeProject(edit, 1, 6, 30000, 7);
         document = syncWait(VersioningService::import(VersioningServiceType::document, edit, std::nullopt, std::nullopt,
                                                       std::nullopt, QStringLiteral("First cut"), DocumentApplication::none(),
                                                       m_setup, nullptr, nullptr));
@@ -200,7 +168,7 @@ public:
         expected.insert(first, describeTree(edit));
 
         QDir(edit).removeRecursively();
-        makeProject(edit, 2, 8, 40000);
+        makeProject(edit, 2, 8, 40000, 7);
         second = syncWait(document->storeVersion(edit, QStringLiteral("Second cut"), VersionOrigin::checkedIn));
         expected.insert(second, describeTree(edit));
         known = idsOf(m_setup->versionBundles().liveIndex());
@@ -238,31 +206,13 @@ public:
                                QFile::encodeName(m_dir.filePath(QStringLiteral("local/child")))};
         for (const QString& argument : arguments)
             argv << QFile::encodeName(argument);
-        std::vector<char*> pointers;
-        for (QByteArray& argument : argv)
-            pointers.push_back(argument.data());
-        pointers.push_back(nullptr);
 
         ChildRun run;
-        int output[2];
-        if (::pipe2(output, O_CLOEXEC) != 0) {
-            run.failure = QStringLiteral("pipe failed");
-            return run;
-        }
         const QByteArray errorPath = QFile::encodeName(m_dir.filePath(QStringLiteral("child-stderr.txt")));
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = -1;
-        const int spawned = ::posix_spawn(&pid, argv[0].constData(), &actions, nullptr, pointers.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(output[1]);
-        if (spawned != 0) {
-            ::close(output[0]);
-            run.failure = QStringLiteral("cannot start %1: %2").arg(QString::fromLocal8Bit(argv[0]), QString::fromLocal8Bit(strerror(spawned)));
+        int output = -1;
+        const pid_t pid = spawnChild(argv, errorPath, inheritedInput, output, run.failure);
+        if (pid < 0)
             return run;
-        }
 
         // Until the child has opened the team bundle, then for as long as asked.
         QByteArray printed;
@@ -282,10 +232,10 @@ public:
                 }
                 timeout = int(std::chrono::duration_cast<std::chrono::milliseconds>(left - 1ms).count());
             }
-            pollfd entry{output[0], POLLIN, 0};
+            pollfd entry{output, POLLIN, 0};
             if (::poll(&entry, 1, timeout) > 0) {
                 char buffer[256];
-                const ssize_t count = ::read(output[0], buffer, sizeof buffer);
+                const ssize_t count = ::read(output, buffer, sizeof buffer);
                 if (count <= 0)
                     ended = true;
                 else
@@ -298,15 +248,13 @@ public:
         }
         if (!ended)
             ::kill(pid, SIGKILL); // the child is ours and not yet reaped, so `pid` is still it
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        const int status = reapChild(pid);
         if (opened)
             run.duration = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - *opened);
         char buffer[256];
-        for (ssize_t count; (count = ::read(output[0], buffer, sizeof buffer)) > 0;)
+        for (ssize_t count; (count = ::read(output, buffer, sizeof buffer)) > 0;)
             printed.append(buffer, count);
-        ::close(output[0]);
+        ::close(output);
 
         if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && printed.contains("done\n")) {
             run.completed = true;
@@ -324,17 +272,13 @@ public:
 
     Service service(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type, const IdFor<VersionBundle>& id)
     {
-        return syncWait(VersioningService::open(type, id, std::nullopt, std::nullopt, team, nullptr, nullptr, defaultS3Factory()));
+        return openService(team, type, id);
     }
 
     // The tree written by exporting `version` (the current one when absent) of `service`.
     Tree exported(const Service& service, std::optional<IdFor<Versions>> version = std::nullopt)
     {
-        const QString folder = scratch(QStringLiteral("export"));
-        const QString path = syncWait(service->exportVersion(version, folder, defaultS3Factory()));
-        const Tree tree = describeTree(path);
-        QDir(folder).removeRecursively();
-        return tree;
+        return exportedTree(service, version, scratch(QStringLiteral("export")));
     }
 
     Service collection;
@@ -352,9 +296,7 @@ public:
 private:
     std::shared_ptr<FileManaging> fileManager(const QString& client) const
     {
-        const QString local = m_dir.filePath(QStringLiteral("local/") + client);
-        return std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
-                                                   local + QStringLiteral("/downloads"));
+        return localFileManager(m_dir.filePath(QStringLiteral("local/") + client));
     }
     static ClientIdentity identity(const QString& clientId)
     {
@@ -371,27 +313,6 @@ private:
 using Check = std::function<void(Scene&, const std::shared_ptr<TeamBundle>& reader, const ChildRun&)>;
 // The arguments of one run; `seed` picks the contents it writes.
 using Prepare = std::function<QStringList(Scene&, quint32 seed)>;
-
-// What a stored version holds, in describeTree()'s form, read from the content store (which
-// checks every content against its hash).
-Tree storedTree(const ContentStore& store, const ContentHash& manifestHash)
-{
-    Tree tree;
-    for (const ManifestEntry& entry : Manifest::fromJson(store.readBytes(manifestHash)).entries) {
-        switch (entry.kind) {
-        case ManifestEntry::Kind::directory:
-            tree.insert(entry.path, "dir");
-            break;
-        case ManifestEntry::Kind::symlink:
-            tree.insert(entry.path, "-> " + QFile::encodeName(entry.target));
-            break;
-        case ManifestEntry::Kind::file:
-            tree.insert(entry.path, store.readBytes(entry.hash) + (entry.executable ? "+x" : ""));
-            break;
-        }
-    }
-    return tree;
-}
 
 // Every version of the document still holds what it held. Each version is exported the first
 // time it is seen (every time with `exportEvery`), the current one always; the others are read
@@ -530,7 +451,7 @@ private Q_SLOTS:
         Tree source;
         const Prepare prepare = [&](Scene& scene, quint32 seed) {
             const QString path = scene.scratch(QStringLiteral("import")) + QStringLiteral("/Reel.dra");
-            makeProject(path, seed, 150, 3 << 20);
+            makeProject(path, seed, 150, 3 << 20, 7);
             source = describeTree(path);
             return QStringList{QStringLiteral("import"), path, scene.collection->id().toString()};
         };
@@ -641,7 +562,7 @@ private Q_SLOTS:
         Tree source;
         const Prepare prepare = [&](Scene& scene, quint32 seed) {
             const QString path = scene.scratch(QStringLiteral("checkin")) + QStringLiteral("/Edit.dra");
-            makeProject(path, seed, 60, 1 << 20);
+            makeProject(path, seed, 60, 1 << 20, 7);
             source = describeTree(path);
             return QStringList{QStringLiteral("version"), scene.document->id().toString(), path};
         };
@@ -667,7 +588,7 @@ private Q_SLOTS:
     {
         Scene scene;
         const QString source = scene.scratch(QStringLiteral("lost")) + QStringLiteral("/Reel.dra");
-        makeProject(source, 77, 20, 200000);
+        makeProject(source, 77, 20, 200000, 7);
         const Tree sourceTree = describeTree(source);
         const auto doImport = [&](const std::shared_ptr<TeamBundle>& team) {
             return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,

@@ -10,6 +10,7 @@
 #include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
+#include "support/child_process.h"
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"
 
@@ -43,8 +44,6 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 using namespace vantrel;
 using namespace vantrel::testing;
 using namespace std::chrono_literals;
@@ -74,36 +73,6 @@ Client client(const QString& tag)
 
 // ---- Content --------------------------------------------------------------------------------
 
-QByteArray noise(quint32 seed, qsizetype size)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; i += 4) {
-        const quint32 word = generator.generate();
-        for (qsizetype j = 0; j < 4 && i + j < size; ++j)
-            bytes[i + j] = char(word >> (8 * j));
-    }
-    return bytes;
-}
-
-// A project package of about `totalSize` bytes in `fileCount` files, with an executable, an
-// empty folder and a link.
-void makeProject(const QString& path, quint32 seed, int fileCount, qsizetype totalSize)
-{
-    QRandomGenerator sizes(seed ^ 0x5eedu);
-    const qsizetype mean = totalSize / fileCount;
-    writeFile(path + QStringLiteral("/project.drp"), "<project seed=\"" + QByteArray::number(seed) + "\"/>");
-    for (int i = 1; i < fileCount; ++i) {
-        const qsizetype size = mean / 2 + qsizetype(sizes.bounded(quint32(mean)));
-        writeFile(path + QStringLiteral("/media/reel%1/clip%2.bin").arg(i % 5).arg(i), noise(seed * 7919u + quint32(i), size));
-    }
-    writeFile(path + QStringLiteral("/render.sh"), "#!/bin/sh\necho " + QByteArray::number(seed) + "\n");
-    QFile::setPermissions(path + QStringLiteral("/render.sh"),
-                          QFile::permissions(path + QStringLiteral("/render.sh")) | QFile::ExeOwner);
-    QDir().mkpath(path + QStringLiteral("/cache/empty"));
-    QFile::link(QStringLiteral("project.drp"), path + QStringLiteral("/current.drp"));
-}
-
 // A library package with `eventCount` event folders.
 void makeLibrary(const QString& path, quint32 seed, int eventCount)
 {
@@ -124,27 +93,6 @@ void emptyFolder(const QString& path)
         else
             QFile::remove(entry.absoluteFilePath());
     }
-}
-
-// What a stored tree holds, in describeTree()'s form, read from the content store (which checks
-// every content against its hash).
-Tree storedTree(const ContentStore& store, const ContentHash& manifestHash)
-{
-    Tree tree;
-    for (const ManifestEntry& entry : Manifest::fromJson(store.readBytes(manifestHash)).entries) {
-        switch (entry.kind) {
-        case ManifestEntry::Kind::directory:
-            tree.insert(entry.path, "dir");
-            break;
-        case ManifestEntry::Kind::symlink:
-            tree.insert(entry.path, "-> " + QFile::encodeName(entry.target));
-            break;
-        case ManifestEntry::Kind::file:
-            tree.insert(entry.path, store.readBytes(entry.hash) + (entry.executable ? "+x" : ""));
-            break;
-        }
-    }
-    return tree;
 }
 
 // ---- Child processes ------------------------------------------------------------------------
@@ -192,39 +140,18 @@ public:
         m_errorPath = std::move(errorPath);
         QList<QByteArray> argv{QByteArray(VANTREL_LOCK_CHILD)};
         argv << arguments;
-        std::vector<char*> pointers;
-        for (QByteArray& argument : argv)
-            pointers.push_back(argument.data());
-        pointers.push_back(nullptr);
 
-        int output[2];
         int ownInput[2] = {-1, -1};
-        if (::pipe2(output, O_CLOEXEC) != 0 || (input == ownPipe && ::pipe2(ownInput, O_CLOEXEC) != 0)) {
+        if (input == ownPipe && ::pipe2(ownInput, O_CLOEXEC) != 0) {
             m_failure = QStringLiteral("pipe failed");
             return false;
         }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_errorPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (input >= 0)
-            posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
-        else if (input == ownPipe)
-            posix_spawn_file_actions_adddup2(&actions, ownInput[0], STDIN_FILENO);
-        else
-            posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        const int spawned = ::posix_spawn(&m_pid, argv[0].constData(), &actions, nullptr, pointers.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(output[1]);
+        m_pid = spawnChild(argv, m_errorPath, input == ownPipe ? ownInput[0] : input == nothing ? nullInput : input, m_out,
+                           m_failure);
         closeFd(ownInput[0]);
-        m_out = output[0];
         m_in = ownInput[1];
-        if (spawned != 0) {
-            m_pid = -1;
-            m_failure = QStringLiteral("cannot start %1: %2").arg(QString::fromLocal8Bit(argv[0]), QString::fromLocal8Bit(strerror(spawned)));
-            closeFd(m_out);
+        if (m_pid < 0)
             return false;
-        }
         ::fcntl(m_out, F_SETFL, ::fcntl(m_out, F_GETFL) | O_NONBLOCK);
         return true;
     }
@@ -315,8 +242,7 @@ public:
     int reap()
     {
         if (m_pid > 0 && !m_reaped) {
-            while (::waitpid(m_pid, &m_status, 0) < 0 && errno == EINTR) {
-            }
+            m_status = reapChild(m_pid);
             m_reaped = true;
         }
         return m_status;
@@ -601,6 +527,14 @@ public:
                                                   nullptr));
     }
 
+    // Imports a project package that makeProject() writes as `fileName` in a new scratch folder.
+    Service importProject(const QString& folder, const QString& fileName, quint32 seed, int fileCount, qsizetype totalSize)
+    {
+        const QString source = scratch(folder) + u'/' + fileName;
+        makeProject(source, seed, fileCount, totalSize, 5);
+        return import(VersioningServiceType::document, source);
+    }
+
     // The team bundle as a client that has just started.
     std::shared_ptr<TeamBundle> reader()
     {
@@ -612,7 +546,7 @@ public:
 
     Service service(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type, const IdFor<VersionBundle>& id)
     {
-        return syncWait(VersioningService::open(type, id, std::nullopt, std::nullopt, team, nullptr, nullptr, defaultS3Factory()));
+        return openService(team, type, id);
     }
 
     // Starts lock_child as `who`: `operation` is the operation, the type and the bundle id, and
@@ -642,11 +576,7 @@ public:
     // The tree written by exporting `version` (the current one when absent).
     Tree exported(const Service& service, std::optional<IdFor<Versions>> version = std::nullopt)
     {
-        const QString folder = scratch(QStringLiteral("export"));
-        const QString path = syncWait(service->exportVersion(version, folder, defaultS3Factory()));
-        const Tree tree = describeTree(path);
-        QDir(folder).removeRecursively();
-        return tree;
+        return exportedTree(service, version, scratch(QStringLiteral("export")));
     }
 
     // Every entry of the lock folder, hidden ones included, with its bytes.
@@ -711,9 +641,7 @@ public:
 private:
     std::shared_ptr<FileManaging> fileManager(const QString& clientId) const
     {
-        const QString local = m_dir.filePath(QStringLiteral("local/") + clientId);
-        return std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
-                                                   local + QStringLiteral("/downloads"));
+        return localFileManager(m_dir.filePath(QStringLiteral("local/") + clientId));
     }
     static ClientIdentity identity(const Client& who) { return ClientIdentity{who.id, UserIdentity{who.user, who.fullName, who.host}}; }
 
@@ -749,7 +677,7 @@ private Q_SLOTS:
     {
         Studio studio;
         const QString source = studio.scratch(QStringLiteral("source")) + QStringLiteral("/Trailer.dra");
-        makeProject(source, 7, 6, 20000);
+        makeProject(source, 7, 6, 20000, 5);
         const Tree original = describeTree(source);
         const Service trailer = studio.import(VersioningServiceType::document, source);
         const QString id = trailer->id().toString();
@@ -935,9 +863,7 @@ private Q_SLOTS:
     void forceUnlockReachesTheRunningHolder()
     {
         Studio studio;
-        const QString source = studio.scratch(QStringLiteral("source")) + QStringLiteral("/Grade.dra");
-        makeProject(source, 3, 6, 30000);
-        const Service grade = studio.import(VersioningServiceType::document, source);
+        const Service grade = studio.importProject(QStringLiteral("source"), QStringLiteral("Grade.dra"), 3, 6, 30000);
         const QString id = grade->id().toString();
         const Client ana = client(QStringLiteral("ana"));
         const Client ben = client(QStringLiteral("ben"));
@@ -1017,9 +943,7 @@ private Q_SLOTS:
     void forceUnlockIsReportedWhenPolledMidway()
     {
         Studio studio;
-        const QString source = studio.scratch(QStringLiteral("source")) + QStringLiteral("/Grade.dra");
-        makeProject(source, 3, 6, 30000);
-        const Service grade = studio.import(VersioningServiceType::document, source);
+        const Service grade = studio.importProject(QStringLiteral("source"), QStringLiteral("Grade.dra"), 3, 6, 30000);
         const QString id = grade->id().toString();
         const Client ana = client(QStringLiteral("ana"));
         const Client ben = client(QStringLiteral("ben"));
@@ -1080,9 +1004,7 @@ private Q_SLOTS:
     void givingUpABrokenCheckOutKeepsTheNewHoldersLock()
     {
         Studio studio;
-        const QString source = studio.scratch(QStringLiteral("source")) + QStringLiteral("/Grade.dra");
-        makeProject(source, 3, 6, 30000);
-        const Service grade = studio.import(VersioningServiceType::document, source);
+        const Service grade = studio.importProject(QStringLiteral("source"), QStringLiteral("Grade.dra"), 3, 6, 30000);
         const QString id = grade->id().toString();
         const Client ana = client(QStringLiteral("ana"));
         const Client ben = client(QStringLiteral("ben"));
@@ -1123,13 +1045,9 @@ private Q_SLOTS:
     void refusedOperationsChangeNothing()
     {
         Studio studio;
-        const QString source = studio.scratch(QStringLiteral("promo")) + QStringLiteral("/Promo.dra");
-        makeProject(source, 5, 6, 30000);
-        const Service promo = studio.import(VersioningServiceType::document, source);
+        const Service promo = studio.importProject(QStringLiteral("promo"), QStringLiteral("Promo.dra"), 5, 6, 30000);
         const QString id = promo->id().toString();
-        const QString oldSource = studio.scratch(QStringLiteral("old")) + QStringLiteral("/Old.dra");
-        makeProject(oldSource, 6, 3, 3000);
-        const Service old = studio.import(VersioningServiceType::document, oldSource);
+        const Service old = studio.importProject(QStringLiteral("old"), QStringLiteral("Old.dra"), 6, 3, 3000);
         syncWait(old->removeOrDelete(nullptr, defaultS3Factory()));
         const Client hana = client(QStringLiteral("hana"));
         const Client omar = client(QStringLiteral("omar"));
@@ -1236,7 +1154,7 @@ private Q_SLOTS:
     {
         Studio studio;
         const QString source = studio.scratch(QStringLiteral("source")) + QStringLiteral("/Edit.dra");
-        makeProject(source, 1, 8, 40000);
+        makeProject(source, 1, 8, 40000, 5);
         const Service edit = studio.import(VersioningServiceType::document, source);
         const QString id = edit->id().toString();
         const Client cutter = client(QStringLiteral("cutter"));
@@ -1255,7 +1173,7 @@ private Q_SLOTS:
             }
             const QString workingCopy = checkedOut.text;
             emptyFolder(workingCopy);
-            makeProject(workingCopy, seed, 120, 3 << 20);
+            makeProject(workingCopy, seed, 120, 3 << 20, 5);
             const Tree edited = describeTree(workingCopy);
 
             const auto checkingIn = studio.spawn(cutter, {QStringLiteral("checkin"), QStringLiteral("document"), id, QStringLiteral("Cut")});

@@ -1,0 +1,182 @@
+// Helpers shared by the benchmark programs: generated data, timing, the page cache, plain copies,
+// clients of a team bundle, a large team bundle and the report table.
+
+#pragma once
+
+#include "engine/team_bundle.h"
+#include "engine/version_bundles.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantrel::bench {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr qint64 KiB = 1024;
+constexpr qint64 MiB = 1024 * KiB;
+constexpr qint64 GiB = 1024 * MiB;
+
+// The large team bundle of buildLargeTeam().
+constexpr int indexCollections = 400;
+constexpr int indexDocuments = 9600;        // 10,000 bundles in all
+constexpr int indexWriters = 3;             // clients that made them
+constexpr int bundlesPerRecord = 5;         // records of a few bundles each: the journals get packed
+
+// ---------------------------------------------------------------------------------------------
+// Small helpers.
+
+// The tag of note()'s lines: the program's name.
+void setNoteTag(const char* tag);
+void note(const QString& text);
+[[noreturn]] void fail(const std::string& what);
+
+double secondsSince(Clock::time_point start);
+double median(std::vector<double> values);
+QString seconds(double value);
+QString mebibytes(double bytes, int decimals);
+QString runList(const std::vector<double>& values, const std::function<QString(double)>& format);
+QString fileSystemType(const QString& path);
+
+// xoshiro256** seeded through splitmix64: fast, reproducible, incompressible output.
+class Random {
+public:
+    explicit Random(std::uint64_t seed);
+    std::uint64_t next();
+    double uniform() { return double(next() >> 11) * 0x1.0p-53; } // [0, 1)
+    int below(int bound) { return int(next() % std::uint64_t(bound)); }
+    void fill(char* data, size_t size);
+
+private:
+    static std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+    std::array<std::uint64_t, 4> m_state{};
+};
+
+// Writes all of `data` at `offset` of the open file `fd`.
+void writeAllAt(int fd, const char* data, size_t size, qint64 offset, const std::string& path);
+// Writes `size` pseudo-random bytes at `offset` of the open file `fd`.
+void writeRandom(int fd, qint64 offset, qint64 size, Random& random, std::vector<char>& buffer, const std::string& path);
+
+struct PackageFile {
+    QString path; // relative
+    qint64 size = 0;
+};
+
+// `total` bytes split among `count` large files, a weight of 1 to 4 each, drawn from `random`;
+// `what` names the plan in the error when a file comes out below 8 MiB.
+std::vector<qint64> largeFileSizes(Random& random, qint64 total, int count, const char* what);
+
+// Writes the files of `plan` below `root`, with pseudo-random bytes from `seed`.
+void generateFiles(const QString& root, const std::vector<PackageFile>& plan, std::uint64_t seed);
+
+// What `du` would sum: the sizes of the regular files below `root`, links not followed.
+struct TreeTotals {
+    qint64 bytes = 0;
+    qint64 files = 0;
+};
+
+TreeTotals treeTotals(const QString& root);
+void removeTree(const QString& path);
+
+// Flushes the file system holding `path`: timed steps end with it, so that each figure is the
+// time until the result is on disk (the engine syncs what it writes; cp does not).
+void syncFileSystemOf(const QString& path);
+
+// cp -r --reflink=never of `source` to `destination`, then syncfs(): the seconds with it, and in
+// `withoutSync` those of cp alone.
+double timedCopy(const QString& source, const QString& destination, double* withoutSync);
+
+// ---------------------------------------------------------------------------------------------
+// The page cache.
+
+class CacheControl {
+public:
+    // Drops the page cache when this process may (root); reports whether it can.
+    bool probe();
+    bool canDrop() const { return m_canDrop; }
+
+    // Before every timed step: nothing dirty left over from the previous step, and, when
+    // possible, nothing cached.
+    void prepare() const;
+
+private:
+    static bool drop();
+
+    bool m_canDrop = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Clients of a team bundle, each with its own local folders as if on its own machine.
+
+class Clients {
+public:
+    // With `createLocalFolders`, a client's local folder is made before its file manager.
+    Clients(QString localRoot, bool createLocalFolders);
+
+    QString localFolder(const QString& client) const { return m_localRoot + u'/' + client; }
+    std::shared_ptr<FileManaging> fileManager(const QString& client) const;
+    static ClientIdentity identity(const QString& client);
+    // The benchmark polls by hand: no background poll may take a change before it is timed.
+    std::shared_ptr<TeamBundle> create(const QString& root, const QString& client) const;
+    std::shared_ptr<TeamBundle> open(const QString& root, const QString& client) const;
+
+private:
+    static std::shared_ptr<TeamBundle> quiet(std::shared_ptr<TeamBundle> team);
+
+    QString m_localRoot;
+    bool m_createLocalFolders = false;
+};
+
+// Fills `root` with 10,000 bundles written by several clients, as the engine writes them:
+// collections (a "create"), documents (a "create" and one to three "version"s), each document
+// nested in one collection and one in ten in a second one. Returns the documents.
+std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clients& clients, std::uint64_t seed);
+
+// ---------------------------------------------------------------------------------------------
+// The run and the report.
+
+struct Row {
+    QString measure;
+    QString figure;
+    QString target;
+    QString result; // PASS, FAIL or "info"
+};
+
+QString verdict(bool pass);
+void printTable(const std::vector<Row>& rows);
+
+// The command line: [FOLDER] [--keep-data]; none after printing the usage for -h or --help.
+struct Options {
+    QString base;
+    bool keep = false;
+};
+std::optional<Options> parseOptions(const QStringList& arguments, const char* program, const char* defaultFolder);
+
+// A new folder `prefix`-PID in `base`, on a disk with 5 GiB free; removed at the end unless kept.
+class WorkFolder {
+public:
+    WorkFolder(const QString& base, const QString& prefix, bool keep);
+    ~WorkFolder();
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+
+    const QString& path() const { return m_path; }
+
+private:
+    QString m_path;
+    bool m_keep = false;
+};
+
+// The main() of a benchmark: runs `run` with the arguments, reporting what it throws.
+int benchMain(int argc, char** argv, const char* program, int (*run)(const QStringList&));
+
+} // namespace vantrel::bench
