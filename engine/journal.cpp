@@ -347,7 +347,9 @@ void Journal::writeHead()
     if (!m_headPending || m_nextOwnSeq <= 1)
         return;
     try {
-        writeFileAtomically(m_folder + QLatin1Char('/') + m_writerId + QStringLiteral("/head"), QByteArray::number(m_nextOwnSeq - 1));
+        // Only a hint: readers also notice new records by the folder's stamp.
+        writeFileAtomically(m_folder + QLatin1Char('/') + m_writerId + QStringLiteral("/head"),
+                            QByteArray::number(m_nextOwnSeq - 1), Durability::replaceable);
         m_headPending = false;
     } catch (const Error& error) {
         qWarning("The journal head could not be written: %s", error.what());

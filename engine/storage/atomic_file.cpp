@@ -177,13 +177,14 @@ void removeTreeQuietly(const QString& path) noexcept
 
 using namespace posix;
 
-void writeFileAtomically(const QString& path, const QByteArray& data)
+void writeFileAtomically(const QString& path, const QByteArray& data, Durability durability)
 {
     const QString temporary = temporarySiblingPath(path);
     UniqueFd fd = openFile(temporary, O_WRONLY | O_CREAT | O_EXCL, 0666, path);
     try {
         writeAll(fd.get(), data.constData(), static_cast<size_t>(data.size()), path);
-        syncFile(fd.get(), path);
+        if (durability == Durability::durable)
+            syncFile(fd.get(), path);
         fd.close(path);
         renameFile(temporary, path, path);
     } catch (...) {
@@ -191,7 +192,8 @@ void writeFileAtomically(const QString& path, const QByteArray& data)
         removeFileQuietly(temporary);
         throw;
     }
-    fsyncDirectory(parentPath(path));
+    if (durability == Durability::durable)
+        fsyncDirectory(parentPath(path));
 }
 
 QByteArray readWholeFile(const QString& path)

@@ -15,7 +15,10 @@ namespace vantrel {
 // Writes `data` to `path` so that readers see either the old file or the whole new one: a
 // temporary file beside it (".tmp-<random>"), fsync, rename over `path`, fsync of the folder.
 // On failure the temporary file is removed and the old file is left as it was.
-void writeFileAtomically(const QString& path, const QByteArray& data);
+// Whether a replaced file must survive a crash of the machine (`durable`), or only ever be
+// whole (`replaceable`: caches and hints, which are rebuilt when lost).
+enum class Durability { durable, replaceable };
+void writeFileAtomically(const QString& path, const QByteArray& data, Durability durability = Durability::durable);
 
 // The whole contents of the file at `path`.
 QByteArray readWholeFile(const QString& path);

@@ -103,7 +103,7 @@ void StatCache::save() const
         }
     }
     ensureDirectory(posix::parentPath(m_filePath));
-    writeFileAtomically(m_filePath, data);
+    writeFileAtomically(m_filePath, data, Durability::replaceable); // a lost cache is only a slower next snapshot
 }
 
 std::optional<StatCache::Entry> StatCache::lookup(const QString& absolutePath) const

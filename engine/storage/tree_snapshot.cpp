@@ -10,6 +10,9 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <numeric>
+#include <QtConcurrent/QtConcurrentMap>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -131,6 +134,19 @@ struct SnapshotItem {
     StatCache::Entry observed;
 };
 
+constexpr qsizetype parallelLookThreshold = 16;
+
+// Threads that only wait for file metadata; separate from the pools that copy contents.
+QThreadPool& lookPool()
+{
+    static QThreadPool* pool = [] {
+        auto* created = new QThreadPool();
+        created->setMaxThreadCount(8);
+        return created;
+    }();
+    return *pool;
+}
+
 class TreeWalker {
 public:
     TreeWalker(const SnapshotOptions& options, QList<SnapshotItem>& items) : m_options(options), m_items(items) {}
@@ -139,7 +155,32 @@ public:
 
     void walk(const QString& folder, const QString& cacheFolder, const QString& relativeFolder)
     {
-        for (const QByteArray& rawName : listFolder(folder)) {
+        const QList<QByteArray> names = listFolder(folder);
+        // The entries of a large folder are looked at in parallel: on a share, or with nothing
+        // cached, each lstat waits for the storage, and the waits then overlap.
+        struct Looked {
+            struct stat status {};
+            int error = 0;
+        };
+        std::vector<Looked> looked(static_cast<size_t>(names.size()));
+        const QByteArray nativeFolder = nativePath(folder);
+        const auto look = [&](qsizetype index) {
+            const QByteArray nativeItem = nativeFolder + '/' + names.at(index);
+            Looked& result = looked[static_cast<size_t>(index)];
+            if (::lstat(nativeItem.constData(), &result.status) != 0)
+                result.error = errno;
+        };
+        if (names.size() >= parallelLookThreshold) {
+            std::vector<qsizetype> indexes(static_cast<size_t>(names.size()));
+            std::iota(indexes.begin(), indexes.end(), qsizetype(0));
+            QtConcurrent::blockingMap(&lookPool(), indexes, look);
+        } else {
+            for (qsizetype index = 0; index < names.size(); ++index)
+                look(index);
+        }
+
+        for (qsizetype index = 0; index < names.size(); ++index) {
+            const QByteArray& rawName = names.at(index);
             const QString name = QFile::decodeName(rawName);
             const QString path = folder + u'/' + name;
             if (QFile::encodeName(name) != rawName || !isValidManifestName(name))
@@ -147,10 +188,9 @@ public:
             const QString relativePath = relativeFolder.isEmpty() ? name : relativeFolder + u'/' + name;
             const QString cacheKey = cacheFolder + u'/' + name;
 
-            const QByteArray nativeItem = nativePath(path);
-            struct stat status {};
-            if (::lstat(nativeItem.constData(), &status) != 0)
-                throw StorageError::fromErrno(errno, path, QStringLiteral("lstat"));
+            const struct stat& status = looked[static_cast<size_t>(index)].status;
+            if (const int error = looked[static_cast<size_t>(index)].error)
+                throw StorageError::fromErrno(error, path, QStringLiteral("lstat"));
 
             SnapshotItem item;
             item.entry.path = relativePath;
