@@ -77,6 +77,9 @@ public:
     CheckoutRegistry& checkouts() const { return *m_checkouts; }
     FileManaging& fileManager() const { return *m_fileManager; }
     WorkspaceInterfacing& workspace() const { return *m_workspace; }
+    // The services the bundle was opened with, for the services made for its items.
+    const std::shared_ptr<FileManaging>& sharedFileManager() const { return m_fileManager; }
+    const std::shared_ptr<WorkspaceInterfacing>& sharedWorkspace() const { return m_workspace; }
 
     // The folder in which the engine keeps what it must not lose of one bundle; created when
     // missing. Throws StorageError.

@@ -183,6 +183,8 @@ VersioningService::VersioningService(VersioningServiceType type, IdFor<VersionBu
 {
 }
 
+VersioningService::~VersioningService() = default;
+
 VersioningServiceType VersioningService::serviceType(const DocumentType& type)
 {
     if (type.isCollection())
@@ -204,6 +206,10 @@ std::shared_ptr<VersioningService> VersioningService::bind(VersioningServiceType
     }
     if (!state)
         throw VersioningError(VersioningError::Case::itemNotFound, id.toString());
+    // A library asked for as a plain document is still served as a library, so that its events
+    // can be listed and nested.
+    if (type == VersioningServiceType::document && state->type.isLibrary())
+        type = VersioningServiceType::library;
     return std::shared_ptr<VersioningService>(new VersioningService(type, id, state->type, team));
 }
 
@@ -708,8 +714,8 @@ AnyPublisher<RemoteDatabaseChange> VersioningService::remoteDatabaseChanges() co
 
 ActivityStore& VersioningService::activityStore() const
 {
-    if (!m_activityStore)
-        m_activityStore = std::make_shared<ActivityStore>(m_team, m_id);
+    // Asked for from the interface thread and from the threads that deliver changes.
+    std::call_once(m_activityStoreOnce, [this] { m_activityStore = std::make_shared<ActivityStore>(m_team, m_id); });
     return *m_activityStore;
 }
 

@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -46,9 +47,12 @@ struct RemoteDatabaseChange {
 };
 
 // Versioning of one bundle: reads from memory, and the operations that change the bundle.
-// Every operation that touches the share runs on a worker thread.
+// Every operation that touches the share runs on a worker thread. The reads and operations the
+// item models rely on are virtual, so that a test can stand in for a failing share.
 class VersioningService : public std::enable_shared_from_this<VersioningService> {
 public:
+    virtual ~VersioningService();
+
     // A service bound to the existing bundle `id`.
     static QCoro::Task<std::shared_ptr<VersioningService>> open(
         VersioningServiceType type, IdFor<VersionBundle> id, std::optional<QString> workDirectory,
@@ -78,35 +82,35 @@ public:
     VersioningServiceType type() const { return m_type; }
     const DocumentType& documentType() const { return m_documentType; }
     QString versionBundleURL() const;
-    QString name() const;
-    BundleInfo bundleInfo() const;
-    QList<VersionBundle::Info> visibleActiveContainers() const;
-    bool isLocked() const;
-    bool allowsChanges() const;
-    LockHolder lockHolder() const;
-    bool isLockedByCurrentInitiator(const IdFor<VersionBundle>& initiator) const;
-    bool isCheckedOut() const;
+    virtual QString name() const;
+    virtual BundleInfo bundleInfo() const;
+    virtual QList<VersionBundle::Info> visibleActiveContainers() const;
+    virtual bool isLocked() const;
+    virtual bool allowsChanges() const;
+    virtual LockHolder lockHolder() const;
+    virtual bool isLockedByCurrentInitiator(const IdFor<VersionBundle>& initiator) const;
+    virtual bool isCheckedOut() const;
     bool canCheckout() const;
     bool canCreateFCPEvent() const;
     std::optional<VersioningServiceType> nestedType() const;
     const std::shared_ptr<TeamBundle>& teamBundle() const { return m_team; }
-    DocumentApplication documentApplicationForVersion(const IdFor<Versions>& versionID) const;
+    virtual DocumentApplication documentApplicationForVersion(const IdFor<Versions>& versionID) const;
     // The versions of the bundle, oldest first.
     QList<IdFor<Versions>> versionIDs() const;
     std::optional<IdFor<Versions>> currentVersionID() const;
 
     // Operations.
-    QCoro::Task<std::vector<std::shared_ptr<VersioningService>>> latestNestedVersioningServices(S3Factory s3Factory);
+    virtual QCoro::Task<std::vector<std::shared_ptr<VersioningService>>> latestNestedVersioningServices(S3Factory s3Factory);
     QCoro::Task<> addNestedVersionBundle(std::shared_ptr<VersioningService> nestedVersioningService,
                                          QString relativeNestedWorkDirectoryPath, S3Factory s3Factory);
-    QCoro::Task<> revertVersionBundle(IdFor<Versions> versionID, S3Factory s3Factory);
-    QCoro::Task<> rename(QString newName);
+    virtual QCoro::Task<> revertVersionBundle(IdFor<Versions> versionID, S3Factory s3Factory);
+    virtual QCoro::Task<> rename(QString newName);
     // Writes the version (the current one when absent) into `folder`; returns what it wrote.
     QCoro::Task<QString> exportVersion(std::optional<IdFor<Versions>> version, QString folder, S3Factory s3Factory);
     // A temporary, untracked copy of the version (the current one when absent); returns its path.
     QCoro::Task<QString> buildCopy(std::optional<IdFor<Versions>> version, std::optional<QString> folder,
                                    S3Factory s3Factory);
-    QCoro::Task<DocumentApplication> documentApplication(S3Factory s3Factory);
+    virtual QCoro::Task<DocumentApplication> documentApplication(S3Factory s3Factory);
     // With a parent: takes the bundle out of that container when another visible container
     // still uses it, and moves it to the trash otherwise. Without one: moves it to the trash.
     QCoro::Task<> removeOrDelete(std::shared_ptr<VersioningService> parentVersioningService, S3Factory s3Factory);
@@ -137,9 +141,11 @@ public:
 
     static VersioningServiceType serviceType(const DocumentType& type);
 
-private:
+protected:
     VersioningService(VersioningServiceType type, IdFor<VersionBundle> id, DocumentType documentType,
                       std::shared_ptr<TeamBundle> team);
+
+private:
     static std::shared_ptr<VersioningService> bind(VersioningServiceType type, const IdFor<VersionBundle>& id,
                                                    const std::shared_ptr<TeamBundle>& team);
     static QCoro::Task<std::shared_ptr<VersioningService>> createEmpty(DocumentType type, VersioningServiceType serviceType,
@@ -152,6 +158,7 @@ private:
     IdFor<VersionBundle> m_id;
     DocumentType m_documentType;
     std::shared_ptr<TeamBundle> m_team;
+    mutable std::once_flag m_activityStoreOnce;
     mutable std::shared_ptr<ActivityStore> m_activityStore;
 };
 

@@ -1,0 +1,156 @@
+#pragma once
+
+// The operations shared by the items that hold other items (a collection holds documents, a
+// library document holds events), written once over ContainerItem.
+
+#include "engine/engine_errors.h"
+#include "engine/team_bundle.h"
+#include "engine/versioning_service.h"
+#include "model/document_category.h"
+#include "model/name_order.h"
+#include "model/versioned_item.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+namespace vantrel {
+
+// The commit message of the first version of every item created in a container.
+inline const QString initialCommitMessage = QStringLiteral("Initial Commit");
+
+// The items of one category, in the order lists show them.
+template<typename Item>
+struct CategoryGroup {
+    DocumentTypeCategory category;
+    QList<std::shared_ptr<Item>> items;
+};
+
+namespace container_detail {
+
+// The kind of service the container's nested bundles are served by.
+inline VersioningServiceType nestedKind(const VersioningService& service)
+{
+    const auto kind = service.nestedType();
+    if (!kind)
+        throw VersioningError(VersioningError::Case::wrongKind, service.name());
+    return *kind;
+}
+
+// Replaces the container's nested items with new objects for its current nested bundles, sorted by
+// name. A failure leaves the list as it was; the loading flag is cleared in every case.
+template<typename Container>
+QCoro::Task<> loadNestedItems(std::shared_ptr<Container> container)
+{
+    using Nested = typename Container::NestedItem;
+    if (!container->documentType().allowsNesting()) {
+        container->setIsLoadingNestedItems(false);
+        co_return;
+    }
+    const auto service = container->versioningService();
+    std::vector<std::shared_ptr<VersioningService>> services;
+    try {
+        services = co_await service->latestNestedVersioningServices(&s3Factory);
+    } catch (...) {
+        container->setIsLoadingNestedItems(false);
+        throw;
+    }
+    QList<std::shared_ptr<Nested>> items;
+    items.reserve(static_cast<qsizetype>(services.size()));
+    try {
+        const std::optional<IdFor<VersionBundle>> containerID = container->id();
+        for (const auto& nestedService : services)
+            items.append(Nested::create(nestedService, containerID));
+    } catch (...) {
+        container->setIsLoadingNestedItems(false);
+        throw;
+    }
+    container->setNestedItems(sortedByName(std::move(items)));
+    container->setIsLoadingNestedItems(false);
+}
+
+// Lists a bundle the engine has just nested in the container, after the items already listed.
+// A reload that ended in the meantime may list it already: the new object takes its place, so
+// that the bundle is never listed twice.
+template<typename Container>
+void insertNestedItem(Container& container, const std::shared_ptr<VersioningService>& service)
+{
+    using Nested = typename Container::NestedItem;
+    auto item = Nested::create(service, std::optional<IdFor<VersionBundle>>(container.id()));
+    auto items = container.nestedItems();
+    items.removeIf([&item](const std::shared_ptr<Nested>& listed) { return listed->id() == item->id(); });
+    items.append(std::move(item));
+    container.setNestedItems(sortedByName(std::move(items)));
+}
+
+template<typename Container>
+QCoro::Task<> addExistingNestedItem(std::shared_ptr<Container> container, IdFor<VersionBundle> id)
+{
+    const auto service = container->versioningService();
+    const auto team = service->teamBundle();
+    const auto nested = co_await VersioningService::open(nestedKind(*service), id, std::nullopt, std::nullopt, team,
+                                                         team->sharedFileManager(), team->sharedWorkspace(),
+                                                         &s3Factory);
+    co_await service->addNestedVersionBundle(nested, QString(), &s3Factory);
+    insertNestedItem(*container, nested);
+}
+
+// Refuses, before anything is written, a file whose type the container cannot hold.
+template<typename Container>
+QCoro::Task<> createNestedItem(std::shared_ptr<Container> container, QString source)
+{
+    const auto service = container->versioningService();
+    const auto type = DocumentType::fromFileExtension(QFileInfo(source).suffix());
+    const auto& containerType = container->documentType();
+    if (!containerType.canNest(type))
+        throw TurfNestingError(type.description(), containerType.description());
+    const auto kind = nestedKind(*service);
+    const auto team = service->teamBundle();
+    const auto created = co_await VersioningService::import(kind, source, std::nullopt, std::nullopt, std::nullopt,
+                                                            initialCommitMessage, DocumentApplication::none(), team,
+                                                            team->sharedFileManager(), team->sharedWorkspace());
+    co_await service->addNestedVersionBundle(created, QString(), &s3Factory);
+    insertNestedItem(*container, created);
+}
+
+template<typename T, typename = void>
+struct IsContainer : std::false_type {};
+template<typename T>
+struct IsContainer<T, std::void_t<typename T::NestedItem>> : std::true_type {};
+
+} // namespace container_detail
+
+// Loads the container's nested items, then, one after the other, theirs: for a collection its
+// documents and then the events of each document. The first failure ends the walk.
+template<typename Container>
+QCoro::Task<> loadAllNestedItems(std::shared_ptr<Container> container)
+{
+    co_await container->loadNestedItems();
+    using Nested = typename Container::NestedItem;
+    if constexpr (container_detail::IsContainer<Nested>::value) {
+        const auto items = container->nestedItems();
+        for (const auto& item : items)
+            co_await loadAllNestedItems(item);
+    }
+}
+
+// The container's nested items grouped by category, the groups and the items in each in the
+// order lists show them. Categories without items have no group.
+template<typename Container>
+QList<CategoryGroup<typename Container::NestedItem>> groupedByCategory(const Container& container)
+{
+    using Nested = typename Container::NestedItem;
+    std::map<DocumentTypeCategory, QList<std::shared_ptr<Nested>>> groups;
+    for (const auto& item : container.nestedItems())
+        groups[category(item->documentType())].append(item);
+    QList<CategoryGroup<Nested>> result;
+    for (auto& [key, items] : groups)
+        result.append(CategoryGroup<Nested>{key, sortedByName(std::move(items))});
+    return result;
+}
+
+} // namespace vantrel

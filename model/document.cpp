@@ -1,0 +1,143 @@
+#include "model/document.h"
+
+#include "model/container_operations.h"
+
+namespace vantrel {
+
+Document::Document(std::shared_ptr<VersioningService> service, std::optional<IdFor<VersionBundle>> containerID)
+    : m_containerID(std::move(containerID)), m_versioningService(std::move(service))
+{
+    m_name = m_versioningService->name();
+    m_modificationDate = m_versioningService->bundleInfo().modificationDate;
+    m_documentType = m_versioningService->documentType();
+    m_icon = m_documentType.icon(m_versioningService->versionBundleURL());
+    m_visibleActiveContainers = m_versioningService->visibleActiveContainers();
+    updateLockState();
+    m_isCheckedOut = m_versioningService->isCheckedOut();
+    m_application = DocumentApplication::empty(m_documentType);
+}
+
+Document::~Document() = default;
+
+std::shared_ptr<Document> Document::create(std::shared_ptr<VersioningService> service,
+                                           std::optional<IdFor<VersionBundle>> containerID)
+{
+    auto document = adoptItem(new Document(std::move(service), std::move(containerID)));
+    document->subscribe(document);
+    return document;
+}
+
+std::shared_ptr<Document> Document::self() { return std::dynamic_pointer_cast<Document>(shared_from_this()); }
+
+void Document::subscribe(const std::shared_ptr<Document>& self)
+{
+    const std::weak_ptr<Document> weak = self;
+    m_cancelOnRemoteDatabaseChange = m_versioningService->remoteDatabaseChanges().sink([weak](const RemoteDatabaseChange& change) {
+        startItemRefresh([weak, change] { return handleRemoteChange(weak, change); });
+    });
+    m_cancelOnActivitiesChange = m_versioningService->activitiesPublisher().sink([weak](const QList<ActivityInfo>&) {
+        startItemRefresh([weak] { return handleActivitiesChange(weak); });
+    });
+}
+
+QCoro::Task<> Document::handleRemoteChange(std::weak_ptr<Document> weak, RemoteDatabaseChange change)
+{
+    const auto document = weak.lock();
+    if (!document)
+        co_return;
+    const bool wasCheckedOut = document->isCheckedOut();
+    co_await document->updateState();
+    if (wasCheckedOut && !document->isCheckedOut()) {
+        document->setInvalidCheckoutState(change.forceUnlocked ? InvalidCheckoutState::forceUnlocked(change.name)
+                                                               : InvalidCheckoutState::missedCheckout());
+    }
+    co_await document->loadNestedEvents();
+}
+
+QCoro::Task<> Document::handleActivitiesChange(std::weak_ptr<Document> weak)
+{
+    if (const auto document = weak.lock())
+        co_await document->updateState();
+}
+
+void Document::updateNameAndDate()
+{
+    m_name = m_versioningService->name();
+    m_modificationDate = m_versioningService->bundleInfo().modificationDate;
+}
+
+void Document::updateLockState()
+{
+    m_isLocked = m_versioningService->isLocked();
+    m_allowsChanges = m_versioningService->allowsChanges();
+    const LockHolder holder = m_versioningService->lockHolder();
+    m_lockedByUser = holder.userName;
+    m_lockedByHostName = holder.hostName;
+    m_lockedByCurrentInitiator = m_versioningService->isLockedByCurrentInitiator(m_versioningService->id());
+}
+
+QCoro::Task<> Document::updateState()
+{
+    const auto keep = self();
+    updateNameAndDate();
+    updateLockState();
+    m_isCheckedOut = m_versioningService->isCheckedOut();
+    m_visibleActiveContainers = m_versioningService->visibleActiveContainers();
+    const auto service = m_versioningService;
+    const auto application = co_await service->documentApplication(&s3Factory);
+    keep->m_application = application;
+}
+
+QCoro::Task<> Document::refreshAfterCheckOut()
+{
+    const auto keep = self();
+    co_await keep->updateState();
+    const auto events = keep->nestedItems();
+    for (const auto& event : events)
+        event->updateLockState();
+}
+
+QCoro::Task<> Document::refreshAfterCancelCheckout()
+{
+    const auto keep = self();
+    co_await keep->refreshAfterCheckOut();
+}
+
+QCoro::Task<> Document::refresh()
+{
+    const auto keep = self();
+    co_await keep->updateState();
+    co_await keep->loadNestedEvents();
+}
+
+QCoro::Task<> Document::loadNestedEvents()
+{
+    co_await container_detail::loadNestedItems(self());
+}
+
+QCoro::Task<> Document::loadNestedItems()
+{
+    co_await container_detail::loadNestedItems(self());
+}
+
+QCoro::Task<> Document::addExistingNestedItem(IdFor<VersionBundle> id)
+{
+    co_await container_detail::addExistingNestedItem(self(), id);
+}
+
+QCoro::Task<> Document::createNestedItem(QString source)
+{
+    co_await container_detail::createNestedItem(self(), std::move(source));
+}
+
+bool operator==(const Document& a, const Document& b)
+{
+    return a.id() == b.id() && a.name() == b.name() && a.documentType() == b.documentType()
+        && a.modificationDate() == b.modificationDate() && equalItems(a.nestedItems(), b.nestedItems())
+        && a.containerID() == b.containerID() && a.id() == b.id() && a.isLocked() == b.isLocked()
+        && a.allowsChanges() == b.allowsChanges() && a.lockedByUser() == b.lockedByUser()
+        && a.lockedByHostName() == b.lockedByHostName()
+        && a.lockedByCurrentInitiator() == b.lockedByCurrentInitiator();
+}
+
+} // namespace vantrel

@@ -1,0 +1,145 @@
+#pragma once
+
+#include "engine/foundation/cancellable.h"
+#include "engine/foundation/observable_object.h"
+#include "model/event.h"
+#include "model/versioned_item.h"
+
+
+namespace vantrel {
+
+// Why the working copy the user had checked out is no longer valid.
+class InvalidCheckoutState {
+public:
+    // Somebody force unlocked the document; `name` is who did.
+    static InvalidCheckoutState forceUnlocked(QString name) { return InvalidCheckoutState(std::move(name)); }
+    // The document stopped being checked out here for another reason.
+    static InvalidCheckoutState missedCheckout() { return InvalidCheckoutState(std::nullopt); }
+
+    bool isForceUnlocked() const { return m_breaker.has_value(); }
+    // Who force unlocked the document; empty for a missed check-out.
+    QString name() const { return m_breaker.value_or(QString()); }
+
+    friend bool operator==(const InvalidCheckoutState&, const InvalidCheckoutState&) = default;
+
+private:
+    explicit InvalidCheckoutState(std::optional<QString> breaker) : m_breaker(std::move(breaker)) {}
+    std::optional<QString> m_breaker;
+};
+
+// A versioned project file in a collection. A video-editing library holds its events.
+class Document final : public ObservableObject,
+                       public NestableItem,
+                       public ContainerItem<Event>,
+                       public Lockable,
+                       public InitiatingItem {
+    Q_OBJECT
+public:
+    // A document for `service`, loaded from the collection `containerID`. Throws the engine's
+    // error when the document's state cannot be read.
+    static std::shared_ptr<Document> create(std::shared_ptr<VersioningService> service,
+                                            std::optional<IdFor<VersionBundle>> containerID);
+    ~Document() override;
+
+    QString name() const override { return m_name(); }
+    QString icon() const override { return m_icon; }
+    const DocumentType& documentType() const override { return m_documentType; }
+    QDateTime modificationDate() const override { return m_modificationDate; }
+    const std::shared_ptr<VersioningService>& versioningService() const override { return m_versioningService; }
+    QObject* object() override { return this; }
+
+    const std::optional<IdFor<VersionBundle>>& containerID() const override { return m_containerID; }
+    QList<VersionBundle::Info> visibleActiveContainers() const override { return m_visibleActiveContainers(); }
+
+    QList<std::shared_ptr<Event>> nestedItems() const override { return m_nestedItems(); }
+    void setNestedItems(QList<std::shared_ptr<Event>> items) override { m_nestedItems = std::move(items); }
+    std::shared_ptr<Event> selectedItem() const override { return m_selectedItem.lock(); }
+    void setSelectedItem(const std::shared_ptr<Event>& item) override { m_selectedItem = item; }
+    bool isLoadingNestedItems() const override { return m_isLoadingNestedItems(); }
+    void setIsLoadingNestedItems(bool loading) override { m_isLoadingNestedItems = loading; }
+
+    bool allowsChanges() const override { return m_allowsChanges(); }
+    bool isLocked() const override { return m_isLocked(); }
+    QString lockedByUser() const override { return m_lockedByUser(); }
+    QString lockedByHostName() const override { return m_lockedByHostName(); }
+    bool lockedByCurrentInitiator() const override { return m_lockedByCurrentInitiator; }
+    bool isCheckedOut() const override { return m_isCheckedOut(); }
+    DocumentApplication application() const override { return m_application(); }
+
+    // True while a check-out, check-in or discard runs on the document.
+    bool isInitiating() const { return m_isInitiating(); }
+    void setIsInitiating(bool initiating) { m_isInitiating = initiating; }
+    // Set when a working copy this client had checked out was taken away; the interface explains
+    // it and may clear it.
+    std::optional<InvalidCheckoutState> invalidCheckoutState() const { return m_invalidCheckoutState(); }
+    void setInvalidCheckoutState(std::optional<InvalidCheckoutState> state) { m_invalidCheckoutState = std::move(state); }
+    // The message being written for the next check-in.
+    QString commitMessage() const { return m_commitMessage(); }
+    void setCommitMessage(QString message) { m_commitMessage = std::move(message); }
+
+    void updateNameAndDate();
+    void updateLockState();
+    // Refreshes everything but the events; the first failure stops it.
+    QCoro::Task<> updateState();
+    // After a check-out or a force unlock: the document's state, then each event's lock state.
+    QCoro::Task<> refreshAfterCheckOut();
+    // After a check-out was given up; the same as refreshAfterCheckOut().
+    QCoro::Task<> refreshAfterCancelCheckout();
+    // The document's state, then its events.
+    QCoro::Task<> refresh() override;
+    // Replaces the events with new objects for the library's current events.
+    QCoro::Task<> loadNestedEvents();
+
+    QCoro::Task<> loadNestedItems() override;
+    QCoro::Task<> addExistingNestedItem(IdFor<VersionBundle> id) override;
+    QCoro::Task<> createNestedItem(QString source) override;
+
+    friend bool operator==(const Document& a, const Document& b);
+
+Q_SIGNALS:
+    void nameChanged();
+    void visibleActiveContainersChanged();
+    void nestedItemsChanged();
+    void allowsChangesChanged();
+    void isCheckedOutChanged();
+    void applicationChanged();
+    void isLockedChanged();
+    void lockedByUserChanged();
+    void lockedByHostNameChanged();
+    void isInitiatingChanged();
+    void isLoadingNestedItemsChanged();
+    void invalidCheckoutStateChanged();
+    void commitMessageChanged();
+
+private:
+    Document(std::shared_ptr<VersioningService> service, std::optional<IdFor<VersionBundle>> containerID);
+    std::shared_ptr<Document> self();
+    void subscribe(const std::shared_ptr<Document>& self);
+    static QCoro::Task<> handleRemoteChange(std::weak_ptr<Document> weak, RemoteDatabaseChange change);
+    static QCoro::Task<> handleActivitiesChange(std::weak_ptr<Document> weak);
+
+    Published<QString> m_name{this, &Document::nameChanged};
+    std::optional<IdFor<VersionBundle>> m_containerID;
+    Published<QList<VersionBundle::Info>> m_visibleActiveContainers{this, &Document::visibleActiveContainersChanged};
+    QString m_icon;
+    QDateTime m_modificationDate;
+    std::shared_ptr<VersioningService> m_versioningService;
+    Published<QList<std::shared_ptr<Event>>> m_nestedItems{this, &Document::nestedItemsChanged};
+    std::weak_ptr<Event> m_selectedItem;
+    Published<bool> m_allowsChanges{this, &Document::allowsChangesChanged, false};
+    Published<bool> m_isCheckedOut{this, &Document::isCheckedOutChanged, false};
+    Published<DocumentApplication> m_application{this, &Document::applicationChanged};
+    bool m_lockedByCurrentInitiator = false;
+    Published<bool> m_isLocked{this, &Document::isLockedChanged, false};
+    Published<QString> m_lockedByUser{this, &Document::lockedByUserChanged};
+    Published<QString> m_lockedByHostName{this, &Document::lockedByHostNameChanged};
+    DocumentType m_documentType;
+    Published<bool> m_isInitiating{this, &Document::isInitiatingChanged, false};
+    Published<bool> m_isLoadingNestedItems{this, &Document::isLoadingNestedItemsChanged, true};
+    Published<std::optional<InvalidCheckoutState>> m_invalidCheckoutState{this, &Document::invalidCheckoutStateChanged};
+    Cancellable m_cancelOnRemoteDatabaseChange;
+    Cancellable m_cancelOnActivitiesChange;
+    Published<QString> m_commitMessage{this, &Document::commitMessageChanged};
+};
+
+} // namespace vantrel
