@@ -1,6 +1,8 @@
 #include "model/document.h"
 
 #include "model/container_operations.h"
+#include "model/strings.h"
+#include "model/text_format.h"
 
 namespace vantrel {
 
@@ -128,6 +130,96 @@ QCoro::Task<> Document::addExistingNestedItem(IdFor<VersionBundle> id)
 QCoro::Task<> Document::createNestedItem(QString source)
 {
     co_await container_detail::createNestedItem(self(), std::move(source));
+}
+
+DocumentBusyError::DocumentBusyError(const QString& documentName)
+    : Error(formatText(Strings::documentBusy(), {documentName}))
+{
+}
+
+QString DocumentBusyError::typeName() const { return QStringLiteral("DocumentBusyError"); }
+
+void Document::beginInitiating()
+{
+    // Marked before the first suspension, so that a second request (a double click) arriving
+    // while the first waits for the engine is refused instead of running twice.
+    if (isInitiating())
+        throw DocumentBusyError(name());
+    setIsInitiating(true);
+}
+
+QCoro::Task<QString> Document::checkOut()
+{
+    co_return co_await takeLock(false);
+}
+
+QCoro::Task<QString> Document::forceUnlock()
+{
+    co_return co_await takeLock(true);
+}
+
+template<typename T>
+QCoro::Task<T> Document::whileInitiating(std::shared_ptr<Document> document, std::function<QCoro::Task<T>()> work)
+{
+    document->beginInitiating();
+    std::exception_ptr failure;
+    std::conditional_t<std::is_void_v<T>, bool, std::optional<T>> result{};
+    try {
+        if constexpr (std::is_void_v<T>)
+            co_await work();
+        else
+            result = co_await work();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    document->setIsInitiating(false);
+    if (failure)
+        std::rethrow_exception(failure);
+    if constexpr (!std::is_void_v<T>)
+        co_return std::move(*result);
+}
+
+QCoro::Task<QString> Document::takeLock(bool force)
+{
+    const auto keep = self();
+    std::function<QCoro::Task<QString>()> work = [keep, force]() -> QCoro::Task<QString> {
+        co_await keep->loadNestedEvents();
+        QList<IdFor<VersionBundle>> included;
+        for (const auto& event : keep->nestedItems()) {
+            if (force || !event->isLocked())
+                included.append(event->id());
+        }
+        const auto service = keep->m_versioningService;
+        const QString workingCopy = co_await service->checkOut(included, force, true, 600, &s3Factory);
+        co_await keep->refreshAfterCheckOut();
+        co_return workingCopy;
+    };
+    co_return co_await whileInitiating(keep, std::move(work));
+}
+
+QCoro::Task<> Document::cancelCheckout()
+{
+    const auto keep = self();
+    std::function<QCoro::Task<>()> work = [keep]() -> QCoro::Task<> {
+        const auto service = keep->m_versioningService;
+        co_await service->cancelCheckout(&s3Factory);
+        keep->setCommitMessage(QString());
+        co_await keep->refreshAfterCancelCheckout();
+    };
+    co_await whileInitiating(keep, std::move(work));
+}
+
+QCoro::Task<> Document::checkIn()
+{
+    const auto keep = self();
+    std::function<QCoro::Task<>()> work = [keep]() -> QCoro::Task<> {
+        const auto service = keep->m_versioningService;
+        co_await service->checkIn(keep->commitMessage(), &s3Factory);
+        keep->setCommitMessage(QString());
+        co_await keep->updateState();
+        co_await keep->loadNestedEvents();
+    };
+    co_await whileInitiating(keep, std::move(work));
 }
 
 bool operator==(const Document& a, const Document& b)

@@ -27,6 +27,15 @@ private:
     std::optional<QString> m_breaker;
 };
 
+// A locking operation asked for while another one still runs on the same document.
+class DocumentBusyError : public Error {
+public:
+    explicit DocumentBusyError(const QString& documentName);
+
+protected:
+    QString typeName() const override;
+};
+
 // A versioned project file in a collection. A video-editing library holds its events.
 class Document final : public ObservableObject,
                        public NestableItem,
@@ -94,6 +103,20 @@ public:
     QCoro::Task<> addExistingNestedItem(IdFor<VersionBundle> id) override;
     QCoro::Task<> createNestedItem(QString source) override;
 
+    // The locking operations. Each marks the document busy (isInitiating) while it runs, makes
+    // one locking call to the engine and refreshes the document afterwards. One runs at a time:
+    // while one runs, another is refused with DocumentBusyError before it does anything.
+    //
+    // Takes the lock of the document and of its events nobody else holds; returns the path of
+    // the working copy.
+    QCoro::Task<QString> checkOut();
+    // Takes the lock of the document and of all its events, also from whoever holds them.
+    QCoro::Task<QString> forceUnlock();
+    // Gives up the check-out; the commit message is cleared.
+    QCoro::Task<> cancelCheckout();
+    // Stores the working copy as a new version with the commit message, which is then cleared.
+    QCoro::Task<> checkIn();
+
     friend bool operator==(const Document& a, const Document& b);
 
 Q_SIGNALS:
@@ -113,6 +136,11 @@ Q_SIGNALS:
 
 private:
     Document(std::shared_ptr<VersioningService> service, std::optional<IdFor<VersionBundle>> containerID);
+    void beginInitiating();
+    // Runs `work` with the document marked busy; refused while another operation runs.
+    template<typename T>
+    static QCoro::Task<T> whileInitiating(std::shared_ptr<Document> document, std::function<QCoro::Task<T>()> work);
+    QCoro::Task<QString> takeLock(bool force);
     std::shared_ptr<Document> self();
     void subscribe(const std::shared_ptr<Document>& self);
     static QCoro::Task<> handleRemoteChange(std::weak_ptr<Document> weak, RemoteDatabaseChange change);

@@ -992,4 +992,13 @@ QString Strings::invalidNameMessage()
     return text;
 }
 
+QString Strings::documentBusy()
+{
+    //: A check-out, check-in or discard asked for while another one still runs on the document. %@ is the document's name
+    static const QString text = QCoreApplication::translate(
+        "Strings",
+        "Another operation is still running on %@. Try again when it has finished.");
+    return text;
+}
+
 } // namespace vantrel

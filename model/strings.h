@@ -186,6 +186,8 @@ public:
     static QString exportError();
     static QString createCopyError();
     static QString viewUpdateError();
+    // The document's name.
+    static QString documentBusy();
     static QString invalidNameMessage();
 };
 

@@ -5,6 +5,7 @@
 #include "engine/version_bundles.h"
 #include "model/collections.h"
 #include "model/container_operations.h"
+#include "model/support/item_test_support.h"
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"
 
@@ -15,54 +16,6 @@ using namespace vantrel;
 using namespace vantrel::testing;
 
 namespace {
-
-using Service = std::shared_ptr<VersioningService>;
-
-// Reads the same bundle as a real service, failing where a test asks it to.
-class FaultyService final : public VersioningService {
-public:
-    explicit FaultyService(const VersioningService& real)
-        : VersioningService(real.type(), real.id(), real.documentType(), real.teamBundle())
-    {
-    }
-
-    bool failLoad = false;
-    bool failLockHolder = false;
-    bool failRevert = false;
-    int loads = 0;
-    int applicationReads = 0;
-    int initiatorQuestions = 0;
-
-    LockHolder lockHolder() const override
-    {
-        if (failLockHolder)
-            throw VersioningError(VersioningError::Case::itemNotFound, name());
-        return VersioningService::lockHolder();
-    }
-    bool isLockedByCurrentInitiator(const IdFor<VersionBundle>& initiator) const override
-    {
-        ++const_cast<FaultyService*>(this)->initiatorQuestions;
-        return VersioningService::isLockedByCurrentInitiator(initiator);
-    }
-    QCoro::Task<std::vector<std::shared_ptr<VersioningService>>> latestNestedVersioningServices(S3Factory factory) override
-    {
-        ++loads;
-        if (failLoad)
-            throw VersioningError(VersioningError::Case::itemNotFound, name());
-        return VersioningService::latestNestedVersioningServices(std::move(factory));
-    }
-    QCoro::Task<> revertVersionBundle(IdFor<Versions> versionID, S3Factory factory) override
-    {
-        if (failRevert)
-            throw VersioningError(VersioningError::Case::versionNotFound, name());
-        return VersioningService::revertVersionBundle(versionID, std::move(factory));
-    }
-    QCoro::Task<DocumentApplication> documentApplication(S3Factory factory) override
-    {
-        ++applicationReads;
-        return VersioningService::documentApplication(std::move(factory));
-    }
-};
 
 // What a creative application would report, over a real service's versions.
 class AwareItem final : public AppVersionAware {
@@ -85,54 +38,6 @@ DocumentApplication installed(std::optional<QString> version)
     application.installed = InstalledApplication{QStringLiteral("Kdenlive"), std::move(version),
                                                  QStringLiteral("org.kde.kdenlive.desktop")};
     return application;
-}
-
-std::shared_ptr<FaultyService> faulty(const Service& real) { return std::make_shared<FaultyService>(*real); }
-
-Service openAs(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type, const IdFor<VersionBundle>& id)
-{
-    team->poll();
-    return syncWait(VersioningService::open(type, id, std::nullopt, std::nullopt, team, nullptr, nullptr, &s3Factory));
-}
-
-QString writeProject(const TeamFixture& fixture, const QString& folder, const QString& fileName, const QByteArray& content = "project")
-{
-    const QString path = fixture.scratch(folder) + QLatin1Char('/') + fileName;
-    writeFile(path, content);
-    return path;
-}
-
-// A library package with one event folder per name.
-QString writeLibrary(const TeamFixture& fixture, const QString& folder, const QString& name, const QStringList& events)
-{
-    const QString path = fixture.scratch(folder) + QLatin1Char('/') + name + QStringLiteral(".videolibrary");
-    writeFile(path + QStringLiteral("/Settings.plist"), "settings");
-    for (const QString& event : events)
-        writeFile(path + QLatin1Char('/') + event + QStringLiteral(".videoevent/Info.plist"), event.toUtf8());
-    return path;
-}
-
-template<typename Item>
-QStringList namesOf(const QList<std::shared_ptr<Item>>& items)
-{
-    QStringList names;
-    for (const auto& item : items)
-        names << item->name();
-    return names;
-}
-
-std::shared_ptr<Collection> newCollection(const std::shared_ptr<TeamBundle>& team, const QString& name)
-{
-    return syncWait(Collection::create(name, team));
-}
-
-std::shared_ptr<Document> findDocument(const std::shared_ptr<Collection>& collection, const QString& name)
-{
-    for (const auto& document : collection->nestedItems()) {
-        if (document->name() == name)
-            return document;
-    }
-    return nullptr;
 }
 
 void checkOut(const Service& service, QList<IdFor<VersionBundle>> events = {}, bool force = false)

@@ -1,0 +1,89 @@
+#include "actions/file_importer.h"
+
+#include "actions/overloaded.h"
+
+#include <QFileDialog>
+#include <QMimeDatabase>
+
+namespace vantrel {
+
+FileImporter::FileImporter(QObject* parent) : ObservableObject(parent) {}
+
+void FileImporter::setAction(std::function<void(QUrl)> action)
+{
+    m_action = std::move(action);
+}
+
+void FileImporter::request(QStringList allowedContentTypes, std::function<void(QUrl)> action)
+{
+    setAllowedContentTypes(std::move(allowedContentTypes));
+    setAction(std::move(action));
+}
+
+PresentedFlag<FileImporter> presentedFlag(FileImporter* importer)
+{
+    return PresentedFlag<FileImporter>(
+        importer, [](const FileImporter& files) { return bool(files.action()); },
+        [](FileImporter& files) {
+            files.setAction({});
+            files.setAllowedContentTypes({});
+        });
+}
+
+QStringList fileImporterNameFilters(const QStringList& allowedContentTypes)
+{
+    const QMimeDatabase database;
+    QStringList filters;
+    for (const QString& type : allowedContentTypes) {
+        const QMimeType mimeType = database.mimeTypeForName(type);
+        filters << (mimeType.isValid() ? mimeType.filterString() : type);
+    }
+    // One entry more, for an extension no file has: the dialog's list of types is never empty,
+    // whatever the request allows.
+    filters << QStringLiteral("*.bogus-workaround-to-enable-types");
+    return filters;
+}
+
+std::function<void(const FileImportResult&)> makeFileImportCompletion(FileImporter* importer,
+                                                                      std::function<void(const Error&)> failed)
+{
+    return [importer = QPointer<FileImporter>(importer), action = importer ? importer->action() : std::function<void(QUrl)>(),
+            failed = std::move(failed)](const FileImportResult& result) {
+        std::visit(Overloaded{
+                       [&](const QUrl& url) {
+                           if (action)
+                               action(url);
+                       },
+                       [&](const std::shared_ptr<const Error>& error) {
+                           if (failed && error)
+                               failed(*error);
+                       },
+                   },
+                   result);
+        if (importer)
+            importer->setAction({});
+    };
+}
+
+QFileDialog* openFileImportDialog(FileImporter* importer, std::function<void(const Error&)> failed, QWidget* window)
+{
+    auto* dialog = new QFileDialog(window);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setNameFilters(fileImporterNameFilters(importer->allowedContentTypes()));
+
+    QObject::connect(dialog, &QFileDialog::finished, dialog,
+                     [dialog, presented = presentedFlag(importer),
+                      complete = makeFileImportCompletion(importer, std::move(failed))](int result) {
+                         const QList<QUrl> urls = dialog->selectedUrls();
+                         presented.set(false);
+                         if (result == QDialog::Accepted && !urls.isEmpty())
+                             complete(urls.first());
+                     });
+    dialog->open();
+    return dialog;
+}
+
+} // namespace vantrel

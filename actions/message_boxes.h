@@ -1,0 +1,26 @@
+#pragma once
+
+#include "actions/alert_models.h"
+
+#include <QList>
+#include <QMessageBox>
+
+#include <functional>
+
+namespace vantrel {
+
+// A button of a window's message box, with its role in the box.
+struct MessageBoxButton {
+    ButtonAction button;
+    QMessageBox::ButtonRole role = QMessageBox::AcceptRole;
+};
+
+// A window-modal message box over `window`, deleted when it closes; the caller opens it. `title`
+// is its main text and `message` the text below it, both shown as plain text. The buttons come in
+// the given order, the first one being the default; without buttons the box has the platform's
+// OK button. However the box is closed, `dismissed` runs first, then the action of the button
+// that was pressed, if any.
+QMessageBox* makeMessageBox(QWidget* window, const QString& title, const QString& message,
+                            const QList<MessageBoxButton>& buttons, std::function<void()> dismissed);
+
+} // namespace vantrel

@@ -1,0 +1,70 @@
+// The file importer: its requests, the types its dialog gets, and how a presentation ends.
+
+#include "actions/file_importer.h"
+
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vantrel;
+
+namespace {
+
+const QString workaround = QStringLiteral("*.bogus-workaround-to-enable-types");
+
+} // namespace
+
+class FileImporterTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void theDialogGetsTheTypesInOrderAndOneMore()
+    {
+        QCOMPARE(fileImporterNameFilters({}), QStringList{workaround});
+        const QStringList filters = fileImporterNameFilters({QStringLiteral("*.kdenlive"), QStringLiteral("text/plain")});
+        QCOMPARE(filters.size(), 3);
+        QCOMPARE(filters[0], QStringLiteral("*.kdenlive"));
+        QVERIFY2(filters[1].contains(QStringLiteral("*.txt")), qPrintable(filters[1]));
+        QCOMPARE(filters[2], workaround);
+    }
+
+    void onlyTheLastRequestRunsOnceAndLeavesTheImporterIdle()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("Cut.kdenlive"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+
+        QWidget window;
+        FileImporter importer;
+        QStringList ran;
+        importer.request({QStringLiteral("*.blend")}, [&](QUrl) { ran << QStringLiteral("first"); });
+        importer.request({QStringLiteral("*.kdenlive")}, [&](QUrl url) { ran << url.toLocalFile(); });
+        QPointer<QFileDialog> dialog = openFileImportDialog(&importer, {}, &window);
+        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+        QCOMPARE(dialog->nameFilters(), (QStringList{QStringLiteral("*.kdenlive"), workaround}));
+        dialog->setDirectory(folder.path());
+        dialog->selectFile(path);
+        static_cast<QDialog*>(dialog.data())->accept(); // checks the file as pressing Open would
+        QCOMPARE(ran, QStringList{path});
+        QVERIFY(!importer.action());
+        QVERIFY(importer.allowedContentTypes().isEmpty());
+    }
+
+    void cancellingRunsNothingAndClearsTheRequest()
+    {
+        QWidget window;
+        FileImporter importer;
+        int calls = 0;
+        importer.request({QStringLiteral("*.kdenlive")}, [&](QUrl) { ++calls; });
+        QPointer<QFileDialog> dialog = openFileImportDialog(&importer, [&](const Error&) { ++calls; }, &window);
+        QVERIFY(presentedFlag(&importer).get());
+        dialog->reject();
+        QCOMPARE(calls, 0);
+        QVERIFY(!importer.action());
+        QVERIFY(importer.allowedContentTypes().isEmpty());
+    }
+};
+
+QTEST_MAIN(FileImporterTest)
+#include "file_importer_test.moc"
