@@ -16,6 +16,9 @@ class QWidget;
 
 namespace vantrel {
 
+// The type that lets the user choose a folder.
+inline const QString folderContentType = QStringLiteral("inode/directory");
+
 // Asks the user for a file to import. A request sets the allowed types first, then the action;
 // the window shows its file dialog while an action is set.
 class FileImporter : public ObservableObject {
@@ -27,9 +30,10 @@ public:
     std::function<void(QUrl)> action() const { return m_action(); }
     void setAction(std::function<void(QUrl)> action);
 
-    // The files that may be chosen. Each entry is a MIME type name ("application/x-kdenlive"), or a
-    // file name pattern ("*.kdenlive") that the dialog gets as it stands. Writing it notifies
-    // nobody: it is read when the dialog opens.
+    // The files that may be chosen. Each entry is a MIME type name ("application/x-kdenlive"), a
+    // file name pattern ("*.kdenlive") that the dialog gets as it stands, a pattern ending in "/"
+    // for a folder kept as one document ("*.videolibrary/"), or folderContentType for any folder.
+    // Writing it notifies nobody: it is read when the dialog opens.
     QStringList allowedContentTypes() const { return m_allowedContentTypes; }
     void setAllowedContentTypes(QStringList types) { m_allowedContentTypes = std::move(types); }
 

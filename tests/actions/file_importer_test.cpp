@@ -42,13 +42,40 @@ private Q_SLOTS:
         importer.request({QStringLiteral("*.kdenlive")}, [&](QUrl url) { ran << url.toLocalFile(); });
         QPointer<QFileDialog> dialog = openFileImportDialog(&importer, {}, &window);
         QCOMPARE(dialog->windowModality(), Qt::WindowModal);
-        QCOMPARE(dialog->nameFilters(), (QStringList{QStringLiteral("*.kdenlive"), workaround}));
+        // Every allowed type together first, then each on its own.
+        QCOMPARE(dialog->nameFilters(),
+                 (QStringList{QStringLiteral("*.kdenlive ") + workaround, QStringLiteral("*.kdenlive"), workaround}));
         dialog->setDirectory(folder.path());
         dialog->selectFile(path);
         static_cast<QDialog*>(dialog.data())->accept(); // checks the file as pressing Open would
         QCOMPARE(ran, QStringList{path});
         QVERIFY(!importer.action());
         QVERIFY(importer.allowedContentTypes().isEmpty());
+    }
+
+    void foldersAndFoldersKeptAsOneDocument()
+    {
+        QTemporaryDir folder;
+        const QString library = folder.filePath(QStringLiteral("Show.videolibrary"));
+        QVERIFY(QDir().mkpath(library + QStringLiteral("/Day 1.videoevent")));
+
+        QWidget window;
+        FileImporter importer;
+        QStringList ran;
+        importer.request({QStringLiteral("*.kdenlive"), QStringLiteral("*.videolibrary/")}, [&](QUrl url) { ran << url.toLocalFile(); });
+        QPointer<QFileDialog> dialog = openFileImportDialog(&importer, {}, &window);
+        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+        Q_EMIT dialog->directoryEntered(folder.path()); // an ordinary folder is only browsed
+        QVERIFY(ran.isEmpty());
+        Q_EMIT dialog->directoryEntered(library); // opening the library chooses it
+        QCOMPARE(ran, QStringList{library});
+        QVERIFY(!importer.action());
+        QTRY_VERIFY(!dialog || !dialog->isVisible());
+
+        importer.request({folderContentType}, [&](QUrl url) { ran << url.toLocalFile(); });
+        dialog = openFileImportDialog(&importer, {}, &window);
+        QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
+        dialog->reject();
     }
 
     void cancellingRunsNothingAndClearsTheRequest()
