@@ -106,6 +106,12 @@ QCoro::Task<> exportItem(item_action::OpenURL openURL, item_action::ShowProgress
     openURL(folder);
 }
 
+QCoro::Task<> openAttic(item_action::OpenURL openURL, item_action::AtticURL atticURL, IdFor<VersionBundle> id)
+{
+    const QUrl attic = co_await atticURL(id);
+    openURL(attic);
+}
+
 QCoro::Task<> importInto(item_action::ShowProgress showProgress, TaskOperation import)
 {
     showProgress(State::busy(Strings::importingProgress()));
@@ -304,14 +310,13 @@ void ImportItemFromFileAction::hideProgress() const { showProgress(State::idle()
 
 void OpenItemInAtticAction::operator()(const std::shared_ptr<Document>& document) const
 {
-    QUrl attic;
-    try {
-        attic = atticURL(document->id());
-    } catch (...) {
-        showError(*errorFrom(std::current_exception()));
-        return;
-    }
-    openURL(attic);
+    auto openURL = this->openURL;
+    auto showError = this->showError;
+    auto atticURL = this->atticURL;
+    const auto id = document->id();
+    startTask(
+        std::nullopt, [openURL, atticURL, id] { return openAttic(openURL, atticURL, id); },
+        handling([showError](const Error& error) { showError(error); }));
 }
 
 void RemoveOrDeleteItemAction::operator()(const std::shared_ptr<NestableItem>& item,
@@ -426,7 +431,7 @@ const ItemActions& ItemActions::placeholder()
         [](IndexingOptions) -> VersionBundlesIndex {
             throw UnexpectedError(QStringLiteral("not implemented: no team window is open"));
         },
-        [](const IdFor<VersionBundle>&) -> QUrl {
+        [](IdFor<VersionBundle>) -> QCoro::Task<QUrl> {
             throw UnexpectedError(QStringLiteral("not implemented: no team window is open"));
         });
     return actions;

@@ -62,8 +62,9 @@ using CreateCollection = std::function<QCoro::Task<>(QString)>;
 using DeleteCollection = std::function<QCoro::Task<>(std::shared_ptr<Collection>)>;
 // The index of the open team bundle; may throw.
 using VersionBundlesIndexer = std::function<VersionBundlesIndex(IndexingOptions)>;
-// The attic folder of a bundle; may throw.
-using AtticURL = std::function<QUrl(const IdFor<VersionBundle>&)>;
+// A folder showing the attic of a bundle; may fail. Copies kept there can be large, so it is
+// prepared off the interface thread.
+using AtticURL = std::function<QCoro::Task<QUrl>(IdFor<VersionBundle>)>;
 } // namespace item_action
 
 // Opens a temporary, untracked copy of a version of a document.
@@ -193,7 +194,7 @@ private:
     void run(TaskOperation import) const;
 };
 
-// Opens the attic folder of a document.
+// Opens the attic folder of a document, without progress.
 struct OpenItemInAtticAction {
     item_action::OpenURL openURL;
     item_action::ShowError showError;

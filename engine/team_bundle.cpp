@@ -1,6 +1,7 @@
 #include "engine/team_bundle.h"
 
 #include "engine/engine_errors.h"
+#include "engine/file_names.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"
@@ -366,6 +367,35 @@ int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
 }
 
 void TeamBundle::showInFileManager() const { m_workspace->revealInFileManager(m_root); }
+
+QString TeamBundle::materializeAttic(const IdFor<VersionBundle>& id) const
+{
+    const QString folder = localFolder(QStringLiteral("attic")) + QLatin1Char('/') + id.toString();
+    ensureDirectory(folder);
+    const QDir entries(m_root + QStringLiteral("/attic/") + id.toString());
+    for (const QString& entryName : entries.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+        QFile file(entries.filePath(entryName));
+        if (!file.open(QIODevice::ReadOnly))
+            throw StorageError::fromErrno(EIO, file.fileName(), QStringLiteral("read attic entry"));
+        const QJsonObject entry = QJsonDocument::fromJson(file.readAll()).object();
+        const auto manifest = ContentHash::fromHex(entry.value(QStringLiteral("manifest")).toString());
+        const QString name = safeFileName(entry.value(QStringLiteral("name")).toString());
+        if (!manifest || name.isEmpty()) {
+            m_log->event(QStringLiteral("Unreadable attic entry ") + file.fileName(), QStringLiteral("materializeAttic"),
+                         Logger::Level::warning);
+            continue;
+        }
+        // "20261208-101500-123-ABCDEF12 force unlocked/Cut.kdenlive": one folder per kept copy.
+        const QString copyFolder = folder + QLatin1Char('/') + QFileInfo(entryName).completeBaseName() + QLatin1Char(' ')
+            + safeFileName(entry.value(QStringLiteral("reason")).toString());
+        const QString destination = copyFolder + QLatin1Char('/') + name;
+        if (QFileInfo::exists(destination))
+            continue;
+        ensureDirectory(copyFolder);
+        writeTreeAtomically(Manifest::fromJson(m_contents->readBytes(*manifest)), *m_contents, destination);
+    }
+    return folder;
+}
 
 QString TeamBundle::localFolder(const QString& kind) const
 {

@@ -84,6 +84,10 @@ public:
     // The folder in which the engine keeps what it must not lose of one bundle; created when
     // missing. Throws StorageError.
     QString atticPath(const IdFor<VersionBundle>& id) const;
+    // A local folder holding, as ordinary files, every copy the attic keeps of one bundle: one
+    // entry per copy, named by when and why it was kept. Copies written before are not written
+    // again. Blocking; throws StorageError.
+    QString materializeAttic(const IdFor<VersionBundle>& id) const;
     void showInFileManager() const;
 
     // The state of every bundle now, from memory.

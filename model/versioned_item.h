@@ -129,17 +129,9 @@ public:
     virtual bool isCheckedOut() const = 0;
 };
 
-// An item that holds nested items of type `Nested`.
-template<typename Nested>
-class ContainerItem : public virtual VersionedItem {
+// An item that holds nested items, whatever their type: a collection or a library document.
+class AnyContainerItem : public virtual VersionedItem {
 public:
-    using NestedItem = Nested;
-
-    virtual QList<std::shared_ptr<Nested>> nestedItems() const = 0;
-    virtual void setNestedItems(QList<std::shared_ptr<Nested>> items) = 0;
-    // The nested item last selected in this container, while somebody else holds it.
-    virtual std::shared_ptr<Nested> selectedItem() const = 0;
-    virtual void setSelectedItem(const std::shared_ptr<Nested>& item) = 0;
     virtual bool isLoadingNestedItems() const = 0;
     virtual void setIsLoadingNestedItems(bool loading) = 0;
 
@@ -149,6 +141,19 @@ public:
     virtual QCoro::Task<> addExistingNestedItem(IdFor<VersionBundle> id) = 0;
     // Imports the file or package at `source` as a new bundle nested in this container.
     virtual QCoro::Task<> createNestedItem(QString source) = 0;
+};
+
+// An item that holds nested items of type `Nested`.
+template<typename Nested>
+class ContainerItem : public AnyContainerItem {
+public:
+    using NestedItem = Nested;
+
+    virtual QList<std::shared_ptr<Nested>> nestedItems() const = 0;
+    virtual void setNestedItems(QList<std::shared_ptr<Nested>> items) = 0;
+    // The nested item last selected in this container, while somebody else holds it.
+    virtual std::shared_ptr<Nested> selectedItem() const = 0;
+    virtual void setSelectedItem(const std::shared_ptr<Nested>& item) = 0;
 };
 
 // The list without every element whose id already occurred earlier in it.

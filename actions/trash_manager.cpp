@@ -1,0 +1,136 @@
+#include "actions/trash_manager.h"
+
+#include "engine/foundation/task_starter.h"
+#include "engine/team_bundle.h"
+#include "engine/version_bundles.h"
+#include "model/strings.h"
+#include "model/text_format.h"
+
+namespace vantrel {
+
+namespace {
+
+QCoro::Task<> done()
+{
+    co_return;
+}
+
+QCoro::Task<> firstLoad(QPointer<TrashManager> self)
+{
+    if (self)
+        co_await self->loadContent();
+}
+
+} // namespace
+
+TrashManager::TrashManager(std::shared_ptr<TeamBundle> teamBundle, ToolbarProgressIndicator* progress, AlertModel* alert,
+                           ConfirmationDialogModel* confirmation, std::function<void()> close,
+                           RestoreCollection restoreCollection, bool loadAtOnce, QObject* parent)
+    : ObservableObject(parent),
+      m_teamBundle(std::move(teamBundle)),
+      m_alert(alert),
+      m_progress(progress),
+      m_confirmation(confirmation),
+      m_restoreCollection(std::move(restoreCollection)),
+      m_close(std::move(close))
+{
+    if (loadAtOnce) {
+        QPointer<TrashManager> self(this);
+        startTask(std::nullopt, [self] { return firstLoad(self); }, [](const Error&) { return done(); });
+    }
+}
+
+TrashManager::~TrashManager() = default;
+
+QCoro::Task<> TrashManager::loadContent()
+{
+    m_teamBundle->log().event(QStringLiteral("Loading trash content"), QStringLiteral("loadContent()"), Logger::Level::info);
+    m_index = m_teamBundle->versionBundles().trashIndex();
+    setContent(m_index.all);
+    co_return;
+}
+
+QCoro::Task<> TrashManager::restore(VersionBundle::Summary summary)
+{
+    QPointer<TrashManager> self(this);
+    setDisableActions(true);
+    if (m_progress)
+        m_progress->setState(ToolbarProgressIndicator::State::busy(formatText(Strings::restoringProgress(), {summary.name()})));
+    const auto team = m_teamBundle;
+    const auto restoreCollection = m_restoreCollection;
+    co_await team->versionBundles().restore(summary);
+    if (restoreCollection)
+        co_await restoreCollection(summary.id());
+    if (self)
+        co_await self->loadContent();
+}
+
+QCoro::Task<> TrashManager::present(const Error& error)
+{
+    if (m_alert)
+        m_alert->show(error);
+    co_return;
+}
+
+void TrashManager::closeWhenEmpty()
+{
+    // The view animates the change of pane.
+    if (content().isEmpty() && m_close)
+        m_close();
+}
+
+void TrashManager::finishAction()
+{
+    setSelection({});
+    setDisableActions(false);
+    if (m_progress)
+        m_progress->setState(ToolbarProgressIndicator::State::idle());
+    closeWhenEmpty();
+}
+
+void TrashManager::deleteSelected()
+{
+    const QList<IdFor<VersionBundle>> ids(selection().begin(), selection().end());
+    const auto items = m_index.summaries(ids);
+    QPointer<TrashManager> self(this);
+    if (m_confirmation) {
+        m_confirmation->setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{items, [self, items] {
+                                                                                   if (self)
+                                                                                       self->deletePermanently(items);
+                                                                               }});
+    }
+}
+
+void TrashManager::deletePermanently(QList<VersionBundle::Summary> items)
+{
+    QPointer<TrashManager> self(this);
+    QPointer<AlertModel> alert = m_alert;
+    startTask(
+        std::nullopt, [self, items] { return deleteAll(self, items); },
+        [alert](const Error& error) {
+            if (alert)
+                alert->show(error);
+            return done();
+        },
+        [self] {
+            if (!self)
+                return;
+            self->setSelection({});
+            self->setDisableActions(false);
+            self->closeWhenEmpty();
+        });
+}
+
+QCoro::Task<> TrashManager::deleteAll(QPointer<TrashManager> self, QList<VersionBundle::Summary> items)
+{
+    if (!self)
+        co_return;
+    self->setDisableActions(true);
+    const auto team = self->m_teamBundle;
+    for (const auto& item : items)
+        co_await team->versionBundles().deletePermanently(item);
+    if (self)
+        co_await self->loadContent();
+}
+
+} // namespace vantrel
