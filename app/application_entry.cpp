@@ -1,7 +1,16 @@
 #include "app/application_entry.h"
 
+#include "app/about_window_scene.h"
+#include "model/strings.h"
+#include "model/text_format.h"
+#include "packages/components/app_info.h"
+
+#include <QAction>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 
 namespace vantrel {
 
@@ -21,6 +30,14 @@ QMainWindow* createMainWindow()
     window->setObjectName(QStringLiteral("main"));
     window->setWindowTitle(QCoreApplication::applicationName());
     window->resize(1100, 700);
+
+    const AppInfo& appInfo = AppInfo::shared();
+    QMenu* help = window->menuBar()->addMenu(Strings::helpMenuTitle());
+    QAction* about = help->addAction(formatText(Strings::aboutActionTitle(), {appInfo.name()}));
+    about->setMenuRole(QAction::AboutRole);
+    QObject::connect(about, &QAction::triggered, window, [window, &appInfo] {
+        showAboutWindow(window, appInfo, [](const QUrl& url) { QDesktopServices::openUrl(url); });
+    });
     return window;
 }
 

@@ -13,7 +13,8 @@ namespace vantrel {
 // terminal; absent when a display (or an explicit Qt platform) is available.
 std::optional<QString> missingDisplayReason(const QProcessEnvironment& environment);
 
-// The application's main window, titled with the application's name.
+// The application's main window, titled with the application's name, with the Help menu's
+// "About" item.
 QMainWindow* createMainWindow();
 
 } // namespace vantrel

@@ -1,4 +1,6 @@
+#include "app/about_window_scene.h"
 #include "app/application_entry.h"
+#include "packages/components/app_info.h"
 #include "design/dark_theme.h"
 
 #include <QApplication>
@@ -17,9 +19,12 @@ int main(int argc, char* argv[])
     }
 
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vantrel"));
-    QApplication::setOrganizationName(QStringLiteral("Vantrel"));
-    QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+    const vantrel::AppInfo& appInfo = vantrel::AppInfo::shared();
+    QApplication::setApplicationName(appInfo.name());
+    QApplication::setOrganizationName(appInfo.name());
+    QApplication::setApplicationVersion(appInfo.version());
+    QApplication::setWindowIcon(appInfo.icon());
+    vantrel::installAboutInformation(appInfo);
     vantrel::design::applyDarkTheme(application);
 
     // Texts are looked up by their English key; a translation for the user's language, when

@@ -882,6 +882,13 @@ QString Strings::collectLogsActionTitle()
     return text;
 }
 
+QString Strings::proBadge()
+{
+    //: The edition badge shown after a title of a feature of the pro edition
+    static const QString text = QCoreApplication::translate("Strings", "PRO");
+    return text;
+}
+
 QString Strings::sendButtonTitle()
 {
     //: Send button title
@@ -998,6 +1005,13 @@ QString Strings::documentBusy()
     static const QString text = QCoreApplication::translate(
         "Strings",
         "Another operation is still running on %@. Try again when it has finished.");
+    return text;
+}
+
+QString Strings::helpMenuTitle()
+{
+    //: The title of the Help menu
+    static const QString text = QCoreApplication::translate("Strings", "Help");
     return text;
 }
 

@@ -171,6 +171,9 @@ public:
     static QString betaPrefix();
     static QString collectLogsActionTitle();
 
+    // Design system
+    static QString proBadge();
+
     // Crash reports
     static QString sendButtonTitle();
     static QString dontSendButtonTitle();
@@ -188,6 +191,7 @@ public:
     static QString viewUpdateError();
     // The document's name.
     static QString documentBusy();
+    static QString helpMenuTitle();
     static QString invalidNameMessage();
 };
 

@@ -11,6 +11,7 @@ packages=(
   libssl-dev libarchive-dev
   xvfb xauth
   fonts-dejavu-core
+  breeze-icon-theme
 )
 
 missing=()
