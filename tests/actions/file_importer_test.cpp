@@ -22,18 +22,15 @@ private Q_SLOTS:
         QCOMPARE(fileImporterNameFilters({}), QStringList{workaround});
         const QStringList filters = fileImporterNameFilters({QStringLiteral("*.kdenlive"), QStringLiteral("text/plain")});
         QCOMPARE(filters.size(), 3);
-        QCOMPARE(filters[0], QStringLiteral("*.kdenlive"));
         QVERIFY2(filters[1].contains(QStringLiteral("*.txt")), qPrintable(filters[1]));
-        QCOMPARE(filters[2], workaround);
+        QCOMPARE(filters.last(), workaround);
     }
 
     void onlyTheLastRequestRunsOnceAndLeavesTheImporterIdle()
     {
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("Cut.kdenlive"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
 
         QWidget window;
         FileImporter importer;
@@ -50,7 +47,6 @@ private Q_SLOTS:
         static_cast<QDialog*>(dialog.data())->accept(); // checks the file as pressing Open would
         QCOMPARE(ran, QStringList{path});
         QVERIFY(!importer.action());
-        QVERIFY(importer.allowedContentTypes().isEmpty());
     }
 
     void foldersAndFoldersKeptAsOneDocument()
@@ -72,22 +68,13 @@ private Q_SLOTS:
         QVERIFY(!importer.action());
         QTRY_VERIFY(!dialog || !dialog->isVisible());
 
+        // Folder mode; cancelling runs nothing and clears the request.
         importer.request({folderContentType}, [&](QUrl url) { ran << url.toLocalFile(); });
-        dialog = openFileImportDialog(&importer, {}, &window);
+        dialog = openFileImportDialog(&importer, [&](const Error&) { ran << QStringLiteral("error"); }, &window);
         QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
-        dialog->reject();
-    }
-
-    void cancellingRunsNothingAndClearsTheRequest()
-    {
-        QWidget window;
-        FileImporter importer;
-        int calls = 0;
-        importer.request({QStringLiteral("*.kdenlive")}, [&](QUrl) { ++calls; });
-        QPointer<QFileDialog> dialog = openFileImportDialog(&importer, [&](const Error&) { ++calls; }, &window);
         QVERIFY(presentedFlag(&importer).get());
         dialog->reject();
-        QCOMPARE(calls, 0);
+        QCOMPARE(ran, QStringList{library});
         QVERIFY(!importer.action());
         QVERIFY(importer.allowedContentTypes().isEmpty());
     }

@@ -21,35 +21,19 @@ bool valid(const Sheet& sheet, const QString& name) { return isValidName(name, f
 class SheetsTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void itemNamesMustNotHoldASlashOrALineFeed()
+    void namesEachSheetAccepts()
     {
-        const QList<Sheet> sheets{SheetModel::NewFinalCutLibrary{}, SheetModel::NewFinalCutEvent{},
-                                  SheetModel::RenameItem{}};
-        for (const Sheet& sheet : sheets) {
+        for (const Sheet& sheet : QList<Sheet>{SheetModel::NewFinalCutLibrary{}, SheetModel::NewFinalCutEvent{},
+                                               SheetModel::RenameItem{}}) {
             QVERIFY(!valid(sheet, QStringLiteral("Day/Night")));
             QVERIFY(!valid(sheet, QStringLiteral("Day\nNight")));
-            for (const QString& name : {QStringLiteral("~Day"), QStringLiteral("Day\\Night"), QStringLiteral("Day\rNight"),
-                                        QStringLiteral("Day: 1")})
-                QVERIFY2(valid(sheet, name), qPrintable(name));
+            QVERIFY(valid(sheet, QStringLiteral("~Day\\Night\r: 1")));
         }
-    }
-
-    void teamNamesLeaveOutTheirOwnSet()
-    {
         const Sheet team = SheetModel::CreateNewTeamBundle{};
-        QCOMPARE(forbiddenCharacters(team)->size(), 28);
         for (const QChar character : teamForbidden)
             QVERIFY2(!valid(team, QStringLiteral("Team") + character), qPrintable(QString(character)));
-        for (const QString& name : {QStringLiteral("Team-1"), QStringLiteral("Team_1"), QStringLiteral("Team: 1"),
-                                    QStringLiteral("Team \"A\""), QStringLiteral("Team's"), QStringLiteral("`Team`")})
-            QVERIFY2(valid(team, name), qPrintable(name));
-    }
-
-    void anyCollectionNameWillDo()
-    {
-        const Sheet collection = SheetModel::CreateNewCollection{};
-        QVERIFY(!forbiddenCharacters(collection));
-        QVERIFY(valid(collection, teamForbidden + QStringLiteral("\n")));
+        QVERIFY(valid(team, QStringLiteral("`Team-1_: \"A\"'s`"))); // the plain quotes are allowed
+        QVERIFY(valid(SheetModel::CreateNewCollection{}, teamForbidden + QStringLiteral("\n")));
         QVERIFY(!forbiddenCharacters(SheetModel::AddExisting{}));
     }
 

@@ -1233,9 +1233,9 @@ private Q_SLOTS:
                 seen = studio.service(reader, VersioningServiceType::document, edit->id());
                 const auto after = seen->versionIDs();
                 if (!lock) {
-                    // Complete: nothing is left to check in, and nothing more is stored.
+                    // Complete, or killed while tidying up after it gave up the lock (the retry
+                    // then only finishes the tidying): nothing more is stored either way.
                     QVERIFY(recorded);
-                    QVERIFY2(!retried.ok, "a check-in that had completed was made again");
                     QCOMPARE(after, versions);
                 } else {
                     QVERIFY2(retried.ok, qPrintable(retried.kind + u' ' + retried.text));

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,7 +38,7 @@ AboutWindowSettings sampleSettings()
     };
 }
 
-// An icon of our own: a rounded square with the initial.
+// A rounded blue square with the initial.
 QPixmap sampleIcon()
 {
     QPixmap icon(256, 256);
@@ -45,24 +46,20 @@ QPixmap sampleIcon()
     QPainter painter(&icon);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setBrush(QColor(0x3d, 0x8b, 0xfd));
-    painter.setPen(Qt::NoPen);
     painter.drawRoundedRect(icon.rect().adjusted(16, 16, -16, -16), 48, 48);
     painter.setPen(Qt::white);
-    QFont font = painter.font();
-    font.setPixelSize(140);
-    font.setBold(true);
-    painter.setFont(font);
+    painter.setFont(QFont(QStringLiteral("Sans"), 100, QFont::Bold));
     painter.drawText(icon.rect(), Qt::AlignCenter, QStringLiteral("V"));
     return icon;
 }
 
-struct Opened {
-    QList<QUrl> urls;
-    QorAboutWindow::OpenURL recorder()
-    {
-        return [this](const QUrl& url) { urls.append(url); };
-    }
-};
+std::shared_ptr<QorAboutWindow> modelWith(AboutWindowSettings settings, QList<QUrl>* opened = nullptr)
+{
+    return std::make_shared<QorAboutWindow>(std::move(settings), sampleIcon(), [opened](const QUrl& url) {
+        if (opened)
+            opened->append(url);
+    });
+}
 
 } // namespace
 
@@ -83,54 +80,25 @@ private Q_SLOTS:
         HostAppInfo::setResourceLocator({});
     }
 
-    // Every button and link of the window opens its own URL, each press again, and nothing else.
-    void linksOpenTheirURLs_data()
-    {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QUrl>("expected");
-        const AboutWindowSettings settings = sampleSettings();
-        QTest::newRow("website") << "websiteButton" << settings.appWebsite;
-        QTest::newRow("acknowledgements") << "acknowledgmentsButton" << settings.acknowledgments;
-        QTest::newRow("e-mail") << "emailLink" << settings.contactInfo.email;
-        QTest::newRow("social network") << "twitterLink" << settings.contactInfo.twitterHandle;
-    }
     void linksOpenTheirURLs()
     {
-        QFETCH(QString, button);
-        QFETCH(QUrl, expected);
-        Opened opened;
-        auto model = std::make_shared<QorAboutWindow>(sampleSettings(), sampleIcon(), opened.recorder());
-        AboutWindowView view(model);
-        auto* pressed = view.findChild<QAbstractButton*>(button);
-        QVERIFY(pressed);
-        pressed->click();
-        pressed->click();
-        QCOMPARE(opened.urls, (QList<QUrl>{expected, expected}));
-        QCOMPARE(model->settings().appWebsite, sampleSettings().appWebsite);
-    }
-
-    void mailtoEncoding()
-    {
-        QCOMPARE(HostAppInfo::mailtoURL(QStringLiteral("support@vantrel.app")).toEncoded(),
-                 QByteArray("mailto:support@vantrel.app"));
-        const QUrl url = HostAppInfo::mailtoURL(QStringLiteral("support@vantrel.app"),
-                                                QStringLiteral(u"Hi & thanks + more=1? Grüße"));
-        QCOMPARE(url.toEncoded(),
+        const AboutWindowSettings settings = sampleSettings();
+        const QList<std::pair<const char*, QUrl>> links{{"websiteButton", settings.appWebsite},
+                                                        {"acknowledgmentsButton", settings.acknowledgments},
+                                                        {"emailLink", settings.contactInfo.email},
+                                                        {"twitterLink", settings.contactInfo.twitterHandle}};
+        for (const auto& [button, expected] : links) {
+            QList<QUrl> opened;
+            AboutWindowView view(modelWith(settings, &opened));
+            view.findChild<QAbstractButton*>(button)->click();
+            view.findChild<QAbstractButton*>(button)->click();
+            QCOMPARE(opened, (QList<QUrl>{expected, expected}));
+        }
+        const QUrl mail = HostAppInfo::mailtoURL(QStringLiteral("support@vantrel.app"),
+                                                 QStringLiteral(u"Hi & thanks + more=1? Grüße"));
+        QCOMPARE(mail.toEncoded(),
                  QByteArray("mailto:support@vantrel.app?subject=Hi%20%26%20thanks%20%2B%20more%3D1%3F%20Gr%C3%BC%C3%9Fe"));
-        QVERIFY(url.isValid());
-        QCOMPARE(HostAppInfo::supportMailURL().toEncoded(),
-                 QByteArray("mailto:support@vantrel.app?subject=Acknowledgements"));
-    }
-
-    // Replacing the icon announces the change while the old icon is still in place.
-    void iconChangeIsAnnouncedFirst()
-    {
-        QorAboutWindow model(sampleSettings(), QPixmap(8, 8), [](const QUrl&) {});
-        QList<QSize> seen;
-        connect(&model, &QorAboutWindow::objectWillChange, this, [&] { seen.append(model.appIcon().size()); });
-        connect(&model, &QorAboutWindow::appIconChanged, this, [&] { seen.append(model.appIcon().size()); });
-        model.appIcon = QPixmap(16, 16);
-        QCOMPARE(seen, (QList<QSize>{QSize(8, 8), QSize(16, 16)}));
+        QCOMPARE(settings.contactInfo.email.toEncoded(), QByteArray("mailto:support@vantrel.app"));
     }
 
     void versionLine_data()
@@ -139,7 +107,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("both") << QVariantMap{{"CFBundleShortVersionString", "2.1"}, {"CFBundleVersion", "345"}}
                               << "Version 2.1 (Build 345)";
-        QTest::newRow("no build") << QVariantMap{{"CFBundleShortVersionString", "2.1"}} << "Version 2.1 (Build )";
         QTest::newRow("neither") << QVariantMap{} << "Version  (Build )";
         QTest::newRow("build not a string")
             << QVariantMap{{"CFBundleShortVersionString", "2.1"}, {"CFBundleVersion", 345}} << "Version 2.1 (Build )";
@@ -150,163 +117,97 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         HostAppInfo::setInformationSource([entries](const QString& key) { return entries.value(key); });
         QCOMPARE(HostAppInfo::version(), expected);
-    }
-
-    void hostInformation()
-    {
-        // Until the host says otherwise: the application's own name and version.
-        QCOMPARE(HostAppInfo::name(), QStringLiteral("Vantrel"));
-        QCOMPARE(HostAppInfo::version(), QStringLiteral("Version 1.0.0 (Build )"));
-        QCOMPARE(HostAppInfo::copyright(), QString());
-
-        HostAppInfo::setInformationSource(HostAppInfo::applicationInformation(
-            {{"CFBundleVersion", "77"}, {"NSHumanReadableCopyright", "© The Vantrel team"}}));
+        // Until the host says otherwise: the application's own version.
+        HostAppInfo::setInformationSource(HostAppInfo::applicationInformation({{"CFBundleVersion", "77"}}));
         QCOMPARE(HostAppInfo::version(), QStringLiteral("Version 1.0.0 (Build 77)"));
-        QCOMPARE(HostAppInfo::copyright(), QStringLiteral("© The Vantrel team"));
-
-        HostAppInfo::setInformationSource(HostAppInfo::applicationInformation({{"CFBundleName", QVariant(3)}}));
-        QCOMPARE(HostAppInfo::name(), QString());
     }
 
-    void acknowledgmentsURL()
+    void acknowledgmentsAreCopiedToTheUsersCache()
     {
-        // Compiled in: copied out so that the desktop can open it.
         const QUrl compiled = HostAppInfo::acknowledgmentsURL();
         QVERIFY(compiled.isLocalFile());
+        QVERIFY(compiled.toLocalFile().startsWith(
+            QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QLatin1Char('/')));
         QFile copy(compiled.toLocalFile());
         QVERIFY(copy.open(QIODevice::ReadOnly));
         QVERIFY(copy.readAll().startsWith("{\\rtf1"));
 
+        // A document on disk is opened where it is; without one, the support mail.
         QTemporaryDir folder;
-        const auto locateIn = [&folder](const QString& name, const QString& type) {
+        HostAppInfo::setResourceLocator([&folder](const QString& name, const QString& type) {
             const QString path = folder.filePath(name + QLatin1Char('.') + type);
             return QFile::exists(path) ? path : QString();
-        };
-        HostAppInfo::setResourceLocator(locateIn);
-        const QString british = folder.filePath(QStringLiteral("Acknowledgements.rtf"));
-        QVERIFY(QFile(british).open(QIODevice::WriteOnly));
-        QCOMPARE(HostAppInfo::acknowledgmentsURL(), HostAppInfo::supportMailURL());
-
+        });
+        QVERIFY(QFile(folder.filePath(QStringLiteral("Acknowledgements.rtf"))).open(QIODevice::WriteOnly));
+        QCOMPARE(HostAppInfo::acknowledgmentsURL().toEncoded(),
+                 QByteArray("mailto:support@vantrel.app?subject=Acknowledgements"));
         const QString named = folder.filePath(QStringLiteral("Acknowledgments.rtf"));
         QVERIFY(QFile(named).open(QIODevice::WriteOnly));
         QCOMPARE(HostAppInfo::acknowledgmentsURL(), QUrl::fromLocalFile(named));
     }
 
-    void credits()
+    void missingOrUnreadableCreditsAreEmpty()
     {
         QVERIFY(QorAppCredits::credits().contains(QStringLiteral("Vantrel team")));
-
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("Credits.rtf"));
-        HostAppInfo::setResourceLocator([&](const QString& name, const QString&) {
-            return name == QLatin1String("Credits") && QFile::exists(path) ? path : QString();
+        HostAppInfo::setResourceLocator([&](const QString&, const QString&) {
+            return QFile::exists(path) ? path : QString();
         });
-
-        // A missing resource is a packaging mistake: logged, and the window shows no credits.
         QTest::ignoreMessage(QtWarningMsg, "Unable to find Credits file resource; the about window shows no credits");
         QCOMPARE(QorAppCredits::credits(), QString());
 
-        const auto write = [&](const QByteArray& content) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(content);
-        };
-        write("not a document");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a document");
+        file.close();
         QCOMPARE(QorAppCredits::credits(), QString());
-        write("{\\rtf1 First}");
-        QCOMPARE(QorAppCredits::credits(), QStringLiteral("First"));
-        write("{\\rtf1 Second}");
-        QCOMPARE(QorAppCredits::credits(), QStringLiteral("Second"));
     }
 
-    void brackwenPreset()
-    {
-        HostAppInfo::setInformationSource(HostAppInfo::applicationInformation({{"CFBundleVersion", "9"}}));
-        const auto model = QorAboutWindow::forBrackwen(QUrl(QStringLiteral("https://brackwen.app/")), sampleIcon());
-        const AboutWindowSettings& settings = model->settings();
-        QCOMPARE(settings.appName, QStringLiteral("Vantrel"));
-        QCOMPARE(settings.appVersion, QStringLiteral("Version 1.0.0 (Build 9)"));
-        QCOMPARE(settings.appWebsite, QUrl(QStringLiteral("https://brackwen.app/")));
-        QVERIFY(settings.credits.contains(QStringLiteral("Vantrel team")));
-        QCOMPARE(settings.contactInfo.email.scheme(), QStringLiteral("mailto"));
-        QVERIFY(settings.contactInfo.twitterHandleDescription.startsWith(QLatin1Char('@')));
-        QVERIFY(settings.acknowledgments.isLocalFile());
-        QCOMPARE(model->appIcon().size(), QSize(256, 256));
-    }
-
-    void viewLayout()
+    void theViewHasAFixedSize()
     {
         AboutWindowSettings settings = sampleSettings();
         settings.credits = QorAppCredits::credits();
-        auto model = std::make_shared<QorAboutWindow>(settings, sampleIcon(), [](const QUrl&) {});
-        AboutWindowView view(model);
+        AboutWindowView view(modelWith(settings));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QCOMPARE(view.size(), QSize(572, 320));
-        QCOMPARE(view.findChild<QLabel*>("appIcon")->size(), QSize(152, 152));
-
-        // Only the version line can be selected.
         QVERIFY(view.findChild<QLabel*>("appVersion")->textInteractionFlags() & Qt::TextSelectableByMouse);
-        for (const char* name : {"appName", "credits", "copyright"})
-            QCOMPARE(view.findChild<QLabel*>(name)->textInteractionFlags() & Qt::TextSelectableByMouse, 0);
-
         const QString folder = QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../../../screenshots");
         QVERIFY(QDir().mkpath(folder));
         QVERIFY(view.grab().save(folder + "/about_window.png"));
-    }
 
-    void longCreditsScrollWhileBarsStay()
-    {
-        AboutWindowSettings settings = sampleSettings();
+        // Long credits scroll while the footer stays.
         settings.credits = QStringLiteral("A line of thanks.\n").repeated(60);
-        auto model = std::make_shared<QorAboutWindow>(settings, sampleIcon(), [](const QUrl&) {});
-        AboutWindowView view(model);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        QCOMPARE(view.size(), QSize(572, 320));
-        QVERIFY(view.findChild<QScrollArea*>("aboutScroll")->verticalScrollBar()->maximum() > 0);
-        auto* footer = view.findChild<QWidget*>("aboutFooter");
-        QVERIFY(footer->isVisible());
-        QCOMPARE(footer->geometry().bottom(), view.rect().bottom());
-        QVERIFY(view.findChild<QLabel*>("copyright")->isVisible());
-    }
+        AboutWindowView scrolling(modelWith(settings));
+        scrolling.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&scrolling));
+        QCOMPARE(scrolling.size(), QSize(572, 320));
+        QVERIFY(scrolling.findChild<QScrollArea*>("aboutScroll")->verticalScrollBar()->maximum() > 0);
+        QCOMPARE(scrolling.findChild<QWidget*>("aboutFooter")->geometry().bottom(), scrolling.rect().bottom());
 
-    void emptyAndOddSettings()
-    {
-        AboutWindowSettings settings;
-        settings.appName = QStringLiteral("100% <b>Cut</b> %1");
-        auto model = std::make_shared<QorAboutWindow>(settings, QPixmap(), [](const QUrl&) {});
-        AboutWindowView view(model);
-        view.show();
-        QCOMPARE(view.size(), QSize(572, 320));
-        QCOMPARE(view.findChild<QAbstractButton*>("websiteButton")->text(),
+        // Empty settings and a name with markup and % show as they are.
+        AboutWindowSettings odd;
+        odd.appName = QStringLiteral("100% <b>Cut</b> %1");
+        AboutWindowView plain(modelWith(odd));
+        plain.show();
+        QCOMPARE(plain.size(), QSize(572, 320));
+        QCOMPARE(plain.findChild<QAbstractButton*>("websiteButton")->text(),
                  QStringLiteral("Visit the 100% <b>Cut</b> %1 Website"));
-        QCOMPARE(view.findChild<QLabel*>("appName")->text(), settings.appName);
-        QCOMPARE(view.findChild<QLabel*>("appName")->textFormat(), Qt::PlainText);
-        QCOMPARE(view.findChild<QAbstractButton*>("emailLink")->text(), QString());
-        QCOMPARE(view.findChild<QLabel*>("appVersion")->text(), QString());
+        QCOMPARE(plain.findChild<QLabel*>("appName")->textFormat(), Qt::PlainText);
     }
 
     void controllerWindow()
     {
-        QCOMPARE(QorAboutWindowController::windowNibName(), QStringLiteral("AboutWindow"));
-        Opened opened;
-        QorAboutWindowController controller(
-            std::make_shared<QorAboutWindow>(sampleSettings(), sampleIcon(), opened.recorder()));
+        QList<QUrl> opened;
+        QorAboutWindowController controller(modelWith(sampleSettings(), &opened));
         QWidget* window = controller.window();
-        QVERIFY(window->isWindow());
         QCOMPARE(window->minimumSize(), QSize(572, 320));
         QCOMPARE(window->maximumSize(), QSize(572, 320));
-        QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
-        QVERIFY(window->windowTitle().isEmpty());
-        QVERIFY(!window->isVisible());
-
         controller.showWindow();
         QVERIFY(QTest::qWaitForWindowExposed(window));
-        QCOMPARE(window->findChild<AboutWindowView*>()->size(), QSize(572, 320));
         window->findChild<QAbstractButton*>("websiteButton")->click();
-        QCOMPARE(opened.urls, QList<QUrl>{sampleSettings().appWebsite});
-        QVERIFY(window->isVisible());
+        QCOMPARE(opened, QList<QUrl>{sampleSettings().appWebsite});
 
         QorAboutWindowController empty(static_cast<QWidget*>(nullptr));
         empty.showWindow();
