@@ -12,19 +12,6 @@ using State = ToolbarProgressIndicator::State;
 
 namespace {
 
-QCoro::Task<> done()
-{
-    co_return;
-}
-
-TaskErrorHandler handling(std::function<void(const Error&)> handler)
-{
-    return [handler = std::move(handler)](const Error& error) {
-        handler(error);
-        return done();
-    };
-}
-
 // The common shape of an action: `operation` in a task; on failure the progress goes idle, then
 // the alert; the progress is idle at the end in every case.
 void startAction(const item_action::ShowProgress& showProgress, const item_action::ShowError& showError,
@@ -32,7 +19,7 @@ void startAction(const item_action::ShowProgress& showProgress, const item_actio
 {
     startTask(
         std::nullopt, std::move(operation),
-        handling([showProgress, showError](const Error& error) {
+        handleError([showProgress, showError](const Error& error) {
             showProgress(State::idle());
             showError(error);
         }),
@@ -65,7 +52,7 @@ void startTakingLock(item_action::OpenURL openURL, item_action::ShowProgress sho
     startTask(
         std::nullopt,
         [openURL, showProgress, focus, weak, force] { return takeLock(openURL, showProgress, focus, weak.lock(), force); },
-        handling([showError](const Error& error) { showError(error); }), [showProgress] { showProgress(State::idle()); });
+        handleError([showError](const Error& error) { showError(error); }), [showProgress] { showProgress(State::idle()); });
 }
 
 QCoro::Task<> discard(item_action::ShowProgress showProgress, item_action::Focus focus, std::shared_ptr<Document> document)
@@ -262,7 +249,7 @@ void ExportItemAction::exportTo(const std::shared_ptr<VersionedItem>& item, std:
     startTask(
         std::nullopt,
         [openURL, showProgress, weak, version, folder] { return exportItem(openURL, showProgress, weak, version, folder); },
-        handling([showError](const Error&) { showError(InitiatingItemError(InitiatingItemError::Case::exportFailed)); }),
+        handleError([showError](const Error&) { showError(InitiatingItemError(InitiatingItemError::Case::exportFailed)); }),
         [showProgress] { showProgress(State::idle()); });
 }
 
@@ -316,7 +303,7 @@ void OpenItemInAtticAction::operator()(const std::shared_ptr<Document>& document
     const auto id = document->id();
     startTask(
         std::nullopt, [openURL, atticURL, id] { return openAttic(openURL, atticURL, id); },
-        handling([showError](const Error& error) { showError(error); }));
+        handleError([showError](const Error& error) { showError(error); }));
 }
 
 void RemoveOrDeleteItemAction::operator()(const std::shared_ptr<NestableItem>& item,
@@ -339,7 +326,7 @@ void RemoveOrDeleteItemAction::operator()(const std::shared_ptr<NestableItem>& i
             [showProgress, weakItem, weakContainer, usedElsewhere] {
                 return removeFromContainer(showProgress, weakItem, weakContainer, usedElsewhere);
             },
-            handling([action](const Error& error) { action.report(error); }), [action] { action.hideProgress(); });
+            handleError([action](const Error& error) { action.report(error); }), [action] { action.hideProgress(); });
     };
     if (usedElsewhere)
         confirmRemove(item, container, remove);
@@ -383,7 +370,7 @@ void DeleteCollectionAction::operator()(const std::shared_ptr<Collection>& colle
     const std::weak_ptr<Collection> weak = collection;
     startTask(
         std::nullopt, [remove, weak, then] { return vantrel::deleteCollection(remove, weak, then); },
-        handling([showError](const Error& error) { showError(error); }));
+        handleError([showError](const Error& error) { showError(error); }));
 }
 
 void RenameItemAction::operator()(const std::shared_ptr<VersionedItem>& item) const
@@ -427,7 +414,7 @@ const ItemActions& ItemActions::placeholder()
     static const ItemActions actions(
         [](const QUrl&) {}, [](const QStringList&, std::function<void(const QUrl&)>) {}, [](SheetModel::Sheet) {},
         [](State) {}, [](ConfirmationDialog) {}, [](const Error&) {}, [](ContentViewFocus) {},
-        [](QString) { return done(); }, [](std::shared_ptr<Collection>) { return done(); },
+        [](QString) { return completedTask(); }, [](std::shared_ptr<Collection>) { return completedTask(); },
         [](IndexingOptions) -> VersionBundlesIndex {
             throw UnexpectedError(QStringLiteral("not implemented: no team window is open"));
         },

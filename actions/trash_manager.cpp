@@ -10,11 +10,6 @@ namespace vantrel {
 
 namespace {
 
-QCoro::Task<> done()
-{
-    co_return;
-}
-
 QCoro::Task<> firstLoad(QPointer<TrashManager> self)
 {
     if (self)
@@ -36,7 +31,7 @@ TrashManager::TrashManager(std::shared_ptr<TeamBundle> teamBundle, ToolbarProgre
 {
     if (loadAtOnce) {
         QPointer<TrashManager> self(this);
-        startTask(std::nullopt, [self] { return firstLoad(self); }, [](const Error&) { return done(); });
+        startTask(std::nullopt, [self] { return firstLoad(self); }, handleError([](const Error&) {}));
     }
 }
 
@@ -107,11 +102,10 @@ void TrashManager::deletePermanently(QList<VersionBundle::Summary> items)
     QPointer<AlertModel> alert = m_alert;
     startTask(
         std::nullopt, [self, items] { return deleteAll(self, items); },
-        [alert](const Error& error) {
+        handleError([alert](const Error& error) {
             if (alert)
                 alert->show(error);
-            return done();
-        },
+        }),
         [self] {
             if (!self)
                 return;

@@ -7,8 +7,6 @@ namespace vantrel {
 
 namespace {
 
-QCoro::Task<> finished() { co_return; }
-
 template<typename Item>
 std::shared_ptr<Item> withID(const QList<std::shared_ptr<Item>>& items, const IdFor<VersionBundle>& id)
 {
@@ -72,11 +70,10 @@ void NavigationModel::reportReloadFailures(TaskOperation operation)
 {
     // Whatever failed, the user is told that the views could not be brought up to date.
     QPointer<AlertModel> alert = m_alert;
-    startTask(std::nullopt, std::move(operation), [alert](const Error&) {
-        if (alert)
-            alert->show(VersionedItemError());
-        return finished();
-    });
+    startTask(std::nullopt, std::move(operation), handleError([alert](const Error&) {
+                  if (alert)
+                      alert->show(VersionedItemError());
+              }));
 }
 
 void NavigationModel::setSelectedCollection(std::shared_ptr<Collection> collection)
@@ -217,11 +214,10 @@ void NavigationModel::restoreSelection(std::optional<ItemSelection> selection, s
     QPointer<AlertModel> alert = m_alert;
     startTask(
         std::nullopt, [self, selection, focus] { return restore(self, selection, focus); },
-        [alert](const Error& error) {
+        handleError([alert](const Error& error) {
             if (alert)
                 alert->show(error);
-            return finished();
-        });
+        }));
 }
 
 QCoro::Task<> NavigationModel::restore(QPointer<NavigationModel> self, std::optional<ItemSelection> selection,

@@ -13,11 +13,6 @@ namespace vantrel {
 
 namespace {
 
-QCoro::Task<> done()
-{
-    co_return;
-}
-
 VersionBundlesIndex indexOf(const TeamBundle& bundle, IndexingOptions options)
 {
     VersionBundlesIndex index = VersionBundlesIndex::empty();
@@ -58,11 +53,10 @@ Team::Team(std::shared_ptr<TeamBundle> bundle, QString urlScheme, item_action::O
     m_cancelSyncFileSubscription = m_bundle->versionBundles().changes().sink([collections, alertModel](const TeamBundleChange&) {
         startTask(
             std::nullopt, [collections] { return collections->reload(); },
-            [alertModel](const Error& error) {
+            handleError([alertModel](const Error& error) {
                 if (alertModel)
                     alertModel->show(error);
-                return done();
-            });
+            }));
     });
 }
 

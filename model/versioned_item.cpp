@@ -89,7 +89,7 @@ std::optional<QString> AppVersionAware::differingAppVersion(const IdFor<Versions
 
 void startItemRefresh(std::function<QCoro::Task<>()> operation)
 {
-    startTask(std::nullopt, std::move(operation), [](const Error&) -> QCoro::Task<> { co_return; });
+    startTask(std::nullopt, std::move(operation), handleError([](const Error&) {}));
 }
 
 } // namespace vantrel

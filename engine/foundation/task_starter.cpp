@@ -42,6 +42,19 @@ QCoro::Task<> runTask(TaskOperation operation, TaskErrorHandler onError, std::fu
 
 } // namespace
 
+QCoro::Task<> completedTask()
+{
+    co_return;
+}
+
+TaskErrorHandler handleError(std::function<void(const Error&)> handler)
+{
+    return [handler = std::move(handler)](const Error& error) {
+        handler(error);
+        return completedTask();
+    };
+}
+
 void startTask(std::optional<TaskPriority> priority, TaskOperation operation, TaskErrorHandler onError,
                std::function<void()> completion)
 {

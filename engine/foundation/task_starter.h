@@ -16,6 +16,12 @@ enum class TaskPriority { background, utility, low, medium, high, userInitiated 
 using TaskOperation = std::function<QCoro::Task<>()>;
 using TaskErrorHandler = std::function<QCoro::Task<>(const Error&)>;
 
+// A task that has nothing to wait for.
+QCoro::Task<> completedTask();
+
+// An error handler that only runs `handler`, with nothing to wait for.
+TaskErrorHandler handleError(std::function<void(const Error&)> handler);
+
 // Starts one task on the interface thread (from any thread): it awaits `operation`; when that
 // fails, it awaits `onError` with the failure; then it runs `completion`, if given, after
 // success and failure alike. The task starts from the event loop, never inside this call, and
