@@ -74,8 +74,33 @@ QString versioningDescription(VersioningError::Case which, const QString& name, 
         return tr("%2 force unlocked “%1”, so your changes can’t be saved as a new version. They are kept in the attic; "
                   "import them as a new document to keep them.")
             .arg(name, detail);
+    case VersioningError::Case::outdatedBase:
+        return tr("%2 saved a newer version of “%1” after you checked it out, so checking in would replace their "
+                  "changes. Your working copy is left as it is.")
+            .arg(name, detail);
+    case VersioningError::Case::changesNotArrived:
+        return tr("The latest version of “%1” has not reached this computer yet, so it can’t be checked out safely. "
+                  "Nothing was changed; try again in a moment.")
+            .arg(name);
+    case VersioningError::Case::workNotKept:
+        return tr("The folder “%2” holds an earlier working copy of “%1” that could not be kept in the attic, so "
+                  "nothing was checked out and the folder was left as it is.")
+            .arg(name, QDir::toNativeSeparators(detail));
     }
     Q_UNREACHABLE();
+}
+
+std::optional<QString> versioningSuggestion(VersioningError::Case which)
+{
+    switch (which) {
+    case VersioningError::Case::outdatedBase:
+        return tr("Discard your check-out (your working copy goes to the attic), check the document out again and bring "
+                  "your changes over.");
+    case VersioningError::Case::workNotKept:
+        return tr("Copy what you need out of the folder, then try again.");
+    default:
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -95,8 +120,8 @@ TurfNestingError::TurfNestingError(const QString& childDescription, const QStrin
 
 QString TurfNestingError::typeName() const { return QStringLiteral("TurfNestingError"); }
 
-VersioningError::VersioningError(Case which, const QString& itemName, const QString& detail)
-    : Error(versioningDescription(which, itemName, detail)), m_case(which)
+VersioningError::VersioningError(Case which, const QString& itemName, const QString& detail, std::optional<QString> reason)
+    : Error(versioningDescription(which, itemName, detail), std::move(reason), versioningSuggestion(which)), m_case(which)
 {
 }
 

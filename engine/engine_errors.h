@@ -51,8 +51,15 @@ public:
         invalidName,       // an empty name
         notCheckedOut,     // checking in or discarding what this installation has not checked out
         lockLost,          // somebody else took the lock of a check-out of ours
+        outdatedBase,      // checking in over a version the check-out did not start from
+        changesNotArrived, // the last holder's check-in has not reached this computer yet
+        workNotKept,       // a working copy left behind could not be kept, so it stays where it is
     };
-    VersioningError(Case which, const QString& itemName, const QString& detail = {});
+    // `detail` names the holder (itemLocked), who took the lock (lockLost), who made the
+    // current version (outdatedBase), or the folder left in place (workNotKept).
+    // `reason`, when given, becomes the failure reason (the underlying problem).
+    VersioningError(Case which, const QString& itemName, const QString& detail = {},
+                    std::optional<QString> reason = std::nullopt);
     Case which() const { return m_case; }
 
 protected:

@@ -386,4 +386,12 @@ void Journal::packOwnRecords()
     m_unpackedOwnRecords = 0;
 }
 
+RecordState Journal::recordState(const QString& client, qint64 seq)
+{
+    std::lock_guard lock(m_mutex);
+    if (client == m_writerId)
+        return seq < m_nextOwnSeq ? RecordState::read : RecordState::notYet;
+    return m_cursors.value(client).lastSeq >= seq ? RecordState::read : RecordState::notYet;
+}
+
 } // namespace vantrel

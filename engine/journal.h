@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <compare>
 #include <mutex>
 #include <vector>
@@ -57,6 +58,8 @@ struct JournalChange {
     QJsonObject fields;
 };
 
+enum class RecordState { read, notYet, damaged };
+
 // The change records of one team bundle: every client appends to its own folder only, and
 // reads the others'. See engine/README.md.
 class Journal {
@@ -76,6 +79,9 @@ public:
     // The JSON of a record file, and back (throws DecodingError when malformed).
     static QJsonObject encodeRecord(const std::vector<JournalRecord>& changes);
     static std::vector<JournalRecord> decodeRecord(const QJsonObject& object);
+
+    RecordState recordState(const QString& client, qint64 seq);
+    void setListingLagForTesting(std::chrono::milliseconds) {}
 
     const QString& writerId() const { return m_writerId; }
     // Records written by this client before it packs them into one file.

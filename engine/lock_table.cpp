@@ -83,6 +83,24 @@ LockRecord LockRecord::fromJson(const QByteArray& json)
     return record;
 }
 
+QByteArray ReleaseNote::toJson() const
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("client"), clientId}, {QStringLiteral("seq"), seq}})
+        .toJson(QJsonDocument::Compact);
+}
+
+ReleaseNote ReleaseNote::fromJson(const QByteArray& json)
+{
+    const QJsonObject object = QJsonDocument::fromJson(json).object();
+    ReleaseNote note;
+    note.clientId = object.value(QStringLiteral("client")).toString();
+    const double seq = object.value(QStringLiteral("seq")).toDouble(-1);
+    if (note.clientId.isEmpty() || seq < 1 || seq > 9e15 || seq != static_cast<double>(static_cast<qint64>(seq)))
+        throw DecodingError(QStringLiteral("The release note names no record."));
+    note.seq = static_cast<qint64>(seq);
+    return note;
+}
+
 QString LockRecord::holderDescription() const
 {
     const QString who = fullName.isEmpty() ? userName : fullName;
@@ -97,6 +115,37 @@ LockTable::LockTable(QString folder, QString clientId, UserIdentity user)
 QString LockTable::pathFor(const IdFor<VersionBundle>& id) const
 {
     return m_folder + QLatin1Char('/') + id.toString() + lockSuffix;
+}
+
+QString LockTable::notePathFor(const IdFor<VersionBundle>& id) const
+{
+    return m_folder + QLatin1Char('/') + id.toString() + QStringLiteral(".released");
+}
+
+void LockTable::setBeforeAcquireForTesting(std::function<void()> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_beforeAcquire = std::move(hook);
+}
+
+void LockTable::leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const ReleaseNote& note)
+{
+    for (const auto& id : ids)
+        writeFileAtomically(notePathFor(id), note.toJson());
+}
+
+std::optional<ReleaseNote> LockTable::releaseNote(const IdFor<VersionBundle>& id) const
+{
+    try {
+        return ReleaseNote::fromJson(readWholeFile(notePathFor(id)));
+    } catch (const StorageError& error) {
+        if (error.kind() == StorageError::Kind::notFound)
+            return std::nullopt;
+        throw;
+    } catch (const DecodingError&) {
+        // A damaged note tells nothing; a check-in still refuses to replace a version it did not start from.
+        return std::nullopt;
+    }
 }
 
 std::optional<LockRecord> LockTable::readLock(const IdFor<VersionBundle>& id) const
@@ -195,6 +244,11 @@ LockRecord LockTable::newRecord(const IdFor<VersionBundle>& initiator) const
 void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator, bool force,
                         const QHash<IdFor<VersionBundle>, QString>& names)
 {
+    if (const auto hook = [this] {
+            std::lock_guard lock(m_mutex);
+            return m_beforeAcquire;
+        }())
+        hook();
     ensureDirectory(m_folder);
     // Always in the same order, so that two clients taking overlapping sets cannot both end
     // up holding part of what they asked for.

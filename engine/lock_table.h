@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -29,6 +30,17 @@ struct LockRecord {
     QByteArray toJson() const;
     static LockRecord fromJson(const QByteArray& json); // throws DecodingError
     QString holderDescription() const;                  // "Ana Editor on studio-a"
+};
+
+// What the last holder of a lock published before giving it up: the record a new holder must
+// have read before it builds on the bundle's current versions. Kept in `locks/<bundle>.released`,
+// replaced at every release that published something.
+struct ReleaseNote {
+    QString clientId;
+    qint64 seq = 0;
+
+    QByteArray toJson() const;
+    static ReleaseNote fromJson(const QByteArray& json); // throws DecodingError
 };
 
 // The locks of a team bundle: one exclusively created record per locked bundle in `locks/`.
@@ -54,8 +66,19 @@ public:
     // Gives up the locks of `ids` that this installation holds for `initiator`.
     void release(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator);
 
+    // Leaves `note` for whoever takes the locks of `ids` next. Call it before release().
+    // Blocking; throws StorageError.
+    void leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const ReleaseNote& note);
+    // The note the last holder of `id` left; absent when there is none or it does not read.
+    // Blocking; throws StorageError when the share can't be read.
+    std::optional<ReleaseNote> releaseNote(const IdFor<VersionBundle>& id) const;
+
+    // Called at the start of every acquire(), on its thread: lets a test hold a client there.
+    void setBeforeAcquireForTesting(std::function<void()> hook);
+
 private:
     QString pathFor(const IdFor<VersionBundle>& id) const;
+    QString notePathFor(const IdFor<VersionBundle>& id) const;
     std::optional<LockRecord> readLock(const IdFor<VersionBundle>& id) const;
     LockRecord newRecord(const IdFor<VersionBundle>& initiator) const;
     bool releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator);
@@ -69,6 +92,7 @@ private:
         LockRecord record;
     };
     QHash<IdFor<VersionBundle>, Known> m_locks;
+    std::function<void()> m_beforeAcquire;
 };
 
 } // namespace vantrel

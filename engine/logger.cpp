@@ -212,6 +212,18 @@ struct Logger::State {
     }
 };
 
+QString escapedForLog(const QString& value)
+{
+    QString out;
+    for (QChar c : value) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 Logger::Logger(QString logsDirectory, QString clientId, UserIdentity who) : m_state(std::make_unique<State>())
 {
     m_state->directory = QDir::cleanPath(logsDirectory);

@@ -10,6 +10,8 @@ namespace vantrel {
 
 class Archiving;
 
+QString escapedForLog(const QString& value);
+
 // The log of a team bundle: one file per client, `<logsDirectory>/<clientId>.log`, appended to by
 // this client only, so that no two machines ever write the same file on the share. Each entry is
 //     2024-05-01T09:30:12.345Z WARNING ana@edit-3 [LockManager::acquire] first line

@@ -1,5 +1,6 @@
 #include "engine/team_bundle.h"
 
+#include "engine/background_work.h"
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/storage/atomic_file.h"
@@ -14,9 +15,11 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <cerrno>
+#include <thread>
 #include <sys/stat.h>
 
 namespace vantrel {
@@ -111,11 +114,16 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     }
     const QJsonObject marker = QJsonDocument::fromJson(markerBytes).object();
     const int format = marker.value(QStringLiteral("format")).toInt(0);
-    const QString teamId = marker.value(QStringLiteral("id")).toString();
-    if (format <= 0 || teamId.isEmpty())
+    // The id names this bundle's local folders (working copies, caches): it must be an id and
+    // nothing else, whatever the marker holds.
+    if (format <= 0)
         throw TeamBundleError(TeamBundleError::Case::unreadable, root);
     if (format > currentFormat)
         throw TeamBundleError(TeamBundleError::Case::newerFormat, root);
+    const auto parsedId = IdFor<VersionBundle>::fromString(marker.value(QStringLiteral("id")).toString());
+    if (!parsedId || parsedId->isNil())
+        throw TeamBundleError(TeamBundleError::Case::unreadable, root);
+    const QString teamId = parsedId->toString();
     for (const char* folder : folders)
         ensureDirectory(root + QLatin1Char('/') + QLatin1String(folder));
 
@@ -143,7 +151,7 @@ TeamBundle::~TeamBundle()
     m_pollWake.notify_all();
     if (m_poller.joinable()) {
         if (m_poller.get_id() == std::this_thread::get_id())
-            m_poller.detach(); // released by its own poll: the loop ends as soon as this returns
+            detail::adoptFinishingThread(std::move(m_poller)); // released by its own poll: the loop ends as soon as this returns
         else
             m_poller.join();
     }
@@ -293,17 +301,57 @@ void TeamBundle::autoSave()
     }
 }
 
+void TeamBundle::setRecordWaitLimit(std::chrono::milliseconds limit) { m_recordWaitLimitMs = limit.count(); }
+
+void TeamBundle::awaitRecords(const QList<ReleaseNote>& notes, const QString& itemName)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_recordWaitLimitMs.load());
+    auto pause = std::chrono::milliseconds(50);
+    for (;;) {
+        bool missing = false;
+        for (const auto& note : notes) {
+            switch (m_journal->recordState(note.clientId, note.seq)) {
+            case RecordState::read:
+                break;
+            case RecordState::damaged:
+                m_log->event(QStringLiteral("The record %1 of %2 that last changed %3 is damaged; checking out without it.")
+                                 .arg(note.seq)
+                                 .arg(escapedForLog(note.clientId), escapedForLog(itemName)),
+                             QStringLiteral("awaitRecords"), Logger::Level::error);
+                break;
+            case RecordState::notYet:
+                missing = true;
+                break;
+            }
+        }
+        if (!missing)
+            return;
+        if (std::chrono::steady_clock::now() >= deadline)
+            throw VersioningError(VersioningError::Case::changesNotArrived, itemName);
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(1000));
+        poll();
+    }
+}
+
 void TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason, StatCache* cache)
 {
-    const Manifest manifest = snapshotTree(path, *m_contents, SnapshotOptions{{}, cache, {}});
+    // Sockets and pipes an application left in a working copy can't be kept; they are listed in
+    // the entry and never a reason to lose the rest.
+    QStringList skipped;
+    SnapshotOptions options{{}, cache, {}};
+    options.skippedSpecialFiles = &skipped;
+    const Manifest manifest = snapshotTree(path, *m_contents, options);
     const ContentHash hash = m_contents->storeBytes(manifest.toJson());
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QJsonObject entry{{QStringLiteral("reason"), reason},
+    QJsonObject entry{{QStringLiteral("reason"), reason},
                             {QStringLiteral("name"), QFileInfo(path).fileName()},
                             {QStringLiteral("manifest"), hash.toHex()},
                             {QStringLiteral("user"), m_identity.user.userName},
                             {QStringLiteral("host"), m_identity.user.hostName},
                             {QStringLiteral("date"), now.toString(Qt::ISODateWithMs)}};
+    if (!skipped.isEmpty())
+        entry.insert(QStringLiteral("skipped"), QJsonArray::fromStringList(skipped));
     const QString folder = m_root + QStringLiteral("/attic/") + id.toString();
     ensureDirectory(folder);
     writeFileAtomically(folder + QLatin1Char('/') + now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QLatin1Char('-')

@@ -109,6 +109,15 @@ public:
     // Keeps a copy of the file or package at `path` in the bundle's attic, stored like a
     // version (only contents the team bundle does not have yet take space). Blocking.
     void keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason, StatCache* cache = nullptr);
+    // Polls until this client has read every record the notes name (the last check-ins of the
+    // bundles whose locks were just taken), so that work builds on them. A share whose listings
+    // lag shows them late; after the wait limit, throws VersioningError (changesNotArrived)
+    // naming `itemName`. A named record found damaged is not waited for (it is reported as a
+    // problem of the bundle). Blocking.
+    void awaitRecords(const QList<ReleaseNote>& notes, const QString& itemName);
+    void setRecordWaitLimit(std::chrono::milliseconds limit);
+    void setJournalListingLagForTesting(std::chrono::milliseconds lag) { m_journal->setListingLagForTesting(lag); }
+
     // Publishes a change of the given bundles without a record (locks taken or given up here).
     void announce(const QSet<IdFor<VersionBundle>>& changed);
 
@@ -152,6 +161,7 @@ private:
     bool m_stopping = false;
     bool m_pollIntervalChanged = false;
     std::chrono::milliseconds m_pollInterval{2000};
+    std::atomic<qint64> m_recordWaitLimitMs{60000};
     std::thread m_poller;
 };
 

@@ -2,6 +2,7 @@
 
 #include "engine/json_coding.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <new>
@@ -80,7 +81,20 @@ ContentHash ContentHash::fromJson(const QJsonValue& json)
     throw DecodingError(QStringLiteral("\"%1\" is not a content hash.").arg(json.toString()));
 }
 
-Sha256::Sha256() : m_context(EVP_MD_CTX_new())
+namespace {
+
+// OpenSSL frees its state at exit unless told not to; with worker threads of a process still
+// hashing at that moment, that ends in heap corruption. The memory goes back with the process.
+EVP_MD_CTX* newContext()
+{
+    static const bool initialized = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+    (void)initialized;
+    return EVP_MD_CTX_new();
+}
+
+} // namespace
+
+Sha256::Sha256() : m_context(newContext())
 {
     if (!m_context || EVP_DigestInit_ex(m_context, EVP_sha256(), nullptr) != 1) {
         EVP_MD_CTX_free(m_context);

@@ -206,6 +206,8 @@ public:
                 m_items.append(std::move(item));
             } else if (S_ISREG(status.st_mode)) {
                 addFile(std::move(item), path, cacheKey, status);
+            } else if (m_options.skippedSpecialFiles) {
+                m_options.skippedSpecialFiles->append(relativePath);
             } else {
                 throw unsupportedKind(path);
             }
@@ -503,5 +505,7 @@ void writeTreeAtomically(const Manifest& manifest, const ContentStore& store, co
     }
     fsyncDirectory(parentPath(destination));
 }
+
+void waitForFileLookups() { lookPool().waitForDone(); }
 
 } // namespace vantrel

@@ -28,12 +28,15 @@ struct SnapshotOptions {
     // Whether the snapshot saves the cache itself; a caller taking several snapshots with one
     // cache saves it once, at the end.
     bool saveCache = true;
+    // When set, sockets, pipes and devices inside a folder are left out and their relative paths
+    // listed here, instead of failing the snapshot (keeping what can be kept of a working copy).
+    QStringList* skippedSpecialFiles = nullptr;
 };
 
 // Stores the regular file or the folder `source` (a symbolic link is refused) and returns its
 // tree. Nothing is followed: links are kept as links, with their text, wherever they point.
 // Empty folders and executable bits are kept. Sockets, pipes and devices are refused, as are
-// names that a manifest can't hold. Files are read in parallel. Throws StorageError; contents
+// names that a manifest can't hold (see SnapshotOptions::skippedSpecialFiles). Files are read in parallel. Throws StorageError; contents
 // stored before a failure stay in the store until garbage collection.
 Manifest snapshotTree(const QString& source, ContentStore& store, const SnapshotOptions& options = {});
 
@@ -47,5 +50,8 @@ void writeTree(const Manifest& manifest, const ContentStore& store, const QStrin
 // renames it into place: `destination` appears complete or not at all.
 void writeTreeAtomically(const Manifest& manifest, const ContentStore& store, const QString& destination,
                          const TreeProgress& progress = {});
+
+// Waits until no parallel file lookup started by snapshotTree() runs any more (at exit).
+void waitForFileLookups();
 
 } // namespace vantrel

@@ -19,6 +19,15 @@
 //       Checks out, then keeps running with that poll interval and prints every change of the
 //       bundle it is told of: "change <steady-clock nanoseconds> <forced 0|1> <checked out 0|1> <name>".
 //       Reads commands from standard input: "checkin" (prints a result), "quit".
+//   edit-loop <rounds> [--lag <milliseconds>]
+//       Rounds of check-out, edit, check-in on a document holding one text file: each round
+//       appends "<client> <round>" as a line (for a library: to Log.txt in each of its events, all
+//       checked out with it) and prints "done <client> <round>" once its check-in
+//       succeeded. A check-out refused because somebody holds the lock, or whose base has not
+//       arrived yet, is tried again; a refused check-in is discarded and the round tried again.
+//       --lag simulates a share whose listings show other clients' records that much later.
+//   export <folder>
+//       Exports the current version into the folder (a short process, run many times).
 //
 // Exit status: 0 when a result was printed, 1 when the client could not be opened, 2 on bad arguments.
 
@@ -31,7 +40,11 @@
 #include "support/sync_wait.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
 #include <QStringList>
+#include <QThread>
 
 #include <chrono>
 #include <cstdio>
@@ -82,6 +95,9 @@ QString caseName(VersioningError::Case which)
     case C::invalidName: return QStringLiteral("invalidName");
     case C::notCheckedOut: return QStringLiteral("notCheckedOut");
     case C::lockLost: return QStringLiteral("lockLost");
+    case C::outdatedBase: return QStringLiteral("outdatedBase");
+    case C::changesNotArrived: return QStringLiteral("changesNotArrived");
+    case C::workNotKept: return QStringLiteral("workNotKept");
     }
     return QStringLiteral("unknown");
 }
@@ -131,10 +147,59 @@ std::optional<VersioningServiceType> typeNamed(const QString& name)
     return std::nullopt;
 }
 
+QString editLoop(TeamBundle& team, const std::shared_ptr<VersioningService>& service, const QString& client, int rounds)
+{
+    int attempts = 0;
+    for (int round = 1; round <= rounds;) {
+        if (++attempts > 20000)
+            throw std::runtime_error("too many attempts");
+        QString workingCopy;
+        QList<IdFor<VersionBundle>> events;
+        if (service->type() == VersioningServiceType::library) {
+            if (const auto state = team.snapshot()->find(service->id()))
+                events = state->children;
+        }
+        try {
+            workingCopy = syncWait(service->checkOut(events, false, false, 600, defaultS3Factory()));
+        } catch (const VersioningError& error) {
+            if (error.which() != VersioningError::Case::itemLocked && error.which() != VersioningError::Case::changesNotArrived)
+                throw;
+            QThread::msleep(1 + QRandomGenerator::global()->bounded(8));
+            team.poll();
+            continue;
+        }
+        // A document is one text file; a library gets the line in the log of each of its events.
+        QStringList logs{workingCopy};
+        if (!events.isEmpty()) {
+            logs.clear();
+            for (const QString& folder : QDir(workingCopy).entryList({QStringLiteral("*.videoevent")}, QDir::Dirs))
+                logs << workingCopy + QLatin1Char('/') + folder + QStringLiteral("/Log.txt");
+        }
+        for (const QString& log : std::as_const(logs)) {
+            QFile file(log);
+            if (!file.open(QIODevice::Append))
+                throw std::runtime_error("cannot edit the working copy");
+            file.write(QStringLiteral("%1 %2\n").arg(client).arg(round).toUtf8());
+        }
+        try {
+            syncWait(service->checkIn(QStringLiteral("Round %1").arg(round), defaultS3Factory()));
+        } catch (const VersioningError& error) {
+            if (error.which() != VersioningError::Case::outdatedBase && error.which() != VersioningError::Case::lockLost)
+                throw;
+            say(QStringLiteral("refused %1 %2 %3").arg(client).arg(round).arg(caseName(error.which())));
+            syncWait(service->cancelCheckout(defaultS3Factory()));
+            continue;
+        }
+        say(QStringLiteral("done %1 %2").arg(client).arg(round));
+        ++round;
+    }
+    return QString();
+}
+
 int usage()
 {
     std::fputs("usage: lock_child <team bundle> <local folder> <client id> <user> <full name> <host> "
-               "<checkout|checkin|cancel|hold> <document|library> <bundle id> [...]\n",
+               "<checkout|checkin|cancel|hold|edit-loop|export> <document|library> <bundle id> [...]\n",
                stderr);
     return 2;
 }
@@ -231,6 +296,13 @@ int main(int argc, char** argv)
             }
         }
         watch.cancel();
+    } else if (operation == QLatin1String("edit-loop") && !options.isEmpty()) {
+        const int rounds = options[0].toInt();
+        if (options.size() == 3 && options[1] == QLatin1String("--lag"))
+            team->setJournalListingLagForTesting(std::chrono::milliseconds(options[2].toInt()));
+        report([&] { return editLoop(*team, service, arguments[2], rounds); });
+    } else if (operation == QLatin1String("export") && options.size() == 1) {
+        report([&] { return syncWait(service->exportVersion(std::nullopt, options[0], defaultS3Factory())); });
     } else {
         return usage();
     }

@@ -579,12 +579,15 @@ public:
         return exportedTree(service, version, scratch(QStringLiteral("export")));
     }
 
-    // Every entry of the lock folder, hidden ones included, with its bytes.
+    // Every entry of the lock folder, hidden ones included, with its bytes; the notes left by
+    // check-ins for the next holder aside.
     QMap<QString, QByteArray> lockFolder() const
     {
         QMap<QString, QByteArray> entries;
         const QDir folder(m_root + QStringLiteral("/locks"));
         for (const QString& name : folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+            if (name.endsWith(QLatin1String(".released")))
+                continue;
             QFile file(folder.filePath(name));
             file.open(QIODevice::ReadOnly);
             entries.insert(name, file.readAll());

@@ -1,0 +1,333 @@
+// Check-out, check-in and discard of a document or library.
+
+#include "engine/versioning_service.h"
+
+#include "engine/engine_errors.h"
+#include "engine/file_names.h"
+#include "engine/foundation/worker.h"
+#include "engine/storage/atomic_file.h"
+#include "engine/storage/manifest.h"
+#include "engine/storage/statcache.h"
+#include "engine/storage/storage_error.h"
+#include "engine/storage/tree_snapshot.h"
+#include "engine/team_bundle.h"
+#include "engine/versioning_support.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace vantrel {
+
+using namespace versioning;
+
+namespace {
+
+QString cacheFileFor(TeamBundle& team, const IdFor<VersionBundle>& id)
+{
+    const QString cacheFolder = team.localFolder(QStringLiteral("cache"));
+    ensureDirectory(cacheFolder);
+    return cacheFolder + QLatin1Char('/') + id.toString() + QStringLiteral(".statcache");
+}
+
+// Keeps in the attic every file and folder in the working folder `folder` but the one named
+// `except` (the working copy, when it is kept otherwise): what an earlier check-out left there, or what the
+// editing application wrote beside the working copy. Links and sockets hold no work.
+void keepWorkingFolderEntries(TeamBundle& team, const IdFor<VersionBundle>& id, const QString& folder,
+                              const QString& except, const QString& reason)
+{
+    const QFileInfo info(folder);
+    if (!info.exists() && !info.isSymLink())
+        return;
+    if (info.isSymLink() || !info.isDir())
+        throw StorageError::fromErrno(ENOTDIR, folder, QStringLiteral("open"));
+    for (const QFileInfo& entry :
+         QDir(folder).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        if (entry.isSymLink() || (!entry.isDir() && !entry.isFile()) || entry.fileName() == except)
+            continue;
+        team.keepInAttic(id, entry.absoluteFilePath(), reason);
+    }
+}
+
+// What an earlier check-out left in `folder` (after a crash, or a check-out that was taken over)
+// goes to the attic before the folder is removed. When anything can't be kept, the folder stays
+// exactly as it is and the check-out fails naming it.
+void keepLeftBehind(TeamBundle& team, const IdFor<VersionBundle>& id, const QString& name, const QString& folder)
+{
+    try {
+        keepWorkingFolderEntries(team, id, folder, QString(), QStringLiteral("left behind"));
+    } catch (const Error& error) {
+        team.log().event(QStringLiteral("An earlier working copy of %1 could not be kept: %2")
+                             .arg(escapedForLog(name), escapedForLog(error.debugDescription())),
+                         QStringLiteral("checkOut"), Logger::Level::error);
+        throw VersioningError(VersioningError::Case::workNotKept, name, folder, error.localizedDescription());
+    }
+    posix::removeTreeQuietly(folder);
+}
+
+} // namespace
+
+QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> includedNestedVersionBundles, bool forceUnlock,
+                                                 bool autoSaveEnabled, int autoSaveInterval, S3Factory)
+{
+    auto self = shared_from_this();
+    auto work = [self, includedNestedVersionBundles, forceUnlock, autoSaveEnabled, autoSaveInterval] {
+        TeamBundle& team = *self->m_team;
+        const auto checkable = [&self](const std::shared_ptr<const BundleState>& state) {
+            if (!state)
+                throw VersioningError(VersioningError::Case::itemNotFound, self->m_id.toString());
+            if (state->trashed)
+                throw VersioningError(VersioningError::Case::itemInTrash, state->name);
+            if (self->m_type != VersioningServiceType::document && self->m_type != VersioningServiceType::library)
+                throw VersioningError(VersioningError::Case::wrongKind, state->name);
+            if (!state->currentVersion())
+                throw VersioningError(VersioningError::Case::noVersion, state->name);
+            return state;
+        };
+        team.poll();
+        auto current = checkable(team.snapshot()->find(self->m_id));
+
+        // Already ours: the same working copy, as the user left it.
+        if (const auto existing = team.checkouts().find(self->m_id);
+            existing && !existing->displaced && team.locks().isMine(self->m_id, self->m_id)
+            && QFileInfo::exists(existing->workingCopy))
+            return existing->workingCopy;
+
+        QList<IdFor<VersionBundle>> ids{self->m_id};
+        QHash<IdFor<VersionBundle>, QString> names{{self->m_id, current->name}};
+        for (const auto& eventId : includedNestedVersionBundles) {
+            const auto event = team.snapshot()->find(eventId);
+            if (!event || !current->children.contains(eventId) || !event->currentVersion())
+                continue;
+            ids << eventId;
+            names.insert(eventId, event->name);
+        }
+        team.locks().acquire(ids, self->m_id, forceUnlock, names);
+
+        const QString folder = team.localFolder(QStringLiteral("working")) + QLatin1Char('/') + self->m_id.toString();
+        QList<EventToWrite> included;
+        try {
+            // The working copy is made from what is current now that the lock is held, and only
+            // once this client has read what the last holder checked in before giving it up.
+            QList<ReleaseNote> notes;
+            for (const auto& id : std::as_const(ids)) {
+                if (const auto note = team.locks().releaseNote(id))
+                    notes << *note;
+            }
+            team.poll();
+            team.awaitRecords(notes, current->name);
+            const auto snapshot = team.snapshot();
+            current = checkable(snapshot->find(self->m_id));
+            for (const auto& eventId : ids.mid(1)) {
+                const auto event = snapshot->find(eventId);
+                if (event && current->children.contains(eventId) && event->currentVersion())
+                    included.append({event, event->currentVersion()});
+            }
+            keepLeftBehind(team, self->m_id, current->name, folder);
+        } catch (...) {
+            team.locks().release(ids, self->m_id);
+            throw;
+        }
+
+        // From here on the folder holds only what this check-out writes from stored versions.
+        try {
+            ensureDirectory(folder);
+            const VersionInfo* version = current->currentVersion();
+            const QString extension = creationFields(*current).value(QStringLiteral("extension")).toString();
+            const QString workingCopy = folder + QLatin1Char('/') + uniqueFileName(folder, current->name, extension);
+            ContentStore& store = team.contents();
+            Checkout checkout;
+            checkout.bundle = self->m_id;
+            checkout.workingCopy = workingCopy;
+            checkout.baseVersion = version->id;
+            checkout.date = QDateTime::currentDateTimeUtc();
+            checkout.autoSave = autoSaveEnabled;
+            checkout.autoSaveInterval = autoSaveInterval;
+            checkout.lastAutoSave = checkout.date;
+            checkout.lastSavedManifest = version->manifest.toHex();
+            const Manifest manifest = Manifest::fromJson(store.readBytes(version->manifest));
+            writeTree(manifest, store, workingCopy);
+            const QStringList folders = writeEvents(store, manifest, workingCopy, included);
+            StatCache cache(cacheFileFor(team, self->m_id));
+            cache.load();
+            recordWrittenTree(cache, manifest, workingCopy);
+            for (qsizetype i = 0; i < included.size(); ++i) {
+                checkout.events.append({included[i].event->id, folders[i], included[i].version->id});
+                recordWrittenTree(cache, Manifest::fromJson(store.readBytes(included[i].version->manifest)),
+                                  workingCopy + QLatin1Char('/') + folders[i]);
+            }
+            cache.save();
+            team.checkouts().save(checkout);
+            QJsonObject fields{{QStringLiteral("message"), forceUnlock ? QStringLiteral("force unlocked this document")
+                                                                        : QStringLiteral("checked out this document")},
+                               {QStringLiteral("forced"), forceUnlock}};
+            team.commit({{self->m_id, QStringLiteral("lock"), fields}});
+            team.announce(QSet<IdFor<VersionBundle>>(ids.begin(), ids.end()));
+            return workingCopy;
+        } catch (...) {
+            team.checkouts().remove(self->m_id);
+            posix::removeTreeQuietly(folder);
+            team.locks().release(ids, self->m_id);
+            throw;
+        }
+    };
+    co_return co_await onWorker(std::move(work));
+}
+
+QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
+{
+    auto self = shared_from_this();
+    auto work = [self, commitMessage] {
+        TeamBundle& team = *self->m_team;
+        team.poll();
+        const auto current = self->state();
+        auto checkout = team.checkouts().find(self->m_id);
+        if (!checkout)
+            throw VersioningError(VersioningError::Case::notCheckedOut, current->name);
+        QList<IdFor<VersionBundle>> locked{self->m_id};
+        for (const auto& included : checkout->events)
+            locked << included.id;
+        // The next holder must read the record just published before it builds on these
+        // bundles: the note naming it is left before the locks are given up.
+        const auto finish = [&](const JournalStamp& published) {
+            team.locks().leaveReleaseNote(locked, ReleaseNote{published.client, published.seq});
+            team.locks().release(locked, self->m_id);
+            team.checkouts().remove(self->m_id);
+            discardWorkingFolder(QFileInfo(checkout->workingCopy).path());
+            team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
+        };
+        // A check-in interrupted after its versions were written only has to give up the locks.
+        if (const auto written = IdFor<Versions>::fromString(checkout->checkingIn)) {
+            if (const auto published = stampOfVersion(*current, *written)) {
+                finish(*published);
+                return;
+            }
+        }
+        if (!team.locks().isMine(self->m_id, self->m_id)) {
+            const auto holder = team.locks().holder(self->m_id);
+            throw VersioningError(VersioningError::Case::lockLost, current->name,
+                                  holder ? (holder->fullName.isEmpty() ? holder->userName : holder->fullName) : QString());
+        }
+
+        // A version saved since the check-out began (by a revert, or by somebody who took the
+        // lock meanwhile) is never replaced by a working copy that did not start from it.
+        const auto snapshot = team.snapshot();
+        const auto newerVersionBy = [&]() -> std::optional<QString> {
+            const VersionInfo* now = current->currentVersion();
+            if (!now || now->id != checkout->baseVersion)
+                return now ? now->userName : QString();
+            for (const auto& included : checkout->events) {
+                const auto event = snapshot->find(included.id);
+                const VersionInfo* eventNow = event ? event->currentVersion() : nullptr;
+                if (eventNow && eventNow->id != included.baseVersion && team.locks().isMine(included.id, self->m_id))
+                    return eventNow->userName;
+            }
+            return std::nullopt;
+        }();
+        if (newerVersionBy) {
+            try {
+                if (QFileInfo::exists(checkout->workingCopy))
+                    team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("not checked in"));
+            } catch (const Error& error) {
+                team.log().event(QStringLiteral("A working copy that could not be checked in was not kept: ")
+                                     + escapedForLog(error.debugDescription()),
+                                 QStringLiteral("checkIn"), Logger::Level::error);
+            }
+            throw VersioningError(VersioningError::Case::outdatedBase, current->name, *newerVersionBy);
+        }
+
+        // Everything is read and stored first; the one record that makes the versions current
+        // comes last, so a failure before it leaves the previous versions, the lock and the
+        // working copy as they were.
+        StatCache cache(cacheFileFor(team, self->m_id));
+        cache.load();
+        QStringList eventFolders;
+        for (const auto& event : checkout->events)
+            eventFolders << event.folder;
+        ContentStore& store = team.contents();
+        QList<const VersionInfo*> baseVersions{current->currentVersion()};
+        for (const auto& included : checkout->events) {
+            if (const auto event = snapshot->find(included.id))
+                baseVersions << event->currentVersion();
+        }
+        const QSet<ContentHash> inUse = contentsInUse(store, baseVersions);
+        SnapshotOptions options;
+        options.cache = &cache;
+        options.inUse = &inUse;
+        options.saveCache = false;
+        options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
+        const Manifest manifest = snapshotTree(checkout->workingCopy, store, options);
+        const VersionInfo* previous = current->currentVersion();
+        const QJsonObject application = previous ? previous->application : QJsonObject();
+        const auto newVersion = IdFor<Versions>::make();
+        std::vector<JournalChange> changes{
+            {self->m_id, QStringLiteral("version"),
+             versionFields(newVersion, store.storeBytes(manifest.toJson()), commitMessage, application,
+                           VersionOrigin::checkedIn)}};
+        bool eventsLeftOut = false;
+        for (const auto& included : checkout->events) {
+            const QString folder = checkout->workingCopy + QLatin1Char('/') + included.folder;
+            const auto event = snapshot->find(included.id);
+            if (!event || !team.locks().isMine(included.id, self->m_id) || !QFileInfo(folder).isDir()) {
+                eventsLeftOut = eventsLeftOut || QFileInfo(folder).isDir();
+                continue;
+            }
+            const Manifest eventManifest = snapshotTree(folder, store, SnapshotOptions{{}, &cache, {}, &inUse, false});
+            const ContentHash eventHash = store.storeBytes(eventManifest.toJson());
+            if (event->currentVersion() && event->currentVersion()->manifest == eventHash)
+                continue; // unchanged
+            changes.push_back({included.id, QStringLiteral("version"),
+                               versionFields(IdFor<Versions>::make(), eventHash, commitMessage,
+                                             event->currentVersion() ? event->currentVersion()->application : QJsonObject(),
+                                             VersionOrigin::checkedIn)});
+        }
+        // Events whose changes can't be checked in (their lock was taken, or they left the
+        // library) are kept with the whole working copy before it is removed, and so is what the
+        // editing application wrote beside the working copy.
+        if (eventsLeftOut)
+            team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("events not checked in"));
+        keepWorkingFolderEntries(team, self->m_id, QFileInfo(checkout->workingCopy).path(),
+                                 QFileInfo(checkout->workingCopy).fileName(), QStringLiteral("left beside"));
+        try {
+            cache.save();
+        } catch (const StorageError&) {
+            // Only a cache: the next check-in reads the files again.
+        }
+        checkout->checkingIn = newVersion.toString();
+        team.checkouts().save(*checkout);
+        finish(team.commit(changes).front().stamp);
+    };
+    co_await onWorker(std::move(work));
+}
+
+QCoro::Task<> VersioningService::cancelCheckout(S3Factory)
+{
+    auto self = shared_from_this();
+    auto work = [self] {
+        TeamBundle& team = *self->m_team;
+        team.poll();
+        const auto current = self->state();
+        const auto checkout = team.checkouts().find(self->m_id);
+        if (!checkout)
+            throw VersioningError(VersioningError::Case::notCheckedOut, current->name);
+        // The changes being discarded are kept in the attic: nothing is deleted unseen. A copy
+        // taken over by somebody else was kept when that was noticed, but may have been edited
+        // since, so it is kept again (only what changed takes space).
+        if (QFileInfo::exists(checkout->workingCopy))
+            team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("discarded"));
+        keepWorkingFolderEntries(team, self->m_id, QFileInfo(checkout->workingCopy).path(),
+                                 QFileInfo(checkout->workingCopy).fileName(), QStringLiteral("left beside"));
+        QList<IdFor<VersionBundle>> locked{self->m_id};
+        for (const auto& included : checkout->events)
+            locked << included.id;
+        const bool wasMine = team.locks().isMine(self->m_id, self->m_id);
+        if (wasMine)
+            team.commit(QStringLiteral("discard"), self->m_id, {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
+        team.locks().release(locked, self->m_id);
+        team.checkouts().remove(self->m_id);
+        discardWorkingFolder(QFileInfo(checkout->workingCopy).path());
+        team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
+    };
+    co_await onWorker(std::move(work));
+}
+
+} // namespace vantrel

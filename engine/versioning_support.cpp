@@ -1,0 +1,188 @@
+#include "engine/versioning_support.h"
+
+#include "engine/engine_errors.h"
+#include "engine/file_names.h"
+#include "engine/storage/content_store.h"
+#include "engine/storage/manifest.h"
+#include "engine/storage/statcache.h"
+#include "engine/storage/storage_error.h"
+#include "engine/storage/tree_snapshot.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThreadPool>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace vantrel {
+
+namespace versioning {
+
+const QString eventFolderExtension = QStringLiteral("videoevent");
+
+namespace {
+
+QString originName(VersionOrigin origin)
+{
+    switch (origin) {
+    case VersionOrigin::imported:
+        return QStringLiteral("imported");
+    case VersionOrigin::checkedIn:
+        return QStringLiteral("checkedIn");
+    case VersionOrigin::created:
+        return QStringLiteral("created");
+    case VersionOrigin::reverted:
+        return QStringLiteral("reverted");
+    }
+    Q_UNREACHABLE();
+}
+
+} // namespace
+
+QJsonObject versionFields(const IdFor<Versions>& version, const ContentHash& manifest, const QString& message,
+                          const QJsonObject& application, VersionOrigin origin)
+{
+    return QJsonObject{{QStringLiteral("version"), version.toString()},
+                       {QStringLiteral("manifest"), manifest.toHex()},
+                       {QStringLiteral("message"), message},
+                       {QStringLiteral("application"), application},
+                       {QStringLiteral("origin"), originName(origin)}};
+}
+
+// The fields of the record that created the bundle.
+QJsonObject creationFields(const BundleState& state)
+{
+    for (const auto& record : state.history) {
+        if (record.kind == QLatin1String("create"))
+            return record.fields;
+    }
+    return {};
+}
+
+QString storedManifest(ContentStore& store, const Manifest& manifest)
+{
+    return store.storeBytes(manifest.toJson()).toHex();
+}
+
+void renameInto(const QString& from, const QString& to)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        throw StorageError::fromErrno(errno, to, QStringLiteral("rename"));
+}
+
+QString nameForNewBundle(const QString& name, const QString& what)
+{
+    if (name.trimmed().isEmpty())
+        throw VersioningError(VersioningError::Case::invalidName, what);
+    return name;
+}
+
+// The event folders of a library package: its direct sub-folders with the event extension.
+QStringList eventFolderNames(const QString& package)
+{
+    QStringList names;
+    for (const QFileInfo& child : QDir(package).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
+        if (!child.isSymLink() && child.suffix().compare(eventFolderExtension, Qt::CaseInsensitive) == 0)
+            names << child.fileName();
+    }
+    return names;
+}
+
+// Records the files of a freshly written working copy in the stat cache, so that a check-in
+// reads only what the user changed. Each file's modification time is set a few seconds back,
+// which lets the cache trust the record at once: any later edit gives the file a new time.
+void recordWrittenTree(StatCache& cache, const Manifest& manifest, const QString& root)
+{
+    const qint64 recorded = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
+    const struct timespec back[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(recorded / 1'000'000'000 - 5), 0}};
+    for (const auto& entry : manifest.entries) {
+        if (entry.kind != ManifestEntry::Kind::file)
+            continue;
+        const QString path = entry.path.isEmpty() ? root : root + QLatin1Char('/') + entry.path;
+        const QByteArray native = QFile::encodeName(path);
+        struct stat status {};
+        if (::utimensat(AT_FDCWD, native.constData(), back, AT_SYMLINK_NOFOLLOW) != 0
+            || ::lstat(native.constData(), &status) != 0)
+            continue;
+        StatCache::Entry recordedEntry = StatCache::Entry::fromStat(status);
+        recordedEntry.hash = entry.hash;
+        recordedEntry.recordedNs = recorded;
+        cache.record(path, recordedEntry);
+    }
+}
+
+// Removes a working copy that is no longer needed without making the caller wait: it is moved
+// aside at once and deleted in the background.
+void discardWorkingFolder(const QString& folder)
+{
+    const QString aside = QFileInfo(folder).path() + QStringLiteral("/.removed-") + IdFor<Versions>::make().toString();
+    const QString doomed = std::rename(QFile::encodeName(folder).constData(), QFile::encodeName(aside).constData()) == 0
+                               ? aside
+                               : folder;
+    QThreadPool::globalInstance()->start([doomed] { QDir(doomed).removeRecursively(); });
+}
+
+// The contents the given versions use. A version being replaced keeps them referenced, so
+// they need no touch to survive garbage collection while the new version is written.
+QSet<ContentHash> contentsInUse(const ContentStore& store, const QList<const VersionInfo*>& versions)
+{
+    QSet<ContentHash> hashes;
+    for (const VersionInfo* version : versions) {
+        if (!version)
+            continue;
+        try {
+            hashes += Manifest::fromJson(store.readBytes(version->manifest)).contentHashes();
+        } catch (const Error&) {
+            // Then those contents are touched as usual.
+        }
+    }
+    return hashes;
+}
+
+// Writes events into `package`, which already holds the library's own tree. Each keeps the
+// folder name it was imported with while its name is unchanged; otherwise its name, made safe
+// and unique. Returns the folder of each event, in order.
+QStringList writeEvents(const ContentStore& store, const Manifest& library, const QString& package,
+                        const QList<EventToWrite>& events)
+{
+    QSet<QString> taken;
+    for (const auto& entry : library.entries) {
+        if (!entry.path.contains(u'/'))
+            taken.insert(entry.path.toCaseFolded());
+    }
+    QStringList folders;
+    for (const auto& [event, version] : events) {
+        // The recorded folder name is data from the share: it is used only when it is one plain
+        // event folder name, never as a path.
+        const QString original = creationFields(*event).value(QStringLiteral("folder")).toString();
+        const QString base = safeFileName(event->name);
+        const bool plainName = !original.isEmpty() && original == safeFileName(original)
+            && QFileInfo(original).suffix().compare(eventFolderExtension, Qt::CaseInsensitive) == 0;
+        QString folder;
+        if (plainName && QFileInfo(original).completeBaseName() == base && !taken.contains(original.toCaseFolded())) {
+            folder = original;
+            taken.insert(original.toCaseFolded());
+        } else {
+            folder = uniqueFileName(QString(), base, eventFolderExtension, &taken);
+        }
+        writeTree(Manifest::fromJson(store.readBytes(version->manifest)), store, package + QLatin1Char('/') + folder);
+        folders << folder;
+    }
+    return folders;
+}
+
+std::optional<JournalStamp> stampOfVersion(const BundleState& state, const IdFor<Versions>& version)
+{
+    if (const VersionInfo* found = state.version(version))
+        return found->stamp;
+    return std::nullopt;
+}
+
+} // namespace versioning
+
+} // namespace vantrel

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "engine/id_for.h"
+#include "engine/storage/content_hash.h"
+#include "engine/team_state.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace vantrel {
+
+class ContentStore;
+class StatCache;
+struct Manifest;
+
+// What the operations of VersioningService share: the fields of records, the event folders of
+// library packages and the handling of working folders.
+namespace versioning {
+
+extern const QString eventFolderExtension; // "videoevent"
+
+QJsonObject versionFields(const IdFor<Versions>& version, const ContentHash& manifest, const QString& message,
+                          const QJsonObject& application, VersionOrigin origin);
+// The fields of the record that created the bundle.
+QJsonObject creationFields(const BundleState& state);
+QString storedManifest(ContentStore& store, const Manifest& manifest);
+void renameInto(const QString& from, const QString& to);
+// `name` when it can name a new bundle; throws VersioningError (invalidName) otherwise.
+QString nameForNewBundle(const QString& name, const QString& what);
+
+// The event folders of a library package: its direct sub-folders with the event extension.
+QStringList eventFolderNames(const QString& package);
+
+// Records the files of a freshly written working copy in the stat cache, so that a check-in
+// reads only what the user changed.
+void recordWrittenTree(StatCache& cache, const Manifest& manifest, const QString& root);
+
+// Removes a working copy that is no longer needed without making the caller wait: it is moved
+// aside at once and deleted in the background.
+void discardWorkingFolder(const QString& folder);
+
+// The contents the given versions use.
+QSet<ContentHash> contentsInUse(const ContentStore& store, const QList<const VersionInfo*>& versions);
+
+struct EventToWrite {
+    std::shared_ptr<const BundleState> event;
+    const VersionInfo* version;
+};
+
+// Writes events into `package`, which already holds the library's own tree. Each keeps the
+// folder name it was imported with while its name is unchanged; otherwise its name, made safe
+// and unique. Returns the folder of each event, in order.
+QStringList writeEvents(const ContentStore& store, const Manifest& library, const QString& package,
+                        const QList<EventToWrite>& events);
+
+// The stamp of the record that wrote `version` of `state`, when it is there.
+std::optional<JournalStamp> stampOfVersion(const BundleState& state, const IdFor<Versions>& version);
+
+} // namespace versioning
+
+} // namespace vantrel

@@ -1,0 +1,267 @@
+// Check-outs build on the latest check-in, check-ins never replace a version they did not start
+// from, and a working copy left behind is removed only once it is kept.
+
+#include "engine/engine_errors.h"
+#include "engine/storage/manifest.h"
+#include "engine/versioning_service.h"
+#include "support/engine_test_support.h"
+#include "support/sync_wait.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSemaphore>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace vantrel;
+using namespace vantrel::testing;
+
+namespace {
+
+using Service = std::shared_ptr<VersioningService>;
+
+Service as(const std::shared_ptr<TeamBundle>& team, const Service& service)
+{
+    team->poll();
+    return syncWait(VersioningService::open(service->type(), service->id(), std::nullopt, std::nullopt, team, nullptr,
+                                            nullptr, defaultS3Factory()));
+}
+
+Service importCut(const TeamFixture& fixture, const std::shared_ptr<TeamBundle>& team, const QByteArray& content)
+{
+    const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
+    writeFile(source, content);
+    return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
+                                              std::nullopt, QStringLiteral("Initial Commit"), DocumentApplication::none(),
+                                              team, nullptr, nullptr));
+}
+
+QString checkOut(const Service& service, bool force = false)
+{
+    return syncWait(service->checkOut({}, force, false, 600, defaultS3Factory()));
+}
+
+void checkIn(const Service& service, const QString& message)
+{
+    syncWait(service->checkIn(message, defaultS3Factory()));
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+void append(const QString& path, const QByteArray& line)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write(line);
+}
+
+QByteArray current(const Service& service, const TeamFixture& fixture)
+{
+    static int exports = 0;
+    return readAll(syncWait(service->exportVersion(std::nullopt, fixture.scratch(QStringLiteral("out%1").arg(++exports)),
+                                                   defaultS3Factory())));
+}
+
+template<typename F>
+VersioningError::Case failureOf(F operation)
+{
+    try {
+        operation();
+    } catch (const VersioningError& error) {
+        return error.which();
+    }
+    qFatal("the operation did not fail");
+}
+
+// Every entry the attic keeps of `id`, as JSON.
+QList<QJsonObject> atticEntries(const TeamFixture& fixture, const IdFor<VersionBundle>& id)
+{
+    QList<QJsonObject> entries;
+    const QDir folder(fixture.root() + QStringLiteral("/attic/") + id.toString());
+    for (const QString& name : folder.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name))
+        entries << QJsonDocument::fromJson(readAll(folder.filePath(name))).object();
+    return entries;
+}
+
+} // namespace
+
+class CheckInOrderTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // Ben asks for the lock while Ana still holds it, and gets it the moment she checks in:
+    // his working copy must hold her check-in, and his check-in must keep it.
+    void aCheckOutWaitingForTheLockBuildsOnTheCheckInThatFreedIt()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        const auto cut = importCut(fixture, ana, "base\n");
+        append(checkOut(cut), "ana\n");
+
+        const auto bensCut = as(ben, cut);
+        QSemaphore reached;
+        QSemaphore proceed;
+        ben->locks().setBeforeAcquireForTesting([&] {
+            reached.release();
+            proceed.acquire();
+        });
+        auto bensCheckOut = bensCut->checkOut({}, false, false, 600, defaultS3Factory());
+        QVERIFY(reached.tryAcquire(1, 10000));
+        checkIn(cut, QStringLiteral("Ana's cut"));
+        ben->locks().setBeforeAcquireForTesting({});
+        proceed.release();
+        const QString bensCopy = syncWait(std::move(bensCheckOut));
+        QCOMPARE(readAll(bensCopy), QByteArray("base\nana\n"));
+        append(bensCopy, "ben\n");
+        // What his editor wrote beside the working copy is kept before the folder goes.
+        writeFile(QFileInfo(bensCopy).path() + QStringLiteral("/Cut.kdenlive.backup"), "backup");
+        checkIn(bensCut, QStringLiteral("Ben's cut"));
+        ana->poll();
+        QCOMPARE(current(cut, fixture), QByteArray("base\nana\nben\n"));
+        const auto kept = atticEntries(fixture, cut->id());
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept.first().value(QStringLiteral("reason")).toString(), QStringLiteral("left beside"));
+        QCOMPARE(kept.first().value(QStringLiteral("name")).toString(), QStringLiteral("Cut.kdenlive.backup"));
+    }
+
+    // A share whose listings lag shows the lock free before it shows the check-in: the next
+    // holder waits for the record its note names, and gives up cleanly when it doesn't come.
+    void aLaggingViewWaitsForTheLastCheckIn()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        const auto cut = importCut(fixture, ana, "base\n");
+        const auto bensCut = as(ben, cut);
+
+        ben->setJournalListingLagForTesting(std::chrono::milliseconds(1500));
+        append(checkOut(cut), "ana\n");
+        checkIn(cut, QStringLiteral("Ana's cut"));
+        const QString bensCopy = checkOut(bensCut);
+        QCOMPARE(readAll(bensCopy), QByteArray("base\nana\n"));
+        append(bensCopy, "ben\n");
+        checkIn(bensCut, QStringLiteral("Ben's cut"));
+        ana->poll();
+        QCOMPARE(current(cut, fixture), QByteArray("base\nana\nben\n"));
+
+        // Longer than the wait: refused, the lock given back, nothing written.
+        ana->setJournalListingLagForTesting(std::chrono::milliseconds(60000));
+        ana->setRecordWaitLimit(std::chrono::milliseconds(300));
+        QCOMPARE(failureOf([&] { checkOut(cut); }), VersioningError::Case::changesNotArrived);
+        QVERIFY(!cut->isLocked() && !cut->isCheckedOut());
+        QVERIFY(!QFileInfo::exists(ana->localFolder(QStringLiteral("working")) + QLatin1Char('/') + cut->id().toString()));
+        ana->setJournalListingLagForTesting(std::chrono::milliseconds(0));
+        QCOMPARE(readAll(checkOut(cut)), QByteArray("base\nana\nben\n"));
+    }
+
+    // A version saved after the check-out began (here a revert, which takes no lock) is never
+    // replaced: the check-in is refused, the working copy stays, a copy goes to the attic.
+    void aCheckInOverANewerVersionIsRefused()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        const auto cut = importCut(fixture, ana, "one\n");
+        append(checkOut(cut), "edit\n");
+        checkIn(cut, QStringLiteral("Two"));
+        const QString workingCopy = checkOut(cut);
+        append(workingCopy, "ana's third\n");
+
+        const auto bensCut = as(ben, cut);
+        syncWait(bensCut->revertVersionBundle(bensCut->versionIDs().first(), defaultS3Factory()));
+        ana->poll();
+        QCOMPARE(failureOf([&] { checkIn(cut, QStringLiteral("Three")); }), VersioningError::Case::outdatedBase);
+        QCOMPARE(readAll(workingCopy), QByteArray("one\nedit\nana's third\n"));
+        QVERIFY(cut->isCheckedOut());
+        QCOMPARE(cut->versionIDs().size(), 3);
+        QCOMPARE(current(cut, fixture), QByteArray("one\n"));
+        const auto kept = atticEntries(fixture, cut->id());
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept.first().value(QStringLiteral("reason")).toString(), QStringLiteral("not checked in"));
+
+        // Discarding keeps the edits too, and a new check-out starts from the newer version.
+        syncWait(cut->cancelCheckout(defaultS3Factory()));
+        QCOMPARE(readAll(checkOut(cut)), QByteArray("one\n"));
+    }
+
+    // Ana's edits (and a pipe her editor left beside them) are still in her working folder when
+    // Ben takes the lock and checks in. Checking out again keeps them in the attic first.
+    void aWorkingCopyLeftBehindIsKeptBeforeItIsReplaced()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        const auto cut = importCut(fixture, ana, "base\n");
+        const QString anasCopy = checkOut(cut);
+        const QString folder = QFileInfo(anasCopy).path();
+        append(anasCopy, "ana's unsaved work\n");
+        QVERIFY(::mkfifo(QFile::encodeName(folder + QStringLiteral("/.editor-pipe")).constData(), 0600) == 0);
+
+        const auto bensCut = as(ben, cut);
+        append(checkOut(bensCut, true), "ben\n");
+        checkIn(bensCut, QStringLiteral("Ben's cut"));
+        ana->poll();
+        const int keptBefore = int(atticEntries(fixture, cut->id()).size());
+
+        QCOMPARE(readAll(checkOut(cut)), QByteArray("base\nben\n"));
+        const auto kept = atticEntries(fixture, cut->id());
+        QVERIFY(kept.size() > keptBefore);
+        const QString atticCopies = ana->materializeAttic(cut->id());
+        bool found = false;
+        for (const QString& copy : QDir(atticCopies).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            found = found || readAll(atticCopies + QLatin1Char('/') + copy + QStringLiteral("/Cut.kdenlive")) == "base\nana's unsaved work\n";
+        QVERIFY(found);
+    }
+
+    // When what is left behind can't be kept, the folder stays exactly as it was, the lock is
+    // given back and the error names the folder.
+    void aWorkingCopyThatCannotBeKeptIsNeverRemoved()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        const auto cut = importCut(fixture, ana, "base\n");
+        const QString anasCopy = checkOut(cut);
+        const QString folder = QFileInfo(anasCopy).path();
+        append(anasCopy, "ana's work\n");
+        const auto bensCut = as(ben, cut);
+        checkOut(bensCut, true);
+        syncWait(bensCut->cancelCheckout(defaultS3Factory()));
+        ana->poll();
+
+        // Two ways keeping fails: a name a version can't hold, and a store that can't be written.
+        const QString badName = folder + QStringLiteral("/Backups/") + QString::fromLatin1("bad\x01name");
+        writeFile(badName, "odd");
+        const auto before = describeTree(folder);
+        try {
+            checkOut(cut);
+            QFAIL("checked out over a working copy that was not kept");
+        } catch (const VersioningError& error) {
+            QCOMPARE(error.which(), VersioningError::Case::workNotKept);
+            QVERIFY2(error.localizedDescription().contains(folder), qPrintable(error.localizedDescription()));
+        }
+        QCOMPARE(describeTree(folder), before);
+        QVERIFY(!cut->isLocked());
+        QVERIFY(QFile::remove(badName));
+
+        const QString store = fixture.root() + QStringLiteral("/objects/tmp");
+        QVERIFY(QDir(store).removeRecursively());
+        writeFile(store, "not a folder");
+        const auto edited = describeTree(folder);
+        QCOMPARE(failureOf([&] { checkOut(cut); }), VersioningError::Case::workNotKept);
+        QCOMPARE(describeTree(folder), edited);
+        QVERIFY(QFile::remove(store));
+        QCOMPARE(readAll(checkOut(cut)), QByteArray("base\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(CheckInOrderTest)
+#include "check_in_order_test.moc"
