@@ -25,7 +25,12 @@ function(vantrel_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   vantrel_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
+  # A runtime folder of its own: it holds the locks that let one process at a time act as a
+  # client id (engine/client_lease.h), and tests that run at the same time use the same ids.
+  set(runtime "${CMAKE_BINARY_DIR}/test-runtime/${name}")
+  file(MAKE_DIRECTORY "${runtime}")
+  file(CHMOD "${runtime}" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false"
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false;XDG_RUNTIME_DIR=${runtime}"
     TIMEOUT 300)
 endfunction()

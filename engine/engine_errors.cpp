@@ -25,6 +25,8 @@ QString teamBundleDescription(TeamBundleError::Case which, const QString& path)
         return tr("The team bundle “%1” could not be read: its description record is damaged.").arg(shown);
     case TeamBundleError::Case::wrongExtension:
         return tr("“%1” is not a team bundle: its name must end in “.vantrelteam”.").arg(shown);
+    case TeamBundleError::Case::clientInUse:
+        return tr("Vantrel is already running for this user on this computer.");
     }
     Q_UNREACHABLE();
 }
@@ -43,8 +45,17 @@ QString teamBundleReason(TeamBundleError::Case which)
         return tr("Name Already Taken");
     case TeamBundleError::Case::unreadable:
         return tr("Damaged Team Bundle");
+    case TeamBundleError::Case::clientInUse:
+        return tr("Vantrel Is Already Running");
     }
     Q_UNREACHABLE();
+}
+
+std::optional<QString> teamBundleRecovery(TeamBundleError::Case which)
+{
+    if (which == TeamBundleError::Case::clientInUse)
+        return tr("Quit the other copy of Vantrel, then open the team bundle again.");
+    return std::nullopt;
 }
 
 QString versioningDescription(VersioningError::Case which, const QString& name, const QString& detail)
@@ -106,7 +117,7 @@ std::optional<QString> versioningSuggestion(VersioningError::Case which)
 } // namespace
 
 TeamBundleError::TeamBundleError(Case which, const QString& path)
-    : Error(teamBundleDescription(which, path), teamBundleReason(which)), m_case(which)
+    : Error(teamBundleDescription(which, path), teamBundleReason(which), teamBundleRecovery(which)), m_case(which)
 {
 }
 

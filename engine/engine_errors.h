@@ -16,6 +16,7 @@ public:
         alreadyExists,     // creating where something already is
         unreadable,        // the marker record is damaged or cannot be read
         wrongExtension,    // the path does not end in the team-bundle extension
+        clientInUse,       // another process of this machine is acting as the same client
     };
     TeamBundleError(Case which, const QString& path);
     Case which() const { return m_case; }

@@ -1,6 +1,7 @@
 #include "engine/team_bundle.h"
 
 #include "engine/background_work.h"
+#include "engine/client_lease.h"
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/storage/atomic_file.h"
@@ -73,6 +74,8 @@ std::shared_ptr<TeamBundle> TeamBundle::create(const QString& path, std::shared_
 {
     checkExtension(path);
     const QString root = cleanRoot(path);
+    // Held until open() has its own, so that nothing is created for a client that is in use.
+    const ClientLease lease(identity.clientId, root);
     if (!QFileInfo(QFileInfo(root).path()).isDir())
         throw TeamBundleError(TeamBundleError::Case::missingFolder, QFileInfo(root).path());
     // Claiming the folder with mkdir never overwrites anything, also against another client.
@@ -98,6 +101,8 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
 {
     checkExtension(path);
     const QString root = cleanRoot(path);
+    // One process at a time acts as this client on this machine.
+    auto lease = std::make_unique<ClientLease>(identity.clientId, root);
     const QFileInfo info(root);
     if (!info.exists())
         throw TeamBundleError(TeamBundleError::Case::missingFolder, root);
@@ -129,6 +134,7 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
 
     std::shared_ptr<TeamBundle> team(
         new TeamBundle(root, std::move(fileManager), std::move(workspace), identity, teamId));
+    team->m_clientLease = std::move(lease);
     QStringList problems;
     team->m_model.apply(team->m_journal->readAll(problems));
     team->m_locks->refresh();

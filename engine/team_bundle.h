@@ -24,6 +24,7 @@
 
 namespace vantrel {
 
+class ClientLease;
 class FileManaging;
 class WorkspaceInterfacing;
 class VersionBundles;
@@ -52,7 +53,8 @@ public:
     static const QString pathStorageKey; // the settings key of the last opened bundle's path
     static constexpr int currentFormat = 1;
 
-    // Opens the team bundle at `path`. Throws TeamBundleError.
+    // Opens the team bundle at `path`. Throws TeamBundleError (clientInUse when another process of
+    // this machine acts as the same client: see ClientLease).
     static std::shared_ptr<TeamBundle> open(const QString& path, std::shared_ptr<FileManaging> fileManager,
                                             std::shared_ptr<WorkspaceInterfacing> workspace,
                                             const ClientIdentity& identity = ClientIdentity::current());
@@ -138,6 +140,8 @@ private:
     QSet<IdFor<VersionBundle>> refreshLocks(QHash<IdFor<VersionBundle>, QString>& forceUnlockedBy);
     void pollLoop(std::weak_ptr<TeamBundle> weakSelf);
 
+    // First, so that the client id is given back only after everything that uses it is gone.
+    std::unique_ptr<ClientLease> m_clientLease;
     QString m_root;
     QString m_name;
     QString m_teamId;
