@@ -105,6 +105,9 @@ public:
     // Reads what other clients wrote since the last poll. Blocking.
     void poll();
     void setPollInterval(std::chrono::milliseconds interval);
+    // Makes the journal read other clients' records as through a share whose listings lag by
+    // `lag` (see Journal::setListingLagForTesting). For tests.
+    void setJournalListingLagForTesting(std::chrono::milliseconds lag);
 
     // Keeps a copy of the file or package at `path` in the bundle's attic, stored like a
     // version (only contents the team bundle does not have yet take space). Blocking.
