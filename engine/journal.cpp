@@ -1,158 +1,87 @@
 #include "engine/journal.h"
 
+#include "engine/journal_files.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/storage_error.h"
 #include "engine/user_identity.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 
 #include <algorithm>
-#include <sys/stat.h>
-#include <map>
 
 namespace vantrel {
 
 namespace {
 
-constexpr int recordFormat = 1;
+using namespace journal_files;
+using Outcome = DecodedRecord::Outcome;
+
+// A record written less than this long ago that does not read may still be on its way (where
+// files cannot be published atomically), and a head naming records not listed yet may be ahead
+// of a lagging listing: both are looked at again before they are reported.
 constexpr qint64 incompleteRecordGraceSeconds = 60;
+// Reads are bounded: whatever a file on the share holds, it is not read past these sizes.
+constexpr qint64 maxRecordBytes = qint64(64) << 20;
+constexpr qint64 maxPackBytes = qint64(1) << 30;
+constexpr qint64 maxHeadBytes = 64;
+constexpr qint64 maxLostRecords = 1'000'000;
 
-QString recordFileName(qint64 seq) { return QStringLiteral("%1.json").arg(seq, 12, 10, QLatin1Char('0')); }
-QString packFileName(qint64 seq) { return QStringLiteral("pack-%1.json").arg(seq, 12, 10, QLatin1Char('0')); }
-
-struct Listing {
-    qint64 pack = 0;                 // highest pack, 0 when none
-    QList<qint64> olderPacks;        // packs superseded by `pack`
-    std::map<qint64, QString> files; // single records by sequence
-};
-
-QString folderStamp(const QString& folder)
+// Messages are built in one pass: folder and client names come from the share and may hold "%1".
+QString missingText(const QString& folder, qint64 from, qint64 to)
 {
-    struct stat status {};
-    if (::stat(QFile::encodeName(folder).constData(), &status) != 0)
-        return {};
-    return QStringLiteral("%1.%2").arg(status.st_mtim.tv_sec).arg(status.st_mtim.tv_nsec);
+    if (from == to)
+        return QStringLiteral("%1: record %2 is missing.").arg(folder, QString::number(from));
+    return QStringLiteral("%1: records %2 to %3 are missing.").arg(folder, QString::number(from), QString::number(to));
 }
 
-Listing listClientFolder(const QString& folder)
+// A record, or the records between two that were read, that could not be folded.
+QString leftOutText(const QString& where, const QString& client, qint64 from, qint64 to, const QString& detail)
 {
-    static const QRegularExpression recordName(QStringLiteral("^(\\d{1,18})\\.json$"));
-    static const QRegularExpression packName(QStringLiteral("^pack-(\\d{1,18})\\.json$"));
-    Listing listing;
-    QList<qint64> packs;
-    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
-        if (const auto match = recordName.match(name); match.hasMatch())
-            listing.files.emplace(match.captured(1).toLongLong(), name);
-        else if (const auto pack = packName.match(name); pack.hasMatch())
-            packs << pack.captured(1).toLongLong();
-    }
-    std::sort(packs.begin(), packs.end());
-    if (!packs.isEmpty()) {
-        listing.pack = packs.takeLast();
-        listing.olderPacks = packs;
-    }
-    return listing;
-}
-
-QString requiredString(const QJsonObject& object, const char* key)
-{
-    const QJsonValue value = object.value(QLatin1String(key));
-    if (!value.isString())
-        throw DecodingError(QStringLiteral("The record has no \"%1\".").arg(QLatin1String(key)));
-    return value.toString();
-}
-
-qint64 requiredInteger(const QJsonObject& object, const char* key)
-{
-    const QJsonValue value = object.value(QLatin1String(key));
-    const double number = value.toDouble(-1);
-    if (!value.isDouble() || number < 0 || number != static_cast<double>(static_cast<qint64>(number)))
-        throw DecodingError(QStringLiteral("The record has no valid \"%1\".").arg(QLatin1String(key)));
-    return static_cast<qint64>(number);
+    if (from == to)
+        return QStringLiteral("%1: record %2 of client %3 was left out. %4").arg(where, QString::number(from), client, detail);
+    if (from < to)
+        return QStringLiteral("%1: records %2 to %3 of client %4 were left out. %5")
+            .arg(where, QString::number(from), QString::number(to), client, detail);
+    return QStringLiteral("%1: a damaged line, holding no record of client %2 that the pack lacks. %3")
+        .arg(where, client, detail);
 }
 
 } // namespace
 
-QJsonObject Journal::encodeRecord(const std::vector<JournalRecord>& changes)
-{
-    Q_ASSERT(!changes.empty());
-    const JournalRecord& first = changes.front();
-    QJsonArray array;
-    for (const auto& change : changes) {
-        QJsonObject object = change.fields;
-        object.insert(QStringLiteral("bundle"), change.bundle.toString());
-        object.insert(QStringLiteral("kind"), change.kind);
-        array.append(object);
-    }
-    return QJsonObject{
-        {QStringLiteral("format"), recordFormat},
-        {QStringLiteral("lamport"), first.stamp.lamport},
-        {QStringLiteral("client"), first.stamp.client},
-        {QStringLiteral("seq"), first.stamp.seq},
-        {QStringLiteral("date"), first.date.toUTC().toString(Qt::ISODateWithMs)},
-        {QStringLiteral("user"), first.userName},
-        {QStringLiteral("fullName"), first.fullName},
-        {QStringLiteral("host"), first.hostName},
-        {QStringLiteral("changes"), array},
-    };
-}
-
-std::vector<JournalRecord> Journal::decodeRecord(const QJsonObject& object)
-{
-    JournalRecord header;
-    header.stamp.lamport = requiredInteger(object, "lamport");
-    header.stamp.client = requiredString(object, "client");
-    header.stamp.seq = requiredInteger(object, "seq");
-    header.date = QDateTime::fromString(requiredString(object, "date"), Qt::ISODateWithMs);
-    if (!header.date.isValid())
-        throw DecodingError(QStringLiteral("The record's date is not valid."));
-    header.userName = object.value(QStringLiteral("user")).toString();
-    header.fullName = object.value(QStringLiteral("fullName")).toString();
-    header.hostName = object.value(QStringLiteral("host")).toString();
-    const QJsonValue changes = object.value(QStringLiteral("changes"));
-    if (!changes.isArray() || changes.toArray().isEmpty())
-        throw DecodingError(QStringLiteral("The record holds no change."));
-
-    std::vector<JournalRecord> records;
-    int sub = 0;
-    for (const QJsonValue& value : changes.toArray()) {
-        const QJsonObject change = value.toObject();
-        JournalRecord record = header;
-        record.stamp.sub = sub++;
-        record.bundle = IdFor<VersionBundle>::fromJson(change.value(QStringLiteral("bundle")));
-        record.kind = requiredString(change, "kind");
-        record.fields = change;
-        record.fields.remove(QStringLiteral("bundle"));
-        record.fields.remove(QStringLiteral("kind"));
-        records.push_back(std::move(record));
-    }
-    return records;
-}
-
 Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder)), m_writerId(std::move(writerId))
 {
-    const Listing own = listClientFolder(m_folder + QLatin1Char('/') + m_writerId);
+    const Listing own = listFolder(m_folder + QLatin1Char('/') + m_writerId);
     qint64 highest = own.pack;
     if (!own.files.empty())
         highest = std::max(highest, own.files.rbegin()->first);
-    m_nextOwnSeq = highest + 1;
     m_unpackedOwnRecords = static_cast<int>(std::count_if(own.files.begin(), own.files.end(),
                                                           [&](const auto& file) { return file.first > own.pack; }));
+    // Numbers the head names were published once, even when their records are gone since:
+    // other clients may have read them, so they are never given to another record. A head far
+    // beyond the records is taken for a damaged head rather than for lost records.
+    const auto head = readHead(m_writerId);
+    m_nextOwnSeq = (head && *head > highest && *head - highest <= maxLostRecords ? *head : highest) + 1;
     // A head left behind by a crash right after a record was published is brought up to date.
-    bool headKnown = false;
-    qint64 head = 0;
-    try {
-        head = readWholeFile(m_folder + QLatin1Char('/') + m_writerId + QStringLiteral("/head")).trimmed().toLongLong(&headKnown);
-    } catch (const Error&) {
-    }
-    if (highest > 0 && (!headKnown || head < highest)) {
+    if (highest > 0 && (!head || *head < highest)) {
         m_headPending = true;
         writeHead();
     }
+}
+
+std::optional<qint64> Journal::readHead(const QString& client) const
+{
+    const QString path = m_folder + QLatin1Char('/') + client + QStringLiteral("/head");
+    try {
+        bool valid = false;
+        const qint64 seq = readBounded(path, maxHeadBytes).trimmed().toLongLong(&valid);
+        if (valid && seq >= 0 && seq <= maxSeq)
+            return seq;
+    } catch (const Error&) {
+        // No head yet (a client that crashed before writing it), or not a number: the folder
+        // is listed instead.
+    }
+    return std::nullopt;
 }
 
 void Journal::noteSeen(const JournalRecord& record)
@@ -160,88 +89,175 @@ void Journal::noteSeen(const JournalRecord& record)
     m_highestLamport = std::max(m_highestLamport, record.stamp.lamport);
 }
 
-std::vector<JournalRecord> Journal::readClient(const QString& client, qint64 afterSeq, qint64* lastSeq,
-                                               QStringList& problems)
+void Journal::report(const QStringList& found, QStringList& problems)
+{
+    for (const QString& problem : found) {
+        if (!m_reported.contains(problem)) {
+            m_reported.insert(problem);
+            problems << problem;
+        }
+    }
+}
+
+std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Cursor& cursor, std::optional<qint64> head,
+                                                     QStringList& problems, bool* relistLater)
 {
     const QString folder = m_folder + QLatin1Char('/') + client;
+    const qint64 afterSeq = cursor.lastSeq;
     // The owner may pack its records while we read them; a vanished file means: list again.
     for (int attempt = 0;; ++attempt) {
-        std::vector<JournalRecord> records;
+        std::vector<ReadRecord> records;
+        QStringList found;
+        Cursor next = cursor;
         qint64 highest = afterSeq;
         bool vanished = false;
-        const Listing listing = listClientFolder(folder);
-
-        const auto take = [&](const QJsonObject& object, const QString& where) {
-            try {
-                auto changes = decodeRecord(object);
-                if (changes.front().stamp.client != client)
-                    throw DecodingError(QStringLiteral("The record names another client."));
-                if (changes.front().stamp.seq > afterSeq) {
-                    highest = std::max(highest, changes.front().stamp.seq);
-                    std::move(changes.begin(), changes.end(), std::back_inserter(records));
-                }
-            } catch (const Error& error) {
-                problems << QStringLiteral("%1: %2").arg(where, error.localizedDescription());
-            }
+        bool stoppedEarly = false;
+        const Listing listing = listFolder(folder, client == m_writerId ? std::chrono::milliseconds(0) : m_listingLag);
+        const auto skip = [&](qint64 from, qint64 to) {
+            from = std::max(from, afterSeq + 1);
+            if (from <= to)
+                next.skipped.append({from, to});
+        };
+        // A record that decoded, as the one expected where it was found; the reason it is not
+        // otherwise.
+        const auto misplaced = [&](const DecodedRecord& decoded, qint64 low, qint64 high) -> QString {
+            if (decoded.outcome != Outcome::folded)
+                return decoded.detail;
+            const JournalStamp& stamp = decoded.changes.front().stamp;
+            if (stamp.client != client)
+                return QStringLiteral("It names another client.");
+            if (stamp.seq < low || stamp.seq > high)
+                return QStringLiteral("It names another place in the journal (%1).").arg(stamp.seq);
+            return {};
         };
 
         if (listing.pack > afterSeq) {
             const QString path = folder + QLatin1Char('/') + packFileName(listing.pack);
             try {
-                const QJsonDocument document = QJsonDocument::fromJson(readWholeFile(path));
-                if (!document.isArray())
-                    throw DecodingError(QStringLiteral("The pack is not a list of records."));
-                for (const QJsonValue& value : document.array())
-                    take(value.toObject(), path);
+                const auto split = splitPack(readBounded(path, maxPackBytes));
+                // A pack holds the client's records from its first, in order: a damaged one is
+                // known by the records around it.
+                qint64 previous = 0;
+                QList<QPair<int, QString>> damaged; // lines since `previous`, and why
+                const auto settle = [&](qint64 nextGood) {
+                    if (damaged.isEmpty()) {
+                        if (nextGood > previous + 1 && nextGood - 1 > afterSeq)
+                            found << missingText(folder, previous + 1, nextGood - 1);
+                    } else if (nextGood - 1 > afterSeq || previous + 1 > nextGood - 1) {
+                        const QString lines = damaged.size() == 1
+                                                  ? QStringLiteral("line %1").arg(damaged.front().first)
+                                                  : QStringLiteral("lines %1 to %2").arg(QString::number(damaged.front().first),
+                                                                                         QString::number(damaged.back().first));
+                        found << leftOutText(path + QStringLiteral(", ") + lines, client, previous + 1, nextGood - 1,
+                                             damaged.front().second);
+                    }
+                    skip(previous + 1, nextGood - 1);
+                    damaged.clear();
+                };
+                bool anyDamaged = false;
+                for (const auto& entry : split.entries) {
+                    auto decoded = decodeRecord(entry.bytes);
+                    if (const QString detail = misplaced(decoded, previous + 1, listing.pack); !detail.isEmpty()) {
+                        damaged.append({entry.line, detail});
+                        anyDamaged = true;
+                        continue;
+                    }
+                    const qint64 seq = decoded.changes.front().stamp.seq;
+                    settle(seq);
+                    previous = seq;
+                    if (seq > afterSeq)
+                        records.push_back(ReadRecord{std::move(decoded.changes), entry.bytes, decoded.format});
+                }
+                settle(listing.pack + 1);
+                if (!split.layoutIntact && !anyDamaged)
+                    found << QStringLiteral("%1: the pack is damaged between its records, which were read.").arg(path);
                 highest = std::max(highest, listing.pack);
             } catch (const StorageError& error) {
                 if (error.kind() == StorageError::Kind::notFound) {
                     vanished = true;
                 } else {
-                    problems << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
+                    found << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
+                    skip(1, listing.pack);
+                    highest = std::max(highest, listing.pack);
                 }
             } catch (const Error& error) {
-                problems << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
+                found << QStringLiteral("%1: %2").arg(path, error.failureReason().value_or(error.localizedDescription()));
+                skip(1, listing.pack);
+                highest = std::max(highest, listing.pack);
             }
         }
 
-        qint64 expected = std::max(afterSeq, listing.pack) + 1;
+        const qint64 base = std::max(afterSeq, listing.pack);
+        qint64 expected = base + 1;
         for (const auto& [seq, name] : listing.files) {
-            if (vanished || seq <= std::max(afterSeq, listing.pack))
+            if (vanished)
+                break;
+            if (seq <= base)
                 continue;
-            if (seq > expected)
-                problems << QStringLiteral("%1: records %2 to %3 are missing.").arg(folder).arg(expected).arg(seq - 1);
+            if (seq > expected) {
+                found << missingText(folder, expected, seq - 1);
+                skip(expected, seq - 1);
+            }
             expected = seq + 1;
             const QString path = folder + QLatin1Char('/') + name;
+            QByteArray bytes;
             try {
-                const QByteArray bytes = readWholeFile(path);
-                QJsonParseError parseError{};
-                const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
-                if (!document.isObject())
-                    throw DecodingError(parseError.errorString());
-                take(document.object(), path);
-                highest = std::max(highest, seq);
+                bytes = readBounded(path, maxRecordBytes);
             } catch (const StorageError& error) {
-                if (error.kind() == StorageError::Kind::notFound)
+                if (error.kind() == StorageError::Kind::notFound) {
                     vanished = true;
-                else
-                    problems << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
-            } catch (const Error& error) {
-                // A record still being written (where files cannot be published atomically)
-                // is read again at the next poll; an older one that does not read is damaged.
-                const QDateTime written = QFileInfo(path).lastModified();
-                if (written.isValid() && written.secsTo(QDateTime::currentDateTime()) < incompleteRecordGraceSeconds)
                     break;
-                problems << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
-                highest = std::max(highest, seq);
+                }
+                found << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
+                skip(seq, seq);
+                highest = seq;
+                continue;
             }
+            auto decoded = decodeRecord(bytes);
+            // A record still being written (where files cannot be published atomically) is
+            // read again at the next poll; an older one that does not read is damaged.
+            if (decoded.outcome == Outcome::unreadable
+                && writtenWithin(path, std::chrono::seconds(incompleteRecordGraceSeconds))) {
+                highest = std::max(highest, seq - 1);
+                stoppedEarly = true;
+                break;
+            }
+            highest = seq;
+            if (const QString detail = misplaced(decoded, seq, seq); !detail.isEmpty()) {
+                found << leftOutText(path, client, seq, seq, detail);
+                skip(seq, seq);
+                continue;
+            }
+            records.push_back(ReadRecord{std::move(decoded.changes), std::move(bytes), decoded.format});
         }
 
         if (vanished && attempt < 3)
             continue;
+
+        // The head names the client's newest record: records it names that are not listed are
+        // missing, once that has lasted longer than a listing may lag.
+        const qint64 present = std::max({afterSeq, listing.pack, listing.hiddenUpTo,
+                                         listing.files.empty() ? qint64(0) : listing.files.rbegin()->first});
+        if (head && *head > present && !vanished) {
+            const auto now = std::chrono::steady_clock::now();
+            if (next.shortfallHead != *head) {
+                next.shortfallHead = *head;
+                next.shortfallSince = now;
+            }
+            const auto grace = std::chrono::seconds(incompleteRecordGraceSeconds);
+            if (!writtenWithin(folder + QStringLiteral("/head"), grace) || now - next.shortfallSince >= grace)
+                found << missingText(folder, present + 1, *head);
+        } else {
+            next.shortfallHead = 0;
+        }
+
         for (const auto& record : records)
-            noteSeen(record);
-        *lastSeq = highest;
+            noteSeen(record.changes.front());
+        next.lastSeq = highest;
+        next.skipped.removeIf([&](const QPair<qint64, qint64>& range) { return range.first > highest; });
+        cursor = std::move(next);
+        problems << found;
+        *relistLater = stoppedEarly || listing.hiddenUpTo > 0;
         return records;
     }
 }
@@ -250,13 +266,17 @@ std::vector<JournalRecord> Journal::readAll(QStringList& problems)
 {
     std::lock_guard lock(m_mutex);
     m_cursors.clear();
+    m_reported.clear();
     std::vector<JournalRecord> all;
-    for (const QString& client : QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        qint64 last = 0;
+    for (const QString& client : QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         const QString stamp = folderStamp(m_folder + QLatin1Char('/') + client);
-        auto records = readClient(client, 0, &last, problems);
-        m_cursors[client] = Cursor{last, stamp};
-        std::move(records.begin(), records.end(), std::back_inserter(all));
+        Cursor& cursor = m_cursors[client];
+        QStringList found;
+        bool relistLater = false;
+        for (auto& record : readClient(client, cursor, readHead(client), found, &relistLater))
+            std::move(record.changes.begin(), record.changes.end(), std::back_inserter(all));
+        cursor.folderStamp = relistLater ? QString() : stamp;
+        report(found, problems);
     }
     return all;
 }
@@ -266,29 +286,49 @@ std::vector<JournalRecord> Journal::readNew(QStringList& problems)
     std::lock_guard lock(m_mutex);
     writeHead();
     std::vector<JournalRecord> fresh;
-    for (const QString& client : QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString& client : QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         if (client == m_writerId)
             continue;
         Cursor& cursor = m_cursors[client];
-        const QString folder = m_folder + QLatin1Char('/') + client;
         // The head names the newest record; a client that crashed between publishing a record
         // and rewriting its head leaves the head behind, but its folder changed all the same.
-        const QString stamp = folderStamp(folder);
-        bool headKnown = false;
-        try {
-            const qint64 head = readWholeFile(folder + QStringLiteral("/head")).trimmed().toLongLong(&headKnown);
-            if (headKnown && head <= cursor.lastSeq && stamp == cursor.folderStamp)
-                continue;
-        } catch (const StorageError&) {
-            // No head yet (a client that crashed before writing it): list the folder instead.
-        }
-        cursor.folderStamp = stamp;
-        qint64 last = cursor.lastSeq;
-        auto records = readClient(client, cursor.lastSeq, &last, problems);
-        cursor.lastSeq = last;
-        std::move(records.begin(), records.end(), std::back_inserter(fresh));
+        const QString stamp = folderStamp(m_folder + QLatin1Char('/') + client);
+        const auto head = readHead(client);
+        if (head && *head <= cursor.lastSeq && stamp == cursor.folderStamp)
+            continue;
+        QStringList found;
+        bool relistLater = false;
+        for (auto& record : readClient(client, cursor, head, found, &relistLater))
+            std::move(record.changes.begin(), record.changes.end(), std::back_inserter(fresh));
+        cursor.folderStamp = relistLater ? QString() : stamp;
+        report(found, problems);
     }
     return fresh;
+}
+
+RecordState Journal::recordState(const QString& client, qint64 seq) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto cursor = m_cursors.constFind(client);
+    if (cursor == m_cursors.cend() || seq < 1 || seq > cursor->lastSeq)
+        return RecordState::notYet;
+    for (const auto& [from, to] : cursor->skipped) {
+        if (seq >= from && seq <= to)
+            return RecordState::damaged;
+    }
+    return RecordState::read;
+}
+
+void Journal::setListingLagForTesting(std::chrono::milliseconds lag)
+{
+    std::lock_guard lock(m_mutex);
+    m_listingLag = lag;
+}
+
+void Journal::setPackThresholdForTesting(int threshold)
+{
+    std::lock_guard lock(m_mutex);
+    m_packThreshold = std::max(threshold, 1);
 }
 
 std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& changes, const UserIdentity& author)
@@ -315,12 +355,13 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
         records.push_back(std::move(record));
     }
     for (;;) {
+        if (m_nextOwnSeq > maxSeq)
+            throw StorageError::corrupt(folder, QStringLiteral("The journal has no sequence number left."));
         for (auto& record : records) {
             record.stamp.seq = m_nextOwnSeq;
             record.stamp.lamport = m_highestLamport + 1;
         }
-        const QByteArray bytes = QJsonDocument(encodeRecord(records)).toJson(QJsonDocument::Compact);
-        if (publishFileExclusively(folder + QLatin1Char('/') + recordFileName(m_nextOwnSeq), bytes))
+        if (publishFileExclusively(folder + QLatin1Char('/') + recordFileName(m_nextOwnSeq), encodeRecord(records)))
             break;
         ++m_nextOwnSeq; // another process writing as this client took the number
     }
@@ -332,7 +373,7 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     m_headPending = true;
     writeHead();
 
-    if (++m_unpackedOwnRecords >= packThreshold) {
+    if (++m_unpackedOwnRecords >= m_packThreshold) {
         try {
             packOwnRecords();
         } catch (const Error& error) {
@@ -360,23 +401,26 @@ void Journal::packOwnRecords()
 {
     const QString folder = m_folder + QLatin1Char('/') + m_writerId;
     QStringList problems;
-    qint64 last = 0;
-    const auto records = readClient(m_writerId, 0, &last, problems);
-    if (!problems.isEmpty() || records.empty())
+    Cursor scratch;
+    bool relistLater = false;
+    const auto records = readClient(m_writerId, scratch, readHead(m_writerId), problems, &relistLater);
+    if (!problems.isEmpty() || relistLater || records.empty())
         return; // never pack over a record we could not read: it stays as it is
-    QJsonArray array;
-    std::vector<JournalRecord> group;
+    // Each record goes into the pack byte for byte, its checksum with it. Records written before
+    // checksums may span lines; they have no checksum to keep and are written on one.
+    QList<QByteArray> lines;
     for (const auto& record : records) {
-        if (!group.empty() && group.front().stamp.seq != record.stamp.seq) {
-            array.append(encodeRecord(group));
-            group.clear();
-        }
-        group.push_back(record);
+        if (!record.bytes.contains('\n'))
+            lines << record.bytes;
+        else if (record.format == 1)
+            lines << QJsonDocument::fromJson(record.bytes).toJson(QJsonDocument::Compact);
+        else
+            return;
     }
-    array.append(encodeRecord(group));
-    writeFileAtomically(folder + QLatin1Char('/') + packFileName(last), QJsonDocument(array).toJson(QJsonDocument::Compact));
+    const qint64 last = scratch.lastSeq;
+    writeFileAtomically(folder + QLatin1Char('/') + packFileName(last), encodePack(lines));
 
-    const Listing listing = listClientFolder(folder);
+    const Listing listing = listFolder(folder);
     for (qint64 older : listing.olderPacks)
         QFile::remove(folder + QLatin1Char('/') + packFileName(older));
     for (const auto& [seq, name] : listing.files) {
@@ -384,14 +428,6 @@ void Journal::packOwnRecords()
             QFile::remove(folder + QLatin1Char('/') + name);
     }
     m_unpackedOwnRecords = 0;
-}
-
-RecordState Journal::recordState(const QString& client, qint64 seq)
-{
-    std::lock_guard lock(m_mutex);
-    if (client == m_writerId)
-        return seq < m_nextOwnSeq ? RecordState::read : RecordState::notYet;
-    return m_cursors.value(client).lastSeq >= seq ? RecordState::read : RecordState::notYet;
 }
 
 } // namespace vantrel

@@ -5,12 +5,16 @@
 #include <QDateTime>
 #include <QHash>
 #include <QJsonObject>
+#include <QList>
+#include <QPair>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
 #include <compare>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace vantrel {
@@ -58,30 +62,46 @@ struct JournalChange {
     QJsonObject fields;
 };
 
-enum class RecordState { read, notYet, damaged };
+// Where one record of one client stands for this journal.
+enum class RecordState {
+    read,    // read and returned by readAll() or readNew(), or written here by append()
+    notYet,  // not seen yet: it may still arrive
+    damaged, // found damaged, unreadable, in a newer format, or missing among later records; it
+             // is reported once and never folded (until the team bundle is opened again)
+};
 
 // The change records of one team bundle: every client appends to its own folder only, and
-// reads the others'. See engine/README.md.
+// reads the others'. Every record carries a checksum; see engine/README.md.
 class Journal {
 public:
     Journal(QString folder, QString writerId);
 
-    // Reads every record now on the share, forgetting what was read before. Records and
-    // files that cannot be read are skipped and described in `problems`.
+    // Reads every record now on the share, forgetting what was read before. Records and files
+    // that cannot be read are skipped and described in `problems`, each naming the client
+    // folder and the record; a damaged record is never folded and does not keep the records
+    // after it from being read. A client whose `head` names records that are not there (for
+    // longer than a share's listings may lag) is reported too. Each problem is reported once
+    // from one readAll() to the next.
     std::vector<JournalRecord> readAll(QStringList& problems);
-    // Reads the records other clients wrote since the last read.
+    // Reads the records other clients wrote since the last read, with the same checks.
     std::vector<JournalRecord> readNew(QStringList& problems);
 
     // Writes one record holding `changes` as this client, all or nothing, and returns them
     // stamped. Throws StorageError.
     std::vector<JournalRecord> append(const std::vector<JournalChange>& changes, const UserIdentity& author);
 
-    // The JSON of a record file, and back (throws DecodingError when malformed).
-    static QJsonObject encodeRecord(const std::vector<JournalRecord>& changes);
-    static std::vector<JournalRecord> decodeRecord(const QJsonObject& object);
+    // Whether record `seq` of `client` has been read, is not seen yet, or was found damaged.
+    // Lets a caller that learnt of a record elsewhere (a lock naming it) tell "wait for the
+    // next poll" from "it will not come". Records a head names beyond the newest one listed
+    // stay notYet: they may still appear, and are read when they do.
+    RecordState recordState(const QString& client, qint64 seq) const;
 
-    RecordState recordState(const QString& client, qint64 seq);
-    void setListingLagForTesting(std::chrono::milliseconds) {}
+    // Simulates a share whose listings lag: while `lag` is not zero, the record files and packs
+    // of other clients modified less than `lag` ago are not listed, nor anything after them,
+    // and the head check counts them as present. For tests.
+    void setListingLagForTesting(std::chrono::milliseconds lag);
+    // Packs this client's records once `threshold` were written since the last pack. For tests.
+    void setPackThresholdForTesting(int threshold);
 
     const QString& writerId() const { return m_writerId; }
     // Records written by this client before it packs them into one file.
@@ -89,24 +109,38 @@ public:
 
 private:
     struct Cursor {
-        qint64 lastSeq = 0;
+        qint64 lastSeq = 0;  // every record up to here was read, or is in `skipped`
         QString folderStamp; // the client folder's modification time when last listed
+        QList<QPair<qint64, qint64>> skipped; // ranges of records up to lastSeq that were not folded
+        qint64 shortfallHead = 0; // a head naming records not listed, and since when
+        std::chrono::steady_clock::time_point shortfallSince;
+    };
+    // One record as read: its changes, and its bytes for a pack.
+    struct ReadRecord {
+        std::vector<JournalRecord> changes;
+        QByteArray bytes;
+        int format = 0;
     };
 
-    std::vector<JournalRecord> readClient(const QString& client, qint64 afterSeq, qint64* lastSeq,
-                                          QStringList& problems);
+    std::vector<ReadRecord> readClient(const QString& client, Cursor& cursor, std::optional<qint64> head,
+                                       QStringList& problems, bool* relistLater);
+    std::optional<qint64> readHead(const QString& client) const; // the newest record it names
+    void report(const QStringList& found, QStringList& problems);
     void noteSeen(const JournalRecord& record);
     void packOwnRecords();
     void writeHead();
 
     QString m_folder;
     QString m_writerId;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     QHash<QString, Cursor> m_cursors;
+    QSet<QString> m_reported; // problems reported since the last readAll()
     qint64 m_highestLamport = 0;
     qint64 m_nextOwnSeq = 1;
     int m_unpackedOwnRecords = 0;
+    int m_packThreshold = packThreshold;
     bool m_headPending = false;
+    std::chrono::milliseconds m_listingLag{0};
 };
 
 } // namespace vantrel

@@ -213,6 +213,8 @@ void TeamBundle::setPollInterval(std::chrono::milliseconds interval)
     m_pollWake.notify_all();
 }
 
+void TeamBundle::setJournalListingLagForTesting(std::chrono::milliseconds lag) { m_journal->setListingLagForTesting(lag); }
+
 QStringList TeamBundle::problems() const
 {
     std::lock_guard lock(m_problemsMutex);

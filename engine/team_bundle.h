@@ -107,6 +107,9 @@ public:
     // Reads what other clients wrote since the last poll. Blocking.
     void poll();
     void setPollInterval(std::chrono::milliseconds interval);
+    // Makes the journal read other clients' records as through a share whose listings lag by
+    // `lag` (see Journal::setListingLagForTesting). For tests.
+    void setJournalListingLagForTesting(std::chrono::milliseconds lag);
 
     // Keeps a copy of the file or package at `path` in the bundle's attic, stored like a
     // version (only contents the team bundle does not have yet take space). Blocking.
@@ -118,7 +121,6 @@ public:
     // problem of the bundle). Blocking.
     void awaitRecords(const QList<ReleaseNote>& notes, const QString& itemName);
     void setRecordWaitLimit(std::chrono::milliseconds limit);
-    void setJournalListingLagForTesting(std::chrono::milliseconds lag) { m_journal->setListingLagForTesting(lag); }
 
     // Publishes a change of the given bundles without a record (locks taken or given up here).
     void announce(const QSet<IdFor<VersionBundle>>& changed);

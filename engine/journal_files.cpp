@@ -1,0 +1,322 @@
+#include "engine/journal_files.h"
+
+#include "engine/json_coding.h"
+#include "engine/storage/atomic_file.h"
+#include "engine/storage/content_hash.h"
+#include "engine/storage/storage_error.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace vantrel::journal_files {
+
+namespace {
+
+using Outcome = DecodedRecord::Outcome;
+
+constexpr int legacyFormat = 1;
+// The checksum member closes every record of format 2: this text, 64 hexadecimal digits, "}.
+constexpr QByteArrayView checksumOpening = R"(,"checksum":")";
+constexpr qsizetype checksumTailSize = checksumOpening.size() + 2 * ContentHash::byteCount + 2;
+
+QString requiredString(const QJsonObject& object, const char* key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (!value.isString())
+        throw DecodingError(QStringLiteral("The record has no \"%1\".").arg(QLatin1String(key)));
+    return value.toString();
+}
+
+qint64 requiredInteger(const QJsonObject& object, const char* key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    const double number = value.toDouble(-1);
+    if (!value.isDouble() || number < 0 || number > 9.0e15 || number != static_cast<double>(static_cast<qint64>(number)))
+        throw DecodingError(QStringLiteral("The record has no valid \"%1\".").arg(QLatin1String(key)));
+    return static_cast<qint64>(number);
+}
+
+// The changes of a record whose bytes are known to be whole (format 1, or format 2 checked).
+std::vector<JournalRecord> decodeFields(const QJsonObject& object)
+{
+    JournalRecord header;
+    header.stamp.lamport = requiredInteger(object, "lamport");
+    header.stamp.client = requiredString(object, "client");
+    header.stamp.seq = requiredInteger(object, "seq");
+    header.date = QDateTime::fromString(requiredString(object, "date"), Qt::ISODateWithMs);
+    if (!header.date.isValid())
+        throw DecodingError(QStringLiteral("The record's date is not valid."));
+    header.userName = object.value(QStringLiteral("user")).toString();
+    header.fullName = object.value(QStringLiteral("fullName")).toString();
+    header.hostName = object.value(QStringLiteral("host")).toString();
+    const QJsonValue changes = object.value(QStringLiteral("changes"));
+    if (!changes.isArray() || changes.toArray().isEmpty())
+        throw DecodingError(QStringLiteral("The record holds no change."));
+
+    std::vector<JournalRecord> records;
+    int sub = 0;
+    for (const QJsonValue& value : changes.toArray()) {
+        if (!value.isObject())
+            throw DecodingError(QStringLiteral("A change of the record is not an object."));
+        const QJsonObject change = value.toObject();
+        JournalRecord record = header;
+        record.stamp.sub = sub++;
+        record.bundle = IdFor<VersionBundle>::fromJson(change.value(QStringLiteral("bundle")));
+        record.kind = requiredString(change, "kind");
+        record.fields = change;
+        record.fields.remove(QStringLiteral("bundle"));
+        record.fields.remove(QStringLiteral("kind"));
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+DecodedRecord failure(Outcome outcome, const QString& detail, int format = 0)
+{
+    DecodedRecord result;
+    result.outcome = outcome;
+    result.detail = detail;
+    result.format = format;
+    return result;
+}
+
+// The format a record claims, 0 when it names none that could be valid.
+int claimedFormat(const QJsonObject& object)
+{
+    const QJsonValue value = object.value(QStringLiteral("format"));
+    const double number = value.toDouble(0);
+    if (!value.isDouble() || number < 1 || number > 1e6 || number != static_cast<double>(static_cast<int>(number)))
+        return 0;
+    return static_cast<int>(number);
+}
+
+// A record decoded from bytes that cannot have changed unnoticed.
+DecodedRecord decodeTrusted(const QJsonObject& object, int format)
+{
+    try {
+        DecodedRecord result;
+        result.changes = decodeFields(object);
+        result.outcome = Outcome::folded;
+        result.format = format;
+        return result;
+    } catch (const Error& error) {
+        return failure(Outcome::damaged, error.failureReason().value_or(error.localizedDescription()), format);
+    }
+}
+
+bool isLowerHex(QByteArrayView text)
+{
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString recordFileName(qint64 seq) { return QStringLiteral("%1.json").arg(seq, 12, 10, QLatin1Char('0')); }
+
+QString packFileName(qint64 seq) { return QStringLiteral("pack-%1.json").arg(seq, 12, 10, QLatin1Char('0')); }
+
+QString folderStamp(const QString& folder)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(folder).constData(), &status) != 0)
+        return {};
+    return QStringLiteral("%1.%2").arg(status.st_mtim.tv_sec).arg(status.st_mtim.tv_nsec);
+}
+
+bool writtenWithin(const QString& path, std::chrono::milliseconds span)
+{
+    const QDateTime written = QFileInfo(path).lastModified();
+    return written.isValid() && written.msecsTo(QDateTime::currentDateTime()) < span.count();
+}
+
+Listing listFolder(const QString& folder, std::chrono::milliseconds lag)
+{
+    static const QRegularExpression recordName(QStringLiteral("^(\\d{1,12})\\.json$"));
+    static const QRegularExpression packName(QStringLiteral("^pack-(\\d{1,12})\\.json$"));
+    const auto young = [&](const QString& name) {
+        return lag.count() > 0 && writtenWithin(folder + QLatin1Char('/') + name, lag);
+    };
+    Listing listing;
+    QList<qint64> packs;
+    qint64 firstHidden = -1;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
+        if (const auto match = recordName.match(name); match.hasMatch()) {
+            const qint64 seq = match.captured(1).toLongLong();
+            listing.files.emplace(seq, name);
+            if (young(name))
+                firstHidden = firstHidden < 0 ? seq : std::min(firstHidden, seq);
+        } else if (const auto pack = packName.match(name); pack.hasMatch()) {
+            const qint64 seq = pack.captured(1).toLongLong();
+            if (young(name))
+                listing.hiddenUpTo = std::max(listing.hiddenUpTo, seq);
+            else
+                packs << seq;
+        }
+    }
+    // A lagging listing shows a client's folder as it was: nothing after the first file it lacks.
+    if (firstHidden >= 0) {
+        listing.hiddenUpTo = std::max(listing.hiddenUpTo, listing.files.rbegin()->first);
+        listing.files.erase(listing.files.find(firstHidden), listing.files.end());
+    }
+    std::sort(packs.begin(), packs.end());
+    if (!packs.isEmpty()) {
+        listing.pack = packs.takeLast();
+        listing.olderPacks = packs;
+    }
+    return listing;
+}
+
+QByteArray readBounded(const QString& path, qint64 limit)
+{
+    posix::UniqueFd fd = posix::openFile(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, path);
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0)
+        throw StorageError::fromErrno(errno, path, QStringLiteral("fstat"));
+    if (!S_ISREG(status.st_mode))
+        throw StorageError::corrupt(path, QStringLiteral("It is not a file."));
+    QByteArray data(static_cast<qsizetype>(std::min<qint64>(std::max<qint64>(status.st_size, 0), limit)) + 1,
+                    Qt::Uninitialized);
+    qsizetype used = 0;
+    for (;;) {
+        if (used == data.size()) {
+            if (used > limit)
+                throw StorageError::corrupt(path, QStringLiteral("It is larger than %1 bytes.").arg(limit));
+            data.resize(std::min<qint64>(limit + 1, data.size() * qint64(2)));
+        }
+        const size_t count = posix::readSome(fd.get(), data.data() + used, static_cast<size_t>(data.size() - used), path);
+        if (count == 0)
+            break;
+        used += static_cast<qsizetype>(count);
+    }
+    if (used > limit)
+        throw StorageError::corrupt(path, QStringLiteral("It is larger than %1 bytes.").arg(limit));
+    data.truncate(used);
+    fd.close(path);
+    return data;
+}
+
+QByteArray encodeRecord(const std::vector<JournalRecord>& changes)
+{
+    Q_ASSERT(!changes.empty());
+    const JournalRecord& first = changes.front();
+    QJsonArray array;
+    for (const auto& change : changes) {
+        QJsonObject object = change.fields;
+        object.insert(QStringLiteral("bundle"), change.bundle.toString());
+        object.insert(QStringLiteral("kind"), change.kind);
+        array.append(object);
+    }
+    const QJsonObject record{
+        {QStringLiteral("format"), currentFormat},
+        {QStringLiteral("lamport"), first.stamp.lamport},
+        {QStringLiteral("client"), first.stamp.client},
+        {QStringLiteral("seq"), first.stamp.seq},
+        {QStringLiteral("date"), first.date.toUTC().toString(Qt::ISODateWithMs)},
+        {QStringLiteral("user"), first.userName},
+        {QStringLiteral("fullName"), first.fullName},
+        {QStringLiteral("host"), first.hostName},
+        {QStringLiteral("changes"), array},
+    };
+    const QByteArray body = QJsonDocument(record).toJson(QJsonDocument::Compact);
+    Q_ASSERT(body.endsWith('}') && !body.contains('\n'));
+    return body.chopped(1) + checksumOpening.toByteArray() + hashBytes(body).toHex().toLatin1() + QByteArrayLiteral("\"}");
+}
+
+DecodedRecord decodeRecord(QByteArrayView bytes)
+{
+    // A record that ends with a checksum: the bytes before it are the record, exactly.
+    const qsizetype size = bytes.size();
+    if (size > checksumTailSize + 1 && bytes.endsWith("\"}")
+        && bytes.sliced(size - checksumTailSize, checksumOpening.size()) == checksumOpening) {
+        const QByteArrayView written = bytes.sliced(size - 2 - 2 * ContentHash::byteCount, 2 * ContentHash::byteCount);
+        QByteArray body = bytes.first(size - checksumTailSize).toByteArray();
+        body.append('}');
+        if (!isLowerHex(written) || hashBytes(body).toHex().toLatin1() != written)
+            return failure(Outcome::damaged, QStringLiteral("Its checksum does not match its contents."));
+        QJsonParseError parseError{};
+        const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+        if (!document.isObject())
+            return failure(Outcome::damaged, QStringLiteral("Its checked contents are not a record."));
+        const int format = claimedFormat(document.object());
+        if (format > currentFormat)
+            return failure(Outcome::newer, QStringLiteral("It was written in a newer format (%1).").arg(format), format);
+        if (format != currentFormat)
+            return failure(Outcome::damaged, QStringLiteral("Its format does not match its checksum."), format);
+        return decodeTrusted(document.object(), format);
+    }
+
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes.toByteArray(), &parseError);
+    if (!document.isObject())
+        return failure(Outcome::unreadable, QStringLiteral("It is not a whole record (%1).").arg(parseError.errorString()));
+    const QJsonObject object = document.object();
+    const int format = claimedFormat(object);
+    if (format > currentFormat)
+        return failure(Outcome::newer, QStringLiteral("It was written in a newer format (%1).").arg(format), format);
+    if (format == legacyFormat && !object.contains(QStringLiteral("checksum")))
+        return decodeTrusted(object, format); // written before records had checksums: taken as it is
+    if (format == 0)
+        return failure(Outcome::damaged, QStringLiteral("It names no valid format."));
+    return failure(Outcome::damaged, QStringLiteral("It has no valid checksum."), format);
+}
+
+QByteArray encodePack(const QList<QByteArray>& records)
+{
+    QByteArray pack = QByteArrayLiteral("[\n");
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        Q_ASSERT(!records[i].contains('\n'));
+        pack += records[i];
+        pack += i + 1 < records.size() ? QByteArrayLiteral(",\n") : QByteArrayLiteral("\n");
+    }
+    pack += QByteArrayLiteral("]\n");
+    return pack;
+}
+
+SplitPack splitPack(const QByteArray& bytes)
+{
+    SplitPack split;
+    if (!bytes.contains('\n')) {
+        // A pack written before records had checksums: one JSON array of format-1 records.
+        QJsonParseError parseError{};
+        const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
+        if (!document.isArray())
+            throw DecodingError(QStringLiteral("The pack is not a list of records (%1).").arg(parseError.errorString()));
+        for (const QJsonValue& value : document.array())
+            split.entries << PackEntry{value.isObject() ? QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)
+                                                        : QByteArray(),
+                                       1};
+        return split;
+    }
+
+    const QList<QByteArray> lines = bytes.split('\n');
+    QList<QByteArray> records;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray& line = lines[i];
+        const bool opening = i == 0 && line == "[";
+        const bool closing = line == "]" && i + 2 == lines.size() && lines.last().isEmpty();
+        if (opening || closing || (i + 1 == lines.size() && line.isEmpty()))
+            continue;
+        // Every record line but the last ends with a comma; one that should not is caught by
+        // comparing the whole layout below.
+        const QByteArray record = line.endsWith(',') ? line.chopped(1) : line;
+        split.entries << PackEntry{record, static_cast<int>(i + 1)};
+        records << record;
+    }
+    split.layoutIntact = encodePack(records) == bytes;
+    return split;
+}
+
+} // namespace vantrel::journal_files
