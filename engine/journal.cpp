@@ -1,6 +1,7 @@
 #include "engine/journal.h"
 
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"
 #include "engine/user_identity.h"
 
@@ -146,7 +147,9 @@ Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder))
     bool headKnown = false;
     qint64 head = 0;
     try {
-        head = readWholeFile(m_folder + QLatin1Char('/') + m_writerId + QStringLiteral("/head")).trimmed().toLongLong(&headKnown);
+        head = readWholeFile(m_folder + QLatin1Char('/') + m_writerId + QStringLiteral("/head"), readLimits::journalHead)
+                   .trimmed()
+                   .toLongLong(&headKnown);
     } catch (const Error&) {
     }
     if (highest > 0 && (!headKnown || head < highest)) {
@@ -188,7 +191,7 @@ std::vector<JournalRecord> Journal::readClient(const QString& client, qint64 aft
         if (listing.pack > afterSeq) {
             const QString path = folder + QLatin1Char('/') + packFileName(listing.pack);
             try {
-                const QJsonDocument document = QJsonDocument::fromJson(readWholeFile(path));
+                const QJsonDocument document = QJsonDocument::fromJson(readWholeFile(path, readLimits::journalPack));
                 if (!document.isArray())
                     throw DecodingError(QStringLiteral("The pack is not a list of records."));
                 for (const QJsonValue& value : document.array())
@@ -214,7 +217,7 @@ std::vector<JournalRecord> Journal::readClient(const QString& client, qint64 aft
             expected = seq + 1;
             const QString path = folder + QLatin1Char('/') + name;
             try {
-                const QByteArray bytes = readWholeFile(path);
+                const QByteArray bytes = readWholeFile(path, readLimits::journalRecord);
                 QJsonParseError parseError{};
                 const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
                 if (!document.isObject())
@@ -276,7 +279,8 @@ std::vector<JournalRecord> Journal::readNew(QStringList& problems)
         const QString stamp = folderStamp(folder);
         bool headKnown = false;
         try {
-            const qint64 head = readWholeFile(folder + QStringLiteral("/head")).trimmed().toLongLong(&headKnown);
+            const qint64 head =
+                readWholeFile(folder + QStringLiteral("/head"), readLimits::journalHead).trimmed().toLongLong(&headKnown);
             if (headKnown && head <= cursor.lastSeq && stamp == cursor.folderStamp)
                 continue;
         } catch (const StorageError&) {
