@@ -1,6 +1,7 @@
 #include "engine/checkout_registry.h"
 
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/read_limits.h"
 
 #include <QDir>
 #include <QFile>
@@ -60,7 +61,8 @@ CheckoutRegistry::CheckoutRegistry(QString folder) : m_folder(std::move(folder))
 {
     for (const QString& name : QDir(m_folder).entryList({QStringLiteral("*.json")}, QDir::Files)) {
         try {
-            const Checkout checkout = Checkout::fromJson(readWholeFile(m_folder + QLatin1Char('/') + name));
+            const Checkout checkout =
+                Checkout::fromJson(readWholeFile(m_folder + QLatin1Char('/') + name, readLimits::checkoutRecord));
             m_checkouts.insert(checkout.bundle, checkout);
         } catch (const Error& error) {
             qWarning("A check-out record could not be read: %s", error.what());

@@ -2,6 +2,7 @@
 
 #include "engine/journal_files.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"
 #include "engine/user_identity.h"
 

@@ -2,6 +2,7 @@
 
 #include "engine/engine_errors.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"
 
 #include <QDir>
@@ -23,7 +24,7 @@ const QString lockSuffix = QStringLiteral(".lock");
 QString fileStamp(const QString& path)
 {
     struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
         return {};
     return QStringLiteral("%1:%2:%3.%4")
         .arg(status.st_size)
@@ -137,7 +138,7 @@ void LockTable::leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const R
 std::optional<ReleaseNote> LockTable::releaseNote(const IdFor<VersionBundle>& id) const
 {
     try {
-        return ReleaseNote::fromJson(readWholeFile(notePathFor(id)));
+        return ReleaseNote::fromJson(readWholeFile(notePathFor(id), readLimits::lockRecord));
     } catch (const StorageError& error) {
         if (error.kind() == StorageError::Kind::notFound)
             return std::nullopt;
@@ -151,18 +152,20 @@ std::optional<ReleaseNote> LockTable::releaseNote(const IdFor<VersionBundle>& id
 std::optional<LockRecord> LockTable::readLock(const IdFor<VersionBundle>& id) const
 {
     try {
-        return LockRecord::fromJson(readWholeFile(pathFor(id)));
+        return LockRecord::fromJson(readWholeFile(pathFor(id), readLimits::lockRecord));
     } catch (const StorageError& error) {
         if (error.kind() == StorageError::Kind::notFound)
             return std::nullopt;
-        throw;
+        if (error.kind() != StorageError::Kind::corrupt)
+            throw;
     } catch (const DecodingError&) {
-        // A lock record that does not read still locks the bundle: nobody may take it silently.
-        LockRecord unknown;
-        unknown.clientId = QStringLiteral("?");
-        unknown.userName = QStringLiteral("?");
-        return unknown;
     }
+    // A lock record that does not read (not JSON, too large, not even a file) still locks the
+    // bundle: nobody may take it silently, and a force unlock replaces it.
+    LockRecord unknown;
+    unknown.clientId = QStringLiteral("?");
+    unknown.userName = QStringLiteral("?");
+    return unknown;
 }
 
 QSet<IdFor<VersionBundle>> LockTable::refresh()
@@ -327,7 +330,7 @@ bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBu
         return false;
     QByteArray bytes;
     try {
-        bytes = readWholeFile(aside);
+        bytes = readWholeFile(aside, readLimits::lockRecord);
         const LockRecord record = LockRecord::fromJson(bytes);
         if (record.clientId == m_clientId && record.initiator == initiator) {
             QFile::remove(aside);

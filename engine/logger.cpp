@@ -71,16 +71,48 @@ QStringList splitLines(const QString& text)
     return lines;
 }
 
-// Names and the calling method belong on the first line whatever they contain.
-QString singleLine(const QString& text)
+bool isBidiControl(char16_t c)
 {
-    QString result = text;
-    for (QChar& c : result) {
-        if (isLineBreak(c))
-            c = u' ';
+    return c == 0x061c || c == 0x200e || c == 0x200f || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// Appends `c`, or a visible escape for it when it is a control character (C0, DEL, C1, a line
+// or paragraph separator) or changes the direction of the text around it: nothing read from
+// a team bundle can colour a terminal, hide text, reorder a line or break it.
+void appendEscaped(QString& text, QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u == u'\n')
+        text += QStringLiteral("\\n");
+    else if (u == u'\r')
+        text += QStringLiteral("\\r");
+    else if (u == u'\t')
+        text += QStringLiteral("\\t");
+    else if (u < 0x20 || (u >= 0x7f && u <= 0x9f))
+        text += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
+    else if (isBidiControl(u) || u == 0x2028 || u == 0x2029)
+        text += QStringLiteral("\\u{%1}").arg(unsigned(u), 4, 16, QLatin1Char('0'));
+    else
+        text += c;
+}
+
+// `text` with its control characters escaped; line breaks are escaped too unless
+// `breaksBecomeSpaces`.
+QString escaped(const QString& text, bool breaksBecomeSpaces)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (breaksBecomeSpaces && isLineBreak(c))
+            result += u' ';
+        else
+            appendEscaped(result, c);
     }
     return result;
 }
+
+// Names and the calling method belong on the first line whatever they contain.
+QString singleLine(const QString& text) { return escaped(text, true); }
 
 QString systemReason(const QString& what, int error)
 {
@@ -89,8 +121,11 @@ QString systemReason(const QString& what, int error)
 
 } // namespace
 
+QString escapedForLog(const QString& value) { return escaped(value, false); }
+
 struct Logger::State {
     QString directory;
+    QString fileName;
     QString path;
     QString rotatedPath;
     QString userAtHost;
@@ -118,13 +153,29 @@ struct Logger::State {
             failure = QStringLiteral("Could not create the folder ") + directory;
             return false;
         }
-        fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        // Neither the folder nor the file is followed if it is a symbolic link, and a FIFO
+        // doesn't block the open: whatever a team bundle holds, entries go to a file in it.
+        const int folder = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder < 0) {
+            failure = systemReason(directory, errno);
+            return false;
+        }
+        fd = ::openat(folder, QFile::encodeName(fileName).constData(),
+                      O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        const int error = errno;
+        ::close(folder);
         if (fd < 0) {
-            failure = systemReason(path, errno);
+            failure = error == ELOOP ? path + QStringLiteral(" isn't a regular file") : systemReason(path, error);
             return false;
         }
         struct stat info {};
-        size = ::fstat(fd, &info) == 0 ? qint64(info.st_size) : 0;
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            closeFile();
+            failure = path + QStringLiteral(" isn't a regular file");
+            return false;
+        }
+        ::fcntl(fd, F_SETFL, O_APPEND);
+        size = qint64(info.st_size);
         return true;
     }
 
@@ -181,12 +232,14 @@ struct Logger::State {
 
     QByteArray formatEntry(const QString& message, const QString& callingMethod, Level level) const
     {
+        // The line breaks of a message make its continuation lines; whatever else it holds is
+        // escaped (lines hold no break any more).
         const QStringList lines = splitLines(message);
         QString text = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + u' ' + levelName(level)
             + u' ' + userAtHost + QStringLiteral(" [") + singleLine(callingMethod) + QStringLiteral("] ")
-            + lines.first() + u'\n';
+            + escaped(lines.first(), false) + u'\n';
         for (qsizetype i = 1; i < lines.size(); ++i)
-            text += QStringLiteral("  ") + lines[i] + u'\n';
+            text += QStringLiteral("  ") + escaped(lines[i], false) + u'\n';
         return text.toUtf8();
     }
 
@@ -212,22 +265,11 @@ struct Logger::State {
     }
 };
 
-QString escapedForLog(const QString& value)
-{
-    QString out;
-    for (QChar c : value) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
 Logger::Logger(QString logsDirectory, QString clientId, UserIdentity who) : m_state(std::make_unique<State>())
 {
     m_state->directory = QDir::cleanPath(logsDirectory);
-    m_state->path = m_state->directory + u'/' + clientId + QStringLiteral(".log");
+    m_state->fileName = clientId + QStringLiteral(".log");
+    m_state->path = m_state->directory + u'/' + m_state->fileName;
     m_state->rotatedPath = m_state->directory + u'/' + clientId + QStringLiteral(".1.log");
     m_state->userAtHost = singleLine(who.userName) + u'@' + singleLine(who.hostName);
 }

@@ -10,13 +10,19 @@ namespace vantrel {
 
 class Archiving;
 
+// `value` with every control character written as a visible escape: "\n", "\r", "\t", "\x1b",
+// "\u{202e}" (C0 and C1 controls, DEL, line and paragraph separators, direction overrides).
+// Every value read from a team bundle (a path, a name, a problem found there, an error naming
+// a file there) goes through it before it is logged, so that it stays on its entry's line.
 QString escapedForLog(const QString& value);
 
 // The log of a team bundle: one file per client, `<logsDirectory>/<clientId>.log`, appended to by
 // this client only, so that no two machines ever write the same file on the share. Each entry is
 //     2024-05-01T09:30:12.345Z WARNING ana@edit-3 [LockManager::acquire] first line
 //       further lines of the message, indented by two spaces
-// so an entry always starts with a timestamp and no message can fake another entry. The file is
+// so an entry always starts with a timestamp and no message can fake another entry. Other control
+// characters and direction overrides are escaped wherever they are (see escapedForLog()). The
+// log file and its folder are never reached through a symbolic link. The file is
 // rotated at rotationSize into `<clientId>.1.log`. Every member may be called from any thread, and
 // none throws: when the log cannot be written, a warning goes to the Qt message handler instead.
 class Logger {

@@ -6,12 +6,14 @@
 #include "engine/file_names.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/manifest.h"
+#include "engine/storage/read_limits.h"
 #include "engine/storage/statcache.h"
 #include "engine/storage/tree_snapshot.h"
 #include "engine/storage/storage_error.h"
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -45,6 +47,25 @@ QString cleanRoot(const QString& path)
 {
     QString root = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     return root;
+}
+
+// Makes the folder `path` of a team bundle, or checks the one there: a symbolic link (or
+// anything but a folder) in its place is refused, so that nothing the engine writes into the
+// team bundle lands outside it.
+void ensureOwnFolder(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat status {};
+    if (::lstat(native.constData(), &status) != 0) {
+        ensureDirectory(path);
+        if (::lstat(native.constData(), &status) != 0)
+            throw StorageError::fromErrno(errno, path, QStringLiteral("lstat"));
+    }
+    if (!S_ISDIR(status.st_mode))
+        throw StorageError(StorageError::Kind::corrupt, path,
+                           QCoreApplication::translate("Engine", "“%1” isn’t a folder.").arg(path),
+                           QCoreApplication::translate("Engine", "A team bundle holds only files and folders, never links."),
+                           QCoreApplication::translate("Engine", "Remove the link from the team bundle, then try again."));
 }
 
 } // namespace
@@ -111,7 +132,7 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
 
     QByteArray markerBytes;
     try {
-        markerBytes = readWholeFile(markerPath(root));
+        markerBytes = readWholeFile(markerPath(root), readLimits::teamMarker);
     } catch (const StorageError& error) {
         if (error.kind() == StorageError::Kind::notFound)
             throw TeamBundleError(TeamBundleError::Case::notATeamBundle, root);
@@ -130,7 +151,11 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
         throw TeamBundleError(TeamBundleError::Case::unreadable, root);
     const QString teamId = parsedId->toString();
     for (const char* folder : folders)
-        ensureDirectory(root + QLatin1Char('/') + QLatin1String(folder));
+        ensureOwnFolder(root + QLatin1Char('/') + QLatin1String(folder));
+    // This client's own journal folder is written to (records, head) and tidied (packed records).
+    const QString ownJournal = root + QStringLiteral("/journal/") + identity.clientId;
+    if (QFileInfo(ownJournal).isSymLink())
+        ensureOwnFolder(ownJournal); // refuses it
 
     std::shared_ptr<TeamBundle> team(
         new TeamBundle(root, std::move(fileManager), std::move(workspace), identity, teamId));
@@ -142,7 +167,7 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
         std::lock_guard lock(team->m_problemsMutex);
         team->m_problems = problems;
         for (const auto& problem : problems)
-            team->m_log->event(problem, QStringLiteral("open"), Logger::Level::error);
+            team->m_log->event(escapedForLog(problem), QStringLiteral("open"), Logger::Level::error);
     }
     team->start();
     return team;
@@ -190,7 +215,7 @@ void TeamBundle::pollLoop(std::weak_ptr<TeamBundle> weakSelf)
         try {
             self->poll();
         } catch (const std::exception& error) {
-            qWarning("Polling the team bundle failed: %s", error.what());
+            qWarning("Polling the team bundle failed: %s", qUtf8Printable(escapedForLog(QString::fromUtf8(error.what()))));
         }
         {
             std::lock_guard lock(m_pollMutex);
@@ -247,7 +272,7 @@ QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, 
             checkout.displaced = true;
             m_checkouts->save(checkout);
         } catch (const Error& error) {
-            m_log->event(error.localizedDescription(), QStringLiteral("refreshLocks"), Logger::Level::error);
+            m_log->event(escapedForLog(error.localizedDescription()), QStringLiteral("refreshLocks"), Logger::Level::error);
         }
     }
     return changed;
@@ -262,7 +287,7 @@ void TeamBundle::poll()
         for (const auto& problem : std::as_const(problems)) {
             if (!m_problems.contains(problem)) {
                 m_problems << problem;
-                m_log->event(problem, QStringLiteral("poll"), Logger::Level::error);
+                m_log->event(escapedForLog(problem), QStringLiteral("poll"), Logger::Level::error);
             }
         }
     }
@@ -304,7 +329,7 @@ void TeamBundle::autoSave()
             }
             m_checkouts->save(checkout);
         } catch (const Error& error) {
-            m_log->event(error.localizedDescription(), QStringLiteral("autoSave"), Logger::Level::warning);
+            m_log->event(escapedForLog(error.localizedDescription()), QStringLiteral("autoSave"), Logger::Level::warning);
         }
     }
 }
@@ -361,7 +386,7 @@ void TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path
     if (!skipped.isEmpty())
         entry.insert(QStringLiteral("skipped"), QJsonArray::fromStringList(skipped));
     const QString folder = m_root + QStringLiteral("/attic/") + id.toString();
-    ensureDirectory(folder);
+    ensureOwnFolder(folder);
     writeFileAtomically(folder + QLatin1Char('/') + now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QLatin1Char('-')
                             + IdFor<Versions>::make().toString().left(8) + QStringLiteral(".json"),
                         QJsonDocument(entry).toJson());
@@ -383,7 +408,7 @@ std::vector<JournalRecord> TeamBundle::commit(const QString& kind, const IdFor<V
 QString TeamBundle::atticPath(const IdFor<VersionBundle>& id) const
 {
     const QString path = m_root + QStringLiteral("/attic/") + id.toString();
-    ensureDirectory(path);
+    ensureOwnFolder(path);
     return path;
 }
 
@@ -400,10 +425,16 @@ int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
     QDirIterator attic(m_root + QStringLiteral("/attic"), {QStringLiteral("*.json")}, QDir::Files, QDirIterator::Subdirectories);
     while (attic.hasNext()) {
         const QString entry = attic.next();
-        const auto hash = ContentHash::fromHex(
-            QJsonDocument::fromJson(readWholeFile(entry)).object().value(QStringLiteral("manifest")).toString());
+        std::optional<ContentHash> hash;
+        try {
+            hash = ContentHash::fromHex(QJsonDocument::fromJson(readWholeFile(entry, readLimits::atticEntry))
+                                            .object()
+                                            .value(QStringLiteral("manifest"))
+                                            .toString());
+        } catch (const Error&) {
+        }
         if (!hash) {
-            m_log->event(QStringLiteral("Stored contents were not collected: unreadable attic entry ") + entry,
+            m_log->event(QStringLiteral("Stored contents were not collected: unreadable attic entry ") + escapedForLog(entry),
                          QStringLiteral("collectGarbage"), Logger::Level::warning);
             return 0;
         }
@@ -414,7 +445,7 @@ int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
             referenced += Manifest::fromJson(m_contents->readBytes(hash)).contentHashes();
             referenced.insert(hash);
         } catch (const Error& error) {
-            m_log->event(QStringLiteral("Stored contents were not collected: ") + error.localizedDescription(),
+            m_log->event(QStringLiteral("Stored contents were not collected: ") + escapedForLog(error.localizedDescription()),
                          QStringLiteral("collectGarbage"), Logger::Level::warning);
             return 0;
         }
@@ -430,14 +461,20 @@ QString TeamBundle::materializeAttic(const IdFor<VersionBundle>& id) const
     ensureDirectory(folder);
     const QDir entries(m_root + QStringLiteral("/attic/") + id.toString());
     for (const QString& entryName : entries.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
-        QFile file(entries.filePath(entryName));
-        if (!file.open(QIODevice::ReadOnly))
-            throw StorageError::fromErrno(EIO, file.fileName(), QStringLiteral("read attic entry"));
-        const QJsonObject entry = QJsonDocument::fromJson(file.readAll()).object();
+        const QString entryPath = entries.filePath(entryName);
+        QJsonObject entry;
+        try {
+            entry = QJsonDocument::fromJson(readWholeFile(entryPath, readLimits::atticEntry)).object();
+        } catch (const StorageError& error) {
+            // Damaged (not a file, far too large) like one that is not JSON: the others are kept.
+            // A file that can't be read at all right now fails the whole operation.
+            if (error.kind() != StorageError::Kind::corrupt)
+                throw;
+        }
         const auto manifest = ContentHash::fromHex(entry.value(QStringLiteral("manifest")).toString());
         const QString name = safeFileName(entry.value(QStringLiteral("name")).toString());
         if (!manifest || name.isEmpty()) {
-            m_log->event(QStringLiteral("Unreadable attic entry ") + file.fileName(), QStringLiteral("materializeAttic"),
+            m_log->event(QStringLiteral("Unreadable attic entry ") + escapedForLog(entryPath), QStringLiteral("materializeAttic"),
                          Logger::Level::warning);
             continue;
         }

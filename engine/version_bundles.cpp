@@ -109,7 +109,8 @@ QCoro::Task<> VersionBundles::changeTrashed(VersionBundle::Summary summary, QStr
             try {
                 team->collectGarbage();
             } catch (const Error& error) {
-                team->log().event(error.localizedDescription(), QStringLiteral("deletePermanently"), Logger::Level::warning);
+                team->log().event(escapedForLog(error.localizedDescription()), QStringLiteral("deletePermanently"),
+                                  Logger::Level::warning);
             }
         }
     };

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -74,6 +75,28 @@ UniqueFd openFile(const QString& path, int flags, mode_t mode, const QString& pa
     if (fd < 0)
         throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("open"));
     return UniqueFd(fd);
+}
+
+UniqueFd openRegularFile(const QString& path, struct stat& status, const QString& pathForErrors)
+{
+    UniqueFd fd;
+    try {
+        fd = openFile(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, pathForErrors);
+    } catch (const StorageError& error) {
+        // A symbolic link (ELOOP), or a socket or device that can't be opened (ENXIO, ENODEV).
+        if (error.systemError() == ELOOP || error.systemError() == ENXIO || error.systemError() == ENODEV)
+            throw StorageError::notRegularFile(pathForErrors);
+        throw;
+    }
+    if (::fstat(fd.get(), &status) != 0)
+        throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("fstat"));
+    if (!S_ISREG(status.st_mode))
+        throw StorageError::notRegularFile(pathForErrors);
+    // Reads of a regular file never block; the flag only guarded the open.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
 }
 
 size_t readSome(int fd, char* buffer, size_t size, const QString& pathForErrors)
@@ -196,28 +219,32 @@ void writeFileAtomically(const QString& path, const QByteArray& data, Durability
         fsyncDirectory(parentPath(path));
 }
 
-QByteArray readWholeFile(const QString& path)
+QByteArray readWholeFile(const QString& path, qint64 maxSize)
 {
-    UniqueFd fd = openFile(path, O_RDONLY, 0, path);
     struct stat status {};
-    if (::fstat(fd.get(), &status) != 0)
-        throw StorageError::fromErrno(errno, path, QStringLiteral("fstat"));
-    if (S_ISDIR(status.st_mode))
-        throw StorageError::fromErrno(EISDIR, path, QStringLiteral("read"));
+    UniqueFd fd = openRegularFile(path, status, path);
+    if (status.st_size > maxSize)
+        throw StorageError::tooLarge(path, status.st_size, maxSize);
 
+    // The size is a hint only: the file may grow or shrink while it is read. One byte more than
+    // the limit tells a file that grew past it.
+    const qsizetype bound = static_cast<qsizetype>(maxSize) + 1;
     QByteArray data;
-    // The size is a hint only: the file may grow or shrink while it is read.
-    qsizetype capacity = status.st_size > 0 ? static_cast<qsizetype>(status.st_size) + 1 : 4096;
-    data.resize(capacity);
+    data.resize(std::min<qsizetype>(bound, std::max<qsizetype>(static_cast<qsizetype>(status.st_size) + 1, 4096)));
     qsizetype used = 0;
     for (;;) {
-        if (used == data.size())
-            data.resize(data.size() * 2);
+        if (used == data.size()) {
+            if (used >= bound)
+                throw StorageError::tooLarge(path, -1, maxSize);
+            data.resize(std::min<qsizetype>(bound, data.size() * 2));
+        }
         const size_t count = readSome(fd.get(), data.data() + used, static_cast<size_t>(data.size() - used), path);
         if (count == 0)
             break;
         used += static_cast<qsizetype>(count);
     }
+    if (used > maxSize)
+        throw StorageError::tooLarge(path, -1, maxSize);
     data.truncate(used);
     fd.close(path);
     return data;

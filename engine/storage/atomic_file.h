@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -20,8 +21,11 @@ namespace vantrel {
 enum class Durability { durable, replaceable };
 void writeFileAtomically(const QString& path, const QByteArray& data, Durability durability = Durability::durable);
 
-// The whole contents of the file at `path`.
-QByteArray readWholeFile(const QString& path);
+// The whole contents of the regular file at `path`, at most `maxSize` bytes (see read_limits.h).
+// A symbolic link is not followed and a FIFO or device is not read: both throw
+// StorageError::notRegularFile(). A larger file throws StorageError::tooLarge() without more
+// than `maxSize` + 1 bytes having been read.
+QByteArray readWholeFile(const QString& path, qint64 maxSize);
 
 // Makes `path` appear holding `data`, only if nothing exists there yet; false when something
 // does. Readers never see a partial file, except on file systems without hard links, where the
@@ -69,6 +73,10 @@ QString randomToken();
 QString temporarySiblingPath(const QString& path);
 
 UniqueFd openFile(const QString& path, int flags, mode_t mode, const QString& pathForErrors);
+// Opens the regular file at `path` for reading, neither following a symbolic link at its end
+// nor blocking on a FIFO, and fills `status`. Anything but a regular file throws
+// StorageError::notRegularFile(pathForErrors).
+UniqueFd openRegularFile(const QString& path, struct stat& status, const QString& pathForErrors);
 // Reads up to `size` bytes; 0 at the end of the file.
 size_t readSome(int fd, char* buffer, size_t size, const QString& pathForErrors);
 void writeAll(int fd, const char* data, size_t size, const QString& pathForErrors);

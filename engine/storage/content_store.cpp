@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <dirent.h>
@@ -98,29 +99,55 @@ QString ContentStore::pathFor(const ContentHash& hash) const
     return m_folder + u'/' + hex.left(2) + u'/' + hex;
 }
 
+void ContentStore::claimFolder(const QString& path, bool again)
+{
+    {
+        std::lock_guard lock(m_claimedMutex);
+        if (again)
+            m_claimed.remove(path);
+        else if (m_claimed.contains(path))
+            return;
+    }
+    const QByteArray native = nativePath(path);
+    struct stat status {};
+    if (::lstat(native.constData(), &status) == 0 && S_ISLNK(status.st_mode) && ::unlink(native.constData()) != 0
+        && errno != ENOENT)
+        throw StorageError::fromErrno(errno, path, QStringLiteral("unlink"));
+    ensureDirectory(path);
+    if (::lstat(native.constData(), &status) != 0)
+        throw StorageError::fromErrno(errno, path, QStringLiteral("lstat"));
+    if (!S_ISDIR(status.st_mode))
+        throw StorageError(StorageError::Kind::corrupt, path,
+                           QCoreApplication::translate("Engine", "“%1” isn’t a folder.").arg(path));
+    std::lock_guard lock(m_claimedMutex);
+    m_claimed.insert(path);
+}
+
 ContentStore::Temporary ContentStore::createTemporary()
 {
     const QString folder = temporaryFolder(m_folder);
     const QString path = folder + u'/' + randomToken();
+    claimFolder(folder);
     try {
         return Temporary(path, openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, m_folder));
     } catch (const StorageError& error) {
         if (error.systemError() != ENOENT)
             throw;
     }
-    ensureDirectory(folder);
+    claimFolder(folder, true); // removed since it was checked
     return Temporary(path, openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, m_folder));
 }
 
 bool ContentStore::reuseExisting(const ContentHash& hash, qint64 size)
 {
+    // A link in the store is never an object, whatever it points to: it is replaced.
     const QByteArray native = nativePath(pathFor(hash));
     struct stat status {};
-    if (::stat(native.constData(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != size)
+    if (::lstat(native.constData(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != size)
         return false;
     // Touching it keeps the garbage collector away for another grace period. When that fails
     // (the file is another user's, or it was just collected) the new copy replaces it.
-    return ::utimensat(AT_FDCWD, native.constData(), nullptr, 0) == 0;
+    return ::utimensat(AT_FDCWD, native.constData(), nullptr, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 void ContentStore::install(Temporary& temporary, const ContentHash& hash)
@@ -128,12 +155,13 @@ void ContentStore::install(Temporary& temporary, const ContentHash& hash)
     syncFile(temporary.fd.get(), m_folder);
     temporary.fd.close(m_folder);
     const QString target = pathFor(hash);
+    claimFolder(parentPath(target));
     try {
         renameFile(temporary.path, target, m_folder);
     } catch (const StorageError& error) {
         if (error.systemError() != ENOENT)
             throw;
-        ensureDirectory(parentPath(target));
+        claimFolder(parentPath(target), true);
         renameFile(temporary.path, target, m_folder);
     }
     temporary.release();
@@ -196,7 +224,7 @@ ContentHash ContentStore::storeBytes(QByteArrayView data)
     // Small contents are checked in full before an existing object is trusted.
     if (reuseExisting(hash, data.size())) {
         try {
-            if (hashBytes(readWholeFile(pathFor(hash))) == hash)
+            if (hashBytes(readWholeFile(pathFor(hash), data.size())) == hash)
                 return hash;
         } catch (const StorageError&) {
         }
@@ -207,10 +235,17 @@ ContentHash ContentStore::storeBytes(QByteArrayView data)
     return hash;
 }
 
-QByteArray ContentStore::readBytes(const ContentHash& hash) const
+QByteArray ContentStore::readBytes(const ContentHash& hash, qint64 maxSize) const
 {
     const QString path = pathFor(hash);
-    QByteArray data = readWholeFile(path);
+    QByteArray data;
+    try {
+        data = readWholeFile(path, maxSize);
+    } catch (const StorageError& error) {
+        if (error.kind() != StorageError::Kind::corrupt)
+            throw;
+        throw StorageError::corrupt(path, error.localizedDescription());
+    }
     const ContentHash found = hashBytes(data);
     if (found != hash)
         throw StorageError::corrupt(path,
@@ -218,23 +253,45 @@ QByteArray ContentStore::readBytes(const ContentHash& hash) const
     return data;
 }
 
-void ContentStore::copyOut(const ContentHash& hash, const QString& destination, bool executable,
+void ContentStore::copyOut(const ContentHash& hash, qint64 size, const QString& destination, bool executable,
                            bool synchronize) const
 {
     const QString objectPath = pathFor(hash);
-    UniqueFd source = openFile(objectPath, O_RDONLY, 0, objectPath);
+    struct stat status {};
+    UniqueFd source;
+    try {
+        source = openRegularFile(objectPath, status, objectPath);
+    } catch (const StorageError& error) {
+        if (error.kind() != StorageError::Kind::corrupt)
+            throw;
+        throw StorageError::corrupt(destination, error.localizedDescription());
+    }
+    // Checked before anything is written: a stored file of another size is damaged, however
+    // much of it there is.
+    if (size < 0 || status.st_size != size)
+        throw StorageError::corrupt(destination, QStringLiteral("The stored file %1 holds %2 bytes instead of %3.")
+                                                     .arg(objectPath, QString::number(status.st_size), QString::number(size)));
     ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    UniqueFd target = openFile(destination, O_WRONLY | O_CREAT | O_EXCL, executable ? 0777 : 0666, destination);
+    UniqueFd target = openFile(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, executable ? 0777 : 0666, destination);
     try {
         char* buffer = ioBuffer();
         Sha256 sha;
+        // Never more than one byte past the expected size: enough to tell that the file grew.
+        qint64 copied = 0;
         for (;;) {
-            const size_t count = readSome(source.get(), buffer, bufferSize, objectPath);
+            const size_t wanted = static_cast<size_t>(std::min<qint64>(qint64(bufferSize), size + 1 - copied));
+            const size_t count = readSome(source.get(), buffer, wanted, objectPath);
             if (count == 0)
+                break;
+            copied += static_cast<qint64>(count);
+            if (copied > size)
                 break;
             sha.update(buffer, count);
             writeAll(target.get(), buffer, count, destination);
         }
+        if (copied != size)
+            throw StorageError::corrupt(destination, QStringLiteral("The stored file %1 changed size while it was read.")
+                                                         .arg(objectPath));
         const ContentHash found = sha.finish();
         if (found != hash)
             throw StorageError::corrupt(destination, QStringLiteral("The stored file %1 has SHA-256 %2.")
@@ -253,13 +310,16 @@ bool ContentStore::contains(const ContentHash& hash) const
 {
     const QByteArray native = nativePath(pathFor(hash));
     struct stat status {};
-    return ::stat(native.constData(), &status) == 0 && S_ISREG(status.st_mode);
+    return ::lstat(native.constData(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 bool ContentStore::refresh(const ContentHash& hash)
 {
+    // Only a stored file counts: a link in its place is not touched, nor what it points to.
     const QByteArray native = nativePath(pathFor(hash));
-    return ::utimensat(AT_FDCWD, native.constData(), nullptr, 0) == 0;
+    struct stat status {};
+    return ::lstat(native.constData(), &status) == 0 && S_ISREG(status.st_mode)
+        && ::utimensat(AT_FDCWD, native.constData(), nullptr, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chrono::seconds gracePeriod)
@@ -268,16 +328,17 @@ int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chron
     ::clock_gettime(CLOCK_REALTIME, &now);
     const qint64 cutoff = nanoseconds(now) - qint64(gracePeriod.count()) * 1000000000;
 
+    // Nothing is followed by a link here: the collection removes files.
     const QByteArray nativeFolder = nativePath(m_folder);
-    Listing shards(::open(nativeFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Listing shards(::open(nativeFolder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!shards.isOpen()) {
         if (errno == ENOENT)
             return 0;
         throw StorageError::fromErrno(errno, m_folder, QStringLiteral("open"));
     }
-    ensureDirectory(temporaryFolder(m_folder));
+    claimFolder(temporaryFolder(m_folder));
     const QByteArray nativeTemporaryFolder = nativePath(temporaryFolder(m_folder));
-    UniqueFd temporaryFd(::open(nativeTemporaryFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd temporaryFd(::open(nativeTemporaryFolder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!temporaryFd.isOpen())
         throw StorageError::fromErrno(errno, temporaryFolder(m_folder), QStringLiteral("open"));
 

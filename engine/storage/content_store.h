@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/storage/content_hash.h"
+#include "engine/storage/read_limits.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -8,6 +9,7 @@
 #include <QString>
 
 #include <chrono>
+#include <mutex>
 
 namespace vantrel {
 
@@ -34,15 +36,20 @@ public:
     ContentHash storeBytes(QByteArrayView data);
 
     // The content stored under `hash`, checked against it (StorageError corrupt on a mismatch).
-    QByteArray readBytes(const ContentHash& hash) const;
+    // Read whole, so bounded: a stored file larger than `maxSize`, or one that is not a regular
+    // file, is corrupt and not read.
+    QByteArray readBytes(const ContentHash& hash, qint64 maxSize = readLimits::manifest) const;
 
     // Creates the file `destination`, which must not exist, holding the content stored under
-    // `hash`, checking every byte against the hash. With `synchronize` the file is flushed to
-    // disk before returning. On any failure `destination` is removed and StorageError is thrown
-    // (corrupt when the stored bytes don't match).
-    void copyOut(const ContentHash& hash, const QString& destination, bool executable,
+    // `hash`, which its manifest says is `size` bytes long, checking every byte against the
+    // hash. A stored file of another size, or not a regular file, is corrupt and nothing of it
+    // is read. With `synchronize` the file is flushed to disk before returning. On any failure
+    // `destination` is removed and StorageError is thrown (corrupt when the stored bytes don't
+    // match).
+    void copyOut(const ContentHash& hash, qint64 size, const QString& destination, bool executable,
                  bool synchronize = false) const;
 
+    // Whether a regular file is stored under `hash` (a link there is not).
     bool contains(const ContentHash& hash) const;
     // Marks the content as just used, so that collectGarbage() keeps it for another grace
     // period. False when it isn't stored or can't be marked; store it again then.
@@ -57,6 +64,10 @@ public:
 private:
     struct Temporary;
 
+    // Makes sure the folder `path` of the store ("tmp" or a shard) is a folder of its own: a
+    // symbolic link found there is removed, never followed, so that nothing is written outside
+    // the store. Checked once per folder, unless `again`.
+    void claimFolder(const QString& path, bool again = false);
     Temporary createTemporary();
     // Keeps the stored copy of `hash` instead of a new one when it is there with `size` bytes and
     // can be marked as just used.
@@ -64,6 +75,8 @@ private:
     void install(Temporary& temporary, const ContentHash& hash);
 
     QString m_folder;
+    std::mutex m_claimedMutex;
+    QSet<QString> m_claimed;
 };
 
 } // namespace vantrel

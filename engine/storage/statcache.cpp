@@ -1,6 +1,7 @@
 #include "engine/storage/statcache.h"
 
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/read_limits.h"
 
 #include <QDataStream>
 #include <QIODevice>
@@ -44,7 +45,7 @@ void StatCache::load()
 {
     QByteArray data;
     try {
-        data = readWholeFile(m_filePath);
+        data = readWholeFile(m_filePath, readLimits::statCache);
     } catch (const StorageError&) {
         data.clear();
     }

@@ -103,6 +103,25 @@ StorageError StorageError::corrupt(const QString& path, const QString& detail)
         QCoreApplication::translate("Engine", "Restore the team bundle from a backup, or use an earlier version."));
 }
 
+StorageError StorageError::notRegularFile(const QString& path)
+{
+    return StorageError(
+        Kind::corrupt, path, QCoreApplication::translate("Engine", "“%1” isn’t a regular file.").arg(path),
+        QCoreApplication::translate("Engine", "A symbolic link, a folder or a special file is where a file was expected."),
+        QCoreApplication::translate("Engine", "Remove it from the team bundle, or restore the team bundle from a backup."));
+}
+
+StorageError StorageError::tooLarge(const QString& path, qint64 size, qint64 limit)
+{
+    const QString reason = size > limit
+        ? QCoreApplication::translate("Engine", "It holds %1 bytes; no more than %2 are expected.")
+              .arg(QString::number(size), QString::number(limit))
+        : QCoreApplication::translate("Engine", "It holds more than the %1 bytes expected.").arg(QString::number(limit));
+    return StorageError(
+        Kind::corrupt, path, QCoreApplication::translate("Engine", "“%1” is larger than expected.").arg(path), reason,
+        QCoreApplication::translate("Engine", "Remove it from the team bundle, or restore the team bundle from a backup."));
+}
+
 QString StorageError::debugDescription() const
 {
     return Error::debugDescription()

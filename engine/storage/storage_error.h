@@ -31,6 +31,11 @@ public:
     static StorageError fromErrno(int error, const QString& path, const QString& action);
     // The contents stored for `path` do not hash to what they were stored under.
     static StorageError corrupt(const QString& path, const QString& detail);
+    // A file the engine keeps that turned out to be something else (a symbolic link, a FIFO,
+    // a device, a folder): corrupt, never notFound, which callers take for "absent".
+    static StorageError notRegularFile(const QString& path);
+    // A file the engine keeps that is larger than anything it writes there (`limit` bytes).
+    static StorageError tooLarge(const QString& path, qint64 size, qint64 limit);
 
     Kind kind() const { return m_kind; }
     // The file or folder concerned, as given to the failing operation.

@@ -344,7 +344,7 @@ void writeTreeTo(const Manifest& manifest, const ContentStore& store, const QStr
         const ManifestEntry& entry = manifest.entries.first();
         if (progress)
             progress(0, entry.size);
-        store.copyOut(entry.hash, destination, entry.executable, durable);
+        store.copyOut(entry.hash, entry.size, destination, entry.executable, durable);
         if (progress)
             progress(entry.size, entry.size);
         return;
@@ -378,7 +378,7 @@ void writeTreeTo(const Manifest& manifest, const ContentStore& store, const QStr
             files.size(),
             [&](qsizetype job) {
                 const ManifestEntry& entry = manifest.entries.at(files.at(job));
-                store.copyOut(entry.hash, destination + u'/' + entry.path, entry.executable, durable);
+                store.copyOut(entry.hash, entry.size, destination + u'/' + entry.path, entry.executable, durable);
                 return entry.size;
             },
             manifest.totalSize(), progress);

@@ -4,6 +4,7 @@
 
 #include "engine/foundation/error.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/read_limits.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/storage_error.h"
 #include "engine/system_services.h"
@@ -646,7 +647,7 @@ private Q_SLOTS:
         const Service watched = scene.service(watcher, VersioningServiceType::document, scene.document->id());
         QCOMPARE(watched->versionIDs().size(), 3);
 
-        const QByteArray headBefore = readWholeFile(head);
+        const QByteArray headBefore = readWholeFile(head, readLimits::journalHead);
         QVERIFY(revertTo(scene.second));
         writeFileAtomically(head, headBefore); // what a kill between the record and the head leaves
         const auto fresh = scene.service(scene.openReader(), VersioningServiceType::document, scene.document->id());

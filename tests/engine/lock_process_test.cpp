@@ -5,6 +5,7 @@
 
 #include "engine/lock_table.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/read_limits.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/manifest.h"
 #include "engine/system_services.h"
@@ -913,7 +914,10 @@ private Q_SLOTS:
         bool kept = false;
         for (const QString& entry : studio.atticEntries(grade->id())) {
             const auto hash = ContentHash::fromHex(
-                QJsonDocument::fromJson(readWholeFile(entry)).object().value(QStringLiteral("manifest")).toString());
+                QJsonDocument::fromJson(readWholeFile(entry, readLimits::atticEntry))
+                    .object()
+                    .value(QStringLiteral("manifest"))
+                    .toString());
             QVERIFY2(hash, qPrintable(entry));
             kept = kept || storedTree(reader->contents(), *hash) == edited;
         }
@@ -989,7 +993,10 @@ private Q_SLOTS:
         const auto reader = studio.reader();
         for (const QString& entry : studio.atticEntries(grade->id())) {
             const auto hash = ContentHash::fromHex(
-                QJsonDocument::fromJson(readWholeFile(entry)).object().value(QStringLiteral("manifest")).toString());
+                QJsonDocument::fromJson(readWholeFile(entry, readLimits::atticEntry))
+                    .object()
+                    .value(QStringLiteral("manifest"))
+                    .toString());
             kept = kept || (hash && storedTree(reader->contents(), *hash) == edited);
         }
         QVERIFY(kept);
@@ -1061,7 +1068,7 @@ private Q_SLOTS:
         const QString victim = workingCopy + QStringLiteral("/media/reel2/clip2.bin");
         writeFile(workingCopy + QStringLiteral("/project.drp"), "<project cut=\"by hana\"/>");
         writeFile(victim, noise(77, 5000));
-        const QByteArray victimBytes = readWholeFile(victim);
+        const QByteArray victimBytes = readWholeFile(victim, readLimits::journalRecord);
         const Tree edited = describeTree(workingCopy);
 
         struct Baseline {

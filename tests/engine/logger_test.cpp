@@ -13,6 +13,10 @@
 #include <archive_entry.h>
 
 #include <thread>
+#include <utility>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace vantrel;
@@ -126,6 +130,62 @@ private Q_SLOTS:
         QVERIFY(QRegularExpression(entryStart + QStringLiteral(R"(INFO ana@edit-3 \[Other::call\] next$)"))
                     .match(lines[5])
                     .hasMatch());
+    }
+
+    void controlCharactersAreEscapedWhereverTheyAre()
+    {
+        QTemporaryDir dir;
+        Logger logger(dir.path(), QStringLiteral("client-a"), ana);
+        logger.event(QStringLiteral("red \x1b[31m\tbell\x07 del\x7f c1") + QChar(0x9b) + QStringLiteral(" rlo") + QChar(0x202e)
+                         + QStringLiteral("\nsecond\x1b line"),
+                     QStringLiteral("Test::\x1b]0;title\x07run"));
+
+        const QStringList lines = linesOf(logger.logFilePath());
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].endsWith(
+                     QStringLiteral(R"( [Test::\x1b]0;title\x07run] red \x1b[31m\tbell\x07 del\x7f c1\x9b rlo\u{202e})")),
+                 qPrintable(lines[0]));
+        QCOMPARE(lines[1], QStringLiteral(R"(  second\x1b line)"));
+        QVERIFY(!readAll(logger.logFilePath()).contains('\x1b'));
+
+        // A value read from a team bundle keeps even its line breaks on the entry's line.
+        QCOMPARE(escapedForLog(QStringLiteral("a\nb\r\n") + QChar(0x2028) + QStringLiteral("c\x1b") + QChar(0x2066) + u'd'),
+                 QStringLiteral(R"(a\nb\r\n\u{2028}c\x1b\u{2066}d)"));
+        QCOMPARE(escapedForLog(QStringLiteral("Plain “name” / ünïcode")), QStringLiteral("Plain “name” / ünïcode"));
+    }
+
+    void theLogIsNeverReachedThroughALinkOrAFifo()
+    {
+        QTemporaryDir dir;
+        const QString outside = dir.filePath(QStringLiteral("outside"));
+        writeFile(outside, "kept\n");
+        const QString logs = dir.filePath(QStringLiteral("logs"));
+        QVERIFY(QDir().mkpath(logs));
+        const auto link = [](const QString& target, const QString& path) {
+            return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData());
+        };
+        QCOMPARE(link(outside, logs + QStringLiteral("/linked.log")), 0);
+        // A FIFO with a reader: opening it for writing would succeed, and block no write.
+        const QByteArray fifo = QFile::encodeName(logs + QStringLiteral("/fifo.log"));
+        QCOMPARE(::mkfifo(fifo.constData(), 0644), 0);
+        const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(reader >= 0);
+        // The logs folder itself a link to a folder elsewhere.
+        const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+        QVERIFY(QDir().mkpath(elsewhere));
+        QCOMPARE(link(elsewhere, dir.filePath(QStringLiteral("linked logs"))), 0);
+
+        for (const auto& [folder, client] : {std::pair{logs, QStringLiteral("linked")}, std::pair{logs, QStringLiteral("fifo")},
+                                             std::pair{dir.filePath(QStringLiteral("linked logs")), QStringLiteral("client")}}) {
+            Logger logger(folder, client, ana);
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Could not write to the log")));
+            logger.event(QStringLiteral("entry"), QStringLiteral("Test::run"));
+        }
+        QCOMPARE(readAll(outside), QByteArray("kept\n"));
+        QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        char byte = 0;
+        QVERIFY(::read(reader, &byte, 1) <= 0); // nothing was written
+        ::close(reader);
     }
 
     void rotatesBeforeTheFileWouldPassTheLimit()

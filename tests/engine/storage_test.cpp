@@ -191,15 +191,15 @@ private Q_SLOTS:
         const QString head = folder + QStringLiteral("/head");
         writeFileAtomically(head, "1");
         writeFileAtomically(head, "22");
-        QCOMPARE(readWholeFile(head), QByteArray("22"));
+        QCOMPARE(readWholeFile(head, 64), QByteArray("22"));
         QCOMPARE(failureKind([&] { writeFileAtomically(folder + QStringLiteral("/missing/head"), "1"); }),
                  StorageError::Kind::notFound);
-        QCOMPARE(failureKind([&] { readWholeFile(folder + QStringLiteral("/nothing")); }), StorageError::Kind::notFound);
+        QCOMPARE(failureKind([&] { readWholeFile(folder + QStringLiteral("/nothing"), 64); }), StorageError::Kind::notFound);
 
         const QString record = folder + QStringLiteral("/7.json");
         QVERIFY(publishFileExclusively(record, "first"));
         QVERIFY(!publishFileExclusively(record, "second"));
-        QCOMPARE(readWholeFile(record), QByteArray("first"));
+        QCOMPARE(readWholeFile(record, 64), QByteArray("first"));
         QCOMPARE(entriesIn(folder), QStringList({QStringLiteral("7.json"), QStringLiteral("head")}));
     }
 
@@ -265,7 +265,7 @@ private Q_SLOTS:
         writeTree(manifest, *m_store, plain);
         writeTreeAtomically(manifest, *m_store, atomic);
         for (const QString& copy : {plain, atomic}) {
-            QCOMPARE(readWholeFile(copy), readWholeFile(source));
+            QCOMPARE(readWholeFile(copy, 1 << 20), readWholeFile(source, 1 << 20));
             QVERIFY(QFileInfo(copy).isExecutable());
         }
         QCOMPARE(entriesIn(path(QStringLiteral("export"))).size(), 2);
@@ -395,7 +395,7 @@ private Q_SLOTS:
         QCOMPARE(failureKind([&] { m_store->readBytes(bad); }), StorageError::Kind::corrupt);
         const QString exports = path(QStringLiteral("export"));
         QDir().mkpath(exports);
-        QCOMPARE(failureKind([&] { m_store->copyOut(bad, exports + QStringLiteral("/bad.mov"), false); }),
+        QCOMPARE(failureKind([&] { m_store->copyOut(bad, 3'000'000, exports + QStringLiteral("/bad.mov"), false); }),
                  StorageError::Kind::corrupt);
         QCOMPARE(failureKind([&] { writeTree(manifest, *m_store, exports + QStringLiteral("/Plain")); }),
                  StorageError::Kind::corrupt);
@@ -404,7 +404,7 @@ private Q_SLOTS:
         QVERIFY(entriesIn(exports).isEmpty());
 
         try {
-            m_store->copyOut(bad, exports + QStringLiteral("/bad.mov"), false);
+            m_store->copyOut(bad, 3'000'000, exports + QStringLiteral("/bad.mov"), false);
         } catch (const StorageError& error) {
             QCOMPARE(error.localizedDescription(),
                      QStringLiteral("The stored contents of “%1” are damaged.").arg(exports + QStringLiteral("/bad.mov")));
@@ -447,7 +447,7 @@ private Q_SLOTS:
         QDir().mkpath(folder);
         QCOMPARE(::chmod(native(folder).constData(), 0555), 0);
         const ContentHash hash = m_store->storeBytes("contents");
-        QCOMPARE(failureKind([&] { m_store->copyOut(hash, folder + QStringLiteral("/x"), false); }),
+        QCOMPARE(failureKind([&] { m_store->copyOut(hash, 8, folder + QStringLiteral("/x"), false); }),
                  StorageError::Kind::permissionDenied);
         QCOMPARE(failureKind([&] { writeFileAtomically(folder + QStringLiteral("/x"), "x"); }),
                  StorageError::Kind::permissionDenied);
