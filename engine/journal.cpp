@@ -23,9 +23,6 @@ using Outcome = DecodedRecord::Outcome;
 // of a lagging listing: both are looked at again before they are reported.
 constexpr qint64 incompleteRecordGraceSeconds = 60;
 // Reads are bounded: whatever a file on the share holds, it is not read past these sizes.
-constexpr qint64 maxRecordBytes = qint64(64) << 20;
-constexpr qint64 maxPackBytes = qint64(1) << 30;
-constexpr qint64 maxHeadBytes = 64;
 constexpr qint64 maxLostRecords = 1'000'000;
 
 // Messages are built in one pass: folder and client names come from the share and may hold "%1".
@@ -75,7 +72,7 @@ std::optional<qint64> Journal::readHead(const QString& client) const
     const QString path = m_folder + QLatin1Char('/') + client + QStringLiteral("/head");
     try {
         bool valid = false;
-        const qint64 seq = readBounded(path, maxHeadBytes).trimmed().toLongLong(&valid);
+        const qint64 seq = readWholeFile(path, readLimits::journalHead).trimmed().toLongLong(&valid);
         if (valid && seq >= 0 && seq <= maxSeq)
             return seq;
     } catch (const Error&) {
@@ -135,7 +132,7 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
         if (listing.pack > afterSeq) {
             const QString path = folder + QLatin1Char('/') + packFileName(listing.pack);
             try {
-                const auto split = splitPack(readBounded(path, maxPackBytes));
+                const auto split = splitPack(readWholeFile(path, readLimits::journalPack));
                 // A pack holds the client's records from its first, in order: a damaged one is
                 // known by the records around it.
                 qint64 previous = 0;
@@ -203,7 +200,7 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
             const QString path = folder + QLatin1Char('/') + name;
             QByteArray bytes;
             try {
-                bytes = readBounded(path, maxRecordBytes);
+                bytes = readWholeFile(path, readLimits::journalRecord);
             } catch (const StorageError& error) {
                 if (error.kind() == StorageError::Kind::notFound) {
                     vanished = true;

@@ -179,35 +179,6 @@ Listing listFolder(const QString& folder, std::chrono::milliseconds lag)
     return listing;
 }
 
-QByteArray readBounded(const QString& path, qint64 limit)
-{
-    posix::UniqueFd fd = posix::openFile(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, path);
-    struct stat status {};
-    if (::fstat(fd.get(), &status) != 0)
-        throw StorageError::fromErrno(errno, path, QStringLiteral("fstat"));
-    if (!S_ISREG(status.st_mode))
-        throw StorageError::corrupt(path, QStringLiteral("It is not a file."));
-    QByteArray data(static_cast<qsizetype>(std::min<qint64>(std::max<qint64>(status.st_size, 0), limit)) + 1,
-                    Qt::Uninitialized);
-    qsizetype used = 0;
-    for (;;) {
-        if (used == data.size()) {
-            if (used > limit)
-                throw StorageError::corrupt(path, QStringLiteral("It is larger than %1 bytes.").arg(limit));
-            data.resize(std::min<qint64>(limit + 1, data.size() * qint64(2)));
-        }
-        const size_t count = posix::readSome(fd.get(), data.data() + used, static_cast<size_t>(data.size() - used), path);
-        if (count == 0)
-            break;
-        used += static_cast<qsizetype>(count);
-    }
-    if (used > limit)
-        throw StorageError::corrupt(path, QStringLiteral("It is larger than %1 bytes.").arg(limit));
-    data.truncate(used);
-    fd.close(path);
-    return data;
-}
-
 QByteArray encodeRecord(const std::vector<JournalRecord>& changes)
 {
     Q_ASSERT(!changes.empty());

@@ -54,10 +54,6 @@ QString folderStamp(const QString& folder);
 // Whether the file at `path` was modified less than `span` ago (or in the future).
 bool writtenWithin(const QString& path, std::chrono::milliseconds span);
 
-// The whole file at `path`, a regular file of at most `limit` bytes; symbolic links are not
-// followed. Throws StorageError (Kind::corrupt when it is no file or too large).
-QByteArray readBounded(const QString& path, qint64 limit);
-
 // The bytes of a record file holding `changes` (all of the same record), in the current format.
 QByteArray encodeRecord(const std::vector<JournalRecord>& changes);
 

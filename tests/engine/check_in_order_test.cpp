@@ -155,11 +155,13 @@ private Q_SLOTS:
         // Longer than the wait: refused, the lock given back, nothing written.
         ana->setJournalListingLagForTesting(std::chrono::milliseconds(60000));
         ana->setRecordWaitLimit(std::chrono::milliseconds(300));
+        append(checkOut(bensCut), "ben again\n");
+        checkIn(bensCut, QStringLiteral("Ben's second cut"));
         QCOMPARE(failureOf([&] { checkOut(cut); }), VersioningError::Case::changesNotArrived);
         QVERIFY(!cut->isLocked() && !cut->isCheckedOut());
         QVERIFY(!QFileInfo::exists(ana->localFolder(QStringLiteral("working")) + QLatin1Char('/') + cut->id().toString()));
         ana->setJournalListingLagForTesting(std::chrono::milliseconds(0));
-        QCOMPARE(readAll(checkOut(cut)), QByteArray("base\nana\nben\n"));
+        QCOMPARE(readAll(checkOut(cut)), QByteArray("base\nana\nben\nben again\n"));
     }
 
     // A version saved after the check-out began (here a revert, which takes no lock) is never
