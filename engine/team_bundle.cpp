@@ -378,11 +378,11 @@ void TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path
     const ContentHash hash = m_contents->storeBytes(manifest.toJson());
     const QDateTime now = QDateTime::currentDateTimeUtc();
     QJsonObject entry{{QStringLiteral("reason"), reason},
-                            {QStringLiteral("name"), QFileInfo(path).fileName()},
-                            {QStringLiteral("manifest"), hash.toHex()},
-                            {QStringLiteral("user"), m_identity.user.userName},
-                            {QStringLiteral("host"), m_identity.user.hostName},
-                            {QStringLiteral("date"), now.toString(Qt::ISODateWithMs)}};
+                      {QStringLiteral("name"), QFileInfo(path).fileName()},
+                      {QStringLiteral("manifest"), hash.toHex()},
+                      {QStringLiteral("user"), m_identity.user.userName},
+                      {QStringLiteral("host"), m_identity.user.hostName},
+                      {QStringLiteral("date"), now.toString(Qt::ISODateWithMs)}};
     if (!skipped.isEmpty())
         entry.insert(QStringLiteral("skipped"), QJsonArray::fromStringList(skipped));
     const QString folder = m_root + QStringLiteral("/attic/") + id.toString();
