@@ -5,6 +5,7 @@
 #include "engine/storage/manifest.h"
 #include "engine/versioning_service.h"
 #include "support/engine_test_support.h"
+#include "support/service_steps.h"
 #include "support/sync_wait.h"
 
 #include <QDir>
@@ -12,6 +13,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSemaphore>
+
+#include <functional>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -21,39 +24,18 @@ using namespace vantrel::testing;
 
 namespace {
 
-using Service = std::shared_ptr<VersioningService>;
-
-Service as(const std::shared_ptr<TeamBundle>& team, const Service& service)
-{
-    team->poll();
-    return syncWait(VersioningService::open(service->type(), service->id(), std::nullopt, std::nullopt, team, nullptr,
-                                            nullptr, defaultS3Factory()));
-}
-
 Service importCut(const TeamFixture& fixture, const std::shared_ptr<TeamBundle>& team, const QByteArray& content)
 {
     const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
     writeFile(source, content);
-    return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
-                                              std::nullopt, QStringLiteral("Initial Commit"), DocumentApplication::none(),
-                                              team, nullptr, nullptr));
+    return importInto(team, source);
 }
 
-QString checkOut(const Service& service, bool force = false)
-{
-    return syncWait(service->checkOut({}, force, false, 600, defaultS3Factory()));
-}
+QString checkOut(const Service& service, bool force = false) { return checkOutItem(service, {}, force); }
 
 void checkIn(const Service& service, const QString& message)
 {
     syncWait(service->checkIn(message, defaultS3Factory()));
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
 }
 
 void append(const QString& path, const QByteArray& line)
@@ -66,7 +48,7 @@ void append(const QString& path, const QByteArray& line)
 QByteArray current(const Service& service, const TeamFixture& fixture)
 {
     static int exports = 0;
-    return readAll(syncWait(service->exportVersion(std::nullopt, fixture.scratch(QStringLiteral("out%1").arg(++exports)),
+    return fileBytes(syncWait(service->exportVersion(std::nullopt, fixture.scratch(QStringLiteral("out%1").arg(++exports)),
                                                    defaultS3Factory())));
 }
 
@@ -87,7 +69,7 @@ QList<QJsonObject> atticEntries(const TeamFixture& fixture, const IdFor<VersionB
     QList<QJsonObject> entries;
     const QDir folder(fixture.root() + QStringLiteral("/attic/") + id.toString());
     for (const QString& name : folder.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name))
-        entries << QJsonDocument::fromJson(readAll(folder.filePath(name))).object();
+        entries << QJsonDocument::fromJson(fileBytes(folder.filePath(name))).object();
     return entries;
 }
 
@@ -106,7 +88,7 @@ private Q_SLOTS:
         const auto cut = importCut(fixture, ana, "base\n");
         append(checkOut(cut), "ana\n");
 
-        const auto bensCut = as(ben, cut);
+        const auto bensCut = reopenAs(ben, cut);
         QSemaphore reached;
         QSemaphore proceed;
         ben->locks().setBeforeAcquireForTesting([&] {
@@ -119,7 +101,7 @@ private Q_SLOTS:
         ben->locks().setBeforeAcquireForTesting({});
         proceed.release();
         const QString bensCopy = syncWait(std::move(bensCheckOut));
-        QCOMPARE(readAll(bensCopy), QByteArray("base\nana\n"));
+        QCOMPARE(fileBytes(bensCopy), QByteArray("base\nana\n"));
         append(bensCopy, "ben\n");
         // What his editor wrote beside the working copy is kept before the folder goes.
         writeFile(QFileInfo(bensCopy).path() + QStringLiteral("/Cut.kdenlive.backup"), "backup");
@@ -140,13 +122,13 @@ private Q_SLOTS:
         const auto ana = fixture.client(QStringLiteral("ana"));
         const auto ben = fixture.client(QStringLiteral("ben"));
         const auto cut = importCut(fixture, ana, "base\n");
-        const auto bensCut = as(ben, cut);
+        const auto bensCut = reopenAs(ben, cut);
 
         ben->setJournalListingLagForTesting(std::chrono::milliseconds(1500));
         append(checkOut(cut), "ana\n");
         checkIn(cut, QStringLiteral("Ana's cut"));
         const QString bensCopy = checkOut(bensCut);
-        QCOMPARE(readAll(bensCopy), QByteArray("base\nana\n"));
+        QCOMPARE(fileBytes(bensCopy), QByteArray("base\nana\n"));
         append(bensCopy, "ben\n");
         checkIn(bensCut, QStringLiteral("Ben's cut"));
         ana->poll();
@@ -161,7 +143,7 @@ private Q_SLOTS:
         QVERIFY(!cut->isLocked() && !cut->isCheckedOut());
         QVERIFY(!QFileInfo::exists(ana->localFolder(QStringLiteral("working")) + QLatin1Char('/') + cut->id().toString()));
         ana->setJournalListingLagForTesting(std::chrono::milliseconds(0));
-        QCOMPARE(readAll(checkOut(cut)), QByteArray("base\nana\nben\nben again\n"));
+        QCOMPARE(fileBytes(checkOut(cut)), QByteArray("base\nana\nben\nben again\n"));
     }
 
     // A version saved after the check-out began (here a revert, which takes no lock) is never
@@ -177,11 +159,11 @@ private Q_SLOTS:
         const QString workingCopy = checkOut(cut);
         append(workingCopy, "ana's third\n");
 
-        const auto bensCut = as(ben, cut);
+        const auto bensCut = reopenAs(ben, cut);
         syncWait(bensCut->revertVersionBundle(bensCut->versionIDs().first(), defaultS3Factory()));
         ana->poll();
         QCOMPARE(failureOf([&] { checkIn(cut, QStringLiteral("Three")); }), VersioningError::Case::outdatedBase);
-        QCOMPARE(readAll(workingCopy), QByteArray("one\nedit\nana's third\n"));
+        QCOMPARE(fileBytes(workingCopy), QByteArray("one\nedit\nana's third\n"));
         QVERIFY(cut->isCheckedOut());
         QCOMPARE(cut->versionIDs().size(), 3);
         QCOMPARE(current(cut, fixture), QByteArray("one\n"));
@@ -191,11 +173,12 @@ private Q_SLOTS:
 
         // Discarding keeps the edits too, and a new check-out starts from the newer version.
         syncWait(cut->cancelCheckout(defaultS3Factory()));
-        QCOMPARE(readAll(checkOut(cut)), QByteArray("one\n"));
+        QCOMPARE(fileBytes(checkOut(cut)), QByteArray("one\n"));
     }
 
-    // Ana's edits (and a pipe her editor left beside them) are still in her working folder when
-    // Ben takes the lock and checks in. Checking out again keeps them in the attic first.
+    // Ana's edits (and a pipe her editor left in a folder beside them) are still in her working
+    // folder when Ben takes the lock and checks in. Checking out again keeps them in the attic
+    // first; while they can't be kept, the folder stays exactly as it is and the lock is given back.
     void aWorkingCopyLeftBehindIsKeptBeforeItIsReplaced()
     {
         TeamFixture fixture;
@@ -205,63 +188,47 @@ private Q_SLOTS:
         const QString anasCopy = checkOut(cut);
         const QString folder = QFileInfo(anasCopy).path();
         append(anasCopy, "ana's unsaved work\n");
-        QVERIFY(::mkfifo(QFile::encodeName(folder + QStringLiteral("/.editor-pipe")).constData(), 0600) == 0);
-
-        const auto bensCut = as(ben, cut);
+        writeFile(folder + QStringLiteral("/Backups/Cut.bak"), "backup");
+        QVERIFY(::mkfifo(QFile::encodeName(folder + QStringLiteral("/Backups/editor-pipe")).constData(), 0600) == 0);
+        const auto bensCut = reopenAs(ben, cut);
         append(checkOut(bensCut, true), "ben\n");
         checkIn(bensCut, QStringLiteral("Ben's cut"));
-        ana->poll();
-        const int keptBefore = int(atticEntries(fixture, cut->id()).size());
-
-        QCOMPARE(readAll(checkOut(cut)), QByteArray("base\nben\n"));
-        const auto kept = atticEntries(fixture, cut->id());
-        QVERIFY(kept.size() > keptBefore);
-        const QString atticCopies = ana->materializeAttic(cut->id());
-        bool found = false;
-        for (const QString& copy : QDir(atticCopies).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            found = found || readAll(atticCopies + QLatin1Char('/') + copy + QStringLiteral("/Cut.kdenlive")) == "base\nana's unsaved work\n";
-        QVERIFY(found);
-    }
-
-    // When what is left behind can't be kept, the folder stays exactly as it was, the lock is
-    // given back and the error names the folder.
-    void aWorkingCopyThatCannotBeKeptIsNeverRemoved()
-    {
-        TeamFixture fixture;
-        const auto ana = fixture.client(QStringLiteral("ana"));
-        const auto ben = fixture.client(QStringLiteral("ben"));
-        const auto cut = importCut(fixture, ana, "base\n");
-        const QString anasCopy = checkOut(cut);
-        const QString folder = QFileInfo(anasCopy).path();
-        append(anasCopy, "ana's work\n");
-        const auto bensCut = as(ben, cut);
-        checkOut(bensCut, true);
-        syncWait(bensCut->cancelCheckout(defaultS3Factory()));
         ana->poll();
 
         // Two ways keeping fails: a name a version can't hold, and a store that can't be written.
         const QString badName = folder + QStringLiteral("/Backups/") + QString::fromLatin1("bad\x01name");
-        writeFile(badName, "odd");
-        const auto before = describeTree(folder);
-        try {
-            checkOut(cut);
-            QFAIL("checked out over a working copy that was not kept");
-        } catch (const VersioningError& error) {
-            QCOMPARE(error.which(), VersioningError::Case::workNotKept);
-            QVERIFY2(error.localizedDescription().contains(folder), qPrintable(error.localizedDescription()));
-        }
-        QCOMPARE(describeTree(folder), before);
-        QVERIFY(!cut->isLocked());
-        QVERIFY(QFile::remove(badName));
-
         const QString store = fixture.root() + QStringLiteral("/objects/tmp");
-        QVERIFY(QDir(store).removeRecursively());
-        writeFile(store, "not a folder");
-        const auto edited = describeTree(folder);
-        QCOMPARE(failureOf([&] { checkOut(cut); }), VersioningError::Case::workNotKept);
-        QCOMPARE(describeTree(folder), edited);
-        QVERIFY(QFile::remove(store));
-        QCOMPARE(readAll(checkOut(cut)), QByteArray("base\n"));
+        const QList<std::function<void(bool)>> failures{
+            [&](bool on) { on ? writeFile(badName, "odd") : void(QFile::remove(badName)); },
+            [&](bool on) { on ? (QDir(store).removeRecursively(), writeFile(store, "not a folder")) : void(QFile::remove(store)); }};
+        for (const auto& failure : failures) {
+            failure(true);
+            const auto before = describeTree(folder);
+            try {
+                checkOut(cut);
+                QFAIL("checked out over a working copy that was not kept");
+            } catch (const VersioningError& error) {
+                QCOMPARE(error.which(), VersioningError::Case::workNotKept);
+                QVERIFY2(error.localizedDescription().contains(folder), qPrintable(error.localizedDescription()));
+            }
+            QCOMPARE(describeTree(folder), before);
+            QVERIFY(!cut->isLocked());
+            failure(false);
+        }
+
+        const int keptBefore = int(atticEntries(fixture, cut->id()).size());
+        QCOMPARE(fileBytes(checkOut(cut)), QByteArray("base\nben\n"));
+        const auto kept = atticEntries(fixture, cut->id()).mid(keptBefore);
+        QCOMPARE(kept.size(), 2);
+        QStringList skipped;
+        for (const auto& entry : kept)
+            skipped += entry.value(QStringLiteral("skipped")).toVariant().toStringList();
+        QCOMPARE(skipped, QStringList{QStringLiteral("editor-pipe")});
+        const QString atticCopies = ana->materializeAttic(cut->id());
+        bool found = false;
+        for (const QString& copy : QDir(atticCopies).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            found = found || fileBytes(atticCopies + QLatin1Char('/') + copy + QStringLiteral("/Cut.kdenlive")) == "base\nana's unsaved work\n";
+        QVERIFY(found);
     }
 };
 

@@ -2,6 +2,7 @@
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"
 #include "support/engine_test_support.h"
+#include "support/service_steps.h"
 #include "support/sync_wait.h"
 
 #include <QDir>
@@ -16,22 +17,10 @@ using namespace vantrel::testing;
 
 namespace {
 
-using Service = std::shared_ptr<VersioningService>;
 using Kind = ActivityInfo::StateKind;
 
-Service import(const std::shared_ptr<TeamBundle>& team, const QString& source)
-{
-    return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
-                                              std::nullopt, QStringLiteral("Initial Commit"), DocumentApplication::none(),
-                                              team, nullptr, nullptr));
-}
-
-Service as(const std::shared_ptr<TeamBundle>& team, const Service& service)
-{
-    team->poll();
-    return syncWait(VersioningService::open(service->type(), service->id(), std::nullopt, std::nullopt, team, nullptr,
-                                            nullptr, defaultS3Factory()));
-}
+Service import(const std::shared_ptr<TeamBundle>& team, const QString& source) { return importInto(team, source); }
+Service as(const std::shared_ptr<TeamBundle>& team, const Service& service) { return reopenAs(team, service); }
 
 // Imports Cut.kdenlive holding `content`, written in the scratch folder "s" of `fixture`.
 Service importCut(const TeamFixture& fixture, const std::shared_ptr<TeamBundle>& team, const QByteArray& content)
@@ -43,7 +32,7 @@ Service importCut(const TeamFixture& fixture, const std::shared_ptr<TeamBundle>&
 
 QString checkOut(const Service& service, QList<IdFor<VersionBundle>> events = {}, bool force = false)
 {
-    return syncWait(service->checkOut(events, force, false, 600, defaultS3Factory()));
+    return checkOutItem(service, events, force);
 }
 
 QByteArray contentOf(const Service& service, const QString& folder, const QString& relative = {})

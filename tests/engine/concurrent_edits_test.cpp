@@ -4,6 +4,7 @@
 #include "engine/versioning_service.h"
 #include "support/child_process.h"
 #include "support/engine_test_support.h"
+#include "support/service_steps.h"
 #include "support/sync_wait.h"
 
 #include <QDir>
@@ -31,7 +32,6 @@ QStringList childArguments(const TeamFixture& fixture, const QString& client, co
 
 QStringList linesOf(const QByteArray& output) { return QString::fromUtf8(output).split(u'\n', Qt::SkipEmptyParts); }
 
-using Service = std::shared_ptr<VersioningService>;
 
 struct Editor {
     QString client;
@@ -72,13 +72,6 @@ Outcome runEditors(const TeamFixture& fixture, const QList<Editor>& editors, int
     return outcome;
 }
 
-Service importFrom(const std::shared_ptr<TeamBundle>& team, const QString& source)
-{
-    return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
-                                              std::nullopt, QStringLiteral("Initial Commit"), DocumentApplication::none(),
-                                              team, nullptr, nullptr));
-}
-
 QStringList exportedLines(const Service& service, const QString& folder, const QString& relative = {})
 {
     const QString exported = syncWait(service->exportVersion(std::nullopt, folder, defaultS3Factory()));
@@ -98,7 +91,7 @@ private Q_SLOTS:
         const auto setup = fixture.client(QStringLiteral("setup"));
         const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Log.txt");
         writeFile(source, "base\n");
-        const auto log = importFrom(setup, source);
+        const auto log = importInto(setup, source);
 
         constexpr int rounds = 5;
         QList<Editor> editors;
@@ -133,8 +126,8 @@ private Q_SLOTS:
         for (const QString& event : {first + QStringLiteral("/Own.videoevent"), first + QStringLiteral("/Shared.videoevent"),
                                      second + QStringLiteral("/Other.videoevent")})
             writeFile(event + QStringLiteral("/Log.txt"), "base\n");
-        const auto firstLibrary = importFrom(setup, first);
-        const auto secondLibrary = importFrom(setup, second);
+        const auto firstLibrary = importInto(setup, first);
+        const auto secondLibrary = importInto(setup, second);
         const auto byName = [&](const Service& library, const QString& name) {
             for (const auto& child : setup->snapshot()->find(library->id())->children) {
                 if (setup->snapshot()->find(child)->name == name)
@@ -183,9 +176,7 @@ private Q_SLOTS:
         const auto setup = fixture.client(QStringLiteral("setup"));
         const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Reel.bin");
         writeFile(source, QByteArray(256 * 1024, 'r'));
-        const auto reel = syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt,
-                                                             std::nullopt, std::nullopt, QStringLiteral("Initial Commit"),
-                                                             DocumentApplication::none(), setup, nullptr, nullptr));
+        const auto reel = importInto(setup, source);
         for (int run = 0; run < 40; ++run) {
             QProcess process;
             process.start(childProgram, childArguments(fixture, QStringLiteral("x"),

@@ -6,6 +6,7 @@
 #include "engine/file_names.h"
 #include "engine/versioning_service.h"
 #include "support/engine_test_support.h"
+#include "support/service_steps.h"
 #include "support/sync_wait.h"
 
 #include <QDir>
@@ -20,15 +21,6 @@ using namespace vantrel;
 using namespace vantrel::testing;
 
 namespace {
-
-using Service = std::shared_ptr<VersioningService>;
-
-Service import(const std::shared_ptr<TeamBundle>& team, const QString& source)
-{
-    return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
-                                              std::nullopt, QStringLiteral("Initial Commit"), DocumentApplication::none(),
-                                              team, nullptr, nullptr));
-}
 
 Service open(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type, const IdFor<VersionBundle>& id)
 {
@@ -101,7 +93,7 @@ private Q_SLOTS:
         writeFile(library + QStringLiteral("/Settings.plist"), "library settings");
         writeFile(library + QStringLiteral("/Cut.videoevent/Edit.fcp"), "cut");
         QVERIFY(QFile::link(outside, library + QStringLiteral("/Link.videoevent")));
-        const auto feature = import(ana, library);
+        const auto feature = importInto(ana, library);
         const auto cutId = ana->snapshot()->find(feature->id())->children.first();
         const auto cut = open(ana, VersioningServiceType::event, cutId);
 
@@ -124,7 +116,7 @@ private Q_SLOTS:
         const auto document = IdFor<VersionBundle>::make();
         const QString source = fixture.scratch(QStringLiteral("doc")) + QStringLiteral("/Notes.txt");
         writeFile(source, "notes");
-        const auto notes = import(ana, source);
+        const auto notes = importInto(ana, source);
         changes.push_back({document, QStringLiteral("create"),
                            {{QStringLiteral("type"), DocumentType::textDocument().toJson()},
                             {QStringLiteral("name"), QStringLiteral("..")},

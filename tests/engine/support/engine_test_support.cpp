@@ -61,6 +61,8 @@ QMap<QString, QByteArray> describeTree(const QString& root)
             tree.insert(relative, "-> " + target.left(length < 0 ? 0 : length));
         } else if (info.isDir()) {
             tree.insert(relative, "dir");
+        } else if (!info.isFile()) {
+            tree.insert(relative, "special"); // a pipe or socket: never opened
         } else {
             QFile file(path);
             file.open(QIODevice::ReadOnly);

@@ -31,7 +31,8 @@ private:
 };
 
 // Files below a folder: relative path -> a description of the entry (content for files,
-// "dir" for folders, "-> target" for links, with "+x" for executables).
+// "dir" for folders, "-> target" for links, "special" for pipes and sockets, with "+x" for
+// executables).
 QMap<QString, QByteArray> describeTree(const QString& root);
 void writeFile(const QString& path, const QByteArray& content);
 

@@ -1,0 +1,36 @@
+#include "support/service_steps.h"
+
+#include "support/sync_wait.h"
+
+#include <QFile>
+
+namespace vantrel::testing {
+
+Service importInto(const std::shared_ptr<TeamBundle>& team, const QString& source)
+{
+    return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
+                                              std::nullopt, QStringLiteral("Initial Commit"), DocumentApplication::none(),
+                                              team, nullptr, nullptr));
+}
+
+Service reopenAs(const std::shared_ptr<TeamBundle>& team, const Service& service)
+{
+    team->poll();
+    return syncWait(VersioningService::open(service->type(), service->id(), std::nullopt, std::nullopt, team, nullptr,
+                                            nullptr, defaultS3Factory()));
+}
+
+QString checkOutItem(const Service& service, const QList<IdFor<VersionBundle>>& events, bool force)
+{
+    return syncWait(service->checkOut(events, force, false, 600, defaultS3Factory()));
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+} // namespace vantrel::testing
