@@ -2,6 +2,7 @@
 
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
+#include "engine/storage/atomic_file.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"
@@ -124,7 +125,7 @@ void discardWorkingFolder(const QString& folder)
     const QString doomed = std::rename(QFile::encodeName(folder).constData(), QFile::encodeName(aside).constData()) == 0
                                ? aside
                                : folder;
-    QThreadPool::globalInstance()->start([doomed] { QDir(doomed).removeRecursively(); });
+    QThreadPool::globalInstance()->start([doomed] { posix::removeTreeQuietly(doomed); });
 }
 
 // The contents the given versions use. A version being replaced keeps them referenced, so
