@@ -1,7 +1,6 @@
-// Client ids between real processes: each start of the application is a process of its own
-// (tests/engine/identity_child.cpp) given a data folder, standing for the user's home folder, and
-// a machine. Several machines that share one home folder must never act as one client, and
-// neither may two processes of one machine.
+// Client ids between real processes, each a start of the application (identity_child) on a given
+// machine with a given data folder, standing for the home folder: machines that share a home
+// folder never act as one client, and neither do two processes of one machine.
 
 #include "engine/client_lease.h"
 #include "engine/engine_errors.h"
@@ -12,139 +11,64 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <chrono>
-#include <csignal>
 #include <fcntl.h>
-#include <memory>
-#include <optional>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vantrel;
 using namespace vantrel::testing;
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-// A running identity_child, killed and reaped when dropped.
-class Child {
+// A running identity_child, killed when dropped; its standard input is the file `input`, or a pipe.
+class Child : public QProcess {
 public:
-    // Its standard input is `input`, or a pipe of its own when that is -1.
-    Child(const QString& dataFolder, const QString& machine, const QStringList& arguments, const QString& errorPath,
-          int input = -1)
+    Child(const QStringList& arguments, const QString& input)
     {
-        QList<QByteArray> argv{QByteArray(VANTREL_IDENTITY_CHILD), QFile::encodeName(dataFolder), machine.toUtf8()};
-        for (const QString& argument : arguments)
-            argv << QFile::encodeName(argument);
-        int own[2] = {-1, -1};
-        if (input < 0 && ::pipe2(own, O_CLOEXEC) != 0)
-            return;
-        m_pid = spawnChild(argv, QFile::encodeName(errorPath), input < 0 ? own[0] : input, m_out, m_failure);
-        if (own[0] >= 0)
-            ::close(own[0]);
-        m_in = own[1];
+        if (!input.isEmpty())
+            setStandardInputFile(input);
+        start(QStringLiteral(VANTREL_IDENTITY_CHILD), arguments);
     }
     ~Child()
     {
         kill();
-        end();
+        waitForFinished();
     }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
     // The rest of the first line that starts with `prefix`; empty when the child ended or did not
-    // print it in time.
-    QString waitFor(const QByteArray& prefix) { return line(prefix).value_or(QString()); }
-    std::optional<QString> line(const QByteArray& prefix)
+    // print it within a minute.
+    QString waitFor(const QByteArray& prefix)
     {
-        const auto deadline = Clock::now() + 60s;
         for (;;) {
-            for (qsizetype end; (end = m_buffer.indexOf('\n')) >= 0;) {
-                const QByteArray line = m_buffer.left(end);
-                m_buffer.remove(0, end + 1);
+            while (canReadLine()) {
+                const QByteArray line = readLine().chopped(1);
                 m_printed += line + " | ";
                 if (line.startsWith(prefix))
                     return QString::fromUtf8(line.mid(prefix.size()));
             }
-            if (m_out < 0 || Clock::now() > deadline)
-                return std::nullopt;
-            pollfd entry{m_out, POLLIN, 0};
-            if (::poll(&entry, 1, 100) <= 0)
-                continue;
-            char bytes[1024];
-            const ssize_t count = ::read(m_out, bytes, sizeof bytes);
-            if (count > 0) {
-                m_buffer.append(bytes, count);
-            } else if (count == 0) {
-                ::close(m_out);
-                m_out = -1;
-            }
+            if (!waitForReadyRead(60000))
+                return {};
         }
     }
-
-    // Lets it end by closing its standard input, and reaps it.
-    void end()
+    void end() // lets it quit by closing its standard input
     {
-        if (m_in >= 0)
-            ::close(m_in);
-        m_in = -1;
-        if (m_pid > 0)
-            reapChild(m_pid);
-        m_pid = -1;
-        if (m_out >= 0)
-            ::close(m_out);
-        m_out = -1;
+        closeWriteChannel();
+        waitForFinished();
     }
-    void kill()
-    {
-        if (m_pid > 0)
-            ::kill(m_pid, SIGKILL); // not reaped yet, so `m_pid` is still this child
-    }
-    QString describe() const { return m_failure + QString::fromUtf8(m_printed); }
+    QString describe() { return errorString() + u": "_s + QString::fromUtf8(m_printed + readAllStandardError()); }
 
 private:
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_in = -1;
-    QByteArray m_buffer;
     QByteArray m_printed;
-    QString m_failure;
-};
-
-// A pipe whose read end several children take as standard input: closing the write end releases
-// them all at the same moment.
-class StartSignal {
-public:
-    StartSignal() { QVERIFY(::pipe2(m_fds, O_CLOEXEC) == 0); }
-    ~StartSignal()
-    {
-        closeReadEnd();
-        fire();
-    }
-    StartSignal(const StartSignal&) = delete;
-    StartSignal& operator=(const StartSignal&) = delete;
-    int readEnd() const { return m_fds[0]; }
-    void closeReadEnd() { closeEnd(0); }
-    void fire() { closeEnd(1); }
-
-private:
-    void closeEnd(int end)
-    {
-        if (m_fds[end] >= 0)
-            ::close(m_fds[end]);
-        m_fds[end] = -1;
-    }
-    int m_fds[2] = {-1, -1};
 };
 
 ClientIdentity identity(const QString& clientId)
 {
-    return ClientIdentity{clientId, UserIdentity{QStringLiteral("ana"), QStringLiteral("Ana"), QStringLiteral("bay-1")}};
+    return ClientIdentity{clientId, UserIdentity{u"ana"_s, u"Ana"_s, u"bay-1"_s}};
 }
 
 } // namespace
@@ -157,18 +81,36 @@ class ClientLeaseTest : public QObject {
 
     QString scratch(const QString& name)
     {
-        const QString path = m_dir.filePath(QStringLiteral("%1-%2").arg(name).arg(++m_count));
+        const QString path = m_dir.filePath(u"%1-%2"_s.arg(name).arg(++m_count));
         QDir().mkpath(path);
         return path;
     }
-    std::unique_ptr<Child> spawn(const QString& dataFolder, const QString& machine, const QStringList& arguments, int input = -1)
+    std::unique_ptr<Child> spawn(const QString& home, const QString& machine, const QStringList& arguments, const QString& input = {})
     {
-        return std::make_unique<Child>(dataFolder, machine, arguments, m_dir.filePath(QStringLiteral("stderr-%1").arg(++m_count)),
-                                       input);
+        return std::make_unique<Child>(QStringList{home, machine} + arguments, input);
     }
-    QString idOf(const QString& dataFolder, const QString& machine)
+    QString idOf(const QString& home, const QString& machine) { return spawn(home, machine, {u"id"_s})->waitFor("id "); }
+
+    // The ids that a process on each of `machines` gets from `home` when they all start at once:
+    // each waits for the end of a FIFO that closing its one writer ends for all.
+    QStringList idsStartingTogether(const QString& home, const QStringList& machines)
     {
-        return spawn(dataFolder, machine, {QStringLiteral("id")})->waitFor("id ");
+        const QString start = m_dir.filePath(u"start-%1"_s.arg(++m_count));
+        plantFifo(start);
+        const int writer = ::open(QFile::encodeName(start).constData(), O_RDWR | O_CLOEXEC);
+        std::vector<std::unique_ptr<Child>> children;
+        for (const QString& machine : machines)
+            children.push_back(spawn(home, machine, {u"id"_s, u"--wait"_s}, start));
+        for (const auto& child : children)
+            child->waitFor("ready");
+        ::close(writer);
+        QStringList ids;
+        for (const auto& child : children) {
+            ids << child->waitFor("id ");
+            if (ids.last().isEmpty())
+                qWarning("%s", qPrintable(child->describe()));
+        }
+        return ids;
     }
 
 private Q_SLOTS:
@@ -176,188 +118,123 @@ private Q_SLOTS:
     {
         QVERIFY2(QFileInfo(QStringLiteral(VANTREL_IDENTITY_CHILD)).isExecutable(), VANTREL_IDENTITY_CHILD);
         QVERIFY(m_dir.isValid());
-        std::signal(SIGPIPE, SIG_IGN);
     }
 
-    // Lock files live in a private folder of the runtime folder, and never in one that others
-    // can write to or that is a link.
+    // Lock files live in a private folder of the runtime folder, never in one that others can
+    // write to or that is a link.
     void lockFolderIsPrivate()
     {
-        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-        const QString runtime = scratch(QStringLiteral("runtime"));
-        const QString link = m_dir.filePath(QStringLiteral("runtime-link"));
+        const auto restore = qScopeGuard([saved = qgetenv("XDG_RUNTIME_DIR")] { qputenv("XDG_RUNTIME_DIR", saved); });
+        const QString runtime = scratch(u"runtime"_s), link = m_dir.filePath(u"runtime-link"_s);
         QVERIFY(QFile::link(runtime, link));
         const auto folderWith = [&](const QString& value, QFile::Permissions permissions) {
             QFile::setPermissions(runtime, permissions);
             qputenv("XDG_RUNTIME_DIR", QFile::encodeName(value));
             return ClientLease::lockFolder();
         };
+        const auto modeOf = [](const QString& folder) { // -1 unless a folder of ours
+            struct stat info {};
+            const bool ours = ::lstat(QFile::encodeName(folder).constData(), &info) == 0 && S_ISDIR(info.st_mode)
+                && info.st_uid == ::geteuid();
+            return ours ? int(info.st_mode & 0777) : -1;
+        };
         const auto owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
-        QCOMPARE(folderWith(runtime, owner), runtime + QStringLiteral("/vantrel"));
-        struct stat info {};
-        QVERIFY(::lstat(QFile::encodeName(runtime + QStringLiteral("/vantrel")).constData(), &info) == 0);
-        QCOMPARE(info.st_mode & 0777, 0700u);
+        QCOMPARE(folderWith(runtime, owner), runtime + u"/vantrel"_s);
+        QCOMPARE(modeOf(runtime + u"/vantrel"_s), 0700);
         QVERIFY(!folderWith(runtime, owner | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther).startsWith(runtime));
         QVERIFY(!folderWith(link, owner).startsWith(link));
-        QVERIFY(!folderWith(QStringLiteral("relative"), owner).startsWith(QStringLiteral("relative")));
-        const QString fallback = folderWith(QString(), owner);
-        QVERIFY(::lstat(QFile::encodeName(fallback).constData(), &info) == 0);
-        QVERIFY(S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0);
-        qputenv("XDG_RUNTIME_DIR", saved);
-        if (saved.isEmpty())
-            qunsetenv("XDG_RUNTIME_DIR");
+        QVERIFY(!folderWith(u"relative"_s, owner).startsWith(u"relative"_s));
+        QCOMPARE(modeOf(folderWith(QString(), owner)) & 077, 0);
     }
 
-    // One home folder on several machines: an id per machine, the same for every process of a
-    // machine, also when they all start at once.
-    void sharedHomeGivesEachMachineItsOwnId()
+    // Machines sharing one home folder, every one with two processes starting at once: an id per
+    // machine, the same for both of its processes, kept for later starts. The single id of older
+    // versions, when there is one, goes to exactly one machine.
+    void eachMachineOfASharedHomeIsItsOwnClient()
     {
-        const QString home = scratch(QStringLiteral("home"));
-        const QStringList machines{QStringLiteral("edit-1"), QStringLiteral("edit-2"), QStringLiteral("edit-3")};
-        StartSignal start;
-        std::vector<std::unique_ptr<Child>> children;
-        for (const QString& machine : machines) {
-            for (int i = 0; i < 2; ++i)
-                children.push_back(spawn(home, machine, {QStringLiteral("id"), QStringLiteral("--wait")}, start.readEnd()));
+        const QString legacy = u"0F2D3C4B-5A69-4788-9766-A5B4C3D2E1F0"_s;
+        const QStringList machines{u"bay-0"_s, u"bay-0"_s, u"bay-1"_s, u"bay-1"_s, u"bay-2"_s, u"bay-2"_s, u"bay-3"_s, u"bay-3"_s};
+        for (int round = 0; round <= 8; ++round) { // round 0 without an old id
+            const QString home = scratch(u"home"_s);
+            if (round > 0)
+                writeFile(home + u"/Vantrel/client-id"_s, legacy.toUtf8() + '\n');
+            const QStringList ids = idsStartingTogether(home, machines);
+            QVERIFY(!ids.contains(QString()));
+            for (int i = 0; i < machines.size(); i += 2) {
+                QCOMPARE(ids[i + 1], ids[i]);
+                QCOMPARE(idOf(home, machines[i]), ids[i]);
+            }
+            QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), 4);
+            QCOMPARE(ids.count(legacy), round > 0 ? 2 : 0);
+            QVERIFY(!QFileInfo::exists(home + u"/Vantrel/client-id"_s));
         }
-        start.closeReadEnd();
-        for (const auto& child : children)
-            QVERIFY2(child->line("ready"), qPrintable(child->describe()));
-        start.fire();
-
-        QStringList ids;
-        for (const auto& child : children) {
-            ids << child->waitFor("id ");
-            QVERIFY2(!ids.last().isEmpty(), qPrintable(child->describe()));
-        }
-        for (int machine = 0; machine < int(machines.size()); ++machine) {
-            QCOMPARE(ids[2 * machine + 1], ids[2 * machine]);
-            QCOMPARE(idOf(home, machines[machine]), ids[2 * machine]); // kept
-            for (int other = 0; other < machine; ++other)
-                QVERIFY(ids[2 * machine] != ids[2 * other]);
-        }
-        // Another home folder is another installation.
-        QVERIFY(idOf(scratch(QStringLiteral("home")), machines[0]) != ids[0]);
+        QVERIFY(idOf(scratch(u"home"_s), machines[0]) != idOf(scratch(u"home"_s), machines[0])); // a home is an installation
     }
 
-    // The single id of an older version goes to exactly one of the machines that start at once
-    // (and to every process of that machine); the others make their own.
-    void legacyIdIsAdoptedByExactlyOneMachine()
-    {
-        const QString legacy = QStringLiteral("0F2D3C4B-5A69-4788-9766-A5B4C3D2E1F0");
-        QMap<QString, int> winners;
-        for (int round = 0; round < 8; ++round) {
-            const QString home = scratch(QStringLiteral("legacy"));
-            writeFile(home + QStringLiteral("/Vantrel/client-id"), legacy.toUtf8() + '\n');
-            StartSignal start;
-            std::vector<std::unique_ptr<Child>> children;
-            for (int machine = 0; machine < 4; ++machine) {
-                for (int i = 0; i < 2; ++i)
-                    children.push_back(spawn(home, QStringLiteral("bay-%1").arg(machine),
-                                             {QStringLiteral("id"), QStringLiteral("--wait")}, start.readEnd()));
-            }
-            start.closeReadEnd();
-            for (const auto& child : children)
-                QVERIFY2(child->line("ready"), qPrintable(child->describe()));
-            start.fire();
-
-            QSet<QString> machinesWithLegacy;
-            QSet<QString> distinct;
-            for (int machine = 0; machine < 4; ++machine) {
-                const QString first = children[size_t(2 * machine)]->waitFor("id ");
-                const QString second = children[size_t(2 * machine + 1)]->waitFor("id ");
-                QVERIFY2(!first.isEmpty(), qPrintable(children[size_t(2 * machine)]->describe()));
-                QCOMPARE(second, first);
-                if (first == legacy)
-                    machinesWithLegacy << QString::number(machine);
-                distinct << first;
-            }
-            QCOMPARE(machinesWithLegacy.size(), 1);
-            QCOMPARE(distinct.size(), 4);
-            QVERIFY(!QFileInfo::exists(home + QStringLiteral("/Vantrel/client-id")));
-            const QString winner = *machinesWithLegacy.begin();
-            QCOMPARE(idOf(home, QStringLiteral("bay-") + winner), legacy); // for good
-            winners[winner] += 1;
-        }
-        qInfo("machines that took the old id: %s", qPrintable(QStringList(winners.keys()).join(u' ')));
-    }
-
-    // A second process of one installation on one machine is refused with a clear error while
-    // the first runs, however the first ends; other machines sharing the home folder are not.
+    // While one process of an installation runs on a machine, another is refused with a clear error,
+    // however the first ends; other machines sharing the home folder are not.
     void secondProcessOfAClientIsRefused()
     {
         TeamFixture fixture;
-        const QString home = scratch(QStringLiteral("home"));
-        const QString local = scratch(QStringLiteral("local"));
-        const QStringList open{QStringLiteral("open"), fixture.root(), local};
-
-        auto first = spawn(home, QStringLiteral("edit-1"), open);
+        const QString home = scratch(u"home"_s), local = scratch(u"local"_s);
+        const QStringList open{u"open"_s, fixture.root(), local};
+        auto first = spawn(home, u"edit-1"_s, open);
         const QString id = first->waitFor("open ");
         QVERIFY2(!id.isEmpty(), qPrintable(first->describe()));
 
-        auto second = spawn(home, QStringLiteral("edit-1"), open);
+        auto second = spawn(home, u"edit-1"_s, open);
         const QString refused = second->waitFor("error ");
-        QVERIFY2(refused.startsWith(QLatin1String("clientInUse ")), qPrintable(second->describe()));
-        QVERIFY2(refused.contains(QLatin1String("already running")), qPrintable(refused));
+        QVERIFY2(refused.startsWith(u"clientInUse "_s) && refused.contains(u"already running"_s), qPrintable(second->describe()));
         // This process is another process too, whether it opens or creates.
         try {
             TeamBundle::open(fixture.root(), localFileManager(local), std::make_shared<RecordingWorkspace>(), identity(id));
             QFAIL("opened a team bundle as a client that another process is");
         } catch (const TeamBundleError& error) {
             QCOMPARE(error.which(), TeamBundleError::Case::clientInUse);
-            QVERIFY(error.recoverySuggestion().value_or(QString()).contains(QLatin1String("Quit")));
+            QVERIFY(error.recoverySuggestion().value_or(QString()).contains(u"Quit"_s));
         }
-        const QString created = scratch(QStringLiteral("new")) + QStringLiteral("/New.vantrelteam");
+        const QString created = scratch(u"new"_s) + u"/New.vantrelteam"_s;
         QVERIFY_THROWS_EXCEPTION(TeamBundleError, TeamBundle::create(created, localFileManager(local),
                                                                      std::make_shared<RecordingWorkspace>(), identity(id)));
         QVERIFY(!QFileInfo::exists(created));
 
-        // The same home folder on another machine is another client.
-        auto elsewhere = spawn(home, QStringLiteral("edit-2"), open);
-        const QString otherId = elsewhere->waitFor("open ");
-        QVERIFY2(!otherId.isEmpty() && otherId != id, qPrintable(elsewhere->describe()));
+        const QString otherId = spawn(home, u"edit-2"_s, open)->waitFor("open ");
+        QVERIFY(!otherId.isEmpty() && otherId != id); // the same home on another machine
 
         // Free once the first has quit, and once its successor has been killed.
         first->end();
-        auto third = spawn(home, QStringLiteral("edit-1"), open);
+        auto third = spawn(home, u"edit-1"_s, open);
         QCOMPARE(third->waitFor("open "), id);
         third->kill();
         third->end();
-        auto fourth = spawn(home, QStringLiteral("edit-1"), open);
-        QCOMPARE(fourth->waitFor("open "), id);
+        QCOMPARE(spawn(home, u"edit-1"_s, open)->waitFor("open "), id);
     }
 
     // One process may open several team bundles, and one twice, with one id: the id stays taken
-    // until the last of them is closed.
+    // until the last of them is closed. An id that can't name a client is refused.
     void oneProcessOpensBundlesWithOneIdManyTimes()
     {
         TeamFixture fixture;
-        const QString id = QStringLiteral("CLIENT-SHARED");
-        const QString local = scratch(QStringLiteral("local"));
-        const auto manager = localFileManager(local);
+        const QString id = u"CLIENT-SHARED"_s;
+        const auto manager = localFileManager(scratch(u"local"_s));
         const auto workspace = std::make_shared<RecordingWorkspace>();
-        const QString otherRoot = scratch(QStringLiteral("other")) + QStringLiteral("/Other.vantrelteam");
-
         std::vector<std::shared_ptr<TeamBundle>> teams;
         teams.push_back(TeamBundle::open(fixture.root(), manager, workspace, identity(id)));
         teams.push_back(TeamBundle::open(fixture.root(), manager, workspace, identity(id)));
-        teams.push_back(TeamBundle::create(otherRoot, manager, workspace, identity(id)));
-        teams.push_back(TeamBundle::open(fixture.root(), manager, workspace, identity(QStringLiteral("CLIENT-OTHER"))));
+        teams.push_back(TeamBundle::create(scratch(u"other"_s) + u"/Other.vantrelteam"_s, manager, workspace, identity(id)));
+        teams.push_back(TeamBundle::open(fixture.root(), manager, workspace, identity(u"CLIENT-OTHER"_s)));
 
-        const QStringList open{QStringLiteral("open"), fixture.root(), scratch(QStringLiteral("child")), id};
-        const QString home = scratch(QStringLiteral("home"));
-        while (teams.size() > 1) {
-            auto child = spawn(home, QStringLiteral("edit-1"), open);
-            QVERIFY2(child->waitFor("error ").startsWith(QLatin1String("clientInUse")), qPrintable(child->describe()));
-            teams.erase(teams.begin());
+        const QStringList open{u"open"_s, fixture.root(), scratch(u"child"_s), id};
+        const QString home = scratch(u"home"_s);
+        for (; teams.size() > 1; teams.erase(teams.begin())) {
+            auto child = spawn(home, u"edit-1"_s, open);
+            QVERIFY2(child->waitFor("error ").startsWith(u"clientInUse"_s), qPrintable(child->describe()));
         }
-        // Only CLIENT-OTHER is left.
-        auto child = spawn(home, QStringLiteral("edit-1"), open);
-        QCOMPARE(child->waitFor("open "), id);
+        const auto last = spawn(home, u"edit-1"_s, open); // only CLIENT-OTHER is left
+        QCOMPARE(last->waitFor("open "), id);
         QVERIFY_THROWS_EXCEPTION(TeamBundleError, TeamBundle::open(fixture.root(), manager, workspace, identity(id)));
 
-        // An id that can't name a client is refused before anything is touched.
-        for (const QString& bad : {QString(), QStringLiteral("../up"), QStringLiteral(".hidden"), QStringLiteral("a\nb")})
+        for (const QString& bad : {QString(), u"../up"_s, u".hidden"_s, u"a\nb"_s})
             QVERIFY_THROWS_EXCEPTION(Error, TeamBundle::open(fixture.root(), manager, workspace, identity(bad)));
     }
 };

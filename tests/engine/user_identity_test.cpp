@@ -1,5 +1,6 @@
 #include "engine/id_for.h"
 #include "engine/user_identity.h"
+#include "support/engine_test_support.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -10,13 +11,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <functional>
-
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vantrel;
+using namespace vantrel::testing;
 
 namespace {
 
@@ -33,20 +32,6 @@ QString slotOf(const QString& folder, const QString& machine)
 {
     return folder + QStringLiteral("/client-ids/")
         + QString::fromLatin1(QCryptographicHash::hash(machine.toUtf8(), QCryptographicHash::Sha256).toHex().left(32));
-}
-
-QByteArray contentOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void write(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
 }
 
 } // namespace
@@ -134,72 +119,52 @@ private Q_SLOTS:
     {
         const QString folder = m_dir.filePath(QStringLiteral("per-machine"));
         const QString legacy = QStringLiteral("0F2D3C4B-5A69-4788-9766-A5B4C3D2E1F0");
-        write(folder + QStringLiteral("/client-id"), legacy.toLower().toUtf8() + "\nmore\n");
+        writeFile(folder + QStringLiteral("/client-id"), legacy.toLower().toUtf8() + "\nmore\n");
         QCOMPARE(storedClientId(folder, QStringLiteral("machine-id:a")), legacy);
         QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/client-id")));
         const QString b = storedClientId(folder, QStringLiteral("machine-id:b"));
         QVERIFY(parseUuidString(b) && b != legacy);
-        QCOMPARE(storedClientId(folder, QStringLiteral("machine-id:a")), legacy);
         QCOMPARE(storedClientId(folder, QStringLiteral("machine-id:b")), b);
-        // A new machine id (a reinstalled system) is a new machine.
-        const QString c = storedClientId(folder, QStringLiteral("machine-id:c"));
+        const QString c = storedClientId(folder, QStringLiteral("machine-id:c")); // a reinstalled system
         QVERIFY(c != legacy && c != b);
-        // The old file appearing again (an older version still running somewhere) changes nothing here.
-        write(folder + QStringLiteral("/client-id"), "11111111-2222-3333-4444-555555555555\n");
+        // The old file appearing again (an older version still running somewhere) changes nothing.
+        writeFile(folder + QStringLiteral("/client-id"), "11111111-2222-3333-4444-555555555555\n");
         QCOMPARE(storedClientId(folder, QStringLiteral("machine-id:a")), legacy);
-    }
 
-    void aClaimLeftHalfWayIsCompleted()
-    {
-        // Stopped between claiming the old id and making it this machine's.
-        const QString folder = m_dir.filePath(QStringLiteral("claim"));
-        const QString legacy = QStringLiteral("0F2D3C4B-5A69-4788-9766-A5B4C3D2E1F0");
-        const QString slot = slotOf(folder, QStringLiteral("machine-id:a"));
-        write(QFileInfo(slot).path() + QStringLiteral("/.adopting-") + QFileInfo(slot).fileName(), legacy.toUtf8());
-        QVERIFY(storedClientId(folder, QStringLiteral("machine-id:b")) != legacy); // not another machine's
-        QCOMPARE(storedClientId(folder, QStringLiteral("machine-id:a")), legacy);
+        // Stopped between claiming the old id and making it this machine's: completed, by this machine only.
+        const QString claim = m_dir.filePath(QStringLiteral("claim")), slot = slotOf(claim, QStringLiteral("machine-id:a"));
+        writeFile(QFileInfo(slot).path() + QStringLiteral("/.adopting-") + QFileInfo(slot).fileName(), legacy.toUtf8());
+        QVERIFY(storedClientId(claim, QStringLiteral("machine-id:b")) != legacy);
+        QCOMPARE(storedClientId(claim, QStringLiteral("machine-id:a")), legacy);
         QCOMPARE(contentOf(slot), legacy.toUtf8());
     }
 
-    // Damaged or odd stored files: never followed, never waited on, never taken as an id; the
-    // old file is kept unless it was taken over.
+    // Damaged or odd stored files are never followed, waited on or taken as an id; the old file
+    // stays unless it was taken over.
     void oddStoredFilesAreReplacedWithoutHanging()
     {
-        const QString folder = m_dir.filePath(QStringLiteral("odd"));
-        const QString machine = QStringLiteral("machine-id:a");
-        const QString slot = slotOf(folder, machine);
-        const QString legacy = folder + QStringLiteral("/client-id");
-        const QString elsewhere = m_dir.filePath(QStringLiteral("elsewhere-id"));
+        const QString folder = m_dir.filePath(QStringLiteral("odd")), slot = slotOf(folder, QStringLiteral("machine-id:a"));
+        const QString legacy = folder + QStringLiteral("/client-id"), elsewhere = m_dir.filePath(QStringLiteral("elsewhere-id"));
         const QByteArray foreign = "0F2D3C4B-5A69-4788-9766-A5B4C3D2E1F0\n";
-        write(elsewhere, foreign);
-
-        const auto replaced = [&](const std::function<void()>& damage) {
-            QFile::remove(slot);
-            damage();
-            const QString id = storedClientId(folder, machine);
-            QVERIFY(parseUuidString(id));
-            QVERIFY(id.toUtf8() + '\n' != foreign);
-            QCOMPARE(contentOf(slot), id.toUtf8() + '\n');
-            QCOMPARE(storedClientId(folder, machine), id);
-        };
-        replaced([&] { write(slot, "not an id\n"); });
-        replaced([&] { write(slot, QByteArray(1 << 20, 'A')); });
-        replaced([&] { QVERIFY(::mkfifo(QFile::encodeName(slot).constData(), 0644) == 0); });
-        replaced([&] { QVERIFY(QFile::link(elsewhere, slot)); });
+        writeFile(elsewhere, foreign);
+        const QByteArray contents[] = {"not an id\n", QByteArray(1 << 20, 'A')};
+        for (int how = 0; how < 4; ++how) { // damaged, too large, a FIFO, a link
+            for (const QString& path : {slot, legacy}) {
+                QFile::remove(slot);
+                QFile::remove(legacy);
+                if (how < 2)
+                    writeFile(path, contents[how]);
+                else
+                    how == 2 ? plantFifo(path) : plantLink(path, elsewhere);
+                const QString id = storedClientId(folder, QStringLiteral("machine-id:a"));
+                QVERIFY(parseUuidString(id) && id.toUtf8() + '\n' != foreign);
+                QCOMPARE(contentOf(slot), id.toUtf8() + '\n');
+                QCOMPARE(storedClientId(folder, QStringLiteral("machine-id:a")), id);
+                if (path == legacy) // not taken over, and kept
+                    QVERIFY(how < 2 ? contentOf(legacy) == contents[how] : QFileInfo(legacy).isSymLink() || QFileInfo::exists(legacy));
+            }
+        }
         QCOMPARE(contentOf(elsewhere), foreign);
-
-        // An old file that is a pipe, a link or damaged is not taken over, and stays.
-        const auto keptOld = [&](const std::function<void()>& make) {
-            QFile::remove(slot);
-            QFile::remove(legacy);
-            make();
-            replaced([] {});
-            QVERIFY(QFileInfo(legacy).exists() || QFileInfo(legacy).isSymLink());
-        };
-        keptOld([&] { QVERIFY(::mkfifo(QFile::encodeName(legacy).constData(), 0644) == 0); });
-        keptOld([&] { QVERIFY(QFile::link(elsewhere, legacy)); });
-        keptOld([&] { write(legacy, "damaged\n"); });
-        QCOMPARE(contentOf(legacy), QByteArray("damaged\n"));
     }
 
 private:

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel::testing {
@@ -79,6 +81,39 @@ void writeFile(const QString& path, const QByteArray& content)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("cannot write %s", qPrintable(path));
     file.write(content);
+}
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void plantLink(const QString& path, const QString& target)
+{
+    QFile::remove(path);
+    if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()) != 0)
+        qFatal("cannot link %s", qPrintable(path));
+}
+
+void plantFifo(const QString& path)
+{
+    QFile::remove(path);
+    if (::mkfifo(QFile::encodeName(path).constData(), 0644) != 0)
+        qFatal("cannot make the FIFO %s", qPrintable(path));
+}
+
+void setAge(const QString& path, qint64 seconds)
+{
+    const timespec then{::time(nullptr) - seconds, 0};
+    const timespec times[2] = {then, then};
+    if (::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        qFatal("cannot age %s", qPrintable(path));
+}
+
+QString recordPath(const QString& journal, const QString& client, qint64 seq)
+{
+    return QStringLiteral("%1/%2/%3.json").arg(journal, client).arg(seq, 12, 10, QLatin1Char('0'));
 }
 
 } // namespace vantrel::testing

@@ -35,5 +35,15 @@ private:
 // executables).
 QMap<QString, QByteArray> describeTree(const QString& root);
 void writeFile(const QString& path, const QByteArray& content);
+QByteArray contentOf(const QString& path); // empty when it can't be read
+
+// What a hostile teammate plants: whatever is at `path` replaced by a symbolic link to `target`,
+// or by a FIFO.
+void plantLink(const QString& path, const QString& target);
+void plantFifo(const QString& path);
+// Sets the modification time of `path` `seconds` back.
+void setAge(const QString& path, qint64 seconds);
+// `<journal>/<client>/<seq>.json`.
+QString recordPath(const QString& journal, const QString& client, qint64 seq);
 
 } // namespace vantrel::testing
