@@ -48,7 +48,7 @@ void append(const QString& path, const QByteArray& line)
 QByteArray current(const Service& service, const TeamFixture& fixture)
 {
     static int exports = 0;
-    return fileBytes(syncWait(service->exportVersion(std::nullopt, fixture.scratch(QStringLiteral("out%1").arg(++exports)),
+    return contentOf(syncWait(service->exportVersion(std::nullopt, fixture.scratch(QStringLiteral("out%1").arg(++exports)),
                                                    defaultS3Factory())));
 }
 
@@ -69,7 +69,7 @@ QList<QJsonObject> atticEntries(const TeamFixture& fixture, const IdFor<VersionB
     QList<QJsonObject> entries;
     const QDir folder(fixture.root() + QStringLiteral("/attic/") + id.toString());
     for (const QString& name : folder.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name))
-        entries << QJsonDocument::fromJson(fileBytes(folder.filePath(name))).object();
+        entries << QJsonDocument::fromJson(contentOf(folder.filePath(name))).object();
     return entries;
 }
 
@@ -101,7 +101,7 @@ private Q_SLOTS:
         ben->locks().setBeforeAcquireForTesting({});
         proceed.release();
         const QString bensCopy = syncWait(std::move(bensCheckOut));
-        QCOMPARE(fileBytes(bensCopy), QByteArray("base\nana\n"));
+        QCOMPARE(contentOf(bensCopy), QByteArray("base\nana\n"));
         append(bensCopy, "ben\n");
         // What his editor wrote beside the working copy is kept before the folder goes.
         writeFile(QFileInfo(bensCopy).path() + QStringLiteral("/Cut.kdenlive.backup"), "backup");
@@ -128,7 +128,7 @@ private Q_SLOTS:
         append(checkOut(cut), "ana\n");
         checkIn(cut, QStringLiteral("Ana's cut"));
         const QString bensCopy = checkOut(bensCut);
-        QCOMPARE(fileBytes(bensCopy), QByteArray("base\nana\n"));
+        QCOMPARE(contentOf(bensCopy), QByteArray("base\nana\n"));
         append(bensCopy, "ben\n");
         checkIn(bensCut, QStringLiteral("Ben's cut"));
         ana->poll();
@@ -143,7 +143,7 @@ private Q_SLOTS:
         QVERIFY(!cut->isLocked() && !cut->isCheckedOut());
         QVERIFY(!QFileInfo::exists(ana->localFolder(QStringLiteral("working")) + QLatin1Char('/') + cut->id().toString()));
         ana->setJournalListingLagForTesting(std::chrono::milliseconds(0));
-        QCOMPARE(fileBytes(checkOut(cut)), QByteArray("base\nana\nben\nben again\n"));
+        QCOMPARE(contentOf(checkOut(cut)), QByteArray("base\nana\nben\nben again\n"));
     }
 
     // A version saved after the check-out began (here a revert, which takes no lock) is never
@@ -163,7 +163,7 @@ private Q_SLOTS:
         syncWait(bensCut->revertVersionBundle(bensCut->versionIDs().first(), defaultS3Factory()));
         ana->poll();
         QCOMPARE(failureOf([&] { checkIn(cut, QStringLiteral("Three")); }), VersioningError::Case::outdatedBase);
-        QCOMPARE(fileBytes(workingCopy), QByteArray("one\nedit\nana's third\n"));
+        QCOMPARE(contentOf(workingCopy), QByteArray("one\nedit\nana's third\n"));
         QVERIFY(cut->isCheckedOut());
         QCOMPARE(cut->versionIDs().size(), 3);
         QCOMPARE(current(cut, fixture), QByteArray("one\n"));
@@ -173,7 +173,7 @@ private Q_SLOTS:
 
         // Discarding keeps the edits too, and a new check-out starts from the newer version.
         syncWait(cut->cancelCheckout(defaultS3Factory()));
-        QCOMPARE(fileBytes(checkOut(cut)), QByteArray("one\n"));
+        QCOMPARE(contentOf(checkOut(cut)), QByteArray("one\n"));
     }
 
     // Ana's edits (and a pipe her editor left in a folder beside them) are still in her working
@@ -217,7 +217,7 @@ private Q_SLOTS:
         }
 
         const int keptBefore = int(atticEntries(fixture, cut->id()).size());
-        QCOMPARE(fileBytes(checkOut(cut)), QByteArray("base\nben\n"));
+        QCOMPARE(contentOf(checkOut(cut)), QByteArray("base\nben\n"));
         const auto kept = atticEntries(fixture, cut->id()).mid(keptBefore);
         QCOMPARE(kept.size(), 2);
         QStringList skipped;
@@ -227,7 +227,7 @@ private Q_SLOTS:
         const QString atticCopies = ana->materializeAttic(cut->id());
         bool found = false;
         for (const QString& copy : QDir(atticCopies).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            found = found || fileBytes(atticCopies + QLatin1Char('/') + copy + QStringLiteral("/Cut.kdenlive")) == "base\nana's unsaved work\n";
+            found = found || contentOf(atticCopies + QLatin1Char('/') + copy + QStringLiteral("/Cut.kdenlive")) == "base\nana's unsaved work\n";
         QVERIFY(found);
     }
 };

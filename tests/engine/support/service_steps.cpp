@@ -2,7 +2,6 @@
 
 #include "support/sync_wait.h"
 
-#include <QFile>
 
 namespace vantrel::testing {
 
@@ -23,14 +22,6 @@ Service reopenAs(const std::shared_ptr<TeamBundle>& team, const Service& service
 QString checkOutItem(const Service& service, const QList<IdFor<VersionBundle>>& events, bool force)
 {
     return syncWait(service->checkOut(events, force, false, 600, defaultS3Factory()));
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
 }
 
 } // namespace vantrel::testing

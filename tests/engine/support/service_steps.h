@@ -1,5 +1,5 @@
 // The steps most engine tests take with one item: import it, open it as another client, check
-// it out, read what a file holds.
+// it out.
 
 #pragma once
 
@@ -22,7 +22,5 @@ Service importInto(const std::shared_ptr<TeamBundle>& team, const QString& sourc
 Service reopenAs(const std::shared_ptr<TeamBundle>& team, const Service& service);
 // Checks `service` out with `events`; returns the working copy.
 QString checkOutItem(const Service& service, const QList<IdFor<VersionBundle>>& events = {}, bool force = false);
-// What the file at `path` holds (empty when it can't be read).
-QByteArray fileBytes(const QString& path);
 
 } // namespace vantrel::testing
