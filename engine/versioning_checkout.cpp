@@ -64,6 +64,19 @@ void keepLeftBehind(TeamBundle& team, const IdFor<VersionBundle>& id, const QStr
     posix::removeTreeQuietly(folder);
 }
 
+// Gives the locks of a check-out that failed back; a failure to do so is logged, never reported
+// in place of what made the check-out fail (the locks then wait for a force unlock).
+void giveBack(TeamBundle& team, const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator)
+{
+    try {
+        team.locks().release(ids, initiator);
+    } catch (const Error& error) {
+        team.log().event(QStringLiteral("The locks of a check-out that failed could not be given back: ")
+                             + escapedForLog(error.debugDescription()),
+                         QStringLiteral("checkOut"), Logger::Level::error);
+    }
+}
+
 } // namespace
 
 QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> includedNestedVersionBundles, bool forceUnlock,
@@ -124,7 +137,7 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             }
             keepLeftBehind(team, self->m_id, current->name, folder);
         } catch (...) {
-            team.locks().release(ids, self->m_id);
+            giveBack(team, ids, self->m_id);
             throw;
         }
 
@@ -166,7 +179,7 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
         } catch (...) {
             team.checkouts().remove(self->m_id);
             posix::removeTreeQuietly(folder);
-            team.locks().release(ids, self->m_id);
+            giveBack(team, ids, self->m_id);
             throw;
         }
     };
