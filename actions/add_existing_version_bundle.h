@@ -3,7 +3,7 @@
 #include "actions/add_existing_search.h"
 #include "actions/indexing_options.h"
 #include "engine/document_type.h"
-#include "engine/foundation/observable_object.h"
+#include "foundation/observable_object.h"
 #include "engine/version_bundle.h"
 #include "model/versioned_item.h"
 

@@ -1,6 +1,5 @@
 #include "actions/alert_models.h"
 
-#include "actions/message_boxes.h"
 #include "model/strings.h"
 
 #include <QStringList>
@@ -48,15 +47,6 @@ PresentedFlag<AlertModel> presentedFlag(AlertModel* model)
     return PresentedFlag<AlertModel>(
         model, [](const AlertModel& alerts) { return alerts.details().has_value(); },
         [](AlertModel& alerts) { alerts.setDetails(std::nullopt); });
-}
-
-QMessageBox* makeAlertBox(const AlertDetails& details, PresentedFlag<AlertModel> presented, QWidget* window)
-{
-    QList<MessageBoxButton> buttons;
-    for (const ButtonAction& button : details.buttons)
-        buttons.append(MessageBoxButton{button});
-    return makeMessageBox(window, details.title, details.message, buttons,
-                          [presented = std::move(presented)] { presented.set(false); });
 }
 
 } // namespace vantrel

@@ -1,17 +1,14 @@
 #pragma once
 
 #include "actions/presented_flag.h"
-#include "engine/foundation/error.h"
-#include "engine/foundation/observable_object.h"
+#include "foundation/error.h"
+#include "foundation/observable_object.h"
 
 #include <QList>
 #include <QString>
 
 #include <functional>
 #include <optional>
-
-class QMessageBox;
-class QWidget;
 
 namespace vantrel {
 
@@ -64,10 +61,5 @@ private:
 
 // Whether `model`'s alert is showing; dismissing it clears the details.
 PresentedFlag<AlertModel> presentedFlag(AlertModel* model);
-
-// The message box that shows `details` over `window` (see makeMessageBox()): one button per
-// button of the alert, in order, each running its action; closing the box writes `presented`
-// false.
-QMessageBox* makeAlertBox(const AlertDetails& details, PresentedFlag<AlertModel> presented, QWidget* window);
 
 } // namespace vantrel

@@ -1,6 +1,5 @@
 #include "actions/confirmation_dialogs.h"
 
-#include "actions/message_boxes.h"
 #include "actions/overloaded.h"
 #include "model/strings.h"
 #include "model/text_format.h"
@@ -97,17 +96,6 @@ PresentedFlag<ConfirmationDialogModel> presentedFlag(ConfirmationDialogModel* mo
     return PresentedFlag<ConfirmationDialogModel>(
         model, [](const ConfirmationDialogModel& dialogs) { return dialogs.dialog().has_value(); },
         [](ConfirmationDialogModel& dialogs) { dialogs.setDialog(std::nullopt); });
-}
-
-QMessageBox* makeConfirmationBox(const ConfirmationDialog& dialog, PresentedFlag<ConfirmationDialogModel> presented,
-                                 QWidget* window)
-{
-    const QList<MessageBoxButton> buttons{
-        {dialog.confirmButton(), QMessageBox::AcceptRole},
-        {ButtonAction{Strings::cancelActionTitle(), {}}, QMessageBox::RejectRole},
-    };
-    return makeMessageBox(window, dialog.title(), dialog.messageText(), buttons,
-                          [presented = std::move(presented)] { presented.set(false); });
 }
 
 } // namespace vantrel

@@ -2,7 +2,7 @@
 
 #include "actions/alert_models.h"
 #include "actions/presented_flag.h"
-#include "engine/foundation/observable_object.h"
+#include "foundation/observable_object.h"
 #include "engine/version_bundle.h"
 #include "model/versioned_item.h"
 
@@ -14,9 +14,6 @@
 #include <memory>
 #include <optional>
 #include <variant>
-
-class QMessageBox;
-class QWidget;
 
 namespace vantrel {
 
@@ -101,11 +98,5 @@ private:
 
 // Whether `model`'s question is showing; dismissing it clears the question.
 PresentedFlag<ConfirmationDialogModel> presentedFlag(ConfirmationDialogModel* model);
-
-// The message box that asks `dialog` over `window` (see makeMessageBox()): the confirm button,
-// which runs the case's action, and Cancel, which runs nothing. Either answer writes `presented`
-// false.
-QMessageBox* makeConfirmationBox(const ConfirmationDialog& dialog, PresentedFlag<ConfirmationDialogModel> presented,
-                                 QWidget* window);
 
 } // namespace vantrel

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "actions/presented_flag.h"
-#include "engine/foundation/error.h"
-#include "engine/foundation/observable_object.h"
+#include "foundation/error.h"
+#include "foundation/observable_object.h"
 
 #include <QStringList>
 #include <QUrl>
@@ -10,9 +10,6 @@
 #include <functional>
 #include <memory>
 #include <variant>
-
-class QFileDialog;
-class QWidget;
 
 namespace vantrel {
 
@@ -64,10 +61,5 @@ using FileImportResult = std::variant<QUrl, std::shared_ptr<const Error>>;
 // `failed`; then the importer's action is cleared.
 std::function<void(const FileImportResult&)> makeFileImportCompletion(FileImporter* importer,
                                                                       std::function<void(const Error&)> failed);
-
-// Opens a window-modal file dialog over `window` for the request `importer` holds, deleted when
-// it closes. Choosing a file writes the presented flag false, then completes the request;
-// cancelling only writes the flag false.
-QFileDialog* openFileImportDialog(FileImporter* importer, std::function<void(const Error&)> failed, QWidget* window);
 
 } // namespace vantrel

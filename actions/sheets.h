@@ -1,7 +1,7 @@
 #pragma once
 
 #include "actions/presented_flag.h"
-#include "engine/foundation/observable_object.h"
+#include "foundation/observable_object.h"
 #include "model/versioned_item.h"
 
 #include <QString>

@@ -1,11 +1,5 @@
 #include "actions/toolbar_progress.h"
 
-#include "packages/components/in_progress_view.h"
-
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QPointer>
-
 namespace vantrel {
 
 QPoint toolbarContentOffset()
@@ -14,70 +8,11 @@ QPoint toolbarContentOffset()
     return offset;
 }
 
-namespace {
-
-// Shows the indicator's current state in a child that is replaced on every change.
-class ToolbarProgressView final : public QWidget {
-public:
-    ToolbarProgressView(ToolbarProgressIndicator* indicator, QWidget* parent)
-        : QWidget(parent), m_indicator(indicator)
-    {
-        auto* layout = new QHBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        connect(indicator, &ToolbarProgressIndicator::stateChanged, this, &ToolbarProgressView::rebuild);
-        connect(indicator, &QObject::destroyed, this, &ToolbarProgressView::clear);
-        rebuild();
-    }
-
-private:
-    void clear()
-    {
-        delete m_content;
-        m_content = nullptr;
-    }
-
-    void rebuild()
-    {
-        clear();
-        if (!m_indicator || !m_indicator->state().isBusy())
-            return;
-
-        m_content = new QWidget(this);
-        auto* row = new QHBoxLayout(m_content);
-        row->setContentsMargins(0, 0, 0, 0);
-        row->addStretch();
-        row->addWidget(new InProgressView(ControlSize::mini, m_content));
-
-        // The text was localized by whoever set the state; it is shown as it stands.
-        auto* label = new QLabel(m_content);
-        label->setTextFormat(Qt::PlainText);
-        label->setText(m_indicator->state().text());
-        QColor grey(Qt::lightGray);
-        grey.setAlphaF(0.8);
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, grey);
-        label->setPalette(palette);
-        row->addWidget(label);
-
-        layout()->addWidget(m_content);
-    }
-
-    QPointer<ToolbarProgressIndicator> m_indicator;
-    QWidget* m_content = nullptr;
-};
-
-} // namespace
-
 ToolbarProgressIndicator::ToolbarProgressIndicator(QObject* parent) : ObservableObject(parent) {}
 
 void ToolbarProgressIndicator::setState(State state)
 {
     m_state = std::move(state);
-}
-
-QWidget* ToolbarProgressIndicator::view(QWidget* parent)
-{
-    return new ToolbarProgressView(this, parent);
 }
 
 } // namespace vantrel

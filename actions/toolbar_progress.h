@@ -1,13 +1,11 @@
 #pragma once
 
-#include "engine/foundation/observable_object.h"
+#include "foundation/observable_object.h"
 
 #include <QPoint>
 #include <QString>
 
 #include <optional>
-
-class QWidget;
 
 namespace vantrel {
 
@@ -37,11 +35,6 @@ public:
 
     State state() const { return m_state(); }
     void setState(State state);
-
-    // A new view of the indicator, rebuilt on every change of state: empty when idle; when busy, a
-    // small spinner followed by the state's text, aligned to the right. The caller owns the view;
-    // it stays empty once the indicator is gone.
-    QWidget* view(QWidget* parent = nullptr);
 
 Q_SIGNALS:
     void stateChanged();

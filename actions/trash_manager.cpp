@@ -1,6 +1,6 @@
 #include "actions/trash_manager.h"
 
-#include "engine/foundation/task_starter.h"
+#include "foundation/task_starter.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
 #include "model/strings.h"

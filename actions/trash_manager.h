@@ -3,7 +3,7 @@
 #include "actions/alert_models.h"
 #include "actions/confirmation_dialogs.h"
 #include "actions/toolbar_progress.h"
-#include "engine/foundation/observable_object.h"
+#include "foundation/observable_object.h"
 #include "engine/version_bundle.h"
 
 #include <QCoroTask>

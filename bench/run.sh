@@ -6,7 +6,8 @@
 # 5 GiB free. Run as root so that it can drop the page cache between runs.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${BUILD_DIR:-$root/build-bench}"
+# Release build beside the ordinary one: <build folder>-bench.
+build="${VANTREL_BUILD_DIR:-$root/build}-bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 program=engine_bench
 if [[ "${1:-}" == checkout ]]; then

@@ -1,7 +1,7 @@
 #include "design/pro_label_view.h"
 
+#include "design/design_texts.h"
 #include "design/palette.h"
-#include "model/strings.h"
 
 #include <QEvent>
 #include <QFontMetrics>
@@ -25,7 +25,7 @@ StaticProLabelView::StaticProLabelView(bool opaque, QWidget* parent) : QWidget(p
 
 QString StaticProLabelView::text() const
 {
-    return Strings::proBadge();
+    return proBadgeText();
 }
 
 QFont StaticProLabelView::badgeFont() const

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/foundation/cancellable.h"
-#include "engine/foundation/observable_object.h"
-#include "engine/foundation/publisher.h"
+#include "foundation/cancellable.h"
+#include "foundation/observable_object.h"
+#include "foundation/publisher.h"
 
 #include <QList>
 #include <QString>

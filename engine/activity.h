@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/foundation/cancellable.h"
-#include "engine/foundation/publisher.h"
+#include "foundation/cancellable.h"
+#include "foundation/publisher.h"
 #include "engine/id_for.h"
 
 #include <QDateTime>

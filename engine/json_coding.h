@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/foundation/error.h"
+#include "foundation/error.h"
 
 #include <QByteArray>
 #include <QJsonValue>

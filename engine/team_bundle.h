@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/foundation/publisher.h"
+#include "foundation/publisher.h"
 #include "engine/checkout_registry.h"
 #include "engine/id_for.h"
 #include "engine/lock_table.h"

@@ -1,7 +1,7 @@
 #include "engine/version_bundles.h"
 
 #include "engine/engine_errors.h"
-#include "engine/foundation/worker.h"
+#include "foundation/worker.h"
 #include "engine/team_bundle.h"
 
 namespace vantrel {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/foundation/publisher.h"
+#include "foundation/publisher.h"
 #include "engine/version_bundle.h"
 
 #include <QCoroTask>

@@ -2,7 +2,7 @@
 
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
-#include "engine/foundation/worker.h"
+#include "foundation/worker.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/storage_error.h"

@@ -3,7 +3,7 @@
 #include "engine/activity.h"
 #include "engine/document_application.h"
 #include "engine/document_type.h"
-#include "engine/foundation/publisher.h"
+#include "foundation/publisher.h"
 #include "engine/id_for.h"
 #include "engine/s3_service.h"
 #include "engine/team_state.h"

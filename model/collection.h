@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/foundation/cancellable.h"
-#include "engine/foundation/observable_object.h"
+#include "foundation/cancellable.h"
+#include "foundation/observable_object.h"
 #include "model/document.h"
 #include "model/versioned_item.h"
 

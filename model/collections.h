@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/foundation/observable_object.h"
+#include "foundation/observable_object.h"
 #include "engine/id_for.h"
 #include "model/collection.h"
 

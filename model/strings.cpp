@@ -882,13 +882,6 @@ QString Strings::collectLogsActionTitle()
     return text;
 }
 
-QString Strings::proBadge()
-{
-    //: The edition badge shown after a title of a feature of the pro edition
-    static const QString text = QCoreApplication::translate("Strings", "PRO");
-    return text;
-}
-
 QString Strings::sendButtonTitle()
 {
     //: Send button title

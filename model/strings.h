@@ -171,9 +171,6 @@ public:
     static QString betaPrefix();
     static QString collectLogsActionTitle();
 
-    // Design system
-    static QString proBadge();
-
     // Crash reports
     static QString sendButtonTitle();
     static QString dontSendButtonTitle();

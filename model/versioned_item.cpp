@@ -1,6 +1,6 @@
 #include "model/versioned_item.h"
 
-#include "engine/foundation/task_starter.h"
+#include "foundation/task_starter.h"
 #include "model/name_order.h"
 #include "model/strings.h"
 

@@ -4,9 +4,6 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QHBoxLayout>
-#include <QPushButton>
-#include <QWidget>
 
 namespace vantrel {
 
@@ -53,30 +50,6 @@ QString QorAboutWindow::acknowledgmentsButtonTitle()
     //: Acknowledgements button title
     static const QString title = QCoreApplication::translate("QorAboutWindow", "Acknowledgements");
     return title;
-}
-
-QWidget* QorAboutWindow::footerView(QWidget* parent) const
-{
-    auto* bar = new QWidget(parent);
-    bar->setObjectName(QStringLiteral("aboutFooter"));
-    bar->setAutoFillBackground(true);
-    bar->setBackgroundRole(QPalette::AlternateBase);
-
-    auto* website = new QPushButton(websiteButtonTitle(), bar);
-    website->setObjectName(QStringLiteral("websiteButton"));
-    connect(website, &QPushButton::clicked, this, [this] { openWebsite(); });
-
-    auto* acknowledgments = new QPushButton(acknowledgmentsButtonTitle(), bar);
-    acknowledgments->setObjectName(QStringLiteral("acknowledgmentsButton"));
-    connect(acknowledgments, &QPushButton::clicked, this, [this] { openAcknowledgments(); });
-
-    auto* layout = new QHBoxLayout(bar);
-    layout->setContentsMargins(12, 12, 12, 12);
-    layout->setSpacing(10);
-    layout->addStretch();
-    layout->addWidget(website);
-    layout->addWidget(acknowledgments);
-    return bar;
 }
 
 } // namespace vantrel

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/foundation/observable_object.h"
+#include "foundation/observable_object.h"
 
 #include <QPixmap>
 #include <QString>
@@ -8,8 +8,6 @@
 
 #include <functional>
 #include <memory>
-
-class QWidget;
 
 namespace vantrel {
 
@@ -59,10 +57,6 @@ public:
     void openAcknowledgments() const { m_openURL(m_settings.acknowledgments); }
     void openEmail() const { m_openURL(m_settings.contactInfo.email); }
     void openTwitterHandle() const { m_openURL(m_settings.contactInfo.twitterHandle); }
-
-    // The window's bottom bar: the website and acknowledgements buttons at the right, on the bar
-    // colour. The buttons stop working when the model is destroyed.
-    QWidget* footerView(QWidget* parent = nullptr) const;
 
     // Button titles, looked up in the application's translations.
     QString websiteButtonTitle() const;

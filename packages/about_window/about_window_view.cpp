@@ -1,5 +1,7 @@
 #include "packages/about_window/about_window_view.h"
 
+#include "packages/about_window/about_window_footer.h"
+
 #include <QCoreApplication>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -87,7 +89,7 @@ AboutWindowView::AboutWindowView(std::shared_ptr<QorAboutWindow> model, QWidget*
     root->setSpacing(0);
     root->addLayout(top, 1);
     root->addWidget(divider);
-    root->addWidget(m_model->footerView(this));
+    root->addWidget(new AboutWindowFooter(*m_model, this));
 }
 
 QWidget* AboutWindowView::makeInformationColumn()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/foundation/clock.h"
+#include "foundation/clock.h"
 
 #include <QObject>
 

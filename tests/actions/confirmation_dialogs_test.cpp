@@ -1,13 +1,10 @@
-// Confirmation questions over items of a real team bundle, the model that asks them, and the
-// message box that shows them.
+// Confirmation questions over items of a real team bundle and the model that asks them.
 
 #include "actions/confirmation_dialogs.h"
 #include "model/collection.h"
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"
 
-#include <QAbstractButton>
-#include <QMessageBox>
 #include <QTest>
 
 using namespace vantrel;
@@ -71,30 +68,6 @@ private Q_SLOTS:
         const Dialog unnamed(Dialog::ConfirmItemUpdate{std::make_shared<AwareItem>(application), {}});
         QCOMPARE(unnamed.title(), QStringLiteral("Upgrade Alert"));
         QCOMPARE(unnamed.messageText(), QString());
-    }
-
-    void aNewQuestionReplacesTheOneShowingAndCancellingClearsIt()
-    {
-        QWidget window;
-        ConfirmationDialogModel model;
-        QStringList ran;
-        model.setDialog(Dialog::ConfirmPermanentlyDelete{{}, [&] { ran << QStringLiteral("delete"); }});
-        model.setDialog(Dialog::ConfirmItemUpdate{std::make_shared<AwareItem>(DocumentApplication::none()),
-                                                  [&] { ran << QStringLiteral("update"); }});
-        QPointer<QMessageBox> box = makeConfirmationBox(*model.dialog(), presentedFlag(&model), &window);
-        QCOMPARE(box->windowModality(), Qt::WindowModal);
-        box->open();
-        box->buttons()[0]->click(); // Continue
-        QCOMPARE(ran, QStringList{QStringLiteral("update")});
-        QVERIFY(!model.dialog().has_value());
-
-        model.setDialog(Dialog::ConfirmPermanentlyDelete{{summary(QStringLiteral("A"))}, [&] { ran << QStringLiteral("delete"); }});
-        box = makeConfirmationBox(*model.dialog(), presentedFlag(&model), &window);
-        box->open();
-        QCOMPARE(box->buttons()[1]->text(), QStringLiteral("Cancel"));
-        box->buttons()[1]->click();
-        QCOMPARE(ran.size(), 1);
-        QVERIFY(!model.dialog().has_value());
     }
 };
 

@@ -2,7 +2,7 @@
 // it was (same bundles, same journal files, every version exporting the same bytes).
 
 #include "engine/engine_errors.h"
-#include "engine/foundation/error.h"
+#include "foundation/error.h"
 #include "engine/storage/content_hash.h"
 #include "engine/storage/storage_error.h"
 #include "engine/system_services.h"

@@ -2,7 +2,7 @@
 // check-in, and reads the team bundle afterwards as another client: the previous state must be
 // intact, and the change must be either absent or complete.
 
-#include "engine/foundation/error.h"
+#include "foundation/error.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/manifest.h"

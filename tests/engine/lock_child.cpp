@@ -32,7 +32,7 @@
 // Exit status: 0 when a result was printed, 1 when the client could not be opened, 2 on bad arguments.
 
 #include "engine/engine_errors.h"
-#include "engine/foundation/error.h"
+#include "foundation/error.h"
 #include "engine/storage/storage_error.h"
 #include "engine/system_services.h"
 #include "engine/team_bundle.h"

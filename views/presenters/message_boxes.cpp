@@ -1,0 +1,48 @@
+#include "views/presenters/message_boxes.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include <memory>
+
+namespace vantrel {
+
+QMessageBox* makeMessageBox(QWidget* window, const QString& title, const QString& message,
+                            const QList<MessageBoxButton>& buttons, std::function<void()> dismissed)
+{
+    auto* box = new QMessageBox(window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(title);
+    box->setInformativeText(message);
+    // The text format of the box covers only its main text; the label of the informative text
+    // would otherwise guess whether it is rich text.
+    for (QLabel* label : box->findChildren<QLabel*>()) {
+        if (label->text() == message)
+            label->setTextFormat(Qt::PlainText);
+    }
+
+    auto actions = std::make_shared<QHash<QAbstractButton*, std::function<void()>>>();
+    for (const MessageBoxButton& entry : buttons) {
+        QPushButton* button = box->addButton(entry.button.title, entry.role);
+        actions->insert(button, entry.button.action);
+        if (!box->defaultButton())
+            box->setDefaultButton(button);
+    }
+    if (buttons.isEmpty())
+        box->setStandardButtons(QMessageBox::Ok);
+
+    QObject::connect(box, &QMessageBox::finished, box, [box, actions, dismissed = std::move(dismissed)] {
+        // The model is cleared before the action runs, so that an action that presents
+        // something new is not undone by the dismissal.
+        const std::function<void()> action = actions->value(box->clickedButton());
+        if (dismissed)
+            dismissed();
+        if (action)
+            action();
+    });
+    return box;
+}
+
+} // namespace vantrel
