@@ -1,5 +1,6 @@
 #include "packages/about_window/about_window_footer.h"
 
+#include "design/palette.h"
 #include "packages/about_window/about_window_model.h"
 
 #include <QHBoxLayout>
@@ -10,8 +11,11 @@ namespace vantrel {
 AboutWindowFooter::AboutWindowFooter(const QorAboutWindow& model, QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("aboutFooter"));
+    // The bar's colour is the design system's style 8.
     setAutoFillBackground(true);
-    setBackgroundRole(QPalette::AlternateBase);
+    QPalette bar = palette();
+    bar.setColor(QPalette::Window, design::style(8));
+    setPalette(bar);
 
     const QorAboutWindow* links = &model;
     auto* website = new QPushButton(model.websiteButtonTitle(), this);

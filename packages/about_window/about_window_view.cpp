@@ -1,5 +1,6 @@
 #include "packages/about_window/about_window_view.h"
 
+#include "design/palette.h"
 #include "packages/about_window/about_window_footer.h"
 
 #include <QCoreApplication>
@@ -34,10 +35,12 @@ QLabel* plainLabel(const QString& text, const QString& objectName, QWidget* pare
     return label;
 }
 
-// Muted text of the window (version and copyright lines), following the palette.
+// Muted text of the window (version and copyright lines), in the design system's style 2.
 void mute(QLabel* label)
 {
-    label->setForegroundRole(QPalette::PlaceholderText);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, design::style(2));
+    label->setPalette(palette);
 }
 
 // A button drawn as a link, in the palette's link colour.

@@ -1,6 +1,7 @@
 #include "packages/components/app_info.h"
 
 #include "app_info_values.h"
+#include "design/assets.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -51,14 +52,16 @@ std::optional<QString> firstURLScheme(const QVariantMap& information)
     return schemes->first();
 }
 
-// The application's own image, else the icon the application shows for its windows.
+// The application's own artwork, drawn at the sizes desktops ask for. Without a GUI application
+// nothing can be drawn, and the icon is empty.
 QIcon applicationIcon()
 {
-    for (const auto* path : {":/AppIcon.svg", ":/AppIcon.png"}) {
-        if (QFile::exists(QString::fromLatin1(path)))
-            return QIcon(QString::fromLatin1(path));
-    }
-    return qGuiApp ? QGuiApplication::windowIcon() : QIcon();
+    QIcon icon;
+    if (!qGuiApp)
+        return icon;
+    for (const int side : {16, 22, 24, 32, 48, 64, 128, 256, 512})
+        icon.addPixmap(design::Assets::pixmap(QStringLiteral("AppIcon"), QSize(side, side)));
+    return icon;
 }
 
 } // namespace

@@ -109,6 +109,10 @@ PlaceholderField::PlaceholderField(QString placeholder, Binding<QString> value, 
                            this);
     if (disabled)
         m_stack->setEnabled(false);
+    // The rounded background hugs the field: a taller layout does not stretch it into a box
+    // around a box.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    m_stack->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(horizontalPadding, 0, horizontalPadding, 0);

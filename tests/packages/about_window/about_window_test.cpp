@@ -4,6 +4,7 @@
 #include "packages/about_window/host_app_info.h"
 
 #include "design/dark_theme.h"
+#include "design/palette.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -173,6 +174,10 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QCOMPARE(view.size(), QSize(572, 320));
         QVERIFY(view.findChild<QLabel*>("appVersion")->textInteractionFlags() & Qt::TextSelectableByMouse);
+        // Version and copyright in style 2, the footer on style 8 of the design palette.
+        for (const char* name : {"appVersion", "copyright"})
+            QCOMPARE(view.findChild<QLabel*>(name)->palette().color(QPalette::WindowText), design::style(2));
+        QCOMPARE(view.findChild<QWidget*>("aboutFooter")->palette().color(QPalette::Window), design::style(8));
         const QString folder = QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../../../screenshots");
         QVERIFY(QDir().mkpath(folder));
         QVERIFY(view.grab().save(folder + "/about_window.png"));

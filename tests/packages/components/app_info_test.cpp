@@ -1,5 +1,7 @@
 #include "packages/components/app_info.h"
 
+#include <QGuiApplication>
+#include <QIcon>
 #include <QTest>
 
 using namespace vantrel;
@@ -65,6 +67,11 @@ private Q_SLOTS:
         QVERIFY(info.version().startsWith(QStringLiteral(VANTREL_PROJECT_VERSION)));
         QVERIFY(!info.buildNumber().isEmpty());
         QCOMPARE(info.urlScheme(), std::optional<QString>(QStringLiteral("vantrel")));
+        // The icon is the application's own artwork, whatever the window icon is.
+        QVERIFY(QGuiApplication::windowIcon().isNull());
+        const QImage icon = info.icon().pixmap(64, 64).toImage();
+        QCOMPARE(icon.size(), QSize(64, 64));
+        QVERIFY(icon.pixelColor(32, 32).alpha() > 0);
     }
 };
 

@@ -75,7 +75,7 @@ private Q_SLOTS:
         layout->addWidget(editing);
         auto* idle = new TextField(filled.binding(), true);
         layout->addWidget(idle);
-        window.resize(320, 120);
+        window.resize(320, 400); // far taller than the fields need
         window.show();
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -85,6 +85,9 @@ private Q_SLOTS:
         QCOMPARE(idle->borderColor(), design::style(17));
         QCOMPARE(TextField::borderColor(true, false), design::style(17)); // not in an inactive application
         QVERIFY(saveScreenshot(window.grab(), QStringLiteral("components_text_field")));
+        // The rounded background keeps the field's height in a taller layout.
+        QCOMPARE(editing->height(), editing->sizeHint().height());
+        QCOMPARE(editing->field()->parentWidget()->height(), editing->field()->height());
 
         // 2 wide, 1 inside the field's own rectangle wherever the field sits.
         QVERIFY(idle->pos() != QPoint(0, 0));
