@@ -29,6 +29,17 @@ AlertModel::AlertModel(QObject* parent) : ObservableObject(parent) {}
 
 void AlertModel::setDetails(std::optional<AlertDetails> details)
 {
+    if (!details) {
+        if (m_waiting.isEmpty())
+            m_details = std::nullopt;
+        else
+            m_details = m_waiting.takeFirst();
+        return;
+    }
+    if (m_details() && m_details()->mustBeAnswered) {
+        m_waiting.append(std::move(*details));
+        return;
+    }
     m_details = std::move(details);
 }
 

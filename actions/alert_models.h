@@ -12,10 +12,12 @@
 
 namespace vantrel {
 
-// A button of an alert or a dialog: its title and what pressing it does.
+// A button of an alert or a dialog: its title and what pressing it does. The cancelling button
+// of an alert is also what Escape, or closing the alert without pressing a button, presses.
 struct ButtonAction {
     QString title;
     std::function<void()> action;
+    bool cancels = false;
 };
 
 // What an alert shows.
@@ -30,26 +32,34 @@ public:
     QString title;
     QString message;
     QList<ButtonAction> buttons;
+    // A question whose answer someone waits for (whether to quit, say): while it shows, no other
+    // alert replaces it. It should have a cancelling button, so that dismissing it answers too.
+    bool mustBeAnswered = false;
 
     // The alert as it goes into the log.
     QString debugDescription() const;
 };
 
-// The alert a window shows. There is no queue: a new alert replaces one that is still showing.
+// The alert a window shows. A new alert replaces one that is still showing, except a question
+// that must be answered: alerts raised while it shows wait, in order, and each is shown when the
+// one before it is dismissed.
 class AlertModel : public ObservableObject {
     Q_OBJECT
 public:
     explicit AlertModel(QObject* parent = nullptr);
 
     std::optional<AlertDetails> details() const { return m_details(); }
-    // Shows (or, with nothing, dismisses) an alert; nothing is logged.
+    // Shows (or, with nothing, dismisses) an alert; nothing is logged. Dismissing shows the next
+    // waiting alert, if any.
     void setDetails(std::optional<AlertDetails> details);
+    // How many alerts wait behind the question that shows.
+    qsizetype waitingCount() const { return m_waiting.size(); }
 
     // Where shown failures are logged; replaceable, by default nowhere.
     std::function<void(const QString&)> log = &AlertModel::ignoreLog;
     static void ignoreLog(const QString&);
 
-    // Shows the alert for `error`, then logs it.
+    // Shows the alert for `error` (or queues it behind a question), then logs it.
     void show(const Error& error);
 
 Q_SIGNALS:
@@ -57,6 +67,7 @@ Q_SIGNALS:
 
 private:
     Published<std::optional<AlertDetails>> m_details{this, &AlertModel::detailsChanged};
+    QList<AlertDetails> m_waiting;
 };
 
 // Whether `model`'s alert is showing; dismissing it clears the details.

@@ -189,7 +189,8 @@ void Team::alertBeforeClosing(ClosingEvent event, std::function<void(bool)> shou
         Strings::plural(QString(), Strings::unsavedChangesOne(), Strings::unsavedChangesOther(), unsaved.size());
     const QPointer<NavigationModel> navigationModel(&navigation());
     const auto first = unsaved.first();
-    m_alert->setDetails(AlertDetails(
+    // The question waits for its answer: no other alert replaces it, and dismissing it cancels.
+    AlertDetails question(
         quitting ? Strings::quitConfirmationTitle() : Strings::closeConfirmationTitle(), message,
         {ButtonAction{Strings::saveChangesButtonTitle(),
                       [shouldClose, navigationModel, first] {
@@ -198,7 +199,9 @@ void Team::alertBeforeClosing(ClosingEvent event, std::function<void(bool)> shou
                               navigationModel->restoreSelection(first, ContentViewFocus::checkinView);
                       }},
          ButtonAction{quitting ? Strings::quitActionTitle() : Strings::closeActionTitle(), [shouldClose] { shouldClose(true); }},
-         ButtonAction{Strings::cancelActionTitle(), [shouldClose] { shouldClose(false); }}}));
+         ButtonAction{.title = Strings::cancelActionTitle(), .action = [shouldClose] { shouldClose(false); }, .cancels = true}});
+    question.mustBeAnswered = true;
+    m_alert->setDetails(std::move(question));
 }
 
 } // namespace vantrel

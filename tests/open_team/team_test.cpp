@@ -193,7 +193,11 @@ private Q_SLOTS:
         QCOMPARE(details.message, QStringLiteral("1 item has unsaved changes."));
         QCOMPARE(details.buttons.size(), 3);
         QCOMPARE(details.buttons.at(1).title, Strings::quitActionTitle());
+        // It must be answered: nothing replaces it, and dismissing it cancels.
+        QVERIFY(details.mustBeAnswered);
+        QVERIFY(details.buttons.at(2).cancels && !details.buttons.at(0).cancels && !details.buttons.at(1).cancels);
         QVERIFY(window.logged.isEmpty()); // this alert is not logged
+        window.alert.setDetails(std::nullopt); // as the window does before the button's action
         details.buttons.at(0).action(); // "Save Changes": stay, and show the document's check-in
         QCOMPARE(answers, QList<bool>{false});
         QTRY_VERIFY(window.team->navigation().selectedDocument());

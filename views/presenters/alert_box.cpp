@@ -8,7 +8,7 @@ QMessageBox* makeAlertBox(const AlertDetails& details, PresentedFlag<AlertModel>
 {
     QList<MessageBoxButton> buttons;
     for (const ButtonAction& button : details.buttons)
-        buttons.append(MessageBoxButton{button});
+        buttons.append(MessageBoxButton{button, button.cancels ? QMessageBox::RejectRole : QMessageBox::AcceptRole});
     return makeMessageBox(window, details.title, details.message, buttons,
                           [presented = std::move(presented)] { presented.set(false); });
 }

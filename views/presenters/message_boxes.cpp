@@ -24,19 +24,28 @@ QMessageBox* makeMessageBox(QWidget* window, const QString& title, const QString
     }
 
     auto actions = std::make_shared<QHash<QAbstractButton*, std::function<void()>>>();
+    std::function<void()> cancel;
+    int cancelButtons = 0;
     for (const MessageBoxButton& entry : buttons) {
         QPushButton* button = box->addButton(entry.button.title, entry.role);
         actions->insert(button, entry.button.action);
         if (!box->defaultButton())
             box->setDefaultButton(button);
+        if (entry.role == QMessageBox::RejectRole) {
+            cancel = entry.button.action;
+            ++cancelButtons;
+        }
     }
     if (buttons.isEmpty())
         box->setStandardButtons(QMessageBox::Ok);
+    if (cancelButtons != 1)
+        cancel = nullptr;
 
-    QObject::connect(box, &QMessageBox::finished, box, [box, actions, dismissed = std::move(dismissed)] {
+    QObject::connect(box, &QMessageBox::finished, box, [box, actions, cancel, dismissed = std::move(dismissed)] {
         // The model is cleared before the action runs, so that an action that presents
-        // something new is not undone by the dismissal.
-        const std::function<void()> action = actions->value(box->clickedButton());
+        // something new is not undone by the dismissal. Closing the box's window finishes it
+        // before the box notes its escape button as pressed: that, too, cancels.
+        const std::function<void()> action = box->clickedButton() ? actions->value(box->clickedButton()) : cancel;
         if (dismissed)
             dismissed();
         if (action)

@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QTest>
 
+#include <functional>
+
 using namespace vantrel;
 
 class AlertBoxTest : public QObject {
@@ -67,6 +69,45 @@ private Q_SLOTS:
         box->open();
         box->buttons()[0]->click();
         QVERIFY(!model.details().has_value());
+    }
+
+    void aQuestionIsAnsweredOnceHoweverItIsDismissed()
+    {
+        QWidget window;
+        AlertModel model;
+        QStringList answers;
+        AlertDetails question(QStringLiteral("Are you sure you want to quit?"), QStringLiteral("1 item has unsaved changes."),
+                              {{QStringLiteral("Save Changes"), [&] { answers << QStringLiteral("save"); }},
+                               {QStringLiteral("Quit"), [&] { answers << QStringLiteral("quit"); }},
+                               {.title = QStringLiteral("Cancel"), .action = [&] { answers << QStringLiteral("cancel"); }, .cancels = true}});
+        question.mustBeAnswered = true;
+        struct Dismissal {
+            const char* how;
+            std::function<void(QMessageBox*)> dismiss;
+            QString answer;
+        };
+        const QList<Dismissal> dismissals{
+            {"escape", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }, QStringLiteral("cancel")},
+            {"window closed", [](QMessageBox* box) { box->close(); }, QStringLiteral("cancel")},
+            {"rejected", [](QMessageBox* box) { box->reject(); }, QStringLiteral("cancel")},
+            {"quit pressed",
+             [](QMessageBox* box) {
+                 for (QAbstractButton* button : box->buttons())
+                     if (button->text() == QStringLiteral("Quit"))
+                         button->click();
+             },
+             QStringLiteral("quit")},
+        };
+        for (const Dismissal& dismissal : dismissals) {
+            answers.clear();
+            model.setDetails(question);
+            QPointer<QMessageBox> box = makeAlertBox(question, presentedFlag(&model), &window);
+            box->open();
+            dismissal.dismiss(box);
+            QVERIFY2(!model.details(), dismissal.how);
+            QVERIFY2(answers == QStringList{dismissal.answer}, dismissal.how);
+            QTRY_VERIFY(!box);
+        }
     }
 };
 
