@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QSize>
+
+#include <functional>
+#include <memory>
+
+namespace vantrel {
+
+class KeyValueStorage;
+class TeamWindow;
+
+// The application's one main window: the team window in a dark frame, with the File menu's Quit
+// and the Help menu's About. Closing it asks to quit, through the same path as every other way of
+// quitting. It keeps the size and place the user gives a loaded team in the settings store.
+class MainWindow final : public QMainWindow {
+    Q_OBJECT
+public:
+    struct Commands {
+        std::function<void()> quit;
+        std::function<void()> showAbout;
+    };
+
+    // The settings key of the saved geometry of a loaded team's window.
+    static const QString geometryKey;
+
+    MainWindow(TeamWindow* content, std::shared_ptr<KeyValueStorage> settings, Commands commands,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    TeamWindow* content() const { return m_content; }
+    // Keeps the current geometry, when the window shows a loaded team.
+    void saveLoadedGeometry();
+    // Brings the window to the front, for a request handed over by another launch.
+    void raiseToFront();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void followContent();
+    void restoreLoadedGeometry();
+
+    TeamWindow* m_content;
+    std::shared_ptr<KeyValueStorage> m_settings;
+    Commands m_commands;
+    bool m_loadedOnce = false;
+    bool m_wasLoaded = false;
+};
+
+} // namespace vantrel

@@ -1,0 +1,127 @@
+#include "views/team/team_window.h"
+
+#include "engine/team_bundle.h"
+#include "views/presenters/alert_box.h"
+#include "views/presenters/confirmation_box.h"
+#include "views/presenters/dialog_presenter.h"
+#include "views/presenters/file_import_dialog.h"
+#include "views/presenters/sheet_dialog.h"
+
+#include <QLabel>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+
+namespace vantrel {
+
+namespace {
+
+QWidget* centred(QWidget* content, QWidget* parent)
+{
+    auto* page = new QWidget(parent);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(content, 0, Qt::AlignCenter);
+    return page;
+}
+
+} // namespace
+
+TeamWindow::TeamWindow(TeamSetup* setup, QIcon appIcon, QWidget* parent) : QWidget(parent), m_setup(setup)
+{
+    setObjectName(QStringLiteral("teamWindow"));
+    m_pages = new QStackedLayout(this);
+
+    m_loading = new QWidget(this);
+    m_loading->setObjectName(QStringLiteral("loadingPage"));
+
+    auto* onboarding = new QWidget;
+    onboarding->setObjectName(QStringLiteral("onboarding"));
+    onboarding->setFixedSize(onboardingSize);
+    m_onboarding = centred(onboarding, this);
+
+    m_teamName = new QLabel;
+    m_teamName->setObjectName(QStringLiteral("teamName"));
+    m_teamName->setTextFormat(Qt::PlainText);
+    m_team = centred(m_teamName, this);
+
+    m_pages->addWidget(m_loading);
+    m_pages->addWidget(m_onboarding);
+    m_pages->addWidget(m_team);
+
+    // The window's dialogs, each open exactly while its model holds something to show.
+    AlertModel* alert = setup->alert();
+    m_alert = new DialogPresenter(
+        alert, &AlertModel::detailsChanged,
+        [this, alert]() -> QDialog* {
+            const auto details = alert->details();
+            if (!details)
+                return nullptr;
+            QDialog* box = makeAlertBox(*details, presentedFlag(alert), this);
+            box->open();
+            return box;
+        },
+        this);
+    SheetModel* sheet = setup->sheet();
+    m_sheet = new DialogPresenter(
+        sheet, &SheetModel::sheetChanged, [this, sheet, appIcon] { return openSheetDialog(sheet, this, appIcon); }, this);
+    ConfirmationDialogModel* confirmation = setup->confirmation();
+    m_confirmation = new DialogPresenter(
+        confirmation, &ConfirmationDialogModel::dialogChanged,
+        [this, confirmation]() -> QDialog* {
+            const auto dialog = confirmation->dialog();
+            if (!dialog)
+                return nullptr;
+            QDialog* box = makeConfirmationBox(*dialog, presentedFlag(confirmation), this);
+            box->open();
+            return box;
+        },
+        this);
+    FileImporter* importer = setup->fileImporter();
+    m_fileDialog = new DialogPresenter(
+        importer, &FileImporter::actionChanged,
+        [this, importer, alert]() -> QDialog* {
+            if (!importer->action())
+                return nullptr;
+            // A failing file dialog becomes an alert, logged like every other.
+            return openFileImportDialog(importer, [alert](const Error& error) { alert->show(error); }, this);
+        },
+        this);
+
+    connect(setup, &TeamSetup::stateChanged, this, &TeamWindow::showState);
+    showState();
+}
+
+TeamWindow::~TeamWindow() = default;
+
+bool TeamWindow::followsContentSize() const
+{
+    return !m_setup || m_setup->state().kind() != TeamSetup::State::Case::loaded;
+}
+
+void TeamWindow::showState()
+{
+    if (!m_setup)
+        return;
+    const TeamSetup::State state = m_setup->state();
+    switch (state.kind()) {
+    case TeamSetup::State::Case::loading:
+        m_pages->setCurrentWidget(m_loading);
+        break;
+    case TeamSetup::State::Case::select:
+        m_pages->setCurrentWidget(m_onboarding);
+        break;
+    case TeamSetup::State::Case::loaded:
+        m_teamName->setText(state.team()->bundle()->name());
+        m_pages->setCurrentWidget(m_team);
+        break;
+    }
+    // A loaded team is never shown smaller than its default size. (A stacked layout is as large as
+    // its largest page, so the team page asks for it only while it shows.)
+    const bool loaded = state.kind() == TeamSetup::State::Case::loaded;
+    m_team->setMinimumSize(loaded ? defaultSize : QSize(0, 0));
+    // No alert shows over a team bundle that is still loading; it waits for what comes next.
+    m_alert->setEnabled(state.kind() != TeamSetup::State::Case::loading);
+    Q_EMIT contentChanged();
+}
+
+} // namespace vantrel
