@@ -992,6 +992,23 @@ QString Strings::invalidNameMessage()
     return text;
 }
 
+QString Strings::invalidTeamNameTitle()
+{
+    //: Title of the alert shown when the name of a new team can't be used
+    static const QString text = QCoreApplication::translate("Strings", "Invalid Team Name");
+    return text;
+}
+
+QString Strings::invalidTeamNameMessage()
+{
+    //: A new team's name becomes the name of its folder. %@ lists the characters it must not contain
+    static const QString text = QCoreApplication::translate(
+        "Strings",
+        "A team’s name becomes the name of its folder, so it can’t be empty, “.” or “..”, and can’t "
+        "contain line breaks, control characters or any of these characters: %@");
+    return text;
+}
+
 QString Strings::documentBusy()
 {
     //: A check-out, check-in or discard asked for while another one still runs on the document. %@ is the document's name

@@ -190,6 +190,9 @@ public:
     static QString documentBusy();
     static QString helpMenuTitle();
     static QString invalidNameMessage();
+    // Refusing the name of a new team, which becomes a folder name.
+    static QString invalidTeamNameTitle();
+    static QString invalidTeamNameMessage(); // %@ the characters a team name must not contain
 };
 
 } // namespace vantrel
