@@ -11,7 +11,6 @@
 #include "engine/storage/storage_error.h"
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
-#include "support/child_process.h"
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"
 
