@@ -160,7 +160,7 @@ QString editLoop(TeamBundle& team, const std::shared_ptr<VersioningService>& ser
                 events = state->children;
         }
         try {
-            workingCopy = syncWait(service->checkOut(events, false, false, 600, defaultS3Factory()));
+            workingCopy = syncWait(service->checkOut(events, {.autoSave = false}, defaultS3Factory()));
         } catch (const VersioningError& error) {
             if (error.which() != VersioningError::Case::itemLocked && error.which() != VersioningError::Case::changesNotArrived)
                 throw;
@@ -239,11 +239,11 @@ int main(int argc, char** argv)
 
     if (operation == QLatin1String("checkout")) {
         QList<IdFor<VersionBundle>> events;
-        bool force = false;
+        LockTakeover takeover = LockTakeover::none;
         bool wait = false;
         for (qsizetype i = 0; i < options.size(); ++i) {
             if (options[i] == QLatin1String("--force")) {
-                force = true;
+                takeover = LockTakeover::forceUnlock;
             } else if (options[i] == QLatin1String("--wait")) {
                 wait = true;
             } else if (options[i] == QLatin1String("--events") && i + 1 < options.size()) {
@@ -263,7 +263,9 @@ int main(int argc, char** argv)
             while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
             }
         }
-        report([&] { return syncWait(service->checkOut(events, force, false, 600, defaultS3Factory())); });
+        report([&] {
+            return syncWait(service->checkOut(events, {.takeover = takeover, .autoSave = false}, defaultS3Factory()));
+        });
     } else if (operation == QLatin1String("checkin") && options.size() == 1) {
         report([&] {
             syncWait(service->checkIn(options[0], defaultS3Factory()));
@@ -275,7 +277,7 @@ int main(int argc, char** argv)
             return QString();
         });
     } else if (operation == QLatin1String("hold") && options.size() == 1) {
-        report([&] { return syncWait(service->checkOut({}, false, false, 600, defaultS3Factory())); });
+        report([&] { return syncWait(service->checkOut({}, {.autoSave = false}, defaultS3Factory())); });
         // Delivered on the thread that found the change: the poller's, or this one.
         auto watch = service->remoteDatabaseChanges().sink([service](const RemoteDatabaseChange& change) {
             say(QStringLiteral("change %1 %2 %3 %4")
