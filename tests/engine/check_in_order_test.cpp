@@ -61,7 +61,7 @@ VersioningError::Case failureOf(F operation)
     try {
         operation();
     } catch (const VersioningError& error) {
-        return error.which();
+        return error.kind();
     }
     qFatal("the operation did not fail");
 }
@@ -211,7 +211,7 @@ private Q_SLOTS:
                 checkOut(cut);
                 QFAIL("checked out over a working copy that was not kept");
             } catch (const VersioningError& error) {
-                QCOMPARE(error.which(), VersioningError::Case::workNotKept);
+                QCOMPARE(error.kind(), VersioningError::Case::workNotKept);
                 QVERIFY2(error.localizedDescription().contains(folder), qPrintable(error.localizedDescription()));
             }
             QCOMPARE(describeTree(folder), before);

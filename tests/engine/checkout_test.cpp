@@ -87,7 +87,7 @@ private Q_SLOTS:
             checkOut(bensCut);
             QFAIL("a second holder");
         } catch (const VersioningError& error) {
-            QCOMPARE(error.which(), VersioningError::Case::itemLocked);
+            QCOMPARE(error.kind(), VersioningError::Case::itemLocked);
             QVERIFY(error.localizedDescription().contains(QStringLiteral("ana Editor on host-ana")));
         }
         QVERIFY_THROWS_EXCEPTION(VersioningError, syncWait(bensCut->checkIn(QStringLiteral("nope"), defaultS3Factory())));
@@ -192,7 +192,7 @@ private Q_SLOTS:
             syncWait(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()));
             QFAIL("checked in without the lock");
         } catch (const VersioningError& error) {
-            QCOMPARE(error.which(), VersioningError::Case::lockLost);
+            QCOMPARE(error.kind(), VersioningError::Case::lockLost);
             QVERIFY(error.localizedDescription().contains(QStringLiteral("ben Editor")));
         }
         QCOMPARE(cut->versionIDs().size(), 1);

@@ -77,7 +77,7 @@ private Q_SLOTS:
                 fixture.client(QString::fromLatin1(id).isEmpty() ? QStringLiteral("empty") : QStringLiteral("c%1").arg(qHash(QString::fromLatin1(id))));
                 QFAIL(id);
             } catch (const TeamBundleError& error) {
-                QCOMPARE(error.which(), TeamBundleError::Case::unreadable);
+                QCOMPARE(error.kind(), TeamBundleError::Case::unreadable);
             }
         }
     }

@@ -255,7 +255,7 @@ private Q_SLOTS:
                 checkOut(benCut, LockTakeover::none);
                 QFAIL("checked out a locked bundle");
             } catch (const VersioningError& error) {
-                QCOMPARE(error.which(), VersioningError::Case::itemLocked);
+                QCOMPARE(error.kind(), VersioningError::Case::itemLocked);
             }
             // Taking it over writes a lock record in its place.
             QVERIFY(QFileInfo::exists(checkOut(benCut, LockTakeover::forceUnlock)));

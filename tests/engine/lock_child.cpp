@@ -126,7 +126,7 @@ void report(F operation)
         const QString output = operation();
         result = output.isEmpty() ? QStringLiteral("result ok") : QStringLiteral("result ok ") + output;
     } catch (const VersioningError& error) {
-        result = QStringLiteral("result error %1 %2").arg(caseName(error.which()), oneLine(error.localizedDescription()));
+        result = QStringLiteral("result error %1 %2").arg(caseName(error.kind()), oneLine(error.localizedDescription()));
     } catch (const StorageError& error) {
         result = QStringLiteral("result error %1 %2").arg(kindName(error.kind()), oneLine(error.localizedDescription()));
     } catch (const Error& error) {
@@ -162,7 +162,7 @@ QString editLoop(TeamBundle& team, const std::shared_ptr<VersioningService>& ser
         try {
             workingCopy = syncWait(service->checkOut(events, {.autoSave = false}, defaultS3Factory()));
         } catch (const VersioningError& error) {
-            if (error.which() != VersioningError::Case::itemLocked && error.which() != VersioningError::Case::changesNotArrived)
+            if (error.kind() != VersioningError::Case::itemLocked && error.kind() != VersioningError::Case::changesNotArrived)
                 throw;
             QThread::msleep(1 + QRandomGenerator::global()->bounded(8));
             team.poll();
@@ -184,9 +184,9 @@ QString editLoop(TeamBundle& team, const std::shared_ptr<VersioningService>& ser
         try {
             syncWait(service->checkIn(QStringLiteral("Round %1").arg(round), defaultS3Factory()));
         } catch (const VersioningError& error) {
-            if (error.which() != VersioningError::Case::outdatedBase && error.which() != VersioningError::Case::lockLost)
+            if (error.kind() != VersioningError::Case::outdatedBase && error.kind() != VersioningError::Case::lockLost)
                 throw;
-            say(QStringLiteral("refused %1 %2 %3").arg(client).arg(round).arg(caseName(error.which())));
+            say(QStringLiteral("refused %1 %2 %3").arg(client).arg(round).arg(caseName(error.kind())));
             syncWait(service->cancelCheckout(defaultS3Factory()));
             continue;
         }
