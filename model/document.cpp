@@ -222,11 +222,13 @@ QCoro::Task<> Document::checkIn()
     co_await whileInitiating(keep, std::move(work));
 }
 
+// The rule of Event's equality: the summary, the container and the lock state, plus the events.
+// A document's check-out is its own initiator, so its id stands for the initiator an event compares.
 bool operator==(const Document& a, const Document& b)
 {
     return a.id() == b.id() && a.name() == b.name() && a.documentType() == b.documentType()
         && a.modificationDate() == b.modificationDate() && equalItems(a.nestedItems(), b.nestedItems())
-        && a.containerID() == b.containerID() && a.id() == b.id() && a.isLocked() == b.isLocked()
+        && a.containerID() == b.containerID() && a.isLocked() == b.isLocked()
         && a.allowsChanges() == b.allowsChanges() && a.lockedByUser() == b.lockedByUser()
         && a.lockedByHostName() == b.lockedByHostName()
         && a.lockedByCurrentInitiator() == b.lockedByCurrentInitiator();
