@@ -860,7 +860,7 @@ private Q_SLOTS:
 
         const auto invalidName = [](const std::shared_ptr<const Error>& error) {
             const auto versioning = errorOfType<VersioningError>(error);
-            return versioning && versioning->which() == VersioningError::Case::invalidName
+            return versioning && versioning->kind() == VersioningError::Case::invalidName
                 && !versioning->localizedDescription().isEmpty();
         };
         QVERIFY(invalidName(failureOf([&] { syncWait(cut->rename(QStringLiteral(" \t\n"))); })));
@@ -1076,7 +1076,7 @@ private Q_SLOTS:
         };
         const auto expect = [&](const QString& path, bool create, TeamBundleError::Case which) {
             const auto error = errorOfType<TeamBundleError>(failure(path, create));
-            return error && error->which() == which && !error->localizedDescription().isEmpty();
+            return error && error->kind() == which && !error->localizedDescription().isEmpty();
         };
 
         // A regular file with the extension, directly and through a link.

@@ -152,7 +152,7 @@ private Q_SLOTS:
             TeamBundle::open(fixture.root(), localFileManager(local), std::make_shared<RecordingWorkspace>(), identity(id));
             QFAIL("opened a team bundle as a client that another process is");
         } catch (const TeamBundleError& error) {
-            QCOMPARE(error.which(), TeamBundleError::Case::clientInUse);
+            QCOMPARE(error.kind(), TeamBundleError::Case::clientInUse);
             QVERIFY(error.recoverySuggestion().value_or(QString()).contains(u"Quit"_s));
         }
         const QString created = scratch(u"new"_s) + u"/New.vantrelteam"_s;
