@@ -1,6 +1,7 @@
 #include "actions/item_actions.h"
 
 #include "actions/file_importer.h"
+#include "engine/check_out_options.h"
 #include "engine/team_bundle.h"
 #include "model/document.h"
 #include "model/strings.h"
@@ -31,13 +32,13 @@ QUrl fileURL(const QString& path) { return QUrl::fromLocalFile(path); }
 // Check-out and force unlock. A document on which another locking operation still runs (a
 // second click) is left alone: the first one opens the working copy.
 QCoro::Task<> takeLock(item_action::OpenURL openURL, item_action::ShowProgress showProgress, item_action::Focus focus,
-                       std::shared_ptr<Document> document, bool force)
+                       std::shared_ptr<Document> document, LockTakeover takeover)
 {
     if (!document || document->isInitiating())
         co_return;
     showProgress(State::busy(formatText(Strings::openActionTitle(), {document->name()})));
     QString workingCopy;
-    if (force)
+    if (takeover == LockTakeover::forceUnlock)
         workingCopy = co_await document->forceUnlock();
     else
         workingCopy = co_await document->checkOut();
@@ -46,12 +47,14 @@ QCoro::Task<> takeLock(item_action::OpenURL openURL, item_action::ShowProgress s
 }
 
 void startTakingLock(item_action::OpenURL openURL, item_action::ShowProgress showProgress, item_action::ShowError showError,
-                     item_action::Focus focus, const std::shared_ptr<Document>& document, bool force)
+                     item_action::Focus focus, const std::shared_ptr<Document>& document, LockTakeover takeover)
 {
     const std::weak_ptr<Document> weak = document;
     startTask(
         std::nullopt,
-        [openURL, showProgress, focus, weak, force] { return takeLock(openURL, showProgress, focus, weak.lock(), force); },
+        [openURL, showProgress, focus, weak, takeover] {
+            return takeLock(openURL, showProgress, focus, weak.lock(), takeover);
+        },
         handleError([showError](const Error& error) { showError(error); }), [showProgress] { showProgress(State::idle()); });
 }
 
@@ -182,12 +185,12 @@ void OpenItemCopyAction::hideProgress() const { showProgress(State::idle()); }
 
 void CheckOutItemAction::operator()(const std::shared_ptr<Document>& document) const
 {
-    startTakingLock(openURL, showProgress, showError, focus, document, false);
+    startTakingLock(openURL, showProgress, showError, focus, document, LockTakeover::none);
 }
 
 QCoro::Task<> CheckOutItemAction::checkOut(std::shared_ptr<Document> document) const
 {
-    return takeLock(openURL, showProgress, focus, std::move(document), false);
+    return takeLock(openURL, showProgress, focus, std::move(document), LockTakeover::none);
 }
 
 void CheckOutItemAction::report(const Error& error) const { showError(error); }
@@ -196,7 +199,7 @@ void CheckOutItemAction::hideProgress() const { showProgress(State::idle()); }
 
 void ForceUnlockItemAction::operator()(const std::shared_ptr<Document>& document) const
 {
-    startTakingLock(openURL, showProgress, showError, focus, document, true);
+    startTakingLock(openURL, showProgress, showError, focus, document, LockTakeover::forceUnlock);
 }
 
 QCoro::Task<> CheckInItemAction::operator()(std::shared_ptr<Document> document) const

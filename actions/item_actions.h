@@ -30,7 +30,7 @@ public:
     enum class Case { checkoutFailed, cancelCheckoutFailed, checkInFailed, exportFailed, buildCopyFailed };
 
     explicit InitiatingItemError(Case which);
-    Case which() const { return m_case; }
+    Case kind() const { return m_case; }
 
     friend bool operator==(const InitiatingItemError& a, const InitiatingItemError& b) { return a.m_case == b.m_case; }
 
@@ -43,7 +43,7 @@ private:
 
 inline size_t qHash(const InitiatingItemError& error, size_t seed = 0)
 {
-    return ::qHash(static_cast<int>(error.which()), seed);
+    return ::qHash(static_cast<int>(error.kind()), seed);
 }
 
 // The window's callbacks, as the actions hold them. All but OpenURL, VersionBundlesIndexer and

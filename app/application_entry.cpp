@@ -1,18 +1,40 @@
 #include "app/application_entry.h"
 
 #include "app/about_window_scene.h"
-#include "model/strings.h"
-#include "model/text_format.h"
-#include "packages/components/app_info.h"
+#include "app/app_delegate.h"
+#include "app/main_window.h"
+#include "app/single_instance.h"
+#include "app/url_handler.h"
+#include "app/vantrel_model.h"
+#include "engine/system_services.h"
+#include "open_team/team.h"
+#include "views/team/team_window.h"
 
-#include <QAction>
-#include <QCoreApplication>
-#include <QDesktopServices>
-#include <QMainWindow>
-#include <QMenu>
-#include <QMenuBar>
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
 
 namespace vantrel {
+
+namespace {
+
+constexpr int forwardingTimeoutMs = 5000;
+
+// Quitting asks the open team, if any, whether it may close; without one it may.
+VantrelAppDelegate::AlertBeforeClosing confirmQuit(VantrelModel& model)
+{
+    return [&model](VantrelAppDelegate::Reply shouldClose) {
+        const TeamSetup::State state = model.teamSetup()->state();
+        if (state.kind() != TeamSetup::State::Case::loaded) {
+            shouldClose(true);
+            return;
+        }
+        state.team()->alertBeforeClosing(Team::ClosingEvent::quit, std::move(shouldClose));
+    };
+}
+
+} // namespace
 
 std::optional<QString> missingDisplayReason(const QProcessEnvironment& environment)
 {
@@ -24,21 +46,62 @@ std::optional<QString> missingDisplayReason(const QProcessEnvironment& environme
     return QStringLiteral("Vantrel needs a graphical display, and none was found (neither DISPLAY nor WAYLAND_DISPLAY is set).");
 }
 
-QMainWindow* createMainWindow()
+int runApplication(QApplication& application, const QStringList& arguments)
 {
-    auto* window = new QMainWindow();
-    window->setObjectName(QStringLiteral("main"));
-    window->setWindowTitle(QCoreApplication::applicationName());
-    window->resize(1100, 700);
-
     const AppInfo& appInfo = AppInfo::shared();
-    QMenu* help = window->menuBar()->addMenu(Strings::helpMenuTitle());
-    QAction* about = help->addAction(formatText(Strings::aboutActionTitle(), {appInfo.name()}));
-    about->setMenuRole(QAction::AboutRole);
-    QObject::connect(about, &QAction::triggered, window, [window, &appInfo] {
-        showAboutWindow(window, appInfo, [](const QUrl& url) { QDesktopServices::openUrl(url); });
+    const QString scheme = appInfo.urlScheme().value_or(QString());
+    QStringList urls;
+    for (const QString& argument : arguments)
+        urls << URLHandler::urlFromArgument(argument, scheme);
+
+    // One instance per user: a later start hands its links to the running one and ends.
+    const QString serverName = single_instance::serverName(appInfo.bundleId());
+    using single_instance::Forwarding;
+    if (single_instance::forwardToRunningInstance(urls, serverName, forwardingTimeoutMs) == Forwarding::accepted)
+        return 0;
+    SingleInstanceServer instance(serverName);
+    if (!instance.listen()) {
+        // Another start won the race to listen: hand it the links instead.
+        if (single_instance::forwardToRunningInstance(urls, serverName, forwardingTimeoutMs) == Forwarding::accepted)
+            return 0;
+        std::fprintf(stderr, "Vantrel runs without receiving links from later starts: %s\n",
+                     qPrintable(instance.errorString()));
+    }
+
+    VantrelAppDelegate delegate;
+    auto storage = std::make_shared<UserDefaultsStorage>();
+    VantrelModel model(appInfo, storage, std::make_shared<SystemFileManager>(), std::make_shared<SystemWorkspace>(),
+                       {[&delegate] { delegate.requestQuit(); }, [&delegate] { delegate.requestRestart(); }});
+
+    auto* content = new TeamWindow(model.teamSetup(), appInfo.icon());
+    MainWindow window(content, storage, {});
+    window.setCommands({[&delegate] { delegate.requestQuit(); },
+                        [&window, &appInfo, &model] { showAboutWindow(&window, appInfo, model.openURL()); }});
+
+    delegate.installWhenActive(confirmQuit(model), &window);
+    delegate.handleTerminationSignals();
+    // A restart lets the new process become the running instance; if it cannot start, this one
+    // goes on listening and says why.
+    delegate.beforeRestart = [&instance] { instance.release(); };
+    delegate.restartFailed = [&instance, &model](const QString& reason) {
+        instance.listen();
+        model.teamSetup()->alert()->show(Error(reason));
+    };
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &window, &MainWindow::saveLoadedGeometry);
+
+    QObject::connect(&instance, &SingleInstanceServer::urlsReceived, &window, [&window, &model](const QStringList& received) {
+        window.raiseToFront();
+        for (const QString& url : received)
+            model.urlHandler().handle(url);
     });
-    return window;
+
+    window.show();
+    // The links of this start are handled once the event loop runs, as those of later starts are.
+    QTimer::singleShot(0, &window, [&model, urls] {
+        for (const QString& url : urls)
+            model.urlHandler().handle(url);
+    });
+    return application.exec();
 }
 
 } // namespace vantrel

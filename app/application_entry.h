@@ -2,10 +2,11 @@
 
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
-class QMainWindow;
+class QApplication;
 
 namespace vantrel {
 
@@ -13,8 +14,10 @@ namespace vantrel {
 // terminal; absent when a display (or an explicit Qt platform) is available.
 std::optional<QString> missingDisplayReason(const QProcessEnvironment& environment);
 
-// The application's main window, titled with the application's name, with the Help menu's
-// "About" item.
-QMainWindow* createMainWindow();
+// Runs the application: hands `arguments` (links and team-bundle paths) to the instance of this
+// user that already runs and returns at once, or becomes that instance: builds the root model and
+// the main window, opens the last or the given team bundle and runs the event loop until the user
+// quits. The exit status.
+int runApplication(QApplication& application, const QStringList& arguments);
 
 } // namespace vantrel

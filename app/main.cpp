@@ -5,11 +5,9 @@
 
 #include <QApplication>
 #include <QLocale>
-#include <QMainWindow>
 #include <QTranslator>
 
 #include <cstdio>
-#include <memory>
 
 int main(int argc, char* argv[])
 {
@@ -34,7 +32,5 @@ int main(int argc, char* argv[])
                         QApplication::applicationDirPath() + QStringLiteral("/translations")))
         QApplication::installTranslator(&translator);
 
-    std::unique_ptr<QMainWindow> window(vantrel::createMainWindow());
-    window->show();
-    return application.exec();
+    return vantrel::runApplication(application, QApplication::arguments().mid(1));
 }

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QMenu>
+#include <QLayout>
 #include <QMenuBar>
 
 namespace vantrel {
@@ -33,13 +34,19 @@ MainWindow::MainWindow(TeamWindow* content, std::shared_ptr<KeyValueStorage> set
     quit->setObjectName(QStringLiteral("quitAction"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quit->setMenuRole(QAction::QuitRole);
-    connect(quit, &QAction::triggered, this, [this] { m_commands.quit(); });
+    connect(quit, &QAction::triggered, this, [this] {
+        if (m_commands.quit)
+            m_commands.quit();
+    });
 
     QMenu* help = menuBar()->addMenu(Strings::helpMenuTitle());
     QAction* about = help->addAction(formatText(Strings::aboutActionTitle(), {AppInfo::shared().name()}));
     about->setObjectName(QStringLiteral("aboutAction"));
     about->setMenuRole(QAction::AboutRole);
-    connect(about, &QAction::triggered, this, [this] { m_commands.showAbout(); });
+    connect(about, &QAction::triggered, this, [this] {
+        if (m_commands.showAbout)
+            m_commands.showAbout();
+    });
 
     resize(TeamWindow::defaultSize);
     connect(m_content, &TeamWindow::contentChanged, this, &MainWindow::followContent);
@@ -104,7 +111,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Closing the window is quitting; the quit path asks first and closes everything if granted.
     event->ignore();
-    m_commands.quit();
+    if (m_commands.quit)
+        m_commands.quit();
 }
 
 } // namespace vantrel

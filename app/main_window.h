@@ -31,6 +31,7 @@ public:
     ~MainWindow() override;
 
     TeamWindow* content() const { return m_content; }
+    void setCommands(Commands commands) { m_commands = std::move(commands); }
     // Keeps the current geometry, when the window shows a loaded team.
     void saveLoadedGeometry();
     // Brings the window to the front, for a request handed over by another launch.

@@ -375,7 +375,7 @@ void measureTeamRun(const QString& root, const QString& client, const QString& s
     // The first check-out, every event included.
     cache.prepare();
     start = Clock::now();
-    const QString workingCopy = syncWait(library->checkOut(events, false, false, 600, defaultS3Factory()));
+    const QString workingCopy = syncWait(library->checkOut(events, {.autoSave = false}, defaultS3Factory()));
     syncBothSides();
     figures.firstCheckOut.push_back(secondsSince(start));
     requireWholePackage(workingCopy, "the first check-out");
@@ -405,7 +405,7 @@ void measureTeamRun(const QString& root, const QString& client, const QString& s
     // A fresh check-out of the checked-in versions, every event included.
     cache.prepare();
     start = Clock::now();
-    const QString freshCopy = syncWait(library->checkOut(events, false, false, 600, defaultS3Factory()));
+    const QString freshCopy = syncWait(library->checkOut(events, {.autoSave = false}, defaultS3Factory()));
     syncBothSides();
     figures.checkOut.push_back(secondsSince(start));
     requireWholePackage(freshCopy, "the check-out after the check-in");

@@ -19,7 +19,7 @@ public:
         clientInUse,       // another process of this machine is acting as the same client
     };
     TeamBundleError(Case which, const QString& path);
-    Case which() const { return m_case; }
+    Case kind() const { return m_case; }
 
 protected:
     QString typeName() const override;
@@ -61,7 +61,7 @@ public:
     // `reason`, when given, becomes the failure reason (the underlying problem).
     VersioningError(Case which, const QString& itemName, const QString& detail = {},
                     std::optional<QString> reason = std::nullopt);
-    Case which() const { return m_case; }
+    Case kind() const { return m_case; }
 
 protected:
     QString typeName() const override;

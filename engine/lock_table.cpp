@@ -244,8 +244,8 @@ LockRecord LockTable::newRecord(const IdFor<VersionBundle>& initiator) const
     return record;
 }
 
-void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator, bool force,
-                        const QHash<IdFor<VersionBundle>, QString>& names)
+void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator,
+                        LockTakeover takeover, const QHash<IdFor<VersionBundle>, QString>& names)
 {
     if (const auto hook = [this] {
             std::lock_guard lock(m_mutex);
@@ -280,7 +280,7 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
             const auto existing = readLock(id);
             if (existing && existing->clientId == m_clientId && existing->initiator == initiator)
                 continue; // ours already
-            if (!force) {
+            if (takeover != LockTakeover::forceUnlock) {
                 const auto holder = existing ? existing->holderDescription() : QString();
                 giveBack();
                 throw VersioningError(VersioningError::Case::itemLocked, names.value(id, id.toString()), holder);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/check_out_options.h"
 #include "engine/id_for.h"
 #include "engine/user_identity.h"
 
@@ -58,10 +59,10 @@ public:
     bool isMine(const IdFor<VersionBundle>& id) const;
 
     // Takes the locks of `ids` for `initiator`, all or none. Locks this installation already
-    // holds for the same initiator count as taken. Without `force`, a lock held by anybody
-    // else makes it throw VersioningError (itemLocked) naming the holder; with `force`, such
-    // locks are taken over. Blocking; throws StorageError.
-    void acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator, bool force,
+    // holds for the same initiator count as taken. With LockTakeover::none, a lock held by
+    // anybody else makes it throw VersioningError (itemLocked) naming the holder; with
+    // LockTakeover::forceUnlock, such locks are taken over. Blocking; throws StorageError.
+    void acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator, LockTakeover takeover,
                  const QHash<IdFor<VersionBundle>, QString>& names = {});
     // Gives up the locks of `ids` that this installation holds for `initiator`.
     void release(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator);

@@ -16,6 +16,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <limits>
+
 namespace vantrel {
 
 using namespace versioning;
@@ -79,11 +82,12 @@ void giveBack(TeamBundle& team, const QList<IdFor<VersionBundle>>& ids, const Id
 
 } // namespace
 
-QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> includedNestedVersionBundles, bool forceUnlock,
-                                                 bool autoSaveEnabled, int autoSaveInterval, S3Factory)
+QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> includedNestedVersionBundles,
+                                                 CheckOutOptions options, S3Factory)
 {
     auto self = shared_from_this();
-    auto work = [self, includedNestedVersionBundles, forceUnlock, autoSaveEnabled, autoSaveInterval] {
+    auto work = [self, includedNestedVersionBundles, options] {
+        const bool forceUnlock = options.takeover == LockTakeover::forceUnlock;
         TeamBundle& team = *self->m_team;
         const auto checkable = [&self](const std::shared_ptr<const BundleState>& state) {
             if (!state)
@@ -114,7 +118,7 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             ids << eventId;
             names.insert(eventId, event->name);
         }
-        team.locks().acquire(ids, self->m_id, forceUnlock, names);
+        team.locks().acquire(ids, self->m_id, options.takeover, names);
 
         const QString folder = team.localFolder(QStringLiteral("working")) + QLatin1Char('/') + self->m_id.toString();
         QList<EventToWrite> included;
@@ -153,8 +157,9 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             checkout.workingCopy = workingCopy;
             checkout.baseVersion = version->id;
             checkout.date = QDateTime::currentDateTimeUtc();
-            checkout.autoSave = autoSaveEnabled;
-            checkout.autoSaveInterval = autoSaveInterval;
+            checkout.autoSave = options.autoSave;
+            checkout.autoSaveInterval = static_cast<int>(std::clamp<std::chrono::seconds::rep>(
+                options.autoSaveInterval.count(), std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
             checkout.lastAutoSave = checkout.date;
             checkout.lastSavedManifest = version->manifest.toHex();
             const Manifest manifest = Manifest::fromJson(store.readBytes(version->manifest));

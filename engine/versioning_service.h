@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/activity.h"
+#include "engine/check_out_options.h"
 #include "engine/document_application.h"
 #include "engine/document_type.h"
 #include "foundation/publisher.h"
@@ -118,9 +119,10 @@ public:
     // Takes the lock of this document and of `includedNestedVersionBundles` (events of a
     // library), all or none, and makes a working copy on the local disk from the current
     // versions; returns its path. Checking out again what this installation holds returns the
-    // same working copy untouched. With `forceUnlock`, locks held by others are taken over.
-    QCoro::Task<QString> checkOut(QList<IdFor<VersionBundle>> includedNestedVersionBundles, bool forceUnlock,
-                                  bool autoSaveEnabled, int autoSaveInterval, S3Factory s3Factory);
+    // same working copy untouched. `options` says whether locks held by others are taken over
+    // and how the working copy is auto-saved.
+    QCoro::Task<QString> checkOut(QList<IdFor<VersionBundle>> includedNestedVersionBundles, CheckOutOptions options,
+                                  S3Factory s3Factory);
     // Stores the working copy as a new version of the document and of each changed event,
     // then gives up the locks. Refused, storing nothing, when the lock is no longer ours.
     QCoro::Task<> checkIn(QString commitMessage, S3Factory s3Factory);

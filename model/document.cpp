@@ -150,12 +150,12 @@ void Document::beginInitiating()
 
 QCoro::Task<QString> Document::checkOut()
 {
-    co_return co_await takeLock(false);
+    co_return co_await takeLock(CheckOutOptions{});
 }
 
 QCoro::Task<QString> Document::forceUnlock()
 {
-    co_return co_await takeLock(true);
+    co_return co_await takeLock(CheckOutOptions{.takeover = LockTakeover::forceUnlock});
 }
 
 template<typename T>
@@ -179,18 +179,18 @@ QCoro::Task<T> Document::whileInitiating(std::shared_ptr<Document> document, std
         co_return std::move(*result);
 }
 
-QCoro::Task<QString> Document::takeLock(bool force)
+QCoro::Task<QString> Document::takeLock(CheckOutOptions options)
 {
     const auto keep = self();
-    std::function<QCoro::Task<QString>()> work = [keep, force]() -> QCoro::Task<QString> {
+    std::function<QCoro::Task<QString>()> work = [keep, options]() -> QCoro::Task<QString> {
         co_await keep->loadNestedEvents();
         QList<IdFor<VersionBundle>> included;
         for (const auto& event : keep->nestedItems()) {
-            if (force || !event->isLocked())
+            if (options.takeover == LockTakeover::forceUnlock || !event->isLocked())
                 included.append(event->id());
         }
         const auto service = keep->m_versioningService;
-        const QString workingCopy = co_await service->checkOut(included, force, true, 600, &s3Factory);
+        const QString workingCopy = co_await service->checkOut(included, options, &s3Factory);
         co_await keep->refreshAfterCheckOut();
         co_return workingCopy;
     };
@@ -222,11 +222,13 @@ QCoro::Task<> Document::checkIn()
     co_await whileInitiating(keep, std::move(work));
 }
 
+// The rule of Event's equality: the summary, the container and the lock state, plus the events.
+// A document's check-out is its own initiator, so its id stands for the initiator an event compares.
 bool operator==(const Document& a, const Document& b)
 {
     return a.id() == b.id() && a.name() == b.name() && a.documentType() == b.documentType()
         && a.modificationDate() == b.modificationDate() && equalItems(a.nestedItems(), b.nestedItems())
-        && a.containerID() == b.containerID() && a.id() == b.id() && a.isLocked() == b.isLocked()
+        && a.containerID() == b.containerID() && a.isLocked() == b.isLocked()
         && a.allowsChanges() == b.allowsChanges() && a.lockedByUser() == b.lockedByUser()
         && a.lockedByHostName() == b.lockedByHostName()
         && a.lockedByCurrentInitiator() == b.lockedByCurrentInitiator();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/check_out_options.h"
 #include "foundation/cancellable.h"
 #include "foundation/observable_object.h"
 #include "model/event.h"
@@ -140,7 +141,7 @@ private:
     // Runs `work` with the document marked busy; refused while another operation runs.
     template<typename T>
     static QCoro::Task<T> whileInitiating(std::shared_ptr<Document> document, std::function<QCoro::Task<T>()> work);
-    QCoro::Task<QString> takeLock(bool force);
+    QCoro::Task<QString> takeLock(CheckOutOptions options);
     std::shared_ptr<Document> self();
     void subscribe(const std::shared_ptr<Document>& self);
     static QCoro::Task<> handleRemoteChange(std::weak_ptr<Document> weak, RemoteDatabaseChange change);

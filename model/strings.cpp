@@ -18,6 +18,8 @@ QString translateJoinedKey(const QString& key)
 
 } // namespace
 
+// Texts that take arguments
+
 QString Strings::plural(const QString& zero, const QString& one, const QString& other,
                         qint64 count)
 {
@@ -58,971 +60,192 @@ QString Strings::newEventCreateButton(const QString& eventTypeShortDescription)
     return translateJoinedKey(QStringLiteral("Create ") + eventTypeShortDescription);
 }
 
-QString Strings::welcomeTitle()
-{
-    //: Welcome to Vantrel title
-    static const QString text = QCoreApplication::translate("Strings", "Welcome to Vantrel");
-    return text;
-}
-
-QString Strings::welcomeBack()
-{
-    //: Welcome back
-    static const QString text = QCoreApplication::translate("Strings", "Welcome back!");
-    return text;
-}
-
-QString Strings::welcomeExplainer()
-{
-    //: Creating a collection explainer during startup that is not the first time
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "Open an existing Collection, or create a new one.");
-    return text;
-}
-
-QString Strings::noCollectionsOrDocuments()
-{
-    //: mention that to document of collections are present
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "No Collections or Documents");
-    return text;
-}
-
-QString Strings::createFirstCollectionButtonTitle()
-{
-    //: button title for creating a collection
-    static const QString text = QCoreApplication::translate("Strings", "Create a Collection");
-    return text;
-}
-
-QString Strings::quitActionTitle()
-{
-    //: Action title. Quit the application
-    static const QString text = QCoreApplication::translate("Strings", "Quit");
-    return text;
-}
-
-QString Strings::quitConfirmationTitle()
-{
-    //: Quit confirmation title
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "Are you sure you want to quit?");
-    return text;
-}
-
-QString Strings::closeActionTitle()
-{
-    //: Action title. Close the application window
-    static const QString text = QCoreApplication::translate("Strings", "Close");
-    return text;
-}
-
-QString Strings::closeConfirmationTitle()
-{
-    //: Close confirmation title
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "Are you sure you want to close ?");
-    return text;
-}
-
-QString Strings::cancelActionTitle()
-{
-    //: Action title. Cancel
-    static const QString text = QCoreApplication::translate("Strings", "Cancel");
-    return text;
-}
-
-QString Strings::unsavedChangesOne()
-{
-    //: Alert title before closing. One item is not yet saved
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "1 item has unsaved changes.");
-    return text;
-}
-
-QString Strings::unsavedChangesOther()
-{
-    //: Alert title before closing. Multiple items are not yet saved. %1$d is the amount of unsaved items
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "%d items have unsaved changes.");
-    return text;
-}
-
-QString Strings::importingProgress()
-{
-    //: Importing something
-    static const QString text = QCoreApplication::translate("Strings", "Importing...");
-    return text;
-}
-
-QString Strings::exportingProgress()
-{
-    //: Exporting a versioned item
-    static const QString text = QCoreApplication::translate("Strings", "Exporting...");
-    return text;
-}
-
-QString Strings::revertingProgress()
-{
-    //: Going back to a previous version
-    static const QString text = QCoreApplication::translate("Strings", "Reverting...");
-    return text;
-}
-
-QString Strings::discardingChangesProgress()
-{
-    //: Progress indicator for an action that throws away changes
-    static const QString text = QCoreApplication::translate("Strings", "Discarding Changes...");
-    return text;
-}
-
-QString Strings::creatingCollectionProgress()
-{
-    //: Creating a collection where %1$ is the name of the Collection
-    static const QString text = QCoreApplication::translate("Strings", "Creating Collection %@");
-    return text;
-}
-
-QString Strings::creatingLibraryProgress()
-{
-    //: Creating a new empty library where %1$ is the short description of the library and %2$ the name of the library.
-    static const QString text = QCoreApplication::translate("Strings", "Creating %@ %@");
-    return text;
-}
-
-QString Strings::removingProgress()
-{
-    //: Progress indicator message. Removing an item where %1$@ is the item name
-    static const QString text = QCoreApplication::translate("Strings", "Removing %@...");
-    return text;
-}
-
-QString Strings::movingToTrashProgress()
-{
-    //: Progress indicator message. Moving an item to trash where %1$@ is the item name
-    static const QString text = QCoreApplication::translate("Strings", "Moving %@ to Trash...");
-    return text;
-}
-
-QString Strings::restoringProgress()
-{
-    //: Progress indicator message. Restoring an item from the trash where %1$@ is the item name
-    static const QString text = QCoreApplication::translate("Strings", "Restoring %@...");
-    return text;
-}
-
-QString Strings::openingProgress()
-{
-    //: Opening a file progress title. %1$@ is the name of the item being opened
-    static const QString text = QCoreApplication::translate("Strings", "Opening %@");
-    return text;
-}
-
-QString Strings::checkingInProgress()
-{
-    //: Progress message. %1$@ is the name of the item being checked in
-    static const QString text = QCoreApplication::translate("Strings", "Checking in %@...");
-    return text;
-}
-
-QString Strings::renamingProgress()
-{
-    //: Renaming progress message. %1$ is the old name %2$ is the new name
-    static const QString text = QCoreApplication::translate("Strings", "Renaming %@ to %@...");
-    return text;
-}
-
-QString Strings::addingProgress()
-{
-    //: Progress indicator for adding an item where %1$@ is the added item name
-    static const QString text = QCoreApplication::translate("Strings", "Adding %@...");
-    return text;
-}
-
-QString Strings::copyLinkActionTitle()
-{
-    //: Button title. Action will copy a URL to the pasteboard
-    static const QString text = QCoreApplication::translate("Strings", "Copy Link");
-    return text;
-}
-
-QString Strings::discardChangesTitle()
-{
-    //: Discard Changes
-    static const QString text = QCoreApplication::translate("Strings", "Discard");
-    return text;
-}
-
-QString Strings::removeFromActionTitle()
-{
-    //: Remove an event from a container where %1$ is the container
-    static const QString text = QCoreApplication::translate("Strings", "Remove from %@");
-    return text;
-}
-
-QString Strings::deleteActionTitle()
-{
-    //: Delete an item
-    static const QString text = QCoreApplication::translate("Strings", "Delete");
-    return text;
-}
-
-QString Strings::deleteItemsActionTitle()
-{
-    //: Delete one or more items. %1$ is the amount of items
-    static const QString text = QCoreApplication::translate("Strings", "Delete %@");
-    return text;
-}
-
-QString Strings::moveToTrashActionTitle()
-{
-    //: Delete an item an move to the trash
-    static const QString text = QCoreApplication::translate("Strings", "Move to Trash");
-    return text;
-}
-
-QString Strings::renameActionTitle()
-{
-    //: Rename an item
-    static const QString text = QCoreApplication::translate("Strings", "Rename");
-    return text;
-}
-
-QString Strings::restoreActionTitle()
-{
-    //: Restore an item from the trash
-    static const QString text = QCoreApplication::translate("Strings", "Restore");
-    return text;
-}
-
-QString Strings::addDocumentActionTitle()
-{
-    //: Add a document to collection
-    static const QString text = QCoreApplication::translate("Strings", "Add Document");
-    return text;
-}
-
-QString Strings::openTemporaryCopyActionTitle()
-{
-    //: Open a copy of a document
-    static const QString text = QCoreApplication::translate("Strings", "Open a Temporary Copy");
-    return text;
-}
-
-QString Strings::openActionTitle()
-{
-    //: Open a file or application. %1$@ is the name of the item to open
-    static const QString text = QCoreApplication::translate("Strings", "Open %@");
-    return text;
-}
-
-QString Strings::exportDocumentActionTitle()
-{
-    //: Export document %1$@ is the document description
-    static const QString text = QCoreApplication::translate("Strings", "Export %@");
-    return text;
-}
-
-QString Strings::exportActionTitle()
-{
-    //: Export a versioned item
-    static const QString text = QCoreApplication::translate("Strings", "Export");
-    return text;
-}
-
-QString Strings::addEventActionTitle()
-{
-    //: Button title for Add Event
-    static const QString text = QCoreApplication::translate("Strings", "Add Event");
-    return text;
-}
-
-QString Strings::addToCollectionActionTitle()
-{
-    //: Add document to collection
-    static const QString text = QCoreApplication::translate("Strings", "Add to Collection");
-    return text;
-}
-
-QString Strings::addToDocumentActionTitle()
-{
-    //: Add Event to Document
-    static const QString text = QCoreApplication::translate("Strings", "Add to Document");
-    return text;
-}
-
-QString Strings::addExistingActionTitle()
-{
-    //: Add an existing version bundle
-    static const QString text = QCoreApplication::translate("Strings", "Add Existing");
-    return text;
-}
-
-QString Strings::importActionTitle()
-{
-    //: Import a from filesystem as a new versionBundle
-    static const QString text = QCoreApplication::translate("Strings", "Import");
-    return text;
-}
-
-QString Strings::openAtticActionTitle()
-{
-    //: Show the attic in the Finder for the selected document.
-    static const QString text = QCoreApplication::translate("Strings", "Open Attic");
-    return text;
-}
-
-QString Strings::revertButtonTitle()
-{
-    //: Revert title
-    static const QString text = QCoreApplication::translate("Strings", "Revert");
-    return text;
-}
-
-QString Strings::discardButtonTitle()
-{
-    //: Ignore / throw away any changes
-    static const QString text = QCoreApplication::translate("Strings", "Discard");
-    return text;
-}
-
-QString Strings::yesButtonTitle()
-{
-    //: confirm
-    static const QString text = QCoreApplication::translate("Strings", "Yes");
-    return text;
-}
-
-QString Strings::okButtonTitle()
-{
-    //: Confirm action button title
-    static const QString text = QCoreApplication::translate("Strings", "OK");
-    return text;
-}
-
-QString Strings::forceUnlockButtonTitle()
-{
-    //: Force Unlock action button title
-    static const QString text = QCoreApplication::translate("Strings", "Force Unlock");
-    return text;
-}
-
-QString Strings::continueButtonTitle()
-{
-    //: Contine action button title
-    static const QString text = QCoreApplication::translate("Strings", "Continue");
-    return text;
-}
-
-QString Strings::addButtonTitle()
-{
-    //: Add fallback button title
-    static const QString text = QCoreApplication::translate("Strings", "Add");
-    return text;
-}
-
-QString Strings::upgradeAlertTitle()
-{
-    //: Upgrade Alert title
-    static const QString text = QCoreApplication::translate("Strings", "Upgrade Alert");
-    return text;
-}
-
-QString Strings::revertConfirmationMessage()
-{
-    //: Revert item comformation where %1$ is the name of the item
-    static const QString text = QCoreApplication::translate("Strings", "%@ will be reverted.");
-    return text;
-}
-
-QString Strings::moveToTrashConfirmationMessage()
-{
-    //: Delete item comformation where %1$ is the name of the item.
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "%@ will be moved to Trash.");
-    return text;
-}
-
-QString Strings::removeConfirmationMessage()
-{
-    //: Remove item comfirmation where %1$ is the name of the item to remove and %2$ is the name of the container to remove the item from
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "%@ will be removed from %@.");
-    return text;
-}
-
-QString Strings::areYouSureTitle()
-{
-    //: Confirmation dialog title for cancelling a operation
-    static const QString text = QCoreApplication::translate("Strings", "Are you sure?");
-    return text;
-}
-
-QString Strings::forceUnlockConfirmationTitle()
-{
-    //: Confirmation dialog title for force unlock a document
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "Are you sure you want to force unlock %@?");
-    return text;
-}
-
-QString Strings::discardChangesMessage()
-{
-    //: Warning for discarding changes. Work may be lost. %1$ is the name of the item changes are discarded for
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "All unsaved changes in %@ will be discarded.");
-    return text;
-}
-
-QString Strings::forceUnlockExplainer()
-{
-    //: Force unlock explainer
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "If you’re unable to open %@ because a collaborator forgot to submit changes, "
-        "you can force unlock %@. "
-        "Be aware that your collaborator will not be able to upload any changes. "
-        "Only do this when there is no other way, and you understand the consequences.");
-    return text;
-}
-
-QString Strings::upgradeWarningMessage()
-{
-    //: Update warning where %@1 appname, %@2 is installed app version, %@3 is appname, %@4 document version number
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "Your %@ version is too new. "
-        "Opening it will trigger a non-backwards compatible upgrade.\n\n"
-        "Either continue, and have your collaborators upgrade to %@, or downgrade %@ to %@.");
-    return text;
-}
-
-QString Strings::saveYourWorkTitle()
-{
-    //: Save your work title
-    static const QString text = QCoreApplication::translate("Strings", "Save your work");
-    return text;
-}
-
-QString Strings::describeChangesPlaceholder()
-{
-    //: Describe you changes
-    static const QString text = QCoreApplication::translate("Strings", "Describe your changes");
-    return text;
-}
-
-QString Strings::saveChangesButtonTitle()
-{
-    //: Save your changes
-    static const QString text = QCoreApplication::translate("Strings", "Save Changes");
-    return text;
-}
-
-QString Strings::newCollectionTitle()
-{
-    //: Create a new collection title
-    static const QString text = QCoreApplication::translate("Strings", "New Collection");
-    return text;
-}
-
-QString Strings::createCollectionButtonTitle()
-{
-    //: Create collection button title
-    static const QString text = QCoreApplication::translate("Strings", "Create Collection");
-    return text;
-}
-
-QString Strings::collectionNamePlaceholder()
-{
-    //: Placeholder for collection name
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "Enter a name for your Collection.");
-    return text;
-}
-
-QString Strings::renameItemTitle()
-{
-    //: Rename an item. %1$ is the item type.
-    static const QString text = QCoreApplication::translate("Strings", "Rename %@");
-    return text;
-}
-
-QString Strings::renameItemPlaceholder()
-{
-    //: Action name to rename an item. %1$ is the renamed item type
-    static const QString text = QCoreApplication::translate("Strings", "Enter a new name %@ name");
-    return text;
-}
-
-QString Strings::collectionsTitle()
-{
-    //: Collections list title
-    static const QString text = QCoreApplication::translate("Strings", "Collections");
-    return text;
-}
-
-QString Strings::documentsTitle()
-{
-    //: Multiple documents
-    static const QString text = QCoreApplication::translate("Strings", "Documents");
-    return text;
-}
-
-QString Strings::activityTitle()
-{
-    //: Activities title
-    static const QString text = QCoreApplication::translate("Strings", "Activity");
-    return text;
-}
-
-QString Strings::eventActivityTitle()
-{
-    //: Event activities
-    static const QString text = QCoreApplication::translate("Strings", "Event Activity");
-    return text;
-}
-
-QString Strings::editedDate()
-{
-    //: Indicates when an item has last been modified. %1$@ is the date the item was last edited
-    static const QString text = QCoreApplication::translate("Strings", "Edited %@");
-    return text;
-}
-
-QString Strings::librariesTitle()
-{
-    //: libraries amount indicator
-    static const QString text = QCoreApplication::translate("Strings", "Libraries");
-    return text;
-}
-
-QString Strings::eventsTitle()
-{
-    //: multiple events
-    static const QString text = QCoreApplication::translate("Strings", "Events");
-    return text;
-}
-
-QString Strings::projectsTitle()
-{
-    //: multiple projects
-    static const QString text = QCoreApplication::translate("Strings", "Projects");
-    return text;
-}
-
-QString Strings::otherTitle()
-{
-    //: Category title for unsorted items
-    static const QString text = QCoreApplication::translate("Strings", "Other");
-    return text;
-}
-
-QString Strings::usedInTitle()
-{
-    //: An item is used by another item
-    static const QString text = QCoreApplication::translate("Strings", "Used in");
-    return text;
-}
-
-QString Strings::usedInList()
-{
-    //: An item is used by other items. %1$@ is the list of items used in
-    static const QString text = QCoreApplication::translate("Strings", "Used in: %@");
-    return text;
-}
-
-QString Strings::usedInCount()
-{
-    //: Used in a number of items. %1$d is the number of items. %2$@ is the items description
-    static const QString text = QCoreApplication::translate("Strings", "In %d %@");
-    return text;
-}
-
-QString Strings::multipleItems()
-{
-    //: adding multiple items
-    static const QString text = QCoreApplication::translate("Strings", "multiple items");
-    return text;
-}
-
-QString Strings::selectedTitle()
-{
-    //: Multiple items selected
-    static const QString text = QCoreApplication::translate("Strings", "Selected");
-    return text;
-}
-
-QString Strings::nothingFound()
-{
-    //: search entry did give have results
-    static const QString text = QCoreApplication::translate("Strings", "Nothing found");
-    return text;
-}
-
-QString Strings::nothingSelected()
-{
-    //: no selection from a list
-    static const QString text = QCoreApplication::translate("Strings", "Nothing selected");
-    return text;
-}
-
-QString Strings::notInUse()
-{
-    //: Item not in use in container item
-    static const QString text = QCoreApplication::translate("Strings", "Not in use");
-    return text;
-}
-
-QString Strings::itemCountOne()
-{
-    //: Gingle item. %1$d is the number 1
-    static const QString text = QCoreApplication::translate("Strings", "%d Item");
-    return text;
-}
-
-QString Strings::itemCountOther()
-{
-    //: Multiple items. %1$d is the number of items
-    static const QString text = QCoreApplication::translate("Strings", "%d Items");
-    return text;
-}
-
-QString Strings::trashTitle()
-{
-    //: The trash bin
-    static const QString text = QCoreApplication::translate("Strings", "Trash");
-    return text;
-}
-
-QString Strings::openTrashActionTitle()
-{
-    //: Action title. Open the trash view
-    static const QString text = QCoreApplication::translate("Strings", "Open Trash");
-    return text;
-}
-
-QString Strings::emptyTitle()
-{
-    //: Nothing inside.
-    static const QString text = QCoreApplication::translate("Strings", "Empty");
-    return text;
-}
-
-QString Strings::permanentDeleteMessage()
-{
-    //: Warning message for permanently deleting items. %1$@ is the description of the deleted items
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "%@ will be permenently deleted. Vantrel cannot revert this action.");
-    return text;
-}
-
-QString Strings::untrackedDocumentTitle()
-{
-    //: Untracked document title
-    static const QString text = QCoreApplication::translate("Strings", "Untracked Document");
-    return text;
-}
-
-QString Strings::untrackedDocumentExplainer()
-{
-    //: UntrackedDocument explainer
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "Someone else beat you to opening this document first!\n\n"
-        "Any changes you make will not be saved, unless you import this document as a new one.");
-    return text;
-}
-
-QString Strings::forceUnlockedDocumentExplainer()
-{
-    //: Force unlocked document explainer
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "%@ force unlocked this document!\n\n"
-        "Any changes you make will not be saved, unless you import this document as a new one.");
-    return text;
-}
-
-QString Strings::filterPlaceholder()
-{
-    //: Filter placeholder
-    static const QString text = QCoreApplication::translate("Strings", "Filter");
-    return text;
-}
-
-QString Strings::ascendingTitle()
-{
-    //: Increasing order
-    static const QString text = QCoreApplication::translate("Strings", "Ascending");
-    return text;
-}
-
-QString Strings::descendingTitle()
-{
-    //: Decreasing order
-    static const QString text = QCoreApplication::translate("Strings", "Descending");
-    return text;
-}
-
-QString Strings::alphabeticalSortingTitle()
-{
-    //: Alphabetical sorting title
-    static const QString text = QCoreApplication::translate("Strings", "Alphabetical sorting");
-    return text;
-}
-
-QString Strings::showAllActionTitle()
-{
-    //: Show All items
-    static const QString text = QCoreApplication::translate("Strings", "Show All");
-    return text;
-}
-
-QString Strings::showTrashActionTitle()
-{
-    //: Show Trashed items
-    static const QString text = QCoreApplication::translate("Strings", "Show Trash");
-    return text;
-}
-
-QString Strings::openTeamBundleActionTitle()
-{
-    //: Action title. Open a Vantrel Team Bundle
-    static const QString text = QCoreApplication::translate("Strings", "Open Team Bundle");
-    return text;
-}
-
-QString Strings::createNewTeamActionTitle()
-{
-    //: Action title. Create a new Vantrel Team
-    static const QString text = QCoreApplication::translate("Strings", "Create New Team");
-    return text;
-}
-
-QString Strings::chooseLocationButtonTitle()
-{
-    //: Choose a Location for the Team Bundle
-    static const QString text = QCoreApplication::translate("Strings", "Choose Location");
-    return text;
-}
-
-QString Strings::showTeamBundleInFinderActionTitle()
-{
-    //: Show the current Team Bundle in finder
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "Show Team Bundle in Finder");
-    return text;
-}
-
-QString Strings::teamBundleNamePlaceholder()
-{
-    //: Supply a team bundle name
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "Enter a name for your Team Bundle");
-    return text;
-}
-
-QString Strings::teamBundleNameMessage()
-{
-    //: Message when creating a Vantrel bundle name
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "Enter a name and pick a location. Choose a shared\n"
-        "location if you’d like to collaborate with more people\n"
-        "and let them open the same Team Bundle.");
-    return text;
-}
-
-QString Strings::aboutActionTitle()
-{
-    //: About %@1 is appName
-    static const QString text = QCoreApplication::translate("Strings", "About %@");
-    return text;
-}
-
-QString Strings::checkForUpdatesActionTitle()
-{
-    //: Check for updates menu item title
-    static const QString text = QCoreApplication::translate("Strings", "Check for updates");
-    return text;
-}
-
-QString Strings::sendFeedbackActionTitle()
-{
-    //: Motivate the user to send beta build feedback
-    static const QString text = QCoreApplication::translate("Strings", "Send Feedback");
-    return text;
-}
-
-QString Strings::betaPrefix()
-{
-    //: A prefix to indicate a beta build
-    static const QString text = QCoreApplication::translate("Strings", "Beta - ");
-    return text;
-}
-
-QString Strings::collectLogsActionTitle()
-{
-    //: Collect Logs for support
-    static const QString text = QCoreApplication::translate("Strings", "Collect Logs for support");
-    return text;
-}
-
-QString Strings::sendButtonTitle()
-{
-    //: Send button title
-    static const QString text = QCoreApplication::translate("Strings", "Send");
-    return text;
-}
-
-QString Strings::dontSendButtonTitle()
-{
-    //: Don't send button title
-    static const QString text = QCoreApplication::translate("Strings", "Don't Send");
-    return text;
-}
-
-QString Strings::crashReportMessage()
-{
-    //: Crash report message description
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "A report has been created, and is ready to be sent to Vantrel Support. "
-        "We'll get back to you as soon as possible!");
-    return text;
-}
-
-QString Strings::errorTitle()
-{
-    //: Something went wrong.
-    static const QString text = QCoreApplication::translate("Strings", "Error");
-    return text;
-}
-
-QString Strings::unexpectedErrorTitle()
-{
-    //: Something unexpected happened title
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "Something unexpected happened.");
-    return text;
-}
-
-QString Strings::maximumReachedMessage()
-{
-    //: The limit is reached for a finite collection. %1$@ is the type of document
-    static const QString text = QCoreApplication::translate("Strings", "Maximum reached for %@");
-    return text;
-}
-
-QString Strings::checkoutError()
-{
-    //: An error occurred during checkout
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "An error occurred during checkout.");
-    return text;
-}
-
-QString Strings::cancelError()
-{
-    //: An error occurred during cancel
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "An error occurred during cancel.");
-    return text;
-}
-
-QString Strings::checkInError()
-{
-    //: An error occurred during checking in
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "An error occurred during checking in.");
-    return text;
-}
-
-QString Strings::exportError()
-{
-    //: An error occurred while exporting
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "An error occurred while exporting.");
-    return text;
-}
-
-QString Strings::createCopyError()
-{
-    //: An error occurred while creating a copy
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "An error occurred while creating a copy.");
-    return text;
-}
-
-QString Strings::viewUpdateError()
-{
-    //: An error occurred while updating the views
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "An error occurred while updating the views.");
-    return text;
-}
-
-QString Strings::invalidNameMessage()
-{
-    //: These characters are not allowed in a name
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "The name contains invalid characters.");
-    return text;
-}
-
-QString Strings::invalidTeamNameTitle()
-{
-    //: Title of the alert shown when the name of a new team can't be used
-    static const QString text = QCoreApplication::translate("Strings", "Invalid Team Name");
-    return text;
-}
-
-QString Strings::invalidTeamNameMessage()
-{
-    //: A new team's name becomes the name of its folder. %@ lists the characters it must not contain
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "A team’s name becomes the name of its folder, so it can’t be empty, “.” or “..”, and can’t "
-        "contain line breaks, control characters or any of these characters: %@");
-    return text;
-}
-
-QString Strings::documentBusy()
-{
-    //: A check-out, check-in or discard asked for while another one still runs on the document. %@ is the document's name
-    static const QString text = QCoreApplication::translate(
-        "Strings",
-        "Another operation is still running on %@. Try again when it has finished.");
-    return text;
-}
-
-QString Strings::helpMenuTitle()
-{
-    //: The title of the Help menu
-    static const QString text = QCoreApplication::translate("Strings", "Help");
-    return text;
-}
+// Plain texts, one line each: the accessor, the translator comment, and the lookup written out
+// as `translate("Strings", "English text")` so that lupdate extracts the text together with the
+// `/*: */` comment in front of it (a `//:` comment after the lookup would go to the next text).
+// The accessor makes the lookup a QCoreApplication::translate call on every read, so a
+// translator installed at any time is honoured; a bare literal in its place does not compile.
+#define VANTREL_TEXT(name, lookup) \
+    QString Strings::name() { return QCoreApplication::lookup; }
+
+// Welcome window
+VANTREL_TEXT(welcomeTitle, /*: Welcome to Vantrel title */ translate("Strings", "Welcome to Vantrel"))
+VANTREL_TEXT(welcomeBack, /*: Welcome back */ translate("Strings", "Welcome back!"))
+VANTREL_TEXT(welcomeExplainer, /*: Creating a collection explainer during startup that is not the first time */ translate("Strings", "Open an existing Collection, or create a new one."))
+VANTREL_TEXT(noCollectionsOrDocuments, /*: mention that to document of collections are present */ translate("Strings", "No Collections or Documents"))
+VANTREL_TEXT(createFirstCollectionButtonTitle, /*: button title for creating a collection */ translate("Strings", "Create a Collection"))
+
+// Team window: quitting, closing and unsaved changes
+VANTREL_TEXT(quitActionTitle, /*: Action title. Quit the application */ translate("Strings", "Quit"))
+VANTREL_TEXT(quitConfirmationTitle, /*: Quit confirmation title */ translate("Strings", "Are you sure you want to quit?"))
+VANTREL_TEXT(closeActionTitle, /*: Action title. Close the application window */ translate("Strings", "Close"))
+VANTREL_TEXT(closeConfirmationTitle, /*: Close confirmation title */ translate("Strings", "Are you sure you want to close ?"))
+VANTREL_TEXT(cancelActionTitle, /*: Action title. Cancel */ translate("Strings", "Cancel"))
+VANTREL_TEXT(unsavedChangesOne, /*: Alert title before closing. One item is not yet saved */ translate("Strings", "1 item has unsaved changes."))
+VANTREL_TEXT(unsavedChangesOther, /*: Alert title before closing. Multiple items are not yet saved. %1$d is the amount of unsaved items */ translate("Strings", "%d items have unsaved changes."))
+
+// Progress messages
+VANTREL_TEXT(importingProgress, /*: Importing something */ translate("Strings", "Importing..."))
+VANTREL_TEXT(exportingProgress, /*: Exporting a versioned item */ translate("Strings", "Exporting..."))
+VANTREL_TEXT(revertingProgress, /*: Going back to a previous version */ translate("Strings", "Reverting..."))
+VANTREL_TEXT(discardingChangesProgress, /*: Progress indicator for an action that throws away changes */ translate("Strings", "Discarding Changes..."))
+VANTREL_TEXT(creatingCollectionProgress, /*: Creating a collection where %1$ is the name of the Collection */ translate("Strings", "Creating Collection %@"))
+VANTREL_TEXT(creatingLibraryProgress, /*: Creating a new empty library where %1$ is the short description of the library and %2$ the name of the library. */ translate("Strings", "Creating %@ %@"))
+VANTREL_TEXT(removingProgress, /*: Progress indicator message. Removing an item where %1$@ is the item name */ translate("Strings", "Removing %@..."))
+VANTREL_TEXT(movingToTrashProgress, /*: Progress indicator message. Moving an item to trash where %1$@ is the item name */ translate("Strings", "Moving %@ to Trash..."))
+VANTREL_TEXT(restoringProgress, /*: Progress indicator message. Restoring an item from the trash where %1$@ is the item name */ translate("Strings", "Restoring %@..."))
+VANTREL_TEXT(openingProgress, /*: Opening a file progress title. %1$@ is the name of the item being opened */ translate("Strings", "Opening %@"))
+VANTREL_TEXT(checkingInProgress, /*: Progress message. %1$@ is the name of the item being checked in */ translate("Strings", "Checking in %@..."))
+VANTREL_TEXT(renamingProgress, /*: Renaming progress message. %1$ is the old name %2$ is the new name */ translate("Strings", "Renaming %@ to %@..."))
+VANTREL_TEXT(addingProgress, /*: Progress indicator for adding an item where %1$@ is the added item name */ translate("Strings", "Adding %@..."))
+
+// Item actions
+VANTREL_TEXT(copyLinkActionTitle, /*: Button title. Action will copy a URL to the pasteboard */ translate("Strings", "Copy Link"))
+VANTREL_TEXT(discardChangesTitle, /*: Discard Changes */ translate("Strings", "Discard"))
+VANTREL_TEXT(removeFromActionTitle, /*: Remove an event from a container where %1$ is the container */ translate("Strings", "Remove from %@"))
+VANTREL_TEXT(deleteActionTitle, /*: Delete an item */ translate("Strings", "Delete"))
+VANTREL_TEXT(deleteItemsActionTitle, /*: Delete one or more items. %1$ is the amount of items */ translate("Strings", "Delete %@"))
+VANTREL_TEXT(moveToTrashActionTitle, /*: Delete an item an move to the trash */ translate("Strings", "Move to Trash"))
+VANTREL_TEXT(renameActionTitle, /*: Rename an item */ translate("Strings", "Rename"))
+VANTREL_TEXT(restoreActionTitle, /*: Restore an item from the trash */ translate("Strings", "Restore"))
+VANTREL_TEXT(addDocumentActionTitle, /*: Add a document to collection */ translate("Strings", "Add Document"))
+VANTREL_TEXT(openTemporaryCopyActionTitle, /*: Open a copy of a document */ translate("Strings", "Open a Temporary Copy"))
+VANTREL_TEXT(openActionTitle, /*: Open a file or application. %1$@ is the name of the item to open */ translate("Strings", "Open %@"))
+VANTREL_TEXT(exportDocumentActionTitle, /*: Export document %1$@ is the document description */ translate("Strings", "Export %@"))
+VANTREL_TEXT(exportActionTitle, /*: Export a versioned item */ translate("Strings", "Export"))
+VANTREL_TEXT(addEventActionTitle, /*: Button title for Add Event */ translate("Strings", "Add Event"))
+VANTREL_TEXT(addToCollectionActionTitle, /*: Add document to collection */ translate("Strings", "Add to Collection"))
+VANTREL_TEXT(addToDocumentActionTitle, /*: Add Event to Document */ translate("Strings", "Add to Document"))
+VANTREL_TEXT(addExistingActionTitle, /*: Add an existing version bundle */ translate("Strings", "Add Existing"))
+VANTREL_TEXT(importActionTitle, /*: Import a from filesystem as a new versionBundle */ translate("Strings", "Import"))
+VANTREL_TEXT(openAtticActionTitle, /*: Show the attic in the Finder for the selected document. */ translate("Strings", "Open Attic"))
+
+// Buttons of alerts and sheets
+VANTREL_TEXT(revertButtonTitle, /*: Revert title */ translate("Strings", "Revert"))
+VANTREL_TEXT(discardButtonTitle, /*: Ignore / throw away any changes */ translate("Strings", "Discard"))
+VANTREL_TEXT(yesButtonTitle, /*: confirm */ translate("Strings", "Yes"))
+VANTREL_TEXT(okButtonTitle, /*: Confirm action button title */ translate("Strings", "OK"))
+VANTREL_TEXT(forceUnlockButtonTitle, /*: Force Unlock action button title */ translate("Strings", "Force Unlock"))
+VANTREL_TEXT(continueButtonTitle, /*: Contine action button title */ translate("Strings", "Continue"))
+VANTREL_TEXT(addButtonTitle, /*: Add fallback button title */ translate("Strings", "Add"))
+
+// Confirmations and warnings
+VANTREL_TEXT(upgradeAlertTitle, /*: Upgrade Alert title */ translate("Strings", "Upgrade Alert"))
+VANTREL_TEXT(revertConfirmationMessage, /*: Revert item comformation where %1$ is the name of the item */ translate("Strings", "%@ will be reverted."))
+VANTREL_TEXT(moveToTrashConfirmationMessage, /*: Delete item comformation where %1$ is the name of the item. */ translate("Strings", "%@ will be moved to Trash."))
+VANTREL_TEXT(removeConfirmationMessage, /*: Remove item comfirmation where %1$ is the name of the item to remove and %2$ is the name of the container to remove the item from */ translate("Strings", "%@ will be removed from %@."))
+VANTREL_TEXT(areYouSureTitle, /*: Confirmation dialog title for cancelling a operation */ translate("Strings", "Are you sure?"))
+VANTREL_TEXT(forceUnlockConfirmationTitle, /*: Confirmation dialog title for force unlock a document */ translate("Strings", "Are you sure you want to force unlock %@?"))
+VANTREL_TEXT(discardChangesMessage, /*: Warning for discarding changes. Work may be lost. %1$ is the name of the item changes are discarded for */ translate("Strings", "All unsaved changes in %@ will be discarded."))
+VANTREL_TEXT(forceUnlockExplainer, /*: Force unlock explainer */ translate("Strings",
+    "If you’re unable to open %@ because a collaborator forgot to submit changes, "
+    "you can force unlock %@. "
+    "Be aware that your collaborator will not be able to upload any changes. "
+    "Only do this when there is no other way, and you understand the consequences."))
+VANTREL_TEXT(upgradeWarningMessage, /*: Update warning where %@1 appname, %@2 is installed app version, %@3 is appname, %@4 document version number */ translate("Strings",
+    "Your %@ version is too new. "
+    "Opening it will trigger a non-backwards compatible upgrade.\n\n"
+    "Either continue, and have your collaborators upgrade to %@, or downgrade %@ to %@."))
+
+// Saving changes
+VANTREL_TEXT(saveYourWorkTitle, /*: Save your work title */ translate("Strings", "Save your work"))
+VANTREL_TEXT(describeChangesPlaceholder, /*: Describe you changes */ translate("Strings", "Describe your changes"))
+VANTREL_TEXT(saveChangesButtonTitle, /*: Save your changes */ translate("Strings", "Save Changes"))
+
+// Naming sheets
+VANTREL_TEXT(newCollectionTitle, /*: Create a new collection title */ translate("Strings", "New Collection"))
+VANTREL_TEXT(createCollectionButtonTitle, /*: Create collection button title */ translate("Strings", "Create Collection"))
+VANTREL_TEXT(collectionNamePlaceholder, /*: Placeholder for collection name */ translate("Strings", "Enter a name for your Collection."))
+VANTREL_TEXT(renameItemTitle, /*: Rename an item. %1$ is the item type. */ translate("Strings", "Rename %@"))
+VANTREL_TEXT(renameItemPlaceholder, /*: Action name to rename an item. %1$ is the renamed item type */ translate("Strings", "Enter a new name %@ name"))
+
+// Lists, categories and item details
+VANTREL_TEXT(collectionsTitle, /*: Collections list title */ translate("Strings", "Collections"))
+VANTREL_TEXT(documentsTitle, /*: Multiple documents */ translate("Strings", "Documents"))
+VANTREL_TEXT(activityTitle, /*: Activities title */ translate("Strings", "Activity"))
+VANTREL_TEXT(eventActivityTitle, /*: Event activities */ translate("Strings", "Event Activity"))
+VANTREL_TEXT(editedDate, /*: Indicates when an item has last been modified. %1$@ is the date the item was last edited */ translate("Strings", "Edited %@"))
+VANTREL_TEXT(librariesTitle, /*: libraries amount indicator */ translate("Strings", "Libraries"))
+VANTREL_TEXT(eventsTitle, /*: multiple events */ translate("Strings", "Events"))
+VANTREL_TEXT(projectsTitle, /*: multiple projects */ translate("Strings", "Projects"))
+VANTREL_TEXT(otherTitle, /*: Category title for unsorted items */ translate("Strings", "Other"))
+VANTREL_TEXT(usedInTitle, /*: An item is used by another item */ translate("Strings", "Used in"))
+VANTREL_TEXT(usedInList, /*: An item is used by other items. %1$@ is the list of items used in */ translate("Strings", "Used in: %@"))
+VANTREL_TEXT(usedInCount, /*: Used in a number of items. %1$d is the number of items. %2$@ is the items description */ translate("Strings", "In %d %@"))
+VANTREL_TEXT(multipleItems, /*: adding multiple items */ translate("Strings", "multiple items"))
+VANTREL_TEXT(selectedTitle, /*: Multiple items selected */ translate("Strings", "Selected"))
+VANTREL_TEXT(nothingFound, /*: search entry did give have results */ translate("Strings", "Nothing found"))
+VANTREL_TEXT(nothingSelected, /*: no selection from a list */ translate("Strings", "Nothing selected"))
+VANTREL_TEXT(notInUse, /*: Item not in use in container item */ translate("Strings", "Not in use"))
+VANTREL_TEXT(itemCountOne, /*: Gingle item. %1$d is the number 1 */ translate("Strings", "%d Item"))
+VANTREL_TEXT(itemCountOther, /*: Multiple items. %1$d is the number of items */ translate("Strings", "%d Items"))
+
+// Trash
+VANTREL_TEXT(trashTitle, /*: The trash bin */ translate("Strings", "Trash"))
+VANTREL_TEXT(openTrashActionTitle, /*: Action title. Open the trash view */ translate("Strings", "Open Trash"))
+VANTREL_TEXT(emptyTitle, /*: Nothing inside. */ translate("Strings", "Empty"))
+VANTREL_TEXT(permanentDeleteMessage, /*: Warning message for permanently deleting items. %1$@ is the description of the deleted items */ translate("Strings", "%@ will be permenently deleted. Vantrel cannot revert this action."))
+
+// Untracked and force-unlocked documents
+VANTREL_TEXT(untrackedDocumentTitle, /*: Untracked document title */ translate("Strings", "Untracked Document"))
+VANTREL_TEXT(untrackedDocumentExplainer, /*: UntrackedDocument explainer */ translate("Strings",
+    "Someone else beat you to opening this document first!\n\n"
+    "Any changes you make will not be saved, unless you import this document as a new one."))
+VANTREL_TEXT(forceUnlockedDocumentExplainer, /*: Force unlocked document explainer */ translate("Strings",
+    "%@ force unlocked this document!\n\n"
+    "Any changes you make will not be saved, unless you import this document as a new one."))
+
+// Filtering and sorting
+VANTREL_TEXT(filterPlaceholder, /*: Filter placeholder */ translate("Strings", "Filter"))
+VANTREL_TEXT(ascendingTitle, /*: Increasing order */ translate("Strings", "Ascending"))
+VANTREL_TEXT(descendingTitle, /*: Decreasing order */ translate("Strings", "Descending"))
+VANTREL_TEXT(alphabeticalSortingTitle, /*: Alphabetical sorting title */ translate("Strings", "Alphabetical sorting"))
+VANTREL_TEXT(showAllActionTitle, /*: Show All items */ translate("Strings", "Show All"))
+VANTREL_TEXT(showTrashActionTitle, /*: Show Trashed items */ translate("Strings", "Show Trash"))
+
+// Team bundles
+VANTREL_TEXT(openTeamBundleActionTitle, /*: Action title. Open a Vantrel Team Bundle */ translate("Strings", "Open Team Bundle"))
+VANTREL_TEXT(createNewTeamActionTitle, /*: Action title. Create a new Vantrel Team */ translate("Strings", "Create New Team"))
+VANTREL_TEXT(chooseLocationButtonTitle, /*: Choose a Location for the Team Bundle */ translate("Strings", "Choose Location"))
+VANTREL_TEXT(showTeamBundleInFinderActionTitle, /*: Show the current Team Bundle in finder */ translate("Strings", "Show Team Bundle in Finder"))
+VANTREL_TEXT(teamBundleNamePlaceholder, /*: Supply a team bundle name */ translate("Strings", "Enter a name for your Team Bundle"))
+VANTREL_TEXT(teamBundleNameMessage, /*: Message when creating a Vantrel bundle name */ translate("Strings",
+    "Enter a name and pick a location. Choose a shared\n"
+    "location if you’d like to collaborate with more people\n"
+    "and let them open the same Team Bundle."))
+
+// Application menu
+VANTREL_TEXT(aboutActionTitle, /*: About %@1 is appName */ translate("Strings", "About %@"))
+VANTREL_TEXT(checkForUpdatesActionTitle, /*: Check for updates menu item title */ translate("Strings", "Check for updates"))
+VANTREL_TEXT(sendFeedbackActionTitle, /*: Motivate the user to send beta build feedback */ translate("Strings", "Send Feedback"))
+VANTREL_TEXT(betaPrefix, /*: A prefix to indicate a beta build */ translate("Strings", "Beta - "))
+VANTREL_TEXT(collectLogsActionTitle, /*: Collect Logs for support */ translate("Strings", "Collect Logs for support"))
+VANTREL_TEXT(fileMenuTitle, /*: The title of the File menu */ translate("Strings", "File"))
+VANTREL_TEXT(helpMenuTitle, /*: The title of the Help menu */ translate("Strings", "Help"))
+
+// Crash reports
+VANTREL_TEXT(sendButtonTitle, /*: Send button title */ translate("Strings", "Send"))
+VANTREL_TEXT(dontSendButtonTitle, /*: Don't send button title */ translate("Strings", "Don't Send"))
+VANTREL_TEXT(crashReportMessage, /*: Crash report message description */ translate("Strings",
+    "A report has been created, and is ready to be sent to Vantrel Support. "
+    "We'll get back to you as soon as possible!"))
+
+// Errors
+VANTREL_TEXT(errorTitle, /*: Something went wrong. */ translate("Strings", "Error"))
+VANTREL_TEXT(unexpectedErrorTitle, /*: Something unexpected happened title */ translate("Strings", "Something unexpected happened."))
+VANTREL_TEXT(maximumReachedMessage, /*: The limit is reached for a finite collection. %1$@ is the type of document */ translate("Strings", "Maximum reached for %@"))
+VANTREL_TEXT(checkoutError, /*: An error occurred during checkout */ translate("Strings", "An error occurred during checkout."))
+VANTREL_TEXT(cancelError, /*: An error occurred during cancel */ translate("Strings", "An error occurred during cancel."))
+VANTREL_TEXT(checkInError, /*: An error occurred during checking in */ translate("Strings", "An error occurred during checking in."))
+VANTREL_TEXT(exportError, /*: An error occurred while exporting */ translate("Strings", "An error occurred while exporting."))
+VANTREL_TEXT(createCopyError, /*: An error occurred while creating a copy */ translate("Strings", "An error occurred while creating a copy."))
+VANTREL_TEXT(viewUpdateError, /*: An error occurred while updating the views */ translate("Strings", "An error occurred while updating the views."))
+VANTREL_TEXT(documentBusy, /*: A check-out, check-in or discard asked for while another one still runs on the document. %@ is the document's name */ translate("Strings", "Another operation is still running on %@. Try again when it has finished."))
+VANTREL_TEXT(invalidNameMessage, /*: These characters are not allowed in a name */ translate("Strings", "The name contains invalid characters."))
+VANTREL_TEXT(invalidTeamNameTitle, /*: Title of the alert shown when the name of a new team can't be used */ translate("Strings", "Invalid Team Name"))
+VANTREL_TEXT(invalidTeamNameMessage, /*: A new team's name becomes the name of its folder. %@ lists the characters it must not contain */ translate("Strings", "A team’s name becomes the name of its folder, so it can’t be empty, “.” or “..”, and can’t "
+                                                                                                                                                                 "contain line breaks, control characters or any of these characters: %@"))
+
+#undef VANTREL_TEXT
 
 } // namespace vantrel

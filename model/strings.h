@@ -6,9 +6,9 @@
 namespace vantrel {
 
 // Every text the application shows. Each text is looked up through Qt's translation system
-// under the context "Strings", keyed by its English text, the first time it is asked for, and
-// kept for the life of the process; a translator installed later does not change a text that
-// was already read. A text without a translation is its English key.
+// under the context "Strings", keyed by its English text, every time it is asked for, so a
+// translator installed or removed at any time is followed. A text without a translation is its
+// English key.
 //
 // Texts with placeholders return the localized, still unfilled format; callers fill it with
 // formatText(). The comment after such an accessor names its arguments in order.
@@ -21,10 +21,9 @@ public:
     static QString plural(const QString& zero, const QString& one, const QString& other,
                           qint64 count);
 
-    // Texts built around the description of a document type, looked up on every call. The
-    // library texts fill a localized format; the event texts are looked up under the joined
-    // English text ("New " + description, "Enter a name for a new " + short description + ".",
-    // "Create " + short description).
+    // Texts built around the description of a document type. The library texts fill a localized
+    // format; the event texts are looked up under the joined English text ("New " + description,
+    // "Enter a name for a new " + short description + ".", "Create " + short description).
     static QString newLibraryNamePlaceholder(const QString& libraryTypeDescription);
     static QString newLibraryActionTitle(const QString& libraryTypeDescription);
     static QString newEventActionTitle(const QString& eventTypeDescription);
@@ -170,6 +169,8 @@ public:
     static QString sendFeedbackActionTitle();
     static QString betaPrefix();
     static QString collectLogsActionTitle();
+    static QString fileMenuTitle();
+    static QString helpMenuTitle();
 
     // Crash reports
     static QString sendButtonTitle();
@@ -186,9 +187,7 @@ public:
     static QString exportError();
     static QString createCopyError();
     static QString viewUpdateError();
-    // The document's name.
-    static QString documentBusy();
-    static QString helpMenuTitle();
+    static QString documentBusy(); // %@ document name
     static QString invalidNameMessage();
     // Refusing the name of a new team, which becomes a folder name.
     static QString invalidTeamNameTitle();

@@ -34,7 +34,7 @@ public:
     enum class Case { updateViewsFailed };
 
     explicit VersionedItemError(Case which = Case::updateViewsFailed);
-    Case which() const { return m_case; }
+    Case kind() const { return m_case; }
 
     friend bool operator==(const VersionedItemError&, const VersionedItemError&) { return true; }
 

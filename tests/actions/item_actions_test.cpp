@@ -163,7 +163,8 @@ private Q_SLOTS:
         QCOMPARE(checkOut.count(QStringLiteral("idle")), 2);
 
         const auto ben = window.fixture.client(QStringLiteral("ben"));
-        syncWait(openAs(ben, VersioningServiceType::document, cut->id())->checkOut({}, true, true, 600, &s3Factory));
+        syncWait(openAs(ben, VersioningServiceType::document, cut->id())
+                     ->checkOut({}, {.takeover = LockTakeover::forceUnlock}, &s3Factory));
         window.team->poll();
 
         // As the check-in view runs it: the operation, the report, then the progress hidden.

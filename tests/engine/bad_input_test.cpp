@@ -860,7 +860,7 @@ private Q_SLOTS:
 
         const auto invalidName = [](const std::shared_ptr<const Error>& error) {
             const auto versioning = errorOfType<VersioningError>(error);
-            return versioning && versioning->which() == VersioningError::Case::invalidName
+            return versioning && versioning->kind() == VersioningError::Case::invalidName
                 && !versioning->localizedDescription().isEmpty();
         };
         QVERIFY(invalidName(failureOf([&] { syncWait(cut->rename(QStringLiteral(" \t\n"))); })));
@@ -984,8 +984,8 @@ private Q_SLOTS:
         const QString problems = ben->problems().join(u'\n');
         QVERIFY2(problems.contains(QStringLiteral("CLIENT-ANA/000000000003.json")), qPrintable(problems));
         QVERIFY2(problems.contains(QStringLiteral("pack-000000000002.json")), qPrintable(problems));
-        // Nothing reports that a record of Yan's is missing (its head names record 3, only
-        // records 2 and 3 are there): a lost record, which may have held a version, goes unseen.
+        // Yan's record 1 is reported missing (records 2 and 3 are there, so the gap before them
+        // shows): a lost record, which may have held a version, does not go unseen.
         QVERIFY2(problems.contains(QStringLiteral("CLIENT-YAN")), qPrintable(problems));
 
         // The team bundle takes changes, which everybody sees.
@@ -1076,7 +1076,7 @@ private Q_SLOTS:
         };
         const auto expect = [&](const QString& path, bool create, TeamBundleError::Case which) {
             const auto error = errorOfType<TeamBundleError>(failure(path, create));
-            return error && error->which() == which && !error->localizedDescription().isEmpty();
+            return error && error->kind() == which && !error->localizedDescription().isEmpty();
         };
 
         // A regular file with the extension, directly and through a link.

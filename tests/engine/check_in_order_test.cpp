@@ -31,7 +31,10 @@ Service importCut(const TeamFixture& fixture, const std::shared_ptr<TeamBundle>&
     return importInto(team, source);
 }
 
-QString checkOut(const Service& service, bool force = false) { return checkOutItem(service, {}, force); }
+QString checkOut(const Service& service, LockTakeover takeover = LockTakeover::none)
+{
+    return checkOutItem(service, {}, takeover);
+}
 
 void checkIn(const Service& service, const QString& message)
 {
@@ -58,7 +61,7 @@ VersioningError::Case failureOf(F operation)
     try {
         operation();
     } catch (const VersioningError& error) {
-        return error.which();
+        return error.kind();
     }
     qFatal("the operation did not fail");
 }
@@ -95,7 +98,7 @@ private Q_SLOTS:
             reached.release();
             proceed.acquire();
         });
-        auto bensCheckOut = bensCut->checkOut({}, false, false, 600, defaultS3Factory());
+        auto bensCheckOut = bensCut->checkOut({}, {.autoSave = false}, defaultS3Factory());
         QVERIFY(reached.tryAcquire(1, 10000));
         checkIn(cut, QStringLiteral("Ana's cut"));
         ben->locks().setBeforeAcquireForTesting({});
@@ -191,7 +194,7 @@ private Q_SLOTS:
         writeFile(folder + QStringLiteral("/Backups/Cut.bak"), "backup");
         QVERIFY(::mkfifo(QFile::encodeName(folder + QStringLiteral("/Backups/editor-pipe")).constData(), 0600) == 0);
         const auto bensCut = reopenAs(ben, cut);
-        append(checkOut(bensCut, true), "ben\n");
+        append(checkOut(bensCut, LockTakeover::forceUnlock), "ben\n");
         checkIn(bensCut, QStringLiteral("Ben's cut"));
         ana->poll();
 
@@ -208,7 +211,7 @@ private Q_SLOTS:
                 checkOut(cut);
                 QFAIL("checked out over a working copy that was not kept");
             } catch (const VersioningError& error) {
-                QCOMPARE(error.which(), VersioningError::Case::workNotKept);
+                QCOMPARE(error.kind(), VersioningError::Case::workNotKept);
                 QVERIFY2(error.localizedDescription().contains(folder), qPrintable(error.localizedDescription()));
             }
             QCOMPARE(describeTree(folder), before);

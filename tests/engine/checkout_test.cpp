@@ -30,9 +30,10 @@ Service importCut(const TeamFixture& fixture, const std::shared_ptr<TeamBundle>&
     return import(team, source);
 }
 
-QString checkOut(const Service& service, QList<IdFor<VersionBundle>> events = {}, bool force = false)
+QString checkOut(const Service& service, QList<IdFor<VersionBundle>> events = {},
+                 LockTakeover takeover = LockTakeover::none)
 {
-    return checkOutItem(service, events, force);
+    return checkOutItem(service, events, takeover);
 }
 
 QByteArray contentOf(const Service& service, const QString& folder, const QString& relative = {})
@@ -86,7 +87,7 @@ private Q_SLOTS:
             checkOut(bensCut);
             QFAIL("a second holder");
         } catch (const VersioningError& error) {
-            QCOMPARE(error.which(), VersioningError::Case::itemLocked);
+            QCOMPARE(error.kind(), VersioningError::Case::itemLocked);
             QVERIFY(error.localizedDescription().contains(QStringLiteral("ana Editor on host-ana")));
         }
         QVERIFY_THROWS_EXCEPTION(VersioningError, syncWait(bensCut->checkIn(QStringLiteral("nope"), defaultS3Factory())));
@@ -177,7 +178,7 @@ private Q_SLOTS:
         QList<RemoteDatabaseChange> seenByAna;
         auto watch = cut->remoteDatabaseChanges().sink([&](const RemoteDatabaseChange& change) { seenByAna << change; });
         const auto bensCut = as(ben, cut);
-        checkOut(bensCut, {}, true);
+        checkOut(bensCut, {}, LockTakeover::forceUnlock);
         QVERIFY(bensCut->isCheckedOut());
 
         ana->poll();
@@ -191,7 +192,7 @@ private Q_SLOTS:
             syncWait(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()));
             QFAIL("checked in without the lock");
         } catch (const VersioningError& error) {
-            QCOMPARE(error.which(), VersioningError::Case::lockLost);
+            QCOMPARE(error.kind(), VersioningError::Case::lockLost);
             QVERIFY(error.localizedDescription().contains(QStringLiteral("ben Editor")));
         }
         QCOMPARE(cut->versionIDs().size(), 1);
@@ -231,7 +232,8 @@ private Q_SLOTS:
         QCOMPARE(published.size(), 1); // the current list, at once
         QCOMPARE(kinds(published.last()), QList<Kind>{Kind::imported});
 
-        const QString workingCopy = syncWait(cut->checkOut({}, false, true, 1, defaultS3Factory()));
+        const QString workingCopy =
+            syncWait(cut->checkOut({}, {.autoSaveInterval = std::chrono::seconds(1)}, defaultS3Factory()));
         writeFile(workingCopy, "v2 in progress");
         QThread::sleep(1);
         ana->poll(); // auto-save: the change goes to the attic and the team sees who is editing
@@ -243,7 +245,7 @@ private Q_SLOTS:
         checkOut(cut);
         syncWait(cut->cancelCheckout(defaultS3Factory()));
         checkOut(cut);
-        checkOut(as(ben, cut), {}, true);
+        checkOut(as(ben, cut), {}, LockTakeover::forceUnlock);
         ana->poll();
 
         const auto timeline = cut->activityStore().current();

@@ -11,12 +11,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,46 +23,6 @@ using namespace vantrel::testing;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// A running identity_child, killed when dropped; its standard input is the file `input`, or a pipe.
-class Child : public QProcess {
-public:
-    Child(const QStringList& arguments, const QString& input)
-    {
-        if (!input.isEmpty())
-            setStandardInputFile(input);
-        start(QStringLiteral(VANTREL_IDENTITY_CHILD), arguments);
-    }
-    ~Child()
-    {
-        kill();
-        waitForFinished();
-    }
-    // The rest of the first line that starts with `prefix`; empty when the child ended or did not
-    // print it within a minute.
-    QString waitFor(const QByteArray& prefix)
-    {
-        for (;;) {
-            while (canReadLine()) {
-                const QByteArray line = readLine().chopped(1);
-                m_printed += line + " | ";
-                if (line.startsWith(prefix))
-                    return QString::fromUtf8(line.mid(prefix.size()));
-            }
-            if (!waitForReadyRead(60000))
-                return {};
-        }
-    }
-    void end() // lets it quit by closing its standard input
-    {
-        closeWriteChannel();
-        waitForFinished();
-    }
-    QString describe() { return errorString() + u": "_s + QString::fromUtf8(m_printed + readAllStandardError()); }
-
-private:
-    QByteArray m_printed;
-};
 
 ClientIdentity identity(const QString& clientId)
 {
@@ -85,25 +43,29 @@ class ClientLeaseTest : public QObject {
         QDir().mkpath(path);
         return path;
     }
-    std::unique_ptr<Child> spawn(const QString& home, const QString& machine, const QStringList& arguments, const QString& input = {})
+    // Starts identity_child on `machine` with the data folder `home`; killed when dropped.
+    std::unique_ptr<ChildProcess> spawn(const QString& home, const QString& machine, const QStringList& arguments,
+                                        ChildInput input = ChildInput::pipe())
     {
-        return std::make_unique<Child>(QStringList{home, machine} + arguments, input);
+        auto child = std::make_unique<ChildProcess>();
+        child->start(QStringLiteral(VANTREL_IDENTITY_CHILD), QStringList{home, machine} + arguments, input,
+                     m_dir.filePath(u"stderr-%1.txt"_s.arg(++m_count)));
+        return child;
     }
     QString idOf(const QString& home, const QString& machine) { return spawn(home, machine, {u"id"_s})->waitFor("id "); }
 
     // The ids that a process on each of `machines` gets from `home` when they all start at once:
-    // each waits for the end of a FIFO that closing its one writer ends for all.
+    // each waits for the end of its standard input, which one signal ends for all.
     QStringList idsStartingTogether(const QString& home, const QStringList& machines)
     {
-        const QString start = m_dir.filePath(u"start-%1"_s.arg(++m_count));
-        plantFifo(start);
-        const int writer = ::open(QFile::encodeName(start).constData(), O_RDWR | O_CLOEXEC);
-        std::vector<std::unique_ptr<Child>> children;
+        StartSignal start;
+        std::vector<std::unique_ptr<ChildProcess>> children;
         for (const QString& machine : machines)
-            children.push_back(spawn(home, machine, {u"id"_s, u"--wait"_s}, start));
+            children.push_back(spawn(home, machine, {u"id"_s, u"--wait"_s}, start.input()));
+        start.closeReadEnd();
         for (const auto& child : children)
             child->waitFor("ready");
-        ::close(writer);
+        start.fire();
         QStringList ids;
         for (const auto& child : children) {
             ids << child->waitFor("id ");
@@ -190,7 +152,7 @@ private Q_SLOTS:
             TeamBundle::open(fixture.root(), localFileManager(local), std::make_shared<RecordingWorkspace>(), identity(id));
             QFAIL("opened a team bundle as a client that another process is");
         } catch (const TeamBundleError& error) {
-            QCOMPARE(error.which(), TeamBundleError::Case::clientInUse);
+            QCOMPARE(error.kind(), TeamBundleError::Case::clientInUse);
             QVERIFY(error.recoverySuggestion().value_or(QString()).contains(u"Quit"_s));
         }
         const QString created = scratch(u"new"_s) + u"/New.vantrelteam"_s;

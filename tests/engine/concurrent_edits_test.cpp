@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTest>
 
 #include <memory>
@@ -30,6 +29,12 @@ QStringList childArguments(const TeamFixture& fixture, const QString& client, co
         + operation;
 }
 
+// Where the child of `client` writes its standard error.
+QString errorPath(const TeamFixture& fixture, const QString& client)
+{
+    return fixture.scratch(QStringLiteral("stderr")) + QStringLiteral("/%1.txt").arg(client);
+}
+
 QStringList linesOf(const QByteArray& output) { return QString::fromUtf8(output).split(u'\n', Qt::SkipEmptyParts); }
 
 
@@ -48,22 +53,26 @@ struct Outcome {
 // Runs every editor in a process of its own, all at once, for `rounds` rounds each.
 Outcome runEditors(const TeamFixture& fixture, const QList<Editor>& editors, int rounds)
 {
-    std::vector<std::unique_ptr<QProcess>> processes;
+    std::vector<std::unique_ptr<ChildProcess>> processes;
+    Children children;
     for (const Editor& editor : editors) {
         QStringList operation{QStringLiteral("edit-loop"), editor.type, editor.bundle.toString(), QString::number(rounds)};
         if (editor.lag > 0)
             operation << QStringLiteral("--lag") << QString::number(editor.lag);
-        auto process = std::make_unique<QProcess>();
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->start(childProgram, childArguments(fixture, editor.client, operation));
+        auto process = std::make_unique<ChildProcess>();
+        process->start(childProgram, childArguments(fixture, editor.client, operation), ChildInput::none(),
+                       errorPath(fixture, editor.client));
+        children.push_back(process.get());
         processes.push_back(std::move(process));
     }
+    finish(children, std::chrono::minutes(4));
     Outcome outcome;
     for (qsizetype i = 0; i < editors.size(); ++i) {
-        QProcess& process = *processes[size_t(i)];
-        if (!process.waitForFinished(240000) || process.exitCode() != 0)
-            qWarning("editor %s did not finish cleanly", qPrintable(editors[i].client));
-        for (const QString& line : linesOf(process.readAllStandardOutput())) {
+        const ChildProcess& process = *processes[size_t(i)];
+        if (!process.exitedCleanly())
+            qWarning("editor %s did not finish cleanly: %s", qPrintable(editors[i].client), qPrintable(process.describe()));
+        for (const PrintedLine& printed : process.lines()) {
+            const QString line = QString::fromUtf8(printed.text);
             if (line.startsWith(QLatin1String("done ")))
                 outcome.done[editors[i].client] << line.mid(5);
             outcome.refused += line.startsWith(QLatin1String("refused ")) ? 1 : 0;
@@ -178,14 +187,14 @@ private Q_SLOTS:
         writeFile(source, QByteArray(256 * 1024, 'r'));
         const auto reel = importInto(setup, source);
         for (int run = 0; run < 40; ++run) {
-            QProcess process;
+            ChildProcess process;
             process.start(childProgram, childArguments(fixture, QStringLiteral("x"),
                                                        {QStringLiteral("export"), QStringLiteral("document"),
-                                                        reel->id().toString(), fixture.scratch(QStringLiteral("e%1").arg(run))}));
-            QVERIFY(process.waitForFinished(60000));
-            QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(process.exitCode(), 0);
-            QVERIFY(process.readAllStandardOutput().contains("result ok"));
+                                                        reel->id().toString(), fixture.scratch(QStringLiteral("e%1").arg(run))}),
+                          ChildInput::none(), errorPath(fixture, QStringLiteral("x")));
+            finish({&process});
+            QVERIFY2(process.exitedCleanly(), qPrintable(process.describe()));
+            QVERIFY(process.firstLine("result ok"));
         }
     }
 };

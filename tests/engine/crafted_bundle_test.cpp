@@ -77,7 +77,7 @@ private Q_SLOTS:
                 fixture.client(QString::fromLatin1(id).isEmpty() ? QStringLiteral("empty") : QStringLiteral("c%1").arg(qHash(QString::fromLatin1(id))));
                 QFAIL(id);
             } catch (const TeamBundleError& error) {
-                QCOMPARE(error.which(), TeamBundleError::Case::unreadable);
+                QCOMPARE(error.kind(), TeamBundleError::Case::unreadable);
             }
         }
     }
@@ -128,13 +128,14 @@ private Q_SLOTS:
         const QString exports = fixture.scratch(QStringLiteral("exports"));
         const QString exportedNotes = syncWait(crafted->exportVersion(std::nullopt, exports, defaultS3Factory()));
         QCOMPARE(QFileInfo(exportedNotes).path(), exports);
-        const QString workingCopy = syncWait(crafted->checkOut({}, false, false, 600, defaultS3Factory()));
+        const QString workingCopy = syncWait(crafted->checkOut({}, {.autoSave = false}, defaultS3Factory()));
         QVERIFY(workingCopy.startsWith(ana->localFolder(QStringLiteral("working")) + QLatin1Char('/')));
         QVERIFY(!QFileInfo(workingCopy).fileName().contains(u'/'));
 
         const QString exportedLibrary = syncWait(feature->exportVersion(std::nullopt, exports, defaultS3Factory()));
         syncWait(feature->buildCopy(std::nullopt, std::nullopt, defaultS3Factory()));
-        syncWait(feature->checkOut(ana->snapshot()->find(feature->id())->children, false, false, 600, defaultS3Factory()));
+        syncWait(feature->checkOut(ana->snapshot()->find(feature->id())->children, {.autoSave = false},
+                                   defaultS3Factory()));
 
         QVERIFY(QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty());
         QVERIFY(QFileInfo(exportedLibrary + QStringLiteral("/Link.videoevent")).isSymLink());

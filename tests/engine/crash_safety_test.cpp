@@ -24,18 +24,11 @@
 #include <QTest>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <linux/fs.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace vantrel;
@@ -198,75 +191,33 @@ public:
     }
 
     // Runs the child with `arguments` after the team bundle and local folder, and kills it
-    // `killAfter` after it has opened the team bundle. Spawned and reaped by hand rather than
-    // through QProcess: until waitpid() the pid cannot name another process, so the kill
-    // cannot miss.
+    // `killAfter` after it has opened the team bundle.
     ChildRun runChild(const QStringList& arguments, std::optional<std::chrono::microseconds> killAfter = std::nullopt)
     {
-        QList<QByteArray> argv{QByteArray(VANTREL_CRASH_CHILD), QFile::encodeName(m_root),
-                               QFile::encodeName(m_dir.filePath(QStringLiteral("local/child")))};
-        for (const QString& argument : arguments)
-            argv << QFile::encodeName(argument);
-
         ChildRun run;
-        const QByteArray errorPath = QFile::encodeName(m_dir.filePath(QStringLiteral("child-stderr.txt")));
-        int output = -1;
-        const pid_t pid = spawnChild(argv, errorPath, inheritedInput, output, run.failure);
-        if (pid < 0)
+        ChildProcess child;
+        const QString local = m_dir.filePath(QStringLiteral("local/child"));
+        if (!child.start(QStringLiteral(VANTREL_CRASH_CHILD), QStringList{m_root, local} + arguments,
+                         ChildInput::none(), m_dir.filePath(QStringLiteral("child-stderr.txt")))) {
+            run.failure = child.describe();
             return run;
-
-        // Until the child has opened the team bundle, then for as long as asked.
-        QByteArray printed;
-        std::optional<Clock::time_point> opened;
-        bool ended = false;
-        const auto giveUp = Clock::now() + 60s;
-        while (!ended) {
-            int timeout = 1000;
-            if (opened && killAfter) {
-                const auto left = std::chrono::duration_cast<std::chrono::microseconds>(*opened + *killAfter - Clock::now());
-                if (left <= 0us)
-                    break;
-                if (left < 2ms) {
-                    // poll() counts in milliseconds; the last stretch is slept precisely.
-                    std::this_thread::sleep_for(left);
-                    break;
-                }
-                timeout = int(std::chrono::duration_cast<std::chrono::milliseconds>(left - 1ms).count());
-            }
-            pollfd entry{output, POLLIN, 0};
-            if (::poll(&entry, 1, timeout) > 0) {
-                char buffer[256];
-                const ssize_t count = ::read(output, buffer, sizeof buffer);
-                if (count <= 0)
-                    ended = true;
-                else
-                    printed.append(buffer, count);
-                if (!opened && printed.contains("open\n"))
-                    opened = Clock::now();
-            }
-            if (Clock::now() > giveUp)
-                break; // hung: killed below and reported
         }
-        if (!ended)
-            ::kill(pid, SIGKILL); // the child is ours and not yet reaped, so `pid` is still it
-        const int status = reapChild(pid);
-        if (opened)
-            run.duration = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - *opened);
-        char buffer[256];
-        for (ssize_t count; (count = ::read(output, buffer, sizeof buffer)) > 0;)
-            printed.append(buffer, count);
-        ::close(output);
 
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && printed.contains("done\n")) {
+        // Until the child has opened the team bundle, then for as long as asked; a child that
+        // hangs is killed after a minute and reported.
+        pumpUntil({&child}, Clock::now() + 60s, [&] { return child.firstLine("open") || !child.isPrinting(); });
+        const auto opened = child.firstLine("open");
+        const bool killedHere = opened && killAfter && child.killAt(opened->arrived + *killAfter);
+        finish({&child});
+        if (opened)
+            run.duration = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - opened->arrived);
+
+        if (child.exitedCleanly() && child.firstLine("done")) {
             run.completed = true;
-        } else if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL && !ended && killAfter && opened) {
+        } else if (killedHere && child.wasKilled()) {
             run.killed = true;
         } else {
-            QFile errors(QString::fromLocal8Bit(errorPath));
-            errors.open(QIODevice::ReadOnly);
-            run.failure = QStringLiteral("the child ended with status %1 after printing \"%2\": %3")
-                              .arg(status)
-                              .arg(QString::fromUtf8(printed).trimmed(), QString::fromUtf8(errors.readAll()).trimmed());
+            run.failure = QStringLiteral("the child did not end as it should: ") + child.describe();
         }
         return run;
     }

@@ -11,7 +11,6 @@
 #include "engine/storage/storage_error.h"
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
-#include "support/child_process.h"
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"
 
@@ -91,7 +90,10 @@ QString exportTo(const Service& service, const QString& folder)
     return syncWait(service->exportVersion(std::nullopt, folder, defaultS3Factory()));
 }
 
-QString checkOut(const Service& service, bool force) { return syncWait(service->checkOut({}, force, false, 600, defaultS3Factory())); }
+QString checkOut(const Service& service, LockTakeover takeover)
+{
+    return syncWait(service->checkOut({}, {.takeover = takeover, .autoSave = false}, defaultS3Factory()));
+}
 
 } // namespace
 
@@ -199,7 +201,7 @@ private Q_SLOTS:
             VERIFY_FAILS(exportTo(services[i], folder), corrupt, says[i]);
             QVERIFY(describeTree(folder).isEmpty());
         }
-        VERIFY_FAILS(checkOut(services[2], false), corrupt, notRegular);
+        VERIFY_FAILS(checkOut(services[2], LockTakeover::none), corrupt, notRegular);
         const QString exported = exportTo(services[4], fixture.scratch(u"intact"_s));
         QCOMPARE(contentOf(exported), QByteArray("Intact contents"));
     }
@@ -249,12 +251,13 @@ private Q_SLOTS:
             ben->poll();
             const Service benCut = openService(ben, cut->type(), cut->id());
             try {
-                checkOut(benCut, false);
+                checkOut(benCut, LockTakeover::none);
                 QFAIL("checked out a locked bundle");
             } catch (const VersioningError& error) {
-                QCOMPARE(error.which(), VersioningError::Case::itemLocked);
+                QCOMPARE(error.kind(), VersioningError::Case::itemLocked);
             }
-            QVERIFY(QFileInfo::exists(checkOut(benCut, true))); // taking it over writes a lock record in its place
+            // Taking it over writes a lock record in its place.
+            QVERIFY(QFileInfo::exists(checkOut(benCut, LockTakeover::forceUnlock)));
             QVERIFY(!QFileInfo(lock).isSymLink() && QFileInfo(lock).isFile() && ben->locks().isMine(cut->id()));
         }
     }

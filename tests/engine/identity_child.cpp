@@ -63,7 +63,7 @@ int main(int argc, char** argv)
                                                                     arguments[2] + QStringLiteral("/downloads")),
                                 std::make_shared<RecordingWorkspace>(), identity);
     } catch (const TeamBundleError& error) {
-        const bool inUse = error.which() == TeamBundleError::Case::clientInUse;
+        const bool inUse = error.kind() == TeamBundleError::Case::clientInUse;
         say(QStringLiteral("error %1 %2").arg(inUse ? QStringLiteral("clientInUse") : QStringLiteral("other"),
                                               error.localizedDescription()));
         return 0;

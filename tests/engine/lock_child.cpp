@@ -126,7 +126,7 @@ void report(F operation)
         const QString output = operation();
         result = output.isEmpty() ? QStringLiteral("result ok") : QStringLiteral("result ok ") + output;
     } catch (const VersioningError& error) {
-        result = QStringLiteral("result error %1 %2").arg(caseName(error.which()), oneLine(error.localizedDescription()));
+        result = QStringLiteral("result error %1 %2").arg(caseName(error.kind()), oneLine(error.localizedDescription()));
     } catch (const StorageError& error) {
         result = QStringLiteral("result error %1 %2").arg(kindName(error.kind()), oneLine(error.localizedDescription()));
     } catch (const Error& error) {
@@ -160,9 +160,9 @@ QString editLoop(TeamBundle& team, const std::shared_ptr<VersioningService>& ser
                 events = state->children;
         }
         try {
-            workingCopy = syncWait(service->checkOut(events, false, false, 600, defaultS3Factory()));
+            workingCopy = syncWait(service->checkOut(events, {.autoSave = false}, defaultS3Factory()));
         } catch (const VersioningError& error) {
-            if (error.which() != VersioningError::Case::itemLocked && error.which() != VersioningError::Case::changesNotArrived)
+            if (error.kind() != VersioningError::Case::itemLocked && error.kind() != VersioningError::Case::changesNotArrived)
                 throw;
             QThread::msleep(1 + QRandomGenerator::global()->bounded(8));
             team.poll();
@@ -184,9 +184,9 @@ QString editLoop(TeamBundle& team, const std::shared_ptr<VersioningService>& ser
         try {
             syncWait(service->checkIn(QStringLiteral("Round %1").arg(round), defaultS3Factory()));
         } catch (const VersioningError& error) {
-            if (error.which() != VersioningError::Case::outdatedBase && error.which() != VersioningError::Case::lockLost)
+            if (error.kind() != VersioningError::Case::outdatedBase && error.kind() != VersioningError::Case::lockLost)
                 throw;
-            say(QStringLiteral("refused %1 %2 %3").arg(client).arg(round).arg(caseName(error.which())));
+            say(QStringLiteral("refused %1 %2 %3").arg(client).arg(round).arg(caseName(error.kind())));
             syncWait(service->cancelCheckout(defaultS3Factory()));
             continue;
         }
@@ -239,11 +239,11 @@ int main(int argc, char** argv)
 
     if (operation == QLatin1String("checkout")) {
         QList<IdFor<VersionBundle>> events;
-        bool force = false;
+        LockTakeover takeover = LockTakeover::none;
         bool wait = false;
         for (qsizetype i = 0; i < options.size(); ++i) {
             if (options[i] == QLatin1String("--force")) {
-                force = true;
+                takeover = LockTakeover::forceUnlock;
             } else if (options[i] == QLatin1String("--wait")) {
                 wait = true;
             } else if (options[i] == QLatin1String("--events") && i + 1 < options.size()) {
@@ -263,7 +263,9 @@ int main(int argc, char** argv)
             while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
             }
         }
-        report([&] { return syncWait(service->checkOut(events, force, false, 600, defaultS3Factory())); });
+        report([&] {
+            return syncWait(service->checkOut(events, {.takeover = takeover, .autoSave = false}, defaultS3Factory()));
+        });
     } else if (operation == QLatin1String("checkin") && options.size() == 1) {
         report([&] {
             syncWait(service->checkIn(options[0], defaultS3Factory()));
@@ -275,7 +277,7 @@ int main(int argc, char** argv)
             return QString();
         });
     } else if (operation == QLatin1String("hold") && options.size() == 1) {
-        report([&] { return syncWait(service->checkOut({}, false, false, 600, defaultS3Factory())); });
+        report([&] { return syncWait(service->checkOut({}, {.autoSave = false}, defaultS3Factory())); });
         // Delivered on the thread that found the change: the poller's, or this one.
         auto watch = service->remoteDatabaseChanges().sink([service](const RemoteDatabaseChange& change) {
             say(QStringLiteral("change %1 %2 %3 %4")

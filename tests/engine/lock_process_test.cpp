@@ -7,43 +7,26 @@
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/content_store.h"
-#include "engine/storage/manifest.h"
-#include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "support/child_process.h"
 #include "support/engine_test_support.h"
+#include "support/held_opening.h"
+#include "support/lock_harness.h"
 #include "support/sync_wait.h"
 
-#include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/eventfd.h>
-#include <sys/fanotify.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace vantrel;
 using namespace vantrel::testing;
@@ -51,616 +34,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using Service = std::shared_ptr<VersioningService>;
+const QString lockChild = QStringLiteral(VANTREL_LOCK_CHILD);
+
 using Tree = QMap<QString, QByteArray>;
 using Clock = std::chrono::steady_clock;
 using Kind = ActivityInfo::StateKind;
-
-// One installation: its client id and the person using it.
-struct Client {
-    QString id;
-    QString user;
-    QString fullName;
-    QString host;
-    // How errors and lock holders name it.
-    QString holder() const { return fullName + QStringLiteral(" on ") + host; }
-};
-
-Client client(const QString& tag)
-{
-    return Client{QStringLiteral("CLIENT-") + tag.toUpper(), tag.toLower(), QStringLiteral("Editor ") + tag,
-                  QStringLiteral("bay-") + tag.toLower()};
-}
-
-// ---- Content --------------------------------------------------------------------------------
-
-// A library package with `eventCount` event folders.
-void makeLibrary(const QString& path, quint32 seed, int eventCount)
-{
-    writeFile(path + QStringLiteral("/Settings.plist"), "settings " + QByteArray::number(seed));
-    for (int event = 1; event <= eventCount; ++event) {
-        const QString folder = path + QStringLiteral("/Day %1.videoevent").arg(event);
-        writeFile(folder + QStringLiteral("/Info.plist"), "event " + QByteArray::number(event));
-        writeFile(folder + QStringLiteral("/Original Media/clip.mov"), noise(seed * 31u + quint32(event), 3000));
-    }
-}
-
-// Replaces what a folder holds, keeping the folder.
-void emptyFolder(const QString& path)
-{
-    for (const QFileInfo& entry : QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        if (entry.isDir() && !entry.isSymLink())
-            QDir(entry.absoluteFilePath()).removeRecursively();
-        else
-            QFile::remove(entry.absoluteFilePath());
-    }
-}
-
-// ---- Child processes ------------------------------------------------------------------------
-
-struct Line {
-    Clock::time_point arrived;
-    QByteArray text;
-};
-
-// What one operation of a child came to: its "at" and "result" lines.
-struct Result {
-    bool present = false;
-    bool ok = false;
-    QString kind;  // for errors: the VersioningError case, storage-<kind> or other
-    QString text;  // for a check-out: the working copy; for errors: the description
-    Clock::time_point at; // when the child finished the operation, by the shared steady clock
-};
-
-Clock::time_point steadyFromNanoseconds(qint64 nanoseconds)
-{
-    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(nanoseconds)));
-}
-
-// A running lock_child. Spawned and reaped by hand: until waitpid() the pid cannot name another
-// process, so a kill cannot miss.
-class ChildProcess {
-public:
-    static constexpr int ownPipe = -1; // standard input: a pipe send() writes to
-    static constexpr int nothing = -2; // standard input: /dev/null
-
-    ChildProcess() = default;
-    ~ChildProcess()
-    {
-        kill();
-        reap();
-        closeFd(m_out);
-        closeFd(m_in);
-    }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    // `input` is a descriptor to use as standard input, ownPipe or nothing.
-    bool start(const QList<QByteArray>& arguments, int input, QByteArray errorPath)
-    {
-        m_errorPath = std::move(errorPath);
-        QList<QByteArray> argv{QByteArray(VANTREL_LOCK_CHILD)};
-        argv << arguments;
-
-        int ownInput[2] = {-1, -1};
-        if (input == ownPipe && ::pipe2(ownInput, O_CLOEXEC) != 0) {
-            m_failure = QStringLiteral("pipe failed");
-            return false;
-        }
-        m_pid = spawnChild(argv, m_errorPath, input == ownPipe ? ownInput[0] : input == nothing ? nullInput : input, m_out,
-                           m_failure);
-        closeFd(ownInput[0]);
-        m_in = ownInput[1];
-        if (m_pid < 0)
-            return false;
-        ::fcntl(m_out, F_SETFL, ::fcntl(m_out, F_GETFL) | O_NONBLOCK);
-        return true;
-    }
-
-    int outputFd() const { return m_out; }
-    bool isPrinting() const { return m_out >= 0; }
-
-    // Reads what the child has printed so far; closes the output at its end.
-    void readAvailable()
-    {
-        while (m_out >= 0) {
-            char buffer[4096];
-            const ssize_t count = ::read(m_out, buffer, sizeof buffer);
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count < 0 && errno == EAGAIN)
-                return;
-            if (count <= 0) {
-                closeFd(m_out);
-                return;
-            }
-            const auto now = Clock::now();
-            m_partial.append(buffer, count);
-            for (qsizetype end; (end = m_partial.indexOf('\n')) >= 0;) {
-                m_lines.push_back(Line{now, m_partial.left(end)});
-                m_partial.remove(0, end + 1);
-            }
-        }
-    }
-
-    const std::vector<Line>& lines() const { return m_lines; }
-    std::optional<Line> firstLine(const QByteArray& prefix) const
-    {
-        for (const Line& line : m_lines) {
-            if (line.text.startsWith(prefix))
-                return line;
-        }
-        return std::nullopt;
-    }
-
-    // The results printed so far, in order.
-    QList<Result> results() const
-    {
-        QList<Result> results;
-        qint64 at = 0;
-        for (const Line& line : m_lines) {
-            if (line.text.startsWith("at ")) {
-                at = line.text.mid(3).toLongLong();
-            } else if (line.text.startsWith("result ")) {
-                const QString text = QString::fromUtf8(line.text.mid(7));
-                Result result;
-                result.present = true;
-                result.at = steadyFromNanoseconds(at);
-                if (text == QLatin1String("ok") || text.startsWith(QLatin1String("ok "))) {
-                    result.ok = true;
-                    result.text = text.mid(3);
-                } else {
-                    const QString rest = text.mid(6); // after "error "
-                    const qsizetype space = rest.indexOf(QLatin1Char(' '));
-                    result.kind = rest.left(space);
-                    result.text = space < 0 ? QString() : rest.mid(space + 1);
-                }
-                results << result;
-            }
-        }
-        return results;
-    }
-    Result result() const
-    {
-        const auto all = results();
-        return all.isEmpty() ? Result{} : all.last();
-    }
-
-    void send(const QByteArray& line)
-    {
-        const QByteArray bytes = line + '\n';
-        if (m_in >= 0 && ::write(m_in, bytes.constData(), size_t(bytes.size())) != bytes.size())
-            m_failure = QStringLiteral("cannot write to the child");
-    }
-    void closeInput() { closeFd(m_in); }
-
-    void kill()
-    {
-        if (m_pid > 0 && !m_reaped)
-            ::kill(m_pid, SIGKILL); // not yet reaped, so `m_pid` is still this child
-    }
-    // Waits for the child to end; returns its wait status.
-    int reap()
-    {
-        if (m_pid > 0 && !m_reaped) {
-            m_status = reapChild(m_pid);
-            m_reaped = true;
-        }
-        return m_status;
-    }
-    bool exitedCleanly() const { return m_reaped && WIFEXITED(m_status) && WEXITSTATUS(m_status) == 0; }
-    bool wasKilled() const { return m_reaped && WIFSIGNALED(m_status) && WTERMSIG(m_status) == SIGKILL; }
-
-    // Everything known of the child, for failure messages.
-    QString describe() const
-    {
-        QByteArray printed;
-        for (const Line& line : m_lines)
-            printed += line.text + " | ";
-        QFile errors(QString::fromLocal8Bit(m_errorPath));
-        errors.open(QIODevice::ReadOnly);
-        return QStringLiteral("%1printed \"%2\", status %3, stderr \"%4\"")
-            .arg(m_failure.isEmpty() ? QString() : m_failure + QStringLiteral("; "), QString::fromUtf8(printed))
-            .arg(m_status)
-            .arg(QString::fromUtf8(errors.readAll()).trimmed());
-    }
-
-private:
-    static void closeFd(int& fd)
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-
-    pid_t m_pid = -1;
-    bool m_reaped = false;
-    int m_status = 0;
-    int m_out = -1;
-    int m_in = -1;
-    QByteArray m_partial;
-    std::vector<Line> m_lines;
-    QByteArray m_errorPath;
-    QString m_failure;
-};
-
-using Children = std::vector<ChildProcess*>;
-
-// Reads what the children print until `done` holds or `deadline` passes; returns `done()`.
-bool pumpUntil(const Children& children, Clock::time_point deadline, const std::function<bool()>& done)
-{
-    for (;;) {
-        if (done())
-            return true;
-        const auto now = Clock::now();
-        if (now >= deadline)
-            return false;
-        std::vector<pollfd> fds;
-        std::vector<ChildProcess*> owners;
-        for (ChildProcess* child : children) {
-            if (child->isPrinting()) {
-                fds.push_back(pollfd{child->outputFd(), POLLIN, 0});
-                owners.push_back(child);
-            }
-        }
-        if (fds.empty())
-            return done();
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + 1ms;
-        ::poll(fds.data(), nfds_t(fds.size()), int(std::min<qint64>(left.count(), 100)));
-        for (size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].revents != 0)
-                owners[i]->readAvailable();
-        }
-    }
-}
-
-bool allEnded(const Children& children)
-{
-    return std::all_of(children.begin(), children.end(), [](const ChildProcess* child) { return !child->isPrinting(); });
-}
-
-// Waits for the children to finish (killing those still running after `timeout`) and reaps them.
-void finish(const Children& children, std::chrono::seconds timeout = 60s)
-{
-    pumpUntil(children, Clock::now() + timeout, [&] { return allEnded(children); });
-    for (ChildProcess* child : children) {
-        if (child->isPrinting())
-            child->kill();
-        child->reap();
-        child->readAvailable();
-    }
-}
-
-// A pipe whose read end many children take as standard input: closing the write end releases
-// them all at the same moment.
-class StartSignal {
-public:
-    StartSignal() { m_ok = ::pipe2(m_fds, O_CLOEXEC) == 0; }
-    ~StartSignal()
-    {
-        closeReadEnd();
-        fire();
-    }
-    StartSignal(const StartSignal&) = delete;
-    StartSignal& operator=(const StartSignal&) = delete;
-    bool isValid() const { return m_ok; }
-    int readEnd() const { return m_fds[0]; }
-    void closeReadEnd()
-    {
-        if (m_fds[0] >= 0)
-            ::close(m_fds[0]);
-        m_fds[0] = -1;
-    }
-    void fire()
-    {
-        if (m_fds[1] >= 0)
-            ::close(m_fds[1]);
-        m_fds[1] = -1;
-    }
-
-private:
-    int m_fds[2] = {-1, -1};
-    bool m_ok = false;
-};
-
-// Holds the first opening of a file in `folder` whose name starts with `prefix` until release()
-// (through fanotify, which needs privileges); every other opening goes through at once. The
-// lock table sets a lock record aside by renaming it to "<bundle>.lock.tmp-..." and opens it
-// next: holding that opening holds the moment when the bundle has no lock record.
-class HeldOpening {
-public:
-    HeldOpening(const QString& folder, QString prefix) : m_prefix(std::move(prefix))
-    {
-        m_fanotify = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_CLOEXEC | O_LARGEFILE);
-        if (m_fanotify < 0) {
-            m_failure = QString::fromLocal8Bit(std::strerror(errno));
-            return;
-        }
-        if (::fanotify_mark(m_fanotify, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD,
-                            QFile::encodeName(folder).constData()) != 0) {
-            m_failure = QString::fromLocal8Bit(std::strerror(errno));
-            ::close(m_fanotify);
-            m_fanotify = -1;
-            return;
-        }
-        m_wake = ::eventfd(0, EFD_CLOEXEC);
-        m_thread = std::thread([this] { answer(); });
-    }
-    ~HeldOpening()
-    {
-        if (m_thread.joinable()) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_stopping = true;
-            }
-            wake();
-            m_thread.join();
-        }
-        if (m_wake >= 0)
-            ::close(m_wake);
-        if (m_fanotify >= 0)
-            ::close(m_fanotify); // lets any opening still held through
-    }
-    HeldOpening(const HeldOpening&) = delete;
-    HeldOpening& operator=(const HeldOpening&) = delete;
-
-    bool isWatching() const { return m_fanotify >= 0; }
-    QString failure() const { return m_failure; }
-
-    // Waits until an opening is held; false after `timeout`.
-    bool waitUntilHeld(std::chrono::milliseconds timeout)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, [this] { return m_heldFd >= 0 || m_released; });
-    }
-    void release()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_released = true;
-        }
-        wake();
-    }
-
-private:
-    void wake()
-    {
-        const quint64 one = 1;
-        [[maybe_unused]] const auto written = ::write(m_wake, &one, sizeof one);
-    }
-    void allow(int fd)
-    {
-        const fanotify_response response{fd, FAN_ALLOW};
-        [[maybe_unused]] const auto written = ::write(m_fanotify, &response, sizeof response);
-        ::close(fd);
-    }
-    void answer()
-    {
-        alignas(fanotify_event_metadata) char buffer[4096];
-        for (;;) {
-            pollfd fds[2] = {{m_fanotify, POLLIN, 0}, {m_wake, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR)
-                    continue;
-                return;
-            }
-            if (fds[1].revents != 0) {
-                quint64 count = 0;
-                [[maybe_unused]] const auto read = ::read(m_wake, &count, sizeof count);
-                std::lock_guard lock(m_mutex);
-                if ((m_released || m_stopping) && m_heldFd >= 0) {
-                    allow(m_heldFd);
-                    m_heldFd = -1;
-                }
-                if (m_stopping)
-                    return;
-            }
-            if (fds[0].revents == 0)
-                continue;
-            ssize_t length = ::read(m_fanotify, buffer, sizeof buffer);
-            if (length <= 0)
-                continue;
-            auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
-            for (; FAN_EVENT_OK(event, length); event = FAN_EVENT_NEXT(event, length)) {
-                if (event->fd < 0)
-                    continue;
-                if (!(event->mask & FAN_OPEN_PERM)) {
-                    ::close(event->fd);
-                    continue;
-                }
-                const QString name = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(event->fd))).fileName();
-                std::lock_guard lock(m_mutex);
-                if (!m_used && !m_released && name.startsWith(m_prefix)) {
-                    m_used = true;
-                    m_heldFd = event->fd;
-                    m_changed.notify_all();
-                } else {
-                    allow(event->fd);
-                }
-            }
-        }
-    }
-
-    QString m_prefix;
-    int m_fanotify = -1;
-    int m_wake = -1;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_used = false;
-    bool m_released = false;
-    bool m_stopping = false;
-    int m_heldFd = -1;
-    QString m_failure;
-    std::thread m_thread;
-};
-
-// ---- The team bundle ------------------------------------------------------------------------
-
-// A team bundle in a temporary folder, set up by one client in this process, and the local
-// folders of the clients that run as children.
-class Studio {
-    QTemporaryDir m_dir; // first, so that it is removed after everything that uses it
-
-public:
-    Studio()
-    {
-        m_root = m_dir.filePath(QStringLiteral("Studio.vantrelteam"));
-        m_setup = TeamBundle::create(m_root, fileManager(QStringLiteral("SETUP")), std::make_shared<RecordingWorkspace>(),
-                                     identity(client(QStringLiteral("setup"))));
-        m_setup->setPollInterval(std::chrono::hours(1));
-        QDir().mkpath(m_dir.filePath(QStringLiteral("stderr")));
-    }
-
-    const QString& root() const { return m_root; }
-    QString local(const Client& who) const { return m_dir.filePath(QStringLiteral("local/") + who.id); }
-
-    QString scratch(const QString& name)
-    {
-        const QString path = m_dir.filePath(QStringLiteral("scratch/%1-%2").arg(name).arg(++m_count));
-        QDir().mkpath(path);
-        return path;
-    }
-
-    Service import(VersioningServiceType type, const QString& source)
-    {
-        return syncWait(VersioningService::import(type, source, std::nullopt, std::nullopt, std::nullopt,
-                                                  QStringLiteral("Imported"), DocumentApplication::none(), m_setup, nullptr,
-                                                  nullptr));
-    }
-
-    // Imports a project package that makeProject() writes as `fileName` in a new scratch folder.
-    Service importProject(const QString& folder, const QString& fileName, quint32 seed, int fileCount, qsizetype totalSize)
-    {
-        const QString source = scratch(folder) + u'/' + fileName;
-        makeProject(source, seed, fileCount, totalSize, 5);
-        return import(VersioningServiceType::document, source);
-    }
-
-    // The team bundle as a client that has just started.
-    std::shared_ptr<TeamBundle> reader()
-    {
-        const Client who = client(QStringLiteral("reader%1").arg(++m_count));
-        auto team = TeamBundle::open(m_root, fileManager(who.id), std::make_shared<RecordingWorkspace>(), identity(who));
-        team->setPollInterval(std::chrono::hours(1));
-        return team;
-    }
-
-    Service service(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type, const IdFor<VersionBundle>& id)
-    {
-        return openService(team, type, id);
-    }
-
-    // Starts lock_child as `who`: `operation` is the operation, the type and the bundle id, and
-    // its options.
-    std::unique_ptr<ChildProcess> spawn(const Client& who, const QStringList& operation, int input = ChildProcess::nothing)
-    {
-        QList<QByteArray> arguments{QFile::encodeName(m_root), QFile::encodeName(local(who)), who.id.toUtf8(),
-                                    who.user.toUtf8(), who.fullName.toUtf8(), who.host.toUtf8()};
-        for (const QString& argument : operation)
-            arguments << argument.toUtf8();
-        auto child = std::make_unique<ChildProcess>();
-        child->start(arguments, input, QFile::encodeName(m_dir.filePath(QStringLiteral("stderr/%1.txt").arg(++m_count))));
-        return child;
-    }
-
-    // Runs one operation as `who` to its end.
-    Result run(const Client& who, const QStringList& operation)
-    {
-        const auto child = spawn(who, operation);
-        finish({child.get()});
-        const Result result = child->result();
-        if (!result.present || !child->exitedCleanly())
-            qWarning("lock_child %s: %s", qPrintable(operation.join(u' ')), qPrintable(child->describe()));
-        return result;
-    }
-
-    // The tree written by exporting `version` (the current one when absent).
-    Tree exported(const Service& service, std::optional<IdFor<Versions>> version = std::nullopt)
-    {
-        return exportedTree(service, version, scratch(QStringLiteral("export")));
-    }
-
-    // Every entry of the lock folder, hidden ones included, with its bytes; the notes left by
-    // check-ins for the next holder aside.
-    QMap<QString, QByteArray> lockFolder() const
-    {
-        QMap<QString, QByteArray> entries;
-        const QDir folder(m_root + QStringLiteral("/locks"));
-        for (const QString& name : folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-            if (name.endsWith(QLatin1String(".released")))
-                continue;
-            QFile file(folder.filePath(name));
-            file.open(QIODevice::ReadOnly);
-            entries.insert(name, file.readAll());
-        }
-        return entries;
-    }
-
-    // The lock records, by bundle.
-    QHash<IdFor<VersionBundle>, LockRecord> lockRecords() const
-    {
-        QHash<IdFor<VersionBundle>, LockRecord> records;
-        const auto entries = lockFolder();
-        for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
-            if (!it.key().endsWith(QLatin1String(".lock")))
-                continue;
-            if (const auto id = IdFor<VersionBundle>::fromString(QStringView(it.key()).chopped(5)))
-                records.insert(*id, LockRecord::fromJson(it.value()));
-        }
-        return records;
-    }
-
-    int storedObjects() const
-    {
-        int count = 0;
-        QDirIterator it(m_root + QStringLiteral("/objects"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            if (!it.next().contains(QLatin1String("/objects/tmp/")))
-                ++count;
-        }
-        return count;
-    }
-
-    // Whether the client keeps no check-out and no working copy on its local disk.
-    bool keepsNothingLocally(const Client& who) const
-    {
-        for (const QString& kind : {QStringLiteral("checkouts"), QStringLiteral("working")}) {
-            QDirIterator it(local(who) + QStringLiteral("/data/") + kind, QDir::Files | QDir::Hidden | QDir::System,
-                            QDirIterator::Subdirectories);
-            if (it.hasNext())
-                return false;
-        }
-        return true;
-    }
-
-    QStringList atticEntries(const IdFor<VersionBundle>& id) const
-    {
-        QStringList paths;
-        const QDir folder(m_root + QStringLiteral("/attic/") + id.toString());
-        for (const QString& name : folder.entryList({QStringLiteral("*.json")}, QDir::Files))
-            paths << folder.filePath(name);
-        return paths;
-    }
-
-private:
-    std::shared_ptr<FileManaging> fileManager(const QString& clientId) const
-    {
-        return localFileManager(m_dir.filePath(QStringLiteral("local/") + clientId));
-    }
-    static ClientIdentity identity(const Client& who) { return ClientIdentity{who.id, UserIdentity{who.user, who.fullName, who.host}}; }
-
-    QString m_root;
-    std::shared_ptr<TeamBundle> m_setup;
-    int m_count = 0;
-};
-
-int countOf(const QList<ActivityInfo>& activities, Kind kind)
-{
-    return int(std::count_if(activities.begin(), activities.end(), [kind](const ActivityInfo& info) { return info.state.kind == kind; }));
-}
-
-QString joined(const QStringList& list) { return list.join(QStringLiteral(", ")); }
-
 
 } // namespace
 
@@ -679,7 +57,7 @@ private Q_SLOTS:
     // told who has it, and nobody else keeps anything.
     void simultaneousCheckOutsMakeExactlyOneHolder()
     {
-        Studio studio;
+        Studio studio(lockChild);
         const QString source = studio.scratch(QStringLiteral("source")) + QStringLiteral("/Trailer.dra");
         makeProject(source, 7, 6, 20000, 5);
         const Tree original = describeTree(source);
@@ -693,11 +71,11 @@ private Q_SLOTS:
         for (int round = 1; round <= 4; ++round) {
             StartSignal start;
             QVERIFY(start.isValid());
-            std::vector<std::unique_ptr<ChildProcess>> owned;
+            std::vector<std::unique_ptr<LockChild>> owned;
             Children children;
             for (const Client& who : std::as_const(clients)) {
                 owned.push_back(studio.spawn(who, {QStringLiteral("checkout"), QStringLiteral("document"), id, QStringLiteral("--wait")},
-                                             start.readEnd()));
+                                             start.input()));
                 children.push_back(owned.back().get());
             }
             start.closeReadEnd();
@@ -712,7 +90,7 @@ private Q_SLOTS:
             qsizetype winner = -1;
             QString workingCopy;
             for (qsizetype i = 0; i < clients.size(); ++i) {
-                const Result result = children[size_t(i)]->result();
+                const Result result = owned[size_t(i)]->result();
                 QVERIFY2(result.present, qPrintable(children[size_t(i)]->describe()));
                 if (result.ok) {
                     QVERIFY2(winner < 0, qPrintable(QStringLiteral("round %1: both %2 and %3 got the lock")
@@ -727,7 +105,7 @@ private Q_SLOTS:
             for (qsizetype i = 0; i < clients.size(); ++i) {
                 if (i == winner)
                     continue;
-                const Result result = children[size_t(i)]->result();
+                const Result result = owned[size_t(i)]->result();
                 QCOMPARE(result.kind, QStringLiteral("itemLocked"));
                 QVERIFY2(result.text.contains(holder.holder()), qPrintable(result.text));
                 QVERIFY2(studio.keepsNothingLocally(clients[i]), qPrintable(clients[i].id));
@@ -761,7 +139,7 @@ private Q_SLOTS:
     // of them, and the other keeps no lock at all.
     void overlappingLibraryCheckOutsAreAllOrNothing()
     {
-        Studio studio;
+        Studio studio(lockChild);
         const QString featureSource = studio.scratch(QStringLiteral("feature")) + QStringLiteral("/Feature.videolibrary");
         makeLibrary(featureSource, 1, 4);
         const Service feature = studio.import(VersioningServiceType::library, featureSource);
@@ -808,13 +186,13 @@ private Q_SLOTS:
         for (int round = 0; round < 20; ++round) {
             StartSignal start;
             QVERIFY(start.isValid());
-            std::unique_ptr<ChildProcess> children[2];
+            std::unique_ptr<LockChild> children[2];
             for (int i = 0; i < 2; ++i) {
                 const int side = (i + round) % 2; // neither starts first every time
                 children[side] = studio.spawn(sides[side].who,
                                               {QStringLiteral("checkout"), QStringLiteral("library"), sides[side].library->id().toString(),
                                                QStringLiteral("--wait"), QStringLiteral("--events"), sides[side].events.join(u',')},
-                                              start.readEnd());
+                                              start.input());
             }
             start.closeReadEnd();
             const Children both{children[0].get(), children[1].get()};
@@ -866,14 +244,14 @@ private Q_SLOTS:
     // interval, her work stays where it is and in the attic, and her check-in is refused.
     void forceUnlockReachesTheRunningHolder()
     {
-        Studio studio;
+        Studio studio(lockChild);
         const Service grade = studio.importProject(QStringLiteral("source"), QStringLiteral("Grade.dra"), 3, 6, 30000);
         const QString id = grade->id().toString();
         const Client ana = client(QStringLiteral("ana"));
         const Client ben = client(QStringLiteral("ben"));
 
         const auto holding = studio.spawn(ana, {QStringLiteral("hold"), QStringLiteral("document"), id, QStringLiteral("500")},
-                                          ChildProcess::ownPipe);
+                                          ChildInput::pipe());
         QVERIFY(pumpUntil({holding.get()}, Clock::now() + 60s, [&] { return holding->result().present; }));
         const Result checkedOut = holding->result();
         QVERIFY2(checkedOut.ok, qPrintable(holding->describe()));
@@ -891,7 +269,7 @@ private Q_SLOTS:
 
         // Ana's client tells her, with Ben's name, at its next poll.
         const auto toldForced = [&]() -> std::optional<QList<QByteArray>> {
-            for (const Line& line : holding->lines()) {
+            for (const PrintedLine& line : holding->lines()) {
                 const QList<QByteArray> fields = line.text.split(' ');
                 if (fields.size() >= 4 && fields[0] == "change" && fields[2] == "1")
                     return fields;
@@ -949,14 +327,14 @@ private Q_SLOTS:
     // lock was taken, and by whom.
     void forceUnlockIsReportedWhenPolledMidway()
     {
-        Studio studio;
+        Studio studio(lockChild);
         const Service grade = studio.importProject(QStringLiteral("source"), QStringLiteral("Grade.dra"), 3, 6, 30000);
         const QString id = grade->id().toString();
         const Client ana = client(QStringLiteral("ana"));
         const Client ben = client(QStringLiteral("ben"));
 
         const auto holding = studio.spawn(ana, {QStringLiteral("hold"), QStringLiteral("document"), id, QStringLiteral("100")},
-                                          ChildProcess::ownPipe);
+                                          ChildInput::pipe());
         QVERIFY(pumpUntil({holding.get()}, Clock::now() + 60s, [&] { return holding->result().present; }));
         QVERIFY2(holding->result().ok, qPrintable(holding->describe()));
         const QString workingCopy = holding->result().text;
@@ -978,7 +356,7 @@ private Q_SLOTS:
         QCOMPARE(studio.lockRecords().value(grade->id()).clientId, ben.id);
 
         const auto toldForced = [&] {
-            for (const Line& line : holding->lines()) {
+            for (const PrintedLine& line : holding->lines()) {
                 const QList<QByteArray> fields = line.text.split(' ');
                 if (fields.size() >= 4 && fields[0] == "change" && fields[2] == "1")
                     return QString::fromUtf8(fields.mid(4).join(' ')) == ben.fullName;
@@ -1013,7 +391,7 @@ private Q_SLOTS:
     // without force. Cid must be refused, and Ben must keep his lock.
     void givingUpABrokenCheckOutKeepsTheNewHoldersLock()
     {
-        Studio studio;
+        Studio studio(lockChild);
         const Service grade = studio.importProject(QStringLiteral("source"), QStringLiteral("Grade.dra"), 3, 6, 30000);
         const QString id = grade->id().toString();
         const Client ana = client(QStringLiteral("ana"));
@@ -1054,7 +432,7 @@ private Q_SLOTS:
     // the locks and the working copy stay as they were.
     void refusedOperationsChangeNothing()
     {
-        Studio studio;
+        Studio studio(lockChild);
         const Service promo = studio.importProject(QStringLiteral("promo"), QStringLiteral("Promo.dra"), 5, 6, 30000);
         const QString id = promo->id().toString();
         const Service old = studio.importProject(QStringLiteral("old"), QStringLiteral("Old.dra"), 6, 3, 3000);
@@ -1162,7 +540,7 @@ private Q_SLOTS:
     // process of the same client checks in the same edits.
     void interruptedCheckInCanBeRetried()
     {
-        Studio studio;
+        Studio studio(lockChild);
         const QString source = studio.scratch(QStringLiteral("source")) + QStringLiteral("/Edit.dra");
         makeProject(source, 1, 8, 40000, 5);
         const Service edit = studio.import(VersioningServiceType::document, source);
@@ -1191,15 +569,8 @@ private Q_SLOTS:
             pumpUntil({checkingIn.get()}, Clock::now() + 60s, [&] { return checkingIn->firstLine("open") || !checkingIn->isPrinting(); });
             if (const auto line = checkingIn->firstLine("open"))
                 opened = line->arrived;
-            if (opened && killAfter) {
-                // poll() counts in milliseconds; the last stretch is slept precisely.
-                const auto killAt = *opened + *killAfter;
-                pumpUntil({checkingIn.get()}, killAt - 2ms, [&] { return !checkingIn->isPrinting(); });
-                if (checkingIn->isPrinting()) {
-                    std::this_thread::sleep_until(killAt);
-                    checkingIn->kill();
-                }
-            }
+            if (opened && killAfter)
+                checkingIn->killAt(*opened + *killAfter);
             finish({checkingIn.get()});
             // From opening the team bundle to the end of the check-in, not of the process.
             const auto ended = checkingIn->firstLine("at ");

@@ -78,7 +78,7 @@ private Q_SLOTS:
                     TeamBundle::open(path, fm, ws);
                 QFAIL(qPrintable(QStringLiteral("no error for ") + path));
             } catch (const TeamBundleError& error) {
-                QCOMPARE(error.which(), which);
+                QCOMPARE(error.kind(), which);
                 QVERIFY(!error.localizedDescription().isEmpty());
             }
         };

@@ -108,7 +108,7 @@ private Q_SLOTS:
 private:
     static void checkOutService(const Service& service, QList<IdFor<VersionBundle>> events)
     {
-        syncWait(service->checkOut(std::move(events), false, false, 600, &s3Factory));
+        syncWait(service->checkOut(std::move(events), {.autoSave = false}, &s3Factory));
     }
 };
 

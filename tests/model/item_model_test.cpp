@@ -40,9 +40,10 @@ DocumentApplication installed(std::optional<QString> version)
     return application;
 }
 
-void checkOut(const Service& service, QList<IdFor<VersionBundle>> events = {}, bool force = false)
+void checkOut(const Service& service, QList<IdFor<VersionBundle>> events = {},
+              LockTakeover takeover = LockTakeover::none)
 {
-    syncWait(service->checkOut(std::move(events), force, false, 600, &s3Factory));
+    syncWait(service->checkOut(std::move(events), {.takeover = takeover, .autoSave = false}, &s3Factory));
 }
 
 // Lets queued change handlers run, and the engine work they wait for end.
@@ -160,8 +161,8 @@ private Q_SLOTS:
         QVERIFY(cut->lockedByCurrentInitiator());
 
         // Ben's lock on a document Ana never checked out changes nothing of that kind.
-        checkOut(openAs(ben, VersioningServiceType::document, promo->id()), {}, true);
-        checkOut(openAs(ben, VersioningServiceType::document, cut->id()), {}, true);
+        checkOut(openAs(ben, VersioningServiceType::document, promo->id()), {}, LockTakeover::forceUnlock);
+        checkOut(openAs(ben, VersioningServiceType::document, cut->id()), {}, LockTakeover::forceUnlock);
         ana->poll();
         QTRY_VERIFY(cut->invalidCheckoutState().has_value());
         QCOMPARE(*cut->invalidCheckoutState(), InvalidCheckoutState::forceUnlocked(QStringLiteral("ben Editor")));

@@ -51,7 +51,7 @@ private slots:
     // Strings
     void pluralChoosesTheFormatByCount();
     void untranslatedEntriesAreTheirEnglishKeys();
-    void translatorIsUsedOnFirstRead();
+    void translatorsAreFollowedOnEveryRead();
     void descriptionTextsAreLookedUpOnEveryCall();
 };
 
@@ -166,28 +166,30 @@ void StringsTest::untranslatedEntriesAreTheirEnglishKeys()
              u"2.0, or downgrade Vantrel to 1.4."_s);
 }
 
-void StringsTest::translatorIsUsedOnFirstRead()
+void StringsTest::translatorsAreFollowedOnEveryRead()
 {
-    // Entries that no other test reads, so this is their first lookup.
+    // Read before the translator comes.
     QCOMPARE(Strings::trashTitle(), u"Trash"_s);
 
     TableTranslator translator({
         {u"Trash"_s, u"Corbeille"_s},
-        {u"Open Attic"_s, u"Ouvrir le grenier"_s},
+        {u"Discard"_s, u"Abandonner"_s},
         {u"Used in: %@"_s, u"Utilisé dans : %@"_s},
     });
     QVERIFY(QCoreApplication::installTranslator(&translator));
     auto uninstall = qScopeGuard([&] { QCoreApplication::removeTranslator(&translator); });
 
-    QCOMPARE(Strings::openAtticActionTitle(), u"Ouvrir le grenier"_s);
+    QCOMPARE(Strings::trashTitle(), u"Corbeille"_s);
     QCOMPARE(formatText(Strings::usedInList(), "Projet"), u"Utilisé dans : Projet"_s);
-    // Read before the translator came: kept as it was first looked up.
-    QCOMPARE(Strings::trashTitle(), u"Trash"_s);
+    // The key is the English text alone, never its translator comment: texts with the same
+    // English text share one translation.
+    QCOMPARE(Strings::discardChangesTitle(), u"Abandonner"_s);
+    QCOMPARE(Strings::discardButtonTitle(), u"Abandonner"_s);
+    QCOMPARE(Strings::openAtticActionTitle(), u"Open Attic"_s);
 
     uninstall.dismiss();
     QCoreApplication::removeTranslator(&translator);
-    // Kept for the life of the process.
-    QCOMPARE(Strings::openAtticActionTitle(), u"Ouvrir le grenier"_s);
+    QCOMPARE(Strings::trashTitle(), u"Trash"_s);
 }
 
 void StringsTest::descriptionTextsAreLookedUpOnEveryCall()

@@ -152,7 +152,8 @@ private Q_SLOTS:
         const QString workingCopy = syncWait(cut->checkOut());
         writeFile(workingCopy, "ana's unsaved work");
         const auto ben = window.fixture.client(QStringLiteral("ben"));
-        syncWait(openAs(ben, VersioningServiceType::document, cut->id())->checkOut({}, true, true, 600, &s3Factory));
+        syncWait(openAs(ben, VersioningServiceType::document, cut->id())
+                     ->checkOut({}, {.takeover = LockTakeover::forceUnlock}, &s3Factory));
         window.bundle->poll(); // Ana's copy is kept in the attic
 
         const QString folder = syncWait(window.team->atticURL(cut->id())).toLocalFile();

@@ -1,11 +1,14 @@
 #include "support/engine_test_support.h"
 
+#include "engine/storage/manifest.h"
 #include "engine/system_services.h"
+#include "support/sync_wait.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -114,6 +117,75 @@ void setAge(const QString& path, qint64 seconds)
 QString recordPath(const QString& journal, const QString& client, qint64 seq)
 {
     return QStringLiteral("%1/%2/%3.json").arg(journal, client).arg(seq, 12, 10, QLatin1Char('0'));
+}
+
+QByteArray noise(quint32 seed, qsizetype size)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; i += 4) {
+        const quint32 word = generator.generate();
+        for (qsizetype j = 0; j < 4 && i + j < size; ++j)
+            bytes[i + j] = char(word >> (8 * j));
+    }
+    return bytes;
+}
+
+void makeProject(const QString& path, quint32 seed, int fileCount, qsizetype totalSize, int reelCount)
+{
+    QRandomGenerator sizes(seed ^ 0x5eedu);
+    const qsizetype mean = totalSize / fileCount;
+    writeFile(path + QStringLiteral("/project.drp"), "<project seed=\"" + QByteArray::number(seed) + "\"/>");
+    for (int i = 1; i < fileCount; ++i) {
+        const qsizetype size = mean / 2 + qsizetype(sizes.bounded(quint32(mean)));
+        writeFile(path + QStringLiteral("/media/reel%1/clip%2.bin").arg(i % reelCount).arg(i),
+                  noise(seed * 7919u + quint32(i), size));
+    }
+    writeFile(path + QStringLiteral("/render.sh"), "#!/bin/sh\necho " + QByteArray::number(seed) + "\n");
+    QFile::setPermissions(path + QStringLiteral("/render.sh"),
+                          QFile::permissions(path + QStringLiteral("/render.sh")) | QFile::ExeOwner);
+    QDir().mkpath(path + QStringLiteral("/cache/empty"));
+    QFile::link(QStringLiteral("project.drp"), path + QStringLiteral("/current.drp"));
+}
+
+QMap<QString, QByteArray> storedTree(const ContentStore& store, const ContentHash& manifestHash)
+{
+    QMap<QString, QByteArray> tree;
+    for (const ManifestEntry& entry : Manifest::fromJson(store.readBytes(manifestHash)).entries) {
+        switch (entry.kind) {
+        case ManifestEntry::Kind::directory:
+            tree.insert(entry.path, "dir");
+            break;
+        case ManifestEntry::Kind::symlink:
+            tree.insert(entry.path, "-> " + QFile::encodeName(entry.target));
+            break;
+        case ManifestEntry::Kind::file:
+            tree.insert(entry.path, store.readBytes(entry.hash) + (entry.executable ? "+x" : ""));
+            break;
+        }
+    }
+    return tree;
+}
+
+std::shared_ptr<FileManaging> localFileManager(const QString& localFolder)
+{
+    return std::make_shared<SystemFileManager>(localFolder + QStringLiteral("/data"), localFolder + QStringLiteral("/cache"),
+                                               localFolder + QStringLiteral("/downloads"));
+}
+
+std::shared_ptr<VersioningService> openService(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type,
+                                               const IdFor<VersionBundle>& id)
+{
+    return syncWait(VersioningService::open(type, id, std::nullopt, std::nullopt, team, nullptr, nullptr, defaultS3Factory()));
+}
+
+QMap<QString, QByteArray> exportedTree(const std::shared_ptr<VersioningService>& service,
+                                       const std::optional<IdFor<Versions>>& version, const QString& folder)
+{
+    const QString path = syncWait(service->exportVersion(version, folder, defaultS3Factory()));
+    const QMap<QString, QByteArray> tree = describeTree(path);
+    QDir(folder).removeRecursively();
+    return tree;
 }
 
 } // namespace vantrel::testing

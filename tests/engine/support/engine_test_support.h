@@ -1,6 +1,9 @@
 #pragma once
 
+#include "engine/storage/content_store.h"
+#include "engine/system_services.h"
 #include "engine/team_bundle.h"
+#include "engine/versioning_service.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -8,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 
 namespace vantrel::testing {
 
@@ -45,5 +49,28 @@ void plantFifo(const QString& path);
 void setAge(const QString& path, qint64 seconds);
 // `<journal>/<client>/<seq>.json`.
 QString recordPath(const QString& journal, const QString& client, qint64 seq);
+
+// Bytes that differ for every seed, so that every run stores contents the store has not seen.
+QByteArray noise(quint32 seed, qsizetype size);
+
+// A project package of about `totalSize` bytes in `fileCount` files spread over `reelCount`
+// folders, with an executable, an empty folder and a link.
+void makeProject(const QString& path, quint32 seed, int fileCount, qsizetype totalSize, int reelCount);
+
+// What a stored tree holds, in describeTree()'s form, read from the content store (which checks
+// every content against its hash).
+QMap<QString, QByteArray> storedTree(const ContentStore& store, const ContentHash& manifestHash);
+
+// The file manager of a client whose local folders are below `localFolder`.
+std::shared_ptr<FileManaging> localFileManager(const QString& localFolder);
+
+// Opens the bundle `id` of `team`.
+std::shared_ptr<VersioningService> openService(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type,
+                                               const IdFor<VersionBundle>& id);
+
+// The tree written by exporting `version` (the current one when absent) of `service` into the
+// empty folder `folder`, which is removed afterwards.
+QMap<QString, QByteArray> exportedTree(const std::shared_ptr<VersioningService>& service,
+                                       const std::optional<IdFor<Versions>>& version, const QString& folder);
 
 } // namespace vantrel::testing

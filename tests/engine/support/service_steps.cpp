@@ -19,9 +19,9 @@ Service reopenAs(const std::shared_ptr<TeamBundle>& team, const Service& service
                                             nullptr, defaultS3Factory()));
 }
 
-QString checkOutItem(const Service& service, const QList<IdFor<VersionBundle>>& events, bool force)
+QString checkOutItem(const Service& service, const QList<IdFor<VersionBundle>>& events, LockTakeover takeover)
 {
-    return syncWait(service->checkOut(events, force, false, 600, defaultS3Factory()));
+    return syncWait(service->checkOut(events, {.takeover = takeover, .autoSave = false}, defaultS3Factory()));
 }
 
 } // namespace vantrel::testing

@@ -20,7 +20,8 @@ using Service = std::shared_ptr<VersioningService>;
 Service importInto(const std::shared_ptr<TeamBundle>& team, const QString& source);
 // The same bundle as `team` sees it, once `team` has polled.
 Service reopenAs(const std::shared_ptr<TeamBundle>& team, const Service& service);
-// Checks `service` out with `events`; returns the working copy.
-QString checkOutItem(const Service& service, const QList<IdFor<VersionBundle>>& events = {}, bool force = false);
+// Checks `service` out with `events`, without auto-save; returns the working copy.
+QString checkOutItem(const Service& service, const QList<IdFor<VersionBundle>>& events = {},
+                     LockTakeover takeover = LockTakeover::none);
 
 } // namespace vantrel::testing

@@ -1,0 +1,23 @@
+// How a check-out takes its locks and keeps its working copy.
+
+#pragma once
+
+#include <chrono>
+
+namespace vantrel {
+
+// What a check-out does about a lock somebody else holds.
+enum class LockTakeover {
+    none,        // the check-out fails naming the holder
+    forceUnlock, // the lock is taken over
+};
+
+// How a check-out is made. The defaults are the application's: locks held by others are left
+// alone, and a working copy that changed goes to the attic every ten minutes.
+struct CheckOutOptions {
+    LockTakeover takeover = LockTakeover::none;
+    bool autoSave = true;                       // keep the changing working copy in the attic
+    std::chrono::seconds autoSaveInterval{600}; // at most this often
+};
+
+} // namespace vantrel
