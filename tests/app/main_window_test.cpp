@@ -1,0 +1,181 @@
+// The main window over a real team setup: what it shows in each state, its size, its dialogs, its
+// commands, and the about window.
+
+#include "app/about_window_scene.h"
+#include "app/main_window.h"
+#include "design/dark_theme.h"
+#include "engine/system_services.h"
+#include "engine/team_bundle.h"
+#include "model/key_value_storage.h"
+#include "open_team/team_setup.h"
+#include "support/engine_test_support.h"
+#include "views/presenters/dialog_presenter.h"
+#include "views/team/team_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTest>
+
+using namespace vantrel;
+using namespace vantrel::testing;
+using Case = TeamSetup::State::Case;
+
+namespace {
+
+// A team setup with its own interface models, settings in memory and the engine on disk.
+struct Shell {
+    explicit Shell(std::optional<QString> storedPath = std::nullopt)
+    {
+        if (storedPath)
+            storage->set(*storedPath, TeamBundle::pathStorageKey);
+        setup = std::make_unique<TeamSetup>(QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation,
+                                            &progress, storage, &importer, files, workspace);
+        window = std::make_unique<MainWindow>(new TeamWindow(setup.get(), AppInfo::shared().icon()), storage,
+                                              MainWindow::Commands{[this] { ++quits; }, [this] { ++abouts; }});
+    }
+
+    TeamWindow& content() const { return *window->content(); }
+
+    QTemporaryDir local;
+    std::shared_ptr<KeyValueStoragePreview> storage = std::make_shared<KeyValueStoragePreview>();
+    std::shared_ptr<FileManaging> files = std::make_shared<SystemFileManager>(local.filePath("data"), local.filePath("cache"),
+                                                                              local.filePath("downloads"));
+    std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
+    AlertModel alert;
+    SheetModel sheet;
+    ConfirmationDialogModel confirmation;
+    ToolbarProgressIndicator progress;
+    FileImporter importer;
+    std::unique_ptr<TeamSetup> setup;
+    std::unique_ptr<MainWindow> window;
+    int quits = 0;
+    int abouts = 0;
+};
+
+void screenshot(QWidget& window, const QString& name)
+{
+    const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
+    QVERIFY(folder.mkpath(QStringLiteral(".")));
+    QVERIFY(window.grab().save(folder.filePath(name + QStringLiteral(".png"))));
+}
+
+QAction* menuItem(QMainWindow& window, const QString& objectName)
+{
+    return window.menuBar()->findChild<QAction*>(objectName);
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { design::applyDarkTheme(*qApp); }
+
+    void choosingATeamTakesTheOnboardingsSize()
+    {
+        Shell shell;
+        shell.window->show();
+        QTRY_COMPARE(shell.setup->state().kind(), Case::select);
+        QTRY_COMPARE(shell.content().size(), TeamWindow::onboardingSize);
+        QVERIFY(!shell.window->findChild<QLabel*>(QStringLiteral("teamName"))->isVisible());
+        // An alert raised while choosing shows at once.
+        shell.alert.show(Error(QStringLiteral("The share is gone.")));
+        QTRY_VERIFY(shell.content().alertPresenter()->dialog());
+        screenshot(*shell.window, QStringLiteral("main_window_select"));
+    }
+
+    void aLoadedTeamOpensWhereTheUserLeftIt()
+    {
+        TeamFixture fixture;
+        fixture.client(QStringLiteral("Ana")); // the bundle exists
+        {
+            Shell shell(fixture.root());
+            shell.window->show();
+            QTRY_COMPARE(shell.setup->state().kind(), Case::loaded);
+            QCOMPARE(shell.window->findChild<QLabel*>(QStringLiteral("teamName"))->text(),
+                     shell.setup->state().team()->bundle()->name());
+            QTRY_VERIFY(shell.window->size().width() >= TeamWindow::defaultSize.width());
+            QVERIFY(shell.content().size().height() >= TeamWindow::defaultSize.height());
+            screenshot(*shell.window, QStringLiteral("main_window_loaded_1150x600"));
+            shell.window->resize(1920, 1080);
+            QTRY_COMPARE(shell.window->size(), QSize(1920, 1080));
+            screenshot(*shell.window, QStringLiteral("main_window_loaded_1920x1080"));
+            shell.window->saveLoadedGeometry();
+
+            // A new team's window reopens at the saved size.
+            Shell next(fixture.root());
+            next.storage->set(shell.storage->object(MainWindow::geometryKey), MainWindow::geometryKey);
+            next.window->show();
+            QTRY_COMPARE(next.setup->state().kind(), Case::loaded);
+            QTRY_COMPARE(next.window->size(), QSize(1920, 1080));
+        }
+        // Saved geometry that does not read back gives the default size, never an empty window.
+        Shell damaged(fixture.root());
+        damaged.storage->set(QByteArray("\x01\xd9\xd0\xcb garbage"), MainWindow::geometryKey);
+        damaged.window->show();
+        QTRY_COMPARE(damaged.setup->state().kind(), Case::loaded);
+        QTRY_VERIFY(damaged.window->width() >= TeamWindow::defaultSize.width());
+        QVERIFY(damaged.window->height() >= TeamWindow::defaultSize.height());
+    }
+
+    void theWindowsDialogsFollowTheirModels()
+    {
+        Shell shell;
+        shell.window->show();
+        QTRY_COMPARE(shell.setup->state().kind(), Case::select);
+        shell.sheet.setSheet(SheetModel::CreateNewTeamBundle{[](QString) {}});
+        QTRY_VERIFY(shell.content().sheetPresenter()->dialog());
+        QTest::keyClick(shell.content().sheetPresenter()->dialog(), Qt::Key_Escape);
+        QVERIFY(!shell.sheet.sheet());
+
+        // A file dialog that is cancelled clears the request.
+        shell.importer.request({folderContentType}, [](QUrl) {});
+        QTRY_VERIFY(shell.content().fileDialogPresenter()->dialog());
+        shell.content().fileDialogPresenter()->dialog()->reject();
+        QVERIFY(!shell.importer.action());
+        QVERIFY(shell.importer.allowedContentTypes().isEmpty());
+
+        // The model moving on closes the dialog without answering for the user.
+        bool deleted = false;
+        shell.confirmation.setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{{}, [&] { deleted = true; }});
+        QTRY_VERIFY(shell.content().confirmationPresenter()->dialog());
+        shell.confirmation.setDialog(std::nullopt);
+        QTRY_VERIFY(!shell.content().confirmationPresenter()->dialog());
+        QVERIFY(!deleted);
+    }
+
+    void quittingAndAboutGoThroughTheCommands()
+    {
+        Shell shell;
+        shell.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shell.window.get()));
+        QCOMPARE(menuItem(*shell.window, QStringLiteral("quitAction"))->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        menuItem(*shell.window, QStringLiteral("quitAction"))->trigger();
+        shell.window->close(); // closing the window asks to quit as well, and stays open meanwhile
+        QCOMPARE(shell.quits, 2);
+        QVERIFY(shell.window->isVisible());
+
+        installAboutInformation(AppInfo::shared());
+        QList<QUrl> opened;
+        showAboutWindow(shell.window.get(), AppInfo::shared(), [&](const QUrl& url) { opened << url; });
+        QWidget* about = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            about = widget->isVisible() && widget->windowTitle() == QStringLiteral("About Vantrel") ? widget : about;
+        QVERIFY(about);
+        QCOMPARE(about->size(), QSize(572, 320));
+        const auto model = makeAboutWindowModel(AppInfo::shared(), [&](const QUrl& url) { opened << url; });
+        QVERIFY(!model->appIcon().isNull()); // the application's own icon
+        QVERIFY(model->settings().credits.contains(QStringLiteral("Vantrel")));
+        model->openEmail();
+        QCOMPARE(opened.value(0).scheme(), QStringLiteral("mailto"));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
