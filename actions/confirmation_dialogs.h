@@ -2,8 +2,8 @@
 
 #include "actions/alert_models.h"
 #include "actions/presented_flag.h"
-#include "foundation/observable_object.h"
 #include "engine/version_bundle.h"
+#include "foundation/observable_object.h"
 #include "model/versioned_item.h"
 
 #include <QList>
@@ -63,9 +63,12 @@ public:
     using Question = std::variant<ConfirmRemove, ConfirmDelete, ConfirmItemUpdate, ConfirmDiscardChanges,
                                   ConfirmForceUnlock, ConfirmRevert, ConfirmPermanentlyDelete>;
 
+    // The formatter of this toolchain cannot lay out a requires-clause.
+    // clang-format off
     template<typename Case>
         requires std::constructible_from<Question, Case&&>
     ConfirmationDialog(Case&& question) : m_question(std::forward<Case>(question))
+    // clang-format on
     {
     }
 

@@ -21,7 +21,8 @@ struct VantrelAppDelegate::PendingReply {
     bool answered = false;
 
     PendingReply(VantrelAppDelegate* delegate, std::function<void()> granted)
-        : delegate(delegate), granted(std::move(granted))
+        : delegate(delegate),
+          granted(std::move(granted))
     {
     }
     PendingReply(const PendingReply&) = delete;
@@ -43,13 +44,13 @@ struct VantrelAppDelegate::PendingReply {
     }
 };
 
-VantrelAppDelegate::VantrelAppDelegate(QObject* parent)
-    : VantrelAppDelegate([] { QCoreApplication::quit(); }, parent)
+VantrelAppDelegate::VantrelAppDelegate(QObject* parent) : VantrelAppDelegate([] { QCoreApplication::quit(); }, parent)
 {
 }
 
 VantrelAppDelegate::VantrelAppDelegate(std::function<void()> terminate, QObject* parent)
-    : QObject(parent), m_terminate(std::move(terminate))
+    : QObject(parent),
+      m_terminate(std::move(terminate))
 {
 }
 
@@ -77,10 +78,11 @@ void VantrelAppDelegate::installWhenActive(AlertBeforeClosing closure, QWidget* 
         return;
     }
     if (qGuiApp && !m_activation) {
-        m_activation = connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (state == Qt::ApplicationActive)
-                installPending();
-        });
+        m_activation =
+            connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive)
+                    installPending();
+            });
     }
 }
 

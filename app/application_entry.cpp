@@ -43,7 +43,8 @@ std::optional<QString> missingDisplayReason(const QProcessEnvironment& environme
     };
     if (isSet("QT_QPA_PLATFORM") || isSet("DISPLAY") || isSet("WAYLAND_DISPLAY"))
         return std::nullopt;
-    return QStringLiteral("Vantrel needs a graphical display, and none was found (neither DISPLAY nor WAYLAND_DISPLAY is set).");
+    return QStringLiteral(
+        "Vantrel needs a graphical display, and none was found (neither DISPLAY nor WAYLAND_DISPLAY is set).");
 }
 
 int runApplication(QApplication& application, const QStringList& arguments)
@@ -79,6 +80,8 @@ int runApplication(QApplication& application, const QStringList& arguments)
                         [&window, &appInfo, &model] { showAboutWindow(&window, appInfo, model.openURL()); }});
 
     delegate.installWhenActive(confirmQuit(model), &window);
+    // Closing the window asks like every other way of quitting, and closes it once granted.
+    delegate.handleClosesOf(&window);
     delegate.handleTerminationSignals();
     // A restart lets the new process become the running instance; if it cannot start, this one
     // goes on listening and says why.
@@ -89,11 +92,12 @@ int runApplication(QApplication& application, const QStringList& arguments)
     };
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &window, &MainWindow::saveLoadedGeometry);
 
-    QObject::connect(&instance, &SingleInstanceServer::urlsReceived, &window, [&window, &model](const QStringList& received) {
-        window.raiseToFront();
-        for (const QString& url : received)
-            model.urlHandler().handle(url);
-    });
+    QObject::connect(&instance, &SingleInstanceServer::urlsReceived, &window,
+                     [&window, &model](const QStringList& received) {
+                         window.raiseToFront();
+                         for (const QString& url : received)
+                             model.urlHandler().handle(url);
+                     });
 
     window.show();
     // The links of this start are handled once the event loop runs, as those of later starts are.

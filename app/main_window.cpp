@@ -8,9 +8,8 @@
 #include "views/team/team_window.h"
 
 #include <QAction>
-#include <QCloseEvent>
-#include <QMenu>
 #include <QLayout>
+#include <QMenu>
 #include <QMenuBar>
 
 namespace vantrel {
@@ -19,7 +18,10 @@ const QString MainWindow::geometryKey = QStringLiteral("MainWindow/geometry");
 
 MainWindow::MainWindow(TeamWindow* content, std::shared_ptr<KeyValueStorage> settings, Commands commands,
                        QWidget* parent)
-    : QMainWindow(parent), m_content(content), m_settings(std::move(settings)), m_commands(std::move(commands))
+    : QMainWindow(parent),
+      m_content(content),
+      m_settings(std::move(settings)),
+      m_commands(std::move(commands))
 {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(AppInfo::shared().name());
@@ -105,14 +107,6 @@ void MainWindow::raiseToFront()
     show();
     raise();
     activateWindow();
-}
-
-void MainWindow::closeEvent(QCloseEvent* event)
-{
-    // Closing the window is quitting; the quit path asks first and closes everything if granted.
-    event->ignore();
-    if (m_commands.quit)
-        m_commands.quit();
 }
 
 } // namespace vantrel

@@ -13,8 +13,8 @@ class KeyValueStorage;
 class TeamWindow;
 
 // The application's one main window: the team window in a dark frame, with the File menu's Quit
-// and the Help menu's About. Closing it asks to quit, through the same path as every other way of
-// quitting. It keeps the size and place the user gives a loaded team in the settings store.
+// and the Help menu's About. (Closing it is quitting: the application's quit path watches its
+// close events.) It keeps the size and place the user gives a loaded team in the settings store.
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 public:
@@ -36,9 +36,6 @@ public:
     void saveLoadedGeometry();
     // Brings the window to the front, for a request handed over by another launch.
     void raiseToFront();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     void followContent();

@@ -70,7 +70,7 @@ QString serverName(const QString& applicationId)
     QString name = applicationId;
     name.replace(u'/', u'_');
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + u'/' + name + u'.'
-        + QString::number(::geteuid()) + QStringLiteral(".instance");
+           + QString::number(::geteuid()) + QStringLiteral(".instance");
 }
 
 QByteArray encode(const QStringList& urls)
@@ -115,8 +115,8 @@ Forwarding forwardToRunningInstance(const QStringList& urls, const QString& serv
 } // namespace single_instance
 
 SingleInstanceServer::SingleInstanceServer(QString serverName, QObject* parent)
-    : QObject(parent)
-    , m_serverName(std::move(serverName))
+    : QObject(parent),
+      m_serverName(std::move(serverName))
 {
 }
 
@@ -140,8 +140,8 @@ bool SingleInstanceServer::listen()
     QLockFile lock(m_serverName + QStringLiteral(".lock"));
     if (!lock.tryLock(lockTimeoutMs)) {
         m_errorString = lock.error() == QLockFile::LockFailedError
-            ? tr("Another start of the application holds %1.").arg(lock.fileName())
-            : tr("Cannot create the lock file %1.").arg(lock.fileName());
+                            ? tr("Another start of the application holds %1.").arg(lock.fileName())
+                            : tr("Cannot create the lock file %1.").arg(lock.fileName());
         return false;
     }
     {

@@ -77,7 +77,8 @@ std::unique_ptr<TerminationSignals> TerminationSignals::install()
 }
 
 TerminationSignals::TerminationSignals(int readFd)
-    : m_readFd(readFd), m_notifier(new QSocketNotifier(readFd, QSocketNotifier::Read, this))
+    : m_readFd(readFd),
+      m_notifier(new QSocketNotifier(readFd, QSocketNotifier::Read, this))
 {
     connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readPending);
 }

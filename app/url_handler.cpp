@@ -35,7 +35,7 @@ QString writtenHost(const QString& url)
     return authority;
 }
 
-template <typename Closure, typename... Arguments>
+template<typename Closure, typename... Arguments>
 void callIfSet(const Closure& closure, Arguments&&... arguments)
 {
     if (closure)
@@ -44,14 +44,14 @@ void callIfSet(const Closure& closure, Arguments&&... arguments)
 
 } // namespace
 
-URLHandler::URLHandler(CheckForUpdates checkForUpdates, OpenTeamBundle openTeamBundle, SelectItem selectItem,
-                       Quit quit, Restart restart, Log log)
-    : m_checkForUpdates(std::move(checkForUpdates))
-    , m_openTeamBundle(std::move(openTeamBundle))
-    , m_selectItem(std::move(selectItem))
-    , m_quit(std::move(quit))
-    , m_restart(std::move(restart))
-    , m_log(std::move(log))
+URLHandler::URLHandler(CheckForUpdates checkForUpdates, OpenTeamBundle openTeamBundle, SelectItem selectItem, Quit quit,
+                       Restart restart, Log log)
+    : m_checkForUpdates(std::move(checkForUpdates)),
+      m_openTeamBundle(std::move(openTeamBundle)),
+      m_selectItem(std::move(selectItem)),
+      m_quit(std::move(quit)),
+      m_restart(std::move(restart)),
+      m_log(std::move(log))
 {
 }
 
@@ -117,8 +117,7 @@ void URLHandler::handle(const QUrl& url) const
     handle(url.toString(QUrl::FullyEncoded));
 }
 
-QString URLHandler::urlFromArgument(const QString& argument, const QString& urlScheme,
-                                    const QString& currentDirectory)
+QString URLHandler::urlFromArgument(const QString& argument, const QString& urlScheme, const QString& currentDirectory)
 {
     if (argument.isEmpty())
         return {};

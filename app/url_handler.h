@@ -39,8 +39,8 @@ public:
     using Restart = std::function<void()>;
     using Log = std::function<void(const QString&)>;
 
-    URLHandler(CheckForUpdates checkForUpdates, OpenTeamBundle openTeamBundle, SelectItem selectItem,
-               Quit quit, Restart restart, Log log);
+    URLHandler(CheckForUpdates checkForUpdates, OpenTeamBundle openTeamBundle, SelectItem selectItem, Quit quit,
+               Restart restart, Log log);
 
     // The URL as it was received, as text. Host names are compared by their exact letters, which
     // a QUrl no longer knows (it lower-cases host names when it parses them), so URLs that come

@@ -12,7 +12,8 @@ MissingURLSchemeError::MissingURLSchemeError()
 VantrelModel::VantrelModel(AppInfo appInfo, std::shared_ptr<KeyValueStorage> storage,
                            std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace,
                            Lifecycle lifecycle, QObject* parent)
-    : QObject(parent), m_appInfo(std::move(appInfo))
+    : QObject(parent),
+      m_appInfo(std::move(appInfo))
 {
     if (!m_appInfo.urlScheme())
         throw MissingURLSchemeError();

@@ -76,7 +76,8 @@ QList<ActivityInfo> activities(const std::shared_ptr<TeamBundle>& team, const Bu
             };
             if (record.kind == QLatin1String("revert")) {
                 info.message.clear();
-                if (const auto target = IdFor<Versions>::fromString(record.fields.value(QStringLiteral("target")).toString())) {
+                if (const auto target =
+                        IdFor<Versions>::fromString(record.fields.value(QStringLiteral("target")).toString())) {
                     if (const VersionInfo* reverted = state.version(*target)) {
                         info.state.commitMessage = reverted->message;
                         info.state.modificationDate = reverted->date;
@@ -142,8 +143,14 @@ AnyPublisher<QList<ActivityInfo>> ActivityStore::publisher() const
     });
 }
 
-void ActivityStore::update() { m_shared->subject.send(m_shared->read()); }
+void ActivityStore::update()
+{
+    m_shared->subject.send(m_shared->read());
+}
 
-QList<ActivityInfo> ActivityStore::current() const { return m_shared->read(); }
+QList<ActivityInfo> ActivityStore::current() const
+{
+    return m_shared->read();
+}
 
 } // namespace vantrel

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "foundation/publisher.h"
 #include "engine/version_bundle.h"
+#include "foundation/publisher.h"
 
 #include <QCoroTask>
 

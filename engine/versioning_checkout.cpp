@@ -4,7 +4,6 @@
 
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
-#include "foundation/worker.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"
@@ -12,6 +11,7 @@
 #include "engine/storage/tree_snapshot.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_support.h"
+#include "foundation/worker.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -104,9 +104,9 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
         auto current = checkable(team.snapshot()->find(self->m_id));
 
         // Already ours: the same working copy, as the user left it.
-        if (const auto existing = team.checkouts().find(self->m_id);
-            existing && !existing->displaced && team.locks().isMine(self->m_id, self->m_id)
-            && QFileInfo::exists(existing->workingCopy))
+        if (const auto existing = team.checkouts().find(self->m_id); existing && !existing->displaced
+                                                                     && team.locks().isMine(self->m_id, self->m_id)
+                                                                     && QFileInfo::exists(existing->workingCopy))
             return existing->workingCopy;
 
         QList<IdFor<VersionBundle>> ids{self->m_id};
@@ -176,7 +176,7 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             cache.save();
             team.checkouts().save(checkout);
             QJsonObject fields{{QStringLiteral("message"), forceUnlock ? QStringLiteral("force unlocked this document")
-                                                                        : QStringLiteral("checked out this document")},
+                                                                       : QStringLiteral("checked out this document")},
                                {QStringLiteral("forced"), forceUnlock}};
             team.commit({{self->m_id, QStringLiteral("lock"), fields}});
             team.announce(QSet<IdFor<VersionBundle>>(ids.begin(), ids.end()));
@@ -223,7 +223,8 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         if (!team.locks().isMine(self->m_id, self->m_id)) {
             const auto holder = team.locks().holder(self->m_id);
             throw VersioningError(VersioningError::Case::lockLost, current->name,
-                                  holder ? (holder->fullName.isEmpty() ? holder->userName : holder->fullName) : QString());
+                                  holder ? (holder->fullName.isEmpty() ? holder->userName : holder->fullName)
+                                         : QString());
         }
 
         // A version saved since the check-out began (by a revert, or by somebody who took the
@@ -272,15 +273,16 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         options.cache = &cache;
         options.inUse = &inUse;
         options.saveCache = false;
-        options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
+        options.excludeDirectory = [eventFolders](const QString& relativePath) {
+            return eventFolders.contains(relativePath);
+        };
         const Manifest manifest = snapshotTree(checkout->workingCopy, store, options);
         const VersionInfo* previous = current->currentVersion();
         const QJsonObject application = previous ? previous->application : QJsonObject();
         const auto newVersion = IdFor<Versions>::make();
-        std::vector<JournalChange> changes{
-            {self->m_id, QStringLiteral("version"),
-             versionFields(newVersion, store.storeBytes(manifest.toJson()), commitMessage, application,
-                           VersionOrigin::checkedIn)}};
+        std::vector<JournalChange> changes{{self->m_id, QStringLiteral("version"),
+                                            versionFields(newVersion, store.storeBytes(manifest.toJson()),
+                                                          commitMessage, application, VersionOrigin::checkedIn)}};
         bool eventsLeftOut = false;
         for (const auto& included : checkout->events) {
             const QString folder = checkout->workingCopy + QLatin1Char('/') + included.folder;
@@ -293,10 +295,11 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
             const ContentHash eventHash = store.storeBytes(eventManifest.toJson());
             if (event->currentVersion() && event->currentVersion()->manifest == eventHash)
                 continue; // unchanged
-            changes.push_back({included.id, QStringLiteral("version"),
-                               versionFields(IdFor<Versions>::make(), eventHash, commitMessage,
-                                             event->currentVersion() ? event->currentVersion()->application : QJsonObject(),
-                                             VersionOrigin::checkedIn)});
+            changes.push_back(
+                {included.id, QStringLiteral("version"),
+                 versionFields(IdFor<Versions>::make(), eventHash, commitMessage,
+                               event->currentVersion() ? event->currentVersion()->application : QJsonObject(),
+                               VersionOrigin::checkedIn)});
         }
         // Events whose changes can't be checked in (their lock was taken, or they left the
         // library) are kept with the whole working copy before it is removed, and so is what the
@@ -339,7 +342,8 @@ QCoro::Task<> VersioningService::cancelCheckout(S3Factory)
             locked << included.id;
         const bool wasMine = team.locks().isMine(self->m_id, self->m_id);
         if (wasMine)
-            team.commit(QStringLiteral("discard"), self->m_id, {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
+            team.commit(QStringLiteral("discard"), self->m_id,
+                        {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
         team.locks().release(locked, self->m_id);
         team.checkouts().remove(self->m_id);
         discardWorkingFolder(QFileInfo(checkout->workingCopy).path());

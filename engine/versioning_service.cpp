@@ -2,20 +2,20 @@
 
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
-#include "foundation/worker.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/manifest.h"
+#include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_snapshot.h"
-#include "engine/storage/statcache.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_support.h"
+#include "foundation/worker.h"
 
 #include <QDir>
-#include <QThreadPool>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QThreadPool>
 
 #include <cerrno>
 #include <cstdio>
@@ -28,7 +28,10 @@ using namespace versioning;
 
 VersioningService::VersioningService(VersioningServiceType type, IdFor<VersionBundle> id, DocumentType documentType,
                                      std::shared_ptr<TeamBundle> team)
-    : m_type(type), m_id(std::move(id)), m_documentType(std::move(documentType)), m_team(std::move(team))
+    : m_type(type),
+      m_id(std::move(id)),
+      m_documentType(std::move(documentType)),
+      m_team(std::move(team))
 {
 }
 
@@ -62,25 +65,25 @@ std::shared_ptr<VersioningService> VersioningService::bind(VersioningServiceType
     return std::shared_ptr<VersioningService>(new VersioningService(type, id, state->type, team));
 }
 
-QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::open(
-    VersioningServiceType type, IdFor<VersionBundle> id, std::optional<QString>, std::optional<QString>,
-    std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>, std::shared_ptr<WorkspaceInterfacing>,
-    S3Factory)
+QCoro::Task<std::shared_ptr<VersioningService>>
+VersioningService::open(VersioningServiceType type, IdFor<VersionBundle> id, std::optional<QString>,
+                        std::optional<QString>, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
+                        std::shared_ptr<WorkspaceInterfacing>, S3Factory)
 {
     auto work = [type, id, teamBundle] { return bind(type, id, teamBundle); };
     co_return co_await onWorker(std::move(work));
 }
 
-QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createCollection(
-    QString collectionName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
-    std::shared_ptr<WorkspaceInterfacing>)
+QCoro::Task<std::shared_ptr<VersioningService>>
+VersioningService::createCollection(QString collectionName, std::shared_ptr<TeamBundle> teamBundle,
+                                    std::shared_ptr<FileManaging>, std::shared_ptr<WorkspaceInterfacing>)
 {
     auto work = [collectionName, teamBundle] {
         nameForNewBundle(collectionName, DocumentType::collection().description());
         const auto id = IdFor<VersionBundle>::make();
-        teamBundle->commit(QStringLiteral("create"), id,
-                           {{QStringLiteral("type"), DocumentType::collection().toJson()},
-                            {QStringLiteral("name"), collectionName}});
+        teamBundle->commit(
+            QStringLiteral("create"), id,
+            {{QStringLiteral("type"), DocumentType::collection().toJson()}, {QStringLiteral("name"), collectionName}});
         return bind(VersioningServiceType::collection, id, teamBundle);
     };
     co_return co_await onWorker(std::move(work));
@@ -88,66 +91,74 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createCollect
 
 namespace {
 
-std::shared_ptr<VersioningService> createEmptyPackage(const DocumentType& type, const QString& name,
-                                                      const std::shared_ptr<TeamBundle>& team,
-                                                      VersioningServiceType serviceType,
-                                                      std::shared_ptr<VersioningService> (*bind)(VersioningServiceType,
-                                                                                                 const IdFor<VersionBundle>&,
-                                                                                                 const std::shared_ptr<TeamBundle>&))
+std::shared_ptr<VersioningService>
+createEmptyPackage(const DocumentType& type, const QString& name, const std::shared_ptr<TeamBundle>& team,
+                   VersioningServiceType serviceType,
+                   std::shared_ptr<VersioningService> (*bind)(VersioningServiceType, const IdFor<VersionBundle>&,
+                                                              const std::shared_ptr<TeamBundle>&))
 {
     Manifest empty;
     empty.rootKind = Manifest::RootKind::directory;
     const QString manifest = storedManifest(team->contents(), empty);
     const auto id = IdFor<VersionBundle>::make();
-    team->commit({JournalChange{id, QStringLiteral("create"),
-                                {{QStringLiteral("type"), type.toJson()},
-                                 {QStringLiteral("name"), name},
-                                 {QStringLiteral("extension"), type.preferredExtension()}}},
-                  JournalChange{id, QStringLiteral("version"),
-                                versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(manifest), QString(),
-                                              DocumentApplication::empty(type).toJson().toObject(),
-                                              VersionOrigin::created)}});
+    team->commit(
+        {JournalChange{id,
+                       QStringLiteral("create"),
+                       {{QStringLiteral("type"), type.toJson()},
+                        {QStringLiteral("name"), name},
+                        {QStringLiteral("extension"), type.preferredExtension()}}},
+         JournalChange{id, QStringLiteral("version"),
+                       versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(manifest), QString(),
+                                     DocumentApplication::empty(type).toJson().toObject(), VersionOrigin::created)}});
     return bind(serviceType, id, team);
 }
 
 } // namespace
 
-QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createLibrary(
-    QString newLibraryName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
-    std::shared_ptr<WorkspaceInterfacing>)
+QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createLibrary(QString newLibraryName,
+                                                                                 std::shared_ptr<TeamBundle> teamBundle,
+                                                                                 std::shared_ptr<FileManaging>,
+                                                                                 std::shared_ptr<WorkspaceInterfacing>)
 {
-    return createEmpty(DocumentType::library(), VersioningServiceType::library, std::move(newLibraryName), std::move(teamBundle));
+    return createEmpty(DocumentType::library(), VersioningServiceType::library, std::move(newLibraryName),
+                       std::move(teamBundle));
 }
 
-QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createEvent(
-    QString newEventName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
-    std::shared_ptr<WorkspaceInterfacing>)
+QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createEvent(QString newEventName,
+                                                                               std::shared_ptr<TeamBundle> teamBundle,
+                                                                               std::shared_ptr<FileManaging>,
+                                                                               std::shared_ptr<WorkspaceInterfacing>)
 {
-    return createEmpty(DocumentType::event(), VersioningServiceType::event, std::move(newEventName), std::move(teamBundle));
+    return createEmpty(DocumentType::event(), VersioningServiceType::event, std::move(newEventName),
+                       std::move(teamBundle));
 }
 
-QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createEmpty(DocumentType type, VersioningServiceType serviceType,
-                                                                               QString name, std::shared_ptr<TeamBundle> team)
+QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createEmpty(DocumentType type,
+                                                                               VersioningServiceType serviceType,
+                                                                               QString name,
+                                                                               std::shared_ptr<TeamBundle> team)
 {
     auto work = [type, serviceType, name, team] {
-        return createEmptyPackage(type, nameForNewBundle(name, type.description()), team, serviceType, &VersioningService::bind);
+        return createEmptyPackage(type, nameForNewBundle(name, type.description()), team, serviceType,
+                                  &VersioningService::bind);
     };
     co_return co_await onWorker(std::move(work));
 }
 
-QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::import(
-    VersioningServiceType, QString source, std::optional<QString> newName, std::optional<QString>,
-    std::optional<QString>, QString commitMessage, DocumentApplication documentApplication,
-    std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>, std::shared_ptr<WorkspaceInterfacing>)
+QCoro::Task<std::shared_ptr<VersioningService>>
+VersioningService::import(VersioningServiceType, QString source, std::optional<QString> newName, std::optional<QString>,
+                          std::optional<QString>, QString commitMessage, DocumentApplication documentApplication,
+                          std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
+                          std::shared_ptr<WorkspaceInterfacing>)
 {
     auto work = [=]() mutable {
         const QFileInfo info(source);
         if (!info.exists())
             throw StorageError::fromErrno(ENOENT, source, QStringLiteral("import"));
         const DocumentType type = DocumentType::forPath(source);
-        const QString name = nameForNewBundle(newName.value_or(info.isDir() || !info.suffix().isEmpty() ? info.completeBaseName()
-                                                                                                         : info.fileName()),
-                                              type.description());
+        const QString name = nameForNewBundle(
+            newName.value_or(info.isDir() || !info.suffix().isEmpty() ? info.completeBaseName() : info.fileName()),
+            type.description());
         if (!documentApplication.writerVersion && info.isFile())
             documentApplication.writerVersion = readWriterVersion(type, source);
         if (!documentApplication.name && !type.appName().isEmpty())
@@ -164,30 +175,38 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::import(
         StatCache cache(cacheFolder + QLatin1Char('/') + id.toString() + QStringLiteral(".statcache"));
         SnapshotOptions options;
         options.cache = &cache;
-        options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
+        options.excludeDirectory = [eventFolders](const QString& relativePath) {
+            return eventFolders.contains(relativePath);
+        };
         const Manifest manifest = snapshotTree(source, store, options);
 
         std::vector<JournalChange> changes{
-            JournalChange{id, QStringLiteral("create"),
-                          {{QStringLiteral("type"), type.toJson()},
-                           {QStringLiteral("name"), name},
-                           {QStringLiteral("extension"), info.isDir() && info.suffix().isEmpty() ? QString() : info.suffix()}}},
+            JournalChange{
+                id,
+                QStringLiteral("create"),
+                {{QStringLiteral("type"), type.toJson()},
+                 {QStringLiteral("name"), name},
+                 {QStringLiteral("extension"), info.isDir() && info.suffix().isEmpty() ? QString() : info.suffix()}}},
             JournalChange{id, QStringLiteral("version"),
                           versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(storedManifest(store, manifest)),
-                                        commitMessage, documentApplication.toJson().toObject(), VersionOrigin::imported)}};
+                                        commitMessage, documentApplication.toJson().toObject(),
+                                        VersionOrigin::imported)}};
         for (const QString& folder : std::as_const(eventFolders)) {
             const Manifest eventManifest = snapshotTree(source + QLatin1Char('/') + folder, store);
             const auto eventId = IdFor<VersionBundle>::make();
             const QFileInfo eventInfo(folder);
-            changes.push_back({eventId, QStringLiteral("create"),
+            changes.push_back({eventId,
+                               QStringLiteral("create"),
                                {{QStringLiteral("type"), DocumentType::event().toJson()},
-                                {QStringLiteral("name"), eventInfo.completeBaseName().isEmpty() ? folder : eventInfo.completeBaseName()},
+                                {QStringLiteral("name"),
+                                 eventInfo.completeBaseName().isEmpty() ? folder : eventInfo.completeBaseName()},
                                 {QStringLiteral("extension"), eventInfo.suffix()},
                                 {QStringLiteral("folder"), folder}}});
-            changes.push_back({eventId, QStringLiteral("version"),
-                               versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(storedManifest(store, eventManifest)),
-                                             commitMessage, DocumentApplication::empty(DocumentType::event()).toJson().toObject(),
-                                             VersionOrigin::imported)});
+            changes.push_back(
+                {eventId, QStringLiteral("version"),
+                 versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(storedManifest(store, eventManifest)),
+                               commitMessage, DocumentApplication::empty(DocumentType::event()).toJson().toObject(),
+                               VersionOrigin::imported)});
             changes.push_back({id, QStringLiteral("nest"), {{QStringLiteral("child"), eventId.toString()}}});
         }
         teamBundle->commit(changes);
@@ -212,9 +231,15 @@ std::shared_ptr<const BundleState> VersioningService::liveState() const
     return current;
 }
 
-QString VersioningService::versionBundleURL() const { return m_team->versionBundles().bundleUrl(m_id); }
+QString VersioningService::versionBundleURL() const
+{
+    return m_team->versionBundles().bundleUrl(m_id);
+}
 
-QString VersioningService::name() const { return state()->name; }
+QString VersioningService::name() const
+{
+    return state()->name;
+}
 
 BundleInfo VersioningService::bundleInfo() const
 {
@@ -231,7 +256,10 @@ QList<VersionBundle::Info> VersioningService::visibleActiveContainers() const
     return m_team->versionBundles().summary(*snapshot, *current).activeContainersExcludingTrash;
 }
 
-bool VersioningService::isLocked() const { return m_team->locks().holder(m_id).has_value(); }
+bool VersioningService::isLocked() const
+{
+    return m_team->locks().holder(m_id).has_value();
+}
 
 bool VersioningService::allowsChanges() const
 {
@@ -335,7 +363,8 @@ QCoro::Task<DocumentApplication> VersioningService::documentApplication(S3Factor
     co_return co_await onWorker(std::move(work));
 }
 
-QCoro::Task<std::vector<std::shared_ptr<VersioningService>>> VersioningService::latestNestedVersioningServices(S3Factory)
+QCoro::Task<std::vector<std::shared_ptr<VersioningService>>>
+VersioningService::latestNestedVersioningServices(S3Factory)
 {
     auto self = shared_from_this();
     auto work = [self] {
@@ -412,7 +441,7 @@ QString VersioningService::writeVersion(const BundleState& state, const VersionI
     // A library comes back together with its events, each as it was when this version was made.
     const QFileInfo target(destination);
     const QString temporary = target.path() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".tmp-")
-        + IdFor<Versions>::make().toString().left(8);
+                              + IdFor<Versions>::make().toString().left(8);
     try {
         writeTree(manifest, store, temporary);
         const auto snapshot = m_team->snapshot();
@@ -431,7 +460,8 @@ QString VersioningService::writeVersion(const BundleState& state, const VersionI
     return destination;
 }
 
-QCoro::Task<QString> VersioningService::exportVersion(std::optional<IdFor<Versions>> versionID, QString folder, S3Factory)
+QCoro::Task<QString> VersioningService::exportVersion(std::optional<IdFor<Versions>> versionID, QString folder,
+                                                      S3Factory)
 {
     auto self = shared_from_this();
     auto work = [self, versionID, folder] {
@@ -443,7 +473,8 @@ QCoro::Task<QString> VersioningService::exportVersion(std::optional<IdFor<Versio
 
         if (current->type.isCollection()) {
             // A collection is exported as a folder of its documents' current versions.
-            const QString target = folder + QLatin1Char('/') + uniqueFileName(folder, safeFileName(current->name), QString());
+            const QString target =
+                folder + QLatin1Char('/') + uniqueFileName(folder, safeFileName(current->name), QString());
             const QString temporary = folder + QStringLiteral("/.export-") + IdFor<Versions>::make().toString().left(8);
             ensureDirectory(temporary);
             try {
@@ -452,8 +483,9 @@ QCoro::Task<QString> VersioningService::exportVersion(std::optional<IdFor<Versio
                     const auto child = snapshot->find(childId);
                     if (!child || !child->currentVersion())
                         continue;
-                    const QString name = uniqueFileName(temporary, safeFileName(child->name),
-                                                        creationFields(*child).value(QStringLiteral("extension")).toString(), &taken);
+                    const QString name =
+                        uniqueFileName(temporary, safeFileName(child->name),
+                                       creationFields(*child).value(QStringLiteral("extension")).toString(), &taken);
                     self->writeVersion(*child, *child->currentVersion(), temporary + QLatin1Char('/') + name);
                 }
                 renameInto(temporary, target);
@@ -499,11 +531,14 @@ QCoro::Task<> VersioningService::removeOrDelete(std::shared_ptr<VersioningServic
 
         if (parentVersioningService) {
             const auto& parentId = parentVersioningService->id();
-            const auto visible = self->m_team->versionBundles().summary(*snapshot, *current).activeContainersExcludingTrash;
-            const bool usedElsewhere = std::any_of(visible.begin(), visible.end(),
-                                                   [&](const VersionBundle::Info& container) { return container.id != parentId; });
+            const auto visible =
+                self->m_team->versionBundles().summary(*snapshot, *current).activeContainersExcludingTrash;
+            const bool usedElsewhere =
+                std::any_of(visible.begin(), visible.end(),
+                            [&](const VersionBundle::Info& container) { return container.id != parentId; });
             if (usedElsewhere) {
-                self->m_team->commit(QStringLiteral("unnest"), parentId, {{QStringLiteral("child"), self->m_id.toString()}});
+                self->m_team->commit(QStringLiteral("unnest"), parentId,
+                                     {{QStringLiteral("child"), self->m_id.toString()}});
                 return;
             }
         }
@@ -533,12 +568,14 @@ QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QSt
         SnapshotOptions options;
         options.cache = &cache;
         options.inUse = &inUse;
-        options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
+        options.excludeDirectory = [eventFolders](const QString& relativePath) {
+            return eventFolders.contains(relativePath);
+        };
         const Manifest manifest = snapshotTree(source, self->m_team->contents(), options);
         const QString manifestHash = storedManifest(self->m_team->contents(), manifest);
         const VersionInfo* previous = current->currentVersion();
-        const QJsonObject application = previous ? previous->application
-                                                 : DocumentApplication::empty(current->type).toJson().toObject();
+        const QJsonObject application =
+            previous ? previous->application : DocumentApplication::empty(current->type).toJson().toObject();
         const auto version = IdFor<Versions>::make();
         self->m_team->commit(QStringLiteral("version"), self->m_id,
                              versionFields(version, *ContentHash::fromHex(manifestHash), message, application, origin));
@@ -568,6 +605,9 @@ ActivityStore& VersioningService::activityStore() const
     return *m_activityStore;
 }
 
-AnyPublisher<QList<ActivityInfo>> VersioningService::activitiesPublisher() const { return activityStore().publisher(); }
+AnyPublisher<QList<ActivityInfo>> VersioningService::activitiesPublisher() const
+{
+    return activityStore().publisher();
+}
 
 } // namespace vantrel

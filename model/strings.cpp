@@ -20,8 +20,7 @@ QString translateJoinedKey(const QString& key)
 
 // Texts that take arguments
 
-QString Strings::plural(const QString& zero, const QString& one, const QString& other,
-                        qint64 count)
+QString Strings::plural(const QString& zero, const QString& one, const QString& other, qint64 count)
 {
     const QString& format = count == 0 ? zero : (count == 1 || count == -1) ? one : other;
     return formatText(format, count);
@@ -50,8 +49,7 @@ QString Strings::newEventActionTitle(const QString& eventTypeDescription)
 QString Strings::newEventNamePlaceholder(const QString& eventTypeShortDescription)
 {
     // Placeholder for new event name
-    return translateJoinedKey(QStringLiteral("Enter a name for a new ") + eventTypeShortDescription
-                              + u'.');
+    return translateJoinedKey(QStringLiteral("Enter a name for a new ") + eventTypeShortDescription + u'.');
 }
 
 QString Strings::newEventCreateButton(const QString& eventTypeShortDescription)
@@ -65,6 +63,7 @@ QString Strings::newEventCreateButton(const QString& eventTypeShortDescription)
 // `/*: */` comment in front of it (a `//:` comment after the lookup would go to the next text).
 // The accessor makes the lookup a QCoreApplication::translate call on every read, so a
 // translator installed at any time is honoured; a bare literal in its place does not compile.
+// clang-format off
 #define VANTREL_TEXT(name, lookup) \
     QString Strings::name() { return QCoreApplication::lookup; }
 
@@ -247,5 +246,6 @@ VANTREL_TEXT(invalidTeamNameMessage, /*: A new team's name becomes the name of i
                                                                                                                                                                  "contain line breaks, control characters or any of these characters: %@"))
 
 #undef VANTREL_TEXT
+// clang-format on
 
 } // namespace vantrel

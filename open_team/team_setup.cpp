@@ -54,7 +54,10 @@ TeamNameError::TeamNameError(const QString& name)
 {
 }
 
-QString TeamNameError::typeName() const { return QStringLiteral("TeamNameError"); }
+QString TeamNameError::typeName() const
+{
+    return QStringLiteral("TeamNameError");
+}
 
 void checkTeamName(const QString& name)
 {
@@ -72,7 +75,10 @@ void checkTeamName(const QString& name)
         throw TeamNameError(name);
 }
 
-QString teamBundleImporterType() { return QStringLiteral("*.") + TeamBundle::fileExtension + QLatin1Char('/'); }
+QString teamBundleImporterType()
+{
+    return QStringLiteral("*.") + TeamBundle::fileExtension + QLatin1Char('/');
+}
 
 TeamSetup::TeamSetup(QString urlScheme, item_action::OpenURL openURL, AlertModel* alert, SheetModel* sheet,
                      ConfirmationDialogModel* confirmation, ToolbarProgressIndicator* progress,
@@ -320,8 +326,7 @@ void TeamSetup::load(std::shared_ptr<TeamBundle> bundle)
         m_storage->set(bundle->rootPath(), TeamBundle::pathStorageKey);
     const QPointer<AlertModel> alert = m_alert;
     startTask(
-        std::nullopt,
-        [team]() -> QCoro::Task<> { return reloadAndRestoreSelection(team); },
+        std::nullopt, [team]() -> QCoro::Task<> { return reloadAndRestoreSelection(team); },
         handleError([alert](const Error& error) {
             if (alert)
                 alert->show(error);

@@ -11,8 +11,9 @@ namespace {
 
 AlertDetails question(const QString& title)
 {
-    AlertDetails details(title, QStringLiteral("1 item has unsaved changes."),
-                         {ButtonAction{QStringLiteral("Quit"), {}}, ButtonAction{.title = QStringLiteral("Cancel"), .cancels = true}});
+    AlertDetails details(
+        title, QStringLiteral("1 item has unsaved changes."),
+        {ButtonAction{QStringLiteral("Quit"), {}}, ButtonAction{.title = QStringLiteral("Cancel"), .cancels = true}});
     details.mustBeAnswered = true;
     return details;
 }
@@ -55,7 +56,7 @@ private Q_SLOTS:
         model.setDetails(AlertDetails(QStringLiteral("Later"), {}));
         QCOMPARE(shownTitle(model), QStringLiteral("Quit?"));
         QCOMPARE(model.waitingCount(), 3);
-        QCOMPARE(changes, 1); // nothing the window shows changed behind the question
+        QCOMPARE(changes, 1);       // nothing the window shows changed behind the question
         QCOMPARE(logged.size(), 1); // a failure is logged when raised, not when shown
         QVERIFY(logged.first().contains(QStringLiteral("The share is gone.")));
 

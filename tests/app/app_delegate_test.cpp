@@ -246,9 +246,10 @@ private Q_SLOTS:
             }
         });
         h.delegate.installAlertBeforeClosing([&](VantrelAppDelegate::Reply reply) {
-            AlertDetails question(QStringLiteral("Are you sure you want to quit?"), QStringLiteral("1 item has unsaved changes."),
-                                  {{QStringLiteral("Quit"), [reply] { reply(true); }},
-                                   {.title = QStringLiteral("Cancel"), .action = [reply] { reply(false); }, .cancels = true}});
+            AlertDetails question(
+                QStringLiteral("Are you sure you want to quit?"), QStringLiteral("1 item has unsaved changes."),
+                {{QStringLiteral("Quit"), [reply] { reply(true); }},
+                 {.title = QStringLiteral("Cancel"), .action = [reply] { reply(false); }, .cancels = true}});
             question.mustBeAnswered = true;
             alerts.setDetails(question);
         });

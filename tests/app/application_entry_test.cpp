@@ -2,7 +2,6 @@
 
 #include <QTest>
 
-
 using namespace vantrel;
 
 class ApplicationEntryTest : public QObject {

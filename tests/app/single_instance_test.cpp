@@ -97,8 +97,8 @@ private Q_SLOTS:
         QCOMPARE(withURLs.status, QProcess::NormalExit);
         QCOMPARE(withURLs.exitCode, 0);
         QTRY_COMPARE(received.count(), 1);
-        const QString bundle = QUrl::fromLocalFile(folder.filePath(QStringLiteral("Our #team.vantrelteam")))
-                                   .toString(QUrl::FullyEncoded);
+        const QString bundle =
+            QUrl::fromLocalFile(folder.filePath(QStringLiteral("Our #team.vantrelteam"))).toString(QUrl::FullyEncoded);
         QCOMPARE(received.takeFirst().at(0).toStringList(), QStringList({select, bundle}));
 
         // A plain second start: the running instance is told, with no URL, to come forward.

@@ -26,9 +26,9 @@ struct Recorder {
             [this](const QUrl& url) { calls.append(QStringLiteral("open ") + url.toString(QUrl::FullyEncoded)); },
             [this](std::optional<ItemSelection> selection) {
                 const auto text = [](const auto& id) { return id ? id->toString() : QString(); };
-                calls.append(selection ? QStringLiteral("select %1|%2|%3").arg(selection->collection.toString(),
-                                                                              text(selection->document),
-                                                                              text(selection->event))
+                calls.append(selection ? QStringLiteral("select %1|%2|%3")
+                                             .arg(selection->collection.toString(), text(selection->document),
+                                                  text(selection->event))
                                        : QStringLiteral("select nothing"));
             },
             record(QStringLiteral("quit")), record(QStringLiteral("restart")),
@@ -68,11 +68,12 @@ private Q_SLOTS:
         QTest::newRow("unparsable") << "vantrel://qu!t" << none;
         QTest::newRow("empty") << "" << none;
 
-        QTest::newRow("select a collection") << "vantrel://select/" + collectionId
-                                             << select(collectionId + "||", "/" + collectionId);
+        QTest::newRow("select a collection")
+            << "vantrel://select/" + collectionId << select(collectionId + "||", "/" + collectionId);
         QTest::newRow("select an event, query ignored")
             << "vantrel://select/" + collectionId + "/" + documentId + "/" + eventId + "?focus=1#x"
-            << select(collectionId + "|" + documentId + "|" + eventId, "/" + collectionId + "/" + documentId + "/" + eventId);
+            << select(collectionId + "|" + documentId + "|" + eventId,
+                      "/" + collectionId + "/" + documentId + "/" + eventId);
         QTest::newRow("select, bad document part") << "vantrel://select/" + collectionId + "/garbage"
                                                    << select(collectionId + "||", "/" + collectionId + "/garbage");
         QTest::newRow("select, first part not an id") << "vantrel://select/garbage/" + collectionId << none;
@@ -83,13 +84,14 @@ private Q_SLOTS:
             << "file://localhost/tmp/t/Team.vantrelteam/" << QStringList{opened("/tmp/t/Team.vantrelteam")};
         QTest::newRow("file URL, query and fragment dropped")
             << "file:///tmp/t/Team.vantrelteam?a=b#c" << QStringList{opened("/tmp/t/Team.vantrelteam")};
-        QTest::newRow("file URL, encoded name") << "file:///tmp/t/Our%20%23team%25.vantrelteam"
-                                                << QStringList{opened("/tmp/t/Our #team%.vantrelteam")};
+        QTest::newRow("file URL, encoded name")
+            << "file:///tmp/t/Our%20%23team%25.vantrelteam" << QStringList{opened("/tmp/t/Our #team%.vantrelteam")};
         QTest::newRow("file URL of another machine") << "file://server/share/Team.vantrelteam" << none;
         QTest::newRow("file URL whose host is a command") << "file://quit/share/notes.txt" << quit;
         QTest::newRow("file URL, extension in capitals") << "file:///tmp/t/Team.VANTRELTEAM" << none;
         QTest::newRow("file URL inside a bundle") << "file:///tmp/t/Team.vantrelteam/journal" << none;
-        QTest::newRow("plain absolute path") << "/tmp/t/Team.vantrelteam" << QStringList{opened("/tmp/t/Team.vantrelteam")};
+        QTest::newRow("plain absolute path")
+            << "/tmp/t/Team.vantrelteam" << QStringList{opened("/tmp/t/Team.vantrelteam")};
         QTest::newRow("plain relative path")
             << "t/../Team.vantrelteam" << QStringList{opened(QDir::current().absoluteFilePath("Team.vantrelteam"))};
         QTest::newRow("web address with the extension") << "https://example.com/Team.vantrelteam" << none;
@@ -112,8 +114,7 @@ private Q_SLOTS:
         handler.handle(QUrl::fromLocalFile(QStringLiteral("/tmp/a b/Team.vantrelteam")));
         handler.handle(QUrl(QStringLiteral("vantrel://restart")));
         handler.handle(QUrl());
-        QCOMPARE(recorder.calls,
-                 QStringList({opened("/tmp/a b/Team.vantrelteam"), "restart", "log Restart called"}));
+        QCOMPARE(recorder.calls, QStringList({opened("/tmp/a b/Team.vantrelteam"), "restart", "log Restart called"}));
     }
 
     void emptyClosuresAreSkipped()
@@ -129,14 +130,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("url");
         QTest::newRow("own scheme") << "vantrel://select/" + collectionId << "vantrel://select/" + collectionId;
-        QTest::newRow("own scheme, kept as written") << "VANTREL://QUIT" << "VANTREL://QUIT";
-        QTest::newRow("file URL") << "file:///srv/Team.vantrelteam" << "file:///srv/Team.vantrelteam";
-        QTest::newRow("absolute path") << "/srv/Team.vantrelteam" << "file:///srv/Team.vantrelteam";
-        QTest::newRow("relative path") << "teams/../Team.vantrelteam" << "file:///home/ed/Team.vantrelteam";
+        QTest::newRow("own scheme, kept as written") << "VANTREL://QUIT"
+                                                     << "VANTREL://QUIT";
+        QTest::newRow("file URL") << "file:///srv/Team.vantrelteam"
+                                  << "file:///srv/Team.vantrelteam";
+        QTest::newRow("absolute path") << "/srv/Team.vantrelteam"
+                                       << "file:///srv/Team.vantrelteam";
+        QTest::newRow("relative path") << "teams/../Team.vantrelteam"
+                                       << "file:///home/ed/Team.vantrelteam";
         QTest::newRow("characters URLs reserve") << "Our #1 100%?.vantrelteam"
                                                  << "file:///home/ed/Our%20%231%20100%25%3F.vantrelteam";
-        QTest::newRow("other scheme is a path") << "https://example.com/x" << "file:///home/ed/https:/example.com/x";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("other scheme is a path") << "https://example.com/x"
+                                                << "file:///home/ed/https:/example.com/x";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void argumentToURL()
@@ -158,7 +165,8 @@ private Q_SLOTS:
         const auto scheme = AppInfo::fromInformation(AppInfo::applicationInformation())->urlScheme();
         QVERIFY(scheme);
         QVERIFY(entry.contains(QStringLiteral("Exec=vantrel %u")));
-        QVERIFY(entry.contains(QStringLiteral("MimeType=x-scheme-handler/%1;%2;").arg(*scheme, TeamBundle::contentType)));
+        QVERIFY(
+            entry.contains(QStringLiteral("MimeType=x-scheme-handler/%1;%2;").arg(*scheme, TeamBundle::contentType)));
         QVERIFY(types.contains(QStringLiteral("<mime-type type=\"%1\">").arg(TeamBundle::contentType)));
         QVERIFY(types.contains(QStringLiteral("<glob pattern=\"*.%1\"").arg(TeamBundle::fileExtension)));
     }

@@ -36,7 +36,9 @@ QLabel* textLabel(const QString& text, QWidget* parent)
 
 NameInputView::NameInputView(NameInput input, std::optional<QString> invalidCharacters, const QIcon& appIcon,
                              QWidget* parent)
-    : QWidget(parent), m_input(std::move(input)), m_invalidCharacters(std::move(invalidCharacters))
+    : QWidget(parent),
+      m_input(std::move(input)),
+      m_invalidCharacters(std::move(invalidCharacters))
 {
     setObjectName(QStringLiteral("nameInputView"));
     setFixedWidth(width);

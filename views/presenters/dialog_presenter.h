@@ -20,7 +20,8 @@ public:
 
     template<typename Model, typename Signal>
     DialogPresenter(Model* model, Signal changed, Open open, QObject* parent = nullptr)
-        : QObject(parent), m_open(std::move(open))
+        : QObject(parent),
+          m_open(std::move(open))
     {
         connect(model, changed, this, &DialogPresenter::refresh);
         refresh();

@@ -49,12 +49,13 @@ QDialog* openSheetDialog(SheetModel* model, QWidget* window, const QIcon& appIco
     const auto presented = presentedFlag(model);
     QObject::connect(dialog, &QDialog::finished, dialog, [presented] { presented.set(false); });
     QObject::connect(view, &NameInputView::cancelled, dialog, &QDialog::reject);
-    QObject::connect(view, &NameInputView::confirmed, dialog, [dialog, receive = nameReceiver(sheet)](const QString& name) {
-        // The sheet closes first; what the name starts may show a sheet or dialog of its own.
-        dialog->accept();
-        if (receive)
-            receive(name);
-    });
+    QObject::connect(view, &NameInputView::confirmed, dialog,
+                     [dialog, receive = nameReceiver(sheet)](const QString& name) {
+                         // The sheet closes first; what the name starts may show a sheet or dialog of its own.
+                         dialog->accept();
+                         if (receive)
+                             receive(name);
+                     });
     dialog->open();
     return dialog;
 }

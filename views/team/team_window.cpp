@@ -63,7 +63,8 @@ TeamWindow::TeamWindow(TeamSetup* setup, QIcon appIcon, QWidget* parent) : QWidg
         this);
     SheetModel* sheet = setup->sheet();
     m_sheet = new DialogPresenter(
-        sheet, &SheetModel::sheetChanged, [this, sheet, appIcon] { return openSheetDialog(sheet, this, appIcon); }, this);
+        sheet, &SheetModel::sheetChanged, [this, sheet, appIcon] { return openSheetDialog(sheet, this, appIcon); },
+        this);
     ConfirmationDialogModel* confirmation = setup->confirmation();
     m_confirmation = new DialogPresenter(
         confirmation, &ConfirmationDialogModel::dialogChanged,
@@ -83,7 +84,8 @@ TeamWindow::TeamWindow(TeamSetup* setup, QIcon appIcon, QWidget* parent) : QWidg
             if (!importer->action())
                 return nullptr;
             // A failing file dialog becomes an alert, logged like every other.
-            return openFileImportDialog(importer, [alert](const Error& error) { alert->show(error); }, this);
+            return openFileImportDialog(
+                importer, [alert](const Error& error) { alert->show(error); }, this);
         },
         this);
 

@@ -2,17 +2,17 @@
 
 #include "design/dark_theme.h"
 #include "model/collection.h"
-#include "packages/components/app_info.h"
 #include "model/support/item_test_support.h"
+#include "packages/components/app_info.h"
 #include "views/detail/name_input_view.h"
 #include "views/presenters/sheet_dialog.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QApplication>
 #include <QTest>
 
 using namespace vantrel;
@@ -82,7 +82,8 @@ private Q_SLOTS:
 
         // A team takes plain quotes but neither the typographic ones nor a full stop; blanks count.
         std::unique_ptr<NameInputView> team(viewFor(SheetModel::CreateNewTeamBundle{}));
-        for (const QString& refused : {QStringLiteral("Ana\u201Ds"), QStringLiteral("Ana\u2019s"), QStringLiteral("v1.2")}) {
+        for (const QString& refused :
+             {QStringLiteral("Ana\u201Ds"), QStringLiteral("Ana\u2019s"), QStringLiteral("v1.2")}) {
             type(*team, refused);
             QVERIFY2(!team->confirmButton()->isEnabled(), qPrintable(refused));
         }

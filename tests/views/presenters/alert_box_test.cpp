@@ -49,15 +49,16 @@ private Q_SLOTS:
         QWidget window;
         AlertModel model;
         // The alert is dismissed before an action runs, so an alert the action shows stays.
-        const AlertDetails details(QStringLiteral("<b>%1 %@</b>"), QStringLiteral("<i>50%</i>"),
-                                   {{QStringLiteral("First"), {}},
-                                    {QStringLiteral("Second"), [&] { model.setDetails(AlertDetails(QStringLiteral("Next"), {})); }}});
+        const AlertDetails details(
+            QStringLiteral("<b>%1 %@</b>"), QStringLiteral("<i>50%</i>"),
+            {{QStringLiteral("First"), {}},
+             {QStringLiteral("Second"), [&] { model.setDetails(AlertDetails(QStringLiteral("Next"), {})); }}});
         model.setDetails(details);
         QPointer<QMessageBox> box = makeAlertBox(details, presentedFlag(&model), &window);
         int plainTexts = 0;
         for (const QLabel* label : box->findChildren<QLabel*>())
             plainTexts += (label->text() == details.title || label->text() == details.message)
-                && label->textFormat() == Qt::PlainText;
+                          && label->textFormat() == Qt::PlainText;
         QCOMPARE(plainTexts, 2);
         box->open();
         box->buttons()[1]->click();
@@ -76,10 +77,13 @@ private Q_SLOTS:
         QWidget window;
         AlertModel model;
         QStringList answers;
-        AlertDetails question(QStringLiteral("Are you sure you want to quit?"), QStringLiteral("1 item has unsaved changes."),
+        AlertDetails question(QStringLiteral("Are you sure you want to quit?"),
+                              QStringLiteral("1 item has unsaved changes."),
                               {{QStringLiteral("Save Changes"), [&] { answers << QStringLiteral("save"); }},
                                {QStringLiteral("Quit"), [&] { answers << QStringLiteral("quit"); }},
-                               {.title = QStringLiteral("Cancel"), .action = [&] { answers << QStringLiteral("cancel"); }, .cancels = true}});
+                               {.title = QStringLiteral("Cancel"),
+                                .action = [&] { answers << QStringLiteral("cancel"); },
+                                .cancels = true}});
         question.mustBeAnswered = true;
         struct Dismissal {
             const char* how;
