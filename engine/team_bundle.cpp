@@ -323,7 +323,7 @@ void TeamBundle::autoSave()
             checkout.lastAutoSave = now;
             if (hash != checkout.lastSavedManifest) {
                 keepInAttic(checkout.bundle, checkout.workingCopy, QStringLiteral("auto-saved"), &cache);
-                commit(QStringLiteral("editing"), checkout.bundle,
+                commit(RecordKind::editing, checkout.bundle,
                        {{QStringLiteral("message"), QStringLiteral("is editing this document")}});
                 checkout.lastSavedManifest = hash;
             }
@@ -399,7 +399,7 @@ std::vector<JournalRecord> TeamBundle::commit(const std::vector<JournalChange>& 
     return records;
 }
 
-std::vector<JournalRecord> TeamBundle::commit(const QString& kind, const IdFor<VersionBundle>& bundle,
+std::vector<JournalRecord> TeamBundle::commit(RecordKind kind, const IdFor<VersionBundle>& bundle,
                                               const QJsonObject& fields)
 {
     return commit({JournalChange{bundle, kind, fields}});

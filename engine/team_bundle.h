@@ -103,7 +103,7 @@ public:
     // Writes changes as one record, all or nothing, and folds them in at once. Blocking;
     // throws StorageError.
     std::vector<JournalRecord> commit(const std::vector<JournalChange>& changes);
-    std::vector<JournalRecord> commit(const QString& kind, const IdFor<VersionBundle>& bundle, const QJsonObject& fields);
+    std::vector<JournalRecord> commit(RecordKind kind, const IdFor<VersionBundle>& bundle, const QJsonObject& fields);
     // Reads what other clients wrote since the last poll. Blocking.
     void poll();
     void setPollInterval(std::chrono::milliseconds interval);

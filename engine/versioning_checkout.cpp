@@ -173,7 +173,7 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             QJsonObject fields{{QStringLiteral("message"), forceUnlock ? QStringLiteral("force unlocked this document")
                                                                         : QStringLiteral("checked out this document")},
                                {QStringLiteral("forced"), forceUnlock}};
-            team.commit({{self->m_id, QStringLiteral("lock"), fields}});
+            team.commit({{self->m_id, RecordKind::lock, fields}});
             team.announce(QSet<IdFor<VersionBundle>>(ids.begin(), ids.end()));
             return workingCopy;
         } catch (...) {
@@ -273,7 +273,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         const QJsonObject application = previous ? previous->application : QJsonObject();
         const auto newVersion = IdFor<Versions>::make();
         std::vector<JournalChange> changes{
-            {self->m_id, QStringLiteral("version"),
+            {self->m_id, RecordKind::version,
              versionFields(newVersion, store.storeBytes(manifest.toJson()), commitMessage, application,
                            VersionOrigin::checkedIn)}};
         bool eventsLeftOut = false;
@@ -288,7 +288,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
             const ContentHash eventHash = store.storeBytes(eventManifest.toJson());
             if (event->currentVersion() && event->currentVersion()->manifest == eventHash)
                 continue; // unchanged
-            changes.push_back({included.id, QStringLiteral("version"),
+            changes.push_back({included.id, RecordKind::version,
                                versionFields(IdFor<Versions>::make(), eventHash, commitMessage,
                                              event->currentVersion() ? event->currentVersion()->application : QJsonObject(),
                                              VersionOrigin::checkedIn)});
@@ -334,7 +334,7 @@ QCoro::Task<> VersioningService::cancelCheckout(S3Factory)
             locked << included.id;
         const bool wasMine = team.locks().isMine(self->m_id, self->m_id);
         if (wasMine)
-            team.commit(QStringLiteral("discard"), self->m_id, {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
+            team.commit(RecordKind::discard, self->m_id, {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
         team.locks().release(locked, self->m_id);
         team.checkouts().remove(self->m_id);
         discardWorkingFolder(QFileInfo(checkout->workingCopy).path());

@@ -78,7 +78,7 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createCollect
     auto work = [collectionName, teamBundle] {
         nameForNewBundle(collectionName, DocumentType::collection().description());
         const auto id = IdFor<VersionBundle>::make();
-        teamBundle->commit(QStringLiteral("create"), id,
+        teamBundle->commit(RecordKind::create, id,
                            {{QStringLiteral("type"), DocumentType::collection().toJson()},
                             {QStringLiteral("name"), collectionName}});
         return bind(VersioningServiceType::collection, id, teamBundle);
@@ -99,11 +99,11 @@ std::shared_ptr<VersioningService> createEmptyPackage(const DocumentType& type, 
     empty.rootKind = Manifest::RootKind::directory;
     const QString manifest = storedManifest(team->contents(), empty);
     const auto id = IdFor<VersionBundle>::make();
-    team->commit({JournalChange{id, QStringLiteral("create"),
+    team->commit({JournalChange{id, RecordKind::create,
                                 {{QStringLiteral("type"), type.toJson()},
                                  {QStringLiteral("name"), name},
                                  {QStringLiteral("extension"), type.preferredExtension()}}},
-                  JournalChange{id, QStringLiteral("version"),
+                  JournalChange{id, RecordKind::version,
                                 versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(manifest), QString(),
                                               DocumentApplication::empty(type).toJson().toObject(),
                                               VersionOrigin::created)}});
@@ -168,27 +168,27 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::import(
         const Manifest manifest = snapshotTree(source, store, options);
 
         std::vector<JournalChange> changes{
-            JournalChange{id, QStringLiteral("create"),
+            JournalChange{id, RecordKind::create,
                           {{QStringLiteral("type"), type.toJson()},
                            {QStringLiteral("name"), name},
                            {QStringLiteral("extension"), info.isDir() && info.suffix().isEmpty() ? QString() : info.suffix()}}},
-            JournalChange{id, QStringLiteral("version"),
+            JournalChange{id, RecordKind::version,
                           versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(storedManifest(store, manifest)),
                                         commitMessage, documentApplication.toJson().toObject(), VersionOrigin::imported)}};
         for (const QString& folder : std::as_const(eventFolders)) {
             const Manifest eventManifest = snapshotTree(source + QLatin1Char('/') + folder, store);
             const auto eventId = IdFor<VersionBundle>::make();
             const QFileInfo eventInfo(folder);
-            changes.push_back({eventId, QStringLiteral("create"),
+            changes.push_back({eventId, RecordKind::create,
                                {{QStringLiteral("type"), DocumentType::event().toJson()},
                                 {QStringLiteral("name"), eventInfo.completeBaseName().isEmpty() ? folder : eventInfo.completeBaseName()},
                                 {QStringLiteral("extension"), eventInfo.suffix()},
                                 {QStringLiteral("folder"), folder}}});
-            changes.push_back({eventId, QStringLiteral("version"),
+            changes.push_back({eventId, RecordKind::version,
                                versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(storedManifest(store, eventManifest)),
                                              commitMessage, DocumentApplication::empty(DocumentType::event()).toJson().toObject(),
                                              VersionOrigin::imported)});
-            changes.push_back({id, QStringLiteral("nest"), {{QStringLiteral("child"), eventId.toString()}}});
+            changes.push_back({id, RecordKind::nest, {{QStringLiteral("child"), eventId.toString()}}});
         }
         teamBundle->commit(changes);
         return bind(serviceType(type), id, teamBundle);
@@ -365,7 +365,7 @@ QCoro::Task<> VersioningService::addNestedVersionBundle(std::shared_ptr<Versioni
         const auto child = nestedVersioningService->state();
         if (!self->m_documentType.canNest(child->type))
             throw TurfNestingError(child->type.description(), self->m_documentType.description());
-        self->m_team->commit(QStringLiteral("nest"), self->m_id, {{QStringLiteral("child"), child->id.toString()}});
+        self->m_team->commit(RecordKind::nest, self->m_id, {{QStringLiteral("child"), child->id.toString()}});
     };
     co_await onWorker(std::move(work));
 }
@@ -383,7 +383,7 @@ QCoro::Task<> VersioningService::revertVersionBundle(IdFor<Versions> versionID, 
         QJsonObject fields = versionFields(IdFor<Versions>::make(), target->manifest, target->message,
                                            target->application, VersionOrigin::reverted);
         fields.insert(QStringLiteral("target"), target->id.toString());
-        self->m_team->commit(QStringLiteral("revert"), self->m_id, fields);
+        self->m_team->commit(RecordKind::revert, self->m_id, fields);
     };
     co_await onWorker(std::move(work));
 }
@@ -394,7 +394,7 @@ QCoro::Task<> VersioningService::rename(QString newName)
     auto work = [self, newName] {
         const auto current = self->state();
         nameForNewBundle(newName, current->name);
-        self->m_team->commit(QStringLiteral("rename"), self->m_id, {{QStringLiteral("name"), newName}});
+        self->m_team->commit(RecordKind::rename, self->m_id, {{QStringLiteral("name"), newName}});
     };
     co_await onWorker(std::move(work));
 }
@@ -503,7 +503,7 @@ QCoro::Task<> VersioningService::removeOrDelete(std::shared_ptr<VersioningServic
             const bool usedElsewhere = std::any_of(visible.begin(), visible.end(),
                                                    [&](const VersionBundle::Info& container) { return container.id != parentId; });
             if (usedElsewhere) {
-                self->m_team->commit(QStringLiteral("unnest"), parentId, {{QStringLiteral("child"), self->m_id.toString()}});
+                self->m_team->commit(RecordKind::unnest, parentId, {{QStringLiteral("child"), self->m_id.toString()}});
                 return;
             }
         }
@@ -514,7 +514,7 @@ QCoro::Task<> VersioningService::removeOrDelete(std::shared_ptr<VersioningServic
             for (const auto& parent : current->parents)
                 unnestFrom.append(parent.toString());
         }
-        self->m_team->commit(QStringLiteral("trash"), self->m_id, {{QStringLiteral("unnestFrom"), unnestFrom}});
+        self->m_team->commit(RecordKind::trash, self->m_id, {{QStringLiteral("unnestFrom"), unnestFrom}});
     };
     co_await onWorker(std::move(work));
 }
@@ -540,7 +540,7 @@ QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QSt
         const QJsonObject application = previous ? previous->application
                                                  : DocumentApplication::empty(current->type).toJson().toObject();
         const auto version = IdFor<Versions>::make();
-        self->m_team->commit(QStringLiteral("version"), self->m_id,
+        self->m_team->commit(RecordKind::version, self->m_id,
                              versionFields(version, *ContentHash::fromHex(manifestHash), message, application, origin));
         return version; // snapshotTree() has saved the stat cache
     };

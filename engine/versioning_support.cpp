@@ -59,7 +59,7 @@ QJsonObject versionFields(const IdFor<Versions>& version, const ContentHash& man
 QJsonObject creationFields(const BundleState& state)
 {
     for (const auto& record : state.history) {
-        if (record.kind == QLatin1String("create"))
+        if (record.kind == RecordKind::create)
             return record.fields;
     }
     return {};
