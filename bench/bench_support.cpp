@@ -34,13 +34,13 @@ namespace {
 
 const char* noteTag = "bench";
 
-QJsonObject versionFields(const ContentHash& manifest, const QString& message, const DocumentType& type, const QString& origin)
+QJsonObject versionFields(const ContentHash& manifest, const QString& message, const DocumentType& type, VersionOrigin origin)
 {
     return QJsonObject{{QStringLiteral("version"), IdFor<Versions>::make().toString()},
                        {QStringLiteral("manifest"), manifest.toHex()},
                        {QStringLiteral("message"), message},
                        {QStringLiteral("application"), DocumentApplication::empty(type).toJson().toObject()},
-                       {QStringLiteral("origin"), origin}};
+                       {QStringLiteral("origin"), toText(origin)}};
 }
 
 } // namespace
@@ -369,12 +369,12 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
                             {QStringLiteral("name"), QStringLiteral("Shot %1").arg(index + 1, 5, 10, QLatin1Char('0'))},
                             {QStringLiteral("extension"), type.preferredExtension()}}});
         changes.push_back({id, RecordKind::version,
-                           versionFields(manifestHash, QStringLiteral("Initial Commit"), type, QStringLiteral("imported"))});
+                           versionFields(manifestHash, QStringLiteral("Initial Commit"), type, VersionOrigin::imported)});
         const int moreVersions = random.below(3);
         for (int version = 0; version < moreVersions; ++version)
             changes.push_back({id, RecordKind::version,
                                versionFields(manifestHash, QStringLiteral("Revision %1").arg(version + 2), type,
-                                             QStringLiteral("checkedIn"))});
+                                             VersionOrigin::checkedIn)});
         changes.push_back({collections[size_t(random.below(indexCollections))], RecordKind::nest,
                            {{QStringLiteral("child"), id.toString()}}});
         if (random.below(10) == 0)

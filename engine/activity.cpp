@@ -21,10 +21,10 @@ std::optional<ActivityInfo::StateKind> kindOf(const JournalRecord& record, const
 {
     switch (record.kind) {
     case RecordKind::version: {
-        const QString origin = record.fields.value(QStringLiteral("origin")).toString();
-        if (origin == QLatin1String("imported"))
+        const auto origin = versionOriginFromText(record.fields.value(QStringLiteral("origin")).toString());
+        if (origin == VersionOrigin::imported)
             return ActivityInfo::StateKind::imported;
-        if (origin == QLatin1String("created"))
+        if (origin == VersionOrigin::created)
             return ActivityInfo::StateKind::created;
         return ActivityInfo::StateKind::newVersion;
     }

@@ -3,24 +3,21 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <utility>
 
 namespace vantrel {
 
 namespace {
 
-std::optional<VersionOrigin> originFromString(const QString& text)
-{
-    if (text == QLatin1String("imported"))
-        return VersionOrigin::imported;
-    if (text == QLatin1String("checkedIn"))
-        return VersionOrigin::checkedIn;
-    if (text == QLatin1String("created"))
-        return VersionOrigin::created;
-    if (text == QLatin1String("reverted"))
-        return VersionOrigin::reverted;
-    return std::nullopt;
-}
+// The texts are stored in every team bundle: they never change.
+constexpr std::array<std::pair<VersionOrigin, QLatin1String>, 4> originTexts{{
+    {VersionOrigin::imported, QLatin1String("imported")},
+    {VersionOrigin::checkedIn, QLatin1String("checkedIn")},
+    {VersionOrigin::created, QLatin1String("created")},
+    {VersionOrigin::reverted, QLatin1String("reverted")},
+}};
 
 std::optional<IdFor<VersionBundle>> bundleField(const JournalRecord& record, const char* key)
 {
@@ -28,6 +25,24 @@ std::optional<IdFor<VersionBundle>> bundleField(const JournalRecord& record, con
 }
 
 } // namespace
+
+QString toText(VersionOrigin origin)
+{
+    for (const auto& [known, text] : originTexts) {
+        if (known == origin)
+            return text;
+    }
+    Q_UNREACHABLE();
+}
+
+std::optional<VersionOrigin> versionOriginFromText(const QString& text)
+{
+    for (const auto& [known, name] : originTexts) {
+        if (text == name)
+            return known;
+    }
+    return std::nullopt;
+}
 
 const VersionInfo* BundleState::version(const IdFor<Versions>& id) const
 {
@@ -104,7 +119,7 @@ void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>
         version.userName = record.userName;
         version.hostName = record.hostName;
         version.application = record.fields.value(QStringLiteral("application")).toObject();
-        version.origin = originFromString(record.fields.value(QStringLiteral("origin")).toString())
+        version.origin = versionOriginFromText(record.fields.value(QStringLiteral("origin")).toString())
                              .value_or(kind == RecordKind::revert ? VersionOrigin::reverted : VersionOrigin::checkedIn);
         version.revertedTo = IdFor<Versions>::fromString(record.fields.value(QStringLiteral("target")).toString());
         version.stamp = stamp;

@@ -1,7 +1,8 @@
-// The texts journal records store: every team bundle holds them, so they never change, and a
-// text this version does not write is read as unknown.
+// The texts journal records store (kinds of change, origins of versions): every team bundle holds
+// them, so they never change, and a text this version does not write is read as unknown.
 
 #include "engine/record_kind.h"
+#include "engine/team_state.h"
 
 #include <QTest>
 
@@ -25,6 +26,20 @@ private Q_SLOTS:
         for (const QString& other : {u"Create"_s, u"create "_s, u"deletePermanently"_s, u"archive"_s, QString()})
             QVERIFY2(recordKindFromText(other) == RecordKind::unknown, qPrintable(other));
         QVERIFY(toText(RecordKind::unknown).isEmpty());
+    }
+
+    void versionOrigins()
+    {
+        const QList<std::pair<VersionOrigin, QString>> stored{{VersionOrigin::imported, u"imported"_s},
+                                                              {VersionOrigin::checkedIn, u"checkedIn"_s},
+                                                              {VersionOrigin::created, u"created"_s},
+                                                              {VersionOrigin::reverted, u"reverted"_s}};
+        for (const auto& [origin, text] : stored) {
+            QCOMPARE(toText(origin), text);
+            QVERIFY(versionOriginFromText(text) == origin);
+        }
+        for (const QString& other : {u"checkedin"_s, u"merged"_s, QString()})
+            QVERIFY2(!versionOriginFromText(other), qPrintable(other));
     }
 };
 
