@@ -309,9 +309,7 @@ void TeamBundle::autoSave()
         try {
             // Only a working copy that changed since the last save is kept, and only its new
             // contents take space; the team sees who is working on what.
-            const QString cacheFolder = localFolder(QStringLiteral("cache"));
-            ensureDirectory(cacheFolder);
-            StatCache cache(cacheFolder + QLatin1Char('/') + checkout.bundle.toString() + QStringLiteral(".statcache"));
+            StatCache cache(statCacheFile(checkout.bundle));
             cache.load();
             QStringList eventFolders;
             for (const auto& event : checkout.events)
@@ -494,6 +492,13 @@ QString TeamBundle::localFolder(const QString& kind) const
 {
     const QString base = kind == QLatin1String("copies") ? m_fileManager->cacheFolder() : m_fileManager->userDataFolder();
     return base + QLatin1Char('/') + kind + QLatin1Char('/') + m_teamId;
+}
+
+QString TeamBundle::statCacheFile(const IdFor<VersionBundle>& id) const
+{
+    const QString folder = localFolder(QStringLiteral("cache"));
+    ensureDirectory(folder);
+    return folder + QLatin1Char('/') + id.toString() + QStringLiteral(".statcache");
 }
 
 } // namespace vantrel

@@ -132,6 +132,9 @@ public:
 
     // Where working copies and temporary copies of this team bundle live on the local disk.
     QString localFolder(const QString& kind) const;
+    // The stat cache of bundle `id` on the local disk, `<cache folder>/<id>.statcache`; the folder
+    // is made when missing. Blocking; throws StorageError.
+    QString statCacheFile(const IdFor<VersionBundle>& id) const;
 
 private:
     TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace,

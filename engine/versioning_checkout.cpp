@@ -22,13 +22,6 @@ using namespace versioning;
 
 namespace {
 
-QString cacheFileFor(TeamBundle& team, const IdFor<VersionBundle>& id)
-{
-    const QString cacheFolder = team.localFolder(QStringLiteral("cache"));
-    ensureDirectory(cacheFolder);
-    return cacheFolder + QLatin1Char('/') + id.toString() + QStringLiteral(".statcache");
-}
-
 // Keeps in the attic every file and folder in the working folder `folder` but the one named
 // `except` (the working copy, when it is kept otherwise): what an earlier check-out left there, or what the
 // editing application wrote beside the working copy. Links and sockets hold no work.
@@ -160,7 +153,7 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             const Manifest manifest = Manifest::fromJson(store.readBytes(version->manifest));
             writeTree(manifest, store, workingCopy);
             const QStringList folders = writeEvents(store, manifest, workingCopy, included);
-            StatCache cache(cacheFileFor(team, self->m_id));
+            StatCache cache(team.statCacheFile(self->m_id));
             cache.load();
             recordWrittenTree(cache, manifest, workingCopy);
             for (qsizetype i = 0; i < included.size(); ++i) {
@@ -251,7 +244,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         // Everything is read and stored first; the one record that makes the versions current
         // comes last, so a failure before it leaves the previous versions, the lock and the
         // working copy as they were.
-        StatCache cache(cacheFileFor(team, self->m_id));
+        StatCache cache(team.statCacheFile(self->m_id));
         cache.load();
         QStringList eventFolders;
         for (const auto& event : checkout->events)

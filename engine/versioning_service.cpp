@@ -159,9 +159,7 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::import(
         // The stat cache recorded now lets the next version from the same place skip what did
         // not change.
         const auto id = IdFor<VersionBundle>::make();
-        const QString cacheFolder = teamBundle->localFolder(QStringLiteral("cache"));
-        ensureDirectory(cacheFolder);
-        StatCache cache(cacheFolder + QLatin1Char('/') + id.toString() + QStringLiteral(".statcache"));
+        StatCache cache(teamBundle->statCacheFile(id));
         SnapshotOptions options;
         options.cache = &cache;
         options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
@@ -524,9 +522,7 @@ QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QSt
     auto self = shared_from_this();
     auto work = [self, source, message, origin] {
         const auto current = self->liveState();
-        const QString cacheFolder = self->m_team->localFolder(QStringLiteral("cache"));
-        ensureDirectory(cacheFolder);
-        StatCache cache(cacheFolder + QLatin1Char('/') + self->m_id.toString() + QStringLiteral(".statcache"));
+        StatCache cache(self->m_team->statCacheFile(self->m_id));
         cache.load();
         const QStringList eventFolders = current->type.isLibrary() ? eventFolderNames(source) : QStringList();
         const QSet<ContentHash> inUse = contentsInUse(self->m_team->contents(), {current->currentVersion()});
