@@ -1,6 +1,7 @@
 #include "engine/activity.h"
 
 #include "engine/team_bundle.h"
+#include "engine/user_identity.h"
 
 namespace vantrel {
 
@@ -69,7 +70,7 @@ QList<ActivityInfo> activities(const std::shared_ptr<TeamBundle>& team, const Bu
         info.stamp = stampText(record.stamp);
         info.id = IdFor<States>(QUuid::createUuidV5(activityNamespace, info.stamp));
         info.state.kind = *kind;
-        info.userName = record.fullName.isEmpty() ? record.userName : record.fullName;
+        info.userName = displayName(record.fullName, record.userName);
         info.hostName = record.hostName;
         info.date = record.date;
         info.message = record.fields.value(QStringLiteral("message")).toString();

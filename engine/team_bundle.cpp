@@ -264,7 +264,7 @@ QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, 
             continue;
         const auto holder = m_locks->holder(checkout.bundle);
         if (holder && holder->forced)
-            forceUnlockedBy.insert(checkout.bundle, holder->fullName.isEmpty() ? holder->userName : holder->fullName);
+            forceUnlockedBy.insert(checkout.bundle, displayName(holder->fullName, holder->userName));
         changed.insert(checkout.bundle);
         try {
             if (QFileInfo::exists(checkout.workingCopy))

@@ -211,7 +211,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         if (!team.locks().isMine(self->m_id, self->m_id)) {
             const auto holder = team.locks().holder(self->m_id);
             throw VersioningError(VersioningError::Case::lockLost, current->name,
-                                  holder ? (holder->fullName.isEmpty() ? holder->userName : holder->fullName) : QString());
+                                  holder ? displayName(holder->fullName, holder->userName) : QString());
         }
 
         // A version saved since the check-out began (by a revert, or by somebody who took the

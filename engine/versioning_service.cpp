@@ -242,7 +242,7 @@ LockHolder VersioningService::lockHolder() const
     const auto holder = m_team->locks().holder(m_id);
     if (!holder)
         return {};
-    return LockHolder{holder->fullName.isEmpty() ? holder->userName : holder->fullName, holder->hostName};
+    return LockHolder{displayName(holder->fullName, holder->userName), holder->hostName};
 }
 
 bool VersioningService::isLockedByCurrentInitiator(const IdFor<VersionBundle>& initiator) const
