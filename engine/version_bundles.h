@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foundation/publisher.h"
+#include "engine/record_kind.h"
 #include "engine/version_bundle.h"
 
 #include <QCoroTask>
@@ -48,7 +49,7 @@ private:
     };
     Cached indexes() const;
     // Writes `kind` ("restore" or "delete") for a bundle that must be in the trash.
-    QCoro::Task<> changeTrashed(VersionBundle::Summary summary, QString kind);
+    QCoro::Task<> changeTrashed(VersionBundle::Summary summary, RecordKind kind);
 
     TeamBundle& m_team;
     mutable std::mutex m_mutex;
