@@ -65,6 +65,7 @@ QString Strings::newEventCreateButton(const QString& eventTypeShortDescription)
 // `/*: */` comment in front of it (a `//:` comment after the lookup would go to the next text).
 // The accessor makes the lookup a QCoreApplication::translate call on every read, so a
 // translator installed at any time is honoured; a bare literal in its place does not compile.
+// clang-format off
 #define VANTREL_TEXT(name, lookup) \
     QString Strings::name() { return QCoreApplication::lookup; }
 
@@ -243,5 +244,6 @@ VANTREL_TEXT(documentBusy, /*: A check-out, check-in or discard asked for while 
 VANTREL_TEXT(invalidNameMessage, /*: These characters are not allowed in a name */ translate("Strings", "The name contains invalid characters."))
 
 #undef VANTREL_TEXT
+// clang-format on
 
 } // namespace vantrel
