@@ -30,7 +30,10 @@ QStringList characters(const QString& text)
 
 } // namespace
 
-size_t qHash(const RankedItem& ranked, size_t seed) { return qHashMulti(seed, ranked.item.id(), ranked.ranking); }
+size_t qHash(const RankedItem& ranked, size_t seed)
+{
+    return qHashMulti(seed, ranked.item.id(), ranked.ranking);
+}
 
 QString toRawValue(SortingOptions options)
 {
@@ -74,7 +77,10 @@ bool matches(const QString& entry, const QString& name)
     return false;
 }
 
-bool isTrashMode(IndexingOptions options) { return options.rawValue() == IndexingOptions::trash().rawValue(); }
+bool isTrashMode(IndexingOptions options)
+{
+    return options.rawValue() == IndexingOptions::trash().rawValue();
+}
 
 const QList<VersionBundle::Info>& searchedContainers(const VersionBundle::Summary& summary, IndexingOptions options)
 {

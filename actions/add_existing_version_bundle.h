@@ -3,8 +3,8 @@
 #include "actions/add_existing_search.h"
 #include "actions/indexing_options.h"
 #include "engine/document_type.h"
-#include "foundation/observable_object.h"
 #include "engine/version_bundle.h"
+#include "foundation/observable_object.h"
 #include "model/versioned_item.h"
 
 #include <QCoroTask>

@@ -7,7 +7,9 @@
 namespace vantrel {
 
 AlertDetails::AlertDetails(QString title, QString message, QList<ButtonAction> buttons)
-    : title(std::move(title)), message(std::move(message)), buttons(std::move(buttons))
+    : title(std::move(title)),
+      message(std::move(message)),
+      buttons(std::move(buttons))
 {
 }
 

@@ -50,7 +50,9 @@ QString ConfirmationDialog::messageText() const
             [](const ConfirmRemove& c) {
                 return formatText(Strings::removeConfirmationMessage(), c.item->name(), c.from->name());
             },
-            [](const ConfirmDelete& c) { return formatText(Strings::moveToTrashConfirmationMessage(), c.item->name()); },
+            [](const ConfirmDelete& c) {
+                return formatText(Strings::moveToTrashConfirmationMessage(), c.item->name());
+            },
             [](const ConfirmItemUpdate& c) { return upgradeWarning(*c.item); },
             [](const ConfirmDiscardChanges& c) { return formatText(Strings::discardChangesMessage(), c.item->name()); },
             [](const ConfirmForceUnlock& c) {
@@ -67,16 +69,24 @@ QString ConfirmationDialog::messageText() const
 ButtonAction ConfirmationDialog::confirmButton() const
 {
     return std::visit(Overloaded{
-                          [](const ConfirmRemove& c) { return ButtonAction{Strings::yesButtonTitle(), c.remove}; },
-                          [](const ConfirmDelete& c) { return ButtonAction{Strings::yesButtonTitle(), c.remove}; },
-                          [](const ConfirmItemUpdate& c) { return ButtonAction{Strings::continueButtonTitle(), c.update}; },
+                          [](const ConfirmRemove& c) {
+                              return ButtonAction{Strings::yesButtonTitle(), c.remove};
+                          },
+                          [](const ConfirmDelete& c) {
+                              return ButtonAction{Strings::yesButtonTitle(), c.remove};
+                          },
+                          [](const ConfirmItemUpdate& c) {
+                              return ButtonAction{Strings::continueButtonTitle(), c.update};
+                          },
                           [](const ConfirmDiscardChanges& c) {
                               return ButtonAction{Strings::discardButtonTitle(), c.cancelCheckout};
                           },
                           [](const ConfirmForceUnlock& c) {
                               return ButtonAction{Strings::forceUnlockButtonTitle(), c.forceUnlock};
                           },
-                          [](const ConfirmRevert& c) { return ButtonAction{Strings::revertButtonTitle(), c.revert}; },
+                          [](const ConfirmRevert& c) {
+                              return ButtonAction{Strings::revertButtonTitle(), c.revert};
+                          },
                           [](const ConfirmPermanentlyDelete& c) {
                               return ButtonAction{Strings::deleteActionTitle(), c.permanentlyDelete};
                           },

@@ -2,8 +2,8 @@
 
 #include "actions/alert_models.h"
 #include "actions/presented_flag.h"
-#include "foundation/observable_object.h"
 #include "engine/version_bundle.h"
+#include "foundation/observable_object.h"
 #include "model/versioned_item.h"
 
 #include <QList>
@@ -64,8 +64,8 @@ public:
                                   ConfirmForceUnlock, ConfirmRevert, ConfirmPermanentlyDelete>;
 
     template<typename Case>
-        requires std::constructible_from<Question, Case&&>
-    ConfirmationDialog(Case&& question) : m_question(std::forward<Case>(question))
+    requires std::constructible_from<Question, Case&&> ConfirmationDialog(Case&& question)
+        : m_question(std::forward<Case>(question))
     {
     }
 

@@ -48,7 +48,8 @@ QStringList fileImporterNameFilters(const QStringList& allowedContentTypes)
 std::function<void(const FileImportResult&)> makeFileImportCompletion(FileImporter* importer,
                                                                       std::function<void(const Error&)> failed)
 {
-    return [importer = QPointer<FileImporter>(importer), action = importer ? importer->action() : std::function<void(QUrl)>(),
+    return [importer = QPointer<FileImporter>(importer),
+            action = importer ? importer->action() : std::function<void(QUrl)>(),
             failed = std::move(failed)](const FileImportResult& result) {
         std::visit(Overloaded{
                        [&](const QUrl& url) {

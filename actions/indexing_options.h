@@ -24,15 +24,30 @@ public:
 
     constexpr int rawValue() const { return m_rawValue; }
     constexpr bool isEmpty() const { return m_rawValue == 0; }
-    constexpr bool contains(IndexingOptions member) const { return (m_rawValue & member.m_rawValue) == member.m_rawValue; }
+    constexpr bool contains(IndexingOptions member) const
+    {
+        return (m_rawValue & member.m_rawValue) == member.m_rawValue;
+    }
     constexpr bool isSubset(IndexingOptions of) const { return of.contains(*this); }
     constexpr bool isSuperset(IndexingOptions of) const { return contains(of); }
     constexpr bool isDisjoint(IndexingOptions with) const { return (m_rawValue & with.m_rawValue) == 0; }
 
-    constexpr IndexingOptions united(IndexingOptions other) const { return IndexingOptions(m_rawValue | other.m_rawValue); }
-    constexpr IndexingOptions intersected(IndexingOptions other) const { return IndexingOptions(m_rawValue & other.m_rawValue); }
-    constexpr IndexingOptions symmetricDifference(IndexingOptions other) const { return IndexingOptions(m_rawValue ^ other.m_rawValue); }
-    constexpr IndexingOptions subtracting(IndexingOptions other) const { return IndexingOptions(m_rawValue & ~other.m_rawValue); }
+    constexpr IndexingOptions united(IndexingOptions other) const
+    {
+        return IndexingOptions(m_rawValue | other.m_rawValue);
+    }
+    constexpr IndexingOptions intersected(IndexingOptions other) const
+    {
+        return IndexingOptions(m_rawValue & other.m_rawValue);
+    }
+    constexpr IndexingOptions symmetricDifference(IndexingOptions other) const
+    {
+        return IndexingOptions(m_rawValue ^ other.m_rawValue);
+    }
+    constexpr IndexingOptions subtracting(IndexingOptions other) const
+    {
+        return IndexingOptions(m_rawValue & ~other.m_rawValue);
+    }
     constexpr void insert(IndexingOptions member) { m_rawValue |= member.m_rawValue; }
     constexpr void remove(IndexingOptions member) { m_rawValue &= ~member.m_rawValue; }
 
@@ -42,6 +57,9 @@ private:
     int m_rawValue = 0;
 };
 
-inline size_t qHash(IndexingOptions options, size_t seed = 0) { return ::qHash(options.rawValue(), seed); }
+inline size_t qHash(IndexingOptions options, size_t seed = 0)
+{
+    return ::qHash(options.rawValue(), seed);
+}
 
 } // namespace vantrel

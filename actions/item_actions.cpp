@@ -18,16 +18,17 @@ namespace {
 void startAction(const item_action::ShowProgress& showProgress, const item_action::ShowError& showError,
                  TaskOperation operation)
 {
-    startTask(
-        std::nullopt, std::move(operation),
-        handleError([showProgress, showError](const Error& error) {
-            showProgress(State::idle());
-            showError(error);
-        }),
-        [showProgress] { showProgress(State::idle()); });
+    startTask(std::nullopt, std::move(operation), handleError([showProgress, showError](const Error& error) {
+                  showProgress(State::idle());
+                  showError(error);
+              }),
+              [showProgress] { showProgress(State::idle()); });
 }
 
-QUrl fileURL(const QString& path) { return QUrl::fromLocalFile(path); }
+QUrl fileURL(const QString& path)
+{
+    return QUrl::fromLocalFile(path);
+}
 
 // Check-out and force unlock. A document on which another locking operation still runs (a
 // second click) is left alone: the first one opens the working copy.
@@ -46,8 +47,9 @@ QCoro::Task<> takeLock(item_action::OpenURL openURL, item_action::ShowProgress s
     focus(ContentViewFocus::checkinView);
 }
 
-void startTakingLock(item_action::OpenURL openURL, item_action::ShowProgress showProgress, item_action::ShowError showError,
-                     item_action::Focus focus, const std::shared_ptr<Document>& document, LockTakeover takeover)
+void startTakingLock(item_action::OpenURL openURL, item_action::ShowProgress showProgress,
+                     item_action::ShowError showError, item_action::Focus focus,
+                     const std::shared_ptr<Document>& document, LockTakeover takeover)
 {
     const std::weak_ptr<Document> weak = document;
     startTask(
@@ -55,10 +57,12 @@ void startTakingLock(item_action::OpenURL openURL, item_action::ShowProgress sho
         [openURL, showProgress, focus, weak, takeover] {
             return takeLock(openURL, showProgress, focus, weak.lock(), takeover);
         },
-        handleError([showError](const Error& error) { showError(error); }), [showProgress] { showProgress(State::idle()); });
+        handleError([showError](const Error& error) { showError(error); }),
+        [showProgress] { showProgress(State::idle()); });
 }
 
-QCoro::Task<> discard(item_action::ShowProgress showProgress, item_action::Focus focus, std::shared_ptr<Document> document)
+QCoro::Task<> discard(item_action::ShowProgress showProgress, item_action::Focus focus,
+                      std::shared_ptr<Document> document)
 {
     if (document->isInitiating())
         co_return;
@@ -67,7 +71,8 @@ QCoro::Task<> discard(item_action::ShowProgress showProgress, item_action::Focus
     focus(ContentViewFocus::documentList);
 }
 
-QCoro::Task<> revertItem(item_action::ShowProgress showProgress, std::weak_ptr<VersionedItem> weak, IdFor<Versions> version)
+QCoro::Task<> revertItem(item_action::ShowProgress showProgress, std::weak_ptr<VersionedItem> weak,
+                         IdFor<Versions> version)
 {
     const auto item = weak.lock();
     if (!item)
@@ -121,7 +126,8 @@ QCoro::Task<> removeFromContainer(item_action::ShowProgress showProgress, std::w
     co_await service->removeOrDelete(container->versioningService(), &s3Factory);
 }
 
-QCoro::Task<> createCollection(item_action::ShowProgress showProgress, item_action::CreateCollection create, QString name)
+QCoro::Task<> createCollection(item_action::ShowProgress showProgress, item_action::CreateCollection create,
+                               QString name)
 {
     showProgress(State::busy(formatText(Strings::creatingCollectionProgress(), {name})));
     co_await create(name);
@@ -168,9 +174,13 @@ InitiatingItemError::InitiatingItemError(Case which)
 {
 }
 
-QString InitiatingItemError::typeName() const { return QStringLiteral("InitiatingItemError"); }
+QString InitiatingItemError::typeName() const
+{
+    return QStringLiteral("InitiatingItemError");
+}
 
-QCoro::Task<> OpenItemCopyAction::operator()(std::shared_ptr<Document> document, std::optional<IdFor<Versions>> version) const
+QCoro::Task<> OpenItemCopyAction::operator()(std::shared_ptr<Document> document,
+                                             std::optional<IdFor<Versions>> version) const
 {
     const auto openURL = this->openURL;
     showProgress(State::busy(formatText(Strings::openingProgress(), {document->name()})));
@@ -179,9 +189,15 @@ QCoro::Task<> OpenItemCopyAction::operator()(std::shared_ptr<Document> document,
     openURL(fileURL(copy));
 }
 
-void OpenItemCopyAction::reportFailure() const { showError(InitiatingItemError(InitiatingItemError::Case::buildCopyFailed)); }
+void OpenItemCopyAction::reportFailure() const
+{
+    showError(InitiatingItemError(InitiatingItemError::Case::buildCopyFailed));
+}
 
-void OpenItemCopyAction::hideProgress() const { showProgress(State::idle()); }
+void OpenItemCopyAction::hideProgress() const
+{
+    showProgress(State::idle());
+}
 
 void CheckOutItemAction::operator()(const std::shared_ptr<Document>& document) const
 {
@@ -193,9 +209,15 @@ QCoro::Task<> CheckOutItemAction::checkOut(std::shared_ptr<Document> document) c
     return takeLock(openURL, showProgress, focus, std::move(document), LockTakeover::none);
 }
 
-void CheckOutItemAction::report(const Error& error) const { showError(error); }
+void CheckOutItemAction::report(const Error& error) const
+{
+    showError(error);
+}
 
-void CheckOutItemAction::hideProgress() const { showProgress(State::idle()); }
+void CheckOutItemAction::hideProgress() const
+{
+    showProgress(State::idle());
+}
 
 void ForceUnlockItemAction::operator()(const std::shared_ptr<Document>& document) const
 {
@@ -213,25 +235,34 @@ QCoro::Task<> CheckInItemAction::operator()(std::shared_ptr<Document> document) 
     focus(ContentViewFocus::documentList);
 }
 
-void CheckInItemAction::report(const Error& error) const { showError(error); }
+void CheckInItemAction::report(const Error& error) const
+{
+    showError(error);
+}
 
-void CheckInItemAction::hideProgress() const { showProgress(State::idle()); }
+void CheckInItemAction::hideProgress() const
+{
+    showProgress(State::idle());
+}
 
 void DiscardItemChangesAction::operator()(const std::shared_ptr<Document>& document) const
 {
     auto showProgress = this->showProgress;
     auto focus = this->focus;
-    startAction(showProgress, showError, [showProgress, focus, document] { return discard(showProgress, focus, document); });
+    startAction(showProgress, showError,
+                [showProgress, focus, document] { return discard(showProgress, focus, document); });
 }
 
 void RevertItemAction::operator()(const std::shared_ptr<VersionedItem>& item, const IdFor<Versions>& version) const
 {
     auto showProgress = this->showProgress;
     const std::weak_ptr<VersionedItem> weak = item;
-    startAction(showProgress, showError, [showProgress, weak, version] { return revertItem(showProgress, weak, version); });
+    startAction(showProgress, showError,
+                [showProgress, weak, version] { return revertItem(showProgress, weak, version); });
 }
 
-void ExportItemAction::operator()(const std::shared_ptr<VersionedItem>& item, std::optional<IdFor<Versions>> version) const
+void ExportItemAction::operator()(const std::shared_ptr<VersionedItem>& item,
+                                  std::optional<IdFor<Versions>> version) const
 {
     const auto action = *this;
     const std::weak_ptr<VersionedItem> weak = item;
@@ -251,8 +282,11 @@ void ExportItemAction::exportTo(const std::shared_ptr<VersionedItem>& item, std:
     // The engine's own failure is not shown: the alert always says that exporting failed.
     startTask(
         std::nullopt,
-        [openURL, showProgress, weak, version, folder] { return exportItem(openURL, showProgress, weak, version, folder); },
-        handleError([showError](const Error&) { showError(InitiatingItemError(InitiatingItemError::Case::exportFailed)); }),
+        [openURL, showProgress, weak, version, folder] {
+            return exportItem(openURL, showProgress, weak, version, folder);
+        },
+        handleError(
+            [showError](const Error&) { showError(InitiatingItemError(InitiatingItemError::Case::exportFailed)); }),
         [showProgress] { showProgress(State::idle()); });
 }
 
@@ -262,7 +296,10 @@ void NewFinalCutLibraryAction::report(const Error& error) const
     showError(error);
 }
 
-void NewFinalCutLibraryAction::hideProgress() const { showProgress(State::idle()); }
+void NewFinalCutLibraryAction::hideProgress() const
+{
+    showProgress(State::idle());
+}
 
 void NewFinalCutEventAction::report(const Error& error) const
 {
@@ -270,7 +307,10 @@ void NewFinalCutEventAction::report(const Error& error) const
     showError(error);
 }
 
-void NewFinalCutEventAction::hideProgress() const { showProgress(State::idle()); }
+void NewFinalCutEventAction::hideProgress() const
+{
+    showProgress(State::idle());
+}
 
 QStringList importContentTypes(const DocumentType& containerType)
 {
@@ -296,7 +336,10 @@ void ImportItemFromFileAction::run(TaskOperation import) const
     startAction(showProgress, showError, [showProgress, import] { return importInto(showProgress, import); });
 }
 
-void ImportItemFromFileAction::hideProgress() const { showProgress(State::idle()); }
+void ImportItemFromFileAction::hideProgress() const
+{
+    showProgress(State::idle());
+}
 
 void OpenItemInAtticAction::operator()(const std::shared_ptr<Document>& document) const
 {
@@ -337,21 +380,29 @@ void RemoveOrDeleteItemAction::operator()(const std::shared_ptr<NestableItem>& i
         confirmDelete(item, container, remove);
 }
 
-void RemoveOrDeleteItemAction::confirmRemove(std::shared_ptr<VersionedItem> item, std::shared_ptr<VersionedItem> container,
+void RemoveOrDeleteItemAction::confirmRemove(std::shared_ptr<VersionedItem> item,
+                                             std::shared_ptr<VersionedItem> container,
                                              std::function<void()> remove) const
 {
     showConfirmation(ConfirmationDialog::ConfirmRemove{std::move(item), std::move(container), std::move(remove)});
 }
 
-void RemoveOrDeleteItemAction::confirmDelete(std::shared_ptr<VersionedItem> item, std::shared_ptr<VersionedItem> container,
+void RemoveOrDeleteItemAction::confirmDelete(std::shared_ptr<VersionedItem> item,
+                                             std::shared_ptr<VersionedItem> container,
                                              std::function<void()> remove) const
 {
     showConfirmation(ConfirmationDialog::ConfirmDelete{std::move(item), std::move(container), std::move(remove)});
 }
 
-void RemoveOrDeleteItemAction::report(const Error& error) const { showError(error); }
+void RemoveOrDeleteItemAction::report(const Error& error) const
+{
+    showError(error);
+}
 
-void RemoveOrDeleteItemAction::hideProgress() const { showProgress(State::idle()); }
+void RemoveOrDeleteItemAction::hideProgress() const
+{
+    showProgress(State::idle());
+}
 
 void CreateCollectionAction::operator()() const
 {
@@ -363,7 +414,8 @@ void CreateCollectionAction::create(const QString& name) const
 {
     auto showProgress = this->showProgress;
     auto create = createCollection;
-    startAction(showProgress, showError, [showProgress, create, name] { return vantrel::createCollection(showProgress, create, name); });
+    startAction(showProgress, showError,
+                [showProgress, create, name] { return vantrel::createCollection(showProgress, create, name); });
 }
 
 void DeleteCollectionAction::operator()(const std::shared_ptr<Collection>& collection, std::function<void()> then) const
@@ -390,13 +442,15 @@ void RenameItemAction::rename(const std::shared_ptr<VersionedItem>& item, const 
 {
     auto showProgress = this->showProgress;
     const std::weak_ptr<VersionedItem> weak = item;
-    startAction(showProgress, showError, [showProgress, weak, newName] { return renameItem(showProgress, weak, newName); });
+    startAction(showProgress, showError,
+                [showProgress, weak, newName] { return renameItem(showProgress, weak, newName); });
 }
 
-ItemActions::ItemActions(item_action::OpenURL openURL, item_action::SelectURL selectURL, item_action::ShowSheet showSheet,
-                         item_action::ShowProgress showProgress, item_action::ShowConfirmation showConfirmation,
-                         item_action::ShowError showError, item_action::Focus focus,
-                         item_action::CreateCollection createCollection, item_action::DeleteCollection deleteCollection,
+ItemActions::ItemActions(item_action::OpenURL openURL, item_action::SelectURL selectURL,
+                         item_action::ShowSheet showSheet, item_action::ShowProgress showProgress,
+                         item_action::ShowConfirmation showConfirmation, item_action::ShowError showError,
+                         item_action::Focus focus, item_action::CreateCollection createCollection,
+                         item_action::DeleteCollection deleteCollection,
                          item_action::VersionBundlesIndexer versionBundlesIndex, item_action::AtticURL atticURL)
     : m_openURL(std::move(openURL)),
       m_selectURL(std::move(selectURL)),

@@ -9,9 +9,9 @@
 #include "actions/indexing_options.h"
 #include "actions/sheets.h"
 #include "actions/toolbar_progress.h"
+#include "engine/version_bundle.h"
 #include "foundation/error.h"
 #include "foundation/task_starter.h"
-#include "engine/version_bundle.h"
 #include "model/collection.h"
 #include "model/content_view_focus.h"
 

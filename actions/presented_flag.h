@@ -15,7 +15,9 @@ template<typename Model>
 class PresentedFlag {
 public:
     PresentedFlag(Model* model, std::function<bool(const Model&)> isPresented, std::function<void(Model&)> dismiss)
-        : m_model(model), m_isPresented(std::move(isPresented)), m_dismiss(std::move(dismiss))
+        : m_model(model),
+          m_isPresented(std::move(isPresented)),
+          m_dismiss(std::move(dismiss))
     {
     }
 

@@ -40,36 +40,39 @@ PresentedFlag<SheetModel> presentedFlag(SheetModel* model)
 std::optional<NameInput> nameInput(const SheetModel::Sheet& sheet)
 {
     using Action = NameInput::Action;
-    return std::visit(
-        Overloaded{
-            [](const SheetModel::AddExisting&) -> std::optional<NameInput> { return std::nullopt; },
-            [](const SheetModel::NewFinalCutLibrary&) -> std::optional<NameInput> {
-                return NameInput{Action::newLibrary, nullptr, true};
-            },
-            [](const SheetModel::NewFinalCutEvent&) -> std::optional<NameInput> {
-                return NameInput{Action::newEvent, nullptr, true};
-            },
-            [](const SheetModel::CreateNewCollection&) -> std::optional<NameInput> {
-                return NameInput{Action::newCollection, nullptr, true};
-            },
-            [](const SheetModel::CreateNewTeamBundle&) -> std::optional<NameInput> {
-                return NameInput{Action::newTeam, nullptr, false};
-            },
-            [](const SheetModel::RenameItem& rename) -> std::optional<NameInput> {
-                return NameInput{Action::rename, rename.item, true};
-            },
-        },
-        sheet);
+    return std::visit(Overloaded{
+                          [](const SheetModel::AddExisting&) -> std::optional<NameInput> { return std::nullopt; },
+                          [](const SheetModel::NewFinalCutLibrary&) -> std::optional<NameInput> {
+                              return NameInput{Action::newLibrary, nullptr, true};
+                          },
+                          [](const SheetModel::NewFinalCutEvent&) -> std::optional<NameInput> {
+                              return NameInput{Action::newEvent, nullptr, true};
+                          },
+                          [](const SheetModel::CreateNewCollection&) -> std::optional<NameInput> {
+                              return NameInput{Action::newCollection, nullptr, true};
+                          },
+                          [](const SheetModel::CreateNewTeamBundle&) -> std::optional<NameInput> {
+                              return NameInput{Action::newTeam, nullptr, false};
+                          },
+                          [](const SheetModel::RenameItem& rename) -> std::optional<NameInput> {
+                              return NameInput{Action::rename, rename.item, true};
+                          },
+                      },
+                      sheet);
 }
 
 std::optional<QString> forbiddenCharacters(const SheetModel::Sheet& sheet)
 {
     return std::visit(
         Overloaded{
-            [](const SheetModel::NewFinalCutLibrary&) -> std::optional<QString> { return itemNameForbiddenCharacters(); },
+            [](const SheetModel::NewFinalCutLibrary&) -> std::optional<QString> {
+                return itemNameForbiddenCharacters();
+            },
             [](const SheetModel::NewFinalCutEvent&) -> std::optional<QString> { return itemNameForbiddenCharacters(); },
             [](const SheetModel::RenameItem&) -> std::optional<QString> { return itemNameForbiddenCharacters(); },
-            [](const SheetModel::CreateNewTeamBundle&) -> std::optional<QString> { return teamNameForbiddenCharacters(); },
+            [](const SheetModel::CreateNewTeamBundle&) -> std::optional<QString> {
+                return teamNameForbiddenCharacters();
+            },
             [](const auto&) -> std::optional<QString> { return std::nullopt; },
         },
         sheet);

@@ -1,8 +1,8 @@
 #include "actions/trash_manager.h"
 
-#include "foundation/task_starter.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
+#include "foundation/task_starter.h"
 #include "model/strings.h"
 #include "model/text_format.h"
 
@@ -18,8 +18,8 @@ QCoro::Task<> firstLoad(QPointer<TrashManager> self)
 
 } // namespace
 
-TrashManager::TrashManager(std::shared_ptr<TeamBundle> teamBundle, ToolbarProgressIndicator* progress, AlertModel* alert,
-                           ConfirmationDialogModel* confirmation, std::function<void()> close,
+TrashManager::TrashManager(std::shared_ptr<TeamBundle> teamBundle, ToolbarProgressIndicator* progress,
+                           AlertModel* alert, ConfirmationDialogModel* confirmation, std::function<void()> close,
                            RestoreCollection restoreCollection, bool loadAtOnce, QObject* parent)
     : ObservableObject(parent),
       m_teamBundle(std::move(teamBundle)),
@@ -31,7 +31,8 @@ TrashManager::TrashManager(std::shared_ptr<TeamBundle> teamBundle, ToolbarProgre
 {
     if (loadAtOnce) {
         QPointer<TrashManager> self(this);
-        startTask(std::nullopt, [self] { return firstLoad(self); }, handleError([](const Error&) {}));
+        startTask(
+            std::nullopt, [self] { return firstLoad(self); }, handleError([](const Error&) {}));
     }
 }
 
@@ -39,7 +40,8 @@ TrashManager::~TrashManager() = default;
 
 QCoro::Task<> TrashManager::loadContent()
 {
-    m_teamBundle->log().event(QStringLiteral("Loading trash content"), QStringLiteral("loadContent()"), Logger::Level::info);
+    m_teamBundle->log().event(QStringLiteral("Loading trash content"), QStringLiteral("loadContent()"),
+                              Logger::Level::info);
     m_index = m_teamBundle->versionBundles().trashIndex();
     setContent(m_index.all);
     co_return;
@@ -50,7 +52,8 @@ QCoro::Task<> TrashManager::restore(VersionBundle::Summary summary)
     QPointer<TrashManager> self(this);
     setDisableActions(true);
     if (m_progress)
-        m_progress->setState(ToolbarProgressIndicator::State::busy(formatText(Strings::restoringProgress(), {summary.name()})));
+        m_progress->setState(
+            ToolbarProgressIndicator::State::busy(formatText(Strings::restoringProgress(), {summary.name()})));
     const auto team = m_teamBundle;
     const auto restoreCollection = m_restoreCollection;
     co_await team->versionBundles().restore(summary);
@@ -101,8 +104,7 @@ void TrashManager::deletePermanently(QList<VersionBundle::Summary> items)
     QPointer<TrashManager> self(this);
     QPointer<AlertModel> alert = m_alert;
     startTask(
-        std::nullopt, [self, items] { return deleteAll(self, items); },
-        handleError([alert](const Error& error) {
+        std::nullopt, [self, items] { return deleteAll(self, items); }, handleError([alert](const Error& error) {
             if (alert)
                 alert->show(error);
         }),

@@ -3,8 +3,8 @@
 #include "actions/alert_models.h"
 #include "actions/confirmation_dialogs.h"
 #include "actions/toolbar_progress.h"
-#include "foundation/observable_object.h"
 #include "engine/version_bundle.h"
+#include "foundation/observable_object.h"
 
 #include <QCoroTask>
 #include <QPointer>
@@ -27,8 +27,8 @@ public:
 
     // With `loadAtOnce`, starts loading the trash; a failure of that first load is dropped.
     TrashManager(std::shared_ptr<TeamBundle> teamBundle, ToolbarProgressIndicator* progress, AlertModel* alert,
-                 ConfirmationDialogModel* confirmation, std::function<void()> close, RestoreCollection restoreCollection,
-                 bool loadAtOnce, QObject* parent = nullptr);
+                 ConfirmationDialogModel* confirmation, std::function<void()> close,
+                 RestoreCollection restoreCollection, bool loadAtOnce, QObject* parent = nullptr);
     ~TrashManager() override;
 
     QList<VersionBundle::Summary> content() const { return m_content(); }

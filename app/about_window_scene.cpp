@@ -38,11 +38,15 @@ void installAboutInformation(const AppInfo& appInfo)
 
 std::shared_ptr<QorAboutWindow> makeAboutWindowModel(const AppInfo& appInfo, std::function<void(const QUrl&)> openURL)
 {
-    const ContactInfo contact{QStringLiteral("support@vantrel.app"), HostAppInfo::mailtoURL(QStringLiteral("support@vantrel.app")),
+    const ContactInfo contact{QStringLiteral("support@vantrel.app"),
+                              HostAppInfo::mailtoURL(QStringLiteral("support@vantrel.app")),
                               QStringLiteral("@vantrelapp"), QUrl(QStringLiteral("https://twitter.com/vantrelapp"))};
-    AboutWindowSettings settings{HostAppInfo::name(),       HostAppInfo::version(),
-                                 HostAppInfo::copyright(),  webPage(),
-                                 QorAppCredits::credits(),  contact,
+    AboutWindowSettings settings{HostAppInfo::name(),
+                                 HostAppInfo::version(),
+                                 HostAppInfo::copyright(),
+                                 webPage(),
+                                 QorAppCredits::credits(),
+                                 contact,
                                  HostAppInfo::acknowledgmentsURL()};
     return std::make_shared<QorAboutWindow>(std::move(settings), appInfo.icon().pixmap(256, 256), std::move(openURL));
 }

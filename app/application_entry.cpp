@@ -21,7 +21,8 @@ std::optional<QString> missingDisplayReason(const QProcessEnvironment& environme
     };
     if (isSet("QT_QPA_PLATFORM") || isSet("DISPLAY") || isSet("WAYLAND_DISPLAY"))
         return std::nullopt;
-    return QStringLiteral("Vantrel needs a graphical display, and none was found (neither DISPLAY nor WAYLAND_DISPLAY is set).");
+    return QStringLiteral(
+        "Vantrel needs a graphical display, and none was found (neither DISPLAY nor WAYLAND_DISPLAY is set).");
 }
 
 QMainWindow* createMainWindow()

@@ -1,7 +1,7 @@
 #include "app/about_window_scene.h"
 #include "app/application_entry.h"
-#include "packages/components/app_info.h"
 #include "design/dark_theme.h"
+#include "packages/components/app_info.h"
 
 #include <QApplication>
 #include <QLocale>

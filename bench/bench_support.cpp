@@ -34,7 +34,8 @@ namespace {
 
 const char* noteTag = "bench";
 
-QJsonObject versionFields(const ContentHash& manifest, const QString& message, const DocumentType& type, VersionOrigin origin)
+QJsonObject versionFields(const ContentHash& manifest, const QString& message, const DocumentType& type,
+                          VersionOrigin origin)
 {
     return QJsonObject{{QStringLiteral("version"), IdFor<Versions>::make().toString()},
                        {QStringLiteral("manifest"), manifest.toHex()},
@@ -48,7 +49,10 @@ QJsonObject versionFields(const ContentHash& manifest, const QString& message, c
 // ---------------------------------------------------------------------------------------------
 // Small helpers.
 
-void setNoteTag(const char* tag) { noteTag = tag; }
+void setNoteTag(const char* tag)
+{
+    noteTag = tag;
+}
 
 void note(const QString& text)
 {
@@ -61,7 +65,10 @@ void fail(const std::string& what)
     throw std::runtime_error(what + (errno ? std::string(": ") + std::strerror(errno) : std::string()));
 }
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 double median(std::vector<double> values)
 {
@@ -76,7 +83,10 @@ QString seconds(double value)
     return QStringLiteral("%1 s").arg(value, 0, 'f', 2);
 }
 
-QString mebibytes(double bytes, int decimals) { return QStringLiteral("%1 MiB").arg(bytes / double(MiB), 0, 'f', decimals); }
+QString mebibytes(double bytes, int decimals)
+{
+    return QStringLiteral("%1 MiB").arg(bytes / double(MiB), 0, 'f', decimals);
+}
 
 QString runList(const std::vector<double>& values, const std::function<QString(double)>& format)
 {
@@ -92,14 +102,22 @@ QString fileSystemType(const QString& path)
     if (::statfs(QFile::encodeName(path).constData(), &info) != 0)
         return QStringLiteral("?");
     switch (static_cast<unsigned long>(info.f_type)) {
-    case 0xEF53: return QStringLiteral("ext4");
-    case 0x58465342: return QStringLiteral("xfs");
-    case 0x9123683E: return QStringLiteral("btrfs");
-    case 0x01021994: return QStringLiteral("tmpfs");
-    case 0x6969: return QStringLiteral("nfs");
-    case 0xFE534D42: return QStringLiteral("smb2");
-    case 0x794C7630: return QStringLiteral("overlayfs");
-    default: return QStringLiteral("0x%1").arg(static_cast<unsigned long>(info.f_type), 0, 16);
+    case 0xEF53:
+        return QStringLiteral("ext4");
+    case 0x58465342:
+        return QStringLiteral("xfs");
+    case 0x9123683E:
+        return QStringLiteral("btrfs");
+    case 0x01021994:
+        return QStringLiteral("tmpfs");
+    case 0x6969:
+        return QStringLiteral("nfs");
+    case 0xFE534D42:
+        return QStringLiteral("smb2");
+    case 0x794C7630:
+        return QStringLiteral("overlayfs");
+    default:
+        return QStringLiteral("0x%1").arg(static_cast<unsigned long>(info.f_type), 0, 16);
     }
 }
 
@@ -176,7 +194,8 @@ std::vector<qint64> largeFileSizes(Random& random, qint64 total, int count, cons
     std::vector<qint64> sizes;
     qint64 assigned = 0;
     for (int index = 0; index < count; ++index) {
-        const qint64 size = index + 1 == count ? total - assigned : qint64(double(total) * weights[size_t(index)] / weightSum);
+        const qint64 size =
+            index + 1 == count ? total - assigned : qint64(double(total) * weights[size_t(index)] / weightSum);
         assigned += size;
         if (size < 8 * MiB)
             throw std::runtime_error(std::string("the ") + what + " plan went wrong: a large file is too small");
@@ -206,7 +225,8 @@ TreeTotals treeTotals(const QString& root)
 {
     TreeTotals totals;
     std::error_code error;
-    for (fs::recursive_directory_iterator it(root.toStdString(), error), end; !error && it != end; it.increment(error)) {
+    for (fs::recursive_directory_iterator it(root.toStdString(), error), end; !error && it != end;
+         it.increment(error)) {
         if (it->is_regular_file(error) && !it->is_symlink(error)) {
             totals.bytes += qint64(it->file_size(error));
             ++totals.files;
@@ -238,8 +258,8 @@ void syncFileSystemOf(const QString& path)
 double timedCopy(const QString& source, const QString& destination, double* withoutSync)
 {
     const auto start = Clock::now();
-    const int status = QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), QStringLiteral("--reflink=never"),
-                                                                source, destination});
+    const int status = QProcess::execute(
+        QStringLiteral("cp"), {QStringLiteral("-r"), QStringLiteral("--reflink=never"), source, destination});
     *withoutSync = secondsSince(start);
     syncFileSystemOf(destination);
     const double seconds = secondsSince(start);
@@ -279,7 +299,8 @@ bool CacheControl::drop()
 // Clients.
 
 Clients::Clients(QString localRoot, bool createLocalFolders)
-    : m_localRoot(std::move(localRoot)), m_createLocalFolders(createLocalFolders)
+    : m_localRoot(std::move(localRoot)),
+      m_createLocalFolders(createLocalFolders)
 {
 }
 
@@ -301,7 +322,8 @@ ClientIdentity Clients::identity(const QString& client)
 
 std::shared_ptr<TeamBundle> Clients::create(const QString& root, const QString& client) const
 {
-    return quiet(TeamBundle::create(root, fileManager(client), std::make_shared<RecordingWorkspace>(), identity(client)));
+    return quiet(
+        TeamBundle::create(root, fileManager(client), std::make_shared<RecordingWorkspace>(), identity(client)));
 }
 
 std::shared_ptr<TeamBundle> Clients::open(const QString& root, const QString& client) const
@@ -343,9 +365,11 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
     for (int index = 0; index < indexCollections; ++index) {
         const auto id = IdFor<VersionBundle>::make();
         collections.push_back(id);
-        batch.push_back({id, RecordKind::create,
-                         {{QStringLiteral("type"), DocumentType::collection().toJson()},
-                          {QStringLiteral("name"), QStringLiteral("Collection %1").arg(index + 1, 4, 10, QLatin1Char('0'))}}});
+        batch.push_back(
+            {id,
+             RecordKind::create,
+             {{QStringLiteral("type"), DocumentType::collection().toJson()},
+              {QStringLiteral("name"), QStringLiteral("Collection %1").arg(index + 1, 4, 10, QLatin1Char('0'))}}});
         if (batch.size() == size_t(bundlesPerRecord))
             flush();
     }
@@ -353,8 +377,9 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
     for (const auto& writer : writers)
         writer->poll();
 
-    const DocumentType types[] = {DocumentType::kdenliveProject(), DocumentType::subtitles(), DocumentType::blenderProject(),
-                                  DocumentType::textDocument(), DocumentType::pdfDocument(), DocumentType::ardourSession()};
+    const DocumentType types[] = {DocumentType::kdenliveProject(), DocumentType::subtitles(),
+                                  DocumentType::blenderProject(),  DocumentType::textDocument(),
+                                  DocumentType::pdfDocument(),     DocumentType::ardourSession()};
     // Each writer records its own documents, a few to a record.
     std::vector<std::vector<JournalChange>> pending(static_cast<size_t>(indexWriters));
     std::vector<int> pendingBundles(static_cast<size_t>(indexWriters), 0);
@@ -364,21 +389,25 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
         const DocumentType& type = types[random.below(6)];
         const auto id = IdFor<VersionBundle>::make();
         documents.push_back(id);
-        changes.push_back({id, RecordKind::create,
+        changes.push_back({id,
+                           RecordKind::create,
                            {{QStringLiteral("type"), type.toJson()},
                             {QStringLiteral("name"), QStringLiteral("Shot %1").arg(index + 1, 5, 10, QLatin1Char('0'))},
                             {QStringLiteral("extension"), type.preferredExtension()}}});
-        changes.push_back({id, RecordKind::version,
-                           versionFields(manifestHash, QStringLiteral("Initial Commit"), type, VersionOrigin::imported)});
+        changes.push_back(
+            {id, RecordKind::version,
+             versionFields(manifestHash, QStringLiteral("Initial Commit"), type, VersionOrigin::imported)});
         const int moreVersions = random.below(3);
         for (int version = 0; version < moreVersions; ++version)
             changes.push_back({id, RecordKind::version,
                                versionFields(manifestHash, QStringLiteral("Revision %1").arg(version + 2), type,
                                              VersionOrigin::checkedIn)});
-        changes.push_back({collections[size_t(random.below(indexCollections))], RecordKind::nest,
+        changes.push_back({collections[size_t(random.below(indexCollections))],
+                           RecordKind::nest,
                            {{QStringLiteral("child"), id.toString()}}});
         if (random.below(10) == 0)
-            changes.push_back({collections[size_t(random.below(indexCollections))], RecordKind::nest,
+            changes.push_back({collections[size_t(random.below(indexCollections))],
+                               RecordKind::nest,
                                {{QStringLiteral("child"), id.toString()}}});
         if (++pendingBundles[writer] == bundlesPerRecord || index + indexWriters >= indexDocuments) {
             writers[writer]->commit(changes);
@@ -392,7 +421,10 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
 // ---------------------------------------------------------------------------------------------
 // The run and the report.
 
-QString verdict(bool pass) { return pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"); }
+QString verdict(bool pass)
+{
+    return pass ? QStringLiteral("PASS") : QStringLiteral("FAIL");
+}
 
 void printTable(const std::vector<Row>& rows)
 {
@@ -404,12 +436,14 @@ void printTable(const std::vector<Row>& rows)
         widths[3] = std::max(widths[3], row.result.size());
     }
     const auto line = [&](const QString& a, const QString& b, const QString& c, const QString& d) {
-        std::printf("| %s | %s | %s | %s |\n", qPrintable(a.leftJustified(widths[0])), qPrintable(b.leftJustified(widths[1])),
-                    qPrintable(c.leftJustified(widths[2])), qPrintable(d.leftJustified(widths[3])));
+        std::printf("| %s | %s | %s | %s |\n", qPrintable(a.leftJustified(widths[0])),
+                    qPrintable(b.leftJustified(widths[1])), qPrintable(c.leftJustified(widths[2])),
+                    qPrintable(d.leftJustified(widths[3])));
     };
     line(QStringLiteral("Measure"), QStringLiteral("Figure"), QStringLiteral("Target"), QStringLiteral("Result"));
-    std::printf("|%s|%s|%s|%s|\n", std::string(size_t(widths[0]) + 2, '-').c_str(), std::string(size_t(widths[1]) + 2, '-').c_str(),
-                std::string(size_t(widths[2]) + 2, '-').c_str(), std::string(size_t(widths[3]) + 2, '-').c_str());
+    std::printf("|%s|%s|%s|%s|\n", std::string(size_t(widths[0]) + 2, '-').c_str(),
+                std::string(size_t(widths[1]) + 2, '-').c_str(), std::string(size_t(widths[2]) + 2, '-').c_str(),
+                std::string(size_t(widths[3]) + 2, '-').c_str());
     for (const auto& row : rows)
         line(row.measure, row.figure, row.target, row.result);
 }

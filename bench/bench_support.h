@@ -28,9 +28,9 @@ constexpr qint64 GiB = 1024 * MiB;
 
 // The large team bundle of buildLargeTeam().
 constexpr int indexCollections = 400;
-constexpr int indexDocuments = 9600;        // 10,000 bundles in all
-constexpr int indexWriters = 3;             // clients that made them
-constexpr int bundlesPerRecord = 5;         // records of a few bundles each: the journals get packed
+constexpr int indexDocuments = 9600; // 10,000 bundles in all
+constexpr int indexWriters = 3;      // clients that made them
+constexpr int bundlesPerRecord = 5;  // records of a few bundles each: the journals get packed
 
 // ---------------------------------------------------------------------------------------------
 // Small helpers.
@@ -64,7 +64,8 @@ private:
 // Writes all of `data` at `offset` of the open file `fd`.
 void writeAllAt(int fd, const char* data, size_t size, qint64 offset, const std::string& path);
 // Writes `size` pseudo-random bytes at `offset` of the open file `fd`.
-void writeRandom(int fd, qint64 offset, qint64 size, Random& random, std::vector<char>& buffer, const std::string& path);
+void writeRandom(int fd, qint64 offset, qint64 size, Random& random, std::vector<char>& buffer,
+                 const std::string& path);
 
 struct PackageFile {
     QString path; // relative

@@ -43,8 +43,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -80,29 +80,32 @@ constexpr int runs = 3;
 constexpr std::uint64_t dataSeed = 0x4C49425241525931ULL; // fixed: every run generates the same library
 constexpr qint64 packageBytes = GiB;
 constexpr int packageFiles = 2000;
-constexpr int eventCount = 4;               // the events hold most of the media
-constexpr int libraryLevelFiles = 60;       // files of the library itself, outside the events
-constexpr int largeFiles = 12;              // original media, tens of MiB each, in the events
-constexpr qint64 smallestFile = 3 * KiB;    // the others: log-uniform sizes in between
+constexpr int eventCount = 4;            // the events hold most of the media
+constexpr int libraryLevelFiles = 60;    // files of the library itself, outside the events
+constexpr int largeFiles = 12;           // original media, tens of MiB each, in the events
+constexpr qint64 smallestFile = 3 * KiB; // the others: log-uniform sizes in between
 constexpr qint64 largestSmallFile = 2 * MiB;
-constexpr qint64 changedFileBytes = MiB;    // the file edited in the working copy
+constexpr qint64 changedFileBytes = MiB; // the file edited in the working copy
 const QString libraryFolder = QStringLiteral("Feature.videolibrary");
 const QString changedFile = QStringLiteral("Day 1.videoevent/CurrentVersion.eventdb");
-constexpr double settleSeconds = 2.1;       // the stat cache trusts a file 2 s after it changed
+constexpr double settleSeconds = 2.1; // the stat cache trusts a file 2 s after it changed
 
-constexpr int watchers = 20;                // clients in separate processes
+constexpr int watchers = 20; // clients in separate processes
 constexpr int propagationRounds = 5;
 constexpr int pollIntervalMs = 2000;
 
 // Targets.
-constexpr double checkInTarget = 0.05;      // x cp
-constexpr double checkOutTarget = 1.2;      // x cp
+constexpr double checkInTarget = 0.05;          // x cp
+constexpr double checkOutTarget = 1.2;          // x cp
 constexpr double propagationSlackSeconds = 0.5; // beyond the poll interval
 
 // ---------------------------------------------------------------------------------------------
 // Small helpers.
 
-void sleepSeconds(double seconds) { QThread::msleep(static_cast<unsigned long>(seconds * 1000.0)); }
+void sleepSeconds(double seconds)
+{
+    QThread::msleep(static_cast<unsigned long>(seconds * 1000.0));
+}
 
 // The value below which `share` of the values lie (nearest rank).
 double percentile(std::vector<double> values, double share)
@@ -114,7 +117,10 @@ double percentile(std::vector<double> values, double share)
     return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
 }
 
-QString mebibytes(double bytes) { return bench::mebibytes(bytes, 1); }
+QString mebibytes(double bytes)
+{
+    return bench::mebibytes(bytes, 1);
+}
 
 void requireWholePackage(const QString& root, const char* what)
 {
@@ -210,10 +216,14 @@ private:
 std::vector<PackageFile> planLibrary()
 {
     Random random(dataSeed);
-    static const char* const libraryTops[] = {"", "Motion Templates/Titles", "Motion Templates/Effects", "Backups",
-                                              "Settings", "Library Cache/Thumbnails"};
-    static const char* const eventTops[] = {"Original Media", "Transcoded Media/Proxy Media", "Transcoded Media/Optimized Media",
-                                            "Render Files/High Quality Media", "Analysis Files/Stabilization", "Shared Items"};
+    static const char* const libraryTops[] = {
+        "", "Motion Templates/Titles", "Motion Templates/Effects", "Backups", "Settings", "Library Cache/Thumbnails"};
+    static const char* const eventTops[] = {"Original Media",
+                                            "Transcoded Media/Proxy Media",
+                                            "Transcoded Media/Optimized Media",
+                                            "Render Files/High Quality Media",
+                                            "Analysis Files/Stabilization",
+                                            "Shared Items"};
     static const char* const extensions[] = {"mov", "mov", "mov", "mov", "dat", "xml"};
     std::vector<PackageFile> files;
     files.reserve(packageFiles);
@@ -231,7 +241,9 @@ std::vector<PackageFile> planLibrary()
             path = QString::fromLatin1(libraryTops[top]);
             if (!path.isEmpty())
                 path += u'/';
-            path += QStringLiteral("library-%1.%2").arg(index, 4, 10, QLatin1Char('0')).arg(top == 0 ? QLatin1String("db") : QLatin1String("plist"));
+            path += QStringLiteral("library-%1.%2")
+                        .arg(index, 4, 10, QLatin1Char('0'))
+                        .arg(top == 0 ? QLatin1String("db") : QLatin1String("plist"));
         } else {
             const int event = random.below(eventCount);
             const int top = random.below(6);
@@ -241,7 +253,8 @@ std::vector<PackageFile> planLibrary()
                 path += QStringLiteral("/Clip Group %1").arg(random.below(8) + 1, 2, 10, QLatin1Char('0'));
             if (depth >= 2)
                 path += QStringLiteral("/Take %1").arg(random.below(6) + 1, 2, 10, QLatin1Char('0'));
-            path += QStringLiteral("/clip-%1.%2").arg(index, 4, 10, QLatin1Char('0')).arg(QLatin1String(extensions[top]));
+            path +=
+                QStringLiteral("/clip-%1.%2").arg(index, 4, 10, QLatin1Char('0')).arg(QLatin1String(extensions[top]));
         }
         const qint64 size = qint64(std::exp(low + random.uniform() * (high - low)));
         files.push_back({path, size});
@@ -291,7 +304,8 @@ void requireEdit(const QString& workingCopy, int round)
         throw std::runtime_error("cannot read the edited file of the check-out");
     const QByteArray data = file.readAll();
     const std::vector<char> expected = editedBytes(round);
-    if (data.size() != qsizetype(expected.size()) || std::memcmp(data.constData(), expected.data(), expected.size()) != 0)
+    if (data.size() != qsizetype(expected.size())
+        || std::memcmp(data.constData(), expected.data(), expected.size()) != 0)
         throw std::runtime_error("the check-out does not hold the edit that was checked in");
 }
 
@@ -335,19 +349,18 @@ StatCacheCoverage statCacheCoverage(const std::shared_ptr<TeamBundle>& team, con
 }
 
 struct LibraryFigures {
-    std::vector<double> copy;          // cp -r + syncfs
-    std::vector<double> copyNoSync;    // cp -r alone
+    std::vector<double> copy;       // cp -r + syncfs
+    std::vector<double> copyNoSync; // cp -r alone
     std::vector<double> import;
     std::vector<double> firstCheckOut; // right after the import
     std::vector<double> checkIn;       // the first check-in after that check-out (the table's figure)
     std::vector<IoCounters> checkInIo;
     std::vector<StatCacheCoverage> checkInCoverage;
-    std::vector<double> checkOut;      // fresh, right after the check-in (the table's figure)
-    std::vector<double> nextCheckIn;   // after that check-out, with the stat cache the first check-in wrote
+    std::vector<double> checkOut;    // fresh, right after the check-in (the table's figure)
+    std::vector<double> nextCheckIn; // after that check-out, with the stat cache the first check-in wrote
     std::vector<IoCounters> nextCheckInIo;
     std::vector<StatCacheCoverage> nextCheckInCoverage;
 };
-
 
 // One run in a new team bundle: import, check-out, edit, check-in, check-out, edit, check-in.
 void measureTeamRun(const QString& root, const QString& client, const QString& source, const CacheControl& cache,
@@ -362,9 +375,9 @@ void measureTeamRun(const QString& root, const QString& client, const QString& s
     };
     cache.prepare();
     auto start = Clock::now();
-    const auto library = syncWait(VersioningService::import(VersioningServiceType::library, source, std::nullopt,
-                                                            std::nullopt, std::nullopt, QStringLiteral("Initial Commit"),
-                                                            DocumentApplication::none(), team, nullptr, nullptr));
+    const auto library = syncWait(VersioningService::import(
+        VersioningServiceType::library, source, std::nullopt, std::nullopt, std::nullopt,
+        QStringLiteral("Initial Commit"), DocumentApplication::none(), team, nullptr, nullptr));
     syncBothSides();
     figures.import.push_back(secondsSince(start));
     const auto imported = team->snapshot()->find(library->id());
@@ -426,7 +439,8 @@ void measureTeamRun(const QString& root, const QString& client, const QString& s
         throw std::runtime_error("the second check-in did not store a version");
 }
 
-LibraryFigures measureLibrary(const QString& work, const QString& source, const CacheControl& cache, const Clients& clients)
+LibraryFigures measureLibrary(const QString& work, const QString& source, const CacheControl& cache,
+                              const Clients& clients)
 {
     const ProfilerControl profiler;
     LibraryFigures figures;
@@ -472,7 +486,8 @@ public:
         posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
         const QByteArray logPath = QFile::encodeName(errorLog);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath.constData(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
         std::vector<QByteArray> texts{QFile::encodeName(program)};
         for (const QString& argument : arguments)
             texts.push_back(argument.toLocal8Bit());
@@ -585,8 +600,8 @@ bool pump(std::vector<std::unique_ptr<ClientProcess>>& processes, double timeout
             if (!open) {
                 QFile log(processes[index]->errorLog());
                 const QString text = log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
-                throw std::runtime_error("client process " + std::to_string(index + 1) + " ended early: "
-                                         + text.trimmed().right(2000).toStdString());
+                throw std::runtime_error("client process " + std::to_string(index + 1)
+                                         + " ended early: " + text.trimmed().right(2000).toStdString());
             }
         }
     }
@@ -594,12 +609,12 @@ bool pump(std::vector<std::unique_ptr<ClientProcess>>& processes, double timeout
 }
 
 struct PropagationFigures {
-    std::vector<double> latencies;                // from the rename to each other client's publisher, every round
+    std::vector<double> latencies; // from the rename to each other client's publisher, every round
     std::vector<std::vector<double>> roundLatencies;
-    std::vector<double> renameWrites;             // how long the rename itself took, at the renaming client
-    std::vector<double> openTimes;                // of each client process: open + liveIndex
+    std::vector<double> renameWrites; // how long the rename itself took, at the renaming client
+    std::vector<double> openTimes;    // of each client process: open + liveIndex
     qint64 bundles = 0;
-    int missed = 0;                               // publishers that did not fire within the deadline
+    int missed = 0; // publishers that did not fire within the deadline
     double setupSeconds = 0;
     qint64 journalFiles = 0;
 };
@@ -623,8 +638,9 @@ PropagationFigures measurePropagation(const QString& work, const CacheControl& c
         const QString client = QStringLiteral("watch%1").arg(index, 2, 10, QLatin1Char('0'));
         const QString local = clients.localFolder(client);
         fs::create_directories(local.toStdString());
-        processes.push_back(std::make_unique<ClientProcess>(
-            program, QStringList{root, local, client, QString::number(pollIntervalMs)}, local + QStringLiteral(".stderr")));
+        processes.push_back(
+            std::make_unique<ClientProcess>(program, QStringList{root, local, client, QString::number(pollIntervalMs)},
+                                            local + QStringLiteral(".stderr")));
     }
 
     // Every client opens the team bundle and says so.
@@ -728,7 +744,10 @@ QString coverageText(const std::vector<StatCacheCoverage>& coverages)
 {
     QStringList parts;
     for (const auto& coverage : coverages)
-        parts << QStringLiteral("%1 known, %2 trusted of %3").arg(coverage.recorded).arg(coverage.trusted).arg(coverage.files);
+        parts << QStringLiteral("%1 known, %2 trusted of %3")
+                     .arg(coverage.recorded)
+                     .arg(coverage.trusted)
+                     .arg(coverage.files);
     return parts.join(QStringLiteral(" / "));
 }
 
@@ -736,7 +755,8 @@ QString ioText(const std::vector<IoCounters>& counters)
 {
     QStringList parts;
     for (const auto& io : counters)
-        parts << QStringLiteral("%1 / %2 / %3").arg(mebibytes(io.readCalls), mebibytes(io.diskReads), mebibytes(io.diskWrites));
+        parts << QStringLiteral("%1 / %2 / %3")
+                     .arg(mebibytes(io.readCalls), mebibytes(io.diskReads), mebibytes(io.diskWrites));
     return parts.join(QStringLiteral("; "));
 }
 
@@ -782,13 +802,13 @@ int run(const QStringList& arguments)
     const double propagationMedian = median(propagation.latencies);
     const double propagationTarget = pollIntervalMs / 1000.0 + propagationSlackSeconds;
     const qint64 otherClients = qint64(propagationRounds) * (watchers - 1);
-    const bool statCacheSkippedNothing
-        = std::all_of(library.checkInCoverage.begin(), library.checkInCoverage.end(),
-                      [](const StatCacheCoverage& coverage) { return coverage.trusted == 0; });
+    const bool statCacheSkippedNothing =
+        std::all_of(library.checkInCoverage.begin(), library.checkInCoverage.end(),
+                    [](const StatCacheCoverage& coverage) { return coverage.trusted == 0; });
 
     std::printf("\nVantrel check-out benchmark\n");
-    std::printf("  machine:    %s, %d threads, Qt %s\n", qPrintable(QSysInfo::prettyProductName()), QThread::idealThreadCount(),
-                qVersion());
+    std::printf("  machine:    %s, %d threads, Qt %s\n", qPrintable(QSysInfo::prettyProductName()),
+                QThread::idealThreadCount(), qVersion());
     std::printf("  disk:       %s (%s); team bundles and local folders both on it\n", qPrintable(work),
                 qPrintable(fileSystemType(work)));
     std::printf("  library:    %s: %d files, %s in all, %s of it in %d events, generated in %s from seed 0x%llx\n",
@@ -801,8 +821,9 @@ int run(const QStringList& arguments)
         std::printf("  page cache: dropped before every timed step (sync; echo 3 > /proc/sys/vm/drop_caches)\n");
     else
         std::printf("  page cache: could not be dropped (not root?); every timed step ran with a warm cache\n");
-    std::printf("  timing:     steps 1-2 end with syncfs() of the team bundle and of the local folders; median of %d runs\n",
-                runs);
+    std::printf(
+        "  timing:     steps 1-2 end with syncfs() of the team bundle and of the local folders; median of %d runs\n",
+        runs);
     std::printf("  clients:    %d processes on one team bundle of %lld bundles (written in %s, %lld journal files),\n"
                 "              polling every %s; %d rounds, a different client renaming a document each round\n\n",
                 watchers, static_cast<long long>(propagation.bundles), qPrintable(seconds(propagation.setupSeconds)),
@@ -814,19 +835,24 @@ int run(const QStringList& arguments)
                     QStringLiteral("info")});
     rows.push_back({QStringLiteral("1. check-in after a 1 MiB edit (first after check-out)"),
                     QStringLiteral("%1 = %2% of cp").arg(seconds(checkIn)).arg(100.0 * checkIn / cp, 0, 'f', 1),
-                    QStringLiteral("<= %1% of cp").arg(100.0 * checkInTarget, 0, 'f', 0), verdict(checkIn / cp <= checkInTarget)});
+                    QStringLiteral("<= %1% of cp").arg(100.0 * checkInTarget, 0, 'f', 0),
+                    verdict(checkIn / cp <= checkInTarget)});
     rows.push_back({QStringLiteral("2. check-out, every event, after a check-in"),
                     QStringLiteral("%1 = %2x cp").arg(seconds(checkOut)).arg(checkOut / cp, 0, 'f', 2),
-                    QStringLiteral("<= %1x cp").arg(checkOutTarget, 0, 'f', 1), verdict(checkOut / cp <= checkOutTarget)});
-    rows.push_back({QStringLiteral("3. rename seen by the other clients (median of %1)").arg(propagation.latencies.size()),
-                    seconds(propagationMedian),
-                    QStringLiteral("<= %1 (poll %2 + %3)")
-                        .arg(seconds(propagationTarget), seconds(pollIntervalMs / 1000.0), seconds(propagationSlackSeconds)),
-                    verdict(propagation.missed == 0 && propagationMedian <= propagationTarget)});
+                    QStringLiteral("<= %1x cp").arg(checkOutTarget, 0, 'f', 1),
+                    verdict(checkOut / cp <= checkOutTarget)});
+    rows.push_back(
+        {QStringLiteral("3. rename seen by the other clients (median of %1)").arg(propagation.latencies.size()),
+         seconds(propagationMedian),
+         QStringLiteral("<= %1 (poll %2 + %3)")
+             .arg(seconds(propagationTarget), seconds(pollIntervalMs / 1000.0), seconds(propagationSlackSeconds)),
+         verdict(propagation.missed == 0 && propagationMedian <= propagationTarget)});
     printTable(rows);
 
     std::printf("\nDetails (every run, in order):\n");
-    const auto detail = [](const char* what, const QString& values) { std::printf("  %-46s %s\n", what, qPrintable(values)); };
+    const auto detail = [](const char* what, const QString& values) {
+        std::printf("  %-46s %s\n", what, qPrintable(values));
+    };
     detail("cp -r + syncfs", runList(library.copy, seconds));
     detail("cp -r alone (no syncfs)", runList(library.copyNoSync, seconds));
     detail("import of the library", runList(library.import, seconds));
@@ -842,9 +868,9 @@ int run(const QStringList& arguments)
     detail("client processes: open + liveIndex",
            QStringLiteral("median %1, slowest %2")
                .arg(seconds(median(propagation.openTimes)),
-                    seconds(propagation.openTimes.empty() ? 0.0
-                                                          : *std::max_element(propagation.openTimes.begin(),
-                                                                              propagation.openTimes.end()))));
+                    seconds(propagation.openTimes.empty()
+                                ? 0.0
+                                : *std::max_element(propagation.openTimes.begin(), propagation.openTimes.end()))));
     detail("rename written (at the renaming client)", runList(propagation.renameWrites, seconds));
     for (size_t round = 0; round < propagation.roundLatencies.size(); ++round) {
         const auto& values = propagation.roundLatencies[round];

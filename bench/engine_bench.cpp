@@ -12,7 +12,6 @@
 #include "bench/bench_support.h"
 #include "engine/document_application.h"
 #include "engine/document_type.h"
-#include "foundation/error.h"
 #include "engine/journal.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/manifest.h"
@@ -22,6 +21,7 @@
 #include "engine/user_identity.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"
+#include "foundation/error.h"
 #include "support/sync_wait.h"
 
 #include <QCoreApplication>
@@ -41,8 +41,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -73,10 +73,10 @@ constexpr int runs = 3;
 constexpr std::uint64_t dataSeed = 0x56414E5452454CULL; // fixed: every run generates the same package
 constexpr qint64 packageBytes = GiB;
 constexpr int packageFiles = 2000;
-constexpr int largeFiles = 12;              // tens of MiB each
-constexpr qint64 smallestFile = 3 * KiB;    // the others: log-uniform sizes in between
+constexpr int largeFiles = 12;           // tens of MiB each
+constexpr qint64 smallestFile = 3 * KiB; // the others: log-uniform sizes in between
 constexpr qint64 largestSmallFile = 2 * MiB;
-constexpr qint64 changedFileBytes = MiB;    // the file changed for the second version
+constexpr qint64 changedFileBytes = MiB; // the file changed for the second version
 const QString changedFile = QStringLiteral("Project/Timeline/main-edit.xml");
 
 // Targets.
@@ -93,12 +93,15 @@ constexpr double rereadTargetSeconds = 0.050;
 // Minor page faults of this process so far: first touches of memory, costly on some virtual machines.
 long minorFaults()
 {
-    rusage usage {};
+    rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_minflt;
 }
 
-QString mebibytes(double bytes) { return bench::mebibytes(bytes, 3); }
+QString mebibytes(double bytes)
+{
+    return bench::mebibytes(bytes, 3);
+}
 
 // ---------------------------------------------------------------------------------------------
 // The package: 1 GiB in 2,000 files of mixed sizes in nested folders, from a fixed seed.
@@ -165,8 +168,8 @@ void changeOneFile(const QString& root, int round)
 // Steps 1 to 3: import, second version, export, each against cp.
 
 struct PackageFigures {
-    std::vector<double> copy;          // cp -r + syncfs
-    std::vector<double> copyNoSync;    // cp -r alone
+    std::vector<double> copy;       // cp -r + syncfs
+    std::vector<double> copyNoSync; // cp -r alone
     std::vector<double> import;
     std::vector<double> version;       // second version, first one after the import
     std::vector<double> versionGrowth; // bytes the store grew by
@@ -178,7 +181,10 @@ struct PackageFigures {
     std::vector<bool> statCacheAfterImport;
 };
 
-qint64 storeBytes(const std::shared_ptr<TeamBundle>& team) { return treeTotals(team->contents().folder()).bytes; }
+qint64 storeBytes(const std::shared_ptr<TeamBundle>& team)
+{
+    return treeTotals(team->contents().folder()).bytes;
+}
 
 qint64 currentManifestBytes(const std::shared_ptr<TeamBundle>& team, const IdFor<VersionBundle>& id)
 {
@@ -186,12 +192,14 @@ qint64 currentManifestBytes(const std::shared_ptr<TeamBundle>& team, const IdFor
     if (!state || !state->currentVersion())
         throw std::runtime_error("the bundle has no current version");
     struct stat status {};
-    if (::stat(QFile::encodeName(team->contents().pathFor(state->currentVersion()->manifest)).constData(), &status) != 0)
+    if (::stat(QFile::encodeName(team->contents().pathFor(state->currentVersion()->manifest)).constData(), &status)
+        != 0)
         fail("stat manifest");
     return qint64(status.st_size);
 }
 
-PackageFigures measurePackage(const QString& work, const QString& source, const CacheControl& cache, const Clients& clients)
+PackageFigures measurePackage(const QString& work, const QString& source, const CacheControl& cache,
+                              const Clients& clients)
 {
     PackageFigures figures;
     int changeRound = 0;
@@ -214,9 +222,9 @@ PackageFigures measurePackage(const QString& work, const QString& source, const 
         const auto team = clients.create(root, QStringLiteral("editor%1").arg(run));
         cache.prepare();
         auto start = Clock::now();
-        const auto service = syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt,
-                                                                std::nullopt, std::nullopt, QStringLiteral("Initial Commit"),
-                                                                DocumentApplication::none(), team, nullptr, nullptr));
+        const auto service = syncWait(VersioningService::import(
+            VersioningServiceType::document, source, std::nullopt, std::nullopt, std::nullopt,
+            QStringLiteral("Initial Commit"), DocumentApplication::none(), team, nullptr, nullptr));
         syncFileSystemOf(root);
         figures.import.push_back(secondsSince(start));
         if (storeBytes(team) < packageBytes)
@@ -239,8 +247,10 @@ PackageFigures measurePackage(const QString& work, const QString& source, const 
             growth.push_back(double(storeBytes(team) - before));
             manifest.push_back(double(currentManifestBytes(team, service->id())));
         };
-        storeOneChange(QStringLiteral("One file changed"), figures.version, figures.versionGrowth, figures.manifestBytes);
-        storeOneChange(QStringLiteral("Changed again"), figures.nextVersion, figures.nextGrowth, figures.nextManifestBytes);
+        storeOneChange(QStringLiteral("One file changed"), figures.version, figures.versionGrowth,
+                       figures.manifestBytes);
+        storeOneChange(QStringLiteral("Changed again"), figures.nextVersion, figures.nextGrowth,
+                       figures.nextManifestBytes);
 
         // Export of the current version, to the same disk.
         const QString exportFolder = work + QStringLiteral("/export");
@@ -263,9 +273,9 @@ PackageFigures measurePackage(const QString& work, const QString& source, const 
 // Step 4: a team bundle of 10,000 bundles.
 
 struct IndexFigures {
-    std::vector<double> open;      // TeamBundle::open + liveIndex(), cold page cache when possible
-    std::vector<double> openOnly;  // of which TeamBundle::open
-    std::vector<double> reread;    // poll() + liveIndex() after a rename by another client
+    std::vector<double> open;     // TeamBundle::open + liveIndex(), cold page cache when possible
+    std::vector<double> openOnly; // of which TeamBundle::open
+    std::vector<double> reread;   // poll() + liveIndex() after a rename by another client
     std::vector<double> rereadCold;
     std::vector<double> rereadFaults; // minor page faults of each warm reread
     qsizetype bundles = 0;
@@ -318,8 +328,9 @@ IndexFigures measureIndex(const QString& work, const CacheControl& cache, const 
     QThread::msleep(2500);
     const auto rename = [&](int round) {
         const auto id = someDocument(renamer, round);
-        const auto service = syncWait(VersioningService::open(VersioningServiceType::document, id, std::nullopt, std::nullopt,
-                                                              renamer, nullptr, nullptr, defaultS3Factory()));
+        const auto service =
+            syncWait(VersioningService::open(VersioningServiceType::document, id, std::nullopt, std::nullopt, renamer,
+                                             nullptr, nullptr, defaultS3Factory()));
         const QString name = QStringLiteral("Renamed %1").arg(round);
         syncWait(service->rename(name));
         return std::make_pair(id, name);
@@ -407,19 +418,21 @@ int run(const QStringList& arguments)
     const double manifestBytes = median(package.manifestBytes);
     const double growthRatio = (growth - manifestBytes) / double(changedFileBytes);
     const double nextVersion = median(package.nextVersion);
-    const double nextGrowthRatio = (median(package.nextGrowth) - median(package.nextManifestBytes)) / double(changedFileBytes);
+    const double nextGrowthRatio =
+        (median(package.nextGrowth) - median(package.nextManifestBytes)) / double(changedFileBytes);
     const double open = median(index.open);
     const double reread = median(index.reread);
-    const bool statCacheAfterImport = std::all_of(package.statCacheAfterImport.begin(), package.statCacheAfterImport.end(),
-                                                  [](bool exists) { return exists; });
+    const bool statCacheAfterImport = std::all_of(
+        package.statCacheAfterImport.begin(), package.statCacheAfterImport.end(), [](bool exists) { return exists; });
 
     std::printf("\nVantrel engine benchmark\n");
-    std::printf("  machine:    %s, %d threads, Qt %s\n", qPrintable(QSysInfo::prettyProductName()), QThread::idealThreadCount(),
-                qVersion());
+    std::printf("  machine:    %s, %d threads, Qt %s\n", qPrintable(QSysInfo::prettyProductName()),
+                QThread::idealThreadCount(), qVersion());
     std::printf("  disk:       %s (%s)\n", qPrintable(work), qPrintable(fileSystemType(work)));
     std::printf("  package:    %d files, %s in all (%s to %s), generated in %s from seed 0x%llx\n", packageFiles,
                 qPrintable(mebibytes(double(totals.bytes))), qPrintable(QStringLiteral("%1 KiB").arg(smallest / KiB)),
-                qPrintable(mebibytes(double(largest))), qPrintable(seconds(generated)), static_cast<unsigned long long>(dataSeed));
+                qPrintable(mebibytes(double(largest))), qPrintable(seconds(generated)),
+                static_cast<unsigned long long>(dataSeed));
     if (dropping)
         std::printf("  page cache: dropped before every timed step (sync; echo 3 > /proc/sys/vm/drop_caches)\n");
     else
@@ -453,7 +466,8 @@ int run(const QStringList& arguments)
                     verdict(growthRatio <= versionGrowthTarget)});
     rows.push_back({QStringLiteral("3. export of a version"),
                     QStringLiteral("%1 = %2x cp").arg(seconds(exportTime)).arg(exportTime / cp, 0, 'f', 2),
-                    QStringLiteral("<= %1x cp").arg(exportTarget, 0, 'f', 1), verdict(exportTime / cp <= exportTarget)});
+                    QStringLiteral("<= %1x cp").arg(exportTarget, 0, 'f', 1),
+                    verdict(exportTime / cp <= exportTarget)});
     rows.push_back({QStringLiteral("4. open 10,000 bundles as another client"), seconds(open),
                     QStringLiteral("<= %1").arg(seconds(openTargetSeconds)), verdict(open <= openTargetSeconds)});
     rows.push_back({QStringLiteral("4. reread after a rename by a third client"), seconds(reread),
@@ -461,7 +475,9 @@ int run(const QStringList& arguments)
     printTable(rows);
 
     std::printf("\nDetails (every run, in order):\n");
-    const auto detail = [](const char* what, const QString& values) { std::printf("  %-46s %s\n", what, qPrintable(values)); };
+    const auto detail = [](const char* what, const QString& values) {
+        std::printf("  %-46s %s\n", what, qPrintable(values));
+    };
     detail("cp -r + syncfs", runList(package.copy, seconds));
     detail("cp -r alone (no syncfs)", runList(package.copyNoSync, seconds));
     detail("import", runList(package.import, seconds));
@@ -469,15 +485,18 @@ int run(const QStringList& arguments)
     detail("  store growth", runList(package.versionGrowth, mebibytes));
     detail("  of which the manifest", runList(package.manifestBytes, mebibytes));
     detail("third version (stat cache from the second)", runList(package.nextVersion, seconds));
-    detail("  as % of import, growth w/o manifest",
-           QStringLiteral("%1% of import, %2x changed bytes").arg(100.0 * nextVersion / import, 0, 'f', 1).arg(nextGrowthRatio, 0, 'f', 3));
+    detail("  as % of import, growth w/o manifest", QStringLiteral("%1% of import, %2x changed bytes")
+                                                        .arg(100.0 * nextVersion / import, 0, 'f', 1)
+                                                        .arg(nextGrowthRatio, 0, 'f', 3));
     detail("export", runList(package.exportTime, seconds));
-    detail("import vs cp alone / export vs cp alone",
-           QStringLiteral("%1x / %2x").arg(import / median(package.copyNoSync), 0, 'f', 2).arg(exportTime / median(package.copyNoSync), 0, 'f', 2));
+    detail("import vs cp alone / export vs cp alone", QStringLiteral("%1x / %2x")
+                                                          .arg(import / median(package.copyNoSync), 0, 'f', 2)
+                                                          .arg(exportTime / median(package.copyNoSync), 0, 'f', 2));
     detail("open + liveIndex", runList(index.open, seconds));
     detail("  of which TeamBundle::open", runList(index.openOnly, seconds));
     detail("reread (poll + liveIndex), warm cache", runList(index.reread, seconds));
-    detail("  minor page faults in each", runList(index.rereadFaults, [](double count) { return QString::number(qint64(count)); }));
+    detail("  minor page faults in each",
+           runList(index.rereadFaults, [](double count) { return QString::number(qint64(count)); }));
     if (!index.rereadCold.empty())
         detail("reread (poll + liveIndex), page cache dropped", runList(index.rereadCold, seconds));
     if (!statCacheAfterImport)
@@ -490,4 +509,7 @@ int run(const QStringList& arguments)
 
 } // namespace
 
-int main(int argc, char** argv) { return benchMain(argc, argv, "engine_bench", run); }
+int main(int argc, char** argv)
+{
+    return benchMain(argc, argv, "engine_bench", run);
+}

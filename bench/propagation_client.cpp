@@ -39,7 +39,7 @@ namespace {
 
 long long monotonicNs()
 {
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
@@ -74,8 +74,8 @@ int run(const QStringList& arguments, Output& output)
         return 2;
     }
 
-    const auto fileManager = std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
-                                                                 local + QStringLiteral("/downloads"));
+    const auto fileManager = std::make_shared<SystemFileManager>(
+        local + QStringLiteral("/data"), local + QStringLiteral("/cache"), local + QStringLiteral("/downloads"));
     const QString user = client.toLower();
     const ClientIdentity identity{QStringLiteral("BENCH-") + client.toUpper(),
                                   UserIdentity{user, user + QStringLiteral(" Editor"), QStringLiteral("host-") + user}};
@@ -115,8 +115,9 @@ int run(const QStringList& arguments, Output& output)
             if (space < 0 || !id)
                 throw std::runtime_error("not a bundle id and a name: " + command);
             const QString name = rest.mid(space + 1);
-            const auto service = syncWait(VersioningService::open(VersioningServiceType::document, *id, std::nullopt,
-                                                                  std::nullopt, team, nullptr, nullptr, defaultS3Factory()));
+            const auto service =
+                syncWait(VersioningService::open(VersioningServiceType::document, *id, std::nullopt, std::nullopt, team,
+                                                 nullptr, nullptr, defaultS3Factory()));
             const long long before = monotonicNs();
             syncWait(service->rename(name));
             const long long after = monotonicNs();

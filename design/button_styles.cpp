@@ -28,13 +28,12 @@ struct Look {
 QString styleSheet(const Look& look)
 {
     // QAbstractButton matches both QPushButton and QToolButton.
-    return QStringLiteral(
-               "QAbstractButton { background: %1; color: %2; border: 1px solid %3; border-radius: %4px;"
-               " padding: 0px %5px; font-size: %6px; font-weight: %7; }"
-               "QAbstractButton:hover { background: %8; }"
-               "QAbstractButton:pressed, QAbstractButton:checked { background: %9; }"
-               "QAbstractButton:disabled { background: %10; color: %11; }"
-               "QAbstractButton:focus { outline: none; }")
+    return QStringLiteral("QAbstractButton { background: %1; color: %2; border: 1px solid %3; border-radius: %4px;"
+                          " padding: 0px %5px; font-size: %6px; font-weight: %7; }"
+                          "QAbstractButton:hover { background: %8; }"
+                          "QAbstractButton:pressed, QAbstractButton:checked { background: %9; }"
+                          "QAbstractButton:disabled { background: %10; color: %11; }"
+                          "QAbstractButton:focus { outline: none; }")
         .arg(css(look.fill), css(look.text), css(look.border))
         .arg(look.radius)
         .arg(look.horizontalPadding)
@@ -74,7 +73,9 @@ double strengthened(double opacity, double by)
 } // namespace
 
 PrimaryActionButtonStyle::PrimaryActionButtonStyle(int height, std::optional<int> maxWidth, double opacity)
-    : m_height(height), m_maxWidth(maxWidth), m_opacity(qBound(0.0, opacity, 1.0))
+    : m_height(height),
+      m_maxWidth(maxWidth),
+      m_opacity(qBound(0.0, opacity, 1.0))
 {
 }
 
@@ -93,7 +94,9 @@ void PrimaryActionButtonStyle::apply(QAbstractButton& button) const
 }
 
 SecondaryActionButtonStyle::SecondaryActionButtonStyle(int height, std::optional<int> maxWidth, double opacity)
-    : m_height(height), m_maxWidth(maxWidth), m_opacity(qBound(0.0, opacity, 1.0))
+    : m_height(height),
+      m_maxWidth(maxWidth),
+      m_opacity(qBound(0.0, opacity, 1.0))
 {
 }
 

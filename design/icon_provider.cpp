@@ -99,8 +99,9 @@ public:
 
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override
     {
-        QImage image = m_base.pixmap(size, scale, QIcon::Normal, state).toImage().convertToFormat(
-            QImage::Format_ARGB32_Premultiplied);
+        QImage image = m_base.pixmap(size, scale, QIcon::Normal, state)
+                           .toImage()
+                           .convertToFormat(QImage::Format_ARGB32_Premultiplied);
         QPainter painter(&image);
         painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
         QColor colour = m_tint;

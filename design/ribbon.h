@@ -17,9 +17,14 @@ namespace vantrel::design {
 // A value a Prioritizer can rank: `rank` is its urgency class (1 is the most urgent) and
 // `weight` orders values of the same rank (the larger wins).
 template<typename T>
-concept Prioritizable = std::copyable<T> && requires(const T& value) {
-    { value.rank } -> std::convertible_to<int>;
-    { value.weight } -> std::convertible_to<float>;
+concept Prioritizable = std::copyable<T> && requires(const T& value)
+{
+    {
+        value.rank
+        } -> std::convertible_to<int>;
+    {
+        value.weight
+        } -> std::convertible_to<float>;
 };
 
 // One message of the ribbon in the team toolbar. Clicking the ribbon runs `action`.
@@ -72,8 +77,7 @@ Q_SIGNALS:
 template<Prioritizable T>
 class Prioritizer : public PrioritizerBase {
 public:
-    explicit Prioritizer(const AnyPublisher<QList<T>>& publisher, QObject* parent = nullptr)
-        : PrioritizerBase(parent)
+    explicit Prioritizer(const AnyPublisher<QList<T>>& publisher, QObject* parent = nullptr) : PrioritizerBase(parent)
     {
         m_subscription = publisher.sink([this](const QList<T>& values) { receive(values); });
     }

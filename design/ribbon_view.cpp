@@ -24,7 +24,9 @@ QString ribbonStyleSheet()
 } // namespace
 
 RibbonView::RibbonView(Prioritizer<Ribbon>* prioritizer, QWidget* parent)
-    : QWidget(parent), m_prioritizer(prioritizer), m_button(new QPushButton(this))
+    : QWidget(parent),
+      m_prioritizer(prioritizer),
+      m_button(new QPushButton(this))
 {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

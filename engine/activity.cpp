@@ -87,7 +87,8 @@ QList<ActivityInfo> activities(const std::shared_ptr<TeamBundle>& team, const Bu
             };
             if (record.kind == RecordKind::revert) {
                 info.message.clear();
-                if (const auto target = IdFor<Versions>::fromString(record.fields.value(QStringLiteral("target")).toString())) {
+                if (const auto target =
+                        IdFor<Versions>::fromString(record.fields.value(QStringLiteral("target")).toString())) {
                     if (const VersionInfo* reverted = state.version(*target)) {
                         info.state.commitMessage = reverted->message;
                         info.state.modificationDate = reverted->date;
@@ -153,8 +154,14 @@ AnyPublisher<QList<ActivityInfo>> ActivityStore::publisher() const
     });
 }
 
-void ActivityStore::update() { m_shared->subject.send(m_shared->read()); }
+void ActivityStore::update()
+{
+    m_shared->subject.send(m_shared->read());
+}
 
-QList<ActivityInfo> ActivityStore::current() const { return m_shared->read(); }
+QList<ActivityInfo> ActivityStore::current() const
+{
+    return m_shared->read();
+}
 
 } // namespace vantrel

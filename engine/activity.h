@@ -1,8 +1,8 @@
 #pragma once
 
+#include "engine/id_for.h"
 #include "foundation/cancellable.h"
 #include "foundation/publisher.h"
-#include "engine/id_for.h"
 
 #include <QDateTime>
 #include <QList>
@@ -42,19 +42,19 @@ struct ActivityInfo {
     IdFor<States> id;
     IdFor<Versions> versionID; // the version this entry made, or the one current at the time
     State state;
-    QString message;           // the commit message, or what the person did
+    QString message; // the commit message, or what the person did
     QString userName;
     QDateTime date;
     QString hostName;
     bool allowsVersionActions = false; // the entry names a version that can be reverted to, exported, copied
-    std::function<bool()> isCurrent;  // its version is the current one, or its lock is still held
+    std::function<bool()> isCurrent;   // its version is the current one, or its lock is still held
     QString stamp;                     // the entry's place in the order of all changes
 
     friend bool operator==(const ActivityInfo& a, const ActivityInfo& b)
     {
         return a.id == b.id && a.versionID == b.versionID && a.state == b.state && a.message == b.message
-            && a.userName == b.userName && a.date == b.date && a.hostName == b.hostName
-            && a.allowsVersionActions == b.allowsVersionActions && a.stamp == b.stamp;
+               && a.userName == b.userName && a.date == b.date && a.hostName == b.hostName
+               && a.allowsVersionActions == b.allowsVersionActions && a.stamp == b.stamp;
     }
 };
 

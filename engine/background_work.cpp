@@ -48,9 +48,15 @@ void waitForBackgroundWork()
 
 namespace {
 
-void waitForEngineWorkAtShutdown() { vantrel::waitForBackgroundWork(); }
+void waitForEngineWorkAtShutdown()
+{
+    vantrel::waitForBackgroundWork();
+}
 
-void registerEngineShutdown() { qAddPostRoutine(waitForEngineWorkAtShutdown); }
+void registerEngineShutdown()
+{
+    qAddPostRoutine(waitForEngineWorkAtShutdown);
+}
 
 } // namespace
 

@@ -48,7 +48,8 @@ Checkout Checkout::fromJson(const QByteArray& json)
     checkout.date = QDateTime::fromString(object.value(QStringLiteral("date")).toString(), Qt::ISODateWithMs);
     checkout.autoSave = object.value(QStringLiteral("autoSave")).toBool();
     checkout.autoSaveInterval = object.value(QStringLiteral("autoSaveInterval")).toInt(600);
-    checkout.lastAutoSave = QDateTime::fromString(object.value(QStringLiteral("lastAutoSave")).toString(), Qt::ISODateWithMs);
+    checkout.lastAutoSave =
+        QDateTime::fromString(object.value(QStringLiteral("lastAutoSave")).toString(), Qt::ISODateWithMs);
     checkout.lastSavedManifest = object.value(QStringLiteral("lastSavedManifest")).toString();
     checkout.displaced = object.value(QStringLiteral("displaced")).toBool();
     checkout.checkingIn = object.value(QStringLiteral("checkingIn")).toString();
@@ -88,7 +89,8 @@ QList<Checkout> CheckoutRegistry::all() const
 void CheckoutRegistry::save(const Checkout& checkout)
 {
     ensureDirectory(m_folder);
-    writeFileAtomically(m_folder + QLatin1Char('/') + checkout.bundle.toString() + QStringLiteral(".json"), checkout.toJson());
+    writeFileAtomically(m_folder + QLatin1Char('/') + checkout.bundle.toString() + QStringLiteral(".json"),
+                        checkout.toJson());
     std::lock_guard lock(m_mutex);
     m_checkouts.insert(checkout.bundle, checkout);
 }

@@ -21,7 +21,10 @@ namespace vantrel {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("Engine", text); }
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("Engine", text);
+}
 
 // The flock this process holds for one client id, and how many leases share it.
 struct Hold {
@@ -47,7 +50,7 @@ bool isPrivateFolder(const QByteArray& path)
 {
     struct stat info {};
     return ::lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()
-        && (info.st_mode & 077) == 0;
+           && (info.st_mode & 077) == 0;
 }
 
 // Makes `path` a private folder of ours: created when missing, closed to others when it is ours
@@ -69,7 +72,8 @@ int takeLock(const QByteArray& path, const QString& bundlePath)
 {
     const QString shown = QFile::decodeName(path);
     for (int attempt = 0; attempt < 10; ++attempt) {
-        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+        const int fd =
+            ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
         if (fd < 0)
             throw StorageError::fromErrno(errno, shown, QStringLiteral("open"));
         struct stat opened {};
@@ -131,7 +135,8 @@ QString ClientLease::lockFolder()
 ClientLease::ClientLease(const QString& clientId, const QString& bundlePath) : m_clientId(clientId)
 {
     if (!isUsableClientId(clientId))
-        throw Error(tr("“%1” can’t be used as the id of this installation.").arg(clientId), tr("Invalid Installation Id"));
+        throw Error(tr("“%1” can’t be used as the id of this installation.").arg(clientId),
+                    tr("Invalid Installation Id"));
     Registry& shared = registry();
     std::lock_guard lock(shared.mutex);
     if (const auto held = shared.holds.find(clientId); held != shared.holds.end()) {

@@ -29,8 +29,7 @@ QJsonObject requireObject(const QJsonValue& json, const char* what)
 int compareVersionParts(const QString& a, const QString& b)
 {
     const auto digitCount = [](const QString& text) {
-        return qsizetype(std::find_if(text.begin(), text.end(), [](QChar c) { return !c.isDigit(); })
-                         - text.begin());
+        return qsizetype(std::find_if(text.begin(), text.end(), [](QChar c) { return !c.isDigit(); }) - text.begin());
     };
     const qsizetype aDigits = digitCount(a);
     const qsizetype bDigits = digitCount(b);
@@ -82,11 +81,21 @@ QString unescapeValue(const QString& value)
         }
         const QChar next = value.at(++index);
         switch (next.unicode()) {
-        case 's': result.append(QLatin1Char(' ')); break;
-        case 'n': result.append(QLatin1Char('\n')); break;
-        case 't': result.append(QLatin1Char('\t')); break;
-        case 'r': result.append(QLatin1Char('\r')); break;
-        default: result.append(next); break;
+        case 's':
+            result.append(QLatin1Char(' '));
+            break;
+        case 'n':
+            result.append(QLatin1Char('\n'));
+            break;
+        case 't':
+            result.append(QLatin1Char('\t'));
+            break;
+        case 'r':
+            result.append(QLatin1Char('\r'));
+            break;
+        default:
+            result.append(next);
+            break;
         }
     }
     return result;
@@ -213,12 +222,14 @@ DocumentApplication DocumentApplication::empty(const DocumentType& documentType)
     return {documentType, nonEmpty(documentType.appName()), std::nullopt, std::nullopt};
 }
 
-DocumentApplication DocumentApplication::none() { return {}; }
+DocumentApplication DocumentApplication::none()
+{
+    return {};
+}
 
 bool DocumentApplication::itemUpdateNeeded() const
 {
-    return writerVersion && installed && installed->version
-           && compareVersions(*installed->version, *writerVersion) > 0;
+    return writerVersion && installed && installed->version && compareVersions(*installed->version, *writerVersion) > 0;
 }
 
 std::optional<QString> DocumentApplication::incompatibleVersion() const
@@ -295,8 +306,9 @@ QList<ApplicationLocator::DesktopEntry> ApplicationLocator::readEntries() const
                 continue; // overridden by an entry of an earlier folder, also a hidden one
             seenIds.insert(id);
             const QHash<QString, QString> keys = readDesktopEntryGroup(path);
-            if (keys.value(QStringLiteral("Type")) != QLatin1String("Application") || isTrue(keys, QStringLiteral("Hidden"))
-                || keys.value(QStringLiteral("Name")).isEmpty() || keys.value(QStringLiteral("Exec")).isEmpty())
+            if (keys.value(QStringLiteral("Type")) != QLatin1String("Application")
+                || isTrue(keys, QStringLiteral("Hidden")) || keys.value(QStringLiteral("Name")).isEmpty()
+                || keys.value(QStringLiteral("Exec")).isEmpty())
                 continue;
             DesktopEntry entry;
             entry.id = id;
@@ -361,10 +373,14 @@ std::optional<QString> readWriterVersion(const DocumentType& type, const QString
         return std::nullopt;
     const QByteArray head = file.read(64 * 1024);
     switch (kind) {
-    case DocumentType::Case::kdenliveProject: return kdenliveWriterVersion(head);
-    case DocumentType::Case::ardourSession: return ardourWriterVersion(head);
-    case DocumentType::Case::blenderProject: return blenderWriterVersion(head);
-    default: return std::nullopt;
+    case DocumentType::Case::kdenliveProject:
+        return kdenliveWriterVersion(head);
+    case DocumentType::Case::ardourSession:
+        return ardourWriterVersion(head);
+    case DocumentType::Case::blenderProject:
+        return blenderWriterVersion(head);
+    default:
+        return std::nullopt;
     }
 }
 

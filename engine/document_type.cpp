@@ -33,31 +33,33 @@ const std::array<TypeInfo, 14> typeInfos{{
     {"unknown", "", "", false, "application-x-generic", "Document", "Document", "Documents", ""},
     {"custom", "", "", false, "application-x-generic", "", "", "", ""},
     {"collection", "", "", false, "folder", "Collection", "Collection", "Collections", "Vantrel"},
-    {"library", "videolibrary", "inode/directory", true, "folder-videos", "Video Library", "Library",
-     "Libraries", "Video Editor"},
+    {"library", "videolibrary", "inode/directory", true, "folder-videos", "Video Library", "Library", "Libraries",
+     "Video Editor"},
     {"event", "videoevent", "inode/directory", true, "video-x-generic", "Video Event", "Event", "Events",
      "Video Editor"},
-    {"kdenliveProject", "kdenlive", "application/x-kdenlive", false, "video-x-generic", "Kdenlive Project",
-     "Project", "Projects", "Kdenlive"},
-    {"subtitles", "srt ass ssa vtt", "application/x-subrip text/x-ssa text/vtt", false,
-     "text-x-generic", "Subtitle File", "Subtitles", "Subtitles", "Subtitle Composer"},
-    {"textDocument", "odt", "application/vnd.oasis.opendocument.text", false, "x-office-document",
-     "Text Document", "Document", "Documents", "LibreOffice Writer"},
-    {"pdfDocument", "pdf", "application/pdf", false, "application-pdf", "PDF Document", "PDF", "PDFs",
-     "Okular"},
-    {"blenderProject", "blend", "application/x-blender", false, "application-x-blender", "Blender Project",
-     "Project", "Projects", "Blender"},
-    {"ardourSession", "ardour", "application/x-ardour", false, "audio-x-generic", "Ardour Session",
-     "Session", "Sessions", "Ardour"},
+    {"kdenliveProject", "kdenlive", "application/x-kdenlive", false, "video-x-generic", "Kdenlive Project", "Project",
+     "Projects", "Kdenlive"},
+    {"subtitles", "srt ass ssa vtt", "application/x-subrip text/x-ssa text/vtt", false, "text-x-generic",
+     "Subtitle File", "Subtitles", "Subtitles", "Subtitle Composer"},
+    {"textDocument", "odt", "application/vnd.oasis.opendocument.text", false, "x-office-document", "Text Document",
+     "Document", "Documents", "LibreOffice Writer"},
+    {"pdfDocument", "pdf", "application/pdf", false, "application-pdf", "PDF Document", "PDF", "PDFs", "Okular"},
+    {"blenderProject", "blend", "application/x-blender", false, "application-x-blender", "Blender Project", "Project",
+     "Projects", "Blender"},
+    {"ardourSession", "ardour", "application/x-ardour", false, "audio-x-generic", "Ardour Session", "Session",
+     "Sessions", "Ardour"},
     {"resolveArchive", "dra", "inode/directory", true, "package-x-generic", "DaVinci Resolve Project Archive",
      "Project Archive", "Project Archives", "DaVinci Resolve"},
-    {"kritaBundle", "bundle", "application/x-krita-resourcebundle", false, "package-x-generic",
-     "Krita Resource Bundle", "Bundle", "Bundles", "Krita"},
-    {"kdenliveTitle", "kdenlivetitle", "application/x-kdenlivetitle", false, "image-x-generic",
-     "Kdenlive Title", "Title", "Titles", "Kdenlive"},
+    {"kritaBundle", "bundle", "application/x-krita-resourcebundle", false, "package-x-generic", "Krita Resource Bundle",
+     "Bundle", "Bundles", "Krita"},
+    {"kdenliveTitle", "kdenlivetitle", "application/x-kdenlivetitle", false, "image-x-generic", "Kdenlive Title",
+     "Title", "Titles", "Kdenlive"},
 }};
 
-const TypeInfo& infoOf(DocumentType::Case kind) { return typeInfos[static_cast<size_t>(kind)]; }
+const TypeInfo& infoOf(DocumentType::Case kind)
+{
+    return typeInfos[static_cast<size_t>(kind)];
+}
 
 QStringList toStringList(const char* spaceSeparated)
 {
@@ -66,9 +68,9 @@ QStringList toStringList(const char* spaceSeparated)
 
 // The cases a collection holds, in their order; custom types and unknown files come on top.
 const std::array collectionContents{
-    DocumentType::Case::library,        DocumentType::Case::kdenliveProject, DocumentType::Case::subtitles,
-    DocumentType::Case::textDocument,   DocumentType::Case::pdfDocument,     DocumentType::Case::blenderProject,
-    DocumentType::Case::ardourSession,  DocumentType::Case::resolveArchive,  DocumentType::Case::kritaBundle,
+    DocumentType::Case::library,       DocumentType::Case::kdenliveProject, DocumentType::Case::subtitles,
+    DocumentType::Case::textDocument,  DocumentType::Case::pdfDocument,     DocumentType::Case::blenderProject,
+    DocumentType::Case::ardourSession, DocumentType::Case::resolveArchive,  DocumentType::Case::kritaBundle,
     DocumentType::Case::kdenliveTitle,
 };
 
@@ -77,19 +79,32 @@ DocumentType typeOfCase(DocumentType::Case kind)
     using C = DocumentType::Case;
     switch (kind) {
     case C::unknown:
-    case C::custom: break; // carry a payload; never asked for
-    case C::collection: return DocumentType::collection();
-    case C::library: return DocumentType::library();
-    case C::event: return DocumentType::event();
-    case C::kdenliveProject: return DocumentType::kdenliveProject();
-    case C::subtitles: return DocumentType::subtitles();
-    case C::textDocument: return DocumentType::textDocument();
-    case C::pdfDocument: return DocumentType::pdfDocument();
-    case C::blenderProject: return DocumentType::blenderProject();
-    case C::ardourSession: return DocumentType::ardourSession();
-    case C::resolveArchive: return DocumentType::resolveArchive();
-    case C::kritaBundle: return DocumentType::kritaBundle();
-    case C::kdenliveTitle: return DocumentType::kdenliveTitle();
+    case C::custom:
+        break; // carry a payload; never asked for
+    case C::collection:
+        return DocumentType::collection();
+    case C::library:
+        return DocumentType::library();
+    case C::event:
+        return DocumentType::event();
+    case C::kdenliveProject:
+        return DocumentType::kdenliveProject();
+    case C::subtitles:
+        return DocumentType::subtitles();
+    case C::textDocument:
+        return DocumentType::textDocument();
+    case C::pdfDocument:
+        return DocumentType::pdfDocument();
+    case C::blenderProject:
+        return DocumentType::blenderProject();
+    case C::ardourSession:
+        return DocumentType::ardourSession();
+    case C::resolveArchive:
+        return DocumentType::resolveArchive();
+    case C::kritaBundle:
+        return DocumentType::kritaBundle();
+    case C::kdenliveTitle:
+        return DocumentType::kdenliveTitle();
     }
     return DocumentType::unknown(QString());
 }
@@ -127,18 +142,54 @@ DocumentType DocumentType::custom(const Custom& custom)
     return type;
 }
 
-DocumentType DocumentType::collection() { return DocumentType(Case::collection); }
-DocumentType DocumentType::library() { return DocumentType(Case::library); }
-DocumentType DocumentType::event() { return DocumentType(Case::event); }
-DocumentType DocumentType::kdenliveProject() { return DocumentType(Case::kdenliveProject); }
-DocumentType DocumentType::subtitles() { return DocumentType(Case::subtitles); }
-DocumentType DocumentType::textDocument() { return DocumentType(Case::textDocument); }
-DocumentType DocumentType::pdfDocument() { return DocumentType(Case::pdfDocument); }
-DocumentType DocumentType::blenderProject() { return DocumentType(Case::blenderProject); }
-DocumentType DocumentType::ardourSession() { return DocumentType(Case::ardourSession); }
-DocumentType DocumentType::resolveArchive() { return DocumentType(Case::resolveArchive); }
-DocumentType DocumentType::kritaBundle() { return DocumentType(Case::kritaBundle); }
-DocumentType DocumentType::kdenliveTitle() { return DocumentType(Case::kdenliveTitle); }
+DocumentType DocumentType::collection()
+{
+    return DocumentType(Case::collection);
+}
+DocumentType DocumentType::library()
+{
+    return DocumentType(Case::library);
+}
+DocumentType DocumentType::event()
+{
+    return DocumentType(Case::event);
+}
+DocumentType DocumentType::kdenliveProject()
+{
+    return DocumentType(Case::kdenliveProject);
+}
+DocumentType DocumentType::subtitles()
+{
+    return DocumentType(Case::subtitles);
+}
+DocumentType DocumentType::textDocument()
+{
+    return DocumentType(Case::textDocument);
+}
+DocumentType DocumentType::pdfDocument()
+{
+    return DocumentType(Case::pdfDocument);
+}
+DocumentType DocumentType::blenderProject()
+{
+    return DocumentType(Case::blenderProject);
+}
+DocumentType DocumentType::ardourSession()
+{
+    return DocumentType(Case::ardourSession);
+}
+DocumentType DocumentType::resolveArchive()
+{
+    return DocumentType(Case::resolveArchive);
+}
+DocumentType DocumentType::kritaBundle()
+{
+    return DocumentType(Case::kritaBundle);
+}
+DocumentType DocumentType::kdenliveTitle()
+{
+    return DocumentType(Case::kdenliveTitle);
+}
 
 DocumentType DocumentType::fromFileExtension(const QString& extension)
 {
@@ -162,7 +213,10 @@ DocumentType DocumentType::forPath(const QString& path)
     return fromFileExtension(dot < 0 ? QString() : name.mid(dot + 1));
 }
 
-QString DocumentType::unknownExtension() const { return m_kind == Case::unknown ? m_extension : QString(); }
+QString DocumentType::unknownExtension() const
+{
+    return m_kind == Case::unknown ? m_extension : QString();
+}
 
 QString DocumentType::identifier() const
 {
@@ -250,7 +304,10 @@ QString DocumentType::appName() const
     return QString::fromLatin1(infoOf(m_kind).appName);
 }
 
-bool DocumentType::allowsNesting() const { return m_kind == Case::collection || m_kind == Case::library; }
+bool DocumentType::allowsNesting() const
+{
+    return m_kind == Case::collection || m_kind == Case::library;
+}
 
 QList<DocumentType> DocumentType::nestableDocumentTypes() const
 {
@@ -267,9 +324,12 @@ QList<DocumentType> DocumentType::nestableDocumentTypes() const
 bool DocumentType::canNest(const DocumentType& child) const
 {
     switch (m_kind) {
-    case Case::collection: return child.m_kind != Case::collection && child.m_kind != Case::event;
-    case Case::library: return child.m_kind == Case::event;
-    default: return false;
+    case Case::collection:
+        return child.m_kind != Case::collection && child.m_kind != Case::event;
+    case Case::library:
+        return child.m_kind == Case::event;
+    default:
+        return false;
     }
 }
 

@@ -33,20 +33,20 @@ public:
 
     // The cases in their fixed order; code elsewhere relies on the position of each.
     enum class Case {
-        unknown,          // an imported file of no known type, with its extension
-        custom,           // a team-defined type
-        collection,       // the container of documents; no file of its own
-        library,          // the video-editing library package (.videolibrary)
-        event,            // an event package inside a library (.videoevent)
-        kdenliveProject,  // Kdenlive project (.kdenlive)
-        subtitles,        // subtitle file (.srt, .ass, .ssa, .vtt)
-        textDocument,     // OpenDocument text (.odt)
-        pdfDocument,      // PDF (.pdf)
-        blenderProject,   // Blender file (.blend)
-        ardourSession,    // Ardour session file (.ardour)
-        resolveArchive,   // DaVinci Resolve project archive, a package folder (.dra)
-        kritaBundle,      // Krita resource bundle (.bundle)
-        kdenliveTitle,    // Kdenlive title clip (.kdenlivetitle)
+        unknown,         // an imported file of no known type, with its extension
+        custom,          // a team-defined type
+        collection,      // the container of documents; no file of its own
+        library,         // the video-editing library package (.videolibrary)
+        event,           // an event package inside a library (.videoevent)
+        kdenliveProject, // Kdenlive project (.kdenlive)
+        subtitles,       // subtitle file (.srt, .ass, .ssa, .vtt)
+        textDocument,    // OpenDocument text (.odt)
+        pdfDocument,     // PDF (.pdf)
+        blenderProject,  // Blender file (.blend)
+        ardourSession,   // Ardour session file (.ardour)
+        resolveArchive,  // DaVinci Resolve project archive, a package folder (.dra)
+        kritaBundle,     // Krita resource bundle (.bundle)
+        kdenliveTitle,   // Kdenlive title clip (.kdenlivetitle)
     };
 
     // What the import picker of a container offers for one type.

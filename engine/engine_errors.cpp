@@ -7,7 +7,10 @@ namespace vantrel {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("Engine", text); }
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("Engine", text);
+}
 
 QString teamBundleDescription(TeamBundleError::Case which, const QString& path)
 {
@@ -82,7 +85,8 @@ QString versioningDescription(VersioningError::Case which, const QString& name, 
     case VersioningError::Case::notCheckedOut:
         return tr("“%1” is not checked out on this computer.").arg(name);
     case VersioningError::Case::lockLost:
-        return tr("%2 force unlocked “%1”, so your changes can’t be saved as a new version. They are kept in the attic; "
+        return tr("%2 force unlocked “%1”, so your changes can’t be saved as a new version. They are kept in the "
+                  "attic; "
                   "import them as a new document to keep them.")
             .arg(name, detail);
     case VersioningError::Case::outdatedBase:
@@ -105,8 +109,9 @@ std::optional<QString> versioningSuggestion(VersioningError::Case which)
 {
     switch (which) {
     case VersioningError::Case::outdatedBase:
-        return tr("Discard your check-out (your working copy goes to the attic), check the document out again and bring "
-                  "your changes over.");
+        return tr(
+            "Discard your check-out (your working copy goes to the attic), check the document out again and bring "
+            "your changes over.");
     case VersioningError::Case::workNotKept:
         return tr("Copy what you need out of the folder, then try again.");
     default:
@@ -117,25 +122,36 @@ std::optional<QString> versioningSuggestion(VersioningError::Case which)
 } // namespace
 
 TeamBundleError::TeamBundleError(Case which, const QString& path)
-    : Error(teamBundleDescription(which, path), teamBundleReason(which), teamBundleRecovery(which)), m_case(which)
+    : Error(teamBundleDescription(which, path), teamBundleReason(which), teamBundleRecovery(which)),
+      m_case(which)
 {
 }
 
-QString TeamBundleError::typeName() const { return QStringLiteral("TeamBundleError"); }
+QString TeamBundleError::typeName() const
+{
+    return QStringLiteral("TeamBundleError");
+}
 
 TurfNestingError::TurfNestingError(const QString& childDescription, const QString& containerDescription)
-    : Error(tr("A %1 can’t be added to a %2.").arg(childDescription, containerDescription),
-            tr("Unsupported File Type"))
+    : Error(tr("A %1 can’t be added to a %2.").arg(childDescription, containerDescription), tr("Unsupported File Type"))
 {
 }
 
-QString TurfNestingError::typeName() const { return QStringLiteral("TurfNestingError"); }
+QString TurfNestingError::typeName() const
+{
+    return QStringLiteral("TurfNestingError");
+}
 
-VersioningError::VersioningError(Case which, const QString& itemName, const QString& detail, std::optional<QString> reason)
-    : Error(versioningDescription(which, itemName, detail), std::move(reason), versioningSuggestion(which)), m_case(which)
+VersioningError::VersioningError(Case which, const QString& itemName, const QString& detail,
+                                 std::optional<QString> reason)
+    : Error(versioningDescription(which, itemName, detail), std::move(reason), versioningSuggestion(which)),
+      m_case(which)
 {
 }
 
-QString VersioningError::typeName() const { return QStringLiteral("VersioningError"); }
+QString VersioningError::typeName() const
+{
+    return QStringLiteral("VersioningError");
+}
 
 } // namespace vantrel

@@ -10,13 +10,13 @@ namespace vantrel {
 class TeamBundleError : public Error {
 public:
     enum class Case {
-        missingFolder,     // nothing at the path
-        notATeamBundle,    // a folder without our marker record
-        newerFormat,       // written by a newer Vantrel than this one
-        alreadyExists,     // creating where something already is
-        unreadable,        // the marker record is damaged or cannot be read
-        wrongExtension,    // the path does not end in the team-bundle extension
-        clientInUse,       // another process of this machine is acting as the same client
+        missingFolder,  // nothing at the path
+        notATeamBundle, // a folder without our marker record
+        newerFormat,    // written by a newer Vantrel than this one
+        alreadyExists,  // creating where something already is
+        unreadable,     // the marker record is damaged or cannot be read
+        wrongExtension, // the path does not end in the team-bundle extension
+        clientInUse,    // another process of this machine is acting as the same client
     };
     TeamBundleError(Case which, const QString& path);
     Case kind() const { return m_case; }

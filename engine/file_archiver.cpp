@@ -19,7 +19,10 @@
 
 namespace vantrel {
 
-QString ArchiveError::typeName() const { return QStringLiteral("ArchiveError"); }
+QString ArchiveError::typeName() const
+{
+    return QStringLiteral("ArchiveError");
+}
 
 Archiving::~Archiving() = default;
 
@@ -53,9 +56,8 @@ private:
 
 [[noreturn]] void fail(const QString& archivePath, const QString& reason)
 {
-    const QString description =
-        QCoreApplication::translate("Strings", "The archive “%1” could not be written.")
-            .arg(QFileInfo(archivePath).fileName());
+    const QString description = QCoreApplication::translate("Strings", "The archive “%1” could not be written.")
+                                    .arg(QFileInfo(archivePath).fileName());
     throw ArchiveError(description, reason);
 }
 

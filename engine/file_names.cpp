@@ -52,19 +52,21 @@ QString safeExtension(const QString& extension)
     return cleanedName(trimmed, maximumExtensionBytes);
 }
 
-QString uniqueFileName(const QString& folder, const QString& givenBase, const QString& givenExtension, QSet<QString>* taken)
+QString uniqueFileName(const QString& folder, const QString& givenBase, const QString& givenExtension,
+                       QSet<QString>* taken)
 {
     const QString base = safeFileName(givenBase);
     const QString extension = safeExtension(givenExtension);
     QSet<QString> present;
     if (!folder.isEmpty()) {
-        for (const QString& entry : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        for (const QString& entry :
+             QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
             present.insert(entry.toCaseFolded());
     }
     const auto isTaken = [&](const QString& candidate) {
         const QString folded = candidate.toCaseFolded();
         return present.contains(folded) || (taken && taken->contains(folded))
-            || (!folder.isEmpty() && QFileInfo::exists(folder + QLatin1Char('/') + candidate));
+               || (!folder.isEmpty() && QFileInfo::exists(folder + QLatin1Char('/') + candidate));
     };
     QString candidate = withExtension(base, extension);
     for (int number = 2; isTaken(candidate); ++number)

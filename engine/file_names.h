@@ -17,6 +17,7 @@ QString safeExtension(const QString& extension);
 // when that name is taken in `folder` or in `taken` (compared without regard to case, so the
 // result is also safe on file systems that ignore case). The chosen name joins `taken`. `base`
 // and `extension` are made safe first, so the result is always one plain name, whatever they hold.
-QString uniqueFileName(const QString& folder, const QString& base, const QString& extension, QSet<QString>* taken = nullptr);
+QString uniqueFileName(const QString& folder, const QString& base, const QString& extension,
+                       QSet<QString>* taken = nullptr);
 
 } // namespace vantrel

@@ -37,7 +37,8 @@ QString missingText(const QString& folder, qint64 from, qint64 to)
 QString leftOutText(const QString& where, const QString& client, qint64 from, qint64 to, const QString& detail)
 {
     if (from == to)
-        return QStringLiteral("%1: record %2 of client %3 was left out. %4").arg(where, QString::number(from), client, detail);
+        return QStringLiteral("%1: record %2 of client %3 was left out. %4")
+            .arg(where, QString::number(from), client, detail);
     if (from < to)
         return QStringLiteral("%1: records %2 to %3 of client %4 were left out. %5")
             .arg(where, QString::number(from), QString::number(to), client, detail);
@@ -53,8 +54,8 @@ Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder))
     qint64 highest = own.pack;
     if (!own.files.empty())
         highest = std::max(highest, own.files.rbegin()->first);
-    m_unpackedOwnRecords = static_cast<int>(std::count_if(own.files.begin(), own.files.end(),
-                                                          [&](const auto& file) { return file.first > own.pack; }));
+    m_unpackedOwnRecords = static_cast<int>(
+        std::count_if(own.files.begin(), own.files.end(), [&](const auto& file) { return file.first > own.pack; }));
     // Numbers the head names were published once, even when their records are gone since:
     // other clients may have read them, so they are never given to another record. A head far
     // beyond the records is taken for a damaged head rather than for lost records.
@@ -142,10 +143,10 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
                         if (nextGood > previous + 1 && nextGood - 1 > afterSeq)
                             found << missingText(folder, previous + 1, nextGood - 1);
                     } else if (nextGood - 1 > afterSeq || previous + 1 > nextGood - 1) {
-                        const QString lines = damaged.size() == 1
-                                                  ? QStringLiteral("line %1").arg(damaged.front().first)
-                                                  : QStringLiteral("lines %1 to %2").arg(QString::number(damaged.front().first),
-                                                                                         QString::number(damaged.back().first));
+                        const QString lines = damaged.size() == 1 ? QStringLiteral("line %1").arg(damaged.front().first)
+                                                                  : QStringLiteral("lines %1 to %2")
+                                                                        .arg(QString::number(damaged.front().first),
+                                                                             QString::number(damaged.back().first));
                         found << leftOutText(path + QStringLiteral(", ") + lines, client, previous + 1, nextGood - 1,
                                              damaged.front().second);
                     }
@@ -179,7 +180,8 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
                     highest = std::max(highest, listing.pack);
                 }
             } catch (const Error& error) {
-                found << QStringLiteral("%1: %2").arg(path, error.failureReason().value_or(error.localizedDescription()));
+                found << QStringLiteral("%1: %2").arg(path,
+                                                      error.failureReason().value_or(error.localizedDescription()));
                 skip(1, listing.pack);
                 highest = std::max(highest, listing.pack);
             }

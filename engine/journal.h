@@ -110,10 +110,10 @@ public:
 
 private:
     struct Cursor {
-        qint64 lastSeq = 0;  // every record up to here was read, or is in `skipped`
-        QString folderStamp; // the client folder's modification time when last listed
+        qint64 lastSeq = 0;                   // every record up to here was read, or is in `skipped`
+        QString folderStamp;                  // the client folder's modification time when last listed
         QList<QPair<qint64, qint64>> skipped; // ranges of records up to lastSeq that were not folded
-        qint64 shortfallHead = 0; // a head naming records not listed, and since when
+        qint64 shortfallHead = 0;             // a head naming records not listed, and since when
         std::chrono::steady_clock::time_point shortfallSince;
     };
     // One record as read: its changes, and its bytes for a pack.

@@ -40,7 +40,8 @@ qint64 requiredInteger(const QJsonObject& object, const char* key)
 {
     const QJsonValue value = object.value(QLatin1String(key));
     const double number = value.toDouble(-1);
-    if (!value.isDouble() || number < 0 || number > 9.0e15 || number != static_cast<double>(static_cast<qint64>(number)))
+    if (!value.isDouble() || number < 0 || number > 9.0e15
+        || number != static_cast<double>(static_cast<qint64>(number)))
         throw DecodingError(QStringLiteral("The record has no valid \"%1\".").arg(QLatin1String(key)));
     return static_cast<qint64>(number);
 }
@@ -124,9 +125,15 @@ bool isLowerHex(QByteArrayView text)
 
 } // namespace
 
-QString recordFileName(qint64 seq) { return QStringLiteral("%1.json").arg(seq, 12, 10, QLatin1Char('0')); }
+QString recordFileName(qint64 seq)
+{
+    return QStringLiteral("%1.json").arg(seq, 12, 10, QLatin1Char('0'));
+}
 
-QString packFileName(qint64 seq) { return QStringLiteral("pack-%1.json").arg(seq, 12, 10, QLatin1Char('0')); }
+QString packFileName(qint64 seq)
+{
+    return QStringLiteral("pack-%1.json").arg(seq, 12, 10, QLatin1Char('0'));
+}
 
 QString folderStamp(const QString& folder)
 {
@@ -203,7 +210,8 @@ QByteArray encodeRecord(const std::vector<JournalRecord>& changes)
     };
     const QByteArray body = QJsonDocument(record).toJson(QJsonDocument::Compact);
     Q_ASSERT(body.endsWith('}') && !body.contains('\n'));
-    return body.chopped(1) + checksumOpening.toByteArray() + hashBytes(body).toHex().toLatin1() + QByteArrayLiteral("\"}");
+    return body.chopped(1) + checksumOpening.toByteArray() + hashBytes(body).toHex().toLatin1()
+           + QByteArrayLiteral("\"}");
 }
 
 DecodedRecord decodeRecord(QByteArrayView bytes)
@@ -223,7 +231,8 @@ DecodedRecord decodeRecord(QByteArrayView bytes)
             return failure(Outcome::damaged, QStringLiteral("Its checked contents are not a record."));
         const int format = claimedFormat(document.object());
         if (format > currentFormat)
-            return failure(Outcome::newer, QStringLiteral("It was written in a newer format (%1).").arg(format), format);
+            return failure(Outcome::newer, QStringLiteral("It was written in a newer format (%1).").arg(format),
+                           format);
         if (format != currentFormat)
             return failure(Outcome::damaged, QStringLiteral("Its format does not match its checksum."), format);
         return decodeTrusted(document.object(), format);
@@ -232,7 +241,8 @@ DecodedRecord decodeRecord(QByteArrayView bytes)
     QJsonParseError parseError{};
     const QJsonDocument document = QJsonDocument::fromJson(bytes.toByteArray(), &parseError);
     if (!document.isObject())
-        return failure(Outcome::unreadable, QStringLiteral("It is not a whole record (%1).").arg(parseError.errorString()));
+        return failure(Outcome::unreadable,
+                       QStringLiteral("It is not a whole record (%1).").arg(parseError.errorString()));
     const QJsonObject object = document.object();
     const int format = claimedFormat(object);
     if (format > currentFormat)
@@ -264,11 +274,11 @@ SplitPack splitPack(const QByteArray& bytes)
         QJsonParseError parseError{};
         const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
         if (!document.isArray())
-            throw DecodingError(QStringLiteral("The pack is not a list of records (%1).").arg(parseError.errorString()));
+            throw DecodingError(
+                QStringLiteral("The pack is not a list of records (%1).").arg(parseError.errorString()));
         for (const QJsonValue& value : document.array())
-            split.entries << PackEntry{value.isObject() ? QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)
-                                                        : QByteArray(),
-                                       1};
+            split.entries << PackEntry{
+                value.isObject() ? QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact) : QByteArray(), 1};
         return split;
     }
 

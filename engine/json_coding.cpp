@@ -15,14 +15,20 @@ DecodingError::DecodingError(const QString& detail)
 {
 }
 
-QString DecodingError::typeName() const { return QStringLiteral("DecodingError"); }
+QString DecodingError::typeName() const
+{
+    return QStringLiteral("DecodingError");
+}
 
 EncodingError::EncodingError(const QString& detail)
     : Error(QStringLiteral("The data couldn’t be written because it isn’t in the correct format."), detail)
 {
 }
 
-QString EncodingError::typeName() const { return QStringLiteral("EncodingError"); }
+QString EncodingError::typeName() const
+{
+    return QStringLiteral("EncodingError");
+}
 
 QString JsonCoding<QString>::decode(const QJsonValue& json)
 {
@@ -54,8 +60,8 @@ QByteArray jsonText(const QJsonValue& value)
     if (value.isArray())
         return QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact);
     // QJsonDocument holds only objects and arrays: write a one-element array and unwrap it.
-    const QByteArray wrapped = QJsonDocument(QJsonArray{value.isUndefined() ? QJsonValue() : value})
-                                   .toJson(QJsonDocument::Compact);
+    const QByteArray wrapped =
+        QJsonDocument(QJsonArray{value.isUndefined() ? QJsonValue() : value}).toJson(QJsonDocument::Compact);
     return wrapped.mid(1, wrapped.size() - 2);
 }
 

@@ -37,9 +37,14 @@ struct JsonCoding {
 };
 
 template<typename T>
-concept JsonCodable = requires(const T& value, const QJsonValue& json) {
-    { JsonCoding<T>::encode(value) } -> std::convertible_to<QJsonValue>;
-    { JsonCoding<T>::decode(json) } -> std::convertible_to<T>;
+concept JsonCodable = requires(const T& value, const QJsonValue& json)
+{
+    {
+        JsonCoding<T>::encode(value)
+        } -> std::convertible_to<QJsonValue>;
+    {
+        JsonCoding<T>::decode(json)
+        } -> std::convertible_to<T>;
 };
 
 // An absent value is the JSON literal null.

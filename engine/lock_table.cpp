@@ -109,7 +109,9 @@ QString LockRecord::holderDescription() const
 }
 
 LockTable::LockTable(QString folder, QString clientId, UserIdentity user)
-    : m_folder(std::move(folder)), m_clientId(std::move(clientId)), m_user(std::move(user))
+    : m_folder(std::move(folder)),
+      m_clientId(std::move(clientId)),
+      m_user(std::move(user))
 {
 }
 

@@ -24,8 +24,8 @@ struct LockRecord {
     QString hostName;
     IdFor<VersionBundle> initiator; // the bundle whose check-out took this lock
     QDateTime date;
-    bool forced = false;         // taken from somebody else
-    QString previousClientId;    // whom it was taken from
+    bool forced = false;      // taken from somebody else
+    QString previousClientId; // whom it was taken from
     QString previousUserName;
 
     QByteArray toJson() const;

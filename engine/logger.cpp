@@ -26,11 +26,16 @@ namespace {
 QString levelName(Logger::Level level)
 {
     switch (level) {
-    case Logger::Level::trace: return QStringLiteral("TRACE");
-    case Logger::Level::debug: return QStringLiteral("DEBUG");
-    case Logger::Level::info: return QStringLiteral("INFO");
-    case Logger::Level::warning: return QStringLiteral("WARNING");
-    case Logger::Level::error: return QStringLiteral("ERROR");
+    case Logger::Level::trace:
+        return QStringLiteral("TRACE");
+    case Logger::Level::debug:
+        return QStringLiteral("DEBUG");
+    case Logger::Level::info:
+        return QStringLiteral("INFO");
+    case Logger::Level::warning:
+        return QStringLiteral("WARNING");
+    case Logger::Level::error:
+        return QStringLiteral("ERROR");
     }
     return QStringLiteral("LEVEL%1").arg(static_cast<int>(level));
 }
@@ -44,8 +49,10 @@ bool isLineBreak(QChar c)
     case u'\f':
     case 0x85:
     case 0x2028:
-    case 0x2029: return true;
-    default: return false;
+    case 0x2029:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -112,7 +119,10 @@ QString escaped(const QString& text, bool breaksBecomeSpaces)
 }
 
 // Names and the calling method belong on the first line whatever they contain.
-QString singleLine(const QString& text) { return escaped(text, true); }
+QString singleLine(const QString& text)
+{
+    return escaped(text, true);
+}
 
 QString systemReason(const QString& what, int error)
 {
@@ -121,7 +131,10 @@ QString systemReason(const QString& what, int error)
 
 } // namespace
 
-QString escapedForLog(const QString& value) { return escaped(value, false); }
+QString escapedForLog(const QString& value)
+{
+    return escaped(value, false);
+}
 
 struct Logger::State {
     QString directory;
@@ -155,7 +168,8 @@ struct Logger::State {
         }
         // Neither the folder nor the file is followed if it is a symbolic link, and a FIFO
         // doesn't block the open: whatever a team bundle holds, entries go to a file in it.
-        const int folder = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int folder =
+            ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (folder < 0) {
             failure = systemReason(directory, errno);
             return false;
@@ -235,9 +249,9 @@ struct Logger::State {
         // The line breaks of a message make its continuation lines; whatever else it holds is
         // escaped (lines hold no break any more).
         const QStringList lines = splitLines(message);
-        QString text = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + u' ' + levelName(level)
-            + u' ' + userAtHost + QStringLiteral(" [") + singleLine(callingMethod) + QStringLiteral("] ")
-            + escaped(lines.first(), false) + u'\n';
+        QString text = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + u' ' + levelName(level) + u' '
+                       + userAtHost + QStringLiteral(" [") + singleLine(callingMethod) + QStringLiteral("] ")
+                       + escaped(lines.first(), false) + u'\n';
         for (qsizetype i = 1; i < lines.size(); ++i)
             text += QStringLiteral("  ") + escaped(lines[i], false) + u'\n';
         return text.toUtf8();
@@ -256,8 +270,9 @@ struct Logger::State {
             if (failing)
                 return;
             failing = true;
-            qWarning().noquote() << QStringLiteral("Could not write to the log (%1). Entries are lost until it works again, "
-                                                   "starting with:\n%2")
+            qWarning().noquote() << QStringLiteral(
+                                        "Could not write to the log (%1). Entries are lost until it works again, "
+                                        "starting with:\n%2")
                                         .arg(failure, QString::fromUtf8(entry).trimmed());
         } catch (...) {
             // Logging never takes the caller down.
@@ -281,9 +296,15 @@ void Logger::event(const QString& message, const QString& callingMethod, Level l
     m_state->append(message, callingMethod, level);
 }
 
-QString Logger::logsDirectory() const { return m_state->directory; }
+QString Logger::logsDirectory() const
+{
+    return m_state->directory;
+}
 
-QString Logger::logFilePath() const { return m_state->path; }
+QString Logger::logFilePath() const
+{
+    return m_state->path;
+}
 
 namespace {
 
@@ -308,7 +329,8 @@ QString reserveArchivePath(const QString& destination, const QString& baseName)
         if (errno != EEXIST)
             throw ArchivingFailure(systemReason(path, errno));
     }
-    throw ArchivingFailure(QStringLiteral("Every name for the archive in ") + destination + QStringLiteral(" is taken."));
+    throw ArchivingFailure(QStringLiteral("Every name for the archive in ") + destination
+                           + QStringLiteral(" is taken."));
 }
 
 } // namespace
@@ -327,12 +349,12 @@ void Logger::archiveLogToDownloads(const QString& appName, const Archiving& file
         safeAppName.replace(u'/', u'-');
         archivePath = reserveArchivePath(
             folder, safeAppName + QStringLiteral(" Logs ")
-                + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss")));
+                        + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss")));
         m_state->append(QStringLiteral("Archiving the logs into ") + archivePath, method, Level::info);
 
-        const QFileInfoList logs = QDir(m_state->directory)
-                                       .entryInfoList({QStringLiteral("*.log")},
-                                                      QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
+        const QFileInfoList logs =
+            QDir(m_state->directory)
+                .entryInfoList({QStringLiteral("*.log")}, QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
         if (logs.isEmpty())
             throw ArchivingFailure(QStringLiteral("There are no logs in ") + m_state->directory);
         QList<QString> files;

@@ -46,8 +46,7 @@ public:
     // Packs every client's log in the logs folder into `<appName> Logs <yyyy-MM-dd HH.mm.ss>.zip`
     // (" 2", " 3"... added when that name is taken) in `destination`, created when missing.
     // A failure is logged as an error and reported as a warning; nothing is thrown.
-    void archiveLogToDownloads(const QString& appName, const Archiving& fileArchiver,
-                               const QString& destination) const;
+    void archiveLogToDownloads(const QString& appName, const Archiving& fileArchiver, const QString& destination) const;
 
     // The user's Downloads folder, or the home folder when there is none.
     static QString downloadsFolder();

@@ -6,13 +6,13 @@ namespace vantrel {
 
 // The kind of one change in the journal, stored as the text of its "kind" member.
 enum class RecordKind {
-    unknown,           // a text this version does not write: a newer client's kind, or damage
-    create,            // a new bundle: its type, name and extension
-    version,           // a new current version
-    revert,            // an earlier version made current again
+    unknown, // a text this version does not write: a newer client's kind, or damage
+    create,  // a new bundle: its type, name and extension
+    version, // a new current version
+    revert,  // an earlier version made current again
     rename,
-    nest,              // a bundle added to a container
-    unnest,            // a bundle taken out of a container
+    nest,   // a bundle added to a container
+    unnest, // a bundle taken out of a container
     trash,
     restore,           // out of the trash
     deletePermanently, // stored as "delete"

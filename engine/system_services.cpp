@@ -39,9 +39,18 @@ SystemFileManager::SystemFileManager(QString userDataFolder, QString cacheFolder
 {
 }
 
-QString SystemFileManager::userDataFolder() const { return m_userDataFolder; }
-QString SystemFileManager::cacheFolder() const { return m_cacheFolder; }
-QString SystemFileManager::downloadsFolder() const { return m_downloadsFolder; }
+QString SystemFileManager::userDataFolder() const
+{
+    return m_userDataFolder;
+}
+QString SystemFileManager::cacheFolder() const
+{
+    return m_cacheFolder;
+}
+QString SystemFileManager::downloadsFolder() const
+{
+    return m_downloadsFolder;
+}
 
 WorkspaceInterfacing::~WorkspaceInterfacing() = default;
 
@@ -69,12 +78,11 @@ void SystemWorkspace::revealInFileManager(const QString& path)
     // fall back on. The answer arrives on the event loop, so the interface never waits for it.
     auto* process = new QProcess;
     process->setProgram(dbusSend);
-    process->setArguments({QStringLiteral("--session"), QStringLiteral("--print-reply"),
-                           QStringLiteral("--reply-timeout=5000"),
-                           QStringLiteral("--dest=org.freedesktop.FileManager1"), QStringLiteral("--type=method_call"),
-                           QStringLiteral("/org/freedesktop/FileManager1"),
-                           QStringLiteral("org.freedesktop.FileManager1.ShowItems"),
-                           QStringLiteral("array:string:") + itemUrl, QStringLiteral("string:")});
+    process->setArguments(
+        {QStringLiteral("--session"), QStringLiteral("--print-reply"), QStringLiteral("--reply-timeout=5000"),
+         QStringLiteral("--dest=org.freedesktop.FileManager1"), QStringLiteral("--type=method_call"),
+         QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1.ShowItems"),
+         QStringLiteral("array:string:") + itemUrl, QStringLiteral("string:")});
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
 

@@ -8,8 +8,8 @@
 #include "engine/storage/manifest.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/statcache.h"
-#include "engine/storage/tree_snapshot.h"
 #include "engine/storage/storage_error.h"
+#include "engine/storage/tree_snapshot.h"
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
 
@@ -17,13 +17,13 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cerrno>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 
 namespace vantrel {
 
@@ -35,7 +35,10 @@ namespace {
 
 const char* const folders[] = {"objects", "journal", "locks", "attic", "logs"};
 
-QString markerPath(const QString& root) { return root + QStringLiteral("/team.json"); }
+QString markerPath(const QString& root)
+{
+    return root + QStringLiteral("/team.json");
+}
 
 void checkExtension(const QString& path)
 {
@@ -62,15 +65,18 @@ void ensureOwnFolder(const QString& path)
             throw StorageError::fromErrno(errno, path, QStringLiteral("lstat"));
     }
     if (!S_ISDIR(status.st_mode))
-        throw StorageError(StorageError::Kind::corrupt, path,
-                           QCoreApplication::translate("Engine", "“%1” isn’t a folder.").arg(path),
-                           QCoreApplication::translate("Engine", "A team bundle holds only files and folders, never links."),
-                           QCoreApplication::translate("Engine", "Remove the link from the team bundle, then try again."));
+        throw StorageError(
+            StorageError::Kind::corrupt, path, QCoreApplication::translate("Engine", "“%1” isn’t a folder.").arg(path),
+            QCoreApplication::translate("Engine", "A team bundle holds only files and folders, never links."),
+            QCoreApplication::translate("Engine", "Remove the link from the team bundle, then try again."));
 }
 
 } // namespace
 
-ClientIdentity ClientIdentity::current() { return ClientIdentity{installationClientId(), UserIdentity::current()}; }
+ClientIdentity ClientIdentity::current()
+{
+    return ClientIdentity{installationClientId(), UserIdentity::current()};
+}
 
 TeamBundle::TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager,
                        std::shared_ptr<WorkspaceInterfacing> workspace, ClientIdentity identity, QString teamId)
@@ -182,7 +188,8 @@ TeamBundle::~TeamBundle()
     m_pollWake.notify_all();
     if (m_poller.joinable()) {
         if (m_poller.get_id() == std::this_thread::get_id())
-            detail::adoptFinishingThread(std::move(m_poller)); // released by its own poll: the loop ends as soon as this returns
+            detail::adoptFinishingThread(
+                std::move(m_poller)); // released by its own poll: the loop ends as soon as this returns
         else
             m_poller.join();
     }
@@ -200,8 +207,8 @@ void TeamBundle::pollLoop(std::weak_ptr<TeamBundle> weakSelf)
             std::unique_lock lock(m_pollMutex);
             for (;;) {
                 m_pollIntervalChanged = false;
-                const bool woken = m_pollWake.wait_for(lock, m_pollInterval,
-                                                       [this] { return m_stopping || m_pollIntervalChanged; });
+                const bool woken =
+                    m_pollWake.wait_for(lock, m_pollInterval, [this] { return m_stopping || m_pollIntervalChanged; });
                 if (m_stopping)
                     return;
                 if (!woken)
@@ -215,7 +222,8 @@ void TeamBundle::pollLoop(std::weak_ptr<TeamBundle> weakSelf)
         try {
             self->poll();
         } catch (const std::exception& error) {
-            qWarning("Polling the team bundle failed: %s", qUtf8Printable(escapedForLog(QString::fromUtf8(error.what()))));
+            qWarning("Polling the team bundle failed: %s",
+                     qUtf8Printable(escapedForLog(QString::fromUtf8(error.what()))));
         }
         {
             std::lock_guard lock(m_pollMutex);
@@ -238,7 +246,10 @@ void TeamBundle::setPollInterval(std::chrono::milliseconds interval)
     m_pollWake.notify_all();
 }
 
-void TeamBundle::setJournalListingLagForTesting(std::chrono::milliseconds lag) { m_journal->setListingLagForTesting(lag); }
+void TeamBundle::setJournalListingLagForTesting(std::chrono::milliseconds lag)
+{
+    m_journal->setListingLagForTesting(lag);
+}
 
 QStringList TeamBundle::problems() const
 {
@@ -246,13 +257,17 @@ QStringList TeamBundle::problems() const
     return m_problems;
 }
 
-void TeamBundle::publish(const QSet<IdFor<VersionBundle>>& changed, QHash<IdFor<VersionBundle>, QString> forceUnlockedBy)
+void TeamBundle::publish(const QSet<IdFor<VersionBundle>>& changed,
+                         QHash<IdFor<VersionBundle>, QString> forceUnlockedBy)
 {
     if (!changed.isEmpty() || !forceUnlockedBy.isEmpty())
         m_changes.send(TeamBundleChange{changed, std::move(forceUnlockedBy)});
 }
 
-void TeamBundle::announce(const QSet<IdFor<VersionBundle>>& changed) { publish(changed); }
+void TeamBundle::announce(const QSet<IdFor<VersionBundle>>& changed)
+{
+    publish(changed);
+}
 
 QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, QString>& forceUnlockedBy)
 {
@@ -272,7 +287,8 @@ QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, 
             checkout.displaced = true;
             m_checkouts->save(checkout);
         } catch (const Error& error) {
-            m_log->event(escapedForLog(error.localizedDescription()), QStringLiteral("refreshLocks"), Logger::Level::error);
+            m_log->event(escapedForLog(error.localizedDescription()), QStringLiteral("refreshLocks"),
+                         Logger::Level::error);
         }
     }
     return changed;
@@ -327,12 +343,16 @@ void TeamBundle::autoSave()
             }
             m_checkouts->save(checkout);
         } catch (const Error& error) {
-            m_log->event(escapedForLog(error.localizedDescription()), QStringLiteral("autoSave"), Logger::Level::warning);
+            m_log->event(escapedForLog(error.localizedDescription()), QStringLiteral("autoSave"),
+                         Logger::Level::warning);
         }
     }
 }
 
-void TeamBundle::setRecordWaitLimit(std::chrono::milliseconds limit) { m_recordWaitLimitMs = limit.count(); }
+void TeamBundle::setRecordWaitLimit(std::chrono::milliseconds limit)
+{
+    m_recordWaitLimitMs = limit.count();
+}
 
 void TeamBundle::awaitRecords(const QList<ReleaseNote>& notes, const QString& itemName)
 {
@@ -345,10 +365,11 @@ void TeamBundle::awaitRecords(const QList<ReleaseNote>& notes, const QString& it
             case RecordState::read:
                 break;
             case RecordState::damaged:
-                m_log->event(QStringLiteral("The record %1 of %2 that last changed %3 is damaged; checking out without it.")
-                                 .arg(note.seq)
-                                 .arg(escapedForLog(note.clientId), escapedForLog(itemName)),
-                             QStringLiteral("awaitRecords"), Logger::Level::error);
+                m_log->event(
+                    QStringLiteral("The record %1 of %2 that last changed %3 is damaged; checking out without it.")
+                        .arg(note.seq)
+                        .arg(escapedForLog(note.clientId), escapedForLog(itemName)),
+                    QStringLiteral("awaitRecords"), Logger::Level::error);
                 break;
             case RecordState::notYet:
                 missing = true;
@@ -365,7 +386,8 @@ void TeamBundle::awaitRecords(const QList<ReleaseNote>& notes, const QString& it
     }
 }
 
-void TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason, StatCache* cache)
+void TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason,
+                             StatCache* cache)
 {
     // Sockets and pipes an application left in a working copy can't be kept; they are listed in
     // the entry and never a reason to lose the rest.
@@ -385,8 +407,8 @@ void TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path
         entry.insert(QStringLiteral("skipped"), QJsonArray::fromStringList(skipped));
     const QString folder = m_root + QStringLiteral("/attic/") + id.toString();
     ensureOwnFolder(folder);
-    writeFileAtomically(folder + QLatin1Char('/') + now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QLatin1Char('-')
-                            + IdFor<Versions>::make().toString().left(8) + QStringLiteral(".json"),
+    writeFileAtomically(folder + QLatin1Char('/') + now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))
+                            + QLatin1Char('-') + IdFor<Versions>::make().toString().left(8) + QStringLiteral(".json"),
                         QJsonDocument(entry).toJson());
 }
 
@@ -420,7 +442,8 @@ int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
             manifests.insert(version.manifest);
     }
     // What the attic keeps is never collected, whatever became of its bundle.
-    QDirIterator attic(m_root + QStringLiteral("/attic"), {QStringLiteral("*.json")}, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator attic(m_root + QStringLiteral("/attic"), {QStringLiteral("*.json")}, QDir::Files,
+                       QDirIterator::Subdirectories);
     while (attic.hasNext()) {
         const QString entry = attic.next();
         std::optional<ContentHash> hash;
@@ -432,7 +455,8 @@ int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
         } catch (const Error&) {
         }
         if (!hash) {
-            m_log->event(QStringLiteral("Stored contents were not collected: unreadable attic entry ") + escapedForLog(entry),
+            m_log->event(QStringLiteral("Stored contents were not collected: unreadable attic entry ")
+                             + escapedForLog(entry),
                          QStringLiteral("collectGarbage"), Logger::Level::warning);
             return 0;
         }
@@ -443,7 +467,8 @@ int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
             referenced += Manifest::fromJson(m_contents->readBytes(hash)).contentHashes();
             referenced.insert(hash);
         } catch (const Error& error) {
-            m_log->event(QStringLiteral("Stored contents were not collected: ") + escapedForLog(error.localizedDescription()),
+            m_log->event(QStringLiteral("Stored contents were not collected: ")
+                             + escapedForLog(error.localizedDescription()),
                          QStringLiteral("collectGarbage"), Logger::Level::warning);
             return 0;
         }
@@ -451,7 +476,10 @@ int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
     return m_contents->collectGarbage(referenced, gracePeriod);
 }
 
-void TeamBundle::showInFileManager() const { m_workspace->revealInFileManager(m_root); }
+void TeamBundle::showInFileManager() const
+{
+    m_workspace->revealInFileManager(m_root);
+}
 
 QString TeamBundle::materializeAttic(const IdFor<VersionBundle>& id) const
 {
@@ -472,13 +500,13 @@ QString TeamBundle::materializeAttic(const IdFor<VersionBundle>& id) const
         const auto manifest = ContentHash::fromHex(entry.value(QStringLiteral("manifest")).toString());
         const QString name = safeFileName(entry.value(QStringLiteral("name")).toString());
         if (!manifest || name.isEmpty()) {
-            m_log->event(QStringLiteral("Unreadable attic entry ") + escapedForLog(entryPath), QStringLiteral("materializeAttic"),
-                         Logger::Level::warning);
+            m_log->event(QStringLiteral("Unreadable attic entry ") + escapedForLog(entryPath),
+                         QStringLiteral("materializeAttic"), Logger::Level::warning);
             continue;
         }
         // "20261208-101500-123-ABCDEF12 force unlocked/Cut.kdenlive": one folder per kept copy.
-        const QString copyFolder = folder + QLatin1Char('/') + QFileInfo(entryName).completeBaseName() + QLatin1Char(' ')
-            + safeFileName(entry.value(QStringLiteral("reason")).toString());
+        const QString copyFolder = folder + QLatin1Char('/') + QFileInfo(entryName).completeBaseName()
+                                   + QLatin1Char(' ') + safeFileName(entry.value(QStringLiteral("reason")).toString());
         const QString destination = copyFolder + QLatin1Char('/') + name;
         if (QFileInfo::exists(destination))
             continue;
@@ -490,7 +518,8 @@ QString TeamBundle::materializeAttic(const IdFor<VersionBundle>& id) const
 
 QString TeamBundle::localFolder(const QString& kind) const
 {
-    const QString base = kind == QLatin1String("copies") ? m_fileManager->cacheFolder() : m_fileManager->userDataFolder();
+    const QString base =
+        kind == QLatin1String("copies") ? m_fileManager->cacheFolder() : m_fileManager->userDataFolder();
     return base + QLatin1Char('/') + kind + QLatin1Char('/') + m_teamId;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "foundation/publisher.h"
 #include "engine/checkout_registry.h"
 #include "engine/id_for.h"
 #include "engine/lock_table.h"
@@ -9,6 +8,7 @@
 #include "engine/team_state.h"
 #include "engine/user_identity.h"
 #include "engine/version_bundle.h"
+#include "foundation/publisher.h"
 
 #include <QCoroTask>
 #include <QSet>
@@ -113,7 +113,8 @@ public:
 
     // Keeps a copy of the file or package at `path` in the bundle's attic, stored like a
     // version (only contents the team bundle does not have yet take space). Blocking.
-    void keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason, StatCache* cache = nullptr);
+    void keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason,
+                     StatCache* cache = nullptr);
     // Polls until this client has read every record the notes name (the last check-ins of the
     // bundles whose locks were just taken), so that work builds on them. A share whose listings
     // lag shows them late; after the wait limit, throws VersioningError (changesNotArrived)

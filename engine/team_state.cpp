@@ -188,8 +188,7 @@ QSet<IdFor<VersionBundle>> TeamModel::apply(const std::vector<JournalRecord>& re
         byCreation.reserve(next->bundles.size());
         for (const auto& state : std::as_const(next->bundles))
             byCreation.append({state->createdStamp, state->id});
-        std::sort(byCreation.begin(), byCreation.end(),
-                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::sort(byCreation.begin(), byCreation.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         next->order.clear();
         next->order.reserve(byCreation.size());
         for (const auto& entry : byCreation)
@@ -223,7 +222,8 @@ std::shared_ptr<const BundleState> TeamModel::build(const IdFor<VersionBundle>& 
     for (const auto& [stamp, version] : bundle.versions)
         state->versions.append(version);
 
-    const auto related = [this](const QSet<IdFor<VersionBundle>>& candidates, bool asParent, const IdFor<VersionBundle>& self) {
+    const auto related = [this](const QSet<IdFor<VersionBundle>>& candidates, bool asParent,
+                                const IdFor<VersionBundle>& self) {
         QList<std::pair<JournalStamp, IdFor<VersionBundle>>> nested;
         for (const auto& other : candidates) {
             const auto edge = m_edges.constFind(asParent ? Edge(self, other) : Edge(other, self));

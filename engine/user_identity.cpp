@@ -86,7 +86,8 @@ QByteArray firstLineOf(const QByteArray& path, bool followLinks)
     const int found = followLinks ? ::stat(path.constData(), &before) : ::lstat(path.constData(), &before);
     if (found != 0 || !S_ISREG(before.st_mode))
         return {};
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (followLinks ? 0 : O_NOFOLLOW));
+    const int fd =
+        ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (followLinks ? 0 : O_NOFOLLOW));
     if (fd < 0)
         return {};
     QByteArray bytes;
@@ -237,15 +238,16 @@ QString machineIdentity()
 QString storedClientId(const QString& folder, const QString& machine)
 {
     // The machine's identity is hashed: a value from the environment never becomes a path.
-    const QString name = QString::fromLatin1(
-        QCryptographicHash::hash(machine.toUtf8(), QCryptographicHash::Sha256).toHex().left(32));
+    const QString name =
+        QString::fromLatin1(QCryptographicHash::hash(machine.toUtf8(), QCryptographicHash::Sha256).toHex().left(32));
     const QString idFolder = folder + QStringLiteral("/client-ids");
     const QString slot = idFolder + QLatin1Char('/') + name;
     if (QString id = readClientId(slot); !id.isEmpty())
         return id;
 
     struct stat info {};
-    if (!QDir().mkpath(idFolder) || ::lstat(QFile::encodeName(idFolder).constData(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (!QDir().mkpath(idFolder) || ::lstat(QFile::encodeName(idFolder).constData(), &info) != 0
+        || !S_ISDIR(info.st_mode)) {
         qWarning("Could not create the folder %s for the installation id.", qUtf8Printable(idFolder));
         return uuidString(QUuid::createUuid());
     }

@@ -1,8 +1,8 @@
 #include "engine/version_bundles.h"
 
 #include "engine/engine_errors.h"
-#include "foundation/worker.h"
 #include "engine/team_bundle.h"
+#include "foundation/worker.h"
 
 namespace vantrel {
 
@@ -90,9 +90,15 @@ VersionBundles::Cached VersionBundles::indexes() const
     return m_cached;
 }
 
-VersionBundles::Index VersionBundles::liveIndex() const { return *indexes().live; }
+VersionBundles::Index VersionBundles::liveIndex() const
+{
+    return *indexes().live;
+}
 
-VersionBundles::Index VersionBundles::trashIndex() const { return *indexes().trash; }
+VersionBundles::Index VersionBundles::trashIndex() const
+{
+    return *indexes().trash;
+}
 
 QCoro::Task<> VersionBundles::changeTrashed(VersionBundle::Summary summary, RecordKind kind)
 {
@@ -127,6 +133,9 @@ QCoro::Task<> VersionBundles::deletePermanently(VersionBundle::Summary summary)
     return changeTrashed(std::move(summary), RecordKind::deletePermanently);
 }
 
-AnyPublisher<TeamBundleChange> VersionBundles::changes() const { return m_team.changes(); }
+AnyPublisher<TeamBundleChange> VersionBundles::changes() const
+{
+    return m_team.changes();
+}
 
 } // namespace vantrel

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "foundation/publisher.h"
 #include "engine/record_kind.h"
 #include "engine/version_bundle.h"
+#include "foundation/publisher.h"
 
 #include <QCoroTask>
 

@@ -4,7 +4,6 @@
 
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
-#include "foundation/worker.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"
@@ -12,6 +11,7 @@
 #include "engine/storage/tree_snapshot.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_support.h"
+#include "foundation/worker.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -130,14 +130,16 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
     options.cache = &cache;
     options.inUse = &inUse;
     options.saveCache = false;
-    options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
+    options.excludeDirectory = [eventFolders](const QString& relativePath) {
+        return eventFolders.contains(relativePath);
+    };
     const Manifest manifest = snapshotTree(checkout.workingCopy, store, options);
     const VersionInfo* previous = current.currentVersion();
     const QJsonObject application = previous ? previous->application : QJsonObject();
     CheckedInVersions versions;
     versions.changes.push_back({current.id, RecordKind::version,
-                                versionFields(newVersion, store.storeBytes(manifest.toJson()), commitMessage, application,
-                                              VersionOrigin::checkedIn)});
+                                versionFields(newVersion, store.storeBytes(manifest.toJson()), commitMessage,
+                                              application, VersionOrigin::checkedIn)});
     for (const auto& included : checkout.events) {
         const QString folder = checkout.workingCopy + QLatin1Char('/') + included.folder;
         const auto event = snapshot.find(included.id);
@@ -149,10 +151,11 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
         const ContentHash eventHash = store.storeBytes(eventManifest.toJson());
         if (event->currentVersion() && event->currentVersion()->manifest == eventHash)
             continue; // unchanged
-        versions.changes.push_back({included.id, RecordKind::version,
-                                    versionFields(IdFor<Versions>::make(), eventHash, commitMessage,
-                                                  event->currentVersion() ? event->currentVersion()->application : QJsonObject(),
-                                                  VersionOrigin::checkedIn)});
+        versions.changes.push_back(
+            {included.id, RecordKind::version,
+             versionFields(IdFor<Versions>::make(), eventHash, commitMessage,
+                           event->currentVersion() ? event->currentVersion()->application : QJsonObject(),
+                           VersionOrigin::checkedIn)});
     }
     return versions;
 }
@@ -181,9 +184,9 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
         auto current = checkable(team.snapshot()->find(self->m_id));
 
         // Already ours: the same working copy, as the user left it.
-        if (const auto existing = team.checkouts().find(self->m_id);
-            existing && !existing->displaced && team.locks().isMine(self->m_id, self->m_id)
-            && QFileInfo::exists(existing->workingCopy))
+        if (const auto existing = team.checkouts().find(self->m_id); existing && !existing->displaced
+                                                                     && team.locks().isMine(self->m_id, self->m_id)
+                                                                     && QFileInfo::exists(existing->workingCopy))
             return existing->workingCopy;
 
         QList<IdFor<VersionBundle>> ids{self->m_id};
@@ -253,7 +256,7 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             cache.save();
             team.checkouts().save(checkout);
             QJsonObject fields{{QStringLiteral("message"), forceUnlock ? QStringLiteral("force unlocked this document")
-                                                                        : QStringLiteral("checked out this document")},
+                                                                       : QStringLiteral("checked out this document")},
                                {QStringLiteral("forced"), forceUnlock}};
             team.commit({{self->m_id, RecordKind::lock, fields}});
             team.announce(QSet<IdFor<VersionBundle>>(ids.begin(), ids.end()));
@@ -360,7 +363,8 @@ QCoro::Task<> VersioningService::cancelCheckout(S3Factory)
             locked << included.id;
         const bool wasMine = team.locks().isMine(self->m_id, self->m_id);
         if (wasMine)
-            team.commit(RecordKind::discard, self->m_id, {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
+            team.commit(RecordKind::discard, self->m_id,
+                        {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
         team.locks().release(locked, self->m_id);
         team.checkouts().remove(self->m_id);
         discardWorkingFolder(QFileInfo(checkout->workingCopy).path());

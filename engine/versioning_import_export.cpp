@@ -4,7 +4,6 @@
 
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
-#include "foundation/worker.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"
@@ -12,6 +11,7 @@
 #include "engine/storage/tree_snapshot.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_support.h"
+#include "foundation/worker.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -22,19 +22,20 @@ namespace vantrel {
 
 using namespace versioning;
 
-QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::import(
-    VersioningServiceType, QString source, std::optional<QString> newName, std::optional<QString>,
-    std::optional<QString>, QString commitMessage, DocumentApplication documentApplication,
-    std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>, std::shared_ptr<WorkspaceInterfacing>)
+QCoro::Task<std::shared_ptr<VersioningService>>
+VersioningService::import(VersioningServiceType, QString source, std::optional<QString> newName, std::optional<QString>,
+                          std::optional<QString>, QString commitMessage, DocumentApplication documentApplication,
+                          std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
+                          std::shared_ptr<WorkspaceInterfacing>)
 {
     auto work = [=]() mutable {
         const QFileInfo info(source);
         if (!info.exists())
             throw StorageError::fromErrno(ENOENT, source, QStringLiteral("import"));
         const DocumentType type = DocumentType::forPath(source);
-        const QString name = nameForNewBundle(newName.value_or(info.isDir() || !info.suffix().isEmpty() ? info.completeBaseName()
-                                                                                                         : info.fileName()),
-                                              type.description());
+        const QString name = nameForNewBundle(
+            newName.value_or(info.isDir() || !info.suffix().isEmpty() ? info.completeBaseName() : info.fileName()),
+            type.description());
         if (!documentApplication.writerVersion && info.isFile())
             documentApplication.writerVersion = readWriterVersion(type, source);
         if (!documentApplication.name && !type.appName().isEmpty())
@@ -49,30 +50,38 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::import(
         StatCache cache(teamBundle->statCacheFile(id));
         SnapshotOptions options;
         options.cache = &cache;
-        options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
+        options.excludeDirectory = [eventFolders](const QString& relativePath) {
+            return eventFolders.contains(relativePath);
+        };
         const Manifest manifest = snapshotTree(source, store, options);
 
         std::vector<JournalChange> changes{
-            JournalChange{id, RecordKind::create,
-                          {{QStringLiteral("type"), type.toJson()},
-                           {QStringLiteral("name"), name},
-                           {QStringLiteral("extension"), info.isDir() && info.suffix().isEmpty() ? QString() : info.suffix()}}},
+            JournalChange{
+                id,
+                RecordKind::create,
+                {{QStringLiteral("type"), type.toJson()},
+                 {QStringLiteral("name"), name},
+                 {QStringLiteral("extension"), info.isDir() && info.suffix().isEmpty() ? QString() : info.suffix()}}},
             JournalChange{id, RecordKind::version,
                           versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(storedManifest(store, manifest)),
-                                        commitMessage, documentApplication.toJson().toObject(), VersionOrigin::imported)}};
+                                        commitMessage, documentApplication.toJson().toObject(),
+                                        VersionOrigin::imported)}};
         for (const QString& folder : std::as_const(eventFolders)) {
             const Manifest eventManifest = snapshotTree(source + QLatin1Char('/') + folder, store);
             const auto eventId = IdFor<VersionBundle>::make();
             const QFileInfo eventInfo(folder);
-            changes.push_back({eventId, RecordKind::create,
+            changes.push_back({eventId,
+                               RecordKind::create,
                                {{QStringLiteral("type"), DocumentType::event().toJson()},
-                                {QStringLiteral("name"), eventInfo.completeBaseName().isEmpty() ? folder : eventInfo.completeBaseName()},
+                                {QStringLiteral("name"),
+                                 eventInfo.completeBaseName().isEmpty() ? folder : eventInfo.completeBaseName()},
                                 {QStringLiteral("extension"), eventInfo.suffix()},
                                 {QStringLiteral("folder"), folder}}});
-            changes.push_back({eventId, RecordKind::version,
-                               versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(storedManifest(store, eventManifest)),
-                                             commitMessage, DocumentApplication::empty(DocumentType::event()).toJson().toObject(),
-                                             VersionOrigin::imported)});
+            changes.push_back(
+                {eventId, RecordKind::version,
+                 versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(storedManifest(store, eventManifest)),
+                               commitMessage, DocumentApplication::empty(DocumentType::event()).toJson().toObject(),
+                               VersionOrigin::imported)});
             changes.push_back({id, RecordKind::nest, {{QStringLiteral("child"), eventId.toString()}}});
         }
         teamBundle->commit(changes);
@@ -93,12 +102,14 @@ QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QSt
         SnapshotOptions options;
         options.cache = &cache;
         options.inUse = &inUse;
-        options.excludeDirectory = [eventFolders](const QString& relativePath) { return eventFolders.contains(relativePath); };
+        options.excludeDirectory = [eventFolders](const QString& relativePath) {
+            return eventFolders.contains(relativePath);
+        };
         const Manifest manifest = snapshotTree(source, self->m_team->contents(), options);
         const QString manifestHash = storedManifest(self->m_team->contents(), manifest);
         const VersionInfo* previous = current->currentVersion();
-        const QJsonObject application = previous ? previous->application
-                                                 : DocumentApplication::empty(current->type).toJson().toObject();
+        const QJsonObject application =
+            previous ? previous->application : DocumentApplication::empty(current->type).toJson().toObject();
         const auto version = IdFor<Versions>::make();
         self->m_team->commit(RecordKind::version, self->m_id,
                              versionFields(version, *ContentHash::fromHex(manifestHash), message, application, origin));
@@ -120,7 +131,7 @@ QString VersioningService::writeVersion(const BundleState& state, const VersionI
     // A library comes back together with its events, each as it was when this version was made.
     const QFileInfo target(destination);
     const QString temporary = target.path() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".tmp-")
-        + IdFor<Versions>::make().toString().left(8);
+                              + IdFor<Versions>::make().toString().left(8);
     try {
         writeTree(manifest, store, temporary);
         const auto snapshot = m_team->snapshot();
@@ -139,7 +150,8 @@ QString VersioningService::writeVersion(const BundleState& state, const VersionI
     return destination;
 }
 
-QCoro::Task<QString> VersioningService::exportVersion(std::optional<IdFor<Versions>> versionID, QString folder, S3Factory)
+QCoro::Task<QString> VersioningService::exportVersion(std::optional<IdFor<Versions>> versionID, QString folder,
+                                                      S3Factory)
 {
     auto self = shared_from_this();
     auto work = [self, versionID, folder] {
@@ -151,7 +163,8 @@ QCoro::Task<QString> VersioningService::exportVersion(std::optional<IdFor<Versio
 
         if (current->type.isCollection()) {
             // A collection is exported as a folder of its documents' current versions.
-            const QString target = folder + QLatin1Char('/') + uniqueFileName(folder, safeFileName(current->name), QString());
+            const QString target =
+                folder + QLatin1Char('/') + uniqueFileName(folder, safeFileName(current->name), QString());
             const QString temporary = folder + QStringLiteral("/.export-") + IdFor<Versions>::make().toString().left(8);
             ensureDirectory(temporary);
             try {
@@ -160,8 +173,9 @@ QCoro::Task<QString> VersioningService::exportVersion(std::optional<IdFor<Versio
                     const auto child = snapshot->find(childId);
                     if (!child || !child->currentVersion())
                         continue;
-                    const QString name = uniqueFileName(temporary, safeFileName(child->name),
-                                                        creationFields(*child).value(QStringLiteral("extension")).toString(), &taken);
+                    const QString name =
+                        uniqueFileName(temporary, safeFileName(child->name),
+                                       creationFields(*child).value(QStringLiteral("extension")).toString(), &taken);
                     self->writeVersion(*child, *child->currentVersion(), temporary + QLatin1Char('/') + name);
                 }
                 renameInto(temporary, target);

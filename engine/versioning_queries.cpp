@@ -3,15 +3,21 @@
 #include "engine/versioning_service.h"
 
 #include "engine/engine_errors.h"
-#include "foundation/worker.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
+#include "foundation/worker.h"
 
 namespace vantrel {
 
-QString VersioningService::versionBundleURL() const { return m_team->versionBundles().bundleUrl(m_id); }
+QString VersioningService::versionBundleURL() const
+{
+    return m_team->versionBundles().bundleUrl(m_id);
+}
 
-QString VersioningService::name() const { return state()->name; }
+QString VersioningService::name() const
+{
+    return state()->name;
+}
 
 BundleInfo VersioningService::bundleInfo() const
 {
@@ -28,7 +34,10 @@ QList<VersionBundle::Info> VersioningService::visibleActiveContainers() const
     return m_team->versionBundles().summary(*snapshot, *current).activeContainersExcludingTrash;
 }
 
-bool VersioningService::isLocked() const { return m_team->locks().holder(m_id).has_value(); }
+bool VersioningService::isLocked() const
+{
+    return m_team->locks().holder(m_id).has_value();
+}
 
 bool VersioningService::allowsChanges() const
 {
@@ -132,7 +141,8 @@ QCoro::Task<DocumentApplication> VersioningService::documentApplication(S3Factor
     co_return co_await onWorker(std::move(work));
 }
 
-QCoro::Task<std::vector<std::shared_ptr<VersioningService>>> VersioningService::latestNestedVersioningServices(S3Factory)
+QCoro::Task<std::vector<std::shared_ptr<VersioningService>>>
+VersioningService::latestNestedVersioningServices(S3Factory)
 {
     auto self = shared_from_this();
     auto work = [self] {
@@ -174,6 +184,9 @@ ActivityStore& VersioningService::activityStore() const
     return *m_activityStore;
 }
 
-AnyPublisher<QList<ActivityInfo>> VersioningService::activitiesPublisher() const { return activityStore().publisher(); }
+AnyPublisher<QList<ActivityInfo>> VersioningService::activitiesPublisher() const
+{
+    return activityStore().publisher();
+}
 
 } // namespace vantrel

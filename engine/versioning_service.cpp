@@ -6,11 +6,11 @@
 #include "engine/versioning_service.h"
 
 #include "engine/engine_errors.h"
-#include "foundation/worker.h"
 #include "engine/storage/manifest.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_support.h"
+#include "foundation/worker.h"
 
 #include <QJsonArray>
 
@@ -22,7 +22,10 @@ using namespace versioning;
 
 VersioningService::VersioningService(VersioningServiceType type, IdFor<VersionBundle> id, DocumentType documentType,
                                      std::shared_ptr<TeamBundle> team)
-    : m_type(type), m_id(std::move(id)), m_documentType(std::move(documentType)), m_team(std::move(team))
+    : m_type(type),
+      m_id(std::move(id)),
+      m_documentType(std::move(documentType)),
+      m_team(std::move(team))
 {
 }
 
@@ -56,25 +59,25 @@ std::shared_ptr<VersioningService> VersioningService::bind(VersioningServiceType
     return std::shared_ptr<VersioningService>(new VersioningService(type, id, state->type, team));
 }
 
-QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::open(
-    VersioningServiceType type, IdFor<VersionBundle> id, std::optional<QString>, std::optional<QString>,
-    std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>, std::shared_ptr<WorkspaceInterfacing>,
-    S3Factory)
+QCoro::Task<std::shared_ptr<VersioningService>>
+VersioningService::open(VersioningServiceType type, IdFor<VersionBundle> id, std::optional<QString>,
+                        std::optional<QString>, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
+                        std::shared_ptr<WorkspaceInterfacing>, S3Factory)
 {
     auto work = [type, id, teamBundle] { return bind(type, id, teamBundle); };
     co_return co_await onWorker(std::move(work));
 }
 
-QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createCollection(
-    QString collectionName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
-    std::shared_ptr<WorkspaceInterfacing>)
+QCoro::Task<std::shared_ptr<VersioningService>>
+VersioningService::createCollection(QString collectionName, std::shared_ptr<TeamBundle> teamBundle,
+                                    std::shared_ptr<FileManaging>, std::shared_ptr<WorkspaceInterfacing>)
 {
     auto work = [collectionName, teamBundle] {
         nameForNewBundle(collectionName, DocumentType::collection().description());
         const auto id = IdFor<VersionBundle>::make();
-        teamBundle->commit(RecordKind::create, id,
-                           {{QStringLiteral("type"), DocumentType::collection().toJson()},
-                            {QStringLiteral("name"), collectionName}});
+        teamBundle->commit(
+            RecordKind::create, id,
+            {{QStringLiteral("type"), DocumentType::collection().toJson()}, {QStringLiteral("name"), collectionName}});
         return bind(VersioningServiceType::collection, id, teamBundle);
     };
     co_return co_await onWorker(std::move(work));
@@ -82,49 +85,56 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createCollect
 
 namespace {
 
-std::shared_ptr<VersioningService> createEmptyPackage(const DocumentType& type, const QString& name,
-                                                      const std::shared_ptr<TeamBundle>& team,
-                                                      VersioningServiceType serviceType,
-                                                      std::shared_ptr<VersioningService> (*bind)(VersioningServiceType,
-                                                                                                 const IdFor<VersionBundle>&,
-                                                                                                 const std::shared_ptr<TeamBundle>&))
+std::shared_ptr<VersioningService>
+createEmptyPackage(const DocumentType& type, const QString& name, const std::shared_ptr<TeamBundle>& team,
+                   VersioningServiceType serviceType,
+                   std::shared_ptr<VersioningService> (*bind)(VersioningServiceType, const IdFor<VersionBundle>&,
+                                                              const std::shared_ptr<TeamBundle>&))
 {
     Manifest empty;
     empty.rootKind = Manifest::RootKind::directory;
     const QString manifest = storedManifest(team->contents(), empty);
     const auto id = IdFor<VersionBundle>::make();
-    team->commit({JournalChange{id, RecordKind::create,
-                                {{QStringLiteral("type"), type.toJson()},
-                                 {QStringLiteral("name"), name},
-                                 {QStringLiteral("extension"), type.preferredExtension()}}},
-                  JournalChange{id, RecordKind::version,
-                                versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(manifest), QString(),
-                                              DocumentApplication::empty(type).toJson().toObject(),
-                                              VersionOrigin::created)}});
+    team->commit(
+        {JournalChange{id,
+                       RecordKind::create,
+                       {{QStringLiteral("type"), type.toJson()},
+                        {QStringLiteral("name"), name},
+                        {QStringLiteral("extension"), type.preferredExtension()}}},
+         JournalChange{id, RecordKind::version,
+                       versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(manifest), QString(),
+                                     DocumentApplication::empty(type).toJson().toObject(), VersionOrigin::created)}});
     return bind(serviceType, id, team);
 }
 
 } // namespace
 
-QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createLibrary(
-    QString newLibraryName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
-    std::shared_ptr<WorkspaceInterfacing>)
+QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createLibrary(QString newLibraryName,
+                                                                                 std::shared_ptr<TeamBundle> teamBundle,
+                                                                                 std::shared_ptr<FileManaging>,
+                                                                                 std::shared_ptr<WorkspaceInterfacing>)
 {
-    return createEmpty(DocumentType::library(), VersioningServiceType::library, std::move(newLibraryName), std::move(teamBundle));
+    return createEmpty(DocumentType::library(), VersioningServiceType::library, std::move(newLibraryName),
+                       std::move(teamBundle));
 }
 
-QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createEvent(
-    QString newEventName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
-    std::shared_ptr<WorkspaceInterfacing>)
+QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createEvent(QString newEventName,
+                                                                               std::shared_ptr<TeamBundle> teamBundle,
+                                                                               std::shared_ptr<FileManaging>,
+                                                                               std::shared_ptr<WorkspaceInterfacing>)
 {
-    return createEmpty(DocumentType::event(), VersioningServiceType::event, std::move(newEventName), std::move(teamBundle));
+    return createEmpty(DocumentType::event(), VersioningServiceType::event, std::move(newEventName),
+                       std::move(teamBundle));
 }
 
-QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createEmpty(DocumentType type, VersioningServiceType serviceType,
-                                                                               QString name, std::shared_ptr<TeamBundle> team)
+QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createEmpty(DocumentType type,
+                                                                               VersioningServiceType serviceType,
+                                                                               QString name,
+                                                                               std::shared_ptr<TeamBundle> team)
 {
     auto work = [type, serviceType, name, team] {
-        return createEmptyPackage(type, nameForNewBundle(name, type.description()), team, serviceType, &VersioningService::bind);
+        return createEmptyPackage(type, nameForNewBundle(name, type.description()), team, serviceType,
+                                  &VersioningService::bind);
     };
     co_return co_await onWorker(std::move(work));
 }
@@ -204,9 +214,11 @@ QCoro::Task<> VersioningService::removeOrDelete(std::shared_ptr<VersioningServic
 
         if (parentVersioningService) {
             const auto& parentId = parentVersioningService->id();
-            const auto visible = self->m_team->versionBundles().summary(*snapshot, *current).activeContainersExcludingTrash;
-            const bool usedElsewhere = std::any_of(visible.begin(), visible.end(),
-                                                   [&](const VersionBundle::Info& container) { return container.id != parentId; });
+            const auto visible =
+                self->m_team->versionBundles().summary(*snapshot, *current).activeContainersExcludingTrash;
+            const bool usedElsewhere =
+                std::any_of(visible.begin(), visible.end(),
+                            [&](const VersionBundle::Info& container) { return container.id != parentId; });
             if (usedElsewhere) {
                 self->m_team->commit(RecordKind::unnest, parentId, {{QStringLiteral("child"), self->m_id.toString()}});
                 return;

@@ -4,11 +4,11 @@
 #include "engine/check_out_options.h"
 #include "engine/document_application.h"
 #include "engine/document_type.h"
-#include "foundation/publisher.h"
 #include "engine/id_for.h"
 #include "engine/s3_service.h"
 #include "engine/team_state.h"
 #include "engine/version_bundle.h"
+#include "foundation/publisher.h"
 
 #include <QCoroTask>
 #include <QDateTime>
@@ -55,28 +55,30 @@ public:
     virtual ~VersioningService();
 
     // A service bound to the existing bundle `id`.
-    static QCoro::Task<std::shared_ptr<VersioningService>> open(
-        VersioningServiceType type, IdFor<VersionBundle> id, std::optional<QString> workDirectory,
-        std::optional<QString> copyDirectory, std::shared_ptr<TeamBundle> teamBundle,
-        std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace, S3Factory s3Factory);
+    static QCoro::Task<std::shared_ptr<VersioningService>>
+    open(VersioningServiceType type, IdFor<VersionBundle> id, std::optional<QString> workDirectory,
+         std::optional<QString> copyDirectory, std::shared_ptr<TeamBundle> teamBundle,
+         std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace,
+         S3Factory s3Factory);
     // A new, empty collection.
-    static QCoro::Task<std::shared_ptr<VersioningService>> createCollection(
-        QString collectionName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging> fileManager,
-        std::shared_ptr<WorkspaceInterfacing> workspace);
+    static QCoro::Task<std::shared_ptr<VersioningService>>
+    createCollection(QString collectionName, std::shared_ptr<TeamBundle> teamBundle,
+                     std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace);
     // A new bundle holding the file or package at `source` as its first version; not nested
     // anywhere yet. A library package becomes a library with one nested event per event folder.
-    static QCoro::Task<std::shared_ptr<VersioningService>> import(
-        VersioningServiceType type, QString source, std::optional<QString> newName,
-        std::optional<QString> workDirectory, std::optional<QString> copyDirectory, QString commitMessage,
-        DocumentApplication documentApplication, std::shared_ptr<TeamBundle> teamBundle,
-        std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace);
+    static QCoro::Task<std::shared_ptr<VersioningService>>
+    import(VersioningServiceType type, QString source, std::optional<QString> newName,
+           std::optional<QString> workDirectory, std::optional<QString> copyDirectory, QString commitMessage,
+           DocumentApplication documentApplication, std::shared_ptr<TeamBundle> teamBundle,
+           std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace);
     // A new, empty library or event, not nested anywhere yet.
-    static QCoro::Task<std::shared_ptr<VersioningService>> createLibrary(
-        QString newLibraryName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging> fileManager,
-        std::shared_ptr<WorkspaceInterfacing> workspace);
-    static QCoro::Task<std::shared_ptr<VersioningService>> createEvent(
-        QString newEventName, std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging> fileManager,
-        std::shared_ptr<WorkspaceInterfacing> workspace);
+    static QCoro::Task<std::shared_ptr<VersioningService>>
+    createLibrary(QString newLibraryName, std::shared_ptr<TeamBundle> teamBundle,
+                  std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace);
+    static QCoro::Task<std::shared_ptr<VersioningService>> createEvent(QString newEventName,
+                                                                       std::shared_ptr<TeamBundle> teamBundle,
+                                                                       std::shared_ptr<FileManaging> fileManager,
+                                                                       std::shared_ptr<WorkspaceInterfacing> workspace);
 
     // Reads, from memory. Those that may fail throw VersioningError when the bundle is gone.
     const IdFor<VersionBundle>& id() const { return m_id; }
@@ -101,7 +103,8 @@ public:
     std::optional<IdFor<Versions>> currentVersionID() const;
 
     // Operations.
-    virtual QCoro::Task<std::vector<std::shared_ptr<VersioningService>>> latestNestedVersioningServices(S3Factory s3Factory);
+    virtual QCoro::Task<std::vector<std::shared_ptr<VersioningService>>>
+    latestNestedVersioningServices(S3Factory s3Factory);
     QCoro::Task<> addNestedVersionBundle(std::shared_ptr<VersioningService> nestedVersioningService,
                                          QString relativeNestedWorkDirectoryPath, S3Factory s3Factory);
     virtual QCoro::Task<> revertVersionBundle(IdFor<Versions> versionID, S3Factory s3Factory);
@@ -150,8 +153,8 @@ protected:
 private:
     static std::shared_ptr<VersioningService> bind(VersioningServiceType type, const IdFor<VersionBundle>& id,
                                                    const std::shared_ptr<TeamBundle>& team);
-    static QCoro::Task<std::shared_ptr<VersioningService>> createEmpty(DocumentType type, VersioningServiceType serviceType,
-                                                                       QString name, std::shared_ptr<TeamBundle> team);
+    static QCoro::Task<std::shared_ptr<VersioningService>>
+    createEmpty(DocumentType type, VersioningServiceType serviceType, QString name, std::shared_ptr<TeamBundle> team);
     std::shared_ptr<const BundleState> state() const;
     std::shared_ptr<const BundleState> liveState() const;
     QString writeVersion(const BundleState& state, const VersionInfo& version, const QString& destination) const;

@@ -68,7 +68,8 @@ QString nameForNewBundle(const QString& name, const QString& what)
 QStringList eventFolderNames(const QString& package)
 {
     QStringList names;
-    for (const QFileInfo& child : QDir(package).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
+    for (const QFileInfo& child :
+         QDir(package).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
         if (!child.isSymLink() && child.suffix().compare(eventFolderExtension, Qt::CaseInsensitive) == 0)
             names << child.fileName();
     }
@@ -103,9 +104,8 @@ void recordWrittenTree(StatCache& cache, const Manifest& manifest, const QString
 void discardWorkingFolder(const QString& folder)
 {
     const QString aside = QFileInfo(folder).path() + QStringLiteral("/.removed-") + IdFor<Versions>::make().toString();
-    const QString doomed = std::rename(QFile::encodeName(folder).constData(), QFile::encodeName(aside).constData()) == 0
-                               ? aside
-                               : folder;
+    const QString doomed =
+        std::rename(QFile::encodeName(folder).constData(), QFile::encodeName(aside).constData()) == 0 ? aside : folder;
     QThreadPool::globalInstance()->start([doomed] { posix::removeTreeQuietly(doomed); });
 }
 
@@ -144,7 +144,7 @@ QStringList writeEvents(const ContentStore& store, const Manifest& library, cons
         const QString original = creationFields(*event).value(QStringLiteral("folder")).toString();
         const QString base = safeFileName(event->name);
         const bool plainName = !original.isEmpty() && original == safeFileName(original)
-            && QFileInfo(original).suffix().compare(eventFolderExtension, Qt::CaseInsensitive) == 0;
+                               && QFileInfo(original).suffix().compare(eventFolderExtension, Qt::CaseInsensitive) == 0;
         QString folder;
         if (plainName && QFileInfo(original).completeBaseName() == base && !taken.contains(original.toCaseFolded())) {
             folder = original;

@@ -51,11 +51,15 @@ TimerClock& TimerClock::shared()
 Clock::Token ManualClock::schedule(std::chrono::milliseconds delay, std::function<void()> action)
 {
     const Token token = m_next++;
-    m_actions.emplace(token, Scheduled{m_now + std::max(delay, std::chrono::milliseconds(0)), token, std::move(action)});
+    m_actions.emplace(token,
+                      Scheduled{m_now + std::max(delay, std::chrono::milliseconds(0)), token, std::move(action)});
     return token;
 }
 
-void ManualClock::cancel(Token token) { m_actions.erase(token); }
+void ManualClock::cancel(Token token)
+{
+    m_actions.erase(token);
+}
 
 void ManualClock::advance(std::chrono::milliseconds by)
 {

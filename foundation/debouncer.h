@@ -15,7 +15,9 @@ template<typename T>
 class Debouncer {
 public:
     Debouncer(std::chrono::milliseconds interval, std::function<void(const T&)> output, Clock& clock)
-        : m_interval(interval), m_output(std::move(output)), m_clock(clock)
+        : m_interval(interval),
+          m_output(std::move(output)),
+          m_clock(clock)
     {
     }
     ~Debouncer() { cancel(); }

@@ -16,12 +16,27 @@ Error::Error(QString localizedDescription, std::optional<QString> failureReason,
 
 Error::~Error() = default;
 
-QString Error::localizedDescription() const { return m_localizedDescription; }
-std::optional<QString> Error::failureReason() const { return m_failureReason; }
-std::optional<QString> Error::recoverySuggestion() const { return m_recoverySuggestion; }
-std::optional<QString> Error::helpAnchor() const { return m_helpAnchor; }
+QString Error::localizedDescription() const
+{
+    return m_localizedDescription;
+}
+std::optional<QString> Error::failureReason() const
+{
+    return m_failureReason;
+}
+std::optional<QString> Error::recoverySuggestion() const
+{
+    return m_recoverySuggestion;
+}
+std::optional<QString> Error::helpAnchor() const
+{
+    return m_helpAnchor;
+}
 
-QString Error::typeName() const { return QStringLiteral("Error"); }
+QString Error::typeName() const
+{
+    return QStringLiteral("Error");
+}
 
 QString Error::debugDescription() const
 {
@@ -36,14 +51,20 @@ QString Error::debugDescription() const
     return text + QLatin1Char(')');
 }
 
-const char* Error::what() const noexcept { return m_what.constData(); }
+const char* Error::what() const noexcept
+{
+    return m_what.constData();
+}
 
 UnexpectedError::UnexpectedError(const QString& detail)
     : Error(QCoreApplication::translate("Strings", "Something unexpected happened."), detail)
 {
 }
 
-QString UnexpectedError::typeName() const { return QStringLiteral("UnexpectedError"); }
+QString UnexpectedError::typeName() const
+{
+    return QStringLiteral("UnexpectedError");
+}
 
 std::shared_ptr<const Error> errorFrom(std::exception_ptr failure)
 {

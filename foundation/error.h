@@ -13,8 +13,7 @@ namespace vantrel {
 // these fields, so the description is always a complete, localized sentence.
 class Error : public std::exception {
 public:
-    explicit Error(QString localizedDescription,
-                   std::optional<QString> failureReason = std::nullopt,
+    explicit Error(QString localizedDescription, std::optional<QString> failureReason = std::nullopt,
                    std::optional<QString> recoverySuggestion = std::nullopt,
                    std::optional<QString> helpAnchor = std::nullopt);
     ~Error() override;

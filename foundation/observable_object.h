@@ -38,7 +38,10 @@ class Published {
 public:
     template<typename Owner>
     Published(Owner* owner, void (Owner::*changed)(), T initial = T())
-        : m_owner(owner), m_changed([owner, changed] { Q_EMIT(owner->*changed)(); }), m_value(std::move(initial))
+        : m_owner(owner),
+          m_changed([owner, changed] { Q_EMIT(owner->*changed)
+                                       (); }),
+          m_value(std::move(initial))
     {
         static_assert(std::is_base_of_v<ObservableObject, Owner>, "Published fields belong to an ObservableObject");
     }

@@ -44,8 +44,7 @@ public:
         return m_subscribe(std::move(subscriber));
     }
 
-    [[nodiscard]] Cancellable sink(std::function<void(const T&)> receive,
-                                   std::function<void()> complete = {}) const
+    [[nodiscard]] Cancellable sink(std::function<void(const T&)> receive, std::function<void()> complete = {}) const
     {
         return subscribe(Subscriber<T>{std::move(receive), std::move(complete)});
     }
@@ -56,9 +55,9 @@ public:
         using U = std::decay_t<std::invoke_result_t<F, const T&>>;
         auto upstream = *this;
         return AnyPublisher<U>([upstream, transform](Subscriber<U> downstream) {
-            return upstream.subscribe(Subscriber<T>{
-                [receive = downstream.receive, transform](const T& value) { receive(transform(value)); },
-                downstream.complete});
+            return upstream.subscribe(
+                Subscriber<T>{[receive = downstream.receive, transform](const T& value) { receive(transform(value)); },
+                              downstream.complete});
         });
     }
 
@@ -209,30 +208,28 @@ AnyPublisher<std::pair<T, U>> AnyPublisher<T>::combineLatest(const AnyPublisher<
             lock.unlock();
             complete();
         };
-        auto leftSubscription = first.subscribe(Subscriber<T>{
-            [state, emitIfReady](const T& value) {
-                std::unique_lock lock(state->mutex);
-                state->left = value;
-                emitIfReady(lock);
-            },
-            [state, completeIfDone] {
-                std::unique_lock lock(state->mutex);
-                state->leftDone = true;
-                completeIfDone(lock);
-            }});
-        auto rightSubscription = other.subscribe(Subscriber<U>{
-            [state, emitIfReady](const U& value) {
-                std::unique_lock lock(state->mutex);
-                state->right = value;
-                emitIfReady(lock);
-            },
-            [state, completeIfDone] {
-                std::unique_lock lock(state->mutex);
-                state->rightDone = true;
-                completeIfDone(lock);
-            }});
+        auto leftSubscription = first.subscribe(Subscriber<T>{[state, emitIfReady](const T& value) {
+                                                                  std::unique_lock lock(state->mutex);
+                                                                  state->left = value;
+                                                                  emitIfReady(lock);
+                                                              },
+                                                              [state, completeIfDone] {
+                                                                  std::unique_lock lock(state->mutex);
+                                                                  state->leftDone = true;
+                                                                  completeIfDone(lock);
+                                                              }});
+        auto rightSubscription = other.subscribe(Subscriber<U>{[state, emitIfReady](const U& value) {
+                                                                   std::unique_lock lock(state->mutex);
+                                                                   state->right = value;
+                                                                   emitIfReady(lock);
+                                                               },
+                                                               [state, completeIfDone] {
+                                                                   std::unique_lock lock(state->mutex);
+                                                                   state->rightDone = true;
+                                                                   completeIfDone(lock);
+                                                               }});
         auto subscriptions = std::make_shared<std::pair<Cancellable, Cancellable>>(std::move(leftSubscription),
-                                                                                 std::move(rightSubscription));
+                                                                                   std::move(rightSubscription));
         return Cancellable([subscriptions] {
             subscriptions->first.cancel();
             subscriptions->second.cancel();

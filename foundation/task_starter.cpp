@@ -30,7 +30,8 @@ QCoro::Task<> runTask(TaskOperation operation, TaskErrorHandler onError, std::fu
                 handlerFailure = std::current_exception();
             }
             if (handlerFailure)
-                qCWarning(lcTasks).noquote() << "The error handler failed too:" << errorFrom(handlerFailure)->debugDescription();
+                qCWarning(lcTasks).noquote()
+                    << "The error handler failed too:" << errorFrom(handlerFailure)->debugDescription();
         } else {
             qCWarning(lcTasks).noquote() << "A task failed with no error handler:" << error->debugDescription();
         }

@@ -15,7 +15,9 @@ public:
     // Writes the default under `key` when the store has nothing there; an existing entry is
     // left as it is, even one that does not decode.
     CodableAppStorage(Value defaultValue, QString key, std::shared_ptr<KeyValueStorage> store)
-        : m_key(std::move(key)), m_defaultValue(std::move(defaultValue)), m_store(std::move(store))
+        : m_key(std::move(key)),
+          m_defaultValue(std::move(defaultValue)),
+          m_store(std::move(store))
     {
         if (!m_store->object(m_key).isValid())
             m_store->setCodableValue(std::optional<Value>(m_defaultValue), m_key);

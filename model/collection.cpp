@@ -23,34 +23,39 @@ std::shared_ptr<Collection> Collection::make(std::shared_ptr<VersioningService> 
     return collection;
 }
 
-QCoro::Task<std::shared_ptr<Collection>> Collection::open(IdFor<VersionBundle> id, std::shared_ptr<TeamBundle> teamBundle)
+QCoro::Task<std::shared_ptr<Collection>> Collection::open(IdFor<VersionBundle> id,
+                                                          std::shared_ptr<TeamBundle> teamBundle)
 {
-    auto service = co_await VersioningService::open(VersioningServiceType::collection, id, std::nullopt, std::nullopt,
-                                                    teamBundle, teamBundle->sharedFileManager(),
-                                                    teamBundle->sharedWorkspace(), &s3Factory);
+    auto service =
+        co_await VersioningService::open(VersioningServiceType::collection, id, std::nullopt, std::nullopt, teamBundle,
+                                         teamBundle->sharedFileManager(), teamBundle->sharedWorkspace(), &s3Factory);
     co_return make(std::move(service), std::nullopt);
 }
 
-QCoro::Task<std::shared_ptr<Collection>> Collection::create(QString collectionName, std::shared_ptr<TeamBundle> teamBundle)
+QCoro::Task<std::shared_ptr<Collection>> Collection::create(QString collectionName,
+                                                            std::shared_ptr<TeamBundle> teamBundle)
 {
-    auto service = co_await VersioningService::createCollection(collectionName, teamBundle,
-                                                                teamBundle->sharedFileManager(),
-                                                                teamBundle->sharedWorkspace());
+    auto service = co_await VersioningService::createCollection(
+        collectionName, teamBundle, teamBundle->sharedFileManager(), teamBundle->sharedWorkspace());
     co_return make(std::move(service), collectionName);
 }
 
-std::shared_ptr<Collection> Collection::self() { return std::dynamic_pointer_cast<Collection>(shared_from_this()); }
+std::shared_ptr<Collection> Collection::self()
+{
+    return std::dynamic_pointer_cast<Collection>(shared_from_this());
+}
 
 void Collection::subscribe(const std::shared_ptr<Collection>& self)
 {
     const std::weak_ptr<Collection> weak = self;
-    m_cancelOnRemoteDatabaseChange = m_versioningService->remoteDatabaseChanges().sink([weak](const RemoteDatabaseChange&) {
-        const auto collection = weak.lock();
-        if (!collection)
-            return;
-        startItemRefresh([weak] { return handleRemoteChange(weak); });
-        collection->m_versioningService->activityStore().update();
-    });
+    m_cancelOnRemoteDatabaseChange =
+        m_versioningService->remoteDatabaseChanges().sink([weak](const RemoteDatabaseChange&) {
+            const auto collection = weak.lock();
+            if (!collection)
+                return;
+            startItemRefresh([weak] { return handleRemoteChange(weak); });
+            collection->m_versioningService->activityStore().update();
+        });
     m_cancelOnActivitiesChange = m_versioningService->activitiesPublisher().sink([weak](const QList<ActivityInfo>&) {
         if (!weak.expired())
             startItemRefresh([weak] { return handleActivitiesChange(weak); });
@@ -118,7 +123,7 @@ QCoro::Task<> Collection::createNestedItem(QString source)
 bool operator==(const Collection& a, const Collection& b)
 {
     return a.id() == b.id() && a.name() == b.name() && a.documentType() == b.documentType()
-        && a.modificationDate() == b.modificationDate() && equalItems(a.nestedItems(), b.nestedItems());
+           && a.modificationDate() == b.modificationDate() && equalItems(a.nestedItems(), b.nestedItems());
 }
 
 } // namespace vantrel

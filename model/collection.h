@@ -14,7 +14,8 @@ class Collection final : public ObservableObject, public ContainerItem<Document>
     Q_OBJECT
 public:
     // The existing collection `id` of `teamBundle`.
-    static QCoro::Task<std::shared_ptr<Collection>> open(IdFor<VersionBundle> id, std::shared_ptr<TeamBundle> teamBundle);
+    static QCoro::Task<std::shared_ptr<Collection>> open(IdFor<VersionBundle> id,
+                                                         std::shared_ptr<TeamBundle> teamBundle);
     // A new, empty collection in `teamBundle`.
     static QCoro::Task<std::shared_ptr<Collection>> create(QString collectionName,
                                                            std::shared_ptr<TeamBundle> teamBundle);

@@ -11,7 +11,8 @@
 namespace vantrel {
 
 Collections::Collections(std::shared_ptr<TeamBundle> teamBundle, QObject* parent)
-    : ObservableObject(parent), m_teamBundle(std::move(teamBundle))
+    : ObservableObject(parent),
+      m_teamBundle(std::move(teamBundle))
 {
 }
 

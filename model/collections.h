@@ -1,7 +1,7 @@
 #pragma once
 
-#include "foundation/observable_object.h"
 #include "engine/id_for.h"
+#include "foundation/observable_object.h"
 #include "model/collection.h"
 
 #include <QCoroTask>

@@ -92,9 +92,9 @@ QCoro::Task<> addExistingNestedItem(std::shared_ptr<Container> container, IdFor<
 {
     const auto service = container->versioningService();
     const auto team = service->teamBundle();
-    const auto nested = co_await VersioningService::open(nestedKind(*service), id, std::nullopt, std::nullopt, team,
-                                                         team->sharedFileManager(), team->sharedWorkspace(),
-                                                         &s3Factory);
+    const auto nested =
+        co_await VersioningService::open(nestedKind(*service), id, std::nullopt, std::nullopt, team,
+                                         team->sharedFileManager(), team->sharedWorkspace(), &s3Factory);
     co_await service->addNestedVersionBundle(nested, QString(), &s3Factory);
     insertNestedItem(*container, nested);
 }
@@ -118,9 +118,11 @@ QCoro::Task<> createNestedItem(std::shared_ptr<Container> container, QString sou
 }
 
 template<typename T, typename = void>
-struct IsContainer : std::false_type {};
+struct IsContainer : std::false_type {
+};
 template<typename T>
-struct IsContainer<T, std::void_t<typename T::NestedItem>> : std::true_type {};
+struct IsContainer<T, std::void_t<typename T::NestedItem>> : std::true_type {
+};
 
 } // namespace container_detail
 

@@ -7,7 +7,8 @@
 namespace vantrel {
 
 Document::Document(std::shared_ptr<VersioningService> service, std::optional<IdFor<VersionBundle>> containerID)
-    : m_containerID(std::move(containerID)), m_versioningService(std::move(service))
+    : m_containerID(std::move(containerID)),
+      m_versioningService(std::move(service))
 {
     m_name = m_versioningService->name();
     m_modificationDate = m_versioningService->bundleInfo().modificationDate;
@@ -29,17 +30,20 @@ std::shared_ptr<Document> Document::create(std::shared_ptr<VersioningService> se
     return document;
 }
 
-std::shared_ptr<Document> Document::self() { return std::dynamic_pointer_cast<Document>(shared_from_this()); }
+std::shared_ptr<Document> Document::self()
+{
+    return std::dynamic_pointer_cast<Document>(shared_from_this());
+}
 
 void Document::subscribe(const std::shared_ptr<Document>& self)
 {
     const std::weak_ptr<Document> weak = self;
-    m_cancelOnRemoteDatabaseChange = m_versioningService->remoteDatabaseChanges().sink([weak](const RemoteDatabaseChange& change) {
-        startItemRefresh([weak, change] { return handleRemoteChange(weak, change); });
-    });
-    m_cancelOnActivitiesChange = m_versioningService->activitiesPublisher().sink([weak](const QList<ActivityInfo>&) {
-        startItemRefresh([weak] { return handleActivitiesChange(weak); });
-    });
+    m_cancelOnRemoteDatabaseChange =
+        m_versioningService->remoteDatabaseChanges().sink([weak](const RemoteDatabaseChange& change) {
+            startItemRefresh([weak, change] { return handleRemoteChange(weak, change); });
+        });
+    m_cancelOnActivitiesChange = m_versioningService->activitiesPublisher().sink(
+        [weak](const QList<ActivityInfo>&) { startItemRefresh([weak] { return handleActivitiesChange(weak); }); });
 }
 
 QCoro::Task<> Document::handleRemoteChange(std::weak_ptr<Document> weak, RemoteDatabaseChange change)
@@ -137,7 +141,10 @@ DocumentBusyError::DocumentBusyError(const QString& documentName)
 {
 }
 
-QString DocumentBusyError::typeName() const { return QStringLiteral("DocumentBusyError"); }
+QString DocumentBusyError::typeName() const
+{
+    return QStringLiteral("DocumentBusyError");
+}
 
 void Document::beginInitiating()
 {
@@ -227,11 +234,11 @@ QCoro::Task<> Document::checkIn()
 bool operator==(const Document& a, const Document& b)
 {
     return a.id() == b.id() && a.name() == b.name() && a.documentType() == b.documentType()
-        && a.modificationDate() == b.modificationDate() && equalItems(a.nestedItems(), b.nestedItems())
-        && a.containerID() == b.containerID() && a.isLocked() == b.isLocked()
-        && a.allowsChanges() == b.allowsChanges() && a.lockedByUser() == b.lockedByUser()
-        && a.lockedByHostName() == b.lockedByHostName()
-        && a.lockedByCurrentInitiator() == b.lockedByCurrentInitiator();
+           && a.modificationDate() == b.modificationDate() && equalItems(a.nestedItems(), b.nestedItems())
+           && a.containerID() == b.containerID() && a.isLocked() == b.isLocked()
+           && a.allowsChanges() == b.allowsChanges() && a.lockedByUser() == b.lockedByUser()
+           && a.lockedByHostName() == b.lockedByHostName()
+           && a.lockedByCurrentInitiator() == b.lockedByCurrentInitiator();
 }
 
 } // namespace vantrel

@@ -6,7 +6,6 @@
 #include "model/event.h"
 #include "model/versioned_item.h"
 
-
 namespace vantrel {
 
 // Why the working copy the user had checked out is no longer valid.
@@ -82,7 +81,10 @@ public:
     // Set when a working copy this client had checked out was taken away; the interface explains
     // it and may clear it.
     std::optional<InvalidCheckoutState> invalidCheckoutState() const { return m_invalidCheckoutState(); }
-    void setInvalidCheckoutState(std::optional<InvalidCheckoutState> state) { m_invalidCheckoutState = std::move(state); }
+    void setInvalidCheckoutState(std::optional<InvalidCheckoutState> state)
+    {
+        m_invalidCheckoutState = std::move(state);
+    }
     // The message being written for the next check-in.
     QString commitMessage() const { return m_commitMessage(); }
     void setCommitMessage(QString message) { m_commitMessage = std::move(message); }

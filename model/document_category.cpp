@@ -45,7 +45,10 @@ bool operator<(const DocumentTypeCategory& a, const DocumentTypeCategory& b)
     return a.m_case < b.m_case;
 }
 
-size_t qHash(const DocumentTypeCategory& category, size_t seed) { return qHash(category.title(), seed); }
+size_t qHash(const DocumentTypeCategory& category, size_t seed)
+{
+    return qHash(category.title(), seed);
+}
 
 DocumentTypeCategory category(const DocumentType& type)
 {

@@ -3,7 +3,8 @@
 namespace vantrel {
 
 Event::Event(std::shared_ptr<VersioningService> service, std::optional<IdFor<VersionBundle>> containerID)
-    : m_containerID(std::move(containerID)), m_versioningService(std::move(service))
+    : m_containerID(std::move(containerID)),
+      m_versioningService(std::move(service))
 {
     m_name = m_versioningService->name();
     m_modificationDate = m_versioningService->bundleInfo().modificationDate;
@@ -28,14 +29,14 @@ std::shared_ptr<Event> Event::create(std::shared_ptr<VersioningService> service,
 void Event::subscribe(const std::shared_ptr<Event>& self)
 {
     const std::weak_ptr<Event> weak = self;
-    m_cancelOnRemoteDatabaseChange = m_versioningService->remoteDatabaseChanges().sink([weak](const RemoteDatabaseChange&) {
-        startItemRefresh([weak] { return refreshAfterChange(weak); });
-        if (const auto event = weak.lock())
-            event->m_versioningService->activityStore().update();
-    });
-    m_cancelOnActivitiesChange = m_versioningService->activitiesPublisher().sink([weak](const QList<ActivityInfo>&) {
-        startItemRefresh([weak] { return refreshAfterChange(weak); });
-    });
+    m_cancelOnRemoteDatabaseChange =
+        m_versioningService->remoteDatabaseChanges().sink([weak](const RemoteDatabaseChange&) {
+            startItemRefresh([weak] { return refreshAfterChange(weak); });
+            if (const auto event = weak.lock())
+                event->m_versioningService->activityStore().update();
+        });
+    m_cancelOnActivitiesChange = m_versioningService->activitiesPublisher().sink(
+        [weak](const QList<ActivityInfo>&) { startItemRefresh([weak] { return refreshAfterChange(weak); }); });
 }
 
 QCoro::Task<> Event::refreshAfterChange(std::weak_ptr<Event> weak)
@@ -88,14 +89,14 @@ QCoro::Task<> Event::refresh()
 bool Event::isSameSummary(const Event& a, const Event& b)
 {
     return a.id() == b.id() && a.name() == b.name() && a.documentType() == b.documentType()
-        && a.modificationDate() == b.modificationDate();
+           && a.modificationDate() == b.modificationDate();
 }
 
 bool Event::isSameLockState(const Event& a, const Event& b)
 {
     return a.m_initiatorID == b.m_initiatorID && a.isLocked() == b.isLocked() && a.allowsChanges() == b.allowsChanges()
-        && a.lockedByUser() == b.lockedByUser() && a.lockedByHostName() == b.lockedByHostName()
-        && a.lockedByCurrentInitiator() == b.lockedByCurrentInitiator();
+           && a.lockedByUser() == b.lockedByUser() && a.lockedByHostName() == b.lockedByHostName()
+           && a.lockedByCurrentInitiator() == b.lockedByCurrentInitiator();
 }
 
 bool operator==(const Event& a, const Event& b)

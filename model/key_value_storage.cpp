@@ -6,8 +6,14 @@ namespace vantrel {
 
 namespace {
 
-bool isData(const QVariant& value) { return value.typeId() == QMetaType::QByteArray; }
-bool isString(const QVariant& value) { return value.typeId() == QMetaType::QString; }
+bool isData(const QVariant& value)
+{
+    return value.typeId() == QMetaType::QByteArray;
+}
+bool isString(const QVariant& value)
+{
+    return value.typeId() == QMetaType::QString;
+}
 
 } // namespace
 
@@ -32,7 +38,10 @@ std::optional<QString> UserDefaultsStorage::string(const QString& key) const
     return isString(value) ? std::optional(value.toString()) : std::nullopt;
 }
 
-QVariant UserDefaultsStorage::object(const QString& key) const { return m_settings->value(key); }
+QVariant UserDefaultsStorage::object(const QString& key) const
+{
+    return m_settings->value(key);
+}
 
 void UserDefaultsStorage::set(const QVariant& value, const QString& key)
 {
@@ -42,9 +51,15 @@ void UserDefaultsStorage::set(const QVariant& value, const QString& key)
         m_settings->remove(key);
 }
 
-void UserDefaultsStorage::removeObject(const QString& key) { m_settings->remove(key); }
+void UserDefaultsStorage::removeObject(const QString& key)
+{
+    m_settings->remove(key);
+}
 
-void UserDefaultsStorage::sync() { m_settings->sync(); }
+void UserDefaultsStorage::sync()
+{
+    m_settings->sync();
+}
 
 std::optional<QByteArray> UserDefaultsStorage::data(const QString& key) const
 {
@@ -52,9 +67,15 @@ std::optional<QByteArray> UserDefaultsStorage::data(const QString& key) const
     return isData(value) ? std::optional(value.toByteArray()) : std::nullopt;
 }
 
-void UserDefaultsStorage::setData(const QByteArray& data, const QString& key) { m_settings->setValue(key, data); }
+void UserDefaultsStorage::setData(const QByteArray& data, const QString& key)
+{
+    m_settings->setValue(key, data);
+}
 
-void UserDefaultsStorage::encodingFailed(const QString& key) { m_settings->remove(key); }
+void UserDefaultsStorage::encodingFailed(const QString& key)
+{
+    m_settings->remove(key);
+}
 
 std::optional<QString> KeyValueStoragePreview::string(const QString& key) const
 {
@@ -62,7 +83,10 @@ std::optional<QString> KeyValueStoragePreview::string(const QString& key) const
     return isString(value) ? std::optional(value.toString()) : std::nullopt;
 }
 
-QVariant KeyValueStoragePreview::object(const QString& key) const { return storage.value(key); }
+QVariant KeyValueStoragePreview::object(const QString& key) const
+{
+    return storage.value(key);
+}
 
 void KeyValueStoragePreview::set(const QVariant& value, const QString& key)
 {
@@ -72,7 +96,10 @@ void KeyValueStoragePreview::set(const QVariant& value, const QString& key)
         storage.remove(key);
 }
 
-void KeyValueStoragePreview::removeObject(const QString& key) { storage.remove(key); }
+void KeyValueStoragePreview::removeObject(const QString& key)
+{
+    storage.remove(key);
+}
 
 std::optional<QByteArray> KeyValueStoragePreview::data(const QString& key) const
 {
@@ -80,7 +107,10 @@ std::optional<QByteArray> KeyValueStoragePreview::data(const QString& key) const
     return isData(value) ? std::optional(value.toByteArray()) : std::nullopt;
 }
 
-void KeyValueStoragePreview::setData(const QByteArray& data, const QString& key) { storage.insert(key, data); }
+void KeyValueStoragePreview::setData(const QByteArray& data, const QString& key)
+{
+    storage.insert(key, data);
+}
 
 void KeyValueStoragePreview::encodingFailed(const QString&) {}
 

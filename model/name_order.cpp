@@ -4,6 +4,9 @@ namespace vantrel {
 
 NameKey::NameKey(const QString& name) : m_codePoints(name.normalized(QString::NormalizationForm_C).toUcs4()) {}
 
-bool precedesByName(const QString& a, const QString& b) { return NameKey(a) < NameKey(b); }
+bool precedesByName(const QString& a, const QString& b)
+{
+    return NameKey(a) < NameKey(b);
+}
 
 } // namespace vantrel

@@ -20,8 +20,7 @@ QString translateJoinedKey(const QString& key)
 
 // Texts that take arguments
 
-QString Strings::plural(const QString& zero, const QString& one, const QString& other,
-                        qint64 count)
+QString Strings::plural(const QString& zero, const QString& one, const QString& other, qint64 count)
 {
     const QString& format = count == 0 ? zero : (count == 1 || count == -1) ? one : other;
     return formatText(format, count);
@@ -50,8 +49,7 @@ QString Strings::newEventActionTitle(const QString& eventTypeDescription)
 QString Strings::newEventNamePlaceholder(const QString& eventTypeShortDescription)
 {
     // Placeholder for new event name
-    return translateJoinedKey(QStringLiteral("Enter a name for a new ") + eventTypeShortDescription
-                              + u'.');
+    return translateJoinedKey(QStringLiteral("Enter a name for a new ") + eventTypeShortDescription + u'.');
 }
 
 QString Strings::newEventCreateButton(const QString& eventTypeShortDescription)

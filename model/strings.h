@@ -18,8 +18,7 @@ public:
 
     // The format for `count` items: `zero` for 0, `one` for 1 and -1, `other` for any other
     // count, filled with the count as its only argument. The formats are already localized.
-    static QString plural(const QString& zero, const QString& one, const QString& other,
-                          qint64 count);
+    static QString plural(const QString& zero, const QString& one, const QString& other, qint64 count);
 
     // Texts built around the description of a document type. The library texts fill a localized
     // format; the event texts are looked up under the joined English text ("New " + description,
@@ -52,14 +51,14 @@ public:
     static QString revertingProgress();
     static QString discardingChangesProgress();
     static QString creatingCollectionProgress(); // %@ collection name
-    static QString creatingLibraryProgress(); // %@ library short description, %@ library name
-    static QString removingProgress(); // %@ item name
-    static QString movingToTrashProgress(); // %@ item name
-    static QString restoringProgress(); // %@ item name
-    static QString openingProgress(); // %@ item name
-    static QString checkingInProgress(); // %@ item name
-    static QString renamingProgress(); // %@ old name, %@ new name
-    static QString addingProgress(); // %@ item name
+    static QString creatingLibraryProgress();    // %@ library short description, %@ library name
+    static QString removingProgress();           // %@ item name
+    static QString movingToTrashProgress();      // %@ item name
+    static QString restoringProgress();          // %@ item name
+    static QString openingProgress();            // %@ item name
+    static QString checkingInProgress();         // %@ item name
+    static QString renamingProgress();           // %@ old name, %@ new name
+    static QString addingProgress();             // %@ item name
 
     // Item actions
     static QString copyLinkActionTitle();
@@ -72,7 +71,7 @@ public:
     static QString restoreActionTitle();
     static QString addDocumentActionTitle();
     static QString openTemporaryCopyActionTitle();
-    static QString openActionTitle(); // %@ item name
+    static QString openActionTitle();           // %@ item name
     static QString exportDocumentActionTitle(); // %@ document description
     static QString exportActionTitle();
     static QString addEventActionTitle();
@@ -93,13 +92,13 @@ public:
 
     // Confirmations and warnings
     static QString upgradeAlertTitle();
-    static QString revertConfirmationMessage(); // %@ item name
+    static QString revertConfirmationMessage();      // %@ item name
     static QString moveToTrashConfirmationMessage(); // %@ item name
-    static QString removeConfirmationMessage(); // %@ item name, %@ container name
+    static QString removeConfirmationMessage();      // %@ item name, %@ container name
     static QString areYouSureTitle();
     static QString forceUnlockConfirmationTitle(); // %@ document name
-    static QString discardChangesMessage(); // %@ item name
-    static QString forceUnlockExplainer(); // %@ document name, %@ document name
+    static QString discardChangesMessage();        // %@ item name
+    static QString forceUnlockExplainer();         // %@ document name, %@ document name
     // %@ app name, %@ installed version, %@ app name, %@ document version
     static QString upgradeWarningMessage();
 
@@ -112,7 +111,7 @@ public:
     static QString newCollectionTitle();
     static QString createCollectionButtonTitle();
     static QString collectionNamePlaceholder();
-    static QString renameItemTitle(); // %@ item type
+    static QString renameItemTitle();       // %@ item type
     static QString renameItemPlaceholder(); // %@ item type
 
     // Lists, categories and item details
@@ -126,14 +125,14 @@ public:
     static QString projectsTitle();
     static QString otherTitle();
     static QString usedInTitle();
-    static QString usedInList(); // %@ list of items
+    static QString usedInList();  // %@ list of items
     static QString usedInCount(); // %d number of items, %@ items description
     static QString multipleItems();
     static QString selectedTitle();
     static QString nothingFound();
     static QString nothingSelected();
     static QString notInUse();
-    static QString itemCountOne(); // %d number of items
+    static QString itemCountOne();   // %d number of items
     static QString itemCountOther(); // %d number of items
 
     // Trash

@@ -89,8 +89,7 @@ QString formatText(const QString& format, const QList<FormatArgument>& arguments
             continue;
         }
 
-        const qsizetype index =
-            placeholder->position > 0 ? placeholder->position - 1 : nextSequential++;
+        const qsizetype index = placeholder->position > 0 ? placeholder->position - 1 : nextSequential++;
         if (index < arguments.size())
             result.append(arguments[index].text());
         else

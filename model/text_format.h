@@ -13,9 +13,8 @@ namespace vantrel {
 namespace detail {
 
 template<typename T>
-concept CharacterType = std::same_as<T, char> || std::same_as<T, wchar_t>
-                        || std::same_as<T, char8_t> || std::same_as<T, char16_t>
-                        || std::same_as<T, char32_t>;
+concept CharacterType = std::same_as<T, char> || std::same_as<T, wchar_t> || std::same_as<T, char8_t> || std::same_as<
+    T, char16_t> || std::same_as<T, char32_t>;
 
 // Integers that may be given to a placeholder. bool and the character types are kept out so
 // that a stray `true` or 'x' does not silently turn into a number.
@@ -44,8 +43,8 @@ public:
     }
 
     template<typename T>
-        requires(std::integral<T> && !detail::FormatInteger<T>)
-    FormatArgument(T) = delete;
+    requires(std::integral<T> && !detail::FormatInteger<T>) FormatArgument(T)
+    = delete;
 
     // What the argument shows as in the output.
     const QString& text() const { return m_text; }
@@ -69,8 +68,8 @@ private:
 QString formatText(const QString& format, const QList<FormatArgument>& arguments);
 
 template<typename... Args>
-    requires(std::constructible_from<FormatArgument, const Args&> && ...)
-QString formatText(const QString& format, const Args&... args)
+requires(std::constructible_from<FormatArgument, const Args&>&&...) QString
+    formatText(const QString& format, const Args&... args)
 {
     return formatText(format, QList<FormatArgument>{FormatArgument(args)...});
 }

@@ -15,7 +15,10 @@ QCoro::Task<std::shared_ptr<S3Service>> s3Factory(S3Location)
 
 VersionedItemError::VersionedItemError(Case which) : Error(Strings::viewUpdateError()), m_case(which) {}
 
-QString VersionedItemError::typeName() const { return QStringLiteral("VersionedItemError.updateViewsFailed"); }
+QString VersionedItemError::typeName() const
+{
+    return QStringLiteral("VersionedItemError.updateViewsFailed");
+}
 
 VersionedItem::~VersionedItem() = default;
 

@@ -3,12 +3,12 @@
 #include "engine/activity.h"
 #include "engine/document_application.h"
 #include "engine/document_type.h"
-#include "foundation/error.h"
-#include "foundation/publisher.h"
 #include "engine/id_for.h"
 #include "engine/s3_service.h"
 #include "engine/version_bundle.h"
 #include "engine/versioning_service.h"
+#include "foundation/error.h"
+#include "foundation/publisher.h"
 
 #include <QCoroTask>
 #include <QDateTime>
@@ -45,7 +45,10 @@ private:
     Case m_case;
 };
 
-inline size_t qHash(const VersionedItemError&, size_t seed = 0) { return ::qHash(0, seed); }
+inline size_t qHash(const VersionedItemError&, size_t seed = 0)
+{
+    return ::qHash(0, seed);
+}
 
 // Every item of an open team bundle: a collection, a document or an event. Items are interface
 // models: they are made, read and changed on the interface thread, and are held through

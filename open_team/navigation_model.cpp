@@ -238,10 +238,10 @@ QCoro::Task<> NavigationModel::restore(QPointer<NavigationModel> self, std::opti
 }
 
 QCoro::Task<std::shared_ptr<Collection>> NavigationModel::resolveSelection(QPointer<NavigationModel> self,
-                                                                         ItemSelection selection)
+                                                                           ItemSelection selection)
 {
-    const auto collections = self && self->m_allCollections ? self->m_allCollections()
-                                                            : QList<std::shared_ptr<Collection>>();
+    const auto collections =
+        self && self->m_allCollections ? self->m_allCollections() : QList<std::shared_ptr<Collection>>();
     const auto collection = withID(collections, selection.collection);
     if (!collection)
         co_return std::shared_ptr<Collection>();
@@ -265,7 +265,10 @@ QCoro::Task<std::shared_ptr<Collection>> NavigationModel::resolveSelection(QPoin
     co_return collection;
 }
 
-void NavigationModel::restoreStoredSelection() { restoreSelection(m_itemSelection.value(), std::nullopt); }
+void NavigationModel::restoreStoredSelection()
+{
+    restoreSelection(m_itemSelection.value(), std::nullopt);
+}
 
 ItemSelection NavigationModel::currentItemSelection() const
 {

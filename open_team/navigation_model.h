@@ -81,7 +81,7 @@ private:
     void saveItemSelection();
     void reportReloadFailures(TaskOperation operation);
     static QCoro::Task<std::shared_ptr<Collection>> resolveSelection(QPointer<NavigationModel> self,
-                                                                   ItemSelection selection);
+                                                                     ItemSelection selection);
     static QCoro::Task<> restore(QPointer<NavigationModel> self, std::optional<ItemSelection> selection,
                                  std::optional<ContentViewFocus> focus);
 

@@ -1,8 +1,8 @@
 #include "open_team/team.h"
 
-#include "foundation/worker.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
+#include "foundation/worker.h"
 #include "model/name_order.h"
 #include "model/strings.h"
 #include "model/text_format.h"
@@ -50,14 +50,15 @@ Team::Team(std::shared_ptr<TeamBundle> bundle, QString urlScheme, item_action::O
     // never the team.
     const auto collections = m_collections;
     const QPointer<AlertModel> alertModel = m_alert;
-    m_cancelSyncFileSubscription = m_bundle->versionBundles().changes().sink([collections, alertModel](const TeamBundleChange&) {
-        startTask(
-            std::nullopt, [collections] { return collections->reload(); },
-            handleError([alertModel](const Error& error) {
-                if (alertModel)
-                    alertModel->show(error);
-            }));
-    });
+    m_cancelSyncFileSubscription =
+        m_bundle->versionBundles().changes().sink([collections, alertModel](const TeamBundleChange&) {
+            startTask(
+                std::nullopt, [collections] { return collections->reload(); },
+                handleError([alertModel](const Error& error) {
+                    if (alertModel)
+                        alertModel->show(error);
+                }));
+        });
 }
 
 Team::~Team() = default;
@@ -122,9 +123,15 @@ ItemActions& Team::itemActions()
     return *m_itemActions;
 }
 
-VersionBundlesIndex Team::versionBundlesIndex(IndexingOptions options) const { return indexOf(*m_bundle, options); }
+VersionBundlesIndex Team::versionBundlesIndex(IndexingOptions options) const
+{
+    return indexOf(*m_bundle, options);
+}
 
-QCoro::Task<QUrl> Team::atticURL(IdFor<VersionBundle> id) const { return preparedAttic(m_bundle, id); }
+QCoro::Task<QUrl> Team::atticURL(IdFor<VersionBundle> id) const
+{
+    return preparedAttic(m_bundle, id);
+}
 
 std::unique_ptr<TrashManager> Team::trashManager()
 {
@@ -189,16 +196,17 @@ void Team::alertBeforeClosing(ClosingEvent event, std::function<void(bool)> shou
         Strings::plural(QString(), Strings::unsavedChangesOne(), Strings::unsavedChangesOther(), unsaved.size());
     const QPointer<NavigationModel> navigationModel(&navigation());
     const auto first = unsaved.first();
-    m_alert->setDetails(AlertDetails(
-        quitting ? Strings::quitConfirmationTitle() : Strings::closeConfirmationTitle(), message,
-        {ButtonAction{Strings::saveChangesButtonTitle(),
-                      [shouldClose, navigationModel, first] {
-                          shouldClose(false);
-                          if (navigationModel)
-                              navigationModel->restoreSelection(first, ContentViewFocus::checkinView);
-                      }},
-         ButtonAction{quitting ? Strings::quitActionTitle() : Strings::closeActionTitle(), [shouldClose] { shouldClose(true); }},
-         ButtonAction{Strings::cancelActionTitle(), [shouldClose] { shouldClose(false); }}}));
+    m_alert->setDetails(
+        AlertDetails(quitting ? Strings::quitConfirmationTitle() : Strings::closeConfirmationTitle(), message,
+                     {ButtonAction{Strings::saveChangesButtonTitle(),
+                                   [shouldClose, navigationModel, first] {
+                                       shouldClose(false);
+                                       if (navigationModel)
+                                           navigationModel->restoreSelection(first, ContentViewFocus::checkinView);
+                                   }},
+                      ButtonAction{quitting ? Strings::quitActionTitle() : Strings::closeActionTitle(),
+                                   [shouldClose] { shouldClose(true); }},
+                      ButtonAction{Strings::cancelActionTitle(), [shouldClose] { shouldClose(false); }}}));
 }
 
 } // namespace vantrel

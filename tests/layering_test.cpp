@@ -83,7 +83,10 @@ QStringList upwardIncludes(const QString& root, const Layers& layers)
                 continue;
             const QString target = layerOf(layers, match.captured(1));
             if (!target.isEmpty() && !layers.value(layer).contains(target))
-                problems << QStringLiteral("%1:%2: %3 may not include %4").arg(relative).arg(number).arg(layer, match.captured(1));
+                problems << QStringLiteral("%1:%2: %3 may not include %4")
+                                .arg(relative)
+                                .arg(number)
+                                .arg(layer, match.captured(1));
         }
     }
     for (const QString& folder : std::as_const(unlisted))
@@ -122,8 +125,10 @@ private Q_SLOTS:
         QVERIFY(problems.isEmpty());
         write(root.filePath(QStringLiteral("top/a.cpp")), "#include \"middle/b.h\"\n#include \"ground/c.h\"\n");
         write(root.filePath(QStringLiteral("middle/sub/b.h")), "#include \"ground/c.h\"\n#include <top/x.h>\n");
-        write(root.filePath(QStringLiteral("side/d.h")), "// note\n  #  include \"middle/b.h\"\n#include \"local.h\"\n");
-        write(root.filePath(QStringLiteral("tests/ground/e_test.cpp")), "#include \"support/f.h\"\n#include \"top/a.h\"\n");
+        write(root.filePath(QStringLiteral("side/d.h")),
+              "// note\n  #  include \"middle/b.h\"\n#include \"local.h\"\n");
+        write(root.filePath(QStringLiteral("tests/ground/e_test.cpp")),
+              "#include \"support/f.h\"\n#include \"top/a.h\"\n");
         write(root.filePath(QStringLiteral("tests/support/f.h")), "#include \"top/a.h\"\n");
         write(root.filePath(QStringLiteral("stray/g.cpp")), "");
         QCOMPARE(upwardIncludes(root.path(), layers),

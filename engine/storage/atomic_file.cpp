@@ -40,7 +40,10 @@ void UniqueFd::close(const QString& path)
         throw StorageError::fromErrno(errno, path, QStringLiteral("close"));
 }
 
-QByteArray nativePath(const QString& path) { return QFile::encodeName(path); }
+QByteArray nativePath(const QString& path)
+{
+    return QFile::encodeName(path);
+}
 
 QString parentPath(const QString& path)
 {

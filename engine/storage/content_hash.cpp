@@ -68,9 +68,15 @@ QString ContentHash::toHex() const
     return text;
 }
 
-bool ContentHash::isNull() const { return *this == ContentHash(); }
+bool ContentHash::isNull() const
+{
+    return *this == ContentHash();
+}
 
-QJsonValue ContentHash::toJson() const { return toHex(); }
+QJsonValue ContentHash::toJson() const
+{
+    return toHex();
+}
 
 ContentHash ContentHash::fromJson(const QJsonValue& json)
 {
@@ -102,7 +108,10 @@ Sha256::Sha256() : m_context(newContext())
     }
 }
 
-Sha256::~Sha256() { EVP_MD_CTX_free(m_context); }
+Sha256::~Sha256()
+{
+    EVP_MD_CTX_free(m_context);
+}
 
 Sha256::Sha256(Sha256&& other) noexcept : m_context(std::exchange(other.m_context, nullptr)) {}
 

@@ -30,9 +30,15 @@ char* ioBuffer()
     return buffer.get();
 }
 
-QString temporaryFolder(const QString& folder) { return folder + QStringLiteral("/tmp"); }
+QString temporaryFolder(const QString& folder)
+{
+    return folder + QStringLiteral("/tmp");
+}
 
-qint64 nanoseconds(const timespec& time) { return qint64(time.tv_sec) * 1000000000 + time.tv_nsec; }
+qint64 nanoseconds(const timespec& time)
+{
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
 
 bool isLowerHex(const char* name, size_t length)
 {
@@ -198,11 +204,10 @@ ContentStore::Stored ContentStore::storeFile(const QString& path)
         throw StorageError::fromErrno(errno, path, QStringLiteral("fstat"));
     if (size != before.st_size || after.st_size != before.st_size
         || nanoseconds(after.st_mtim) != nanoseconds(before.st_mtim)) {
-        throw StorageError(
-            StorageError::Kind::io, path,
-            QCoreApplication::translate("Engine", "“%1” changed while it was being read.").arg(path),
-            QCoreApplication::translate("Engine", "Another app wrote to the file at the same time."),
-            QCoreApplication::translate("Engine", "Wait until the file is saved, then try again."));
+        throw StorageError(StorageError::Kind::io, path,
+                           QCoreApplication::translate("Engine", "“%1” changed while it was being read.").arg(path),
+                           QCoreApplication::translate("Engine", "Another app wrote to the file at the same time."),
+                           QCoreApplication::translate("Engine", "Wait until the file is saved, then try again."));
     }
 
     const ContentHash hash = sha.finish();
@@ -269,10 +274,12 @@ void ContentStore::copyOut(const ContentHash& hash, qint64 size, const QString& 
     // Checked before anything is written: a stored file of another size is damaged, however
     // much of it there is.
     if (size < 0 || status.st_size != size)
-        throw StorageError::corrupt(destination, QStringLiteral("The stored file %1 holds %2 bytes instead of %3.")
-                                                     .arg(objectPath, QString::number(status.st_size), QString::number(size)));
+        throw StorageError::corrupt(destination,
+                                    QStringLiteral("The stored file %1 holds %2 bytes instead of %3.")
+                                        .arg(objectPath, QString::number(status.st_size), QString::number(size)));
     ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    UniqueFd target = openFile(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, executable ? 0777 : 0666, destination);
+    UniqueFd target =
+        openFile(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, executable ? 0777 : 0666, destination);
     try {
         char* buffer = ioBuffer();
         Sha256 sha;
@@ -290,12 +297,12 @@ void ContentStore::copyOut(const ContentHash& hash, qint64 size, const QString& 
             writeAll(target.get(), buffer, count, destination);
         }
         if (copied != size)
-            throw StorageError::corrupt(destination, QStringLiteral("The stored file %1 changed size while it was read.")
-                                                         .arg(objectPath));
+            throw StorageError::corrupt(
+                destination, QStringLiteral("The stored file %1 changed size while it was read.").arg(objectPath));
         const ContentHash found = sha.finish();
         if (found != hash)
-            throw StorageError::corrupt(destination, QStringLiteral("The stored file %1 has SHA-256 %2.")
-                                                         .arg(objectPath, found.toHex()));
+            throw StorageError::corrupt(
+                destination, QStringLiteral("The stored file %1 has SHA-256 %2.").arg(objectPath, found.toHex()));
         if (synchronize)
             syncFile(target.get(), destination);
         target.close(destination);
@@ -319,12 +326,12 @@ bool ContentStore::refresh(const ContentHash& hash)
     const QByteArray native = nativePath(pathFor(hash));
     struct stat status {};
     return ::lstat(native.constData(), &status) == 0 && S_ISREG(status.st_mode)
-        && ::utimensat(AT_FDCWD, native.constData(), nullptr, AT_SYMLINK_NOFOLLOW) == 0;
+           && ::utimensat(AT_FDCWD, native.constData(), nullptr, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chrono::seconds gracePeriod)
 {
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     const qint64 cutoff = nanoseconds(now) - qint64(gracePeriod.count()) * 1000000000;
 

@@ -18,9 +18,12 @@ constexpr double largestExactSize = 9007199254740992.0;
 QString kindName(ManifestEntry::Kind kind)
 {
     switch (kind) {
-    case ManifestEntry::Kind::file: return QStringLiteral("file");
-    case ManifestEntry::Kind::directory: return QStringLiteral("directory");
-    case ManifestEntry::Kind::symlink: return QStringLiteral("symlink");
+    case ManifestEntry::Kind::file:
+        return QStringLiteral("file");
+    case ManifestEntry::Kind::directory:
+        return QStringLiteral("directory");
+    case ManifestEntry::Kind::symlink:
+        return QStringLiteral("symlink");
     }
     return {};
 }

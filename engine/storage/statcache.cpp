@@ -18,7 +18,10 @@ namespace {
 constexpr quint32 magic = 0x56545343; // "VTSC"
 constexpr quint32 formatVersion = 1;
 
-qint64 nanoseconds(const timespec& time) { return qint64(time.tv_sec) * 1000000000 + time.tv_nsec; }
+qint64 nanoseconds(const timespec& time)
+{
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
 
 } // namespace
 
@@ -35,8 +38,8 @@ StatCache::Entry StatCache::Entry::fromStat(const struct ::stat& status)
 
 bool StatCache::Entry::sameState(const Entry& other) const
 {
-    return size == other.size && modifiedNs == other.modifiedNs && changedNs == other.changedNs
-        && inode == other.inode && device == other.device;
+    return size == other.size && modifiedNs == other.modifiedNs && changedNs == other.changedNs && inode == other.inode
+           && device == other.device;
 }
 
 StatCache::StatCache(QString filePath) : m_filePath(std::move(filePath)) {}

@@ -14,18 +14,28 @@ namespace {
 {
     return result == 0 ? buffer : nullptr;
 }
-[[maybe_unused]] const char* strerrorResult(const char* result, const char*) { return result; }
+[[maybe_unused]] const char* strerrorResult(const char* result, const char*)
+{
+    return result;
+}
 
 const char* kindName(StorageError::Kind kind)
 {
     switch (kind) {
-    case StorageError::Kind::notFound: return "notFound";
-    case StorageError::Kind::alreadyExists: return "alreadyExists";
-    case StorageError::Kind::permissionDenied: return "permissionDenied";
-    case StorageError::Kind::readOnly: return "readOnly";
-    case StorageError::Kind::diskFull: return "diskFull";
-    case StorageError::Kind::corrupt: return "corrupt";
-    case StorageError::Kind::io: return "io";
+    case StorageError::Kind::notFound:
+        return "notFound";
+    case StorageError::Kind::alreadyExists:
+        return "alreadyExists";
+    case StorageError::Kind::permissionDenied:
+        return "permissionDenied";
+    case StorageError::Kind::readOnly:
+        return "readOnly";
+    case StorageError::Kind::diskFull:
+        return "diskFull";
+    case StorageError::Kind::corrupt:
+        return "corrupt";
+    case StorageError::Kind::io:
+        return "io";
     }
     return "unknown";
 }
@@ -41,9 +51,8 @@ QString systemErrorText(int error)
     return QString::fromLocal8Bit(text);
 }
 
-StorageError::StorageError(Kind kind, QString path, QString localizedDescription,
-                           std::optional<QString> failureReason, std::optional<QString> recoverySuggestion,
-                           int systemError)
+StorageError::StorageError(Kind kind, QString path, QString localizedDescription, std::optional<QString> failureReason,
+                           std::optional<QString> recoverySuggestion, int systemError)
     : Error(std::move(localizedDescription), std::move(failureReason), std::move(recoverySuggestion)),
       m_kind(kind),
       m_path(std::move(path)),
@@ -59,15 +68,14 @@ StorageError StorageError::fromErrno(int error, const QString& path, const QStri
     case ENOENT:
     case ENOTDIR:
         return StorageError(Kind::notFound, path,
-                            QCoreApplication::translate("Engine", "The file “%1” couldn’t be found.").arg(path),
-                            reason, std::nullopt, error);
+                            QCoreApplication::translate("Engine", "The file “%1” couldn’t be found.").arg(path), reason,
+                            std::nullopt, error);
     case EEXIST:
     case ENOTEMPTY:
-        return StorageError(Kind::alreadyExists, path,
-                            QCoreApplication::translate("Engine", "“%1” already exists.").arg(path), reason,
-                            QCoreApplication::translate(
-                                "Engine", "Choose another name or remove the existing item, then try again."),
-                            error);
+        return StorageError(
+            Kind::alreadyExists, path, QCoreApplication::translate("Engine", "“%1” already exists.").arg(path), reason,
+            QCoreApplication::translate("Engine", "Choose another name or remove the existing item, then try again."),
+            error);
     case EACCES:
     case EPERM:
         return StorageError(
@@ -83,10 +91,10 @@ StorageError StorageError::fromErrno(int error, const QString& path, const QStri
 #ifdef EDQUOT
     case EDQUOT:
 #endif
-        return StorageError(
-            Kind::diskFull, path,
-            QCoreApplication::translate("Engine", "There is not enough space to write “%1”.").arg(path), reason,
-            QCoreApplication::translate("Engine", "Make room on the volume, then try again."), error);
+        return StorageError(Kind::diskFull, path,
+                            QCoreApplication::translate("Engine", "There is not enough space to write “%1”.").arg(path),
+                            reason, QCoreApplication::translate("Engine", "Make room on the volume, then try again."),
+                            error);
     default:
         return StorageError(
             Kind::io, path, QCoreApplication::translate("Engine", "“%1” couldn’t be read or written.").arg(path),
@@ -107,28 +115,35 @@ StorageError StorageError::notRegularFile(const QString& path)
 {
     return StorageError(
         Kind::corrupt, path, QCoreApplication::translate("Engine", "“%1” isn’t a regular file.").arg(path),
-        QCoreApplication::translate("Engine", "A symbolic link, a folder or a special file is where a file was expected."),
-        QCoreApplication::translate("Engine", "Remove it from the team bundle, or restore the team bundle from a backup."));
+        QCoreApplication::translate("Engine",
+                                    "A symbolic link, a folder or a special file is where a file was expected."),
+        QCoreApplication::translate("Engine",
+                                    "Remove it from the team bundle, or restore the team bundle from a backup."));
 }
 
 StorageError StorageError::tooLarge(const QString& path, qint64 size, qint64 limit)
 {
-    const QString reason = size > limit
-        ? QCoreApplication::translate("Engine", "It holds %1 bytes; no more than %2 are expected.")
-              .arg(QString::number(size), QString::number(limit))
-        : QCoreApplication::translate("Engine", "It holds more than the %1 bytes expected.").arg(QString::number(limit));
-    return StorageError(
-        Kind::corrupt, path, QCoreApplication::translate("Engine", "“%1” is larger than expected.").arg(path), reason,
-        QCoreApplication::translate("Engine", "Remove it from the team bundle, or restore the team bundle from a backup."));
+    const QString reason =
+        size > limit ? QCoreApplication::translate("Engine", "It holds %1 bytes; no more than %2 are expected.")
+                           .arg(QString::number(size), QString::number(limit))
+                     : QCoreApplication::translate("Engine", "It holds more than the %1 bytes expected.")
+                           .arg(QString::number(limit));
+    return StorageError(Kind::corrupt, path,
+                        QCoreApplication::translate("Engine", "“%1” is larger than expected.").arg(path), reason,
+                        QCoreApplication::translate(
+                            "Engine", "Remove it from the team bundle, or restore the team bundle from a backup."));
 }
 
 QString StorageError::debugDescription() const
 {
     return Error::debugDescription()
-        + QStringLiteral(" [kind: %1, path: \"%2\", errno: %3]")
-              .arg(QLatin1String(kindName(m_kind)), m_path, QString::number(m_systemError));
+           + QStringLiteral(" [kind: %1, path: \"%2\", errno: %3]")
+                 .arg(QLatin1String(kindName(m_kind)), m_path, QString::number(m_systemError));
 }
 
-QString StorageError::typeName() const { return QStringLiteral("StorageError"); }
+QString StorageError::typeName() const
+{
+    return QStringLiteral("StorageError");
+}
 
 } // namespace vantrel

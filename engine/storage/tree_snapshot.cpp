@@ -10,8 +10,8 @@
 #include <QThread>
 #include <QThreadPool>
 
-#include <numeric>
 #include <QtConcurrent/QtConcurrentMap>
+#include <numeric>
 
 #include <algorithm>
 #include <atomic>
@@ -34,13 +34,16 @@ namespace {
 
 qint64 wallClockNs()
 {
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 // Storage is mostly waiting on disks and networks: use a few threads even on a small machine.
-int workerCount() { return std::clamp(QThread::idealThreadCount(), 4, 16); }
+int workerCount()
+{
+    return std::clamp(QThread::idealThreadCount(), 4, 16);
+}
 
 // Runs job(0) ... job(count - 1) on a thread pool of its own (a caller on a pool thread can't
 // starve it) and reports the bytes the jobs return on the calling thread. The first failure,
@@ -111,11 +114,10 @@ void runInParallel(qsizetype count, const std::function<qint64(qsizetype)>& job,
 
 StorageError unsupportedName(const QString& path)
 {
-    return StorageError(
-        StorageError::Kind::io, path,
-        QCoreApplication::translate("Engine", "The name of “%1” can’t be kept in a version.").arg(path),
-        QCoreApplication::translate("Engine", "The name holds control characters or isn’t valid text."),
-        QCoreApplication::translate("Engine", "Rename the item, then try again."));
+    return StorageError(StorageError::Kind::io, path,
+                        QCoreApplication::translate("Engine", "The name of “%1” can’t be kept in a version.").arg(path),
+                        QCoreApplication::translate("Engine", "The name holds control characters or isn’t valid text."),
+                        QCoreApplication::translate("Engine", "Rename the item, then try again."));
 }
 
 StorageError unsupportedKind(const QString& path)
@@ -282,7 +284,8 @@ private:
     qint64 m_totalBytes = 0;
 };
 
-void storeItem(SnapshotItem& item, ContentStore& store, StatCache* cache, const QSet<ContentHash>* inUse, qint64 startedNs)
+void storeItem(SnapshotItem& item, ContentStore& store, StatCache* cache, const QSet<ContentHash>* inUse,
+               qint64 startedNs)
 {
     if (cache) {
         if (const auto hash = cache->unchangedHash(item.cacheKey, item.observed);
@@ -436,8 +439,7 @@ Manifest snapshotTree(const QString& source, ContentStore& store, const Snapshot
         throw StorageError(
             StorageError::Kind::io, source,
             QCoreApplication::translate("Engine", "“%1” is a symbolic link, not a file or folder.").arg(source),
-            std::nullopt,
-            QCoreApplication::translate("Engine", "Choose the file or folder that the link points to."));
+            std::nullopt, QCoreApplication::translate("Engine", "Choose the file or folder that the link points to."));
 
     const QString cacheKey = QDir::cleanPath(QFileInfo(source).absoluteFilePath());
     Manifest manifest;
@@ -506,6 +508,9 @@ void writeTreeAtomically(const Manifest& manifest, const ContentStore& store, co
     fsyncDirectory(parentPath(destination));
 }
 
-void waitForFileLookups() { lookPool().waitForDone(); }
+void waitForFileLookups()
+{
+    lookPool().waitForDone();
+}
 
 } // namespace vantrel

@@ -22,12 +22,13 @@ std::shared_ptr<QorAboutWindow> QorAboutWindow::forBrackwen(const QUrl& appWebsi
         .copyright = HostAppInfo::copyright(),
         .appWebsite = appWebsiteURL,
         .credits = QorAppCredits::credits(),
-        .contactInfo = ContactInfo{
-            .emailDescription = QStringLiteral("support@brackwen.app"),
-            .email = HostAppInfo::mailtoURL(QStringLiteral("support@brackwen.app")),
-            .twitterHandleDescription = QStringLiteral("@brackwenapp"),
-            .twitterHandle = QUrl(QStringLiteral("https://twitter.com/brackwenapp")),
-        },
+        .contactInfo =
+            ContactInfo{
+                .emailDescription = QStringLiteral("support@brackwen.app"),
+                .email = HostAppInfo::mailtoURL(QStringLiteral("support@brackwen.app")),
+                .twitterHandleDescription = QStringLiteral("@brackwenapp"),
+                .twitterHandle = QUrl(QStringLiteral("https://twitter.com/brackwenapp")),
+            },
         .acknowledgments = HostAppInfo::acknowledgmentsURL(),
     };
     return std::make_shared<QorAboutWindow>(std::move(settings), appIcon,

@@ -13,10 +13,10 @@ namespace vantrel {
 
 // The two contact links of the about window.
 struct ContactInfo {
-    QString emailDescription;          // the address written out
-    QUrl email;                        // a mailto URL
-    QString twitterHandleDescription;  // the handle, beginning with "@"
-    QUrl twitterHandle;                // the profile's web address
+    QString emailDescription;         // the address written out
+    QUrl email;                       // a mailto URL
+    QString twitterHandleDescription; // the handle, beginning with "@"
+    QUrl twitterHandle;               // the profile's web address
 };
 
 // Everything the about window shows besides the icon, exactly as shown. The model checks nothing:
@@ -26,7 +26,7 @@ struct AboutWindowSettings {
     QString appVersion;
     QString copyright;
     QUrl appWebsite;
-    QString credits;  // the characters of the credits document, without formatting
+    QString credits; // the characters of the credits document, without formatting
     ContactInfo contactInfo;
     QUrl acknowledgments;
 };

@@ -58,7 +58,8 @@ QToolButton* linkButton(const QString& title, const QString& objectName, QWidget
 } // namespace
 
 AboutWindowView::AboutWindowView(std::shared_ptr<QorAboutWindow> model, QWidget* parent)
-    : QWidget(parent), m_model(std::move(model))
+    : QWidget(parent),
+      m_model(std::move(model))
 {
     setFixedSize(fixedSize);
 
@@ -160,7 +161,8 @@ QWidget* AboutWindowView::makeContactSection()
     auto* email = linkButton(contact.emailDescription, QStringLiteral("emailLink"), section);
     connect(email, &QToolButton::clicked, m_model.get(), [model = m_model.get()] { model->openEmail(); });
     //: Word for another option
-    auto* either = plainLabel(QCoreApplication::translate("QorAboutWindow", "or"), QStringLiteral("contactOr"), section);
+    auto* either =
+        plainLabel(QCoreApplication::translate("QorAboutWindow", "or"), QStringLiteral("contactOr"), section);
     auto* twitter = linkButton(contact.twitterHandleDescription, QStringLiteral("twitterLink"), section);
     connect(twitter, &QToolButton::clicked, m_model.get(), [model = m_model.get()] { model->openTwitterHandle(); });
 

@@ -4,8 +4,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QStandardPaths>
 #include <QFile>
+#include <QStandardPaths>
 #include <QtDebug>
 
 // Outside any namespace, as Q_INIT_RESOURCE requires: the resources live in a static library,
@@ -52,7 +52,7 @@ QString HostAppInfo::name()
 QString HostAppInfo::version()
 {
     return QStringLiteral("Version ") + string(QStringLiteral("CFBundleShortVersionString"))
-        + QStringLiteral(" (Build ") + string(QStringLiteral("CFBundleVersion")) + QLatin1Char(')');
+           + QStringLiteral(" (Build ") + string(QStringLiteral("CFBundleVersion")) + QLatin1Char(')');
 }
 
 QString HostAppInfo::copyright()
@@ -70,8 +70,9 @@ QUrl HostAppInfo::acknowledgmentsURL()
 
     // The user's own cache folder, never a shared temporary folder another account could prepare.
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QLatin1Char('/')
-        + (QCoreApplication::applicationName().isEmpty() ? QStringLiteral("about-window")
-                                                         : QCoreApplication::applicationName() + QStringLiteral("-about"));
+                           + (QCoreApplication::applicationName().isEmpty()
+                                  ? QStringLiteral("about-window")
+                                  : QCoreApplication::applicationName() + QStringLiteral("-about"));
     const QString copy = QDir(folder).filePath(QStringLiteral("Acknowledgments.rtf"));
     QFile::remove(copy);
     if (!QDir().mkpath(folder) || !QFile::copy(path, copy)) {

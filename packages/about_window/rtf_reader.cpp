@@ -16,10 +16,12 @@ namespace {
 bool isSkippedDestination(std::string_view word)
 {
     static constexpr std::array<std::string_view, 27> words{
-        "colortbl", "stylesheet", "listtable", "listoverridetable", "revtbl",
-        "rsidtbl", "info", "pict", "nonshppict", "object", "objdata", "fldinst", "header",
-        "headerl", "headerr", "headerf", "footer", "footerl", "footerr", "footerf", "footnote",
-        "generator", "xmlnstbl", "themedata", "colorschememapping", "latentstyles", "datastore",
+        "colortbl",     "stylesheet", "listtable", "listoverridetable", "revtbl",
+        "rsidtbl",      "info",       "pict",      "nonshppict",        "object",
+        "objdata",      "fldinst",    "header",    "headerl",           "headerr",
+        "headerf",      "footer",     "footerl",   "footerr",           "footerf",
+        "footnote",     "generator",  "xmlnstbl",  "themedata",         "colorschememapping",
+        "latentstyles", "datastore",
     };
     for (const auto candidate : words)
         if (candidate == word)
@@ -35,12 +37,24 @@ char16_t namedCharacter(std::string_view word)
         char16_t character;
     };
     static constexpr std::array<Named, 18> names{{
-        {"par", u'\n'}, {"line", u'\n'}, {"sect", u'\n'}, {"page", u'\n'}, {"row", u'\n'},
-        {"tab", u'\t'}, {"cell", u'\t'},
-        {"emdash", u'\u2014'}, {"endash", u'\u2013'}, {"emspace", u'\u2003'},
-        {"enspace", u'\u2002'}, {"qmspace", u'\u2005'}, {"bullet", u'\u2022'},
-        {"lquote", u'\u2018'}, {"rquote", u'\u2019'}, {"ldblquote", u'\u201C'},
-        {"rdblquote", u'\u201D'}, {"zwj", u'\u200D'},
+        {"par", u'\n'},
+        {"line", u'\n'},
+        {"sect", u'\n'},
+        {"page", u'\n'},
+        {"row", u'\n'},
+        {"tab", u'\t'},
+        {"cell", u'\t'},
+        {"emdash", u'\u2014'},
+        {"endash", u'\u2013'},
+        {"emspace", u'\u2003'},
+        {"enspace", u'\u2002'},
+        {"qmspace", u'\u2005'},
+        {"bullet", u'\u2022'},
+        {"lquote", u'\u2018'},
+        {"rquote", u'\u2019'},
+        {"ldblquote", u'\u201C'},
+        {"rdblquote", u'\u201D'},
+        {"zwj", u'\u200D'},
     }};
     for (const auto& named : names)
         if (named.word == word)
@@ -51,44 +65,65 @@ char16_t namedCharacter(std::string_view word)
 // Bytes 0x80 to 0x9F of Windows-1252; the others are those of Latin-1. Used when the platform's
 // converters do not know the code page.
 constexpr std::array<char16_t, 32> windows1252High{
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-    0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0xFFFD,
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0xFFFD,
 };
 
 // The code page of a font's \fcharset; 0 for the document's own (ANSI, default and symbol).
 int charsetCodePage(int charset)
 {
     switch (charset) {
-    case 77: return 10000;
-    case 128: return 932;
-    case 129: return 949;
-    case 134: return 936;
-    case 136: return 950;
-    case 161: return 1253;
-    case 162: return 1254;
-    case 163: return 1258;
-    case 177: return 1255;
-    case 178: return 1256;
-    case 186: return 1257;
-    case 204: return 1251;
-    case 222: return 874;
-    case 238: return 1250;
-    case 255: return 437;
-    default: return 0;
+    case 77:
+        return 10000;
+    case 128:
+        return 932;
+    case 129:
+        return 949;
+    case 134:
+        return 936;
+    case 136:
+        return 950;
+    case 161:
+        return 1253;
+    case 162:
+        return 1254;
+    case 163:
+        return 1258;
+    case 177:
+        return 1255;
+    case 178:
+        return 1256;
+    case 186:
+        return 1257;
+    case 204:
+        return 1251;
+    case 222:
+        return 874;
+    case 238:
+        return 1250;
+    case 255:
+        return 437;
+    default:
+        return 0;
     }
 }
 
 QString codePageName(int codePage)
 {
     switch (codePage) {
-    case 65001: return QStringLiteral("UTF-8");
-    case 10000: return QStringLiteral("macintosh");
-    case 932: return QStringLiteral("Shift_JIS");
-    case 936: return QStringLiteral("GBK");
-    case 949: return QStringLiteral("EUC-KR");
-    case 950: return QStringLiteral("Big5");
+    case 65001:
+        return QStringLiteral("UTF-8");
+    case 10000:
+        return QStringLiteral("macintosh");
+    case 932:
+        return QStringLiteral("Shift_JIS");
+    case 936:
+        return QStringLiteral("GBK");
+    case 949:
+        return QStringLiteral("EUC-KR");
+    case 950:
+        return QStringLiteral("Big5");
     default:
         if (codePage == 874 || (codePage >= 1250 && codePage <= 1258))
             return QStringLiteral("windows-%1").arg(codePage);
@@ -136,7 +171,7 @@ private:
         bool skipped = false;
         bool fontTable = false;
         int unicodeFallbackLength = 1;
-        int font = -1;  // the document's default font
+        int font = -1; // the document's default font
     };
 
     bool skipping() const { return m_groups.empty() || m_groups.back().skipped; }
@@ -183,7 +218,10 @@ private:
             return;
         auto decoder = m_decoders.find(m_bytesCodePage);
         if (decoder == m_decoders.end())
-            decoder = m_decoders.emplace(m_bytesCodePage, QStringDecoder(codePageName(m_bytesCodePage).toLatin1().constData())).first;
+            decoder =
+                m_decoders
+                    .emplace(m_bytesCodePage, QStringDecoder(codePageName(m_bytesCodePage).toLatin1().constData()))
+                    .first;
         if (decoder->second.isValid()) {
             m_out.append(decoder->second.decode(m_bytes));
         } else {

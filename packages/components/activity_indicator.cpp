@@ -48,7 +48,10 @@ int barThickness(ControlSize size)
 } // namespace
 
 ActivityIndicator::ActivityIndicator(Fields fields, QWidget* parent)
-    : QWidget(parent), m_fields(std::move(fields)), m_style(m_fields.style), m_controlSize(m_fields.controlSize)
+    : QWidget(parent),
+      m_fields(std::move(fields)),
+      m_style(m_fields.style),
+      m_controlSize(m_fields.controlSize)
 {
     if (m_style == Style::spinning) {
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

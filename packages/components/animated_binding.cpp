@@ -18,6 +18,9 @@ void withAnimation(const Animation& animation, const std::function<void()>& chan
     change();
 }
 
-std::optional<Animation> currentAnimation() { return current; }
+std::optional<Animation> currentAnimation()
+{
+    return current;
+}
 
 } // namespace vantrel

@@ -65,13 +65,13 @@ QIcon applicationIcon()
 
 AppInfo::AppInfo(QString name, QIcon icon, QString version, QString buildNumber, QString bundleId,
                  std::optional<QString> urlScheme)
-    : m_name(std::move(name))
-    , m_icon(std::move(icon))
-    , m_version(std::move(version))
-    , m_buildNumber(std::move(buildNumber))
-    , m_bundleId(std::move(bundleId))
-    , m_releaseType(releaseTypeOf(m_version))
-    , m_urlScheme(std::move(urlScheme))
+    : m_name(std::move(name)),
+      m_icon(std::move(icon)),
+      m_version(std::move(version)),
+      m_buildNumber(std::move(buildNumber)),
+      m_bundleId(std::move(bundleId)),
+      m_releaseType(releaseTypeOf(m_version)),
+      m_urlScheme(std::move(urlScheme))
 {
 }
 
@@ -118,8 +118,7 @@ const AppInfo& AppInfo::shared()
 AppInfo AppInfo::preview()
 {
     return AppInfo(QStringLiteral("PreviewAppName"), QIcon::fromTheme(QStringLiteral("view-fullscreen")),
-                   QStringLiteral("13.37"), QStringLiteral("1337"), QStringLiteral("preview.bundle.id"),
-                   std::nullopt);
+                   QStringLiteral("13.37"), QStringLiteral("1337"), QStringLiteral("preview.bundle.id"), std::nullopt);
 }
 
 } // namespace vantrel

@@ -63,6 +63,9 @@ private:
     std::optional<QString> m_urlScheme;
 };
 
-constexpr bool isProduction(AppInfo::ReleaseType type) { return type == AppInfo::ReleaseType::production; }
+constexpr bool isProduction(AppInfo::ReleaseType type)
+{
+    return type == AppInfo::ReleaseType::production;
+}
 
 } // namespace vantrel

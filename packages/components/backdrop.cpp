@@ -6,7 +6,10 @@ namespace vantrel {
 
 Backdrop::Backdrop(QWidget* front, bool condition, Qt::Alignment alignment, std::function<QWidget*()> content,
                    QWidget* parent)
-    : QWidget(parent), m_layout(new QGridLayout(this)), m_front(front), m_alignment(alignment),
+    : QWidget(parent),
+      m_layout(new QGridLayout(this)),
+      m_front(front),
+      m_alignment(alignment),
       m_makeContent(std::move(content))
 {
     m_layout->setContentsMargins(0, 0, 0, 0);

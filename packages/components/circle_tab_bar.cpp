@@ -69,21 +69,26 @@ CircleTabBarBase::CircleTabBarBase(int pageCount, QWidget* parent) : QWidget(par
         QEasingCurve curve;
         curve.setCustomType(spring);
         dot->animation->setEasingCurve(curve);
-        connect(dot->animation, &QVariantAnimation::valueChanged, this,
-                [this, raw = dot.get()](const QVariant& value) {
-                    raw->shown = mix(raw->from, look(raw->selected, raw->hovered), value.toDouble());
-                    updateGeometry();
-                    update();
-                });
+        connect(dot->animation, &QVariantAnimation::valueChanged, this, [this, raw = dot.get()](const QVariant& value) {
+            raw->shown = mix(raw->from, look(raw->selected, raw->hovered), value.toDouble());
+            updateGeometry();
+            update();
+        });
         m_dots.push_back(std::move(dot));
     }
 }
 
 CircleTabBarBase::~CircleTabBarBase() = default;
 
-bool CircleTabBarBase::isDotSelected(int index) const { return m_dots.at(index)->selected; }
+bool CircleTabBarBase::isDotSelected(int index) const
+{
+    return m_dots.at(index)->selected;
+}
 
-bool CircleTabBarBase::isDotHovered(int index) const { return m_dots.at(index)->hovered; }
+bool CircleTabBarBase::isDotHovered(int index) const
+{
+    return m_dots.at(index)->hovered;
+}
 
 CircleTabBarBase::Look CircleTabBarBase::targetLook(int index) const
 {
@@ -91,7 +96,10 @@ CircleTabBarBase::Look CircleTabBarBase::targetLook(int index) const
     return look(dot.selected, dot.hovered);
 }
 
-CircleTabBarBase::Look CircleTabBarBase::shownLook(int index) const { return m_dots.at(index)->shown; }
+CircleTabBarBase::Look CircleTabBarBase::shownLook(int index) const
+{
+    return m_dots.at(index)->shown;
+}
 
 void CircleTabBarBase::updateSelection()
 {

@@ -81,7 +81,8 @@ template<typename Page>
 class CircleTabBar : public CircleTabBarBase {
 public:
     CircleTabBar(Binding<Page> selectedPage, std::vector<Page> pages, QWidget* parent = nullptr)
-        : CircleTabBarBase(static_cast<int>(pages.size()), parent), m_selectedPage(std::move(selectedPage)),
+        : CircleTabBarBase(static_cast<int>(pages.size()), parent),
+          m_selectedPage(std::move(selectedPage)),
           m_pages(std::move(pages))
     {
         updateSelection();

@@ -9,8 +9,7 @@
 
 namespace vantrel {
 
-double blurRadius(QPointF mousePosition, QPointF viewCenter, double minRadius, double maxRadius,
-                  double maxDistance)
+double blurRadius(QPointF mousePosition, QPointF viewCenter, double minRadius, double maxRadius, double maxDistance)
 {
     double r0 = 0;
     if (maxDistance > 0) {
@@ -41,8 +40,12 @@ bool MouseTrackingView::event(QEvent* event)
 
 ConditionalBlur::ConditionalBlur(QWidget* content, double minRadius, double maxRadius, double maxDistance,
                                  QPointF viewCenter, QWidget* parent)
-    : QWidget(parent), m_minRadius(minRadius), m_maxRadius(maxRadius), m_viewCenter(viewCenter),
-      m_maxDistance(maxDistance), m_blur(new QGraphicsBlurEffect)
+    : QWidget(parent),
+      m_minRadius(minRadius),
+      m_maxRadius(maxRadius),
+      m_viewCenter(viewCenter),
+      m_maxDistance(maxDistance),
+      m_blur(new QGraphicsBlurEffect)
 {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -59,7 +62,8 @@ ConditionalBlur::ConditionalBlur(QWidget* content, double minRadius, double maxR
 
     // The position is taken after the event has been handled, one write per event.
     tracking->setMouseMovedHandler([this](QPointF position) {
-        QMetaObject::invokeMethod(this, [this, position] { setMousePosition(position); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, position] { setMousePosition(position); }, Qt::QueuedConnection);
     });
 }
 

@@ -7,15 +7,13 @@
 
 #include <functional>
 
-
 namespace vantrel {
 
 // The blur radius for a pointer at `mousePosition`: `maxRadius` on `viewCenter`, falling in a
 // straight line to zero at `maxDistance`, never below `minRadius` nor below 0. With a maximum
 // distance that is not positive the distance cannot scale the radius, which is then
 // max(minRadius, 0) wherever the pointer is.
-double blurRadius(QPointF mousePosition, QPointF viewCenter, double minRadius, double maxRadius,
-                  double maxDistance);
+double blurRadius(QPointF mousePosition, QPointF viewCenter, double minRadius, double maxRadius, double maxDistance);
 
 // Reports every position of the pointer over the widget and its children, measured from the
 // widget's centre (x to the right, y downwards), also while its window is not active.

@@ -10,7 +10,10 @@ namespace vantrel {
 
 namespace {
 
-QColor rgb(double red, double green, double blue) { return QColor::fromRgbF(red, green, blue, 1.0); }
+QColor rgb(double red, double green, double blue)
+{
+    return QColor::fromRgbF(red, green, blue, 1.0);
+}
 
 // Blended a tenth of the way towards black.
 QColor darkened(const QColor& colour)
@@ -172,8 +175,8 @@ void Confetti::paintEvent(QPaintEvent*)
     for (const Particle& particle : m_particles) {
         // A flake reaches no further than its diagonal from its centre.
         const double reach = 9 * particle.scale;
-        if (particle.position.y() < -reach || particle.position.y() > height() + reach ||
-            particle.position.x() < -reach || particle.position.x() > width() + reach)
+        if (particle.position.y() < -reach || particle.position.y() > height() + reach || particle.position.x() < -reach
+            || particle.position.x() > width() + reach)
             continue;
         const double turned = ConfettiCellSettings::spin * (m_now - particle.bornAt) / 1000.0;
         QTransform transform;

@@ -12,7 +12,10 @@ namespace vantrel {
 
 DelayedOnHover::DelayedOnHover(QWidget* view, std::uint64_t milliSeconds, std::function<void(bool)> onHover,
                                Clock& clock)
-    : QObject(view), m_onHover(std::move(onHover)), m_milliSeconds(milliSeconds), m_clock(clock)
+    : QObject(view),
+      m_onHover(std::move(onHover)),
+      m_milliSeconds(milliSeconds),
+      m_clock(clock)
 {
     view->installEventFilter(this);
     if (view->isVisible()) {

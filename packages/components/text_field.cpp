@@ -27,7 +27,10 @@ QFont fieldFont(bool monospaced)
 } // namespace
 
 TextField::TextField(Binding<QString> value, bool monospaced, const QValidator* formatter, QWidget* parent)
-    : QLineEdit(parent), m_value(std::move(value)), m_monospaced(monospaced), m_font(fieldFont(monospaced))
+    : QLineEdit(parent),
+      m_value(std::move(value)),
+      m_monospaced(monospaced),
+      m_font(fieldFont(monospaced))
 {
     setText(m_value.get());
     setFrame(false);
@@ -64,7 +67,10 @@ QColor TextField::borderColor() const
     return borderColor(hasFocus(), QGuiApplication::applicationState() == Qt::ApplicationActive);
 }
 
-QRectF TextField::borderRect() const { return QRectF(rect()).adjusted(1, 1, -1, -1); }
+QRectF TextField::borderRect() const
+{
+    return QRectF(rect()).adjusted(1, 1, -1, -1);
+}
 
 QSize TextField::sizeHint() const
 {
@@ -90,23 +96,25 @@ void TextField::changeEvent(QEvent* event)
 }
 
 PlaceholderField::PlaceholderField(QString placeholder, Binding<QString> value, bool disabled, QWidget* parent)
-    : QWidget(parent), m_value(value)
+    : QWidget(parent),
+      m_value(value)
 {
     m_field = new TextField(value, false);
-    m_stack = new Backdrop(m_field, value.get().isEmpty(), Qt::AlignLeft | Qt::AlignVCenter,
-                           [placeholder = std::move(placeholder)] {
-                               auto* label = new QLabel(placeholder);
-                               label->setTextFormat(Qt::PlainText);
-                               label->setMargin(placeholderPadding);
-                               QFont font = QApplication::font();
-                               font.setPixelSize(TextField::fontPixelSize);
-                               label->setFont(font);
-                               QPalette palette = label->palette();
-                               palette.setColor(QPalette::WindowText, component_colors::placeholderText());
-                               label->setPalette(palette);
-                               return label;
-                           },
-                           this);
+    m_stack = new Backdrop(
+        m_field, value.get().isEmpty(), Qt::AlignLeft | Qt::AlignVCenter,
+        [placeholder = std::move(placeholder)] {
+            auto* label = new QLabel(placeholder);
+            label->setTextFormat(Qt::PlainText);
+            label->setMargin(placeholderPadding);
+            QFont font = QApplication::font();
+            font.setPixelSize(TextField::fontPixelSize);
+            label->setFont(font);
+            QPalette palette = label->palette();
+            palette.setColor(QPalette::WindowText, component_colors::placeholderText());
+            label->setPalette(palette);
+            return label;
+        },
+        this);
     if (disabled)
         m_stack->setEnabled(false);
 
@@ -117,7 +125,10 @@ PlaceholderField::PlaceholderField(QString placeholder, Binding<QString> value, 
     connect(m_field, &QLineEdit::textEdited, this, &PlaceholderField::updateValue);
 }
 
-QLabel* PlaceholderField::placeholderLabel() const { return qobject_cast<QLabel*>(m_stack->content()); }
+QLabel* PlaceholderField::placeholderLabel() const
+{
+    return qobject_cast<QLabel*>(m_stack->content());
+}
 
 void PlaceholderField::updateValue()
 {

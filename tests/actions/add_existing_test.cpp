@@ -44,9 +44,15 @@ QStringList names(const QList<T>& items)
     return result;
 }
 
-QStringList list(const char* commaSeparated) { return QString::fromUtf8(commaSeparated).split(QLatin1Char(',')); }
+QStringList list(const char* commaSeparated)
+{
+    return QString::fromUtf8(commaSeparated).split(QLatin1Char(','));
+}
 
-QList<RankedItem> unranked(const QList<Summary>& items) { return rankedItems(items, QString(), IndexingOptions::all()); }
+QList<RankedItem> unranked(const QList<Summary>& items)
+{
+    return rankedItems(items, QString(), IndexingOptions::all());
+}
 
 std::unique_ptr<AddExistingVersionBundle> makePicker(std::shared_ptr<AnyContainerItem> container,
                                                      AddExistingVersionBundle::IndexProvider index,
@@ -69,8 +75,8 @@ struct Team {
 
     Team()
     {
-        for (const auto& [collection, name] : {std::pair{alpha, "Intro"}, {alpha, "Alpha"}, {beta, "Alphabet"},
-                                               {beta, "Outro"}, {archive, "Old Cut"}}) {
+        for (const auto& [collection, name] :
+             {std::pair{alpha, "Intro"}, {alpha, "Alpha"}, {beta, "Alphabet"}, {beta, "Outro"}, {archive, "Old Cut"}}) {
             const QString title = QString::fromUtf8(name);
             syncWait(collection->createNestedItem(writeProject(fixture, title, title + QStringLiteral(".kdenlive"))));
         }
@@ -80,7 +86,8 @@ struct Team {
     Summary live(const char* name) const
     {
         const QList<Summary> all = team->versionBundles().liveIndex().all;
-        return *std::ranges::find_if(all, [&](const Summary& bundle) { return bundle.name() == QString::fromUtf8(name); });
+        return *std::ranges::find_if(all,
+                                     [&](const Summary& bundle) { return bundle.name() == QString::fromUtf8(name); });
     }
 
     std::unique_ptr<AddExistingVersionBundle> picker(const std::shared_ptr<Collection>& container)
@@ -102,11 +109,14 @@ private Q_SLOTS:
     {
         // Characters are what a reader sees: a precomposed accent equals the combining one and
         // case folds across it, but an accented letter is not its base letter.
-        for (const auto& [entry, name] : {std::pair{"cmr", "Camera roll"}, {"ABC", "a-b-c"}, {"", "Anything"},
-                                          {"\xC3\xA9t\xC3\xA9", "e\xCC\x81t\xC3\xA9"}, {"\xC3\x89", "\xC3\xA9"}})
+        for (const auto& [entry, name] : {std::pair{"cmr", "Camera roll"},
+                                          {"ABC", "a-b-c"},
+                                          {"", "Anything"},
+                                          {"\xC3\xA9t\xC3\xA9", "e\xCC\x81t\xC3\xA9"},
+                                          {"\xC3\x89", "\xC3\xA9"}})
             QVERIFY2(matches(QString::fromUtf8(entry), QString::fromUtf8(name)), entry);
-        for (const auto& [entry, name] : {std::pair{"ba", "ab"}, {"aa", "a"}, {"x", ""}, {" a", "a"},
-                                          {"e", "\xC3\xA9"}, {"e", "e\xCC\x81"}})
+        for (const auto& [entry, name] :
+             {std::pair{"ba", "ab"}, {"aa", "a"}, {"x", ""}, {" a", "a"}, {"e", "\xC3\xA9"}, {"e", "e\xCC\x81"}})
             QVERIFY2(!matches(QString::fromUtf8(entry), QString::fromUtf8(name)), entry);
     }
 
@@ -150,7 +160,8 @@ private Q_SLOTS:
         }
 
         QVERIFY(categorizedResults({}, SortingOptions::ascending).isEmpty());
-        const QList<Summary> typed{handMade("Notes", DocumentType::unknown(QStringLiteral("txt"))), handMade("Cut"),
+        const QList<Summary> typed{handMade("Notes", DocumentType::unknown(QStringLiteral("txt"))),
+                                   handMade("Cut"),
                                    handMade("Day 1", DocumentType::event()),
                                    handMade("Grade", customType("grade", QStringLiteral("Zeta"))),
                                    handMade("Look", customType("look", QStringLiteral("Beta"))),

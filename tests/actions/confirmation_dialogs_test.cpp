@@ -46,10 +46,12 @@ private Q_SLOTS:
         };
         QCOMPARE(deleting({}), tail);
         QCOMPARE(deleting({summary(QStringLiteral("Cut %@ %d"))}), QStringLiteral("`Cut %@ %d`") + tail);
-        QCOMPARE(deleting({summary(QStringLiteral("A")), summary(QStringLiteral("B"))}), QStringLiteral("2 Items") + tail);
+        QCOMPARE(deleting({summary(QStringLiteral("A")), summary(QStringLiteral("B"))}),
+                 QStringLiteral("2 Items") + tail);
 
         TeamFixture fixture;
-        const auto reels = syncWait(Collection::create(QStringLiteral("Reels %@ %d %1"), fixture.client(QStringLiteral("ana"))));
+        const auto reels =
+            syncWait(Collection::create(QStringLiteral("Reels %@ %d %1"), fixture.client(QStringLiteral("ana"))));
         const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
         writeFile(source, "<mlt/>");
         syncWait(reels->createNestedItem(source));

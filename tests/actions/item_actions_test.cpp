@@ -21,12 +21,18 @@ namespace {
 QString focusName(ContentViewFocus focus)
 {
     switch (focus) {
-    case ContentViewFocus::trash: return QStringLiteral("trash");
-    case ContentViewFocus::home: return QStringLiteral("home");
-    case ContentViewFocus::collectionList: return QStringLiteral("collectionList");
-    case ContentViewFocus::documentList: return QStringLiteral("documentList");
-    case ContentViewFocus::checkinView: return QStringLiteral("checkinView");
-    case ContentViewFocus::eventList: return QStringLiteral("eventList");
+    case ContentViewFocus::trash:
+        return QStringLiteral("trash");
+    case ContentViewFocus::home:
+        return QStringLiteral("home");
+    case ContentViewFocus::collectionList:
+        return QStringLiteral("collectionList");
+    case ContentViewFocus::documentList:
+        return QStringLiteral("documentList");
+    case ContentViewFocus::checkinView:
+        return QStringLiteral("checkinView");
+    case ContentViewFocus::eventList:
+        return QStringLiteral("eventList");
     }
     return {};
 }
@@ -75,7 +81,8 @@ struct Window {
 
     std::shared_ptr<Document> importCut(const QByteArray& content = "first")
     {
-        syncWait(reels->createNestedItem(writeProject(fixture, QStringLiteral("cut"), QStringLiteral("Cut.kdenlive"), content)));
+        syncWait(reels->createNestedItem(
+            writeProject(fixture, QStringLiteral("cut"), QStringLiteral("Cut.kdenlive"), content)));
         return findDocument(reels, QStringLiteral("Cut"));
     }
     // Waits until `last` was seen `times` times and is the last thing seen, then returns
@@ -116,7 +123,8 @@ private Q_SLOTS:
         syncWait(window.actions.checkIn()(cut));
         window.actions.checkIn().hideProgress();
         QCOMPARE(window.until(QStringLiteral("idle")),
-                 (QStringList{QStringLiteral("busy Checking in Cut..."), QStringLiteral("focus documentList"), QStringLiteral("idle")}));
+                 (QStringList{QStringLiteral("busy Checking in Cut..."), QStringLiteral("focus documentList"),
+                              QStringLiteral("idle")}));
         QVERIFY(!cut->isCheckedOut());
         const auto versions = cut->versioningService()->versionIDs();
         QCOMPARE(versions.size(), 2);
@@ -127,12 +135,14 @@ private Q_SLOTS:
         const QString folder = window.file(QStringLiteral("export"));
         window.selected(QUrl::fromLocalFile(folder));
         QCOMPARE(window.until(QStringLiteral("idle")),
-                 (QStringList{QStringLiteral("busy Exporting..."), QStringLiteral("open ") + folder, QStringLiteral("idle")}));
+                 (QStringList{QStringLiteral("busy Exporting..."), QStringLiteral("open ") + folder,
+                              QStringLiteral("idle")}));
         QCOMPARE(readAll(folder + QStringLiteral("/Cut.kdenlive")), QByteArray("first"));
 
         // Reverting brings the first version's bytes back as the current version.
         window.actions.revert()(cut, versions.first());
-        QCOMPARE(window.until(QStringLiteral("idle")), (QStringList{QStringLiteral("busy Reverting..."), QStringLiteral("idle")}));
+        QCOMPARE(window.until(QStringLiteral("idle")),
+                 (QStringList{QStringLiteral("busy Reverting..."), QStringLiteral("idle")}));
         const QString current = window.file(QStringLiteral("current"));
         syncWait(cut->exportVersion(std::nullopt, current));
         QCOMPARE(readAll(current + QStringLiteral("/Cut.kdenlive")), QByteArray("first"));
@@ -252,7 +262,8 @@ private Q_SLOTS:
         QVERIFY(window.confirmation);
         QCOMPARE(window.confirmation->messageText(), QStringLiteral("Cut will be removed from Reels."));
         std::exchange(window.confirmation, std::nullopt)->confirmButton().action();
-        QCOMPARE(window.until(QStringLiteral("idle")), (QStringList{QStringLiteral("busy Removing Cut..."), QStringLiteral("idle")}));
+        QCOMPARE(window.until(QStringLiteral("idle")),
+                 (QStringList{QStringLiteral("busy Removing Cut..."), QStringLiteral("idle")}));
         QCOMPARE(window.team->versionBundles().liveIndex().documents.size(), 1);
         syncWait(archive->loadNestedItems());
         const auto inArchive = archive->nestedItems().at(0);
@@ -297,12 +308,15 @@ private Q_SLOTS:
         QVERIFY(window.selectTypes.contains(QStringLiteral("*.kdenlive")));
         QVERIFY(window.selectTypes.contains(QStringLiteral("*.videolibrary/")));
         QVERIFY(window.selectTypes.contains(QStringLiteral("*")));
-        window.selected(QUrl::fromLocalFile(writeProject(window.fixture, QStringLiteral("a"), QStringLiteral("Alpha.kdenlive"))));
-        QCOMPARE(window.until(QStringLiteral("idle")), (QStringList{QStringLiteral("busy Importing..."), QStringLiteral("idle")}));
+        window.selected(
+            QUrl::fromLocalFile(writeProject(window.fixture, QStringLiteral("a"), QStringLiteral("Alpha.kdenlive"))));
+        QCOMPARE(window.until(QStringLiteral("idle")),
+                 (QStringList{QStringLiteral("busy Importing..."), QStringLiteral("idle")}));
         const auto alpha = findDocument(window.reels, QStringLiteral("Alpha"));
         QVERIFY(alpha);
-        window.actions.importItemFromFile().importFile(QUrl::fromLocalFile(window.file(QStringLiteral("none")) + QStringLiteral("/Missing.kdenlive")),
-                                                         window.reels);
+        window.actions.importItemFromFile().importFile(
+            QUrl::fromLocalFile(window.file(QStringLiteral("none")) + QStringLiteral("/Missing.kdenlive")),
+            window.reels);
         QStringList seen = window.until(QStringLiteral("idle"));
         QCOMPARE(seen.size(), 4);
         QCOMPARE(seen.at(0), QStringLiteral("busy Importing..."));
@@ -327,7 +341,8 @@ private Q_SLOTS:
 
         ItemActions placeholder = ItemActions::placeholder();
         placeholder.createCollection().create(QStringLiteral("Nothing"));
-        QVERIFY_THROWS_EXCEPTION(UnexpectedError, placeholder.addExistingItem().versionBundlesIndex(IndexingOptions::all()));
+        QVERIFY_THROWS_EXCEPTION(UnexpectedError,
+                                 placeholder.addExistingItem().versionBundlesIndex(IndexingOptions::all()));
         QTest::qWait(20);
     }
 };

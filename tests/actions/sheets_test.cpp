@@ -14,7 +14,10 @@ using Sheet = SheetModel::Sheet;
 // Every character a team bundle name must not hold; the quotes are the typographic ones.
 const QString teamForbidden = QStringLiteral("~!@#$%^&*()+={}|[]\\\u201D;\u2019<>?,./");
 
-bool valid(const Sheet& sheet, const QString& name) { return isValidName(name, forbiddenCharacters(sheet)); }
+bool valid(const Sheet& sheet, const QString& name)
+{
+    return isValidName(name, forbiddenCharacters(sheet));
+}
 
 } // namespace
 
@@ -23,8 +26,8 @@ class SheetsTest : public QObject {
 private Q_SLOTS:
     void namesEachSheetAccepts()
     {
-        for (const Sheet& sheet : QList<Sheet>{SheetModel::NewFinalCutLibrary{}, SheetModel::NewFinalCutEvent{},
-                                               SheetModel::RenameItem{}}) {
+        for (const Sheet& sheet :
+             QList<Sheet>{SheetModel::NewFinalCutLibrary{}, SheetModel::NewFinalCutEvent{}, SheetModel::RenameItem{}}) {
             QVERIFY(!valid(sheet, QStringLiteral("Day/Night")));
             QVERIFY(!valid(sheet, QStringLiteral("Day\nNight")));
             QVERIFY(valid(sheet, QStringLiteral("~Day\\Night\r: 1")));
@@ -43,7 +46,8 @@ private Q_SLOTS:
         QSignalSpy changes(&model, &SheetModel::sheetChanged);
         QStringList created;
         model.setSheet(SheetModel::CreateNewCollection{[&](QString name) { created << name; }});
-        model.setSheet(SheetModel::CreateNewTeamBundle{[&](QString name) { created << QStringLiteral("team ") + name; }});
+        model.setSheet(
+            SheetModel::CreateNewTeamBundle{[&](QString name) { created << QStringLiteral("team ") + name; }});
         QCOMPARE(changes.count(), 2);
         const auto sheet = model.sheet();
         const auto* team = std::get_if<SheetModel::CreateNewTeamBundle>(&*sheet);

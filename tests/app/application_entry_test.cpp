@@ -1,9 +1,9 @@
 #include "app/about_window_scene.h"
 #include "app/application_entry.h"
 
-#include <QMainWindow>
 #include <QAction>
 #include <QApplication>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>

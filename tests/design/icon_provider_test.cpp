@@ -13,13 +13,26 @@ namespace {
 // Every symbol name the views of the application show.
 const QStringList kSymbolsOfTheViews{
     QStringLiteral("arrow.up.left.and.down.right.and.arrow.up.right.and.down.left"),
-    QStringLiteral("bookmark.fill"), QStringLiteral("chevron.down"), QStringLiteral("chevron.left"),
-    QStringLiteral("clock.arrow.2.circlepath"), QStringLiteral("clock.arrow.circlepath"),
-    QStringLiteral("exclamationmark.triangle"), QStringLiteral("flask"), QStringLiteral("hand.wave"),
-    QStringLiteral("house"), QStringLiteral("link"), QStringLiteral("lock.fill"), QStringLiteral("lock.open"),
-    QStringLiteral("magnifyingglass"), QStringLiteral("pencil"), QStringLiteral("plus.app"),
-    QStringLiteral("shippingbox"), QStringLiteral("slider.horizontal.3"), QStringLiteral("smallcircle.filled.circle"),
-    QStringLiteral("square.3.layers.3d.down.right"), QStringLiteral("square.and.arrow.up"),
+    QStringLiteral("bookmark.fill"),
+    QStringLiteral("chevron.down"),
+    QStringLiteral("chevron.left"),
+    QStringLiteral("clock.arrow.2.circlepath"),
+    QStringLiteral("clock.arrow.circlepath"),
+    QStringLiteral("exclamationmark.triangle"),
+    QStringLiteral("flask"),
+    QStringLiteral("hand.wave"),
+    QStringLiteral("house"),
+    QStringLiteral("link"),
+    QStringLiteral("lock.fill"),
+    QStringLiteral("lock.open"),
+    QStringLiteral("magnifyingglass"),
+    QStringLiteral("pencil"),
+    QStringLiteral("plus.app"),
+    QStringLiteral("shippingbox"),
+    QStringLiteral("slider.horizontal.3"),
+    QStringLiteral("smallcircle.filled.circle"),
+    QStringLiteral("square.3.layers.3d.down.right"),
+    QStringLiteral("square.and.arrow.up"),
 };
 
 } // namespace
@@ -53,7 +66,8 @@ private Q_SLOTS:
     {
         const QColor tint(0xe0, 0x30, 0x40);
         for (const QString& symbol : {QStringLiteral("lock.fill"), QStringLiteral("exclamationmark.triangle")}) {
-            const QImage plain = IconProvider::icon(symbol).pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+            const QImage plain =
+                IconProvider::icon(symbol).pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
             const QIcon tinted = IconProvider::icon(symbol, tint);
             const QImage image = tinted.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
             for (int y = 0; y < image.height(); ++y) {
@@ -78,7 +92,8 @@ private Q_SLOTS:
             const int row = int(i / 6) * 2;
             const int column = int(i % 6) * 3;
             int shade = 0;
-            for (const std::optional<QColor>& tint : {std::optional<QColor>(), std::optional(neutral(2)), std::optional(brandColor())}) {
+            for (const std::optional<QColor>& tint :
+                 {std::optional<QColor>(), std::optional(neutral(2)), std::optional(brandColor())}) {
                 auto* picture = new QLabel;
                 picture->setPixmap(IconProvider::icon(symbol, tint).pixmap(24, 24));
                 grid->addWidget(picture, row, column + shade++);

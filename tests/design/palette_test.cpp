@@ -22,9 +22,9 @@ private Q_SLOTS:
             {composited(withOpacity(neutral(9), 0.55), window), window, 4.5},
             {composited(withOpacity(neutral(0), 0.8), window), window, 4.5},
             {neutral(9), composited(withOpacity(blue(kFilledBlue), 0.9), window), 4.5},
-            {style(2), style(8), 4.5},  // about window muted text on its bar
-            {style(3), style(16), 4.5}, // placeholder on the field
-            {style(5), window, 4.5},    // link
+            {style(2), style(8), 4.5},   // about window muted text on its bar
+            {style(3), style(16), 4.5},  // placeholder on the field
+            {style(5), window, 4.5},     // link
             {style(18), style(16), 3.0}, // editing border on the field
             {style(18), style(17), 1.5}, // editing border against the idle one
             {brandColor(), window, 3.0},

@@ -38,9 +38,9 @@ private Q_SLOTS:
             << QStringLiteral("heavy");
         QTest::newRow("full tie: the first listed")
             << QList<Ribbon>{ribbon("first", 3, 1.0f), ribbon("second", 3, 1.0f)} << QStringLiteral("first");
-        QTest::newRow("rank below 1")
-            << QList<Ribbon>{ribbon("one", 1, 1.0f), ribbon("zero", 0, 0.0f), ribbon("negative", -1, 0.0f)}
-            << QStringLiteral("negative");
+        QTest::newRow("rank below 1") << QList<Ribbon>{ribbon("one", 1, 1.0f), ribbon("zero", 0, 0.0f),
+                                                       ribbon("negative", -1, 0.0f)}
+                                      << QStringLiteral("negative");
     }
 
     void ranking()

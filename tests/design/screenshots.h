@@ -12,7 +12,7 @@ inline bool saveScreenshot(QWidget& widget, const QString& name)
 {
     const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
     return folder.mkpath(QStringLiteral("."))
-        && widget.grab().save(folder.filePath(QStringLiteral("design_%1.png").arg(name)));
+           && widget.grab().save(folder.filePath(QStringLiteral("design_%1.png").arg(name)));
 }
 
 // Paints `sheet` with the window background.

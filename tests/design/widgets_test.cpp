@@ -92,10 +92,14 @@ private Q_SLOTS:
             place(button, row);
             return button;
         };
-        auto* secondary = add(new QPushButton(QStringLiteral("Discard")), SecondaryActionButtonStyle(32, std::nullopt, 0.6), 0);
-        auto* primary = add(new QPushButton(QStringLiteral("Save Changes")), PrimaryActionButtonStyle(32, std::nullopt, 0.9), 0);
-        auto* disabled = add(new QPushButton(QStringLiteral("Save Changes")), PrimaryActionButtonStyle(32, std::nullopt, 0.9), 0, false);
-        auto* faint = add(new QPushButton(QStringLiteral("Faint")), SecondaryActionButtonStyle(32, std::nullopt, 0.2), 0);
+        auto* secondary =
+            add(new QPushButton(QStringLiteral("Discard")), SecondaryActionButtonStyle(32, std::nullopt, 0.6), 0);
+        auto* primary =
+            add(new QPushButton(QStringLiteral("Save Changes")), PrimaryActionButtonStyle(32, std::nullopt, 0.9), 0);
+        auto* disabled = add(new QPushButton(QStringLiteral("Save Changes")),
+                             PrimaryActionButtonStyle(32, std::nullopt, 0.9), 0, false);
+        auto* faint =
+            add(new QPushButton(QStringLiteral("Faint")), SecondaryActionButtonStyle(32, std::nullopt, 0.2), 0);
         auto* unlock = new QToolButton;
         unlock->setText(QStringLiteral("Force Unlock"));
         unlock->setIcon(IconProvider::icon(QStringLiteral("lock.open"), neutral(1)));
@@ -126,10 +130,11 @@ private Q_SLOTS:
         QWidget sheet;
         darkSheet(sheet);
         auto* grid = new QGridLayout(&sheet);
-        const QStringList pictures = QStringLiteral("AppIcon VantrelWordmark CollectionGreen CollectionPink "
-                                                    "CollectionYellow FcpLogo MotionLogo Premiere EventLogo Lockhinge "
-                                                    "Lockbase CardOne CardTwo CardThree FlashForeground FlashBackground")
-                                         .split(QLatin1Char(' '));
+        const QStringList pictures =
+            QStringLiteral("AppIcon VantrelWordmark CollectionGreen CollectionPink "
+                           "CollectionYellow FcpLogo MotionLogo Premiere EventLogo Lockhinge "
+                           "Lockbase CardOne CardTwo CardThree FlashForeground FlashBackground")
+                .split(QLatin1Char(' '));
         QCOMPARE(Assets::names().size(), pictures.size());
         for (const QString& name : pictures) {
             const QPixmap pixmap = Assets::pixmap(name, {}, 2.0);

@@ -2,13 +2,13 @@
 // it was (same bundles, same journal files, every version exporting the same bytes).
 
 #include "engine/engine_errors.h"
-#include "foundation/error.h"
 #include "engine/storage/content_hash.h"
 #include "engine/storage/storage_error.h"
 #include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"
+#include "foundation/error.h"
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"
 
@@ -53,8 +53,8 @@ using Team = std::shared_ptr<TeamBundle>;
 Service importItem(const Team& team, const QString& source, std::optional<QString> name = std::nullopt)
 {
     return syncWait(VersioningService::import(VersioningServiceType::document, source, std::move(name), std::nullopt,
-                                              std::nullopt, QStringLiteral("Imported"), DocumentApplication::none(), team,
-                                              nullptr, nullptr));
+                                              std::nullopt, QStringLiteral("Imported"), DocumentApplication::none(),
+                                              team, nullptr, nullptr));
 }
 
 Service makeCollection(const Team& team, const QString& name)
@@ -82,12 +82,13 @@ Service serviceFor(const Team& team, const VersionBundle::Summary& summary)
 // team bundle first.
 Team openClient(const QString& root, const QString& local, const QString& user, bool create = false)
 {
-    const auto files = std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
-                                                           local + QStringLiteral("/downloads"));
+    const auto files = std::make_shared<SystemFileManager>(
+        local + QStringLiteral("/data"), local + QStringLiteral("/cache"), local + QStringLiteral("/downloads"));
     const ClientIdentity identity{QStringLiteral("CLIENT-") + user.toUpper(),
                                   UserIdentity{user, user + QStringLiteral(" Editor"), QStringLiteral("host-") + user}};
     const auto workspace = std::make_shared<RecordingWorkspace>();
-    Team team = create ? TeamBundle::create(root, files, workspace, identity) : TeamBundle::open(root, files, workspace, identity);
+    Team team = create ? TeamBundle::create(root, files, workspace, identity)
+                       : TeamBundle::open(root, files, workspace, identity);
     team->setPollInterval(std::chrono::hours(1)); // tests poll by hand
     return team;
 }
@@ -106,7 +107,8 @@ std::shared_ptr<const Error> failureOf(const std::function<void()>& operation)
 
 // Empty when `error` is a StorageError of `kind` whose description is a sentence and names
 // `named` (when given); otherwise what is wrong with it.
-QString storageErrorProblem(const std::shared_ptr<const Error>& error, StorageError::Kind kind, const QString& named = {})
+QString storageErrorProblem(const std::shared_ptr<const Error>& error, StorageError::Kind kind,
+                            const QString& named = {})
 {
     if (!error)
         return QStringLiteral("the operation succeeded");
@@ -159,7 +161,8 @@ QStringList bundleList(const Team& team)
 QStringList journalFiles(const QString& root)
 {
     QStringList files;
-    QDirIterator it(root + QStringLiteral("/journal"), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(root + QStringLiteral("/journal"), QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         QString entry = QDir(root).relativeFilePath(path);
@@ -178,11 +181,13 @@ QStringList journalFiles(const QString& root)
 QStringList leftovers(const QString& root)
 {
     QStringList found;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QString relative = QDir(root).relativeFilePath(path);
-        if (QFileInfo(path).fileName().startsWith(QLatin1String(".tmp-")) || relative.startsWith(QLatin1String("objects/tmp/")))
+        if (QFileInfo(path).fileName().startsWith(QLatin1String(".tmp-"))
+            || relative.startsWith(QLatin1String("objects/tmp/")))
             found << relative;
     }
     return found;
@@ -304,8 +309,9 @@ public:
     }
     bool setReadOnly(bool readOnly)
     {
-        return ::mount(nullptr, QFile::encodeName(m_path).constData(), nullptr,
-                       MS_REMOUNT | (readOnly ? MS_RDONLY : 0), nullptr) == 0;
+        return ::mount(nullptr, QFile::encodeName(m_path).constData(), nullptr, MS_REMOUNT | (readOnly ? MS_RDONLY : 0),
+                       nullptr)
+               == 0;
     }
     qint64 freeBytes() const
     {
@@ -351,7 +357,8 @@ public:
             return;
         }
         if (::fanotify_mark(m_fanotify, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_ONDIR, AT_FDCWD,
-                            QFile::encodeName(watched).constData()) != 0) {
+                            QFile::encodeName(watched).constData())
+            != 0) {
             m_failure = QString::fromLocal8Bit(std::strerror(errno));
             ::close(m_fanotify);
             m_fanotify = -1;
@@ -456,7 +463,7 @@ struct RawName {
 bool makeSocket(const QString& path)
 {
     const QByteArray native = QFile::encodeName(path);
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (size_t(native.size()) >= sizeof address.sun_path)
         return false;
@@ -516,8 +523,8 @@ private Q_SLOTS:
         writeFile(sources + QStringLiteral("/Real.kdenlive"), "real");
         makeSymlink(sources + QStringLiteral("/Deleted.kdenlive"), sources + QStringLiteral("/Dangling.kdenlive"));
         makeSymlink(sources + QStringLiteral("/Real.kdenlive"), sources + QStringLiteral("/Alias.kdenlive"));
-        VERIFY_STORAGE_ERROR(importItem(team, sources + QStringLiteral("/Dangling.kdenlive")), StorageError::Kind::notFound,
-                             QStringLiteral("Dangling.kdenlive"));
+        VERIFY_STORAGE_ERROR(importItem(team, sources + QStringLiteral("/Dangling.kdenlive")),
+                             StorageError::Kind::notFound, QStringLiteral("Dangling.kdenlive"));
         VERIFY_STORAGE_ERROR(importItem(team, sources + QStringLiteral("/Alias.kdenlive")), StorageError::Kind::io,
                              QStringLiteral("Alias.kdenlive"));
 
@@ -543,7 +550,8 @@ private Q_SLOTS:
         const int fd = ::open(badName.path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
         QVERIFY(fd >= 0);
         ::close(fd);
-        VERIFY_STORAGE_ERROR(importItem(team, withBadName), StorageError::Kind::io, QStringLiteral("Bytes.ardour-session"));
+        VERIFY_STORAGE_ERROR(importItem(team, withBadName), StorageError::Kind::io,
+                             QStringLiteral("Bytes.ardour-session"));
 
         VERIFY_UNCHANGED(team, before, fixture.scratch(QStringLiteral("after")));
     }
@@ -560,7 +568,7 @@ private Q_SLOTS:
         // replaced by a pipe.
         for (const bool replacedByPipe : {false, true}) {
             const QString package = sources + (replacedByPipe ? QStringLiteral("/Piped") : QStringLiteral("/Gone"))
-                + QStringLiteral(".ardour-session");
+                                    + QStringLiteral(".ardour-session");
             writeFile(package + QStringLiteral("/session.ardour"), "session");
             writeFile(package + QStringLiteral("/victim.wav"), randomBytes(40000));
             writeFile(package + QStringLiteral("/sub/inner.txt"), "inner");
@@ -572,7 +580,8 @@ private Q_SLOTS:
             });
             if (!gate.isWatching())
                 QSKIP(qPrintable(QStringLiteral("Openings can't be held here (fanotify: %1); "
-                                                "nothing else times the removal exactly.").arg(gate.failure())));
+                                                "nothing else times the removal exactly.")
+                                     .arg(gate.failure())));
             VERIFY_STORAGE_ERROR(importItem(team, package),
                                  replacedByPipe ? StorageError::Kind::io : StorageError::Kind::notFound,
                                  QStringLiteral("victim.wav"));
@@ -637,7 +646,8 @@ private Q_SLOTS:
             const qint64 freeBefore = volume.freeBytes();
 
             writeFile(sources + QStringLiteral("/Huge.kdenlive"), randomBytes(3 * 1024 * 1024));
-            VERIFY_STORAGE_ERROR(importItem(ana, sources + QStringLiteral("/Huge.kdenlive")), StorageError::Kind::diskFull, teamName);
+            VERIFY_STORAGE_ERROR(importItem(ana, sources + QStringLiteral("/Huge.kdenlive")),
+                                 StorageError::Kind::diskFull, teamName);
             // The half-written content is gone again: the space is free.
             QVERIFY2(volume.freeBytes() >= freeBefore - 16 * 1024,
                      qPrintable(QStringLiteral("%1 bytes free, %2 before").arg(volume.freeBytes()).arg(freeBefore)));
@@ -648,9 +658,10 @@ private Q_SLOTS:
             writeFile(sources + QStringLiteral("/Big.ardour-session/audio/b.wav"), randomBytes(1200 * 1024));
             VERIFY_STORAGE_ERROR(importItem(ana, sources + QStringLiteral("/Big.ardour-session")),
                                  StorageError::Kind::diskFull, teamName);
-            VERIFY_STORAGE_ERROR(syncWait(studio.edit->storeVersion(sources + QStringLiteral("/Huge.kdenlive"),
-                                                                    QStringLiteral("Too long"), VersionOrigin::checkedIn)),
-                                 StorageError::Kind::diskFull, teamName);
+            VERIFY_STORAGE_ERROR(
+                syncWait(studio.edit->storeVersion(sources + QStringLiteral("/Huge.kdenlive"),
+                                                   QStringLiteral("Too long"), VersionOrigin::checkedIn)),
+                StorageError::Kind::diskFull, teamName);
 
             VERIFY_UNCHANGED(ana, before, volume.beside(QStringLiteral("after")));
         }
@@ -716,16 +727,18 @@ private Q_SLOTS:
         VERIFY_STORAGE_ERROR(importItem(ana, sources + QStringLiteral("/New.kdenlive")), readOnly, teamName);
         VERIFY_STORAGE_ERROR(makeCollection(ana, QStringLiteral("Promos")), readOnly, teamName);
         VERIFY_STORAGE_ERROR(syncWait(studio.reel->rename(QStringLiteral("Renamed"))), readOnly, teamName);
-        VERIFY_STORAGE_ERROR(syncWait(studio.edit->storeVersion(sources + QStringLiteral("/New.kdenlive"), QStringLiteral("New"),
-                                                                VersionOrigin::checkedIn)),
+        VERIFY_STORAGE_ERROR(syncWait(studio.edit->storeVersion(sources + QStringLiteral("/New.kdenlive"),
+                                                                QStringLiteral("New"), VersionOrigin::checkedIn)),
                              readOnly, teamName);
-        VERIFY_STORAGE_ERROR(syncWait(studio.session->removeOrDelete(studio.reel, defaultS3Factory())), readOnly, teamName);
-        VERIFY_STORAGE_ERROR(syncWait(ana->versionBundles().restore(*ana->versionBundles().trashIndex().summary(studio.trashed->id()))),
-                             readOnly, teamName);
-        VERIFY_STORAGE_ERROR(syncWait(VersioningService::createEvent(QStringLiteral("Day 1"), ana, nullptr, nullptr)), readOnly,
+        VERIFY_STORAGE_ERROR(syncWait(studio.session->removeOrDelete(studio.reel, defaultS3Factory())), readOnly,
                              teamName);
-        VERIFY_STORAGE_ERROR(openClient(volume.path() + QStringLiteral("/Other.vantrelteam"), volume.beside(QStringLiteral("x")),
-                                        QStringLiteral("ana"), true),
+        VERIFY_STORAGE_ERROR(
+            syncWait(ana->versionBundles().restore(*ana->versionBundles().trashIndex().summary(studio.trashed->id()))),
+            readOnly, teamName);
+        VERIFY_STORAGE_ERROR(syncWait(VersioningService::createEvent(QStringLiteral("Day 1"), ana, nullptr, nullptr)),
+                             readOnly, teamName);
+        VERIFY_STORAGE_ERROR(openClient(volume.path() + QStringLiteral("/Other.vantrelteam"),
+                                        volume.beside(QStringLiteral("x")), QStringLiteral("ana"), true),
                              readOnly, QStringLiteral("Other.vantrelteam"));
         QVERIFY(!QFileInfo::exists(volume.path() + QStringLiteral("/Other.vantrelteam")));
 
@@ -861,11 +874,12 @@ private Q_SLOTS:
         const auto invalidName = [](const std::shared_ptr<const Error>& error) {
             const auto versioning = errorOfType<VersioningError>(error);
             return versioning && versioning->kind() == VersioningError::Case::invalidName
-                && !versioning->localizedDescription().isEmpty();
+                   && !versioning->localizedDescription().isEmpty();
         };
         QVERIFY(invalidName(failureOf([&] { syncWait(cut->rename(QStringLiteral(" \t\n"))); })));
         QVERIFY(invalidName(failureOf([&] { importItem(team, source, QStringLiteral("  ")); })));
-        QVERIFY(invalidName(failureOf([&] { syncWait(VersioningService::createLibrary(QString(), team, nullptr, nullptr)); })));
+        QVERIFY(invalidName(
+            failureOf([&] { syncWait(VersioningService::createLibrary(QString(), team, nullptr, nullptr)); })));
         VERIFY_UNCHANGED(team, before, fixture.scratch(QStringLiteral("after")));
 
         // createCollection() takes any name: an empty one makes a collection nobody can tell
@@ -904,9 +918,10 @@ private Q_SLOTS:
             const auto service = serviceFor(client, *client->versionBundles().liveIndex().summary(imported->id()));
             const QString exported = exportTo(service, fixture.scratch(QStringLiteral("out-") + client->clientId()));
             QCOMPARE(describeTree(exported), describeTree(package));
-            for (const QString& link : {QStringLiteral("up-two"), QStringLiteral("sub/up-one"), QStringLiteral("secret-link"),
-                                        QStringLiteral("sub/deep-link"), QStringLiteral("absolute-folder"), QStringLiteral("loop"),
-                                        QStringLiteral("dangling")})
+            for (const QString& link :
+                 {QStringLiteral("up-two"), QStringLiteral("sub/up-one"), QStringLiteral("secret-link"),
+                  QStringLiteral("sub/deep-link"), QStringLiteral("absolute-folder"), QStringLiteral("loop"),
+                  QStringLiteral("dangling")})
                 QVERIFY2(QFileInfo(exported + u'/' + link).isSymLink(), qPrintable(link));
         }
         QCOMPARE(describeTree(outside), outsideBefore);
@@ -932,11 +947,11 @@ private Q_SLOTS:
         const QString journal = fixture.root() + QStringLiteral("/journal");
 
         const auto ana = fixture.client(QStringLiteral("ana"));
-        makeCollection(ana, QStringLiteral("Kept"));                        // record 1
+        makeCollection(ana, QStringLiteral("Kept")); // record 1
         writeFile(sources + QStringLiteral("/Edit.kdenlive"), "edit bytes");
         const auto edit = importItem(ana, sources + QStringLiteral("/Edit.kdenlive")); // record 2
-        syncWait(edit->rename(QStringLiteral("Edit, renamed")));            // record 3
-        makeCollection(ana, QStringLiteral("Later"));                       // record 4
+        syncWait(edit->rename(QStringLiteral("Edit, renamed")));                       // record 3
+        makeCollection(ana, QStringLiteral("Later"));                                  // record 4
         // Cut mid-way.
         const QString truncated = journal + QStringLiteral("/CLIENT-ANA/000000000003.json");
         QVERIFY(QFile::resize(truncated, QFileInfo(truncated).size() / 2));
@@ -967,7 +982,8 @@ private Q_SLOTS:
         for (const auto& summary : index.collections)
             collections << summary.name();
         collections.sort();
-        QCOMPARE(collections, (QStringList{QStringLiteral("Kept"), QStringLiteral("Later"), QStringLiteral("Zed Three")}));
+        QCOMPARE(collections,
+                 (QStringList{QStringLiteral("Kept"), QStringLiteral("Later"), QStringLiteral("Zed Three")}));
         QStringList documents;
         for (const auto& summary : index.documents)
             documents << summary.name();
@@ -976,7 +992,8 @@ private Q_SLOTS:
         QMap<QString, QByteArray> exported;
         for (const auto& summary : index.documents) {
             const QString file = exportTo(serviceFor(ben, summary), fixture.scratch(QStringLiteral("out")));
-            exported.insert(QFileInfo(file).fileName(), describeTree(QFileInfo(file).path()).value(QFileInfo(file).fileName()));
+            exported.insert(QFileInfo(file).fileName(),
+                            describeTree(QFileInfo(file).path()).value(QFileInfo(file).fileName()));
         }
         QCOMPARE(exported, (QMap<QString, QByteArray>{{QStringLiteral("Edit.kdenlive"), "edit bytes"},
                                                       {QStringLiteral("Yan.kdenlive"), "yan bytes"}}));
@@ -1019,7 +1036,7 @@ private Q_SLOTS:
         nest(reel, session);
         nest(reel, other);
 
-        damage(team->contents().pathFor(hashBytes(audio)));                                     // a file's content
+        damage(team->contents().pathFor(hashBytes(audio))); // a file's content
         damage(team->contents().pathFor(team->snapshot()->find(third->id())->currentVersion()->manifest)); // a tree
         const QStringList journalBefore = journalFiles(fixture.root());
 
@@ -1063,8 +1080,8 @@ private Q_SLOTS:
     {
         TeamFixture fixture;
         const QString folder = fixture.scratch(QStringLiteral("paths"));
-        const auto files = std::make_shared<SystemFileManager>(folder + QStringLiteral("/d"), folder + QStringLiteral("/c"),
-                                                               folder + QStringLiteral("/dl"));
+        const auto files = std::make_shared<SystemFileManager>(
+            folder + QStringLiteral("/d"), folder + QStringLiteral("/c"), folder + QStringLiteral("/dl"));
         const auto workspace = std::make_shared<RecordingWorkspace>();
         const auto failure = [&](const QString& path, bool create) {
             return failureOf([&] {
@@ -1093,13 +1110,15 @@ private Q_SLOTS:
         QVERIFY(expect(folder + QStringLiteral("/Dangling.vantrelteam"), true, TeamBundleError::Case::alreadyExists));
         QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/Target.vantrelteam")));
         // Creating in a folder that doesn't exist.
-        QVERIFY(expect(folder + QStringLiteral("/missing/New.vantrelteam"), true, TeamBundleError::Case::missingFolder));
+        QVERIFY(
+            expect(folder + QStringLiteral("/missing/New.vantrelteam"), true, TeamBundleError::Case::missingFolder));
         QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/missing")));
 
         // Markers that are not ours.
         int count = 0;
-        for (const QByteArray& marker : {QByteArray(), QByteArray("[1, 2]"), QByteArray(R"({"format": "1", "id": "x"})"),
-                                         QByteArray(R"({"format": 1})"), QByteArray("\xef\xbb\xbf\x00\x01", 5)}) {
+        for (const QByteArray& marker :
+             {QByteArray(), QByteArray("[1, 2]"), QByteArray(R"({"format": "1", "id": "x"})"),
+              QByteArray(R"({"format": 1})"), QByteArray("\xef\xbb\xbf\x00\x01", 5)}) {
             const QString path = folder + QStringLiteral("/Marker%1.vantrelteam").arg(++count);
             writeFile(path + QStringLiteral("/team.json"), marker);
             QVERIFY2(expect(path, false, TeamBundleError::Case::unreadable), marker.constData());

@@ -14,8 +14,8 @@
 #include <QJsonObject>
 #include <QSemaphore>
 
-#include <functional>
 #include <QTest>
+#include <functional>
 
 #include <sys/stat.h>
 
@@ -51,8 +51,8 @@ void append(const QString& path, const QByteArray& line)
 QByteArray current(const Service& service, const TeamFixture& fixture)
 {
     static int exports = 0;
-    return contentOf(syncWait(service->exportVersion(std::nullopt, fixture.scratch(QStringLiteral("out%1").arg(++exports)),
-                                                   defaultS3Factory())));
+    return contentOf(syncWait(service->exportVersion(
+        std::nullopt, fixture.scratch(QStringLiteral("out%1").arg(++exports)), defaultS3Factory())));
 }
 
 template<typename F>
@@ -144,7 +144,8 @@ private Q_SLOTS:
         checkIn(bensCut, QStringLiteral("Ben's second cut"));
         QCOMPARE(failureOf([&] { checkOut(cut); }), VersioningError::Case::changesNotArrived);
         QVERIFY(!cut->isLocked() && !cut->isCheckedOut());
-        QVERIFY(!QFileInfo::exists(ana->localFolder(QStringLiteral("working")) + QLatin1Char('/') + cut->id().toString()));
+        QVERIFY(
+            !QFileInfo::exists(ana->localFolder(QStringLiteral("working")) + QLatin1Char('/') + cut->id().toString()));
         ana->setJournalListingLagForTesting(std::chrono::milliseconds(0));
         QCOMPARE(contentOf(checkOut(cut)), QByteArray("base\nana\nben\nben again\n"));
     }
@@ -203,7 +204,9 @@ private Q_SLOTS:
         const QString store = fixture.root() + QStringLiteral("/objects/tmp");
         const QList<std::function<void(bool)>> failures{
             [&](bool on) { on ? writeFile(badName, "odd") : void(QFile::remove(badName)); },
-            [&](bool on) { on ? (QDir(store).removeRecursively(), writeFile(store, "not a folder")) : void(QFile::remove(store)); }};
+            [&](bool on) {
+                on ? (QDir(store).removeRecursively(), writeFile(store, "not a folder")) : void(QFile::remove(store));
+            }};
         for (const auto& failure : failures) {
             failure(true);
             const auto before = describeTree(folder);
@@ -230,7 +233,9 @@ private Q_SLOTS:
         const QString atticCopies = ana->materializeAttic(cut->id());
         bool found = false;
         for (const QString& copy : QDir(atticCopies).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            found = found || contentOf(atticCopies + QLatin1Char('/') + copy + QStringLiteral("/Cut.kdenlive")) == "base\nana's unsaved work\n";
+            found = found
+                    || contentOf(atticCopies + QLatin1Char('/') + copy + QStringLiteral("/Cut.kdenlive"))
+                           == "base\nana's unsaved work\n";
         QVERIFY(found);
     }
 };

@@ -19,8 +19,14 @@ namespace {
 
 using Kind = ActivityInfo::StateKind;
 
-Service import(const std::shared_ptr<TeamBundle>& team, const QString& source) { return importInto(team, source); }
-Service as(const std::shared_ptr<TeamBundle>& team, const Service& service) { return reopenAs(team, service); }
+Service import(const std::shared_ptr<TeamBundle>& team, const QString& source)
+{
+    return importInto(team, source);
+}
+Service as(const std::shared_ptr<TeamBundle>& team, const Service& service)
+{
+    return reopenAs(team, service);
+}
 
 // Imports Cut.kdenlive holding `content`, written in the scratch folder "s" of `fixture`.
 Service importCut(const TeamFixture& fixture, const std::shared_ptr<TeamBundle>& team, const QByteArray& content)
@@ -54,7 +60,9 @@ QList<Kind> kinds(const QList<ActivityInfo>& list)
 
 int atticEntries(const TeamFixture& fixture, const Service& service)
 {
-    return QDir(fixture.root() + QStringLiteral("/attic/") + service->id().toString()).entryList({QStringLiteral("*.json")}).size();
+    return QDir(fixture.root() + QStringLiteral("/attic/") + service->id().toString())
+        .entryList({QStringLiteral("*.json")})
+        .size();
 }
 
 } // namespace
@@ -76,7 +84,8 @@ private Q_SLOTS:
         writeFile(workingCopy, "second, edited");
         // Checking out again keeps the edits.
         QCOMPARE(checkOut(cut), workingCopy);
-        QCOMPARE(describeTree(QFileInfo(workingCopy).path()).value(QStringLiteral("Cut.kdenlive")), QByteArray("second, edited"));
+        QCOMPARE(describeTree(QFileInfo(workingCopy).path()).value(QStringLiteral("Cut.kdenlive")),
+                 QByteArray("second, edited"));
 
         const auto bensCut = as(ben, cut);
         QVERIFY(bensCut->isLocked());
@@ -90,7 +99,8 @@ private Q_SLOTS:
             QCOMPARE(error.kind(), VersioningError::Case::itemLocked);
             QVERIFY(error.localizedDescription().contains(QStringLiteral("ana Editor on host-ana")));
         }
-        QVERIFY_THROWS_EXCEPTION(VersioningError, syncWait(bensCut->checkIn(QStringLiteral("nope"), defaultS3Factory())));
+        QVERIFY_THROWS_EXCEPTION(VersioningError,
+                                 syncWait(bensCut->checkIn(QStringLiteral("nope"), defaultS3Factory())));
         QVERIFY_THROWS_EXCEPTION(VersioningError, syncWait(bensCut->removeOrDelete(nullptr, defaultS3Factory())));
 
         syncWait(cut->checkIn(QStringLiteral("Tightened"), defaultS3Factory()));
@@ -118,7 +128,8 @@ private Q_SLOTS:
 
         const QString workingCopy = checkOut(show, {events[0]->id()});
         QCOMPARE(describeTree(workingCopy).keys(),
-                 (QStringList{QStringLiteral("Day 1.videoevent"), QStringLiteral("Day 1.videoevent/Info.plist"), QStringLiteral("Settings.plist")}));
+                 (QStringList{QStringLiteral("Day 1.videoevent"), QStringLiteral("Day 1.videoevent/Info.plist"),
+                              QStringLiteral("Settings.plist")}));
         QVERIFY(events[0]->isLockedByCurrentInitiator(show->id()));
         QVERIFY(!events[0]->isLockedByCurrentInitiator(events[0]->id()));
         QVERIFY(!events[1]->isLocked());
@@ -176,7 +187,8 @@ private Q_SLOTS:
         writeFile(workingCopy, "ana's unsaved work");
 
         QList<RemoteDatabaseChange> seenByAna;
-        auto watch = cut->remoteDatabaseChanges().sink([&](const RemoteDatabaseChange& change) { seenByAna << change; });
+        auto watch =
+            cut->remoteDatabaseChanges().sink([&](const RemoteDatabaseChange& change) { seenByAna << change; });
         const auto bensCut = as(ben, cut);
         checkOut(bensCut, {}, LockTakeover::forceUnlock);
         QVERIFY(bensCut->isCheckedOut());
@@ -249,8 +261,9 @@ private Q_SLOTS:
         ana->poll();
 
         const auto timeline = cut->activityStore().current();
-        QCOMPARE(kinds(timeline), (QList<Kind>{Kind::lock, Kind::lock, Kind::changesDiscarded, Kind::lock, Kind::descriptionChanged,
-                                               Kind::revert, Kind::newVersion, Kind::editing, Kind::lock, Kind::imported}));
+        QCOMPARE(kinds(timeline),
+                 (QList<Kind>{Kind::lock, Kind::lock, Kind::changesDiscarded, Kind::lock, Kind::descriptionChanged,
+                              Kind::revert, Kind::newVersion, Kind::editing, Kind::lock, Kind::imported}));
         QCOMPARE(timeline[0].userName, QStringLiteral("ben Editor"));
         QCOMPARE(timeline[0].message, QStringLiteral("force unlocked this document"));
         QVERIFY(timeline[0].isCurrent());

@@ -52,7 +52,10 @@ class ClientLeaseTest : public QObject {
                      m_dir.filePath(u"stderr-%1.txt"_s.arg(++m_count)));
         return child;
     }
-    QString idOf(const QString& home, const QString& machine) { return spawn(home, machine, {u"id"_s})->waitFor("id "); }
+    QString idOf(const QString& home, const QString& machine)
+    {
+        return spawn(home, machine, {u"id"_s})->waitFor("id ");
+    }
 
     // The ids that a process on each of `machines` gets from `home` when they all start at once:
     // each waits for the end of its standard input, which one signal ends for all.
@@ -97,13 +100,14 @@ private Q_SLOTS:
         const auto modeOf = [](const QString& folder) { // -1 unless a folder of ours
             struct stat info {};
             const bool ours = ::lstat(QFile::encodeName(folder).constData(), &info) == 0 && S_ISDIR(info.st_mode)
-                && info.st_uid == ::geteuid();
+                              && info.st_uid == ::geteuid();
             return ours ? int(info.st_mode & 0777) : -1;
         };
         const auto owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
         QCOMPARE(folderWith(runtime, owner), runtime + u"/vantrel"_s);
         QCOMPARE(modeOf(runtime + u"/vantrel"_s), 0700);
-        QVERIFY(!folderWith(runtime, owner | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther).startsWith(runtime));
+        QVERIFY(
+            !folderWith(runtime, owner | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther).startsWith(runtime));
         QVERIFY(!folderWith(link, owner).startsWith(link));
         QVERIFY(!folderWith(u"relative"_s, owner).startsWith(u"relative"_s));
         QCOMPARE(modeOf(folderWith(QString(), owner)) & 077, 0);
@@ -115,7 +119,8 @@ private Q_SLOTS:
     void eachMachineOfASharedHomeIsItsOwnClient()
     {
         const QString legacy = u"0F2D3C4B-5A69-4788-9766-A5B4C3D2E1F0"_s;
-        const QStringList machines{u"bay-0"_s, u"bay-0"_s, u"bay-1"_s, u"bay-1"_s, u"bay-2"_s, u"bay-2"_s, u"bay-3"_s, u"bay-3"_s};
+        const QStringList machines{u"bay-0"_s, u"bay-0"_s, u"bay-1"_s, u"bay-1"_s,
+                                   u"bay-2"_s, u"bay-2"_s, u"bay-3"_s, u"bay-3"_s};
         for (int round = 0; round <= 8; ++round) { // round 0 without an old id
             const QString home = scratch(u"home"_s);
             if (round > 0)
@@ -130,7 +135,8 @@ private Q_SLOTS:
             QCOMPARE(ids.count(legacy), round > 0 ? 2 : 0);
             QVERIFY(!QFileInfo::exists(home + u"/Vantrel/client-id"_s));
         }
-        QVERIFY(idOf(scratch(u"home"_s), machines[0]) != idOf(scratch(u"home"_s), machines[0])); // a home is an installation
+        QVERIFY(idOf(scratch(u"home"_s), machines[0])
+                != idOf(scratch(u"home"_s), machines[0])); // a home is an installation
     }
 
     // While one process of an installation runs on a machine, another is refused with a clear error,
@@ -146,18 +152,21 @@ private Q_SLOTS:
 
         auto second = spawn(home, u"edit-1"_s, open);
         const QString refused = second->waitFor("error ");
-        QVERIFY2(refused.startsWith(u"clientInUse "_s) && refused.contains(u"already running"_s), qPrintable(second->describe()));
+        QVERIFY2(refused.startsWith(u"clientInUse "_s) && refused.contains(u"already running"_s),
+                 qPrintable(second->describe()));
         // This process is another process too, whether it opens or creates.
         try {
-            TeamBundle::open(fixture.root(), localFileManager(local), std::make_shared<RecordingWorkspace>(), identity(id));
+            TeamBundle::open(fixture.root(), localFileManager(local), std::make_shared<RecordingWorkspace>(),
+                             identity(id));
             QFAIL("opened a team bundle as a client that another process is");
         } catch (const TeamBundleError& error) {
             QCOMPARE(error.kind(), TeamBundleError::Case::clientInUse);
             QVERIFY(error.recoverySuggestion().value_or(QString()).contains(u"Quit"_s));
         }
         const QString created = scratch(u"new"_s) + u"/New.vantrelteam"_s;
-        QVERIFY_THROWS_EXCEPTION(TeamBundleError, TeamBundle::create(created, localFileManager(local),
-                                                                     std::make_shared<RecordingWorkspace>(), identity(id)));
+        QVERIFY_THROWS_EXCEPTION(
+            TeamBundleError,
+            TeamBundle::create(created, localFileManager(local), std::make_shared<RecordingWorkspace>(), identity(id)));
         QVERIFY(!QFileInfo::exists(created));
 
         const QString otherId = spawn(home, u"edit-2"_s, open)->waitFor("open ");
@@ -183,7 +192,8 @@ private Q_SLOTS:
         std::vector<std::shared_ptr<TeamBundle>> teams;
         teams.push_back(TeamBundle::open(fixture.root(), manager, workspace, identity(id)));
         teams.push_back(TeamBundle::open(fixture.root(), manager, workspace, identity(id)));
-        teams.push_back(TeamBundle::create(scratch(u"other"_s) + u"/Other.vantrelteam"_s, manager, workspace, identity(id)));
+        teams.push_back(
+            TeamBundle::create(scratch(u"other"_s) + u"/Other.vantrelteam"_s, manager, workspace, identity(id)));
         teams.push_back(TeamBundle::open(fixture.root(), manager, workspace, identity(u"CLIENT-OTHER"_s)));
 
         const QStringList open{u"open"_s, fixture.root(), scratch(u"child"_s), id};

@@ -24,9 +24,13 @@ const QString childProgram = QStringLiteral(VANTREL_LOCK_CHILD);
 QStringList childArguments(const TeamFixture& fixture, const QString& client, const QStringList& operation)
 {
     const QString local = fixture.scratch(QStringLiteral("local-") + client);
-    return QStringList{fixture.root(), local, QStringLiteral("CLIENT-") + client, client, client + QStringLiteral(" Editor"),
+    return QStringList{fixture.root(),
+                       local,
+                       QStringLiteral("CLIENT-") + client,
+                       client,
+                       client + QStringLiteral(" Editor"),
                        QStringLiteral("host-") + client}
-        + operation;
+           + operation;
 }
 
 // Where the child of `client` writes its standard error.
@@ -35,8 +39,10 @@ QString errorPath(const TeamFixture& fixture, const QString& client)
     return fixture.scratch(QStringLiteral("stderr")) + QStringLiteral("/%1.txt").arg(client);
 }
 
-QStringList linesOf(const QByteArray& output) { return QString::fromUtf8(output).split(u'\n', Qt::SkipEmptyParts); }
-
+QStringList linesOf(const QByteArray& output)
+{
+    return QString::fromUtf8(output).split(u'\n', Qt::SkipEmptyParts);
+}
 
 struct Editor {
     QString client;
@@ -56,7 +62,8 @@ Outcome runEditors(const TeamFixture& fixture, const QList<Editor>& editors, int
     std::vector<std::unique_ptr<ChildProcess>> processes;
     Children children;
     for (const Editor& editor : editors) {
-        QStringList operation{QStringLiteral("edit-loop"), editor.type, editor.bundle.toString(), QString::number(rounds)};
+        QStringList operation{QStringLiteral("edit-loop"), editor.type, editor.bundle.toString(),
+                              QString::number(rounds)};
         if (editor.lag > 0)
             operation << QStringLiteral("--lag") << QString::number(editor.lag);
         auto process = std::make_unique<ChildProcess>();
@@ -70,7 +77,8 @@ Outcome runEditors(const TeamFixture& fixture, const QList<Editor>& editors, int
     for (qsizetype i = 0; i < editors.size(); ++i) {
         const ChildProcess& process = *processes[size_t(i)];
         if (!process.exitedCleanly())
-            qWarning("editor %s did not finish cleanly: %s", qPrintable(editors[i].client), qPrintable(process.describe()));
+            qWarning("editor %s did not finish cleanly: %s", qPrintable(editors[i].client),
+                     qPrintable(process.describe()));
         for (const PrintedLine& printed : process.lines()) {
             const QString line = QString::fromUtf8(printed.text);
             if (line.startsWith(QLatin1String("done ")))
@@ -132,8 +140,9 @@ private Q_SLOTS:
         const auto setup = fixture.client(QStringLiteral("setup"));
         const QString first = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/First.videolibrary");
         const QString second = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Second.videolibrary");
-        for (const QString& event : {first + QStringLiteral("/Own.videoevent"), first + QStringLiteral("/Shared.videoevent"),
-                                     second + QStringLiteral("/Other.videoevent")})
+        for (const QString& event :
+             {first + QStringLiteral("/Own.videoevent"), first + QStringLiteral("/Shared.videoevent"),
+              second + QStringLiteral("/Other.videoevent")})
             writeFile(event + QStringLiteral("/Log.txt"), "base\n");
         const auto firstLibrary = importInto(setup, first);
         const auto secondLibrary = importInto(setup, second);
@@ -188,9 +197,10 @@ private Q_SLOTS:
         const auto reel = importInto(setup, source);
         for (int run = 0; run < 40; ++run) {
             ChildProcess process;
-            process.start(childProgram, childArguments(fixture, QStringLiteral("x"),
-                                                       {QStringLiteral("export"), QStringLiteral("document"),
-                                                        reel->id().toString(), fixture.scratch(QStringLiteral("e%1").arg(run))}),
+            process.start(childProgram,
+                          childArguments(fixture, QStringLiteral("x"),
+                                         {QStringLiteral("export"), QStringLiteral("document"), reel->id().toString(),
+                                          fixture.scratch(QStringLiteral("e%1").arg(run))}),
                           ChildInput::none(), errorPath(fixture, QStringLiteral("x")));
             finish({&process});
             QVERIFY2(process.exitedCleanly(), qPrintable(process.describe()));

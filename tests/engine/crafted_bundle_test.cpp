@@ -24,22 +24,25 @@ namespace {
 
 Service open(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type, const IdFor<VersionBundle>& id)
 {
-    return syncWait(VersioningService::open(type, id, std::nullopt, std::nullopt, team, nullptr, nullptr, defaultS3Factory()));
+    return syncWait(
+        VersioningService::open(type, id, std::nullopt, std::nullopt, team, nullptr, nullptr, defaultS3Factory()));
 }
 
 QJsonObject versionOf(const std::shared_ptr<TeamBundle>& team, const Service& like)
 {
-    return QJsonObject{{QStringLiteral("version"), IdFor<Versions>::make().toString()},
-                       {QStringLiteral("manifest"), team->snapshot()->find(like->id())->currentVersion()->manifest.toHex()},
-                       {QStringLiteral("message"), QString()},
-                       {QStringLiteral("origin"), QStringLiteral("imported")}};
+    return QJsonObject{
+        {QStringLiteral("version"), IdFor<Versions>::make().toString()},
+        {QStringLiteral("manifest"), team->snapshot()->find(like->id())->currentVersion()->manifest.toHex()},
+        {QStringLiteral("message"), QString()},
+        {QStringLiteral("origin"), QStringLiteral("imported")}};
 }
 
 // Every path below `root` whose name contains `marker`.
 QStringList pathsNamed(const QString& root, const QString& marker)
 {
     QStringList found;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         if (QFileInfo(path).fileName().contains(marker))
@@ -57,8 +60,9 @@ private Q_SLOTS:
     {
         QCOMPARE(safeExtension(QStringLiteral("kdenlive")), QStringLiteral("kdenlive"));
         QCOMPARE(safeExtension(QStringLiteral(".txt")), QStringLiteral("txt"));
-        for (const QString& hostile : {QStringLiteral("/../../.local/bin/ls"), QStringLiteral(".."), QStringLiteral("a/b"),
-                                       QStringLiteral("x\ny"), QStringLiteral("\\..\\x"), QString(500, u'e')}) {
+        for (const QString& hostile :
+             {QStringLiteral("/../../.local/bin/ls"), QStringLiteral(".."), QStringLiteral("a/b"),
+              QStringLiteral("x\ny"), QStringLiteral("\\..\\x"), QString(500, u'e')}) {
             const QString name = uniqueFileName(QString(), QStringLiteral("../Cut"), hostile);
             QVERIFY2(!name.contains(u'/') && !name.contains(u'\n') && !name.startsWith(u'.'), qPrintable(name));
             QVERIFY(name.toUtf8().size() < 255);
@@ -72,9 +76,13 @@ private Q_SLOTS:
         const QString marker = fixture.root() + QStringLiteral("/team.json");
         for (const char* id : {"../../../home/victim", "/tmp/elsewhere", "", "00000000-0000-0000-0000-000000000000"}) {
             QFile::remove(marker);
-            writeFile(marker, QJsonDocument(QJsonObject{{QStringLiteral("format"), 1}, {QStringLiteral("id"), QString::fromLatin1(id)}}).toJson());
+            writeFile(marker, QJsonDocument(QJsonObject{{QStringLiteral("format"), 1},
+                                                        {QStringLiteral("id"), QString::fromLatin1(id)}})
+                                  .toJson());
             try {
-                fixture.client(QString::fromLatin1(id).isEmpty() ? QStringLiteral("empty") : QStringLiteral("c%1").arg(qHash(QString::fromLatin1(id))));
+                fixture.client(QString::fromLatin1(id).isEmpty()
+                                   ? QStringLiteral("empty")
+                                   : QStringLiteral("c%1").arg(qHash(QString::fromLatin1(id))));
                 QFAIL(id);
             } catch (const TeamBundleError& error) {
                 QCOMPARE(error.kind(), TeamBundleError::Case::unreadable);
@@ -100,12 +108,14 @@ private Q_SLOTS:
         // What a hostile teammate writes: three events and a document, each with a path in it.
         const QString escape = QStringLiteral("../../../../../../escaped");
         std::vector<JournalChange> changes;
-        const QList<std::pair<QString, QString>> events{{QStringLiteral("Link"), QStringLiteral("Link.videoevent")},
-                                                        {QStringLiteral("escaped"), escape + QStringLiteral(".videoevent")},
-                                                        {QStringLiteral("Abs"), outside + QStringLiteral("/abs.videoevent")}};
+        const QList<std::pair<QString, QString>> events{
+            {QStringLiteral("Link"), QStringLiteral("Link.videoevent")},
+            {QStringLiteral("escaped"), escape + QStringLiteral(".videoevent")},
+            {QStringLiteral("Abs"), outside + QStringLiteral("/abs.videoevent")}};
         for (const auto& [name, folder] : events) {
             const auto id = IdFor<VersionBundle>::make();
-            changes.push_back({id, RecordKind::create,
+            changes.push_back({id,
+                               RecordKind::create,
                                {{QStringLiteral("type"), DocumentType::event().toJson()},
                                 {QStringLiteral("name"), name},
                                 {QStringLiteral("extension"), QStringLiteral("videoevent")},
@@ -117,7 +127,8 @@ private Q_SLOTS:
         const QString source = fixture.scratch(QStringLiteral("doc")) + QStringLiteral("/Notes.txt");
         writeFile(source, "notes");
         const auto notes = importInto(ana, source);
-        changes.push_back({document, RecordKind::create,
+        changes.push_back({document,
+                           RecordKind::create,
                            {{QStringLiteral("type"), DocumentType::textDocument().toJson()},
                             {QStringLiteral("name"), QStringLiteral("..")},
                             {QStringLiteral("extension"), escape}}});
@@ -134,19 +145,23 @@ private Q_SLOTS:
 
         const QString exportedLibrary = syncWait(feature->exportVersion(std::nullopt, exports, defaultS3Factory()));
         syncWait(feature->buildCopy(std::nullopt, std::nullopt, defaultS3Factory()));
-        syncWait(feature->checkOut(ana->snapshot()->find(feature->id())->children, {.autoSave = false},
-                                   defaultS3Factory()));
+        syncWait(
+            feature->checkOut(ana->snapshot()->find(feature->id())->children, {.autoSave = false}, defaultS3Factory()));
 
-        QVERIFY(QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty());
+        QVERIFY(
+            QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty());
         QVERIFY(QFileInfo(exportedLibrary + QStringLiteral("/Link.videoevent")).isSymLink());
-        QCOMPARE(describeTree(exportedLibrary + QStringLiteral("/Link 2.videoevent")).value(QStringLiteral("Edit.fcp")), "cut");
+        QCOMPARE(describeTree(exportedLibrary + QStringLiteral("/Link 2.videoevent")).value(QStringLiteral("Edit.fcp")),
+                 "cut");
         QVERIFY(QFileInfo::exists(exportedLibrary + QStringLiteral("/escaped.videoevent/Edit.fcp")));
         QVERIFY(QFileInfo::exists(exportedLibrary + QStringLiteral("/Abs.videoevent/Edit.fcp")));
         // Nothing named after the escapes exists anywhere but inside the destinations.
         const QString everything = QFileInfo(fixture.root()).path();
         for (const QString& path : pathsNamed(everything, QStringLiteral("escaped"))) {
-            QVERIFY2(path.startsWith(exports + QLatin1Char('/')) || path.startsWith(ana->localFolder(QStringLiteral("working")))
-                         || path.startsWith(ana->localFolder(QStringLiteral("copies"))) || path.startsWith(fixture.root()),
+            QVERIFY2(path.startsWith(exports + QLatin1Char('/'))
+                         || path.startsWith(ana->localFolder(QStringLiteral("working")))
+                         || path.startsWith(ana->localFolder(QStringLiteral("copies")))
+                         || path.startsWith(fixture.root()),
                      qPrintable(path));
         }
         QVERIFY(!QFileInfo::exists(everything + QStringLiteral("/escaped.videoevent")));

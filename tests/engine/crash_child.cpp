@@ -7,10 +7,10 @@
 //
 // Exit status: 0 when the operation is complete, 1 when it failed, 2 on bad arguments.
 
-#include "foundation/error.h"
 #include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
+#include "foundation/error.h"
 #include "support/sync_wait.h"
 
 #include <QCoreApplication>
@@ -47,8 +47,8 @@ std::shared_ptr<VersioningService> openService(VersioningServiceType type, const
     const auto bundle = IdFor<VersionBundle>::fromString(id);
     if (!bundle)
         throw Error(QStringLiteral("“%1” is not a bundle id.").arg(id));
-    return syncWait(VersioningService::open(type, *bundle, std::nullopt, std::nullopt, team, nullptr, nullptr,
-                                            defaultS3Factory()));
+    return syncWait(
+        VersioningService::open(type, *bundle, std::nullopt, std::nullopt, team, nullptr, nullptr, defaultS3Factory()));
 }
 
 void run(const QStringList& arguments)
@@ -91,7 +91,8 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     const QStringList arguments = application.arguments().mid(1);
     if (arguments.size() != 5
-        || !QStringList{QStringLiteral("import"), QStringLiteral("revert"), QStringLiteral("version")}.contains(arguments[2]))
+        || !QStringList{QStringLiteral("import"), QStringLiteral("revert"), QStringLiteral("version")}.contains(
+            arguments[2]))
         return usage();
     try {
         run(arguments);

@@ -2,14 +2,14 @@
 // check-in, and reads the team bundle afterwards as another client: the previous state must be
 // intact, and the change must be either absent or complete.
 
-#include "foundation/error.h"
 #include "engine/storage/atomic_file.h"
-#include "engine/storage/read_limits.h"
 #include "engine/storage/manifest.h"
+#include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"
+#include "foundation/error.h"
 #include "support/child_process.h"
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"
@@ -82,10 +82,10 @@ int countLeftovers(const QString& root)
 
 // How one run of the child ended.
 struct ChildRun {
-    bool completed = false; // exited 0 after printing "done"
-    bool killed = false;    // ended by our SIGKILL
+    bool completed = false;                // exited 0 after printing "done"
+    bool killed = false;                   // ended by our SIGKILL
     std::chrono::microseconds duration{0}; // from "open" until it ended
-    QString failure;        // anything else: what happened and what it printed on stderr
+    QString failure;                       // anything else: what happened and what it printed on stderr
 };
 
 // Sets or clears the immutable attribute of a folder: nothing can then be created, renamed or
@@ -147,16 +147,16 @@ public:
     Scene()
     {
         m_root = m_dir.filePath(QStringLiteral("Studio.vantrelteam"));
-        m_setup = TeamBundle::create(m_root, fileManager(QStringLiteral("setup")), std::make_shared<RecordingWorkspace>(),
-                                     identity(setupClientId));
+        m_setup = TeamBundle::create(m_root, fileManager(QStringLiteral("setup")),
+                                     std::make_shared<RecordingWorkspace>(), identity(setupClientId));
         m_setup->setPollInterval(std::chrono::hours(1));
         collection = syncWait(VersioningService::createCollection(QStringLiteral("Promos"), m_setup, nullptr, nullptr));
 
         const QString edit = scratch(QStringLiteral("edit")) + QStringLiteral("/Edit.dra");
         makeProject(edit, 1, 6, 30000, 7);
         document = syncWait(VersioningService::import(VersioningServiceType::document, edit, std::nullopt, std::nullopt,
-                                                      std::nullopt, QStringLiteral("First cut"), DocumentApplication::none(),
-                                                      m_setup, nullptr, nullptr));
+                                                      std::nullopt, QStringLiteral("First cut"),
+                                                      DocumentApplication::none(), m_setup, nullptr, nullptr));
         syncWait(collection->addNestedVersionBundle(document, QString(), defaultS3Factory()));
         first = *document->currentVersionID();
         expected.insert(first, describeTree(edit));
@@ -185,7 +185,8 @@ public:
     // The team bundle as a client that has just started.
     std::shared_ptr<TeamBundle> openReader(const QString& clientId = QStringLiteral("READER"))
     {
-        auto team = TeamBundle::open(m_root, fileManager(clientId), std::make_shared<RecordingWorkspace>(), identity(clientId));
+        auto team =
+            TeamBundle::open(m_root, fileManager(clientId), std::make_shared<RecordingWorkspace>(), identity(clientId));
         team->setPollInterval(std::chrono::hours(1));
         return team;
     }
@@ -378,7 +379,8 @@ void exercise(Scene& scene, const char* what, int kills, const Prepare& prepare,
         return;
     qInfo("%s: %lld us uninterrupted, %d of %d runs killed (%d after the change had become visible), "
           "%d left-over temporary files, %lld ms in all",
-          what, qlonglong(duration.count()), killed, kills, scene.killedWhenVisible, leftovers, qlonglong(timer.elapsed()));
+          what, qlonglong(duration.count()), killed, kills, scene.killedWhenVisible, leftovers,
+          qlonglong(timer.elapsed()));
     // Many runs must have been cut short, or the test proved little.
     QVERIFY2(killed >= kills / 3, qPrintable(QStringLiteral("only %1 of %2 runs were killed").arg(killed).arg(kills)));
 }
@@ -394,7 +396,10 @@ QSet<IdFor<VersionBundle>> newBundles(const Scene& scene, const std::shared_ptr<
 class CrashSafetyTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() { QVERIFY2(QFileInfo(QStringLiteral(VANTREL_CRASH_CHILD)).isExecutable(), VANTREL_CRASH_CHILD); }
+    void initTestCase()
+    {
+        QVERIFY2(QFileInfo(QStringLiteral(VANTREL_CRASH_CHILD)).isExecutable(), VANTREL_CRASH_CHILD);
+    }
 
     // An import shows either nothing or the whole package, never part of it.
     void interruptedImportShowsNothingOrTheWholeDocument()
@@ -480,7 +485,8 @@ private Q_SLOTS:
         IdFor<Versions> target;
         const Prepare prepare = [&](Scene& scene, quint32) {
             // Back to whichever of the two first versions the document does not hold now.
-            target = scene.expected.value(before.last()) == scene.expected.value(scene.first) ? scene.second : scene.first;
+            target =
+                scene.expected.value(before.last()) == scene.expected.value(scene.first) ? scene.second : scene.first;
             return QStringList{QStringLiteral("revert"), scene.document->id().toString(), target.toString()};
         };
         const Check check = [&](Scene& scene, const std::shared_ptr<TeamBundle>& reader, const ChildRun& run) {
@@ -520,7 +526,8 @@ private Q_SLOTS:
         };
         const Check check = [&](Scene& scene, const std::shared_ptr<TeamBundle>& reader, const ChildRun& run) {
             QVERIFY(newBundles(scene, reader).isEmpty());
-            const auto versions = scene.service(reader, VersioningServiceType::document, scene.document->id())->versionIDs();
+            const auto versions =
+                scene.service(reader, VersioningServiceType::document, scene.document->id())->versionIDs();
             if (versions == before) {
                 QVERIFY2(!run.completed, "a finished check-in is not in the history");
                 return;
@@ -543,9 +550,9 @@ private Q_SLOTS:
         makeProject(source, 77, 20, 200000, 7);
         const Tree sourceTree = describeTree(source);
         const auto doImport = [&](const std::shared_ptr<TeamBundle>& team) {
-            return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
-                                                      std::nullopt, QStringLiteral("Imported"), DocumentApplication::none(),
-                                                      team, nullptr, nullptr));
+            return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt,
+                                                      std::nullopt, std::nullopt, QStringLiteral("Imported"),
+                                                      DocumentApplication::none(), team, nullptr, nullptr));
         };
         const auto checkNothingChanged = [&](const std::shared_ptr<TeamBundle>& team) {
             QCOMPARE(idsOf(team->versionBundles().liveIndex()), scene.known);
@@ -573,7 +580,8 @@ private Q_SLOTS:
         ImmutableFolder journal(scene.root() + QStringLiteral("/journal/") + setupClientId);
         QVERIFY(journal.isActive());
         QVERIFY_THROWS_EXCEPTION(StorageError, doImport(team));
-        QVERIFY_THROWS_EXCEPTION(StorageError, syncWait(scene.document->revertVersionBundle(scene.first, defaultS3Factory())));
+        QVERIFY_THROWS_EXCEPTION(StorageError,
+                                 syncWait(scene.document->revertVersionBundle(scene.first, defaultS3Factory())));
         QCOMPARE(*scene.document->currentVersionID(), scene.second);
         checkNothingChanged(team);
 
@@ -591,7 +599,8 @@ private Q_SLOTS:
         const auto watcher = scene.openReader(QStringLiteral("WATCHER"));
         const QString head = scene.root() + QStringLiteral("/journal/") + childClientId + QStringLiteral("/head");
         const auto revertTo = [&](const IdFor<Versions>& version) {
-            return scene.runChild({QStringLiteral("revert"), scene.document->id().toString(), version.toString()}).completed;
+            return scene.runChild({QStringLiteral("revert"), scene.document->id().toString(), version.toString()})
+                .completed;
         };
         QVERIFY(revertTo(scene.first));
         watcher->poll();
@@ -611,8 +620,9 @@ private Q_SLOTS:
         QVERIFY(revertTo(scene.first));
         watcher->poll();
         QCOMPARE(watched->versionIDs().size(), 5);
-        QCOMPARE(watched->versionIDs(), scene.service(scene.openReader(), VersioningServiceType::document,
-                                                      scene.document->id())->versionIDs());
+        QCOMPARE(
+            watched->versionIDs(),
+            scene.service(scene.openReader(), VersioningServiceType::document, scene.document->id())->versionIDs());
     }
 };
 

@@ -19,18 +19,30 @@ namespace {
 
 DocumentType::Custom storyboard(std::optional<QString> groupName)
 {
-    return {QStringLiteral("team.storyboard"), QStringLiteral("Storyboard"), {QStringLiteral("sbd")}, true,
+    return {QStringLiteral("team.storyboard"),
+            QStringLiteral("Storyboard"),
+            {QStringLiteral("sbd")},
+            true,
             std::move(groupName)};
 }
 
 // One of every case, in case order.
 QList<DocumentType> everyCase()
 {
-    return {DocumentType::unknown(QStringLiteral("mp4")), DocumentType::custom(storyboard(QStringLiteral("Boards"))),
-            DocumentType::collection(),      DocumentType::library(),         DocumentType::event(),
-            DocumentType::kdenliveProject(), DocumentType::subtitles(),       DocumentType::textDocument(),
-            DocumentType::pdfDocument(),     DocumentType::blenderProject(),  DocumentType::ardourSession(),
-            DocumentType::resolveArchive(),  DocumentType::kritaBundle(),     DocumentType::kdenliveTitle()};
+    return {DocumentType::unknown(QStringLiteral("mp4")),
+            DocumentType::custom(storyboard(QStringLiteral("Boards"))),
+            DocumentType::collection(),
+            DocumentType::library(),
+            DocumentType::event(),
+            DocumentType::kdenliveProject(),
+            DocumentType::subtitles(),
+            DocumentType::textDocument(),
+            DocumentType::pdfDocument(),
+            DocumentType::blenderProject(),
+            DocumentType::ardourSession(),
+            DocumentType::resolveArchive(),
+            DocumentType::kritaBundle(),
+            DocumentType::kdenliveTitle()};
 }
 
 void writeFile(const QString& path, const QByteArray& contents)
@@ -139,7 +151,8 @@ private Q_SLOTS:
 
     void futureIdentifiersReadAsUnknownAndMalformedDataFails()
     {
-        QCOMPARE(decodeJson<DocumentType>(R"({"type":"holographicScene","layers":3})"), DocumentType::unknown(QString()));
+        QCOMPARE(decodeJson<DocumentType>(R"({"type":"holographicScene","layers":3})"),
+                 DocumentType::unknown(QString()));
 
         for (const QByteArray& text : QList<QByteArray>{
                  "\"library\"",
@@ -185,8 +198,8 @@ private Q_SLOTS:
 
         const QList<DocumentType::ContentType> offered = collection.allowedContentTypes();
         QCOMPARE(offered.size(), inCollection.size());
-        const DocumentType::ContentType libraryContent{QStringLiteral("library"), {QStringLiteral("inode/directory")},
-                                                      {QStringLiteral("videolibrary")}, true};
+        const DocumentType::ContentType libraryContent{
+            QStringLiteral("library"), {QStringLiteral("inode/directory")}, {QStringLiteral("videolibrary")}, true};
         QCOMPARE(offered.first(), libraryContent);
         QCOMPARE(library.allowedContentTypes().size(), 1);
         QCOMPARE(library.allowedContentTypes().first().extensions, QStringList{QStringLiteral("videoevent")});
@@ -350,8 +363,9 @@ private Q_SLOTS:
         const QByteArray padding(64 * 1024 - project.indexOf("24.02.1") - 3, '\n');
         QCOMPARE(readWriterVersion(kdenlive, sample("cut.kdenlive", QByteArray(project).insert(rootAt, padding))),
                  std::nullopt);
-        QCOMPARE(readWriterVersion(kdenlive, sample("fits.kdenlive", QByteArray(project).insert(rootAt, padding.mid(20)))),
-                 version("24.02.1"));
+        QCOMPARE(
+            readWriterVersion(kdenlive, sample("fits.kdenlive", QByteArray(project).insert(rootAt, padding.mid(20)))),
+            version("24.02.1"));
         // The format decides, not the content.
         QCOMPARE(readWriterVersion(DocumentType::kdenliveTitle(), sample("title.kdenlivetitle", project)),
                  std::nullopt);

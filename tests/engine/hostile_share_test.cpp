@@ -81,8 +81,9 @@ Service importNew(const std::shared_ptr<TeamBundle>& team, const QString& folder
 {
     const QString source = folder + u'/' + name + u".kdenlive"_s;
     writeFile(source, name.toUtf8() + " contents");
-    return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt, std::nullopt,
-                                              u"Imported"_s, DocumentApplication::none(), team, nullptr, nullptr));
+    return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
+                                              std::nullopt, u"Imported"_s, DocumentApplication::none(), team, nullptr,
+                                              nullptr));
 }
 
 QString exportTo(const Service& service, const QString& folder)
@@ -102,10 +103,14 @@ class HostileShareTest : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        std::signal(SIGALRM, [](int) { (void)!::write(2, "Blocked on a file of the team bundle.\n", 38); ::_exit(3); });
+        std::signal(SIGALRM, [](int) {
+            (void)!::write(2, "Blocked on a file of the team bundle.\n", 38);
+            ::_exit(3);
+        });
         // No file past the largest one the tests make, no more than a few GiB of memory.
         std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit fileSize{rlim_t(readLimits::manifest + readLimits::mib), rlim_t(readLimits::manifest + readLimits::mib)};
+        const rlimit fileSize{rlim_t(readLimits::manifest + readLimits::mib),
+                              rlim_t(readLimits::manifest + readLimits::mib)};
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &fileSize) == 0);
         ::mallopt(M_ARENA_MAX, 2);
         const qint64 pages = contentOf(u"/proc/self/statm"_s).split(' ').value(0).toLongLong();
@@ -126,7 +131,8 @@ private Q_SLOTS:
         // No link is followed, no FIFO or folder read, nothing past the limit; none of them is "not
         // found", which callers take for "absent".
         for (const Damage how : everyDamage)
-            VERIFY_FAILS(readWholeFile(file, readLimits::lockRecord), corrupt, damage(file, how, readLimits::lockRecord));
+            VERIFY_FAILS(readWholeFile(file, readLimits::lockRecord), corrupt,
+                         damage(file, how, readLimits::lockRecord));
         writeFile(elsewhere, "outside");
         for (const QString& target : {elsewhere, dir.filePath(u"nowhere"_s), dir.path()}) {
             plantLink(file, target);
@@ -137,7 +143,8 @@ private Q_SLOTS:
 
         // The store trusts only regular files of the size their manifest gives.
         ContentStore store(dir.filePath(u"objects"_s));
-        const QString outside = dir.filePath(u"outside"_s), copy = outside + u"/copy"_s, out = dir.filePath(u"out/out"_s);
+        const QString outside = dir.filePath(u"outside"_s), copy = outside + u"/copy"_s,
+                      out = dir.filePath(u"out/out"_s);
         QDir().mkpath(QFileInfo(out).path());
         const QByteArray bytes = "the stored bytes";
         const ContentHash hash = store.storeBytes(bytes);
@@ -300,7 +307,8 @@ private Q_SLOTS:
         const QByteArray log = contentOf(fixture.client(u"eve"_s)->log().logFilePath());
         const QStringList lines = QString::fromUtf8(log).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines[0].contains(uR"(CLIENT-EVIL\necho owned >> .bashrc\n\x1b[31mred\u{202e}x/)"_s), qPrintable(lines[0]));
+        QVERIFY2(lines[0].contains(uR"(CLIENT-EVIL\necho owned >> .bashrc\n\x1b[31mred\u{202e}x/)"_s),
+                 qPrintable(lines[0]));
         QVERIFY(!log.contains('\x1b') && !log.contains("\u202e"));
     }
 };

@@ -64,8 +64,8 @@ int main(int argc, char** argv)
                                 std::make_shared<RecordingWorkspace>(), identity);
     } catch (const TeamBundleError& error) {
         const bool inUse = error.kind() == TeamBundleError::Case::clientInUse;
-        say(QStringLiteral("error %1 %2").arg(inUse ? QStringLiteral("clientInUse") : QStringLiteral("other"),
-                                              error.localizedDescription()));
+        say(QStringLiteral("error %1 %2")
+                .arg(inUse ? QStringLiteral("clientInUse") : QStringLiteral("other"), error.localizedDescription()));
         return 0;
     } catch (const Error& error) {
         say(QStringLiteral("error other ") + error.debugDescription().replace(QLatin1Char('\n'), QLatin1Char(' ')));

@@ -37,13 +37,18 @@ std::set<QString> fingerprints(const std::vector<JournalRecord>& records)
     std::set<QString> lines;
     for (const auto& r : records)
         lines.insert(QStringList{r.stamp.client, QString::number(r.stamp.seq), QString::number(r.stamp.sub),
-                                 QString::number(r.stamp.lamport), r.bundle.toString(), toText(r.kind), r.date.toString(Qt::ISODateWithMs),
-                                 r.userName, r.fullName, r.hostName, QString::fromUtf8(QJsonDocument(r.fields).toJson())}
+                                 QString::number(r.stamp.lamport), r.bundle.toString(), toText(r.kind),
+                                 r.date.toString(Qt::ISODateWithMs), r.userName, r.fullName, r.hostName,
+                                 QString::fromUtf8(QJsonDocument(r.fields).toJson())}
                          .join(u'|'));
     return lines;
 }
 
-struct Reading { std::set<QString> folded; QStringList problems; std::unique_ptr<Journal> journal; };
+struct Reading {
+    std::set<QString> folded;
+    QStringList problems;
+    std::unique_ptr<Journal> journal;
+};
 
 Reading readFresh(const QString& journal, std::chrono::milliseconds lag = 0ms)
 {
@@ -65,7 +70,8 @@ int flipEveryByte(const QString& journal, const QString& path, qsizetype from, q
     std::erase_if(withoutRecord, [&](const QString& line) { return line.startsWith(record + u'|'); });
     int reported = 0;
     for (qsizetype i = 0; i < original.size(); ++i) {
-        for (const char changed : {char(original[i] ^ 0x01), char(original[i] ^ 0x80), original[i] == '7' ? '3' : '7'}) {
+        for (const char changed :
+             {char(original[i] ^ 0x01), char(original[i] ^ 0x80), original[i] == '7' ? '3' : '7'}) {
             QByteArray bytes = original;
             bytes[i] = changed;
             overwrite(path, bytes);
@@ -73,15 +79,18 @@ int flipEveryByte(const QString& journal, const QString& path, qsizetype from, q
             if (reading.folded == baseline.folded)
                 continue;
             bool accounted = reading.problems.size() == 1 && reading.problems[0].startsWith(path)
-                && std::includes(baseline.folded.begin(), baseline.folded.end(), reading.folded.begin(), reading.folded.end())
-                && (i < from || i >= to || reading.folded == withoutRecord);
+                             && std::includes(baseline.folded.begin(), baseline.folded.end(), reading.folded.begin(),
+                                              reading.folded.end())
+                             && (i < from || i >= to || reading.folded == withoutRecord);
             for (const QString& line : baseline.folded) {
                 if (!reading.folded.contains(line))
-                    accounted &= reading.journal->recordState(line.section(u'|', 0, 0), line.section(u'|', 1, 1).toLongLong())
+                    accounted &=
+                        reading.journal->recordState(line.section(u'|', 0, 0), line.section(u'|', 1, 1).toLongLong())
                         == RecordState::damaged;
             }
             if (!accounted) {
-                qWarning("byte %lld = 0x%02x: %s", qlonglong(i), uchar(changed), qPrintable(reading.problems.join(u' ')));
+                qWarning("byte %lld = 0x%02x: %s", qlonglong(i), uchar(changed),
+                         qPrintable(reading.problems.join(u' ')));
                 return -1;
             }
             ++reported;
@@ -112,7 +121,8 @@ QStringList namesIn(const std::shared_ptr<TeamBundle>& team)
 
 JournalChange change(const QString& name)
 {
-    return JournalChange{IdFor<VersionBundle>::make(), RecordKind::create,
+    return JournalChange{IdFor<VersionBundle>::make(),
+                         RecordKind::create,
                          {{u"type"_s, DocumentType::collection().toJson()}, {u"name"_s, name}}};
 }
 
@@ -134,9 +144,12 @@ private slots:
         const auto ana = fixture.client(u"ana"_s);
         createCollection(ana, u"Reel"_s);
         const JournalChange cut = change(u"Cut ü \"quoted\""_s); // with its first version, in one record
-        ana->commit({cut, JournalChange{cut.bundle, RecordKind::version,
-                                        {{u"version"_s, IdFor<Versions>::make().toString()}, {u"manifest"_s, hashBytes("tree").toHex()},
-                                         {u"message"_s, u"First cut\nsecond line"_s}, {u"origin"_s, u"imported"_s}}}});
+        ana->commit({cut, JournalChange{cut.bundle,
+                                        RecordKind::version,
+                                        {{u"version"_s, IdFor<Versions>::make().toString()},
+                                         {u"manifest"_s, hashBytes("tree").toHex()},
+                                         {u"message"_s, u"First cut\nsecond line"_s},
+                                         {u"origin"_s, u"imported"_s}}}});
         createCollection(ana, u"After"_s);
         const QString record = recordPath(journal, ana->clientId(), 2);
         const qsizetype size = contentOf(record).size();
@@ -159,7 +172,8 @@ private slots:
         const QString pack = packs.filePath(u"PACKER/pack-000000000003.json"_s);
         QVERIFY(contentOf(pack).startsWith("[\n" + written[0] + ",\n" + written[1] + ",\n"));
         const qsizetype second = 2 + written[0].size() + 2;
-        QVERIFY(flipEveryByte(packs.path(), pack, second, second + written[1].size(), u"PACKER|2"_s) > 2 * written[1].size());
+        QVERIFY(flipEveryByte(packs.path(), pack, second, second + written[1].size(), u"PACKER|2"_s)
+                > 2 * written[1].size());
 
         // Through a team bundle: the damage is reported, the rest of the team is there.
         QByteArray changed = contentOf(record);
@@ -168,7 +182,8 @@ private slots:
         const auto ben = fixture.client(u"ben"_s);
         QCOMPARE(namesIn(ben), (QStringList{u"After"_s, u"Reel"_s}));
         QCOMPARE(ben->problems().size(), 1);
-        QVERIFY2(ben->problems()[0].contains(u"000000000002.json: record 2 of client CLIENT-ANA"_s), qPrintable(ben->problems()[0]));
+        QVERIFY2(ben->problems()[0].contains(u"000000000002.json: record 2 of client CLIENT-ANA"_s),
+                 qPrintable(ben->problems()[0]));
     }
 
     void recordsTheHeadNamesButAreNotThereAreReported()
@@ -238,7 +253,8 @@ private slots:
         QVERIFY(QFile::remove(path(zed, 1)) && QFile::remove(path(zed, 2)));
         const auto ben = fixture.client(u"ben"_s);
         QCOMPARE(ben->problems(), QStringList());
-        QCOMPARE(namesIn(ben), (QStringList{u"Reel, renamed"_s, u"Third"_s, u"Zed One"_s, u"Zed Three"_s, u"Zed Two"_s}));
+        QCOMPARE(namesIn(ben),
+                 (QStringList{u"Reel, renamed"_s, u"Third"_s, u"Zed One"_s, u"Zed Three"_s, u"Zed Two"_s}));
 
         // Without its checksum, of a newer format, with a checksum not its own: each reported and
         // left out, none holding up the records after it.
@@ -250,10 +266,13 @@ private slots:
 
         const Reading reading = readFresh(journal);
         const QString prefix = journal + u"/CLIENT-ANA/00000000000"_s;
-        QCOMPARE(reading.problems,
-                 (QStringList{prefix + u"1.json: record 1 of client CLIENT-ANA was left out. It has no valid checksum."_s,
-                              prefix + u"2.json: record 2 of client CLIENT-ANA was left out. It was written in a newer format (3)."_s,
-                              prefix + u"3.json: record 3 of client CLIENT-ANA was left out. Its checksum does not match its contents."_s}));
+        QCOMPARE(
+            reading.problems,
+            (QStringList{
+                prefix + u"1.json: record 1 of client CLIENT-ANA was left out. It has no valid checksum."_s,
+                prefix + u"2.json: record 2 of client CLIENT-ANA was left out. It was written in a newer format (3)."_s,
+                prefix
+                    + u"3.json: record 3 of client CLIENT-ANA was left out. Its checksum does not match its contents."_s}));
         for (qint64 seq : {1, 2, 3})
             QCOMPARE(reading.journal->recordState(ana->clientId(), seq), RecordState::damaged);
         QCOMPARE(reading.journal->recordState(ana->clientId(), 4), RecordState::read);

@@ -14,11 +14,18 @@ class JournalTextsTest : public QObject {
 private Q_SLOTS:
     void recordKinds()
     {
-        const QList<std::pair<RecordKind, QString>> stored{
-            {RecordKind::create, u"create"_s},   {RecordKind::version, u"version"_s}, {RecordKind::revert, u"revert"_s},
-            {RecordKind::rename, u"rename"_s},   {RecordKind::nest, u"nest"_s},       {RecordKind::unnest, u"unnest"_s},
-            {RecordKind::trash, u"trash"_s},     {RecordKind::restore, u"restore"_s}, {RecordKind::deletePermanently, u"delete"_s},
-            {RecordKind::lock, u"lock"_s},       {RecordKind::editing, u"editing"_s}, {RecordKind::discard, u"discard"_s}};
+        const QList<std::pair<RecordKind, QString>> stored{{RecordKind::create, u"create"_s},
+                                                           {RecordKind::version, u"version"_s},
+                                                           {RecordKind::revert, u"revert"_s},
+                                                           {RecordKind::rename, u"rename"_s},
+                                                           {RecordKind::nest, u"nest"_s},
+                                                           {RecordKind::unnest, u"unnest"_s},
+                                                           {RecordKind::trash, u"trash"_s},
+                                                           {RecordKind::restore, u"restore"_s},
+                                                           {RecordKind::deletePermanently, u"delete"_s},
+                                                           {RecordKind::lock, u"lock"_s},
+                                                           {RecordKind::editing, u"editing"_s},
+                                                           {RecordKind::discard, u"discard"_s}};
         for (const auto& [kind, text] : stored) {
             QCOMPARE(toText(kind), text);
             QVERIFY(recordKindFromText(text) == kind);

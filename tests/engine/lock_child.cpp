@@ -32,11 +32,11 @@
 // Exit status: 0 when a result was printed, 1 when the client could not be opened, 2 on bad arguments.
 
 #include "engine/engine_errors.h"
-#include "foundation/error.h"
 #include "engine/storage/storage_error.h"
 #include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
+#include "foundation/error.h"
 #include "support/sync_wait.h"
 
 #include <QCoreApplication>
@@ -71,7 +71,8 @@ void say(const QString& line)
 
 qint64 steadyNow()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 QString oneLine(QString text)
@@ -84,20 +85,34 @@ QString caseName(VersioningError::Case which)
 {
     using C = VersioningError::Case;
     switch (which) {
-    case C::itemNotFound: return QStringLiteral("itemNotFound");
-    case C::itemInTrash: return QStringLiteral("itemInTrash");
-    case C::itemNotInTrash: return QStringLiteral("itemNotInTrash");
-    case C::versionNotFound: return QStringLiteral("versionNotFound");
-    case C::noVersion: return QStringLiteral("noVersion");
-    case C::itemLocked: return QStringLiteral("itemLocked");
-    case C::wrongKind: return QStringLiteral("wrongKind");
-    case C::destinationExists: return QStringLiteral("destinationExists");
-    case C::invalidName: return QStringLiteral("invalidName");
-    case C::notCheckedOut: return QStringLiteral("notCheckedOut");
-    case C::lockLost: return QStringLiteral("lockLost");
-    case C::outdatedBase: return QStringLiteral("outdatedBase");
-    case C::changesNotArrived: return QStringLiteral("changesNotArrived");
-    case C::workNotKept: return QStringLiteral("workNotKept");
+    case C::itemNotFound:
+        return QStringLiteral("itemNotFound");
+    case C::itemInTrash:
+        return QStringLiteral("itemInTrash");
+    case C::itemNotInTrash:
+        return QStringLiteral("itemNotInTrash");
+    case C::versionNotFound:
+        return QStringLiteral("versionNotFound");
+    case C::noVersion:
+        return QStringLiteral("noVersion");
+    case C::itemLocked:
+        return QStringLiteral("itemLocked");
+    case C::wrongKind:
+        return QStringLiteral("wrongKind");
+    case C::destinationExists:
+        return QStringLiteral("destinationExists");
+    case C::invalidName:
+        return QStringLiteral("invalidName");
+    case C::notCheckedOut:
+        return QStringLiteral("notCheckedOut");
+    case C::lockLost:
+        return QStringLiteral("lockLost");
+    case C::outdatedBase:
+        return QStringLiteral("outdatedBase");
+    case C::changesNotArrived:
+        return QStringLiteral("changesNotArrived");
+    case C::workNotKept:
+        return QStringLiteral("workNotKept");
     }
     return QStringLiteral("unknown");
 }
@@ -106,13 +121,20 @@ QString kindName(StorageError::Kind kind)
 {
     using K = StorageError::Kind;
     switch (kind) {
-    case K::notFound: return QStringLiteral("storage-notFound");
-    case K::alreadyExists: return QStringLiteral("storage-alreadyExists");
-    case K::permissionDenied: return QStringLiteral("storage-permissionDenied");
-    case K::readOnly: return QStringLiteral("storage-readOnly");
-    case K::diskFull: return QStringLiteral("storage-diskFull");
-    case K::corrupt: return QStringLiteral("storage-corrupt");
-    case K::io: return QStringLiteral("storage-io");
+    case K::notFound:
+        return QStringLiteral("storage-notFound");
+    case K::alreadyExists:
+        return QStringLiteral("storage-alreadyExists");
+    case K::permissionDenied:
+        return QStringLiteral("storage-permissionDenied");
+    case K::readOnly:
+        return QStringLiteral("storage-readOnly");
+    case K::diskFull:
+        return QStringLiteral("storage-diskFull");
+    case K::corrupt:
+        return QStringLiteral("storage-corrupt");
+    case K::io:
+        return QStringLiteral("storage-io");
     }
     return QStringLiteral("storage-unknown");
 }
@@ -126,9 +148,11 @@ void report(F operation)
         const QString output = operation();
         result = output.isEmpty() ? QStringLiteral("result ok") : QStringLiteral("result ok ") + output;
     } catch (const VersioningError& error) {
-        result = QStringLiteral("result error %1 %2").arg(caseName(error.kind()), oneLine(error.localizedDescription()));
+        result =
+            QStringLiteral("result error %1 %2").arg(caseName(error.kind()), oneLine(error.localizedDescription()));
     } catch (const StorageError& error) {
-        result = QStringLiteral("result error %1 %2").arg(kindName(error.kind()), oneLine(error.localizedDescription()));
+        result =
+            QStringLiteral("result error %1 %2").arg(kindName(error.kind()), oneLine(error.localizedDescription()));
     } catch (const Error& error) {
         result = QStringLiteral("result error other %1").arg(oneLine(error.debugDescription()));
     } catch (const std::exception& error) {
@@ -162,7 +186,8 @@ QString editLoop(TeamBundle& team, const std::shared_ptr<VersioningService>& ser
         try {
             workingCopy = syncWait(service->checkOut(events, {.autoSave = false}, defaultS3Factory()));
         } catch (const VersioningError& error) {
-            if (error.kind() != VersioningError::Case::itemLocked && error.kind() != VersioningError::Case::changesNotArrived)
+            if (error.kind() != VersioningError::Case::itemLocked
+                && error.kind() != VersioningError::Case::changesNotArrived)
                 throw;
             QThread::msleep(1 + QRandomGenerator::global()->bounded(8));
             team.poll();
@@ -224,7 +249,8 @@ int main(int argc, char** argv)
     std::shared_ptr<VersioningService> service;
     try {
         team = TeamBundle::open(arguments[0],
-                                std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
+                                std::make_shared<SystemFileManager>(local + QStringLiteral("/data"),
+                                                                    local + QStringLiteral("/cache"),
                                                                     local + QStringLiteral("/downloads")),
                                 std::make_shared<RecordingWorkspace>(),
                                 ClientIdentity{arguments[2], UserIdentity{arguments[3], arguments[4], arguments[5]}});

@@ -5,8 +5,8 @@
 
 #include "engine/lock_table.h"
 #include "engine/storage/atomic_file.h"
-#include "engine/storage/read_limits.h"
 #include "engine/storage/content_store.h"
+#include "engine/storage/read_limits.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "support/child_process.h"
@@ -74,14 +74,16 @@ private Q_SLOTS:
             std::vector<std::unique_ptr<LockChild>> owned;
             Children children;
             for (const Client& who : std::as_const(clients)) {
-                owned.push_back(studio.spawn(who, {QStringLiteral("checkout"), QStringLiteral("document"), id, QStringLiteral("--wait")},
-                                             start.input()));
+                owned.push_back(studio.spawn(
+                    who, {QStringLiteral("checkout"), QStringLiteral("document"), id, QStringLiteral("--wait")},
+                    start.input()));
                 children.push_back(owned.back().get());
             }
             start.closeReadEnd();
             const bool ready = pumpUntil(children, Clock::now() + 60s, [&] {
-                return std::all_of(children.begin(), children.end(),
-                                   [](const ChildProcess* child) { return child->firstLine("ready") || !child->isPrinting(); });
+                return std::all_of(children.begin(), children.end(), [](const ChildProcess* child) {
+                    return child->firstLine("ready") || !child->isPrinting();
+                });
             });
             start.fire();
             finish(children);
@@ -94,7 +96,8 @@ private Q_SLOTS:
                 QVERIFY2(result.present, qPrintable(children[size_t(i)]->describe()));
                 if (result.ok) {
                     QVERIFY2(winner < 0, qPrintable(QStringLiteral("round %1: both %2 and %3 got the lock")
-                                                        .arg(round).arg(clients[winner].id, clients[i].id)));
+                                                        .arg(round)
+                                                        .arg(clients[winner].id, clients[i].id)));
                     winner = i;
                     workingCopy = result.text;
                 }
@@ -140,7 +143,8 @@ private Q_SLOTS:
     void overlappingLibraryCheckOutsAreAllOrNothing()
     {
         Studio studio(lockChild);
-        const QString featureSource = studio.scratch(QStringLiteral("feature")) + QStringLiteral("/Feature.videolibrary");
+        const QString featureSource =
+            studio.scratch(QStringLiteral("feature")) + QStringLiteral("/Feature.videolibrary");
         makeLibrary(featureSource, 1, 4);
         const Service feature = studio.import(VersioningServiceType::library, featureSource);
         const auto featureEvents = syncWait(feature->latestNestedVersioningServices(defaultS3Factory()));
@@ -190,15 +194,17 @@ private Q_SLOTS:
             for (int i = 0; i < 2; ++i) {
                 const int side = (i + round) % 2; // neither starts first every time
                 children[side] = studio.spawn(sides[side].who,
-                                              {QStringLiteral("checkout"), QStringLiteral("library"), sides[side].library->id().toString(),
-                                               QStringLiteral("--wait"), QStringLiteral("--events"), sides[side].events.join(u',')},
+                                              {QStringLiteral("checkout"), QStringLiteral("library"),
+                                               sides[side].library->id().toString(), QStringLiteral("--wait"),
+                                               QStringLiteral("--events"), sides[side].events.join(u',')},
                                               start.input());
             }
             start.closeReadEnd();
             const Children both{children[0].get(), children[1].get()};
             const bool ready = pumpUntil(both, Clock::now() + 60s, [&] {
-                return std::all_of(both.begin(), both.end(),
-                                   [](const ChildProcess* child) { return child->firstLine("ready") || !child->isPrinting(); });
+                return std::all_of(both.begin(), both.end(), [](const ChildProcess* child) {
+                    return child->firstLine("ready") || !child->isPrinting();
+                });
             });
             start.fire();
             finish(both);
@@ -207,9 +213,11 @@ private Q_SLOTS:
             const Result results[2] = {children[0]->result(), children[1]->result()};
             QVERIFY2(results[0].present, qPrintable(children[0]->describe()));
             QVERIFY2(results[1].present, qPrintable(children[1]->describe()));
-            QVERIFY2(!(results[0].ok && results[1].ok), qPrintable(QStringLiteral("round %1: both libraries got the shared event").arg(round)));
-            QVERIFY2(results[0].ok || results[1].ok,
-                     qPrintable(QStringLiteral("round %1: neither got it: %2 / %3").arg(round).arg(results[0].text, results[1].text)));
+            QVERIFY2(!(results[0].ok && results[1].ok),
+                     qPrintable(QStringLiteral("round %1: both libraries got the shared event").arg(round)));
+            QVERIFY2(results[0].ok || results[1].ok, qPrintable(QStringLiteral("round %1: neither got it: %2 / %3")
+                                                                    .arg(round)
+                                                                    .arg(results[0].text, results[1].text)));
             const int winner = results[0].ok ? 0 : 1;
             const int loser = 1 - winner;
             ++sides[winner].wins;
@@ -230,8 +238,8 @@ private Q_SLOTS:
             QVERIFY(seen->isLocked());
             QCOMPARE(seen->lockHolder().userName, sides[winner].who.fullName);
 
-            const Result released = studio.run(sides[winner].who,
-                                               {QStringLiteral("cancel"), QStringLiteral("library"), sides[winner].library->id().toString()});
+            const Result released = studio.run(sides[winner].who, {QStringLiteral("cancel"), QStringLiteral("library"),
+                                                                   sides[winner].library->id().toString()});
             QVERIFY2(released.ok, qPrintable(released.text));
             QVERIFY(studio.lockFolder().isEmpty());
         }
@@ -250,8 +258,8 @@ private Q_SLOTS:
         const Client ana = client(QStringLiteral("ana"));
         const Client ben = client(QStringLiteral("ben"));
 
-        const auto holding = studio.spawn(ana, {QStringLiteral("hold"), QStringLiteral("document"), id, QStringLiteral("500")},
-                                          ChildInput::pipe());
+        const auto holding = studio.spawn(
+            ana, {QStringLiteral("hold"), QStringLiteral("document"), id, QStringLiteral("500")}, ChildInput::pipe());
         QVERIFY(pumpUntil({holding.get()}, Clock::now() + 60s, [&] { return holding->result().present; }));
         const Result checkedOut = holding->result();
         QVERIFY2(checkedOut.ok, qPrintable(holding->describe()));
@@ -261,7 +269,8 @@ private Q_SLOTS:
         QFile::remove(workingCopy + QStringLiteral("/media/reel1/clip1.bin"));
         const Tree edited = describeTree(workingCopy);
 
-        const auto forcing = studio.spawn(ben, {QStringLiteral("checkout"), QStringLiteral("document"), id, QStringLiteral("--force")});
+        const auto forcing =
+            studio.spawn(ben, {QStringLiteral("checkout"), QStringLiteral("document"), id, QStringLiteral("--force")});
         pumpUntil({holding.get(), forcing.get()}, Clock::now() + 60s, [&] { return !forcing->isPrinting(); });
         finish({forcing.get()});
         const Result forced = forcing->result();
@@ -281,7 +290,9 @@ private Q_SLOTS:
         QVERIFY2(told, qPrintable(QStringLiteral("not told within 3 s: ") + holding->describe()));
         if (told) {
             const auto delay = steadyFromNanoseconds(told->at(1).toLongLong()) - forced.at;
-            QVERIFY2(delay <= 3s, qPrintable(QStringLiteral("told after %1 ms").arg(std::chrono::duration_cast<std::chrono::milliseconds>(delay).count())));
+            QVERIFY2(delay <= 3s,
+                     qPrintable(QStringLiteral("told after %1 ms")
+                                    .arg(std::chrono::duration_cast<std::chrono::milliseconds>(delay).count())));
             QCOMPARE(QString::fromUtf8(told->mid(4).join(' ')), ben.fullName);
             QCOMPARE(told->at(3), QByteArray("0")); // no longer checked out here
         }
@@ -291,11 +302,10 @@ private Q_SLOTS:
         auto reader = studio.reader();
         bool kept = false;
         for (const QString& entry : studio.atticEntries(grade->id())) {
-            const auto hash = ContentHash::fromHex(
-                QJsonDocument::fromJson(readWholeFile(entry, readLimits::atticEntry))
-                    .object()
-                    .value(QStringLiteral("manifest"))
-                    .toString());
+            const auto hash = ContentHash::fromHex(QJsonDocument::fromJson(readWholeFile(entry, readLimits::atticEntry))
+                                                       .object()
+                                                       .value(QStringLiteral("manifest"))
+                                                       .toString());
             QVERIFY2(hash, qPrintable(entry));
             kept = kept || storedTree(reader->contents(), *hash) == edited;
         }
@@ -333,8 +343,8 @@ private Q_SLOTS:
         const Client ana = client(QStringLiteral("ana"));
         const Client ben = client(QStringLiteral("ben"));
 
-        const auto holding = studio.spawn(ana, {QStringLiteral("hold"), QStringLiteral("document"), id, QStringLiteral("100")},
-                                          ChildInput::pipe());
+        const auto holding = studio.spawn(
+            ana, {QStringLiteral("hold"), QStringLiteral("document"), id, QStringLiteral("100")}, ChildInput::pipe());
         QVERIFY(pumpUntil({holding.get()}, Clock::now() + 60s, [&] { return holding->result().present; }));
         QVERIFY2(holding->result().ok, qPrintable(holding->describe()));
         const QString workingCopy = holding->result().text;
@@ -344,7 +354,8 @@ private Q_SLOTS:
         HeldOpening gap(studio.root() + QStringLiteral("/locks"), id + QStringLiteral(".lock.tmp-"));
         if (!gap.isWatching())
             QSKIP(qPrintable(QStringLiteral("Openings can't be held here (fanotify: %1).").arg(gap.failure())));
-        const auto forcing = studio.spawn(ben, {QStringLiteral("checkout"), QStringLiteral("document"), id, QStringLiteral("--force")});
+        const auto forcing =
+            studio.spawn(ben, {QStringLiteral("checkout"), QStringLiteral("document"), id, QStringLiteral("--force")});
         // Ana's client polls every 100 ms: several polls see no lock record at all. (A force
         // unlock that never leaves the bundle without a record is not held.)
         if (gap.waitUntilHeld(10s))
@@ -370,11 +381,10 @@ private Q_SLOTS:
         bool kept = false;
         const auto reader = studio.reader();
         for (const QString& entry : studio.atticEntries(grade->id())) {
-            const auto hash = ContentHash::fromHex(
-                QJsonDocument::fromJson(readWholeFile(entry, readLimits::atticEntry))
-                    .object()
-                    .value(QStringLiteral("manifest"))
-                    .toString());
+            const auto hash = ContentHash::fromHex(QJsonDocument::fromJson(readWholeFile(entry, readLimits::atticEntry))
+                                                       .object()
+                                                       .value(QStringLiteral("manifest"))
+                                                       .toString());
             kept = kept || (hash && storedTree(reader->contents(), *hash) == edited);
         }
         QVERIFY(kept);
@@ -503,7 +513,8 @@ private Q_SLOTS:
         // A file of the working copy became a pipe: refused at once, naming it.
         QVERIFY(QFile::remove(victim));
         QVERIFY(::mkfifo(QFile::encodeName(victim).constData(), 0644) == 0);
-        Result refused = studio.run(hana, {QStringLiteral("checkin"), QStringLiteral("document"), id, QStringLiteral("Piped")});
+        Result refused =
+            studio.run(hana, {QStringLiteral("checkin"), QStringLiteral("document"), id, QStringLiteral("Piped")});
         QCOMPARE(refused.kind, QStringLiteral("storage-io"));
         QVERIFY2(refused.text.contains(QStringLiteral("clip2.bin")), qPrintable(refused.text));
         unchanged(promoBefore, promo, false); // contents stored on the way are left for collection
@@ -525,7 +536,8 @@ private Q_SLOTS:
         QVERIFY(QFile::rename(moved, workingCopy));
 
         // Nothing was lost: the same check-in, once the working copy is back, stores the edits.
-        const Result checkedIn = studio.run(hana, {QStringLiteral("checkin"), QStringLiteral("document"), id, QStringLiteral("Cut")});
+        const Result checkedIn =
+            studio.run(hana, {QStringLiteral("checkin"), QStringLiteral("document"), id, QStringLiteral("Cut")});
         QVERIFY2(checkedIn.ok, qPrintable(checkedIn.kind + u' ' + checkedIn.text));
         const Service seen = studio.service(studio.reader(), VersioningServiceType::document, promo->id());
         QCOMPARE(seen->versionIDs().size(), promoBefore.versions.size() + 1);
@@ -553,7 +565,9 @@ private Q_SLOTS:
         int killedAfterTheRecord = 0;
         int lockKeptAfterRecord = 0; // killed between the record and giving up the lock
         int repeatedVersions = 0;    // versions the retries of those stored again
-        const auto round = [&](quint32 seed, std::optional<std::chrono::microseconds> killAfter) -> std::optional<std::chrono::microseconds> {
+        const auto round =
+            [&](quint32 seed,
+                std::optional<std::chrono::microseconds> killAfter) -> std::optional<std::chrono::microseconds> {
             const Result checkedOut = studio.run(cutter, {QStringLiteral("checkout"), QStringLiteral("document"), id});
             if (!checkedOut.ok) {
                 QTest::qFail(qPrintable(QStringLiteral("check-out: ") + checkedOut.text), __FILE__, __LINE__);
@@ -564,9 +578,11 @@ private Q_SLOTS:
             makeProject(workingCopy, seed, 120, 3 << 20, 5);
             const Tree edited = describeTree(workingCopy);
 
-            const auto checkingIn = studio.spawn(cutter, {QStringLiteral("checkin"), QStringLiteral("document"), id, QStringLiteral("Cut")});
+            const auto checkingIn = studio.spawn(
+                cutter, {QStringLiteral("checkin"), QStringLiteral("document"), id, QStringLiteral("Cut")});
             std::optional<Clock::time_point> opened;
-            pumpUntil({checkingIn.get()}, Clock::now() + 60s, [&] { return checkingIn->firstLine("open") || !checkingIn->isPrinting(); });
+            pumpUntil({checkingIn.get()}, Clock::now() + 60s,
+                      [&] { return checkingIn->firstLine("open") || !checkingIn->isPrinting(); });
             if (const auto line = checkingIn->firstLine("open"))
                 opened = line->arrived;
             if (opened && killAfter)
@@ -609,7 +625,8 @@ private Q_SLOTS:
                 }
 
                 // The same client, started again, finishes what is left.
-                const Result retried = studio.run(cutter, {QStringLiteral("checkin"), QStringLiteral("document"), id, QStringLiteral("Cut, again")});
+                const Result retried = studio.run(
+                    cutter, {QStringLiteral("checkin"), QStringLiteral("document"), id, QStringLiteral("Cut, again")});
                 reader = studio.reader();
                 seen = studio.service(reader, VersioningServiceType::document, edit->id());
                 const auto after = seen->versionIDs();
@@ -665,7 +682,8 @@ private Q_SLOTS:
             if (took && killed == killedBefore)
                 duration = std::min(duration, *took);
             if (QTest::currentTestFailed()) {
-                qWarning("the check-in was killed %lld us after the client opened the team bundle", qlonglong(delay.count()));
+                qWarning("the check-in was killed %lld us after the client opened the team bundle",
+                         qlonglong(delay.count()));
                 return;
             }
         }
@@ -673,7 +691,8 @@ private Q_SLOTS:
               "the lock, whose retries stored %d versions again), %lld ms in all",
               qlonglong(duration.count()), killed, kills, killedAfterTheRecord, lockKeptAfterRecord, repeatedVersions,
               qlonglong(timer.elapsed()));
-        QVERIFY2(killed >= kills / 3, qPrintable(QStringLiteral("only %1 of %2 runs were killed").arg(killed).arg(kills)));
+        QVERIFY2(killed >= kills / 3,
+                 qPrintable(QStringLiteral("only %1 of %2 runs were killed").arg(killed).arg(kills)));
     }
 };
 

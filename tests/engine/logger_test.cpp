@@ -13,10 +13,10 @@
 #include <archive.h>
 #include <archive_entry.h>
 
-#include <thread>
-#include <utility>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using namespace vantrel;
@@ -95,7 +95,8 @@ private Q_SLOTS:
         for (auto& worker : workers)
             worker.join();
 
-        const QRegularExpression whole(entryStart + QStringLiteral(R"(INFO ana@edit-3 \[Worker::run\] t(\d)-(\d+)-x{300}$)"));
+        const QRegularExpression whole(entryStart
+                                       + QStringLiteral(R"(INFO ana@edit-3 \[Worker::run\] t(\d)-(\d+)-x{300}$)"));
         const QStringList lines = linesOf(logger.logFilePath());
         QCOMPARE(lines.size(), threads * perThread);
         std::vector<int> next(threads, 0);
@@ -119,8 +120,9 @@ private Q_SLOTS:
 
         const QStringList lines = linesOf(logger.logFilePath());
         QCOMPARE(lines.size(), 6);
-        QVERIFY(QRegularExpression(entryStart + QStringLiteral(R"(WARNING ana@edit-3 \[LockManager:: acquire\] )"
-                                                               "Could not lock “Final”.$"))
+        QVERIFY(QRegularExpression(entryStart
+                                   + QStringLiteral(R"(WARNING ana@edit-3 \[LockManager:: acquire\] )"
+                                                    "Could not lock “Final”.$"))
                     .match(lines[0])
                     .hasMatch());
         QCOMPARE(lines[1], QStringLiteral("  It is locked by Ben."));
@@ -140,19 +142,21 @@ private Q_SLOTS:
                      QStringLiteral("Test::\x1b]0;title\x07run"));
         const QStringList lines = linesOf(logger.logFilePath());
         QCOMPARE(lines.size(), 2);
-        QVERIFY2(lines[0].endsWith(
-                     QStringLiteral(R"( [Test::\x1b]0;title\x07run] red \x1b[31m\tbell\x07 del\x7f c1\x9b rlo\u{202e})")),
+        QVERIFY2(lines[0].endsWith(QStringLiteral(
+                     R"( [Test::\x1b]0;title\x07run] red \x1b[31m\tbell\x07 del\x7f c1\x9b rlo\u{202e})")),
                  qPrintable(lines[0]));
         QCOMPARE(lines[1], QStringLiteral(R"(  second\x1b line)"));
         // A value read from a team bundle keeps even its line breaks on the entry's line.
-        QCOMPARE(escapedForLog(QStringLiteral("a\nb\r\n\u2028c\x1b\u2066d")), QStringLiteral(R"(a\nb\r\n\u{2028}c\x1b\u{2066}d)"));
+        QCOMPARE(escapedForLog(QStringLiteral("a\nb\r\n\u2028c\x1b\u2066d")),
+                 QStringLiteral(R"(a\nb\r\n\u{2028}c\x1b\u{2066}d)"));
         QCOMPARE(escapedForLog(QStringLiteral("Plain “name” / ünïcode")), QStringLiteral("Plain “name” / ünïcode"));
     }
 
     void theLogIsNeverReachedThroughALinkOrAFifo()
     {
         QTemporaryDir dir;
-        const QString logs = dir.filePath(QStringLiteral("logs")), elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+        const QString logs = dir.filePath(QStringLiteral("logs")),
+                      elsewhere = dir.filePath(QStringLiteral("elsewhere"));
         const QString outside = dir.filePath(QStringLiteral("outside"));
         writeFile(outside, "kept\n");
         QVERIFY(QDir().mkpath(logs) && QDir().mkpath(elsewhere));
@@ -160,11 +164,13 @@ private Q_SLOTS:
         testing::plantLink(dir.filePath(QStringLiteral("linked logs")), elsewhere);
         // A FIFO with a reader: opening it for writing would succeed, and block no write.
         testing::plantFifo(logs + QStringLiteral("/fifo.log"));
-        const int reader = ::open(QFile::encodeName(logs + QStringLiteral("/fifo.log")).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int reader = ::open(QFile::encodeName(logs + QStringLiteral("/fifo.log")).constData(),
+                                  O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         QVERIFY(reader >= 0);
 
-        for (const auto& [folder, client] : {std::pair{logs, QStringLiteral("linked")}, std::pair{logs, QStringLiteral("fifo")},
-                                             std::pair{dir.filePath(QStringLiteral("linked logs")), QStringLiteral("client")}}) {
+        for (const auto& [folder, client] :
+             {std::pair{logs, QStringLiteral("linked")}, std::pair{logs, QStringLiteral("fifo")},
+              std::pair{dir.filePath(QStringLiteral("linked logs")), QStringLiteral("client")}}) {
             Logger logger(folder, client, ana);
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Could not write to the log")));
             logger.event(QStringLiteral("entry"), QStringLiteral("Test::run"));
@@ -224,7 +230,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         writeFile(dir.filePath(QStringLiteral("blocker")), "not a folder");
         Logger logger(dir.filePath(QStringLiteral("blocker/logs")), QStringLiteral("client-a"), ana);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("(?s)^Could not write to the log.*INFO ana@edit-3 \\[Test::run\\] first$")));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral(
+                                 "(?s)^Could not write to the log.*INFO ana@edit-3 \\[Test::run\\] first$")));
         logger.event(QStringLiteral("first"), QStringLiteral("Test::run"));
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
         logger.event(QStringLiteral("second"), QStringLiteral("Test::run"));
@@ -271,7 +279,8 @@ private Q_SLOTS:
         QStringList taken;
         for (int second = -1; second <= 5; ++second) {
             taken.append(QStringLiteral("Vantrel Logs ")
-                         + now.addSecs(second).toString(QStringLiteral("yyyy-MM-dd HH.mm.ss")) + QStringLiteral(".zip"));
+                         + now.addSecs(second).toString(QStringLiteral("yyyy-MM-dd HH.mm.ss"))
+                         + QStringLiteral(".zip"));
             writeFile(destination + u'/' + taken.last(), "taken");
         }
 
@@ -309,8 +318,8 @@ private Q_SLOTS:
         const QString present = dir.filePath(QStringLiteral("present.log"));
         writeFile(present, QByteArray(100000, 'p'));
         const QString archivePath = dir.filePath(QStringLiteral("out.zip"));
-        QVERIFY_THROWS_EXCEPTION(ArchiveError,
-                                 FileArchiver().archive({present, dir.filePath(QStringLiteral("missing.log"))}, archivePath));
+        QVERIFY_THROWS_EXCEPTION(
+            ArchiveError, FileArchiver().archive({present, dir.filePath(QStringLiteral("missing.log"))}, archivePath));
         QVERIFY(!QFile::exists(archivePath));
 
         // Nothing was written yet: a file already at that path is left alone.

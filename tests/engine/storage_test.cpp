@@ -1,10 +1,10 @@
+#include "engine/json_coding.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_snapshot.h"
-#include "engine/json_coding.h"
 
 #include "engine/support/engine_test_support.h"
 
@@ -27,7 +27,10 @@ using testing::writeFile;
 
 namespace {
 
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
+QByteArray native(const QString& path)
+{
+    return QFile::encodeName(path);
+}
 
 bool exists(const QString& path)
 {
@@ -35,7 +38,10 @@ bool exists(const QString& path)
     return ::lstat(native(path).constData(), &status) == 0;
 }
 
-void makeExecutable(const QString& path) { QCOMPARE(::chmod(native(path).constData(), 0755), 0); }
+void makeExecutable(const QString& path)
+{
+    QCOMPARE(::chmod(native(path).constData(), 0755), 0);
+}
 
 void makeLink(const QString& target, const QString& path)
 {
@@ -156,10 +162,14 @@ private Q_SLOTS:
     {
         const QString file = QStringLiteral("/share/Team.vantrelteam/journal/x/head");
         const std::pair<int, StorageError::Kind> cases[] = {
-            {ENOENT, StorageError::Kind::notFound},         {EEXIST, StorageError::Kind::alreadyExists},
-            {EACCES, StorageError::Kind::permissionDenied}, {EPERM, StorageError::Kind::permissionDenied},
-            {EROFS, StorageError::Kind::readOnly},          {ENOSPC, StorageError::Kind::diskFull},
-            {EDQUOT, StorageError::Kind::diskFull},         {EIO, StorageError::Kind::io},
+            {ENOENT, StorageError::Kind::notFound},
+            {EEXIST, StorageError::Kind::alreadyExists},
+            {EACCES, StorageError::Kind::permissionDenied},
+            {EPERM, StorageError::Kind::permissionDenied},
+            {EROFS, StorageError::Kind::readOnly},
+            {ENOSPC, StorageError::Kind::diskFull},
+            {EDQUOT, StorageError::Kind::diskFull},
+            {EIO, StorageError::Kind::io},
             {ESTALE, StorageError::Kind::io},
         };
         for (const auto& [error, kind] : cases) {
@@ -194,7 +204,8 @@ private Q_SLOTS:
         QCOMPARE(readWholeFile(head, 64), QByteArray("22"));
         QCOMPARE(failureKind([&] { writeFileAtomically(folder + QStringLiteral("/missing/head"), "1"); }),
                  StorageError::Kind::notFound);
-        QCOMPARE(failureKind([&] { readWholeFile(folder + QStringLiteral("/nothing"), 64); }), StorageError::Kind::notFound);
+        QCOMPARE(failureKind([&] { readWholeFile(folder + QStringLiteral("/nothing"), 64); }),
+                 StorageError::Kind::notFound);
 
         const QString record = folder + QStringLiteral("/7.json");
         QVERIFY(publishFileExclusively(record, "first"));
@@ -223,27 +234,33 @@ private Q_SLOTS:
                 bad.entries.append({entryPath, ManifestEntry::Kind::directory, {}, 0, false, {}});
             return bad.toJson();
         };
-        for (const QString& bad : {QStringLiteral("../x"), QStringLiteral("/abs"), QStringLiteral("a//b"),
-                                   QStringLiteral("."), QStringLiteral("a/"), QStringLiteral(""),
-                                   QStringLiteral("line\nbreak"), QString(QChar(0))}) {
+        for (const QString& bad :
+             {QStringLiteral("../x"), QStringLiteral("/abs"), QStringLiteral("a//b"), QStringLiteral("."),
+              QStringLiteral("a/"), QStringLiteral(""), QStringLiteral("line\nbreak"), QString(QChar(0))}) {
             QVERIFY_THROWS_EXCEPTION(DecodingError, Manifest::fromJson(withPaths({bad})));
         }
         QVERIFY_THROWS_EXCEPTION(DecodingError, Manifest::fromJson(withPaths({QStringLiteral("a/./b")})));
         QVERIFY_THROWS_EXCEPTION(DecodingError,
                                  Manifest::fromJson(withPaths({QStringLiteral("a"), QStringLiteral("a/..")})));
-        QVERIFY_THROWS_EXCEPTION(DecodingError, Manifest::fromJson(withPaths({QStringLiteral("b"), QStringLiteral("a")})));
-        QVERIFY_THROWS_EXCEPTION(DecodingError, Manifest::fromJson(withPaths({QStringLiteral("a"), QStringLiteral("a")})));
+        QVERIFY_THROWS_EXCEPTION(DecodingError,
+                                 Manifest::fromJson(withPaths({QStringLiteral("b"), QStringLiteral("a")})));
+        QVERIFY_THROWS_EXCEPTION(DecodingError,
+                                 Manifest::fromJson(withPaths({QStringLiteral("a"), QStringLiteral("a")})));
         QVERIFY_THROWS_EXCEPTION(DecodingError, Manifest::fromJson(withPaths({QStringLiteral("a/b")})));
 
         const QByteArray file = "{\"format\":1,\"root\":\"directory\",\"entries\":[{\"path\":\"f\",\"kind\":\"file\","
-                                "\"hash\":\"" + hash.toHex().toLatin1() + "\",\"size\":SIZE}]}";
+                                "\"hash\":\""
+                                + hash.toHex().toLatin1() + "\",\"size\":SIZE}]}";
         QCOMPARE(Manifest::fromJson(QByteArray(file).replace("SIZE", "12")).totalSize(), 12);
         for (const char* size : {"-1", "1.5", "\"1\"", "1e300"})
             QVERIFY_THROWS_EXCEPTION(DecodingError, Manifest::fromJson(QByteArray(file).replace("SIZE", size)));
         QVERIFY_THROWS_EXCEPTION(DecodingError, Manifest::fromJson(QByteArray(file).replace("\"file\"", "\"fifo\"")));
-        QVERIFY_THROWS_EXCEPTION(DecodingError, Manifest::fromJson(QByteArray(file).replace("\"format\":1", "\"format\":2")));
-        QVERIFY_THROWS_EXCEPTION(DecodingError, Manifest::fromJson(QByteArray(file).replace("\"directory\"", "\"file\"")));
-        QVERIFY_THROWS_EXCEPTION(DecodingError, Manifest::fromJson(QByteArray(file).replace(hash.toHex().toLatin1(), "ab")));
+        QVERIFY_THROWS_EXCEPTION(DecodingError,
+                                 Manifest::fromJson(QByteArray(file).replace("\"format\":1", "\"format\":2")));
+        QVERIFY_THROWS_EXCEPTION(DecodingError,
+                                 Manifest::fromJson(QByteArray(file).replace("\"directory\"", "\"file\"")));
+        QVERIFY_THROWS_EXCEPTION(DecodingError,
+                                 Manifest::fromJson(QByteArray(file).replace(hash.toHex().toLatin1(), "ab")));
     }
 
     void singleFileRoundTrip()
@@ -271,7 +288,8 @@ private Q_SLOTS:
         QCOMPARE(entriesIn(path(QStringLiteral("export"))).size(), 2);
 
         // An existing destination is never replaced.
-        QCOMPARE(failureKind([&] { writeTreeAtomically(manifest, *m_store, plain); }), StorageError::Kind::alreadyExists);
+        QCOMPARE(failureKind([&] { writeTreeAtomically(manifest, *m_store, plain); }),
+                 StorageError::Kind::alreadyExists);
         QCOMPARE(failureKind([&] { writeTree(manifest, *m_store, path(QStringLiteral("missing/Cut.fcpxml"))); }),
                  StorageError::Kind::notFound);
         QCOMPARE(entriesIn(path(QStringLiteral("export"))).size(), 2);
@@ -295,13 +313,13 @@ private Q_SLOTS:
         QStringList paths;
         for (const ManifestEntry& entry : manifest.entries)
             paths << entry.path;
-        QCOMPARE(paths, QStringList({QStringLiteral("Cache"), QStringLiteral("Cache/Empty"),
-                                     QStringLiteral("Cache/Empty/Deeper"), QStringLiteral("Dangling"),
-                                     QStringLiteral("Info.plist"), QStringLiteral("Latest clip"),
-                                     QStringLiteral("Media"), QStringLiteral("Media/Clips"),
-                                     QStringLiteral("Media/Clips/clip one.mov"), QStringLiteral("Media/Outside"),
-                                     QStringLiteral("Media/empty.bin"), QStringLiteral("Tools"),
-                                     QStringLiteral("Tools/render")}));
+        QCOMPARE(
+            paths,
+            QStringList({QStringLiteral("Cache"), QStringLiteral("Cache/Empty"), QStringLiteral("Cache/Empty/Deeper"),
+                         QStringLiteral("Dangling"), QStringLiteral("Info.plist"), QStringLiteral("Latest clip"),
+                         QStringLiteral("Media"), QStringLiteral("Media/Clips"),
+                         QStringLiteral("Media/Clips/clip one.mov"), QStringLiteral("Media/Outside"),
+                         QStringLiteral("Media/empty.bin"), QStringLiteral("Tools"), QStringLiteral("Tools/render")}));
         QCOMPARE(Manifest::fromJson(manifest.toJson()), manifest);
         // The link out of the package is kept as a link: what it points to is never read.
         QVERIFY(!m_store->contains(hashBytes("kept out of the store")));
@@ -315,7 +333,8 @@ private Q_SLOTS:
         QCOMPARE(original.value(QStringLiteral("Tools/render")), QByteArray("#!/bin/sh\necho render\n+x"));
         QCOMPARE(describeTree(exports + QStringLiteral("/Plain.videolibrary")), original);
         QCOMPARE(describeTree(exports + QStringLiteral("/Atomic.videolibrary")), original);
-        QCOMPARE(entriesIn(exports), QStringList({QStringLiteral("Atomic.videolibrary"), QStringLiteral("Plain.videolibrary")}));
+        QCOMPARE(entriesIn(exports),
+                 QStringList({QStringLiteral("Atomic.videolibrary"), QStringLiteral("Plain.videolibrary")}));
         QVERIFY(QFileInfo(exports + QStringLiteral("/Plain.videolibrary/Media/Outside")).isSymLink());
     }
 
@@ -337,7 +356,8 @@ private Q_SLOTS:
         QCOMPARE(failureKind([&] { snapshotTree(path(QStringLiteral("Alias.videolibrary")), *m_store); }),
                  StorageError::Kind::io);
         makeLink(QStringLiteral("Odd.videolibrary/ok.txt"), path(QStringLiteral("ok alias.txt")));
-        QCOMPARE(failureKind([&] { m_store->storeFile(path(QStringLiteral("ok alias.txt"))); }), StorageError::Kind::io);
+        QCOMPARE(failureKind([&] { m_store->storeFile(path(QStringLiteral("ok alias.txt"))); }),
+                 StorageError::Kind::io);
 
         SnapshotOptions options;
         options.excludeDirectory = [](const QString& relative) { return relative == u"Event 1.videoevent"; };
@@ -406,8 +426,9 @@ private Q_SLOTS:
         try {
             m_store->copyOut(bad, 3'000'000, exports + QStringLiteral("/bad.mov"), false);
         } catch (const StorageError& error) {
-            QCOMPARE(error.localizedDescription(),
-                     QStringLiteral("The stored contents of “%1” are damaged.").arg(exports + QStringLiteral("/bad.mov")));
+            QCOMPARE(
+                error.localizedDescription(),
+                QStringLiteral("The stored contents of “%1” are damaged.").arg(exports + QStringLiteral("/bad.mov")));
         }
 
         // A missing content fails the same way, as not found.

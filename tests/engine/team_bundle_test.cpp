@@ -26,8 +26,8 @@ Service makeCollection(const std::shared_ptr<TeamBundle>& team, const QString& n
 Service import(const std::shared_ptr<TeamBundle>& team, const QString& source)
 {
     return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
-                                                    std::nullopt, QStringLiteral("Initial Commit"),
-                                                    DocumentApplication::none(), team, nullptr, nullptr));
+                                              std::nullopt, QStringLiteral("Initial Commit"),
+                                              DocumentApplication::none(), team, nullptr, nullptr));
 }
 
 void nest(const Service& container, const Service& child)
@@ -67,7 +67,8 @@ private Q_SLOTS:
     void openingRefusesWhatIsNotATeamBundle()
     {
         TeamFixture fixture;
-        const auto fm = std::make_shared<SystemFileManager>(fixture.scratch(QStringLiteral("d")), fixture.scratch(QStringLiteral("c")),
+        const auto fm = std::make_shared<SystemFileManager>(fixture.scratch(QStringLiteral("d")),
+                                                            fixture.scratch(QStringLiteral("c")),
                                                             fixture.scratch(QStringLiteral("dl")));
         const auto ws = std::make_shared<RecordingWorkspace>();
         const auto expect = [&](const QString& path, TeamBundleError::Case which, bool create = false) {
@@ -84,7 +85,8 @@ private Q_SLOTS:
         };
         expect(fixture.scratch(QStringLiteral("plain")), TeamBundleError::Case::wrongExtension);
         expect(fixture.root() + QStringLiteral("x"), TeamBundleError::Case::wrongExtension);
-        expect(fixture.scratch(QStringLiteral("x")) + QStringLiteral("/Missing.vantrelteam"), TeamBundleError::Case::missingFolder);
+        expect(fixture.scratch(QStringLiteral("x")) + QStringLiteral("/Missing.vantrelteam"),
+               TeamBundleError::Case::missingFolder);
         expect(fixture.scratch(QStringLiteral("Empty.vantrelteam")), TeamBundleError::Case::notATeamBundle);
         expect(fixture.root(), TeamBundleError::Case::alreadyExists, true);
 
@@ -111,18 +113,22 @@ private Q_SLOTS:
         QCOMPARE(file->name(), QStringLiteral("Cut"));
         const QString exported = exportTo(file, fixture.scratch(QStringLiteral("out")));
         QCOMPARE(QFileInfo(exported).fileName(), QStringLiteral("Cut.kdenlive"));
-        QCOMPARE(describeTree(QFileInfo(exported).path()).value(QStringLiteral("Cut.kdenlive")), QByteArray("<mlt version=\"7.22.0\"/>"));
+        QCOMPARE(describeTree(QFileInfo(exported).path()).value(QStringLiteral("Cut.kdenlive")),
+                 QByteArray("<mlt version=\"7.22.0\"/>"));
         // Exporting again does not overwrite the first export.
-        QCOMPARE(QFileInfo(exportTo(file, fixture.scratch(QStringLiteral("out")))).fileName(), QStringLiteral("Cut 2.kdenlive"));
+        QCOMPARE(QFileInfo(exportTo(file, fixture.scratch(QStringLiteral("out")))).fileName(),
+                 QStringLiteral("Cut 2.kdenlive"));
 
         const QString package = sources + QStringLiteral("/Session.ardour-session");
         writeFile(package + QStringLiteral("/session.ardour"), "session");
         writeFile(package + QStringLiteral("/interchange/audio/take.wav"), QByteArray(70000, 'w'));
         writeFile(package + QStringLiteral("/run.sh"), "#!/bin/sh\n");
-        QFile::setPermissions(package + QStringLiteral("/run.sh"), QFile::permissions(package + QStringLiteral("/run.sh")) | QFile::ExeOwner);
+        QFile::setPermissions(package + QStringLiteral("/run.sh"),
+                              QFile::permissions(package + QStringLiteral("/run.sh")) | QFile::ExeOwner);
         QDir().mkpath(package + QStringLiteral("/plugins/empty"));
         writeFile(fixture.scratch(QStringLiteral("outside")) + QStringLiteral("/secret.txt"), "not for the share");
-        QFile::link(fixture.scratch(QStringLiteral("outside")) + QStringLiteral("/secret.txt"), package + QStringLiteral("/outside-link"));
+        QFile::link(fixture.scratch(QStringLiteral("outside")) + QStringLiteral("/secret.txt"),
+                    package + QStringLiteral("/outside-link"));
         QFile::link(QStringLiteral("session.ardour"), package + QStringLiteral("/inside-link"));
 
         const auto session = import(team, package);
@@ -146,7 +152,8 @@ private Q_SLOTS:
         QCOMPARE(events[0]->name(), QStringLiteral("Day 1"));
         QCOMPARE(events[1]->name(), QStringLiteral("Day 2"));
         QCOMPARE(events[0]->type(), VersioningServiceType::event);
-        QCOMPARE(names(team->versionBundles().liveIndex().events), (QStringList{QStringLiteral("Day 1"), QStringLiteral("Day 2")}));
+        QCOMPARE(names(team->versionBundles().liveIndex().events),
+                 (QStringList{QStringLiteral("Day 1"), QStringLiteral("Day 2")}));
         QCOMPARE(names(team->versionBundles().liveIndex().documents), QStringList{QStringLiteral("Feature")});
 
         const QString exported = exportTo(imported, fixture.scratch(QStringLiteral("out")));
@@ -174,8 +181,9 @@ private Q_SLOTS:
         QCOMPARE(seenByBen.size(), 1);
         QVERIFY(seenByBen[0].bundles.contains(drafts->id()));
 
-        const auto bensView = syncWait(VersioningService::open(VersioningServiceType::collection, drafts->id(), std::nullopt,
-                                                                     std::nullopt, ben, nullptr, nullptr, defaultS3Factory()));
+        const auto bensView =
+            syncWait(VersioningService::open(VersioningServiceType::collection, drafts->id(), std::nullopt,
+                                             std::nullopt, ben, nullptr, nullptr, defaultS3Factory()));
         int renamesSeenByAna = 0;
         auto anaWatch = drafts->remoteDatabaseChanges().sink([&](const RemoteDatabaseChange&) { ++renamesSeenByAna; });
         syncWait(bensView->rename(QStringLiteral("Final")));
@@ -200,9 +208,9 @@ private Q_SLOTS:
         const auto ben = fixture.client(QStringLiteral("ben"));
         const auto anaDrafts = makeCollection(ana, QStringLiteral("Drafts"));
         ben->poll();
-        const auto benDrafts = syncWait(VersioningService::open(VersioningServiceType::collection, anaDrafts->id(),
-                                                                      std::nullopt, std::nullopt, ben, nullptr, nullptr,
-                                                                      defaultS3Factory()));
+        const auto benDrafts =
+            syncWait(VersioningService::open(VersioningServiceType::collection, anaDrafts->id(), std::nullopt,
+                                             std::nullopt, ben, nullptr, nullptr, defaultS3Factory()));
         syncWait(anaDrafts->rename(QStringLiteral("From Ana")));
         syncWait(benDrafts->rename(QStringLiteral("From Ben")));
         ana->poll();
@@ -284,13 +292,17 @@ private Q_SLOTS:
 
         syncWait(edit->revertVersionBundle(first, defaultS3Factory()));
         QCOMPARE(edit->versionIDs().size(), 3);
-        QCOMPARE(describeTree(fixture.scratch(QStringLiteral("s"))).value(QStringLiteral("Edit.kdenlive")), QByteArray("second cut, longer"));
+        QCOMPARE(describeTree(fixture.scratch(QStringLiteral("s"))).value(QStringLiteral("Edit.kdenlive")),
+                 QByteArray("second cut, longer"));
         const QString exported = exportTo(edit, fixture.scratch(QStringLiteral("o")));
-        QCOMPARE(describeTree(QFileInfo(exported).path()).value(QFileInfo(exported).fileName()), QByteArray("first cut"));
+        QCOMPARE(describeTree(QFileInfo(exported).path()).value(QFileInfo(exported).fileName()),
+                 QByteArray("first cut"));
         // Any older version can still be exported.
         const QString older = exportTo(edit, fixture.scratch(QStringLiteral("o2")), second);
-        QCOMPARE(describeTree(QFileInfo(older).path()).value(QFileInfo(older).fileName()), QByteArray("second cut, longer"));
-        QVERIFY_THROWS_EXCEPTION(VersioningError, syncWait(edit->revertVersionBundle(IdFor<Versions>::make(), defaultS3Factory())));
+        QCOMPARE(describeTree(QFileInfo(older).path()).value(QFileInfo(older).fileName()),
+                 QByteArray("second cut, longer"));
+        QVERIFY_THROWS_EXCEPTION(VersioningError,
+                                 syncWait(edit->revertVersionBundle(IdFor<Versions>::make(), defaultS3Factory())));
     }
 
     void nestingRulesAreChecked()
@@ -300,7 +312,8 @@ private Q_SLOTS:
         const auto promos = makeCollection(team, QStringLiteral("Promos"));
         const auto other = makeCollection(team, QStringLiteral("Other"));
         const auto event = syncWait(VersioningService::createEvent(QStringLiteral("Day 3"), team, nullptr, nullptr));
-        const auto library = syncWait(VersioningService::createLibrary(QStringLiteral("Empty"), team, nullptr, nullptr));
+        const auto library =
+            syncWait(VersioningService::createLibrary(QStringLiteral("Empty"), team, nullptr, nullptr));
         QVERIFY_THROWS_EXCEPTION(TurfNestingError, nest(promos, other));
         QVERIFY_THROWS_EXCEPTION(TurfNestingError, nest(promos, event));
         nest(promos, library);
@@ -309,18 +322,21 @@ private Q_SLOTS:
         QVERIFY(!promos->canCreateFCPEvent());
         const QString exported = exportTo(library, fixture.scratch(QStringLiteral("o")));
         QCOMPARE(describeTree(exported).keys(), (QStringList{QStringLiteral("Day 3.videoevent")}));
-        QVERIFY_THROWS_EXCEPTION(VersioningError, syncWait(VersioningService::createEvent(QStringLiteral("  "), team, nullptr, nullptr)));
+        QVERIFY_THROWS_EXCEPTION(
+            VersioningError, syncWait(VersioningService::createEvent(QStringLiteral("  "), team, nullptr, nullptr)));
     }
 
     void badInputLeavesNoTrace()
     {
         TeamFixture fixture;
         const auto team = fixture.client(QStringLiteral("ana"));
-        QVERIFY_THROWS_EXCEPTION(StorageError, import(team, fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Gone.kdenlive")));
+        QVERIFY_THROWS_EXCEPTION(StorageError,
+                                 import(team, fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Gone.kdenlive")));
         QVERIFY(team->versionBundles().liveIndex().all.isEmpty());
 
         // Names are data: stored as given, made safe only where they become file names.
-        for (const QString& name : {QStringLiteral("a/b"), QStringLiteral(".."), QStringLiteral("%@ %d %1"), QStringLiteral("tab\there\n")}) {
+        for (const QString& name :
+             {QStringLiteral("a/b"), QStringLiteral(".."), QStringLiteral("%@ %d %1"), QStringLiteral("tab\there\n")}) {
             const auto collection = makeCollection(team, name);
             QCOMPARE(collection->name(), name);
             const QString exported = exportTo(collection, fixture.scratch(QStringLiteral("names")));
@@ -350,7 +366,8 @@ private Q_SLOTS:
         QVERIFY(!team->contents().contains(hashBytes("only here")));
         QVERIFY(team->contents().contains(hashBytes("shared bytes")));
         const QString exported = exportTo(keep, fixture.scratch(QStringLiteral("o")));
-        QCOMPARE(describeTree(QFileInfo(exported).path()).value(QStringLiteral("Keep.kdenlive")), QByteArray("shared bytes"));
+        QCOMPARE(describeTree(QFileInfo(exported).path()).value(QStringLiteral("Keep.kdenlive")),
+                 QByteArray("shared bytes"));
     }
 
     void damagedRecordIsReportedAndTheRestStaysUsable()

@@ -31,7 +31,8 @@ QString applicationDataFolder()
 QString slotOf(const QString& folder, const QString& machine)
 {
     return folder + QStringLiteral("/client-ids/")
-        + QString::fromLatin1(QCryptographicHash::hash(machine.toUtf8(), QCryptographicHash::Sha256).toHex().left(32));
+           + QString::fromLatin1(
+               QCryptographicHash::hash(machine.toUtf8(), QCryptographicHash::Sha256).toHex().left(32));
 }
 
 } // namespace
@@ -136,7 +137,8 @@ private Q_SLOTS:
         QCOMPARE(storedClientId(folder, QStringLiteral("machine-id:a")), legacy);
 
         // Stopped between claiming the old id and making it this machine's: completed, by this machine only.
-        const QString claim = m_dir.filePath(QStringLiteral("claim")), slot = slotOf(claim, QStringLiteral("machine-id:a"));
+        const QString claim = m_dir.filePath(QStringLiteral("claim")),
+                      slot = slotOf(claim, QStringLiteral("machine-id:a"));
         writeFile(QFileInfo(slot).path() + QStringLiteral("/.adopting-") + QFileInfo(slot).fileName(), legacy.toUtf8());
         QVERIFY(storedClientId(claim, QStringLiteral("machine-id:b")) != legacy);
         QCOMPARE(storedClientId(claim, QStringLiteral("machine-id:a")), legacy);
@@ -147,8 +149,10 @@ private Q_SLOTS:
     // stays unless it was taken over.
     void oddStoredFilesAreReplacedWithoutHanging()
     {
-        const QString folder = m_dir.filePath(QStringLiteral("odd")), slot = slotOf(folder, QStringLiteral("machine-id:a"));
-        const QString legacy = folder + QStringLiteral("/client-id"), elsewhere = m_dir.filePath(QStringLiteral("elsewhere-id"));
+        const QString folder = m_dir.filePath(QStringLiteral("odd")),
+                      slot = slotOf(folder, QStringLiteral("machine-id:a"));
+        const QString legacy = folder + QStringLiteral("/client-id"),
+                      elsewhere = m_dir.filePath(QStringLiteral("elsewhere-id"));
         const QByteArray foreign = "0F2D3C4B-5A69-4788-9766-A5B4C3D2E1F0\n";
         writeFile(elsewhere, foreign);
         const QByteArray contents[] = {"not an id\n", QByteArray(1 << 20, 'A')};
@@ -165,7 +169,8 @@ private Q_SLOTS:
                 QCOMPARE(contentOf(slot), id.toUtf8() + '\n');
                 QCOMPARE(storedClientId(folder, QStringLiteral("machine-id:a")), id);
                 if (path == legacy) // not taken over, and kept
-                    QVERIFY(how < 2 ? contentOf(legacy) == contents[how] : QFileInfo(legacy).isSymLink() || QFileInfo::exists(legacy));
+                    QVERIFY(how < 2 ? contentOf(legacy) == contents[how]
+                                    : QFileInfo(legacy).isSymLink() || QFileInfo::exists(legacy));
             }
         }
         QCOMPARE(contentOf(elsewhere), foreign);

@@ -12,7 +12,8 @@ private Q_SLOTS:
     {
         ManualClock clock;
         QList<int> received;
-        Debouncer<int> debouncer(1s, [&](const int& value) { received << value; }, clock);
+        Debouncer<int> debouncer(
+            1s, [&](const int& value) { received << value; }, clock);
 
         debouncer.send(1);
         clock.advance(900ms);
@@ -33,7 +34,8 @@ private Q_SLOTS:
         ManualClock clock;
         QList<int> received;
         {
-            Debouncer<int> debouncer(60s, [&](const int& value) { received << value; }, clock);
+            Debouncer<int> debouncer(
+                60s, [&](const int& value) { received << value; }, clock);
             debouncer.send(7);
             QCOMPARE(clock.pendingCount(), std::size_t(1));
         }
@@ -41,7 +43,8 @@ private Q_SLOTS:
         clock.advance(120s);
         QVERIFY(received.isEmpty());
 
-        Debouncer<int> debouncer(1s, [&](const int& value) { received << value; }, clock);
+        Debouncer<int> debouncer(
+            1s, [&](const int& value) { received << value; }, clock);
         debouncer.send(8);
         debouncer.cancel();
         clock.advance(2s);
@@ -59,7 +62,8 @@ private Q_SLOTS:
         });
         clock.schedule(20ms, [&] { order << QStringLiteral("c"); });
         clock.advance(30ms);
-        QCOMPARE(order, (QStringList{QStringLiteral("a"), QStringLiteral("a+5"), QStringLiteral("b"), QStringLiteral("c")}));
+        QCOMPARE(order,
+                 (QStringList{QStringLiteral("a"), QStringLiteral("a+5"), QStringLiteral("b"), QStringLiteral("c")}));
         QCOMPARE(clock.now(), 30ms);
     }
 
@@ -67,7 +71,8 @@ private Q_SLOTS:
     {
         TimerClock clock;
         QList<int> received;
-        Debouncer<int> debouncer(20ms, [&](const int& value) { received << value; }, clock);
+        Debouncer<int> debouncer(
+            20ms, [&](const int& value) { received << value; }, clock);
         debouncer.send(1);
         debouncer.send(2);
         QTRY_COMPARE(received, QList<int>{2});

@@ -11,7 +11,8 @@ namespace {
 class LockedError : public Error {
 public:
     explicit LockedError(QString holder)
-        : Error(QStringLiteral("The document is locked."), QStringLiteral("Held by ") + holder), holder(std::move(holder))
+        : Error(QStringLiteral("The document is locked."), QStringLiteral("Held by ") + holder),
+          holder(std::move(holder))
     {
     }
     QString holder;
@@ -39,8 +40,9 @@ private Q_SLOTS:
         QCOMPARE(error->localizedDescription(), QStringLiteral("The document is locked."));
         QCOMPARE(error->failureReason(), QStringLiteral("Held by Ana"));
         QCOMPARE(QString::fromUtf8(error->what()), QStringLiteral("The document is locked."));
-        QCOMPARE(error->debugDescription(),
-                 QStringLiteral("LockedError(description: \"The document is locked.\", failureReason: \"Held by Ana\")"));
+        QCOMPARE(
+            error->debugDescription(),
+            QStringLiteral("LockedError(description: \"The document is locked.\", failureReason: \"Held by Ana\")"));
     }
 
     void foreignExceptionsBecomeUnexpectedErrors()

@@ -101,8 +101,10 @@ private Q_SLOTS:
         PassthroughSubject<QString> names;
         QList<std::pair<int, QString>> received;
         bool finished = false;
-        auto subscription = numbers.publisher().combineLatest(names.publisher()).sink(
-            [&](const std::pair<int, QString>& v) { received << v; }, [&] { finished = true; });
+        auto subscription =
+            numbers.publisher()
+                .combineLatest(names.publisher())
+                .sink([&](const std::pair<int, QString>& v) { received << v; }, [&] { finished = true; });
         numbers.send(1);
         numbers.send(2);
         QVERIFY(received.isEmpty());
@@ -119,13 +121,16 @@ private Q_SLOTS:
     {
         QList<int> received;
         int completions = 0;
-        auto subscription = just(20).map([](const int& v) { return v + 1; }).sink([&](const int& v) { received << v; },
-                                                                                   [&] { ++completions; });
+        auto subscription = just(20)
+                                .map([](const int& v) { return v + 1; })
+                                .sink([&](const int& v) { received << v; }, [&] { ++completions; });
         QCOMPARE(received, QList<int>{21});
         QCOMPARE(completions, 1);
 
         PassthroughSubject<int> subject;
-        auto odd = subject.publisher().filter([](const int& v) { return v % 2 == 1; }).sink([&](const int& v) { received << v; });
+        auto odd = subject.publisher().filter([](const int& v) { return v % 2 == 1; }).sink([&](const int& v) {
+            received << v;
+        });
         for (int v : {1, 2, 3})
             subject.send(v);
         QCOMPARE(received, (QList<int>{21, 1, 3}));

@@ -58,7 +58,8 @@ private Q_SLOTS:
             },
             [&](const Error& error) -> QCoro::Task<> {
                 co_await shortPause(); // the error stays valid across suspension
-                steps << (dynamic_cast<const OperationError*>(&error) ? QStringLiteral("typed:") : QStringLiteral("untyped:"))
+                steps << (dynamic_cast<const OperationError*>(&error) ? QStringLiteral("typed:")
+                                                                      : QStringLiteral("untyped:"))
                              + error.localizedDescription();
             },
             [&] { steps << QStringLiteral("completion"); });
@@ -69,8 +70,15 @@ private Q_SLOTS:
     {
         bool completed = false;
         startTask(
-            std::nullopt, []() -> QCoro::Task<> { throw std::runtime_error("first"); co_return; },
-            [](const Error&) -> QCoro::Task<> { throw std::runtime_error("second"); co_return; },
+            std::nullopt,
+            []() -> QCoro::Task<> {
+                throw std::runtime_error("first");
+                co_return;
+            },
+            [](const Error&) -> QCoro::Task<> {
+                throw std::runtime_error("second");
+                co_return;
+            },
             [&] { completed = true; });
         QTRY_VERIFY(completed);
     }
@@ -79,13 +87,12 @@ private Q_SLOTS:
     {
         QThread* ranOn = nullptr;
         std::unique_ptr<QThread> worker(QThread::create([&] {
-            startTask(
-                std::nullopt,
-                [&]() -> QCoro::Task<> {
-                    ranOn = QThread::currentThread();
-                    co_return;
-                },
-                {});
+            startTask(std::nullopt,
+                      [&]() -> QCoro::Task<> {
+                          ranOn = QThread::currentThread();
+                          co_return;
+                      },
+                      {});
         }));
         worker->start();
         QVERIFY(worker->wait(5000));

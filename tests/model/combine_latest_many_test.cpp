@@ -13,8 +13,8 @@ private Q_SLOTS:
     {
         QList<Values> received;
         bool finished = false;
-        auto subscription = CombineLatestMany<int>({}).subscribe(
-            {[&](const Values& v) { received << v; }, [&] { finished = true; }});
+        auto subscription =
+            CombineLatestMany<int>({}).subscribe({[&](const Values& v) { received << v; }, [&] { finished = true; }});
         QCOMPARE(received, QList<Values>{Values{}});
         QVERIFY(finished);
     }

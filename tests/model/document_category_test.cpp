@@ -13,8 +13,11 @@ namespace {
 
 DocumentType customType(std::optional<QString> groupName)
 {
-    return DocumentType::custom(DocumentType::Custom{QStringLiteral("org.example.grade"), QStringLiteral("Grade"),
-                                                     {QStringLiteral("grade")}, false, std::move(groupName)});
+    return DocumentType::custom(DocumentType::Custom{QStringLiteral("org.example.grade"),
+                                                     QStringLiteral("Grade"),
+                                                     {QStringLiteral("grade")},
+                                                     false,
+                                                     std::move(groupName)});
 }
 
 } // namespace
@@ -25,12 +28,19 @@ private Q_SLOTS:
     void orderPutsCustomGroupsFirstByName()
     {
         using C = DocumentTypeCategory;
-        QList<C> categories{C::documents(), C::custom(QStringLiteral("B")), C::other(), C::custom(QStringLiteral("A")),
-                            C::libraries(), C::collections(), C::events(), C::projects(), C::custom(QStringLiteral("a"))};
+        QList<C> categories{C::documents(),
+                            C::custom(QStringLiteral("B")),
+                            C::other(),
+                            C::custom(QStringLiteral("A")),
+                            C::libraries(),
+                            C::collections(),
+                            C::events(),
+                            C::projects(),
+                            C::custom(QStringLiteral("a"))};
         std::sort(categories.begin(), categories.end());
-        QCOMPARE(categories,
-                 (QList<C>{C::custom(QStringLiteral("A")), C::custom(QStringLiteral("B")), C::custom(QStringLiteral("a")),
-                           C::collections(), C::libraries(), C::events(), C::projects(), C::documents(), C::other()}));
+        QCOMPARE(categories, (QList<C>{C::custom(QStringLiteral("A")), C::custom(QStringLiteral("B")),
+                                       C::custom(QStringLiteral("a")), C::collections(), C::libraries(), C::events(),
+                                       C::projects(), C::documents(), C::other()}));
 
         QVERIFY(!(C::collections() < C::collections()));
         QVERIFY(C::collections() <= C::collections());

@@ -18,8 +18,8 @@ private Q_SLOTS:
         const auto ana = fixture.client(QStringLiteral("ana"));
         const auto ben = fixture.client(QStringLiteral("ben"));
         auto reels = newCollection(ana, QStringLiteral("Reels"));
-        syncWait(reels->createNestedItem(
-            writeLibrary(fixture, QStringLiteral("a"), QStringLiteral("Show"), {QStringLiteral("Day 1"), QStringLiteral("Day 2")})));
+        syncWait(reels->createNestedItem(writeLibrary(fixture, QStringLiteral("a"), QStringLiteral("Show"),
+                                                      {QStringLiteral("Day 1"), QStringLiteral("Day 2")})));
         syncWait(reels->createNestedItem(writeLibrary(fixture, QStringLiteral("b"), QStringLiteral("Sequel"), {})));
         const auto show = findDocument(reels, QStringLiteral("Show"));
         const auto sequel = findDocument(reels, QStringLiteral("Sequel"));
@@ -66,7 +66,8 @@ private Q_SLOTS:
         QVERIFY(!cut->isInitiating());
 
         // A check-out that cannot list the events never reaches the engine.
-        syncWait(reels->createNestedItem(writeLibrary(fixture, QStringLiteral("b"), QStringLiteral("Show"), {QStringLiteral("Day 1")})));
+        syncWait(reels->createNestedItem(
+            writeLibrary(fixture, QStringLiteral("b"), QStringLiteral("Show"), {QStringLiteral("Day 1")})));
         const auto showService = faulty(findDocument(reels, QStringLiteral("Show"))->versioningService());
         const auto show = Document::create(showService, reels->id());
         showService->failLoad = true;

@@ -21,7 +21,8 @@ namespace {
 class AwareItem final : public AppVersionAware {
 public:
     AwareItem(Service service, DocumentApplication application)
-        : m_service(std::move(service)), m_application(std::move(application))
+        : m_service(std::move(service)),
+          m_application(std::move(application))
     {
     }
     DocumentApplication application() const override { return m_application; }
@@ -47,7 +48,10 @@ void checkOut(const Service& service, QList<IdFor<VersionBundle>> events = {},
 }
 
 // Lets queued change handlers run, and the engine work they wait for end.
-void settle() { QTest::qWait(150); }
+void settle()
+{
+    QTest::qWait(150);
+}
 
 } // namespace
 
@@ -86,7 +90,8 @@ private Q_SLOTS:
         QCOMPARE(cut->containerID(), std::optional(anasDailies->id()));
 
         // Ben adds a document and renames another; Ana's models follow by themselves.
-        syncWait(dailies->createNestedItem(writeProject(fixture, QStringLiteral("q"), QStringLiteral("Trailer.kdenlive"))));
+        syncWait(
+            dailies->createNestedItem(writeProject(fixture, QStringLiteral("q"), QStringLiteral("Trailer.kdenlive"))));
         const auto bensCut = findDocument(dailies, QStringLiteral("Cut"));
         syncWait(bensCut->rename(QStringLiteral("Final Cut")));
         QTRY_COMPARE(namesOf(anasDailies->nestedItems()),
@@ -140,7 +145,8 @@ private Q_SLOTS:
         Collections collections(ana);
         for (const QString& name : {QStringLiteral("beta"), QStringLiteral("alpha"), QStringLiteral("Alpha")})
             syncWait(collections.create(name));
-        QCOMPARE(namesOf(collections.all()), (QStringList{QStringLiteral("Alpha"), QStringLiteral("alpha"), QStringLiteral("beta")}));
+        QCOMPARE(namesOf(collections.all()),
+                 (QStringList{QStringLiteral("Alpha"), QStringLiteral("alpha"), QStringLiteral("beta")}));
         QVERIFY(!collections.lastChangeAnimated());
     }
 
@@ -150,8 +156,10 @@ private Q_SLOTS:
         const auto ana = fixture.client(QStringLiteral("ana"));
         const auto ben = fixture.client(QStringLiteral("ben"));
         auto collection = newCollection(ana, QStringLiteral("Reels"));
-        syncWait(collection->createNestedItem(writeProject(fixture, QStringLiteral("a"), QStringLiteral("Cut.kdenlive"))));
-        syncWait(collection->createNestedItem(writeProject(fixture, QStringLiteral("b"), QStringLiteral("Promo.kdenlive"))));
+        syncWait(
+            collection->createNestedItem(writeProject(fixture, QStringLiteral("a"), QStringLiteral("Cut.kdenlive"))));
+        syncWait(
+            collection->createNestedItem(writeProject(fixture, QStringLiteral("b"), QStringLiteral("Promo.kdenlive"))));
         const auto cut = findDocument(collection, QStringLiteral("Cut"));
         const auto promo = findDocument(collection, QStringLiteral("Promo"));
 
@@ -183,7 +191,8 @@ private Q_SLOTS:
         TeamFixture fixture;
         const auto ana = fixture.client(QStringLiteral("ana"));
         auto collection = newCollection(ana, QStringLiteral("Reels"));
-        syncWait(collection->createNestedItem(writeProject(fixture, QStringLiteral("a"), QStringLiteral("Cut.kdenlive"))));
+        syncWait(
+            collection->createNestedItem(writeProject(fixture, QStringLiteral("a"), QStringLiteral("Cut.kdenlive"))));
         const auto cut = collection->nestedItems().at(0);
         checkOut(cut->versioningService());
         syncWait(cut->updateState());
@@ -201,8 +210,8 @@ private Q_SLOTS:
         TeamFixture fixture;
         const auto ana = fixture.client(QStringLiteral("ana"));
         auto collection = newCollection(ana, QStringLiteral("Reels"));
-        syncWait(collection->createNestedItem(
-            writeLibrary(fixture, QStringLiteral("l"), QStringLiteral("Show"), {QStringLiteral("Day 1"), QStringLiteral("Day 2")})));
+        syncWait(collection->createNestedItem(writeLibrary(fixture, QStringLiteral("l"), QStringLiteral("Show"),
+                                                           {QStringLiteral("Day 1"), QStringLiteral("Day 2")})));
         const auto service = faulty(collection->nestedItems().at(0)->versioningService());
         const auto show = Document::create(service, collection->id());
         QVERIFY(show->isLoadingNestedItems());
@@ -236,7 +245,8 @@ private Q_SLOTS:
         const auto ana = fixture.client(QStringLiteral("ana"));
         const auto ben = fixture.client(QStringLiteral("ben"));
         auto collection = newCollection(ana, QStringLiteral("Reels"));
-        syncWait(collection->createNestedItem(writeProject(fixture, QStringLiteral("a"), QStringLiteral("Cut.kdenlive"))));
+        syncWait(
+            collection->createNestedItem(writeProject(fixture, QStringLiteral("a"), QStringLiteral("Cut.kdenlive"))));
         const auto service = faulty(collection->nestedItems().at(0)->versioningService());
         const auto cut = Document::create(service, collection->id());
         const auto copy = Document::create(service, collection->id());
@@ -267,8 +277,8 @@ private Q_SLOTS:
         const auto ana = fixture.client(QStringLiteral("ana"));
         const auto ben = fixture.client(QStringLiteral("ben"));
         auto collection = newCollection(ana, QStringLiteral("Reels"));
-        syncWait(collection->createNestedItem(
-            writeLibrary(fixture, QStringLiteral("l"), QStringLiteral("Show"), {QStringLiteral("Day 1"), QStringLiteral("Day 2")})));
+        syncWait(collection->createNestedItem(writeLibrary(fixture, QStringLiteral("l"), QStringLiteral("Show"),
+                                                           {QStringLiteral("Day 1"), QStringLiteral("Day 2")})));
         const auto show = collection->nestedItems().at(0);
         syncWait(show->loadNestedEvents());
         const auto day1 = show->nestedItems().at(0);
@@ -346,17 +356,20 @@ private Q_SLOTS:
         const int bundles = ana->versionBundles().liveIndex().all.size();
 
         // A file the container cannot hold is refused before anything is written.
-        QVERIFY_THROWS_EXCEPTION(TurfNestingError,
-                                 syncWait(show->createNestedItem(writeProject(fixture, QStringLiteral("c"), QStringLiteral("c.kdenlive")))));
-        QVERIFY_THROWS_EXCEPTION(TurfNestingError,
-                                 syncWait(show->createNestedItem(writeProject(fixture, QStringLiteral("d"), QStringLiteral("Notes")))));
+        QVERIFY_THROWS_EXCEPTION(
+            TurfNestingError,
+            syncWait(show->createNestedItem(writeProject(fixture, QStringLiteral("c"), QStringLiteral("c.kdenlive")))));
+        QVERIFY_THROWS_EXCEPTION(
+            TurfNestingError,
+            syncWait(show->createNestedItem(writeProject(fixture, QStringLiteral("d"), QStringLiteral("Notes")))));
         QCOMPARE(ana->versionBundles().liveIndex().all.size(), bundles);
         QVERIFY(show->nestedItems().isEmpty());
 
         // Existing items added one after the other are listed sorted, without a reload.
         for (const auto& document : reels->nestedItems())
             syncWait(archive->addExistingNestedItem(document->id()));
-        QCOMPARE(namesOf(archive->nestedItems()), (QStringList{QStringLiteral("Show"), QStringLiteral("a"), QStringLiteral("b")}));
+        QCOMPARE(namesOf(archive->nestedItems()),
+                 (QStringList{QStringLiteral("Show"), QStringLiteral("a"), QStringLiteral("b")}));
 
         const auto groups = groupedByCategory(*reels);
         QCOMPARE(groups.size(), 3);
@@ -372,7 +385,8 @@ private Q_SLOTS:
         const auto fresh = collections.all().at(1);
         QCOMPARE(fresh->name(), QStringLiteral("Reels"));
         QVERIFY(!fresh->isLoadingNestedItems());
-        QCOMPARE(namesOf(findDocument(fresh, QStringLiteral("Show"))->nestedItems()), QStringList{QStringLiteral("Day 1")});
+        QCOMPARE(namesOf(findDocument(fresh, QStringLiteral("Show"))->nestedItems()),
+                 QStringList{QStringLiteral("Day 1")});
         QVERIFY(collections.all().at(0)->isLoadingNestedItems()); // the other collection was only reloaded
     }
 
@@ -381,7 +395,8 @@ private Q_SLOTS:
         TeamFixture fixture;
         const auto ana = fixture.client(QStringLiteral("ana"));
         auto collection = newCollection(ana, QStringLiteral("Reels"));
-        syncWait(collection->createNestedItem(writeProject(fixture, QStringLiteral("a"), QStringLiteral("Cut.kdenlive"))));
+        syncWait(
+            collection->createNestedItem(writeProject(fixture, QStringLiteral("a"), QStringLiteral("Cut.kdenlive"))));
         const auto service = faulty(collection->nestedItems().at(0)->versioningService());
         const auto cut = Document::create(service, collection->id());
         settle();
@@ -408,7 +423,8 @@ private Q_SLOTS:
         syncWait(collection->createNestedItem(writeProject(
             fixture, QStringLiteral("a"), QStringLiteral("Cut.kdenlive"),
             R"(<mlt><playlist id="main_bin"><property name="kdenlive:docproperties.kdenliveversion">24.02.1</property></playlist></mlt>)")));
-        syncWait(collection->createNestedItem(writeProject(fixture, QStringLiteral("b"), QStringLiteral("Blank.kdenlive"), "<mlt/>")));
+        syncWait(collection->createNestedItem(
+            writeProject(fixture, QStringLiteral("b"), QStringLiteral("Blank.kdenlive"), "<mlt/>")));
         const auto cut = findDocument(collection, QStringLiteral("Cut"))->versioningService();
         const auto blank = findDocument(collection, QStringLiteral("Blank"))->versioningService();
         const auto version = cut->versionIDs().at(0);
@@ -417,11 +433,16 @@ private Q_SLOTS:
         QCOMPARE(AwareItem(cut, installed(QStringLiteral("24.02.1"))).differingAppVersion(version), std::nullopt);
         QCOMPARE(AwareItem(cut, installed(QStringLiteral("24.08.0"))).differingAppVersion(version), written);
         QCOMPARE(AwareItem(cut, installed(std::nullopt)).differingAppVersion(version), written);
-        QCOMPARE(AwareItem(cut, DocumentApplication::empty(DocumentType::kdenliveProject())).differingAppVersion(version), written);
+        QCOMPARE(
+            AwareItem(cut, DocumentApplication::empty(DocumentType::kdenliveProject())).differingAppVersion(version),
+            written);
         // A version that recorded nothing, and one whose record cannot be read.
-        QCOMPARE(AwareItem(blank, installed(QStringLiteral("24.02.1"))).differingAppVersion(blank->versionIDs().at(0)), std::nullopt);
-        QCOMPARE(AwareItem(cut, installed(QStringLiteral("24.02.1"))).differingAppVersion(IdFor<Versions>::make()), std::nullopt);
-        QCOMPARE(AwareItem(cut, DocumentApplication::empty(DocumentType::kdenliveProject())).differingAppVersion(IdFor<Versions>::make()),
+        QCOMPARE(AwareItem(blank, installed(QStringLiteral("24.02.1"))).differingAppVersion(blank->versionIDs().at(0)),
+                 std::nullopt);
+        QCOMPARE(AwareItem(cut, installed(QStringLiteral("24.02.1"))).differingAppVersion(IdFor<Versions>::make()),
+                 std::nullopt);
+        QCOMPARE(AwareItem(cut, DocumentApplication::empty(DocumentType::kdenliveProject()))
+                     .differingAppVersion(IdFor<Versions>::make()),
                  std::nullopt);
     }
 

@@ -10,13 +10,16 @@ const QString collectionId = QStringLiteral("0F8FAD5B-D9CB-469F-A165-70867728950
 const QString documentId = QStringLiteral("7C9E6679-7425-40DE-944B-E07FC1F90AE7");
 const QString eventId = QStringLiteral("F47AC10B-58CC-4372-A567-0E02B2C3D479");
 
-QString idText(const std::optional<IdFor<VersionBundle>>& id) { return id ? id->toString() : QStringLiteral("-"); }
+QString idText(const std::optional<IdFor<VersionBundle>>& id)
+{
+    return id ? id->toString() : QStringLiteral("-");
+}
 QString describe(const std::optional<ItemSelection>& selection)
 {
     if (!selection)
         return QStringLiteral("none");
     return selection->collection.toString() + QLatin1Char('|') + idText(selection->document) + QLatin1Char('|')
-        + idText(selection->event);
+           + idText(selection->event);
 }
 } // namespace
 
@@ -31,16 +34,15 @@ private Q_SLOTS:
         const QString collectionOnly = collectionId + QStringLiteral("|-|-");
         QTest::newRow("collection") << QLatin1Char('/') + collectionId << collectionOnly;
         QTest::newRow("slash after") << collectionId + QLatin1Char('/') << collectionOnly;
-        QTest::newRow("doubled slashes") << QStringLiteral("//") + collectionId + QStringLiteral("//") << collectionOnly;
+        QTest::newRow("doubled slashes") << QStringLiteral("//") + collectionId + QStringLiteral("//")
+                                         << collectionOnly;
         QTest::newRow("lower case") << QLatin1Char('/') + collectionId.toLower() << collectionOnly;
         QTest::newRow("all three") << QStringLiteral("/%1/%2/%3").arg(collectionId, documentId, eventId)
                                    << collectionId + QLatin1Char('|') + documentId + QLatin1Char('|') + eventId;
-        QTest::newRow("fourth ignored")
-            << QStringLiteral("/%1/%2/%3/%2").arg(collectionId, documentId, eventId)
-            << collectionId + QLatin1Char('|') + documentId + QLatin1Char('|') + eventId;
-        QTest::newRow("bad document, good event")
-            << QStringLiteral("/%1/not-a-uuid/%2").arg(collectionId, eventId)
-            << collectionId + QStringLiteral("|-|") + eventId;
+        QTest::newRow("fourth ignored") << QStringLiteral("/%1/%2/%3/%2").arg(collectionId, documentId, eventId)
+                                        << collectionId + QLatin1Char('|') + documentId + QLatin1Char('|') + eventId;
+        QTest::newRow("bad document, good event") << QStringLiteral("/%1/not-a-uuid/%2").arg(collectionId, eventId)
+                                                  << collectionId + QStringLiteral("|-|") + eventId;
         QTest::newRow("bad event") << QStringLiteral("/%1/%2/x").arg(collectionId, documentId)
                                    << collectionId + QLatin1Char('|') + documentId + QStringLiteral("|-");
         QTest::newRow("empty") << QString() << none;

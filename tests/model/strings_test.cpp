@@ -22,8 +22,7 @@ public:
 
     bool isEmpty() const override { return false; }
 
-    QString translate(const char* context, const char* sourceText, const char* disambiguation,
-                      int n) const override
+    QString translate(const char* context, const char* sourceText, const char* disambiguation, int n) const override
     {
         Q_UNUSED(n);
         if (qstrcmp(context, "Strings") != 0 || (disambiguation && *disambiguation))
@@ -88,10 +87,8 @@ void StringsTest::integersArePlainDecimals()
     QCOMPARE(formatText(u"%d"_s, 1234567), u"1234567"_s);
     QCOMPARE(formatText(u"%d"_s, -7), u"-7"_s);
     QCOMPARE(formatText(u"%i|%ld|%li|%lld|%lli"_s, 1, 2L, 3L, 4LL, 5LL), u"1|2|3|4|5"_s);
-    QCOMPARE(formatText(u"%lld"_s, std::numeric_limits<qint64>::min()),
-             u"-9223372036854775808"_s);
-    QCOMPARE(formatText(u"%llu"_s, std::numeric_limits<quint64>::max()),
-             u"18446744073709551615"_s);
+    QCOMPARE(formatText(u"%lld"_s, std::numeric_limits<qint64>::min()), u"-9223372036854775808"_s);
+    QCOMPARE(formatText(u"%llu"_s, std::numeric_limits<quint64>::max()), u"18446744073709551615"_s);
     QCOMPARE(formatText(u"%u %lu"_s, 7u, qsizetype(8)), u"7 8"_s);
     QCOMPARE(formatText(u"%d%%"_s, 50), u"50%"_s);
 }
@@ -111,8 +108,8 @@ void StringsTest::unmatchedSequencesStayAsTheyStand()
     QCOMPARE(formatText(u"%lld left"_s), u"%lld left"_s);
 
     // Sequences that are not placeholders; none of them uses up an argument.
-    const QString unknown[] = {u"%x"_s, u"100%"_s, u"%"_s, u"%0$@"_s, u"%l@"_s, u"%1"_s,
-                               u"%1$"_s, u"%lllld"_s, u"%1$x"_s, u"% d"_s};
+    const QString unknown[] = {u"%x"_s, u"100%"_s, u"%"_s,      u"%0$@"_s, u"%l@"_s,
+                               u"%1"_s, u"%1$"_s,  u"%lllld"_s, u"%1$x"_s, u"% d"_s};
     for (const QString& format : unknown)
         QCOMPARE(formatText(format + u" %@"_s, "arg"), format + u" arg"_s);
 
@@ -136,8 +133,7 @@ void StringsTest::pluralChoosesTheFormatByCount()
     QCOMPARE(Strings::plural(QString(), one, other, -1), u"1 item has unsaved changes."_s);
     QCOMPARE(Strings::plural(QString(), one, other, 3), u"3 items have unsaved changes."_s);
     QCOMPARE(Strings::plural(QString(), one, other, -2), u"-2 items have unsaved changes."_s);
-    QCOMPARE(Strings::plural(QString(), one, other, 5'000'000'000),
-             u"5000000000 items have unsaved changes."_s);
+    QCOMPARE(Strings::plural(QString(), one, other, 5'000'000'000), u"5000000000 items have unsaved changes."_s);
     QCOMPARE(Strings::plural(QString(), u"%d Item"_s, u"%d Items"_s, -1), u"-1 Item"_s);
 }
 

@@ -5,8 +5,8 @@
 #include "engine/version_bundles.h"
 #include "model/collections.h"
 #include "model/container_operations.h"
-#include "open_team/navigation_model.h"
 #include "model/strings.h"
+#include "open_team/navigation_model.h"
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"
 
@@ -47,8 +47,8 @@ struct Studio {
 
     std::unique_ptr<NavigationModel> navigation()
     {
-        return std::make_unique<NavigationModel>(QStringLiteral("vantrel"), &alert, [this] { return collections.all(); },
-                                                 store);
+        return std::make_unique<NavigationModel>(
+            QStringLiteral("vantrel"), &alert, [this] { return collections.all(); }, store);
     }
     std::shared_ptr<Collection> collection(const QString& name) const
     {
@@ -58,7 +58,10 @@ struct Studio {
         }
         return nullptr;
     }
-    std::optional<ItemSelection> stored() const { return store->codableValue<ItemSelection>(NavigationModel::itemSelectionKey); }
+    std::optional<ItemSelection> stored() const
+    {
+        return store->codableValue<ItemSelection>(NavigationModel::itemSelectionKey);
+    }
 };
 
 template<typename Item>
@@ -134,8 +137,9 @@ private Q_SLOTS:
     void backAndForward()
     {
         Studio studio;
-        auto empty = std::make_unique<NavigationModel>(QStringLiteral("vantrel"), &studio.alert,
-                                                       [] { return QList<std::shared_ptr<Collection>>(); }, studio.store);
+        auto empty = std::make_unique<NavigationModel>(
+            QStringLiteral("vantrel"), &studio.alert, [] { return QList<std::shared_ptr<Collection>>(); },
+            studio.store);
         empty->goForward();
         QCOMPARE(empty->focus(), Focus::home);
         QVERIFY(!empty->selectedCollection());
@@ -267,8 +271,9 @@ private Q_SLOTS:
         QCOMPARE(navigation->focus(), Focus::collectionList);
 
         // A link with the same ids, read back from its path.
-        const auto fromLink = ItemSelection::fromPath(QStringLiteral("/%1/%2/%3").arg(
-            chosen.collection.toString(), chosen.document->toString(), chosen.event->toString()));
+        const auto fromLink = ItemSelection::fromPath(
+            QStringLiteral("/%1/%2/%3")
+                .arg(chosen.collection.toString(), chosen.document->toString(), chosen.event->toString()));
         navigation->restoreSelection(fromLink, Focus::checkinView);
         QTRY_VERIFY(navigation->selectedEvent());
         QCOMPARE(navigation->focus(), Focus::checkinView); // the given focus wins
@@ -292,7 +297,8 @@ private Q_SLOTS:
         const auto reels = studio.collection(QStringLiteral("Reels"));
         // Reels goes away for good behind the model's back.
         syncWait(studio.collections.deleteCollection(reels));
-        syncWait(studio.team->versionBundles().deletePermanently(studio.team->versionBundles().trashIndex().collections.at(0)));
+        syncWait(studio.team->versionBundles().deletePermanently(
+            studio.team->versionBundles().trashIndex().collections.at(0)));
         studio.collections.setAll({reels});
 
         // The reload of a selected item fails: the user is told the views could not be updated.

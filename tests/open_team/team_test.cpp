@@ -34,9 +34,9 @@ struct Window {
         QObject::connect(&progress, &ToolbarProgressIndicator::stateChanged, [this] {
             progressSeen << (progress.state().isBusy() ? progress.state().text() : QStringLiteral("idle"));
         });
-        team = std::make_unique<Team>(bundle, QStringLiteral("vantrel"), [this](const QUrl& url) { opened << url; }, &alert,
-                                      &sheet, &confirmation, &fileImporter, &progress,
-                                      std::make_shared<KeyValueStoragePreview>());
+        team = std::make_unique<Team>(
+            bundle, QStringLiteral("vantrel"), [this](const QUrl& url) { opened << url; }, &alert, &sheet,
+            &confirmation, &fileImporter, &progress, std::make_shared<KeyValueStoragePreview>());
     }
 
     std::shared_ptr<Document> importInto(const std::shared_ptr<Collection>& collection, const QString& fileName)
@@ -91,7 +91,8 @@ private Q_SLOTS:
         syncWait(window.team->collections().deleteCollection(window.listed(QStringLiteral("Dailies"))));
         QCOMPARE(window.team->versionBundlesIndex(IndexingOptions::all()).collections.size(), 1);
         QCOMPARE(window.team->versionBundlesIndex(IndexingOptions::trash()).collections.size(), 1);
-        QCOMPARE(window.team->versionBundlesIndex({IndexingOptions::all(), IndexingOptions::trash()}).collections.size(), 2);
+        QCOMPARE(
+            window.team->versionBundlesIndex({IndexingOptions::all(), IndexingOptions::trash()}).collections.size(), 2);
     }
 
     void trashRestoreAndDelete()
@@ -195,7 +196,7 @@ private Q_SLOTS:
         QCOMPARE(details.buttons.size(), 3);
         QCOMPARE(details.buttons.at(1).title, Strings::quitActionTitle());
         QVERIFY(window.logged.isEmpty()); // this alert is not logged
-        details.buttons.at(0).action(); // "Save Changes": stay, and show the document's check-in
+        details.buttons.at(0).action();   // "Save Changes": stay, and show the document's check-in
         QCOMPARE(answers, QList<bool>{false});
         QTRY_VERIFY(window.team->navigation().selectedDocument());
         QCOMPARE(window.team->navigation().selectedDocument()->id(), cut->id());

@@ -40,7 +40,8 @@ ChildProcess::~ChildProcess()
     closeFd(m_in);
 }
 
-bool ChildProcess::start(const QString& program, const QStringList& arguments, ChildInput input, const QString& errorPath)
+bool ChildProcess::start(const QString& program, const QStringList& arguments, ChildInput input,
+                         const QString& errorPath)
 {
     m_errorPath = errorPath;
     QList<QByteArray> argv{QFile::encodeName(program)};
@@ -231,7 +232,8 @@ bool pumpUntil(const Children& children, Clock::time_point deadline, const std::
 
 bool allEnded(const Children& children)
 {
-    return std::all_of(children.begin(), children.end(), [](const ChildProcess* child) { return !child->isPrinting(); });
+    return std::all_of(children.begin(), children.end(),
+                       [](const ChildProcess* child) { return !child->isPrinting(); });
 }
 
 void finish(const Children& children, std::chrono::seconds timeout)

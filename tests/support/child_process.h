@@ -102,7 +102,8 @@ private:
 using Children = std::vector<ChildProcess*>;
 
 // Reads what the children print until `done` holds or `deadline` passes; returns `done()`.
-bool pumpUntil(const Children& children, std::chrono::steady_clock::time_point deadline, const std::function<bool()>& done);
+bool pumpUntil(const Children& children, std::chrono::steady_clock::time_point deadline,
+               const std::function<bool()>& done);
 bool allEnded(const Children& children);
 // Waits for the children to finish (killing those still running after `timeout`) and reaps them.
 void finish(const Children& children, std::chrono::seconds timeout = std::chrono::seconds(60));

@@ -68,14 +68,15 @@ QFileDialog* openFileImportDialog(FileImporter* importer, std::function<void(con
     auto complete = makeFileImportCompletion(importer, std::move(failed));
     auto presented = presentedFlag(importer);
     auto chosen = std::make_shared<bool>(false);
-    QObject::connect(dialog, &QFileDialog::directoryEntered, dialog, [dialog, packages, complete, presented, chosen](const QString& path) {
-        if (*chosen || !matchesAny(packages, QFileInfo(path).fileName()))
-            return;
-        *chosen = true;
-        presented.set(false);
-        complete(QUrl::fromLocalFile(path));
-        dialog->reject();
-    });
+    QObject::connect(dialog, &QFileDialog::directoryEntered, dialog,
+                     [dialog, packages, complete, presented, chosen](const QString& path) {
+                         if (*chosen || !matchesAny(packages, QFileInfo(path).fileName()))
+                             return;
+                         *chosen = true;
+                         presented.set(false);
+                         complete(QUrl::fromLocalFile(path));
+                         dialog->reject();
+                     });
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, presented, complete, chosen](int result) {
         if (*chosen)
             return;

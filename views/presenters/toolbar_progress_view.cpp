@@ -8,7 +8,8 @@
 namespace vantrel {
 
 ToolbarProgressView::ToolbarProgressView(ToolbarProgressIndicator* indicator, QWidget* parent)
-    : QWidget(parent), m_indicator(indicator)
+    : QWidget(parent),
+      m_indicator(indicator)
 {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -19,11 +19,14 @@ namespace vantrel::testing {
 TeamFixture::TeamFixture()
 {
     m_root = m_dir.filePath(QStringLiteral("Studio.vantrelteam"));
-    TeamBundle::create(m_root, std::make_shared<SystemFileManager>(m_dir.filePath(QStringLiteral("local/creator/data")),
-                                                                   m_dir.filePath(QStringLiteral("local/creator/cache")),
-                                                                   m_dir.filePath(QStringLiteral("local/creator/downloads"))),
-                       std::make_shared<RecordingWorkspace>(),
-                       ClientIdentity{QStringLiteral("CREATOR"), UserIdentity{QStringLiteral("creator"), QStringLiteral("Creator"), QStringLiteral("setup")}});
+    TeamBundle::create(
+        m_root,
+        std::make_shared<SystemFileManager>(m_dir.filePath(QStringLiteral("local/creator/data")),
+                                            m_dir.filePath(QStringLiteral("local/creator/cache")),
+                                            m_dir.filePath(QStringLiteral("local/creator/downloads"))),
+        std::make_shared<RecordingWorkspace>(),
+        ClientIdentity{QStringLiteral("CREATOR"),
+                       UserIdentity{QStringLiteral("creator"), QStringLiteral("Creator"), QStringLiteral("setup")}});
 }
 
 TeamFixture::~TeamFixture() = default;
@@ -41,7 +44,8 @@ std::shared_ptr<TeamBundle> TeamFixture::client(const QString& userName)
     if (!team) {
         const QString local = m_dir.filePath(QStringLiteral("local/") + userName);
         team = TeamBundle::open(m_root,
-                                std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
+                                std::make_shared<SystemFileManager>(local + QStringLiteral("/data"),
+                                                                    local + QStringLiteral("/cache"),
                                                                     local + QStringLiteral("/downloads")),
                                 std::make_shared<RecordingWorkspace>(),
                                 ClientIdentity{QStringLiteral("CLIENT-") + userName.toUpper(),
@@ -55,7 +59,8 @@ std::shared_ptr<TeamBundle> TeamFixture::client(const QString& userName)
 QMap<QString, QByteArray> describeTree(const QString& root)
 {
     QMap<QString, QByteArray> tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QFileInfo info(path);
@@ -169,14 +174,16 @@ QMap<QString, QByteArray> storedTree(const ContentStore& store, const ContentHas
 
 std::shared_ptr<FileManaging> localFileManager(const QString& localFolder)
 {
-    return std::make_shared<SystemFileManager>(localFolder + QStringLiteral("/data"), localFolder + QStringLiteral("/cache"),
+    return std::make_shared<SystemFileManager>(localFolder + QStringLiteral("/data"),
+                                               localFolder + QStringLiteral("/cache"),
                                                localFolder + QStringLiteral("/downloads"));
 }
 
 std::shared_ptr<VersioningService> openService(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type,
                                                const IdFor<VersionBundle>& id)
 {
-    return syncWait(VersioningService::open(type, id, std::nullopt, std::nullopt, team, nullptr, nullptr, defaultS3Factory()));
+    return syncWait(
+        VersioningService::open(type, id, std::nullopt, std::nullopt, team, nullptr, nullptr, defaultS3Factory()));
 }
 
 QMap<QString, QByteArray> exportedTree(const std::shared_ptr<VersioningService>& service,

@@ -21,7 +21,8 @@ HeldOpening::HeldOpening(const QString& folder, QString prefix) : m_prefix(std::
         return;
     }
     if (::fanotify_mark(m_fanotify, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD,
-                        QFile::encodeName(folder).constData()) != 0) {
+                        QFile::encodeName(folder).constData())
+        != 0) {
         m_failure = QString::fromLocal8Bit(std::strerror(errno));
         ::close(m_fanotify);
         m_fanotify = -1;
@@ -109,7 +110,8 @@ void HeldOpening::answer()
                 ::close(event->fd);
                 continue;
             }
-            const QString name = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(event->fd))).fileName();
+            const QString name =
+                QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(event->fd))).fileName();
             std::lock_guard lock(m_mutex);
             if (!m_used && !m_released && name.startsWith(m_prefix)) {
                 m_used = true;

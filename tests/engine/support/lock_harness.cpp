@@ -33,7 +33,8 @@ void makeLibrary(const QString& path, quint32 seed, int eventCount)
 
 void emptyFolder(const QString& path)
 {
-    for (const QFileInfo& entry : QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+    for (const QFileInfo& entry :
+         QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
         if (entry.isDir() && !entry.isSymLink())
             QDir(entry.absoluteFilePath()).removeRecursively();
         else
@@ -107,7 +108,8 @@ Service Studio::import(VersioningServiceType type, const QString& source)
                                               nullptr));
 }
 
-Service Studio::importProject(const QString& folder, const QString& fileName, quint32 seed, int fileCount, qsizetype totalSize)
+Service Studio::importProject(const QString& folder, const QString& fileName, quint32 seed, int fileCount,
+                              qsizetype totalSize)
 {
     const QString source = scratch(folder) + u'/' + fileName;
     makeProject(source, seed, fileCount, totalSize, 5);
@@ -122,7 +124,8 @@ std::shared_ptr<TeamBundle> Studio::reader()
     return team;
 }
 
-Service Studio::service(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type, const IdFor<VersionBundle>& id)
+Service Studio::service(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type,
+                        const IdFor<VersionBundle>& id)
 {
     return openService(team, type, id);
 }
@@ -154,7 +157,8 @@ QMap<QString, QByteArray> Studio::lockFolder() const
 {
     QMap<QString, QByteArray> entries;
     const QDir folder(m_root + QStringLiteral("/locks"));
-    for (const QString& name : folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+    for (const QString& name :
+         folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
         if (name.endsWith(QLatin1String(".released")))
             continue;
         entries.insert(name, contentOf(folder.filePath(name)));
@@ -218,9 +222,13 @@ ClientIdentity Studio::identity(const Client& who)
 
 int countOf(const QList<ActivityInfo>& activities, ActivityInfo::StateKind kind)
 {
-    return int(std::count_if(activities.begin(), activities.end(), [kind](const ActivityInfo& info) { return info.state.kind == kind; }));
+    return int(std::count_if(activities.begin(), activities.end(),
+                             [kind](const ActivityInfo& info) { return info.state.kind == kind; }));
 }
 
-QString joined(const QStringList& list) { return list.join(QStringLiteral(", ")); }
+QString joined(const QStringList& list)
+{
+    return list.join(QStringLiteral(", "));
+}
 
 } // namespace vantrel::testing

@@ -52,8 +52,8 @@ void emptyFolder(const QString& path);
 struct Result {
     bool present = false;
     bool ok = false;
-    QString kind;  // for errors: the VersioningError case, storage-<kind> or other
-    QString text;  // for a check-out: the working copy; for errors: the description
+    QString kind;                             // for errors: the VersioningError case, storage-<kind> or other
+    QString text;                             // for a check-out: the working copy; for errors: the description
     std::chrono::steady_clock::time_point at; // when the child finished the operation, by the shared steady clock
 };
 
@@ -86,16 +86,19 @@ public:
     Service import(VersioningServiceType type, const QString& source);
 
     // Imports a project package that makeProject() writes as `fileName` in a new scratch folder.
-    Service importProject(const QString& folder, const QString& fileName, quint32 seed, int fileCount, qsizetype totalSize);
+    Service importProject(const QString& folder, const QString& fileName, quint32 seed, int fileCount,
+                          qsizetype totalSize);
 
     // The team bundle as a client that has just started.
     std::shared_ptr<TeamBundle> reader();
 
-    Service service(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type, const IdFor<VersionBundle>& id);
+    Service service(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type,
+                    const IdFor<VersionBundle>& id);
 
     // Starts lock_child as `who`: `operation` is the operation, the type and the bundle id, and
     // its options.
-    std::unique_ptr<LockChild> spawn(const Client& who, const QStringList& operation, ChildInput input = ChildInput::none());
+    std::unique_ptr<LockChild> spawn(const Client& who, const QStringList& operation,
+                                     ChildInput input = ChildInput::none());
 
     // Runs one operation as `who` to its end.
     Result run(const Client& who, const QStringList& operation);

@@ -2,14 +2,13 @@
 
 #include "support/sync_wait.h"
 
-
 namespace vantrel::testing {
 
 Service importInto(const std::shared_ptr<TeamBundle>& team, const QString& source)
 {
     return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
-                                              std::nullopt, QStringLiteral("Initial Commit"), DocumentApplication::none(),
-                                              team, nullptr, nullptr));
+                                              std::nullopt, QStringLiteral("Initial Commit"),
+                                              DocumentApplication::none(), team, nullptr, nullptr));
 }
 
 Service reopenAs(const std::shared_ptr<TeamBundle>& team, const Service& service)

@@ -40,7 +40,8 @@ public:
         ++const_cast<FaultyService*>(this)->initiatorQuestions;
         return VersioningService::isLockedByCurrentInitiator(initiator);
     }
-    QCoro::Task<std::vector<std::shared_ptr<VersioningService>>> latestNestedVersioningServices(S3Factory factory) override
+    QCoro::Task<std::vector<std::shared_ptr<VersioningService>>>
+    latestNestedVersioningServices(S3Factory factory) override
     {
         ++loads;
         if (failLoad)
@@ -60,15 +61,20 @@ public:
     }
 };
 
-inline std::shared_ptr<FaultyService> faulty(const Service& real) { return std::make_shared<FaultyService>(*real); }
+inline std::shared_ptr<FaultyService> faulty(const Service& real)
+{
+    return std::make_shared<FaultyService>(*real);
+}
 
-inline Service openAs(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type, const IdFor<VersionBundle>& id)
+inline Service openAs(const std::shared_ptr<TeamBundle>& team, VersioningServiceType type,
+                      const IdFor<VersionBundle>& id)
 {
     team->poll();
     return syncWait(VersioningService::open(type, id, std::nullopt, std::nullopt, team, nullptr, nullptr, &s3Factory));
 }
 
-inline QString writeProject(const TeamFixture& fixture, const QString& folder, const QString& fileName, const QByteArray& content = "project")
+inline QString writeProject(const TeamFixture& fixture, const QString& folder, const QString& fileName,
+                            const QByteArray& content = "project")
 {
     const QString path = fixture.scratch(folder) + QLatin1Char('/') + fileName;
     writeFile(path, content);
@@ -76,7 +82,8 @@ inline QString writeProject(const TeamFixture& fixture, const QString& folder, c
 }
 
 // A library package with one event folder per name.
-inline QString writeLibrary(const TeamFixture& fixture, const QString& folder, const QString& name, const QStringList& events)
+inline QString writeLibrary(const TeamFixture& fixture, const QString& folder, const QString& name,
+                            const QStringList& events)
 {
     const QString path = fixture.scratch(folder) + QLatin1Char('/') + name + QStringLiteral(".videolibrary");
     writeFile(path + QStringLiteral("/Settings.plist"), "settings");

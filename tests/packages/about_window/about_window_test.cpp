@@ -28,12 +28,13 @@ AboutWindowSettings sampleSettings()
         .copyright = QStringLiteral("Copyright © 2024 The Vantrel team"),
         .appWebsite = QUrl(QStringLiteral("https://vantrel.app/")),
         .credits = QStringLiteral("Made by the Vantrel team.\n\nBuilt with Qt, QCoro, OpenSSL and libarchive."),
-        .contactInfo = ContactInfo{
-            .emailDescription = QStringLiteral("support@vantrel.app"),
-            .email = HostAppInfo::mailtoURL(QStringLiteral("support@vantrel.app")),
-            .twitterHandleDescription = QStringLiteral("@vantrelapp"),
-            .twitterHandle = QUrl(QStringLiteral("https://twitter.com/vantrelapp")),
-        },
+        .contactInfo =
+            ContactInfo{
+                .emailDescription = QStringLiteral("support@vantrel.app"),
+                .email = HostAppInfo::mailtoURL(QStringLiteral("support@vantrel.app")),
+                .twitterHandleDescription = QStringLiteral("@vantrelapp"),
+                .twitterHandle = QUrl(QStringLiteral("https://twitter.com/vantrelapp")),
+            },
         .acknowledgments = QUrl::fromLocalFile(QStringLiteral("/opt/vantrel/Acknowledgments.rtf")),
     };
 }
@@ -96,8 +97,9 @@ private Q_SLOTS:
         }
         const QUrl mail = HostAppInfo::mailtoURL(QStringLiteral("support@vantrel.app"),
                                                  QStringLiteral(u"Hi & thanks + more=1? Grüße"));
-        QCOMPARE(mail.toEncoded(),
-                 QByteArray("mailto:support@vantrel.app?subject=Hi%20%26%20thanks%20%2B%20more%3D1%3F%20Gr%C3%BC%C3%9Fe"));
+        QCOMPARE(
+            mail.toEncoded(),
+            QByteArray("mailto:support@vantrel.app?subject=Hi%20%26%20thanks%20%2B%20more%3D1%3F%20Gr%C3%BC%C3%9Fe"));
         QCOMPARE(settings.contactInfo.email.toEncoded(), QByteArray("mailto:support@vantrel.app"));
     }
 
@@ -126,8 +128,8 @@ private Q_SLOTS:
     {
         const QUrl compiled = HostAppInfo::acknowledgmentsURL();
         QVERIFY(compiled.isLocalFile());
-        QVERIFY(compiled.toLocalFile().startsWith(
-            QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QLatin1Char('/')));
+        QVERIFY(compiled.toLocalFile().startsWith(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+                                                  + QLatin1Char('/')));
         QFile copy(compiled.toLocalFile());
         QVERIFY(copy.open(QIODevice::ReadOnly));
         QVERIFY(copy.readAll().startsWith("{\\rtf1"));
@@ -151,9 +153,8 @@ private Q_SLOTS:
         QVERIFY(QorAppCredits::credits().contains(QStringLiteral("Vantrel team")));
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("Credits.rtf"));
-        HostAppInfo::setResourceLocator([&](const QString&, const QString&) {
-            return QFile::exists(path) ? path : QString();
-        });
+        HostAppInfo::setResourceLocator(
+            [&](const QString&, const QString&) { return QFile::exists(path) ? path : QString(); });
         QTest::ignoreMessage(QtWarningMsg, "Unable to find Credits file resource; the about window shows no credits");
         QCOMPARE(QorAppCredits::credits(), QString());
 

@@ -49,8 +49,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("rtf");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("escaped symbols") << QByteArray(R"({\rtf1 a\\b\{c\}d\~e\_f\-g})") << QStringLiteral(u"a\\b{c}d\u00A0e\u2011fg");
-        QTest::newRow("space after a word is its delimiter") << QByteArray(R"({\rtf1 \b  two\b0 x})") << QStringLiteral(" twox");
+        QTest::newRow("escaped symbols") << QByteArray(R"({\rtf1 a\\b\{c\}d\~e\_f\-g})")
+                                         << QStringLiteral(u"a\\b{c}d\u00A0e\u2011fg");
+        QTest::newRow("space after a word is its delimiter")
+            << QByteArray(R"({\rtf1 \b  two\b0 x})") << QStringLiteral(" twox");
         QTest::newRow("negative \\u is above 32767")
             << QByteArray(R"({\rtf1 \u-10179?\u-8704?\u-3913?})") << QStringLiteral(u"😀\uF0B7");
         QTest::newRow("\\uc2 skips two fallbacks, escapes included")
@@ -59,7 +61,8 @@ private Q_SLOTS:
             << QByteArray(R"({\rtf1{\uc2 \u8364 ab}\u8364 cd})") << QStringLiteral(u"€€d");
         QTest::newRow("unknown ignorable destination")
             << QByteArray(R"({\rtf1 a{\*\unknownthing b{c}d}e})") << QStringLiteral("ae");
-        QTest::newRow("binary data may hold braces") << QByteArray("{\\rtf1 a{\\*\\blob\\bin3 }{\\}b}") << QStringLiteral("ab");
+        QTest::newRow("binary data may hold braces")
+            << QByteArray("{\\rtf1 a{\\*\\blob\\bin3 }{\\}b}") << QStringLiteral("ab");
         QTest::newRow("font charset switches code page")
             << QByteArray(R"({\rtf1\ansi\deff0{\fonttbl{\f0 A;}{\f1\fcharset161 B;}}\'e1{\f1 \'e1}\'e1})")
             << QStringLiteral(u"áαá");

@@ -7,9 +7,18 @@ using ReleaseType = AppInfo::ReleaseType;
 
 namespace {
 
-QVariantMap withTypes(const QVariantList& types) { return {{AppInfo::urlTypesKey, types}}; }
-QVariantMap urlType(const QVariant& schemes) { return {{AppInfo::urlSchemesKey, schemes}}; }
-AppInfo read(const QVariantMap& information) { return *AppInfo::fromInformation(information); }
+QVariantMap withTypes(const QVariantList& types)
+{
+    return {{AppInfo::urlTypesKey, types}};
+}
+QVariantMap urlType(const QVariant& schemes)
+{
+    return {{AppInfo::urlSchemesKey, schemes}};
+}
+AppInfo read(const QVariantMap& information)
+{
+    return *AppInfo::fromInformation(information);
+}
 
 } // namespace
 
@@ -18,10 +27,12 @@ class AppInfoTest : public QObject {
 private Q_SLOTS:
     void releaseTypeComesFromTheLastCharacterOnly()
     {
-        const QList<std::pair<QString, ReleaseType>> cases{
-            {QStringLiteral("2.3α"), ReleaseType::alpha},      {QStringLiteral("2.3β"), ReleaseType::beta},
-            {QStringLiteral("2.3 beta"), ReleaseType::production}, {QStringLiteral("α2"), ReleaseType::production},
-            {QStringLiteral("2.3α\u0301"), ReleaseType::production}, {QString(), ReleaseType::production}};
+        const QList<std::pair<QString, ReleaseType>> cases{{QStringLiteral("2.3α"), ReleaseType::alpha},
+                                                           {QStringLiteral("2.3β"), ReleaseType::beta},
+                                                           {QStringLiteral("2.3 beta"), ReleaseType::production},
+                                                           {QStringLiteral("α2"), ReleaseType::production},
+                                                           {QStringLiteral("2.3α\u0301"), ReleaseType::production},
+                                                           {QString(), ReleaseType::production}};
         for (const auto& [version, type] : cases)
             QVERIFY2(read({{AppInfo::versionKey, version}}).releaseType() == type, qPrintable(version));
     }

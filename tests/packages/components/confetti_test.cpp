@@ -18,11 +18,11 @@ bool allIn(const std::vector<ConfettiCell>& cells, const ConfettiGradient& gradi
 {
     const auto near = [](const QColor& a, const QColor& b) {
         return std::abs(a.redF() - b.redF()) < 1.0f / 255 && std::abs(a.greenF() - b.greenF()) < 1.0f / 255
-            && std::abs(a.blueF() - b.blueF()) < 1.0f / 255 && a.alphaF() == 1.0f;
+               && std::abs(a.blueF() - b.blueF()) < 1.0f / 255 && a.alphaF() == 1.0f;
     };
     return cells.size() == 12 && std::ranges::all_of(cells, [&](const ConfettiCell& cell) {
-        return near(cell.gradient.start, gradient.start) && near(cell.gradient.end, gradient.end);
-    });
+               return near(cell.gradient.start, gradient.start) && near(cell.gradient.end, gradient.end);
+           });
 }
 
 } // namespace
@@ -37,7 +37,8 @@ private Q_SLOTS:
         for (const QDate date : {QDate(2024, 12, 21), QDate(2025, 12, 31)})
             QVERIFY(allIn(confettiCells(date), white));
         QVERIFY(allIn(confettiCells(QDate(2025, 4, 27)), orange));
-        for (const QDate date : {QDate(2024, 12, 20), QDate(2025, 1, 1), QDate(2025, 4, 26), QDate(2025, 4, 28), QDate()})
+        for (const QDate date :
+             {QDate(2024, 12, 20), QDate(2025, 1, 1), QDate(2025, 4, 26), QDate(2025, 4, 28), QDate()})
             QCOMPARE(confettiGradients(date), defaultConfettiGradients());
     }
 

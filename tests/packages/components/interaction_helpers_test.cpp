@@ -73,7 +73,8 @@ private Q_SLOTS:
         ManualClock clock;
         QWidget view;
         std::vector<bool> reported;
-        delayedOnHover(&view, 500, [&](bool inside) { reported.push_back(inside); }, clock);
+        delayedOnHover(
+            &view, 500, [&](bool inside) { reported.push_back(inside); }, clock);
         view.show();
         clock.advance(100ms);
         sendEnter(view);
@@ -94,7 +95,8 @@ private Q_SLOTS:
         // A zero delay still waits for the clock to run once.
         QWidget quick;
         int quickReports = 0;
-        delayedOnHover(&quick, 0, [&](bool) { ++quickReports; }, clock);
+        delayedOnHover(
+            &quick, 0, [&](bool) { ++quickReports; }, clock);
         quick.show();
         sendEnter(quick);
         QCOMPARE(quickReports, 0);
@@ -108,7 +110,8 @@ private Q_SLOTS:
         ManualClock clock;
         {
             QWidget view;
-            delayedOnHover(&view, 500, [](bool) {}, clock);
+            delayedOnHover(
+                &view, 500, [](bool) {}, clock);
             view.show();
             QCOMPARE(clock.pendingCount(), std::size_t(1));
         }

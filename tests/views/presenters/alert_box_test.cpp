@@ -47,15 +47,16 @@ private Q_SLOTS:
         QWidget window;
         AlertModel model;
         // The alert is dismissed before an action runs, so an alert the action shows stays.
-        const AlertDetails details(QStringLiteral("<b>%1 %@</b>"), QStringLiteral("<i>50%</i>"),
-                                   {{QStringLiteral("First"), {}},
-                                    {QStringLiteral("Second"), [&] { model.setDetails(AlertDetails(QStringLiteral("Next"), {})); }}});
+        const AlertDetails details(
+            QStringLiteral("<b>%1 %@</b>"), QStringLiteral("<i>50%</i>"),
+            {{QStringLiteral("First"), {}},
+             {QStringLiteral("Second"), [&] { model.setDetails(AlertDetails(QStringLiteral("Next"), {})); }}});
         model.setDetails(details);
         QPointer<QMessageBox> box = makeAlertBox(details, presentedFlag(&model), &window);
         int plainTexts = 0;
         for (const QLabel* label : box->findChildren<QLabel*>())
             plainTexts += (label->text() == details.title || label->text() == details.message)
-                && label->textFormat() == Qt::PlainText;
+                          && label->textFormat() == Qt::PlainText;
         QCOMPARE(plainTexts, 2);
         box->open();
         box->buttons()[1]->click();

@@ -30,7 +30,8 @@ private Q_SLOTS:
         ConfirmationDialogModel model;
         QStringList ran;
         model.setDialog(Dialog::ConfirmPermanentlyDelete{{}, [&] { ran << QStringLiteral("delete"); }});
-        model.setDialog(Dialog::ConfirmPermanentlyDelete{{summary(QStringLiteral("B"))}, [&] { ran << QStringLiteral("B"); }});
+        model.setDialog(
+            Dialog::ConfirmPermanentlyDelete{{summary(QStringLiteral("B"))}, [&] { ran << QStringLiteral("B"); }});
         QPointer<QMessageBox> box = makeConfirmationBox(*model.dialog(), presentedFlag(&model), &window);
         QCOMPARE(box->windowModality(), Qt::WindowModal);
         box->open();
@@ -38,7 +39,8 @@ private Q_SLOTS:
         QCOMPARE(ran, QStringList{QStringLiteral("B")});
         QVERIFY(!model.dialog().has_value());
 
-        model.setDialog(Dialog::ConfirmPermanentlyDelete{{summary(QStringLiteral("A"))}, [&] { ran << QStringLiteral("delete"); }});
+        model.setDialog(
+            Dialog::ConfirmPermanentlyDelete{{summary(QStringLiteral("A"))}, [&] { ran << QStringLiteral("delete"); }});
         box = makeConfirmationBox(*model.dialog(), presentedFlag(&model), &window);
         box->open();
         QCOMPARE(box->buttons()[1]->text(), QStringLiteral("Cancel"));

@@ -20,7 +20,8 @@ private Q_SLOTS:
     void theDialogGetsTheTypesInOrderAndOneMore()
     {
         QCOMPARE(fileImporterNameFilters({}), QStringList{workaround});
-        const QStringList filters = fileImporterNameFilters({QStringLiteral("*.kdenlive"), QStringLiteral("text/plain")});
+        const QStringList filters =
+            fileImporterNameFilters({QStringLiteral("*.kdenlive"), QStringLiteral("text/plain")});
         QCOMPARE(filters.size(), 3);
         QVERIFY2(filters[1].contains(QStringLiteral("*.txt")), qPrintable(filters[1]));
         QCOMPARE(filters.last(), workaround);
@@ -58,7 +59,8 @@ private Q_SLOTS:
         QWidget window;
         FileImporter importer;
         QStringList ran;
-        importer.request({QStringLiteral("*.kdenlive"), QStringLiteral("*.videolibrary/")}, [&](QUrl url) { ran << url.toLocalFile(); });
+        importer.request({QStringLiteral("*.kdenlive"), QStringLiteral("*.videolibrary/")},
+                         [&](QUrl url) { ran << url.toLocalFile(); });
         QPointer<QFileDialog> dialog = openFileImportDialog(&importer, {}, &window);
         QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
         Q_EMIT dialog->directoryEntered(folder.path()); // an ordinary folder is only browsed
@@ -70,7 +72,8 @@ private Q_SLOTS:
 
         // Folder mode; cancelling runs nothing and clears the request.
         importer.request({folderContentType}, [&](QUrl url) { ran << url.toLocalFile(); });
-        dialog = openFileImportDialog(&importer, [&](const Error&) { ran << QStringLiteral("error"); }, &window);
+        dialog = openFileImportDialog(
+            &importer, [&](const Error&) { ran << QStringLiteral("error"); }, &window);
         QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
         QVERIFY(presentedFlag(&importer).get());
         dialog->reject();

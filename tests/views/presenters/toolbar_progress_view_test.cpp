@@ -1,7 +1,7 @@
 // The toolbar's progress indicator and its view.
 
-#include "views/presenters/toolbar_progress_view.h"
 #include "packages/components/in_progress_view.h"
+#include "views/presenters/toolbar_progress_view.h"
 
 #include <QLabel>
 #include <QSignalSpy>
