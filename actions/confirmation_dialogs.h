@@ -63,9 +63,12 @@ public:
     using Question = std::variant<ConfirmRemove, ConfirmDelete, ConfirmItemUpdate, ConfirmDiscardChanges,
                                   ConfirmForceUnlock, ConfirmRevert, ConfirmPermanentlyDelete>;
 
+    // The formatter of this toolchain cannot lay out a requires-clause.
+    // clang-format off
     template<typename Case>
-    requires std::constructible_from<Question, Case&&> ConfirmationDialog(Case&& question)
-        : m_question(std::forward<Case>(question))
+        requires std::constructible_from<Question, Case&&>
+    ConfirmationDialog(Case&& question) : m_question(std::forward<Case>(question))
+    // clang-format on
     {
     }
 
