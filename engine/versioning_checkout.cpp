@@ -160,6 +160,43 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
     return versions;
 }
 
+// Writes the working copy of `current` and its `included` events into `folder` from the stored
+// versions, records what was written in the stat cache, and saves the check-out. The path of the
+// working copy.
+QString writeWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, const BundleState& current,
+                         const QList<EventToWrite>& included, const QString& folder, const CheckOutOptions& options)
+{
+    ensureDirectory(folder);
+    const VersionInfo* version = current.currentVersion();
+    const QString extension = creationFields(current).value(QStringLiteral("extension")).toString();
+    const QString workingCopy = folder + QLatin1Char('/') + uniqueFileName(folder, current.name, extension);
+    ContentStore& store = team.contents();
+    Checkout checkout;
+    checkout.bundle = id;
+    checkout.workingCopy = workingCopy;
+    checkout.baseVersion = version->id;
+    checkout.date = QDateTime::currentDateTimeUtc();
+    checkout.autoSave = options.autoSave;
+    checkout.autoSaveInterval = static_cast<int>(std::clamp<std::chrono::seconds::rep>(
+        options.autoSaveInterval.count(), std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+    checkout.lastAutoSave = checkout.date;
+    checkout.lastSavedManifest = version->manifest.toHex();
+    const Manifest manifest = Manifest::fromJson(store.readBytes(version->manifest));
+    writeTree(manifest, store, workingCopy);
+    const QStringList folders = writeEvents(store, manifest, workingCopy, included);
+    StatCache cache(team.statCacheFile(id));
+    cache.load();
+    recordWrittenTree(cache, manifest, workingCopy);
+    for (qsizetype i = 0; i < included.size(); ++i) {
+        checkout.events.append({included[i].event->id, folders[i], included[i].version->id});
+        recordWrittenTree(cache, Manifest::fromJson(store.readBytes(included[i].version->manifest)),
+                          workingCopy + QLatin1Char('/') + folders[i]);
+    }
+    cache.save();
+    team.checkouts().save(checkout);
+    return workingCopy;
+}
+
 } // namespace
 
 QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> includedNestedVersionBundles,
@@ -227,34 +264,7 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
 
         // From here on the folder holds only what this check-out writes from stored versions.
         try {
-            ensureDirectory(folder);
-            const VersionInfo* version = current->currentVersion();
-            const QString extension = creationFields(*current).value(QStringLiteral("extension")).toString();
-            const QString workingCopy = folder + QLatin1Char('/') + uniqueFileName(folder, current->name, extension);
-            ContentStore& store = team.contents();
-            Checkout checkout;
-            checkout.bundle = self->m_id;
-            checkout.workingCopy = workingCopy;
-            checkout.baseVersion = version->id;
-            checkout.date = QDateTime::currentDateTimeUtc();
-            checkout.autoSave = options.autoSave;
-            checkout.autoSaveInterval = static_cast<int>(std::clamp<std::chrono::seconds::rep>(
-                options.autoSaveInterval.count(), std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
-            checkout.lastAutoSave = checkout.date;
-            checkout.lastSavedManifest = version->manifest.toHex();
-            const Manifest manifest = Manifest::fromJson(store.readBytes(version->manifest));
-            writeTree(manifest, store, workingCopy);
-            const QStringList folders = writeEvents(store, manifest, workingCopy, included);
-            StatCache cache(team.statCacheFile(self->m_id));
-            cache.load();
-            recordWrittenTree(cache, manifest, workingCopy);
-            for (qsizetype i = 0; i < included.size(); ++i) {
-                checkout.events.append({included[i].event->id, folders[i], included[i].version->id});
-                recordWrittenTree(cache, Manifest::fromJson(store.readBytes(included[i].version->manifest)),
-                                  workingCopy + QLatin1Char('/') + folders[i]);
-            }
-            cache.save();
-            team.checkouts().save(checkout);
+            const QString workingCopy = writeWorkingCopy(team, self->m_id, *current, included, folder, options);
             QJsonObject fields{{QStringLiteral("message"), forceUnlock ? QStringLiteral("force unlocked this document")
                                                                        : QStringLiteral("checked out this document")},
                                {QStringLiteral("forced"), forceUnlock}};
