@@ -35,13 +35,13 @@ namespace {
 const char* noteTag = "bench";
 
 QJsonObject versionFields(const ContentHash& manifest, const QString& message, const DocumentType& type,
-                          const QString& origin)
+                          VersionOrigin origin)
 {
     return QJsonObject{{QStringLiteral("version"), IdFor<Versions>::make().toString()},
                        {QStringLiteral("manifest"), manifest.toHex()},
                        {QStringLiteral("message"), message},
                        {QStringLiteral("application"), DocumentApplication::empty(type).toJson().toObject()},
-                       {QStringLiteral("origin"), origin}};
+                       {QStringLiteral("origin"), toText(origin)}};
 }
 
 } // namespace
@@ -367,7 +367,7 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
         collections.push_back(id);
         batch.push_back(
             {id,
-             QStringLiteral("create"),
+             RecordKind::create,
              {{QStringLiteral("type"), DocumentType::collection().toJson()},
               {QStringLiteral("name"), QStringLiteral("Collection %1").arg(index + 1, 4, 10, QLatin1Char('0'))}}});
         if (batch.size() == size_t(bundlesPerRecord))
@@ -390,24 +390,24 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
         const auto id = IdFor<VersionBundle>::make();
         documents.push_back(id);
         changes.push_back({id,
-                           QStringLiteral("create"),
+                           RecordKind::create,
                            {{QStringLiteral("type"), type.toJson()},
                             {QStringLiteral("name"), QStringLiteral("Shot %1").arg(index + 1, 5, 10, QLatin1Char('0'))},
                             {QStringLiteral("extension"), type.preferredExtension()}}});
         changes.push_back(
-            {id, QStringLiteral("version"),
-             versionFields(manifestHash, QStringLiteral("Initial Commit"), type, QStringLiteral("imported"))});
+            {id, RecordKind::version,
+             versionFields(manifestHash, QStringLiteral("Initial Commit"), type, VersionOrigin::imported)});
         const int moreVersions = random.below(3);
         for (int version = 0; version < moreVersions; ++version)
-            changes.push_back({id, QStringLiteral("version"),
+            changes.push_back({id, RecordKind::version,
                                versionFields(manifestHash, QStringLiteral("Revision %1").arg(version + 2), type,
-                                             QStringLiteral("checkedIn"))});
+                                             VersionOrigin::checkedIn)});
         changes.push_back({collections[size_t(random.below(indexCollections))],
-                           QStringLiteral("nest"),
+                           RecordKind::nest,
                            {{QStringLiteral("child"), id.toString()}}});
         if (random.below(10) == 0)
             changes.push_back({collections[size_t(random.below(indexCollections))],
-                               QStringLiteral("nest"),
+                               RecordKind::nest,
                                {{QStringLiteral("child"), id.toString()}}});
         if (++pendingBundles[writer] == bundlesPerRecord || index + indexWriters >= indexDocuments) {
             writers[writer]->commit(changes);

@@ -323,7 +323,7 @@ struct StatCacheCoverage {
 StatCacheCoverage statCacheCoverage(const std::shared_ptr<TeamBundle>& team, const IdFor<VersionBundle>& id,
                                     const QString& workingCopy)
 {
-    StatCache cache(team->localFolder(QStringLiteral("cache")) + u'/' + id.toString() + QStringLiteral(".statcache"));
+    StatCache cache(team->statCacheFile(id));
     cache.load();
     const QString base = QDir::cleanPath(QFileInfo(workingCopy).absoluteFilePath());
     const std::string baseText = base.toStdString();

@@ -230,8 +230,7 @@ PackageFigures measurePackage(const QString& work, const QString& source, const 
         if (storeBytes(team) < packageBytes)
             throw std::runtime_error("the import stored less than the package");
 
-        const QString statCachePath =
-            team->localFolder(QStringLiteral("cache")) + u'/' + service->id().toString() + QStringLiteral(".statcache");
+        const QString statCachePath = team->statCacheFile(service->id());
         figures.statCacheAfterImport.push_back(QFileInfo::exists(statCachePath));
 
         // The second version, one 1 MiB file changed in place; then one more, with the stat

@@ -1,6 +1,7 @@
 #include "engine/activity.h"
 
 #include "engine/team_bundle.h"
+#include "engine/user_identity.h"
 
 namespace vantrel {
 
@@ -19,27 +20,37 @@ QString stampText(const JournalStamp& stamp)
 
 std::optional<ActivityInfo::StateKind> kindOf(const JournalRecord& record, const BundleState& state)
 {
-    const QString& kind = record.kind;
-    if (kind == QLatin1String("version")) {
-        const QString origin = record.fields.value(QStringLiteral("origin")).toString();
-        if (origin == QLatin1String("imported"))
+    switch (record.kind) {
+    case RecordKind::version: {
+        const auto origin = versionOriginFromText(record.fields.value(QStringLiteral("origin")).toString());
+        if (origin == VersionOrigin::imported)
             return ActivityInfo::StateKind::imported;
-        if (origin == QLatin1String("created"))
+        if (origin == VersionOrigin::created)
             return ActivityInfo::StateKind::created;
         return ActivityInfo::StateKind::newVersion;
     }
-    if (kind == QLatin1String("revert"))
+    case RecordKind::revert:
         return ActivityInfo::StateKind::revert;
-    if (kind == QLatin1String("lock"))
+    case RecordKind::lock:
         return ActivityInfo::StateKind::lock;
-    if (kind == QLatin1String("editing"))
+    case RecordKind::editing:
         return ActivityInfo::StateKind::editing;
-    if (kind == QLatin1String("rename") && record.stamp != state.createdStamp)
-        return ActivityInfo::StateKind::descriptionChanged;
-    if (kind == QLatin1String("discard"))
+    case RecordKind::rename:
+        if (record.stamp != state.createdStamp)
+            return ActivityInfo::StateKind::descriptionChanged;
+        break;
+    case RecordKind::discard:
         return ActivityInfo::StateKind::changesDiscarded;
-    if (kind == QLatin1String("trash"))
+    case RecordKind::trash:
         return ActivityInfo::StateKind::deleted;
+    case RecordKind::create:
+    case RecordKind::nest:
+    case RecordKind::unnest:
+    case RecordKind::restore:
+    case RecordKind::deletePermanently:
+    case RecordKind::unknown:
+        break;
+    }
     return std::nullopt;
 }
 
@@ -59,11 +70,11 @@ QList<ActivityInfo> activities(const std::shared_ptr<TeamBundle>& team, const Bu
         info.stamp = stampText(record.stamp);
         info.id = IdFor<States>(QUuid::createUuidV5(activityNamespace, info.stamp));
         info.state.kind = *kind;
-        info.userName = record.fullName.isEmpty() ? record.userName : record.fullName;
+        info.userName = displayName(record.fullName, record.userName);
         info.hostName = record.hostName;
         info.date = record.date;
         info.message = record.fields.value(QStringLiteral("message")).toString();
-        const bool namesVersion = record.kind == QLatin1String("version") || record.kind == QLatin1String("revert");
+        const bool namesVersion = record.kind == RecordKind::version || record.kind == RecordKind::revert;
         if (namesVersion) {
             const auto version = IdFor<Versions>::fromString(record.fields.value(QStringLiteral("version")).toString());
             info.versionID = version.value_or(IdFor<Versions>());
@@ -74,7 +85,7 @@ QList<ActivityInfo> activities(const std::shared_ptr<TeamBundle>& team, const Bu
                 const auto now = team ? team->snapshot()->find(id) : nullptr;
                 return now && now->currentVersion() && now->currentVersion()->id == versionID;
             };
-            if (record.kind == QLatin1String("revert")) {
+            if (record.kind == RecordKind::revert) {
                 info.message.clear();
                 if (const auto target =
                         IdFor<Versions>::fromString(record.fields.value(QStringLiteral("target")).toString())) {
@@ -87,9 +98,9 @@ QList<ActivityInfo> activities(const std::shared_ptr<TeamBundle>& team, const Bu
         } else {
             if (const VersionInfo* version = state.versionAt(record.stamp))
                 info.versionID = version->id;
-            if (record.kind == QLatin1String("rename"))
+            if (record.kind == RecordKind::rename)
                 info.message = record.fields.value(QStringLiteral("name")).toString();
-            if (record.kind == QLatin1String("lock")) {
+            if (record.kind == RecordKind::lock) {
                 const QString client = record.stamp.client;
                 info.isCurrent = [weakTeam, id, client] {
                     const auto team = weakTeam.lock();

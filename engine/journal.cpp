@@ -342,6 +342,7 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     const QDateTime now = QDateTime::currentDateTimeUtc();
     int sub = 0;
     for (const auto& change : changes) {
+        Q_ASSERT(change.kind != RecordKind::unknown);
         JournalRecord record;
         record.bundle = change.bundle;
         record.kind = change.kind;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/id_for.h"
+#include "engine/record_kind.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -47,7 +48,7 @@ struct JournalStamp {
 struct JournalRecord {
     JournalStamp stamp;
     IdFor<VersionBundle> bundle = IdFor<VersionBundle>(QUuid());
-    QString kind;
+    RecordKind kind = RecordKind::unknown;
     QDateTime date;
     QString userName;
     QString fullName;
@@ -58,7 +59,7 @@ struct JournalRecord {
 // A change to write: its bundle, kind and fields.
 struct JournalChange {
     IdFor<VersionBundle> bundle;
-    QString kind;
+    RecordKind kind;
     QJsonObject fields;
 };
 

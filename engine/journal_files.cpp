@@ -72,7 +72,7 @@ std::vector<JournalRecord> decodeFields(const QJsonObject& object)
         JournalRecord record = header;
         record.stamp.sub = sub++;
         record.bundle = IdFor<VersionBundle>::fromJson(change.value(QStringLiteral("bundle")));
-        record.kind = requiredString(change, "kind");
+        record.kind = recordKindFromText(requiredString(change, "kind"));
         record.fields = change;
         record.fields.remove(QStringLiteral("bundle"));
         record.fields.remove(QStringLiteral("kind"));
@@ -194,7 +194,7 @@ QByteArray encodeRecord(const std::vector<JournalRecord>& changes)
     for (const auto& change : changes) {
         QJsonObject object = change.fields;
         object.insert(QStringLiteral("bundle"), change.bundle.toString());
-        object.insert(QStringLiteral("kind"), change.kind);
+        object.insert(QStringLiteral("kind"), toText(change.kind));
         array.append(object);
     }
     const QJsonObject record{

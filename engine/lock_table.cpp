@@ -104,7 +104,7 @@ ReleaseNote ReleaseNote::fromJson(const QByteArray& json)
 
 QString LockRecord::holderDescription() const
 {
-    const QString who = fullName.isEmpty() ? userName : fullName;
+    const QString who = displayName(fullName, userName);
     return hostName.isEmpty() ? who : QStringLiteral("%1 on %2").arg(who, hostName);
 }
 
@@ -292,7 +292,7 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
             if (existing) {
                 record.forced = true;
                 record.previousClientId = existing->clientId;
-                record.previousUserName = existing->fullName.isEmpty() ? existing->userName : existing->fullName;
+                record.previousUserName = displayName(existing->fullName, existing->userName);
             }
             const QString temporary = asideName(path);
             try {

@@ -279,7 +279,7 @@ QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, 
             continue;
         const auto holder = m_locks->holder(checkout.bundle);
         if (holder && holder->forced)
-            forceUnlockedBy.insert(checkout.bundle, holder->fullName.isEmpty() ? holder->userName : holder->fullName);
+            forceUnlockedBy.insert(checkout.bundle, displayName(holder->fullName, holder->userName));
         changed.insert(checkout.bundle);
         try {
             if (QFileInfo::exists(checkout.workingCopy))
@@ -325,9 +325,7 @@ void TeamBundle::autoSave()
         try {
             // Only a working copy that changed since the last save is kept, and only its new
             // contents take space; the team sees who is working on what.
-            const QString cacheFolder = localFolder(QStringLiteral("cache"));
-            ensureDirectory(cacheFolder);
-            StatCache cache(cacheFolder + QLatin1Char('/') + checkout.bundle.toString() + QStringLiteral(".statcache"));
+            StatCache cache(statCacheFile(checkout.bundle));
             cache.load();
             QStringList eventFolders;
             for (const auto& event : checkout.events)
@@ -339,7 +337,7 @@ void TeamBundle::autoSave()
             checkout.lastAutoSave = now;
             if (hash != checkout.lastSavedManifest) {
                 keepInAttic(checkout.bundle, checkout.workingCopy, QStringLiteral("auto-saved"), &cache);
-                commit(QStringLiteral("editing"), checkout.bundle,
+                commit(RecordKind::editing, checkout.bundle,
                        {{QStringLiteral("message"), QStringLiteral("is editing this document")}});
                 checkout.lastSavedManifest = hash;
             }
@@ -421,7 +419,7 @@ std::vector<JournalRecord> TeamBundle::commit(const std::vector<JournalChange>& 
     return records;
 }
 
-std::vector<JournalRecord> TeamBundle::commit(const QString& kind, const IdFor<VersionBundle>& bundle,
+std::vector<JournalRecord> TeamBundle::commit(RecordKind kind, const IdFor<VersionBundle>& bundle,
                                               const QJsonObject& fields)
 {
     return commit({JournalChange{bundle, kind, fields}});
@@ -523,6 +521,13 @@ QString TeamBundle::localFolder(const QString& kind) const
     const QString base =
         kind == QLatin1String("copies") ? m_fileManager->cacheFolder() : m_fileManager->userDataFolder();
     return base + QLatin1Char('/') + kind + QLatin1Char('/') + m_teamId;
+}
+
+QString TeamBundle::statCacheFile(const IdFor<VersionBundle>& id) const
+{
+    const QString folder = localFolder(QStringLiteral("cache"));
+    ensureDirectory(folder);
+    return folder + QLatin1Char('/') + id.toString() + QStringLiteral(".statcache");
 }
 
 } // namespace vantrel

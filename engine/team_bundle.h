@@ -103,8 +103,7 @@ public:
     // Writes changes as one record, all or nothing, and folds them in at once. Blocking;
     // throws StorageError.
     std::vector<JournalRecord> commit(const std::vector<JournalChange>& changes);
-    std::vector<JournalRecord> commit(const QString& kind, const IdFor<VersionBundle>& bundle,
-                                      const QJsonObject& fields);
+    std::vector<JournalRecord> commit(RecordKind kind, const IdFor<VersionBundle>& bundle, const QJsonObject& fields);
     // Reads what other clients wrote since the last poll. Blocking.
     void poll();
     void setPollInterval(std::chrono::milliseconds interval);
@@ -134,6 +133,9 @@ public:
 
     // Where working copies and temporary copies of this team bundle live on the local disk.
     QString localFolder(const QString& kind) const;
+    // The stat cache of bundle `id` on the local disk, `<cache folder>/<id>.statcache`; the folder
+    // is made when missing. Blocking; throws StorageError.
+    QString statCacheFile(const IdFor<VersionBundle>& id) const;
 
 private:
     TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace,

@@ -3,24 +3,21 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <utility>
 
 namespace vantrel {
 
 namespace {
 
-std::optional<VersionOrigin> originFromString(const QString& text)
-{
-    if (text == QLatin1String("imported"))
-        return VersionOrigin::imported;
-    if (text == QLatin1String("checkedIn"))
-        return VersionOrigin::checkedIn;
-    if (text == QLatin1String("created"))
-        return VersionOrigin::created;
-    if (text == QLatin1String("reverted"))
-        return VersionOrigin::reverted;
-    return std::nullopt;
-}
+// The texts are stored in every team bundle: they never change.
+constexpr std::array<std::pair<VersionOrigin, QLatin1String>, 4> originTexts{{
+    {VersionOrigin::imported, QLatin1String("imported")},
+    {VersionOrigin::checkedIn, QLatin1String("checkedIn")},
+    {VersionOrigin::created, QLatin1String("created")},
+    {VersionOrigin::reverted, QLatin1String("reverted")},
+}};
 
 std::optional<IdFor<VersionBundle>> bundleField(const JournalRecord& record, const char* key)
 {
@@ -28,6 +25,24 @@ std::optional<IdFor<VersionBundle>> bundleField(const JournalRecord& record, con
 }
 
 } // namespace
+
+QString toText(VersionOrigin origin)
+{
+    for (const auto& [known, text] : originTexts) {
+        if (known == origin)
+            return text;
+    }
+    Q_UNREACHABLE();
+}
+
+std::optional<VersionOrigin> versionOriginFromText(const QString& text)
+{
+    for (const auto& [known, name] : originTexts) {
+        if (text == name)
+            return known;
+    }
+    return std::nullopt;
+}
 
 const VersionInfo* BundleState::version(const IdFor<Versions>& id) const
 {
@@ -81,14 +96,17 @@ void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>
     if (!bundle.history.emplace(record.stamp, record).second)
         return; // already folded
     changed << record.bundle;
-    const QString& kind = record.kind;
+    const RecordKind kind = record.kind;
     const JournalStamp& stamp = record.stamp;
 
-    if (kind == QLatin1String("create")) {
+    switch (kind) {
+    case RecordKind::create:
         if (!bundle.create || stamp < bundle.create->stamp)
             bundle.create = record;
         bundle.name.write(stamp, record.fields.value(QStringLiteral("name")).toString());
-    } else if (kind == QLatin1String("version") || kind == QLatin1String("revert")) {
+        break;
+    case RecordKind::version:
+    case RecordKind::revert: {
         VersionInfo version;
         const auto id = IdFor<Versions>::fromString(record.fields.value(QStringLiteral("version")).toString());
         const auto manifest = ContentHash::fromHex(record.fields.value(QStringLiteral("manifest")).toString());
@@ -101,35 +119,46 @@ void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>
         version.userName = record.userName;
         version.hostName = record.hostName;
         version.application = record.fields.value(QStringLiteral("application")).toObject();
-        version.origin =
-            originFromString(record.fields.value(QStringLiteral("origin")).toString())
-                .value_or(kind == QLatin1String("revert") ? VersionOrigin::reverted : VersionOrigin::checkedIn);
+        version.origin = versionOriginFromText(record.fields.value(QStringLiteral("origin")).toString())
+                             .value_or(kind == RecordKind::revert ? VersionOrigin::reverted : VersionOrigin::checkedIn);
         version.revertedTo = IdFor<Versions>::fromString(record.fields.value(QStringLiteral("target")).toString());
         version.stamp = stamp;
         bundle.versions.emplace(stamp, std::move(version));
-    } else if (kind == QLatin1String("rename")) {
+        break;
+    }
+    case RecordKind::rename:
         bundle.name.write(stamp, record.fields.value(QStringLiteral("name")).toString());
-    } else if (kind == QLatin1String("nest") || kind == QLatin1String("unnest")) {
+        break;
+    case RecordKind::nest:
+    case RecordKind::unnest:
         if (const auto child = bundleField(record, "child")) {
-            const bool nested = kind == QLatin1String("nest");
+            const bool nested = kind == RecordKind::nest;
             writeEdge(record.bundle, *child, stamp, nested, changed);
             if (nested && m_bundles[*child].trashed.write(stamp, false))
                 changed << *child; // adding a trashed bundle takes it out of the trash
         }
-    } else if (kind == QLatin1String("trash")) {
+        break;
+    case RecordKind::trash:
         bundle.trashed.write(stamp, true);
         for (const QJsonValue& parent : record.fields.value(QStringLiteral("unnestFrom")).toArray()) {
             if (const auto id = IdFor<VersionBundle>::fromString(parent.toString()))
                 writeEdge(*id, record.bundle, stamp, false, changed);
         }
-    } else if (kind == QLatin1String("restore")) {
+        break;
+    case RecordKind::restore:
         bundle.trashed.write(stamp, false);
-    } else if (kind == QLatin1String("delete")) {
+        break;
+    case RecordKind::deletePermanently:
         bundle.deleted = true;
         changed += bundle.childCandidates;
         changed += bundle.parentCandidates;
+        break;
+    case RecordKind::lock:
+    case RecordKind::editing:
+    case RecordKind::discard:
+    case RecordKind::unknown:
+        break; // activity, or a kind of a newer client: it only joins the history
     }
-    // Any other kind (activity) only joins the history.
 }
 
 QSet<IdFor<VersionBundle>> TeamModel::apply(const std::vector<JournalRecord>& records)

@@ -19,6 +19,11 @@ namespace vantrel {
 // How a version came to be.
 enum class VersionOrigin { imported, checkedIn, created, reverted };
 
+// The text a version record stores for `origin` (its "origin" member).
+QString toText(VersionOrigin origin);
+// The origin `text` names; none for any other text.
+std::optional<VersionOrigin> versionOriginFromText(const QString& text);
+
 struct VersionInfo {
     IdFor<Versions> id = IdFor<Versions>(QUuid());
     ContentHash manifest;

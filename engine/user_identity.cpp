@@ -265,6 +265,11 @@ bool isUsableClientId(const QString& id)
     return std::none_of(id.cbegin(), id.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
+QString displayName(const QString& fullName, const QString& userName)
+{
+    return fullName.isEmpty() ? userName : fullName;
+}
+
 UserIdentity UserIdentity::current()
 {
     const Account account = systemAccount();
@@ -274,8 +279,7 @@ UserIdentity UserIdentity::current()
 
     identity.fullName = environmentOverride("VANTREL_FULL_NAME");
     if (identity.fullName.isEmpty())
-        identity.fullName =
-            userOverride.isEmpty() && !account.realName.isEmpty() ? account.realName : identity.userName;
+        identity.fullName = displayName(userOverride.isEmpty() ? account.realName : QString(), identity.userName);
 
     identity.hostName = environmentOverride("VANTREL_HOST_NAME");
     if (identity.hostName.isEmpty())

@@ -18,6 +18,10 @@ struct UserIdentity {
     static UserIdentity current();
 };
 
+// The name to show for a person: the full name, else the user (login) name. A record or lock
+// read from the share may have no full name.
+QString displayName(const QString& fullName, const QString& userName);
+
 // The id of this installation on this machine (the upper-case 8-4-4-4-12 form of a UUID): names
 // this client's journal folder, log file and lock records in every team bundle. Kept in the
 // user's data folder, one per machine (see storedClientId()), so that a home folder shared by

@@ -100,7 +100,7 @@ VersionBundles::Index VersionBundles::trashIndex() const
     return *indexes().trash;
 }
 
-QCoro::Task<> VersionBundles::changeTrashed(VersionBundle::Summary summary, QString kind)
+QCoro::Task<> VersionBundles::changeTrashed(VersionBundle::Summary summary, RecordKind kind)
 {
     auto team = m_team.shared_from_this();
     auto work = [team, summary, kind] {
@@ -111,7 +111,7 @@ QCoro::Task<> VersionBundles::changeTrashed(VersionBundle::Summary summary, QStr
         if (!state->trashed)
             throw VersioningError(VersioningError::Case::itemNotInTrash, state->name);
         team->commit(kind, state->id, {});
-        if (kind == QLatin1String("delete")) {
+        if (kind == RecordKind::deletePermanently) {
             try {
                 team->collectGarbage();
             } catch (const Error& error) {
@@ -125,12 +125,12 @@ QCoro::Task<> VersionBundles::changeTrashed(VersionBundle::Summary summary, QStr
 
 QCoro::Task<> VersionBundles::restore(VersionBundle::Summary summary)
 {
-    return changeTrashed(std::move(summary), QStringLiteral("restore"));
+    return changeTrashed(std::move(summary), RecordKind::restore);
 }
 
 QCoro::Task<> VersionBundles::deletePermanently(VersionBundle::Summary summary)
 {
-    return changeTrashed(std::move(summary), QStringLiteral("delete"));
+    return changeTrashed(std::move(summary), RecordKind::deletePermanently);
 }
 
 AnyPublisher<TeamBundleChange> VersionBundles::changes() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/record_kind.h"
 #include "engine/version_bundle.h"
 #include "foundation/publisher.h"
 
@@ -48,7 +49,7 @@ private:
     };
     Cached indexes() const;
     // Writes `kind` ("restore" or "delete") for a bundle that must be in the trash.
-    QCoro::Task<> changeTrashed(VersionBundle::Summary summary, QString kind);
+    QCoro::Task<> changeTrashed(VersionBundle::Summary summary, RecordKind kind);
 
     TeamBundle& m_team;
     mutable std::mutex m_mutex;

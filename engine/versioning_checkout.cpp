@@ -25,13 +25,6 @@ using namespace versioning;
 
 namespace {
 
-QString cacheFileFor(TeamBundle& team, const IdFor<VersionBundle>& id)
-{
-    const QString cacheFolder = team.localFolder(QStringLiteral("cache"));
-    ensureDirectory(cacheFolder);
-    return cacheFolder + QLatin1Char('/') + id.toString() + QStringLiteral(".statcache");
-}
-
 // Keeps in the attic every file and folder in the working folder `folder` but the one named
 // `except` (the working copy, when it is kept otherwise): what an earlier check-out left there, or what the
 // editing application wrote beside the working copy. Links and sockets hold no work.
@@ -78,6 +71,130 @@ void giveBack(TeamBundle& team, const QList<IdFor<VersionBundle>>& ids, const Id
                              + escapedForLog(error.debugDescription()),
                          QStringLiteral("checkOut"), Logger::Level::error);
     }
+}
+
+// Who saved a version since the check-out of `current` began (by a revert, or by somebody who
+// took the lock meanwhile), of the document or of an included event it still holds; nobody
+// when its working copy still starts from the current versions.
+std::optional<QString> newerVersionBy(TeamBundle& team, const TeamSnapshot& snapshot, const BundleState& current,
+                                      const Checkout& checkout)
+{
+    const VersionInfo* now = current.currentVersion();
+    if (!now || now->id != checkout.baseVersion)
+        return now ? now->userName : QString();
+    for (const auto& included : checkout.events) {
+        const auto event = snapshot.find(included.id);
+        const VersionInfo* eventNow = event ? event->currentVersion() : nullptr;
+        if (eventNow && eventNow->id != included.baseVersion && team.locks().isMine(included.id, current.id))
+            return eventNow->userName;
+    }
+    return std::nullopt;
+}
+
+// Keeps in the attic a working copy that is refused; a failure to keep it is logged, never
+// reported in place of why it was refused.
+void keepRefusedWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, const QString& workingCopy)
+{
+    try {
+        if (QFileInfo::exists(workingCopy))
+            team.keepInAttic(id, workingCopy, QStringLiteral("not checked in"));
+    } catch (const Error& error) {
+        team.log().event(QStringLiteral("A working copy that could not be checked in was not kept: ")
+                             + escapedForLog(error.debugDescription()),
+                         QStringLiteral("checkIn"), Logger::Level::error);
+    }
+}
+
+// The new versions a check-in of `current` records, their contents stored: `newVersion` of
+// the document, and one of each included event that changed and is still held.
+struct CheckedInVersions {
+    std::vector<JournalChange> changes;
+    bool eventsLeftOut = false; // an event folder is there whose changes can't be checked in
+};
+
+CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapshot, const BundleState& current,
+                                   const Checkout& checkout, const IdFor<Versions>& newVersion,
+                                   const QString& commitMessage, StatCache& cache)
+{
+    QStringList eventFolders;
+    for (const auto& event : checkout.events)
+        eventFolders << event.folder;
+    ContentStore& store = team.contents();
+    QList<const VersionInfo*> baseVersions{current.currentVersion()};
+    for (const auto& included : checkout.events) {
+        if (const auto event = snapshot.find(included.id))
+            baseVersions << event->currentVersion();
+    }
+    const QSet<ContentHash> inUse = contentsInUse(store, baseVersions);
+    SnapshotOptions options;
+    options.cache = &cache;
+    options.inUse = &inUse;
+    options.saveCache = false;
+    options.excludeDirectory = [eventFolders](const QString& relativePath) {
+        return eventFolders.contains(relativePath);
+    };
+    const Manifest manifest = snapshotTree(checkout.workingCopy, store, options);
+    const VersionInfo* previous = current.currentVersion();
+    const QJsonObject application = previous ? previous->application : QJsonObject();
+    CheckedInVersions versions;
+    versions.changes.push_back({current.id, RecordKind::version,
+                                versionFields(newVersion, store.storeBytes(manifest.toJson()), commitMessage,
+                                              application, VersionOrigin::checkedIn)});
+    for (const auto& included : checkout.events) {
+        const QString folder = checkout.workingCopy + QLatin1Char('/') + included.folder;
+        const auto event = snapshot.find(included.id);
+        if (!event || !team.locks().isMine(included.id, current.id) || !QFileInfo(folder).isDir()) {
+            versions.eventsLeftOut = versions.eventsLeftOut || QFileInfo(folder).isDir();
+            continue;
+        }
+        const Manifest eventManifest = snapshotTree(folder, store, SnapshotOptions{{}, &cache, {}, &inUse, false});
+        const ContentHash eventHash = store.storeBytes(eventManifest.toJson());
+        if (event->currentVersion() && event->currentVersion()->manifest == eventHash)
+            continue; // unchanged
+        versions.changes.push_back(
+            {included.id, RecordKind::version,
+             versionFields(IdFor<Versions>::make(), eventHash, commitMessage,
+                           event->currentVersion() ? event->currentVersion()->application : QJsonObject(),
+                           VersionOrigin::checkedIn)});
+    }
+    return versions;
+}
+
+// Writes the working copy of `current` and its `included` events into `folder` from the stored
+// versions, records what was written in the stat cache, and saves the check-out. The path of the
+// working copy.
+QString writeWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, const BundleState& current,
+                         const QList<EventToWrite>& included, const QString& folder, const CheckOutOptions& options)
+{
+    ensureDirectory(folder);
+    const VersionInfo* version = current.currentVersion();
+    const QString extension = creationFields(current).value(QStringLiteral("extension")).toString();
+    const QString workingCopy = folder + QLatin1Char('/') + uniqueFileName(folder, current.name, extension);
+    ContentStore& store = team.contents();
+    Checkout checkout;
+    checkout.bundle = id;
+    checkout.workingCopy = workingCopy;
+    checkout.baseVersion = version->id;
+    checkout.date = QDateTime::currentDateTimeUtc();
+    checkout.autoSave = options.autoSave;
+    checkout.autoSaveInterval = static_cast<int>(std::clamp<std::chrono::seconds::rep>(
+        options.autoSaveInterval.count(), std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+    checkout.lastAutoSave = checkout.date;
+    checkout.lastSavedManifest = version->manifest.toHex();
+    const Manifest manifest = Manifest::fromJson(store.readBytes(version->manifest));
+    writeTree(manifest, store, workingCopy);
+    const QStringList folders = writeEvents(store, manifest, workingCopy, included);
+    StatCache cache(team.statCacheFile(id));
+    cache.load();
+    recordWrittenTree(cache, manifest, workingCopy);
+    for (qsizetype i = 0; i < included.size(); ++i) {
+        checkout.events.append({included[i].event->id, folders[i], included[i].version->id});
+        recordWrittenTree(cache, Manifest::fromJson(store.readBytes(included[i].version->manifest)),
+                          workingCopy + QLatin1Char('/') + folders[i]);
+    }
+    cache.save();
+    team.checkouts().save(checkout);
+    return workingCopy;
 }
 
 } // namespace
@@ -147,38 +264,11 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
 
         // From here on the folder holds only what this check-out writes from stored versions.
         try {
-            ensureDirectory(folder);
-            const VersionInfo* version = current->currentVersion();
-            const QString extension = creationFields(*current).value(QStringLiteral("extension")).toString();
-            const QString workingCopy = folder + QLatin1Char('/') + uniqueFileName(folder, current->name, extension);
-            ContentStore& store = team.contents();
-            Checkout checkout;
-            checkout.bundle = self->m_id;
-            checkout.workingCopy = workingCopy;
-            checkout.baseVersion = version->id;
-            checkout.date = QDateTime::currentDateTimeUtc();
-            checkout.autoSave = options.autoSave;
-            checkout.autoSaveInterval = static_cast<int>(std::clamp<std::chrono::seconds::rep>(
-                options.autoSaveInterval.count(), std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
-            checkout.lastAutoSave = checkout.date;
-            checkout.lastSavedManifest = version->manifest.toHex();
-            const Manifest manifest = Manifest::fromJson(store.readBytes(version->manifest));
-            writeTree(manifest, store, workingCopy);
-            const QStringList folders = writeEvents(store, manifest, workingCopy, included);
-            StatCache cache(cacheFileFor(team, self->m_id));
-            cache.load();
-            recordWrittenTree(cache, manifest, workingCopy);
-            for (qsizetype i = 0; i < included.size(); ++i) {
-                checkout.events.append({included[i].event->id, folders[i], included[i].version->id});
-                recordWrittenTree(cache, Manifest::fromJson(store.readBytes(included[i].version->manifest)),
-                                  workingCopy + QLatin1Char('/') + folders[i]);
-            }
-            cache.save();
-            team.checkouts().save(checkout);
+            const QString workingCopy = writeWorkingCopy(team, self->m_id, *current, included, folder, options);
             QJsonObject fields{{QStringLiteral("message"), forceUnlock ? QStringLiteral("force unlocked this document")
                                                                        : QStringLiteral("checked out this document")},
                                {QStringLiteral("forced"), forceUnlock}};
-            team.commit({{self->m_id, QStringLiteral("lock"), fields}});
+            team.commit({{self->m_id, RecordKind::lock, fields}});
             team.announce(QSet<IdFor<VersionBundle>>(ids.begin(), ids.end()));
             return workingCopy;
         } catch (...) {
@@ -223,88 +313,29 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         if (!team.locks().isMine(self->m_id, self->m_id)) {
             const auto holder = team.locks().holder(self->m_id);
             throw VersioningError(VersioningError::Case::lockLost, current->name,
-                                  holder ? (holder->fullName.isEmpty() ? holder->userName : holder->fullName)
-                                         : QString());
+                                  holder ? displayName(holder->fullName, holder->userName) : QString());
         }
 
-        // A version saved since the check-out began (by a revert, or by somebody who took the
-        // lock meanwhile) is never replaced by a working copy that did not start from it.
+        // A version saved since the check-out began is never replaced by a working copy that did
+        // not start from it.
         const auto snapshot = team.snapshot();
-        const auto newerVersionBy = [&]() -> std::optional<QString> {
-            const VersionInfo* now = current->currentVersion();
-            if (!now || now->id != checkout->baseVersion)
-                return now ? now->userName : QString();
-            for (const auto& included : checkout->events) {
-                const auto event = snapshot->find(included.id);
-                const VersionInfo* eventNow = event ? event->currentVersion() : nullptr;
-                if (eventNow && eventNow->id != included.baseVersion && team.locks().isMine(included.id, self->m_id))
-                    return eventNow->userName;
-            }
-            return std::nullopt;
-        }();
-        if (newerVersionBy) {
-            try {
-                if (QFileInfo::exists(checkout->workingCopy))
-                    team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("not checked in"));
-            } catch (const Error& error) {
-                team.log().event(QStringLiteral("A working copy that could not be checked in was not kept: ")
-                                     + escapedForLog(error.debugDescription()),
-                                 QStringLiteral("checkIn"), Logger::Level::error);
-            }
-            throw VersioningError(VersioningError::Case::outdatedBase, current->name, *newerVersionBy);
+        if (const auto savedBy = newerVersionBy(team, *snapshot, *current, *checkout)) {
+            keepRefusedWorkingCopy(team, self->m_id, checkout->workingCopy);
+            throw VersioningError(VersioningError::Case::outdatedBase, current->name, *savedBy);
         }
 
         // Everything is read and stored first; the one record that makes the versions current
         // comes last, so a failure before it leaves the previous versions, the lock and the
         // working copy as they were.
-        StatCache cache(cacheFileFor(team, self->m_id));
+        StatCache cache(team.statCacheFile(self->m_id));
         cache.load();
-        QStringList eventFolders;
-        for (const auto& event : checkout->events)
-            eventFolders << event.folder;
-        ContentStore& store = team.contents();
-        QList<const VersionInfo*> baseVersions{current->currentVersion()};
-        for (const auto& included : checkout->events) {
-            if (const auto event = snapshot->find(included.id))
-                baseVersions << event->currentVersion();
-        }
-        const QSet<ContentHash> inUse = contentsInUse(store, baseVersions);
-        SnapshotOptions options;
-        options.cache = &cache;
-        options.inUse = &inUse;
-        options.saveCache = false;
-        options.excludeDirectory = [eventFolders](const QString& relativePath) {
-            return eventFolders.contains(relativePath);
-        };
-        const Manifest manifest = snapshotTree(checkout->workingCopy, store, options);
-        const VersionInfo* previous = current->currentVersion();
-        const QJsonObject application = previous ? previous->application : QJsonObject();
         const auto newVersion = IdFor<Versions>::make();
-        std::vector<JournalChange> changes{{self->m_id, QStringLiteral("version"),
-                                            versionFields(newVersion, store.storeBytes(manifest.toJson()),
-                                                          commitMessage, application, VersionOrigin::checkedIn)}};
-        bool eventsLeftOut = false;
-        for (const auto& included : checkout->events) {
-            const QString folder = checkout->workingCopy + QLatin1Char('/') + included.folder;
-            const auto event = snapshot->find(included.id);
-            if (!event || !team.locks().isMine(included.id, self->m_id) || !QFileInfo(folder).isDir()) {
-                eventsLeftOut = eventsLeftOut || QFileInfo(folder).isDir();
-                continue;
-            }
-            const Manifest eventManifest = snapshotTree(folder, store, SnapshotOptions{{}, &cache, {}, &inUse, false});
-            const ContentHash eventHash = store.storeBytes(eventManifest.toJson());
-            if (event->currentVersion() && event->currentVersion()->manifest == eventHash)
-                continue; // unchanged
-            changes.push_back(
-                {included.id, QStringLiteral("version"),
-                 versionFields(IdFor<Versions>::make(), eventHash, commitMessage,
-                               event->currentVersion() ? event->currentVersion()->application : QJsonObject(),
-                               VersionOrigin::checkedIn)});
-        }
+        const CheckedInVersions versions =
+            storeWorkingCopy(team, *snapshot, *current, *checkout, newVersion, commitMessage, cache);
         // Events whose changes can't be checked in (their lock was taken, or they left the
         // library) are kept with the whole working copy before it is removed, and so is what the
         // editing application wrote beside the working copy.
-        if (eventsLeftOut)
+        if (versions.eventsLeftOut)
             team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("events not checked in"));
         keepWorkingFolderEntries(team, self->m_id, QFileInfo(checkout->workingCopy).path(),
                                  QFileInfo(checkout->workingCopy).fileName(), QStringLiteral("left beside"));
@@ -315,7 +346,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         }
         checkout->checkingIn = newVersion.toString();
         team.checkouts().save(*checkout);
-        finish(team.commit(changes).front().stamp);
+        finish(team.commit(versions.changes).front().stamp);
     };
     co_await onWorker(std::move(work));
 }
@@ -342,7 +373,7 @@ QCoro::Task<> VersioningService::cancelCheckout(S3Factory)
             locked << included.id;
         const bool wasMine = team.locks().isMine(self->m_id, self->m_id);
         if (wasMine)
-            team.commit(QStringLiteral("discard"), self->m_id,
+            team.commit(RecordKind::discard, self->m_id,
                         {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
         team.locks().release(locked, self->m_id);
         team.checkouts().remove(self->m_id);

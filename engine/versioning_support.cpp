@@ -26,25 +26,6 @@ namespace versioning {
 
 const QString eventFolderExtension = QStringLiteral("videoevent");
 
-namespace {
-
-QString originName(VersionOrigin origin)
-{
-    switch (origin) {
-    case VersionOrigin::imported:
-        return QStringLiteral("imported");
-    case VersionOrigin::checkedIn:
-        return QStringLiteral("checkedIn");
-    case VersionOrigin::created:
-        return QStringLiteral("created");
-    case VersionOrigin::reverted:
-        return QStringLiteral("reverted");
-    }
-    Q_UNREACHABLE();
-}
-
-} // namespace
-
 QJsonObject versionFields(const IdFor<Versions>& version, const ContentHash& manifest, const QString& message,
                           const QJsonObject& application, VersionOrigin origin)
 {
@@ -52,14 +33,14 @@ QJsonObject versionFields(const IdFor<Versions>& version, const ContentHash& man
                        {QStringLiteral("manifest"), manifest.toHex()},
                        {QStringLiteral("message"), message},
                        {QStringLiteral("application"), application},
-                       {QStringLiteral("origin"), originName(origin)}};
+                       {QStringLiteral("origin"), toText(origin)}};
 }
 
 // The fields of the record that created the bundle.
 QJsonObject creationFields(const BundleState& state)
 {
     for (const auto& record : state.history) {
-        if (record.kind == QLatin1String("create"))
+        if (record.kind == RecordKind::create)
             return record.fields;
     }
     return {};

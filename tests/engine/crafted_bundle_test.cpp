@@ -115,24 +115,24 @@ private Q_SLOTS:
         for (const auto& [name, folder] : events) {
             const auto id = IdFor<VersionBundle>::make();
             changes.push_back({id,
-                               QStringLiteral("create"),
+                               RecordKind::create,
                                {{QStringLiteral("type"), DocumentType::event().toJson()},
                                 {QStringLiteral("name"), name},
                                 {QStringLiteral("extension"), QStringLiteral("videoevent")},
                                 {QStringLiteral("folder"), folder}}});
-            changes.push_back({id, QStringLiteral("version"), versionOf(ana, cut)});
-            changes.push_back({feature->id(), QStringLiteral("nest"), {{QStringLiteral("child"), id.toString()}}});
+            changes.push_back({id, RecordKind::version, versionOf(ana, cut)});
+            changes.push_back({feature->id(), RecordKind::nest, {{QStringLiteral("child"), id.toString()}}});
         }
         const auto document = IdFor<VersionBundle>::make();
         const QString source = fixture.scratch(QStringLiteral("doc")) + QStringLiteral("/Notes.txt");
         writeFile(source, "notes");
         const auto notes = importInto(ana, source);
         changes.push_back({document,
-                           QStringLiteral("create"),
+                           RecordKind::create,
                            {{QStringLiteral("type"), DocumentType::textDocument().toJson()},
                             {QStringLiteral("name"), QStringLiteral("..")},
                             {QStringLiteral("extension"), escape}}});
-        changes.push_back({document, QStringLiteral("version"), versionOf(ana, notes)});
+        changes.push_back({document, RecordKind::version, versionOf(ana, notes)});
         ana->commit(changes);
 
         const auto crafted = open(ana, VersioningServiceType::document, document);

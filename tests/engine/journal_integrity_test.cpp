@@ -37,7 +37,7 @@ std::set<QString> fingerprints(const std::vector<JournalRecord>& records)
     std::set<QString> lines;
     for (const auto& r : records)
         lines.insert(QStringList{r.stamp.client, QString::number(r.stamp.seq), QString::number(r.stamp.sub),
-                                 QString::number(r.stamp.lamport), r.bundle.toString(), r.kind,
+                                 QString::number(r.stamp.lamport), r.bundle.toString(), toText(r.kind),
                                  r.date.toString(Qt::ISODateWithMs), r.userName, r.fullName, r.hostName,
                                  QString::fromUtf8(QJsonDocument(r.fields).toJson())}
                          .join(u'|'));
@@ -122,7 +122,7 @@ QStringList namesIn(const std::shared_ptr<TeamBundle>& team)
 JournalChange change(const QString& name)
 {
     return JournalChange{IdFor<VersionBundle>::make(),
-                         u"create"_s,
+                         RecordKind::create,
                          {{u"type"_s, DocumentType::collection().toJson()}, {u"name"_s, name}}};
 }
 
@@ -145,7 +145,7 @@ private slots:
         createCollection(ana, u"Reel"_s);
         const JournalChange cut = change(u"Cut ü \"quoted\""_s); // with its first version, in one record
         ana->commit({cut, JournalChange{cut.bundle,
-                                        u"version"_s,
+                                        RecordKind::version,
                                         {{u"version"_s, IdFor<Versions>::make().toString()},
                                          {u"manifest"_s, hashBytes("tree").toHex()},
                                          {u"message"_s, u"First cut\nsecond line"_s},
@@ -238,7 +238,7 @@ private slots:
         TeamFixture fixture;
         const QString journal = fixture.root() + u"/journal"_s;
         const auto ana = fixture.client(u"ana"_s), zed = fixture.client(u"zed"_s);
-        ana->commit(u"rename"_s, createCollection(ana, u"Reel"_s), {{u"name"_s, u"Reel, renamed"_s}});
+        ana->commit(RecordKind::rename, createCollection(ana, u"Reel"_s), {{u"name"_s, u"Reel, renamed"_s}});
         createCollection(ana, u"Third"_s);
         for (const QString& name : {u"Zed One"_s, u"Zed Two"_s, u"Zed Three"_s})
             createCollection(zed, name);

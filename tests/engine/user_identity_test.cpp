@@ -79,6 +79,10 @@ private Q_SLOTS:
         ana = UserIdentity::current();
         QCOMPARE(ana.fullName, QStringLiteral("ana"));
         QCOMPARE(ana.hostName, system.hostName);
+
+        // Shown: the full name, else the login name (a record from the share may have none).
+        QCOMPARE(displayName(QStringLiteral("Ana Ortiz"), QStringLiteral("ana")), QStringLiteral("Ana Ortiz"));
+        QCOMPARE(displayName(QString(), QStringLiteral("ana")), QStringLiteral("ana"));
     }
 
     void machineIdentityComesFromTheSystemUnlessOverridden()
