@@ -34,3 +34,18 @@ function(vantrel_test name)
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false;XDG_RUNTIME_DIR=${runtime}"
     TIMEOUT 300)
 endfunction()
+
+# vantrel_child_program(<name> <definition> LIBS ... TESTS <test>...)
+# A helper program built from tests/<folder>/<name>.cpp that tests start as a child process; not a
+# test itself. Each test finds it through the compile definition <definition>.
+function(vantrel_child_program name definition)
+  cmake_parse_arguments(ARG "" "" "LIBS;TESTS" ${ARGN})
+  add_executable(${name} ${name}.cpp)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  vantrel_warnings(${name})
+  foreach(test ${ARG_TESTS})
+    add_dependencies(${test} ${name})
+    target_compile_definitions(${test} PRIVATE ${definition}="$<TARGET_FILE:${name}>")
+  endforeach()
+endfunction()
