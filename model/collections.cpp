@@ -64,7 +64,10 @@ QCoro::Task<> Collections::create(QString name)
     auto collection = co_await Collection::create(std::move(name), team);
     if (!self)
         co_return;
+    // A reload for the bundle's change may have listed the new collection already.
     auto collections = self->all();
+    const auto id = collection->id();
+    collections.removeIf([&id](const std::shared_ptr<Collection>& listed) { return listed->id() == id; });
     collections.append(std::move(collection));
     self->setAll(sortedByName(std::move(collections)));
 }
