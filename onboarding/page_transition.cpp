@@ -53,6 +53,31 @@ QRect rectIn(QWidget* container, QWidget* page)
     return QRect(page->mapTo(container, QPoint(0, 0)), page->size());
 }
 
+// The child of `container` that holds `page`, or the page itself.
+QWidget* childHolding(QWidget* container, QWidget* page)
+{
+    QWidget* child = page;
+    while (child && child->parentWidget() != container)
+        child = child->parentWidget();
+    return child;
+}
+
+// Stacks `layer` directly above the child of `container` holding `page`: the motion passes under
+// whatever the container shows above its pages (the page dots, the buttons).
+void stackAbove(QWidget* layer, QWidget* container, QWidget* page)
+{
+    layer->raise();
+    QWidget* holder = childHolding(container, page);
+    bool passed = false;
+    for (QObject* child : container->children()) {
+        if (passed && child->isWidgetType() && child != layer) {
+            layer->stackUnder(static_cast<QWidget*>(child));
+            return;
+        }
+        passed = passed || child == holder;
+    }
+}
+
 bool inside(QWidget* container, QWidget* page)
 {
     return !page || (container && container->isAncestorOf(page));
@@ -129,7 +154,7 @@ void PageTransition::start()
     }
 
     m_overlay = new PageTransitionOverlay(this, m_container);
-    m_overlay->raise();
+    stackAbove(m_overlay, m_container, m_newPage ? m_newPage : m_oldPage);
     m_overlay->show();
 
     connect(&m_fade, &QVariantAnimation::valueChanged, m_overlay, qOverload<>(&QWidget::update));

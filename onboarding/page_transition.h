@@ -18,8 +18,8 @@ class PageTransitionOverlay;
 // right-to-left layout) on a short spring that overshoots a little, whichever way the user
 // moved; the leaving widget fades out at once and never slides.
 //
-// The motion is painted from snapshots (QWidget::grab) on a layer over the container, so the
-// pages themselves are neither moved nor re-laid out; the entering page is hidden, keeping its
+// The motion is painted from snapshots (QWidget::grab) on a layer of the container stacked just
+// above the pages, under whatever else the container shows over them, so the pages themselves are neither moved nor re-laid out; the entering page is hidden, keeping its
 // place in the layout, until the spring has settled. A transition belongs to its container and
 // deletes itself when done.
 class PageTransition : public QObject {

@@ -29,6 +29,7 @@ struct Stage {
     QWidget container;
     QWidget* first = page(Qt::red);
     QWidget* second = page(Qt::blue);
+    QWidget* bar = page(Qt::green); // shown over the pages, as the page dots are
 
     Stage()
     {
@@ -36,6 +37,8 @@ struct Stage {
         layout->setContentsMargins(20, 30, 20, 30);
         layout->addWidget(first, 0, 0);
         layout->addWidget(second, 0, 0);
+        bar->setFixedHeight(20);
+        layout->addWidget(bar, 0, 0, Qt::AlignBottom);
         second->hide();
         container.resize(385, 527);
         container.show();
@@ -48,7 +51,7 @@ struct Stage {
     {
         int count = 0;
         for (QObject* child : container.children())
-            if (child->isWidgetType() && child != first && child != second)
+            if (child->isWidgetType() && child != first && child != second && child != bar)
                 ++count;
         return count;
     }
@@ -80,6 +83,7 @@ private Q_SLOTS:
         QVERIFY(offset > 0 && offset < transition->startOffset());
         QCOMPARE(stage.shown(QPoint(place.right() - 2, 100)), QColor(Qt::blue));
         QVERIFY(stage.shown(QPoint(place.x() + int(offset) - 3, 100)) != QColor(Qt::blue));
+        QCOMPARE(stage.shown(QPoint(place.right() - 2, place.bottom() - 5)), QColor(Qt::green));
 
         // The slightly bouncy spring passes its place before it rests.
         double least = offset;
