@@ -3,6 +3,7 @@
 #include "app/about_window_scene.h"
 #include "app/app_delegate.h"
 #include "app/main_window.h"
+#include "app/onboarding_scene.h"
 #include "app/single_instance.h"
 #include "app/url_handler.h"
 #include "app/vantrel_model.h"
@@ -75,6 +76,7 @@ int runApplication(QApplication& application, const QStringList& arguments)
                        {[&delegate] { delegate.requestQuit(); }, [&delegate] { delegate.requestRestart(); }});
 
     auto* content = new TeamWindow(model.teamSetup(), appInfo.icon());
+    content->setOnboardingFactory(&makeOnboardingScene);
     MainWindow window(content, storage, {});
     window.setCommands({[&delegate] { delegate.requestQuit(); },
                         [&window, &appInfo, &model] { showAboutWindow(&window, appInfo, model.openURL()); }});

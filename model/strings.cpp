@@ -213,6 +213,13 @@ VANTREL_TEXT(teamBundleNameMessage, /*: Message when creating a Vantrel bundle n
     "location if you’d like to collaborate with more people\n"
     "and let them open the same Team Bundle."))
 
+// Onboarding
+VANTREL_TEXT(getStartedButtonTitle, /*: Get Started button title */ translate("Strings", "Get Started"))
+VANTREL_TEXT(nextButtonTitle, /*: Next button title */ translate("Strings", "Next"))
+VANTREL_TEXT(skipOnboardingButtonTitle, /*: Skip the onboarding button title */ translate("Strings", "Skip"))
+VANTREL_TEXT(openExistingTeamBundleButtonTitle, /*: Open existing team bundle */ translate("Strings", "Open an Existing Team Bundle"))
+VANTREL_TEXT(createNewTeamButtonTitle, /*: Create a new team bundle */ translate("Strings", "Create a New Team"))
+
 // Application menu
 VANTREL_TEXT(aboutActionTitle, /*: About %@1 is appName */ translate("Strings", "About %@"))
 VANTREL_TEXT(checkForUpdatesActionTitle, /*: Check for updates menu item title */ translate("Strings", "Check for updates"))

@@ -162,6 +162,13 @@ public:
     static QString teamBundleNamePlaceholder();
     static QString teamBundleNameMessage();
 
+    // Onboarding
+    static QString getStartedButtonTitle();
+    static QString nextButtonTitle();
+    static QString skipOnboardingButtonTitle();
+    static QString openExistingTeamBundleButtonTitle();
+    static QString createNewTeamButtonTitle();
+
     // Application menu
     static QString aboutActionTitle(); // %@ app name
     static QString checkForUpdatesActionTitle();

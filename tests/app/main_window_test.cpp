@@ -3,10 +3,13 @@
 
 #include "app/about_window_scene.h"
 #include "app/main_window.h"
+#include "app/onboarding_scene.h"
 #include "design/dark_theme.h"
 #include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "model/key_value_storage.h"
+#include "onboarding/onboarding_model.h"
+#include "onboarding/onboarding_view.h"
 #include "open_team/team_setup.h"
 #include "support/engine_test_support.h"
 #include "views/presenters/dialog_presenter.h"
@@ -20,6 +23,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QTest>
 
 using namespace vantrel;
@@ -89,6 +94,56 @@ private Q_SLOTS:
         shell.alert.show(Error(QStringLiteral("The share is gone.")));
         QTRY_VERIFY(shell.content().alertPresenter()->dialog());
         screenshot(*shell.window, QStringLiteral("main_window_select"));
+    }
+
+    void theOnboardingIsMadeAnewEachTimeATeamIsToBeChosen()
+    {
+        TeamFixture fixture;
+        fixture.client(QStringLiteral("Ana")); // the bundle exists
+        Shell shell;
+        QList<QPointer<QWidget>> made;
+        shell.content().setOnboardingFactory([&made](TeamSetup* setup, QWidget* parent) {
+            QWidget* scene = makeOnboardingScene(setup, parent);
+            made << scene;
+            return scene;
+        });
+        shell.window->show();
+        QTRY_COMPARE(shell.setup->state().kind(), Case::select);
+        QCOMPARE(made.size(), 1);
+        QCOMPARE(shell.content().onboarding(), made.first().data());
+        auto* view = qobject_cast<OnboardingView*>(shell.content().onboarding());
+        QVERIFY(view && view->isVisible());
+        QCOMPARE(view->size(), TeamWindow::onboardingSize);
+        QCOMPARE(view->model()->teamSetup(), shell.setup.get());
+        view->model()->skip();
+        // Other changes while choosing keep the same onboarding, on its page.
+        Q_EMIT shell.setup->stateChanged();
+        QCOMPARE(made.size(), 1);
+        QCOMPARE(view->model()->currentPage(), OnboardingPage::teams);
+
+        // The last page's button reaches the window's team setup: it offers team bundles.
+        auto* open = view->findChild<QPushButton*>(QStringLiteral("openExistingTeamBundleButton"));
+        QVERIFY(open);
+        QTest::mouseClick(open, Qt::LeftButton);
+        QTRY_VERIFY(shell.importer.action());
+        shell.importer.setAction({});
+        QTRY_VERIFY(!shell.content().fileDialogPresenter()->dialog());
+
+        // A loaded team drops the onboarding and its model.
+        shell.setup->openTeamBundle(QUrl::fromLocalFile(fixture.root()));
+        QTRY_COMPARE(shell.setup->state().kind(), Case::loaded);
+        QVERIFY(!shell.content().onboarding());
+        QTRY_VERIFY(!made.first());
+
+        // Choosing again starts over on the welcome page.
+        shell.setup->openTeamBundle(QUrl::fromLocalFile(fixture.root() + QStringLiteral("-gone.vantrelteam")));
+        QTRY_COMPARE(shell.setup->state().kind(), Case::select);
+        QCOMPARE(made.size(), 2);
+        view = qobject_cast<OnboardingView*>(shell.content().onboarding());
+        QVERIFY(view);
+        QCOMPARE(view->model()->currentPage(), OnboardingPage::intro);
+        QTRY_VERIFY(shell.content().alertPresenter()->dialog()); // the failed open says why
+        screenshot(*shell.window, QStringLiteral("main_window_onboarding"));
     }
 
     void aLoadedTeamOpensWhereTheUserLeftIt()

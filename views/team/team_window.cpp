@@ -34,10 +34,12 @@ TeamWindow::TeamWindow(TeamSetup* setup, QIcon appIcon, QWidget* parent) : QWidg
     m_loading = new QWidget(this);
     m_loading->setObjectName(QStringLiteral("loadingPage"));
 
-    auto* onboarding = new QWidget;
-    onboarding->setObjectName(QStringLiteral("onboarding"));
-    onboarding->setFixedSize(onboardingSize);
-    m_onboarding = centred(onboarding, this);
+    // The onboarding itself comes and goes with the choosing state; its page stays.
+    m_onboarding = new QWidget(this);
+    m_onboarding->setObjectName(QStringLiteral("onboardingPage"));
+    auto* onboardingLayout = new QVBoxLayout(m_onboarding);
+    onboardingLayout->setContentsMargins(0, 0, 0, 0);
+    onboardingLayout->setAlignment(Qt::AlignCenter);
 
     m_teamName = new QLabel;
     m_teamName->setObjectName(QStringLiteral("teamName"));
@@ -95,6 +97,43 @@ TeamWindow::TeamWindow(TeamSetup* setup, QIcon appIcon, QWidget* parent) : QWidg
 
 TeamWindow::~TeamWindow() = default;
 
+void TeamWindow::setOnboardingFactory(OnboardingFactory factory)
+{
+    m_onboardingFactory = std::move(factory);
+    if (m_onboardingContent) {
+        dropOnboarding();
+        buildOnboarding();
+    }
+}
+
+void TeamWindow::buildOnboarding()
+{
+    QWidget* content = nullptr;
+    if (m_onboardingFactory)
+        content = m_onboardingFactory(m_setup, m_onboarding);
+    if (!content) {
+        content = new QWidget(m_onboarding);
+        content->setFixedSize(onboardingSize);
+    }
+    if (content->objectName().isEmpty())
+        content->setObjectName(QStringLiteral("onboarding"));
+    m_onboarding->layout()->addWidget(content);
+    content->show();
+    m_onboardingContent = content;
+}
+
+void TeamWindow::dropOnboarding()
+{
+    QWidget* content = m_onboardingContent;
+    m_onboardingContent = nullptr;
+    if (!content)
+        return;
+    // Later, not now: the change may come from a click inside the onboarding.
+    content->hide();
+    m_onboarding->layout()->removeWidget(content);
+    content->deleteLater();
+}
+
 bool TeamWindow::followsContentSize() const
 {
     return !m_setup || m_setup->state().kind() != TeamSetup::State::Case::loaded;
@@ -105,6 +144,11 @@ void TeamWindow::showState()
     if (!m_setup)
         return;
     const TeamSetup::State state = m_setup->state();
+    // A new onboarding, on its first page, each time the window comes to choosing.
+    if (state.kind() != TeamSetup::State::Case::select)
+        dropOnboarding();
+    else if (!m_onboardingContent)
+        buildOnboarding();
     switch (state.kind()) {
     case TeamSetup::State::Case::loading:
         m_pages->setCurrentWidget(m_loading);

@@ -7,6 +7,8 @@
 #include <QSize>
 #include <QWidget>
 
+#include <functional>
+
 class QLabel;
 class QStackedLayout;
 
@@ -26,8 +28,19 @@ public:
     // The onboarding's fixed frame.
     static constexpr QSize onboardingSize{385, 527};
 
+    // Builds the onboarding shown while a team bundle is to be chosen, for the window's setup,
+    // as a child of `parent`; it should be `onboardingSize`.
+    using OnboardingFactory = std::function<QWidget*(TeamSetup* setup, QWidget* parent)>;
+
     TeamWindow(TeamSetup* setup, QIcon appIcon, QWidget* parent = nullptr);
     ~TeamWindow() override;
+
+    // The onboarding is made anew each time the window enters the choosing state and dropped when
+    // it leaves it. Without a factory it is an empty page of the onboarding's size. Setting the
+    // factory while choosing replaces the onboarding on screen.
+    void setOnboardingFactory(OnboardingFactory factory);
+    // The onboarding on screen; null outside the choosing state.
+    QWidget* onboarding() const { return m_onboardingContent; }
 
     TeamSetup* setup() const { return m_setup; }
     // Whether the window's size follows its content (loading and choosing) rather than the user.
@@ -44,11 +57,15 @@ Q_SIGNALS:
 
 private:
     void showState();
+    void buildOnboarding();
+    void dropOnboarding();
 
     QPointer<TeamSetup> m_setup;
     QStackedLayout* m_pages = nullptr;
     QWidget* m_loading = nullptr;
     QWidget* m_onboarding = nullptr;
+    QPointer<QWidget> m_onboardingContent;
+    OnboardingFactory m_onboardingFactory;
     QWidget* m_team = nullptr;
     QLabel* m_teamName = nullptr;
     DialogPresenter* m_alert = nullptr;

@@ -1,0 +1,191 @@
+#include "onboarding/onboarding_view.h"
+
+#include "design/palette.h"
+#include "model/strings.h"
+#include "onboarding/onboarding_button_look.h"
+#include "onboarding/onboarding_model.h"
+#include "packages/components/animated_binding.h"
+#include "packages/components/circle_tab_bar.h"
+
+#include <QEvent>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include <vector>
+
+namespace vantrel {
+
+OnboardingView::OnboardingView(OnboardingModel* model, QWidget* parent)
+    : QWidget(parent),
+      m_model(model),
+      m_shownPage(model->currentPage())
+{
+    setObjectName(QStringLiteral("onboardingView"));
+    setFixedSize(fixedSize);
+    if (!model->parent())
+        model->setParent(this);
+
+    m_background = model->makeBackground(this);
+    if (m_background)
+        m_background->setGeometry(rect());
+
+    m_column = new QWidget(this);
+    m_column->setObjectName(QStringLiteral("onboardingColumn"));
+    auto* column = new QVBoxLayout(m_column);
+    column->setContentsMargins(padding, padding, padding, padding);
+    column->setSpacing(columnSpacing);
+
+    // The page view is placed by hand, not by a layout, so that a transition can move the leaving
+    // and the coming page freely.
+    m_pageContainer = new QWidget(m_column);
+    m_pageContainer->setObjectName(QStringLiteral("onboardingPageContainer"));
+    m_pageContainer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    m_pageContainer->installEventFilter(this);
+    column->addWidget(m_pageContainer, 1);
+
+    // The page dots write the current page through an animated binding, as Next does.
+    const QPointer<OnboardingModel> weak(model);
+    Binding<OnboardingPage> selected{
+        [weak, fallback = model->currentPage()] { return weak ? weak->currentPage() : fallback; },
+        [weak](const OnboardingPage& page) {
+            if (weak)
+                weak->setCurrentPage(page);
+        }};
+    const QList<OnboardingPage>& pages = model->pages();
+    m_tabBar = new CircleTabBar<OnboardingPage>(selected.withDefaultAnimation(),
+                                                std::vector<OnboardingPage>(pages.begin(), pages.end()));
+    m_tabBar->setObjectName(QStringLiteral("onboardingTabBar"));
+    auto* dots = new QWidget(m_column);
+    auto* dotsLayout = new QVBoxLayout(dots);
+    dotsLayout->setContentsMargins(0, 8, 0, 8);
+    dotsLayout->addWidget(m_tabBar, 0, Qt::AlignHCenter);
+    column->addWidget(dots);
+
+    m_buttonArea = new QWidget(m_column);
+    m_buttonArea->setObjectName(QStringLiteral("onboardingButtonArea"));
+    auto* buttons = new QVBoxLayout(m_buttonArea);
+    buttons->setContentsMargins(8, 0, 8, 0);
+    buttons->setSpacing(0);
+
+    m_nextStack = new QWidget(m_buttonArea);
+    auto* nextLayout = new QVBoxLayout(m_nextStack);
+    nextLayout->setContentsMargins(0, 0, 0, 0);
+    nextLayout->setSpacing(16);
+    m_nextButton = new QPushButton(m_nextStack);
+    m_nextButton->setObjectName(QStringLiteral("onboardingNextButton"));
+    applyOnboardingButtonLook(*m_nextButton, OnboardingButtonHeight::tall);
+    m_nextButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    nextLayout->addWidget(m_nextButton);
+    m_skipButton = new QPushButton(Strings::skipOnboardingButtonTitle(), m_nextStack);
+    m_skipButton->setObjectName(QStringLiteral("onboardingSkipButton"));
+    m_skipButton->setFlat(true);
+    m_skipButton->setCursor(Qt::PointingHandCursor);
+    m_skipButton->setStyleSheet(
+        QStringLiteral("QPushButton { background: transparent; border: none; padding: 0; color: %1; }")
+            .arg(design::withOpacity(design::neutral(0), 0.4).name(QColor::HexArgb)));
+    nextLayout->addWidget(m_skipButton, 0, Qt::AlignHCenter);
+    buttons->addWidget(m_nextStack);
+    column->addWidget(m_buttonArea);
+
+    // Return runs Next and Escape runs Skip, only while they show: each shortcut belongs to its
+    // button and is off while the button is hidden.
+    const auto addShortcut = [this](QKeySequence keys, QPushButton* button) {
+        auto* shortcut = new QShortcut(keys, button);
+        connect(shortcut, &QShortcut::activated, button, &QPushButton::click);
+        m_shortcuts.append(shortcut);
+    };
+    addShortcut(QKeySequence(Qt::Key_Return), m_nextButton);
+    addShortcut(QKeySequence(Qt::Key_Enter), m_nextButton);
+    addShortcut(QKeySequence(Qt::Key_Escape), m_skipButton);
+
+    connect(m_nextButton, &QPushButton::clicked, model, &OnboardingModel::next);
+    connect(m_skipButton, &QPushButton::clicked, model, &OnboardingModel::skip);
+    connect(model, &OnboardingModel::changed, this, &OnboardingView::followModel);
+
+    m_column->setGeometry(rect());
+    showPage(model->makeContent(m_pageContainer));
+    showButtons();
+}
+
+OnboardingView::~OnboardingView() = default;
+
+void OnboardingView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (m_background)
+        m_background->setGeometry(rect());
+    m_column->setGeometry(rect());
+}
+
+bool OnboardingView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_pageContainer && event->type() == QEvent::Resize && m_page)
+        placePage(m_page);
+    return QWidget::eventFilter(watched, event);
+}
+
+void OnboardingView::followModel()
+{
+    if (!m_model)
+        return;
+    m_tabBar->updateSelection();
+    if (m_model->currentPage() != m_shownPage) {
+        m_shownPage = m_model->currentPage();
+        showPage(m_model->makeContent(m_pageContainer));
+    }
+    showButtons();
+}
+
+void OnboardingView::showButtons()
+{
+    const bool next = m_model->showsNextButton();
+    m_nextButton->setText(m_model->nextButtonTitle());
+    m_nextStack->setVisible(next);
+    for (QShortcut* shortcut : std::as_const(m_shortcuts))
+        shortcut->setEnabled(next);
+    if (next) {
+        delete m_finalButtons;
+        m_finalButtons = nullptr;
+    } else if (!m_finalButtons) {
+        // A model without final buttons leaves the area empty; the dots stay.
+        m_finalButtons = m_model->makeFinalButtons(m_buttonArea);
+        if (m_finalButtons) {
+            m_buttonArea->layout()->addWidget(m_finalButtons);
+            m_finalButtons->show();
+        }
+    }
+}
+
+void OnboardingView::showPage(QWidget* newPage)
+{
+    QWidget* oldPage = m_page;
+    m_page = newPage;
+    if (newPage) {
+        newPage->setParent(m_pageContainer);
+        placePage(newPage);
+    }
+    // ---- Page transition ----
+    // The one place a page change happens. PageTransition::run(m_pageContainer, oldPage, newPage)
+    // plugs in here, in place of the plain swap below; it then owns showing the new page and
+    // removing the old one when its animation ends.
+    if (newPage)
+        newPage->show();
+    if (oldPage) {
+        oldPage->hide();
+        oldPage->deleteLater();
+    }
+    // ---- end of page transition ----
+}
+
+void OnboardingView::placePage(QWidget* page) const
+{
+    // Centred in the space above the dots, at its own size as far as that space allows.
+    const QRect area = m_pageContainer->rect();
+    const QSize size = page->sizeHint().isValid() ? page->sizeHint().boundedTo(area.size()) : area.size();
+    QRect frame(QPoint(0, 0), size);
+    frame.moveCenter(area.center());
+    page->setGeometry(frame);
+}
+
+} // namespace vantrel
