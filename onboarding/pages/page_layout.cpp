@@ -71,6 +71,22 @@ QScrollArea* makeMessageArea(const QString& message, QWidget* parent)
     return area;
 }
 
+int wholeLinesHeight(int available)
+{
+    // The step between the lines of the message as the label lays them out (which can differ
+    // from the font's nominal line spacing by rounding).
+    static const int line = [] {
+        QLabel probe;
+        probe.setFont(bodyFont());
+        probe.setWordWrap(true);
+        probe.setText(QStringLiteral("A"));
+        const int one = probe.heightForWidth(messageLineWidth);
+        probe.setText(QStringLiteral("A\nA\nA"));
+        return (probe.heightForWidth(messageLineWidth) - one) / 2;
+    }();
+    return line > 0 ? available / line * line : available;
+}
+
 void layOutTemplatePage(QWidget* page, QWidget* icon, const QString& title, const QString& message, bool showProLabel)
 {
     page->setFixedSize(pageSize);
@@ -99,7 +115,7 @@ void layOutTemplatePage(QWidget* page, QWidget* icon, const QString& title, cons
 
     auto* messageArea = makeMessageArea(message, page);
     const int messageTop = blockTop + rowSize.height() + 20;
-    messageArea->setGeometry(0, messageTop, pageWidth, pageHeight - messageTop);
+    messageArea->setGeometry(0, messageTop, pageWidth, wholeLinesHeight(pageHeight - messageTop));
 }
 
 } // namespace vantrel::onboarding

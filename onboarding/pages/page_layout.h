@@ -29,6 +29,9 @@ QFont calloutFont();
 // A frameless, see-through area that scrolls `message` vertically: centred lines of the
 // secondary text colour, `messageLineWidth` wide when the area spans the page's width.
 QScrollArea* makeMessageArea(const QString& message, QWidget* parent);
+// The height of a message area that fits in `available` points showing whole lines only, so no
+// line is cut through while the message is scrolled to its top.
+int wholeLinesHeight(int available);
 
 // Lays `page` out as an onboarding page: `icon` centred in the icon slot at the top, under it
 // the bold `title` (followed by the edition badge when `showProLabel`) and the scrolling

@@ -52,7 +52,7 @@ WelcomePage::WelcomePage(QWidget* parent) : QWidget(parent)
     // The message gets the rest of the page under the wordmark and scrolls when it is longer.
     auto* message = makeMessageArea(Strings::welcomeOnboardingMessage(), this);
     const int messageTop = int(std::ceil(wordmarkRect().bottom())) + 20;
-    message->setGeometry(0, messageTop, pageWidth, pageHeight - messageTop);
+    message->setGeometry(0, messageTop, pageWidth, wholeLinesHeight(pageHeight - messageTop));
 }
 
 void WelcomePage::paintEvent(QPaintEvent*)
