@@ -252,6 +252,17 @@ VANTREL_TEXT(invalidTeamNameTitle, /*: Title of the alert shown when the name of
 VANTREL_TEXT(invalidTeamNameMessage, /*: A new team's name becomes the name of its folder. %@ lists the characters it must not contain */ translate("Strings", "A team’s name becomes the name of its folder, so it can’t be empty, “.” or “..”, and can’t "
                                                                                                                                                                  "contain line breaks, control characters or any of these characters: %@"))
 
+// Onboarding pages
+VANTREL_TEXT(welcomeToMessage, /*: Welcome to message */ translate("Strings", "Welcome to"))
+VANTREL_TEXT(welcomeOnboardingMessage, /*: Welcome onboarding message */ translate("Strings", "Vantrel gives you the power to collaborate in your creative app of choice based on three concepts – locking, versioning, and activity logging.\n\nLocking prevents others from changing work open to you from Vantrel.\n\nVersioning lets you revert your work to a previous point in time.\n\nActivity logging displays a timeline of what you and your team have worked on."))
+VANTREL_TEXT(collectionsOnboardingMessage, /*: Collections onboarding message */ translate("Strings", "Collections let you organize your work the way you want.\n\nOnce you create a Team Bundle, you’ll add one or more Collections, then fill that Collection by importing or adding Documents.\n\nThe contents of a Collection are available to all other Collections in a Team Bundle, so you can import that project file once and then add it to your other Collections later.\n\nCollections also display the lock state, available versions, and activity log of a Document."))
+VANTREL_TEXT(documentsOnboardingTitle, /*: Documents title */ translate("Strings", "Documents"))
+VANTREL_TEXT(documentsOnboardingMessage, /*: Documents explainer for onboarding */ translate("Strings", "Once you import your creative app’s project file into Vantrel, it becomes a Document. Vantrel lets you import any project file from any creative app as a Document.\n\nDocuments receive the Vantrel treatment – locking, versioning, and activity logging – and can exist in one or more Collections."))
+VANTREL_TEXT(eventLockingOnboardingTitle, /*: Event locking title */ translate("Strings", "Event locking"))
+VANTREL_TEXT(eventLockingOnboardingMessage, /*: Event locking explainer for onboarding */ translate("Strings", "Using Final Cut Pro? \n\nIf you add or import a Library into Vantrel, those\nEvents become available to any Library inside your\nTeam Bundle. Events also receive the Vantrel treatment – locking, versioning, and activity logging – giving you more flexibility and possibilities for using Events in your FCP workflow."))
+VANTREL_TEXT(teamsOnboardingTitle, /*: Teams title */ translate("Strings", "Teams"))
+VANTREL_TEXT(teamsOnboardingMessage, /*: Teams explainer for onboarding */ translate("Strings", "It all starts with a Team Bundle. This is where Vantrel stores your work.\n\nWorking with a team? Store your Team Bundle on shared storage, whether on-premises or remote. If someone can open that Team Bundle, they’re now a part of your team.\n\nWorking as a Team of One right now? Team Bundles give you a safety net thanks to locking and versioning, and provide an at-a-glance view of progress with activity logging in a Collection."))
+
 #undef VANTREL_TEXT
 // clang-format on
 

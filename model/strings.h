@@ -198,6 +198,17 @@ public:
     // Refusing the name of a new team, which becomes a folder name.
     static QString invalidTeamNameTitle();
     static QString invalidTeamNameMessage(); // %@ the characters a team name must not contain
+
+    // Onboarding pages (the Collections page's title is a plain "Collections", never translated)
+    static QString welcomeToMessage();
+    static QString welcomeOnboardingMessage();
+    static QString collectionsOnboardingMessage();
+    static QString documentsOnboardingTitle();
+    static QString documentsOnboardingMessage();
+    static QString eventLockingOnboardingTitle();
+    static QString eventLockingOnboardingMessage();
+    static QString teamsOnboardingTitle();
+    static QString teamsOnboardingMessage();
 };
 
 } // namespace vantrel

@@ -13,8 +13,11 @@ namespace {
 constexpr int tickMs = 16;
 // The longest step integrated at once; a stalled interface thread does not make the spring jump.
 constexpr double maxStep = 1.0 / 30.0;
-// Steps of the integration inside one step, for a stiff spring.
+// Steps of the integration inside one step. A stiff spring (a response of a few hundredths of a
+// second) needs shorter ones: the integration only stays stable while a step is a small share of
+// one oscillation.
 constexpr double subStep = 1.0 / 240.0;
+constexpr double stepsPerResponse = 40.0;
 
 qint64 nowMs()
 {
@@ -74,9 +77,10 @@ void SpringAnimator::step(double seconds)
     const double angular = 2.0 * std::numbers::pi / m_response;
     const double stiffness = angular * angular;
     const double damping = 2.0 * m_dampingFraction * angular;
+    const double longest = std::min(subStep, m_response / stepsPerResponse);
     double remaining = std::clamp(seconds, 0.0, maxStep);
     while (remaining > 0.0) {
-        const double dt = std::min(subStep, remaining);
+        const double dt = std::min(longest, remaining);
         const double acceleration = -stiffness * (m_value - m_target) - damping * m_velocity;
         m_velocity += acceleration * dt; // semi-implicit Euler: stable for these springs
         m_value += m_velocity * dt;

@@ -40,6 +40,14 @@ private Q_SLOTS:
         bouncy.animateTo(1.0);
         QVERIFY(run(bouncy, 5.0) > 1.05);
         QCOMPARE(bouncy.value(), 1.0);
+
+        // A very stiff spring snaps within a frame or two and stays finite.
+        SpringAnimator snap(0.01, 0.55);
+        snap.animateTo(1.0);
+        const double peak = run(snap, 1.0);
+        QVERIFY(peak > 1.0 && peak < 1.5);
+        QVERIFY(snap.isSettled());
+        QCOMPARE(snap.value(), 1.0);
     }
 
     void aNewTargetKeepsTheVelocity()

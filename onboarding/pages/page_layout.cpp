@@ -1,0 +1,121 @@
+#include "onboarding/pages/page_layout.h"
+
+#include "design/palette.h"
+#include "design/pro_label_view.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+
+namespace vantrel::onboarding {
+
+namespace {
+
+QFont fontOfSize(int pixels, QFont::Weight weight = QFont::Normal)
+{
+    QFont font;
+    font.setPixelSize(pixels);
+    font.setWeight(weight);
+    return font;
+}
+
+// A slim handle over the message, without arrows or a groove, as overlay scrollers look.
+const char* const slimScrollBar = "QScrollBar:vertical { background: transparent; width: 8px; margin: 0; }"
+                                  "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 70);"
+                                  " border-radius: 3px; min-height: 24px; margin: 1px; }"
+                                  "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                                  "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }";
+
+} // namespace
+
+QFont titleFont()
+{
+    return fontOfSize(22, QFont::Bold);
+}
+
+QFont bodyFont()
+{
+    return fontOfSize(13);
+}
+
+QFont calloutFont()
+{
+    return fontOfSize(12);
+}
+
+QScrollArea* makeMessageArea(const QString& message, QWidget* parent)
+{
+    auto* area = new QScrollArea(parent);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    area->verticalScrollBar()->setStyleSheet(QString::fromLatin1(slimScrollBar));
+    area->setWidgetResizable(true);
+    area->setAutoFillBackground(false);
+    area->viewport()->setAutoFillBackground(false);
+
+    auto* label = new QLabel(message);
+    label->setObjectName(QStringLiteral("message"));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    label->setFont(bodyFont());
+    label->setAutoFillBackground(false);
+    const int side = (pageWidth - messageLineWidth) / 2;
+    label->setContentsMargins(side, 0, pageWidth - messageLineWidth - side, 0);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, design::neutral(1));
+    label->setPalette(palette);
+    area->setWidget(label);
+    return area;
+}
+
+int wholeLinesHeight(int available)
+{
+    // The step between the lines of the message as the label lays them out (which can differ
+    // from the font's nominal line spacing by rounding).
+    static const int line = [] {
+        QLabel probe;
+        probe.setFont(bodyFont());
+        probe.setWordWrap(true);
+        probe.setText(QStringLiteral("A"));
+        const int one = probe.heightForWidth(messageLineWidth);
+        probe.setText(QStringLiteral("A\nA\nA"));
+        return (probe.heightForWidth(messageLineWidth) - one) / 2;
+    }();
+    return line > 0 ? available / line * line : available;
+}
+
+void layOutTemplatePage(QWidget* page, QWidget* icon, const QString& title, const QString& message, bool showProLabel)
+{
+    page->setFixedSize(pageSize);
+
+    icon->setParent(page);
+    icon->move((pageWidth - icon->width()) / 2, (iconSlotHeight - icon->height()) / 2);
+
+    auto* titleRow = new QWidget(page);
+    titleRow->setObjectName(QStringLiteral("titleRow"));
+    auto* row = new QHBoxLayout(titleRow);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    auto* titleLabel = new QLabel(title, titleRow);
+    titleLabel->setObjectName(QStringLiteral("title"));
+    titleLabel->setTextFormat(Qt::PlainText);
+    titleLabel->setFont(titleFont());
+    QPalette palette = titleLabel->palette();
+    palette.setColor(QPalette::WindowText, design::neutral(0));
+    titleLabel->setPalette(palette);
+    row->addWidget(titleLabel, 0, Qt::AlignVCenter);
+    if (showProLabel)
+        row->addWidget(new design::StaticProLabelView(false, titleRow), 0, Qt::AlignVCenter);
+    const QSize rowSize = titleRow->sizeHint().boundedTo(QSize(textBlockWidth, textBlockHeight));
+    const int blockTop = iconSlotHeight + slotSpacing;
+    titleRow->setGeometry((pageWidth - rowSize.width()) / 2, blockTop, rowSize.width(), rowSize.height());
+
+    auto* messageArea = makeMessageArea(message, page);
+    const int messageTop = blockTop + rowSize.height() + 20;
+    messageArea->setGeometry(0, messageTop, pageWidth, wholeLinesHeight(pageHeight - messageTop));
+}
+
+} // namespace vantrel::onboarding
