@@ -1,5 +1,7 @@
 #include "onboarding/onboarding_view.h"
 
+#include "onboarding/page_transition.h"
+
 #include "design/palette.h"
 #include "model/strings.h"
 #include "onboarding/onboarding_button_look.h"
@@ -33,7 +35,9 @@ OnboardingView::OnboardingView(OnboardingModel* model, QWidget* parent)
     m_column = new QWidget(this);
     m_column->setObjectName(QStringLiteral("onboardingColumn"));
     auto* column = new QVBoxLayout(m_column);
-    column->setContentsMargins(padding, padding, padding, padding);
+    // The page spans the whole width (its text block reaches past the column, as the page
+    // template lays it out); the dots and buttons keep the column's margins.
+    column->setContentsMargins(0, padding, 0, padding);
     column->setSpacing(columnSpacing);
 
     // The page view is placed by hand, not by a layout, so that a transition can move the leaving
@@ -58,14 +62,14 @@ OnboardingView::OnboardingView(OnboardingModel* model, QWidget* parent)
     m_tabBar->setObjectName(QStringLiteral("onboardingTabBar"));
     auto* dots = new QWidget(m_column);
     auto* dotsLayout = new QVBoxLayout(dots);
-    dotsLayout->setContentsMargins(0, 8, 0, 8);
+    dotsLayout->setContentsMargins(padding, 8, padding, 8);
     dotsLayout->addWidget(m_tabBar, 0, Qt::AlignHCenter);
     column->addWidget(dots);
 
     m_buttonArea = new QWidget(m_column);
     m_buttonArea->setObjectName(QStringLiteral("onboardingButtonArea"));
     auto* buttons = new QVBoxLayout(m_buttonArea);
-    buttons->setContentsMargins(8, 0, 8, 0);
+    buttons->setContentsMargins(padding + 8, 0, padding + 8, 0);
     buttons->setSpacing(0);
 
     m_nextStack = new QWidget(m_buttonArea);
@@ -165,17 +169,17 @@ void OnboardingView::showPage(QWidget* newPage)
         newPage->setParent(m_pageContainer);
         placePage(newPage);
     }
-    // ---- Page transition ----
-    // The one place a page change happens. PageTransition::run(m_pageContainer, oldPage, newPage)
-    // plugs in here, in place of the plain swap below; it then owns showing the new page and
-    // removing the old one when its animation ends.
+    // The first page appears as it is; later ones slide in while the old one fades out.
+    if (!oldPage) {
+        if (newPage)
+            newPage->show();
+        return;
+    }
     if (newPage)
         newPage->show();
-    if (oldPage) {
-        oldPage->hide();
-        oldPage->deleteLater();
-    }
-    // ---- end of page transition ----
+    PageTransition::run(m_pageContainer, oldPage, newPage);
+    oldPage->hide();
+    oldPage->deleteLater();
 }
 
 void OnboardingView::placePage(QWidget* page) const

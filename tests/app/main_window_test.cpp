@@ -115,6 +115,12 @@ private Q_SLOTS:
         QVERIFY(view && view->isVisible());
         QCOMPARE(view->size(), TeamWindow::onboardingSize);
         QCOMPARE(view->model()->teamSetup(), shell.setup.get());
+        // Every page, in the window, once its transition has ended.
+        for (const OnboardingPage page : allOnboardingPages()) {
+            view->model()->setCurrentPage(page);
+            QTest::qWait(800);
+            screenshot(*shell.window, QStringLiteral("main_window_onboarding_%1").arg(static_cast<int>(page)));
+        }
         view->model()->skip();
         // Other changes while choosing keep the same onboarding, on its page.
         Q_EMIT shell.setup->stateChanged();
