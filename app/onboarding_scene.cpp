@@ -31,9 +31,8 @@ QWidget* makeBackground(const OnboardingModel& model, QWidget* parent)
 QWidget* makeOnboardingScene(TeamSetup* setup, QWidget* parent)
 {
     OnboardingModel* model = OnboardingModel::forTeamSetup(setup, allOnboardingPages());
-    model->setPageFactory([setup](OnboardingPage page, QWidget* pageParent) {
-        return makeOnboardingPage(page, pageParent, setup);
-    });
+    model->setPageFactory(
+        [setup](OnboardingPage page, QWidget* pageParent) { return makeOnboardingPage(page, pageParent, setup); });
     model->setBackgroundFactory(&makeBackground);
     return new OnboardingView(model, parent);
 }

@@ -186,7 +186,9 @@ void OnboardingView::placePage(QWidget* page) const
 {
     // Centred in the space above the dots, at its own size as far as that space allows.
     const QRect area = m_pageContainer->rect();
-    const QSize size = page->sizeHint().isValid() ? page->sizeHint().boundedTo(area.size()) : area.size();
+    // A page of fixed size keeps it; another takes the size it asks for.
+    const QSize wanted = page->minimumSize() == page->maximumSize() ? page->minimumSize() : page->sizeHint();
+    const QSize size = wanted.isValid() ? wanted.boundedTo(area.size()) : area.size();
     QRect frame(QPoint(0, 0), size);
     frame.moveCenter(area.center());
     page->setGeometry(frame);

@@ -6,9 +6,36 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace vantrel {
+
+namespace {
+
+// A slim, see-through scroll bar that does not compete with the text.
+const char* const slimScrollBar = "QScrollBar:vertical { background: transparent; width: 8px; margin: 0; }"
+                                  "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 70);"
+                                  " border-radius: 3px; min-height: 24px; margin: 0 2px; }"
+                                  "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                                  "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }";
+
+// The largest height up to `available` that shows whole lines of wrapped text in `font` at
+// `width`, so that no line is cut through while the message is scrolled to its top. The step
+// is measured as a label lays the lines out, which can differ from the font's line spacing.
+int wholeLinesHeight(const QFont& font, int width, int available)
+{
+    QLabel probe;
+    probe.setFont(font);
+    probe.setWordWrap(true);
+    probe.setText(QStringLiteral("A"));
+    const int one = probe.heightForWidth(width);
+    probe.setText(QStringLiteral("A\nA\nA"));
+    const int line = (probe.heightForWidth(width) - one) / 2;
+    return line > 0 ? available / line * line : available;
+}
+
+} // namespace
 
 OnboardingPageTemplate::OnboardingPageTemplate(QWidget* illustration, const QString& title, const QString& message,
                                                bool showProLabel, QWidget* parent)
@@ -85,7 +112,11 @@ OnboardingPageTemplate::OnboardingPageTemplate(QWidget* illustration, const QStr
     holderLayout->addWidget(m_message);
     holderLayout->addStretch(1);
     m_scroll->setWidget(holder);
-    text->addWidget(m_scroll, 1);
+    m_scroll->verticalScrollBar()->setStyleSheet(QString::fromLatin1(slimScrollBar));
+    const int available = textBlockSize.height() - m_title->sizeHint().height() - textSpacing;
+    m_scroll->setFixedHeight(wholeLinesHeight(m_message->font(), messageWidth, available));
+    text->addWidget(m_scroll);
+    text->addStretch(1);
 
     column->addWidget(m_textBlock, 0, Qt::AlignHCenter);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

@@ -1,5 +1,7 @@
 #include "onboarding/pages/page_layout.h"
 
+#include "onboarding/page_template.h"
+
 #include "design/palette.h"
 #include "design/pro_label_view.h"
 
@@ -7,6 +9,7 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QVBoxLayout>
 
 namespace vantrel::onboarding {
 
@@ -90,32 +93,10 @@ int wholeLinesHeight(int available)
 void layOutTemplatePage(QWidget* page, QWidget* icon, const QString& title, const QString& message, bool showProLabel)
 {
     page->setFixedSize(pageSize);
-
-    icon->setParent(page);
-    icon->move((pageWidth - icon->width()) / 2, (iconSlotHeight - icon->height()) / 2);
-
-    auto* titleRow = new QWidget(page);
-    titleRow->setObjectName(QStringLiteral("titleRow"));
-    auto* row = new QHBoxLayout(titleRow);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(8);
-    auto* titleLabel = new QLabel(title, titleRow);
-    titleLabel->setObjectName(QStringLiteral("title"));
-    titleLabel->setTextFormat(Qt::PlainText);
-    titleLabel->setFont(titleFont());
-    QPalette palette = titleLabel->palette();
-    palette.setColor(QPalette::WindowText, design::neutral(0));
-    titleLabel->setPalette(palette);
-    row->addWidget(titleLabel, 0, Qt::AlignVCenter);
-    if (showProLabel)
-        row->addWidget(new design::StaticProLabelView(false, titleRow), 0, Qt::AlignVCenter);
-    const QSize rowSize = titleRow->sizeHint().boundedTo(QSize(textBlockWidth, textBlockHeight));
-    const int blockTop = iconSlotHeight + slotSpacing;
-    titleRow->setGeometry((pageWidth - rowSize.width()) / 2, blockTop, rowSize.width(), rowSize.height());
-
-    auto* messageArea = makeMessageArea(message, page);
-    const int messageTop = blockTop + rowSize.height() + 20;
-    messageArea->setGeometry(0, messageTop, pageWidth, wholeLinesHeight(pageHeight - messageTop));
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new OnboardingPageTemplate(icon, title, message, showProLabel, page), 0,
+                      Qt::AlignHCenter | Qt::AlignTop);
 }
 
 } // namespace vantrel::onboarding

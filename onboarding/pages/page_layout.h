@@ -35,8 +35,8 @@ int wholeLinesHeight(int available);
 
 // Lays `page` out as an onboarding page: `icon` centred in the icon slot at the top, under it
 // the bold `title` (followed by the edition badge when `showProLabel`) and the scrolling
-// message filling the rest of the text block. Title and message are shown as given. Makes
-// `page` fixed-size; the shared page template will take this over.
+// message filling the rest of the text block (the shared page template). Title and message are
+// shown as given. Makes `page` fixed-size.
 void layOutTemplatePage(QWidget* page, QWidget* icon, const QString& title, const QString& message, bool showProLabel);
 
 } // namespace vantrel::onboarding

@@ -9,11 +9,13 @@
 #include "onboarding/pages/onboarding_pages.h"
 #include "onboarding/pages/welcome_page.h"
 
+#include "onboarding/page_template.h"
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
+
 #include <QTest>
 
 using namespace vantrel;
@@ -143,13 +145,13 @@ private Q_SLOTS:
 
         // Titles: only event locking carries the edition badge; "Collections" is never translated.
         CollectionsPage collections;
-        QCOMPARE(collections.findChild<QLabel*>(QStringLiteral("title"))->text(), QStringLiteral("Collections"));
+        QCOMPARE(collections.findChild<OnboardingPageTemplate*>()->titleLabel()->text(), QStringLiteral("Collections"));
         Stage locking(OnboardingPage::eventlocking);
-        QCOMPARE(locking.page->findChild<QLabel*>(QStringLiteral("title"))->text(), QStringLiteral("Event locking"));
-        QCOMPARE(locking.page->findChild<QWidget*>(QStringLiteral("titleRow"))->children().size(),
-                 3); // layout, title, badge
+        const auto* lockingPage = locking.page->findChild<OnboardingPageTemplate*>();
+        QCOMPARE(lockingPage->titleLabel()->text(), QStringLiteral("Event locking"));
+        QVERIFY(lockingPage->proLabel());
         Stage teams(OnboardingPage::teams);
-        QCOMPARE(teams.page->findChild<QWidget*>(QStringLiteral("titleRow"))->children().size(), 2);
+        QVERIFY(!teams.page->findChild<OnboardingPageTemplate*>()->proLabel());
     }
 };
 
