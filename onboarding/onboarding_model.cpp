@@ -3,7 +3,7 @@
 #include "design/icon_provider.h"
 #include "design/palette.h"
 #include "model/strings.h"
-#include "onboarding/onboarding_button_look.h"
+#include "onboarding/onboarding_button.h"
 #include "onboarding/page_template.h"
 #include "open_team/team_setup.h"
 #include "packages/components/animated_binding.h"
@@ -119,10 +119,9 @@ QWidget* OnboardingModel::makeFinalButtons(QWidget* parent)
 
     const auto addButton = [&](const QString& objectName, const QString& title, const QString& symbol,
                                void (OnboardingModel::*action)()) {
-        auto* button = new QPushButton(title + QStringLiteral("..."), stack);
+        auto* button = new OnboardingButton(title + QStringLiteral("..."), OnboardingButton::Height::compact, stack);
         button->setObjectName(objectName);
         button->setIcon(design::IconProvider::icon(symbol, design::neutral(2)));
-        applyOnboardingButtonLook(*button, OnboardingButtonHeight::short_);
         // The model is the connection's context: once it is gone, a click does nothing.
         connect(button, &QPushButton::clicked, this, action);
         layout->addWidget(button, 0, Qt::AlignHCenter);

@@ -4,7 +4,7 @@
 
 #include "design/palette.h"
 #include "model/strings.h"
-#include "onboarding/onboarding_button_look.h"
+#include "onboarding/onboarding_button.h"
 #include "onboarding/onboarding_model.h"
 #include "packages/components/animated_binding.h"
 #include "packages/components/circle_tab_bar.h"
@@ -76,9 +76,8 @@ OnboardingView::OnboardingView(OnboardingModel* model, QWidget* parent)
     auto* nextLayout = new QVBoxLayout(m_nextStack);
     nextLayout->setContentsMargins(0, 0, 0, 0);
     nextLayout->setSpacing(16);
-    m_nextButton = new QPushButton(m_nextStack);
+    m_nextButton = new OnboardingButton(QString(), OnboardingButton::Height::tall, m_nextStack);
     m_nextButton->setObjectName(QStringLiteral("onboardingNextButton"));
-    applyOnboardingButtonLook(*m_nextButton, OnboardingButtonHeight::tall);
     m_nextButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     nextLayout->addWidget(m_nextButton);
     m_skipButton = new QPushButton(Strings::skipOnboardingButtonTitle(), m_nextStack);
