@@ -12,6 +12,7 @@
 #include "onboarding/onboarding_view.h"
 #include "open_team/team_setup.h"
 #include "support/engine_test_support.h"
+#include "views/detail/name_input_view.h"
 #include "views/presenters/dialog_presenter.h"
 #include "views/team/team_window.h"
 
@@ -20,6 +21,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -150,6 +152,35 @@ private Q_SLOTS:
         QCOMPARE(view->model()->currentPage(), OnboardingPage::intro);
         QTRY_VERIFY(shell.content().alertPresenter()->dialog()); // the failed open says why
         screenshot(*shell.window, QStringLiteral("main_window_onboarding"));
+    }
+
+    void aNewTeamIsCreatedFromTheOnboarding()
+    {
+        QTemporaryDir share;
+        Shell shell;
+        shell.content().setOnboardingFactory(&makeOnboardingScene);
+        shell.window->show();
+        QTRY_COMPARE(shell.setup->state().kind(), Case::select);
+        auto* view = qobject_cast<OnboardingView*>(shell.content().onboarding());
+        QVERIFY(view);
+        view->model()->skip(); // straight to the last page
+        QTRY_COMPARE(view->model()->currentPage(), OnboardingPage::teams);
+        auto* create = view->findChild<QPushButton*>(QStringLiteral("createNewTeamButton"));
+        QTRY_VERIFY(create && create->isVisible());
+        QTest::mouseClick(create, Qt::LeftButton, {}, create->rect().center());
+
+        // The name, then the folder it goes into; the new team is then shown.
+        QTRY_VERIFY(shell.content().sheetPresenter()->dialog());
+        auto* naming = shell.content().sheetPresenter()->dialog()->findChild<NameInputView*>();
+        naming->field()->setText(QStringLiteral("Cutting Room"));
+        QTest::keyClick(naming->field(), Qt::Key_Return);
+        QTRY_VERIFY(shell.importer.action());
+        shell.importer.action()(QUrl::fromLocalFile(share.path()));
+        QTRY_COMPARE(shell.setup->state().kind(), Case::loaded);
+        QVERIFY(QFileInfo(share.filePath(QStringLiteral("Cutting Room.vantrelteam"))).isDir());
+        QTRY_COMPARE(shell.window->findChild<QLabel*>(QStringLiteral("teamName"))->text(),
+                     QStringLiteral("Cutting Room"));
+        QVERIFY(!shell.content().onboarding());
     }
 
     void aLoadedTeamOpensWhereTheUserLeftIt()
