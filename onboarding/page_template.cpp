@@ -11,20 +11,19 @@
 
 namespace vantrel {
 
-namespace {
-
-// A slim, see-through scroll bar that does not compete with the text.
-const char* const slimScrollBar = "QScrollBar:vertical { background: transparent; width: 8px; margin: 0; }"
-                                  "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 70);"
-                                  " border-radius: 3px; min-height: 24px; margin: 0 2px; }"
-                                  "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-                                  "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }";
-
-// The largest height up to `available` that shows whole lines of wrapped text in `font` at
-// `width`, so that no line is cut through while the message is scrolled to its top. The step
-// is measured as a label lays the lines out, which can differ from the font's line spacing.
-int wholeLinesHeight(const QFont& font, int width, int available)
+void OnboardingPageTemplate::makeSlim(QScrollBar* bar)
 {
+    bar->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 8px; margin: 0; }"
+                       "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 70);"
+                       " border-radius: 3px; min-height: 24px; margin: 1px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+}
+
+int OnboardingPageTemplate::wholeLinesHeight(const QFont& font, int width, int available)
+{
+    // The step between lines as a label lays them out, which can differ from the font's spacing.
     QLabel probe;
     probe.setFont(font);
     probe.setWordWrap(true);
@@ -34,8 +33,6 @@ int wholeLinesHeight(const QFont& font, int width, int available)
     const int line = (probe.heightForWidth(width) - one) / 2;
     return line > 0 ? available / line * line : available;
 }
-
-} // namespace
 
 OnboardingPageTemplate::OnboardingPageTemplate(QWidget* illustration, const QString& title, const QString& message,
                                                bool showProLabel, QWidget* parent)
@@ -112,7 +109,7 @@ OnboardingPageTemplate::OnboardingPageTemplate(QWidget* illustration, const QStr
     holderLayout->addWidget(m_message);
     holderLayout->addStretch(1);
     m_scroll->setWidget(holder);
-    m_scroll->verticalScrollBar()->setStyleSheet(QString::fromLatin1(slimScrollBar));
+    makeSlim(m_scroll->verticalScrollBar());
     const int available = textBlockSize.height() - m_title->sizeHint().height() - textSpacing;
     m_scroll->setFixedHeight(wholeLinesHeight(m_message->font(), messageWidth, available));
     text->addWidget(m_scroll);

@@ -5,6 +5,7 @@
 
 class QLabel;
 class QScrollArea;
+class QScrollBar;
 
 namespace vantrel {
 
@@ -26,6 +27,12 @@ public:
     // Takes `illustration` (may be null: an empty slot); it is centred in its slot at its own width.
     OnboardingPageTemplate(QWidget* illustration, const QString& title, const QString& message,
                            bool showProLabel = false, QWidget* parent = nullptr);
+
+    // A slim, see-through scroll bar for an onboarding message: a handle without arrows or groove.
+    static void makeSlim(QScrollBar* bar);
+    // The largest height up to `available` that shows whole lines of text wrapped in `font` at
+    // `width`, so that no line is cut through while the text is scrolled to its top.
+    static int wholeLinesHeight(const QFont& font, int width, int available);
 
     QWidget* illustrationSlot() const { return m_iconSlot; }
     QWidget* textBlock() const { return m_textBlock; }

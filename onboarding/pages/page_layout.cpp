@@ -23,19 +23,7 @@ QFont fontOfSize(int pixels, QFont::Weight weight = QFont::Normal)
     return font;
 }
 
-// A slim handle over the message, without arrows or a groove, as overlay scrollers look.
-const char* const slimScrollBar = "QScrollBar:vertical { background: transparent; width: 8px; margin: 0; }"
-                                  "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 70);"
-                                  " border-radius: 3px; min-height: 24px; margin: 1px; }"
-                                  "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-                                  "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }";
-
 } // namespace
-
-QFont titleFont()
-{
-    return fontOfSize(22, QFont::Bold);
-}
 
 QFont bodyFont()
 {
@@ -53,7 +41,7 @@ QScrollArea* makeMessageArea(const QString& message, QWidget* parent)
     area->setFrameShape(QFrame::NoFrame);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    area->verticalScrollBar()->setStyleSheet(QString::fromLatin1(slimScrollBar));
+    OnboardingPageTemplate::makeSlim(area->verticalScrollBar());
     area->setWidgetResizable(true);
     area->setAutoFillBackground(false);
     area->viewport()->setAutoFillBackground(false);
@@ -76,18 +64,7 @@ QScrollArea* makeMessageArea(const QString& message, QWidget* parent)
 
 int wholeLinesHeight(int available)
 {
-    // The step between the lines of the message as the label lays them out (which can differ
-    // from the font's nominal line spacing by rounding).
-    static const int line = [] {
-        QLabel probe;
-        probe.setFont(bodyFont());
-        probe.setWordWrap(true);
-        probe.setText(QStringLiteral("A"));
-        const int one = probe.heightForWidth(messageLineWidth);
-        probe.setText(QStringLiteral("A\nA\nA"));
-        return (probe.heightForWidth(messageLineWidth) - one) / 2;
-    }();
-    return line > 0 ? available / line * line : available;
+    return OnboardingPageTemplate::wholeLinesHeight(bodyFont(), messageLineWidth, available);
 }
 
 void layOutTemplatePage(QWidget* page, QWidget* icon, const QString& title, const QString& message, bool showProLabel)

@@ -22,7 +22,6 @@ inline constexpr QSize pageSize{pageWidth, pageHeight};
 // The width of the message's lines, centred on the page.
 inline constexpr int messageLineWidth = 316;
 
-QFont titleFont();
 QFont bodyFont();
 QFont calloutFont();
 
