@@ -4,9 +4,12 @@
 #include "onboarding/onboarding_background.h"
 #include "onboarding/onboarding_model.h"
 #include "onboarding/onboarding_view.h"
+#include "onboarding/page_transition.h"
 #include "onboarding/pages/onboarding_pages.h"
 
 #include <QVBoxLayout>
+
+#include <memory>
 
 namespace vantrel {
 
@@ -20,9 +23,21 @@ QWidget* makeBackground(const OnboardingModel& model, QWidget* parent)
     auto* layout = new QVBoxLayout(background);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(backdrop);
-    const auto follow = [&model, backdrop] { backdrop->setVisible(model.showsIconBackdrop()); };
-    QObject::connect(&model, &OnboardingModel::changed, backdrop, follow);
-    follow();
+    // The backdrop comes and goes with the icon transition: it slides in when the first page
+    // returns and fades out at once when it leaves. Whether it is wanted is kept apart from its
+    // visibility, which a running transition holds back until the spring has settled.
+    backdrop->setVisible(model.showsIconBackdrop());
+    auto shown = std::make_shared<bool>(model.showsIconBackdrop());
+    QObject::connect(&model, &OnboardingModel::changed, backdrop, [&model, background, backdrop, shown] {
+        const bool wanted = model.showsIconBackdrop();
+        if (wanted == *shown)
+            return;
+        *shown = wanted;
+        if (wanted)
+            PageTransition::runIcon(background, nullptr, backdrop);
+        else
+            PageTransition::runIcon(background, backdrop, nullptr);
+    });
     return background;
 }
 

@@ -8,8 +8,10 @@
 #include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "model/key_value_storage.h"
+#include "onboarding/app_icon_backdrop.h"
 #include "onboarding/onboarding_model.h"
 #include "onboarding/onboarding_view.h"
+#include "onboarding/page_transition.h"
 #include "open_team/team_setup.h"
 #include "support/engine_test_support.h"
 #include "views/detail/name_input_view.h"
@@ -152,6 +154,43 @@ private Q_SLOTS:
         QCOMPARE(view->model()->currentPage(), OnboardingPage::intro);
         QTRY_VERIFY(shell.content().alertPresenter()->dialog()); // the failed open says why
         screenshot(*shell.window, QStringLiteral("main_window_onboarding"));
+    }
+
+    void theIconBackdropComesAndGoesWithTheFirstPage()
+    {
+        QWidget host;
+        auto* view = qobject_cast<OnboardingView*>(makeOnboardingScene(nullptr, &host));
+        QVERIFY(view);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        auto* backdrop = view->background()->findChild<AppIconBackdrop*>();
+        QVERIFY(backdrop && backdrop->isVisible());
+        const auto transition = [&]() -> PageTransition* {
+            for (PageTransition* running : view->background()->findChildren<PageTransition*>())
+                if (!running->isFinished())
+                    return running;
+            return nullptr;
+        };
+
+        // Leaving the first page fades it out at once; it never slides.
+        view->model()->next();
+        QVERIFY(transition() && transition()->oldPage() == backdrop && !transition()->newPage());
+        QVERIFY(backdrop->isHidden());
+        QTRY_VERIFY(!transition());
+        // Moving on among the other pages leaves it alone.
+        view->model()->next();
+        QVERIFY(!transition() && backdrop->isHidden());
+        // Back on the first page it enters with the spring, and shows once it has settled.
+        view->model()->setCurrentPage(OnboardingPage::intro);
+        QVERIFY(transition() && transition()->newPage() == backdrop && transition()->startOffset() > 0);
+        // Leaving again before it has settled ends the entry and fades it out.
+        view->model()->next();
+        QVERIFY(transition() && transition()->oldPage() == backdrop);
+        QTRY_VERIFY(!transition());
+        QVERIFY(backdrop->isHidden());
+        view->model()->setCurrentPage(OnboardingPage::intro);
+        QTRY_VERIFY(!transition());
+        QVERIFY(backdrop->isVisible());
     }
 
     void aNewTeamIsCreatedFromTheOnboarding()
