@@ -418,6 +418,55 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
     return documents;
 }
 
+QString buildWindowTeam(const QString& root, const Clients& clients, int documentCount, int eventCount)
+{
+    const auto writer = clients.create(root, QStringLiteral("writer1"));
+    Manifest manifest;
+    manifest.rootKind = Manifest::RootKind::file;
+    ManifestEntry entry;
+    entry.hash = writer->contents().storeBytes("<mlt version=\"7.22.0\"/>");
+    entry.size = 23;
+    manifest.entries.append(entry);
+    const ContentHash manifestHash = writer->contents().storeBytes(manifest.toJson());
+
+    std::vector<JournalChange> batch;
+    const auto flush = [&] {
+        if (!batch.empty())
+            writer->commit(batch);
+        batch.clear();
+    };
+    const auto add = [&](const IdFor<VersionBundle>& id, const DocumentType& type, const QString& name,
+                         const std::optional<IdFor<VersionBundle>>& container) {
+        QJsonObject fields{{QStringLiteral("type"), type.toJson()}, {QStringLiteral("name"), name}};
+        if (type != DocumentType::collection())
+            fields.insert(QStringLiteral("extension"), type.preferredExtension());
+        batch.push_back({id, RecordKind::create, fields});
+        if (type != DocumentType::collection())
+            batch.push_back(
+                {id, RecordKind::version,
+                 versionFields(manifestHash, QStringLiteral("Initial Commit"), type, VersionOrigin::imported)});
+        if (container)
+            batch.push_back({*container, RecordKind::nest, {{QStringLiteral("child"), id.toString()}}});
+        if (batch.size() >= size_t(bundlesPerRecord) * 3)
+            flush();
+    };
+
+    const auto collection = IdFor<VersionBundle>::make();
+    add(collection, DocumentType::collection(), QStringLiteral("Footage"), std::nullopt);
+    const auto library = IdFor<VersionBundle>::make();
+    add(library, DocumentType::library(), QStringLiteral("Main Library"), collection);
+    for (int index = 0; index < eventCount; ++index)
+        add(IdFor<VersionBundle>::make(), DocumentType::event(),
+            QStringLiteral("Event %1").arg(index + 1, 4, 10, QLatin1Char('0')), library);
+    const DocumentType types[] = {DocumentType::kdenliveProject(), DocumentType::subtitles(),
+                                  DocumentType::blenderProject(), DocumentType::textDocument()};
+    for (int index = 1; index < documentCount; ++index)
+        add(IdFor<VersionBundle>::make(), types[index % 4],
+            QStringLiteral("Shot %1").arg(index, 5, 10, QLatin1Char('0')), collection);
+    flush();
+    return QStringLiteral("Footage");
+}
+
 // ---------------------------------------------------------------------------------------------
 // The run and the report.
 

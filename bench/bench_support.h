@@ -142,6 +142,10 @@ private:
 // nested in one collection and one in ten in a second one. Returns the documents.
 std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clients& clients, std::uint64_t seed);
 
+// Fills `root` with one collection, "Footage" (returned), of `documentCount` documents, one of
+// which is a video-editing library, "Main Library", holding `eventCount` events.
+QString buildWindowTeam(const QString& root, const Clients& clients, int documentCount, int eventCount);
+
 // ---------------------------------------------------------------------------------------------
 // The run and the report.
 
