@@ -2,15 +2,10 @@
 
 #include "design/palette.h"
 #include "model/key_value_storage.h"
-#include "model/strings.h"
-#include "model/text_format.h"
 #include "packages/components/app_info.h"
 #include "views/team/team_window.h"
 
-#include <QAction>
 #include <QLayout>
-#include <QMenu>
-#include <QMenuBar>
 
 namespace vantrel {
 
@@ -20,8 +15,7 @@ MainWindow::MainWindow(TeamWindow* content, std::shared_ptr<KeyValueStorage> set
                        QWidget* parent)
     : QMainWindow(parent),
       m_content(content),
-      m_settings(std::move(settings)),
-      m_commands(std::move(commands))
+      m_settings(std::move(settings))
 {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(AppInfo::shared().name());
@@ -31,24 +25,7 @@ MainWindow::MainWindow(TeamWindow* content, std::shared_ptr<KeyValueStorage> set
     setAutoFillBackground(true);
     setCentralWidget(m_content);
 
-    QMenu* file = menuBar()->addMenu(Strings::fileMenuTitle());
-    QAction* quit = file->addAction(Strings::quitActionTitle());
-    quit->setObjectName(QStringLiteral("quitAction"));
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    quit->setMenuRole(QAction::QuitRole);
-    connect(quit, &QAction::triggered, this, [this] {
-        if (m_commands.quit)
-            m_commands.quit();
-    });
-
-    QMenu* help = menuBar()->addMenu(Strings::helpMenuTitle());
-    QAction* about = help->addAction(formatText(Strings::aboutActionTitle(), {AppInfo::shared().name()}));
-    about->setObjectName(QStringLiteral("aboutAction"));
-    about->setMenuRole(QAction::AboutRole);
-    connect(about, &QAction::triggered, this, [this] {
-        if (m_commands.showAbout)
-            m_commands.showAbout();
-    });
+    m_menus = new MenuBarController(this, m_content->setup(), AppInfo::shared(), std::move(commands));
 
     resize(TeamWindow::defaultSize);
     connect(m_content, &TeamWindow::contentChanged, this, &MainWindow::followContent);

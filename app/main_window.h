@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/menu_bar_controller.h"
+
 #include <QByteArray>
 #include <QMainWindow>
 #include <QSize>
@@ -12,16 +14,14 @@ namespace vantrel {
 class KeyValueStorage;
 class TeamWindow;
 
-// The application's one main window: the team window in a dark frame, with the File menu's Quit
-// and the Help menu's About. (Closing it is quitting: the application's quit path watches its
-// close events.) It keeps the size and place the user gives a loaded team in the settings store.
+// The application's one main window: the team window in a dark frame, under the menu bar its
+// MenuBarController builds from the team window's setup. (Closing it is quitting: the
+// application's quit path watches its close events.) It keeps the size and place the user gives
+// a loaded team in the settings store.
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 public:
-    struct Commands {
-        std::function<void()> quit;
-        std::function<void()> showAbout;
-    };
+    using Commands = MenuBarController::Commands;
 
     // The settings key of the saved geometry of a loaded team's window.
     static const QString geometryKey;
@@ -31,7 +31,8 @@ public:
     ~MainWindow() override;
 
     TeamWindow* content() const { return m_content; }
-    void setCommands(Commands commands) { m_commands = std::move(commands); }
+    MenuBarController* menus() const { return m_menus; }
+    void setCommands(Commands commands) { m_menus->setCommands(std::move(commands)); }
     // Keeps the current geometry, when the window shows a loaded team.
     void saveLoadedGeometry();
     // Brings the window to the front, for a request handed over by another launch.
@@ -43,7 +44,7 @@ private:
 
     TeamWindow* m_content;
     std::shared_ptr<KeyValueStorage> m_settings;
-    Commands m_commands;
+    MenuBarController* m_menus;
     bool m_loadedOnce = false;
     bool m_wasLoaded = false;
 };

@@ -335,12 +335,29 @@ QString reserveArchivePath(const QString& destination, const QString& baseName)
 
 } // namespace
 
+QString Logger::archiveLog(const QString& appName, const Archiving& fileArchiver, const QString& destination) const
+{
+    return archive(appName, fileArchiver, destination, QStringLiteral("Logger::archiveLog"));
+}
+
 void Logger::archiveLogToDownloads(const QString& appName, const Archiving& fileArchiver,
                                    const QString& destination) const
 {
-    static const QString method = QStringLiteral("Logger::archiveLogToDownloads");
+    try {
+        archive(appName, fileArchiver, destination, QStringLiteral("Logger::archiveLogToDownloads"));
+    } catch (const Error& error) {
+        qWarning().noquote() << QStringLiteral("Could not archive the logs: ") + error.localizedDescription();
+    } catch (...) {
+        // The failure is in the log already; reporting never takes the caller down either.
+    }
+}
+
+QString Logger::archive(const QString& appName, const Archiving& fileArchiver, const QString& destination,
+                        const QString& method) const
+{
     QString archivePath;
     QString failure;
+    std::exception_ptr thrown;
     try {
         const QString folder = QDir::cleanPath(destination);
         if (!QDir().mkpath(folder))
@@ -361,11 +378,12 @@ void Logger::archiveLogToDownloads(const QString& appName, const Archiving& file
         for (const QFileInfo& log : logs)
             files.append(log.absoluteFilePath());
         fileArchiver.archive(files, archivePath);
-        return;
+        return archivePath;
     } catch (const ArchivingFailure& error) {
         failure = error.reason;
     } catch (const Error& error) {
         failure = error.debugDescription();
+        thrown = std::current_exception();
     } catch (const std::exception& error) {
         failure = QString::fromLocal8Bit(error.what());
     } catch (...) {
@@ -375,12 +393,13 @@ void Logger::archiveLogToDownloads(const QString& appName, const Archiving& file
     try {
         if (!archivePath.isEmpty())
             ::unlink(QFile::encodeName(archivePath).constData());
-        const QString message = QStringLiteral("Could not archive the logs: ") + failure;
-        m_state->append(message, method, Level::error);
-        qWarning().noquote() << message;
+        m_state->append(QStringLiteral("Could not archive the logs: ") + failure, method, Level::error);
     } catch (...) {
-        // Reporting never takes the caller down either.
+        // Logging the failure never hides it.
     }
+    if (thrown)
+        std::rethrow_exception(thrown);
+    throw ArchiveError(failure);
 }
 
 QString Logger::downloadsFolder()

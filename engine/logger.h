@@ -44,14 +44,21 @@ public:
     QString logFilePath() const;
 
     // Packs every client's log in the logs folder into `<appName> Logs <yyyy-MM-dd HH.mm.ss>.zip`
-    // (" 2", " 3"... added when that name is taken) in `destination`, created when missing.
-    // A failure is logged as an error and reported as a warning; nothing is thrown.
+    // (" 2", " 3"... added when that name is taken) in `destination`, created when missing, and
+    // returns the archive's path. A failure is logged as an error, leaves no archive behind and
+    // is thrown: ArchiveError, or the Error the archiver threw.
+    QString archiveLog(const QString& appName, const Archiving& fileArchiver, const QString& destination) const;
+    // The same, for callers that want nothing back: a failure is logged as an error and reported
+    // as a warning; nothing is thrown.
     void archiveLogToDownloads(const QString& appName, const Archiving& fileArchiver, const QString& destination) const;
 
     // The user's Downloads folder, or the home folder when there is none.
     static QString downloadsFolder();
 
 private:
+    QString archive(const QString& appName, const Archiving& fileArchiver, const QString& destination,
+                    const QString& callingMethod) const;
+
     struct State;
     std::unique_ptr<State> m_state;
 };

@@ -263,6 +263,17 @@ VANTREL_TEXT(eventLockingOnboardingMessage, /*: Event locking explainer for onbo
 VANTREL_TEXT(teamsOnboardingTitle, /*: Teams title */ translate("Strings", "Teams"))
 VANTREL_TEXT(teamsOnboardingMessage, /*: Teams explainer for onboarding */ translate("Strings", "It all starts with a Team Bundle. This is where Vantrel stores your work.\n\nWorking with a team? Store your Team Bundle on shared storage, whether on-premises or remote. If someone can open that Team Bundle, they’re now a part of your team.\n\nWorking as a Team of One right now? Team Bundles give you a safety net thanks to locking and versioning, and provide an at-a-glance view of progress with activity logging in a Collection."))
 
+// Menu bar
+VANTREL_TEXT(showTeamBundleInFileManagerActionTitle, /*: Show the current Team Bundle in the file manager */ translate("Strings", "Show Team Bundle in File Manager"))
+VANTREL_TEXT(goMenuTitle, /*: Go menu title */ translate("Strings", "Go"))
+VANTREL_TEXT(backActionTitle, /*: Navigate back */ translate("Strings", "Back"))
+VANTREL_TEXT(forwardActionTitle, /*: Navigate forward */ translate("Strings", "Forward"))
+VANTREL_TEXT(homeActionTitle, /*: Navigate home */ translate("Strings", "Home"))
+VANTREL_TEXT(collectingLogsProgress, /*: Progress indicator message while the logs are packed for support */ translate("Strings", "Collecting Logs..."))
+VANTREL_TEXT(collectLogsFailedTitle, /*: Title of the alert shown when the logs could not be packed for support */ translate("Strings", "The logs could not be collected."))
+VANTREL_TEXT(debugMenuTitle, translate("Strings", "DEBUG"))
+VANTREL_TEXT(testCrashActionTitle, translate("Strings", "Test crash"))
+
 #undef VANTREL_TEXT
 // clang-format on
 

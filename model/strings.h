@@ -209,6 +209,17 @@ public:
     static QString eventLockingOnboardingMessage();
     static QString teamsOnboardingTitle();
     static QString teamsOnboardingMessage();
+
+    // Menu bar
+    static QString showTeamBundleInFileManagerActionTitle();
+    static QString goMenuTitle();
+    static QString backActionTitle();
+    static QString forwardActionTitle();
+    static QString homeActionTitle();
+    static QString collectingLogsProgress();
+    static QString collectLogsFailedTitle();
+    static QString debugMenuTitle();
+    static QString testCrashActionTitle();
 };
 
 } // namespace vantrel

@@ -312,6 +312,42 @@ private Q_SLOTS:
             QStringLiteral("ERROR ana@edit-3 [Logger::archiveLogToDownloads] Could not archive the logs")));
     }
 
+    void archiveLogReturnsTheArchiveAndThrowsItsFailure()
+    {
+        QTemporaryDir dir;
+        Logger logger(dir.filePath(QStringLiteral("logs")), QStringLiteral("client-a"), ana);
+        logger.event(QStringLiteral("hello"), QStringLiteral("Test::run"));
+        const QString destination = dir.filePath(QStringLiteral("Downloads"));
+        const QString path = logger.archiveLog(QStringLiteral("Vantrel"), FileArchiver(), destination);
+        QCOMPARE(QFileInfo(path).absolutePath(), destination);
+        QCOMPARE(zipsIn(destination), QStringList{QFileInfo(path).fileName()});
+        QVERIFY(readZip(path).value(QStringLiteral("client-a.log")).contains("hello"));
+
+        // An unusable destination is thrown, logged, and leaves nothing; no warning is printed.
+        writeFile(dir.filePath(QStringLiteral("file")), "a file, not a folder");
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+        QVERIFY_THROWS_EXCEPTION(ArchiveError, logger.archiveLog(QStringLiteral("Vantrel"), FileArchiver(),
+                                                                 dir.filePath(QStringLiteral("file/Downloads"))));
+        QVERIFY(linesOf(logger.logFilePath())
+                    .last()
+                    .contains(QStringLiteral("ERROR ana@edit-3 [Logger::archiveLog] Could not archive the logs")));
+
+        // A failure of the archiver comes through with its own type, and its reserved name is freed.
+        struct FailingArchiver final : Archiving {
+            void archive(const QList<QString>&, const QString&) const override
+            {
+                throw ArchiveError(QStringLiteral("disk full"));
+            }
+        };
+        try {
+            logger.archiveLog(QStringLiteral("Vantrel"), FailingArchiver(), destination);
+            QFAIL("the archiver's failure was not thrown");
+        } catch (const ArchiveError& error) {
+            QCOMPARE(error.localizedDescription(), QStringLiteral("disk full"));
+        }
+        QCOMPARE(zipsIn(destination).size(), 1);
+    }
+
     void failedArchiveLeavesNothingBehind()
     {
         QTemporaryDir dir;
