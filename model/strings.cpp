@@ -263,6 +263,10 @@ VANTREL_TEXT(eventLockingOnboardingMessage, /*: Event locking explainer for onbo
 VANTREL_TEXT(teamsOnboardingTitle, /*: Teams title */ translate("Strings", "Teams"))
 VANTREL_TEXT(teamsOnboardingMessage, /*: Teams explainer for onboarding */ translate("Strings", "It all starts with a Team Bundle. This is where Vantrel stores your work.\n\nWorking with a team? Store your Team Bundle on shared storage, whether on-premises or remote. If someone can open that Team Bundle, they’re now a part of your team.\n\nWorking as a Team of One right now? Team Bundles give you a safety net thanks to locking and versioning, and provide an at-a-glance view of progress with activity logging in a Collection."))
 
+// The button row of a selected document
+VANTREL_TEXT(documentLockedHelp, /*: Help of the open button of a locked document. %1$@ is the user holding the lock, %2$@ that user's machine */ translate("Strings", "Document locked by %@ on %@"))
+VANTREL_TEXT(installToOpenHelp, /*: Install to open this document where %@ is the app name */ translate("Strings", "Install %@ to open this document"))
+
 #undef VANTREL_TEXT
 // clang-format on
 

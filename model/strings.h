@@ -209,6 +209,10 @@ public:
     static QString eventLockingOnboardingMessage();
     static QString teamsOnboardingTitle();
     static QString teamsOnboardingMessage();
+
+    // The button row of a selected document
+    static QString documentLockedHelp(); // %@ user holding the lock, %@ that user's machine
+    static QString installToOpenHelp();  // %@ application name
 };
 
 } // namespace vantrel
