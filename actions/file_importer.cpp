@@ -49,8 +49,16 @@ std::function<void(const FileImportResult&)> makeFileImportCompletion(FileImport
                                                                       std::function<void(const Error&)> failed)
 {
     return [importer = QPointer<FileImporter>(importer),
-            action = importer ? importer->action() : std::function<void(QUrl)>(),
+            opened = importer ? importer->action() : std::function<void(QUrl)>(),
             failed = std::move(failed)](const FileImportResult& result) {
+        // The answer goes to the request pending now: a request made while the dialog showed
+        // replaced the one it opened for. It is taken before the importer lets go of it, so that
+        // the action may ask for another file.
+        std::function<void(QUrl)> action = importer ? importer->action() : std::function<void(QUrl)>();
+        if (!action)
+            action = opened;
+        if (importer)
+            presentedFlag(importer.data()).set(false);
         std::visit(Overloaded{
                        [&](const QUrl& url) {
                            if (action)
@@ -62,8 +70,6 @@ std::function<void(const FileImportResult&)> makeFileImportCompletion(FileImport
                        },
                    },
                    result);
-        if (importer)
-            importer->setAction({});
     };
 }
 

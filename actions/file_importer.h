@@ -56,9 +56,10 @@ QStringList fileImporterNameFilters(const QStringList& allowedContentTypes);
 // How a file dialog ended when it did not end by cancelling: the chosen file, or the failure.
 using FileImportResult = std::variant<QUrl, std::shared_ptr<const Error>>;
 
-// What runs when a file dialog of `importer` ends. It keeps the action set now, at the start of the
-// presentation: a chosen file goes to that action (when there is one), a failure goes to
-// `failed`; then the importer's action is cleared.
+// What runs when a file dialog of `importer` ends. The importer lets go of its request first
+// (the presented flag is written false); then a chosen file goes to the action of the request
+// pending at that moment (a later request replaces an earlier one), or to the one set when the
+// dialog opened when none is pending any more; a failure goes to `failed`.
 std::function<void(const FileImportResult&)> makeFileImportCompletion(FileImporter* importer,
                                                                       std::function<void(const Error&)> failed);
 

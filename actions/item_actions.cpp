@@ -47,6 +47,15 @@ QCoro::Task<> takeLock(item_action::OpenURL openURL, item_action::ShowProgress s
     focus(ContentViewFocus::checkinView);
 }
 
+// A request left alone because another operation runs on the document leaves that operation's
+// progress showing; the operation's own end hides it.
+void hideLockProgress(const item_action::ShowProgress& showProgress, const std::shared_ptr<Document>& document)
+{
+    if (document && document->isInitiating())
+        return;
+    showProgress(State::idle());
+}
+
 void startTakingLock(item_action::OpenURL openURL, item_action::ShowProgress showProgress,
                      item_action::ShowError showError, item_action::Focus focus,
                      const std::shared_ptr<Document>& document, LockTakeover takeover)
@@ -58,7 +67,7 @@ void startTakingLock(item_action::OpenURL openURL, item_action::ShowProgress sho
             return takeLock(openURL, showProgress, focus, weak.lock(), takeover);
         },
         handleError([showError](const Error& error) { showError(error); }),
-        [showProgress] { showProgress(State::idle()); });
+        [showProgress, weak] { hideLockProgress(showProgress, weak.lock()); });
 }
 
 QCoro::Task<> discard(item_action::ShowProgress showProgress, item_action::Focus focus,
@@ -217,6 +226,11 @@ void CheckOutItemAction::report(const Error& error) const
 void CheckOutItemAction::hideProgress() const
 {
     showProgress(State::idle());
+}
+
+void CheckOutItemAction::hideProgress(const std::shared_ptr<Document>& document) const
+{
+    hideLockProgress(showProgress, document);
 }
 
 void ForceUnlockItemAction::operator()(const std::shared_ptr<Document>& document) const

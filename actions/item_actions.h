@@ -93,6 +93,9 @@ struct CheckOutItemAction {
     QCoro::Task<> checkOut(std::shared_ptr<Document> document) const;
     void report(const Error& error) const;
     void hideProgress() const;
+    // The end of a check-out task: as hideProgress(), except while another operation still runs
+    // on `document` (the request was a second click, left alone): that one's progress stays.
+    void hideProgress(const std::shared_ptr<Document>& document) const;
 };
 
 // Takes the lock of a document from whoever holds it, then as a check-out.

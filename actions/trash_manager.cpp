@@ -90,21 +90,28 @@ void TrashManager::deleteSelected()
 {
     const QList<IdFor<VersionBundle>> ids(selection().begin(), selection().end());
     const auto items = m_index.summaries(ids);
-    QPointer<TrashManager> self(this);
-    if (m_confirmation) {
-        m_confirmation->setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{items, [self, items] {
-                                                                                   if (self)
-                                                                                       self->deletePermanently(items);
-                                                                               }});
-    }
+    if (!m_confirmation)
+        return;
+    // Once confirmed, the deletion runs even when this manager is gone by then (the trash pane
+    // was left): the question was answered, so the items go.
+    const auto team = m_teamBundle;
+    const QPointer<AlertModel> alert = m_alert;
+    const QPointer<TrashManager> self(this);
+    m_confirmation->setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{
+        items, [team, alert, self, items] { startDeletion(team, alert, self, items); }});
 }
 
 void TrashManager::deletePermanently(QList<VersionBundle::Summary> items)
 {
-    QPointer<TrashManager> self(this);
-    QPointer<AlertModel> alert = m_alert;
+    startDeletion(m_teamBundle, m_alert, this, std::move(items));
+}
+
+void TrashManager::startDeletion(std::shared_ptr<TeamBundle> team, QPointer<AlertModel> alert,
+                                 QPointer<TrashManager> self, QList<VersionBundle::Summary> items)
+{
     startTask(
-        std::nullopt, [self, items] { return deleteAll(self, items); }, handleError([alert](const Error& error) {
+        std::nullopt, [team, self, items] { return deleteAll(team, self, items); },
+        handleError([alert](const Error& error) {
             if (alert)
                 alert->show(error);
         }),
@@ -117,12 +124,12 @@ void TrashManager::deletePermanently(QList<VersionBundle::Summary> items)
         });
 }
 
-QCoro::Task<> TrashManager::deleteAll(QPointer<TrashManager> self, QList<VersionBundle::Summary> items)
+QCoro::Task<> TrashManager::deleteAll(std::shared_ptr<TeamBundle> team, QPointer<TrashManager> self,
+                                      QList<VersionBundle::Summary> items)
 {
-    if (!self)
-        co_return;
-    self->setDisableActions(true);
-    const auto team = self->m_teamBundle;
+    // The team bundle is held for the whole deletion; the manager only shows it.
+    if (self)
+        self->setDisableActions(true);
     for (const auto& item : items)
         co_await team->versionBundles().deletePermanently(item);
     if (self)

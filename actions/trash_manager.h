@@ -59,7 +59,11 @@ Q_SIGNALS:
 
 private:
     void closeWhenEmpty();
-    static QCoro::Task<> deleteAll(QPointer<TrashManager> self, QList<VersionBundle::Summary> items);
+    // Deletes `items` from `team` for good; `self`, while it exists, shows the deletion.
+    static void startDeletion(std::shared_ptr<TeamBundle> team, QPointer<AlertModel> alert, QPointer<TrashManager> self,
+                              QList<VersionBundle::Summary> items);
+    static QCoro::Task<> deleteAll(std::shared_ptr<TeamBundle> team, QPointer<TrashManager> self,
+                                   QList<VersionBundle::Summary> items);
 
     Published<QList<VersionBundle::Summary>> m_content{this, &TrashManager::contentChanged};
     VersionBundlesIndex m_index;

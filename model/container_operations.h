@@ -10,8 +10,6 @@
 #include "model/name_order.h"
 #include "model/versioned_item.h"
 
-#include <QFileInfo>
-
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -103,8 +101,12 @@ QCoro::Task<> addExistingNestedItem(std::shared_ptr<Container> container, IdFor<
 template<typename Container>
 QCoro::Task<> createNestedItem(std::shared_ptr<Container> container, QString source)
 {
+    // A folder chosen as one document may come with a trailing separator ("Show.videolibrary/"):
+    // its name, and so its type, is the last component without it.
+    while (source.size() > 1 && source.endsWith(QLatin1Char('/')))
+        source.chop(1);
     const auto service = container->versioningService();
-    const auto type = DocumentType::fromFileExtension(QFileInfo(source).suffix());
+    const auto type = DocumentType::forPath(source);
     const auto& containerType = container->documentType();
     if (!containerType.canNest(type))
         throw TurfNestingError(type.description(), containerType.description());

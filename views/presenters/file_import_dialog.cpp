@@ -69,11 +69,10 @@ QFileDialog* openFileImportDialog(FileImporter* importer, std::function<void(con
     auto presented = presentedFlag(importer);
     auto chosen = std::make_shared<bool>(false);
     QObject::connect(dialog, &QFileDialog::directoryEntered, dialog,
-                     [dialog, packages, complete, presented, chosen](const QString& path) {
+                     [dialog, packages, complete, chosen](const QString& path) {
                          if (*chosen || !matchesAny(packages, QFileInfo(path).fileName()))
                              return;
                          *chosen = true;
-                         presented.set(false);
                          complete(QUrl::fromLocalFile(path));
                          dialog->reject();
                      });
@@ -82,9 +81,10 @@ QFileDialog* openFileImportDialog(FileImporter* importer, std::function<void(con
             return;
         *chosen = true;
         const QList<QUrl> urls = dialog->selectedUrls();
-        presented.set(false);
         if (result == QDialog::Accepted && !urls.isEmpty())
-            complete(urls.first());
+            complete(urls.first()); // lets go of the request, then answers it
+        else
+            presented.set(false);
     });
     dialog->open();
     return dialog;

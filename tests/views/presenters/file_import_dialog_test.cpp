@@ -50,6 +50,39 @@ private Q_SLOTS:
         QVERIFY(!importer.action());
     }
 
+    void aRequestMadeWhileTheDialogShowsIsTheOneAnswered()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("Cut.kdenlive"));
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+
+        QWidget window;
+        FileImporter importer;
+        QStringList ran;
+        importer.request({QStringLiteral("*.kdenlive")}, [&](QUrl) { ran << QStringLiteral("first"); });
+        QPointer<QFileDialog> dialog = openFileImportDialog(&importer, {}, &window);
+        importer.request({QStringLiteral("*.kdenlive")},
+                         [&](QUrl url) { ran << QStringLiteral("second ") + url.toLocalFile(); });
+        dialog->setDirectory(folder.path());
+        dialog->selectFile(path);
+        static_cast<QDialog*>(dialog.data())->accept();
+        QCOMPARE(ran, QStringList{QStringLiteral("second ") + path});
+        QVERIFY(!importer.action());
+
+        // An action that asks for another file keeps its request.
+        importer.request({QStringLiteral("*.kdenlive")}, [&](QUrl) {
+            ran << QStringLiteral("chained");
+            importer.request({folderContentType}, [&](QUrl) { ran << QStringLiteral("third"); });
+        });
+        dialog = openFileImportDialog(&importer, {}, &window);
+        dialog->setDirectory(folder.path());
+        dialog->selectFile(path);
+        static_cast<QDialog*>(dialog.data())->accept();
+        QCOMPARE(ran.last(), QStringLiteral("chained"));
+        QVERIFY(importer.action());
+        QCOMPARE(importer.allowedContentTypes(), QStringList{folderContentType});
+    }
+
     void foldersAndFoldersKeptAsOneDocument()
     {
         QTemporaryDir folder;
