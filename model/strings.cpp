@@ -274,6 +274,10 @@ VANTREL_TEXT(collectLogsFailedTitle, /*: Title of the alert shown when the logs 
 VANTREL_TEXT(debugMenuTitle, translate("Strings", "DEBUG"))
 VANTREL_TEXT(testCrashActionTitle, translate("Strings", "Test crash"))
 
+// The button row of a selected document
+VANTREL_TEXT(documentLockedHelp, /*: Help of the open button of a locked document. %1$@ is the user holding the lock, %2$@ that user's machine */ translate("Strings", "Document locked by %@ on %@"))
+VANTREL_TEXT(installToOpenHelp, /*: Install to open this document where %@ is the app name */ translate("Strings", "Install %@ to open this document"))
+
 #undef VANTREL_TEXT
 // clang-format on
 

@@ -220,6 +220,10 @@ public:
     static QString collectLogsFailedTitle();
     static QString debugMenuTitle();
     static QString testCrashActionTitle();
+
+    // The button row of a selected document
+    static QString documentLockedHelp(); // %@ user holding the lock, %@ that user's machine
+    static QString installToOpenHelp();  // %@ application name
 };
 
 } // namespace vantrel

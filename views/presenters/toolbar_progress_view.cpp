@@ -1,5 +1,6 @@
 #include "views/presenters/toolbar_progress_view.h"
 
+#include "design/palette.h"
 #include "packages/components/in_progress_view.h"
 
 #include <QHBoxLayout>
@@ -40,10 +41,8 @@ void ToolbarProgressView::rebuild()
     auto* label = new QLabel(m_content);
     label->setTextFormat(Qt::PlainText);
     label->setText(m_indicator->state().text());
-    QColor grey(Qt::lightGray);
-    grey.setAlphaF(0.8);
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, grey);
+    palette.setColor(QPalette::WindowText, design::withOpacity(design::neutral(0), 0.8));
     label->setPalette(palette);
     row->addWidget(label);
 

@@ -1,0 +1,245 @@
+// The button rows of a selected collection, document and event over a real team bundle: what the
+// open button shows for each lock state, the menus, and the alert for an invalid check-out.
+
+#include "design/dark_theme.h"
+#include "design/icon_provider.h"
+#include "design/menu_button.h"
+#include "model/strings.h"
+#include "views/detail/collection_buttons.h"
+#include "views/detail/document_buttons.h"
+#include "views/detail/event_buttons.h"
+#include "views/support/open_team.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QVBoxLayout>
+
+using namespace vantrel;
+using namespace vantrel::testing;
+
+namespace {
+
+enum class LockCase { notLocked, lockedByUs, lockedBySomeoneElse, busy, applicationMissing, invalidCheckout };
+enum class AddEvent { absent, enabled, disabled };
+
+QStringList menuTitles(design::MenuButton* button)
+{
+    Q_EMIT button->menu()->aboutToShow();
+    QStringList titles;
+    for (const QAction* action : button->menu()->actions())
+        titles << action->text();
+    return titles;
+}
+
+// A row on the window background, as wide as a detail pane.
+void screenshotRow(QWidget* row, const QString& name)
+{
+    QWidget frame;
+    windowBackground(frame);
+    auto* layout = new QVBoxLayout(&frame);
+    layout->setContentsMargins(16, 12, 16, 12);
+    layout->addWidget(row);
+    frame.resize(640, frame.sizeHint().height());
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    saveScreenshot(frame, name);
+    row->setParent(nullptr);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(LockCase)
+Q_DECLARE_METATYPE(AddEvent)
+
+class ItemButtonsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // Only a video editor is installed, for libraries; nothing opens Kdenlive projects.
+        QVERIFY(m_applications.isValid());
+        const QString home = m_applications.filePath(QStringLiteral("home"));
+        writeFile(home + QStringLiteral("/applications/videoeditor.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=Video Editor\nExec=videoeditor %F\n"
+                  "MimeType=inode/directory;\n");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(m_applications.filePath(QStringLiteral("system"))));
+        design::applyDarkTheme(*qApp);
+    }
+
+    void openButtonFollowsTheLockState_data()
+    {
+        QTest::addColumn<LockCase>("lockCase");
+        QTest::addColumn<QString>("symbol");
+        QTest::addColumn<QString>("help");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<AddEvent>("addEvent");
+
+        const QString install = QStringLiteral("Install Video Editor to open this document");
+        QTest::newRow("not locked") << LockCase::notLocked << "pencil" << QString() << true << AddEvent::enabled;
+        QTest::newRow("locked by us") << LockCase::lockedByUs << "pencil"
+                                      << "Document locked by ana Editor on host-ana" << true << AddEvent::disabled;
+        QTest::newRow("locked by someone else")
+            << LockCase::lockedBySomeoneElse << "lock.fill"
+            << "Document locked by ben Editor on host-ben" << false << AddEvent::disabled;
+        QTest::newRow("busy") << LockCase::busy << "pencil" << install << false << AddEvent::enabled;
+        QTest::newRow("application missing") << LockCase::applicationMissing << "exclamationmark.triangle"
+                                             << "Install Kdenlive to open this document" << false << AddEvent::absent;
+        QTest::newRow("invalid checkout state")
+            << LockCase::invalidCheckout << "pencil" << QString() << true << AddEvent::enabled;
+    }
+
+    void openButtonFollowsTheLockState()
+    {
+        QFETCH(LockCase, lockCase);
+        QFETCH(QString, symbol);
+        QFETCH(QString, help);
+        QFETCH(bool, enabled);
+        QFETCH(AddEvent, addEvent);
+
+        OpenTeam window;
+        const auto reels = newCollection(window.bundle, QStringLiteral("Reels"));
+        const auto document =
+            lockCase == LockCase::applicationMissing ? importProject(window, reels) : importLibrary(window, reels);
+        auto row = std::make_unique<DocumentButtons>(document, &window.team->itemActions(), &window.alert);
+        QVERIFY(row->openButton()->isEnabled() || lockCase == LockCase::applicationMissing);
+
+        // The row is built first; the state changes under it.
+        switch (lockCase) {
+        case LockCase::notLocked:
+        case LockCase::applicationMissing:
+            break;
+        case LockCase::lockedByUs:
+            syncWait(document->checkOut());
+            break;
+        case LockCase::lockedBySomeoneElse: {
+            const auto ben = window.fixture.client(QStringLiteral("ben"));
+            syncWait(openAs(ben, VersioningServiceType::library, document->id())
+                         ->checkOut({}, {.autoSave = false}, &s3Factory));
+            window.bundle->poll();
+            syncWait(document->refresh());
+            break;
+        }
+        case LockCase::busy:
+            document->setIsInitiating(true);
+            break;
+        case LockCase::invalidCheckout:
+            document->setInvalidCheckoutState(InvalidCheckoutState::forceUnlocked(QStringLiteral("ben Editor")));
+            break;
+        }
+
+        const auto expectedIcon = design::IconProvider::icon(symbol, design::neutral(9));
+        QCOMPARE(row->openButton()->icon().pixmap(14).toImage(), expectedIcon.pixmap(14).toImage());
+        QCOMPARE(row->openButton()->toolTip(), help);
+        QCOMPARE(row->openButton()->isEnabled(), enabled);
+        QCOMPARE(row->exportMenu()->isEnabled(), true);
+        switch (addEvent) {
+        case AddEvent::absent:
+            QVERIFY(!row->addEventMenu());
+            break;
+        case AddEvent::enabled:
+        case AddEvent::disabled:
+            QVERIFY(row->addEventMenu());
+            QCOMPARE(row->addEventMenu()->isEnabled(), addEvent == AddEvent::enabled);
+            break;
+        }
+        QCOMPARE(window.alert.details().has_value(), lockCase == LockCase::invalidCheckout);
+
+        screenshotRow(
+            row.get(),
+            QStringLiteral("document_buttons_%1")
+                .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'))));
+    }
+
+    void theMenusOfADocumentAndACollection()
+    {
+        OpenTeam window;
+        const auto reels = newCollection(window.bundle, QStringLiteral("Reels"));
+        const auto show = importLibrary(window, reels);
+        DocumentButtons library(show, &window.team->itemActions(), &window.alert);
+        QCOMPARE(library.openButton()->text(), QStringLiteral("Open Library"));
+        QCOMPARE(library.exportMenu()->text(), QStringLiteral("Export Library"));
+        QCOMPARE(menuTitles(library.exportMenu()),
+                 (QStringList{QStringLiteral("Open a Temporary Copy"), QStringLiteral("Export...")}));
+        QCOMPARE(menuTitles(library.addEventMenu()),
+                 (QStringList{QStringLiteral("New Video Event..."), QStringLiteral("Add Existing...")}));
+
+        CollectionButtons collection(reels, &window.team->itemActions());
+        QCOMPARE(collection.addDocumentMenu()->text(), QStringLiteral("Add Document"));
+        QCOMPARE(menuTitles(collection.addDocumentMenu()),
+                 (QStringList{QStringLiteral("New Video Library..."), QStringLiteral("Add Existing..."),
+                              QStringLiteral("Import...")}));
+        QVERIFY(collection.addDocumentMenu()->isEnabled());
+        QCOMPARE(collection.addDocumentMenu()->height(), 32);
+
+        EventButtons event;
+        QCOMPARE(event.minimumHeight(), 32);
+        QCOMPARE(event.maximumHeight(), 32);
+
+        screenshotRow(&collection, QStringLiteral("collection_buttons"));
+        screenshotRow(&event, QStringLiteral("event_buttons"));
+    }
+
+    void anInvalidCheckoutIsExplainedOncePerInvalidation()
+    {
+        OpenTeam window;
+        const auto reels = newCollection(window.bundle, QStringLiteral("Reels"));
+        const auto cut = importLibrary(window, reels);
+        cut->setInvalidCheckoutState(InvalidCheckoutState::forceUnlocked(QStringLiteral("ben Editor")));
+
+        // A row shown for a document whose check-out is already invalid explains it at once.
+        DocumentButtons row(cut, &window.team->itemActions(), &window.alert);
+        QVERIFY(window.alert.details());
+        QCOMPARE(window.alert.details()->title, Strings::untrackedDocumentTitle());
+        QVERIFY(window.alert.details()->message.startsWith(QStringLiteral("ben Editor force unlocked this document!")));
+
+        // Another kind of invalidation is explained again; the same one again is not.
+        window.alert.setDetails(std::nullopt);
+        cut->setInvalidCheckoutState(InvalidCheckoutState::missedCheckout());
+        QVERIFY(window.alert.details());
+        QVERIFY(window.alert.details()->message.startsWith(QStringLiteral("Someone else beat you")));
+        window.alert.setDetails(std::nullopt);
+        cut->setInvalidCheckoutState(InvalidCheckoutState::missedCheckout());
+        QVERIFY(!window.alert.details());
+        cut->setInvalidCheckoutState(InvalidCheckoutState::forceUnlocked(QStringLiteral("ben Editor")));
+        QVERIFY(window.alert.details());
+
+        // "OK" acknowledges: the state is cleared, and a later invalidation, even by the same
+        // teammate, is explained again.
+        const auto buttons = window.alert.details()->buttons;
+        QCOMPARE(buttons.size(), 1);
+        QCOMPARE(buttons.at(0).title, Strings::okButtonTitle());
+        buttons.at(0).action();
+        window.alert.setDetails(std::nullopt);
+        QVERIFY(!cut->invalidCheckoutState());
+        cut->setInvalidCheckoutState(InvalidCheckoutState::forceUnlocked(QStringLiteral("ben Editor")));
+        QVERIFY(window.alert.details());
+    }
+
+private:
+    // With its application looked up, as the document list has it.
+    static std::shared_ptr<Document> refreshed(const std::shared_ptr<Document>& document)
+    {
+        syncWait(document->refresh());
+        return document;
+    }
+    static std::shared_ptr<Document> importLibrary(OpenTeam& window, const std::shared_ptr<Collection>& reels)
+    {
+        syncWait(reels->createNestedItem(
+            writeLibrary(window.fixture, QStringLiteral("a"), QStringLiteral("Show"), {QStringLiteral("Day 1")})));
+        return refreshed(findDocument(reels, QStringLiteral("Show")));
+    }
+    static std::shared_ptr<Document> importProject(OpenTeam& window, const std::shared_ptr<Collection>& reels)
+    {
+        syncWait(
+            reels->createNestedItem(writeProject(window.fixture, QStringLiteral("b"), QStringLiteral("Cut.kdenlive"))));
+        return refreshed(findDocument(reels, QStringLiteral("Cut")));
+    }
+
+    QTemporaryDir m_applications;
+};
+
+QTEST_MAIN(ItemButtonsTest)
+#include "item_buttons_test.moc"

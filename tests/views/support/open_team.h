@@ -1,0 +1,52 @@
+#pragma once
+
+// A team opened over a real temporary team bundle, with the interface models a window hands it,
+// for the tests of the team window's views.
+
+#include "design/palette.h"
+#include "model/key_value_storage.h"
+#include "model/support/item_test_support.h"
+#include "open_team/team.h"
+
+#include <QDir>
+#include <QTest>
+#include <QWidget>
+
+namespace vantrel::testing {
+
+struct OpenTeam {
+    TeamFixture fixture;
+    std::shared_ptr<TeamBundle> bundle = fixture.client(QStringLiteral("ana"));
+    AlertModel alert;
+    SheetModel sheet;
+    ConfirmationDialogModel confirmation;
+    FileImporter fileImporter;
+    ToolbarProgressIndicator progress;
+    std::unique_ptr<Team> team;
+
+    OpenTeam()
+    {
+        team = std::make_unique<Team>(
+            bundle, QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation, &fileImporter,
+            &progress, std::make_shared<KeyValueStoragePreview>());
+    }
+};
+
+// Paints `widget` with the window background, as the team window does.
+inline void windowBackground(QWidget& widget)
+{
+    widget.setAutoFillBackground(true);
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::Window, design::neutral(7));
+    widget.setPalette(palette);
+}
+
+// Saves a picture of `widget` as <build>/screenshots/<name>.png for a reviewer.
+inline void saveScreenshot(QWidget& widget, const QString& name)
+{
+    const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
+    QVERIFY(folder.mkpath(QStringLiteral(".")));
+    QVERIFY(widget.grab().save(folder.filePath(name + QStringLiteral(".png"))));
+}
+
+} // namespace vantrel::testing
