@@ -44,6 +44,12 @@ QCoro::Task<> TrashManager::loadContent()
                               Logger::Level::info);
     m_index = m_teamBundle->versionBundles().trashIndex();
     setContent(m_index.all);
+    QSet<IdFor<VersionBundle>> present;
+    for (const auto& summary : m_index.all)
+        present.insert(summary.id());
+    const auto kept = selection() & present;
+    if (kept.size() != selection().size())
+        setSelection(kept);
     co_return;
 }
 
@@ -90,6 +96,18 @@ void TrashManager::deleteSelected()
 {
     const QList<IdFor<VersionBundle>> ids(selection().begin(), selection().end());
     const auto items = m_index.summaries(ids);
+    QPointer<TrashManager> self(this);
+    if (m_confirmation) {
+        m_confirmation->setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{items, [self, items] {
+                                                                                   if (self)
+                                                                                       self->deletePermanently(items);
+                                                                               }});
+    }
+}
+
+void TrashManager::emptyTrash()
+{
+    const auto items = content();
     QPointer<TrashManager> self(this);
     if (m_confirmation) {
         m_confirmation->setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{items, [self, items] {
