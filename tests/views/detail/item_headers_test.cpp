@@ -6,6 +6,7 @@
 #include "model/key_value_storage.h"
 #include "model/support/item_test_support.h"
 #include "open_team/team.h"
+#include "views/detail/detail_look.h"
 #include "views/detail/relative_date.h"
 #include "views/detail/selected_item_header_view.h"
 #include "views/detail/version_bundle_header_view.h"
@@ -132,8 +133,7 @@ private Q_SLOTS:
                                       {info(name, DocumentType::collection())});
             QCOMPARE(VersionBundleSummaryLabel::containerText(used, false), name);
             VersionBundleSummaryLabel label(used, true, false);
-            QCOMPARE(label.containerLabel()->toolTip().isEmpty() ? label.containerLabel()->text() : QString(),
-                     label.containerLabel()->text());
+            QCOMPARE(fullText(*label.containerLabel()), name);
         }
         const auto shared = summary(QStringLiteral("Cut"), DocumentType::kdenliveProject(),
                                     {info(QStringLiteral("%d"), DocumentType::collection()),
