@@ -44,6 +44,12 @@ QCoro::Task<> TrashManager::loadContent()
                               Logger::Level::info);
     m_index = m_teamBundle->versionBundles().trashIndex();
     setContent(m_index.all);
+    QSet<IdFor<VersionBundle>> present;
+    for (const auto& summary : m_index.all)
+        present.insert(summary.id());
+    const auto kept = selection() & present;
+    if (kept.size() != selection().size())
+        setSelection(kept);
     co_return;
 }
 
@@ -99,6 +105,18 @@ void TrashManager::deleteSelected()
     const QPointer<TrashManager> self(this);
     m_confirmation->setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{
         items, [team, alert, self, items] { startDeletion(team, alert, self, items); }});
+}
+
+void TrashManager::emptyTrash()
+{
+    const auto items = content();
+    QPointer<TrashManager> self(this);
+    if (m_confirmation) {
+        m_confirmation->setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{items, [self, items] {
+                                                                                   if (self)
+                                                                                       self->deletePermanently(items);
+                                                                               }});
+    }
 }
 
 void TrashManager::deletePermanently(QList<VersionBundle::Summary> items)

@@ -40,7 +40,8 @@ public:
     void setDisableActions(bool disabled) { m_disableActions = disabled; }
     const VersionBundlesIndex& index() const { return m_index; }
 
-    // Reads the trash index again.
+    // Reads the trash index again. Selected items that are no longer in the trash leave the
+    // selection, so that it only ever names rows the table shows.
     QCoro::Task<> loadContent();
     // Takes one item out of the trash, brings the collections up to date and reloads. The table
     // runs it as a task with present() on failure and finishAction() at the end.
@@ -49,6 +50,8 @@ public:
     void finishAction();
     // Asks to delete the selected items for good.
     void deleteSelected();
+    // Asks to delete everything in the trash for good.
+    void emptyTrash();
     // Deletes `items` for good, one after the other, then reloads; the first failure stops it.
     void deletePermanently(QList<VersionBundle::Summary> items);
 

@@ -278,6 +278,28 @@ VANTREL_TEXT(testCrashActionTitle, translate("Strings", "Test crash"))
 VANTREL_TEXT(documentLockedHelp, /*: Help of the open button of a locked document. %1$@ is the user holding the lock, %2$@ that user's machine */ translate("Strings", "Document locked by %@ on %@"))
 VANTREL_TEXT(installToOpenHelp, /*: Install to open this document where %@ is the app name */ translate("Strings", "Install %@ to open this document"))
 
+// Item headers, summary labels and the trash table
+VANTREL_TEXT(nameColumnTitle, /*: The name of an item */ translate("Strings", "Name"))
+VANTREL_TEXT(typeColumnTitle, /*: The type of item */ translate("Strings", "Type"))
+VANTREL_TEXT(lastModifiedColumnTitle, /*: Column header. The date an item was last changed */ translate("Strings", "Last Modified"))
+VANTREL_TEXT(relativeNow, /*: A date that is this very moment */ translate("Strings", "now"))
+VANTREL_TEXT(relativeYesterday, /*: A date on the day before today */ translate("Strings", "yesterday"))
+VANTREL_TEXT(relativeTomorrow, /*: A date on the day after today */ translate("Strings", "tomorrow"))
+VANTREL_TEXT(relativePast, /*: A date in the past. %1$@ is an amount of time, such as 3 hours */ translate("Strings", "%@ ago"))
+VANTREL_TEXT(relativeFuture, /*: A date in the future. %1$@ is an amount of time, such as 3 hours */ translate("Strings", "in %@"))
+VANTREL_TEXT(minuteCountOne, /*: One minute. %1$d is the number 1 */ translate("Strings", "%d minute"))
+VANTREL_TEXT(minuteCountOther, /*: Several minutes. %1$d is the number of minutes */ translate("Strings", "%d minutes"))
+VANTREL_TEXT(hourCountOne, /*: One hour. %1$d is the number 1 */ translate("Strings", "%d hour"))
+VANTREL_TEXT(hourCountOther, /*: Several hours. %1$d is the number of hours */ translate("Strings", "%d hours"))
+VANTREL_TEXT(dayCountOne, /*: One day. %1$d is the number 1 */ translate("Strings", "%d day"))
+VANTREL_TEXT(dayCountOther, /*: Several days. %1$d is the number of days */ translate("Strings", "%d days"))
+VANTREL_TEXT(weekCountOne, /*: One week. %1$d is the number 1 */ translate("Strings", "%d week"))
+VANTREL_TEXT(weekCountOther, /*: Several weeks. %1$d is the number of weeks */ translate("Strings", "%d weeks"))
+VANTREL_TEXT(monthCountOne, /*: One month. %1$d is the number 1 */ translate("Strings", "%d month"))
+VANTREL_TEXT(monthCountOther, /*: Several months. %1$d is the number of months */ translate("Strings", "%d months"))
+VANTREL_TEXT(yearCountOne, /*: One year. %1$d is the number 1 */ translate("Strings", "%d year"))
+VANTREL_TEXT(yearCountOther, /*: Several years. %1$d is the number of years */ translate("Strings", "%d years"))
+
 #undef VANTREL_TEXT
 // clang-format on
 

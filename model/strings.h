@@ -224,6 +224,29 @@ public:
     // The button row of a selected document
     static QString documentLockedHelp(); // %@ user holding the lock, %@ that user's machine
     static QString installToOpenHelp();  // %@ application name
+
+    // Item headers, summary labels and the trash table
+    static QString nameColumnTitle();
+    static QString typeColumnTitle();
+    static QString lastModifiedColumnTitle();
+    // How long ago or ahead a date is: a count of units placed in the past or future pattern.
+    static QString relativeNow();
+    static QString relativeYesterday();
+    static QString relativeTomorrow();
+    static QString relativePast();   // %@ count of units
+    static QString relativeFuture(); // %@ count of units
+    static QString minuteCountOne(); // %d number of minutes
+    static QString minuteCountOther();
+    static QString hourCountOne(); // %d number of hours
+    static QString hourCountOther();
+    static QString dayCountOne(); // %d number of days
+    static QString dayCountOther();
+    static QString weekCountOne(); // %d number of weeks
+    static QString weekCountOther();
+    static QString monthCountOne(); // %d number of months
+    static QString monthCountOther();
+    static QString yearCountOne(); // %d number of years
+    static QString yearCountOther();
 };
 
 } // namespace vantrel
