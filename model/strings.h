@@ -209,6 +209,45 @@ public:
     static QString eventLockingOnboardingMessage();
     static QString teamsOnboardingTitle();
     static QString teamsOnboardingMessage();
+
+    // Relative dates (relativeDescription); the counted ones take %d, the count
+    static QString relativeNow();
+    static QString relativeYesterday();
+    static QString relativeTomorrow();
+    static QString relativeLastWeek();
+    static QString relativeNextWeek();
+    static QString relativeLastMonth();
+    static QString relativeNextMonth();
+    static QString relativeLastYear();
+    static QString relativeNextYear();
+    static QString secondAgo(); // %d count
+    static QString secondsAgo(); // %d count
+    static QString inSecond(); // %d count
+    static QString inSeconds(); // %d count
+    static QString minuteAgo(); // %d count
+    static QString minutesAgo(); // %d count
+    static QString inMinute(); // %d count
+    static QString inMinutes(); // %d count
+    static QString hourAgo(); // %d count
+    static QString hoursAgo(); // %d count
+    static QString inHour(); // %d count
+    static QString inHours(); // %d count
+    static QString dayAgo(); // %d count
+    static QString daysAgo(); // %d count
+    static QString inDay(); // %d count
+    static QString inDays(); // %d count
+    static QString weekAgo(); // %d count
+    static QString weeksAgo(); // %d count
+    static QString inWeek(); // %d count
+    static QString inWeeks(); // %d count
+    static QString monthAgo(); // %d count
+    static QString monthsAgo(); // %d count
+    static QString inMonth(); // %d count
+    static QString inMonths(); // %d count
+    static QString yearAgo(); // %d count
+    static QString yearsAgo(); // %d count
+    static QString inYear(); // %d count
+    static QString inYears(); // %d count
 };
 
 } // namespace vantrel
