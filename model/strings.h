@@ -229,24 +229,45 @@ public:
     static QString nameColumnTitle();
     static QString typeColumnTitle();
     static QString lastModifiedColumnTitle();
-    // How long ago or ahead a date is: a count of units placed in the past or future pattern.
+
+    // Relative dates (relativeDescription); the counted ones take %d, the count
     static QString relativeNow();
     static QString relativeYesterday();
     static QString relativeTomorrow();
-    static QString relativePast();   // %@ count of units
-    static QString relativeFuture(); // %@ count of units
-    static QString minuteCountOne(); // %d number of minutes
-    static QString minuteCountOther();
-    static QString hourCountOne(); // %d number of hours
-    static QString hourCountOther();
-    static QString dayCountOne(); // %d number of days
-    static QString dayCountOther();
-    static QString weekCountOne(); // %d number of weeks
-    static QString weekCountOther();
-    static QString monthCountOne(); // %d number of months
-    static QString monthCountOther();
-    static QString yearCountOne(); // %d number of years
-    static QString yearCountOther();
+    static QString relativeLastWeek();
+    static QString relativeNextWeek();
+    static QString relativeLastMonth();
+    static QString relativeNextMonth();
+    static QString relativeLastYear();
+    static QString relativeNextYear();
+    static QString secondAgo(); // %d count
+    static QString secondsAgo(); // %d count
+    static QString inSecond(); // %d count
+    static QString inSeconds(); // %d count
+    static QString minuteAgo(); // %d count
+    static QString minutesAgo(); // %d count
+    static QString inMinute(); // %d count
+    static QString inMinutes(); // %d count
+    static QString hourAgo(); // %d count
+    static QString hoursAgo(); // %d count
+    static QString inHour(); // %d count
+    static QString inHours(); // %d count
+    static QString dayAgo(); // %d count
+    static QString daysAgo(); // %d count
+    static QString inDay(); // %d count
+    static QString inDays(); // %d count
+    static QString weekAgo(); // %d count
+    static QString weeksAgo(); // %d count
+    static QString inWeek(); // %d count
+    static QString inWeeks(); // %d count
+    static QString monthAgo(); // %d count
+    static QString monthsAgo(); // %d count
+    static QString inMonth(); // %d count
+    static QString inMonths(); // %d count
+    static QString yearAgo(); // %d count
+    static QString yearsAgo(); // %d count
+    static QString inYear(); // %d count
+    static QString inYears(); // %d count
 };
 
 } // namespace vantrel

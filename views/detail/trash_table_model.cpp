@@ -4,7 +4,7 @@
 #include "design/palette.h"
 #include "model/strings.h"
 #include "views/detail/detail_look.h"
-#include "views/detail/relative_date.h"
+#include "model/relative_date.h"
 #include "views/detail/version_bundle_summary_label.h"
 
 #include <QApplication>
@@ -111,7 +111,7 @@ QVariant TrashTableModel::data(const QModelIndex& index, int role) const
         break;
     case lastModifiedColumn:
         if (role == Qt::DisplayRole)
-            return relativeDateDescription(summary.modificationDate());
+            return relativeDescription(summary.modificationDate());
         if (role == Qt::ToolTipRole)
             return QLocale().toString(summary.modificationDate().toLocalTime(), QLocale::LongFormat);
         break;

@@ -5,7 +5,7 @@
 #include "model/strings.h"
 #include "model/text_format.h"
 #include "views/detail/detail_look.h"
-#include "views/detail/relative_date.h"
+#include "model/relative_date.h"
 
 #include <QHBoxLayout>
 #include <QHash>
@@ -135,7 +135,7 @@ QString VersionBundleHeaderView::subtitle(const QList<VersionBundle::Summary>& s
 {
     const auto unique = distinct(selection);
     if (unique.size() == 1)
-        return formatText(Strings::editedDate(), relativeDateDescription(unique.first().modificationDate(), now));
+        return formatText(Strings::editedDate(), relativeDescription(unique.first().modificationDate(), now));
     return Strings::selectedTitle();
 }
 

@@ -7,7 +7,6 @@
 #include "model/support/item_test_support.h"
 #include "open_team/team.h"
 #include "views/detail/detail_look.h"
-#include "views/detail/relative_date.h"
 #include "views/detail/selected_item_header_view.h"
 #include "views/detail/version_bundle_header_view.h"
 #include "views/detail/version_bundle_summary_label.h"
@@ -156,21 +155,6 @@ private Q_SLOTS:
         QVERIFY(!oneLine.containerLabel());
         VersionBundleSummaryLabel twoLines(trashed, true, true);
         QCOMPARE(twoLines.height(), 28);
-    }
-
-    void relativeDatesCountBackAndAhead()
-    {
-        QCOMPARE(relativeDateDescription(kNow.addSecs(-20), kNow), QStringLiteral("now"));
-        QCOMPARE(relativeDateDescription(kNow.addSecs(-60), kNow), QStringLiteral("1 minute ago"));
-        QCOMPARE(relativeDateDescription(kNow.addSecs(-5 * 3600), kNow), QStringLiteral("5 hours ago"));
-        QCOMPARE(relativeDateDescription(kNow.addDays(-1), kNow), QStringLiteral("yesterday"));
-        QCOMPARE(relativeDateDescription(kNow.addDays(-3), kNow), QStringLiteral("3 days ago"));
-        QCOMPARE(relativeDateDescription(kNow.addDays(-15), kNow), QStringLiteral("2 weeks ago"));
-        QCOMPARE(relativeDateDescription(kNow.addDays(-800), kNow), QStringLiteral("2 years ago"));
-        // A teammate's clock may run ahead.
-        QCOMPARE(relativeDateDescription(kNow.addSecs(3 * 3600), kNow), QStringLiteral("in 3 hours"));
-        QCOMPARE(relativeDateDescription(kNow.addDays(1), kNow), QStringLiteral("tomorrow"));
-        QVERIFY(relativeDateDescription(QDateTime(), kNow).isEmpty());
     }
 
     void theSelectedItemHeaderFollowsTheFocusedPane()

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "engine/id_for.h"
+#include "views/detail/versioned_item_label.h"
+
+#include <QAbstractListModel>
+
+#include <memory>
+#include <optional>
+
+namespace vantrel {
+
+class VersionedItem;
+
+// The rows of one of the team window's lists: items, optionally under group headers. Each item
+// row keeps the facts its label shows, read when the items are set and again whenever an item
+// publishes a change. Headers are neither selectable nor enabled.
+class ItemListModel final : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role { factsRole = Qt::UserRole + 1, isHeaderRole, isFirstHeaderRole };
+
+    struct Group {
+        QString title;
+        QList<std::shared_ptr<VersionedItem>> items;
+    };
+
+    explicit ItemListModel(QObject* parent = nullptr);
+    ~ItemListModel() override;
+
+    // Items without headers.
+    void setItems(const QList<std::shared_ptr<VersionedItem>>& items);
+    // One header per group, then its items.
+    void setGroups(const QList<Group>& groups);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    bool isHeader(int row) const;
+    // Null for a header or a row out of range.
+    std::shared_ptr<VersionedItem> item(int row) const;
+    const VersionedItemFacts* facts(int row) const;
+    // The first item row of `id`; -1 when none.
+    int rowOf(const IdFor<VersionBundle>& id) const;
+    int itemCount() const;
+
+private Q_SLOTS:
+    void itemChanged();
+
+private:
+    struct Row {
+        QString title; // headers only
+        std::shared_ptr<VersionedItem> item;
+        VersionedItemFacts facts;
+        bool firstHeader = false;
+    };
+    void setRows(QList<Row> rows);
+    void follow(VersionedItem& item);
+
+    QList<Row> m_rows;
+};
+
+} // namespace vantrel
+
+Q_DECLARE_METATYPE(vantrel::VersionedItemFacts)
