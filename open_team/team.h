@@ -38,6 +38,9 @@ public:
     const std::shared_ptr<TeamBundle>& bundle() const { return m_bundle; }
     Collections& collections() const { return *m_collections; }
     const QString& urlScheme() const { return m_urlScheme; }
+    // The window's alert and toolbar progress, which the team's views report to.
+    AlertModel* alert() const { return m_alert; }
+    ToolbarProgressIndicator* progress() const { return m_progress; }
 
     // Built on first use and kept.
     NavigationModel& navigation();

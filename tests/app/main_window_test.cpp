@@ -93,7 +93,7 @@ private Q_SLOTS:
         shell.window->show();
         QTRY_COMPARE(shell.setup->state().kind(), Case::select);
         QTRY_COMPARE(shell.content().size(), TeamWindow::onboardingSize);
-        QVERIFY(!shell.window->findChild<QLabel*>(QStringLiteral("teamName"))->isVisible());
+        QVERIFY(!shell.content().teamView());
         // An alert raised while choosing shows at once.
         shell.alert.show(Error(QStringLiteral("The share is gone.")));
         QTRY_VERIFY(shell.content().alertPresenter()->dialog());
@@ -217,8 +217,8 @@ private Q_SLOTS:
         shell.importer.action()(QUrl::fromLocalFile(share.path()));
         QTRY_COMPARE(shell.setup->state().kind(), Case::loaded);
         QVERIFY(QFileInfo(share.filePath(QStringLiteral("Cutting Room.vantrelteam"))).isDir());
-        QTRY_COMPARE(shell.window->findChild<QLabel*>(QStringLiteral("teamName"))->text(),
-                     QStringLiteral("Cutting Room"));
+        QTRY_VERIFY(shell.content().teamView());
+        QCOMPARE(shell.window->findChild<QLabel*>(QStringLiteral("teamName"))->text(), QStringLiteral("Cutting Room"));
         QVERIFY(!shell.content().onboarding());
     }
 

@@ -6,25 +6,12 @@
 #include "views/presenters/dialog_presenter.h"
 #include "views/presenters/file_import_dialog.h"
 #include "views/presenters/sheet_dialog.h"
+#include "views/team/team_view.h"
 
-#include <QLabel>
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
 namespace vantrel {
-
-namespace {
-
-QWidget* centred(QWidget* content, QWidget* parent)
-{
-    auto* page = new QWidget(parent);
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(content, 0, Qt::AlignCenter);
-    return page;
-}
-
-} // namespace
 
 TeamWindow::TeamWindow(TeamSetup* setup, QIcon appIcon, QWidget* parent) : QWidget(parent), m_setup(setup)
 {
@@ -41,10 +28,10 @@ TeamWindow::TeamWindow(TeamSetup* setup, QIcon appIcon, QWidget* parent) : QWidg
     onboardingLayout->setContentsMargins(0, 0, 0, 0);
     onboardingLayout->setAlignment(Qt::AlignCenter);
 
-    m_teamName = new QLabel;
-    m_teamName->setObjectName(QStringLiteral("teamName"));
-    m_teamName->setTextFormat(Qt::PlainText);
-    m_team = centred(m_teamName, this);
+    m_team = new QWidget(this);
+    m_team->setObjectName(QStringLiteral("teamPage"));
+    auto* teamLayout = new QVBoxLayout(m_team);
+    teamLayout->setContentsMargins(0, 0, 0, 0);
 
     m_pages->addWidget(m_loading);
     m_pages->addWidget(m_onboarding);
@@ -147,7 +134,14 @@ void TeamWindow::showState()
     // A new onboarding, on its first page, each time the window comes to choosing.
     if (state.kind() != TeamSetup::State::Case::select)
         dropOnboarding();
-    else if (!m_onboardingContent)
+    // A view of the loaded team, made anew for another team and gone with it.
+    Team* team = state.kind() == TeamSetup::State::Case::loaded ? state.team().get() : nullptr;
+    if (m_teamView && (!team || &m_teamView->team() != team))
+        delete m_teamView;
+    if (team && !m_teamView) {
+        m_teamView = new TeamView(*team, m_team);
+        m_team->layout()->addWidget(m_teamView);
+    } else if (!m_onboardingContent)
         buildOnboarding();
     switch (state.kind()) {
     case TeamSetup::State::Case::loading:
@@ -157,7 +151,6 @@ void TeamWindow::showState()
         m_pages->setCurrentWidget(m_onboarding);
         break;
     case TeamSetup::State::Case::loaded:
-        m_teamName->setText(state.team()->bundle()->name());
         m_pages->setCurrentWidget(m_team);
         break;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "open_team/team_setup.h"
+#include "views/team/team_view.h"
 
 #include <QIcon>
 #include <QPointer>
@@ -9,10 +10,10 @@
 
 #include <functional>
 
-class QLabel;
 class QStackedLayout;
 
 namespace vantrel {
+
 
 class DialogPresenter;
 
@@ -47,6 +48,8 @@ public:
     bool followsContentSize() const;
 
     DialogPresenter* alertPresenter() const { return m_alert; }
+    // The loaded team's view; null in the other states.
+    TeamView* teamView() const { return m_teamView; }
     DialogPresenter* sheetPresenter() const { return m_sheet; }
     DialogPresenter* confirmationPresenter() const { return m_confirmation; }
     DialogPresenter* fileDialogPresenter() const { return m_fileDialog; }
@@ -67,7 +70,7 @@ private:
     QPointer<QWidget> m_onboardingContent;
     OnboardingFactory m_onboardingFactory;
     QWidget* m_team = nullptr;
-    QLabel* m_teamName = nullptr;
+    QPointer<TeamView> m_teamView;
     DialogPresenter* m_alert = nullptr;
     DialogPresenter* m_sheet = nullptr;
     DialogPresenter* m_confirmation = nullptr;
