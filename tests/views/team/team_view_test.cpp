@@ -1,0 +1,164 @@
+// The loaded team's view over a real team bundle: the sidebar's placeholder and list, the
+// detail chosen by the focus, the collection content's columns, and pictures at window sizes.
+
+#include "design/dark_theme.h"
+#include "model/support/item_test_support.h"
+#include "open_team/team.h"
+#include "views/detail/selected_item_header_view.h"
+#include "views/detail/trash_manager_view.h"
+#include "views/detail/versioned_item_header_view.h"
+#include "views/team/collection_content_view.h"
+#include "views/team/collection_list.h"
+#include "views/team/item_list_view.h"
+#include "views/team/nested_item_list.h"
+#include "views/team/team_view.h"
+#include "views/team/welcome_view.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QStackedWidget>
+#include <QTest>
+
+using namespace vantrel;
+using namespace vantrel::testing;
+
+namespace {
+
+struct Window {
+    TeamFixture fixture;
+    std::shared_ptr<TeamBundle> bundle = fixture.client(QStringLiteral("ana"));
+    AlertModel alert;
+    SheetModel sheet;
+    ConfirmationDialogModel confirmation;
+    FileImporter fileImporter;
+    ToolbarProgressIndicator progress;
+    std::unique_ptr<Team> team;
+    std::unique_ptr<TeamView> view;
+
+    Window()
+    {
+        team = std::make_unique<Team>(
+            bundle, QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation, &fileImporter,
+            &progress, std::make_shared<KeyValueStoragePreview>());
+        syncWait(team->collections().reload());
+        view = std::make_unique<TeamView>(*team);
+        view->resize(1150, 600);
+        view->show();
+    }
+
+    NavigationModel& navigation() { return team->navigation(); }
+    std::shared_ptr<Collection> fillDailies()
+    {
+        auto dailies = newCollection(bundle, QStringLiteral("Dailies"));
+        newCollection(bundle, QStringLiteral("Archive"));
+        syncWait(dailies->createNestedItem(writeLibrary(fixture, QStringLiteral("l"), QStringLiteral("Show"),
+                                                        {QStringLiteral("Day 1"), QStringLiteral("Day 2")})));
+        syncWait(dailies->createNestedItem(writeProject(fixture, QStringLiteral("p"), QStringLiteral("Cut.kdenlive"))));
+        syncWait(team->collections().reload());
+        for (const auto& collection : team->collections().all()) {
+            if (collection->name() == QStringLiteral("Dailies"))
+                return collection;
+        }
+        return nullptr;
+    }
+    template<typename T>
+    T* detail() const
+    {
+        return qobject_cast<T*>(view->detail());
+    }
+};
+
+void screenshot(QWidget& widget, const QString& name)
+{
+    const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
+    QVERIFY(folder.mkpath(QStringLiteral(".")));
+    QVERIFY(widget.grab().save(folder.filePath(name + QStringLiteral(".png"))));
+}
+
+} // namespace
+
+class TeamViewTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { design::applyDarkTheme(*qApp); }
+
+    void theSidebarShowsThePlaceholderUntilTheFirstCollection()
+    {
+        Window window;
+        auto* pages = window.view->sidebar()->findChild<QStackedWidget*>();
+        QVERIFY(pages);
+        QVERIFY(!pages->currentWidget()->isAncestorOf(window.view->collectionList()));
+        QVERIFY(window.detail<WelcomeView>());
+        QVERIFY(window.view->sidebar()->minimumWidth() >= TeamView::sidebarMinimumWidth);
+
+        window.fillDailies();
+        QVERIFY(pages->currentWidget()->isAncestorOf(window.view->collectionList()));
+    }
+
+    void theDetailFollowsTheFocus()
+    {
+        Window window;
+        const auto dailies = window.fillDailies();
+        QVERIFY(dailies);
+        NavigationModel& navigation = window.navigation();
+
+        // A collection without a document: its content, with no events column and no check-in.
+        navigation.setSelectedCollection(dailies);
+        navigation.setFocus(ContentViewFocus::collectionList);
+        auto* content = window.detail<CollectionContentView>();
+        QVERIFY(content);
+        QTRY_COMPARE(dailies->nestedItems().size(), 2);
+        QVERIFY(!content->eventList());
+        QVERIFY(!content->checkInArea()->isVisible());
+        QVERIFY(content->activityArea()->isVisible());
+
+        // The library: its events column, in the same content view.
+        std::shared_ptr<Document> library;
+        for (const auto& document : dailies->nestedItems()) {
+            if (document->name() == QStringLiteral("Show"))
+                library = document;
+        }
+        QVERIFY(library);
+        navigation.setSelectedDocument(library);
+        QCOMPARE(window.detail<CollectionContentView>(), content);
+        QVERIFY(content->eventList());
+        QTRY_COMPARE(library->nestedItems().size(), 2);
+        QTRY_COMPARE(content->eventList()->view().model()->rowCount() > 0, true);
+        navigation.setFocus(ContentViewFocus::documentList);
+        QTest::qWait(50);
+        screenshot(*window.view, QStringLiteral("team_view_library_1150x600"));
+        window.view->resize(1920, 1080);
+        QTest::qWait(50);
+        screenshot(*window.view, QStringLiteral("team_view_library_1920x1080"));
+
+        // A project holds no events: the column goes.
+        for (const auto& document : dailies->nestedItems()) {
+            if (document != library)
+                navigation.setSelectedDocument(document);
+        }
+        QVERIFY(!content->eventList());
+
+        // Home shows the welcome view even with a collection selected; the trash, the trash.
+        navigation.setFocus(ContentViewFocus::home);
+        QVERIFY(window.detail<WelcomeView>());
+        navigation.setFocus(ContentViewFocus::trash);
+        QVERIFY(window.detail<TrashManagerView>());
+        QTest::qWait(50);
+        screenshot(*window.view, QStringLiteral("team_view_trash_1920x1080"));
+        // No collection but another pane: the welcome view.
+        navigation.setSelectedCollection(nullptr);
+        navigation.setFocus(ContentViewFocus::collectionList);
+        QVERIFY(window.detail<WelcomeView>());
+    }
+
+    void theListsAreAQuarterOfThePaneWithinLimits()
+    {
+        QCOMPARE(CollectionContentView::listWidth(800), 220);
+        QCOMPARE(CollectionContentView::listWidth(1200), 300);
+        QCOMPARE(CollectionContentView::listWidth(2000), 360);
+    }
+};
+
+QTEST_MAIN(TeamViewTest)
+#include "team_view_test.moc"
