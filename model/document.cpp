@@ -51,9 +51,11 @@ QCoro::Task<> Document::handleRemoteChange(std::weak_ptr<Document> weak, RemoteD
     const auto document = weak.lock();
     if (!document)
         co_return;
-    const bool wasCheckedOut = document->isCheckedOut();
+    // A change seen while one of our own locking operations runs is that operation's doing (a
+    // check-in or a discard ends the check-out); the operation refreshes the document itself.
+    const bool wasCheckedOut = document->isCheckedOut() && !document->isInitiating();
     co_await document->updateState();
-    if (wasCheckedOut && !document->isCheckedOut()) {
+    if (wasCheckedOut && !document->isInitiating() && !document->isCheckedOut()) {
         document->setInvalidCheckoutState(change.forceUnlocked ? InvalidCheckoutState::forceUnlocked(change.name)
                                                                : InvalidCheckoutState::missedCheckout());
     }

@@ -7,6 +7,7 @@
 #include "model/document.h"
 #include "model/event.h"
 #include "open_team/navigation_model.h"
+#include "views/detail/check_in_view.h"
 #include "views/detail/collection_buttons.h"
 #include "views/detail/document_buttons.h"
 #include "views/detail/event_buttons.h"
@@ -60,6 +61,8 @@ CollectionContentView::CollectionContentView(std::shared_ptr<Collection> collect
     m_checkInArea = new QWidget(this);
     m_checkInArea->setObjectName(QStringLiteral("checkInArea"));
     m_checkInArea->hide();
+    m_checkInLayout = new QHBoxLayout(m_checkInArea);
+    m_checkInLayout->setContentsMargins(16, 0, 16, 0);
     m_eventColumn = new QWidget(this);
     m_eventLayout = new QHBoxLayout(m_eventColumn);
     m_eventLayout->setContentsMargins(0, 0, 0, 0);
@@ -195,6 +198,17 @@ void CollectionContentView::followSelectedDocument()
         m_eventLayout->addWidget(m_events);
     }
     m_eventColumn->setVisible(m_events != nullptr);
+
+    // So does the check-in panel.
+    if (m_checkIn) {
+        m_checkIn->hide();
+        m_checkIn->deleteLater();
+        m_checkIn = nullptr;
+    }
+    if (document) {
+        m_checkIn = new CheckInView(document, m_navigation, m_itemActions, m_checkInArea);
+        m_checkInLayout->addWidget(m_checkIn);
+    }
 
     disconnect(m_checkOutConnection);
     if (document)

@@ -10,6 +10,7 @@ class QHBoxLayout;
 namespace vantrel {
 
 class AlertModel;
+class CheckInView;
 class Collection;
 class ItemActions;
 class NavigationModel;
@@ -38,6 +39,8 @@ public:
     // the activity feed.
     QWidget* checkInArea() const { return m_checkInArea; }
     QWidget* activityArea() const { return m_activityArea; }
+    // The panel of the selected document; null while no document is selected.
+    CheckInView* checkInView() const { return m_checkIn; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -54,6 +57,8 @@ private:
     SelectedItemHeaderView* m_header = nullptr;
     NestedItemList* m_documents = nullptr;
     QWidget* m_checkInArea = nullptr;
+    QHBoxLayout* m_checkInLayout = nullptr;
+    CheckInView* m_checkIn = nullptr;
     QWidget* m_eventColumn = nullptr;
     QHBoxLayout* m_eventLayout = nullptr;
     NestedItemList* m_events = nullptr;

@@ -1,0 +1,164 @@
+// The check-in panel in a collection's content over a real team bundle: it appears with the
+// check-out, saves a new version from Ctrl+Return, discards after the confirmation, refuses blank
+// messages and a second save, and keeps the message when the engine refuses the check-in.
+
+#include "design/dark_theme.h"
+#include "model/strings.h"
+#include "views/detail/check_in_view.h"
+#include "views/support/open_team.h"
+#include "views/team/collection_content_view.h"
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+using namespace vantrel;
+using namespace vantrel::testing;
+
+namespace {
+
+// A window's content with the project "Cut" selected and checked out, the pane focus on the panel
+// as the check-out action leaves it.
+struct CheckedOut {
+    OpenTeam window;
+    std::shared_ptr<Collection> reels = newCollection(window.bundle, QStringLiteral("Reels"));
+    std::shared_ptr<Document> cut;
+    std::unique_ptr<CollectionContentView> content;
+
+    CheckedOut()
+    {
+        syncWait(
+            reels->createNestedItem(writeProject(window.fixture, QStringLiteral("p"), QStringLiteral("Cut.kdenlive"))));
+        cut = findDocument(reels, QStringLiteral("Cut"));
+        NavigationModel& navigation = window.team->navigation();
+        content = std::make_unique<CollectionContentView>(reels, navigation, window.team->itemActions(), &window.alert);
+        windowBackground(*content);
+        content->resize(1150, 600);
+        content->show();
+        content->activateWindow();
+        navigation.setSelectedDocument(cut);
+        QTest::qWait(0);
+        syncWait(cut->checkOut());
+        navigation.setFocus(ContentViewFocus::checkinView);
+    }
+
+    CheckInView* panel() const { return content->checkInView(); }
+    QPlainTextEdit* editor() const { return panel()->editor(); }
+    void type(const QString& text) { QTest::keyClicks(editor(), text); }
+    void pressSave() { QTest::keyClick(editor(), Qt::Key_Return, Qt::ControlModifier); }
+    qsizetype versionCount() const { return cut->versioningService()->versionIDs().size(); }
+};
+
+} // namespace
+
+class CheckInViewTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { design::applyDarkTheme(*qApp); }
+
+    void savesANewVersionFromTheKeyboard()
+    {
+        CheckedOut fixture;
+        QTRY_VERIFY(fixture.content->checkInArea()->isVisible());
+        QVERIFY(fixture.panel()->isVisible());
+        QTRY_VERIFY(fixture.editor()->hasFocus());
+        QVERIFY(!fixture.panel()->saveButton()->isEnabled());
+        QCOMPARE(fixture.editor()->placeholderText(), Strings::describeChangesPlaceholder());
+
+        fixture.type(QStringLiteral("Tightened the opening"));
+        QCOMPARE(fixture.cut->commitMessage(), QStringLiteral("Tightened the opening"));
+        QVERIFY(fixture.panel()->saveButton()->isEnabled());
+        QTest::qWait(50);
+        saveScreenshot(*fixture.content, QStringLiteral("check_in_view_1150x600"));
+
+        // Two quick presses: one check-in, no alert.
+        fixture.pressSave();
+        fixture.pressSave();
+        QVERIFY(!fixture.panel()->saveButton()->isEnabled());
+        QTRY_VERIFY(!fixture.cut->isCheckedOut());
+        QTRY_VERIFY(!fixture.window.progress.state().isBusy());
+        QCOMPARE(fixture.versionCount(), 2);
+        QVERIFY(!fixture.window.alert.details());
+        QVERIFY(fixture.cut->commitMessage().isEmpty());
+        QVERIFY(fixture.editor()->toPlainText().isEmpty());
+        QVERIFY(!fixture.content->checkInArea()->isVisible());
+        QCOMPARE(fixture.window.team->navigation().focus(), ContentViewFocus::documentList);
+    }
+
+    void blankMessagesAndBusyDocumentsCannotBeSaved()
+    {
+        CheckedOut fixture;
+        QTRY_VERIFY(fixture.editor()->hasFocus());
+        fixture.type(QStringLiteral("  "));
+        QTest::keyClick(fixture.editor(), Qt::Key_Return);
+        fixture.type(QStringLiteral(" "));
+        QCOMPARE(fixture.cut->commitMessage(), QStringLiteral("  \n "));
+        QVERIFY(!fixture.panel()->saveButton()->isEnabled());
+        fixture.pressSave();
+        QTest::qWait(50);
+        QVERIFY(fixture.cut->isCheckedOut());
+        QCOMPARE(fixture.versionCount(), 1);
+
+        // The document's message shows in the editor; a busy document allows nothing.
+        fixture.cut->setCommitMessage(QStringLiteral("From elsewhere"));
+        QCOMPARE(fixture.editor()->toPlainText(), QStringLiteral("From elsewhere"));
+        fixture.cut->setIsInitiating(true);
+        QVERIFY(!fixture.panel()->saveButton()->isEnabled());
+        QVERIFY(!fixture.panel()->discardButton()->isEnabled());
+        QVERIFY(fixture.editor()->isReadOnly());
+        QTest::keyClick(fixture.editor(), Qt::Key_Escape);
+        QVERIFY(!fixture.window.confirmation.dialog());
+        fixture.cut->setIsInitiating(false);
+        QVERIFY(fixture.panel()->saveButton()->isEnabled());
+
+        // Pane focus and keyboard focus follow each other.
+        NavigationModel& navigation = fixture.window.team->navigation();
+        navigation.setFocus(ContentViewFocus::documentList);
+        QVERIFY(!fixture.editor()->hasFocus());
+        fixture.editor()->setFocus();
+        QCOMPARE(navigation.focus(), ContentViewFocus::checkinView);
+    }
+
+    void escapeDiscardsAfterTheConfirmation()
+    {
+        CheckedOut fixture;
+        QTRY_VERIFY(fixture.editor()->hasFocus());
+        fixture.type(QStringLiteral("Not worth keeping"));
+        QTest::keyClick(fixture.editor(), Qt::Key_Escape);
+        const auto dialog = fixture.window.confirmation.dialog();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->messageText(), QStringLiteral("All unsaved changes in Cut will be discarded."));
+        QVERIFY(fixture.cut->isCheckedOut());
+
+        dialog->confirmButton().action();
+        QTRY_VERIFY(!fixture.cut->isCheckedOut());
+        QVERIFY(!fixture.content->checkInArea()->isVisible());
+        QCOMPARE(fixture.versionCount(), 1);
+        QVERIFY(fixture.cut->commitMessage().isEmpty());
+        QVERIFY(!fixture.window.alert.details());
+    }
+
+    void aForceUnlockMakesTheSaveFailAndKeepsTheMessage()
+    {
+        CheckedOut fixture;
+        QTRY_VERIFY(fixture.editor()->hasFocus());
+        const auto ben = fixture.window.fixture.client(QStringLiteral("ben"));
+        syncWait(openAs(ben, VersioningServiceType::document, fixture.cut->id())
+                     ->checkOut({}, {.takeover = LockTakeover::forceUnlock, .autoSave = false}, &s3Factory));
+        fixture.window.bundle->poll();
+
+        fixture.type(QStringLiteral("My changes"));
+        fixture.panel()->saveButton()->click();
+        QTRY_VERIFY(fixture.window.alert.details());
+        QTRY_VERIFY(!fixture.window.progress.state().isBusy());
+        // The engine's own words, naming who took the lock.
+        QVERIFY(fixture.window.alert.details()->message.startsWith(QStringLiteral("ben Editor force unlocked")));
+        QCOMPARE(fixture.cut->commitMessage(), QStringLiteral("My changes"));
+        QCOMPARE(fixture.editor()->toPlainText(), QStringLiteral("My changes"));
+        QCOMPARE(fixture.versionCount(), 1);
+        QVERIFY(fixture.panel()->saveButton()->isEnabled());
+    }
+};
+
+QTEST_MAIN(CheckInViewTest)
+#include "check_in_view_test.moc"
