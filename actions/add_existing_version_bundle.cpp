@@ -68,6 +68,11 @@ void AddExistingVersionBundle::reload()
         setLoading(false);
         throw;
     }
+    showIndex(std::move(fresh));
+}
+
+void AddExistingVersionBundle::showIndex(VersionBundlesIndex fresh)
+{
     m_index = std::move(fresh);
 
     // Bundles the container already uses are no candidates.
@@ -83,6 +88,26 @@ void AddExistingVersionBundle::reload()
     setItems(std::move(candidates));
     setSelection({});
     setLoading(false);
+}
+
+QList<VersionBundle::Summary> AddExistingVersionBundle::selectionInDisplayOrder() const
+{
+    QSet<Summary> remaining = selection();
+    QList<Summary> ordered;
+    const auto take = [&](const Summary& summary) {
+        if (remaining.remove(summary))
+            ordered.append(summary);
+    };
+    for (const auto& section : categorizedResults())
+        for (const auto& ranked : section.items)
+            take(ranked.item);
+    for (const auto& summary : items())
+        take(summary);
+    // Selected bundles no longer listed at all, in a fixed order.
+    QList<Summary> rest(remaining.begin(), remaining.end());
+    std::ranges::sort(rest, [](const Summary& a, const Summary& b) { return a.id() < b.id(); });
+    ordered.append(rest);
+    return ordered;
 }
 
 QList<VersionBundle::Summary> AddExistingVersionBundle::selectedItems() const
@@ -145,7 +170,7 @@ std::optional<QString> AddExistingVersionBundle::limitMessage() const
 QCoro::Task<> AddExistingVersionBundle::add() const
 {
     QList<IdFor<VersionBundle>> ids;
-    for (const auto& summary : selection())
+    for (const auto& summary : selectionInDisplayOrder())
         ids.append(summary.id());
     return addEach(m_container, std::move(ids));
 }

@@ -80,6 +80,15 @@ public:
     // Reads the index again and lists its candidates, with nothing selected. When the index cannot
     // be read the error is rethrown and the candidates and the selection stay as they were.
     void reload();
+    // How the picker reads the index; for reading it away from the interface thread.
+    const IndexProvider& indexProvider() const { return m_versionBundlesIndex; }
+    // What reload() does once `fresh` is read for the current options: lists its candidates,
+    // selects nothing and ends the loading.
+    void showIndex(VersionBundlesIndex fresh);
+
+    // The selection in the order the list shows it: by categorizedResults(), then the selected
+    // bundles the search entry hides, in the order of items().
+    QList<Summary> selectionInDisplayOrder() const;
 
     // The containers already using the selected bundles, each once, sorted by name. A container
     // the index does not list is given as a placeholder.
@@ -97,7 +106,7 @@ public:
     // Names the first selected type that exceeds its limit; absent when none does.
     std::optional<QString> limitMessage() const;
 
-    // Adds the selected bundles to the container one after the other. The first failure ends it;
+    // Adds the selected bundles to the container one after the other, in display order. The first failure ends it;
     // the ones added before it stay.
     QCoro::Task<> add() const;
 

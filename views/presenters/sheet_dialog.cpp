@@ -1,6 +1,7 @@
 #include "views/presenters/sheet_dialog.h"
 
 #include "actions/overloaded.h"
+#include "views/detail/add_existing_sheet.h"
 #include "views/detail/name_input_view.h"
 
 #include <QDialog>
@@ -21,13 +22,42 @@ std::function<void(QString)> nameReceiver(const SheetModel::Sheet& sheet)
                       sheet);
 }
 
+QDialog* makeDialog(QWidget* window)
+{
+    auto* dialog = new QDialog(window);
+    dialog->setObjectName(QStringLiteral("sheet"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    return dialog;
+}
+
+QDialog* openAddExisting(SheetModel* model, const SheetModel::AddExisting& sheet, QWidget* window, AlertModel* alert,
+                         ToolbarProgressIndicator* progress)
+{
+    QDialog* dialog = makeDialog(window);
+    auto* view = new AddExistingSheet(sheet.picker, alert, progress, dialog);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view);
+    const auto presented = presentedFlag(model);
+    QObject::connect(dialog, &QDialog::finished, dialog, [presented] { presented.set(false); });
+    // Closes this dialog only: a sheet opened since is another dialog, left alone.
+    QObject::connect(view, &AddExistingSheet::dismissRequested, dialog, &QDialog::reject);
+    dialog->open();
+    return dialog;
+}
+
 } // namespace
 
-QDialog* openSheetDialog(SheetModel* model, QWidget* window, const QIcon& appIcon)
+QDialog* openSheetDialog(SheetModel* model, QWidget* window, const QIcon& appIcon, AlertModel* alert,
+                         ToolbarProgressIndicator* progress)
 {
     if (!model || !model->sheet())
         return nullptr;
     const SheetModel::Sheet sheet = *model->sheet();
+    if (const auto* addExisting = std::get_if<SheetModel::AddExisting>(&sheet);
+        addExisting && addExisting->picker && alert && progress)
+        return openAddExisting(model, *addExisting, window, alert, progress);
     const std::optional<NameInput> input = nameInput(sheet);
     if (!input) {
         // Not left pending where nothing shows it.
@@ -35,10 +65,7 @@ QDialog* openSheetDialog(SheetModel* model, QWidget* window, const QIcon& appIco
         return nullptr;
     }
 
-    auto* dialog = new QDialog(window);
-    dialog->setObjectName(QStringLiteral("sheet"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowModality(Qt::WindowModal);
+    QDialog* dialog = makeDialog(window);
     auto* view = new NameInputView(*input, forbiddenCharacters(sheet), appIcon, dialog);
     dialog->setWindowTitle(view->title());
     auto* layout = new QVBoxLayout(dialog);

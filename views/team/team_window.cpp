@@ -52,7 +52,10 @@ TeamWindow::TeamWindow(TeamSetup* setup, QIcon appIcon, QWidget* parent) : QWidg
         this);
     SheetModel* sheet = setup->sheet();
     m_sheet = new DialogPresenter(
-        sheet, &SheetModel::sheetChanged, [this, sheet, appIcon] { return openSheetDialog(sheet, this, appIcon); },
+        sheet, &SheetModel::sheetChanged,
+        [this, sheet, appIcon, alert, progress = setup->progress()] {
+            return openSheetDialog(sheet, this, appIcon, alert, progress);
+        },
         this);
     ConfirmationDialogModel* confirmation = setup->confirmation();
     m_confirmation = new DialogPresenter(
