@@ -12,6 +12,7 @@
 #include "views/detail/activity_line.h"
 #include "views/detail/activity_row.h"
 #include "views/detail/activity_spacer.h"
+#include "views/detail/detail_look.h"
 #include "views/detail/tag.h"
 
 #include <QDir>
@@ -325,9 +326,7 @@ void ActivityFeedTest::everyKindOfActivity()
     feed.receive(cut, list);
     QCOMPARE(feed.rows().size(), list.size());
     const auto rows = feed.rows();
-    QCOMPARE(rows.at(2)->line()->kindLabel()->toolTip().isEmpty() ? rows.at(2)->line()->kindLabel()->text()
-                                                                  : rows.at(2)->line()->kindLabel()->toolTip(),
-             QStringLiteral("created a new version"));
+    QCOMPARE(fullText(*rows.at(2)->line()->kindLabel()), QStringLiteral("created a new version"));
     QCOMPARE(rows.at(2)->content()->messageLabel()->text(), QStringLiteral("Graded the opening, new titles"));
     QVERIFY(rows.at(3)->content()->messageLabel());
     QVERIFY(rows.at(4)->content()->isHidden());     // a revert without a date shows no bubble
