@@ -322,6 +322,13 @@ VANTREL_TEXT(yearsAgo, /*: Several years in the past. %d is the count */ transla
 VANTREL_TEXT(inYear, /*: One year in the future */ translate("Strings", "in %d year"))
 VANTREL_TEXT(inYears, /*: Several years in the future. %d is the count */ translate("Strings", "in %d years"))
 
+// Activity timeline
+VANTREL_TEXT(createdNewVersion, /*: description for creating a new version on a document */ translate("Strings", "created a new version"))
+VANTREL_TEXT(revertedToVersion, /*: description for version revert on a document */ translate("Strings", "reverted this document to version:"))
+VANTREL_TEXT(changedDescription, /*: changed the description of a document */ translate("Strings", "changed the description"))
+VANTREL_TEXT(discardedChanges, /*: discarded changes on this document */ translate("Strings", "discarded changes on this document"))
+VANTREL_TEXT(deletedDocument, /*: Deleted this document */ translate("Strings", "deleted this document"))
+VANTREL_TEXT(exportEllipsis, /*: Export a version of a document, asking for a folder first */ translate("Strings", "Export..."))
 #undef VANTREL_TEXT
 // clang-format on
 

@@ -268,6 +268,13 @@ public:
     static QString yearsAgo(); // %d count
     static QString inYear(); // %d count
     static QString inYears(); // %d count
+    // Activity timeline
+    static QString createdNewVersion();
+    static QString revertedToVersion();
+    static QString changedDescription();
+    static QString discardedChanges();
+    static QString deletedDocument();
+    static QString exportEllipsis();
 };
 
 } // namespace vantrel

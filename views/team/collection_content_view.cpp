@@ -7,6 +7,7 @@
 #include "model/document.h"
 #include "model/event.h"
 #include "open_team/navigation_model.h"
+#include "views/detail/activity_feed.h"
 #include "views/detail/check_in_view.h"
 #include "views/detail/collection_buttons.h"
 #include "views/detail/document_buttons.h"
@@ -69,6 +70,9 @@ CollectionContentView::CollectionContentView(std::shared_ptr<Collection> collect
     m_eventLayout->setSpacing(0);
     m_activityArea = new QWidget(this);
     m_activityArea->setObjectName(QStringLiteral("activityArea"));
+    auto* activityLayout = new QVBoxLayout(m_activityArea);
+    activityLayout->setContentsMargins(0, 0, 0, 0);
+    activityLayout->addWidget(new ActivityFeed(m_navigation, m_itemActions, m_activityArea));
 
     auto* activityColumn = new QHBoxLayout;
     activityColumn->setContentsMargins(16, 0, 0, 0);

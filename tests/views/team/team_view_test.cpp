@@ -4,6 +4,7 @@
 #include "design/dark_theme.h"
 #include "model/support/item_test_support.h"
 #include "open_team/team.h"
+#include "views/detail/activity_feed.h"
 #include "views/detail/selected_item_header_view.h"
 #include "views/detail/trash_manager_view.h"
 #include "views/detail/versioned_item_header_view.h"
@@ -112,6 +113,9 @@ private Q_SLOTS:
         QVERIFY(!content->eventList());
         QVERIFY(!content->checkInArea()->isVisible());
         QVERIFY(content->activityArea()->isVisible());
+        auto* feed = content->activityArea()->findChild<ActivityFeed*>();
+        QVERIFY(feed);
+        QCOMPARE(feed->item(), std::shared_ptr<VersionedItem>(dailies));
 
         // The library: its events column, in the same content view.
         std::shared_ptr<Document> library;
@@ -122,6 +126,7 @@ private Q_SLOTS:
         QVERIFY(library);
         navigation.setSelectedDocument(library);
         QCOMPARE(window.detail<CollectionContentView>(), content);
+        QCOMPARE(feed->item(), navigation.focusedItem());
         QVERIFY(content->eventList());
         QTRY_COMPARE(library->nestedItems().size(), 2);
         QTRY_COMPARE(content->eventList()->view().model()->rowCount() > 0, true);
