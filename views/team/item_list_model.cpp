@@ -5,6 +5,8 @@
 
 #include <QMetaMethod>
 
+#include <utility>
+
 namespace vantrel {
 
 ItemListModel::ItemListModel(QObject* parent) : QAbstractListModel(parent) {}
@@ -38,38 +40,49 @@ void ItemListModel::setRows(QList<Row> rows)
             row.item->object()->disconnect(this);
     }
     m_rows = std::move(rows);
-    for (const auto& row : std::as_const(m_rows)) {
-        if (row.item)
-            follow(*row.item);
+    m_rowsByObject.clear();
+    m_changed.clear();
+    for (int i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i].item)
+            follow(*m_rows[i].item, i);
     }
     endResetModel();
 }
 
-// Every published field of the item has its own change signal, emitted after the change.
-void ItemListModel::follow(VersionedItem& item)
+// Every write of a published field of an item is announced before it happens; the rows of the
+// items that changed are read again once the writes of this turn of the event loop are done.
+// (A list can hold many thousands of items: a change finds its rows through the hash, never by
+// a scan or by asking which object sent it.)
+void ItemListModel::follow(VersionedItem& item, int row)
 {
     QObject* object = item.object();
-    const QMetaObject* meta = object->metaObject();
-    const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot("itemChanged()"));
-    for (int i = ObservableObject::staticMetaObject.methodCount(); i < meta->methodCount(); ++i) {
-        const QMetaMethod method = meta->method(i);
-        if (method.methodType() == QMetaMethod::Signal)
-            connect(object, method, this, slot, Qt::UniqueConnection);
-    }
+    const bool first = !m_rowsByObject.contains(object);
+    m_rowsByObject[object].append(row);
+    auto* observable = qobject_cast<ObservableObject*>(object);
+    if (!first || !observable)
+        return;
+    connect(observable, &ObservableObject::objectWillChange, this, [this, object] {
+        m_changed.insert(object);
+        if (!m_flushScheduled) {
+            m_flushScheduled = true;
+            QMetaObject::invokeMethod(this, &ItemListModel::refreshChangedRows, Qt::QueuedConnection);
+        }
+    });
 }
 
-void ItemListModel::itemChanged()
+void ItemListModel::refreshChangedRows()
 {
-    const QObject* changed = sender();
-    for (int i = 0; i < m_rows.size(); ++i) {
-        Row& row = m_rows[i];
-        if (!row.item || row.item->object() != changed)
-            continue;
-        auto facts = VersionedItemFacts::of(*row.item);
-        if (facts == row.facts)
-            continue;
-        row.facts = std::move(facts);
-        Q_EMIT dataChanged(index(i), index(i));
+    m_flushScheduled = false;
+    const QSet<const QObject*> changed = std::exchange(m_changed, {});
+    for (const QObject* object : changed) {
+        for (const int i : m_rowsByObject.value(object)) {
+            Row& row = m_rows[i];
+            auto facts = VersionedItemFacts::of(*row.item);
+            if (facts == row.facts)
+                continue;
+            row.facts = std::move(facts);
+            Q_EMIT dataChanged(index(i), index(i));
+        }
     }
 }
 

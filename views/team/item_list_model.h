@@ -4,6 +4,8 @@
 #include "views/detail/versioned_item_label.h"
 
 #include <QAbstractListModel>
+#include <QHash>
+#include <QSet>
 
 #include <memory>
 #include <optional>
@@ -45,9 +47,6 @@ public:
     int rowOf(const IdFor<VersionBundle>& id) const;
     int itemCount() const;
 
-private Q_SLOTS:
-    void itemChanged();
-
 private:
     struct Row {
         QString title; // headers only
@@ -56,9 +55,13 @@ private:
         bool firstHeader = false;
     };
     void setRows(QList<Row> rows);
-    void follow(VersionedItem& item);
+    void follow(VersionedItem& item, int row);
+    void refreshChangedRows();
 
     QList<Row> m_rows;
+    QHash<const QObject*, QList<int>> m_rowsByObject;
+    QSet<const QObject*> m_changed;
+    bool m_flushScheduled = false;
 };
 
 } // namespace vantrel
