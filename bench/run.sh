@@ -2,6 +2,7 @@
 # Builds the benchmarks in Release and runs one:
 #   bench/run.sh [FOLDER] [--keep-data]            engine_bench
 #   bench/run.sh checkout [FOLDER] [--keep-data]   checkout_bench (and its propagation_client)
+#   bench/run.sh window [FOLDER] [--keep-data]     window_bench (the team window, offscreen)
 # FOLDER is where it generates its data and measures (default: the build folder); it needs about
 # 5 GiB free. Run as root so that it can drop the page cache between runs.
 set -euo pipefail
@@ -10,9 +11,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${VANTREL_BUILD_DIR:-$root/build}-bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 program=engine_bench
-if [[ "${1:-}" == checkout ]]; then
-  program=checkout_bench
-  shift
-fi
+case "${1:-}" in
+  checkout) program=checkout_bench; shift ;;
+  window) program=window_bench; shift ;;
+esac
 ninja -C "$build" "$program"
 exec "$build/bench/$program" "$@"
