@@ -234,7 +234,9 @@ private Q_SLOTS:
         QVERIFY(saveScreenshot(*dialog, QStringLiteral("add_existing_sheet")));
 
         QStringList added;
-        QObject::connect(bundle.target.get(), &Collection::nestedItemsChanged, [&] {
+        // The collection outlives this test while a reload of it is still under way.
+        QObject context;
+        QObject::connect(bundle.target.get(), &Collection::nestedItemsChanged, &context, [&] {
             for (const auto& item : bundle.target->nestedItems())
                 if (!added.contains(item->name()))
                     added << item->name();
