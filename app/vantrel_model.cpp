@@ -17,8 +17,9 @@ VantrelModel::VantrelModel(AppInfo appInfo, std::shared_ptr<KeyValueStorage> sto
 {
     if (!m_appInfo.urlScheme())
         throw MissingURLSchemeError();
-    // The update service is stored here once it exists; the crash reporter is created and
-    // started here.
+    // The update service is stored here once it exists.
+    m_crashReporter = new CrashReporter(m_appInfo, storage, {}, this);
+    m_crashReporter->start();
 
     m_storage = std::move(storage);
     m_fileManager = std::move(fileManager);

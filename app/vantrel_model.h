@@ -5,6 +5,7 @@
 #include "actions/file_importer.h"
 #include "actions/sheets.h"
 #include "actions/toolbar_progress.h"
+#include "app/crash_reporter.h"
 #include "app/url_handler.h"
 #include "model/key_value_storage.h"
 #include "open_team/team_setup.h"
@@ -37,6 +38,7 @@ public:
     ~VantrelModel() override;
 
     const AppInfo& appInfo() const { return m_appInfo; }
+    CrashReporter* crashReporter() const { return m_crashReporter; }
     TeamSetup* teamSetup() const { return m_teamSetup; }
     URLHandler& urlHandler() const { return *m_urlHandler; }
     // Opens links through the desktop; every link a view opens goes through it.
@@ -47,6 +49,7 @@ public:
 
 private:
     const AppInfo m_appInfo;
+    CrashReporter* m_crashReporter = nullptr;
     std::shared_ptr<KeyValueStorage> m_storage;
     std::shared_ptr<FileManaging> m_fileManager;
     std::shared_ptr<WorkspaceInterfacing> m_workspace;
