@@ -5,6 +5,7 @@
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/change_watcher.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/statcache.h"
@@ -91,6 +92,7 @@ TeamBundle::TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager,
       m_journal(std::make_unique<Journal>(m_root + QStringLiteral("/journal"), m_identity.clientId)),
       m_locks(std::make_unique<LockTable>(m_root + QStringLiteral("/locks"), m_identity.clientId, m_identity.user)),
       m_checkouts(std::make_unique<CheckoutRegistry>(localFolder(QStringLiteral("checkouts")))),
+      m_changeWatcher(ChangeWatcher::shared()),
       m_versionBundles(std::make_unique<VersionBundles>(*this))
 {
 }
@@ -181,6 +183,8 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
 
 TeamBundle::~TeamBundle()
 {
+    // Whoever opens the team bundle next can't know what changed meanwhile.
+    m_changeWatcher->unwatchAll(this);
     {
         std::lock_guard lock(m_pollMutex);
         m_stopping = true;

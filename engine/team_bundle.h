@@ -24,6 +24,7 @@
 
 namespace vantrel {
 
+class ChangeWatcher;
 class ClientLease;
 class FileManaging;
 class WorkspaceInterfacing;
@@ -77,6 +78,9 @@ public:
     ContentStore& contents() const { return *m_contents; }
     LockTable& locks() const { return *m_locks; }
     CheckoutRegistry& checkouts() const { return *m_checkouts; }
+    // The watch of working copies on the local disk (shared by the process); the working
+    // copies this team bundle watches are given up with it.
+    ChangeWatcher& changeWatcher() const { return *m_changeWatcher; }
     FileManaging& fileManager() const { return *m_fileManager; }
     WorkspaceInterfacing& workspace() const { return *m_workspace; }
     // The services the bundle was opened with, for the services made for its items.
@@ -159,6 +163,7 @@ private:
     std::unique_ptr<Journal> m_journal;
     std::unique_ptr<LockTable> m_locks;
     std::unique_ptr<CheckoutRegistry> m_checkouts;
+    std::shared_ptr<ChangeWatcher> m_changeWatcher;
     std::unique_ptr<VersionBundles> m_versionBundles;
     TeamModel m_model;
     PassthroughSubject<TeamBundleChange> m_changes;

@@ -5,6 +5,7 @@
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/change_watcher.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
@@ -105,6 +106,34 @@ void keepRefusedWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, co
     }
 }
 
+// The tree of `version`, to take the folders a watch saw unchanged from; none when it can't
+// be read (everything is walked then).
+std::optional<Manifest> baseTree(const ContentStore& store, const VersionInfo* version)
+{
+    if (!version)
+        return std::nullopt;
+    try {
+        return Manifest::fromJson(store.readBytes(version->manifest));
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
+// The folders of `changed` (relative to the working copy) that are `folder` or below it,
+// relative to `folder`.
+QSet<QString> changedBelow(const QSet<QString>& changed, const QString& folder)
+{
+    QSet<QString> below;
+    const QString prefix = folder + u'/';
+    for (const QString& path : changed) {
+        if (path == folder)
+            below.insert(QString());
+        else if (path.startsWith(prefix))
+            below.insert(path.mid(prefix.size()));
+    }
+    return below;
+}
+
 // The new versions a check-in of `current` records, their contents stored: `newVersion` of
 // the document, and one of each included event that changed and is still held.
 struct CheckedInVersions {
@@ -114,7 +143,8 @@ struct CheckedInVersions {
 
 CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapshot, const BundleState& current,
                                    const Checkout& checkout, const IdFor<Versions>& newVersion,
-                                   const QString& commitMessage, StatCache& cache)
+                                   const QString& commitMessage, StatCache& cache,
+                                   const std::optional<QSet<QString>>& changed)
 {
     QStringList eventFolders;
     for (const auto& event : checkout.events)
@@ -133,6 +163,12 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
     options.excludeDirectory = [eventFolders](const QString& relativePath) {
         return eventFolders.contains(relativePath);
     };
+    // A working copy watched since its check-out: only the folders that changed are listed.
+    std::optional<Manifest> base;
+    if (changed && (base = baseTree(store, current.currentVersion()))) {
+        options.changedFolders = changed;
+        options.base = &*base;
+    }
     const Manifest manifest = snapshotTree(checkout.workingCopy, store, options);
     const VersionInfo* previous = current.currentVersion();
     const QJsonObject application = previous ? previous->application : QJsonObject();
@@ -147,7 +183,14 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
             versions.eventsLeftOut = versions.eventsLeftOut || QFileInfo(folder).isDir();
             continue;
         }
-        const Manifest eventManifest = snapshotTree(folder, store, SnapshotOptions{{}, &cache, {}, &inUse, false});
+        SnapshotOptions eventOptions{{}, &cache, {}, &inUse, false};
+        std::optional<Manifest> eventBase;
+        if (changed && event->currentVersion() && event->currentVersion()->id == included.baseVersion
+            && (eventBase = baseTree(store, event->currentVersion()))) {
+            eventOptions.changedFolders = changedBelow(*changed, included.folder);
+            eventOptions.base = &*eventBase;
+        }
+        const Manifest eventManifest = snapshotTree(folder, store, eventOptions);
         const ContentHash eventHash = store.storeBytes(eventManifest.toJson());
         if (event->currentVersion() && event->currentVersion()->manifest == eventHash)
             continue; // unchanged
@@ -194,6 +237,10 @@ QString writeWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, const
     }
     cache.save();
     team.checkouts().save(checkout);
+    // The working copy is now exactly the versions it was written from, and nobody has been
+    // told where it is: from here on the watch sees every change made to it.
+    if (manifest.rootKind == Manifest::RootKind::directory)
+        team.changeWatcher().watch(workingCopy, version->id.toString(), &team);
     return workingCopy;
 }
 
@@ -263,8 +310,9 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
         }
 
         // From here on the folder holds only what this check-out writes from stored versions.
+        QString workingCopy;
         try {
-            const QString workingCopy = writeWorkingCopy(team, self->m_id, *current, included, folder, options);
+            workingCopy = writeWorkingCopy(team, self->m_id, *current, included, folder, options);
             QJsonObject fields{{QStringLiteral("message"), forceUnlock ? QStringLiteral("force unlocked this document")
                                                                        : QStringLiteral("checked out this document")},
                                {QStringLiteral("forced"), forceUnlock}};
@@ -272,6 +320,8 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             team.announce(QSet<IdFor<VersionBundle>>(ids.begin(), ids.end()));
             return workingCopy;
         } catch (...) {
+            if (!workingCopy.isEmpty())
+                team.changeWatcher().unwatch(workingCopy);
             team.checkouts().remove(self->m_id);
             posix::removeTreeQuietly(folder);
             giveBack(team, ids, self->m_id);
@@ -300,6 +350,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
             team.locks().leaveReleaseNote(locked, ReleaseNote{published.client, published.seq});
             team.locks().release(locked, self->m_id);
             team.checkouts().remove(self->m_id);
+            team.changeWatcher().unwatch(checkout->workingCopy);
             discardWorkingFolder(QFileInfo(checkout->workingCopy).path());
             team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
         };
@@ -330,23 +381,46 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         StatCache cache(team.statCacheFile(self->m_id));
         cache.load();
         const auto newVersion = IdFor<Versions>::make();
-        const CheckedInVersions versions =
-            storeWorkingCopy(team, *snapshot, *current, *checkout, newVersion, commitMessage, cache);
-        // Events whose changes can't be checked in (their lock was taken, or they left the
-        // library) are kept with the whole working copy before it is removed, and so is what the
-        // editing application wrote beside the working copy.
-        if (versions.eventsLeftOut)
-            team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("events not checked in"));
-        keepWorkingFolderEntries(team, self->m_id, QFileInfo(checkout->workingCopy).path(),
-                                 QFileInfo(checkout->workingCopy).fileName(), QStringLiteral("left beside"));
+        // What the watch saw change since the check-out is taken before anything is read; what
+        // changes from now on is recorded anew, and the taken part counts again if this fails.
+        ChangeWatcher& watcher = team.changeWatcher();
+        auto watched = watcher.take(checkout->workingCopy);
+        if (watched && watched->base != checkout->baseVersion.toString())
+            watched.reset();
+        if (!watched && QFileInfo(checkout->workingCopy).isDir())
+            team.log().event(QStringLiteral("Checking in %1 by walking all of it: %2")
+                                 .arg(escapedForLog(current->name),
+                                      escapedForLog(watcher.whyNotWatched(checkout->workingCopy)
+                                                        .value_or(QStringLiteral("not watched since its check-out")))),
+                             QStringLiteral("checkIn"), Logger::Level::info);
+        JournalStamp published;
         try {
-            cache.save();
-        } catch (const StorageError&) {
-            // Only a cache: the next check-in reads the files again.
+            const CheckedInVersions versions =
+                storeWorkingCopy(team, *snapshot, *current, *checkout, newVersion, commitMessage, cache,
+                                 watched ? std::optional(watched->folders) : std::nullopt);
+            // Events whose changes can't be checked in (their lock was taken, or they left the
+            // library) are kept with the whole working copy before it is removed, and so is what
+            // the editing application wrote beside the working copy.
+            if (versions.eventsLeftOut)
+                team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("events not checked in"));
+            keepWorkingFolderEntries(team, self->m_id, QFileInfo(checkout->workingCopy).path(),
+                                     QFileInfo(checkout->workingCopy).fileName(), QStringLiteral("left beside"));
+            try {
+                cache.save();
+            } catch (const StorageError&) {
+                // Only a cache: the next check-in reads the files again.
+            }
+            checkout->checkingIn = newVersion.toString();
+            team.checkouts().save(*checkout);
+            published = team.commit(versions.changes).front().stamp;
+        } catch (...) {
+            if (watched)
+                watcher.putBack(checkout->workingCopy, *watched);
+            throw;
         }
-        checkout->checkingIn = newVersion.toString();
-        team.checkouts().save(*checkout);
-        finish(team.commit(versions.changes).front().stamp);
+        if (watched)
+            watcher.settle(checkout->workingCopy, *watched, newVersion.toString());
+        finish(published);
     };
     co_await onWorker(std::move(work));
 }
@@ -377,6 +451,7 @@ QCoro::Task<> VersioningService::cancelCheckout(S3Factory)
                         {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
         team.locks().release(locked, self->m_id);
         team.checkouts().remove(self->m_id);
+        team.changeWatcher().unwatch(checkout->workingCopy);
         discardWorkingFolder(QFileInfo(checkout->workingCopy).path());
         team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
     };

@@ -134,6 +134,32 @@ struct SnapshotItem {
     QString path;     // where to read it
     QString cacheKey; // its absolute path
     StatCache::Entry observed;
+    bool fromBase = false; // taken from the base version as it is
+};
+
+// What each folder of the base version directly holds ("" for the root), for the folders a
+// snapshot takes from it without listing them.
+class BaseFolders {
+public:
+    explicit BaseFolders(const Manifest& base)
+    {
+        m_children.insert(QString(), {});
+        for (const ManifestEntry& entry : base.entries) {
+            const qsizetype slash = entry.path.lastIndexOf(u'/');
+            m_children[slash < 0 ? QString() : entry.path.left(slash)].append(&entry);
+            if (entry.kind == ManifestEntry::Kind::directory && !m_children.contains(entry.path))
+                m_children.insert(entry.path, {});
+        }
+    }
+
+    const QList<const ManifestEntry*>* children(const QString& folder) const
+    {
+        const auto found = m_children.constFind(folder);
+        return found == m_children.cend() ? nullptr : &*found;
+    }
+
+private:
+    QHash<QString, QList<const ManifestEntry*>> m_children;
 };
 
 constexpr qsizetype parallelLookThreshold = 16;
@@ -151,12 +177,22 @@ QThreadPool& lookPool()
 
 class TreeWalker {
 public:
-    TreeWalker(const SnapshotOptions& options, QList<SnapshotItem>& items) : m_options(options), m_items(items) {}
+    TreeWalker(const SnapshotOptions& options, QList<SnapshotItem>& items) : m_options(options), m_items(items)
+    {
+        if (options.changedFolders && options.base && options.base->rootKind == Manifest::RootKind::directory)
+            m_base.emplace(*options.base);
+    }
 
     qint64 totalBytes() const { return m_totalBytes; }
 
     void walk(const QString& folder, const QString& cacheFolder, const QString& relativeFolder)
     {
+        if (m_base && !m_options.changedFolders->contains(relativeFolder)) {
+            if (const auto* children = m_base->children(relativeFolder)) {
+                takeFromBase(folder, cacheFolder, *children);
+                return;
+            }
+        }
         const QList<QByteArray> names = listFolder(folder);
         // The entries of a large folder are looked at in parallel: on a share, or with nothing
         // cached, each lstat waits for the storage, and the waits then overlap.
@@ -229,6 +265,26 @@ public:
     }
 
 private:
+    // A folder in which nothing changed: what it holds is what the base version holds there.
+    // Its subfolders are walked, as something may have changed further down.
+    void takeFromBase(const QString& folder, const QString& cacheFolder, const QList<const ManifestEntry*>& children)
+    {
+        for (const ManifestEntry* entry : children) {
+            SnapshotItem item;
+            item.entry = *entry;
+            item.fromBase = true;
+            if (entry->kind != ManifestEntry::Kind::directory) {
+                m_items.append(std::move(item));
+                continue;
+            }
+            if (m_options.excludeDirectory && m_options.excludeDirectory(entry->path))
+                continue;
+            m_items.append(std::move(item));
+            const QString name = entry->path.mid(entry->path.lastIndexOf(u'/') + 1);
+            walk(folder + u'/' + name, cacheFolder + u'/' + name, entry->path);
+        }
+    }
+
     static QList<QByteArray> listFolder(const QString& folder)
     {
         const QByteArray native = nativePath(folder);
@@ -281,6 +337,7 @@ private:
 
     const SnapshotOptions& m_options;
     QList<SnapshotItem>& m_items;
+    std::optional<BaseFolders> m_base;
     qint64 m_totalBytes = 0;
 };
 
@@ -459,7 +516,7 @@ Manifest snapshotTree(const QString& source, ContentStore& store, const Snapshot
 
     QList<qsizetype> files;
     for (qsizetype index = 0; index < items.size(); ++index) {
-        if (items.at(index).entry.kind == ManifestEntry::Kind::file)
+        if (items.at(index).entry.kind == ManifestEntry::Kind::file && !items.at(index).fromBase)
             files.append(index);
     }
     SnapshotItem* const itemData = items.data(); // Workers must not touch the list itself.

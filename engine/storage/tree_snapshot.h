@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace vantrel {
 
@@ -31,6 +32,11 @@ struct SnapshotOptions {
     // When set, sockets, pipes and devices inside a folder are left out and their relative paths
     // listed here, instead of failing the snapshot (keeping what can be kept of a working copy).
     QStringList* skippedSpecialFiles = nullptr;
+    // When set: the folders (relative paths, "" for the root) outside of which nothing has
+    // changed since the version `base` describes; every other folder is taken from `base`
+    // without being listed. Unset: the whole tree is walked (with the stat cache).
+    std::optional<QSet<QString>> changedFolders;
+    const Manifest* base = nullptr;
 };
 
 // Stores the regular file or the folder `source` (a symbolic link is refused) and returns its
