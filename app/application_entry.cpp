@@ -2,6 +2,7 @@
 
 #include "app/about_window_scene.h"
 #include "app/app_delegate.h"
+#include "app/app_updater.h"
 #include "app/main_window.h"
 #include "app/onboarding_scene.h"
 #include "app/single_instance.h"
@@ -14,7 +15,13 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <QtDebug>
+
 #include <cstdio>
+
+#ifndef VANTREL_UPDATE_FEED_URL
+#define VANTREL_UPDATE_FEED_URL ""
+#endif
 
 namespace vantrel {
 
@@ -72,14 +79,22 @@ int runApplication(QApplication& application, const QStringList& arguments)
 
     VantrelAppDelegate delegate;
     auto storage = std::make_shared<UserDefaultsStorage>();
-    VantrelModel model(appInfo, storage, std::make_shared<SystemFileManager>(), std::make_shared<SystemWorkspace>(),
+    // The update checks follow the release feed built in, or the one the environment names.
+    const auto feedURL =
+        updateFeedURL(QProcessEnvironment::systemEnvironment(), QStringLiteral(VANTREL_UPDATE_FEED_URL));
+    auto updater = std::make_shared<AppUpdater>(std::make_unique<updates::UpdateController>(updateSettings(
+        appInfo, feedURL, [](const QString& line) { qWarning().noquote() << line; })));
+    VantrelModel model(appInfo, updater, storage, std::make_shared<SystemFileManager>(),
+                       std::make_shared<SystemWorkspace>(),
                        {[&delegate] { delegate.requestQuit(); }, [&delegate] { delegate.requestRestart(); }});
+    updater->updateController().start();
 
-    auto* content = new TeamWindow(model.teamSetup(), appInfo.icon());
+    auto* content = new TeamWindow(model.teamSetup(), appInfo.icon(), model.ribbon());
     content->setOnboardingFactory(&makeOnboardingScene);
     MainWindow window(content, storage, {});
     window.setCommands({[&delegate] { delegate.requestQuit(); },
-                        [&window, &appInfo, &model] { showAboutWindow(&window, appInfo, model.openURL()); }});
+                        [&window, &appInfo, &model] { showAboutWindow(&window, appInfo, model.openURL()); },
+                        [updater] { updater->checkForUpdates(); }});
 
     delegate.installWhenActive(confirmQuit(model), &window);
     // Closing the window asks like every other way of quitting, and closes it once granted.

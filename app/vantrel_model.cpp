@@ -1,6 +1,11 @@
 #include "app/vantrel_model.h"
 
 #include "engine/system_services.h"
+#include "foundation/debouncer.h"
+#include "model/combine_latest_many.h"
+
+#include <chrono>
+#include <vector>
 
 namespace vantrel {
 
@@ -9,15 +14,16 @@ MissingURLSchemeError::MissingURLSchemeError()
 {
 }
 
-VantrelModel::VantrelModel(AppInfo appInfo, std::shared_ptr<KeyValueStorage> storage,
-                           std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace,
-                           Lifecycle lifecycle, QObject* parent)
+VantrelModel::VantrelModel(AppInfo appInfo, std::shared_ptr<AppUpdater> updater,
+                           std::shared_ptr<KeyValueStorage> storage, std::shared_ptr<FileManaging> fileManager,
+                           std::shared_ptr<WorkspaceInterfacing> workspace, Lifecycle lifecycle, Clock& clock,
+                           QObject* parent)
     : QObject(parent),
       m_appInfo(std::move(appInfo))
 {
     if (!m_appInfo.urlScheme())
         throw MissingURLSchemeError();
-    // The update service is stored here once it exists.
+    m_updater = std::move(updater);
     m_crashReporter = new CrashReporter(m_appInfo, storage, {}, this);
     m_crashReporter->start();
 
@@ -36,12 +42,26 @@ VantrelModel::VantrelModel(AppInfo appInfo, std::shared_ptr<KeyValueStorage> sto
     m_teamSetup = new TeamSetup(*m_appInfo.urlScheme(), m_openURL, m_alert, m_sheet, m_confirmation, m_progress,
                                 m_storage, m_fileImporter, m_fileManager, m_workspace, this);
 
-    // The ribbon feed (update and beta-feedback messages) is built here.
+    // The ribbon feed: the latest update and beta-feedback messages, those there are, in that
+    // order, a second after they last changed.
+    using design::Ribbon;
+    std::vector<AnyPublisher<std::optional<Ribbon>>> ribbons{m_updater->updatesPublisher(),
+                                                             betaRibbonPublisher(m_openURL, m_appInfo.releaseType())};
+    const auto present = CombineLatestMany<std::optional<Ribbon>>(std::move(ribbons))
+                             .eraseToAnyPublisher()
+                             .map([](const std::vector<std::optional<Ribbon>>& latest) {
+                                 QList<Ribbon> shown;
+                                 for (const auto& ribbon : latest) {
+                                     if (ribbon)
+                                         shown.append(*ribbon);
+                                 }
+                                 return shown;
+                             });
+    m_ribbon = new design::Prioritizer<Ribbon>(debounce(present, std::chrono::seconds(1), clock), this);
 
     QPointer<TeamSetup> setup = m_teamSetup;
     m_urlHandler = std::make_unique<URLHandler>(
-        // Checking for updates goes to the update service.
-        [] {},
+        [updater = m_updater] { updater->checkForUpdates(); },
         [setup](const QUrl& url) {
             if (setup)
                 setup->openTeamBundle(url);
@@ -53,7 +73,26 @@ VantrelModel::VantrelModel(AppInfo appInfo, std::shared_ptr<KeyValueStorage> sto
         },
         std::move(lifecycle.quit), std::move(lifecycle.restart), [](const QString&) {});
 
-    // The update service's alerts are bound to the alert model here.
+    bindUpdater();
+}
+
+void VantrelModel::bindUpdater()
+{
+    // The update service's alerts go to the alert model every team window shares; their first
+    // button opens the download page of the newest build. (The updater keeps these closures, so
+    // they refer to it weakly.)
+    QPointer<AppUpdater> updater = m_updater.get();
+    QPointer<AlertModel> alert = m_alert;
+    m_updater->subscribeAlerts(
+        m_openURL,
+        [updater, openURL = m_openURL] {
+            if (updater)
+                updater->download(openURL);
+        },
+        [alert](std::optional<AlertDetails> details) {
+            if (alert)
+                alert->setDetails(std::move(details));
+        });
 }
 
 VantrelModel::~VantrelModel() = default;

@@ -6,7 +6,11 @@
 #include "actions/sheets.h"
 #include "actions/toolbar_progress.h"
 #include "app/crash_reporter.h"
+
+#include "app/app_updater.h"
 #include "app/url_handler.h"
+#include "design/ribbon.h"
+#include "foundation/clock.h"
 #include "model/key_value_storage.h"
 #include "open_team/team_setup.h"
 #include "packages/components/app_info.h"
@@ -33,12 +37,19 @@ public:
     };
 
     // Throws MissingURLSchemeError when `appInfo` has no URL scheme: the build is broken.
-    VantrelModel(AppInfo appInfo, std::shared_ptr<KeyValueStorage> storage, std::shared_ptr<FileManaging> fileManager,
-                 std::shared_ptr<WorkspaceInterfacing> workspace, Lifecycle lifecycle, QObject* parent = nullptr);
+    // `clock` times the ribbon feed and must outlive the model.
+    VantrelModel(AppInfo appInfo, std::shared_ptr<AppUpdater> updater, std::shared_ptr<KeyValueStorage> storage,
+                 std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace,
+                 Lifecycle lifecycle, Clock& clock = TimerClock::shared(), QObject* parent = nullptr);
     ~VantrelModel() override;
 
     const AppInfo& appInfo() const { return m_appInfo; }
     CrashReporter* crashReporter() const { return m_crashReporter; }
+
+    const std::shared_ptr<AppUpdater>& updater() const { return m_updater; }
+    // The messages of the team toolbar's ribbon: the update message and, in alpha and beta builds,
+    // the beta-feedback one, a second after they last changed.
+    design::Prioritizer<design::Ribbon>* ribbon() const { return m_ribbon; }
     TeamSetup* teamSetup() const { return m_teamSetup; }
     URLHandler& urlHandler() const { return *m_urlHandler; }
     // Opens links through the desktop; every link a view opens goes through it.
@@ -48,8 +59,12 @@ public:
     const std::shared_ptr<WorkspaceInterfacing>& workspace() const { return m_workspace; }
 
 private:
+    void bindUpdater();
+
     const AppInfo m_appInfo;
     CrashReporter* m_crashReporter = nullptr;
+
+    std::shared_ptr<AppUpdater> m_updater;
     std::shared_ptr<KeyValueStorage> m_storage;
     std::shared_ptr<FileManaging> m_fileManager;
     std::shared_ptr<WorkspaceInterfacing> m_workspace;
@@ -60,6 +75,7 @@ private:
     ToolbarProgressIndicator* m_progress = nullptr;
     ConfirmationDialogModel* m_confirmation = nullptr;
     TeamSetup* m_teamSetup = nullptr;
+    design::Prioritizer<design::Ribbon>* m_ribbon = nullptr;
     std::unique_ptr<URLHandler> m_urlHandler;
 };
 

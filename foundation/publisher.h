@@ -83,6 +83,12 @@ public:
     // delivered once the subscription is cancelled or the context is destroyed.
     AnyPublisher<T> receiveOn(QObject* context) const;
 
+    // Passes a value on only when it differs from the one passed on before it.
+    AnyPublisher<T> removeDuplicates() const;
+
+    // Publishes the values of both, as each comes; finishes when both have finished.
+    AnyPublisher<T> merge(const AnyPublisher<T>& other) const;
+
 private:
     SubscribeFunction m_subscribe;
 };
@@ -261,6 +267,42 @@ AnyPublisher<T> AnyPublisher<T>::receiveOn(QObject* context) const
         return Cancellable([alive, subscription] {
             alive->store(false);
             subscription->cancel();
+        });
+    });
+}
+
+template<typename T>
+AnyPublisher<T> AnyPublisher<T>::removeDuplicates() const
+{
+    auto upstream = *this;
+    return AnyPublisher<T>([upstream](Subscriber<T> downstream) {
+        // One subscription's values arrive one after the other.
+        auto last = std::make_shared<std::optional<T>>();
+        return upstream.subscribe(Subscriber<T>{[last, receive = downstream.receive](const T& value) {
+                                                    if (*last && **last == value)
+                                                        return;
+                                                    *last = value;
+                                                    receive(value);
+                                                },
+                                                downstream.complete});
+    });
+}
+
+template<typename T>
+AnyPublisher<T> AnyPublisher<T>::merge(const AnyPublisher<T>& other) const
+{
+    auto first = *this;
+    return AnyPublisher<T>([first, other](Subscriber<T> downstream) {
+        auto remaining = std::make_shared<std::atomic<int>>(2);
+        auto completeOne = [remaining, complete = downstream.complete] {
+            if (remaining->fetch_sub(1) == 1)
+                complete();
+        };
+        auto left = std::make_shared<Cancellable>(first.subscribe(Subscriber<T>{downstream.receive, completeOne}));
+        auto right = std::make_shared<Cancellable>(other.subscribe(Subscriber<T>{downstream.receive, completeOne}));
+        return Cancellable([left, right] {
+            left->cancel();
+            right->cancel();
         });
     });
 }

@@ -225,6 +225,8 @@ VANTREL_TEXT(aboutActionTitle, /*: About %@1 is appName */ translate("Strings", 
 VANTREL_TEXT(checkForUpdatesActionTitle, /*: Check for updates menu item title */ translate("Strings", "Check for updates"))
 VANTREL_TEXT(sendFeedbackActionTitle, /*: Motivate the user to send beta build feedback */ translate("Strings", "Send Feedback"))
 VANTREL_TEXT(betaPrefix, /*: A prefix to indicate a beta build */ translate("Strings", "Beta - "))
+VANTREL_TEXT(oneUpdateAvailable, /*: One update */ translate("Strings", "1 update available"))
+VANTREL_TEXT(updatesAvailable, /*: Multiple updates */ translate("Strings", "%u updates available"))
 VANTREL_TEXT(collectLogsActionTitle, /*: Collect Logs for support */ translate("Strings", "Collect Logs for support"))
 VANTREL_TEXT(fileMenuTitle, /*: The title of the File menu */ translate("Strings", "File"))
 VANTREL_TEXT(helpMenuTitle, /*: The title of the Help menu */ translate("Strings", "Help"))

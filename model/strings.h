@@ -174,6 +174,8 @@ public:
     static QString checkForUpdatesActionTitle();
     static QString sendFeedbackActionTitle();
     static QString betaPrefix();
+    static QString oneUpdateAvailable();
+    static QString updatesAvailable(); // %u number of updates
     static QString collectLogsActionTitle();
     static QString fileMenuTitle();
     static QString helpMenuTitle();

@@ -19,11 +19,15 @@ int main(int argc, char** argv)
     const QString scratch = QString::fromLocal8Bit(argv[1]);
     const vantrel::AppInfo alpha(QStringLiteral("Vantrel"), QIcon(), QStringLiteral("1.0α"), QStringLiteral("12"),
                                  QStringLiteral("app.vantrel"), QStringLiteral("vantrel"));
-    vantrel::VantrelModel model(alpha, std::make_shared<vantrel::KeyValueStoragePreview>(),
-                                std::make_shared<vantrel::SystemFileManager>(scratch + QStringLiteral("/data"),
-                                                                             scratch + QStringLiteral("/cache"),
-                                                                             scratch + QStringLiteral("/downloads")),
-                                std::make_shared<vantrel::RecordingWorkspace>(), {});
+    vantrel::VantrelModel model(
+        alpha,
+        std::make_shared<vantrel::AppUpdater>(
+            std::make_unique<vantrel::updates::UpdateController>(vantrel::updates::UpdateController::Settings{})),
+        std::make_shared<vantrel::KeyValueStoragePreview>(),
+        std::make_shared<vantrel::SystemFileManager>(scratch + QStringLiteral("/data"),
+                                                     scratch + QStringLiteral("/cache"),
+                                                     scratch + QStringLiteral("/downloads")),
+        std::make_shared<vantrel::RecordingWorkspace>(), {});
     if (!model.crashReporter()->client().isStarted())
         return 3;
     QMenu* debug = vantrel::makeDebugMenu(alpha, nullptr);

@@ -26,6 +26,13 @@ using namespace vantrel::testing;
 
 namespace {
 
+// An update service with no feed: it never fetches anything.
+std::shared_ptr<AppUpdater> noUpdates()
+{
+    return std::make_shared<AppUpdater>(
+        std::make_unique<updates::UpdateController>(updates::UpdateController::Settings{}));
+}
+
 const AppInfo alpha(QStringLiteral("Vantrel"), QIcon(), QStringLiteral("1.0α"), QStringLiteral("12"),
                     QStringLiteral("app.vantrel"), QStringLiteral("vantrel"));
 
@@ -115,7 +122,8 @@ private Q_SLOTS:
         };
         QVERIFY(!reports.contains(QString()));
         const auto remaining = [&reports] {
-            return std::count_if(reports.cbegin(), reports.cend(), [](const QString& path) { return QFile::exists(path); });
+            return std::count_if(reports.cbegin(), reports.cend(),
+                                 [](const QString& path) { return QFile::exists(path); });
         };
         for (qsizetype i = 0; i < reports.size(); ++i) {
             QTRY_VERIFY(visibleAlert());
@@ -147,7 +155,10 @@ private Q_SLOTS:
         const qsizetype prepared = QDir(folder).entryList(QDir::Files).size();
         QVERIFY(!started());
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), prepared); // no report file prepared
-        QVERIFY(!VantrelModel(alpha, storage, files(), std::make_shared<RecordingWorkspace>(), {})
+        QVERIFY(!VantrelModel(alpha,
+                              std::make_shared<AppUpdater>(
+                                  std::make_unique<updates::UpdateController>(updates::UpdateController::Settings{})),
+                              storage, files(), std::make_shared<RecordingWorkspace>(), {})
                      .crashReporter()
                      ->client()
                      .isStarted());
@@ -183,7 +194,7 @@ private:
 
     std::unique_ptr<VantrelModel> startApplication()
     {
-        return std::make_unique<VantrelModel>(alpha, std::make_shared<KeyValueStoragePreview>(), files(),
+        return std::make_unique<VantrelModel>(alpha, noUpdates(), std::make_shared<KeyValueStoragePreview>(), files(),
                                               std::make_shared<RecordingWorkspace>(), VantrelModel::Lifecycle{});
     }
 

@@ -1,3 +1,4 @@
+#include "foundation/debouncer.h"
 #include "foundation/observable_object.h"
 #include "foundation/publisher.h"
 
@@ -159,6 +160,69 @@ private Q_SLOTS:
         subscription.cancel();
         QTest::qWait(20);
         QCOMPARE(received, QList<int>{5});
+    }
+
+    void removeDuplicatesAndMerge()
+    {
+        PassthroughSubject<int> left;
+        PassthroughSubject<int> right;
+        QList<int> received;
+        bool finished = false;
+        auto subscription = left.publisher()
+                                .removeDuplicates()
+                                .merge(right.publisher())
+                                .sink([&](const int& v) { received << v; }, [&] { finished = true; });
+        for (int v : {1, 1, 2, 1})
+            left.send(v);
+        right.send(2);
+        right.send(2);
+        QCOMPARE(received, (QList<int>{1, 2, 1, 2, 2}));
+        left.sendCompletion();
+        QVERIFY(!finished);
+        right.sendCompletion();
+        QVERIFY(finished);
+    }
+
+    void debounceOnAClock()
+    {
+        using namespace std::chrono_literals;
+        ManualClock clock;
+        PassthroughSubject<int> subject;
+        QList<std::pair<long long, int>> received;
+        bool finished = false;
+        Cancellable subscription = debounce(subject.publisher(), 10s, clock).sink(
+            [&](const int& v) { received << std::pair(std::chrono::duration_cast<std::chrono::seconds>(clock.now()).count(), v); },
+            [&] { finished = true; });
+        subject.send(1);
+        clock.advance(5s);
+        subject.send(2);
+        clock.advance(9s);
+        QVERIFY(received.isEmpty());
+        clock.advance(1s);
+        QCOMPARE(received, (QList<std::pair<long long, int>>{{15, 2}}));
+
+        // A value that waits when the upstream finishes still comes, then the completion.
+        subject.send(3);
+        subject.sendCompletion();
+        QVERIFY(!finished);
+        clock.advance(10s);
+        QCOMPARE(received.last(), (std::pair<long long, int>{25, 3}));
+        QVERIFY(finished);
+
+        // A receiver may end its own subscription; a cancelled one gets nothing more.
+        PassthroughSubject<int> other;
+        int calls = 0;
+        Cancellable once;
+        once = debounce(other.publisher(), 1s, clock).sink([&](const int&) {
+            ++calls;
+            once.cancel();
+        });
+        other.send(1);
+        clock.advance(1s);
+        other.send(2);
+        clock.advance(1s);
+        QCOMPARE(calls, 1);
+        QCOMPARE(clock.pendingCount(), std::size_t(0));
     }
 };
 

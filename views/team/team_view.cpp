@@ -25,7 +25,9 @@
 
 namespace vantrel {
 
-TeamView::TeamView(Team& team, QWidget* parent) : QWidget(parent), m_team(team)
+TeamView::TeamView(Team& team, design::Prioritizer<design::Ribbon>* ribbon, QWidget* parent)
+    : QWidget(parent),
+      m_team(team)
 {
     setObjectName(QStringLiteral("teamView"));
     setAutoFillBackground(true);
@@ -38,7 +40,7 @@ TeamView::TeamView(Team& team, QWidget* parent) : QWidget(parent), m_team(team)
     toolbar->setObjectName(QStringLiteral("teamToolbarRow"));
     auto* toolbarLayout = new QHBoxLayout(toolbar);
     toolbarLayout->setContentsMargins(8, 4, 8, 4);
-    toolbarLayout->addWidget(new TeamToolbar(&team.navigation(), team.progress(), nullptr, toolbar), 1);
+    toolbarLayout->addWidget(new TeamToolbar(&team.navigation(), team.progress(), ribbon, toolbar), 1);
     toolbarLayout->addWidget(
         new UserToolbar(team.bundle()->name(), displayName(user.fullName, user.userName), toolbar));
 

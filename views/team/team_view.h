@@ -1,5 +1,7 @@
 #pragma once
 
+#include "design/ribbon.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -22,7 +24,9 @@ class TeamView final : public QWidget {
 public:
     static constexpr int sidebarMinimumWidth = 230;
 
-    explicit TeamView(Team& team, QWidget* parent = nullptr);
+    // The toolbar's ribbon shows what `ribbon` selects (nothing without one); it must outlive
+    // the view.
+    explicit TeamView(Team& team, design::Prioritizer<design::Ribbon>* ribbon = nullptr, QWidget* parent = nullptr);
     ~TeamView() override;
 
     Team& team() const { return m_team; }

@@ -13,7 +13,11 @@
 
 namespace vantrel {
 
-TeamWindow::TeamWindow(TeamSetup* setup, QIcon appIcon, QWidget* parent) : QWidget(parent), m_setup(setup)
+TeamWindow::TeamWindow(TeamSetup* setup, QIcon appIcon, design::Prioritizer<design::Ribbon>* ribbon,
+                       QWidget* parent)
+    : QWidget(parent),
+      m_setup(setup),
+      m_ribbon(ribbon)
 {
     setObjectName(QStringLiteral("teamWindow"));
     m_pages = new QStackedLayout(this);
@@ -142,7 +146,7 @@ void TeamWindow::showState()
     if (m_teamView && (!team || &m_teamView->team() != team))
         delete m_teamView;
     if (team && !m_teamView) {
-        m_teamView = new TeamView(*team, m_team);
+        m_teamView = new TeamView(*team, m_ribbon, m_team);
         m_team->layout()->addWidget(m_teamView);
     } else if (!m_onboardingContent)
         buildOnboarding();

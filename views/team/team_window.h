@@ -33,7 +33,10 @@ public:
     // as a child of `parent`; it should be `onboardingSize`.
     using OnboardingFactory = std::function<QWidget*(TeamSetup* setup, QWidget* parent)>;
 
-    TeamWindow(TeamSetup* setup, QIcon appIcon, QWidget* parent = nullptr);
+    // A loaded team's toolbar shows the messages `ribbon` selects (none without one); it must
+    // outlive the window.
+    TeamWindow(TeamSetup* setup, QIcon appIcon, design::Prioritizer<design::Ribbon>* ribbon = nullptr,
+               QWidget* parent = nullptr);
     ~TeamWindow() override;
 
     // The onboarding is made anew each time the window enters the choosing state and dropped when
@@ -64,6 +67,7 @@ private:
     void dropOnboarding();
 
     QPointer<TeamSetup> m_setup;
+    QPointer<design::Prioritizer<design::Ribbon>> m_ribbon;
     QStackedLayout* m_pages = nullptr;
     QWidget* m_loading = nullptr;
     QWidget* m_onboarding = nullptr;
