@@ -189,8 +189,17 @@ void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>
     changed << record.bundle;
     const RecordKind kind = record.kind;
 
+    // Whether a bundle is there decides whether its containers and nested bundles list it.
+    const auto touchPartners = [&](const Bundle& partner) {
+        for (const auto& edge : partner.children)
+            changed << edge.child;
+        for (const auto& parent : partner.parentCandidates)
+            changed << parent;
+    };
     switch (kind) {
     case RecordKind::create:
+        if (!bundle.created && !bundle.deleted)
+            touchPartners(bundle);
         if (!bundle.created || stamp < bundle.createdStamp) {
             bundle.created = true;
             bundle.createdStamp = stamp;
@@ -244,11 +253,9 @@ void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>
         bundle.trashed.write(stamp, false);
         break;
     case RecordKind::deletePermanently:
+        if (bundle.created && !bundle.deleted)
+            touchPartners(bundle);
         bundle.deleted = true;
-        for (const auto& edge : std::as_const(bundle.children))
-            changed << edge.child;
-        for (const auto& parent : std::as_const(bundle.parentCandidates))
-            changed << parent;
         break;
     case RecordKind::lock:
     case RecordKind::editing:
