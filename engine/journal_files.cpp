@@ -286,7 +286,12 @@ DecodedRecord decodeRecord(QByteArrayView bytes)
 
 QByteArray encodePack(const QList<QByteArray>& records)
 {
-    QByteArray pack = QByteArrayLiteral("[\n");
+    qsizetype size = 4;
+    for (const auto& record : records)
+        size += record.size() + 2;
+    QByteArray pack;
+    pack.reserve(size);
+    pack += QByteArrayLiteral("[\n");
     for (qsizetype i = 0; i < records.size(); ++i) {
         Q_ASSERT(!records[i].contains('\n'));
         pack += records[i];
@@ -299,6 +304,7 @@ QByteArray encodePack(const QList<QByteArray>& records)
 SplitPack splitPack(const QByteArray& bytes)
 {
     SplitPack split;
+    split.data = bytes;
     if (!bytes.contains('\n')) {
         // A pack written before records had checksums: one JSON array of format-1 records.
         QJsonParseError parseError{};
@@ -307,26 +313,54 @@ SplitPack splitPack(const QByteArray& bytes)
             throw DecodingError(
                 QStringLiteral("The pack is not a list of records (%1).").arg(parseError.errorString()));
         for (const QJsonValue& value : document.array())
-            split.entries << PackEntry{
-                value.isObject() ? QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact) : QByteArray(), 1};
+            split.owned << (value.isObject() ? QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)
+                                             : QByteArray());
+        for (const auto& record : std::as_const(split.owned))
+            split.entries << PackEntry{record, 1};
         return split;
     }
 
-    const QList<QByteArray> lines = bytes.split('\n');
-    QList<QByteArray> records;
+    // The records are read in place, one a line; the layout around them must be exactly the one
+    // encodePack() writes.
+    const QByteArrayView all(split.data);
+    QList<QByteArrayView> lines;
+    for (qsizetype start = 0;;) {
+        const qsizetype end = all.indexOf('\n', start);
+        lines << (end < 0 ? all.sliced(start) : all.sliced(start, end - start));
+        if (end < 0)
+            break;
+        start = end + 1;
+    }
+    qsizetype expectedAt = 2; // where the next record starts in an intact pack
+    bool intact = all.startsWith("[\n");
+    bool lastHadComma = false;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QByteArray& line = lines[i];
+        const QByteArrayView line = lines[i];
         const bool opening = i == 0 && line == "[";
         const bool closing = line == "]" && i + 2 == lines.size() && lines.last().isEmpty();
         if (opening || closing || (i + 1 == lines.size() && line.isEmpty()))
             continue;
-        // Every record line but the last ends with a comma; one that should not is caught by
-        // comparing the whole layout below.
-        const QByteArray record = line.endsWith(',') ? line.chopped(1) : line;
+        // Every record line but the last ends with a comma.
+        const QByteArrayView record = line.endsWith(',') ? line.chopped(1) : line;
+        const qsizetype at = record.data() - all.data();
+        intact = intact && at == expectedAt;
+        expectedAt = at + record.size();
         split.entries << PackEntry{record, static_cast<int>(i + 1)};
-        records << record;
+        // What follows the record: a comma and a line break, or the last line break.
+        const QByteArrayView rest = all.sliced(expectedAt);
+        const bool comma = rest.startsWith(",\n");
+        const bool last = !comma && rest.startsWith("\n");
+        intact = intact && (comma || last);
+        lastHadComma = comma;
+        expectedAt += comma ? 2 : 1;
+        if (last)
+            intact = intact && all.sliced(std::min(expectedAt, all.size())) == "]\n";
     }
-    split.layoutIntact = encodePack(records) == bytes;
+    if (split.entries.isEmpty())
+        intact = intact && all == "[\n]\n";
+    else
+        intact = intact && !lastHadComma && all.sliced(std::min(expectedAt, all.size())) == "]\n";
+    split.layoutIntact = intact;
     return split;
 }
 

@@ -93,12 +93,15 @@ DecodedRecord decodeRecord(QByteArrayView bytes);
 // The bytes of a pack of `records`, each the bytes of one record as decodeRecord() read them.
 QByteArray encodePack(const QList<QByteArray>& records);
 
-// One record of a pack, as stored, and the line it is on (1 for every record of a one-line pack).
+// One record of a pack, as stored (a view into the SplitPack that holds it), and the line it is on
+// (1 for every record of a one-line pack).
 struct PackEntry {
-    QByteArray bytes;
+    QByteArrayView bytes;
     int line = 0;
 };
 struct SplitPack {
+    QByteArray data;          // the pack's bytes, which the entries point into
+    QList<QByteArray> owned;  // the records of a one-line pack, re-encoded
     QList<PackEntry> entries;
     bool layoutIntact = true; // false when something around the records was changed
 };

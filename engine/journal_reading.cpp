@@ -8,6 +8,9 @@
 #include "engine/storage/storage_error.h"
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <thread>
 #include <limits>
 
 namespace vantrel {
@@ -43,6 +46,33 @@ QString leftOutText(const QString& where, const QString& client, qint64 from, qi
         .arg(where, client, detail);
 }
 
+// Runs `work` for 0 to count - 1 on a few threads: decoding the records of a pack is most of the
+// cost of opening a large team bundle.
+void inParallel(qsizetype count, const std::function<void(qsizetype)>& work)
+{
+    constexpr qsizetype perThread = 64;
+    const qsizetype threads =
+        std::min<qsizetype>({qsizetype(std::max(1u, std::thread::hardware_concurrency())), 8, count / perThread});
+    if (threads <= 1) {
+        for (qsizetype i = 0; i < count; ++i)
+            work(i);
+        return;
+    }
+    std::atomic<qsizetype> next{0};
+    const auto run = [&] {
+        for (qsizetype from; (from = next.fetch_add(perThread)) < count;) {
+            for (qsizetype i = from; i < std::min(count, from + perThread); ++i)
+                work(i);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (qsizetype i = 1; i < threads; ++i)
+        helpers.emplace_back(run);
+    run();
+    for (auto& helper : helpers)
+        helper.join();
+}
+
 } // namespace
 
 std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Cursor& cursor, std::optional<qint64> head,
@@ -65,8 +95,9 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
             if (from <= to)
                 next.skipped.append({from, to});
         };
-        const auto keep = [&](DecodedRecord& decoded, const QByteArray& bytes) {
-            records.push_back(ReadRecord{std::move(decoded.changes), keepBytes ? bytes : QByteArray(), decoded.format});
+        const auto keep = [&](DecodedRecord& decoded, QByteArrayView bytes) {
+            records.push_back(
+                ReadRecord{std::move(decoded.changes), keepBytes ? bytes.toByteArray() : QByteArray(), decoded.format});
         };
         // A record that decoded, as the one expected where it was found; the reason it is not
         // otherwise.
@@ -105,8 +136,12 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
                     damaged.clear();
                 };
                 bool anyDamaged = false;
-                for (const auto& entry : split.entries) {
-                    auto decoded = decodeRecord(entry.bytes);
+                std::vector<DecodedRecord> decodedEntries(size_t(split.entries.size()));
+                inParallel(split.entries.size(),
+                           [&](qsizetype i) { decodedEntries[size_t(i)] = decodeRecord(split.entries[i].bytes); });
+                for (qsizetype i = 0; i < split.entries.size(); ++i) {
+                    const auto& entry = split.entries[i];
+                    auto& decoded = decodedEntries[size_t(i)];
                     if (const QString detail = misplaced(decoded, previous + 1, pack.last); !detail.isEmpty()) {
                         damaged.append({entry.line, detail});
                         anyDamaged = true;

@@ -158,7 +158,7 @@ private slots:
         QList<QByteArray> lines;
         for (const QString& name : {u"pack-000000000001-000000000003.json"_s, u"pack-000000000004-000000000006.json"_s}) {
             for (const auto& entry : journal_files::splitPack(contentOf(folder + u'/' + name)).entries)
-                lines << entry.bytes;
+                lines << entry.bytes.toByteArray();
         }
         writeFile(folder + u"/pack-000000000006.json"_s, journal_files::encodePack(lines));
         writeFile(recordPath(dir.path(), u"W"_s, 5), lines[4]);
