@@ -49,6 +49,13 @@ QJsonObject versionFields(const ContentHash& manifest, const QString& message, c
 // ---------------------------------------------------------------------------------------------
 // Small helpers.
 
+int largeTeamBundles()
+{
+    bool valid = false;
+    const int wanted = qEnvironmentVariableIntValue("VANTREL_BENCH_BUNDLES", &valid);
+    return valid ? std::max(wanted, 1000) : 10000;
+}
+
 void setNoteTag(const char* tag)
 {
     noteTag = tag;

@@ -26,9 +26,11 @@ constexpr qint64 KiB = 1024;
 constexpr qint64 MiB = 1024 * KiB;
 constexpr qint64 GiB = 1024 * MiB;
 
-// The large team bundle of buildLargeTeam().
-constexpr int indexCollections = 400;
-constexpr int indexDocuments = 9600; // 10,000 bundles in all
+// The large team bundle of buildLargeTeam(): 10,000 bundles, or as many as the environment
+// variable VANTREL_BENCH_BUNDLES gives (1,000 at least), one in 25 of them a collection.
+int largeTeamBundles();
+inline const int indexCollections = largeTeamBundles() / 25;
+inline const int indexDocuments = largeTeamBundles() - indexCollections;
 constexpr int indexWriters = 3;      // clients that made them
 constexpr int bundlesPerRecord = 5;  // records of a few bundles each: the journals get packed
 

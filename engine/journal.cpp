@@ -10,52 +10,29 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace vantrel {
 
 namespace {
 
 using namespace journal_files;
-using Outcome = DecodedRecord::Outcome;
 
-// A record written less than this long ago that does not read may still be on its way (where
-// files cannot be published atomically), and a head naming records not listed yet may be ahead
-// of a lagging listing: both are looked at again before they are reported.
-constexpr qint64 incompleteRecordGraceSeconds = 60;
 // Reads are bounded: whatever a file on the share holds, it is not read past these sizes.
 constexpr qint64 maxLostRecords = 1'000'000;
-
-// Messages are built in one pass: folder and client names come from the share and may hold "%1".
-QString missingText(const QString& folder, qint64 from, qint64 to)
-{
-    if (from == to)
-        return QStringLiteral("%1: record %2 is missing.").arg(folder, QString::number(from));
-    return QStringLiteral("%1: records %2 to %3 are missing.").arg(folder, QString::number(from), QString::number(to));
-}
-
-// A record, or the records between two that were read, that could not be folded.
-QString leftOutText(const QString& where, const QString& client, qint64 from, qint64 to, const QString& detail)
-{
-    if (from == to)
-        return QStringLiteral("%1: record %2 of client %3 was left out. %4")
-            .arg(where, QString::number(from), client, detail);
-    if (from < to)
-        return QStringLiteral("%1: records %2 to %3 of client %4 were left out. %5")
-            .arg(where, QString::number(from), QString::number(to), client, detail);
-    return QStringLiteral("%1: a damaged line, holding no record of client %2 that the pack lacks. %3")
-        .arg(where, client, detail);
-}
+// The bytes of unpacked records kept in memory for the next pack, at most.
+constexpr qint64 maxUnpackedBytesKept = 32 * 1024 * 1024;
 
 } // namespace
 
 Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder)), m_writerId(std::move(writerId))
 {
     const Listing own = listFolder(m_folder + QLatin1Char('/') + m_writerId);
-    qint64 highest = own.pack;
+    qint64 highest = own.packedUpTo;
     if (!own.files.empty())
         highest = std::max(highest, own.files.rbegin()->first);
     m_unpackedOwnRecords = static_cast<int>(
-        std::count_if(own.files.begin(), own.files.end(), [&](const auto& file) { return file.first > own.pack; }));
+        std::count_if(own.files.begin(), own.files.end(), [&](const auto& file) { return file.first > own.packedUpTo; }));
     // Numbers the head names were published once, even when their records are gone since:
     // other clients may have read them, so they are never given to another record. A head far
     // beyond the records is taken for a damaged head rather than for lost records.
@@ -98,187 +75,33 @@ void Journal::report(const QStringList& found, QStringList& problems)
     }
 }
 
-std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Cursor& cursor, std::optional<qint64> head,
-                                                     QStringList& problems, bool* relistLater)
+std::vector<JournalRecord> Journal::readAll(QStringList& problems)
 {
-    const QString folder = m_folder + QLatin1Char('/') + client;
-    const qint64 afterSeq = cursor.lastSeq;
-    // The owner may pack its records while we read them; a vanished file means: list again.
-    for (int attempt = 0;; ++attempt) {
-        std::vector<ReadRecord> records;
-        QStringList found;
-        Cursor next = cursor;
-        qint64 highest = afterSeq;
-        bool vanished = false;
-        bool stoppedEarly = false;
-        const Listing listing = listFolder(folder, client == m_writerId ? std::chrono::milliseconds(0) : m_listingLag);
-        const auto skip = [&](qint64 from, qint64 to) {
-            from = std::max(from, afterSeq + 1);
-            if (from <= to)
-                next.skipped.append({from, to});
-        };
-        // A record that decoded, as the one expected where it was found; the reason it is not
-        // otherwise.
-        const auto misplaced = [&](const DecodedRecord& decoded, qint64 low, qint64 high) -> QString {
-            if (decoded.outcome != Outcome::folded)
-                return decoded.detail;
-            const JournalStamp& stamp = decoded.changes.front().stamp;
-            if (stamp.client != client)
-                return QStringLiteral("It names another client.");
-            if (stamp.seq < low || stamp.seq > high)
-                return QStringLiteral("It names another place in the journal (%1).").arg(stamp.seq);
-            return {};
-        };
-
-        if (listing.pack > afterSeq) {
-            const QString path = folder + QLatin1Char('/') + packFileName(listing.pack);
-            try {
-                const auto split = splitPack(readWholeFile(path, readLimits::journalPack));
-                // A pack holds the client's records from its first, in order: a damaged one is
-                // known by the records around it.
-                qint64 previous = 0;
-                QList<QPair<int, QString>> damaged; // lines since `previous`, and why
-                const auto settle = [&](qint64 nextGood) {
-                    if (damaged.isEmpty()) {
-                        if (nextGood > previous + 1 && nextGood - 1 > afterSeq)
-                            found << missingText(folder, previous + 1, nextGood - 1);
-                    } else if (nextGood - 1 > afterSeq || previous + 1 > nextGood - 1) {
-                        const QString lines = damaged.size() == 1 ? QStringLiteral("line %1").arg(damaged.front().first)
-                                                                  : QStringLiteral("lines %1 to %2")
-                                                                        .arg(QString::number(damaged.front().first),
-                                                                             QString::number(damaged.back().first));
-                        found << leftOutText(path + QStringLiteral(", ") + lines, client, previous + 1, nextGood - 1,
-                                             damaged.front().second);
-                    }
-                    skip(previous + 1, nextGood - 1);
-                    damaged.clear();
-                };
-                bool anyDamaged = false;
-                for (const auto& entry : split.entries) {
-                    auto decoded = decodeRecord(entry.bytes);
-                    if (const QString detail = misplaced(decoded, previous + 1, listing.pack); !detail.isEmpty()) {
-                        damaged.append({entry.line, detail});
-                        anyDamaged = true;
-                        continue;
-                    }
-                    const qint64 seq = decoded.changes.front().stamp.seq;
-                    settle(seq);
-                    previous = seq;
-                    if (seq > afterSeq)
-                        records.push_back(ReadRecord{std::move(decoded.changes), entry.bytes, decoded.format});
-                }
-                settle(listing.pack + 1);
-                if (!split.layoutIntact && !anyDamaged)
-                    found << QStringLiteral("%1: the pack is damaged between its records, which were read.").arg(path);
-                highest = std::max(highest, listing.pack);
-            } catch (const StorageError& error) {
-                if (error.kind() == StorageError::Kind::notFound) {
-                    vanished = true;
-                } else {
-                    found << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
-                    skip(1, listing.pack);
-                    highest = std::max(highest, listing.pack);
-                }
-            } catch (const Error& error) {
-                found << QStringLiteral("%1: %2").arg(path,
-                                                      error.failureReason().value_or(error.localizedDescription()));
-                skip(1, listing.pack);
-                highest = std::max(highest, listing.pack);
-            }
-        }
-
-        const qint64 base = std::max(afterSeq, listing.pack);
-        qint64 expected = base + 1;
-        for (const auto& [seq, name] : listing.files) {
-            if (vanished)
-                break;
-            if (seq <= base)
-                continue;
-            if (seq > expected) {
-                found << missingText(folder, expected, seq - 1);
-                skip(expected, seq - 1);
-            }
-            expected = seq + 1;
-            const QString path = folder + QLatin1Char('/') + name;
-            QByteArray bytes;
-            try {
-                bytes = readWholeFile(path, readLimits::journalRecord);
-            } catch (const StorageError& error) {
-                if (error.kind() == StorageError::Kind::notFound) {
-                    vanished = true;
-                    break;
-                }
-                found << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
-                skip(seq, seq);
-                highest = seq;
-                continue;
-            }
-            auto decoded = decodeRecord(bytes);
-            // A record still being written (where files cannot be published atomically) is
-            // read again at the next poll; an older one that does not read is damaged.
-            if (decoded.outcome == Outcome::unreadable
-                && writtenWithin(path, std::chrono::seconds(incompleteRecordGraceSeconds))) {
-                highest = std::max(highest, seq - 1);
-                stoppedEarly = true;
-                break;
-            }
-            highest = seq;
-            if (const QString detail = misplaced(decoded, seq, seq); !detail.isEmpty()) {
-                found << leftOutText(path, client, seq, seq, detail);
-                skip(seq, seq);
-                continue;
-            }
-            records.push_back(ReadRecord{std::move(decoded.changes), std::move(bytes), decoded.format});
-        }
-
-        if (vanished && attempt < 3)
-            continue;
-
-        // The head names the client's newest record: records it names that are not listed are
-        // missing, once that has lasted longer than a listing may lag.
-        const qint64 present = std::max({afterSeq, listing.pack, listing.hiddenUpTo,
-                                         listing.files.empty() ? qint64(0) : listing.files.rbegin()->first});
-        if (head && *head > present && !vanished) {
-            const auto now = std::chrono::steady_clock::now();
-            if (next.shortfallHead != *head) {
-                next.shortfallHead = *head;
-                next.shortfallSince = now;
-            }
-            const auto grace = std::chrono::seconds(incompleteRecordGraceSeconds);
-            if (!writtenWithin(folder + QStringLiteral("/head"), grace) || now - next.shortfallSince >= grace)
-                found << missingText(folder, present + 1, *head);
-        } else {
-            next.shortfallHead = 0;
-        }
-
-        for (const auto& record : records)
-            noteSeen(record.changes.front());
-        next.lastSeq = highest;
-        next.skipped.removeIf([&](const QPair<qint64, qint64>& range) { return range.first > highest; });
-        cursor = std::move(next);
-        problems << found;
-        *relistLater = stoppedEarly || listing.hiddenUpTo > 0;
-        return records;
-    }
+    std::vector<JournalRecord> all;
+    readAll(problems, [&](std::vector<JournalRecord>&& records) {
+        std::move(records.begin(), records.end(), std::back_inserter(all));
+    });
+    return all;
 }
 
-std::vector<JournalRecord> Journal::readAll(QStringList& problems)
+void Journal::readAll(QStringList& problems, const std::function<void(std::vector<JournalRecord>&&)>& fold)
 {
     std::lock_guard lock(m_mutex);
     m_cursors.clear();
     m_reported.clear();
-    std::vector<JournalRecord> all;
     for (const QString& client : QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         const QString stamp = folderStamp(m_folder + QLatin1Char('/') + client);
         Cursor& cursor = m_cursors[client];
         QStringList found;
         bool relistLater = false;
-        for (auto& record : readClient(client, cursor, readHead(client), found, &relistLater))
-            std::move(record.changes.begin(), record.changes.end(), std::back_inserter(all));
+        std::vector<JournalRecord> records;
+        for (auto& record : readClient(client, cursor, readHead(client), found, &relistLater, false))
+            std::move(record.changes.begin(), record.changes.end(), std::back_inserter(records));
         cursor.folderStamp = relistLater ? QString() : stamp;
         report(found, problems);
+        if (!records.empty())
+            fold(std::move(records));
     }
-    return all;
 }
 
 std::vector<JournalRecord> Journal::readNew(QStringList& problems)
@@ -298,7 +121,7 @@ std::vector<JournalRecord> Journal::readNew(QStringList& problems)
             continue;
         QStringList found;
         bool relistLater = false;
-        for (auto& record : readClient(client, cursor, head, found, &relistLater))
+        for (auto& record : readClient(client, cursor, head, found, &relistLater, false))
             std::move(record.changes.begin(), record.changes.end(), std::back_inserter(fresh));
         cursor.folderStamp = relistLater ? QString() : stamp;
         report(found, problems);
@@ -323,6 +146,12 @@ void Journal::setListingLagForTesting(std::chrono::milliseconds lag)
 {
     std::lock_guard lock(m_mutex);
     m_listingLag = lag;
+}
+
+void Journal::setCrashAfterPackForTesting(bool crash)
+{
+    std::lock_guard lock(m_mutex);
+    m_crashAfterPack = crash;
 }
 
 void Journal::setPackThresholdForTesting(int threshold)
@@ -355,6 +184,7 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
         record.stamp.sub = sub++;
         records.push_back(std::move(record));
     }
+    QByteArray bytes;
     for (;;) {
         if (m_nextOwnSeq > maxSeq)
             throw StorageError::corrupt(folder, QStringLiteral("The journal has no sequence number left."));
@@ -362,11 +192,16 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
             record.stamp.seq = m_nextOwnSeq;
             record.stamp.lamport = m_highestLamport + 1;
         }
-        if (publishFileExclusively(folder + QLatin1Char('/') + recordFileName(m_nextOwnSeq), encodeRecord(records)))
+        bytes = encodeRecord(records);
+        if (publishFileExclusively(folder + QLatin1Char('/') + recordFileName(m_nextOwnSeq), bytes))
             break;
         ++m_nextOwnSeq; // another process writing as this client took the number
     }
     const qint64 seq = m_nextOwnSeq++;
+    if (m_unpackedByteCount + bytes.size() <= maxUnpackedBytesKept) {
+        m_unpackedByteCount += bytes.size();
+        m_unpackedBytes.emplace(seq, std::move(bytes));
+    }
     noteSeen(records.front());
     m_cursors[m_writerId].lastSeq = seq;
     // The record is published: the change has happened, whatever becomes of the head file,
@@ -401,33 +236,66 @@ void Journal::writeHead()
 void Journal::packOwnRecords()
 {
     const QString folder = m_folder + QLatin1Char('/') + m_writerId;
-    QStringList problems;
-    Cursor scratch;
-    bool relistLater = false;
-    const auto records = readClient(m_writerId, scratch, readHead(m_writerId), problems, &relistLater);
-    if (!problems.isEmpty() || relistLater || records.empty())
-        return; // never pack over a record we could not read: it stays as it is
-    // Each record goes into the pack byte for byte, its checksum with it. Records written before
-    // checksums may span lines; they have no checksum to keep and are written on one.
-    QList<QByteArray> lines;
-    for (const auto& record : records) {
-        if (!record.bytes.contains('\n'))
-            lines << record.bytes;
-        else if (record.format == 1)
-            lines << QJsonDocument::fromJson(record.bytes).toJson(QJsonDocument::Compact);
-        else
-            return;
-    }
-    const qint64 last = scratch.lastSeq;
-    writeFileAtomically(folder + QLatin1Char('/') + packFileName(last), encodePack(lines));
-
     const Listing listing = listFolder(folder);
-    for (qint64 older : listing.olderPacks)
-        QFile::remove(folder + QLatin1Char('/') + packFileName(older));
+    // The new pack holds the records since the last one: this process's own records straight
+    // from memory when it has them all, read back (and checked) otherwise.
+    const qint64 first = listing.packedUpTo + 1;
+    QList<QByteArray> lines;
+    qint64 last = 0;
+    const qint64 kept = m_unpackedBytes.empty() ? 0 : m_unpackedBytes.rbegin()->first;
+    const bool inMemory = !m_unpackedBytes.empty() && m_unpackedBytes.begin()->first == first
+                          && qint64(m_unpackedBytes.size()) == kept - first + 1
+                          && (listing.files.empty() || listing.files.rbegin()->first <= kept);
+    if (inMemory) {
+        for (const auto& [seq, bytes] : m_unpackedBytes)
+            lines << bytes;
+        last = m_unpackedBytes.rbegin()->first;
+    } else {
+        QStringList problems;
+        Cursor scratch;
+        scratch.lastSeq = listing.packedUpTo;
+        bool relistLater = false;
+        const auto records = readClient(m_writerId, scratch, readHead(m_writerId), problems, &relistLater, true);
+        if (!problems.isEmpty() || relistLater || records.empty())
+            return; // never pack over a record we could not read: it stays as it is
+        // Each record goes into the pack byte for byte, its checksum with it. Records written
+        // before checksums may span lines; they have no checksum to keep and are written on one.
+        for (const auto& record : records) {
+            if (!record.bytes.contains('\n'))
+                lines << record.bytes;
+            else if (record.format == 1)
+                lines << QJsonDocument::fromJson(record.bytes).toJson(QJsonDocument::Compact);
+            else
+                return;
+        }
+        if (records.front().changes.front().stamp.seq != first)
+            return; // the records do not follow the packs: they stay single
+        last = scratch.lastSeq;
+    }
+    // The pack is complete on the share before any record it holds is removed: a crash in
+    // between leaves both, and readers take the records from the pack.
+    writeFileAtomically(folder + QLatin1Char('/') + packFileName(first, last), encodePack(lines));
+    if (m_crashAfterPack)
+        std::_Exit(9);
+
+    // Packs that another one holds entirely (those of older versions, which held every record
+    // from the first) and the records packed are tidied away.
+    for (const auto& pack : listing.packs) {
+        const bool covered = std::any_of(listing.packs.begin(), listing.packs.end(), [&](const PackFile& other) {
+            return &other != &pack && other.first <= pack.first && other.last >= pack.last
+                   && (other.first < pack.first || other.last > pack.last || other.name > pack.name);
+        });
+        if (covered)
+            QFile::remove(folder + QLatin1Char('/') + pack.name);
+    }
     for (const auto& [seq, name] : listing.files) {
         if (seq <= last)
             QFile::remove(folder + QLatin1Char('/') + name);
     }
+    m_unpackedBytes.erase(m_unpackedBytes.begin(), m_unpackedBytes.upper_bound(last));
+    m_unpackedByteCount = 0;
+    for (const auto& [seq, bytes] : m_unpackedBytes)
+        m_unpackedByteCount += bytes.size();
     m_unpackedOwnRecords = 0;
 }
 

@@ -14,6 +14,8 @@
 
 #include <chrono>
 #include <compare>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -84,6 +86,9 @@ public:
     // longer than a share's listings may lag) is reported too. Each problem is reported once
     // from one readAll() to the next.
     std::vector<JournalRecord> readAll(QStringList& problems);
+    // The same, handing the records to `fold` one client at a time, so that the records of the
+    // whole team are never held at once besides what `fold` keeps of them.
+    void readAll(QStringList& problems, const std::function<void(std::vector<JournalRecord>&&)>& fold);
     // Reads the records other clients wrote since the last read, with the same checks.
     std::vector<JournalRecord> readNew(QStringList& problems);
 
@@ -103,9 +108,13 @@ public:
     void setListingLagForTesting(std::chrono::milliseconds lag);
     // Packs this client's records once `threshold` were written since the last pack. For tests.
     void setPackThresholdForTesting(int threshold);
+    // Stops this process right after the next pack is written and before the records it holds
+    // are removed, as a crash would. For tests (a child process).
+    void setCrashAfterPackForTesting(bool crash);
 
     const QString& writerId() const { return m_writerId; }
-    // Records written by this client before it packs them into one file.
+    // Records written by this client before it packs them into one file (a segment holding
+    // only those: packing never rewrites what was packed before).
     static constexpr int packThreshold = 512;
 
 private:
@@ -124,7 +133,7 @@ private:
     };
 
     std::vector<ReadRecord> readClient(const QString& client, Cursor& cursor, std::optional<qint64> head,
-                                       QStringList& problems, bool* relistLater);
+                                       QStringList& problems, bool* relistLater, bool keepBytes);
     std::optional<qint64> readHead(const QString& client) const; // the newest record it names
     void report(const QStringList& found, QStringList& problems);
     void noteSeen(const JournalRecord& record);
@@ -139,6 +148,11 @@ private:
     qint64 m_highestLamport = 0;
     qint64 m_nextOwnSeq = 1;
     int m_unpackedOwnRecords = 0;
+    // The bytes of the records this process wrote since the last pack, by sequence, so that
+    // packing does not read them back; dropped when they grow large.
+    std::map<qint64, QByteArray> m_unpackedBytes;
+    qint64 m_unpackedByteCount = 0;
+    bool m_crashAfterPack = false;
     int m_packThreshold = packThreshold;
     bool m_headPending = false;
     std::chrono::milliseconds m_listingLag{0};

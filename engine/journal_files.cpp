@@ -130,9 +130,36 @@ QString recordFileName(qint64 seq)
     return QStringLiteral("%1.json").arg(seq, 12, 10, QLatin1Char('0'));
 }
 
-QString packFileName(qint64 seq)
+QString packFileName(qint64 first, qint64 last)
 {
-    return QStringLiteral("pack-%1.json").arg(seq, 12, 10, QLatin1Char('0'));
+    return QStringLiteral("pack-%1-%2.json")
+        .arg(first, 12, 10, QLatin1Char('0'))
+        .arg(last, 12, 10, QLatin1Char('0'));
+}
+
+std::vector<PackFile> packsToRead(const std::vector<PackFile>& packs, qint64 afterSeq)
+{
+    std::vector<PackFile> chosen;
+    qint64 next = afterSeq + 1;
+    for (;;) {
+        const PackFile* best = nullptr;
+        for (const auto& pack : packs) {
+            if (pack.first <= next && pack.last >= next && (!best || pack.last > best->last))
+                best = &pack;
+        }
+        if (!best) {
+            // Nothing holds `next`: the nearest pack after it, the records between from files.
+            for (const auto& pack : packs) {
+                if (pack.first > next && (!best || pack.first < best->first
+                                          || (pack.first == best->first && pack.last > best->last)))
+                    best = &pack;
+            }
+        }
+        if (!best)
+            return chosen;
+        chosen.push_back(*best);
+        next = best->last + 1;
+    }
 }
 
 QString folderStamp(const QString& folder)
@@ -152,12 +179,11 @@ bool writtenWithin(const QString& path, std::chrono::milliseconds span)
 Listing listFolder(const QString& folder, std::chrono::milliseconds lag)
 {
     static const QRegularExpression recordName(QStringLiteral("^(\\d{1,12})\\.json$"));
-    static const QRegularExpression packName(QStringLiteral("^pack-(\\d{1,12})\\.json$"));
+    static const QRegularExpression packName(QStringLiteral("^pack-(?:(\\d{1,12})-)?(\\d{1,12})\\.json$"));
     const auto young = [&](const QString& name) {
         return lag.count() > 0 && writtenWithin(folder + QLatin1Char('/') + name, lag);
     };
     Listing listing;
-    QList<qint64> packs;
     qint64 firstHidden = -1;
     for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
         if (const auto match = recordName.match(name); match.hasMatch()) {
@@ -166,11 +192,15 @@ Listing listFolder(const QString& folder, std::chrono::milliseconds lag)
             if (young(name))
                 firstHidden = firstHidden < 0 ? seq : std::min(firstHidden, seq);
         } else if (const auto pack = packName.match(name); pack.hasMatch()) {
-            const qint64 seq = pack.captured(1).toLongLong();
+            // A pack of an older version holds every record from the first.
+            const qint64 first = pack.capturedLength(1) > 0 ? pack.captured(1).toLongLong() : 1;
+            const qint64 last = pack.captured(2).toLongLong();
+            if (first < 1 || first > last)
+                continue;
             if (young(name))
-                listing.hiddenUpTo = std::max(listing.hiddenUpTo, seq);
+                listing.hiddenUpTo = std::max(listing.hiddenUpTo, last);
             else
-                packs << seq;
+                listing.packs.push_back({first, last, name});
         }
     }
     // A lagging listing shows a client's folder as it was: nothing after the first file it lacks.
@@ -178,11 +208,11 @@ Listing listFolder(const QString& folder, std::chrono::milliseconds lag)
         listing.hiddenUpTo = std::max(listing.hiddenUpTo, listing.files.rbegin()->first);
         listing.files.erase(listing.files.find(firstHidden), listing.files.end());
     }
-    std::sort(packs.begin(), packs.end());
-    if (!packs.isEmpty()) {
-        listing.pack = packs.takeLast();
-        listing.olderPacks = packs;
-    }
+    std::sort(listing.packs.begin(), listing.packs.end(), [](const PackFile& a, const PackFile& b) {
+        return a.first != b.first ? a.first < b.first : a.last < b.last;
+    });
+    for (const auto& pack : listing.packs)
+        listing.packedUpTo = std::max(listing.packedUpTo, pack.last);
     return listing;
 }
 
@@ -256,7 +286,12 @@ DecodedRecord decodeRecord(QByteArrayView bytes)
 
 QByteArray encodePack(const QList<QByteArray>& records)
 {
-    QByteArray pack = QByteArrayLiteral("[\n");
+    qsizetype size = 4;
+    for (const auto& record : records)
+        size += record.size() + 2;
+    QByteArray pack;
+    pack.reserve(size);
+    pack += QByteArrayLiteral("[\n");
     for (qsizetype i = 0; i < records.size(); ++i) {
         Q_ASSERT(!records[i].contains('\n'));
         pack += records[i];
@@ -269,6 +304,7 @@ QByteArray encodePack(const QList<QByteArray>& records)
 SplitPack splitPack(const QByteArray& bytes)
 {
     SplitPack split;
+    split.data = bytes;
     if (!bytes.contains('\n')) {
         // A pack written before records had checksums: one JSON array of format-1 records.
         QJsonParseError parseError{};
@@ -277,26 +313,54 @@ SplitPack splitPack(const QByteArray& bytes)
             throw DecodingError(
                 QStringLiteral("The pack is not a list of records (%1).").arg(parseError.errorString()));
         for (const QJsonValue& value : document.array())
-            split.entries << PackEntry{
-                value.isObject() ? QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact) : QByteArray(), 1};
+            split.owned << (value.isObject() ? QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)
+                                             : QByteArray());
+        for (const auto& record : std::as_const(split.owned))
+            split.entries << PackEntry{record, 1};
         return split;
     }
 
-    const QList<QByteArray> lines = bytes.split('\n');
-    QList<QByteArray> records;
+    // The records are read in place, one a line; the layout around them must be exactly the one
+    // encodePack() writes.
+    const QByteArrayView all(split.data);
+    QList<QByteArrayView> lines;
+    for (qsizetype start = 0;;) {
+        const qsizetype end = all.indexOf('\n', start);
+        lines << (end < 0 ? all.sliced(start) : all.sliced(start, end - start));
+        if (end < 0)
+            break;
+        start = end + 1;
+    }
+    qsizetype expectedAt = 2; // where the next record starts in an intact pack
+    bool intact = all.startsWith("[\n");
+    bool lastHadComma = false;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QByteArray& line = lines[i];
+        const QByteArrayView line = lines[i];
         const bool opening = i == 0 && line == "[";
         const bool closing = line == "]" && i + 2 == lines.size() && lines.last().isEmpty();
         if (opening || closing || (i + 1 == lines.size() && line.isEmpty()))
             continue;
-        // Every record line but the last ends with a comma; one that should not is caught by
-        // comparing the whole layout below.
-        const QByteArray record = line.endsWith(',') ? line.chopped(1) : line;
+        // Every record line but the last ends with a comma.
+        const QByteArrayView record = line.endsWith(',') ? line.chopped(1) : line;
+        const qsizetype at = record.data() - all.data();
+        intact = intact && at == expectedAt;
+        expectedAt = at + record.size();
         split.entries << PackEntry{record, static_cast<int>(i + 1)};
-        records << record;
+        // What follows the record: a comma and a line break, or the last line break.
+        const QByteArrayView rest = all.sliced(expectedAt);
+        const bool comma = rest.startsWith(",\n");
+        const bool last = !comma && rest.startsWith("\n");
+        intact = intact && (comma || last);
+        lastHadComma = comma;
+        expectedAt += comma ? 2 : 1;
+        if (last)
+            intact = intact && all.sliced(std::min(expectedAt, all.size())) == "]\n";
     }
-    split.layoutIntact = encodePack(records) == bytes;
+    if (split.entries.isEmpty())
+        intact = intact && all == "[\n]\n";
+    else
+        intact = intact && !lastHadComma && all.sliced(std::min(expectedAt, all.size())) == "]\n";
+    split.layoutIntact = intact;
     return split;
 }
 

@@ -29,6 +29,12 @@
 //     ]
 // so that a damaged line costs that record only. Packs written before records had checksums are
 // a single line and are read as one JSON array.
+//
+// A client packs its records in segments: `pack-<first>-<last>.json` holds its records <first>
+// to <last>, the ones it wrote since its previous pack, so packing costs what was written since
+// and never rewrites the history. Together a client's packs hold its records from 1 without a
+// gap; the single records after the last pack stay as files. Packs of older versions,
+// `pack-<last>.json`, hold every record from 1 to <last> and are read the same way.
 namespace vantrel::journal_files {
 
 inline constexpr int currentFormat = 2;
@@ -36,15 +42,27 @@ inline constexpr int currentFormat = 2;
 inline constexpr qint64 maxSeq = 999'999'999'999;
 
 QString recordFileName(qint64 seq);
-QString packFileName(qint64 seq);
+// The name of the pack of records `first` to `last`.
+QString packFileName(qint64 first, qint64 last);
+
+// One pack of a client's folder: its records `first` to `last`.
+struct PackFile {
+    qint64 first = 1;
+    qint64 last = 0;
+    QString name;
+};
 
 // What a client's folder holds.
 struct Listing {
-    qint64 pack = 0;                 // highest pack, 0 when none
-    QList<qint64> olderPacks;        // packs superseded by `pack`
+    std::vector<PackFile> packs;     // every pack, by `first` then `last`
+    qint64 packedUpTo = 0;           // the highest record a pack holds, 0 when none
     std::map<qint64, QString> files; // single records by sequence
     qint64 hiddenUpTo = 0;           // the highest record left out by a simulated listing lag
 };
+// The packs to read, in order, for the records after `afterSeq`: from each place on the one
+// that reaches furthest, so that overlapping packs (a pack and those it replaces, between
+// writing it and removing them) are read once. A gap between packs is left to record files.
+std::vector<PackFile> packsToRead(const std::vector<PackFile>& packs, qint64 afterSeq);
 // Lists `folder`. With a `lag`, files modified less than `lag` ago are left out as a lagging
 // listing of a share would, and every record after the first one left out.
 Listing listFolder(const QString& folder, std::chrono::milliseconds lag = {});
@@ -75,12 +93,15 @@ DecodedRecord decodeRecord(QByteArrayView bytes);
 // The bytes of a pack of `records`, each the bytes of one record as decodeRecord() read them.
 QByteArray encodePack(const QList<QByteArray>& records);
 
-// One record of a pack, as stored, and the line it is on (1 for every record of a one-line pack).
+// One record of a pack, as stored (a view into the SplitPack that holds it), and the line it is on
+// (1 for every record of a one-line pack).
 struct PackEntry {
-    QByteArray bytes;
+    QByteArrayView bytes;
     int line = 0;
 };
 struct SplitPack {
+    QByteArray data;          // the pack's bytes, which the entries point into
+    QList<QByteArray> owned;  // the records of a one-line pack, re-encoded
     QList<PackEntry> entries;
     bool layoutIntact = true; // false when something around the records was changed
 };

@@ -169,7 +169,8 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
         new TeamBundle(root, std::move(fileManager), std::move(workspace), identity, teamId));
     team->m_clientLease = std::move(lease);
     QStringList problems;
-    team->m_model.apply(team->m_journal->readAll(problems));
+    // Client by client: the records of the whole team are never held twice at once.
+    team->m_journal->readAll(problems, [&](std::vector<JournalRecord>&& records) { team->m_model.apply(records); });
     team->m_locks->refresh();
     if (!problems.isEmpty()) {
         std::lock_guard lock(team->m_problemsMutex);

@@ -66,6 +66,59 @@ const VersionInfo* BundleState::versionAt(const JournalStamp& stamp) const
     return found;
 }
 
+void BundleMap::insert(const IdFor<VersionBundle>& id, State state)
+{
+    Shard& shard = m_shards[size_t(shardOf(id))];
+    const qsizetype before = shard.size();
+    shard.insert(id, std::move(state));
+    m_size += shard.size() - before;
+}
+
+void BundleMap::remove(const IdFor<VersionBundle>& id)
+{
+    Shard& shard = m_shards[size_t(shardOf(id))];
+    if (shard.contains(id)) {
+        shard.remove(id);
+        --m_size;
+    }
+}
+
+BundleMap::const_iterator::const_iterator(const BundleMap* map, int shard) : m_map(map), m_shard(shard)
+{
+    if (m_shard < shardCount)
+        m_position = m_map->m_shards[size_t(m_shard)].cbegin();
+    settle();
+}
+
+void BundleMap::const_iterator::settle()
+{
+    while (m_shard < shardCount && m_position == m_map->m_shards[size_t(m_shard)].cend()) {
+        if (++m_shard < shardCount)
+            m_position = m_map->m_shards[size_t(m_shard)].cbegin();
+    }
+}
+
+BundleMap::const_iterator& BundleMap::const_iterator::operator++()
+{
+    ++m_position;
+    settle();
+    return *this;
+}
+
+std::optional<QSet<IdFor<VersionBundle>>> TeamSnapshot::changedSince(quint64 since) const
+{
+    if (since == generation)
+        return QSet<IdFor<VersionBundle>>();
+    if (since > generation || recentChanges.isEmpty() || recentChanges.front().generation > since + 1)
+        return std::nullopt;
+    QSet<IdFor<VersionBundle>> changed;
+    for (const auto& change : recentChanges) {
+        if (change.generation > since)
+            changed += *change.bundles;
+    }
+    return changed;
+}
+
 TeamModel::TeamModel() : m_snapshot(std::make_shared<TeamSnapshot>()) {}
 
 std::shared_ptr<const TeamSnapshot> TeamModel::snapshot() const
@@ -77,32 +130,82 @@ std::shared_ptr<const TeamSnapshot> TeamModel::snapshot() const
 bool TeamModel::isLive(const IdFor<VersionBundle>& id) const
 {
     const auto found = m_bundles.constFind(id);
-    return found != m_bundles.cend() && found->create && !found->deleted;
+    return found != m_bundles.cend() && found->created && !found->deleted;
+}
+
+namespace {
+
+// Where `key` is, or belongs, in `list`, sorted by `keyOf`.
+template<typename T, typename Key, typename KeyOf>
+qsizetype lowerBound(const QList<T>& list, const Key& key, KeyOf keyOf)
+{
+    const auto found =
+        std::lower_bound(list.cbegin(), list.cend(), key, [&](const T& item, const Key& k) { return keyOf(item) < k; });
+    return found - list.cbegin();
+}
+
+} // namespace
+
+const TeamModel::Edge* TeamModel::edge(const IdFor<VersionBundle>& parent, const IdFor<VersionBundle>& child) const
+{
+    const auto found = m_bundles.constFind(parent);
+    if (found == m_bundles.cend())
+        return nullptr;
+    const auto& edges = found->children;
+    const qsizetype at = lowerBound(edges, child, [](const Edge& e) { return e.child; });
+    return at < edges.size() && edges[at].child == child ? &edges[at] : nullptr;
 }
 
 void TeamModel::writeEdge(const IdFor<VersionBundle>& parent, const IdFor<VersionBundle>& child,
                           const JournalStamp& stamp, bool nested, QSet<IdFor<VersionBundle>>& changed)
 {
-    if (m_edges[Edge(parent, child)].write(stamp, nested)) {
-        m_bundles[parent].childCandidates.insert(child);
-        m_bundles[child].parentCandidates.insert(parent);
-        changed << parent << child;
-    }
+    auto& edges = m_bundles[parent].children;
+    const qsizetype at = lowerBound(edges, child, [](const Edge& e) { return e.child; });
+    if (at == edges.size() || !(edges[at].child == child))
+        edges.insert(at, Edge{child, {}});
+    if (!edges[at].nested.write(stamp, nested))
+        return;
+    auto& parents = m_bundles[child].parentCandidates;
+    const qsizetype position = lowerBound(parents, parent, [](const IdFor<VersionBundle>& id) { return id; });
+    if (position == parents.size() || !(parents[position] == parent))
+        parents.insert(position, parent);
+    changed << parent << child;
 }
 
 void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>& changed)
 {
     Bundle& bundle = m_bundles[record.bundle];
-    if (!bundle.history.emplace(record.stamp, record).second)
-        return; // already folded
+    const JournalStamp& stamp = record.stamp;
+    // Records arrive mostly in order: the new one usually goes last.
+    qsizetype at = bundle.history.size();
+    if (at > 0 && !(bundle.history.last().stamp < stamp)) {
+        at = lowerBound(bundle.history, stamp, [](const JournalRecord& r) { return r.stamp; });
+        if (at < bundle.history.size() && bundle.history[at].stamp == stamp)
+            return; // already folded
+    }
+    bundle.history.insert(at, record);
+    if (!bundle.modified.isValid() || bundle.modified < record.date)
+        bundle.modified = record.date;
     changed << record.bundle;
     const RecordKind kind = record.kind;
-    const JournalStamp& stamp = record.stamp;
 
+    // Whether a bundle is there decides whether its containers and nested bundles list it.
+    const auto touchPartners = [&](const Bundle& partner) {
+        for (const auto& edge : partner.children)
+            changed << edge.child;
+        for (const auto& parent : partner.parentCandidates)
+            changed << parent;
+    };
     switch (kind) {
     case RecordKind::create:
-        if (!bundle.create || stamp < bundle.create->stamp)
-            bundle.create = record;
+        if (!bundle.created && !bundle.deleted)
+            touchPartners(bundle);
+        if (!bundle.created || stamp < bundle.createdStamp) {
+            bundle.created = true;
+            bundle.createdStamp = stamp;
+            bundle.createdDate = record.date;
+            bundle.type = record.fields.value(QStringLiteral("type"));
+        }
         bundle.name.write(stamp, record.fields.value(QStringLiteral("name")).toString());
         break;
     case RecordKind::version:
@@ -123,7 +226,8 @@ void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>
                              .value_or(kind == RecordKind::revert ? VersionOrigin::reverted : VersionOrigin::checkedIn);
         version.revertedTo = IdFor<Versions>::fromString(record.fields.value(QStringLiteral("target")).toString());
         version.stamp = stamp;
-        bundle.versions.emplace(stamp, std::move(version));
+        const qsizetype position = lowerBound(bundle.versions, stamp, [](const VersionInfo& v) { return v.stamp; });
+        bundle.versions.insert(position, std::move(version));
         break;
     }
     case RecordKind::rename:
@@ -149,9 +253,9 @@ void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>
         bundle.trashed.write(stamp, false);
         break;
     case RecordKind::deletePermanently:
+        if (bundle.created && !bundle.deleted)
+            touchPartners(bundle);
         bundle.deleted = true;
-        changed += bundle.childCandidates;
-        changed += bundle.parentCandidates;
         break;
     case RecordKind::lock:
     case RecordKind::editing:
@@ -170,30 +274,20 @@ QSet<IdFor<VersionBundle>> TeamModel::apply(const std::vector<JournalRecord>& re
     if (changed.isEmpty())
         return changed;
 
+    // Only the bundles the records touched get a new state; the others are shared with the
+    // previous snapshot.
     auto next = std::make_shared<TeamSnapshot>(*m_snapshot);
     next->generation = m_snapshot->generation + 1;
-    bool orderChanged = false;
-    for (const auto& id : changed) {
-        const bool wasThere = next->bundles.contains(id);
-        if (auto state = build(id)) {
+    for (const auto& id : std::as_const(changed)) {
+        if (auto state = build(id))
             next->bundles.insert(id, std::move(state));
-            orderChanged |= !wasThere;
-        } else if (wasThere) {
+        else
             next->bundles.remove(id);
-            orderChanged = true;
-        }
     }
-    if (orderChanged) {
-        QList<std::pair<JournalStamp, IdFor<VersionBundle>>> byCreation;
-        byCreation.reserve(next->bundles.size());
-        for (const auto& state : std::as_const(next->bundles))
-            byCreation.append({state->createdStamp, state->id});
-        std::sort(byCreation.begin(), byCreation.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-        next->order.clear();
-        next->order.reserve(byCreation.size());
-        for (const auto& entry : byCreation)
-            next->order.append(entry.second);
-    }
+    next->recentChanges.append(
+        {next->generation, std::make_shared<const QSet<IdFor<VersionBundle>>>(changed)});
+    if (next->recentChanges.size() > TeamSnapshot::recentChangesKept)
+        next->recentChanges.removeFirst();
     m_snapshot = std::move(next);
     return changed;
 }
@@ -206,38 +300,39 @@ std::shared_ptr<const BundleState> TeamModel::build(const IdFor<VersionBundle>& 
     auto state = std::make_shared<BundleState>();
     state->id = id;
     try {
-        state->type = DocumentType::fromJson(bundle.create->fields.value(QStringLiteral("type")));
+        state->type = DocumentType::fromJson(bundle.type);
     } catch (const Error&) {
         state->type = DocumentType::unknown(QString());
     }
     state->name = bundle.name.value;
-    state->created = bundle.create->date;
-    state->createdStamp = bundle.create->stamp;
+    state->created = bundle.createdDate;
+    state->createdStamp = bundle.createdStamp;
     state->trashed = bundle.trashed.set && bundle.trashed.value;
-    state->modified = state->created;
-    for (const auto& [stamp, record] : bundle.history) {
-        state->modified = std::max(state->modified, record.date);
-        state->history.append(record);
-    }
-    for (const auto& [stamp, version] : bundle.versions)
-        state->versions.append(version);
+    state->modified = std::max(state->created, bundle.modified);
+    state->history = bundle.history;   // shared, not copied
+    state->versions = bundle.versions; // shared, not copied
 
-    const auto related = [this](const QSet<IdFor<VersionBundle>>& candidates, bool asParent,
-                                const IdFor<VersionBundle>& self) {
-        QList<std::pair<JournalStamp, IdFor<VersionBundle>>> nested;
-        for (const auto& other : candidates) {
-            const auto edge = m_edges.constFind(asParent ? Edge(self, other) : Edge(other, self));
-            if (edge != m_edges.cend() && edge->value && isLive(other))
-                nested.append({edge->stamp, other});
-        }
+    const auto byStamp = [](QList<std::pair<JournalStamp, IdFor<VersionBundle>>>& nested) {
         std::sort(nested.begin(), nested.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         QList<IdFor<VersionBundle>> ids;
+        ids.reserve(nested.size());
         for (const auto& entry : nested)
             ids.append(entry.second);
         return ids;
     };
-    state->children = related(bundle.childCandidates, true, id);
-    state->parents = related(bundle.parentCandidates, false, id);
+    QList<std::pair<JournalStamp, IdFor<VersionBundle>>> children;
+    for (const auto& edge : bundle.children) {
+        if (edge.nested.value && isLive(edge.child))
+            children.append({edge.nested.stamp, edge.child});
+    }
+    state->children = byStamp(children);
+    QList<std::pair<JournalStamp, IdFor<VersionBundle>>> parents;
+    for (const auto& parent : bundle.parentCandidates) {
+        const Edge* link = edge(parent, id);
+        if (link && link->nested.value && isLive(parent))
+            parents.append({link->nested.stamp, parent});
+    }
+    state->parents = byStamp(parents);
     return state;
 }
 

@@ -7,9 +7,11 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
+#include <QJsonValue>
 #include <QSet>
 
-#include <map>
+#include <array>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -37,7 +39,8 @@ struct VersionInfo {
     JournalStamp stamp;
 };
 
-// The state of one bundle, folded from its records. Immutable once published.
+// The state of one bundle, folded from its records. Immutable once published. Its lists of
+// versions and records are the model's own, shared (not copied) until the bundle changes again.
 struct BundleState {
     IdFor<VersionBundle> id = IdFor<VersionBundle>(QUuid());
     DocumentType type = DocumentType::collection();
@@ -57,18 +60,81 @@ struct BundleState {
     const VersionInfo* versionAt(const JournalStamp& stamp) const;
 };
 
+// The bundle states of a snapshot by id. Snapshots share what did not change between them:
+// copying a map copies its shards' handles only, and changing a bundle copies the one shard
+// that holds it (a few hundred entries in a team of 50,000 bundles).
+class BundleMap {
+public:
+    using State = std::shared_ptr<const BundleState>;
+    static constexpr int shardCount = 256;
+
+    State value(const IdFor<VersionBundle>& id) const { return shard(id).value(id); }
+    bool contains(const IdFor<VersionBundle>& id) const { return shard(id).contains(id); }
+    qsizetype size() const { return m_size; }
+    bool isEmpty() const { return m_size == 0; }
+    void insert(const IdFor<VersionBundle>& id, State state);
+    void remove(const IdFor<VersionBundle>& id);
+
+    // Iterates the states, in no particular order.
+    class const_iterator {
+    public:
+        using value_type = State;
+        using difference_type = std::ptrdiff_t;
+        const State& operator*() const { return m_position.value(); }
+        const_iterator& operator++();
+        const_iterator operator++(int) { auto before = *this; ++*this; return before; }
+        friend bool operator==(const const_iterator& a, const const_iterator& b)
+        {
+            return a.m_shard == b.m_shard && (a.m_shard == shardCount || a.m_position == b.m_position);
+        }
+
+    private:
+        friend class BundleMap;
+        const_iterator(const BundleMap* map, int shard);
+        void settle();
+        const BundleMap* m_map = nullptr;
+        int m_shard = 0;
+        QHash<IdFor<VersionBundle>, State>::const_iterator m_position;
+    };
+    const_iterator begin() const { return const_iterator(this, 0); }
+    const_iterator end() const { return const_iterator(this, shardCount); }
+
+private:
+    using Shard = QHash<IdFor<VersionBundle>, State>; // implicitly shared: copied on first change
+    static int shardOf(const IdFor<VersionBundle>& id) { return int(qHash(id) % shardCount); }
+    const Shard& shard(const IdFor<VersionBundle>& id) const { return m_shards[size_t(shardOf(id))]; }
+
+    std::array<Shard, shardCount> m_shards;
+    qsizetype m_size = 0;
+};
+
 // Every live or trashed bundle of a team bundle at one moment. Immutable once published.
 struct TeamSnapshot {
-    QHash<IdFor<VersionBundle>, std::shared_ptr<const BundleState>> bundles;
-    QList<IdFor<VersionBundle>> order; // creation order, which is the engine's order of lists
+    // The bundles one fold changed (their state, or their being there), as TeamModel::apply()
+    // returned them.
+    struct Change {
+        quint64 generation = 0;
+        std::shared_ptr<const QSet<IdFor<VersionBundle>>> bundles;
+    };
+    // How many folds `recentChanges` goes back.
+    static constexpr int recentChangesKept = 64;
+
+    BundleMap bundles;
     quint64 generation = 0;
+    // The latest folds, oldest first: a reader that knows the snapshot of a recent generation
+    // updates what it derived from it instead of deriving it all again.
+    QList<Change> recentChanges;
 
     std::shared_ptr<const BundleState> find(const IdFor<VersionBundle>& id) const { return bundles.value(id); }
+    // The bundles changed since `generation`; none when it lies further back than the changes
+    // kept (or is not an earlier generation of this model).
+    std::optional<QSet<IdFor<VersionBundle>>> changedSince(quint64 generation) const;
 };
 
 // Folds journal records into bundle states. Every field is either a last-writer-wins register
 // (by journal stamp) or a growing set, so the result does not depend on the order in which
-// records arrive. Thread-safe.
+// records arrive. Each record is kept once: the published states share the model's lists.
+// Thread-safe.
 class TeamModel {
 public:
     TeamModel();
@@ -93,27 +159,35 @@ private:
             return true;
         }
     };
+    // A container's link to one bundle nested in it: the last nest or un-nest of the pair wins.
+    struct Edge {
+        IdFor<VersionBundle> child;
+        Register<bool> nested;
+    };
     struct Bundle {
-        std::optional<JournalRecord> create;
+        bool created = false;
+        JournalStamp createdStamp;
+        QDateTime createdDate;
+        QJsonValue type;
+        QDateTime modified; // the newest date of its records
         Register<QString> name;
         Register<bool> trashed;
         bool deleted = false;
-        std::map<JournalStamp, VersionInfo> versions;
-        std::map<JournalStamp, JournalRecord> history;
-        QSet<IdFor<VersionBundle>> childCandidates;
-        QSet<IdFor<VersionBundle>> parentCandidates;
+        QList<VersionInfo> versions;              // by stamp
+        QList<JournalRecord> history;             // by stamp
+        QList<Edge> children;                     // by child id
+        QList<IdFor<VersionBundle>> parentCandidates; // by id: containers that have an edge to it
     };
-    using Edge = QPair<IdFor<VersionBundle>, IdFor<VersionBundle>>; // parent, child
 
     void applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>& changed);
     void writeEdge(const IdFor<VersionBundle>& parent, const IdFor<VersionBundle>& child, const JournalStamp& stamp,
                    bool nested, QSet<IdFor<VersionBundle>>& changed);
+    const Edge* edge(const IdFor<VersionBundle>& parent, const IdFor<VersionBundle>& child) const;
     std::shared_ptr<const BundleState> build(const IdFor<VersionBundle>& id) const;
     bool isLive(const IdFor<VersionBundle>& id) const;
 
     mutable std::mutex m_mutex;
     QHash<IdFor<VersionBundle>, Bundle> m_bundles;
-    QHash<Edge, Register<bool>> m_edges;
     std::shared_ptr<const TeamSnapshot> m_snapshot;
 };
 

@@ -4,6 +4,7 @@
 #include "engine/id_for.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -48,6 +49,7 @@ public:
 };
 
 // The bundles of a team bundle by kind, each list in the engine's order (creation order).
+// Looking a bundle up by id takes constant time.
 struct VersionBundlesIndex {
     QList<VersionBundle::Summary> collections;
     QList<VersionBundle::Summary> documents;
@@ -58,8 +60,16 @@ struct VersionBundlesIndex {
     VersionBundlesIndex& operator+=(const VersionBundlesIndex& other);
 
     std::optional<VersionBundle::Summary> summary(const IdFor<VersionBundle>& id) const;
+    // The summaries of `ids` found in the index, in the order of `ids`.
     QList<VersionBundle::Summary> summaries(const QList<IdFor<VersionBundle>>& ids) const;
     void append(const VersionBundle::Summary& summary);
-};
+    // The list of its kind that a bundle of `type` goes in (besides `all`).
+    QList<VersionBundle::Summary>& listOf(const DocumentType& type);
 
+private:
+    friend class VersionBundles;
+    // Where each bundle of `all` is; kept up to date by append(), operator+=() and the engine,
+    // and checked on every look-up (`all` is public: a caller may have changed it).
+    QHash<IdFor<VersionBundle>, qsizetype> m_positions;
+};
 } // namespace vantrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/journal.h"
 #include "engine/record_kind.h"
 #include "engine/version_bundle.h"
 #include "foundation/publisher.h"
@@ -42,12 +43,20 @@ public:
     QString bundleUrl(const IdFor<VersionBundle>& id) const;
 
 private:
+    // The indexes as of one snapshot. Each fold updates only the summaries of the bundles it
+    // changed and of the bundles nested in those (their summaries name their containers).
     struct Cached {
+        bool valid = false;
         quint64 generation = 0;
-        std::shared_ptr<const Index> live;
-        std::shared_ptr<const Index> trash;
+        Index live;
+        Index trash;
+        QHash<IdFor<VersionBundle>, JournalStamp> created; // the order key of every bundle indexed
     };
-    Cached indexes() const;
+    // Brings m_cached up to `snapshot`. Called with m_mutex held.
+    void update(const TeamSnapshot& snapshot) const;
+    void rebuild(const TeamSnapshot& snapshot) const;
+    void take(const IdFor<VersionBundle>& id) const;
+    void place(const TeamSnapshot& snapshot, const BundleState& state) const;
     // Writes `kind` ("restore" or "delete") for a bundle that must be in the trash.
     QCoro::Task<> changeTrashed(VersionBundle::Summary summary, RecordKind kind);
 

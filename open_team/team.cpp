@@ -153,7 +153,23 @@ QList<ItemSelection> Team::unsavedItems() const
     // for directly: a checked-out document is never missed because its list was refreshed.
     QList<ItemSelection> unsaved;
     const auto index = m_bundle->versionBundles().liveIndex();
-    const auto checkouts = m_bundle->checkouts().all();
+    // The documents of this installation's check-outs, by the collections that use them: one
+    // look-up per check-out, not per check-out and collection.
+    QHash<IdFor<VersionBundle>, QList<VersionBundle::Summary>> checkedOutIn;
+    for (const auto& checkout : m_bundle->checkouts().all()) {
+        if (!m_bundle->locks().isMine(checkout.bundle, checkout.bundle))
+            continue;
+        const auto summary = index.summary(checkout.bundle);
+        if (!summary)
+            continue;
+        QSet<IdFor<VersionBundle>> containers;
+        for (const auto& container : summary->activeContainersExcludingTrash) {
+            if (!containers.contains(container.id)) {
+                containers.insert(container.id);
+                checkedOutIn[container.id].append(*summary);
+            }
+        }
+    }
     for (const auto& collection : collections().all()) {
         if (!collection->isLoadingNestedItems()) {
             for (const auto& document : collection->nestedItems()) {
@@ -162,20 +178,7 @@ QList<ItemSelection> Team::unsavedItems() const
             }
             continue;
         }
-        QList<VersionBundle::Summary> found;
-        for (const auto& checkout : checkouts) {
-            if (!m_bundle->locks().isMine(checkout.bundle, checkout.bundle))
-                continue;
-            const auto summary = index.summary(checkout.bundle);
-            if (!summary)
-                continue;
-            for (const auto& container : summary->activeContainersExcludingTrash) {
-                if (container.id == collection->id()) {
-                    found.append(*summary);
-                    break;
-                }
-            }
-        }
+        const auto found = checkedOutIn.value(collection->id());
         for (const auto& summary : sortedByName(found, [](const VersionBundle::Summary& s) { return s.name(); }))
             unsaved.append(ItemSelection{collection->id(), summary.id(), std::nullopt});
     }

@@ -168,8 +168,8 @@ private slots:
             writer.append({change(u"Four"_s), change(u"Four, too"_s)}, UserIdentity::current());
         }
         QCOMPARE(QDir(packs.filePath(u"PACKER"_s)).entryList(QDir::Files),
-                 (QStringList{u"000000000004.json"_s, u"head"_s, u"pack-000000000003.json"_s}));
-        const QString pack = packs.filePath(u"PACKER/pack-000000000003.json"_s);
+                 (QStringList{u"000000000004.json"_s, u"head"_s, u"pack-000000000001-000000000003.json"_s}));
+        const QString pack = packs.filePath(u"PACKER/pack-000000000001-000000000003.json"_s);
         QVERIFY(contentOf(pack).startsWith("[\n" + written[0] + ",\n" + written[1] + ",\n"));
         const qsizetype second = 2 + written[0].size() + 2;
         QVERIFY(flipEveryByte(packs.path(), pack, second, second + written[1].size(), u"PACKER|2"_s)

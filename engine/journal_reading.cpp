@@ -1,0 +1,263 @@
+// Reading one client's folder of the journal: its packs, then its single records.
+
+#include "engine/journal.h"
+
+#include "engine/journal_files.h"
+#include "engine/storage/atomic_file.h"
+#include "engine/storage/read_limits.h"
+#include "engine/storage/storage_error.h"
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <limits>
+
+namespace vantrel {
+
+namespace {
+
+using namespace journal_files;
+using Outcome = DecodedRecord::Outcome;
+
+// A record written less than this long ago that does not read may still be on its way (where
+// files cannot be published atomically), and a head naming records not listed yet may be ahead
+// of a lagging listing: both are looked at again before they are reported.
+constexpr qint64 incompleteRecordGraceSeconds = 60;
+
+// Messages are built in one pass: folder and client names come from the share and may hold "%1".
+QString missingText(const QString& folder, qint64 from, qint64 to)
+{
+    if (from == to)
+        return QStringLiteral("%1: record %2 is missing.").arg(folder, QString::number(from));
+    return QStringLiteral("%1: records %2 to %3 are missing.").arg(folder, QString::number(from), QString::number(to));
+}
+
+// A record, or the records between two that were read, that could not be folded.
+QString leftOutText(const QString& where, const QString& client, qint64 from, qint64 to, const QString& detail)
+{
+    if (from == to)
+        return QStringLiteral("%1: record %2 of client %3 was left out. %4")
+            .arg(where, QString::number(from), client, detail);
+    if (from < to)
+        return QStringLiteral("%1: records %2 to %3 of client %4 were left out. %5")
+            .arg(where, QString::number(from), QString::number(to), client, detail);
+    return QStringLiteral("%1: a damaged line, holding no record of client %2 that the pack lacks. %3")
+        .arg(where, client, detail);
+}
+
+// Runs `work` for 0 to count - 1 on a few threads: decoding the records of a pack is most of the
+// cost of opening a large team bundle.
+void inParallel(qsizetype count, const std::function<void(qsizetype)>& work)
+{
+    constexpr qsizetype perThread = 64;
+    const qsizetype threads =
+        std::min<qsizetype>({qsizetype(std::max(1u, std::thread::hardware_concurrency())), 8, count / perThread});
+    if (threads <= 1) {
+        for (qsizetype i = 0; i < count; ++i)
+            work(i);
+        return;
+    }
+    std::atomic<qsizetype> next{0};
+    const auto run = [&] {
+        for (qsizetype from; (from = next.fetch_add(perThread)) < count;) {
+            for (qsizetype i = from; i < std::min(count, from + perThread); ++i)
+                work(i);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (qsizetype i = 1; i < threads; ++i)
+        helpers.emplace_back(run);
+    run();
+    for (auto& helper : helpers)
+        helper.join();
+}
+
+} // namespace
+
+std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Cursor& cursor, std::optional<qint64> head,
+                                                     QStringList& problems, bool* relistLater, bool keepBytes)
+{
+    const QString folder = m_folder + QLatin1Char('/') + client;
+    const qint64 afterSeq = cursor.lastSeq;
+    // The owner may pack its records while we read them; a vanished file means: list again.
+    for (int attempt = 0;; ++attempt) {
+        std::vector<ReadRecord> records;
+        QStringList found;
+        Cursor next = cursor;
+        qint64 highest = afterSeq;
+        qint64 expected = afterSeq + 1; // the first record not accounted for yet
+        bool vanished = false;
+        bool stoppedEarly = false;
+        const Listing listing = listFolder(folder, client == m_writerId ? std::chrono::milliseconds(0) : m_listingLag);
+        const auto skip = [&](qint64 from, qint64 to) {
+            from = std::max(from, afterSeq + 1);
+            if (from <= to)
+                next.skipped.append({from, to});
+        };
+        const auto keep = [&](DecodedRecord& decoded, QByteArrayView bytes) {
+            records.push_back(
+                ReadRecord{std::move(decoded.changes), keepBytes ? bytes.toByteArray() : QByteArray(), decoded.format});
+        };
+        // A record that decoded, as the one expected where it was found; the reason it is not
+        // otherwise.
+        const auto misplaced = [&](const DecodedRecord& decoded, qint64 low, qint64 high) -> QString {
+            if (decoded.outcome != Outcome::folded)
+                return decoded.detail;
+            const JournalStamp& stamp = decoded.changes.front().stamp;
+            if (stamp.client != client)
+                return QStringLiteral("It names another client.");
+            if (stamp.seq < low || stamp.seq > high)
+                return QStringLiteral("It names another place in the journal (%1).").arg(stamp.seq);
+            return {};
+        };
+
+        const auto readPack = [&](const PackFile& pack) {
+            const QString path = folder + QLatin1Char('/') + pack.name;
+            try {
+                const auto split = splitPack(readWholeFile(path, readLimits::journalPack));
+                // A pack holds the client's records from its first, in order: a damaged one is
+                // known by the records around it.
+                qint64 previous = pack.first - 1;
+                QList<QPair<int, QString>> damaged; // lines since `previous`, and why
+                const auto settle = [&](qint64 nextGood) {
+                    if (damaged.isEmpty()) {
+                        if (nextGood > previous + 1 && nextGood - 1 > afterSeq)
+                            found << missingText(folder, previous + 1, nextGood - 1);
+                    } else if (nextGood - 1 > afterSeq || previous + 1 > nextGood - 1) {
+                        const QString lines = damaged.size() == 1 ? QStringLiteral("line %1").arg(damaged.front().first)
+                                                                  : QStringLiteral("lines %1 to %2")
+                                                                        .arg(QString::number(damaged.front().first),
+                                                                             QString::number(damaged.back().first));
+                        found << leftOutText(path + QStringLiteral(", ") + lines, client, previous + 1, nextGood - 1,
+                                             damaged.front().second);
+                    }
+                    skip(previous + 1, nextGood - 1);
+                    damaged.clear();
+                };
+                bool anyDamaged = false;
+                std::vector<DecodedRecord> decodedEntries(size_t(split.entries.size()));
+                inParallel(split.entries.size(),
+                           [&](qsizetype i) { decodedEntries[size_t(i)] = decodeRecord(split.entries[i].bytes); });
+                for (qsizetype i = 0; i < split.entries.size(); ++i) {
+                    const auto& entry = split.entries[i];
+                    auto& decoded = decodedEntries[size_t(i)];
+                    if (const QString detail = misplaced(decoded, previous + 1, pack.last); !detail.isEmpty()) {
+                        damaged.append({entry.line, detail});
+                        anyDamaged = true;
+                        continue;
+                    }
+                    const qint64 seq = decoded.changes.front().stamp.seq;
+                    settle(seq);
+                    previous = seq;
+                    if (seq > afterSeq)
+                        keep(decoded, entry.bytes);
+                }
+                settle(pack.last + 1);
+                if (!split.layoutIntact && !anyDamaged)
+                    found << QStringLiteral("%1: the pack is damaged between its records, which were read.").arg(path);
+            } catch (const StorageError& error) {
+                if (error.kind() == StorageError::Kind::notFound) {
+                    vanished = true;
+                    return;
+                }
+                found << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
+                skip(pack.first, pack.last);
+            } catch (const Error& error) {
+                found << QStringLiteral("%1: %2").arg(path,
+                                                      error.failureReason().value_or(error.localizedDescription()));
+                skip(pack.first, pack.last);
+            }
+            highest = std::max(highest, pack.last);
+            expected = std::max(expected, pack.last + 1);
+        };
+
+        // The single records from `expected` up to (not including) `limit`.
+        const auto readFiles = [&](qint64 limit) {
+            for (auto it = listing.files.lower_bound(expected); it != listing.files.end() && it->first < limit; ++it) {
+                const auto& [seq, name] = *it;
+                if (seq > expected) {
+                    found << missingText(folder, expected, seq - 1);
+                    skip(expected, seq - 1);
+                }
+                expected = seq + 1;
+                const QString path = folder + QLatin1Char('/') + name;
+                QByteArray bytes;
+                try {
+                    bytes = readWholeFile(path, readLimits::journalRecord);
+                } catch (const StorageError& error) {
+                    if (error.kind() == StorageError::Kind::notFound) {
+                        vanished = true;
+                        return;
+                    }
+                    found << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
+                    skip(seq, seq);
+                    highest = seq;
+                    continue;
+                }
+                auto decoded = decodeRecord(bytes);
+                // A record still being written (where files cannot be published atomically) is
+                // read again at the next poll; an older one that does not read is damaged.
+                if (decoded.outcome == Outcome::unreadable
+                    && writtenWithin(path, std::chrono::seconds(incompleteRecordGraceSeconds))) {
+                    highest = std::max(highest, seq - 1);
+                    stoppedEarly = true;
+                    return;
+                }
+                highest = seq;
+                if (const QString detail = misplaced(decoded, seq, seq); !detail.isEmpty()) {
+                    found << leftOutText(path, client, seq, seq, detail);
+                    skip(seq, seq);
+                    continue;
+                }
+                keep(decoded, bytes);
+            }
+        };
+
+        for (const auto& pack : packsToRead(listing.packs, afterSeq)) {
+            readFiles(pack.first);
+            if (vanished || stoppedEarly)
+                break;
+            if (expected < pack.first) {
+                found << missingText(folder, expected, pack.first - 1);
+                skip(expected, pack.first - 1);
+            }
+            readPack(pack);
+            if (vanished)
+                break;
+        }
+        if (!vanished && !stoppedEarly)
+            readFiles(std::numeric_limits<qint64>::max());
+
+        if (vanished && attempt < 3)
+            continue;
+
+        // The head names the client's newest record: records it names that are not listed are
+        // missing, once that has lasted longer than a listing may lag.
+        const qint64 present = std::max({afterSeq, listing.packedUpTo, listing.hiddenUpTo,
+                                         listing.files.empty() ? qint64(0) : listing.files.rbegin()->first});
+        if (head && *head > present && !vanished) {
+            const auto now = std::chrono::steady_clock::now();
+            if (next.shortfallHead != *head) {
+                next.shortfallHead = *head;
+                next.shortfallSince = now;
+            }
+            const auto grace = std::chrono::seconds(incompleteRecordGraceSeconds);
+            if (!writtenWithin(folder + QStringLiteral("/head"), grace) || now - next.shortfallSince >= grace)
+                found << missingText(folder, present + 1, *head);
+        } else {
+            next.shortfallHead = 0;
+        }
+
+        for (const auto& record : records)
+            noteSeen(record.changes.front());
+        next.lastSeq = highest;
+        next.skipped.removeIf([&](const QPair<qint64, qint64>& range) { return range.first > highest; });
+        cursor = std::move(next);
+        problems << found;
+        *relistLater = stoppedEarly || listing.hiddenUpTo > 0;
+        return records;
+    }
+}
+
+} // namespace vantrel

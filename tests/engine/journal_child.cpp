@@ -1,0 +1,46 @@
+// A client writing records to a journal, for journal_packing_test, which kills it at chosen
+// moments. It prints "ready" once the journal is open, then writes its records.
+//
+//   journal_child <journal folder> <client id> <records> <pack threshold> [crash-after-pack]
+//
+// Record n of the run holds two changes, "<client> <n>" and "<client> <n>, too". With
+// crash-after-pack it stops dead right after its first pack is written, before the records the
+// pack holds are removed. Exit status: 0 when every record was written, 2 on bad arguments.
+
+#include "engine/journal.h"
+#include "engine/user_identity.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+using namespace vantrel;
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments().mid(1);
+    bool counted = false, threshold = false;
+    const int records = arguments.value(2).toInt(&counted);
+    const int packThreshold = arguments.value(3).toInt(&threshold);
+    if (arguments.size() < 4 || !counted || !threshold) {
+        std::fputs("usage: journal_child <journal folder> <client id> <records> <pack threshold> [crash-after-pack]\n",
+                   stderr);
+        return 2;
+    }
+    Journal journal(arguments[0], arguments[1]);
+    journal.setPackThresholdForTesting(packThreshold);
+    journal.setCrashAfterPackForTesting(arguments.value(4) == QLatin1String("crash-after-pack"));
+    std::puts("ready");
+    std::fflush(stdout);
+    const UserIdentity author{QStringLiteral("child"), QStringLiteral("Journal Child"), QStringLiteral("child-host")};
+    for (int n = 1; n <= records; ++n) {
+        const QString name = QStringLiteral("%1 %2").arg(arguments[1]).arg(n);
+        const auto bundle = IdFor<VersionBundle>::make();
+        journal.append({JournalChange{bundle, RecordKind::create, {{QStringLiteral("name"), name}}},
+                        JournalChange{bundle, RecordKind::rename, {{QStringLiteral("name"), name + QStringLiteral(", too")}}}},
+                       author);
+    }
+    return 0;
+}

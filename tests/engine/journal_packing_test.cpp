@@ -1,0 +1,252 @@
+// A client packs its journal in segments: each pack holds only the records written since the
+// previous one and is never rewritten; fresh readers and polling readers see every record exactly
+// once, whatever mix of packs (older full ones included) and single records a folder holds; a
+// writer killed while packing (a child process) loses nothing.
+
+#include "engine/journal.h"
+#include "engine/journal_files.h"
+#include "engine/user_identity.h"
+#include "support/engine_test_support.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+using namespace vantrel;
+using namespace Qt::StringLiterals;
+using namespace vantrel::testing;
+
+namespace {
+
+const QString journalChild = QStringLiteral(VANTREL_JOURNAL_CHILD);
+
+// One line per change, duplicates kept: client|seq|sub|lamport|bundle|kind|date|fields.
+QStringList fingerprints(const std::vector<JournalRecord>& records)
+{
+    QStringList lines;
+    for (const auto& r : records)
+        lines << QStringList{r.stamp.client, QString::number(r.stamp.seq), QString::number(r.stamp.sub),
+                             QString::number(r.stamp.lamport), r.bundle.toString(), toText(r.kind),
+                             r.date.toString(Qt::ISODateWithMs), QString::fromUtf8(QJsonDocument(r.fields).toJson())}
+                     .join(u'|');
+    lines.sort();
+    return lines;
+}
+
+struct Fresh {
+    QStringList lines;
+    QStringList problems;
+};
+
+Fresh readFresh(const QString& journal)
+{
+    Fresh fresh;
+    Journal reader(journal, u"FRESH-READER"_s);
+    fresh.lines = fingerprints(reader.readAll(fresh.problems));
+    return fresh;
+}
+
+std::vector<JournalRecord> write(Journal& journal, const QString& name, int changes = 1)
+{
+    std::vector<JournalChange> all;
+    const auto bundle = IdFor<VersionBundle>::make();
+    for (int i = 0; i < changes; ++i)
+        all.push_back({bundle, i == 0 ? RecordKind::create : RecordKind::rename, {{u"name"_s, name}}});
+    return journal.append(all, UserIdentity::current());
+}
+
+QStringList filesOf(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files);
+}
+
+// The sequence numbers of the records `lines` describe for `client`, in order.
+QList<qint64> sequences(const QStringList& lines, const QString& client)
+{
+    QList<qint64> seqs;
+    for (const QString& line : lines) {
+        const QStringList parts = line.split(u'|');
+        if (parts[0] == client && parts[2] == u"0"_s)
+            seqs << parts[1].toLongLong();
+    }
+    std::sort(seqs.begin(), seqs.end());
+    return seqs;
+}
+
+} // namespace
+
+class JournalPackingTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY2(QFileInfo(journalChild).isExecutable(), qPrintable(journalChild)); }
+
+    void segmentsHoldOnlyWhatIsNewAndReadBackAsWritten()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"W"_s);
+        std::vector<JournalRecord> written;
+        std::vector<JournalRecord> polled;
+        QStringList problems;
+        Journal poller(dir.path(), u"POLLER"_s);
+        QByteArray firstPack, tenth, eleventh;
+        {
+            Journal writer(dir.path(), u"W"_s);
+            writer.setPackThresholdForTesting(3);
+            for (int n = 1; n <= 10; ++n) {
+                const auto records = write(writer, u"Record %1"_s.arg(n), n % 4 == 0 ? 3 : 1);
+                written.insert(written.end(), records.begin(), records.end());
+                const auto fresh = poller.readNew(problems);
+                polled.insert(polled.end(), fresh.begin(), fresh.end());
+                if (n == 3)
+                    firstPack = contentOf(folder + u"/pack-000000000001-000000000003.json"_s);
+            }
+            tenth = contentOf(recordPath(dir.path(), u"W"_s, 10));
+        }
+        QCOMPARE(filesOf(folder), (QStringList{u"000000000010.json"_s, u"head"_s,
+                                               u"pack-000000000001-000000000003.json"_s,
+                                               u"pack-000000000004-000000000006.json"_s,
+                                               u"pack-000000000007-000000000009.json"_s}));
+        const auto middle = journal_files::splitPack(contentOf(folder + u"/pack-000000000004-000000000006.json"_s));
+        QCOMPARE(middle.entries.size(), 3);
+        QVERIFY(middle.layoutIntact);
+        QCOMPARE(journal_files::decodeRecord(middle.entries[0].bytes).changes.front().stamp.seq, 4);
+
+        // A client restarted packs what is on the share since the last pack, read back.
+        {
+            Journal writer(dir.path(), u"W"_s);
+            writer.setPackThresholdForTesting(3);
+            for (int n = 11; n <= 12; ++n) {
+                const auto records = write(writer, u"Record %1"_s.arg(n));
+                written.insert(written.end(), records.begin(), records.end());
+                if (n == 11)
+                    eleventh = contentOf(recordPath(dir.path(), u"W"_s, 11));
+                const auto fresh = poller.readNew(problems);
+                polled.insert(polled.end(), fresh.begin(), fresh.end());
+            }
+        }
+        const QByteArray last = contentOf(folder + u"/pack-000000000010-000000000012.json"_s);
+        QVERIFY(last.startsWith("[\n" + tenth + ",\n" + eleventh + ",\n"));
+        QVERIFY(!QFile::exists(recordPath(dir.path(), u"W"_s, 10)));
+        QCOMPARE(contentOf(folder + u"/pack-000000000001-000000000003.json"_s), firstPack); // never rewritten
+
+        const Fresh fresh = readFresh(dir.path());
+        QCOMPARE(fresh.problems, QStringList());
+        QCOMPARE(fresh.lines, fingerprints(written));
+        QCOMPARE(problems, QStringList());
+        QCOMPARE(fingerprints(polled), fingerprints(written));
+        QCOMPARE(poller.recordState(u"W"_s, 12), RecordState::read);
+    }
+
+    void olderPacksAndLeftOversAreReadOnceAndTidied()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"W"_s);
+        std::vector<JournalRecord> written;
+        Journal writer(dir.path(), u"W"_s);
+        writer.setPackThresholdForTesting(3);
+        for (int n = 1; n <= 6; ++n) {
+            const auto records = write(writer, u"Record %1"_s.arg(n), 2);
+            written.insert(written.end(), records.begin(), records.end());
+        }
+        // Beside the segments: the pack an older version made of the same records (all from the
+        // first), and a record a crash left behind after it was packed.
+        QList<QByteArray> lines;
+        for (const QString& name : {u"pack-000000000001-000000000003.json"_s, u"pack-000000000004-000000000006.json"_s}) {
+            for (const auto& entry : journal_files::splitPack(contentOf(folder + u'/' + name)).entries)
+                lines << entry.bytes.toByteArray();
+        }
+        writeFile(folder + u"/pack-000000000006.json"_s, journal_files::encodePack(lines));
+        writeFile(recordPath(dir.path(), u"W"_s, 5), lines[4]);
+        Fresh fresh = readFresh(dir.path());
+        QCOMPARE(fresh.problems, QStringList());
+        QCOMPARE(fresh.lines, fingerprints(written));
+
+        // The next pack starts after all of them and tidies away what another pack holds.
+        for (int n = 7; n <= 9; ++n) {
+            const auto records = write(writer, u"Record %1"_s.arg(n));
+            written.insert(written.end(), records.begin(), records.end());
+        }
+        QCOMPARE(filesOf(folder), (QStringList{u"head"_s, u"pack-000000000006.json"_s,
+                                               u"pack-000000000007-000000000009.json"_s}));
+        fresh = readFresh(dir.path());
+        QCOMPARE(fresh.problems, QStringList());
+        QCOMPARE(fresh.lines, fingerprints(written));
+
+        // A pack that is gone before others: its records are reported missing, the rest reads.
+        QVERIFY(QFile::remove(folder + u"/pack-000000000006.json"_s));
+        fresh = readFresh(dir.path());
+        QCOMPARE(fresh.problems, QStringList{folder + u": records 1 to 6 are missing."_s});
+        QCOMPARE(sequences(fresh.lines, u"W"_s), (QList<qint64>{7, 8, 9}));
+    }
+
+    void aWriterKilledWhilePackingLosesNothing()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"K"_s);
+        const auto run = [&](const QString& client, int records, int threshold, const QStringList& extra,
+                             std::optional<qint64> killAfterMicroseconds) {
+            QProcess child;
+            child.start(journalChild, QStringList{dir.path(), client, QString::number(records),
+                                                  QString::number(threshold)} + extra);
+            if (!child.waitForStarted() || !child.waitForReadyRead(30'000))
+                return -1;
+            QElapsedTimer timer;
+            timer.start();
+            if (killAfterMicroseconds) {
+                QThread::usleep(static_cast<unsigned long>(*killAfterMicroseconds));
+                child.kill();
+            }
+            child.waitForFinished(60'000);
+            return child.exitStatus() == QProcess::CrashExit ? -2 : child.exitCode();
+        };
+
+        // Stopped dead between writing its pack and removing what the pack holds.
+        QCOMPARE(run(u"K"_s, 6, 4, {u"crash-after-pack"_s}, std::nullopt), 9);
+        QCOMPARE(filesOf(folder), (QStringList{u"000000000001.json"_s, u"000000000002.json"_s, u"000000000003.json"_s,
+                                               u"000000000004.json"_s, u"head"_s,
+                                               u"pack-000000000001-000000000004.json"_s}));
+        Fresh fresh = readFresh(dir.path());
+        QCOMPARE(fresh.problems, QStringList());
+        QCOMPARE(sequences(fresh.lines, u"K"_s), (QList<qint64>{1, 2, 3, 4}));
+        // Started again, it goes on after its pack and tidies up with its next one.
+        QCOMPARE(run(u"K"_s, 4, 4, {}, std::nullopt), 0);
+        QCOMPARE(filesOf(folder), (QStringList{u"head"_s, u"pack-000000000001-000000000004.json"_s,
+                                               u"pack-000000000005-000000000008.json"_s}));
+        fresh = readFresh(dir.path());
+        QCOMPARE(fresh.problems, QStringList());
+        QCOMPARE(sequences(fresh.lines, u"K"_s), (QList<qint64>{1, 2, 3, 4, 5, 6, 7, 8}));
+
+        // Killed at moments spread over its run: every record written is read once, in order,
+        // with no gap, and the next run goes on from there.
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(run(u"R"_s, 40, 4, {}, std::nullopt), 0);
+        const qint64 duration = std::max<qint64>(timer.nsecsElapsed() / 1000, 2000);
+        qint64 before = 40;
+        int killed = 0;
+        for (int i = 1; i <= 12; ++i) {
+            const int status = run(u"R"_s, 40, 4, {}, duration * i / 12);
+            killed += status == -2 ? 1 : 0;
+            fresh = readFresh(dir.path());
+            QCOMPARE(fresh.problems, QStringList());
+            const auto seqs = sequences(fresh.lines, u"R"_s);
+            QVERIFY(seqs.size() >= before);
+            for (qsizetype at = 0; at < seqs.size(); ++at)
+                QCOMPARE(seqs[at], at + 1);
+            before = seqs.size();
+        }
+        QVERIFY2(killed >= 4, qPrintable(u"only %1 runs were killed"_s.arg(killed)));
+        QCOMPARE(run(u"R"_s, 40, 4, {}, std::nullopt), 0);
+        fresh = readFresh(dir.path());
+        QCOMPARE(fresh.problems, QStringList());
+        QCOMPARE(sequences(fresh.lines, u"R"_s).size(), before + 40);
+    }
+};
+
+QTEST_GUILESS_MAIN(JournalPackingTest)
+#include "journal_packing_test.moc"
