@@ -49,13 +49,6 @@ QJsonObject versionFields(const ContentHash& manifest, const QString& message, c
 // ---------------------------------------------------------------------------------------------
 // Small helpers.
 
-int largeTeamBundles()
-{
-    bool valid = false;
-    const int wanted = qEnvironmentVariableIntValue("VANTREL_BENCH_BUNDLES", &valid);
-    return valid ? std::max(wanted, 1000) : 10000;
-}
-
 void setNoteTag(const char* tag)
 {
     noteTag = tag;
@@ -344,11 +337,12 @@ std::shared_ptr<TeamBundle> Clients::quiet(std::shared_ptr<TeamBundle> team)
     return team;
 }
 
-std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clients& clients, std::uint64_t seed)
+std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clients& clients, std::uint64_t seed,
+                                                 const LargeTeamShape& shape)
 {
     std::vector<std::shared_ptr<TeamBundle>> writers;
     writers.push_back(clients.create(root, QStringLiteral("writer1")));
-    for (int writer = 2; writer <= indexWriters; ++writer)
+    for (int writer = 2; writer <= shape.writers; ++writer)
         writers.push_back(clients.open(root, QStringLiteral("writer%1").arg(writer)));
 
     // One stored tree stands for every version: nothing here reads them.
@@ -369,7 +363,7 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
             writers[0]->commit(batch);
         batch.clear();
     };
-    for (int index = 0; index < indexCollections; ++index) {
+    for (int index = 0; index < shape.collections; ++index) {
         const auto id = IdFor<VersionBundle>::make();
         collections.push_back(id);
         batch.push_back(
@@ -377,7 +371,7 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
              RecordKind::create,
              {{QStringLiteral("type"), DocumentType::collection().toJson()},
               {QStringLiteral("name"), QStringLiteral("Collection %1").arg(index + 1, 4, 10, QLatin1Char('0'))}}});
-        if (batch.size() == size_t(bundlesPerRecord))
+        if (batch.size() == size_t(shape.bundlesPerRecord))
             flush();
     }
     flush();
@@ -388,10 +382,10 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
                                   DocumentType::blenderProject(),  DocumentType::textDocument(),
                                   DocumentType::pdfDocument(),     DocumentType::ardourSession()};
     // Each writer records its own documents, a few to a record.
-    std::vector<std::vector<JournalChange>> pending(static_cast<size_t>(indexWriters));
-    std::vector<int> pendingBundles(static_cast<size_t>(indexWriters), 0);
-    for (int index = 0; index < indexDocuments; ++index) {
-        const size_t writer = size_t(index % indexWriters);
+    std::vector<std::vector<JournalChange>> pending(static_cast<size_t>(shape.writers));
+    std::vector<int> pendingBundles(static_cast<size_t>(shape.writers), 0);
+    for (int index = 0; index < shape.documents; ++index) {
+        const size_t writer = size_t(index % shape.writers);
         auto& changes = pending[writer];
         const DocumentType& type = types[random.below(6)];
         const auto id = IdFor<VersionBundle>::make();
@@ -409,14 +403,14 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
             changes.push_back({id, RecordKind::version,
                                versionFields(manifestHash, QStringLiteral("Revision %1").arg(version + 2), type,
                                              VersionOrigin::checkedIn)});
-        changes.push_back({collections[size_t(random.below(indexCollections))],
+        changes.push_back({collections[size_t(random.below(shape.collections))],
                            RecordKind::nest,
                            {{QStringLiteral("child"), id.toString()}}});
         if (random.below(10) == 0)
-            changes.push_back({collections[size_t(random.below(indexCollections))],
+            changes.push_back({collections[size_t(random.below(shape.collections))],
                                RecordKind::nest,
                                {{QStringLiteral("child"), id.toString()}}});
-        if (++pendingBundles[writer] == bundlesPerRecord || index + indexWriters >= indexDocuments) {
+        if (++pendingBundles[writer] == shape.bundlesPerRecord || index + shape.writers >= shape.documents) {
             writers[writer]->commit(changes);
             changes.clear();
             pendingBundles[writer] = 0;
@@ -484,27 +478,42 @@ QString verdict(bool pass)
 
 void printTable(const std::vector<Row>& rows)
 {
-    qsizetype widths[4] = {7, 6, 6, 6};
-    for (const auto& row : rows) {
-        widths[0] = std::max(widths[0], row.measure.size());
-        widths[1] = std::max(widths[1], row.figure.size());
-        widths[2] = std::max(widths[2], row.target.size());
-        widths[3] = std::max(widths[3], row.result.size());
-    }
-    const auto line = [&](const QString& a, const QString& b, const QString& c, const QString& d) {
-        std::printf("| %s | %s | %s | %s |\n", qPrintable(a.leftJustified(widths[0])),
-                    qPrintable(b.leftJustified(widths[1])), qPrintable(c.leftJustified(widths[2])),
-                    qPrintable(d.leftJustified(widths[3])));
-    };
-    line(QStringLiteral("Measure"), QStringLiteral("Figure"), QStringLiteral("Target"), QStringLiteral("Result"));
-    std::printf("|%s|%s|%s|%s|\n", std::string(size_t(widths[0]) + 2, '-').c_str(),
-                std::string(size_t(widths[1]) + 2, '-').c_str(), std::string(size_t(widths[2]) + 2, '-').c_str(),
-                std::string(size_t(widths[3]) + 2, '-').c_str());
+    std::vector<QStringList> table{
+        {QStringLiteral("Measure"), QStringLiteral("Figure"), QStringLiteral("Target"), QStringLiteral("Result")}};
     for (const auto& row : rows)
-        line(row.measure, row.figure, row.target, row.result);
+        table.push_back({row.measure, row.figure, row.target, row.result});
+    printColumns(table);
 }
 
-std::optional<Options> parseOptions(const QStringList& arguments, const char* program, const char* defaultFolder)
+void printColumns(const std::vector<QStringList>& rows)
+{
+    std::vector<qsizetype> widths;
+    for (const auto& row : rows) {
+        widths.resize(std::max(widths.size(), size_t(row.size())), 6);
+        for (qsizetype column = 0; column < row.size(); ++column)
+            widths[size_t(column)] = std::max(widths[size_t(column)], row[column].size());
+    }
+    const auto line = [&](const QStringList& row) {
+        std::string text = "|";
+        for (size_t column = 0; column < widths.size(); ++column) {
+            const QString cell = qsizetype(column) < row.size() ? row[qsizetype(column)] : QString();
+            text += ' ' + cell.leftJustified(widths[column]).toStdString() + " |";
+        }
+        std::printf("%s\n", text.c_str());
+    };
+    for (size_t index = 0; index < rows.size(); ++index) {
+        line(rows[index]);
+        if (index == 0) {
+            std::string rule = "|";
+            for (const qsizetype width : widths)
+                rule += std::string(size_t(width) + 2, '-') + '|';
+            std::printf("%s\n", rule.c_str());
+        }
+    }
+}
+
+std::optional<Options> parseOptions(const QStringList& arguments, const char* program, const char* defaultFolder,
+                                    const char* space)
 {
     Options options{QString::fromUtf8(defaultFolder), false};
     for (const QString& argument : arguments) {
@@ -512,8 +521,8 @@ std::optional<Options> parseOptions(const QStringList& arguments, const char* pr
             options.keep = true;
         } else if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
             std::printf("usage: %s [FOLDER] [--keep-data]\n"
-                        "  FOLDER  where to generate and measure (default %s); needs about 5 GiB free\n",
-                        program, defaultFolder);
+                        "  FOLDER  where to generate and measure (default %s); needs %s free\n",
+                        program, defaultFolder, space);
             return std::nullopt;
         } else {
             options.base = argument;
@@ -522,13 +531,13 @@ std::optional<Options> parseOptions(const QStringList& arguments, const char* pr
     return options;
 }
 
-WorkFolder::WorkFolder(const QString& base, const QString& prefix, bool keep) : m_keep(keep)
+WorkFolder::WorkFolder(const QString& base, const QString& prefix, bool keep, qint64 needed) : m_keep(keep)
 {
     fs::create_directories(base.toStdString());
     struct statvfs space {};
     if (::statvfs(QFile::encodeName(base).constData(), &space) == 0
-        && qint64(space.f_bavail) * qint64(space.f_frsize) < 5 * GiB)
-        throw std::runtime_error("less than 5 GiB free in " + base.toStdString());
+        && qint64(space.f_bavail) * qint64(space.f_frsize) < needed)
+        throw std::runtime_error("less than " + std::to_string(needed / GiB) + " GiB free in " + base.toStdString());
 
     m_path = QDir(base).absoluteFilePath(QStringLiteral("%1-%2").arg(prefix).arg(::getpid()));
     if (QFileInfo::exists(m_path))

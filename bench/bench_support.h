@@ -26,13 +26,21 @@ constexpr qint64 KiB = 1024;
 constexpr qint64 MiB = 1024 * KiB;
 constexpr qint64 GiB = 1024 * MiB;
 
-// The large team bundle of buildLargeTeam(): 10,000 bundles, or as many as the environment
-// variable VANTREL_BENCH_BUNDLES gives (1,000 at least), one in 25 of them a collection.
-int largeTeamBundles();
-inline const int indexCollections = largeTeamBundles() / 25;
-inline const int indexDocuments = largeTeamBundles() - indexCollections;
+// The large team bundle of buildLargeTeam() by default.
+constexpr int indexCollections = 400;
+constexpr int indexDocuments = 9600; // 10,000 bundles in all
 constexpr int indexWriters = 3;      // clients that made them
 constexpr int bundlesPerRecord = 5;  // records of a few bundles each: the journals get packed
+
+// How buildLargeTeam() fills a team bundle.
+struct LargeTeamShape {
+    int collections = indexCollections;
+    int documents = indexDocuments;
+    int writers = indexWriters;
+    int bundlesPerRecord = bench::bundlesPerRecord;
+
+    int bundles() const { return collections + documents; }
+};
 
 // ---------------------------------------------------------------------------------------------
 // Small helpers.
@@ -139,10 +147,12 @@ private:
     bool m_createLocalFolders = false;
 };
 
-// Fills `root` with 10,000 bundles written by several clients, as the engine writes them:
-// collections (a "create"), documents (a "create" and one to three "version"s), each document
-// nested in one collection and one in ten in a second one. Returns the documents.
-std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clients& clients, std::uint64_t seed);
+// Fills `root` with the bundles of `shape` (10,000 by default) written by several clients, as the
+// engine writes them: collections (a "create"), documents (a "create" and one to three
+// "version"s), each document nested in one collection and one in ten in a second one. The writers
+// are the clients "writer1", "writer2", and so on. Returns the documents.
+std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clients& clients, std::uint64_t seed,
+                                                 const LargeTeamShape& shape = {});
 
 // Fills `root` with one collection, "Footage" (returned), of `documentCount` documents, one of
 // which is a video-editing library, "Main Library", holding `eventCount` events.
@@ -160,18 +170,23 @@ struct Row {
 
 QString verdict(bool pass);
 void printTable(const std::vector<Row>& rows);
+// A table of any number of columns; the first row is the header.
+void printColumns(const std::vector<QStringList>& rows);
 
-// The command line: [FOLDER] [--keep-data]; none after printing the usage for -h or --help.
+// The command line: [FOLDER] [--keep-data]; none after printing the usage for -h or --help,
+// which says that FOLDER needs `space` free.
 struct Options {
     QString base;
     bool keep = false;
 };
-std::optional<Options> parseOptions(const QStringList& arguments, const char* program, const char* defaultFolder);
+std::optional<Options> parseOptions(const QStringList& arguments, const char* program, const char* defaultFolder,
+                                    const char* space = "about 5 GiB");
 
-// A new folder `prefix`-PID in `base`, on a disk with 5 GiB free; removed at the end unless kept.
+// A new folder `prefix`-PID in `base`, on a disk with `needed` bytes free; removed at the end
+// unless kept.
 class WorkFolder {
 public:
-    WorkFolder(const QString& base, const QString& prefix, bool keep);
+    WorkFolder(const QString& base, const QString& prefix, bool keep, qint64 needed = 5 * GiB);
     ~WorkFolder();
     WorkFolder(const WorkFolder&) = delete;
     WorkFolder& operator=(const WorkFolder&) = delete;
