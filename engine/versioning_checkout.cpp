@@ -5,6 +5,7 @@
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
@@ -120,26 +121,19 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
     for (const auto& event : checkout.events)
         eventFolders << event.folder;
     ContentStore& store = team.contents();
-    QList<const VersionInfo*> baseVersions{current.currentVersion()};
-    for (const auto& included : checkout.events) {
-        if (const auto event = snapshot.find(included.id))
-            baseVersions << event->currentVersion();
-    }
-    const QSet<ContentHash> inUse = contentsInUse(store, baseVersions);
     SnapshotOptions options;
     options.cache = &cache;
-    options.inUse = &inUse;
+    options.base = baseTree(current.currentVersion());
     options.saveCache = false;
     options.excludeDirectory = [eventFolders](const QString& relativePath) {
         return eventFolders.contains(relativePath);
     };
-    const Manifest manifest = snapshotTree(checkout.workingCopy, store, options);
+    const ContentHash tree = snapshotTree(checkout.workingCopy, store, options);
     const VersionInfo* previous = current.currentVersion();
     const QJsonObject application = previous ? previous->application : QJsonObject();
     CheckedInVersions versions;
     versions.changes.push_back({current.id, RecordKind::version,
-                                versionFields(newVersion, store.storeBytes(manifest.toJson()), commitMessage,
-                                              application, VersionOrigin::checkedIn)});
+                                versionFields(newVersion, tree, commitMessage, application, VersionOrigin::checkedIn)});
     for (const auto& included : checkout.events) {
         const QString folder = checkout.workingCopy + QLatin1Char('/') + included.folder;
         const auto event = snapshot.find(included.id);
@@ -147,8 +141,11 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
             versions.eventsLeftOut = versions.eventsLeftOut || QFileInfo(folder).isDir();
             continue;
         }
-        const Manifest eventManifest = snapshotTree(folder, store, SnapshotOptions{{}, &cache, {}, &inUse, false});
-        const ContentHash eventHash = store.storeBytes(eventManifest.toJson());
+        SnapshotOptions eventOptions;
+        eventOptions.cache = &cache;
+        eventOptions.base = baseTree(event->currentVersion());
+        eventOptions.saveCache = false;
+        const ContentHash eventHash = snapshotTree(folder, store, eventOptions);
         if (event->currentVersion() && event->currentVersion()->manifest == eventHash)
             continue; // unchanged
         versions.changes.push_back(
@@ -181,16 +178,16 @@ QString writeWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, const
         options.autoSaveInterval.count(), std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
     checkout.lastAutoSave = checkout.date;
     checkout.lastSavedManifest = version->manifest.toHex();
-    const Manifest manifest = Manifest::fromJson(store.readBytes(version->manifest));
+    const Manifest manifest = readTree(store, version->manifest);
     writeTree(manifest, store, workingCopy);
-    const QStringList folders = writeEvents(store, manifest, workingCopy, included);
+    QList<Manifest> eventTrees;
+    const QStringList folders = writeEvents(store, manifest, workingCopy, included, &eventTrees);
     StatCache cache(team.statCacheFile(id));
     cache.load();
     recordWrittenTree(cache, manifest, workingCopy);
     for (qsizetype i = 0; i < included.size(); ++i) {
         checkout.events.append({included[i].event->id, folders[i], included[i].version->id});
-        recordWrittenTree(cache, Manifest::fromJson(store.readBytes(included[i].version->manifest)),
-                          workingCopy + QLatin1Char('/') + folders[i]);
+        recordWrittenTree(cache, eventTrees.at(i), workingCopy + QLatin1Char('/') + folders[i]);
     }
     cache.save();
     team.checkouts().save(checkout);
