@@ -479,7 +479,7 @@ int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
         manifests.insert(*hash);
     }
     // Trees that versions share are read once; whatever they name is kept.
-    TreeReader reader(*m_contents);
+    TreeReader reader(*m_contents, false);
     QSet<ContentHash> visited;
     for (const auto& hash : std::as_const(manifests)) {
         try {

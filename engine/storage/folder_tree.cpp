@@ -209,6 +209,8 @@ std::shared_ptr<const FolderTree> TreeReader::read(const ContentHash& hash)
     }
     auto tree =
         std::make_shared<const FolderTree>(FolderTree::fromJson(m_store.readBytes(hash, readLimits::folderTree)));
+    if (!m_keep)
+        return tree;
     const std::lock_guard lock(m_mutex);
     return *m_read.insert(hash, std::move(tree));
 }

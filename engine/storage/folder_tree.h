@@ -66,7 +66,9 @@ constexpr qint64 maxEntries = 8'000'000;
 // Thread-safe.
 class TreeReader {
 public:
-    explicit TreeReader(const ContentStore& store) : m_store(store) {}
+    // Without `keepTrees`, trees are read again when asked for again, and nothing is kept in
+    // memory (for a caller that visits each tree once).
+    explicit TreeReader(const ContentStore& store, bool keepTrees = true) : m_store(store), m_keep(keepTrees) {}
 
     // The tree stored under `hash`. Throws StorageError when it can't be read, DecodingError when
     // it is malformed.
@@ -74,6 +76,7 @@ public:
 
 private:
     const ContentStore& m_store;
+    const bool m_keep;
     std::mutex m_mutex;
     QHash<ContentHash, std::shared_ptr<const FolderTree>> m_read;
 };

@@ -119,7 +119,10 @@ int Snapshot::walk(const QString& path, const QString& cacheKey, const QString& 
     m_folders.append(WalkedFolder{relativePath});
     // A folder in which nothing changed is the base's, listed or not.
     if (m_options.changedFolders && !m_options.changedFolders->contains(relativePath)) {
-        if (const auto hash = m_base.folderHash(relativePath)) {
+        // A subfolder's hash names a folder; the base's root may be a single file's.
+        const auto hash = m_base.folderHash(relativePath);
+        const FolderTree* root = relativePath.isEmpty() ? m_base.folder(relativePath) : nullptr;
+        if (hash && (!relativePath.isEmpty() || (root && !root->isFile))) {
             if (!changedBelow(relativePath)) {
                 m_folders[index].taken = true;
                 m_folders[index].hash = *hash;

@@ -339,6 +339,12 @@ private Q_SLOTS:
         options.base = second;
         options.changedFolders = QSet<QString>();
         QCOMPARE(snapshotTree(project, *m_store, options), second);
+        // A single file's version is no folder to take anything from.
+        writeFile(path(QStringLiteral("single.txt")), "single");
+        const ContentHash single = snapshotTree(path(QStringLiteral("single.txt")), *m_store);
+        QCOMPARE(readTree(*m_store, single).rootKind, Manifest::RootKind::file);
+        options.base = single;
+        QVERIFY_THROWS_EXCEPTION(StorageError, snapshotTree(project, *m_store, options)); // listed: meets the pipes
         QFile::remove(m_store->pathFor(second));
         writeFile(m_store->pathFor(second), "damaged");
         options.base = second;
