@@ -4,7 +4,7 @@
 #include "engine/document_type.h"
 #include "engine/journal.h"
 #include "engine/storage/content_store.h"
-#include "engine/storage/manifest.h"
+#include "engine/storage/folder_tree.h"
 #include "engine/system_services.h"
 #include "engine/user_identity.h"
 
@@ -352,7 +352,7 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
     entry.hash = writers[0]->contents().storeBytes("<mlt version=\"7.22.0\"/>");
     entry.size = 23;
     manifest.entries.append(entry);
-    const ContentHash manifestHash = writers[0]->contents().storeBytes(manifest.toJson());
+    const ContentHash manifestHash = storeTree(writers[0]->contents(), manifest);
 
     Random random(seed);
     std::vector<IdFor<VersionBundle>> collections;
@@ -428,7 +428,7 @@ QString buildWindowTeam(const QString& root, const Clients& clients, int documen
     entry.hash = writer->contents().storeBytes("<mlt version=\"7.22.0\"/>");
     entry.size = 23;
     manifest.entries.append(entry);
-    const ContentHash manifestHash = writer->contents().storeBytes(manifest.toJson());
+    const ContentHash manifestHash = storeTree(writer->contents(), manifest);
 
     std::vector<JournalChange> batch;
     const auto flush = [&] {

@@ -22,6 +22,10 @@ QString teamBundleDescription(TeamBundleError::Case which, const QString& path)
         return tr("“%1” is not a Vantrel team bundle.").arg(shown);
     case TeamBundleError::Case::newerFormat:
         return tr("The team bundle “%1” was made by a newer version of Vantrel. Update Vantrel to open it.").arg(shown);
+    case TeamBundleError::Case::olderFormat:
+        return tr("The team bundle “%1” was made by an early version of Vantrel whose format this version can’t "
+                  "open.")
+            .arg(shown);
     case TeamBundleError::Case::alreadyExists:
         return tr("A file or folder named “%1” already exists. Choose another name or location.").arg(shown);
     case TeamBundleError::Case::unreadable:
@@ -44,6 +48,8 @@ QString teamBundleReason(TeamBundleError::Case which)
         return tr("Not a Team Bundle");
     case TeamBundleError::Case::newerFormat:
         return tr("Newer Team Bundle");
+    case TeamBundleError::Case::olderFormat:
+        return tr("Older Team Bundle");
     case TeamBundleError::Case::alreadyExists:
         return tr("Name Already Taken");
     case TeamBundleError::Case::unreadable:

@@ -13,6 +13,7 @@ public:
         missingFolder,  // nothing at the path
         notATeamBundle, // a folder without our marker record
         newerFormat,    // written by a newer Vantrel than this one
+        olderFormat,    // written in a format this Vantrel no longer reads
         alreadyExists,  // creating where something already is
         unreadable,     // the marker record is damaged or cannot be read
         wrongExtension, // the path does not end in the team-bundle extension

@@ -6,6 +6,7 @@
 #include "engine/file_names.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
+#include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/statcache.h"
@@ -154,6 +155,8 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
         throw TeamBundleError(TeamBundleError::Case::unreadable, root);
     if (format > currentFormat)
         throw TeamBundleError(TeamBundleError::Case::newerFormat, root);
+    if (format < currentFormat)
+        throw TeamBundleError(TeamBundleError::Case::olderFormat, root);
     const auto parsedId = IdFor<VersionBundle>::fromString(marker.value(QStringLiteral("id")).toString());
     if (!parsedId || parsedId->isNil())
         throw TeamBundleError(TeamBundleError::Case::unreadable, root);
@@ -335,16 +338,21 @@ void TeamBundle::autoSave()
             QStringList eventFolders;
             for (const auto& event : checkout.events)
                 eventFolders << event.folder;
-            SnapshotOptions options{{}, &cache, {}};
+            QStringList skipped;
+            SnapshotOptions options;
+            options.cache = &cache;
+            options.skippedSpecialFiles = &skipped;
             options.excludeDirectory = [eventFolders](const QString& path) { return eventFolders.contains(path); };
-            const Manifest manifest = snapshotTree(checkout.workingCopy, *m_contents, options);
-            const QString hash = hashBytes(manifest.toJson()).toHex();
+            // Built on the last copy kept: only what changed since is read and stored.
+            options.base = ContentHash::fromHex(checkout.lastSavedManifest);
+            const ContentHash tree = snapshotTree(checkout.workingCopy, *m_contents, options);
             checkout.lastAutoSave = now;
-            if (hash != checkout.lastSavedManifest) {
-                keepInAttic(checkout.bundle, checkout.workingCopy, QStringLiteral("auto-saved"), &cache);
+            if (tree.toHex() != checkout.lastSavedManifest) {
+                writeAtticEntry(checkout.bundle, QFileInfo(checkout.workingCopy).fileName(), tree,
+                                QStringLiteral("auto-saved"), skipped);
                 commit(RecordKind::editing, checkout.bundle,
                        {{QStringLiteral("message"), QStringLiteral("is editing this document")}});
-                checkout.lastSavedManifest = hash;
+                checkout.lastSavedManifest = tree.toHex();
             }
             m_checkouts->save(checkout);
         } catch (const Error& error) {
@@ -397,14 +405,23 @@ void TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path
     // Sockets and pipes an application left in a working copy can't be kept; they are listed in
     // the entry and never a reason to lose the rest.
     QStringList skipped;
-    SnapshotOptions options{{}, cache, {}};
+    SnapshotOptions options;
+    options.cache = cache;
     options.skippedSpecialFiles = &skipped;
-    const Manifest manifest = snapshotTree(path, *m_contents, options);
-    const ContentHash hash = m_contents->storeBytes(manifest.toJson());
+    // Most of a working copy is what its bundle's current version holds.
+    if (const auto state = snapshot()->find(id); state && state->currentVersion())
+        options.base = state->currentVersion()->manifest;
+    const ContentHash tree = snapshotTree(path, *m_contents, options);
+    writeAtticEntry(id, QFileInfo(path).fileName(), tree, reason, skipped);
+}
+
+void TeamBundle::writeAtticEntry(const IdFor<VersionBundle>& id, const QString& name, const ContentHash& tree,
+                                 const QString& reason, const QStringList& skipped)
+{
     const QDateTime now = QDateTime::currentDateTimeUtc();
     QJsonObject entry{{QStringLiteral("reason"), reason},
-                      {QStringLiteral("name"), QFileInfo(path).fileName()},
-                      {QStringLiteral("manifest"), hash.toHex()},
+                      {QStringLiteral("name"), name},
+                      {QStringLiteral("manifest"), tree.toHex()},
                       {QStringLiteral("user"), m_identity.user.userName},
                       {QStringLiteral("host"), m_identity.user.hostName},
                       {QStringLiteral("date"), now.toString(Qt::ISODateWithMs)}};
@@ -467,10 +484,12 @@ int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
         }
         manifests.insert(*hash);
     }
+    // Trees that versions share are read once; whatever they name is kept.
+    TreeReader reader(*m_contents, false);
+    QSet<ContentHash> visited;
     for (const auto& hash : std::as_const(manifests)) {
         try {
-            referenced += Manifest::fromJson(m_contents->readBytes(hash)).contentHashes();
-            referenced.insert(hash);
+            collectTreeReferences(reader, hash, visited, referenced);
         } catch (const Error& error) {
             m_log->event(QStringLiteral("Stored contents were not collected: ")
                              + escapedForLog(error.localizedDescription()),
@@ -516,7 +535,7 @@ QString TeamBundle::materializeAttic(const IdFor<VersionBundle>& id) const
         if (QFileInfo::exists(destination))
             continue;
         ensureDirectory(copyFolder);
-        writeTreeAtomically(Manifest::fromJson(m_contents->readBytes(*manifest)), *m_contents, destination);
+        writeStoredTreeAtomically(*m_contents, *manifest, destination);
     }
     return folder;
 }

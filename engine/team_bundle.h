@@ -52,10 +52,12 @@ public:
     static const QString fileExtension;  // "vantrelteam"
     static const QString contentType;    // the content type of team bundles
     static const QString pathStorageKey; // the settings key of the last opened bundle's path
-    static constexpr int currentFormat = 1;
+    // 2: a version's tree is a tree of folder trees stored by hash (format 1 stored one list).
+    static constexpr int currentFormat = 2;
 
     // Opens the team bundle at `path`. Throws TeamBundleError (clientInUse when another process of
-    // this machine acts as the same client: see ClientLease).
+    // this machine acts as the same client: see ClientLease; olderFormat for a bundle of a format
+    // this version no longer reads).
     static std::shared_ptr<TeamBundle> open(const QString& path, std::shared_ptr<FileManaging> fileManager,
                                             std::shared_ptr<WorkspaceInterfacing> workspace,
                                             const ClientIdentity& identity = ClientIdentity::current());
@@ -130,9 +132,10 @@ public:
     // Publishes a change of the given bundles without a record (locks taken or given up here).
     void announce(const QSet<IdFor<VersionBundle>>& changed);
 
-    // Removes stored contents that no version of any bundle uses any more and that are older
-    // than `gracePeriod` (a client may be storing a version that will use them). Does nothing
-    // when a version's tree cannot be read. Blocking; returns how many contents it removed.
+    // Removes stored contents and trees that no version of any bundle (nor the attic) uses any
+    // more and that are older than `gracePeriod` (a client may be storing a version that will use
+    // them). Does nothing when a version's tree cannot be read. Blocking; returns how many stored
+    // files it removed.
     int collectGarbage(std::chrono::seconds gracePeriod = std::chrono::hours(24));
 
     // Where working copies and temporary copies of this team bundle live on the local disk.
@@ -147,6 +150,9 @@ private:
     void start();
     void publish(const QSet<IdFor<VersionBundle>>& changed, QHash<IdFor<VersionBundle>, QString> forceUnlockedBy = {});
     void autoSave();
+    // Writes the attic entry of a copy of `name` whose tree (stored) is `tree`.
+    void writeAtticEntry(const IdFor<VersionBundle>& id, const QString& name, const ContentHash& tree,
+                         const QString& reason, const QStringList& skipped);
     QSet<IdFor<VersionBundle>> refreshLocks(QHash<IdFor<VersionBundle>, QString>& forceUnlockedBy);
     void pollLoop(std::weak_ptr<TeamBundle> weakSelf);
 

@@ -6,6 +6,7 @@
 #include "engine/file_names.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
+#include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
@@ -106,19 +107,6 @@ void keepRefusedWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, co
     }
 }
 
-// The tree of `version`, to take the folders a watch saw unchanged from; none when it can't
-// be read (everything is walked then).
-std::optional<Manifest> baseTree(const ContentStore& store, const VersionInfo* version)
-{
-    if (!version)
-        return std::nullopt;
-    try {
-        return Manifest::fromJson(store.readBytes(version->manifest));
-    } catch (const Error&) {
-        return std::nullopt;
-    }
-}
-
 // The folders of `changed` (relative to the working copy) that are `folder` or below it,
 // relative to `folder`.
 QSet<QString> changedBelow(const QSet<QString>& changed, const QString& folder)
@@ -150,32 +138,22 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
     for (const auto& event : checkout.events)
         eventFolders << event.folder;
     ContentStore& store = team.contents();
-    QList<const VersionInfo*> baseVersions{current.currentVersion()};
-    for (const auto& included : checkout.events) {
-        if (const auto event = snapshot.find(included.id))
-            baseVersions << event->currentVersion();
-    }
-    const QSet<ContentHash> inUse = contentsInUse(store, baseVersions);
     SnapshotOptions options;
     options.cache = &cache;
-    options.inUse = &inUse;
+    options.base = baseTree(current.currentVersion());
     options.saveCache = false;
     options.excludeDirectory = [eventFolders](const QString& relativePath) {
         return eventFolders.contains(relativePath);
     };
     // A working copy watched since its check-out: only the folders that changed are listed.
-    std::optional<Manifest> base;
-    if (changed && (base = baseTree(store, current.currentVersion()))) {
+    if (changed && options.base)
         options.changedFolders = changed;
-        options.base = &*base;
-    }
-    const Manifest manifest = snapshotTree(checkout.workingCopy, store, options);
+    const ContentHash tree = snapshotTree(checkout.workingCopy, store, options);
     const VersionInfo* previous = current.currentVersion();
     const QJsonObject application = previous ? previous->application : QJsonObject();
     CheckedInVersions versions;
     versions.changes.push_back({current.id, RecordKind::version,
-                                versionFields(newVersion, store.storeBytes(manifest.toJson()), commitMessage,
-                                              application, VersionOrigin::checkedIn)});
+                                versionFields(newVersion, tree, commitMessage, application, VersionOrigin::checkedIn)});
     for (const auto& included : checkout.events) {
         const QString folder = checkout.workingCopy + QLatin1Char('/') + included.folder;
         const auto event = snapshot.find(included.id);
@@ -183,15 +161,13 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
             versions.eventsLeftOut = versions.eventsLeftOut || QFileInfo(folder).isDir();
             continue;
         }
-        SnapshotOptions eventOptions{{}, &cache, {}, &inUse, false};
-        std::optional<Manifest> eventBase;
-        if (changed && event->currentVersion() && event->currentVersion()->id == included.baseVersion
-            && (eventBase = baseTree(store, event->currentVersion()))) {
+        SnapshotOptions eventOptions;
+        eventOptions.cache = &cache;
+        eventOptions.base = baseTree(event->currentVersion());
+        eventOptions.saveCache = false;
+        if (changed && eventOptions.base && event->currentVersion()->id == included.baseVersion)
             eventOptions.changedFolders = changedBelow(*changed, included.folder);
-            eventOptions.base = &*eventBase;
-        }
-        const Manifest eventManifest = snapshotTree(folder, store, eventOptions);
-        const ContentHash eventHash = store.storeBytes(eventManifest.toJson());
+        const ContentHash eventHash = snapshotTree(folder, store, eventOptions);
         if (event->currentVersion() && event->currentVersion()->manifest == eventHash)
             continue; // unchanged
         versions.changes.push_back(
@@ -224,16 +200,16 @@ QString writeWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, const
         options.autoSaveInterval.count(), std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
     checkout.lastAutoSave = checkout.date;
     checkout.lastSavedManifest = version->manifest.toHex();
-    const Manifest manifest = Manifest::fromJson(store.readBytes(version->manifest));
+    const Manifest manifest = readTree(store, version->manifest);
     writeTree(manifest, store, workingCopy);
-    const QStringList folders = writeEvents(store, manifest, workingCopy, included);
+    QList<Manifest> eventTrees;
+    const QStringList folders = writeEvents(store, manifest, workingCopy, included, &eventTrees);
     StatCache cache(team.statCacheFile(id));
     cache.load();
     recordWrittenTree(cache, manifest, workingCopy);
     for (qsizetype i = 0; i < included.size(); ++i) {
         checkout.events.append({included[i].event->id, folders[i], included[i].version->id});
-        recordWrittenTree(cache, Manifest::fromJson(store.readBytes(included[i].version->manifest)),
-                          workingCopy + QLatin1Char('/') + folders[i]);
+        recordWrittenTree(cache, eventTrees.at(i), workingCopy + QLatin1Char('/') + folders[i]);
     }
     cache.save();
     team.checkouts().save(checkout);

@@ -5,6 +5,7 @@
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
@@ -53,7 +54,7 @@ VersioningService::import(VersioningServiceType, QString source, std::optional<Q
         options.excludeDirectory = [eventFolders](const QString& relativePath) {
             return eventFolders.contains(relativePath);
         };
-        const Manifest manifest = snapshotTree(source, store, options);
+        const ContentHash tree = snapshotTree(source, store, options);
 
         std::vector<JournalChange> changes{
             JournalChange{
@@ -63,11 +64,10 @@ VersioningService::import(VersioningServiceType, QString source, std::optional<Q
                  {QStringLiteral("name"), name},
                  {QStringLiteral("extension"), info.isDir() && info.suffix().isEmpty() ? QString() : info.suffix()}}},
             JournalChange{id, RecordKind::version,
-                          versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(storedManifest(store, manifest)),
-                                        commitMessage, documentApplication.toJson().toObject(),
-                                        VersionOrigin::imported)}};
+                          versionFields(IdFor<Versions>::make(), tree, commitMessage,
+                                        documentApplication.toJson().toObject(), VersionOrigin::imported)}};
         for (const QString& folder : std::as_const(eventFolders)) {
-            const Manifest eventManifest = snapshotTree(source + QLatin1Char('/') + folder, store);
+            const ContentHash eventTree = snapshotTree(source + QLatin1Char('/') + folder, store);
             const auto eventId = IdFor<VersionBundle>::make();
             const QFileInfo eventInfo(folder);
             changes.push_back({eventId,
@@ -77,11 +77,10 @@ VersioningService::import(VersioningServiceType, QString source, std::optional<Q
                                  eventInfo.completeBaseName().isEmpty() ? folder : eventInfo.completeBaseName()},
                                 {QStringLiteral("extension"), eventInfo.suffix()},
                                 {QStringLiteral("folder"), folder}}});
-            changes.push_back(
-                {eventId, RecordKind::version,
-                 versionFields(IdFor<Versions>::make(), *ContentHash::fromHex(storedManifest(store, eventManifest)),
-                               commitMessage, DocumentApplication::empty(DocumentType::event()).toJson().toObject(),
-                               VersionOrigin::imported)});
+            changes.push_back({eventId, RecordKind::version,
+                               versionFields(IdFor<Versions>::make(), eventTree, commitMessage,
+                                             DocumentApplication::empty(DocumentType::event()).toJson().toObject(),
+                                             VersionOrigin::imported)});
             changes.push_back({id, RecordKind::nest, {{QStringLiteral("child"), eventId.toString()}}});
         }
         teamBundle->commit(changes);
@@ -98,21 +97,19 @@ QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QSt
         StatCache cache(self->m_team->statCacheFile(self->m_id));
         cache.load();
         const QStringList eventFolders = current->type.isLibrary() ? eventFolderNames(source) : QStringList();
-        const QSet<ContentHash> inUse = contentsInUse(self->m_team->contents(), {current->currentVersion()});
         SnapshotOptions options;
         options.cache = &cache;
-        options.inUse = &inUse;
+        options.base = baseTree(current->currentVersion());
         options.excludeDirectory = [eventFolders](const QString& relativePath) {
             return eventFolders.contains(relativePath);
         };
-        const Manifest manifest = snapshotTree(source, self->m_team->contents(), options);
-        const QString manifestHash = storedManifest(self->m_team->contents(), manifest);
+        const ContentHash tree = snapshotTree(source, self->m_team->contents(), options);
         const VersionInfo* previous = current->currentVersion();
         const QJsonObject application =
             previous ? previous->application : DocumentApplication::empty(current->type).toJson().toObject();
         const auto version = IdFor<Versions>::make();
         self->m_team->commit(RecordKind::version, self->m_id,
-                             versionFields(version, *ContentHash::fromHex(manifestHash), message, application, origin));
+                             versionFields(version, tree, message, application, origin));
         return version; // snapshotTree() has saved the stat cache
     };
     co_return co_await onWorker(std::move(work));
@@ -122,7 +119,7 @@ QString VersioningService::writeVersion(const BundleState& state, const VersionI
                                         const QString& destination) const
 {
     ContentStore& store = m_team->contents();
-    const Manifest manifest = Manifest::fromJson(store.readBytes(version.manifest));
+    const Manifest manifest = readTree(store, version.manifest);
     if (!state.type.isLibrary() || state.children.isEmpty()) {
         writeTreeAtomically(manifest, store, destination);
         return destination;

@@ -6,6 +6,7 @@
 #include "engine/versioning_service.h"
 
 #include "engine/engine_errors.h"
+#include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
@@ -178,7 +179,7 @@ QCoro::Task<> VersioningService::revertVersionBundle(IdFor<Versions> versionID, 
         if (!target)
             throw VersioningError(VersioningError::Case::versionNotFound, current->name);
         // The stored tree must still be readable before it becomes the current version.
-        Manifest::fromJson(self->m_team->contents().readBytes(target->manifest));
+        readTree(self->m_team->contents(), target->manifest);
         QJsonObject fields = versionFields(IdFor<Versions>::make(), target->manifest, target->message,
                                            target->application, VersionOrigin::reverted);
         fields.insert(QStringLiteral("target"), target->id.toString());

@@ -4,6 +4,7 @@
 #include "engine/file_names.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/content_store.h"
+#include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
@@ -48,7 +49,12 @@ QJsonObject creationFields(const BundleState& state)
 
 QString storedManifest(ContentStore& store, const Manifest& manifest)
 {
-    return store.storeBytes(manifest.toJson()).toHex();
+    return storeTree(store, manifest).toHex();
+}
+
+std::optional<ContentHash> baseTree(const VersionInfo* version)
+{
+    return version ? std::optional(version->manifest) : std::nullopt;
 }
 
 void renameInto(const QString& from, const QString& to)
@@ -109,28 +115,11 @@ void discardWorkingFolder(const QString& folder)
     QThreadPool::globalInstance()->start([doomed] { posix::removeTreeQuietly(doomed); });
 }
 
-// The contents the given versions use. A version being replaced keeps them referenced, so
-// they need no touch to survive garbage collection while the new version is written.
-QSet<ContentHash> contentsInUse(const ContentStore& store, const QList<const VersionInfo*>& versions)
-{
-    QSet<ContentHash> hashes;
-    for (const VersionInfo* version : versions) {
-        if (!version)
-            continue;
-        try {
-            hashes += Manifest::fromJson(store.readBytes(version->manifest)).contentHashes();
-        } catch (const Error&) {
-            // Then those contents are touched as usual.
-        }
-    }
-    return hashes;
-}
-
 // Writes events into `package`, which already holds the library's own tree. Each keeps the
 // folder name it was imported with while its name is unchanged; otherwise its name, made safe
-// and unique. Returns the folder of each event, in order.
+// and unique. Returns the folder of each event, in order; their trees go to `written` when given.
 QStringList writeEvents(const ContentStore& store, const Manifest& library, const QString& package,
-                        const QList<EventToWrite>& events)
+                        const QList<EventToWrite>& events, QList<Manifest>* written)
 {
     QSet<QString> taken;
     for (const auto& entry : library.entries) {
@@ -152,7 +141,10 @@ QStringList writeEvents(const ContentStore& store, const Manifest& library, cons
         } else {
             folder = uniqueFileName(QString(), base, eventFolderExtension, &taken);
         }
-        writeTree(Manifest::fromJson(store.readBytes(version->manifest)), store, package + QLatin1Char('/') + folder);
+        Manifest tree = readTree(store, version->manifest);
+        writeTree(tree, store, package + QLatin1Char('/') + folder);
+        if (written)
+            written->append(std::move(tree));
         folders << folder;
     }
     return folders;

@@ -28,7 +28,10 @@ QJsonObject versionFields(const IdFor<Versions>& version, const ContentHash& man
                           const QJsonObject& application, VersionOrigin origin);
 // The fields of the record that created the bundle.
 QJsonObject creationFields(const BundleState& state);
+// Stores the trees of `manifest` (its contents are stored already); the hash of its root tree.
 QString storedManifest(ContentStore& store, const Manifest& manifest);
+// The root tree of `version`, when it has one: what a new version of the same bundle builds on.
+std::optional<ContentHash> baseTree(const VersionInfo* version);
 void renameInto(const QString& from, const QString& to);
 // `name` when it can name a new bundle; throws VersioningError (invalidName) otherwise.
 QString nameForNewBundle(const QString& name, const QString& what);
@@ -44,9 +47,6 @@ void recordWrittenTree(StatCache& cache, const Manifest& manifest, const QString
 // aside at once and deleted in the background.
 void discardWorkingFolder(const QString& folder);
 
-// The contents the given versions use.
-QSet<ContentHash> contentsInUse(const ContentStore& store, const QList<const VersionInfo*>& versions);
-
 struct EventToWrite {
     std::shared_ptr<const BundleState> event;
     const VersionInfo* version;
@@ -54,9 +54,9 @@ struct EventToWrite {
 
 // Writes events into `package`, which already holds the library's own tree. Each keeps the
 // folder name it was imported with while its name is unchanged; otherwise its name, made safe
-// and unique. Returns the folder of each event, in order.
+// and unique. Returns the folder of each event, in order; their trees go to `written` when given.
 QStringList writeEvents(const ContentStore& store, const Manifest& library, const QString& package,
-                        const QList<EventToWrite>& events);
+                        const QList<EventToWrite>& events, QList<Manifest>* written = nullptr);
 
 // The stamp of the record that wrote `version` of `state`, when it is there.
 std::optional<JournalStamp> stampOfVersion(const BundleState& state, const IdFor<Versions>& version);

@@ -144,6 +144,40 @@ ContentStore::Temporary ContentStore::createTemporary()
     return Temporary(path, openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, m_folder));
 }
 
+bool ContentStore::reuseIntact(const ContentHash& hash, qint64 size)
+{
+    const QString path = pathFor(hash);
+    struct stat status {};
+    UniqueFd stored;
+    try {
+        stored = openRegularFile(path, status, path);
+    } catch (const StorageError&) {
+        return false;
+    }
+    if (status.st_size != size)
+        return false;
+    ::posix_fadvise(stored.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    char* buffer = ioBuffer();
+    Sha256 sha;
+    qint64 read = 0;
+    try {
+        for (;;) {
+            // Never more than one byte past the expected size: enough to tell that it grew.
+            const size_t wanted = static_cast<size_t>(std::min<qint64>(qint64(bufferSize), size + 1 - read));
+            const size_t count = readSome(stored.get(), buffer, wanted, path);
+            if (count == 0)
+                break;
+            read += static_cast<qint64>(count);
+            if (read > size)
+                return false;
+            sha.update(buffer, count);
+        }
+    } catch (const StorageError&) {
+        return false;
+    }
+    return read == size && sha.finish() == hash && refresh(hash);
+}
+
 bool ContentStore::reuseExisting(const ContentHash& hash, qint64 size)
 {
     // A link in the store is never an object, whatever it points to: it is replaced.
@@ -174,33 +208,40 @@ void ContentStore::install(Temporary& temporary, const ContentHash& hash)
     fsyncDirectory(parentPath(target));
 }
 
-ContentStore::Stored ContentStore::storeFile(const QString& path)
+namespace {
+
+// Opens the regular file `path` for reading (a symbolic link is refused) and notes its state.
+// O_NONBLOCK keeps a FIFO put in place of the file from blocking the open; regular files ignore it.
+UniqueFd openSource(const QString& path, struct stat& before)
 {
-    // O_NONBLOCK keeps a FIFO put in place of the file from blocking the open; regular files ignore it.
     UniqueFd source = openFile(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, path);
-    struct stat before {};
     if (::fstat(source.get(), &before) != 0)
         throw StorageError::fromErrno(errno, path, QStringLiteral("fstat"));
     if (!S_ISREG(before.st_mode))
         throw StorageError(StorageError::Kind::io, path,
                            QCoreApplication::translate("Engine", "“%1” isn’t a regular file.").arg(path));
     ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    return source;
+}
 
-    Temporary temporary = createTemporary();
+// Reads all of `source`, hashing it and handing each piece to `consume`; fails when the file
+// changed while it was read.
+template<typename Consume>
+ContentStore::Stored readAndHash(int source, const QString& path, const struct stat& before, Consume&& consume)
+{
     char* buffer = ioBuffer();
     Sha256 sha;
     qint64 size = 0;
     for (;;) {
-        const size_t count = readSome(source.get(), buffer, bufferSize, path);
+        const size_t count = readSome(source, buffer, bufferSize, path);
         if (count == 0)
             break;
         sha.update(buffer, count);
-        writeAll(temporary.fd.get(), buffer, count, m_folder);
+        consume(buffer, count);
         size += static_cast<qint64>(count);
     }
-
     struct stat after {};
-    if (::fstat(source.get(), &after) != 0)
+    if (::fstat(source, &after) != 0)
         throw StorageError::fromErrno(errno, path, QStringLiteral("fstat"));
     if (size != before.st_size || after.st_size != before.st_size
         || nanoseconds(after.st_mtim) != nanoseconds(before.st_mtim)) {
@@ -209,18 +250,39 @@ ContentStore::Stored ContentStore::storeFile(const QString& path)
                            QCoreApplication::translate("Engine", "Another app wrote to the file at the same time."),
                            QCoreApplication::translate("Engine", "Wait until the file is saved, then try again."));
     }
+    return {sha.finish(), size};
+}
 
-    const ContentHash hash = sha.finish();
-    // The copy just written replaces an existing object, so that storing the same bytes again
-    // also repairs an object damaged on the share. Where the share refuses to replace a file
-    // in use, an existing object of the right size is kept.
+} // namespace
+
+ContentStore::Stored ContentStore::storeFile(const QString& path)
+{
+    struct stat before {};
+    UniqueFd source = openSource(path, before);
+    Temporary temporary = createTemporary();
+    const Stored stored = readAndHash(source.get(), path, before, [&](const char* data, size_t count) {
+        writeAll(temporary.fd.get(), data, count, m_folder);
+    });
+    // A content stored intact already is kept: the copy just read is dropped unflushed. A damaged
+    // one is replaced by it.
+    if (reuseIntact(stored.hash, stored.size))
+        return stored;
+    // Where the share refuses to replace a file in use, an existing object of the right size is
+    // kept.
     try {
-        install(temporary, hash);
+        install(temporary, stored.hash);
     } catch (const StorageError&) {
-        if (!reuseExisting(hash, size))
+        if (!reuseExisting(stored.hash, stored.size))
             throw;
     }
-    return {hash, size};
+    return stored;
+}
+
+ContentStore::Stored ContentStore::hashFile(const QString& path) const
+{
+    struct stat before {};
+    UniqueFd source = openSource(path, before);
+    return readAndHash(source.get(), path, before, [](const char*, size_t) {});
 }
 
 ContentHash ContentStore::storeBytes(QByteArrayView data)

@@ -30,15 +30,20 @@ public:
 
     const QString& folder() const { return m_folder; }
 
-    // Stores the regular file at `path` (a symbolic link is refused), reading it once. Throws
-    // StorageError when it can't be read or changes while it is read; nothing is left behind then.
+    // Stores the regular file at `path` (a symbolic link is refused), reading it once. A content
+    // stored intact already is not written again: it is touched instead (see refresh()), and the
+    // copy read is dropped before it is flushed; a damaged copy is replaced. Throws StorageError when the file can't be read or
+    // changes while it is read; nothing is left behind then.
     Stored storeFile(const QString& path);
+    // Reads the regular file at `path` and gives its hash, storing nothing. Throws as storeFile().
+    Stored hashFile(const QString& path) const;
+    // Stores `data` unless a stored copy of it is there already (checked in full, then touched).
     ContentHash storeBytes(QByteArrayView data);
 
     // The content stored under `hash`, checked against it (StorageError corrupt on a mismatch).
     // Read whole, so bounded: a stored file larger than `maxSize`, or one that is not a regular
     // file, is corrupt and not read.
-    QByteArray readBytes(const ContentHash& hash, qint64 maxSize = readLimits::manifest) const;
+    QByteArray readBytes(const ContentHash& hash, qint64 maxSize = readLimits::folderTree) const;
 
     // Creates the file `destination`, which must not exist, holding the content stored under
     // `hash`, which its manifest says is `size` bytes long, checking every byte against the
@@ -54,6 +59,12 @@ public:
     // Marks the content as just used, so that collectGarbage() keeps it for another grace
     // period. False when it isn't stored or can't be marked; store it again then.
     bool refresh(const ContentHash& hash);
+    // Whether a regular file of `size` bytes is stored under `hash` and could be marked as just
+    // used: then it is kept instead of writing a new copy.
+    bool reuseExisting(const ContentHash& hash, qint64 size);
+    // As reuseExisting(), once every byte of the stored file is checked against `hash` (a
+    // damaged copy is then replaced instead of kept).
+    bool reuseIntact(const ContentHash& hash, qint64 size);
     QString pathFor(const ContentHash& hash) const;
 
     // Removes the contents that are not `referenced` and were not stored or refreshed within
@@ -69,9 +80,7 @@ private:
     // the store. Checked once per folder, unless `again`.
     void claimFolder(const QString& path, bool again = false);
     Temporary createTemporary();
-    // Keeps the stored copy of `hash` instead of a new one when it is there with `size` bytes and
-    // can be marked as just used.
-    bool reuseExisting(const ContentHash& hash, qint64 size);
+
     void install(Temporary& temporary, const ContentHash& hash);
 
     QString m_folder;

@@ -2,79 +2,7 @@
 
 #include "engine/json_coding.h"
 
-#include <QJsonArray>
-#include <QJsonObject>
-
-#include <cmath>
-
 namespace vantrel {
-
-namespace {
-
-constexpr int formatVersion = 1;
-// Sizes are JSON numbers: whole numbers are exact up to 2^53.
-constexpr double largestExactSize = 9007199254740992.0;
-
-QString kindName(ManifestEntry::Kind kind)
-{
-    switch (kind) {
-    case ManifestEntry::Kind::file:
-        return QStringLiteral("file");
-    case ManifestEntry::Kind::directory:
-        return QStringLiteral("directory");
-    case ManifestEntry::Kind::symlink:
-        return QStringLiteral("symlink");
-    }
-    return {};
-}
-
-ManifestEntry::Kind kindFromName(const QString& name)
-{
-    if (name == u"file")
-        return ManifestEntry::Kind::file;
-    if (name == u"directory")
-        return ManifestEntry::Kind::directory;
-    if (name == u"symlink")
-        return ManifestEntry::Kind::symlink;
-    throw DecodingError(QStringLiteral("\"%1\" is not a kind of manifest entry.").arg(name));
-}
-
-QJsonValue member(const QJsonObject& object, const char* key)
-{
-    return object.value(QLatin1String(key));
-}
-
-ManifestEntry entryFromJson(const QJsonValue& json)
-{
-    if (!json.isObject())
-        throw DecodingError(QStringLiteral("A manifest entry is not an object."));
-    const QJsonObject object = json.toObject();
-    ManifestEntry entry;
-    entry.path = JsonCoding<QString>::decode(member(object, "path"));
-    entry.kind = kindFromName(JsonCoding<QString>::decode(member(object, "kind")));
-    switch (entry.kind) {
-    case ManifestEntry::Kind::file: {
-        entry.hash = ContentHash::fromJson(member(object, "hash"));
-        const QJsonValue size = member(object, "size");
-        const double number = size.toDouble(-1);
-        if (!size.isDouble() || number < 0 || number > largestExactSize || std::trunc(number) != number)
-            throw DecodingError(QStringLiteral("The size of \"%1\" is not a whole number of bytes.").arg(entry.path));
-        entry.size = static_cast<qint64>(number);
-        const QJsonValue executable = member(object, "executable");
-        if (!executable.isUndefined())
-            entry.executable = JsonCoding<bool>::decode(executable);
-        break;
-    }
-    case ManifestEntry::Kind::directory:
-        break;
-    case ManifestEntry::Kind::symlink:
-        entry.target = JsonCoding<QString>::decode(member(object, "target"));
-        break;
-    }
-    return entry;
-}
-
-} // namespace
 
 bool isValidManifestName(QStringView name)
 {
@@ -96,62 +24,6 @@ bool isValidManifestPath(QStringView path)
             return false;
     }
     return true;
-}
-
-QByteArray Manifest::toJson() const
-{
-    QJsonArray list;
-    for (const ManifestEntry& entry : entries) {
-        QJsonObject object{{QStringLiteral("path"), entry.path}, {QStringLiteral("kind"), kindName(entry.kind)}};
-        switch (entry.kind) {
-        case ManifestEntry::Kind::file:
-            object.insert(QStringLiteral("hash"), entry.hash.toJson());
-            object.insert(QStringLiteral("size"), double(entry.size));
-            object.insert(QStringLiteral("executable"), entry.executable);
-            break;
-        case ManifestEntry::Kind::directory:
-            break;
-        case ManifestEntry::Kind::symlink:
-            object.insert(QStringLiteral("target"), entry.target);
-            break;
-        }
-        list.append(object);
-    }
-    const QJsonObject root{
-        {QStringLiteral("format"), formatVersion},
-        {QStringLiteral("root"), rootKind == RootKind::file ? QStringLiteral("file") : QStringLiteral("directory")},
-        {QStringLiteral("entries"), list},
-    };
-    return jsonText(root);
-}
-
-Manifest Manifest::fromJson(const QByteArray& json)
-{
-    const QJsonValue document = parseJsonText(json);
-    if (!document.isObject())
-        throw DecodingError(QStringLiteral("A manifest is not an object."));
-    const QJsonObject object = document.toObject();
-    const int format = JsonCoding<int>::decode(member(object, "format"));
-    if (format != formatVersion)
-        throw DecodingError(QStringLiteral("Manifest format %1 is not supported.").arg(format));
-
-    Manifest manifest;
-    const QString root = JsonCoding<QString>::decode(member(object, "root"));
-    if (root == u"file")
-        manifest.rootKind = RootKind::file;
-    else if (root == u"directory")
-        manifest.rootKind = RootKind::directory;
-    else
-        throw DecodingError(QStringLiteral("\"%1\" is not a kind of manifest root.").arg(root));
-
-    const QJsonValue list = member(object, "entries");
-    if (!list.isArray())
-        throw DecodingError(QStringLiteral("The manifest has no list of entries."));
-    for (const QJsonValue& item : list.toArray())
-        manifest.entries.append(entryFromJson(item));
-
-    manifest.validate();
-    return manifest;
 }
 
 void Manifest::validate() const

@@ -27,7 +27,8 @@ struct ManifestEntry {
     friend bool operator==(const ManifestEntry&, const ManifestEntry&) = default;
 };
 
-// The tree of one version: what a snapshot found and what writing it back restores.
+// The tree of one version as one flat list: what writing it back restores. It is stored as a
+// tree of folder trees (see folder_tree.h), never as one list.
 struct Manifest {
     enum class RootKind { file, directory };
 
@@ -36,10 +37,6 @@ struct Manifest {
     // folder before what it holds, empty folders included. For a single file: exactly one file
     // entry with an empty path.
     QList<ManifestEntry> entries;
-
-    QByteArray toJson() const;
-    // Throws DecodingError on anything malformed (see validate()).
-    static Manifest fromJson(const QByteArray& json);
 
     // Throws DecodingError unless the entries form a tree that can be written safely: for a
     // folder, paths that are relative and hold no "", "." or ".." components nor control

@@ -23,13 +23,13 @@ constexpr qint64 atticEntry = 64 * kib;
 // `journal/<client>/<seq>.json`: one record, which may hold many changes (the import of a
 // library with thousands of events is one record of a few hundred bytes per event).
 constexpr qint64 journalRecord = 64 * mib;
-// `journal/<client>/pack-<seq>.json` and a version's manifest (a stored content read whole).
-// A manifest costs about 200 bytes per item, so a library of a million files is some 200 MB
-// of JSON; a pack holds at most a few thousand records. A gibibyte leaves room for either and
-// still fails cleanly, instead of taking all the memory of the machine, on a file that claims
-// to be more.
+// `journal/<client>/pack-<seq>.json`: a pack holds at most a few thousand records. A gibibyte
+// leaves room and still fails cleanly, instead of taking all the memory of the machine, on a file
+// that claims to be more.
 constexpr qint64 journalPack = 1 * gib;
-constexpr qint64 manifest = 1 * gib;
+// One stored folder tree (a stored content read whole): about 120 bytes per item of the folder,
+// so a folder of two million files still fits.
+constexpr qint64 folderTree = 256 * mib;
 
 // Files on the local disk, written by this installation only, bounded all the same.
 // `checkouts/<bundle>.json`: a check-out with its events.

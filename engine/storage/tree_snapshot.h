@@ -2,8 +2,10 @@
 
 #include "engine/storage/content_store.h"
 #include "engine/storage/manifest.h"
+#include "engine/storage/parallel_jobs.h"
 #include "engine/storage/statcache.h"
 
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -11,10 +13,9 @@
 
 namespace vantrel {
 
-// Called on the calling thread as files are stored or written: bytes done so far and in all.
-// The first call, (0, total), comes once the tree is listed and before any file is read. It may
-// throw to stop the work; what was written by then is cleaned up as for any failure.
-using TreeProgress = std::function<void(qint64 doneBytes, qint64 totalBytes)>;
+// TreeProgress (parallel_jobs.h) is called on the calling thread as files are stored or
+// written. The first call, (0, total), comes once the tree is listed and before any file is
+// read. It may throw to stop the work; what was written by then is cleaned up as for any failure.
 
 struct SnapshotOptions {
     // Folders (by path relative to the source) to leave out, with everything in them.
@@ -23,9 +24,6 @@ struct SnapshotOptions {
     // and the cache is saved after a snapshot that succeeds (a failure to save is ignored).
     StatCache* cache = nullptr;
     TreeProgress progress;
-    // Contents a current version uses: found unchanged, they are taken without touching their
-    // stored copy (which garbage collection cannot remove while that version exists).
-    const QSet<ContentHash>* inUse = nullptr;
     // Whether the snapshot saves the cache itself; a caller taking several snapshots with one
     // cache saves it once, at the end.
     bool saveCache = true;
@@ -36,15 +34,29 @@ struct SnapshotOptions {
     // changed since the version `base` describes; every other folder is taken from `base`
     // without being listed. Unset: the whole tree is walked (with the stat cache).
     std::optional<QSet<QString>> changedFolders;
-    const Manifest* base = nullptr;
+    // The root tree of the version the new one builds on (the current version of the bundle),
+    // which must be a version garbage collection keeps. Folders and contents found as it has them
+    // are taken from it: its trees are neither written again nor touched, nor are its contents;
+    // a file whose size is the one it has there is hashed before anything of it is written.
+    // Only the folders of the base on the paths to what changed are read.
+    std::optional<ContentHash> base;
 };
 
-// Stores the regular file or the folder `source` (a symbolic link is refused) and returns its
-// tree. Nothing is followed: links are kept as links, with their text, wherever they point.
-// Empty folders and executable bits are kept. Sockets, pipes and devices are refused, as are
-// names that a manifest can't hold (see SnapshotOptions::skippedSpecialFiles). Files are read in parallel. Throws StorageError; contents
-// stored before a failure stay in the store until garbage collection.
-Manifest snapshotTree(const QString& source, ContentStore& store, const SnapshotOptions& options = {});
+// Stores the regular file or the folder `source` (a symbolic link is refused) with its trees and
+// returns the hash of its root tree (see folder_tree.h). Nothing is followed: links are kept as
+// links, with their text, wherever they point. Empty folders and executable bits are kept.
+// Sockets, pipes and devices are refused, as are names that a tree can't hold (see
+// SnapshotOptions::skippedSpecialFiles) and folders nested deeper than a tree may be. Files are
+// read in parallel. Nothing the store holds already is written again. Throws StorageError;
+// contents stored before a failure stay in the store until garbage collection.
+ContentHash snapshotTree(const QString& source, ContentStore& store, const SnapshotOptions& options = {});
+
+// Writes the version whose root tree is `root` at `destination`, as writeTree() does; its trees
+// are read and checked first (StorageError, or DecodingError for a malformed tree).
+void writeStoredTree(const ContentStore& store, const ContentHash& root, const QString& destination,
+                     const TreeProgress& progress = {});
+void writeStoredTreeAtomically(const ContentStore& store, const ContentHash& root, const QString& destination,
+                               const TreeProgress& progress = {});
 
 // Writes the tree of `manifest` at `destination`, which must not exist (its folder must), in
 // parallel, checking every content read from the store. On failure everything written is

@@ -1,4 +1,5 @@
 #include "engine/storage/change_watcher.h"
+#include "engine/storage/folder_tree.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/tree_snapshot.h"
 #include "support/engine_test_support.h"
@@ -151,7 +152,8 @@ private Q_SLOTS:
         ContentStore store(dir.filePath(QStringLiteral("objects")));
         const QString package = dir.filePath(QStringLiteral("Cut.dra"));
         makeChangingPackage(package);
-        const Manifest base = snapshotTree(package, store);
+        const ContentHash baseTree = snapshotTree(package, store);
+        const Manifest base = readTree(store, baseTree);
         writeFile(package + QStringLiteral("/edit/f"), "seen");
         writeFile(package + QStringLiteral("/untouched/u/f"), "not listed");
         writeFile(package + QStringLiteral("/deep/x/y/z/f"), "below unchanged folders");
@@ -159,14 +161,14 @@ private Q_SLOTS:
         QVERIFY(QDir(package + QStringLiteral("/leaving/gone")).removeRecursively());
 
         SnapshotOptions options;
-        options.base = &base;
+        options.base = baseTree;
         options.changedFolders =
             Folders{QStringLiteral("edit"), QStringLiteral("deep/x/y/z"), QStringLiteral("made"), QStringLiteral("leaving")};
         options.excludeDirectory = [](const QString& path) { return path == QLatin1String("later"); };
-        const Manifest watched = snapshotTree(package, store, options);
+        const Manifest watched = readTree(store, snapshotTree(package, store, options));
 
         // Unchanged folders as the base has them, the others as they are now.
-        Manifest expected = snapshotTree(package, store);
+        Manifest expected = readTree(store, snapshotTree(package, store));
         expected.entries.removeIf([](const ManifestEntry& entry) { return entry.path.startsWith(u"later"); });
         for (auto& entry : expected.entries) {
             if (entry.path == QLatin1String("untouched/u/f")) {

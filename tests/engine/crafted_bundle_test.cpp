@@ -76,7 +76,7 @@ private Q_SLOTS:
         const QString marker = fixture.root() + QStringLiteral("/team.json");
         for (const char* id : {"../../../home/victim", "/tmp/elsewhere", "", "00000000-0000-0000-0000-000000000000"}) {
             QFile::remove(marker);
-            writeFile(marker, QJsonDocument(QJsonObject{{QStringLiteral("format"), 1},
+            writeFile(marker, QJsonDocument(QJsonObject{{QStringLiteral("format"), TeamBundle::currentFormat},
                                                         {QStringLiteral("id"), QString::fromLatin1(id)}})
                                   .toJson());
             try {

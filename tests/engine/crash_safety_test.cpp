@@ -541,6 +541,50 @@ private Q_SLOTS:
         exercise(scene, "check-in", 30, prepare, check);
     }
 
+    // A new version that shares most of its folder trees with the one before (one file edited,
+    // one added, the rest hashed and found unchanged): a run killed at any moment leaves every
+    // version complete, and collecting what killed runs left never takes a tree a version uses.
+    void interruptedVersionSharingFolderTreesKeepsEveryVersion()
+    {
+        Scene scene;
+        const QString basePath = scene.scratch(QStringLiteral("base")) + QStringLiteral("/Edit.dra");
+        makeProject(basePath, 5, 60, 1 << 20, 7);
+        const auto third =
+            syncWait(scene.document->storeVersion(basePath, QStringLiteral("Third cut"), VersionOrigin::checkedIn));
+        scene.expected.insert(third, describeTree(basePath));
+        QList<IdFor<Versions>> before{scene.first, scene.second, third};
+        Tree source;
+        int checks = 0;
+        const Prepare prepare = [&](Scene& scene, quint32 seed) {
+            const QString path = scene.scratch(QStringLiteral("shared")) + QStringLiteral("/Edit.dra");
+            makeProject(path, 5, 60, 1 << 20, 7);
+            const QString edited = path + QStringLiteral("/media/reel3/clip10.bin");
+            writeFile(edited, noise(seed, QFileInfo(edited).size()));
+            writeFile(path + QStringLiteral("/media/reel%1/takes/take%2.bin").arg(seed % 7).arg(seed),
+                      noise(seed + 7, 20000));
+            source = describeTree(path);
+            return QStringList{QStringLiteral("version"), scene.document->id().toString(), path};
+        };
+        const Check check = [&](Scene& scene, const std::shared_ptr<TeamBundle>& reader, const ChildRun& run) {
+            QVERIFY(newBundles(scene, reader).isEmpty());
+            const auto versions =
+                scene.service(reader, VersioningServiceType::document, scene.document->id())->versionIDs();
+            if (versions == before) {
+                QVERIFY2(!run.completed, "a finished version is not in the history");
+            } else {
+                scene.killedWhenVisible += run.killed ? 1 : 0;
+                QCOMPARE(versions.size(), before.size() + 1);
+                QVERIFY(versions.first(before.size()) == before);
+                scene.expected.insert(versions.last(), source);
+                before = versions;
+            }
+            // Every version is read back from the store after this check.
+            if (++checks % 3 == 0)
+                reader->collectGarbage(0s);
+        };
+        exercise(scene, "shared version", 30, prepare, check);
+    }
+
     // The contents are stored but the record cannot be written (the share went read-only, or
     // away): the import fails and leaves no bundle behind, and works once the share is back.
     void importFailsCleanlyWhenTheRecordCannotBeWritten()

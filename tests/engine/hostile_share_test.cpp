@@ -109,8 +109,7 @@ private Q_SLOTS:
         });
         // No file past the largest one the tests make, no more than a few GiB of memory.
         std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit fileSize{rlim_t(readLimits::manifest + readLimits::mib),
-                              rlim_t(readLimits::manifest + readLimits::mib)};
+        const rlimit fileSize{rlim_t(readLimits::gib + readLimits::mib), rlim_t(readLimits::gib + readLimits::mib)};
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &fileSize) == 0);
         ::mallopt(M_ARENA_MAX, 2);
         const qint64 pages = contentOf(u"/proc/self/statm"_s).split(' ').value(0).toLongLong();
@@ -165,7 +164,7 @@ private Q_SLOTS:
         plantLink(object, u"/dev/zero"_s);
         VERIFY_FAILS(store.copyOut(hash, bytes.size(), out, false), corrupt, notRegular);
         QCOMPARE(store.storeBytes(bytes), hash);
-        for (const qint64 size : {qint64(bytes.size() + 1), qint64(bytes.size() - 1), readLimits::manifest}) {
+        for (const qint64 size : {qint64(bytes.size() + 1), qint64(bytes.size() - 1), readLimits::folderTree}) {
             QVERIFY(QFile::resize(object, size));
             VERIFY_FAILS(store.copyOut(hash, bytes.size(), out, false), corrupt, u"bytes instead of"_s);
         }
@@ -200,7 +199,7 @@ private Q_SLOTS:
         plantLink(ana->contents().pathFor(hashBytes("Zero contents")), u"/dev/zero"_s);
         QVERIFY(QFile::resize(ana->contents().pathFor(hashBytes("Grown contents")), readLimits::gib));
         plantLink(manifestOf(2), u"/dev/zero"_s);
-        QVERIFY(QFile::resize(manifestOf(3), readLimits::manifest + 1));
+        QVERIFY(QFile::resize(manifestOf(3), readLimits::folderTree + 1));
 
         const QString says[] = {notRegular, u"bytes instead of"_s, notRegular, tooLarge};
         for (int i = 0; i < 4; ++i) {

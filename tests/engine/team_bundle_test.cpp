@@ -93,6 +93,11 @@ private Q_SLOTS:
         const QString newer = fixture.scratch(QStringLiteral("Newer.vantrelteam"));
         writeFile(newer + QStringLiteral("/team.json"), R"({"format": 99, "id": "x"})");
         expect(newer, TeamBundleError::Case::newerFormat);
+        // A bundle of the format that stored each version's tree as one list is not read.
+        const QString older = fixture.scratch(QStringLiteral("Older.vantrelteam"));
+        writeFile(older + QStringLiteral("/team.json"),
+                  R"({"format": 1, "id": "3f2504e0-4f89-41d3-9a0c-0305e82c3301"})");
+        expect(older, TeamBundleError::Case::olderFormat);
         const QString damaged = fixture.scratch(QStringLiteral("Damaged.vantrelteam"));
         writeFile(damaged + QStringLiteral("/team.json"), "{not json");
         expect(damaged, TeamBundleError::Case::unreadable);

@@ -1,6 +1,6 @@
 #include "support/engine_test_support.h"
 
-#include "engine/storage/manifest.h"
+#include "engine/storage/folder_tree.h"
 #include "engine/system_services.h"
 #include "support/sync_wait.h"
 
@@ -156,7 +156,7 @@ void makeProject(const QString& path, quint32 seed, int fileCount, qsizetype tot
 QMap<QString, QByteArray> storedTree(const ContentStore& store, const ContentHash& manifestHash)
 {
     QMap<QString, QByteArray> tree;
-    for (const ManifestEntry& entry : Manifest::fromJson(store.readBytes(manifestHash)).entries) {
+    for (const ManifestEntry& entry : readTree(store, manifestHash).entries) {
         switch (entry.kind) {
         case ManifestEntry::Kind::directory:
             tree.insert(entry.path, "dir");
