@@ -40,8 +40,12 @@ private Q_SLOTS:
         const int status = runApplication(*qApp, {});
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QVERIFY2(finished, qPrintable(QStringLiteral("the scenario stopped at: ") + day.stage()));
-        // The last quit asked nothing and ended the application normally.
+        // The last quit asked nothing and ended the application normally, keeping the team bundle
+        // for the next start.
         QCOMPARE(status, 0);
+        QFile settings(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Vantrel/Vantrel.ini"));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(settings.readAll()).contains(QStringLiteral("Cutting Room.vantrelteam")));
     }
 };
 

@@ -198,7 +198,7 @@ void TeamDay::createTeamAndImport()
         !fileDialog() || openEntry(fileDialog(), m_footage.path(), QStringLiteral("Show.videolibrary")), longWait);
     QTRY_VERIFY_WITH_TIMEOUT(rowNamed(collectionView()->documentList()->view(), QStringLiteral("Show")) >= 0, longWait);
     QCOMPARE(rowNames(collectionView()->documentList()->view()).size(), 2);
-    selectDocument(QStringLiteral("Show"));
+    ACCEPTANCE_STEP(selectDocument(QStringLiteral("Show")));
     QTRY_VERIFY_WITH_TIMEOUT(collectionView()->eventList(), longWait);
     QTRY_COMPARE_WITH_TIMEOUT(rowNames(collectionView()->eventList()->view()),
                               (QStringList{QStringLiteral("Day 1"), QStringLiteral("Day 2")}), longWait);
@@ -207,7 +207,7 @@ void TeamDay::createTeamAndImport()
 
 void TeamDay::checkInAChange()
 {
-    selectDocument(QStringLiteral("Cut"));
+    ACCEPTANCE_STEP(selectDocument(QStringLiteral("Cut")));
     auto* open = headerButton(QStringLiteral("openDocumentButton"));
     QVERIFY(open);
     QCOMPARE(open->text(), QStringLiteral("Open Project"));
@@ -223,7 +223,7 @@ void TeamDay::checkInAChange()
     QVERIFY(writeBytes(workingCopy, "<mlt title=\"Cut\">second cut</mlt>\n"));
     QTRY_VERIFY_WITH_TIMEOUT(checkInPanel(), longWait);
     screenshot(mainWindow(), QStringLiteral("2_checked_out"));
-    checkIn(QStringLiteral("Tightened the opening"));
+    ACCEPTANCE_STEP(checkIn(QStringLiteral("Tightened the opening")));
     screenshot(mainWindow(), QStringLiteral("2_checked_in"));
 }
 

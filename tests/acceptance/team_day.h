@@ -9,11 +9,20 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <functional>
 #include <memory>
 
 namespace vantrel::acceptance {
+
+// Runs a helper that checks with QTest's macros, and leaves the calling step when it failed.
+#define ACCEPTANCE_STEP(call)                                                                                          \
+    do {                                                                                                               \
+        call;                                                                                                          \
+        if (QTest::currentTestFailed())                                                                                \
+            return;                                                                                                    \
+    } while (false)
 
 // Waits are generous: the machine running the tests may be busy.
 inline constexpr int longWait = 30000;

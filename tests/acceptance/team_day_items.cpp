@@ -60,7 +60,7 @@ void addCollection(const QString& name)
 void TeamDay::tidyUp()
 {
     // Rename the project from the menu bar.
-    selectDocument(QStringLiteral("Cut"));
+    ACCEPTANCE_STEP(selectDocument(QStringLiteral("Cut")));
     QAction* rename = menuCommand(QStringLiteral("Rename"));
     QVERIFY(rename && rename->isEnabled());
     rename->trigger();
@@ -74,20 +74,22 @@ void TeamDay::tidyUp()
 
     // Two collections that turn out not to be needed go to the trash: one from its row's menu, one
     // with the Delete key.
-    addCollection(QStringLiteral("Scratch"));
-    addCollection(QStringLiteral("Outtakes"));
+    ACCEPTANCE_STEP(addCollection(QStringLiteral("Scratch")));
+    ACCEPTANCE_STEP(addCollection(QStringLiteral("Outtakes")));
     QMenu* menu = collectionRows().contextMenu(rowNamed(collectionRows(), QStringLiteral("Scratch")), mainWindow());
     QVERIFY(menu);
     QAction* trash = menuItem(menu, QStringLiteral("Move to Trash"));
     QVERIFY(trash);
     trash->trigger();
     menu->deleteLater();
-    confirm(QStringLiteral("Are you sure?"), QStringLiteral("Scratch will be moved to Trash."), QStringLiteral("Yes"));
+    ACCEPTANCE_STEP(confirm(QStringLiteral("Are you sure?"), QStringLiteral("Scratch will be moved to Trash."),
+                            QStringLiteral("Yes")));
     QTRY_COMPARE_WITH_TIMEOUT(rowNamed(collectionRows(), QStringLiteral("Scratch")), -1, longWait);
     clickRow(collectionRows(), rowNamed(collectionRows(), QStringLiteral("Outtakes")));
     QTRY_COMPARE(shownItemName(), QStringLiteral("Outtakes"));
     QTest::keyClick(&collectionRows(), Qt::Key_Delete);
-    confirm(QStringLiteral("Are you sure?"), QStringLiteral("Outtakes will be moved to Trash."), QStringLiteral("Yes"));
+    ACCEPTANCE_STEP(confirm(QStringLiteral("Are you sure?"), QStringLiteral("Outtakes will be moved to Trash."),
+                            QStringLiteral("Yes")));
     QTRY_COMPARE_WITH_TIMEOUT(rowNames(collectionRows()), QStringList{QStringLiteral("Reels")}, longWait);
 
     // The trash lists both; one comes back from its row.
@@ -114,7 +116,7 @@ void TeamDay::tidyUp()
     QTRY_COMPARE(remove->text(), QStringLiteral("Delete 1 Item"));
     QVERIFY(remove->isEnabled());
     QTest::mouseClick(remove, Qt::LeftButton, {}, remove->rect().center());
-    confirm(QStringLiteral("Are you sure?"), QString(), QStringLiteral("Delete"));
+    ACCEPTANCE_STEP(confirm(QStringLiteral("Are you sure?"), QString(), QStringLiteral("Delete")));
     // The trash, now empty, makes way for the welcome view; opened again it says it is empty.
     QTRY_VERIFY_WITH_TIMEOUT(!trashView(), longWait);
     openTrash = menuCommand(QStringLiteral("Open Trash"));
@@ -131,7 +133,7 @@ void TeamDay::revertAndExport()
 {
     clickRow(collectionRows(), rowNamed(collectionRows(), QStringLiteral("Reels")));
     QTRY_COMPARE_WITH_TIMEOUT(shownItemName(), QStringLiteral("Reels"), longWait);
-    selectDocument(QStringLiteral("Final Cut"));
+    ACCEPTANCE_STEP(selectDocument(QStringLiteral("Final Cut")));
 
     // The oldest row of the timeline is the imported version; hovering it shows its buttons.
     QTRY_VERIFY_WITH_TIMEOUT(activityFeed() && activityFeed()->rows().size() >= 2, longWait);
@@ -152,7 +154,8 @@ void TeamDay::revertAndExport()
     QTRY_VERIFY_WITH_TIMEOUT(oldestRevert(), longWait);
     QToolButton* revert = oldestRevert();
     QTest::mouseClick(revert, Qt::LeftButton, {}, revert->rect().center());
-    confirm(QStringLiteral("Are you sure?"), QStringLiteral("Final Cut will be reverted."), QStringLiteral("Revert"));
+    ACCEPTANCE_STEP(confirm(QStringLiteral("Are you sure?"), QStringLiteral("Final Cut will be reverted."),
+                            QStringLiteral("Revert")));
     QTRY_COMPARE_WITH_TIMEOUT(topKind(), QStringLiteral("reverted this document to version:"), longWait);
     QCOMPARE(topUser(), QStringLiteral("Ana Editor"));
     QCOMPARE(topMessage(), QStringLiteral("Initial Commit"));

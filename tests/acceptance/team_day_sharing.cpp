@@ -58,7 +58,7 @@ const VersionedItemFacts* rowFacts(const QString& name)
 
 void TeamDay::takeTheLibraryBack()
 {
-    selectDocument(QStringLiteral("Show"));
+    ACCEPTANCE_STEP(selectDocument(QStringLiteral("Show")));
     const auto library = teamView()->team().navigation().selectedDocument();
     QVERIFY(library);
 
@@ -89,16 +89,18 @@ void TeamDay::takeTheLibraryBack()
     // The first editor takes the lock, after the warning.
     const int opened = m_desktop.opened.size();
     QTest::mouseClick(forceUnlock, Qt::LeftButton, {}, forceUnlock->rect().center());
-    confirm(QStringLiteral("Are you sure you want to force unlock Show?"),
-            QStringLiteral("If you’re unable to open Show because a collaborator forgot to submit changes"),
-            QStringLiteral("Force Unlock"));
+    ACCEPTANCE_STEP(confirm(QStringLiteral("Are you sure you want to force unlock Show?"),
+                            QStringLiteral("If you’re unable to open Show because a collaborator forgot to submit "
+                                           "changes"),
+                            QStringLiteral("Force Unlock")));
     QTRY_VERIFY_WITH_TIMEOUT(!openedWorkingCopy(opened + 1).isEmpty(), longWait);
     const QString workingCopy = openedWorkingCopy(opened + 1);
     QCOMPARE(QFileInfo(workingCopy).fileName(), QStringLiteral("Show.videolibrary"));
     // It starts from the last version checked in, not from the other editor's unsaved work.
     QVERIFY(QFileInfo::exists(workingCopy + QStringLiteral("/Day 2.videoevent/Info.plist")));
     QVERIFY(!QFileInfo::exists(workingCopy + QStringLiteral("/Ben's notes.txt")));
-    QTRY_VERIFY_WITH_TIMEOUT(rowFacts(QStringLiteral("Show"))->lockedByCurrentInitiator, longWait);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        rowFacts(QStringLiteral("Show")) && rowFacts(QStringLiteral("Show"))->lockedByCurrentInitiator, longWait);
     QTRY_VERIFY_WITH_TIMEOUT(checkInPanel(), longWait);
 
     // The second editor's check-in is refused; what it did is kept in the attic.
@@ -116,13 +118,13 @@ void TeamDay::takeTheLibraryBack()
 
     // The first editor's own pass on the library goes in.
     QVERIFY(writeBytes(workingCopy + QStringLiteral("/Day 1.videoevent/Notes.txt"), "Ana's notes"));
-    checkIn(QStringLiteral("Took the library back"));
-    QTRY_VERIFY_WITH_TIMEOUT(!rowFacts(QStringLiteral("Show"))->isLocked, longWait);
+    ACCEPTANCE_STEP(checkIn(QStringLiteral("Took the library back")));
+    QTRY_VERIFY_WITH_TIMEOUT(rowFacts(QStringLiteral("Show")) && !rowFacts(QStringLiteral("Show"))->isLocked, longWait);
 }
 
 void TeamDay::quitWhileCheckedOut()
 {
-    selectDocument(QStringLiteral("Final Cut"));
+    ACCEPTANCE_STEP(selectDocument(QStringLiteral("Final Cut")));
     QAction* open = menuCommand(QStringLiteral("Open Project"));
     QVERIFY(open);
     QTRY_VERIFY(open->isEnabled());
@@ -133,7 +135,9 @@ void TeamDay::quitWhileCheckedOut()
     QTRY_VERIFY_WITH_TIMEOUT(checkInPanel(), longWait);
 
     DialogPresenter* alerts = mainWindow()->content()->alertPresenter();
-    menuCommand(QStringLiteral("Quit"))->trigger();
+    QAction* quit = menuCommand(QStringLiteral("Quit"));
+    QVERIFY(quit);
+    quit->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(shownBox(alerts), longWait);
     QCOMPARE(describe(shownBox(alerts)),
              QStringLiteral("Are you sure you want to quit? | 1 item has unsaved changes. | "
@@ -146,13 +150,13 @@ void TeamDay::quitWhileCheckedOut()
     QVERIFY(checkInPanel());
 
     QVERIFY(writeBytes(workingCopy, "<mlt title=\"Cut\">final cut</mlt>\n"));
-    checkIn(QStringLiteral("Final pass"));
+    ACCEPTANCE_STEP(checkIn(QStringLiteral("Final pass")));
 }
 
 void TeamDay::followALink()
 {
     // The link of an event, copied from its row.
-    selectDocument(QStringLiteral("Show"));
+    ACCEPTANCE_STEP(selectDocument(QStringLiteral("Show")));
     QTRY_VERIFY_WITH_TIMEOUT(collectionView()->eventList(), longWait);
     ItemListView& events = collectionView()->eventList()->view();
     QTRY_VERIFY(rowNamed(events, QStringLiteral("Day 1")) >= 0);
@@ -187,13 +191,18 @@ void TeamDay::followALink()
     ItemListView& shownEvents = collectionView()->eventList()->view();
     QTRY_VERIFY(shownEvents.selectionModel()->isRowSelected(rowNamed(shownEvents, QStringLiteral("Day 1")), {}));
     screenshot(mainWindow(), QStringLiteral("7_selected_by_link"));
+    mainWindow()->resize(1920, 1080);
+    QTRY_COMPARE(mainWindow()->size(), QSize(1920, 1080));
+    screenshot(mainWindow(), QStringLiteral("7_selected_by_link_1920x1080"));
 }
 
 void TeamDay::quitAtTheEnd()
 {
     QPointer<MainWindow> window = mainWindow();
     DialogPresenter* alerts = window->content()->alertPresenter();
-    menuCommand(QStringLiteral("Quit"))->trigger();
+    QAction* quit = menuCommand(QStringLiteral("Quit"));
+    QVERIFY(quit);
+    quit->trigger();
     // Nothing is checked out: no question, the window goes.
     QVERIFY2(!shownBox(alerts), qPrintable(describe(shownBox(alerts))));
     QTRY_VERIFY_WITH_TIMEOUT(!window || !window->isVisible(), longWait);
