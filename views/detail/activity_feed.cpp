@@ -118,6 +118,8 @@ void ActivityFeed::followFocus()
     m_activities.clear();
     m_appVersions.clear();
     m_appVersionsPending.clear();
+    // Another item: where the last one's list was scrolled to means nothing now.
+    m_scroll->stop();
     clearRows();
     m_title->setVisible(m_item != nullptr);
     m_scrollArea->setVisible(m_item != nullptr);
@@ -148,9 +150,10 @@ void ActivityFeed::receive(const std::shared_ptr<VersionedItem>& item, const QLi
     scrollToTop();
 }
 
+// A rebuild of the same item's rows leaves a scroll to the top running: the newest row is what
+// the user is to see.
 void ActivityFeed::clearRows()
 {
-    m_scroll->stop();
     for (ActivityRow* row : std::as_const(m_rows)) {
         m_rowsLayout->removeWidget(row);
         row->hide();
