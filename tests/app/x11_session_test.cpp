@@ -176,7 +176,7 @@ private Q_SLOTS:
             window = findWindow(xwininfo, server.display(), QStringLiteral("Vantrel"));
             return (window.found && window.rect.width() >= 1000) || first->state() == QProcess::NotRunning;
         });
-        QVERIFY2(shown && window.found, first->readAll().constData());
+        QVERIFY2(shown && window.found && first->state() == QProcess::Running, first->readAll().constData());
         QVERIFY2(poll([&] { return settings().contains(bundleName); }), first->readAll().constData());
 
         // The screen shows the window painted in the dark theme, text and all.
