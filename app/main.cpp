@@ -21,6 +21,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(appInfo.name());
     QApplication::setOrganizationName(appInfo.name());
     QApplication::setApplicationVersion(appInfo.version());
+    // The installed desktop entry (packaging/vantrel.desktop) names and shows the window's icon.
+    QApplication::setDesktopFileName(QStringLiteral("vantrel"));
     QApplication::setWindowIcon(appInfo.icon());
     vantrel::installAboutInformation(appInfo);
     vantrel::design::applyDarkTheme(application);

@@ -9,7 +9,8 @@ packages=(
   libqt6svg6 libgl-dev libvulkan-dev
   qcoro-qt6-dev
   libssl-dev libarchive-dev
-  xvfb xauth
+  xvfb xauth x11-utils
+  desktop-file-utils libxml2-utils shared-mime-info
   fonts-dejavu-core
   breeze-icon-theme
 )

@@ -4,6 +4,7 @@
 #include "app/about_window_scene.h"
 #include "app/main_window.h"
 #include "app/onboarding_scene.h"
+#include "app/support/main_window_shell.h"
 #include "design/dark_theme.h"
 #include "engine/system_services.h"
 #include "engine/team_bundle.h"
@@ -36,37 +37,6 @@ using namespace vantrel::testing;
 using Case = TeamSetup::State::Case;
 
 namespace {
-
-// A team setup with its own interface models, settings in memory and the engine on disk.
-struct Shell {
-    explicit Shell(std::optional<QString> storedPath = std::nullopt)
-    {
-        if (storedPath)
-            storage->set(*storedPath, TeamBundle::pathStorageKey);
-        setup = std::make_unique<TeamSetup>(
-            QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation, &progress, storage, &importer,
-            files, workspace);
-        window = std::make_unique<MainWindow>(new TeamWindow(setup.get(), AppInfo::shared().icon()), storage,
-                                              MainWindow::Commands{[this] { ++quits; }, [this] { ++abouts; }});
-    }
-
-    TeamWindow& content() const { return *window->content(); }
-
-    QTemporaryDir local;
-    std::shared_ptr<KeyValueStoragePreview> storage = std::make_shared<KeyValueStoragePreview>();
-    std::shared_ptr<FileManaging> files = std::make_shared<SystemFileManager>(
-        local.filePath("data"), local.filePath("cache"), local.filePath("downloads"));
-    std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
-    AlertModel alert;
-    SheetModel sheet;
-    ConfirmationDialogModel confirmation;
-    ToolbarProgressIndicator progress;
-    FileImporter importer;
-    std::unique_ptr<TeamSetup> setup;
-    std::unique_ptr<MainWindow> window;
-    int quits = 0;
-    int abouts = 0;
-};
 
 void screenshot(QWidget& window, const QString& name)
 {
