@@ -6,6 +6,7 @@
 #include "views/team/team_window.h"
 
 #include <QLayout>
+#include <QPointer>
 
 namespace vantrel {
 
@@ -26,6 +27,8 @@ MainWindow::MainWindow(TeamWindow* content, std::shared_ptr<KeyValueStorage> set
     setCentralWidget(m_content);
 
     m_menus = new MenuBarController(this, m_content->setup(), AppInfo::shared(), std::move(commands));
+    m_menus->setTeamViewSource(
+        [content = QPointer<TeamWindow>(m_content)]() -> TeamView* { return content ? content->teamView() : nullptr; });
 
     resize(TeamWindow::defaultSize);
     connect(m_content, &TeamWindow::contentChanged, this, &MainWindow::followContent);

@@ -9,6 +9,7 @@
 #include "model/strings.h"
 #include "model/text_format.h"
 #include "open_team/team_setup.h"
+#include "views/team/team_view.h"
 
 #include <QAction>
 #include <QMainWindow>
@@ -138,8 +139,10 @@ void MenuBarController::rebuild()
     if (m_setup && m_setup->state().kind() == TeamSetup::State::Case::loaded)
         team = m_setup->state().team();
     addFileMenu(team);
-    if (team)
+    if (team) {
+        addViewMenu();
         addGoMenu(team);
+    }
     addHelpMenu(bool(team));
     if (team) {
         if (QMenu* debug = makeDebugMenu(m_appInfo, m_window->menuBar())) {
@@ -200,6 +203,32 @@ void MenuBarController::addFileMenu(const std::shared_ptr<Team>& team)
         },
         QKeySequence(Qt::CTRL | Qt::Key_Q));
     quit->setMenuRole(QAction::QuitRole);
+}
+
+void MenuBarController::setTeamViewSource(std::function<TeamView*()> source)
+{
+    m_teamView = std::move(source);
+}
+
+void MenuBarController::addViewMenu()
+{
+    QMenu* view = addMenu(Strings::viewMenuTitle(), QStringLiteral("viewMenu"));
+    const auto teamView = [this]() -> TeamView* { return m_teamView ? m_teamView() : nullptr; };
+    QAction* sidebar = addCommand(
+        view, QStringLiteral("toggleSidebarAction"), Strings::hideSidebarActionTitle(),
+        [teamView] {
+            if (TeamView* shown = teamView())
+                shown->setSidebarVisible(!shown->isSidebarVisible());
+        },
+        QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S));
+    // The team's view may be built after the menus: the title is read when the menu opens.
+    QPointer<QAction> action = sidebar;
+    connect(view, &QMenu::aboutToShow, sidebar, [action, teamView] {
+        const TeamView* shown = teamView();
+        action->setEnabled(shown != nullptr);
+        action->setText(!shown || shown->isSidebarVisible() ? Strings::hideSidebarActionTitle()
+                                                            : Strings::showSidebarActionTitle());
+    });
 }
 
 void MenuBarController::addGoMenu(const std::shared_ptr<Team>& team)

@@ -20,6 +20,7 @@ class Document;
 class NavigationModel;
 class Team;
 class TeamSetup;
+class TeamView;
 
 // The menu bar of the main window, built from the team-setup state and the team window's
 // selection: File (the selected item's commands, the team-bundle commands, Quit), Go, Help
@@ -44,6 +45,8 @@ public:
     ~MenuBarController() override;
 
     void setCommands(Commands commands);
+    // Where the View menu finds the loaded team's view, whose sidebar it shows and hides.
+    void setTeamViewSource(std::function<TeamView*()> source);
 
     // Packs the loaded team bundle's logs into an archive in the file manager's Downloads folder
     // on a worker thread, with the toolbar's progress; reveals the archive when done, or shows
@@ -55,6 +58,7 @@ private:
     void followSelection();
     void rebuild();
     void addFileMenu(const std::shared_ptr<Team>& team);
+    void addViewMenu();
     void addGoMenu(const std::shared_ptr<Team>& team);
     void addHelpMenu(bool loaded);
     QMenu* addMenu(const QString& title, const QString& objectName);
@@ -63,6 +67,7 @@ private:
     QPointer<TeamSetup> m_setup;
     AppInfo m_appInfo;
     Commands m_commands;
+    std::function<TeamView*()> m_teamView;
     QList<QPointer<QMenu>> m_menus;
     QPointer<QAction> m_checkForUpdates;
     SelectedItemMenu m_selectedItem;

@@ -331,6 +331,9 @@ VANTREL_TEXT(changedDescription, /*: changed the description of a document */ tr
 VANTREL_TEXT(discardedChanges, /*: discarded changes on this document */ translate("Strings", "discarded changes on this document"))
 VANTREL_TEXT(deletedDocument, /*: Deleted this document */ translate("Strings", "deleted this document"))
 VANTREL_TEXT(exportEllipsis, /*: Export a version of a document, asking for a folder first */ translate("Strings", "Export..."))
+VANTREL_TEXT(viewMenuTitle, /*: View menu title */ translate("Strings", "View"))
+VANTREL_TEXT(hideSidebarActionTitle, /*: Menu item that hides the team window's sidebar */ translate("Strings", "Hide Sidebar"))
+VANTREL_TEXT(showSidebarActionTitle, /*: Menu item that shows the team window's hidden sidebar */ translate("Strings", "Show Sidebar"))
 #undef VANTREL_TEXT
 // clang-format on
 

@@ -215,6 +215,9 @@ public:
     // Menu bar
     static QString showTeamBundleInFileManagerActionTitle();
     static QString goMenuTitle();
+    static QString viewMenuTitle();
+    static QString hideSidebarActionTitle();
+    static QString showSidebarActionTitle();
     static QString backActionTitle();
     static QString forwardActionTitle();
     static QString homeActionTitle();

@@ -9,6 +9,7 @@
 #include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "model/key_value_storage.h"
+#include "model/strings.h"
 #include "onboarding/app_icon_backdrop.h"
 #include "onboarding/onboarding_model.h"
 #include "onboarding/onboarding_view.h"
@@ -17,6 +18,7 @@
 #include "support/engine_test_support.h"
 #include "views/detail/name_input_view.h"
 #include "views/presenters/dialog_presenter.h"
+#include "views/team/team_view.h"
 #include "views/team/team_window.h"
 
 #include <QAction>
@@ -205,6 +207,31 @@ private Q_SLOTS:
             QTRY_VERIFY(shell.window->size().width() >= TeamWindow::defaultSize.width());
             QVERIFY(shell.content().size().height() >= TeamWindow::defaultSize.height());
             screenshot(*shell.window, QStringLiteral("main_window_loaded_1150x600"));
+
+            // View ▸ Hide Sidebar gives the sidebar's width to the detail; the item then shows it again.
+            TeamView* view = shell.content().teamView();
+            QVERIFY(view && view->sidebar()->isVisible());
+            // The menus are rebuilt as the window changes: each step reads the current one.
+            const auto sidebarItem = [&]() -> QAction* {
+                for (QAction* entry : shell.window->menuBar()->actions()) {
+                    if (entry->menu() && entry->menu()->objectName() == QStringLiteral("viewMenu")) {
+                        Q_EMIT entry->menu()->aboutToShow();
+                        return entry->menu()->findChild<QAction*>(QStringLiteral("toggleSidebarAction"));
+                    }
+                }
+                return nullptr;
+            };
+            QVERIFY(sidebarItem());
+            QCOMPARE(sidebarItem()->text(), Strings::hideSidebarActionTitle());
+            const int detailWidth = view->detail()->width();
+            sidebarItem()->trigger();
+            QVERIFY(!view->sidebar()->isVisible());
+            QTRY_VERIFY(view->detail()->width() > detailWidth);
+            QCOMPARE(sidebarItem()->text(), Strings::showSidebarActionTitle());
+            screenshot(*shell.window, QStringLiteral("main_window_sidebar_hidden"));
+            sidebarItem()->trigger();
+            QVERIFY(view->sidebar()->isVisible());
+            QTRY_COMPARE(view->detail()->width(), detailWidth);
             shell.window->resize(1920, 1080);
             QTRY_COMPARE(shell.window->size(), QSize(1920, 1080));
             screenshot(*shell.window, QStringLiteral("main_window_loaded_1920x1080"));

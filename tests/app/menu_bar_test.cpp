@@ -111,6 +111,7 @@ void verifyShortcutsUnique(QMainWindow& window)
 
 const QString file = QStringLiteral("File: ");
 const QString teamItems = QStringLiteral("openTeamBundle createNewTeam showTeamBundle openTrash quit");
+const QString view = QStringLiteral("View: toggleSidebar");
 const QString go = QStringLiteral("Go: back forward home");
 const QString help = QStringLiteral("Help: about checkForUpdates! collectLogs");
 
@@ -202,7 +203,7 @@ private Q_SLOTS:
             QCOMPARE(item(shell.window, "checkForUpdates")->text(), Strings::checkForUpdatesActionTitle() + "...");
 
             QTRY_COMPARE(shell.setup->state().kind(), Case::loaded);
-            QStringList loaded{file + teamItems, go, help};
+            QStringList loaded{file + teamItems, view, go, help};
             if (alpha)
                 loaded << QStringLiteral("DEBUG: testCrash");
             QCOMPARE(menuBar(shell.window), loaded);

@@ -72,6 +72,15 @@ TeamView::TeamView(Team& team, design::Prioritizer<design::Ribbon>* ribbon, QWid
 
 TeamView::~TeamView() = default;
 
+void TeamView::setSidebarVisible(bool visible)
+{
+    if (visible == m_sidebarVisible)
+        return;
+    m_sidebarVisible = visible;
+    m_sidebar->setVisible(visible);
+    Q_EMIT sidebarVisibleChanged(visible);
+}
+
 QWidget* TeamView::makeSidebar()
 {
     m_sidebar = new QWidget(this);

@@ -35,6 +35,13 @@ public:
     // The detail on screen: a TrashManagerView, a CollectionContentView or a WelcomeView.
     QWidget* detail() const { return m_detail; }
 
+    // Whether the sidebar is shown; hiding it gives its width to the detail.
+    bool isSidebarVisible() const { return m_sidebarVisible; }
+    void setSidebarVisible(bool visible);
+
+Q_SIGNALS:
+    void sidebarVisibleChanged(bool visible);
+
 private:
     enum class DetailKind { none, trash, collection, welcome };
 
@@ -54,6 +61,7 @@ private:
     QPointer<QWidget> m_detail;
     DetailKind m_detailKind = DetailKind::none;
     std::weak_ptr<void> m_detailCollection;
+    bool m_sidebarVisible = true;
 };
 
 } // namespace vantrel
