@@ -8,6 +8,7 @@
 #include "bench/git_repository.h"
 #include "engine/document_application.h"
 #include "engine/s3_service.h"
+#include "engine/storage/change_watcher.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "support/sync_wait.h"
@@ -121,6 +122,12 @@ VersionFigures measureVersions(BenchContext& context, const PackageShape& shape,
         const int round = ++context.editRound;
         editPackage(workingCopy, round);
         editPackage(source, round);
+        // A figure of the walk must not pass for one of the watched check-in.
+        if (!team->changeWatcher().changedFolders(workingCopy)) {
+            throw std::runtime_error(
+                "the working copy is not watched: "
+                + team->changeWatcher().whyNotWatched(workingCopy).value_or(QStringLiteral("unknown")).toStdString());
+        }
         const auto checkIn = [&] {
             const double readBefore = bytesRead();
             const auto begin = Clock::now();
