@@ -36,6 +36,15 @@ void editPackage(const QString& root, int round);
 // Whether the edited file below `root` holds the bytes of edit `round`.
 bool holdsEdit(const QString& root, int round);
 
+void sleepSeconds(double seconds);
+// The bytes and the files of the team bundle's whole store (`objects`).
+qint64 storeBytes(const TeamBundle& team);
+qint64 storeFiles(const TeamBundle& team);
+// Bytes this process has read through system calls so far, cached or not (/proc/self/io).
+double bytesRead();
+// A check-in removes the working copy in the background: lets that end before the next step.
+void waitForBackgroundWork();
+
 struct BenchContext {
     QString work;
     const CacheControl& cache;
@@ -43,18 +52,30 @@ struct BenchContext {
     int editRound = 0;
 };
 
-// A new version after the edit, the engine's and git's, side by side on the same package.
-struct VersionFigures {
-    PackageShape shape;
-    double generateSeconds = 0;
-    double importSeconds = 0;           // the engine's first version (untimed preparation)
-    double gitFirstSeconds = 0;         // git's first commit (untimed preparation)
-    std::vector<double> vantrel;        // storeVersion + syncfs
+// Three runs of one way of making a new version after the edit, each beside git's commit of the
+// same edit.
+struct VersionRuns {
+    std::vector<double> vantrel;        // the engine's step + syncfs
     std::vector<double> git;            // git add -A && git commit + syncfs
     std::vector<double> vantrelGrowth;  // bytes the whole store grew by
     std::vector<double> gitGrowth;      // bytes .git/objects grew by
     std::vector<double> vantrelObjects; // files the store gained
     std::vector<double> gitObjects;
+};
+
+// A new version after the edit, the engine's and git's, side by side on the same package.
+struct VersionFigures {
+    PackageShape shape;
+    double generateSeconds = 0;
+    double importSeconds = 0;   // the engine's first version (untimed preparation)
+    double gitFirstSeconds = 0; // git's first commit (untimed preparation)
+    // storeVersion of the generated folder, which nobody watched: the whole walk with the stat cache.
+    VersionRuns walk;
+    // checkIn of a working copy watched since its check-out: what a user does.
+    VersionRuns checkIn;
+    std::vector<double> checkInCall; // of which until checkIn() returned (the rest is the syncfs)
+    std::vector<double> checkInRead; // bytes it read (system calls)
+    std::vector<double> checkOut;    // the check-out before each check-in (untimed preparation)
 };
 VersionFigures measureVersions(BenchContext& context, const PackageShape& shape, const QString& source);
 

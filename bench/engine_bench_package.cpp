@@ -1,8 +1,6 @@
-// engine_bench: the generated packages; new versions side by side with git; import, check-out,
-// check-in and export against cp -r.
+// engine_bench: the generated packages; import, check-out, check-in and export against cp -r.
 
 #include "bench/engine_bench.h"
-#include "bench/git_repository.h"
 #include "engine/document_application.h"
 #include "engine/s3_service.h"
 #include "engine/team_bundle.h"
@@ -40,6 +38,11 @@ std::vector<char> editedBytes(int round)
     return bytes;
 }
 
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// What the steps share.
+
 void sleepSeconds(double seconds)
 {
     QThread::msleep(static_cast<unsigned long>(seconds * 1000.0));
@@ -55,7 +58,6 @@ qint64 storeFiles(const TeamBundle& team)
     return treeTotals(team.contents().folder()).files;
 }
 
-// Bytes this process has read through system calls so far, cached or not (/proc/self/io).
 double bytesRead()
 {
     std::ifstream file("/proc/self/io");
@@ -68,13 +70,10 @@ double bytesRead()
     return 0;
 }
 
-// A check-in removes the working copy in the background: let that end before the next step.
 void waitForBackgroundWork()
 {
     QThreadPool::globalInstance()->waitForDone(30000);
 }
-
-} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // The packages.
@@ -161,87 +160,6 @@ bool holdsEdit(const QString& root, int round)
     const std::vector<char> expected = editedBytes(round);
     return data.size() == qsizetype(expected.size())
            && std::memcmp(data.constData(), expected.data(), expected.size()) == 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// A new version after the edit, the engine's and git's.
-
-VersionFigures measureVersions(BenchContext& context, const PackageShape& shape, const QString& source)
-{
-    VersionFigures figures;
-    figures.shape = shape;
-    note(QStringLiteral("generating %1 files in %2").arg(shape.files).arg(source));
-    figures.generateSeconds = generatePackage(source, shape);
-    const auto generatedAt = Clock::now();
-
-    // The engine's side: a team bundle holding the package as its first version.
-    const QString root = context.work + QStringLiteral("/Versions-%1.vantrelteam").arg(shape.files);
-    const QString client = QStringLiteral("versions%1").arg(shape.files);
-    const double settle = settleSeconds - secondsSince(generatedAt);
-    if (settle > 0)
-        sleepSeconds(settle);
-    note(QStringLiteral("importing the %1 files (untimed)").arg(shape.files));
-    auto team = context.clients.create(root, client);
-    context.cache.prepare();
-    auto start = Clock::now();
-    auto service = syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt,
-                                                      std::nullopt, std::nullopt, QStringLiteral("Initial Commit"),
-                                                      DocumentApplication::none(), team, nullptr, nullptr));
-    syncFileSystemOf(root);
-    figures.importSeconds = secondsSince(start);
-
-    // git's side: a repository of the same folder, with its first commit.
-    note(QStringLiteral("git's first commit of the %1 files (untimed)").arg(shape.files));
-    const GitRepository git(context.work + QStringLiteral("/git-%1").arg(shape.files), source);
-    start = Clock::now();
-    git.create();
-    git.commitFirst(QStringLiteral("Initial Commit"));
-    syncFileSystemOf(git.gitDir());
-    figures.gitFirstSeconds = secondsSince(start);
-    const QString first = git.head();
-
-    const auto engineVersion = [&] {
-        const qint64 bytesBefore = storeBytes(*team);
-        const qint64 filesBefore = storeFiles(*team);
-        context.cache.prepare();
-        const auto begin = Clock::now();
-        syncWait(service->storeVersion(source, QStringLiteral("One file changed"), VersionOrigin::checkedIn));
-        syncFileSystemOf(root);
-        figures.vantrel.push_back(secondsSince(begin));
-        figures.vantrelGrowth.push_back(double(storeBytes(*team) - bytesBefore));
-        figures.vantrelObjects.push_back(double(storeFiles(*team) - filesBefore));
-    };
-    const auto gitCommit = [&] {
-        const qint64 bytesBefore = git.objectBytes();
-        const qint64 filesBefore = treeTotals(git.gitDir() + QStringLiteral("/objects")).files;
-        context.cache.prepare();
-        figures.git.push_back(git.timedCommit(QStringLiteral("One file changed")));
-        figures.gitGrowth.push_back(double(git.objectBytes() - bytesBefore));
-        figures.gitObjects.push_back(double(treeTotals(git.gitDir() + QStringLiteral("/objects")).files - filesBefore));
-        // The next commit is a second commit again: the same parent, the same work.
-        git.resetSoft(first);
-    };
-    for (int run = 1; run <= runs; ++run) {
-        note(QStringLiteral("new version at %1 files, run %2 of %3").arg(shape.files).arg(run).arg(runs));
-        editPackage(source, ++context.editRound);
-        // Both see the same edit; who goes first alternates.
-        if (run % 2 == 1) {
-            engineVersion();
-            gitCommit();
-        } else {
-            gitCommit();
-            engineVersion();
-        }
-    }
-    const qsizetype versions = service->versionIDs().size();
-    if (versions != runs + 1)
-        throw std::runtime_error("the engine did not store a version for every edit");
-    service.reset();
-    team.reset();
-    removeTree(root);
-    removeTree(git.gitDir());
-    removeTree(context.clients.localFolder(client));
-    return figures;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -4,7 +4,7 @@
 #   bench/run.sh checkout [FOLDER] [--keep-data]         checkout_bench (and its propagation_client)
 #   bench/run.sh window [FOLDER] [--keep-data]           window_bench (the team window, offscreen)
 # FOLDER is where it generates its data and measures (default: the build folder); it needs about
-# 12 GiB free for engine_bench, 5 GiB for the others. Run as root so that it can drop the page
+# 14 GiB free for engine_bench, 5 GiB for the others. Run as root so that it can drop the page
 # cache between runs.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

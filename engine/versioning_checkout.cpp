@@ -381,15 +381,18 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
                 team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("events not checked in"));
             keepWorkingFolderEntries(team, self->m_id, QFileInfo(checkout->workingCopy).path(),
                                      QFileInfo(checkout->workingCopy).fileName(), QStringLiteral("left beside"));
+            checkout->checkingIn = newVersion.toString();
+            team.checkouts().save(*checkout);
+            published = team.commit(versions.changes).front().stamp;
+        } catch (...) {
+            // The working copy stays: what was read of it is kept for the next try. A check-in
+            // that succeeds removes the working copy, so its records would serve nobody, and
+            // the cache (which holds every file of the library) is not written again then.
             try {
                 cache.save();
             } catch (const StorageError&) {
                 // Only a cache: the next check-in reads the files again.
             }
-            checkout->checkingIn = newVersion.toString();
-            team.checkouts().save(*checkout);
-            published = team.commit(versions.changes).front().stamp;
-        } catch (...) {
             if (watched)
                 watcher.putBack(checkout->workingCopy, *watched);
             throw;
