@@ -15,6 +15,7 @@
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
 
+#include <algorithm>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -333,14 +334,13 @@ void TeamBundle::autoSave()
         try {
             // Only a working copy that changed since the last save is kept, and only its new
             // contents take space; the team sees who is working on what.
-            StatCache cache(statCacheFile(checkout.bundle));
-            cache.load();
+            const auto cache = statCache(checkout.bundle);
             QStringList eventFolders;
             for (const auto& event : checkout.events)
                 eventFolders << event.folder;
             QStringList skipped;
             SnapshotOptions options;
-            options.cache = &cache;
+            options.cache = cache.get();
             options.skippedSpecialFiles = &skipped;
             options.excludeDirectory = [eventFolders](const QString& path) { return eventFolders.contains(path); };
             // Built on the last copy kept: only what changed since is read and stored.
@@ -545,6 +545,33 @@ QString TeamBundle::localFolder(const QString& kind) const
     const QString base =
         kind == QLatin1String("copies") ? m_fileManager->cacheFolder() : m_fileManager->userDataFolder();
     return base + QLatin1Char('/') + kind + QLatin1Char('/') + m_teamId;
+}
+
+std::shared_ptr<StatCache> TeamBundle::statCache(const IdFor<VersionBundle>& id)
+{
+    // The records kept in memory over all bundles, at most (a few hundred bytes each).
+    constexpr qsizetype recordsKept = 200'000;
+    std::lock_guard lock(m_statCachesMutex);
+    const auto found = std::find_if(m_statCaches.begin(), m_statCaches.end(),
+                                    [&](const auto& entry) { return entry.first == id; });
+    std::shared_ptr<StatCache> cache;
+    if (found != m_statCaches.end()) {
+        cache = found->second;
+        m_statCaches.erase(found);
+    } else {
+        cache = std::make_shared<StatCache>(statCacheFile(id));
+        cache->load();
+    }
+    m_statCaches.insert(m_statCaches.begin(), {id, cache});
+    qsizetype total = 0;
+    for (auto entry = m_statCaches.begin(); entry != m_statCaches.end();) {
+        total += entry->second->size();
+        if (entry != m_statCaches.begin() && total > recordsKept)
+            entry = m_statCaches.erase(entry);
+        else
+            ++entry;
+    }
+    return cache;
 }
 
 QString TeamBundle::statCacheFile(const IdFor<VersionBundle>& id) const

@@ -143,6 +143,11 @@ public:
     // The stat cache of bundle `id` on the local disk, `<cache folder>/<id>.statcache`; the folder
     // is made when missing. Blocking; throws StorageError.
     QString statCacheFile(const IdFor<VersionBundle>& id) const;
+    // The stat cache of bundle `id`, read from its file on first use and then kept in memory, so
+    // that a check-in right after its check-out does not read the records of the whole library
+    // again. The caches of the bundles used last are kept, up to a total number of records.
+    // Blocking; throws StorageError when the cache folder cannot be made.
+    std::shared_ptr<StatCache> statCache(const IdFor<VersionBundle>& id);
 
 private:
     TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager, std::shared_ptr<WorkspaceInterfacing> workspace,
@@ -171,6 +176,8 @@ private:
     std::unique_ptr<CheckoutRegistry> m_checkouts;
     std::shared_ptr<ChangeWatcher> m_changeWatcher;
     std::unique_ptr<VersionBundles> m_versionBundles;
+    std::mutex m_statCachesMutex;
+    std::vector<std::pair<IdFor<VersionBundle>, std::shared_ptr<StatCache>>> m_statCaches; // last used first
     TeamModel m_model;
     PassthroughSubject<TeamBundleChange> m_changes;
 

@@ -204,8 +204,8 @@ QString writeWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, const
     writeTree(manifest, store, workingCopy);
     QList<Manifest> eventTrees;
     const QStringList folders = writeEvents(store, manifest, workingCopy, included, &eventTrees);
-    StatCache cache(team.statCacheFile(id));
-    cache.load();
+    const auto sharedCache = team.statCache(id);
+    StatCache& cache = *sharedCache;
     recordWrittenTree(cache, manifest, workingCopy);
     for (qsizetype i = 0; i < included.size(); ++i) {
         checkout.events.append({included[i].event->id, folders[i], included[i].version->id});
@@ -354,8 +354,9 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         // Everything is read and stored first; the one record that makes the versions current
         // comes last, so a failure before it leaves the previous versions, the lock and the
         // working copy as they were.
-        StatCache cache(team.statCacheFile(self->m_id));
-        cache.load();
+        // Kept in memory since the check-out in this process: not read again.
+        const auto sharedCache = team.statCache(self->m_id);
+        StatCache& cache = *sharedCache;
         const auto newVersion = IdFor<Versions>::make();
         // What the watch saw change since the check-out is taken before anything is read; what
         // changes from now on is recorded anew, and the taken part counts again if this fails.

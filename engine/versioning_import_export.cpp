@@ -48,9 +48,9 @@ VersioningService::import(VersioningServiceType, QString source, std::optional<Q
         // The stat cache recorded now lets the next version from the same place skip what did
         // not change.
         const auto id = IdFor<VersionBundle>::make();
-        StatCache cache(teamBundle->statCacheFile(id));
+        const auto cache = teamBundle->statCache(id);
         SnapshotOptions options;
-        options.cache = &cache;
+        options.cache = cache.get();
         options.excludeDirectory = [eventFolders](const QString& relativePath) {
             return eventFolders.contains(relativePath);
         };
@@ -94,8 +94,8 @@ QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QSt
     auto self = shared_from_this();
     auto work = [self, source, message, origin] {
         const auto current = self->liveState();
-        StatCache cache(self->m_team->statCacheFile(self->m_id));
-        cache.load();
+        const auto sharedCache = self->m_team->statCache(self->m_id);
+        StatCache& cache = *sharedCache;
         const QStringList eventFolders = current->type.isLibrary() ? eventFolderNames(source) : QStringList();
         SnapshotOptions options;
         options.cache = &cache;
