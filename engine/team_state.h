@@ -180,6 +180,11 @@ private:
     };
 
     void applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>& changed);
+    // The one copy of `text` the model keeps: the same names recur in every record.
+    void intern(QString& text);
+    // The value of the JSON `text` (a bundle's type, a version's application), one copy per
+    // distinct text; undefined for no text.
+    QJsonValue sharedValue(QByteArrayView text);
     void writeEdge(const IdFor<VersionBundle>& parent, const IdFor<VersionBundle>& child, const JournalStamp& stamp,
                    bool nested, QSet<IdFor<VersionBundle>>& changed);
     const Edge* edge(const IdFor<VersionBundle>& parent, const IdFor<VersionBundle>& child) const;
@@ -189,6 +194,8 @@ private:
     mutable std::mutex m_mutex;
     QHash<IdFor<VersionBundle>, Bundle> m_bundles;
     std::shared_ptr<const TeamSnapshot> m_snapshot;
+    QSet<QString> m_names;
+    QHash<QByteArray, QJsonValue> m_values;
 };
 
 } // namespace vantrel
