@@ -191,11 +191,21 @@ void TeamModel::intern(QString& text)
 {
     if (text.isEmpty())
         return;
+    // The changes of one record share their names: most are the ones interned just before.
+    for (const auto& [seen, kept] : m_lastInterned) {
+        if (text.isSharedWith(seen) && text.size() == seen.size()) {
+            text = kept;
+            return;
+        }
+    }
+    const QString seen = text;
     const auto found = m_names.constFind(text);
     if (found != m_names.cend())
         text = *found;
     else
         m_names.insert(text);
+    m_lastInterned[m_nextLast] = {seen, text};
+    m_nextLast = (m_nextLast + 1) % m_lastInterned.size();
 }
 
 QJsonValue TeamModel::sharedValue(QByteArrayView text)

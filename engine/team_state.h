@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace vantrel {
 
@@ -195,6 +196,8 @@ private:
     QHash<IdFor<VersionBundle>, Bundle> m_bundles;
     std::shared_ptr<const TeamSnapshot> m_snapshot;
     QSet<QString> m_names;
+    std::array<std::pair<QString, QString>, 4> m_lastInterned; // a text as read, and its one copy
+    size_t m_nextLast = 0;
     QHash<QByteArray, QJsonValue> m_values;
 };
 
