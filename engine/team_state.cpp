@@ -1,5 +1,7 @@
 #include "engine/team_state.h"
 
+#include "engine/parallel_for.h"
+
 #include <QJsonArray>
 
 #include <algorithm>
@@ -337,16 +339,22 @@ QSet<IdFor<VersionBundle>> TeamModel::apply(const std::vector<JournalRecord>& re
     // previous snapshot.
     auto next = std::make_shared<TeamSnapshot>(*m_snapshot);
     next->generation = m_snapshot->generation + 1;
-    for (const auto& id : std::as_const(changed)) {
+    const QList<IdFor<VersionBundle>> ids = changed.values();
+    for (const auto& id : ids) {
         // The lists grew one record at a time; the states share them as they are now.
         if (const auto found = m_bundles.find(id); found != m_bundles.end()) {
             found->history.squeeze();
             found->versions.squeeze();
         }
-        if (auto state = build(id))
-            next->bundles.insert(id, std::move(state));
+    }
+    // Building a state only reads the model: an open builds tens of thousands at once.
+    std::vector<std::shared_ptr<const BundleState>> states(size_t(ids.size()));
+    parallelFor(ids.size(), 256, [&](qsizetype i) { states[size_t(i)] = build(ids[i]); });
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        if (states[size_t(i)])
+            next->bundles.insert(ids[i], std::move(states[size_t(i)]));
         else
-            next->bundles.remove(id);
+            next->bundles.remove(ids[i]);
     }
     next->recentChanges.append(
         {next->generation, std::make_shared<const QSet<IdFor<VersionBundle>>>(changed)});
