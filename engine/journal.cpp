@@ -95,8 +95,14 @@ void Journal::readAll(QStringList& problems, const std::function<void(std::vecto
         QStringList found;
         bool relistLater = false;
         std::vector<JournalRecord> records;
-        for (auto& record : readClient(client, cursor, readHead(client), found, &relistLater, false))
+        auto read = readClient(client, cursor, readHead(client), found, &relistLater, false);
+        size_t count = 0;
+        for (const auto& record : read)
+            count += record.changes.size();
+        records.reserve(count);
+        for (auto& record : read)
             std::move(record.changes.begin(), record.changes.end(), std::back_inserter(records));
+        read.clear();
         cursor.folderStamp = relistLater ? QString() : stamp;
         report(found, problems);
         if (!records.empty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/id_for.h"
+#include "engine/record_fields.h"
 #include "engine/record_kind.h"
 
 #include <QDateTime>
@@ -55,7 +56,7 @@ struct JournalRecord {
     QString userName;
     QString fullName;
     QString hostName;
-    QJsonObject fields; // what the kind of change carries
+    RecordFields fields; // what the kind of change carries
 };
 
 // A change to write: its bundle, kind and fields.

@@ -1,6 +1,7 @@
 #include "engine/journal_files.h"
 
 #include "engine/json_coding.h"
+#include "engine/json_scan.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/content_hash.h"
 #include "engine/storage/storage_error.h"
@@ -28,56 +29,101 @@ constexpr int legacyFormat = 1;
 constexpr QByteArrayView checksumOpening = R"(,"checksum":")";
 constexpr qsizetype checksumTailSize = checksumOpening.size() + 2 * ContentHash::byteCount + 2;
 
-QString requiredString(const QJsonObject& object, const char* key)
+// The last member named `key`; the text's last word counts, as for QJsonDocument.
+const json_scan::Member* member(const json_scan::Members& members, QLatin1StringView key)
 {
-    const QJsonValue value = object.value(QLatin1String(key));
-    if (!value.isString())
+    for (auto it = members.crbegin(); it != members.crend(); ++it) {
+        if (it->is(key))
+            return &*it;
+    }
+    return nullptr;
+}
+
+QString requiredString(const json_scan::Members& members, const char* key)
+{
+    const auto* found = member(members, QLatin1StringView(key));
+    auto text = found ? json_scan::stringValue(found->value) : std::nullopt;
+    if (!text)
         throw DecodingError(QStringLiteral("The record has no \"%1\".").arg(QLatin1String(key)));
-    return value.toString();
+    return std::move(*text);
 }
 
-qint64 requiredInteger(const QJsonObject& object, const char* key)
+QString optionalString(const json_scan::Members& members, const char* key)
 {
-    const QJsonValue value = object.value(QLatin1String(key));
-    const double number = value.toDouble(-1);
-    if (!value.isDouble() || number < 0 || number > 9.0e15
-        || number != static_cast<double>(static_cast<qint64>(number)))
-        throw DecodingError(QStringLiteral("The record has no valid \"%1\".").arg(QLatin1String(key)));
-    return static_cast<qint64>(number);
+    const auto* found = member(members, QLatin1StringView(key));
+    return found ? json_scan::stringValue(found->value).value_or(QString()) : QString();
 }
 
-// The changes of a record whose bytes are known to be whole (format 1, or format 2 checked).
-std::vector<JournalRecord> decodeFields(const QJsonObject& object)
+qint64 requiredInteger(const json_scan::Members& members, const char* key)
+{
+    const auto* found = member(members, QLatin1StringView(key));
+    const auto number = found ? json_scan::wholeNumber(found->value) : std::nullopt;
+    if (!number)
+        throw DecodingError(QStringLiteral("The record has no valid \"%1\".").arg(QLatin1String(key)));
+    return *number;
+}
+
+// The changes of a record whose bytes are known to be whole (format 1, or format 2 checked);
+// `members` are those of `body`.
+std::vector<JournalRecord> decodeFields(const QByteArray& body, const json_scan::Members& members)
 {
     JournalRecord header;
-    header.stamp.lamport = requiredInteger(object, "lamport");
-    header.stamp.client = requiredString(object, "client");
-    header.stamp.seq = requiredInteger(object, "seq");
-    header.date = QDateTime::fromString(requiredString(object, "date"), Qt::ISODateWithMs);
+    header.stamp.lamport = requiredInteger(members, "lamport");
+    header.stamp.client = requiredString(members, "client");
+    header.stamp.seq = requiredInteger(members, "seq");
+    header.date = QDateTime::fromString(requiredString(members, "date"), Qt::ISODateWithMs);
     if (!header.date.isValid())
         throw DecodingError(QStringLiteral("The record's date is not valid."));
-    header.userName = object.value(QStringLiteral("user")).toString();
-    header.fullName = object.value(QStringLiteral("fullName")).toString();
-    header.hostName = object.value(QStringLiteral("host")).toString();
-    const QJsonValue changes = object.value(QStringLiteral("changes"));
-    if (!changes.isArray() || changes.toArray().isEmpty())
+    header.userName = optionalString(members, "user");
+    header.fullName = optionalString(members, "fullName");
+    header.hostName = optionalString(members, "host");
+    const auto* changes = member(members, QLatin1StringView("changes"));
+    QVarLengthArray<QByteArrayView, 16> elements;
+    if (!changes || !json_scan::arrayElements(changes->value, elements) || elements.isEmpty())
         throw DecodingError(QStringLiteral("The record holds no change."));
 
     std::vector<JournalRecord> records;
+    records.reserve(size_t(elements.size()));
+    // The fields of all the changes, kept together: each change's members but its address, as
+    // written. Never longer than the record itself.
+    QByteArray kept;
+    kept.reserve(body.size());
+    QVarLengthArray<std::pair<qsizetype, qsizetype>, 16> spans;
     int sub = 0;
-    for (const QJsonValue& value : changes.toArray()) {
-        if (!value.isObject())
+    json_scan::Members change;
+    for (const QByteArrayView element : elements) {
+        if (!element.startsWith('{') || !json_scan::objectMembers(element, change))
             throw DecodingError(QStringLiteral("A change of the record is not an object."));
-        const QJsonObject change = value.toObject();
+        const qsizetype start = kept.size();
+        kept += '{';
+        for (const auto& field : change) {
+            if (field.is(QLatin1StringView("bundle")) || field.is(QLatin1StringView("kind")))
+                continue;
+            if (kept.size() > start + 1)
+                kept += ',';
+            kept += '"';
+            kept += field.key;
+            kept += "\":";
+            kept += field.value;
+        }
+        kept += '}';
+        spans.append({start, kept.size() - start});
         JournalRecord record = header;
         record.stamp.sub = sub++;
-        record.bundle = IdFor<VersionBundle>::fromJson(change.value(QStringLiteral("bundle")));
+        const auto* bundle = member(change, QLatin1StringView("bundle"));
+        const auto bundleText = bundle ? json_scan::stringValue(bundle->value) : std::nullopt;
+        if (!bundleText)
+            throw DecodingError(QStringLiteral("Expected an identifier string."));
+        const auto id = IdFor<VersionBundle>::fromString(*bundleText);
+        if (!id)
+            throw DecodingError(QStringLiteral("\"%1\" is not an identifier.").arg(*bundleText));
+        record.bundle = *id;
         record.kind = recordKindFromText(requiredString(change, "kind"));
-        record.fields = change;
-        record.fields.remove(QStringLiteral("bundle"));
-        record.fields.remove(QStringLiteral("kind"));
         records.push_back(std::move(record));
     }
+    kept.squeeze();
+    for (size_t i = 0; i < records.size(); ++i)
+        records[i].fields = RecordFields::fromCheckedObject(kept, spans[qsizetype(i)].first, spans[qsizetype(i)].second);
     return records;
 }
 
@@ -91,21 +137,19 @@ DecodedRecord failure(Outcome outcome, const QString& detail, int format = 0)
 }
 
 // The format a record claims, 0 when it names none that could be valid.
-int claimedFormat(const QJsonObject& object)
+int claimedFormat(const json_scan::Members& members)
 {
-    const QJsonValue value = object.value(QStringLiteral("format"));
-    const double number = value.toDouble(0);
-    if (!value.isDouble() || number < 1 || number > 1e6 || number != static_cast<double>(static_cast<int>(number)))
-        return 0;
-    return static_cast<int>(number);
+    const auto* found = member(members, QLatin1StringView("format"));
+    const auto number = found ? json_scan::wholeNumber(found->value) : std::nullopt;
+    return number && *number >= 1 && *number <= 1'000'000 ? int(*number) : 0;
 }
 
 // A record decoded from bytes that cannot have changed unnoticed.
-DecodedRecord decodeTrusted(const QJsonObject& object, int format)
+DecodedRecord decodeTrusted(const QByteArray& body, const json_scan::Members& members, int format)
 {
     try {
         DecodedRecord result;
-        result.changes = decodeFields(object);
+        result.changes = decodeFields(body, members);
         result.outcome = Outcome::folded;
         result.format = format;
         return result;
@@ -248,37 +292,40 @@ DecodedRecord decodeRecord(QByteArrayView bytes)
 {
     // A record that ends with a checksum: the bytes before it are the record, exactly.
     const qsizetype size = bytes.size();
+    json_scan::Members members;
     if (size > checksumTailSize + 1 && bytes.endsWith("\"}")
         && bytes.sliced(size - checksumTailSize, checksumOpening.size()) == checksumOpening) {
         const QByteArrayView written = bytes.sliced(size - 2 - 2 * ContentHash::byteCount, 2 * ContentHash::byteCount);
-        QByteArray body = bytes.first(size - checksumTailSize).toByteArray();
-        body.append('}');
+        QByteArray body(size - checksumTailSize + 1, Qt::Uninitialized);
+        std::copy_n(bytes.data(), body.size() - 1, body.data());
+        body.back() = '}';
         if (!isLowerHex(written) || hashBytes(body).toHex().toLatin1() != written)
             return failure(Outcome::damaged, QStringLiteral("Its checksum does not match its contents."));
-        QJsonParseError parseError{};
-        const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
-        if (!document.isObject())
+        if (!json_scan::objectMembers(body, members))
             return failure(Outcome::damaged, QStringLiteral("Its checked contents are not a record."));
-        const int format = claimedFormat(document.object());
+        const int format = claimedFormat(members);
         if (format > currentFormat)
             return failure(Outcome::newer, QStringLiteral("It was written in a newer format (%1).").arg(format),
                            format);
         if (format != currentFormat)
             return failure(Outcome::damaged, QStringLiteral("Its format does not match its checksum."), format);
-        return decodeTrusted(document.object(), format);
+        return decodeTrusted(body, members, format);
     }
 
-    QJsonParseError parseError{};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes.toByteArray(), &parseError);
-    if (!document.isObject())
-        return failure(Outcome::unreadable,
-                       QStringLiteral("It is not a whole record (%1).").arg(parseError.errorString()));
-    const QJsonObject object = document.object();
-    const int format = claimedFormat(object);
+    const QByteArray body = bytes.toByteArray();
+    if (!json_scan::objectMembers(body, members)) {
+        // Not JSON, or not an object: the parser says where it stops.
+        QJsonParseError parseError{};
+        const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+        const QString reason = document.isObject() ? QStringLiteral("not an object this version can read")
+                                                   : parseError.errorString();
+        return failure(Outcome::unreadable, QStringLiteral("It is not a whole record (%1).").arg(reason));
+    }
+    const int format = claimedFormat(members);
     if (format > currentFormat)
         return failure(Outcome::newer, QStringLiteral("It was written in a newer format (%1).").arg(format), format);
-    if (format == legacyFormat && !object.contains(QStringLiteral("checksum")))
-        return decodeTrusted(object, format); // written before records had checksums: taken as it is
+    if (format == legacyFormat && !member(members, QLatin1StringView("checksum")))
+        return decodeTrusted(body, members, format); // written before records had checksums: taken as it is
     if (format == 0)
         return failure(Outcome::damaged, QStringLiteral("It names no valid format."));
     return failure(Outcome::damaged, QStringLiteral("It has no valid checksum."), format);

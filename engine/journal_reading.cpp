@@ -3,14 +3,13 @@
 #include "engine/journal.h"
 
 #include "engine/journal_files.h"
+#include "engine/parallel_for.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
-#include <thread>
 #include <limits>
 
 namespace vantrel {
@@ -44,33 +43,6 @@ QString leftOutText(const QString& where, const QString& client, qint64 from, qi
             .arg(where, QString::number(from), QString::number(to), client, detail);
     return QStringLiteral("%1: a damaged line, holding no record of client %2 that the pack lacks. %3")
         .arg(where, client, detail);
-}
-
-// Runs `work` for 0 to count - 1 on a few threads: decoding the records of a pack is most of the
-// cost of opening a large team bundle.
-void inParallel(qsizetype count, const std::function<void(qsizetype)>& work)
-{
-    constexpr qsizetype perThread = 64;
-    const qsizetype threads =
-        std::min<qsizetype>({qsizetype(std::max(1u, std::thread::hardware_concurrency())), 8, count / perThread});
-    if (threads <= 1) {
-        for (qsizetype i = 0; i < count; ++i)
-            work(i);
-        return;
-    }
-    std::atomic<qsizetype> next{0};
-    const auto run = [&] {
-        for (qsizetype from; (from = next.fetch_add(perThread)) < count;) {
-            for (qsizetype i = from; i < std::min(count, from + perThread); ++i)
-                work(i);
-        }
-    };
-    std::vector<std::thread> helpers;
-    for (qsizetype i = 1; i < threads; ++i)
-        helpers.emplace_back(run);
-    run();
-    for (auto& helper : helpers)
-        helper.join();
 }
 
 } // namespace
@@ -137,8 +109,9 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
                 };
                 bool anyDamaged = false;
                 std::vector<DecodedRecord> decodedEntries(size_t(split.entries.size()));
-                inParallel(split.entries.size(),
-                           [&](qsizetype i) { decodedEntries[size_t(i)] = decodeRecord(split.entries[i].bytes); });
+                // Decoding the records of a pack is most of the cost of opening a large team bundle.
+                parallelFor(split.entries.size(), 64,
+                            [&](qsizetype i) { decodedEntries[size_t(i)] = decodeRecord(split.entries[i].bytes); });
                 for (qsizetype i = 0; i < split.entries.size(); ++i) {
                     const auto& entry = split.entries[i];
                     auto& decoded = decodedEntries[size_t(i)];

@@ -1,5 +1,7 @@
 #include "engine/team_state.h"
 
+#include "engine/parallel_for.h"
+
 #include <QJsonArray>
 
 #include <algorithm>
@@ -19,9 +21,24 @@ constexpr std::array<std::pair<VersionOrigin, QLatin1String>, 4> originTexts{{
     {VersionOrigin::reverted, QLatin1String("reverted")},
 }};
 
+// The value of the last member named `key` (a repeated key's last value counts); empty when none.
+QByteArrayView member(const json_scan::Members& members, const char* key)
+{
+    for (auto it = members.crbegin(); it != members.crend(); ++it) {
+        if (it->is(QLatin1StringView(key)))
+            return it->value;
+    }
+    return {};
+}
+
+QString text(QByteArrayView value)
+{
+    return json_scan::stringValue(value).value_or(QString());
+}
+
 std::optional<IdFor<VersionBundle>> bundleField(const JournalRecord& record, const char* key)
 {
-    return IdFor<VersionBundle>::fromString(record.fields.value(QLatin1String(key)).toString());
+    return IdFor<VersionBundle>::fromString(record.fields.string(QLatin1StringView(key)));
 }
 
 } // namespace
@@ -172,6 +189,39 @@ void TeamModel::writeEdge(const IdFor<VersionBundle>& parent, const IdFor<Versio
     changed << parent << child;
 }
 
+void TeamModel::intern(QString& text)
+{
+    if (text.isEmpty())
+        return;
+    // The changes of one record share their names: most are the ones interned just before.
+    for (const auto& [seen, kept] : m_lastInterned) {
+        if (text.isSharedWith(seen) && text.size() == seen.size()) {
+            text = kept;
+            return;
+        }
+    }
+    const QString seen = text;
+    const auto found = m_names.constFind(text);
+    if (found != m_names.cend())
+        text = *found;
+    else
+        m_names.insert(text);
+    m_lastInterned[m_nextLast] = {seen, text};
+    m_nextLast = (m_nextLast + 1) % m_lastInterned.size();
+}
+
+QJsonValue TeamModel::sharedValue(QByteArrayView text)
+{
+    if (text.isEmpty())
+        return QJsonValue(QJsonValue::Undefined);
+    const auto found = m_values.constFind(QByteArray::fromRawData(text.data(), text.size()));
+    if (found != m_values.cend())
+        return *found;
+    const QJsonValue value = json_scan::jsonValue(text);
+    m_values.insert(text.toByteArray(), value);
+    return value;
+}
+
 void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>& changed)
 {
     Bundle& bundle = m_bundles[record.bundle];
@@ -184,10 +234,20 @@ void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>
             return; // already folded
     }
     bundle.history.insert(at, record);
+    JournalRecord& kept = bundle.history[at];
+    intern(kept.stamp.client);
+    intern(kept.userName);
+    intern(kept.fullName);
+    intern(kept.hostName);
     if (!bundle.modified.isValid() || bundle.modified < record.date)
         bundle.modified = record.date;
     changed << record.bundle;
     const RecordKind kind = record.kind;
+    // The fields are read in one pass, for the kinds that read several.
+    const json_scan::Members members =
+        kind == RecordKind::create || kind == RecordKind::version || kind == RecordKind::revert
+            ? record.fields.members()
+            : json_scan::Members();
 
     // Whether a bundle is there decides whether its containers and nested bundles list it.
     const auto touchPartners = [&](const Bundle& partner) {
@@ -204,34 +264,35 @@ void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>
             bundle.created = true;
             bundle.createdStamp = stamp;
             bundle.createdDate = record.date;
-            bundle.type = record.fields.value(QStringLiteral("type"));
+            bundle.type = sharedValue(member(members, "type"));
         }
-        bundle.name.write(stamp, record.fields.value(QStringLiteral("name")).toString());
+        bundle.name.write(stamp, text(member(members, "name")));
         break;
     case RecordKind::version:
     case RecordKind::revert: {
         VersionInfo version;
-        const auto id = IdFor<Versions>::fromString(record.fields.value(QStringLiteral("version")).toString());
-        const auto manifest = ContentHash::fromHex(record.fields.value(QStringLiteral("manifest")).toString());
+        const auto id = IdFor<Versions>::fromString(text(member(members, "version")));
+        const auto manifest = ContentHash::fromHex(text(member(members, "manifest")));
         if (!id || !manifest)
             return;
         version.id = *id;
         version.manifest = *manifest;
-        version.message = record.fields.value(QStringLiteral("message")).toString();
+        version.message = text(member(members, "message"));
+        intern(version.message); // "Initial Commit", mostly
         version.date = record.date;
-        version.userName = record.userName;
-        version.hostName = record.hostName;
-        version.application = record.fields.value(QStringLiteral("application")).toObject();
-        version.origin = versionOriginFromText(record.fields.value(QStringLiteral("origin")).toString())
+        version.userName = kept.userName;
+        version.hostName = kept.hostName;
+        version.application = sharedValue(member(members, "application")).toObject();
+        version.origin = versionOriginFromText(text(member(members, "origin")))
                              .value_or(kind == RecordKind::revert ? VersionOrigin::reverted : VersionOrigin::checkedIn);
-        version.revertedTo = IdFor<Versions>::fromString(record.fields.value(QStringLiteral("target")).toString());
+        version.revertedTo = IdFor<Versions>::fromString(text(member(members, "target")));
         version.stamp = stamp;
         const qsizetype position = lowerBound(bundle.versions, stamp, [](const VersionInfo& v) { return v.stamp; });
         bundle.versions.insert(position, std::move(version));
         break;
     }
     case RecordKind::rename:
-        bundle.name.write(stamp, record.fields.value(QStringLiteral("name")).toString());
+        bundle.name.write(stamp, record.fields.string(QLatin1StringView("name")));
         break;
     case RecordKind::nest:
     case RecordKind::unnest:
@@ -278,11 +339,22 @@ QSet<IdFor<VersionBundle>> TeamModel::apply(const std::vector<JournalRecord>& re
     // previous snapshot.
     auto next = std::make_shared<TeamSnapshot>(*m_snapshot);
     next->generation = m_snapshot->generation + 1;
-    for (const auto& id : std::as_const(changed)) {
-        if (auto state = build(id))
-            next->bundles.insert(id, std::move(state));
+    const QList<IdFor<VersionBundle>> ids = changed.values();
+    for (const auto& id : ids) {
+        // The lists grew one record at a time; the states share them as they are now.
+        if (const auto found = m_bundles.find(id); found != m_bundles.end()) {
+            found->history.squeeze();
+            found->versions.squeeze();
+        }
+    }
+    // Building a state only reads the model: an open builds tens of thousands at once.
+    std::vector<std::shared_ptr<const BundleState>> states(size_t(ids.size()));
+    parallelFor(ids.size(), 256, [&](qsizetype i) { states[size_t(i)] = build(ids[i]); });
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        if (states[size_t(i)])
+            next->bundles.insert(ids[i], std::move(states[size_t(i)]));
         else
-            next->bundles.remove(id);
+            next->bundles.remove(ids[i]);
     }
     next->recentChanges.append(
         {next->generation, std::make_shared<const QSet<IdFor<VersionBundle>>>(changed)});

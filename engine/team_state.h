@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace vantrel {
 
@@ -180,6 +181,11 @@ private:
     };
 
     void applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>& changed);
+    // The one copy of `text` the model keeps: the same names recur in every record.
+    void intern(QString& text);
+    // The value of the JSON `text` (a bundle's type, a version's application), one copy per
+    // distinct text; undefined for no text.
+    QJsonValue sharedValue(QByteArrayView text);
     void writeEdge(const IdFor<VersionBundle>& parent, const IdFor<VersionBundle>& child, const JournalStamp& stamp,
                    bool nested, QSet<IdFor<VersionBundle>>& changed);
     const Edge* edge(const IdFor<VersionBundle>& parent, const IdFor<VersionBundle>& child) const;
@@ -189,6 +195,10 @@ private:
     mutable std::mutex m_mutex;
     QHash<IdFor<VersionBundle>, Bundle> m_bundles;
     std::shared_ptr<const TeamSnapshot> m_snapshot;
+    QSet<QString> m_names;
+    std::array<std::pair<QString, QString>, 4> m_lastInterned; // a text as read, and its one copy
+    size_t m_nextLast = 0;
+    QHash<QByteArray, QJsonValue> m_values;
 };
 
 } // namespace vantrel

@@ -76,13 +76,22 @@ QString VersionBundles::bundleUrl(const IdFor<VersionBundle>& id) const
 VersionBundle::Summary VersionBundles::summary(const TeamSnapshot& snapshot, const BundleState& state) const
 {
     VersionBundle::Summary summary{bundleUrl(state.id), info(state), {}, {}};
+    summary.activeContainers.reserve(state.parents.size());
+    bool anyTrashed = false;
     for (const auto& parentId : state.parents) {
         if (const auto parent = snapshot.find(parentId)) {
-            const auto parentInfo = info(*parent);
-            summary.activeContainers.append(parentInfo);
-            if (!parent->trashed)
-                summary.activeContainersExcludingTrash.append(parentInfo);
+            summary.activeContainers.append(info(*parent));
+            anyTrashed = anyTrashed || parent->trashed;
         }
+    }
+    // Mostly the same list: then held once.
+    if (!anyTrashed) {
+        summary.activeContainersExcludingTrash = summary.activeContainers;
+        return summary;
+    }
+    for (const auto& container : std::as_const(summary.activeContainers)) {
+        if (!container.isTrashed)
+            summary.activeContainersExcludingTrash.append(container);
     }
     return summary;
 }
@@ -114,6 +123,17 @@ void VersionBundles::rebuild(const TeamSnapshot& snapshot) const
               [](const auto& a, const auto& b) { return a->createdStamp < b->createdStamp; });
     Cached cached;
     cached.created.reserve(states.size());
+    // The lists are sized once: a large team's would otherwise be copied as they grow.
+    QHash<QList<VersionBundle::Summary>*, qsizetype> sizes;
+    for (const auto& state : std::as_const(states)) {
+        Index& index = state->trashed ? cached.trash : cached.live;
+        ++sizes[&index.all];
+        ++sizes[&index.listOf(state->type)];
+    }
+    for (auto it = sizes.cbegin(); it != sizes.cend(); ++it)
+        it.key()->reserve(it.value());
+    cached.live.m_positions.reserve(cached.live.all.capacity());
+    cached.trash.m_positions.reserve(cached.trash.all.capacity());
     for (const auto& state : std::as_const(states)) {
         (state->trashed ? cached.trash : cached.live).append(summary(snapshot, *state));
         cached.created.insert(state->id, state->createdStamp);
