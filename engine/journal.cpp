@@ -33,6 +33,9 @@ Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder))
         highest = std::max(highest, own.files.rbegin()->first);
     m_unpackedOwnRecords = static_cast<int>(
         std::count_if(own.files.begin(), own.files.end(), [&](const auto& file) { return file.first > own.packedUpTo; }));
+    // Records a previous run left unpacked count towards the next pack, which the owner of this
+    // journal makes in the background.
+    m_packDue = m_unpackedOwnRecords >= m_packThreshold;
     // Numbers the head names were published once, even when their records are gone since:
     // other clients may have read them, so they are never given to another record. A head far
     // beyond the records is taken for a damaged head rather than for lost records.
@@ -62,7 +65,9 @@ std::optional<qint64> Journal::readHead(const QString& client) const
 
 void Journal::noteSeen(const JournalRecord& record)
 {
-    m_highestLamport = std::max(m_highestLamport, record.stamp.lamport);
+    qint64 seen = m_highestLamport.load();
+    while (seen < record.stamp.lamport && !m_highestLamport.compare_exchange_weak(seen, record.stamp.lamport)) {
+    }
 }
 
 void Journal::report(const QStringList& found, QStringList& problems)
@@ -158,6 +163,13 @@ void Journal::setPackThresholdForTesting(int threshold)
 {
     std::lock_guard lock(m_mutex);
     m_packThreshold = std::max(threshold, 1);
+    m_packDue = m_unpackedOwnRecords >= m_packThreshold;
+}
+
+void Journal::setPackObserverForTesting(std::function<void(int)> observe)
+{
+    std::lock_guard lock(m_mutex);
+    m_packObserver = std::move(observe);
 }
 
 std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& changes, const UserIdentity& author)
@@ -190,7 +202,7 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
             throw StorageError::corrupt(folder, QStringLiteral("The journal has no sequence number left."));
         for (auto& record : records) {
             record.stamp.seq = m_nextOwnSeq;
-            record.stamp.lamport = m_highestLamport + 1;
+            record.stamp.lamport = m_highestLamport.load() + 1;
         }
         bytes = encodeRecord(records);
         if (publishFileExclusively(folder + QLatin1Char('/') + recordFileName(m_nextOwnSeq), bytes))
@@ -209,13 +221,9 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     m_headPending = true;
     writeHead();
 
-    if (++m_unpackedOwnRecords >= m_packThreshold) {
-        try {
-            packOwnRecords();
-        } catch (const Error& error) {
-            qWarning("Packing the journal failed: %s", error.what());
-        }
-    }
+    // Packing is left to the owner's background work (packIfDue()): no commit waits for it.
+    if (++m_unpackedOwnRecords >= m_packThreshold)
+        m_packDue = true;
     return records;
 }
 
@@ -233,31 +241,74 @@ void Journal::writeHead()
     }
 }
 
-void Journal::packOwnRecords()
+bool Journal::packDue() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_packDue;
+}
+
+void Journal::packIfDue()
+{
+    std::lock_guard packing(m_packMutex);
+    // What to pack is taken under the lock: the records written up to now, and the bytes this
+    // process kept of them. Records appended while the pack is written get later numbers and
+    // stay single records for the next pack.
+    PackPlan plan;
+    int counted = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_packDue)
+            return;
+        m_packDue = false; // the next append notes it again when this pack can't be made
+        plan.upTo = m_nextOwnSeq - 1;
+        plan.kept = m_unpackedBytes;
+        plan.crashAfterWriting = m_crashAfterPack;
+        plan.observe = m_packObserver;
+        counted = m_unpackedOwnRecords;
+    }
+    const qint64 last = writePack(plan);
+    if (last == 0)
+        return;
+    std::lock_guard lock(m_mutex);
+    m_unpackedBytes.erase(m_unpackedBytes.begin(), m_unpackedBytes.upper_bound(last));
+    m_unpackedByteCount = 0;
+    for (const auto& [seq, bytes] : m_unpackedBytes)
+        m_unpackedByteCount += bytes.size();
+    m_unpackedOwnRecords = std::max(0, m_unpackedOwnRecords - counted);
+    m_packDue = m_unpackedOwnRecords >= m_packThreshold;
+}
+
+qint64 Journal::writePack(const PackPlan& plan)
 {
     const QString folder = m_folder + QLatin1Char('/') + m_writerId;
     const Listing listing = listFolder(folder);
-    // The new pack holds the records since the last one: this process's own records straight
-    // from memory when it has them all, read back (and checked) otherwise.
+    // The new pack holds the records since the last one, up to the plan's: this process's own
+    // records straight from memory when it has them all, read back (and checked) otherwise.
     const qint64 first = listing.packedUpTo + 1;
+    if (plan.upTo < first)
+        return 0; // packed already, by another process writing as this client
     QList<QByteArray> lines;
     qint64 last = 0;
-    const qint64 kept = m_unpackedBytes.empty() ? 0 : m_unpackedBytes.rbegin()->first;
-    const bool inMemory = !m_unpackedBytes.empty() && m_unpackedBytes.begin()->first == first
-                          && qint64(m_unpackedBytes.size()) == kept - first + 1
-                          && (listing.files.empty() || listing.files.rbegin()->first <= kept);
+    bool inMemory = true;
+    for (qint64 seq = first; seq <= plan.upTo && inMemory; ++seq)
+        inMemory = plan.kept.contains(seq);
     if (inMemory) {
-        for (const auto& [seq, bytes] : m_unpackedBytes)
-            lines << bytes;
-        last = m_unpackedBytes.rbegin()->first;
+        for (auto it = plan.kept.find(first); it != plan.kept.end() && it->first <= plan.upTo; ++it)
+            lines << it->second;
+        last = plan.upTo;
     } else {
+        // Only this client's own folder is read, with a cursor of its own: nothing the readers
+        // of this journal rely on changes, so m_mutex is not needed.
         QStringList problems;
         Cursor scratch;
         scratch.lastSeq = listing.packedUpTo;
         bool relistLater = false;
-        const auto records = readClient(m_writerId, scratch, readHead(m_writerId), problems, &relistLater, true);
+        auto records = readClient(m_writerId, scratch, readHead(m_writerId), problems, &relistLater, true);
+        std::erase_if(records, [&](const ReadRecord& record) { return record.changes.front().stamp.seq > plan.upTo; });
         if (!problems.isEmpty() || relistLater || records.empty())
-            return; // never pack over a record we could not read: it stays as it is
+            return 0; // never pack over a record we could not read: it stays as it is
+        if (records.front().changes.front().stamp.seq != first)
+            return 0; // the records do not follow the packs: they stay single
         // Each record goes into the pack byte for byte, its checksum with it. Records written
         // before checksums may span lines; they have no checksum to keep and are written on one.
         for (const auto& record : records) {
@@ -266,20 +317,21 @@ void Journal::packOwnRecords()
             else if (record.format == 1)
                 lines << QJsonDocument::fromJson(record.bytes).toJson(QJsonDocument::Compact);
             else
-                return;
+                return 0;
         }
-        if (records.front().changes.front().stamp.seq != first)
-            return; // the records do not follow the packs: they stay single
-        last = scratch.lastSeq;
+        last = records.back().changes.front().stamp.seq;
     }
     // The pack is complete on the share before any record it holds is removed: a crash in
     // between leaves both, and readers take the records from the pack.
     writeFileAtomically(folder + QLatin1Char('/') + packFileName(first, last), encodePack(lines));
-    if (m_crashAfterPack)
+    if (plan.crashAfterWriting)
         std::_Exit(9);
+    if (plan.observe)
+        plan.observe(0);
 
     // Packs that another one holds entirely (those of older versions, which held every record
-    // from the first) and the records packed are tidied away.
+    // from the first) and the records packed are tidied away. Readers listing the folder
+    // meanwhile find a file gone and list it again.
     for (const auto& pack : listing.packs) {
         const bool covered = std::any_of(listing.packs.begin(), listing.packs.end(), [&](const PackFile& other) {
             return &other != &pack && other.first <= pack.first && other.last >= pack.last
@@ -288,15 +340,15 @@ void Journal::packOwnRecords()
         if (covered)
             QFile::remove(folder + QLatin1Char('/') + pack.name);
     }
+    int removed = 0;
     for (const auto& [seq, name] : listing.files) {
-        if (seq <= last)
-            QFile::remove(folder + QLatin1Char('/') + name);
+        if (seq > last)
+            break;
+        QFile::remove(folder + QLatin1Char('/') + name);
+        if (plan.observe)
+            plan.observe(++removed);
     }
-    m_unpackedBytes.erase(m_unpackedBytes.begin(), m_unpackedBytes.upper_bound(last));
-    m_unpackedByteCount = 0;
-    for (const auto& [seq, bytes] : m_unpackedBytes)
-        m_unpackedByteCount += bytes.size();
-    m_unpackedOwnRecords = 0;
+    return last;
 }
 
 } // namespace vantrel
