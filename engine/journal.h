@@ -154,6 +154,9 @@ private:
     void report(const QStringList& found, QStringList& problems);
     void noteSeen(const JournalRecord& record);
     void writeHead();
+    // When record `seq`, just published with `bytes`, has a number that another process writing
+    // as this client used before and packed since (its file gone), the number to go on from.
+    std::optional<qint64> packedBefore(const QString& folder, qint64 seq, const QByteArray& bytes) const;
     // What one pack is made of, taken under m_mutex.
     struct PackPlan {
         qint64 upTo = 0;                   // the newest record this pack may hold
