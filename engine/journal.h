@@ -107,6 +107,10 @@ public:
     // (an unreadable record, a share that refuses the write) is tried again after the next
     // append. Blocking; throws StorageError.
     void packIfDue();
+    // Makes a pack being written stop as soon as it safely can (before its pack is written, or
+    // between two records it removes) and keeps any other from starting: for closing. What it
+    // leaves is read as before and packed by a later run.
+    void stopPacking();
 
     // Whether record `seq` of `client` has been read, is not seen yet, or was found damaged.
     // Lets a caller that learnt of a record elsewhere (a lock naming it) tell "wait for the
@@ -180,6 +184,7 @@ private:
     bool m_packDue = false;
     std::mutex m_packMutex; // one pack at a time; taken before m_mutex, never inside it
     std::function<void(int)> m_packObserver;
+    std::atomic<bool> m_packingStopped{false};
     // The bytes of the records this process wrote since the last pack, by sequence, so that
     // packing does not read them back; dropped when they grow large.
     std::map<qint64, QByteArray> m_unpackedBytes;

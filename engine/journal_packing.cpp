@@ -55,9 +55,16 @@ bool Journal::packDue() const
     return m_packDue;
 }
 
+void Journal::stopPacking()
+{
+    m_packingStopped = true;
+}
+
 void Journal::packIfDue()
 {
     std::lock_guard packing(m_packMutex);
+    if (m_packingStopped)
+        return;
     // What to pack is taken under the lock: the records written up to now, and the bytes this
     // process kept of them. Records appended while the pack is written get later numbers and
     // stay single records for the next pack.
@@ -130,7 +137,10 @@ qint64 Journal::writePack(const PackPlan& plan)
         last = records.back().changes.front().stamp.seq;
     }
     // The pack is complete on the share before any record it holds is removed: a crash in
-    // between leaves both, and readers take the records from the pack.
+    // between leaves both, and readers take the records from the pack. Stopped before it is
+    // written, or between two removals, it leaves the same.
+    if (m_packingStopped)
+        return 0;
     writeFileAtomically(folder + QLatin1Char('/') + packFileName(first, last), encodePack(lines));
     if (plan.crashAfterWriting)
         std::_Exit(9);
@@ -150,7 +160,7 @@ qint64 Journal::writePack(const PackPlan& plan)
     }
     int removed = 0;
     for (const auto& [seq, name] : listing.files) {
-        if (seq > last)
+        if (seq > last || m_packingStopped)
             break;
         QFile::remove(folder + QLatin1Char('/') + name);
         if (plan.observe)

@@ -187,6 +187,9 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
 
 TeamBundle::~TeamBundle()
 {
+    // A pack being written stops where it safely can; the records it would have removed stay
+    // single until this client's next pack.
+    m_journal->stopPacking();
     // Whoever opens the team bundle next can't know what changed meanwhile.
     m_changeWatcher->unwatchAll(this);
     {
@@ -246,16 +249,6 @@ void TeamBundle::pollLoop(std::weak_ptr<TeamBundle> weakSelf)
                          qUtf8Printable(escapedForLog(QString::fromUtf8(error.what()))));
             }
         }
-        // Packing the journal is background work: commits only note that a pack is due. A team
-        // bundle being closed does not start one (a pack already started completes), and the
-        // next run packs what is left.
-        bool stopping = false;
-        {
-            std::lock_guard lock(m_pollMutex);
-            stopping = m_stopping;
-        }
-        if (!stopping)
-            self->packJournal();
         {
             std::lock_guard lock(m_pollMutex);
             if (m_stopping)
@@ -266,6 +259,10 @@ void TeamBundle::pollLoop(std::weak_ptr<TeamBundle> weakSelf)
         self.reset(); // may destroy the team bundle (see the destructor)
         if (weakSelf.expired())
             return;
+        // Packing the journal is background work: commits only note that a pack is due. It runs
+        // without holding the team bundle: closing it from another thread does not wait for the
+        // last reference to go but stops the pack (see the destructor), which joins this thread.
+        packJournal();
     }
 }
 
