@@ -343,56 +343,6 @@ private slots:
         QCOMPARE(fingerprints(polled), fingerprints(written));
     }
 
-    // A pack stopped halfway (a team bundle being closed) leaves its pack and the records it did
-    // not remove; nothing is read twice or lost, no pack starts after it, and the next run packs
-    // on from the pack and tidies the rest.
-    void aStoppedPackLeavesEverythingReadable()
-    {
-        QTemporaryDir dir;
-        const QString folder = dir.filePath(u"W"_s);
-        std::vector<JournalRecord> written;
-        {
-            Journal writer(dir.path(), u"W"_s);
-            writer.setPackThresholdForTesting(3);
-            for (int n = 1; n <= 3; ++n) {
-                const auto records = write(writer, u"Record %1"_s.arg(n));
-                written.insert(written.end(), records.begin(), records.end());
-            }
-            QSemaphore reached, resume;
-            writer.setPackObserverForTesting([&](int removed) {
-                if (removed == 1) {
-                    reached.release();
-                    resume.tryAcquire(1, 30'000);
-                }
-            });
-            std::thread packer([&] { writer.packIfDue(); });
-            QVERIFY(reached.tryAcquire(1, 30'000));
-            writer.stopPacking();
-            resume.release();
-            packer.join();
-            for (int n = 4; n <= 6; ++n) {
-                const auto records = write(writer, u"Record %1"_s.arg(n));
-                written.insert(written.end(), records.begin(), records.end());
-            }
-            writer.packIfDue();
-        }
-        QCOMPARE(filesOf(folder), (QStringList{u"000000000002.json"_s, u"000000000003.json"_s, u"000000000004.json"_s,
-                                               u"000000000005.json"_s, u"000000000006.json"_s, u"head"_s,
-                                               u"pack-000000000001-000000000003.json"_s}));
-        Fresh fresh = readFresh(dir.path());
-        QCOMPARE(fresh.problems, QStringList());
-        QCOMPARE(fresh.lines, fingerprints(written));
-
-        Journal again(dir.path(), u"W"_s);
-        again.setPackThresholdForTesting(3);
-        again.packIfDue();
-        QCOMPARE(filesOf(folder), (QStringList{u"head"_s, u"pack-000000000001-000000000003.json"_s,
-                                               u"pack-000000000004-000000000006.json"_s}));
-        fresh = readFresh(dir.path());
-        QCOMPARE(fresh.problems, QStringList());
-        QCOMPARE(fresh.lines, fingerprints(written));
-    }
-
     // Two processes writing as one client take turns for sequence numbers and pack each other's
     // records in the background, while a reader polls: nothing is lost or read twice.
     void twoProcessesOfOneClientPackWithoutHarm()
