@@ -98,7 +98,7 @@ TeamFigures measureTeam(BenchContext& context)
             throw std::runtime_error("the reader found problems: " + reader->problems().join(u'\n').toStdString());
     }
     if (figures.bundles != teamShape.bundles())
-        throw std::runtime_error("the reader does not see every bundle");
+        throw std::runtime_error("the reader does not see every bundle: " + std::to_string(figures.bundles));
 
     // Another client renames one bundle; the reader rereads. A client's first background poll
     // comes at the default interval after it opened, whatever interval is set afterwards: wait
