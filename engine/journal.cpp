@@ -7,10 +7,9 @@
 #include "engine/user_identity.h"
 
 #include <QDir>
-#include <QJsonDocument>
+#include <QFile>
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace vantrel {
 
@@ -33,6 +32,9 @@ Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder))
         highest = std::max(highest, own.files.rbegin()->first);
     m_unpackedOwnRecords = static_cast<int>(
         std::count_if(own.files.begin(), own.files.end(), [&](const auto& file) { return file.first > own.packedUpTo; }));
+    // Records a previous run left unpacked count towards the next pack, which the owner of this
+    // journal makes in the background.
+    m_packDue = m_unpackedOwnRecords >= m_packThreshold;
     // Numbers the head names were published once, even when their records are gone since:
     // other clients may have read them, so they are never given to another record. A head far
     // beyond the records is taken for a damaged head rather than for lost records.
@@ -62,7 +64,9 @@ std::optional<qint64> Journal::readHead(const QString& client) const
 
 void Journal::noteSeen(const JournalRecord& record)
 {
-    m_highestLamport = std::max(m_highestLamport, record.stamp.lamport);
+    qint64 seen = m_highestLamport.load();
+    while (seen < record.stamp.lamport && !m_highestLamport.compare_exchange_weak(seen, record.stamp.lamport)) {
+    }
 }
 
 void Journal::report(const QStringList& found, QStringList& problems)
@@ -164,6 +168,13 @@ void Journal::setPackThresholdForTesting(int threshold)
 {
     std::lock_guard lock(m_mutex);
     m_packThreshold = std::max(threshold, 1);
+    m_packDue = m_unpackedOwnRecords >= m_packThreshold;
+}
+
+void Journal::setPackObserverForTesting(std::function<void(int)> observe)
+{
+    std::lock_guard lock(m_mutex);
+    m_packObserver = std::move(observe);
 }
 
 std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& changes, const UserIdentity& author)
@@ -196,12 +207,21 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
             throw StorageError::corrupt(folder, QStringLiteral("The journal has no sequence number left."));
         for (auto& record : records) {
             record.stamp.seq = m_nextOwnSeq;
-            record.stamp.lamport = m_highestLamport + 1;
+            record.stamp.lamport = m_highestLamport.load() + 1;
         }
         bytes = encodeRecord(records);
-        if (publishFileExclusively(folder + QLatin1Char('/') + recordFileName(m_nextOwnSeq), bytes))
+        const QString path = folder + QLatin1Char('/') + recordFileName(m_nextOwnSeq);
+        if (!publishFileExclusively(path, bytes)) {
+            ++m_nextOwnSeq; // another process writing as this client took the number
+            continue;
+        }
+        const auto taken = packedBefore(folder, m_nextOwnSeq, bytes);
+        if (!taken)
             break;
-        ++m_nextOwnSeq; // another process writing as this client took the number
+        // Taken too, by a record packed since: ours is a stray no reader takes (the pack comes
+        // first), and goes.
+        QFile::remove(path);
+        m_nextOwnSeq = std::max(m_nextOwnSeq + 1, *taken);
     }
     const qint64 seq = m_nextOwnSeq++;
     if (m_unpackedByteCount + bytes.size() <= maxUnpackedBytesKept) {
@@ -215,13 +235,9 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     m_headPending = true;
     writeHead();
 
-    if (++m_unpackedOwnRecords >= m_packThreshold) {
-        try {
-            packOwnRecords();
-        } catch (const Error& error) {
-            qWarning("Packing the journal failed: %s", error.what());
-        }
-    }
+    // Packing is left to the owner's background work (packIfDue()): no commit waits for it.
+    if (++m_unpackedOwnRecords >= m_packThreshold)
+        m_packDue = true;
     return records;
 }
 
@@ -237,72 +253,6 @@ void Journal::writeHead()
     } catch (const Error& error) {
         qWarning("The journal head could not be written: %s", error.what());
     }
-}
-
-void Journal::packOwnRecords()
-{
-    const QString folder = m_folder + QLatin1Char('/') + m_writerId;
-    const Listing listing = listFolder(folder);
-    // The new pack holds the records since the last one: this process's own records straight
-    // from memory when it has them all, read back (and checked) otherwise.
-    const qint64 first = listing.packedUpTo + 1;
-    QList<QByteArray> lines;
-    qint64 last = 0;
-    const qint64 kept = m_unpackedBytes.empty() ? 0 : m_unpackedBytes.rbegin()->first;
-    const bool inMemory = !m_unpackedBytes.empty() && m_unpackedBytes.begin()->first == first
-                          && qint64(m_unpackedBytes.size()) == kept - first + 1
-                          && (listing.files.empty() || listing.files.rbegin()->first <= kept);
-    if (inMemory) {
-        for (const auto& [seq, bytes] : m_unpackedBytes)
-            lines << bytes;
-        last = m_unpackedBytes.rbegin()->first;
-    } else {
-        QStringList problems;
-        Cursor scratch;
-        scratch.lastSeq = listing.packedUpTo;
-        bool relistLater = false;
-        const auto records = readClient(m_writerId, scratch, readHead(m_writerId), problems, &relistLater, true);
-        if (!problems.isEmpty() || relistLater || records.empty())
-            return; // never pack over a record we could not read: it stays as it is
-        // Each record goes into the pack byte for byte, its checksum with it. Records written
-        // before checksums may span lines; they have no checksum to keep and are written on one.
-        for (const auto& record : records) {
-            if (!record.bytes.contains('\n'))
-                lines << record.bytes;
-            else if (record.format == 1)
-                lines << QJsonDocument::fromJson(record.bytes).toJson(QJsonDocument::Compact);
-            else
-                return;
-        }
-        if (records.front().changes.front().stamp.seq != first)
-            return; // the records do not follow the packs: they stay single
-        last = scratch.lastSeq;
-    }
-    // The pack is complete on the share before any record it holds is removed: a crash in
-    // between leaves both, and readers take the records from the pack.
-    writeFileAtomically(folder + QLatin1Char('/') + packFileName(first, last), encodePack(lines));
-    if (m_crashAfterPack)
-        std::_Exit(9);
-
-    // Packs that another one holds entirely (those of older versions, which held every record
-    // from the first) and the records packed are tidied away.
-    for (const auto& pack : listing.packs) {
-        const bool covered = std::any_of(listing.packs.begin(), listing.packs.end(), [&](const PackFile& other) {
-            return &other != &pack && other.first <= pack.first && other.last >= pack.last
-                   && (other.first < pack.first || other.last > pack.last || other.name > pack.name);
-        });
-        if (covered)
-            QFile::remove(folder + QLatin1Char('/') + pack.name);
-    }
-    for (const auto& [seq, name] : listing.files) {
-        if (seq <= last)
-            QFile::remove(folder + QLatin1Char('/') + name);
-    }
-    m_unpackedBytes.erase(m_unpackedBytes.begin(), m_unpackedBytes.upper_bound(last));
-    m_unpackedByteCount = 0;
-    for (const auto& [seq, bytes] : m_unpackedBytes)
-        m_unpackedByteCount += bytes.size();
-    m_unpackedOwnRecords = 0;
 }
 
 } // namespace vantrel

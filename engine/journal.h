@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <chrono>
 #include <compare>
 #include <functional>
@@ -94,8 +95,23 @@ public:
     std::vector<JournalRecord> readNew(QStringList& problems);
 
     // Writes one record holding `changes` as this client, all or nothing, and returns them
-    // stamped. Throws StorageError.
+    // stamped. It never packs: once enough records were written since the last pack it only
+    // notes that a pack is due (packDue()). Throws StorageError.
     std::vector<JournalRecord> append(const std::vector<JournalChange>& changes, const UserIdentity& author);
+
+    // Whether this client wrote enough records since its last pack to pack them.
+    bool packDue() const;
+    // Packs this client's records written since its last pack when a pack is due; does nothing
+    // otherwise. Meant for a background thread: appends go on meanwhile (they stay single
+    // records for the next pack), and readers may read the folder as it is packed. The pack is
+    // complete on the share before any record it holds is removed. A pack that can't be made
+    // (an unreadable record, a share that refuses the write) is tried again after the next
+    // append. Blocking; throws StorageError.
+    void packIfDue();
+    // Makes a pack being written stop as soon as it safely can (before its pack is written, or
+    // between two records it removes) and keeps any other from starting: for closing. What it
+    // leaves is read as before and packed by a later run.
+    void stopPacking();
 
     // Whether record `seq` of `client` has been read, is not seen yet, or was found damaged.
     // Lets a caller that learnt of a record elsewhere (a lock naming it) tell "wait for the
@@ -112,6 +128,10 @@ public:
     // Stops this process right after the next pack is written and before the records it holds
     // are removed, as a crash would. For tests (a child process).
     void setCrashAfterPackForTesting(bool crash);
+    // Calls `observe` on the packing thread once a pack is written (with 0), then after each
+    // record file it removes (with how many it removed), so that a test can act in between.
+    // For tests.
+    void setPackObserverForTesting(std::function<void(int removed)> observe);
 
     const QString& writerId() const { return m_writerId; }
     // Records written by this client before it packs them into one file (a segment holding
@@ -138,17 +158,34 @@ private:
     std::optional<qint64> readHead(const QString& client) const; // the newest record it names
     void report(const QStringList& found, QStringList& problems);
     void noteSeen(const JournalRecord& record);
-    void packOwnRecords();
     void writeHead();
+    // When record `seq`, just published with `bytes`, has a number that another process writing
+    // as this client used before and packed since (its file gone), the number to go on from.
+    std::optional<qint64> packedBefore(const QString& folder, qint64 seq, const QByteArray& bytes) const;
+    // What one pack is made of, taken under m_mutex.
+    struct PackPlan {
+        qint64 upTo = 0;                   // the newest record this pack may hold
+        std::map<qint64, QByteArray> kept; // the bytes this process kept of its unpacked records
+        bool crashAfterWriting = false;
+        std::function<void(int)> observe;
+    };
+    // Writes the pack and removes the records it holds, without m_mutex; returns the newest
+    // record it holds, or 0 when it packed nothing.
+    qint64 writePack(const PackPlan& plan);
 
     QString m_folder;
     QString m_writerId;
     mutable std::mutex m_mutex;
     QHash<QString, Cursor> m_cursors;
     QSet<QString> m_reported; // problems reported since the last readAll()
-    qint64 m_highestLamport = 0;
+    // Also raised by a pack reading this client's records back, outside m_mutex.
+    std::atomic<qint64> m_highestLamport{0};
     qint64 m_nextOwnSeq = 1;
     int m_unpackedOwnRecords = 0;
+    bool m_packDue = false;
+    std::mutex m_packMutex; // one pack at a time; taken before m_mutex, never inside it
+    std::function<void(int)> m_packObserver;
+    std::atomic<bool> m_packingStopped{false};
     // The bytes of the records this process wrote since the last pack, by sequence, so that
     // packing does not read them back; dropped when they grow large.
     std::map<qint64, QByteArray> m_unpackedBytes;

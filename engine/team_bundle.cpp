@@ -188,6 +188,9 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
 
 TeamBundle::~TeamBundle()
 {
+    // A pack being written stops where it safely can; the records it would have removed stay
+    // single until this client's next pack.
+    m_journal->stopPacking();
     // Whoever opens the team bundle next can't know what changed meanwhile.
     m_changeWatcher->unwatchAll(this);
     {
@@ -211,37 +214,78 @@ void TeamBundle::start()
 
 void TeamBundle::pollLoop(std::weak_ptr<TeamBundle> weakSelf)
 {
+    std::chrono::steady_clock::time_point nextPoll;
+    {
+        std::lock_guard lock(m_pollMutex);
+        nextPoll = std::chrono::steady_clock::now() + m_pollInterval;
+    }
     for (;;) {
+        bool pollNow = false;
         {
             std::unique_lock lock(m_pollMutex);
             for (;;) {
-                m_pollIntervalChanged = false;
-                const bool woken =
-                    m_pollWake.wait_for(lock, m_pollInterval, [this] { return m_stopping || m_pollIntervalChanged; });
+                const bool woken = m_pollWake.wait_until(
+                    lock, nextPoll, [this] { return m_stopping || m_pollIntervalChanged || m_packRequested; });
                 if (m_stopping)
                     return;
-                if (!woken)
-                    break; // the interval has passed: poll
-                // A new interval: wait again, for the new one.
+                if (m_pollIntervalChanged) {
+                    // A new interval: wait again, for the new one.
+                    m_pollIntervalChanged = false;
+                    nextPoll = std::chrono::steady_clock::now() + m_pollInterval;
+                    continue;
+                }
+                pollNow = !woken;
+                break; // the interval has passed, or a pack is due
             }
+            m_packRequested = false;
         }
         auto self = weakSelf.lock();
         if (!self)
             return;
-        try {
-            self->poll();
-        } catch (const std::exception& error) {
-            qWarning("Polling the team bundle failed: %s",
-                     qUtf8Printable(escapedForLog(QString::fromUtf8(error.what()))));
+        if (pollNow) {
+            try {
+                self->poll();
+            } catch (const std::exception& error) {
+                qWarning("Polling the team bundle failed: %s",
+                         qUtf8Printable(escapedForLog(QString::fromUtf8(error.what()))));
+            }
         }
         {
             std::lock_guard lock(m_pollMutex);
             if (m_stopping)
                 return;
+            if (pollNow)
+                nextPoll = std::chrono::steady_clock::now() + m_pollInterval;
         }
         self.reset(); // may destroy the team bundle (see the destructor)
         if (weakSelf.expired())
             return;
+        // Packing the journal is background work: commits only note that a pack is due. It runs
+        // without holding the team bundle: closing it from another thread does not wait for the
+        // last reference to go but stops the pack (see the destructor), which joins this thread.
+        packJournal();
+    }
+}
+
+void TeamBundle::requestPack()
+{
+    {
+        std::lock_guard lock(m_pollMutex);
+        m_packRequested = true;
+    }
+    m_pollWake.notify_all();
+}
+
+void TeamBundle::packJournal()
+{
+    try {
+        m_journal->packIfDue();
+    } catch (const Error& error) {
+        // The records stay single and are packed later; nothing is lost.
+        m_log->event(QStringLiteral("Packing the journal failed: ") + escapedForLog(error.localizedDescription()),
+                     QStringLiteral("packJournal"), Logger::Level::warning);
+    } catch (const std::exception& error) {
+        qWarning("Packing the journal failed: %s", qUtf8Printable(escapedForLog(QString::fromUtf8(error.what()))));
     }
 }
 
@@ -258,6 +302,16 @@ void TeamBundle::setPollInterval(std::chrono::milliseconds interval)
 void TeamBundle::setJournalListingLagForTesting(std::chrono::milliseconds lag)
 {
     m_journal->setListingLagForTesting(lag);
+}
+
+void TeamBundle::setJournalPackThresholdForTesting(int threshold)
+{
+    m_journal->setPackThresholdForTesting(threshold);
+}
+
+void TeamBundle::setJournalPackObserverForTesting(std::function<void(int)> observe)
+{
+    m_journal->setPackObserverForTesting(std::move(observe));
 }
 
 QStringList TeamBundle::problems() const
@@ -437,6 +491,8 @@ void TeamBundle::writeAtticEntry(const IdFor<VersionBundle>& id, const QString& 
 std::vector<JournalRecord> TeamBundle::commit(const std::vector<JournalChange>& changes)
 {
     auto records = m_journal->append(changes, m_identity.user);
+    if (m_journal->packDue())
+        requestPack(); // written by the background thread, never by the commit
     publish(m_model.apply(records));
     return records;
 }

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -116,6 +117,9 @@ public:
     // Makes the journal read other clients' records as through a share whose listings lag by
     // `lag` (see Journal::setListingLagForTesting). For tests.
     void setJournalListingLagForTesting(std::chrono::milliseconds lag);
+    // See Journal::setPackThresholdForTesting and Journal::setPackObserverForTesting. For tests.
+    void setJournalPackThresholdForTesting(int threshold);
+    void setJournalPackObserverForTesting(std::function<void(int removed)> observe);
 
     // Keeps a copy of the file or package at `path` in the bundle's attic, stored like a
     // version (only contents the team bundle does not have yet take space). Blocking.
@@ -160,6 +164,9 @@ private:
                          const QString& reason, const QStringList& skipped);
     QSet<IdFor<VersionBundle>> refreshLocks(QHash<IdFor<VersionBundle>, QString>& forceUnlockedBy);
     void pollLoop(std::weak_ptr<TeamBundle> weakSelf);
+    // Asks the background thread to pack this client's journal now rather than at its next poll.
+    void requestPack();
+    void packJournal();
 
     // First, so that the client id is given back only after everything that uses it is gone.
     std::unique_ptr<ClientLease> m_clientLease;
@@ -188,6 +195,7 @@ private:
     std::condition_variable m_pollWake;
     bool m_stopping = false;
     bool m_pollIntervalChanged = false;
+    bool m_packRequested = false;
     std::chrono::milliseconds m_pollInterval{2000};
     std::atomic<qint64> m_recordWaitLimitMs{60000};
     std::thread m_poller;

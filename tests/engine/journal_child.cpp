@@ -1,5 +1,7 @@
 // A client writing records to a journal, for journal_packing_test, which kills it at chosen
-// moments. It prints "ready" once the journal is open, then writes its records.
+// moments. It prints "ready" once the journal is open, then writes its records. As a team bundle
+// does, it packs on a thread of its own while it goes on writing; a pack asked for before the
+// last record is made before it exits.
 //
 //   journal_child <journal folder> <client id> <records> <pack threshold> [crash-after-pack]
 //
@@ -13,7 +15,11 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 using namespace vantrel;
 
@@ -34,6 +40,25 @@ int main(int argc, char** argv)
     journal.setCrashAfterPackForTesting(arguments.value(4) == QLatin1String("crash-after-pack"));
     std::puts("ready");
     std::fflush(stdout);
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool requested = false, done = false;
+    std::thread packer([&] {
+        for (;;) {
+            {
+                std::unique_lock lock(mutex);
+                wake.wait(lock, [&] { return requested || done; });
+                if (!requested)
+                    return;
+                requested = false;
+            }
+            try {
+                journal.packIfDue();
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "packing failed: %s\n", error.what());
+            }
+        }
+    });
     const UserIdentity author{QStringLiteral("child"), QStringLiteral("Journal Child"), QStringLiteral("child-host")};
     for (int n = 1; n <= records; ++n) {
         const QString name = QStringLiteral("%1 %2").arg(arguments[1]).arg(n);
@@ -41,6 +66,17 @@ int main(int argc, char** argv)
         journal.append({JournalChange{bundle, RecordKind::create, {{QStringLiteral("name"), name}}},
                         JournalChange{bundle, RecordKind::rename, {{QStringLiteral("name"), name + QStringLiteral(", too")}}}},
                        author);
+        if (journal.packDue()) {
+            std::lock_guard lock(mutex);
+            requested = true;
+            wake.notify_one();
+        }
     }
+    {
+        std::lock_guard lock(mutex);
+        done = true;
+        wake.notify_one();
+    }
+    packer.join();
     return 0;
 }

@@ -164,6 +164,7 @@ private slots:
             for (const QString& name : {u"One"_s, u"Two"_s, u"Three"_s}) {
                 writer.append({change(name)}, UserIdentity::current());
                 written << contentOf(recordPath(packs.path(), u"PACKER"_s, written.size() + 1));
+                writer.packIfDue();
             }
             writer.append({change(u"Four"_s), change(u"Four, too"_s)}, UserIdentity::current());
         }

@@ -14,7 +14,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QSemaphore>
 #include <QThread>
+
+#include <atomic>
+#include <thread>
 
 using namespace vantrel;
 using namespace Qt::StringLiterals;
@@ -77,6 +81,14 @@ QList<qint64> sequences(const QStringList& lines, const QString& client)
     return seqs;
 }
 
+QList<qint64> counting(qint64 upTo)
+{
+    QList<qint64> seqs;
+    for (qint64 seq = 1; seq <= upTo; ++seq)
+        seqs << seq;
+    return seqs;
+}
+
 } // namespace
 
 class JournalPackingTest : public QObject {
@@ -100,6 +112,12 @@ private slots:
             for (int n = 1; n <= 10; ++n) {
                 const auto records = write(writer, u"Record %1"_s.arg(n), n % 4 == 0 ? 3 : 1);
                 written.insert(written.end(), records.begin(), records.end());
+                // Appending only notes that a pack is due; the owner packs in the background.
+                QCOMPARE(writer.packDue(), n % 3 == 0);
+                if (n == 3)
+                    QVERIFY(!QFile::exists(folder + u"/pack-000000000001-000000000003.json"_s));
+                writer.packIfDue();
+                QVERIFY(!writer.packDue());
                 const auto fresh = poller.readNew(problems);
                 polled.insert(polled.end(), fresh.begin(), fresh.end());
                 if (n == 3)
@@ -123,6 +141,7 @@ private slots:
             for (int n = 11; n <= 12; ++n) {
                 const auto records = write(writer, u"Record %1"_s.arg(n));
                 written.insert(written.end(), records.begin(), records.end());
+                writer.packIfDue();
                 if (n == 11)
                     eleventh = contentOf(recordPath(dir.path(), u"W"_s, 11));
                 const auto fresh = poller.readNew(problems);
@@ -152,6 +171,7 @@ private slots:
         for (int n = 1; n <= 6; ++n) {
             const auto records = write(writer, u"Record %1"_s.arg(n), 2);
             written.insert(written.end(), records.begin(), records.end());
+            writer.packIfDue();
         }
         // Beside the segments: the pack an older version made of the same records (all from the
         // first), and a record a crash left behind after it was packed.
@@ -170,6 +190,7 @@ private slots:
         for (int n = 7; n <= 9; ++n) {
             const auto records = write(writer, u"Record %1"_s.arg(n));
             written.insert(written.end(), records.begin(), records.end());
+            writer.packIfDue();
         }
         QCOMPARE(filesOf(folder), (QStringList{u"head"_s, u"pack-000000000006.json"_s,
                                                u"pack-000000000007-000000000009.json"_s}));
@@ -205,21 +226,28 @@ private slots:
             return child.exitStatus() == QProcess::CrashExit ? -2 : child.exitCode();
         };
 
-        // Stopped dead between writing its pack and removing what the pack holds.
+        // Stopped dead between writing its pack and removing what the pack holds. The pack
+        // holds the records written when it started (at least the four that made it due), and
+        // each of them is still there.
         QCOMPARE(run(u"K"_s, 6, 4, {u"crash-after-pack"_s}, std::nullopt), 9);
-        QCOMPARE(filesOf(folder), (QStringList{u"000000000001.json"_s, u"000000000002.json"_s, u"000000000003.json"_s,
-                                               u"000000000004.json"_s, u"head"_s,
-                                               u"pack-000000000001-000000000004.json"_s}));
+        auto listing = journal_files::listFolder(folder);
+        QCOMPARE(listing.packs.size(), size_t(1));
+        QCOMPARE(listing.packs[0].first, 1);
+        QVERIFY(listing.packs[0].last >= 4);
+        for (qint64 seq = 1; seq <= listing.packedUpTo; ++seq)
+            QVERIFY(listing.files.contains(seq));
+        const qint64 firstRun = listing.files.rbegin()->first;
         Fresh fresh = readFresh(dir.path());
         QCOMPARE(fresh.problems, QStringList());
-        QCOMPARE(sequences(fresh.lines, u"K"_s), (QList<qint64>{1, 2, 3, 4}));
+        QCOMPARE(sequences(fresh.lines, u"K"_s), counting(firstRun));
         // Started again, it goes on after its pack and tidies up with its next one.
         QCOMPARE(run(u"K"_s, 4, 4, {}, std::nullopt), 0);
-        QCOMPARE(filesOf(folder), (QStringList{u"head"_s, u"pack-000000000001-000000000004.json"_s,
-                                               u"pack-000000000005-000000000008.json"_s}));
+        listing = journal_files::listFolder(folder);
+        QVERIFY(listing.packedUpTo >= 4 + 1);
+        QVERIFY(listing.files.empty() || listing.files.begin()->first > listing.packedUpTo);
         fresh = readFresh(dir.path());
         QCOMPARE(fresh.problems, QStringList());
-        QCOMPARE(sequences(fresh.lines, u"K"_s), (QList<qint64>{1, 2, 3, 4, 5, 6, 7, 8}));
+        QCOMPARE(sequences(fresh.lines, u"K"_s), counting(firstRun + 4));
 
         // Killed at moments spread over its run: every record written is read once, in order,
         // with no gap, and the next run goes on from there.
@@ -245,6 +273,108 @@ private slots:
         fresh = readFresh(dir.path());
         QCOMPARE(fresh.problems, QStringList());
         QCOMPARE(sequences(fresh.lines, u"R"_s).size(), before + 40);
+    }
+
+    // A pack is written on a thread of its own: appends go on meanwhile, and readers (fresh ones
+    // and polling ones) see every record exactly once whether they read before the records the
+    // pack holds are removed or halfway through.
+    void appendsAndReadersGoOnWhileAPackIsWritten()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"W"_s);
+        std::vector<JournalRecord> written, polled;
+        QStringList problems;
+        Journal poller(dir.path(), u"POLLER"_s);
+        Journal writer(dir.path(), u"W"_s);
+        writer.setPackThresholdForTesting(3);
+        const auto append = [&](int n) {
+            const auto records = write(writer, u"Record %1"_s.arg(n), 2);
+            written.insert(written.end(), records.begin(), records.end());
+        };
+        const auto poll = [&] {
+            const auto fresh = poller.readNew(problems);
+            polled.insert(polled.end(), fresh.begin(), fresh.end());
+        };
+        for (int n = 1; n <= 3; ++n)
+            append(n);
+        QVERIFY(writer.packDue());
+
+        // The packing thread stops once the pack is written, and again after one record is gone.
+        QSemaphore reached, resume;
+        std::atomic<bool> stalled = false;
+        writer.setPackObserverForTesting([&](int removed) {
+            if (removed > 1)
+                return;
+            reached.release();
+            if (!resume.tryAcquire(1, 30'000))
+                stalled = true;
+        });
+        std::thread packer([&] { writer.packIfDue(); });
+        QVERIFY(reached.tryAcquire(1, 30'000));
+        append(4);
+        append(5);
+        QVERIFY(QFile::exists(folder + u"/pack-000000000001-000000000003.json"_s));
+        QCOMPARE(readFresh(dir.path()).lines, fingerprints(written));
+        poll();
+
+        resume.release();
+        QVERIFY(reached.tryAcquire(1, 30'000));
+        QVERIFY(!QFile::exists(recordPath(dir.path(), u"W"_s, 1)));
+        append(6);
+        QCOMPARE(readFresh(dir.path()).lines, fingerprints(written));
+        poll();
+        resume.release();
+        packer.join();
+        QVERIFY(!stalled); // appends and reads never waited for the pack
+        QCOMPARE(filesOf(folder), (QStringList{u"000000000004.json"_s, u"000000000005.json"_s, u"000000000006.json"_s,
+                                               u"head"_s, u"pack-000000000001-000000000003.json"_s}));
+
+        // What was written meanwhile makes the next pack, from memory, after the first.
+        QVERIFY(writer.packDue());
+        writer.setPackObserverForTesting({});
+        writer.packIfDue();
+        QCOMPARE(filesOf(folder), (QStringList{u"head"_s, u"pack-000000000001-000000000003.json"_s,
+                                               u"pack-000000000004-000000000006.json"_s}));
+        poll();
+        const Fresh fresh = readFresh(dir.path());
+        QCOMPARE(fresh.problems, QStringList());
+        QCOMPARE(fresh.lines, fingerprints(written));
+        QCOMPARE(problems, QStringList());
+        QCOMPARE(fingerprints(polled), fingerprints(written));
+    }
+
+    // Two processes writing as one client take turns for sequence numbers and pack each other's
+    // records in the background, while a reader polls: nothing is lost or read twice.
+    void twoProcessesOfOneClientPackWithoutHarm()
+    {
+        QTemporaryDir dir;
+        QProcess first, second;
+        for (QProcess* child : {&first, &second})
+            child->start(journalChild, QStringList{dir.path(), u"S"_s, u"60"_s, u"4"_s});
+        std::vector<JournalRecord> polled;
+        QStringList problems;
+        Journal poller(dir.path(), u"POLLER"_s);
+        while (first.state() != QProcess::NotRunning || second.state() != QProcess::NotRunning) {
+            const auto fresh = poller.readNew(problems);
+            polled.insert(polled.end(), fresh.begin(), fresh.end());
+            first.waitForFinished(5);
+            second.waitForFinished(5);
+        }
+        for (QProcess* child : {&first, &second}) {
+            QCOMPARE(child->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(child->exitCode(), 0);
+            QCOMPARE(child->readAllStandardError(), QByteArray());
+        }
+        const auto fresh = poller.readNew(problems);
+        polled.insert(polled.end(), fresh.begin(), fresh.end());
+
+        const Fresh all = readFresh(dir.path());
+        QCOMPARE(all.problems, QStringList());
+        QCOMPARE(sequences(all.lines, u"S"_s), counting(120));
+        QCOMPARE(all.lines.size(), 240);
+        QCOMPARE(problems, QStringList());
+        QCOMPARE(fingerprints(polled), all.lines);
+        QVERIFY(journal_files::listFolder(dir.filePath(u"S"_s)).packedUpTo > 0);
     }
 };
 
