@@ -172,8 +172,10 @@ void RecordFieldsTest::fieldsOfEveryKindReadBackAsWritten()
     Journal writer(journal, u"CLIENT-ANA"_s);
     writer.setPackThresholdForTesting(2);
     const UserIdentity author{u"ana"_s, u"Ana \"Cutter\" Lima"_s, u"host-ä"_s};
-    for (const auto& change : changes)
+    for (const auto& change : changes) {
         writer.append({change}, author); // one record each, packed two by two
+        writer.packIfDue();
+    }
     writer.append(changes, author);      // all in one record, left unpacked
     QVERIFY(!QDir(journal + u"/CLIENT-ANA"_s).entryList({u"pack-*"_s}).isEmpty());
 
