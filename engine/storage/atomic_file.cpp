@@ -139,6 +139,26 @@ void syncFile(int fd, const QString& pathForErrors)
         throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("fsync"));
 }
 
+void syncFileAt(const QString& path)
+{
+    const QByteArray native = nativePath(path);
+    // Any descriptor will do: one for writing where the file can't be read.
+    int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(native.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw StorageError::fromErrno(errno, path, QStringLiteral("open"));
+    UniqueFd file(fd);
+    syncFile(file.get(), path);
+    file.close(path);
+}
+
+void startWriteBack(int fd) noexcept
+{
+    while (::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) != 0 && errno == EINTR) {
+    }
+}
+
 void renameFile(const QString& from, const QString& to, const QString& pathForErrors)
 {
     const QByteArray nativeFrom = nativePath(from);

@@ -81,6 +81,12 @@ UniqueFd openRegularFile(const QString& path, struct stat& status, const QString
 size_t readSome(int fd, char* buffer, size_t size, const QString& pathForErrors);
 void writeAll(int fd, const char* data, size_t size, const QString& pathForErrors);
 void syncFile(int fd, const QString& pathForErrors);
+// Flushes the file at `path` (not followed when it is a link) to disk.
+void syncFileAt(const QString& path);
+// Asks the system to start writing what was written to `fd` out to disk, without waiting: a
+// later syncFile() of it, or any flush, then has little left to wait for. Only a hint: file
+// systems that can't do it are left alone.
+void startWriteBack(int fd) noexcept;
 void renameFile(const QString& from, const QString& to, const QString& pathForErrors);
 
 // Removes a file, ignoring any failure: used to clean up after another failure.

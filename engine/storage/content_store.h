@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <vector>
 
 namespace vantrel {
 
@@ -32,8 +33,8 @@ public:
 
     // Stores the regular file at `path` (a symbolic link is refused), reading it once. A content
     // stored intact already is not written again: it is touched instead (see refresh()), and the
-    // copy read is dropped before it is flushed; a damaged copy is replaced. Throws StorageError when the file can't be read or
-    // changes while it is read; nothing is left behind then.
+    // copy read is dropped before it is flushed; a damaged copy is replaced. Throws StorageError
+    // when the file can't be read or changes while it is read; nothing is left behind then.
     Stored storeFile(const QString& path);
     // Reads the regular file at `path` and gives its hash, storing nothing. Throws as storeFile().
     Stored hashFile(const QString& path) const;
@@ -48,7 +49,8 @@ public:
     // Creates the file `destination`, which must not exist, holding the content stored under
     // `hash`, which its manifest says is `size` bytes long, checking every byte against the
     // hash. A stored file of another size, or not a regular file, is corrupt and nothing of it
-    // is read. With `synchronize` the file is flushed to disk before returning. On any failure
+    // is read. With `synchronize` the file is flushed to disk before returning; without, its
+    // write-out is started. On any failure
     // `destination` is removed and StorageError is thrown (corrupt when the stored bytes don't
     // match).
     void copyOut(const ContentHash& hash, qint64 size, const QString& destination, bool executable,
@@ -67,6 +69,8 @@ public:
     bool reuseIntact(const ContentHash& hash, qint64 size);
     QString pathFor(const ContentHash& hash) const;
 
+    class Batch;
+
     // Removes the contents that are not `referenced` and were not stored or refreshed within
     // `gracePeriod`, and temporary files older than that. Returns how many contents it removed.
     // Failures on single files are skipped: they are collected next time.
@@ -75,17 +79,57 @@ public:
 private:
     struct Temporary;
 
+    // Reads the regular file at `path` into a new temporary file of the store, giving its hash.
+    Stored readIntoTemporary(const QString& path, Temporary& temporary);
+
     // Makes sure the folder `path` of the store ("tmp" or a shard) is a folder of its own: a
     // symbolic link found there is removed, never followed, so that nothing is written outside
     // the store. Checked once per folder, unless `again`.
     void claimFolder(const QString& path, bool again = false);
     Temporary createTemporary();
 
+    // Flushes the temporary file to disk and moves it to its place: after that, a crash can't
+    // leave anything but the whole content under that name. install() also makes the name
+    // itself durable; place() leaves that to its caller.
     void install(Temporary& temporary, const ContentHash& hash);
+    void place(Temporary& temporary, const ContentHash& hash);
 
     QString m_folder;
     std::mutex m_claimedMutex;
     QSet<QString> m_claimed;
+};
+
+// Stores many contents with few waits for the disk. Each content is written to a temporary file
+// whose write-out starts at once; every so often the files written so far are flushed (by then
+// mostly on disk already) and moved to their places, and finish() makes the new names durable.
+// A content is under its name only once its bytes are on disk, as with storeFile(); a content
+// stored through the batch may be referred to only once finish() has returned. Its functions
+// may be called from many threads at once, finish() once they are all done. What finish() did
+// not install is removed when the batch is destroyed.
+class ContentStore::Batch {
+public:
+    explicit Batch(ContentStore& store);
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+    // As ContentStore::storeFile() and storeBytes().
+    Stored storeFile(const QString& path);
+    ContentHash storeBytes(QByteArrayView data);
+    void finish();
+
+private:
+    struct Pending;
+
+    void add(Temporary&& temporary, const Stored& stored);
+    void installAll(std::vector<Pending>& pending);
+    void keepName(const ContentHash& hash);
+
+    ContentStore& m_store;
+    std::mutex m_mutex;
+    std::vector<Pending> m_pending;
+    QSet<ContentHash> m_accepted;
+    QSet<QString> m_folders; // shards that gained or kept a content, to flush in finish()
 };
 
 } // namespace vantrel

@@ -79,6 +79,7 @@ public:
         : m_store(store),
           m_options(options),
           m_base(store, options.base),
+          m_batch(store),
           m_startedNs(wallClockNs())
     {
     }
@@ -104,6 +105,8 @@ private:
     ContentStore& m_store;
     const SnapshotOptions& m_options;
     BaseTree m_base;
+    // Everything is stored through it: the snapshot waits for the disk once, at its end.
+    ContentStore::Batch m_batch;
     const qint64 m_startedNs;
     QList<WalkedFolder> m_folders; // each folder before the folders below it
     QList<WalkedFile> m_files;
@@ -288,9 +291,9 @@ void Snapshot::readFile(WalkedFile& file)
         else if (m_store.reuseIntact(stored.hash, stored.size))
             file.state = WalkedFile::State::stored;
         else
-            stored = m_store.storeFile(file.path);
+            stored = m_batch.storeFile(file.path);
     } else {
-        stored = m_store.storeFile(file.path);
+        stored = m_batch.storeFile(file.path);
     }
     if (file.state != WalkedFile::State::fromBase)
         file.state = WalkedFile::State::stored;
@@ -373,7 +376,7 @@ bool Snapshot::keepCachedFiles(const QList<int>& unprotected)
                   [&](qsizetype job) {
                       WalkedFile& file = files[unprotected.at(job)];
                       if (!m_store.refresh(file.hash)) {
-                          const ContentStore::Stored stored = m_store.storeFile(file.path);
+                          const ContentStore::Stored stored = m_batch.storeFile(file.path);
                           if (stored.hash != file.hash || stored.size != file.size)
                               changed = true;
                           file.hash = stored.hash;
@@ -423,10 +426,12 @@ ContentHash Snapshot::take(const QString& source)
     WalkedFolder* const folders = m_folders.data();
     runInParallel(toStore.size(),
                   [&](qsizetype job) {
-                      m_store.storeBytes(folders[toStore.at(job)].json);
+                      m_batch.storeBytes(folders[toStore.at(job)].json);
                       return qint64(0);
                   },
                   0, {});
+    // Before the cache (or anyone given the hash) relies on what was stored.
+    m_batch.finish();
 
     if (m_options.cache && m_options.saveCache && !m_files.isEmpty()) {
         try {

@@ -1,0 +1,138 @@
+// Garbage collection of the content store: contents no version refers to any more.
+
+#include "engine/storage/content_store.h"
+
+#include "engine/storage/atomic_file.h"
+#include "engine/storage/storage_error.h"
+
+#include <cerrno>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantrel {
+
+using namespace posix;
+
+namespace {
+
+qint64 nanoseconds(const timespec& time)
+{
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+QString temporaryFolder(const QString& folder)
+{
+    return folder + QStringLiteral("/tmp");
+}
+
+bool isLowerHex(const char* name, size_t length)
+{
+    for (size_t i = 0; i < length; ++i) {
+        const char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return name[length] == 0;
+}
+
+// A listing of an open folder, closed on destruction.
+class Listing {
+public:
+    explicit Listing(int folderFd) : m_dir(folderFd >= 0 ? ::fdopendir(folderFd) : nullptr)
+    {
+        if (!m_dir && folderFd >= 0)
+            ::close(folderFd);
+    }
+    ~Listing()
+    {
+        if (m_dir)
+            ::closedir(m_dir);
+    }
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+
+    bool isOpen() const { return m_dir != nullptr; }
+    int fd() const { return ::dirfd(m_dir); }
+    const dirent* next() { return ::readdir(m_dir); }
+
+private:
+    DIR* m_dir;
+};
+
+} // namespace
+
+int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chrono::seconds gracePeriod)
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 cutoff = nanoseconds(now) - qint64(gracePeriod.count()) * 1000000000;
+
+    // Nothing is followed by a link here: the collection removes files.
+    const QByteArray nativeFolder = nativePath(m_folder);
+    Listing shards(::open(nativeFolder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!shards.isOpen()) {
+        if (errno == ENOENT)
+            return 0;
+        throw StorageError::fromErrno(errno, m_folder, QStringLiteral("open"));
+    }
+    claimFolder(temporaryFolder(m_folder));
+    const QByteArray nativeTemporaryFolder = nativePath(temporaryFolder(m_folder));
+    UniqueFd temporaryFd(::open(nativeTemporaryFolder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!temporaryFd.isOpen())
+        throw StorageError::fromErrno(errno, temporaryFolder(m_folder), QStringLiteral("open"));
+
+    int removed = 0;
+    while (const dirent* shardEntry = shards.next()) {
+        const char* shardName = shardEntry->d_name;
+        if (!isLowerHex(shardName, 2))
+            continue;
+        Listing objects(::openat(shards.fd(), shardName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!objects.isOpen())
+            continue;
+        while (const dirent* objectEntry = objects.next()) {
+            const char* name = objectEntry->d_name;
+            if (!isLowerHex(name, 64) || name[0] != shardName[0] || name[1] != shardName[1])
+                continue;
+            const auto hash = ContentHash::fromHex(QString::fromLatin1(name));
+            if (!hash || referenced.contains(*hash))
+                continue;
+            struct stat status {};
+            if (::fstatat(objects.fd(), name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)
+                || nanoseconds(status.st_mtim) >= cutoff)
+                continue;
+            // Move it aside first, then look again: a writer that refreshed it in between must
+            // find it back in place, and one that refreshes it from now on finds it missing and
+            // stores its own copy.
+            const QByteArray doomed = (QStringLiteral(".collected-") + randomToken()).toLatin1();
+            if (::renameat(objects.fd(), name, temporaryFd.get(), doomed.constData()) != 0)
+                continue;
+            if (::fstatat(temporaryFd.get(), doomed.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+                && nanoseconds(status.st_mtim) >= cutoff) {
+                if (::linkat(temporaryFd.get(), doomed.constData(), objects.fd(), name, 0) == 0 || errno == EEXIST)
+                    ::unlinkat(temporaryFd.get(), doomed.constData(), 0);
+                else
+                    ::renameat(temporaryFd.get(), doomed.constData(), objects.fd(), name);
+                continue;
+            }
+            if (::unlinkat(temporaryFd.get(), doomed.constData(), 0) == 0)
+                ++removed;
+        }
+    }
+
+    Listing temporaries(::dup(temporaryFd.get()));
+    if (temporaries.isOpen()) {
+        while (const dirent* entry = temporaries.next()) {
+            const char* name = entry->d_name;
+            struct stat status {};
+            if (::fstatat(temporaries.fd(), name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)
+                && nanoseconds(status.st_mtim) < cutoff)
+                ::unlinkat(temporaries.fd(), name, 0);
+        }
+    }
+    return removed;
+}
+
+} // namespace vantrel

@@ -1,0 +1,169 @@
+// Storing many contents at once: everything ends up stored exactly once, under its name only
+// when its bytes are whole, and nothing is left in the store's temporary folder, whether the
+// batch finishes or is abandoned.
+
+#include "engine/storage/content_store.h"
+#include "engine/storage/manifest.h"
+#include "engine/storage/storage_error.h"
+#include "engine/storage/tree_snapshot.h"
+
+#include "support/engine_test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using namespace vantrel;
+using testing::describeTree;
+using testing::writeFile;
+
+namespace {
+
+QStringList entriesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+QStringList objectsIn(const QString& storeFolder)
+{
+    QStringList objects;
+    for (const QString& shard : entriesIn(storeFolder)) {
+        if (shard != u"tmp")
+            objects += entriesIn(storeFolder + u'/' + shard);
+    }
+    return objects;
+}
+
+QByteArray contentNumbered(int number, qsizetype size)
+{
+    QByteArray content(size, char('a' + number % 26));
+    content.prepend(QByteArray::number(number) + ':');
+    return content;
+}
+
+} // namespace
+
+class ContentBatchTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_storeFolder;
+    std::unique_ptr<ContentStore> m_store;
+
+    QString path(const QString& relative) const { return m_dir->filePath(relative); }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_storeFolder = path(QStringLiteral("team/objects"));
+        m_store = std::make_unique<ContentStore>(m_storeFolder);
+    }
+
+    void cleanup()
+    {
+        m_store.reset();
+        m_dir.reset();
+    }
+
+    // Far more files than are flushed together, with repeated contents, one stored before and
+    // one stored damaged: each content is stored once and whole, and reads back as it was.
+    void snapshotOfManyFilesStoresEachContentOnce()
+    {
+        const QString package = path(QStringLiteral("Library"));
+        constexpr int distinct = 230;
+        for (int i = 0; i < 300; ++i) {
+            const int number = i % distinct; // the last 70 files repeat the first 70
+            writeFile(package + QStringLiteral("/folder %1/clip %2.mov").arg(i % 7).arg(i),
+                      contentNumbered(number, 1000 + number * 37));
+        }
+        m_store->storeBytes(contentNumbered(3, 1000 + 3 * 37));
+        const ContentHash damaged = m_store->storeBytes(contentNumbered(5, 1000 + 5 * 37));
+        {
+            QFile object(m_store->pathFor(damaged));
+            QVERIFY(object.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            object.write(QByteArray(1000 + 5 * 37 + 2, 'x'));
+        }
+
+        const ContentHash root = snapshotTree(package, *m_store);
+        QCOMPARE(testing::storedTree(*m_store, root), describeTree(package));
+        // Every content once, one tree per folder and one for the root.
+        QCOMPARE(objectsIn(m_storeFolder).size(), distinct + 7 + 1);
+        QCOMPARE(m_store->readBytes(damaged, 1 << 20), contentNumbered(5, 1000 + 5 * 37));
+        QVERIFY(entriesIn(m_storeFolder + QStringLiteral("/tmp")).isEmpty());
+    }
+
+    // Until finish() the contents are not under their names; a batch given up leaves nothing,
+    // also when some of its contents had been moved to their places already.
+    void contentsAreStoredOnlyWhenTheBatchFinishes()
+    {
+        const QByteArray small("a few bytes");
+        {
+            ContentStore::Batch batch(*m_store);
+            writeFile(path(QStringLiteral("clip.mov")), QByteArray(200'000, 'c'));
+            const ContentStore::Stored stored = batch.storeFile(path(QStringLiteral("clip.mov")));
+            const ContentHash bytes = batch.storeBytes(small);
+            QVERIFY(!m_store->contains(stored.hash));
+            QVERIFY(!m_store->contains(bytes));
+            batch.finish();
+            QVERIFY(m_store->contains(stored.hash));
+            QCOMPARE(m_store->readBytes(bytes), small);
+        }
+        QVERIFY(entriesIn(m_storeFolder + QStringLiteral("/tmp")).isEmpty());
+
+        {
+            ContentStore::Batch batch(*m_store);
+            for (int i = 0; i < 150; ++i)
+                batch.storeBytes(contentNumbered(i, 500));
+        }
+        QVERIFY(entriesIn(m_storeFolder + QStringLiteral("/tmp")).isEmpty());
+        // Whole or absent: readBytes() checks every byte against the name.
+        for (int i = 0; i < 150; ++i) {
+            const ContentHash hash = hashBytes(contentNumbered(i, 500));
+            if (m_store->contains(hash))
+                QCOMPARE(m_store->readBytes(hash), contentNumbered(i, 500));
+        }
+    }
+
+    // Many threads storing through one batch, often the same contents.
+    void threadsShareOneBatch()
+    {
+        for (int i = 0; i < 40; ++i)
+            writeFile(path(QStringLiteral("in/%1.bin").arg(i)), contentNumbered(i % 10, 50'000));
+        ContentStore::Batch batch(*m_store);
+        std::atomic<int> failures = 0;
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 8; ++t) {
+            threads.emplace_back([&, t] {
+                try {
+                    for (int i = t; i < 40; i += 8) {
+                        const auto stored = batch.storeFile(path(QStringLiteral("in/%1.bin").arg(i)));
+                        if (stored.hash != hashBytes(contentNumbered(i % 10, 50'000)))
+                            ++failures;
+                        batch.storeBytes(contentNumbered(100 + i % 5, 64));
+                    }
+                } catch (...) {
+                    ++failures;
+                }
+            });
+        }
+        for (auto& thread : threads)
+            thread.join();
+        batch.finish();
+        QCOMPARE(failures.load(), 0);
+        QCOMPARE(objectsIn(m_storeFolder).size(), 15);
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(m_store->readBytes(hashBytes(contentNumbered(i, 50'000)), 1 << 20), contentNumbered(i, 50'000));
+        QVERIFY(entriesIn(m_storeFolder + QStringLiteral("/tmp")).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(ContentBatchTest)
+#include "content_batch_test.moc"
