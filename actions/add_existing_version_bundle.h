@@ -38,7 +38,7 @@ public:
     // Reads the team bundle's index for the given options; throws the engine's error.
     using IndexProvider = std::function<VersionBundlesIndex(IndexingOptions)>;
     // Which list of the index holds the candidates.
-    using ItemsKeyPath = QList<Summary> VersionBundlesIndex::*;
+    using ItemsKeyPath = SummaryList VersionBundlesIndex::*;
     using AcceptanceCriteria = QHash<DocumentType, ItemAcceptanceCriteria>;
 
     // `itemsKeyPath` is &VersionBundlesIndex::events for a library document and

@@ -70,8 +70,8 @@ QList<ActivityInfo> activities(const std::shared_ptr<TeamBundle>& team, const Bu
         info.stamp = stampText(record.stamp);
         info.id = IdFor<States>(QUuid::createUuidV5(activityNamespace, info.stamp));
         info.state.kind = *kind;
-        info.userName = displayName(record.fullName, record.userName);
-        info.hostName = record.hostName;
+        info.userName = displayName(record.fullName(), record.userName());
+        info.hostName = record.hostName();
         info.date = record.date;
         info.message = record.fields.value(QStringLiteral("message")).toString();
         const bool namesVersion = record.kind == RecordKind::version || record.kind == RecordKind::revert;

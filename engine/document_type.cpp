@@ -128,17 +128,24 @@ QStringList decodeStringList(const QJsonValue& json)
 
 } // namespace
 
+const QString& DocumentType::extension() const
+{
+    static const QString none;
+    return m_payload ? m_payload->extension : none;
+}
+
 DocumentType DocumentType::unknown(const QString& extension)
 {
     DocumentType type(Case::unknown);
-    type.m_extension = extension.toLower();
+    if (!extension.isEmpty())
+        type.m_payload = std::make_shared<const Payload>(Payload{extension.toLower(), std::nullopt});
     return type;
 }
 
 DocumentType DocumentType::custom(const Custom& custom)
 {
     DocumentType type(Case::custom);
-    type.m_custom = custom;
+    type.m_payload = std::make_shared<const Payload>(Payload{QString(), custom});
     return type;
 }
 
@@ -215,22 +222,22 @@ DocumentType DocumentType::forPath(const QString& path)
 
 QString DocumentType::unknownExtension() const
 {
-    return m_kind == Case::unknown ? m_extension : QString();
+    return m_kind == Case::unknown ? extension() : QString();
 }
 
 QString DocumentType::identifier() const
 {
     if (m_kind == Case::custom)
-        return m_custom->identifier;
+        return customDefinition()->identifier;
     return QString::fromLatin1(infoOf(m_kind).identifier);
 }
 
 QStringList DocumentType::fileExtensions() const
 {
     if (m_kind == Case::unknown)
-        return m_extension.isEmpty() ? QStringList() : QStringList{m_extension};
+        return extension().isEmpty() ? QStringList() : QStringList{extension()};
     if (m_kind == Case::custom)
-        return m_custom->fileExtensions;
+        return customDefinition()->fileExtensions;
     return toStringList(infoOf(m_kind).extensions);
 }
 
@@ -243,13 +250,13 @@ QString DocumentType::preferredExtension() const
 QStringList DocumentType::mimeTypes() const
 {
     if (m_kind == Case::custom)
-        return m_custom->isPackage ? QStringList{directoryMimeType} : QStringList();
+        return customDefinition()->isPackage ? QStringList{directoryMimeType} : QStringList();
     if (m_kind == Case::unknown) {
-        if (m_extension.isEmpty())
+        if (extension().isEmpty())
             return {};
         // What the desktop's MIME database knows of the extension.
         QStringList names;
-        for (const QMimeType& type : QMimeDatabase().mimeTypesForFileName(QStringLiteral("file.") + m_extension))
+        for (const QMimeType& type : QMimeDatabase().mimeTypesForFileName(QStringLiteral("file.") + extension()))
             names.append(type.name());
         return names;
     }
@@ -259,13 +266,13 @@ QStringList DocumentType::mimeTypes() const
 bool DocumentType::isPackage() const
 {
     if (m_kind == Case::custom)
-        return m_custom->isPackage;
+        return customDefinition()->isPackage;
     return infoOf(m_kind).isPackage;
 }
 
 QString DocumentType::iconName() const
 {
-    if (m_kind == Case::custom && m_custom->isPackage)
+    if (m_kind == Case::custom && customDefinition()->isPackage)
         return QStringLiteral("package-x-generic");
     return QString::fromLatin1(infoOf(m_kind).iconName);
 }
@@ -279,28 +286,28 @@ QString DocumentType::icon(const QString& versionBundlePath) const
 QString DocumentType::description() const
 {
     if (m_kind == Case::custom)
-        return m_custom->name;
+        return customDefinition()->name;
     return QString::fromLatin1(infoOf(m_kind).description);
 }
 
 QString DocumentType::shortDescription() const
 {
     if (m_kind == Case::custom)
-        return m_custom->name;
+        return customDefinition()->name;
     return QString::fromLatin1(infoOf(m_kind).shortDescription);
 }
 
 QString DocumentType::multipliedShortDescription() const
 {
     if (m_kind == Case::custom)
-        return m_custom->name;
+        return customDefinition()->name;
     return QString::fromLatin1(infoOf(m_kind).multipliedShortDescription);
 }
 
 QString DocumentType::appName() const
 {
     if (m_kind == Case::custom)
-        return m_custom->name;
+        return customDefinition()->name;
     return QString::fromLatin1(infoOf(m_kind).appName);
 }
 
@@ -350,13 +357,14 @@ QJsonValue DocumentType::toJson() const
 {
     QJsonObject object{{QStringLiteral("type"), QString::fromLatin1(infoOf(m_kind).identifier)}};
     if (m_kind == Case::unknown) {
-        object.insert(QStringLiteral("extension"), m_extension);
+        object.insert(QStringLiteral("extension"), extension());
     } else if (m_kind == Case::custom) {
-        object.insert(QStringLiteral("identifier"), m_custom->identifier);
-        object.insert(QStringLiteral("name"), m_custom->name);
-        object.insert(QStringLiteral("fileExtensions"), QJsonArray::fromStringList(m_custom->fileExtensions));
-        object.insert(QStringLiteral("isPackage"), m_custom->isPackage);
-        object.insert(QStringLiteral("groupName"), JsonCoding<std::optional<QString>>::encode(m_custom->groupName));
+        object.insert(QStringLiteral("identifier"), customDefinition()->identifier);
+        object.insert(QStringLiteral("name"), customDefinition()->name);
+        object.insert(QStringLiteral("fileExtensions"), QJsonArray::fromStringList(customDefinition()->fileExtensions));
+        object.insert(QStringLiteral("isPackage"), customDefinition()->isPackage);
+        object.insert(QStringLiteral("groupName"),
+                      JsonCoding<std::optional<QString>>::encode(customDefinition()->groupName));
     }
     return object;
 }

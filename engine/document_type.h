@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace vantrel {
@@ -91,8 +92,8 @@ public:
 
     // The extension of an `unknown` type; "" for every other case.
     QString unknownExtension() const;
-    // The definition of a `custom` type; absent for every other case.
-    const std::optional<Custom>& customDefinition() const { return m_custom; }
+    // The definition of a `custom` type; null for every other case.
+    const Custom* customDefinition() const { return m_payload && m_payload->custom ? &*m_payload->custom : nullptr; }
 
     // Stable across releases: the custom type's own identifier for `custom`.
     QString identifier() const;
@@ -130,14 +131,28 @@ public:
     // no extension. Throws DecodingError on malformed data.
     static DocumentType fromJson(const QJsonValue& json);
 
-    friend bool operator==(const DocumentType&, const DocumentType&) = default;
+    friend bool operator==(const DocumentType& a, const DocumentType& b)
+    {
+        if (a.m_kind != b.m_kind || a.extension() != b.extension())
+            return false;
+        const Custom* mine = a.customDefinition();
+        const Custom* theirs = b.customDefinition();
+        return mine == theirs || (mine && theirs && *mine == *theirs);
+    }
 
 private:
+    // What a few cases carry besides their case. A type is copied into every bundle's state and
+    // every summary of an index, so this is held once and shared by every copy.
+    struct Payload {
+        QString extension;            // of an `unknown` type; never empty
+        std::optional<Custom> custom; // of a `custom` type
+    };
+
     explicit DocumentType(Case kind) : m_kind(kind) {}
+    const QString& extension() const;
 
     Case m_kind = Case::unknown;
-    QString m_extension;
-    std::optional<Custom> m_custom;
+    std::shared_ptr<const Payload> m_payload;
 };
 
 size_t qHash(const DocumentType& type, size_t seed = 0);

@@ -24,6 +24,12 @@ constexpr qint64 maxUnpackedBytesKept = 32 * 1024 * 1024;
 
 } // namespace
 
+const QString& JournalRecord::noName()
+{
+    static const QString none;
+    return none;
+}
+
 Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder)), m_writerId(std::move(writerId))
 {
     const Listing own = listFolder(m_folder + QLatin1Char('/') + m_writerId);
@@ -187,6 +193,7 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     std::vector<JournalRecord> records;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     int sub = 0;
+    const auto shared = std::make_shared<const UserIdentity>(author);
     for (const auto& change : changes) {
         Q_ASSERT(change.kind != RecordKind::unknown);
         JournalRecord record;
@@ -194,9 +201,7 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
         record.kind = change.kind;
         record.fields = change.fields;
         record.date = now;
-        record.userName = author.userName;
-        record.fullName = author.fullName;
-        record.hostName = author.hostName;
+        record.author = shared;
         record.stamp.client = m_writerId;
         record.stamp.sub = sub++;
         records.push_back(std::move(record));

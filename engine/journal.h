@@ -3,6 +3,7 @@
 #include "engine/id_for.h"
 #include "engine/record_fields.h"
 #include "engine/record_kind.h"
+#include "engine/user_identity.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -18,13 +19,12 @@
 #include <compare>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
 namespace vantrel {
-
-struct UserIdentity;
 
 // Orders records of all clients the same way everywhere: Lamport number, then writer, then
 // the writer's own sequence.
@@ -50,14 +50,23 @@ struct JournalStamp {
 // One change to one bundle. A record file holds one or more changes that take effect
 // together (an import creates a library, its events and their nesting at once).
 struct JournalRecord {
-    JournalStamp stamp;
-    IdFor<VersionBundle> bundle = IdFor<VersionBundle>(QUuid());
+    // A team's history holds hundreds of thousands of records: the kind goes in the stamp's
+    // padding.
+    [[no_unique_address]] JournalStamp stamp;
     RecordKind kind = RecordKind::unknown;
+    IdFor<VersionBundle> bundle = IdFor<VersionBundle>(QUuid());
     QDateTime date;
-    QString userName;
-    QString fullName;
-    QString hostName;
+    // Who wrote it, as the record names them: one object shared by the changes of a record, and
+    // by all the records of one person once folded.
+    std::shared_ptr<const UserIdentity> author;
     RecordFields fields; // what the kind of change carries
+
+    const QString& userName() const { return author ? author->userName : noName(); }
+    const QString& fullName() const { return author ? author->fullName : noName(); }
+    const QString& hostName() const { return author ? author->hostName : noName(); }
+
+private:
+    static const QString& noName();
 };
 
 // A change to write: its bundle, kind and fields.

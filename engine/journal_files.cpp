@@ -74,9 +74,8 @@ std::vector<JournalRecord> decodeFields(const QByteArray& body, const json_scan:
     header.date = QDateTime::fromString(requiredString(members, "date"), Qt::ISODateWithMs);
     if (!header.date.isValid())
         throw DecodingError(QStringLiteral("The record's date is not valid."));
-    header.userName = optionalString(members, "user");
-    header.fullName = optionalString(members, "fullName");
-    header.hostName = optionalString(members, "host");
+    header.author = std::make_shared<const UserIdentity>(UserIdentity{
+        optionalString(members, "user"), optionalString(members, "fullName"), optionalString(members, "host")});
     const auto* changes = member(members, QLatin1StringView("changes"));
     QVarLengthArray<QByteArrayView, 16> elements;
     if (!changes || !json_scan::arrayElements(changes->value, elements) || elements.isEmpty())
@@ -86,28 +85,30 @@ std::vector<JournalRecord> decodeFields(const QByteArray& body, const json_scan:
     records.reserve(size_t(elements.size()));
     // The fields of all the changes, kept together: each change's members but its address, as
     // written. Never longer than the record itself.
-    QByteArray kept;
-    kept.reserve(body.size());
+    // Written into a buffer of the record's size, then kept in one of exactly its own size, so
+    // that what the team's history holds leaves no gaps in the heap.
+    QByteArray written;
+    written.reserve(body.size());
     QVarLengthArray<std::pair<qsizetype, qsizetype>, 16> spans;
     int sub = 0;
     json_scan::Members change;
     for (const QByteArrayView element : elements) {
         if (!element.startsWith('{') || !json_scan::objectMembers(element, change))
             throw DecodingError(QStringLiteral("A change of the record is not an object."));
-        const qsizetype start = kept.size();
-        kept += '{';
+        const qsizetype start = written.size();
+        written += '{';
         for (const auto& field : change) {
             if (field.is(QLatin1StringView("bundle")) || field.is(QLatin1StringView("kind")))
                 continue;
-            if (kept.size() > start + 1)
-                kept += ',';
-            kept += '"';
-            kept += field.key;
-            kept += "\":";
-            kept += field.value;
+            if (written.size() > start + 1)
+                written += ',';
+            written += '"';
+            written += field.key;
+            written += "\":";
+            written += field.value;
         }
-        kept += '}';
-        spans.append({start, kept.size() - start});
+        written += '}';
+        spans.append({start, written.size() - start});
         JournalRecord record = header;
         record.stamp.sub = sub++;
         const auto* bundle = member(change, QLatin1StringView("bundle"));
@@ -121,7 +122,7 @@ std::vector<JournalRecord> decodeFields(const QByteArray& body, const json_scan:
         record.kind = recordKindFromText(requiredString(change, "kind"));
         records.push_back(std::move(record));
     }
-    kept.squeeze();
+    const QByteArray kept(written.constData(), written.size());
     for (size_t i = 0; i < records.size(); ++i)
         records[i].fields = RecordFields::fromCheckedObject(kept, spans[qsizetype(i)].first, spans[qsizetype(i)].second);
     return records;
@@ -277,9 +278,9 @@ QByteArray encodeRecord(const std::vector<JournalRecord>& changes)
         {QStringLiteral("client"), first.stamp.client},
         {QStringLiteral("seq"), first.stamp.seq},
         {QStringLiteral("date"), first.date.toUTC().toString(Qt::ISODateWithMs)},
-        {QStringLiteral("user"), first.userName},
-        {QStringLiteral("fullName"), first.fullName},
-        {QStringLiteral("host"), first.hostName},
+        {QStringLiteral("user"), first.userName()},
+        {QStringLiteral("fullName"), first.fullName()},
+        {QStringLiteral("host"), first.hostName()},
         {QStringLiteral("changes"), array},
     };
     const QByteArray body = QJsonDocument(record).toJson(QJsonDocument::Compact);

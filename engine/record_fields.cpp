@@ -2,11 +2,15 @@
 
 #include <QJsonDocument>
 
+#include <limits>
+
 namespace vantrel {
 
 RecordFields::RecordFields(const QJsonObject& object)
-    : m_text(QJsonDocument(object).toJson(QJsonDocument::Compact)), m_size(m_text.size())
+    : m_text(QJsonDocument(object).toJson(QJsonDocument::Compact)),
+      m_size(qint32(m_text.size()))
 {
+    Q_ASSERT(m_text.size() <= std::numeric_limits<qint32>::max());
 }
 
 RecordFields::RecordFields(std::initializer_list<QPair<QString, QJsonValue>> members)
@@ -17,10 +21,11 @@ RecordFields::RecordFields(std::initializer_list<QPair<QString, QJsonValue>> mem
 RecordFields RecordFields::fromCheckedObject(const QByteArray& text, qsizetype offset, qsizetype size)
 {
     Q_ASSERT(offset >= 0 && size >= 2 && offset + size <= text.size());
+    Q_ASSERT(offset + size <= std::numeric_limits<qint32>::max());
     RecordFields fields;
     fields.m_text = text;
-    fields.m_offset = offset;
-    fields.m_size = size;
+    fields.m_offset = qint32(offset);
+    fields.m_size = qint32(size);
     return fields;
 }
 

@@ -50,8 +50,9 @@ private:
     static bool isAddress(const json_scan::Member& member);
 
     QByteArray m_text = QByteArrayLiteral("{}");
-    qsizetype m_offset = 0;
-    qsizetype m_size = 2;
+    // A team's history holds hundreds of thousands of these; a record is far smaller than 2 GiB.
+    qint32 m_offset = 0;
+    qint32 m_size = 2;
 };
 
 } // namespace vantrel

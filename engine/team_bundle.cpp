@@ -26,6 +26,9 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <thread>
 
 namespace vantrel {
@@ -175,6 +178,11 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     QStringList problems;
     // Client by client: the records of the whole team are never held twice at once.
     team->m_journal->readAll(problems, [&](std::vector<JournalRecord>&& records) { team->m_model.apply(records); });
+#ifdef __GLIBC__
+    // Reading a large team frees about as much as it keeps (packs, decoded records, the states
+    // of the first folds), in every thread's heap: what is free goes back to the system.
+    ::malloc_trim(0);
+#endif
     team->m_locks->refresh();
     if (!problems.isEmpty()) {
         std::lock_guard lock(team->m_problemsMutex);

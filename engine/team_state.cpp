@@ -146,8 +146,8 @@ std::shared_ptr<const TeamSnapshot> TeamModel::snapshot() const
 
 bool TeamModel::isLive(const IdFor<VersionBundle>& id) const
 {
-    const auto found = m_bundles.constFind(id);
-    return found != m_bundles.cend() && found->created && !found->deleted;
+    const auto found = m_bundles.find(id);
+    return found != m_bundles.cend() && found->second.created && !found->second.deleted;
 }
 
 namespace {
@@ -165,10 +165,10 @@ qsizetype lowerBound(const QList<T>& list, const Key& key, KeyOf keyOf)
 
 const TeamModel::Edge* TeamModel::edge(const IdFor<VersionBundle>& parent, const IdFor<VersionBundle>& child) const
 {
-    const auto found = m_bundles.constFind(parent);
+    const auto found = m_bundles.find(parent);
     if (found == m_bundles.cend())
         return nullptr;
-    const auto& edges = found->children;
+    const auto& edges = found->second.children;
     const qsizetype at = lowerBound(edges, child, [](const Edge& e) { return e.child; });
     return at < edges.size() && edges[at].child == child ? &edges[at] : nullptr;
 }
@@ -210,6 +210,33 @@ void TeamModel::intern(QString& text)
     m_nextLast = (m_nextLast + 1) % m_lastInterned.size();
 }
 
+void TeamModel::intern(std::shared_ptr<const UserIdentity>& author)
+{
+    if (!author)
+        return;
+    // The changes of one record share their author: most are the one interned just before.
+    if (author == m_lastAuthor.first) {
+        author = m_lastAuthor.second;
+        return;
+    }
+    const auto seen = author;
+    auto& candidates = m_authors[author->userName];
+    const auto same = std::find_if(candidates.cbegin(), candidates.cend(), [&](const auto& candidate) {
+        return candidate->fullName == author->fullName && candidate->hostName == author->hostName;
+    });
+    if (same != candidates.cend()) {
+        author = *same;
+    } else {
+        UserIdentity kept = *author;
+        intern(kept.userName);
+        intern(kept.fullName);
+        intern(kept.hostName);
+        author = std::make_shared<const UserIdentity>(std::move(kept));
+        candidates.append(author);
+    }
+    m_lastAuthor = {seen, author};
+}
+
 QJsonValue TeamModel::sharedValue(QByteArrayView text)
 {
     if (text.isEmpty())
@@ -220,6 +247,20 @@ QJsonValue TeamModel::sharedValue(QByteArrayView text)
     const QJsonValue value = json_scan::jsonValue(text);
     m_values.insert(text.toByteArray(), value);
     return value;
+}
+
+DocumentType TeamModel::sharedType(QByteArrayView text)
+{
+    const auto found = m_types.constFind(QByteArray::fromRawData(text.data(), text.size()));
+    if (found != m_types.cend())
+        return *found;
+    DocumentType type = DocumentType::unknown(QString());
+    try {
+        type = DocumentType::fromJson(text.isEmpty() ? QJsonValue(QJsonValue::Undefined) : json_scan::jsonValue(text));
+    } catch (const Error&) {
+    }
+    m_types.insert(text.toByteArray(), type);
+    return type;
 }
 
 void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>& changed)
@@ -236,9 +277,7 @@ void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>
     bundle.history.insert(at, record);
     JournalRecord& kept = bundle.history[at];
     intern(kept.stamp.client);
-    intern(kept.userName);
-    intern(kept.fullName);
-    intern(kept.hostName);
+    intern(kept.author);
     if (!bundle.modified.isValid() || bundle.modified < record.date)
         bundle.modified = record.date;
     changed << record.bundle;
@@ -264,7 +303,7 @@ void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>
             bundle.created = true;
             bundle.createdStamp = stamp;
             bundle.createdDate = record.date;
-            bundle.type = sharedValue(member(members, "type"));
+            bundle.type = sharedType(member(members, "type"));
         }
         bundle.name.write(stamp, text(member(members, "name")));
         break;
@@ -280,8 +319,7 @@ void TeamModel::applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>
         version.message = text(member(members, "message"));
         intern(version.message); // "Initial Commit", mostly
         version.date = record.date;
-        version.userName = kept.userName;
-        version.hostName = kept.hostName;
+        version.author = kept.author;
         version.application = sharedValue(member(members, "application")).toObject();
         version.origin = versionOriginFromText(text(member(members, "origin")))
                              .value_or(kind == RecordKind::revert ? VersionOrigin::reverted : VersionOrigin::checkedIn);
@@ -342,9 +380,14 @@ QSet<IdFor<VersionBundle>> TeamModel::apply(const std::vector<JournalRecord>& re
     const QList<IdFor<VersionBundle>> ids = changed.values();
     for (const auto& id : ids) {
         // The lists grew one record at a time; the states share them as they are now.
+        // A list with room to spare grew in this fold, so the model alone holds it; the others
+        // may be shared with published states and stay as they are.
         if (const auto found = m_bundles.find(id); found != m_bundles.end()) {
-            found->history.squeeze();
-            found->versions.squeeze();
+            Bundle& bundle = found->second;
+            if (bundle.history.capacity() > bundle.history.size())
+                bundle.history.squeeze();
+            if (bundle.versions.capacity() > bundle.versions.size())
+                bundle.versions.squeeze();
         }
     }
     // Building a state only reads the model: an open builds tens of thousands at once.
@@ -368,14 +411,10 @@ std::shared_ptr<const BundleState> TeamModel::build(const IdFor<VersionBundle>& 
 {
     if (!isLive(id))
         return nullptr;
-    const Bundle& bundle = *m_bundles.constFind(id);
+    const Bundle& bundle = m_bundles.find(id)->second;
     auto state = std::make_shared<BundleState>();
     state->id = id;
-    try {
-        state->type = DocumentType::fromJson(bundle.type);
-    } catch (const Error&) {
-        state->type = DocumentType::unknown(QString());
-    }
+    state->type = bundle.type;
     state->name = bundle.name.value;
     state->created = bundle.createdDate;
     state->createdStamp = bundle.createdStamp;

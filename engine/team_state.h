@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 namespace vantrel {
@@ -32,12 +33,15 @@ struct VersionInfo {
     ContentHash manifest;
     QString message;
     QDateTime date;
-    QString userName;
-    QString hostName;
+    // Who made it: the author of its record, shared with it.
+    std::shared_ptr<const UserIdentity> author;
     QJsonObject application; // the DocumentApplication that was recorded with it
     VersionOrigin origin = VersionOrigin::imported;
     std::optional<IdFor<Versions>> revertedTo;
     JournalStamp stamp;
+
+    QString userName() const { return author ? author->userName : QString(); }
+    QString hostName() const { return author ? author->hostName : QString(); }
 };
 
 // The state of one bundle, folded from its records. Immutable once published. Its lists of
@@ -169,7 +173,7 @@ private:
         bool created = false;
         JournalStamp createdStamp;
         QDateTime createdDate;
-        QJsonValue type;
+        DocumentType type = DocumentType::unknown(QString());
         QDateTime modified; // the newest date of its records
         Register<QString> name;
         Register<bool> trashed;
@@ -183,9 +187,14 @@ private:
     void applyOne(const JournalRecord& record, QSet<IdFor<VersionBundle>>& changed);
     // The one copy of `text` the model keeps: the same names recur in every record.
     void intern(QString& text);
+    // The one copy of a record's author the model keeps: a team has few.
+    void intern(std::shared_ptr<const UserIdentity>& author);
     // The value of the JSON `text` (a bundle's type, a version's application), one copy per
     // distinct text; undefined for no text.
     QJsonValue sharedValue(QByteArrayView text);
+    // The type the JSON `text` describes (an unknown type without extension when it describes
+    // none), one copy per distinct text: the types of a team are few.
+    DocumentType sharedType(QByteArrayView text);
     void writeEdge(const IdFor<VersionBundle>& parent, const IdFor<VersionBundle>& child, const JournalStamp& stamp,
                    bool nested, QSet<IdFor<VersionBundle>>& changed);
     const Edge* edge(const IdFor<VersionBundle>& parent, const IdFor<VersionBundle>& child) const;
@@ -193,12 +202,20 @@ private:
     bool isLive(const IdFor<VersionBundle>& id) const;
 
     mutable std::mutex m_mutex;
-    QHash<IdFor<VersionBundle>, Bundle> m_bundles;
+    struct IdHash {
+        size_t operator()(const IdFor<VersionBundle>& id) const noexcept { return qHash(id); }
+    };
+    // One node per bundle: a table of large values held in place would keep room for many more.
+    std::unordered_map<IdFor<VersionBundle>, Bundle, IdHash> m_bundles;
     std::shared_ptr<const TeamSnapshot> m_snapshot;
     QSet<QString> m_names;
     std::array<std::pair<QString, QString>, 4> m_lastInterned; // a text as read, and its one copy
     size_t m_nextLast = 0;
     QHash<QByteArray, QJsonValue> m_values;
+    // The authors the model keeps, by user name; the last one interned, as read and as kept.
+    QHash<QString, QList<std::shared_ptr<const UserIdentity>>> m_authors;
+    std::pair<std::shared_ptr<const UserIdentity>, std::shared_ptr<const UserIdentity>> m_lastAuthor;
+    QHash<QByteArray, DocumentType> m_types;
 };
 
 } // namespace vantrel

@@ -12,12 +12,25 @@ namespace vantrel {
 VersionBundlesIndex& VersionBundlesIndex::operator+=(const VersionBundlesIndex& other)
 {
     const qsizetype offset = all.size();
-    collections += other.collections;
-    documents += other.documents;
-    events += other.events;
+    const bool intact = kindsMatchAll();
+    releaseKinds();
     all += other.all;
     for (qsizetype i = offset; i < all.size(); ++i)
         m_positions.insert(all[i].id(), i);
+    if (!intact) {
+        sortOutKinds();
+        return *this;
+    }
+    for (auto [mine, theirs] : {std::pair{&collections, &other.collections}, std::pair{&documents, &other.documents},
+                                std::pair{&events, &other.events}}) {
+        for (const auto& summary : *theirs) {
+            // The other index's `all` may have been changed by hand since its lists were made.
+            const qsizetype at = m_positions.value(summary.id(), -1);
+            if (at >= offset)
+                mine->m_positions.append(at);
+        }
+    }
+    shareKinds();
     return *this;
 }
 
@@ -45,7 +58,7 @@ QList<VersionBundle::Summary> VersionBundlesIndex::summaries(const QList<IdFor<V
     return found;
 }
 
-QList<VersionBundle::Summary>& VersionBundlesIndex::listOf(const DocumentType& type)
+SummaryList& VersionBundlesIndex::listOf(const DocumentType& type)
 {
     if (type.isCollection())
         return collections;
@@ -54,11 +67,48 @@ QList<VersionBundle::Summary>& VersionBundlesIndex::listOf(const DocumentType& t
     return documents;
 }
 
+bool VersionBundlesIndex::kindsMatchAll() const
+{
+    // Changing `all` by hand detaches it from the copy the lists of kinds share.
+    const QList<VersionBundle::Summary>& shared = collections.m_all;
+    return shared.size() == all.size() && (all.isEmpty() || shared.constData() == all.constData());
+}
+
+void VersionBundlesIndex::releaseKinds()
+{
+    for (SummaryList* kind : {&collections, &documents, &events})
+        kind->m_all = QList<VersionBundle::Summary>();
+}
+
+void VersionBundlesIndex::shareKinds()
+{
+    for (SummaryList* kind : {&collections, &documents, &events})
+        kind->m_all = all;
+}
+
+void VersionBundlesIndex::sortOutKinds()
+{
+    for (SummaryList* kind : {&collections, &documents, &events})
+        kind->m_positions.clear();
+    for (qsizetype i = 0; i < all.size(); ++i)
+        listOf(all[i].documentType()).m_positions.append(i);
+    for (SummaryList* kind : {&collections, &documents, &events})
+        kind->m_positions.squeeze();
+    shareKinds();
+}
+
 void VersionBundlesIndex::append(const VersionBundle::Summary& summary)
 {
+    const bool intact = kindsMatchAll();
+    releaseKinds();
     m_positions.insert(summary.id(), all.size());
     all.append(summary);
-    listOf(summary.documentType()).append(summary);
+    if (!intact) {
+        sortOutKinds();
+        return;
+    }
+    listOf(summary.documentType()).m_positions.append(all.size() - 1);
+    shareKinds();
 }
 
 VersionBundles::VersionBundles(TeamBundle& team) : m_team(team) {}
@@ -70,20 +120,37 @@ VersionBundle::Info VersionBundles::info(const BundleState& state)
 
 QString VersionBundles::bundleUrl(const IdFor<VersionBundle>& id) const
 {
-    return m_team.rootPath() + QStringLiteral("/bundles/") + id.toString();
+    return VersionBundle::Summary{m_team.rootPath(), {id}, {}, {}}.url();
 }
 
-VersionBundle::Summary VersionBundles::summary(const TeamSnapshot& snapshot, const BundleState& state) const
+namespace {
+
+// The containers of bundles, by container, while one index is built: the bundles of one
+// container share one list.
+using ContainerLists = QHash<IdFor<VersionBundle>, QList<VersionBundle::Info>>;
+
+VersionBundle::Summary summaryOf(const QString& teamPath, const TeamSnapshot& snapshot, const BundleState& state,
+                                 ContainerLists* shared)
 {
-    VersionBundle::Summary summary{bundleUrl(state.id), info(state), {}, {}};
+    VersionBundle::Summary summary{teamPath, VersionBundles::info(state), {}, {}};
+    const bool single = shared && state.parents.size() == 1;
+    if (single) {
+        if (const auto known = shared->constFind(state.parents.front()); known != shared->cend()) {
+            summary.activeContainers = *known;
+            summary.activeContainersExcludingTrash = known->front().isTrashed ? QList<VersionBundle::Info>() : *known;
+            return summary;
+        }
+    }
     summary.activeContainers.reserve(state.parents.size());
     bool anyTrashed = false;
     for (const auto& parentId : state.parents) {
         if (const auto parent = snapshot.find(parentId)) {
-            summary.activeContainers.append(info(*parent));
+            summary.activeContainers.append(VersionBundles::info(*parent));
             anyTrashed = anyTrashed || parent->trashed;
         }
     }
+    if (single && summary.activeContainers.size() == 1)
+        shared->insert(state.parents.front(), summary.activeContainers);
     // Mostly the same list: then held once.
     if (!anyTrashed) {
         summary.activeContainersExcludingTrash = summary.activeContainers;
@@ -94,6 +161,13 @@ VersionBundle::Summary VersionBundles::summary(const TeamSnapshot& snapshot, con
             summary.activeContainersExcludingTrash.append(container);
     }
     return summary;
+}
+
+} // namespace
+
+VersionBundle::Summary VersionBundles::summary(const TeamSnapshot& snapshot, const BundleState& state) const
+{
+    return summaryOf(m_team.rootPath(), snapshot, state, nullptr);
 }
 
 namespace {
@@ -121,23 +195,27 @@ void VersionBundles::rebuild(const TeamSnapshot& snapshot) const
         states.append(state);
     std::sort(states.begin(), states.end(),
               [](const auto& a, const auto& b) { return a->createdStamp < b->createdStamp; });
+    // The old indexes go first: a large team's would otherwise be held twice.
+    m_cached = Cached();
     Cached cached;
     cached.created.reserve(states.size());
     // The lists are sized once: a large team's would otherwise be copied as they grow.
-    QHash<QList<VersionBundle::Summary>*, qsizetype> sizes;
+    qsizetype trashed = 0;
+    for (const auto& state : std::as_const(states))
+        trashed += state->trashed ? 1 : 0;
+    cached.live.all.reserve(states.size() - trashed);
+    cached.trash.all.reserve(trashed);
+    cached.live.m_positions.reserve(states.size() - trashed);
+    cached.trash.m_positions.reserve(trashed);
+    ContainerLists containers;
     for (const auto& state : std::as_const(states)) {
         Index& index = state->trashed ? cached.trash : cached.live;
-        ++sizes[&index.all];
-        ++sizes[&index.listOf(state->type)];
-    }
-    for (auto it = sizes.cbegin(); it != sizes.cend(); ++it)
-        it.key()->reserve(it.value());
-    cached.live.m_positions.reserve(cached.live.all.capacity());
-    cached.trash.m_positions.reserve(cached.trash.all.capacity());
-    for (const auto& state : std::as_const(states)) {
-        (state->trashed ? cached.trash : cached.live).append(summary(snapshot, *state));
+        index.m_positions.insert(state->id, index.all.size());
+        index.all.append(summaryOf(m_team.rootPath(), snapshot, *state, &containers));
         cached.created.insert(state->id, state->createdStamp);
     }
+    cached.live.sortOutKinds();
+    cached.trash.sortOutKinds();
     cached.valid = true;
     cached.generation = snapshot.generation;
     m_cached = std::move(cached);
@@ -152,11 +230,6 @@ void VersionBundles::take(const IdFor<VersionBundle>& id) const
         const qsizetype at = index->m_positions.value(id, -1);
         if (at < 0)
             continue;
-        const DocumentType type = index->all[at].documentType();
-        Summaries& kind = index->listOf(type);
-        const qsizetype inKind = positionIn(kind, *key, m_cached.created);
-        if (inKind < kind.size() && kind[inKind].id() == id)
-            kind.removeAt(inKind);
         index->all.removeAt(at);
         index->m_positions.remove(id);
         for (qsizetype i = at; i < index->all.size(); ++i)
@@ -165,7 +238,7 @@ void VersionBundles::take(const IdFor<VersionBundle>& id) const
     m_cached.created.erase(key);
 }
 
-void VersionBundles::place(const TeamSnapshot& snapshot, const BundleState& state) const
+bool VersionBundles::place(const TeamSnapshot& snapshot, const BundleState& state) const
 {
     Index& index = state.trashed ? m_cached.trash : m_cached.live;
     const qsizetype kept = index.m_positions.value(state.id, -1);
@@ -174,22 +247,16 @@ void VersionBundles::place(const TeamSnapshot& snapshot, const BundleState& stat
     // Still in the same index, of the same kind and created at the same time: in place.
     if (kept >= 0 && known != m_cached.created.cend() && *known == state.createdStamp
         && index.all[kept].documentType() == state.type) {
-        Summaries& kind = index.listOf(state.type);
-        const qsizetype inKind = positionIn(kind, state.createdStamp, m_cached.created);
-        if (inKind < kind.size() && kind[inKind].id() == state.id) {
-            kind[inKind] = fresh;
-            index.all[kept] = std::move(fresh);
-            return;
-        }
+        index.all[kept] = std::move(fresh);
+        return true;
     }
     take(state.id);
     m_cached.created.insert(state.id, state.createdStamp);
-    Summaries& kind = index.listOf(state.type);
-    kind.insert(positionIn(kind, state.createdStamp, m_cached.created), fresh);
     const qsizetype at = positionIn(index.all, state.createdStamp, m_cached.created);
     index.all.insert(at, std::move(fresh));
     for (qsizetype i = at; i < index.all.size(); ++i)
         index.m_positions[index.all[i].id()] = i;
+    return false;
 }
 
 void VersionBundles::update(const TeamSnapshot& snapshot) const
@@ -210,11 +277,24 @@ void VersionBundles::update(const TeamSnapshot& snapshot) const
                 affected.insert(child);
         }
     }
+    // The lists of kinds let go of `all`, so that the changes below copy nothing they share.
+    m_cached.live.releaseKinds();
+    m_cached.trash.releaseKinds();
+    bool moved = false; // whether a bundle came, went, changed kind or its place in the order
     for (const auto& id : std::as_const(affected)) {
-        if (const auto state = snapshot.find(id))
-            place(snapshot, *state);
-        else
+        if (const auto state = snapshot.find(id)) {
+            if (!place(snapshot, *state))
+                moved = true;
+        } else if (m_cached.created.contains(id)) {
             take(id);
+            moved = true;
+        }
+    }
+    for (Index* index : {&m_cached.live, &m_cached.trash}) {
+        if (moved)
+            index->sortOutKinds();
+        else
+            index->shareKinds();
     }
     m_cached.generation = snapshot.generation;
 }

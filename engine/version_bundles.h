@@ -56,7 +56,8 @@ private:
     void update(const TeamSnapshot& snapshot) const;
     void rebuild(const TeamSnapshot& snapshot) const;
     void take(const IdFor<VersionBundle>& id) const;
-    void place(const TeamSnapshot& snapshot, const BundleState& state) const;
+    // Returns whether the summary was replaced where it was (same index, kind and place).
+    bool place(const TeamSnapshot& snapshot, const BundleState& state) const;
     // Writes `kind` ("restore" or "delete") for a bundle that must be in the trash.
     QCoro::Task<> changeTrashed(VersionBundle::Summary summary, RecordKind kind);
 

@@ -83,12 +83,12 @@ std::optional<QString> newerVersionBy(TeamBundle& team, const TeamSnapshot& snap
 {
     const VersionInfo* now = current.currentVersion();
     if (!now || now->id != checkout.baseVersion)
-        return now ? now->userName : QString();
+        return now ? now->userName() : QString();
     for (const auto& included : checkout.events) {
         const auto event = snapshot.find(included.id);
         const VersionInfo* eventNow = event ? event->currentVersion() : nullptr;
         if (eventNow && eventNow->id != included.baseVersion && team.locks().isMine(included.id, current.id))
-            return eventNow->userName;
+            return eventNow->userName();
     }
     return std::nullopt;
 }

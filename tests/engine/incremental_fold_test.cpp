@@ -34,14 +34,17 @@ QString describe(const BundleState& state)
                       state.created.toString(Qt::ISODateWithMs), state.modified.toString(Qt::ISODateWithMs),
                       state.trashed ? u"trashed"_s : u"live"_s};
     for (const auto& version : state.versions)
-        lines << u"version "_s + version.id.toString() + u' ' + version.manifest.toHex() + u' ' + toText(version.origin);
+        lines << u"version "_s + version.id.toString() + u' ' + version.manifest.toHex() + u' ' + toText(version.origin)
+                     + u' ' + version.userName() + u'@' + version.hostName();
     for (const auto& child : state.children)
         lines << u"child "_s + child.toString();
     for (const auto& parent : state.parents)
         lines << u"parent "_s + parent.toString();
     for (const auto& record : state.history)
-        lines << u"record %1/%2/%3/%4"_s.arg(record.stamp.client).arg(record.stamp.seq).arg(record.stamp.sub).arg(
-            toText(record.kind));
+        lines << u"record %1/%2/%3/%4 by %5 (%6) on %7"_s.arg(record.stamp.client)
+                     .arg(record.stamp.seq)
+                     .arg(record.stamp.sub)
+                     .arg(toText(record.kind), record.userName(), record.fullName(), record.hostName());
     return lines.join(u'\n');
 }
 
@@ -71,12 +74,16 @@ std::vector<JournalRecord> randomRecords(quint32 seed, int count)
         const qint64 seq = ++seqs[client];
         const qint64 lamport = 1 + random.bounded(i / 2 + 2);
         const int changes = random.bounded(6) == 0 ? 2 : 1;
+        // One person per client, working from one of two machines; the changes of a record
+        // share its author, as read from a journal.
+        const auto author = std::make_shared<const UserIdentity>(
+            UserIdentity{client.toLower(), u"Editor "_s + client, u"host-%1-%2"_s.arg(client).arg(seq % 2)});
         for (int sub = 0; sub < changes; ++sub) {
             JournalRecord record;
             record.stamp = JournalStamp{lamport, client, seq, sub};
             record.bundle = some();
             record.date = start.addSecs(random.bounded(100'000));
-            record.userName = client.toLower();
+            record.author = author;
             switch (random.bounded(11)) {
             case 0:
             case 1:
@@ -133,6 +140,14 @@ private slots:
             TeamModel whole;
             whole.apply(records);
             const auto expected = describe(*whole.snapshot());
+            // Each record keeps its own author, though the model holds one copy of each person.
+            std::map<std::pair<QString, qint64>, QString> hosts;
+            for (const auto& record : records)
+                hosts[{record.stamp.client, record.stamp.seq}] = record.hostName();
+            for (const auto& state : whole.snapshot()->bundles) {
+                for (const auto& record : state->history)
+                    QCOMPARE(record.hostName(), hosts.at({record.stamp.client, record.stamp.seq}));
+            }
 
             // Shuffled, in batches of one to seven, some records twice.
             QRandomGenerator random(seed * 7919);
@@ -259,6 +274,93 @@ private slots:
         }
     }
 
+    void anIndexHandedOutStaysAsItWas()
+    {
+        TeamFixture fixture;
+        const auto team = fixture.client(u"ana"_s);
+        const auto make = [&](const QString& name, const DocumentType& type) {
+            const auto id = BundleId::make();
+            team->commit(RecordKind::create, id, {{u"name"_s, name}, {u"type"_s, type.toJson()}});
+            return id;
+        };
+        const auto names = [](const SummaryList& list) {
+            QStringList all;
+            for (const auto& summary : list)
+                all << summary.name();
+            return all;
+        };
+        // Enough bundles that one change is folded into the index, not indexed anew.
+        QStringList fillers;
+        for (int i = 0; i < 12; ++i) {
+            fillers << u"Filler %1"_s.arg(i);
+            make(fillers.back(), DocumentType::subtitles());
+        }
+        const auto reels = make(u"Reels"_s, DocumentType::collection());
+        const auto cut = make(u"Cut"_s, DocumentType::kdenliveProject());
+        const auto notes = make(u"Notes"_s, DocumentType::textDocument());
+        team->commit(RecordKind::nest, reels, {{u"child"_s, cut.toString()}});
+        const auto before = team->versionBundles().liveIndex();
+
+        // A rename in place, a bundle leaving, one arriving: the index handed out before is
+        // unchanged, and the new one lists each kind as it is now.
+        team->commit(RecordKind::rename, cut, {{u"name"_s, u"Final cut"_s}});
+        team->commit(RecordKind::trash, notes, {});
+        const auto day = make(u"Day 1"_s, DocumentType::event());
+        const auto after = team->versionBundles().liveIndex();
+        QCOMPARE(names(before.documents), fillers + QStringList({u"Cut"_s, u"Notes"_s}));
+        QCOMPARE(names(before.collections), QStringList{u"Reels"_s});
+        QVERIFY(before.events.isEmpty());
+        QCOMPARE(names(after.documents), fillers + QStringList{u"Final cut"_s});
+        QCOMPARE(names(after.collections), QStringList{u"Reels"_s});
+        QCOMPARE(names(after.events), QStringList{u"Day 1"_s});
+        QCOMPARE(after.documents.last().activeContainers.size(), 1);
+        QCOMPARE(after.summary(day)->name(), u"Day 1"_s);
+        QCOMPARE(names(team->versionBundles().trashIndex().documents), QStringList{u"Notes"_s});
+
+        // Renaming the container changes the summaries nested in it, in place.
+        team->commit(RecordKind::rename, reels, {{u"name"_s, u"All reels"_s}});
+        const auto renamed = team->versionBundles().liveIndex();
+        QCOMPARE(renamed.documents.last().activeContainers.first().name, u"All reels"_s);
+        QCOMPARE(after.documents.last().activeContainers.first().name, u"Reels"_s);
+        QCOMPARE(renamed.documents.last(), *renamed.summary(cut));
+
+        // Indexes added together list the kinds of both, in their order.
+        VersionBundlesIndex both = team->versionBundles().liveIndex();
+        both += team->versionBundles().trashIndex();
+        QCOMPARE(names(both.documents), fillers + QStringList({u"Final cut"_s, u"Notes"_s}));
+        QCOMPARE(both.all.size(), 16);
+        QCOMPARE(both.summary(notes)->name(), u"Notes"_s);
+    }
+
+    void aBundleCreatedEarlierElsewhereChangesKindInTheIndex()
+    {
+        TeamFixture fixture;
+        const auto ben = fixture.client(u"ben"_s); // has seen nothing: his stamps come first
+        const auto ana = fixture.client(u"ana"_s);
+        const auto watcher = fixture.client(u"watcher"_s);
+        const auto id = BundleId::make();
+        ana->commit(RecordKind::create, BundleId::make(),
+                    {{u"name"_s, u"Reels"_s}, {u"type"_s, DocumentType::collection().toJson()}});
+        const auto anas = ana->commit(RecordKind::create, id,
+                                      {{u"name"_s, u"Shot"_s}, {u"type"_s, DocumentType::textDocument().toJson()}});
+        watcher->poll();
+        QCOMPARE(watcher->versionBundles().liveIndex().documents.size(), 1);
+
+        const auto bens = ben->commit(RecordKind::create, id,
+                                      {{u"name"_s, u"Shot"_s}, {u"type"_s, DocumentType::collection().toJson()}});
+        watcher->poll();
+        const auto index = watcher->versionBundles().liveIndex();
+        // The earlier creation decides the kind, and the bundle is listed under that kind only.
+        QVERIFY(bens.front().stamp < anas.front().stamp);
+        QVERIFY(index.documents.isEmpty());
+        QCOMPARE(index.collections.size(), 2);
+        QCOMPARE(index.summary(id)->documentType(), DocumentType::collection());
+        const auto fresh = fixture.client(u"fresh"_s)->versionBundles().liveIndex();
+        QCOMPARE(index.all, fresh.all);
+        QCOMPARE(index.collections, fresh.collections);
+        QCOMPARE(index.documents, fresh.documents);
+    }
+
     void lookingUpAnIndexChangedByHand()
     {
         VersionBundlesIndex index;
@@ -270,6 +372,7 @@ private slots:
         index.append(first);
         index.append(second);
         QCOMPARE(index.collections.size(), 1);
+        QCOMPARE(index.documents, QList{second});
         QCOMPARE(index.summary(second.id()), std::optional(second));
         QCOMPARE(index.summaries({second.id(), BundleId::make(), first.id()}),
                  (QList<VersionBundle::Summary>{second, first}));
@@ -280,11 +383,19 @@ private slots:
         QCOMPARE(index.summary(first.id()), std::nullopt);
         index.all.prepend(first);
         QCOMPARE(index.summary(first.id()), std::optional(first));
+        // Lists of kinds made before stay as they were; appending lists them anew.
+        index.all.move(0, 1);
+        QCOMPARE(index.documents, QList{second});
+        const auto third = summary(u"Third"_s, DocumentType::textDocument());
+        index.append(third);
+        QCOMPARE(index.collections, QList{first});
+        QCOMPARE(index.documents, (QList{second, third}));
 
         VersionBundlesIndex both = VersionBundlesIndex::empty();
         both += index;
         both += index;
-        QCOMPARE(both.all.size(), 4);
+        QCOMPARE(both.all.size(), 6);
+        QCOMPARE(both.documents.size(), 4);
         QCOMPARE(both.summary(second.id()), std::optional(second));
     }
 };

@@ -38,7 +38,7 @@ std::set<QString> fingerprints(const std::vector<JournalRecord>& records)
     for (const auto& r : records)
         lines.insert(QStringList{r.stamp.client, QString::number(r.stamp.seq), QString::number(r.stamp.sub),
                                  QString::number(r.stamp.lamport), r.bundle.toString(), toText(r.kind),
-                                 r.date.toString(Qt::ISODateWithMs), r.userName, r.fullName, r.hostName,
+                                 r.date.toString(Qt::ISODateWithMs), r.userName(), r.fullName(), r.hostName(),
                                  QString::fromUtf8(QJsonDocument(r.fields).toJson())}
                          .join(u'|'));
     return lines;

@@ -195,8 +195,8 @@ void RecordFieldsTest::fieldsOfEveryKindReadBackAsWritten()
         // The change's address is not one of its fields.
         QVERIFY(got.fields.value(u"bundle"_s).isUndefined() && got.fields.value(u"kind"_s).isUndefined());
         QVERIFY(got.fields.value(u"absent"_s).isUndefined());
-        QCOMPARE(got.fullName, author.fullName);
-        QCOMPARE(got.hostName, author.hostName);
+        QCOMPARE(got.fullName(), author.fullName);
+        QCOMPARE(got.hostName(), author.hostName);
     }
 }
 

@@ -212,7 +212,7 @@ int TrashTableModel::compare(int column, const VersionBundle::Summary& a, const 
 
 QIcon TrashTableModel::iconFor(const VersionBundle::Summary& summary) const
 {
-    const QString name = summary.documentType().icon(summary.url);
+    const QString name = summary.documentType().icon(summary.url());
     auto found = m_icons.constFind(name);
     if (found == m_icons.constEnd())
         found = m_icons.insert(name, itemIcon(name));

@@ -76,7 +76,7 @@ QPixmap stackPixmap(const QList<VersionBundle::Summary>& summaries, qreal device
         painter.translate(QPointF(kStackSide / 2.0, kStackSide / 2.0) + offset);
         painter.rotate(degrees);
         const QPixmap icon =
-            itemIcon(summary.documentType().icon(summary.url)).pixmap(QSize(side, side), devicePixelRatio);
+            itemIcon(summary.documentType().icon(summary.url())).pixmap(QSize(side, side), devicePixelRatio);
         painter.drawPixmap(QRectF(-side / 2.0, -side / 2.0, side, side), icon, QRectF(icon.rect()));
         painter.restore();
     }

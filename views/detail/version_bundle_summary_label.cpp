@@ -24,8 +24,8 @@ VersionBundleSummaryLabel::VersionBundleSummaryLabel(VersionBundle::Summary summ
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("summaryIcon"));
     icon->setFixedSize(iconSize, iconSize);
-    icon->setPixmap(
-        itemIcon(m_summary.documentType().icon(m_summary.url)).pixmap(QSize(iconSize, iconSize), devicePixelRatioF()));
+    icon->setPixmap(itemIcon(m_summary.documentType().icon(m_summary.url()))
+                        .pixmap(QSize(iconSize, iconSize), devicePixelRatioF()));
     row->addWidget(icon, 0, Qt::AlignVCenter);
 
     auto* lines = new QVBoxLayout;
