@@ -122,6 +122,7 @@ private:
     struct Pending;
 
     void add(Temporary&& temporary, const Stored& stored);
+    void install(Pending& item);
     void installAll(std::vector<Pending>& pending);
     void keepName(const ContentHash& hash);
 

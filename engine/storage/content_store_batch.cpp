@@ -85,19 +85,23 @@ void ContentStore::Batch::add(Temporary&& temporary, const Stored& stored)
     installAll(full);
 }
 
+void ContentStore::Batch::install(Pending& item)
+{
+    // Where the share refuses to replace a file in use, an existing object of the right size is
+    // kept.
+    try {
+        m_store.place(item.temporary, item.stored.hash);
+    } catch (const StorageError&) {
+        if (!m_store.reuseExisting(item.stored.hash, item.stored.size))
+            throw;
+    }
+    keepName(item.stored.hash);
+}
+
 void ContentStore::Batch::installAll(std::vector<Pending>& pending)
 {
-    for (Pending& item : pending) {
-        // Where the share refuses to replace a file in use, an existing object of the right
-        // size is kept.
-        try {
-            m_store.place(item.temporary, item.stored.hash);
-        } catch (const StorageError&) {
-            if (!m_store.reuseExisting(item.stored.hash, item.stored.size))
-                throw;
-        }
-        keepName(item.stored.hash);
-    }
+    for (Pending& item : pending)
+        install(item);
 }
 
 // A content found stored is relied on as much as one written: its name is flushed too, in case
@@ -116,7 +120,14 @@ void ContentStore::Batch::finish()
         const std::lock_guard lock(m_mutex);
         rest.swap(m_pending);
     }
-    installAll(rest);
+    // The last ones are flushed side by side: their waits for the disk overlap.
+    runInParallel(
+        qsizetype(rest.size()),
+        [&](qsizetype index) {
+            install(rest[size_t(index)]);
+            return qint64(0);
+        },
+        0, {});
     QList<QString> folders;
     {
         const std::lock_guard lock(m_mutex);
