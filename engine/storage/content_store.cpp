@@ -18,6 +18,8 @@
 namespace vantrel {
 
 using namespace posix;
+using content_store::nanoseconds;
+using content_store::temporaryFolder;
 
 namespace {
 
@@ -31,18 +33,7 @@ char* ioBuffer()
     return buffer.get();
 }
 
-QString temporaryFolder(const QString& folder)
-{
-    return folder + QStringLiteral("/tmp");
-}
-
-qint64 nanoseconds(const timespec& time)
-{
-    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
 } // namespace
-
 
 ContentStore::ContentStore(QString folder) : m_folder(std::move(folder))
 {
@@ -247,17 +238,23 @@ ContentStore::Stored ContentStore::hashFile(const QString& path) const
     return readAndHash(source.get(), path, before, [](const char*, size_t) {});
 }
 
+// Small contents are checked in full before an existing object is trusted.
+bool ContentStore::reuseIntactBytes(const ContentHash& hash, qint64 size)
+{
+    if (!reuseExisting(hash, size))
+        return false;
+    try {
+        return hashBytes(readWholeFile(pathFor(hash), size)) == hash;
+    } catch (const StorageError&) {
+        return false;
+    }
+}
+
 ContentHash ContentStore::storeBytes(QByteArrayView data)
 {
     const ContentHash hash = hashBytes(data);
-    // Small contents are checked in full before an existing object is trusted.
-    if (reuseExisting(hash, data.size())) {
-        try {
-            if (hashBytes(readWholeFile(pathFor(hash), data.size())) == hash)
-                return hash;
-        } catch (const StorageError&) {
-        }
-    }
+    if (reuseIntactBytes(hash, data.size()))
+        return hash;
     Temporary temporary = createTemporary();
     writeAll(temporary.fd.get(), data.data(), static_cast<size_t>(data.size()), m_folder);
     install(temporary, hash);

@@ -81,6 +81,8 @@ private:
 
     // Reads the regular file at `path` into a new temporary file of the store, giving its hash.
     Stored readIntoTemporary(const QString& path, Temporary& temporary);
+    // As reuseIntact(), for a small content read whole.
+    bool reuseIntactBytes(const ContentHash& hash, qint64 size);
 
     // Makes sure the folder `path` of the store ("tmp" or a shard) is a folder of its own: a
     // symbolic link found there is removed, never followed, so that nothing is written outside

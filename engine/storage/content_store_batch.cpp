@@ -55,14 +55,9 @@ ContentHash ContentStore::Batch::storeBytes(QByteArrayView data)
         if (m_accepted.contains(hash))
             return hash;
     }
-    if (m_store.reuseExisting(hash, data.size())) {
-        try {
-            if (hashBytes(readWholeFile(m_store.pathFor(hash), data.size())) == hash) {
-                keepName(hash);
-                return hash;
-            }
-        } catch (const StorageError&) {
-        }
+    if (m_store.reuseIntactBytes(hash, data.size())) {
+        keepName(hash);
+        return hash;
     }
     Temporary temporary = m_store.createTemporary();
     writeAll(temporary.fd.get(), data.data(), static_cast<size_t>(data.size()), m_store.folder());

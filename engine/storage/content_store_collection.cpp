@@ -1,6 +1,7 @@
 // Garbage collection of the content store: contents no version refers to any more.
 
 #include "engine/storage/content_store.h"
+#include "engine/storage/content_store_temporary.h"
 
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/storage_error.h"
@@ -15,18 +16,10 @@
 namespace vantrel {
 
 using namespace posix;
+using content_store::nanoseconds;
+using content_store::temporaryFolder;
 
 namespace {
-
-qint64 nanoseconds(const timespec& time)
-{
-    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
-QString temporaryFolder(const QString& folder)
-{
-    return folder + QStringLiteral("/tmp");
-}
 
 bool isLowerHex(const char* name, size_t length)
 {

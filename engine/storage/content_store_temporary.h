@@ -1,13 +1,29 @@
 #pragma once
 
-// The temporary file a content is written to before it is moved to its place in the store.
+// What the content store's files share: the temporary file a content is written to before it is
+// moved to its place, and small helpers.
 
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/content_store.h"
 
+#include <ctime>
 #include <utility>
 
 namespace vantrel {
+
+namespace content_store {
+
+inline QString temporaryFolder(const QString& storeFolder)
+{
+    return storeFolder + QStringLiteral("/tmp");
+}
+
+inline qint64 nanoseconds(const timespec& time)
+{
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+} // namespace content_store
 
 struct ContentStore::Temporary {
     QString path;

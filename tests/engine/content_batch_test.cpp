@@ -20,24 +20,11 @@
 
 using namespace vantrel;
 using testing::describeTree;
+using testing::entriesIn;
+using testing::objectsIn;
 using testing::writeFile;
 
 namespace {
-
-QStringList entriesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
-
-QStringList objectsIn(const QString& storeFolder)
-{
-    QStringList objects;
-    for (const QString& shard : entriesIn(storeFolder)) {
-        if (shard != u"tmp")
-            objects += entriesIn(storeFolder + u'/' + shard);
-    }
-    return objects;
-}
 
 QByteArray contentNumbered(int number, qsizetype size)
 {

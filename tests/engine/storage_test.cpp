@@ -24,6 +24,8 @@
 
 using namespace vantrel;
 using testing::describeTree;
+using testing::entriesIn;
+using testing::objectsIn;
 using testing::writeFile;
 
 namespace {
@@ -54,22 +56,6 @@ void age(const QString& path, int secondsAgo)
 {
     const timespec times[2] = {{::time(nullptr) - secondsAgo, 0}, {::time(nullptr) - secondsAgo, 0}};
     QCOMPARE(::utimensat(AT_FDCWD, native(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
-}
-
-QStringList entriesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
-
-// The contents in a store, by file name below its shard folders.
-QStringList objectsIn(const QString& storeFolder)
-{
-    QStringList objects;
-    for (const QString& shard : entriesIn(storeFolder)) {
-        if (shard != u"tmp")
-            objects += entriesIn(storeFolder + u'/' + shard);
-    }
-    return objects;
 }
 
 // The kind of StorageError `operation` throws; -1 when it succeeds, -2 for any other exception.

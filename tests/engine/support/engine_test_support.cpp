@@ -16,6 +16,21 @@
 
 namespace vantrel::testing {
 
+QStringList entriesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+QStringList objectsIn(const QString& storeFolder)
+{
+    QStringList objects;
+    for (const QString& shard : entriesIn(storeFolder)) {
+        if (shard != u"tmp")
+            objects += entriesIn(storeFolder + u'/' + shard);
+    }
+    return objects;
+}
+
 TeamFixture::TeamFixture()
 {
     m_root = m_dir.filePath(QStringLiteral("Studio.vantrelteam"));

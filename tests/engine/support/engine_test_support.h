@@ -57,6 +57,11 @@ QByteArray noise(quint32 seed, qsizetype size);
 // folders, with an executable, an empty folder and a link.
 void makeProject(const QString& path, quint32 seed, int fileCount, qsizetype totalSize, int reelCount);
 
+// The names in `folder`, hidden ones included.
+QStringList entriesIn(const QString& folder);
+// The contents in a content store, by file name below its shard folders.
+QStringList objectsIn(const QString& storeFolder);
+
 // What a stored tree holds, in describeTree()'s form, read from the content store (which checks
 // every content against its hash).
 QMap<QString, QByteArray> storedTree(const ContentStore& store, const ContentHash& manifestHash);
