@@ -326,8 +326,10 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
             team.locks().leaveReleaseNote(locked, ReleaseNote{published.client, published.seq});
             team.locks().release(locked, self->m_id);
             team.checkouts().remove(self->m_id);
-            team.changeWatcher().unwatch(checkout->workingCopy);
-            discardWorkingFolder(QFileInfo(checkout->workingCopy).path());
+            // Giving up the watch of every folder takes a while in a large library: it is done
+            // in the background, before the working copy is removed.
+            discardWorkingFolder(QFileInfo(checkout->workingCopy).path(),
+                                 team.changeWatcher().release(checkout->workingCopy));
             team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
         };
         // A check-in interrupted after its versions were written only has to give up the locks.
@@ -431,8 +433,8 @@ QCoro::Task<> VersioningService::cancelCheckout(S3Factory)
                         {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
         team.locks().release(locked, self->m_id);
         team.checkouts().remove(self->m_id);
-        team.changeWatcher().unwatch(checkout->workingCopy);
-        discardWorkingFolder(QFileInfo(checkout->workingCopy).path());
+        discardWorkingFolder(QFileInfo(checkout->workingCopy).path(),
+                             team.changeWatcher().release(checkout->workingCopy));
         team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
     };
     co_await onWorker(std::move(work));

@@ -107,12 +107,16 @@ void recordWrittenTree(StatCache& cache, const Manifest& manifest, const QString
 
 // Removes a working copy that is no longer needed without making the caller wait: it is moved
 // aside at once and deleted in the background.
-void discardWorkingFolder(const QString& folder)
+void discardWorkingFolder(const QString& folder, std::function<void()> first)
 {
     const QString aside = QFileInfo(folder).path() + QStringLiteral("/.removed-") + IdFor<Versions>::make().toString();
     const QString doomed =
         std::rename(QFile::encodeName(folder).constData(), QFile::encodeName(aside).constData()) == 0 ? aside : folder;
-    QThreadPool::globalInstance()->start([doomed] { posix::removeTreeQuietly(doomed); });
+    QThreadPool::globalInstance()->start([doomed, first = std::move(first)] {
+        if (first)
+            first();
+        posix::removeTreeQuietly(doomed);
+    });
 }
 
 // Writes events into `package`, which already holds the library's own tree. Each keeps the

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace vantrel {
@@ -44,8 +45,8 @@ QStringList eventFolderNames(const QString& package);
 void recordWrittenTree(StatCache& cache, const Manifest& manifest, const QString& root);
 
 // Removes a working copy that is no longer needed without making the caller wait: it is moved
-// aside at once and deleted in the background.
-void discardWorkingFolder(const QString& folder);
+// aside at once and deleted in the background, after `first` (in the background too).
+void discardWorkingFolder(const QString& folder, std::function<void()> first = {});
 
 struct EventToWrite {
     std::shared_ptr<const BundleState> event;

@@ -14,7 +14,9 @@ const FolderEntry* findEntry(const FolderTree& tree, const QString& name)
     return found != tree.entries.cend() && found->name == name ? &*found : nullptr;
 }
 
-BaseTree::BaseTree(const ContentStore& store, std::optional<ContentHash> root) : m_reader(store), m_root(root)
+BaseTree::BaseTree(const ContentStore& store, std::optional<ContentHash> root)
+    : m_reader(store, true, TreeReader::Recent::use),
+      m_root(root)
 {
     if (m_root)
         m_trees.insert(*m_root);

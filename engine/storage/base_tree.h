@@ -14,7 +14,8 @@ namespace vantrel {
 // The version a new one builds on, read folder by folder as the new one needs it: only the
 // folders on the paths asked for are read. What the base's trees that were read name is known to
 // be in use by a version that garbage collection keeps. A part of the base that can't be read is
-// as if the base had nothing there, so the new version then lists and stores it itself.
+// as if the base had nothing there, so the new version then lists and stores it itself. Trees
+// this process read or stored lately are taken from memory.
 class BaseTree {
 public:
     BaseTree(const ContentStore& store, std::optional<ContentHash> root);

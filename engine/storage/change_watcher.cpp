@@ -334,6 +334,36 @@ void ChangeWatcher::unwatch(const QString& root)
     m_lost.remove(key);
 }
 
+std::function<void()> ChangeWatcher::release(const QString& root)
+{
+    const QString key = keyOf(root);
+    const std::lock_guard lock(m_mutex);
+    m_lost.remove(key);
+    const auto found = m_roots.constFind(key);
+    if (found == m_roots.cend())
+        return [] {};
+    // The job removes the watches through a descriptor of its own of the same instance.
+    const int fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        forgetLocked(key);
+        return [] {};
+    }
+    const QList<int> watches(found->watches.cbegin(), found->watches.cend());
+    for (const int wd : watches)
+        m_folders.remove(wd);
+    m_roots.erase(found);
+    // Their last events, and the kernel's word that each ended, are ignored: the watches are
+    // not known here any more.
+    const auto descriptor = std::shared_ptr<int>(new int(fd), [](int* owned) {
+        ::close(*owned);
+        delete owned;
+    });
+    return [descriptor, watches] {
+        for (const int wd : watches)
+            ::inotify_rm_watch(*descriptor, wd);
+    };
+}
+
 void ChangeWatcher::unwatchAll(const void* owner)
 {
     const std::lock_guard lock(m_mutex);
@@ -390,6 +420,17 @@ void ChangeWatcher::simulateOverflowForTesting()
     const std::lock_guard lock(m_mutex);
     drainLocked();
     handleLocked(-1, IN_Q_OVERFLOW, QByteArray());
+}
+
+int ChangeWatcher::kernelWatchesForTesting() const
+{
+    QFile info(QStringLiteral("/proc/self/fdinfo/%1").arg(m_fd));
+    if (!info.open(QIODevice::ReadOnly))
+        return -1;
+    int count = 0;
+    for (const QByteArray& line : info.readAll().split('\n'))
+        count += line.startsWith("inotify wd:") ? 1 : 0;
+    return count;
 }
 
 void ChangeWatcher::setWatchLimitForTesting(int limit)

@@ -4,6 +4,7 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,6 +44,11 @@ public:
     // Returns whether the watch is in place; when it isn't, the reason is whyNotWatched().
     bool watch(const QString& root, const QString& base, const void* owner);
     void unwatch(const QString& root);
+    // Stops watching `root` at once, as unwatch() does, but leaves the kernel's watches (one per
+    // folder, each a system call to remove) to the job returned, which may run on any thread,
+    // even after the watcher is gone. It must run before anything in `root` is removed, or the
+    // kernel queues a change for every item removed.
+    std::function<void()> release(const QString& root);
     // Stops every watch that `owner` started.
     void unwatchAll(const void* owner);
 
@@ -70,6 +76,8 @@ public:
 
     // For tests: acts as if the kernel's queue of changes had overflowed.
     void simulateOverflowForTesting();
+    // For tests: how many watches the kernel holds for this watcher.
+    int kernelWatchesForTesting() const;
     // For tests: at most `limit` folders are watched (below zero: no limit of its own); more
     // fail as when the system's limit of watches is reached.
     void setWatchLimitForTesting(int limit);

@@ -3,6 +3,7 @@
 
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/storage_error.h"
+#include "engine/storage/tree_cache.h"
 
 #include <QCoreApplication>
 
@@ -35,11 +36,15 @@ char* ioBuffer()
 
 } // namespace
 
-ContentStore::ContentStore(QString folder) : m_folder(std::move(folder))
+ContentStore::ContentStore(QString folder)
+    : m_folder(std::move(folder)),
+      m_recentTrees(std::make_unique<TreeCache>())
 {
     while (m_folder.size() > 1 && m_folder.endsWith(u'/'))
         m_folder.chop(1);
 }
+
+ContentStore::~ContentStore() = default;
 
 QString ContentStore::pathFor(const ContentHash& hash) const
 {

@@ -9,10 +9,13 @@
 #include <QString>
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 namespace vantrel {
+
+class TreeCache;
 
 // The contents of all versions of a team bundle, one file per distinct SHA-256:
 // `<folder>/ab/<64 hex>`, written through `<folder>/tmp/`. A stored content never changes, so
@@ -28,8 +31,11 @@ public:
 
     // `folder` is the store's own folder (the team bundle's "objects"); it is created on first use.
     explicit ContentStore(QString folder);
+    ~ContentStore();
 
     const QString& folder() const { return m_folder; }
+    // The trees of this store read or stored lately, shared by everyone who reads trees from it.
+    TreeCache& recentTrees() const { return *m_recentTrees; }
 
     // Stores the regular file at `path` (a symbolic link is refused), reading it once. A content
     // stored intact already is not written again: it is touched instead (see refresh()), and the
@@ -97,6 +103,7 @@ private:
     void place(Temporary& temporary, const ContentHash& hash);
 
     QString m_folder;
+    const std::unique_ptr<TreeCache> m_recentTrees;
     std::mutex m_claimedMutex;
     QSet<QString> m_claimed;
 };

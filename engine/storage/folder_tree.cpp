@@ -4,6 +4,7 @@
 #include "engine/storage/content_store.h"
 #include "engine/storage/parallel_jobs.h"
 #include "engine/storage/read_limits.h"
+#include "engine/storage/tree_cache.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -207,8 +208,13 @@ std::shared_ptr<const FolderTree> TreeReader::read(const ContentHash& hash)
         if (const auto found = m_read.constFind(hash); found != m_read.cend())
             return *found;
     }
-    auto tree =
-        std::make_shared<const FolderTree>(FolderTree::fromJson(m_store.readBytes(hash, readLimits::folderTree)));
+    TreeCache& recent = m_store.recentTrees();
+    std::shared_ptr<const FolderTree> tree = m_recent == Recent::use ? recent.find(hash) : nullptr;
+    if (!tree) {
+        tree = std::make_shared<const FolderTree>(FolderTree::fromJson(m_store.readBytes(hash, readLimits::folderTree)));
+        if (m_recent != Recent::ignore)
+            recent.insert(hash, tree);
+    }
     if (!m_keep)
         return tree;
     const std::lock_guard lock(m_mutex);

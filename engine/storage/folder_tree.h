@@ -66,9 +66,22 @@ constexpr qint64 maxEntries = 8'000'000;
 // Thread-safe.
 class TreeReader {
 public:
+    // What the reader does with the store's recent trees (ContentStore::recentTrees()).
+    enum class Recent {
+        remember, // trees read are added, but every tree is read from the store: what is written
+                  // out of a version is checked to be stored whole
+        use,      // a tree found there is not read again
+        ignore,   // for a caller that visits each tree once, which would only push out the others
+    };
+
     // Without `keepTrees`, trees are read again when asked for again, and nothing is kept in
     // memory (for a caller that visits each tree once).
-    explicit TreeReader(const ContentStore& store, bool keepTrees = true) : m_store(store), m_keep(keepTrees) {}
+    explicit TreeReader(const ContentStore& store, bool keepTrees = true, Recent recent = Recent::remember)
+        : m_store(store),
+          m_keep(keepTrees),
+          m_recent(keepTrees ? recent : Recent::ignore)
+    {
+    }
 
     // The tree stored under `hash`. Throws StorageError when it can't be read, DecodingError when
     // it is malformed.
@@ -77,6 +90,7 @@ public:
 private:
     const ContentStore& m_store;
     const bool m_keep;
+    const Recent m_recent;
     std::mutex m_mutex;
     QHash<ContentHash, std::shared_ptr<const FolderTree>> m_read;
 };

@@ -5,6 +5,7 @@
 #include "engine/storage/folder_listing.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/storage_error.h"
+#include "engine/storage/tree_cache.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -52,6 +53,7 @@ struct WalkedFolder {
     QList<Node> nodes; // sorted by name
     ContentHash hash;
     QByteArray json;
+    std::shared_ptr<const FolderTree> tree;
 };
 
 struct WalkedFile {
@@ -339,6 +341,7 @@ void Snapshot::computeHashes()
         }
         folder.json = tree.toJson();
         folder.hash = hashBytes(folder.json);
+        folder.tree = std::make_shared<const FolderTree>(std::move(tree));
     }
 }
 
@@ -432,6 +435,9 @@ ContentHash Snapshot::take(const QString& source)
                   0, {});
     // Before the cache (or anyone given the hash) relies on what was stored.
     m_batch.finish();
+    // The next version made from this one starts from these.
+    for (const int index : std::as_const(toStore))
+        m_store.recentTrees().insert(m_folders.at(index).hash, m_folders.at(index).tree);
 
     if (m_options.cache && m_options.saveCache && !m_files.isEmpty()) {
         try {

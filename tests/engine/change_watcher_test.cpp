@@ -146,6 +146,51 @@ private Q_SLOTS:
         QCOMPARE(watcher.changedFolders(second), Folders());
     }
 
+    void releasedWatchesGoLater()
+    {
+        QTemporaryDir dir;
+        auto watcher = std::make_unique<ChangeWatcher>();
+        const auto watched = [&](const QString& name) {
+            const QString path = dir.filePath(name + QStringLiteral("/Cut.dra"));
+            for (int folder = 0; folder < 40; ++folder) {
+                for (int file = 0; file < 50; ++file)
+                    writeFile(path + QStringLiteral("/f%1/file%2").arg(folder).arg(file), "contents");
+            }
+            if (!watcher->watch(path, QStringLiteral("v1"), owner))
+                qFatal("not watched");
+            return path;
+        };
+        const QString done = watched(QStringLiteral("done"));
+        const QString other = watched(QStringLiteral("other"));
+        QCOMPARE(watcher->kernelWatchesForTesting(), 82);
+
+        // Not watched from the release on, and not lost either; the kernel lets go with the job.
+        const auto job = watcher->release(done);
+        QVERIFY(!watcher->changedFolders(done));
+        QVERIFY(!watcher->whyNotWatched(done));
+        QCOMPARE(watcher->kernelWatchesForTesting(), 82);
+        job();
+        QCOMPARE(watcher->kernelWatchesForTesting(), 41);
+        // Removing the released copy is nobody's change, and the other stays continuous.
+        QVERIFY(QDir(QFileInfo(done).path()).removeRecursively());
+        QCOMPARE(watcher->changedFolders(other), Folders());
+        writeFile(other + QStringLiteral("/f7/new"), "new");
+        QCOMPARE(watcher->changedFolders(other), Folders{QStringLiteral("f7")});
+
+        // Watched again at once, before an earlier job ran, the same folders lose their watch and
+        // say so; a job outliving its watcher still runs; a root never watched gives a job too.
+        const auto early = watcher->release(other);
+        QVERIFY(watcher->watch(other, QStringLiteral("v2"), owner));
+        early();
+        QVERIFY(!watcher->changedFolders(other));
+        QVERIFY(watcher->whyNotWatched(other));
+        QVERIFY(watcher->watch(other, QStringLiteral("v3"), owner));
+        const auto late = watcher->release(other);
+        watcher.reset();
+        late();
+        ChangeWatcher().release(dir.filePath(QStringLiteral("never")))();
+    }
+
     void snapshotTakesUnchangedFoldersFromTheBase()
     {
         QTemporaryDir dir;
