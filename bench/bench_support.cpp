@@ -282,6 +282,37 @@ void CacheControl::prepare() const
     ::sync();
     if (m_canDrop && !drop())
         throw std::runtime_error("dropping the page cache stopped working");
+    if (!m_probe.isEmpty())
+        settle();
+}
+
+void CacheControl::settleDiskOf(const QString& folder)
+{
+    m_probe = folder + QStringLiteral("/.settle-probe");
+}
+
+void CacheControl::settle() const
+{
+    const int fd = ::open(QFile::encodeName(m_probe).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw std::runtime_error("the disk's probe file can't be written: " + m_probe.toStdString());
+    const std::array<char, 4096> block{};
+    const auto start = Clock::now();
+    int quiet = 0;
+    while (quiet < 3 && secondsSince(start) < longestS) {
+        const auto begin = Clock::now();
+        if (::pwrite(fd, block.data(), block.size(), 0) != qint64(block.size()) || ::fdatasync(fd) != 0) {
+            ::close(fd);
+            throw std::runtime_error("the disk's probe file can't be written: " + m_probe.toStdString());
+        }
+        quiet = secondsSince(begin) * 1000 < quietMs ? quiet + 1 : 0;
+    }
+    ::close(fd);
+    const double waited = secondsSince(start);
+    ++m_settling.waits;
+    if (waited * 1000 > Settling::stallMs)
+        ++m_settling.stalls;
+    m_settling.longest = std::max(m_settling.longest, waited);
 }
 
 bool CacheControl::drop()

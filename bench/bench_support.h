@@ -119,10 +119,28 @@ public:
     // possible, nothing cached.
     void prepare() const;
 
+    // From now on prepare() also lets the disk of `folder` settle: the system may report a large
+    // write as done while the disk (a virtual machine's, above all) stays busy with it for
+    // seconds, and the next timed step, whatever it is, would pay for that. A 4 KiB write with
+    // fdatasync() is timed until three in a row take under `quietMs`, for at most `longestS`.
+    void settleDiskOf(const QString& folder);
+    static constexpr double quietMs = 2.0;
+    static constexpr double longestS = 15.0;
+    struct Settling {
+        int waits = 0;
+        int stalls = 0;       // waits of more than `stallMs`
+        double longest = 0;   // seconds
+        static constexpr double stallMs = 50.0;
+    };
+    const Settling& settling() const { return m_settling; }
+
 private:
     static bool drop();
+    void settle() const;
 
     bool m_canDrop = false;
+    QString m_probe;
+    mutable Settling m_settling;
 };
 
 // ---------------------------------------------------------------------------------------------

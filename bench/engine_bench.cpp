@@ -291,6 +291,7 @@ int run(const QStringList& arguments)
     const WorkFolder workFolder(options->base, QStringLiteral("engine-bench"), options->keep, spaceNeeded);
     CacheControl cache;
     const bool dropping = cache.probe();
+    cache.settleDiskOf(workFolder.path());
     const Clients clients(workFolder.path() + QStringLiteral("/local"), true);
     BenchContext context{workFolder.path(), cache, clients};
 
@@ -330,6 +331,12 @@ int run(const QStringList& arguments)
         std::printf("  page cache: dropped before every timed step (sync; echo 3 > /proc/sys/vm/drop_caches)\n");
     else
         std::printf("  page cache: could not be dropped (not root?): every timed step ran with a warm cache\n");
+    const CacheControl::Settling& settling = cache.settling();
+    std::printf("  settling:   before every timed step, until three flushed 4 KiB writes in a row take under\n"
+                "              %.0f ms (at most %.0f s): the disk was busy for more than %.0f ms before %d of %d\n"
+                "              steps, for %s at the longest\n",
+                CacheControl::quietMs, CacheControl::longestS, CacheControl::Settling::stallMs, settling.stalls,
+                settling.waits, qPrintable(seconds(settling.longest)));
     std::printf("  timing:     every timed step ends with syncfs() of its destination; medians of %d runs;\n"
                 "              commits of the team bundle are timed one by one, each ending with its own fsync\n",
                 runs);
