@@ -178,6 +178,21 @@ void removeFileQuietly(const QString& path) noexcept
     }
 }
 
+QByteArray readByName(const QString& path, const std::function<QByteArray()>& read)
+{
+    constexpr int attempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return read();
+        } catch (const StorageError& error) {
+            if (error.systemError() != ESTALE)
+                throw;
+            if (attempt == attempts)
+                throw StorageError::notFound(path, ESTALE, QStringLiteral("read"));
+        }
+    }
+}
+
 namespace {
 
 // Removes the entry `name` of the folder `folder`, descending into folders (never into links).
@@ -242,7 +257,9 @@ void writeFileAtomically(const QString& path, const QByteArray& data, Durability
         fsyncDirectory(parentPath(path));
 }
 
-QByteArray readWholeFile(const QString& path, qint64 maxSize)
+namespace {
+
+QByteArray readWholeFileOnce(const QString& path, qint64 maxSize)
 {
     struct stat status {};
     UniqueFd fd = openRegularFile(path, status, path);
@@ -271,6 +288,13 @@ QByteArray readWholeFile(const QString& path, qint64 maxSize)
     data.truncate(used);
     fd.close(path);
     return data;
+}
+
+} // namespace
+
+QByteArray readWholeFile(const QString& path, qint64 maxSize)
+{
+    return readByName(path, [&] { return readWholeFileOnce(path, maxSize); });
 }
 
 bool publishFileExclusively(const QString& path, const QByteArray& data)

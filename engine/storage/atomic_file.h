@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <utility>
 
 namespace vantrel {
@@ -24,7 +25,8 @@ void writeFileAtomically(const QString& path, const QByteArray& data, Durability
 // The whole contents of the regular file at `path`, at most `maxSize` bytes (see read_limits.h).
 // A symbolic link is not followed and a FIFO or device is not read: both throw
 // StorageError::notRegularFile(). A larger file throws StorageError::tooLarge() without more
-// than `maxSize` + 1 bytes having been read.
+// than `maxSize` + 1 bytes having been read. A file that went stale under a network file system
+// is read again by name (see posix::readByName()).
 QByteArray readWholeFile(const QString& path, qint64 maxSize);
 
 // Makes `path` appear holding `data`, only if nothing exists there yet; false when something
@@ -88,6 +90,12 @@ void syncFileAt(const QString& path);
 // systems that can't do it are left alone.
 void startWriteBack(int fd) noexcept;
 void renameFile(const QString& from, const QString& to, const QString& pathForErrors);
+
+// Runs `read`, one read of the file at `path` from its name on, and again when it fails with
+// ESTALE: on NFS and GlusterFS that is the answer for a file another client moved aside or
+// replaced between the lookup of its name and the read, and the name may lead to another file
+// now. A file still stale after a few tries has moved away: StorageError notFound.
+QByteArray readByName(const QString& path, const std::function<QByteArray()>& read);
 
 // Removes a file, ignoring any failure: used to clean up after another failure.
 void removeFileQuietly(const QString& path) noexcept;

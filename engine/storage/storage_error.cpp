@@ -60,16 +60,30 @@ StorageError::StorageError(Kind kind, QString path, QString localizedDescription
 {
 }
 
+namespace {
+
+QString reasonFor(int error, const QString& action)
+{
+    return QCoreApplication::translate("Engine", "%1 (error %2 in %3)")
+        .arg(systemErrorText(error), QString::number(error), action);
+}
+
+} // namespace
+
+StorageError StorageError::notFound(const QString& path, int error, const QString& action)
+{
+    return StorageError(Kind::notFound, path,
+                        QCoreApplication::translate("Engine", "The file “%1” couldn’t be found.").arg(path),
+                        reasonFor(error, action), std::nullopt, error);
+}
+
 StorageError StorageError::fromErrno(int error, const QString& path, const QString& action)
 {
-    const QString reason = QCoreApplication::translate("Engine", "%1 (error %2 in %3)")
-                               .arg(systemErrorText(error), QString::number(error), action);
+    const QString reason = reasonFor(error, action);
     switch (error) {
     case ENOENT:
     case ENOTDIR:
-        return StorageError(Kind::notFound, path,
-                            QCoreApplication::translate("Engine", "The file “%1” couldn’t be found.").arg(path), reason,
-                            std::nullopt, error);
+        return notFound(path, error, action);
     case EEXIST:
     case ENOTEMPTY:
         return StorageError(

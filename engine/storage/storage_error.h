@@ -29,6 +29,10 @@ public:
     // The failure of a system call on `path`. `action` names the call for the failure reason
     // ("open", "write", "rename" ...).
     static StorageError fromErrno(int error, const QString& path, const QString& action);
+    // A file that is not where it was looked for; `error` is what the system said: ENOENT,
+    // ENOTDIR, or ESTALE for a file read by name that another client of a network file system
+    // kept moving aside or replacing while it was read.
+    static StorageError notFound(const QString& path, int error, const QString& action);
     // The contents stored for `path` do not hash to what they were stored under.
     static StorageError corrupt(const QString& path, const QString& detail);
     // A file the engine keeps that turned out to be something else (a symbolic link, a FIFO,

@@ -180,6 +180,36 @@ private Q_SLOTS:
         QVERIFY(StorageError::fromErrno(EIO, odd, QStringLiteral("read")).debugDescription().contains(odd));
     }
 
+    // NFS and GlusterFS answer ESTALE for a file another client moved aside while it was read:
+    // the name is opened again, and a file that stays stale has moved away.
+    void staleFilesAreReadAgainByName()
+    {
+        const QString file = QStringLiteral("/share/Team.vantrelteam/locks/x.lock");
+        int calls = 0;
+        const auto failing = [&](int error, int times) {
+            return [&calls, &file, error, times]() -> QByteArray {
+                if (++calls <= times)
+                    throw StorageError::fromErrno(error, file, QStringLiteral("read"));
+                return "record";
+            };
+        };
+        QCOMPARE(posix::readByName(file, failing(ESTALE, 2)), QByteArray("record"));
+        QCOMPARE(calls, 3);
+        calls = 0;
+        try {
+            posix::readByName(file, failing(ESTALE, 100));
+            QFAIL("a file that stays stale was read");
+        } catch (const StorageError& error) {
+            QCOMPARE(error.kind(), StorageError::Kind::notFound);
+            QCOMPARE(error.systemError(), ESTALE);
+            QCOMPARE(error.path(), file);
+        }
+        QCOMPARE(calls, 3);
+        calls = 0;
+        QVERIFY_THROWS_EXCEPTION(StorageError, posix::readByName(file, failing(EIO, 1)));
+        QCOMPARE(calls, 1);
+    }
+
     void atomicWritesAndExclusivePublishing()
     {
         const QString folder = path(QStringLiteral("journal/client"));
