@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 
 namespace vantrel {
 
@@ -21,14 +23,42 @@ namespace {
 
 const QString lockSuffix = QStringLiteral(".lock");
 
-QString fileStamp(const QString& path)
+// How many times a lock is tried again when its record vanishes between the exclusive create
+// that found it and the read of it (it was being given up).
+constexpr int publishAttempts = 3;
+
+// Whether the file system holding `folder` keeps the inode number of a file that does not
+// change. Local file systems do; FUSE (sshfs numbers files anew as it looks them up again),
+// NFS and SMB need not, so only the ones known to be local are trusted.
+bool keepsInodes(const QString& folder)
+{
+    struct statfs info {};
+    if (::statfs(QFile::encodeName(folder).constData(), &info) != 0)
+        return false;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case 0xEF53:     // ext2, ext3, ext4
+    case 0x58465342: // xfs
+    case 0x9123683E: // btrfs
+    case 0x01021994: // tmpfs
+    case 0xF2F52010: // f2fs
+    case 0x2FC12FC1: // zfs
+    case 0x794C7630: // overlayfs
+        return true;
+    default:
+        return false;
+    }
+}
+
+// What tells that a record file may have changed since it was read. Only a hint that saves
+// reading unchanged records: whether a lock changed is decided by the record read.
+QString fileStamp(const QString& path, bool withInode)
 {
     struct stat status {};
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
         return {};
     return QStringLiteral("%1:%2:%3.%4")
         .arg(status.st_size)
-        .arg(status.st_ino)
+        .arg(withInode ? status.st_ino : 0)
         .arg(status.st_mtim.tv_sec)
         .arg(status.st_mtim.tv_nsec);
 }
@@ -170,15 +200,39 @@ std::optional<LockRecord> LockTable::readLock(const IdFor<VersionBundle>& id) co
     return unknown;
 }
 
+std::optional<LockRecord> LockTable::readNow(const IdFor<VersionBundle>& id)
+{
+    // Stamped before it is read: a record replaced in between is read again at the next refresh.
+    const QString stamp = fileStamp(pathFor(id), keepsInodes(m_folder));
+    auto record = readLock(id);
+    std::lock_guard lock(m_mutex);
+    const auto known = m_locks.constFind(id);
+    const bool wasKnown = known != m_locks.cend();
+    if (wasKnown != record.has_value() || (record && known->record != *record))
+        m_changedSinceRefresh.insert(id);
+    if (record)
+        m_locks.insert(id, Known{stamp, *record});
+    else
+        m_locks.remove(id);
+    return record;
+}
+
+bool LockTable::isMineNow(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator)
+{
+    const auto record = readNow(id);
+    return record && record->clientId == m_clientId && record->initiator == initiator;
+}
+
 QSet<IdFor<VersionBundle>> LockTable::refresh()
 {
+    const bool withInode = keepsInodes(m_folder);
     QHash<IdFor<VersionBundle>, Known> found;
     for (const QString& name : QDir(m_folder).entryList({QStringLiteral("*") + lockSuffix}, QDir::Files)) {
         const auto id = IdFor<VersionBundle>::fromString(QStringView(name).chopped(lockSuffix.size()));
         if (!id)
             continue;
         const QString path = m_folder + QLatin1Char('/') + name;
-        const QString stamp = fileStamp(path);
+        const QString stamp = fileStamp(path, withInode);
         {
             std::lock_guard lock(m_mutex);
             const auto known = m_locks.constFind(*id);
@@ -199,10 +253,17 @@ QSet<IdFor<VersionBundle>> LockTable::refresh()
     }
 
     std::lock_guard lock(m_mutex);
-    QSet<IdFor<VersionBundle>> changed;
+    QSet<IdFor<VersionBundle>> changed = std::exchange(m_changedSinceRefresh, {});
+    // What readNow() read by name is at least as new as what the listing showed.
+    for (const auto& id : std::as_const(changed)) {
+        if (const auto known = m_locks.constFind(id); known != m_locks.cend())
+            found.insert(id, *known);
+        else
+            found.remove(id);
+    }
     for (auto it = m_locks.cbegin(); it != m_locks.cend(); ++it) {
         const auto now = found.constFind(it.key());
-        if (now == found.cend() || now->stamp != it->stamp)
+        if (now == found.cend() || now->record != it->record)
             changed.insert(it.key());
     }
     for (auto it = found.cbegin(); it != found.cend(); ++it) {
@@ -275,11 +336,17 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
         for (const auto& id : std::as_const(sorted)) {
             const QString path = pathFor(id);
             LockRecord record = newRecord(initiator);
-            if (publishFileExclusively(path, record.toJson())) {
+            bool published = false;
+            std::optional<LockRecord> existing;
+            for (int attempt = 0; attempt < publishAttempts && !published && !existing; ++attempt) {
+                published = publishFileExclusively(path, record.toJson());
+                if (!published)
+                    existing = readLock(id);
+            }
+            if (published) {
                 taken << id;
                 continue;
             }
-            const auto existing = readLock(id);
             if (existing && existing->clientId == m_clientId && existing->initiator == initiator)
                 continue; // ours already
             if (takeover != LockTakeover::forceUnlock) {

@@ -31,6 +31,7 @@ struct LockRecord {
     QByteArray toJson() const;
     static LockRecord fromJson(const QByteArray& json); // throws DecodingError
     QString holderDescription() const;                  // "Ana Editor on studio-a"
+    bool operator==(const LockRecord&) const = default;
 };
 
 // What the last holder of a lock published before giving it up: the record a new holder must
@@ -45,13 +46,21 @@ struct ReleaseNote {
 };
 
 // The locks of a team bundle: one exclusively created record per locked bundle in `locks/`.
-// Reads come from memory; refresh() rereads what changed on the share.
+// Reads come from memory; refresh() rereads what changed on the share. What decides (a
+// check-in, a discard, a revert, acquire() and release()) reads the records by name instead:
+// a share may serve a stale listing and stale file attributes for many seconds.
 class LockTable {
 public:
     LockTable(QString folder, QString clientId, UserIdentity user);
 
-    // Rereads the lock records; returns the bundles whose lock changed.
+    // Rereads the lock records whose file looks changed; returns the bundles whose record
+    // changed (or that readNow() found changed since the last refresh).
     QSet<IdFor<VersionBundle>> refresh();
+    // The lock record of `id` as the share holds it now, read by name, and kept in the table.
+    // Blocking; throws StorageError.
+    std::optional<LockRecord> readNow(const IdFor<VersionBundle>& id);
+    // Whether this installation holds the lock of `id` for `initiator`, by readNow().
+    bool isMineNow(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator);
 
     std::optional<LockRecord> holder(const IdFor<VersionBundle>& id) const;
     // Whether this installation holds the lock through the check-out of `initiator`.
@@ -89,10 +98,11 @@ private:
     UserIdentity m_user;
     mutable std::mutex m_mutex;
     struct Known {
-        QString stamp; // size, inode and modification time of the record file when read
+        QString stamp; // size, modification time (and inode, where stable) of the record file when read
         LockRecord record;
     };
     QHash<IdFor<VersionBundle>, Known> m_locks;
+    QSet<IdFor<VersionBundle>> m_changedSinceRefresh; // by readNow()
     std::function<void()> m_beforeAcquire;
 };
 

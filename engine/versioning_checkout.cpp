@@ -93,6 +93,37 @@ std::optional<QString> newerVersionBy(TeamBundle& team, const TeamSnapshot& snap
     return std::nullopt;
 }
 
+// Reads the document's lock by name (a share may serve a stale listing and stale attributes of
+// the lock files for many seconds) and keeps what was read in the lock table. When it is no
+// longer ours, the check-out is given up as when a poll notices a force unlock (the working copy
+// stays where it is, a copy of it goes to the attic), and lockLost names who holds it now.
+void requireOwnLock(TeamBundle& team, const BundleState& current)
+{
+    const auto holder = team.locks().readNow(current.id);
+    if (holder && holder->clientId == team.clientId() && holder->initiator == current.id)
+        return;
+    try {
+        team.poll();
+    } catch (const Error& error) {
+        team.log().event(QStringLiteral("A check-out whose lock was taken could not be given up: ")
+                             + escapedForLog(error.debugDescription()),
+                         QStringLiteral("checkIn"), Logger::Level::error);
+    }
+    throw VersioningError(VersioningError::Case::lockLost, current.name,
+                          holder ? displayName(holder->fullName, holder->userName) : QString());
+}
+
+// The included events of the check-out whose lock was taken, read by name like requireOwnLock().
+QSet<IdFor<VersionBundle>> takenEvents(TeamBundle& team, const BundleState& current, const Checkout& checkout)
+{
+    QSet<IdFor<VersionBundle>> taken;
+    for (const auto& included : checkout.events) {
+        if (!team.locks().isMineNow(included.id, current.id))
+            taken.insert(included.id);
+    }
+    return taken;
+}
+
 // Keeps in the attic a working copy that is refused; a failure to keep it is logged, never
 // reported in place of why it was refused.
 void keepRefusedWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, const QString& workingCopy)
@@ -245,8 +276,8 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
 
         // Already ours: the same working copy, as the user left it.
         if (const auto existing = team.checkouts().find(self->m_id); existing && !existing->displaced
-                                                                     && team.locks().isMine(self->m_id, self->m_id)
-                                                                     && QFileInfo::exists(existing->workingCopy))
+                                                                     && QFileInfo::exists(existing->workingCopy)
+                                                                     && team.locks().isMineNow(self->m_id, self->m_id))
             return existing->workingCopy;
 
         QList<IdFor<VersionBundle>> ids{self->m_id};
@@ -339,11 +370,8 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
                 return;
             }
         }
-        if (!team.locks().isMine(self->m_id, self->m_id)) {
-            const auto holder = team.locks().holder(self->m_id);
-            throw VersioningError(VersioningError::Case::lockLost, current->name,
-                                  holder ? displayName(holder->fullName, holder->userName) : QString());
-        }
+        requireOwnLock(team, *current);
+        takenEvents(team, *current, *checkout); // read for what follows, which reads the table
 
         // A version saved since the check-out began is never replaced by a working copy that did
         // not start from it.
@@ -374,9 +402,16 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
                              QStringLiteral("checkIn"), Logger::Level::info);
         JournalStamp published;
         try {
-            const CheckedInVersions versions =
+            CheckedInVersions versions =
                 storeWorkingCopy(team, *snapshot, *current, *checkout, newVersion, commitMessage, cache,
                                  watched ? std::optional(watched->folders) : std::nullopt);
+            // Storing a large library takes a while, and a lock may be taken meanwhile: an event
+            // whose lock was taken is left to its new holder.
+            const auto taken = takenEvents(team, *current, *checkout);
+            const auto removed = std::erase_if(versions.changes, [&](const JournalChange& change) {
+                return change.bundle != current->id && taken.contains(change.bundle);
+            });
+            versions.eventsLeftOut = versions.eventsLeftOut || removed > 0;
             // Events whose changes can't be checked in (their lock was taken, or they left the
             // library) are kept with the whole working copy before it is removed, and so is what
             // the editing application wrote beside the working copy.
@@ -386,6 +421,8 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
                                      QFileInfo(checkout->workingCopy).fileName(), QStringLiteral("left beside"));
             checkout->checkingIn = newVersion.toString();
             team.checkouts().save(*checkout);
+            // The same for the document, right before the record that makes its version current.
+            requireOwnLock(team, *current);
             published = team.commit(versions.changes).front().stamp;
         } catch (...) {
             // The working copy stays: what was read of it is kept for the next try. A check-in
@@ -427,7 +464,7 @@ QCoro::Task<> VersioningService::cancelCheckout(S3Factory)
         QList<IdFor<VersionBundle>> locked{self->m_id};
         for (const auto& included : checkout->events)
             locked << included.id;
-        const bool wasMine = team.locks().isMine(self->m_id, self->m_id);
+        const bool wasMine = team.locks().isMineNow(self->m_id, self->m_id);
         if (wasMine)
             team.commit(RecordKind::discard, self->m_id,
                         {{QStringLiteral("message"), QStringLiteral("discarded changes")}});

@@ -178,6 +178,12 @@ QCoro::Task<> VersioningService::revertVersionBundle(IdFor<Versions> versionID, 
         const VersionInfo* target = current->version(versionID);
         if (!target)
             throw VersioningError(VersioningError::Case::versionNotFound, current->name);
+        // Whoever holds the lock would check in over the revert without having seen it. (A
+        // check-out of this installation's own is refused its check-in instead: it no longer
+        // starts from the current version.)
+        if (const auto holder = self->m_team->locks().readNow(self->m_id);
+            holder && holder->clientId != self->m_team->clientId())
+            throw VersioningError(VersioningError::Case::itemLocked, current->name, holder->holderDescription());
         // The stored tree must still be readable before it becomes the current version.
         readTree(self->m_team->contents(), target->manifest);
         QJsonObject fields = versionFields(IdFor<Versions>::make(), target->manifest, target->message,
@@ -210,7 +216,7 @@ QCoro::Task<> VersioningService::removeOrDelete(std::shared_ptr<VersioningServic
             throw VersioningError(VersioningError::Case::itemNotFound, self->m_id.toString());
 
         // Nobody's working copy is orphaned by a colleague's click.
-        if (const auto holder = self->m_team->locks().holder(self->m_id))
+        if (const auto holder = self->m_team->locks().readNow(self->m_id))
             throw VersioningError(VersioningError::Case::itemLocked, current->name, holder->holderDescription());
 
         if (parentVersioningService) {

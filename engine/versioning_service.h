@@ -107,6 +107,8 @@ public:
     latestNestedVersioningServices(S3Factory s3Factory);
     QCoro::Task<> addNestedVersionBundle(std::shared_ptr<VersioningService> nestedVersioningService,
                                          QString relativeNestedWorkDirectoryPath, S3Factory s3Factory);
+    // Makes a stored version current again. Refused (itemLocked) while another installation
+    // holds the lock, read by name.
     virtual QCoro::Task<> revertVersionBundle(IdFor<Versions> versionID, S3Factory s3Factory);
     virtual QCoro::Task<> rename(QString newName);
     // Writes the version (the current one when absent) into `folder`; returns what it wrote.

@@ -163,9 +163,14 @@ private Q_SLOTS:
         const QString workingCopy = checkOut(cut);
         append(workingCopy, "ana's third\n");
 
+        // Ben may not revert while Ana holds the lock (her check-in would replace his revert
+        // unseen); Ana herself may, and her check-in then does not replace it.
         const auto bensCut = reopenAs(ben, cut);
-        syncWait(bensCut->revertVersionBundle(bensCut->versionIDs().first(), defaultS3Factory()));
-        ana->poll();
+        const auto first = bensCut->versionIDs().first();
+        QCOMPARE(failureOf([&] { syncWait(bensCut->revertVersionBundle(first, defaultS3Factory())); }),
+                 VersioningError::Case::itemLocked);
+        QCOMPARE(bensCut->versionIDs().size(), 2);
+        syncWait(cut->revertVersionBundle(first, defaultS3Factory()));
         QCOMPARE(failureOf([&] { checkIn(cut, QStringLiteral("Three")); }), VersioningError::Case::outdatedBase);
         QCOMPARE(contentOf(workingCopy), QByteArray("one\nedit\nana's third\n"));
         QVERIFY(cut->isCheckedOut());

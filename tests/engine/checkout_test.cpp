@@ -2,6 +2,7 @@
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"
 #include "support/engine_test_support.h"
+#include "support/held_opening.h"
 #include "support/service_steps.h"
 #include "support/sync_wait.h"
 
@@ -10,7 +11,9 @@
 #include <QTest>
 #include <QThread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vantrel;
 using namespace vantrel::testing;
@@ -63,6 +66,45 @@ int atticEntries(const TeamFixture& fixture, const Service& service)
     return QDir(fixture.root() + QStringLiteral("/attic/") + service->id().toString())
         .entryList({QStringLiteral("*.json")})
         .size();
+}
+
+// Writes `record` over the file at `path` in place, padded with spaces to `size` bytes, and sets
+// its modification time to `mtime`.
+void rewriteInPlace(const QString& path, const QByteArray& record, qsizetype size, const timespec& mtime)
+{
+    const QByteArray bytes = record.leftJustified(size, ' ');
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::pwrite(fd, bytes.constData(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+    const timespec times[2] = {{0, UTIME_OMIT}, mtime};
+    QCOMPARE(::futimens(fd, times), 0);
+    ::close(fd);
+}
+
+// Ana and Ben on one team bundle, Ana with Cut.kdenlive checked out and edited, and what her
+// client tells of it from then on.
+struct AnaEditing {
+    TeamFixture fixture;
+    std::shared_ptr<TeamBundle> ana = fixture.client(QStringLiteral("ana"));
+    std::shared_ptr<TeamBundle> ben = fixture.client(QStringLiteral("ben"));
+    Service cut = importCut(fixture, ana, "first");
+    QString workingCopy = checkOut(cut);
+    QList<RemoteDatabaseChange> seenByAna;
+    Cancellable watch = cut->remoteDatabaseChanges().sink([this](const RemoteDatabaseChange& change) {
+        seenByAna << change;
+    });
+    explicit AnaEditing(const QByteArray& edit) { writeFile(workingCopy, edit); }
+};
+
+void expectLockLost(QCoro::Task<> checkIn)
+{
+    try {
+        syncWait(std::move(checkIn));
+        QFAIL("checked in without the lock");
+    } catch (const VersioningError& error) {
+        QCOMPARE(error.kind(), VersioningError::Case::lockLost);
+        QVERIFY(error.localizedDescription().contains(QStringLiteral("ben Editor")));
+    }
 }
 
 } // namespace
@@ -179,16 +221,8 @@ private Q_SLOTS:
 
     void forceUnlockSeenFromTheOtherSide()
     {
-        TeamFixture fixture;
-        const auto ana = fixture.client(QStringLiteral("ana"));
-        const auto ben = fixture.client(QStringLiteral("ben"));
-        const auto cut = importCut(fixture, ana, "first");
-        const QString workingCopy = checkOut(cut);
-        writeFile(workingCopy, "ana's unsaved work");
-
-        QList<RemoteDatabaseChange> seenByAna;
-        auto watch =
-            cut->remoteDatabaseChanges().sink([&](const RemoteDatabaseChange& change) { seenByAna << change; });
+        AnaEditing editing("ana's unsaved work");
+        auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
         const auto bensCut = as(ben, cut);
         checkOut(bensCut, {}, LockTakeover::forceUnlock);
         QVERIFY(bensCut->isCheckedOut());
@@ -212,6 +246,67 @@ private Q_SLOTS:
         syncWait(cut->cancelCheckout(defaultS3Factory()));
         ben->poll();
         QVERIFY(bensCut->isCheckedOut());
+    }
+
+    // Through a share that caches file attributes, Ben's force unlock can leave Ana's lock file
+    // looking exactly as her client last saw it (size, inode, time): her lock table still says
+    // the lock is hers. Her check-in reads the lock itself, and is refused.
+    void forceUnlockHiddenByStaleAttributesIsNoticedByTheCheckIn()
+    {
+        AnaEditing editing("ana's edit");
+        auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
+
+        // Her record, made as large as Ben's will be, is read again at her poll: no change.
+        const QString lock = fixture.root() + QStringLiteral("/locks/") + cut->id().toString() + QStringLiteral(".lock");
+        struct stat status {};
+        QCOMPARE(::stat(QFile::encodeName(lock).constData(), &status), 0);
+        rewriteInPlace(lock, contentOf(lock), 1024, status.st_mtim);
+        ana->poll();
+        QVERIFY(seenByAna.isEmpty());
+
+        QCOMPARE(::stat(QFile::encodeName(lock).constData(), &status), 0);
+        const QString hers = fixture.scratch(QStringLiteral("k")) + QStringLiteral("/hers");
+        QCOMPARE(::link(QFile::encodeName(lock).constData(), QFile::encodeName(hers).constData()), 0);
+        const auto bensCut = as(ben, cut);
+        const QString bensCopy = checkOut(bensCut, {}, LockTakeover::forceUnlock);
+        const QByteArray bensRecord = contentOf(lock);
+        QVERIFY(bensRecord.size() < 1024);
+        QVERIFY(QFile::remove(lock) && QFile::rename(hers, lock));
+        rewriteInPlace(lock, bensRecord, 1024, status.st_mtim);
+        ana->poll();
+        QVERIFY(cut->isCheckedOut()); // as far as her lock table knows
+
+        expectLockLost(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()));
+        QCOMPARE(cut->versionIDs().size(), 1);
+        QCOMPARE(testing::contentOf(workingCopy), QByteArray("ana's edit"));
+        QCOMPARE(atticEntries(fixture, cut), 1);
+        QVERIFY(!cut->isCheckedOut());
+        QVERIFY(!seenByAna.isEmpty() && seenByAna.last().forceUnlocked);
+
+        writeFile(bensCopy, "ben's edit");
+        syncWait(bensCut->checkIn(QStringLiteral("his"), defaultS3Factory()));
+        QCOMPARE(bensCut->versionIDs().size(), 2);
+        QCOMPARE(contentOf(bensCut, fixture.scratch(QStringLiteral("o"))), QByteArray("ben's edit"));
+    }
+
+    // Ben force unlocks while Ana's check-in is reading her working copy (held there on purpose).
+    void forceUnlockWhileCheckingInRefusesTheCheckIn()
+    {
+        AnaEditing editing("ana's edit");
+        auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
+        HeldOpening reading(QFileInfo(workingCopy).path(), QFileInfo(workingCopy).fileName());
+        if (!reading.isWatching())
+            QSKIP(qPrintable(QStringLiteral("Openings can't be held here (fanotify: %1).").arg(reading.failure())));
+        auto checkingIn = cut->checkIn(QStringLiteral("mine"), defaultS3Factory());
+        const bool held = reading.waitUntilHeld(std::chrono::seconds(30));
+        const auto bensCut = as(ben, cut);
+        checkOut(bensCut, {}, LockTakeover::forceUnlock);
+        reading.release();
+        QVERIFY(held);
+        expectLockLost(std::move(checkingIn));
+        QCOMPARE(cut->versionIDs().size(), 1);
+        QCOMPARE(testing::contentOf(workingCopy), QByteArray("ana's edit"));
+        QCOMPARE(atticEntries(fixture, cut), 1);
     }
 
     void discardKeepsTheWorkInTheAttic()
