@@ -99,13 +99,14 @@ void Journal::readAll(QStringList& problems, const std::function<void(std::vecto
     std::lock_guard lock(m_mutex);
     m_cursors.clear();
     m_reported.clear();
+    m_withdrawn.clear();
     for (const QString& client : QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         const QString stamp = folderStamp(m_folder + QLatin1Char('/') + client);
         Cursor& cursor = m_cursors[client];
         QStringList found;
         bool relistLater = false;
         std::vector<JournalRecord> records;
-        auto read = readClient(client, cursor, readHead(client), found, &relistLater, false);
+        auto read = readClient(client, cursor, readHead(client), found, &relistLater, false, true);
         size_t count = 0;
         for (const auto& record : read)
             count += record.changes.size();
@@ -129,20 +130,38 @@ std::vector<JournalRecord> Journal::readNew(QStringList& problems)
         if (client == m_writerId)
             continue;
         Cursor& cursor = m_cursors[client];
-        // The head names the newest record; a client that crashed between publishing a record
-        // and rewriting its head leaves the head behind, but its folder changed all the same.
+        // The head, read by name, says whether there is anything new: a share answers a file
+        // opened by name from the file, where it may answer a listing or a folder's stamp from
+        // a cache for a while. The folder's stamp only catches records no head names yet (a
+        // client that stopped between publishing a record and rewriting its head).
         const QString stamp = folderStamp(m_folder + QLatin1Char('/') + client);
         const auto head = readHead(client);
-        if (head && *head <= cursor.lastSeq && stamp == cursor.folderStamp)
+        const bool named = head && *head > cursor.lastSeq;
+        if (!named && head && stamp == cursor.folderStamp)
             continue;
         QStringList found;
         bool relistLater = false;
-        for (auto& record : readClient(client, cursor, head, found, &relistLater, false))
+        const QString shortfall = cursor.shortfallReported;
+        for (auto& record : readClient(client, cursor, head, found, &relistLater, false, !named))
             std::move(record.changes.begin(), record.changes.end(), std::back_inserter(fresh));
         cursor.folderStamp = relistLater ? QString() : stamp;
+        if (!shortfall.isEmpty() && cursor.shortfallReported != shortfall)
+            withdraw(shortfall); // read since, or superseded by a report naming more
         report(found, problems);
     }
     return fresh;
+}
+
+void Journal::withdraw(const QString& problem)
+{
+    if (m_reported.remove(problem))
+        m_withdrawn << problem;
+}
+
+QStringList Journal::withdrawnProblems()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_withdrawn, {});
 }
 
 RecordState Journal::recordState(const QString& client, qint64 seq) const
@@ -236,7 +255,7 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     noteSeen(records.front());
     m_cursors[m_writerId].lastSeq = seq;
     // The record is published: the change has happened, whatever becomes of the head file,
-    // which only spares readers a listing. One that could not be written is written later.
+    // which lets readers find it by name. One that could not be written is written later.
     m_headPending = true;
     writeHead();
 
@@ -251,7 +270,8 @@ void Journal::writeHead()
     if (!m_headPending || m_nextOwnSeq <= 1)
         return;
     try {
-        // Only a hint: readers also notice new records by the folder's stamp.
+        // Readers find new records by it at once; one that could not be written leaves them to
+        // a listing of the folder, which a share may answer from a cache for a while.
         writeFileAtomically(m_folder + QLatin1Char('/') + m_writerId + QStringLiteral("/head"),
                             QByteArray::number(m_nextOwnSeq - 1), Durability::replaceable);
         m_headPending = false;

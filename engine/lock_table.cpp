@@ -213,6 +213,33 @@ QSet<IdFor<VersionBundle>> LockTable::refresh()
     return changed;
 }
 
+QSet<IdFor<VersionBundle>> LockTable::reread(const QSet<IdFor<VersionBundle>>& ids)
+{
+    QSet<IdFor<VersionBundle>> changed;
+    for (const auto& id : ids) {
+        const QString stamp = fileStamp(pathFor(id));
+        std::optional<LockRecord> record;
+        try {
+            record = readLock(id);
+        } catch (const StorageError&) {
+            continue; // unreadable for now: keep what we knew
+        }
+        std::lock_guard lock(m_mutex);
+        const auto known = m_locks.find(id);
+        if (!record) {
+            if (known != m_locks.end()) {
+                m_locks.erase(known);
+                changed.insert(id);
+            }
+            continue;
+        }
+        if (known == m_locks.end() || known->record.toJson() != record->toJson())
+            changed.insert(id);
+        m_locks.insert(id, Known{stamp, *record});
+    }
+    return changed;
+}
+
 std::optional<LockRecord> LockTable::holder(const IdFor<VersionBundle>& id) const
 {
     std::lock_guard lock(m_mutex);

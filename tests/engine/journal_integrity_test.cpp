@@ -219,6 +219,9 @@ private slots:
         reading.journal->readNew(again);
         QCOMPARE(namesIn(early), (QStringList{u"One"_s, u"Three"_s, u"Two"_s}));
         QCOMPARE(again, QStringList());
+        // What stopped being true is withdrawn, from the journal and from the team bundle.
+        QCOMPARE(reading.journal->withdrawnProblems(), QStringList{missing});
+        QCOMPARE(early->problems(), QStringList());
         QCOMPARE(reading.journal->recordState(ana->clientId(), 3), RecordState::read);
 
         // A record missing among later ones is reported and never waited for; the rest folds.
@@ -282,31 +285,37 @@ private slots:
         QCOMPARE(reading.folded.size(), std::size_t(4)); // Zed's three and Ana's fourth
     }
 
-    void aLaggingListingHidesYoungRecordsUntilTheyShow()
+    // Records a head names are opened by name, however far a share's listing lags; the listing
+    // only finds what no head names yet (a writer stopped between its record and its head).
+    void aLaggingListingHoldsBackOnlyWhatNoHeadNames()
     {
         TeamFixture fixture;
         const QString journal = fixture.root() + u"/journal"_s;
+        const QString head = journal + u"/CLIENT-ANA/head"_s;
         const auto ana = fixture.client(u"ana"_s), ben = fixture.client(u"ben"_s);
         createCollection(ana, u"Early"_s);
         ben->setJournalListingLagForTesting(1h);
         Reading reader = readFresh(journal, 1h);
-        QCOMPARE(reader.folded, std::set<QString>()); // Ana's first record is young too
+        QCOMPARE(reader.folded.size(), std::size_t(1));
 
-        // Listed one after the other, the head old enough to be believed: still nothing is missing.
-        setAge(recordPath(journal, ana->clientId(), 1), 7200);
         createCollection(ana, u"Late"_s);
-        createCollection(ana, u"Later"_s);
-        setAge(recordPath(journal, ana->clientId(), 3), 7200);
-        setAge(journal + u"/CLIENT-ANA/head"_s, 600);
         QStringList problems;
-        QCOMPARE(reader.journal->readNew(problems).size(), std::size_t(1)); // Ana's first
+        QCOMPARE(reader.journal->readNew(problems).size(), std::size_t(1));
         ben->poll();
-        QCOMPARE(namesIn(ben), QStringList{u"Early"_s});
-        QCOMPARE(reader.journal->recordState(ana->clientId(), 3), RecordState::notYet);
+        QCOMPARE(namesIn(ben), (QStringList{u"Early"_s, u"Late"_s}));
 
-        // Once old enough to be listed, they are read, however they were counted before.
-        setAge(recordPath(journal, ana->clientId(), 2), 7200);
-        QCOMPARE(reader.journal->readNew(problems).size(), std::size_t(2));
+        // The head left one record behind, for long: nothing is missing, the record waits for the
+        // listing.
+        createCollection(ana, u"Later"_s);
+        writeFile(head, "2");
+        setAge(head, 600);
+        QCOMPARE(reader.journal->readNew(problems).size(), std::size_t(0));
+        ben->poll();
+        QCOMPARE(namesIn(ben), (QStringList{u"Early"_s, u"Late"_s}));
+        QCOMPARE(reader.journal->recordState(ana->clientId(), 3), RecordState::notYet);
+        for (qint64 seq : {1, 2, 3})
+            setAge(recordPath(journal, ana->clientId(), seq), 7200);
+        QCOMPARE(reader.journal->readNew(problems).size(), std::size_t(1));
         ben->poll();
         QCOMPARE(namesIn(ben), (QStringList{u"Early"_s, u"Late"_s, u"Later"_s}));
         QVERIFY(problems.isEmpty() && ben->problems().isEmpty());
