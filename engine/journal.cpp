@@ -229,11 +229,21 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     for (;;) {
         if (m_nextOwnSeq > maxSeq)
             throw StorageError::corrupt(folder, QStringLiteral("The journal has no sequence number left."));
+        const qint64 lamport = m_highestLamport.load() + 1;
+        if (lamport > maxLamport)
+            throw StorageError::corrupt(folder, QStringLiteral("The journal has no order number left."));
         for (auto& record : records) {
             record.stamp.seq = m_nextOwnSeq;
-            record.stamp.lamport = m_highestLamport.load() + 1;
+            record.stamp.lamport = lamport;
         }
         bytes = encodeRecord(records);
+        // Nothing is published that readers would leave out: a change reported done is one
+        // every client folds.
+        if (bytes.size() > readLimits::journalRecord)
+            throw StorageError::tooLarge(folder + QLatin1Char('/') + recordFileName(m_nextOwnSeq), bytes.size(),
+                                         readLimits::journalRecord);
+        if (const auto check = decodeRecord(bytes); check.outcome != DecodedRecord::Outcome::folded)
+            throw StorageError::corrupt(folder, QStringLiteral("A record could not be written: %1").arg(check.detail));
         const QString path = folder + QLatin1Char('/') + recordFileName(m_nextOwnSeq);
         if (!publishFileExclusively(path, bytes)) {
             ++m_nextOwnSeq; // another process writing as this client took the number

@@ -4,7 +4,9 @@
 
 #include "engine/document_type.h"
 #include "engine/journal.h"
+#include "engine/journal_files.h"
 #include "engine/storage/content_hash.h"
+#include "engine/storage/storage_error.h"
 #include "support/engine_test_support.h"
 
 #include <QDir>
@@ -319,6 +321,44 @@ private slots:
         ben->poll();
         QCOMPARE(namesIn(ben), (QStringList{u"Early"_s, u"Late"_s, u"Later"_s}));
         QVERIFY(problems.isEmpty() && ben->problems().isEmpty());
+    }
+
+    // A record whose Lamport number is beyond the journal's bound is damage for every reader;
+    // one just at it is read, and a writer then refuses to stamp beyond it rather than publish a
+    // record nobody reads.
+    void lamportNumbersStayWithinWhatReadersRead()
+    {
+        TeamFixture fixture;
+        const QString journal = fixture.root() + u"/journal"_s;
+        const auto ana = fixture.client(u"ana"_s);
+        createCollection(ana, u"Reel"_s);
+        const auto plant = [&](const QString& client, qint64 lamport, const QString& name) {
+            JournalRecord record;
+            record.stamp = JournalStamp{lamport, client, 1, 0};
+            record.kind = RecordKind::create;
+            record.bundle = IdFor<VersionBundle>::make();
+            record.date = QDateTime::currentDateTimeUtc();
+            record.fields = change(name).fields;
+            QDir().mkpath(journal + u'/' + client);
+            overwrite(recordPath(journal, client, 1), journal_files::encodeRecord({record}));
+            writeFile(journal + u'/' + client + u"/head"_s, "1");
+        };
+        plant(u"CLIENT-EVE"_s, 9'000'000'000'000'000 - 1, u"Ahead"_s);
+        ana->poll();
+        createCollection(ana, u"After"_s);
+        const auto ben = fixture.client(u"ben"_s);
+        QCOMPARE(namesIn(ben), (QStringList{u"After"_s, u"Reel"_s}));
+        QCOMPARE(ben->problems().size(), 1);
+        QVERIFY2(ben->problems()[0].contains(u"record 1 of client CLIENT-EVE was left out. Its Lamport number"_s),
+                 qPrintable(ben->problems()[0]));
+        QCOMPARE(readFresh(journal).journal->recordState(u"CLIENT-EVE"_s, 1), RecordState::damaged);
+
+        plant(u"CLIENT-MAX"_s, journal_files::maxLamport, u"At the bound"_s);
+        ana->poll();
+        QVERIFY_THROWS_EXCEPTION(StorageError, createCollection(ana, u"Beyond"_s));
+        QVERIFY(!QFile::exists(recordPath(journal, ana->clientId(), 3)));
+        ben->poll();
+        QCOMPARE(namesIn(ben), (QStringList{u"After"_s, u"At the bound"_s, u"Reel"_s}));
     }
 };
 
