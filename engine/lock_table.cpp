@@ -226,6 +226,10 @@ QSet<IdFor<VersionBundle>> LockTable::reread(const QSet<IdFor<VersionBundle>>& i
         }
         std::lock_guard lock(m_mutex);
         const auto known = m_locks.find(id);
+        // A record that does not read may be one replaced as it was read (a share may clip it to
+        // the size it had): the listing decides, as for any lock.
+        if (record && record->clientId == QStringLiteral("?") && known != m_locks.end())
+            continue;
         if (!record) {
             if (known != m_locks.end()) {
                 m_locks.erase(known);
