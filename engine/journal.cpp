@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -121,12 +122,27 @@ void Journal::readAll(QStringList& problems, const std::function<void(std::vecto
     }
 }
 
+void Journal::lookFor(const QString& client)
+{
+    if (client.isEmpty() || client.size() > 255 || client == QLatin1String(".") || client == QLatin1String("..")
+        || client.contains(QLatin1Char('/')) || client.contains(QChar(0)))
+        return;
+    std::lock_guard lock(m_mutex);
+    m_cursors[client]; // read from the next poll on, from its first record
+}
+
 std::vector<JournalRecord> Journal::readNew(QStringList& problems)
 {
     std::lock_guard lock(m_mutex);
     writeHead();
     std::vector<JournalRecord> fresh;
-    for (const QString& client : QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+    // The clients listed, and those known already: a listing may lag behind a new folder.
+    QStringList clients = QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (auto it = m_cursors.cbegin(); it != m_cursors.cend(); ++it) {
+        if (!clients.contains(it.key()) && !QFileInfo(m_folder + QLatin1Char('/') + it.key()).isSymLink())
+            clients << it.key();
+    }
+    for (const QString& client : std::as_const(clients)) {
         if (client == m_writerId)
             continue;
         Cursor& cursor = m_cursors[client];
@@ -137,8 +153,8 @@ std::vector<JournalRecord> Journal::readNew(QStringList& problems)
         const QString stamp = folderStamp(m_folder + QLatin1Char('/') + client);
         const auto head = readHead(client);
         const bool named = head && *head > cursor.lastSeq;
-        if (!named && head && stamp == cursor.folderStamp)
-            continue;
+        if ((!named && head && stamp == cursor.folderStamp) || (!head && stamp.isEmpty()))
+            continue; // nothing new, or no such folder
         QStringList found;
         bool relistLater = false;
         const QString shortfall = cursor.shortfallReported;

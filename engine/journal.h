@@ -105,6 +105,10 @@ public:
     // listings may lag far behind its files. Folders are listed to find new clients, packs, and
     // records no head names yet.
     std::vector<JournalRecord> readNew(QStringList& problems);
+    // Makes readNew() read the folder of `client` from now on, also while a listing of the journal
+    // does not show it yet (a new client named by a release note). Ignored unless it is one plain
+    // folder name.
+    void lookFor(const QString& client);
     // Problems reported before that no longer hold (records reported missing that have been read
     // since), each once; they may be reported again should they come back.
     QStringList withdrawnProblems();

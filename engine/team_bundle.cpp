@@ -492,6 +492,9 @@ void TeamBundle::awaitRecords(const QList<ReleaseNote>& notes, const QString& it
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_recordWaitLimitMs.load());
     auto pause = std::chrono::milliseconds(50);
+    // A client new to this computer is read by name before a listing of the journal shows it.
+    for (const auto& note : notes)
+        m_journal->lookFor(note.clientId);
     for (;;) {
         bool missing = false;
         for (const auto& note : notes) {
