@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -99,13 +100,14 @@ void Journal::readAll(QStringList& problems, const std::function<void(std::vecto
     std::lock_guard lock(m_mutex);
     m_cursors.clear();
     m_reported.clear();
+    m_withdrawn.clear();
     for (const QString& client : QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         const QString stamp = folderStamp(m_folder + QLatin1Char('/') + client);
         Cursor& cursor = m_cursors[client];
         QStringList found;
         bool relistLater = false;
         std::vector<JournalRecord> records;
-        auto read = readClient(client, cursor, readHead(client), found, &relistLater, false);
+        auto read = readClient(client, cursor, readHead(client), found, &relistLater, false, true);
         size_t count = 0;
         for (const auto& record : read)
             count += record.changes.size();
@@ -120,29 +122,62 @@ void Journal::readAll(QStringList& problems, const std::function<void(std::vecto
     }
 }
 
+void Journal::lookFor(const QString& client)
+{
+    if (client.isEmpty() || client.size() > 255 || client == QLatin1String(".") || client == QLatin1String("..")
+        || client.contains(QLatin1Char('/')) || client.contains(QChar(0)))
+        return;
+    std::lock_guard lock(m_mutex);
+    m_cursors[client]; // read from the next poll on, from its first record
+}
+
 std::vector<JournalRecord> Journal::readNew(QStringList& problems)
 {
     std::lock_guard lock(m_mutex);
     writeHead();
     std::vector<JournalRecord> fresh;
-    for (const QString& client : QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+    // The clients listed, and those known already: a listing may lag behind a new folder.
+    QStringList clients = QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (auto it = m_cursors.cbegin(); it != m_cursors.cend(); ++it) {
+        if (!clients.contains(it.key()) && !QFileInfo(m_folder + QLatin1Char('/') + it.key()).isSymLink())
+            clients << it.key();
+    }
+    for (const QString& client : std::as_const(clients)) {
         if (client == m_writerId)
             continue;
         Cursor& cursor = m_cursors[client];
-        // The head names the newest record; a client that crashed between publishing a record
-        // and rewriting its head leaves the head behind, but its folder changed all the same.
+        // The head, read by name, says whether there is anything new: a share answers a file
+        // opened by name from the file, where it may answer a listing or a folder's stamp from
+        // a cache for a while. The folder's stamp only catches records no head names yet (a
+        // client that stopped between publishing a record and rewriting its head).
         const QString stamp = folderStamp(m_folder + QLatin1Char('/') + client);
         const auto head = readHead(client);
-        if (head && *head <= cursor.lastSeq && stamp == cursor.folderStamp)
-            continue;
+        const bool named = head && *head > cursor.lastSeq;
+        if ((!named && head && stamp == cursor.folderStamp) || (!head && stamp.isEmpty()))
+            continue; // nothing new, or no such folder
         QStringList found;
         bool relistLater = false;
-        for (auto& record : readClient(client, cursor, head, found, &relistLater, false))
+        const QString shortfall = cursor.shortfallReported;
+        for (auto& record : readClient(client, cursor, head, found, &relistLater, false, !named))
             std::move(record.changes.begin(), record.changes.end(), std::back_inserter(fresh));
         cursor.folderStamp = relistLater ? QString() : stamp;
+        if (!shortfall.isEmpty() && cursor.shortfallReported != shortfall)
+            withdraw(shortfall); // read since, or superseded by a report naming more
         report(found, problems);
     }
     return fresh;
+}
+
+void Journal::withdraw(const QString& problem)
+{
+    if (m_reported.remove(problem))
+        m_withdrawn << problem;
+}
+
+QStringList Journal::withdrawnProblems()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_withdrawn, {});
 }
 
 RecordState Journal::recordState(const QString& client, qint64 seq) const
@@ -210,11 +245,21 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     for (;;) {
         if (m_nextOwnSeq > maxSeq)
             throw StorageError::corrupt(folder, QStringLiteral("The journal has no sequence number left."));
+        const qint64 lamport = m_highestLamport.load() + 1;
+        if (lamport > maxLamport)
+            throw StorageError::corrupt(folder, QStringLiteral("The journal has no order number left."));
         for (auto& record : records) {
             record.stamp.seq = m_nextOwnSeq;
-            record.stamp.lamport = m_highestLamport.load() + 1;
+            record.stamp.lamport = lamport;
         }
         bytes = encodeRecord(records);
+        // Nothing is published that readers would leave out: a change reported done is one
+        // every client folds.
+        if (bytes.size() > readLimits::journalRecord)
+            throw StorageError::tooLarge(folder + QLatin1Char('/') + recordFileName(m_nextOwnSeq), bytes.size(),
+                                         readLimits::journalRecord);
+        if (const auto check = decodeRecord(bytes); check.outcome != DecodedRecord::Outcome::folded)
+            throw StorageError::corrupt(folder, QStringLiteral("A record could not be written: %1").arg(check.detail));
         const QString path = folder + QLatin1Char('/') + recordFileName(m_nextOwnSeq);
         if (!publishFileExclusively(path, bytes)) {
             ++m_nextOwnSeq; // another process writing as this client took the number
@@ -236,7 +281,7 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     noteSeen(records.front());
     m_cursors[m_writerId].lastSeq = seq;
     // The record is published: the change has happened, whatever becomes of the head file,
-    // which only spares readers a listing. One that could not be written is written later.
+    // which lets readers find it by name. One that could not be written is written later.
     m_headPending = true;
     writeHead();
 
@@ -251,7 +296,8 @@ void Journal::writeHead()
     if (!m_headPending || m_nextOwnSeq <= 1)
         return;
     try {
-        // Only a hint: readers also notice new records by the folder's stamp.
+        // Readers find new records by it at once; one that could not be written leaves them to
+        // a listing of the folder, which a share may answer from a cache for a while.
         writeFileAtomically(m_folder + QLatin1Char('/') + m_writerId + QStringLiteral("/head"),
                             QByteArray::number(m_nextOwnSeq - 1), Durability::replaceable);
         m_headPending = false;

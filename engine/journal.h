@@ -100,8 +100,18 @@ public:
     // The same, handing the records to `fold` one client at a time, so that the records of the
     // whole team are never held at once besides what `fold` keeps of them.
     void readAll(QStringList& problems, const std::function<void(std::vector<JournalRecord>&&)>& fold);
-    // Reads the records other clients wrote since the last read, with the same checks.
+    // Reads the records other clients wrote since the last read, with the same checks. Each
+    // client's `head` is read by name, and the records up to it are opened by name: a share's
+    // listings may lag far behind its files. Folders are listed to find new clients, packs, and
+    // records no head names yet.
     std::vector<JournalRecord> readNew(QStringList& problems);
+    // Makes readNew() read the folder of `client` from now on, also while a listing of the journal
+    // does not show it yet (a new client named by a release note). Ignored unless it is one plain
+    // folder name.
+    void lookFor(const QString& client);
+    // Problems reported before that no longer hold (records reported missing that have been read
+    // since), each once; they may be reported again should they come back.
+    QStringList withdrawnProblems();
 
     // Writes one record holding `changes` as this client, all or nothing, and returns them
     // stamped. It never packs: once enough records were written since the last pack it only
@@ -130,7 +140,8 @@ public:
 
     // Simulates a share whose listings lag: while `lag` is not zero, the record files and packs
     // of other clients modified less than `lag` ago are not listed, nor anything after them,
-    // and the head check counts them as present. For tests.
+    // and the head check counts them as present. Files opened by name are read as they are,
+    // as on a real share. For tests.
     void setListingLagForTesting(std::chrono::milliseconds lag);
     // Packs this client's records once `threshold` were written since the last pack. For tests.
     void setPackThresholdForTesting(int threshold);
@@ -150,10 +161,11 @@ public:
 private:
     struct Cursor {
         qint64 lastSeq = 0;                   // every record up to here was read, or is in `skipped`
-        QString folderStamp;                  // the client folder's modification time when last listed
+        QString folderStamp;                  // the client folder's modification time when last looked at
         QList<QPair<qint64, qint64>> skipped; // ranges of records up to lastSeq that were not folded
-        qint64 shortfallHead = 0;             // a head naming records not listed, and since when
+        qint64 shortfallHead = 0;             // a head naming records not found, and since when
         std::chrono::steady_clock::time_point shortfallSince;
+        QString shortfallReported;            // what was reported of it, withdrawn once they are read
     };
     // One record as read: its changes, and its bytes for a pack.
     struct ReadRecord {
@@ -162,8 +174,12 @@ private:
         int format = 0;
     };
 
+    // Reads the records of `client` after the cursor: by name up to `head`, listing the folder
+    // first when `listFirst` (packs, records no head names) or when a record is not found by
+    // name (packed meanwhile).
     std::vector<ReadRecord> readClient(const QString& client, Cursor& cursor, std::optional<qint64> head,
-                                       QStringList& problems, bool* relistLater, bool keepBytes);
+                                       QStringList& problems, bool* relistLater, bool keepBytes, bool listFirst);
+    void withdraw(const QString& problem);
     std::optional<qint64> readHead(const QString& client) const; // the newest record it names
     void report(const QStringList& found, QStringList& problems);
     void noteSeen(const JournalRecord& record);
@@ -187,6 +203,7 @@ private:
     mutable std::mutex m_mutex;
     QHash<QString, Cursor> m_cursors;
     QSet<QString> m_reported; // problems reported since the last readAll()
+    QStringList m_withdrawn;  // reported problems that stopped holding, not yet taken
     // Also raised by a pack reading this client's records back, outside m_mutex.
     std::atomic<qint64> m_highestLamport{0};
     qint64 m_nextOwnSeq = 1;

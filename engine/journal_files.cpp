@@ -69,6 +69,9 @@ std::vector<JournalRecord> decodeFields(const QByteArray& body, const json_scan:
 {
     JournalRecord header;
     header.stamp.lamport = requiredInteger(members, "lamport");
+    if (header.stamp.lamport > maxLamport)
+        throw DecodingError(
+            QStringLiteral("Its Lamport number (%1) is beyond any the journal gives.").arg(header.stamp.lamport));
     header.stamp.client = requiredString(members, "client");
     header.stamp.seq = requiredInteger(members, "seq");
     header.date = QDateTime::fromString(requiredString(members, "date"), Qt::ISODateWithMs);

@@ -40,6 +40,12 @@ namespace vantrel::journal_files {
 inline constexpr int currentFormat = 2;
 // Sequence numbers stay within the twelve digits of record file names.
 inline constexpr qint64 maxSeq = 999'999'999'999;
+// The highest Lamport number a record may carry. Honest numbers grow by one for each record the
+// whole team writes, so they never come near it; a record claiming more is damage, reported and
+// never folded. The rule looks at the record alone, so every reader leaves out the same records
+// and all fold alike, and no writer stamps beyond it: one crafted record can't push the numbers
+// of later records past what readers read (JSON numbers are read up to 9e15).
+inline constexpr qint64 maxLamport = 1'000'000'000'000'000;
 
 QString recordFileName(qint64 seq);
 // The name of the pack of records `first` to `last`.

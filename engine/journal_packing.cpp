@@ -118,7 +118,7 @@ qint64 Journal::writePack(const PackPlan& plan)
         Cursor scratch;
         scratch.lastSeq = listing.packedUpTo;
         bool relistLater = false;
-        auto records = readClient(m_writerId, scratch, readHead(m_writerId), problems, &relistLater, true);
+        auto records = readClient(m_writerId, scratch, readHead(m_writerId), problems, &relistLater, true, true);
         std::erase_if(records, [&](const ReadRecord& record) { return record.changes.front().stamp.seq > plan.upTo; });
         if (!problems.isEmpty() || relistLater || records.empty())
             return 0; // never pack over a record we could not read: it stays as it is

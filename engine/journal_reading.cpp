@@ -48,7 +48,8 @@ QString leftOutText(const QString& where, const QString& client, qint64 from, qi
 } // namespace
 
 std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Cursor& cursor, std::optional<qint64> head,
-                                                     QStringList& problems, bool* relistLater, bool keepBytes)
+                                                     QStringList& problems, bool* relistLater, bool keepBytes,
+                                                     bool listFirst)
 {
     const QString folder = m_folder + QLatin1Char('/') + client;
     const qint64 afterSeq = cursor.lastSeq;
@@ -61,7 +62,7 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
         qint64 expected = afterSeq + 1; // the first record not accounted for yet
         bool vanished = false;
         bool stoppedEarly = false;
-        const Listing listing = listFolder(folder, client == m_writerId ? std::chrono::milliseconds(0) : m_listingLag);
+        Listing listing;
         const auto skip = [&](qint64 from, qint64 to) {
             from = std::max(from, afterSeq + 1);
             if (from <= to)
@@ -86,6 +87,9 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
 
         const auto readPack = [&](const PackFile& pack) {
             const QString path = folder + QLatin1Char('/') + pack.name;
+            // Records up to here were read already, from files.
+            const qint64 before = expected - 1;
+            const auto skipAfter = [&](qint64 from, qint64 to) { skip(std::max(from, before + 1), to); };
             try {
                 const auto split = splitPack(readWholeFile(path, readLimits::journalPack));
                 // A pack holds the client's records from its first, in order: a damaged one is
@@ -94,9 +98,9 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
                 QList<QPair<int, QString>> damaged; // lines since `previous`, and why
                 const auto settle = [&](qint64 nextGood) {
                     if (damaged.isEmpty()) {
-                        if (nextGood > previous + 1 && nextGood - 1 > afterSeq)
+                        if (nextGood > previous + 1 && nextGood - 1 > before)
                             found << missingText(folder, previous + 1, nextGood - 1);
-                    } else if (nextGood - 1 > afterSeq || previous + 1 > nextGood - 1) {
+                    } else if (nextGood - 1 > before || previous + 1 > nextGood - 1) {
                         const QString lines = damaged.size() == 1 ? QStringLiteral("line %1").arg(damaged.front().first)
                                                                   : QStringLiteral("lines %1 to %2")
                                                                         .arg(QString::number(damaged.front().first),
@@ -104,7 +108,7 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
                         found << leftOutText(path + QStringLiteral(", ") + lines, client, previous + 1, nextGood - 1,
                                              damaged.front().second);
                     }
-                    skip(previous + 1, nextGood - 1);
+                    skipAfter(previous + 1, nextGood - 1);
                     damaged.clear();
                 };
                 bool anyDamaged = false;
@@ -123,7 +127,7 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
                     const qint64 seq = decoded.changes.front().stamp.seq;
                     settle(seq);
                     previous = seq;
-                    if (seq > afterSeq)
+                    if (seq > before)
                         keep(decoded, entry.bytes);
                 }
                 settle(pack.last + 1);
@@ -135,91 +139,131 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
                     return;
                 }
                 found << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
-                skip(pack.first, pack.last);
+                skipAfter(pack.first, pack.last);
             } catch (const Error& error) {
                 found << QStringLiteral("%1: %2").arg(path,
                                                       error.failureReason().value_or(error.localizedDescription()));
-                skip(pack.first, pack.last);
+                skipAfter(pack.first, pack.last);
             }
             highest = std::max(highest, pack.last);
             expected = std::max(expected, pack.last + 1);
         };
 
-        // The single records from `expected` up to (not including) `limit`.
+        // Reads the record file `name`, record `seq`: folded, or reported and skipped. Absent
+        // when there is no such file; incomplete when it may still be being written.
+        enum class FileRead { done, absent, incomplete };
+        const auto readRecordFile = [&](qint64 seq, const QString& name) {
+            const QString path = folder + QLatin1Char('/') + name;
+            QByteArray bytes;
+            try {
+                bytes = readWholeFile(path, readLimits::journalRecord);
+            } catch (const StorageError& error) {
+                if (error.kind() == StorageError::Kind::notFound)
+                    return FileRead::absent;
+                found << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
+                skip(seq, seq);
+                highest = seq;
+                return FileRead::done;
+            }
+            auto decoded = decodeRecord(bytes);
+            // A record still being written (where files cannot be published atomically) is
+            // read again at the next poll; an older one that does not read is damaged.
+            if (decoded.outcome == Outcome::unreadable
+                && writtenWithin(path, std::chrono::seconds(incompleteRecordGraceSeconds))) {
+                highest = std::max(highest, seq - 1);
+                stoppedEarly = true;
+                return FileRead::incomplete;
+            }
+            highest = seq;
+            if (const QString detail = misplaced(decoded, seq, seq); !detail.isEmpty()) {
+                found << leftOutText(path, client, seq, seq, detail);
+                skip(seq, seq);
+                return FileRead::done;
+            }
+            keep(decoded, bytes);
+            return FileRead::done;
+        };
+
+        // The records from `expected` up to `last`, opened by name, which a share answers from
+        // the file itself where a listing may be a cached one. False when one is not there.
+        const auto readByName = [&](qint64 last) {
+            for (; expected <= last; ++expected) {
+                if (readRecordFile(expected, recordFileName(expected)) != FileRead::done)
+                    return false;
+            }
+            return true;
+        };
+
+        // The single records listed from `expected` up to (not including) `limit`.
         const auto readFiles = [&](qint64 limit) {
             for (auto it = listing.files.lower_bound(expected); it != listing.files.end() && it->first < limit; ++it) {
                 const auto& [seq, name] = *it;
-                if (seq > expected) {
+                // Records a listing skips may still be there by name.
+                if (seq > expected && !readByName(seq - 1)) {
+                    if (stoppedEarly)
+                        return;
                     found << missingText(folder, expected, seq - 1);
                     skip(expected, seq - 1);
                 }
                 expected = seq + 1;
-                const QString path = folder + QLatin1Char('/') + name;
-                QByteArray bytes;
-                try {
-                    bytes = readWholeFile(path, readLimits::journalRecord);
-                } catch (const StorageError& error) {
-                    if (error.kind() == StorageError::Kind::notFound) {
-                        vanished = true;
-                        return;
-                    }
-                    found << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
-                    skip(seq, seq);
-                    highest = seq;
-                    continue;
-                }
-                auto decoded = decodeRecord(bytes);
-                // A record still being written (where files cannot be published atomically) is
-                // read again at the next poll; an older one that does not read is damaged.
-                if (decoded.outcome == Outcome::unreadable
-                    && writtenWithin(path, std::chrono::seconds(incompleteRecordGraceSeconds))) {
-                    highest = std::max(highest, seq - 1);
-                    stoppedEarly = true;
+                const FileRead read = readRecordFile(seq, name);
+                if (read == FileRead::absent)
+                    vanished = true;
+                if (read != FileRead::done)
                     return;
-                }
-                highest = seq;
-                if (const QString detail = misplaced(decoded, seq, seq); !detail.isEmpty()) {
-                    found << leftOutText(path, client, seq, seq, detail);
-                    skip(seq, seq);
-                    continue;
-                }
-                keep(decoded, bytes);
             }
         };
 
-        for (const auto& pack : packsToRead(listing.packs, afterSeq)) {
-            readFiles(pack.first);
-            if (vanished || stoppedEarly)
-                break;
-            if (expected < pack.first) {
-                found << missingText(folder, expected, pack.first - 1);
-                skip(expected, pack.first - 1);
+        // What the head names is read by name; the folder is listed only for what that can't
+        // find: packs, and records a head does not name (a writer stopped between its record
+        // and its head).
+        bool listNow = listFirst || !head;
+        if (!listNow && !readByName(*head) && !stoppedEarly)
+            listNow = true; // not found by name: packed meanwhile, or missing
+        if (listNow && !stoppedEarly) {
+            listing = listFolder(folder, client == m_writerId ? std::chrono::milliseconds(0) : m_listingLag);
+            for (const auto& pack : packsToRead(listing.packs, expected - 1)) {
+                readFiles(pack.first);
+                if (vanished || stoppedEarly)
+                    break;
+                if (expected < pack.first && !readByName(pack.first - 1)) {
+                    if (stoppedEarly)
+                        break;
+                    found << missingText(folder, expected, pack.first - 1);
+                    skip(expected, pack.first - 1);
+                }
+                readPack(pack);
+                if (vanished)
+                    break;
             }
-            readPack(pack);
-            if (vanished)
-                break;
+            if (!vanished && !stoppedEarly)
+                readFiles(std::numeric_limits<qint64>::max());
+            // A listing may lag behind the head: the rest by name.
+            if (!vanished && !stoppedEarly && head)
+                readByName(*head);
         }
-        if (!vanished && !stoppedEarly)
-            readFiles(std::numeric_limits<qint64>::max());
 
         if (vanished && attempt < 3)
             continue;
 
-        // The head names the client's newest record: records it names that are not listed are
+        // The head names the client's newest record: records it names that are not found are
         // missing, once that has lasted longer than a listing may lag.
-        const qint64 present = std::max({afterSeq, listing.packedUpTo, listing.hiddenUpTo,
+        const qint64 present = std::max({highest, listing.packedUpTo, listing.hiddenUpTo,
                                          listing.files.empty() ? qint64(0) : listing.files.rbegin()->first});
-        if (head && *head > present && !vanished) {
+        if (head && *head > present && !vanished && !stoppedEarly) {
             const auto now = std::chrono::steady_clock::now();
             if (next.shortfallHead != *head) {
                 next.shortfallHead = *head;
                 next.shortfallSince = now;
             }
             const auto grace = std::chrono::seconds(incompleteRecordGraceSeconds);
-            if (!writtenWithin(folder + QStringLiteral("/head"), grace) || now - next.shortfallSince >= grace)
-                found << missingText(folder, present + 1, *head);
-        } else {
+            if (!writtenWithin(folder + QStringLiteral("/head"), grace) || now - next.shortfallSince >= grace) {
+                next.shortfallReported = missingText(folder, present + 1, *head);
+                found << next.shortfallReported;
+            }
+        } else if (!vanished && !stoppedEarly) {
             next.shortfallHead = 0;
+            next.shortfallReported.clear();
         }
 
         for (const auto& record : records)
@@ -228,7 +272,9 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
         next.skipped.removeIf([&](const QPair<qint64, qint64>& range) { return range.first > highest; });
         cursor = std::move(next);
         problems << found;
-        *relistLater = stoppedEarly || listing.hiddenUpTo > 0;
+        // A folder not listed this time is listed at the next poll, should its stamp have changed
+        // by more than the records read by name.
+        *relistLater = stoppedEarly || listing.hiddenUpTo > 0 || !listNow;
         return records;
     }
 }

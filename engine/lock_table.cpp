@@ -274,6 +274,37 @@ QSet<IdFor<VersionBundle>> LockTable::refresh()
     return changed;
 }
 
+QSet<IdFor<VersionBundle>> LockTable::reread(const QSet<IdFor<VersionBundle>>& ids)
+{
+    QSet<IdFor<VersionBundle>> changed;
+    for (const auto& id : ids) {
+        const QString stamp = fileStamp(pathFor(id), keepsInodes(m_folder));
+        std::optional<LockRecord> record;
+        try {
+            record = readLock(id);
+        } catch (const StorageError&) {
+            continue; // unreadable for now: keep what we knew
+        }
+        std::lock_guard lock(m_mutex);
+        const auto known = m_locks.find(id);
+        // A record that does not read may be one replaced as it was read (a share may clip it to
+        // the size it had): the listing decides, as for any lock.
+        if (record && record->clientId == QStringLiteral("?") && known != m_locks.end())
+            continue;
+        if (!record) {
+            if (known != m_locks.end()) {
+                m_locks.erase(known);
+                changed.insert(id);
+            }
+            continue;
+        }
+        if (known == m_locks.end() || known->record != *record)
+            changed.insert(id);
+        m_locks.insert(id, Known{stamp, *record});
+    }
+    return changed;
+}
+
 std::optional<LockRecord> LockTable::holder(const IdFor<VersionBundle>& id) const
 {
     std::lock_guard lock(m_mutex);

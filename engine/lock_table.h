@@ -61,6 +61,9 @@ public:
     std::optional<LockRecord> readNow(const IdFor<VersionBundle>& id);
     // Whether this installation holds the lock of `id` for `initiator`, by readNow().
     bool isMineNow(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator);
+    // Rereads the lock records of `ids` by name, which a share answers from the files where it
+    // may answer a listing from a cache; returns the bundles whose lock changed.
+    QSet<IdFor<VersionBundle>> reread(const QSet<IdFor<VersionBundle>>& ids);
 
     std::optional<LockRecord> holder(const IdFor<VersionBundle>& id) const;
     // Whether this installation holds the lock through the check-out of `initiator`.

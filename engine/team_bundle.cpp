@@ -340,9 +340,51 @@ void TeamBundle::announce(const QSet<IdFor<VersionBundle>>& changed)
     publish(changed);
 }
 
-QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, QString>& forceUnlockedBy)
+QSet<IdFor<VersionBundle>> TeamBundle::rereadLocks(const QSet<IdFor<VersionBundle>>& named)
 {
-    QSet<IdFor<VersionBundle>> changed = m_locks->refresh();
+    // A lock taken or given up elsewhere shows in a listing of locks/ only once the share's
+    // cache of it expires (20 s with sshfs's defaults); the records that go with it (a check-out,
+    // a check-in, a discard) are read by name at once, and so are the lock files they name. A
+    // lock is given up just after its record is written, so it is read again for a while; and
+    // for as long as the listing does not show it as it is, lest the listing undo it.
+    constexpr auto watchSpan = std::chrono::seconds(30);
+    const auto now = std::chrono::steady_clock::now();
+    QSet<IdFor<VersionBundle>> watched;
+    {
+        std::lock_guard lock(m_lockWatchMutex);
+        for (const auto& id : named)
+            m_lockWatch.insert(id, now + watchSpan);
+        for (auto it = m_lockWatch.cbegin(); it != m_lockWatch.cend(); ++it)
+            watched.insert(it.key());
+    }
+    const auto holderText = [this](const IdFor<VersionBundle>& id) {
+        const auto holder = m_locks->holder(id);
+        return holder ? holder->toJson() : QByteArray();
+    };
+    QHash<IdFor<VersionBundle>, QByteArray> before;
+    for (const auto& id : std::as_const(watched))
+        before.insert(id, holderText(id));
+    const QSet<IdFor<VersionBundle>> listed = m_locks->refresh();
+    m_locks->reread(watched);
+    QSet<IdFor<VersionBundle>> changed = listed;
+    std::lock_guard lock(m_lockWatchMutex);
+    for (const auto& id : std::as_const(watched)) {
+        if (holderText(id) != before.value(id))
+            changed.insert(id);
+        else
+            changed.remove(id); // only the listing disagreed, and the file read by name won
+        // Given up (or never taken: an import), or read for long enough, once the listing agrees.
+        const auto until = m_lockWatch.constFind(id);
+        if (until != m_lockWatch.cend() && (*until <= now || !m_locks->holder(id)) && !listed.contains(id))
+            m_lockWatch.erase(until);
+    }
+    return changed;
+}
+
+QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, QString>& forceUnlockedBy,
+                                                    const QSet<IdFor<VersionBundle>>& named)
+{
+    QSet<IdFor<VersionBundle>> changed = rereadLocks(named);
     // A check-out of ours whose lock is no longer ours: somebody broke it. The working copy
     // stays where it is; a copy of it goes to the attic, once.
     for (Checkout checkout : m_checkouts->all()) {
@@ -369,8 +411,14 @@ void TeamBundle::poll()
 {
     QStringList problems;
     const auto records = m_journal->readNew(problems);
-    if (!problems.isEmpty()) {
+    const QStringList withdrawn = m_journal->withdrawnProblems();
+    if (!problems.isEmpty() || !withdrawn.isEmpty()) {
         std::lock_guard lock(m_problemsMutex);
+        for (const auto& problem : withdrawn) {
+            if (m_problems.removeAll(problem) > 0)
+                m_log->event(QStringLiteral("No longer so: ") + escapedForLog(problem), QStringLiteral("poll"),
+                             Logger::Level::info);
+        }
         for (const auto& problem : std::as_const(problems)) {
             if (!m_problems.contains(problem)) {
                 m_problems << problem;
@@ -378,8 +426,19 @@ void TeamBundle::poll()
             }
         }
     }
+    // The locks that new records say were taken or given up, with those of the bundles nested
+    // in them (a library's check-out holds its events' locks too).
+    QSet<IdFor<VersionBundle>> named;
+    const auto snapshot = m_model.snapshot();
+    for (const auto& record : records) {
+        if (record.kind != RecordKind::lock && record.kind != RecordKind::discard && record.kind != RecordKind::version)
+            continue;
+        named.insert(record.bundle);
+        if (const auto state = snapshot->find(record.bundle))
+            named.unite(QSet<IdFor<VersionBundle>>(state->children.cbegin(), state->children.cend()));
+    }
     QHash<IdFor<VersionBundle>, QString> forceUnlockedBy;
-    QSet<IdFor<VersionBundle>> changed = refreshLocks(forceUnlockedBy);
+    QSet<IdFor<VersionBundle>> changed = refreshLocks(forceUnlockedBy, named);
     changed += m_model.apply(records);
     publish(changed, std::move(forceUnlockedBy));
     autoSave();
@@ -433,6 +492,9 @@ void TeamBundle::awaitRecords(const QList<ReleaseNote>& notes, const QString& it
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_recordWaitLimitMs.load());
     auto pause = std::chrono::milliseconds(50);
+    // A client new to this computer is read by name before a listing of the journal shows it.
+    for (const auto& note : notes)
+        m_journal->lookFor(note.clientId);
     for (;;) {
         bool missing = false;
         for (const auto& note : notes) {

@@ -162,7 +162,12 @@ private:
     // Writes the attic entry of a copy of `name` whose tree (stored) is `tree`.
     void writeAtticEntry(const IdFor<VersionBundle>& id, const QString& name, const ContentHash& tree,
                          const QString& reason, const QStringList& skipped);
-    QSet<IdFor<VersionBundle>> refreshLocks(QHash<IdFor<VersionBundle>, QString>& forceUnlockedBy);
+    // Rereads the lock table: the listing of the locks, and by name the locks of `named` (the
+    // bundles new records of other clients took, checked in or gave up) and of those named
+    // lately whose lock files the listing may not show as they are yet.
+    QSet<IdFor<VersionBundle>> refreshLocks(QHash<IdFor<VersionBundle>, QString>& forceUnlockedBy,
+                                            const QSet<IdFor<VersionBundle>>& named);
+    QSet<IdFor<VersionBundle>> rereadLocks(const QSet<IdFor<VersionBundle>>& named);
     void pollLoop(std::weak_ptr<TeamBundle> weakSelf);
     // Asks the background thread to pack this client's journal now rather than at its next poll.
     void requestPack();
@@ -190,6 +195,10 @@ private:
 
     mutable std::mutex m_problemsMutex;
     QStringList m_problems;
+
+    // Bundles whose lock files are read by name at every poll, and until when at least.
+    std::mutex m_lockWatchMutex;
+    QHash<IdFor<VersionBundle>, std::chrono::steady_clock::time_point> m_lockWatch;
 
     std::mutex m_pollMutex;
     std::condition_variable m_pollWake;

@@ -230,7 +230,8 @@ private Q_SLOTS:
         plantLink(journal + u"/CLIENT-BEN/head"_s, u"/dev/zero"_s);
 
         // A running client polls, a new one opens, and so does ana, whose own head is a FIFO: each
-        // reports the damage (records that are links are not listed, so missing) and keeps the rest.
+        // reports the damage (records that are links are not listed, and opened by name they are
+        // not regular files) and keeps the rest.
         cleo->poll();
         const auto dan = fixture.client(u"dan"_s);
         const auto anaAgain = TeamBundle::open(fixture.root(), localFileManager(fixture.scratch(u"ana"_s)),
@@ -238,7 +239,9 @@ private Q_SLOTS:
                                                ClientIdentity{u"CLIENT-ANA"_s, UserIdentity::current()});
         for (const auto& team : {cleo, dan}) {
             const QString text = team->problems().join(u'\n');
-            QVERIFY2(text.contains(journal + u"/CLIENT-ANA: records 1 to 2 are missing."_s)
+            QVERIFY2(text.contains(recordPath(journal, u"CLIENT-ANA"_s, 1) + u": "_s)
+                         && text.contains(recordPath(journal, u"CLIENT-ANA"_s, 2) + u": "_s)
+                         && text.contains(notRegular)
                          && text.contains(benHuge + u": "_s) && text.contains(tooLarge),
                      qPrintable(text));
             QCOMPARE(team->versionBundles().liveIndex().documents.size(), 3);

@@ -4,7 +4,9 @@
 
 #include "engine/document_type.h"
 #include "engine/journal.h"
+#include "engine/journal_files.h"
 #include "engine/storage/content_hash.h"
+#include "engine/storage/storage_error.h"
 #include "support/engine_test_support.h"
 
 #include <QDir>
@@ -219,6 +221,9 @@ private slots:
         reading.journal->readNew(again);
         QCOMPARE(namesIn(early), (QStringList{u"One"_s, u"Three"_s, u"Two"_s}));
         QCOMPARE(again, QStringList());
+        // What stopped being true is withdrawn, from the journal and from the team bundle.
+        QCOMPARE(reading.journal->withdrawnProblems(), QStringList{missing});
+        QCOMPARE(early->problems(), QStringList());
         QCOMPARE(reading.journal->recordState(ana->clientId(), 3), RecordState::read);
 
         // A record missing among later ones is reported and never waited for; the rest folds.
@@ -282,34 +287,78 @@ private slots:
         QCOMPARE(reading.folded.size(), std::size_t(4)); // Zed's three and Ana's fourth
     }
 
-    void aLaggingListingHidesYoungRecordsUntilTheyShow()
+    // Records a head names are opened by name, however far a share's listing lags; the listing
+    // only finds what no head names yet (a writer stopped between its record and its head).
+    void aLaggingListingHoldsBackOnlyWhatNoHeadNames()
     {
         TeamFixture fixture;
         const QString journal = fixture.root() + u"/journal"_s;
+        const QString head = journal + u"/CLIENT-ANA/head"_s;
         const auto ana = fixture.client(u"ana"_s), ben = fixture.client(u"ben"_s);
         createCollection(ana, u"Early"_s);
         ben->setJournalListingLagForTesting(1h);
         Reading reader = readFresh(journal, 1h);
-        QCOMPARE(reader.folded, std::set<QString>()); // Ana's first record is young too
+        QCOMPARE(reader.folded.size(), std::size_t(1));
 
-        // Listed one after the other, the head old enough to be believed: still nothing is missing.
-        setAge(recordPath(journal, ana->clientId(), 1), 7200);
         createCollection(ana, u"Late"_s);
-        createCollection(ana, u"Later"_s);
-        setAge(recordPath(journal, ana->clientId(), 3), 7200);
-        setAge(journal + u"/CLIENT-ANA/head"_s, 600);
         QStringList problems;
-        QCOMPARE(reader.journal->readNew(problems).size(), std::size_t(1)); // Ana's first
+        QCOMPARE(reader.journal->readNew(problems).size(), std::size_t(1));
         ben->poll();
-        QCOMPARE(namesIn(ben), QStringList{u"Early"_s});
-        QCOMPARE(reader.journal->recordState(ana->clientId(), 3), RecordState::notYet);
+        QCOMPARE(namesIn(ben), (QStringList{u"Early"_s, u"Late"_s}));
 
-        // Once old enough to be listed, they are read, however they were counted before.
-        setAge(recordPath(journal, ana->clientId(), 2), 7200);
-        QCOMPARE(reader.journal->readNew(problems).size(), std::size_t(2));
+        // The head left one record behind, for long: nothing is missing, the record waits for the
+        // listing.
+        createCollection(ana, u"Later"_s);
+        writeFile(head, "2");
+        setAge(head, 600);
+        QCOMPARE(reader.journal->readNew(problems).size(), std::size_t(0));
+        ben->poll();
+        QCOMPARE(namesIn(ben), (QStringList{u"Early"_s, u"Late"_s}));
+        QCOMPARE(reader.journal->recordState(ana->clientId(), 3), RecordState::notYet);
+        for (qint64 seq : {1, 2, 3})
+            setAge(recordPath(journal, ana->clientId(), seq), 7200);
+        QCOMPARE(reader.journal->readNew(problems).size(), std::size_t(1));
         ben->poll();
         QCOMPARE(namesIn(ben), (QStringList{u"Early"_s, u"Late"_s, u"Later"_s}));
         QVERIFY(problems.isEmpty() && ben->problems().isEmpty());
+    }
+
+    // A record whose Lamport number is beyond the journal's bound is damage for every reader;
+    // one just at it is read, and a writer then refuses to stamp beyond it rather than publish a
+    // record nobody reads.
+    void lamportNumbersStayWithinWhatReadersRead()
+    {
+        TeamFixture fixture;
+        const QString journal = fixture.root() + u"/journal"_s;
+        const auto ana = fixture.client(u"ana"_s);
+        createCollection(ana, u"Reel"_s);
+        const auto plant = [&](const QString& client, qint64 lamport, const QString& name) {
+            JournalRecord record;
+            record.stamp = JournalStamp{lamport, client, 1, 0};
+            record.kind = RecordKind::create;
+            record.bundle = IdFor<VersionBundle>::make();
+            record.date = QDateTime::currentDateTimeUtc();
+            record.fields = change(name).fields;
+            QDir().mkpath(journal + u'/' + client);
+            overwrite(recordPath(journal, client, 1), journal_files::encodeRecord({record}));
+            writeFile(journal + u'/' + client + u"/head"_s, "1");
+        };
+        plant(u"CLIENT-EVE"_s, 9'000'000'000'000'000 - 1, u"Ahead"_s);
+        ana->poll();
+        createCollection(ana, u"After"_s);
+        const auto ben = fixture.client(u"ben"_s);
+        QCOMPARE(namesIn(ben), (QStringList{u"After"_s, u"Reel"_s}));
+        QCOMPARE(ben->problems().size(), 1);
+        QVERIFY2(ben->problems()[0].contains(u"record 1 of client CLIENT-EVE was left out. Its Lamport number"_s),
+                 qPrintable(ben->problems()[0]));
+        QCOMPARE(readFresh(journal).journal->recordState(u"CLIENT-EVE"_s, 1), RecordState::damaged);
+
+        plant(u"CLIENT-MAX"_s, journal_files::maxLamport, u"At the bound"_s);
+        ana->poll();
+        QVERIFY_THROWS_EXCEPTION(StorageError, createCollection(ana, u"Beyond"_s));
+        QVERIFY(!QFile::exists(recordPath(journal, ana->clientId(), 3)));
+        ben->poll();
+        QCOMPARE(namesIn(ben), (QStringList{u"After"_s, u"At the bound"_s, u"Reel"_s}));
     }
 };
 
