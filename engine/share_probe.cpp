@@ -126,7 +126,10 @@ private:
             int syncError = injectedFault(ShareCapability::flush);
             if (syncError == 0)
                 syncError = attempt([&] { return ::fsync(file.get()); });
-            if (syncError == EINVAL || syncError == ENOTSUP || syncError == EOPNOTSUPP || syncError == ENOSYS)
+            // On a file it has just made and written, a refusal is no question of permission
+            // (rclone's mount answers EPERM).
+            if (syncError == EINVAL || syncError == ENOTSUP || syncError == EOPNOTSUPP || syncError == ENOSYS
+                || syncError == EPERM || syncError == EACCES)
                 missing(tr("It can’t flush a file to its disk (%1), so what is written there is not sure to "
                            "survive a crash.")
                             .arg(systemErrorText(syncError)));
