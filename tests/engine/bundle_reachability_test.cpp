@@ -80,6 +80,20 @@ private Q_SLOTS:
         QVERIFY(replaced);
         QCOMPARE(contentOf(workingCopy), QByteArray("second"));
         QVERIFY(ana->checkouts().find(cut->id()));
+        if (!afterPublishing) {
+            // Back on the copy that holds the contents: the check-in can be made again.
+            QDir(fixture.root()).removeRecursively();
+            move(away, fixture.root());
+            syncWait(cut->checkIn(QStringLiteral("edit"), defaultS3Factory()));
+            QVERIFY(!QFileInfo::exists(workingCopy));
+            QCOMPARE(contentOf(syncWait(
+                         cut->exportVersion(std::nullopt, fixture.scratch(QStringLiteral("out")), defaultS3Factory()))),
+                     QByteArray("second"));
+            const auto bensCut = reopenAs(fixture.client(QStringLiteral("ben")), cut);
+            QCOMPARE(contentOf(syncWait(bensCut->exportVersion(std::nullopt, fixture.scratch(QStringLiteral("ben")),
+                                                               defaultS3Factory()))),
+                     QByteArray("second"));
+        }
 
         // The same for an import, into the copy that is there now.
         copyFolder(fixture.root(), older);
