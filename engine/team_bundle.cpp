@@ -578,12 +578,14 @@ void TeamBundle::confirmPublished(const std::vector<JournalRecord>& records) con
                          [seq](const journal_files::PackFile& pack) { return pack.first <= seq && seq <= pack.last; }))
             throw replaced();
     }
+    QSet<ContentHash> trees; // one record may name a tree many times
     for (const auto& record : records) {
-        const auto tree = ContentHash::fromHex(record.fields.string(QLatin1StringView("manifest")));
-        if (!tree)
-            continue;
+        if (const auto tree = ContentHash::fromHex(record.fields.string(QLatin1StringView("manifest"))))
+            trees.insert(*tree);
+    }
+    for (const auto& tree : std::as_const(trees)) {
         try {
-            m_contents->readBytes(*tree);
+            m_contents->readBytes(tree);
         } catch (const StorageError& error) {
             if (error.kind() == StorageError::Kind::notFound)
                 throw replaced();
