@@ -108,7 +108,8 @@ private:
     {
         const QByteArray native = nativePath(path);
         int fd = -1;
-        const int error = attempt([&] { return fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+        const int error =
+            attempt([&] { return fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
         if (error != 0) {
             if (cannotWrite(error))
                 return false;
@@ -146,7 +147,8 @@ private:
         int fd = -1;
         int error = injectedFault(ShareCapability::exclusiveCreate);
         if (error == 0)
-            error = attempt([&] { return fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+            error =
+                attempt([&] { return fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
         else
             error = 0; // as though the existing name had not been refused
         if (fd >= 0)

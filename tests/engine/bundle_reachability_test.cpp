@@ -123,8 +123,7 @@ private Q_SLOTS:
         QVERIFY(QDir().mkdir(fixture.root()));
         QVERIFY_THROWS_EXCEPTION(Error, importText(fixture, ana, QStringLiteral("Reel.kdenlive"), "reel"));
         QVERIFY_THROWS_EXCEPTION(Error, checkOutItem(cut));
-        QCOMPARE(QDir(fixture.root()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList());
+        QCOMPARE(QDir(fixture.root()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
         ana->poll();
         QVERIFY(!ana->isReachable());
 

@@ -12,8 +12,8 @@
 #include <QTest>
 
 #include <cerrno>
-#include <netinet/in.h>
 #include <csignal>
+#include <netinet/in.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -34,14 +34,13 @@ QStringList probeLeftovers(const QString& root)
 std::shared_ptr<TeamBundle> createAt(const QString& path)
 {
     const QString local = QFileInfo(path).path() + QStringLiteral("/local");
-    return TeamBundle::create(path,
-                              std::make_shared<SystemFileManager>(local + QStringLiteral("/data"),
-                                                                  local + QStringLiteral("/cache"),
-                                                                  local + QStringLiteral("/downloads")),
-                              std::make_shared<RecordingWorkspace>(),
-                              ClientIdentity{QStringLiteral("PROBER"),
-                                             UserIdentity{QStringLiteral("prober"), QStringLiteral("Prober"),
-                                                          QStringLiteral("host")}});
+    return TeamBundle::create(
+        path,
+        std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
+                                            local + QStringLiteral("/downloads")),
+        std::make_shared<RecordingWorkspace>(),
+        ClientIdentity{QStringLiteral("PROBER"),
+                       UserIdentity{QStringLiteral("prober"), QStringLiteral("Prober"), QStringLiteral("host")}});
 }
 
 int freePort()
@@ -102,24 +101,22 @@ public:
         const QString user = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
         for (int attempt = 0; attempt < 20 && !m_mounted; ++attempt) {
             QTest::qWait(100);
-            m_mounted =
-                QProcess::execute(
-                    QStringLiteral("sshfs"),
-                    {QStringLiteral("-p"), QString::number(port), QStringLiteral("-o"),
-                     QStringLiteral("IdentityFile=%1/userkey").arg(m_folder), QStringLiteral("-o"),
-                     QStringLiteral("StrictHostKeyChecking=no"), QStringLiteral("-o"),
-                     QStringLiteral("UserKnownHostsFile=/dev/null"), QStringLiteral("-o"), QStringLiteral("BatchMode=yes"),
-                     QStringLiteral("-o"), QStringLiteral("sftp_server=%1 -P posix-rename").arg(sftpServer),
-                     QStringLiteral("%1@127.0.0.1:%2").arg(user, exportFolder()), mountPoint()})
-                == 0;
+            m_mounted = QProcess::execute(QStringLiteral("sshfs"),
+                                          {QStringLiteral("-p"), QString::number(port), QStringLiteral("-o"),
+                                           QStringLiteral("IdentityFile=%1/userkey").arg(m_folder),
+                                           QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=no"),
+                                           QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=/dev/null"),
+                                           QStringLiteral("-o"), QStringLiteral("BatchMode=yes"), QStringLiteral("-o"),
+                                           QStringLiteral("sftp_server=%1 -P posix-rename").arg(sftpServer),
+                                           QStringLiteral("%1@127.0.0.1:%2").arg(user, exportFolder()), mountPoint()})
+                        == 0;
         }
         if (!m_mounted)
             m_missing = QStringLiteral("an sshfs mount that works");
     }
     ~ShareWithoutPosixRename()
     {
-        if (m_mounted
-            && QProcess::execute(QStringLiteral("fusermount"), {QStringLiteral("-u"), mountPoint()}) != 0)
+        if (m_mounted && QProcess::execute(QStringLiteral("fusermount"), {QStringLiteral("-u"), mountPoint()}) != 0)
             QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), mountPoint()});
         QFile pidFile(m_folder + QStringLiteral("/sshd.pid"));
         if (m_sshdStarted && pidFile.open(QIODevice::ReadOnly)) {
@@ -159,8 +156,8 @@ private Q_SLOTS:
         QTest::newRow("sshfs without posix-rename")
             << ShareCapability::replaceByRename << EPERM << QStringLiteral("fuse.sshfs")
             << QStringLiteral("workaround=rename");
-        QTest::newRow("no rename over a file") << ShareCapability::replaceByRename << EPERM << QString()
-                                               << QStringLiteral("renaming another over it");
+        QTest::newRow("no rename over a file")
+            << ShareCapability::replaceByRename << EPERM << QString() << QStringLiteral("renaming another over it");
         QTest::newRow("links failing") << ShareCapability::hardLink << EIO << QString()
                                        << QStringLiteral("hard link fails");
         QTest::newRow("no links at all") << ShareCapability::hardLink << EPERM << QString() << QString();

@@ -43,8 +43,8 @@ TeamView::TeamView(Team& team, design::Prioritizer<design::Ribbon>* ribbon, QWid
     toolbarLayout->setContentsMargins(8, 4, 8, 4);
     toolbarLayout->addWidget(new TeamToolbar(&team.navigation(), team.progress(), ribbon, toolbar), 1);
     // A ribbon of its own, so that it never hides the application's messages nor they it.
-    m_shareRibbon = new design::RibbonView(
-        new design::Prioritizer<design::Ribbon>(m_shareMessages.publisher(), this), toolbar);
+    m_shareRibbon =
+        new design::RibbonView(new design::Prioritizer<design::Ribbon>(m_shareMessages.publisher(), this), toolbar);
     m_shareRibbon->setObjectName(QStringLiteral("shareRibbon"));
     toolbarLayout->addWidget(m_shareRibbon);
     toolbarLayout->addWidget(
