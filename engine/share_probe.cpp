@@ -203,9 +203,15 @@ private:
         }
         if (isLinkUnsupportedError(error))
             return;
-        missing(tr("Making a hard link fails (%1) instead of saying that the share has none, so no record can "
-                   "be published safely.")
-                    .arg(systemErrorText(error)));
+        QString text = tr("Making a hard link fails (%1) instead of saying that the share has none, so no record "
+                          "can be published safely.")
+                           .arg(systemErrorText(error));
+        // What rclone's mount answers, also where the mount table doesn't name it (a mount of a mount).
+        if (error == EIO)
+            text = tr("%1 A mount through rclone answers so, and can’t be made safe: put the team bundle on a share "
+                      "mounted another way (SMB, NFS, sshfs).")
+                       .arg(text);
+        missing(text);
     }
 
     [[noreturn]] void missing(const QString& text) { throw Shortcoming{text}; }
