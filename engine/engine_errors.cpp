@@ -12,7 +12,7 @@ QString tr(const char* text)
     return QCoreApplication::translate("Engine", text);
 }
 
-QString teamBundleDescription(TeamBundleError::Case which, const QString& path)
+QString teamBundleDescription(TeamBundleError::Case which, const QString& path, const QString& detail)
 {
     const QString shown = QDir::toNativeSeparators(path);
     switch (which) {
@@ -34,6 +34,16 @@ QString teamBundleDescription(TeamBundleError::Case which, const QString& path)
         return tr("“%1” is not a team bundle: its name must end in “.vantrelteam”.").arg(shown);
     case TeamBundleError::Case::clientInUse:
         return tr("Vantrel is already running for this user on this computer.");
+    case TeamBundleError::Case::unsupportedShare:
+        return tr("The share holding the team bundle “%1” can’t keep the team’s work safe. %2").arg(shown, detail);
+    case TeamBundleError::Case::unreachable:
+        return tr("The team bundle at “%1” can’t be reached. The share may be disconnected, or the folder was "
+                  "moved or deleted; nothing was changed.")
+            .arg(shown);
+    case TeamBundleError::Case::replacedUnderChange:
+        return tr("The team bundle at “%1” was replaced while a change was being saved (by an older copy, from a "
+                  "backup or another server), so the change isn’t in it. Nothing was removed; try again.")
+            .arg(shown);
     }
     Q_UNREACHABLE();
 }
@@ -56,6 +66,12 @@ QString teamBundleReason(TeamBundleError::Case which)
         return tr("Damaged Team Bundle");
     case TeamBundleError::Case::clientInUse:
         return tr("Vantrel Is Already Running");
+    case TeamBundleError::Case::unsupportedShare:
+        return tr("Unsuitable Share");
+    case TeamBundleError::Case::unreachable:
+        return tr("Team Bundle Unreachable");
+    case TeamBundleError::Case::replacedUnderChange:
+        return tr("Team Bundle Replaced");
     }
     Q_UNREACHABLE();
 }
@@ -64,6 +80,8 @@ std::optional<QString> teamBundleRecovery(TeamBundleError::Case which)
 {
     if (which == TeamBundleError::Case::clientInUse)
         return tr("Quit the other copy of Vantrel, then open the team bundle again.");
+    if (which == TeamBundleError::Case::unreachable)
+        return tr("Check the connection to the share, then try again.");
     return std::nullopt;
 }
 
@@ -127,8 +145,8 @@ std::optional<QString> versioningSuggestion(VersioningError::Case which)
 
 } // namespace
 
-TeamBundleError::TeamBundleError(Case which, const QString& path)
-    : Error(teamBundleDescription(which, path), teamBundleReason(which), teamBundleRecovery(which)),
+TeamBundleError::TeamBundleError(Case which, const QString& path, const QString& detail)
+    : Error(teamBundleDescription(which, path, detail), teamBundleReason(which), teamBundleRecovery(which)),
       m_case(which)
 {
 }

@@ -18,8 +18,12 @@ public:
         unreadable,     // the marker record is damaged or cannot be read
         wrongExtension, // the path does not end in the team-bundle extension
         clientInUse,    // another process of this machine is acting as the same client
+        unsupportedShare, // the share can't do what the engine relies on (see share_probe.h)
+        unreachable,      // the team bundle's folder is gone (an unmounted share, a deleted folder)
+        replacedUnderChange, // what was just saved isn't in the bundle as it is now (an older copy)
     };
-    TeamBundleError(Case which, const QString& path);
+    // `detail` says, for unsupportedShare, what the share lacks and the fix where there is one.
+    TeamBundleError(Case which, const QString& path, const QString& detail = {});
     Case kind() const { return m_case; }
 
 protected:

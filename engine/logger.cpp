@@ -1,6 +1,7 @@
 #include "engine/logger.h"
 
 #include "engine/file_archiver.h"
+#include "engine/storage/atomic_file.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -162,8 +163,12 @@ struct Logger::State {
     {
         if (fd >= 0)
             return true;
-        if (!QDir().mkpath(directory)) {
-            failure = QStringLiteral("Could not create the folder ") + directory;
+        // Made like every folder of a team bundle: never again once the bundle is gone.
+        try {
+            ensureDirectory(directory);
+        } catch (const StorageError& error) {
+            failure = QStringLiteral("Could not create the folder ") + directory + QStringLiteral(": ")
+                      + error.localizedDescription();
             return false;
         }
         // Neither the folder nor the file is followed if it is a symbolic link, and a FIFO

@@ -4,6 +4,8 @@
 #include "engine/client_lease.h"
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
+#include "engine/journal_files.h"
+#include "engine/share_probe.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
 #include "engine/storage/folder_tree.h"
@@ -26,6 +28,7 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -77,6 +80,14 @@ void ensureOwnFolder(const QString& path)
             QCoreApplication::translate("Engine", "Remove the link from the team bundle, then try again."));
 }
 
+// Makes one of the folders of a team bundle being created (ensureDirectory() makes them only in a
+// bundle that has its marker).
+void makeOwnFolder(const QString& path)
+{
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST)
+        throw StorageError::fromErrno(errno, path, QStringLiteral("mkdir"));
+}
+
 } // namespace
 
 ClientIdentity ClientIdentity::current()
@@ -119,8 +130,15 @@ std::shared_ptr<TeamBundle> TeamBundle::create(const QString& path, std::shared_
             throw TeamBundleError(TeamBundleError::Case::alreadyExists, root);
         throw StorageError::fromErrno(error, root, QStringLiteral("create"));
     }
-    for (const char* folder : folders)
-        ensureDirectory(root + QLatin1Char('/') + QLatin1String(folder));
+    try {
+        // Before anything is written: a share that can't keep the team's work refuses the team.
+        probeShare(root);
+        for (const char* folder : folders)
+            makeOwnFolder(root + QLatin1Char('/') + QLatin1String(folder));
+    } catch (...) {
+        ::rmdir(QFile::encodeName(root).constData()); // only when nothing else is in it
+        throw;
+    }
     // The marker comes last: a folder without it is not a team bundle yet.
     const QJsonObject marker{{QStringLiteral("format"), currentFormat},
                              {QStringLiteral("id"), IdFor<VersionBundle>::make().toString()},
@@ -165,6 +183,7 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     if (!parsedId || parsedId->isNil())
         throw TeamBundleError(TeamBundleError::Case::unreadable, root);
     const QString teamId = parsedId->toString();
+    probeShare(root);
     for (const char* folder : folders)
         ensureOwnFolder(root + QLatin1Char('/') + QLatin1String(folder));
     // This client's own journal folder is written to (records, head) and tidied (packed records).
@@ -322,6 +341,11 @@ void TeamBundle::setJournalPackObserverForTesting(std::function<void(int)> obser
     m_journal->setPackObserverForTesting(std::move(observe));
 }
 
+void TeamBundle::setCommitObserverForTesting(std::function<void(bool)> observe)
+{
+    m_commitObserver = std::move(observe);
+}
+
 QStringList TeamBundle::problems() const
 {
     std::lock_guard lock(m_problemsMutex);
@@ -407,8 +431,23 @@ QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, 
     return changed;
 }
 
+bool TeamBundle::checkReachable()
+{
+    struct stat status {};
+    const bool reachable = ::stat(QFile::encodeName(markerPath(m_root)).constData(), &status) == 0;
+    if (m_reachable.exchange(reachable) != reachable) {
+        m_log->event(reachable ? QStringLiteral("The team bundle can be reached again.")
+                               : QStringLiteral("The team bundle can't be reached."),
+                     QStringLiteral("poll"), reachable ? Logger::Level::info : Logger::Level::warning);
+        m_reachabilityChanges.send(reachable);
+    }
+    return reachable;
+}
+
 void TeamBundle::poll()
 {
+    if (!checkReachable())
+        return;
     QStringList problems;
     const auto records = m_journal->readNew(problems);
     const QStringList withdrawn = m_journal->withdrawnProblems();
@@ -560,11 +599,61 @@ void TeamBundle::writeAtticEntry(const IdFor<VersionBundle>& id, const QString& 
 
 std::vector<JournalRecord> TeamBundle::commit(const std::vector<JournalChange>& changes)
 {
+    if (m_commitObserver)
+        m_commitObserver(false);
     auto records = m_journal->append(changes, m_identity.user);
+    if (m_commitObserver)
+        m_commitObserver(true);
+    // Not folded when it can't be read back: a retry then builds on what the team has.
+    confirmPublished(records);
     if (m_journal->packDue())
         requestPack(); // written by the background thread, never by the commit
     publish(m_model.apply(records));
     return records;
+}
+
+void TeamBundle::confirmPublished(const std::vector<JournalRecord>& records) const
+{
+    if (records.empty())
+        return;
+    // Each read by name, never from a listing: the share may have been replaced by an older
+    // copy of itself (a restore, a failover) between storing the contents and publishing the
+    // record, or it may be gone.
+    try {
+        readWholeFile(markerPath(m_root), readLimits::teamMarker);
+    } catch (const StorageError& error) {
+        if (error.kind() == StorageError::Kind::notFound)
+            throw TeamBundleError(TeamBundleError::Case::unreachable, m_root);
+        throw;
+    }
+    const qint64 seq = records.front().stamp.seq;
+    const QString folder = m_root + QStringLiteral("/journal/") + m_identity.clientId;
+    const auto replaced = [&] { return TeamBundleError(TeamBundleError::Case::replacedUnderChange, m_root); };
+    try {
+        readWholeFile(folder + QLatin1Char('/') + journal_files::recordFileName(seq), readLimits::journalRecord);
+    } catch (const StorageError& error) {
+        if (error.kind() != StorageError::Kind::notFound)
+            throw;
+        // Packed in the meantime by this client's background thread.
+        const auto packs = journal_files::listFolder(folder).packs;
+        if (std::none_of(packs.begin(), packs.end(),
+                         [seq](const journal_files::PackFile& pack) { return pack.first <= seq && seq <= pack.last; }))
+            throw replaced();
+    }
+    QSet<ContentHash> trees; // one record may name a tree many times
+    for (const auto& record : records) {
+        if (const auto tree = ContentHash::fromHex(record.fields.string(QLatin1StringView("manifest"))))
+            trees.insert(*tree);
+    }
+    for (const auto& tree : std::as_const(trees)) {
+        try {
+            m_contents->readBytes(tree);
+        } catch (const StorageError& error) {
+            if (error.kind() == StorageError::Kind::notFound)
+                throw replaced();
+            throw;
+        }
+    }
 }
 
 std::vector<JournalRecord> TeamBundle::commit(RecordKind kind, const IdFor<VersionBundle>& bundle,

@@ -107,6 +107,12 @@ public:
     // Every change, made here or by another client.
     AnyPublisher<TeamBundleChange> changes() const { return m_changes.publisher(); }
 
+    // Whether the team bundle's folder was there at the last poll (its marker read by name):
+    // false while its share is unmounted or disconnected, or the folder is gone.
+    bool isReachable() const { return m_reachable; }
+    // Each change of isReachable(), from the poll thread.
+    AnyPublisher<bool> reachabilityChanges() const { return m_reachabilityChanges.publisher(); }
+
     // Writes changes as one record, all or nothing, and folds them in at once. Blocking;
     // throws StorageError.
     std::vector<JournalRecord> commit(const std::vector<JournalChange>& changes);
@@ -120,6 +126,9 @@ public:
     // See Journal::setPackThresholdForTesting and Journal::setPackObserverForTesting. For tests.
     void setJournalPackThresholdForTesting(int threshold);
     void setJournalPackObserverForTesting(std::function<void(int removed)> observe);
+    // Called by each commit just before its record is written (false) and just after (true).
+    // For tests.
+    void setCommitObserverForTesting(std::function<void(bool published)> observe);
 
     // Keeps a copy of the file or package at `path` in the bundle's attic, stored like a
     // version (only contents the team bundle does not have yet take space). Blocking.
@@ -162,6 +171,13 @@ private:
     // Writes the attic entry of a copy of `name` whose tree (stored) is `tree`.
     void writeAtticEntry(const IdFor<VersionBundle>& id, const QString& name, const ContentHash& tree,
                          const QString& reason, const QStringList& skipped);
+    // Reads back by name the record just written and the root trees of the versions it names;
+    // throws TeamBundleError (unreachable, replacedUnderChange) when the bundle as it is now
+    // doesn't hold them.
+    void confirmPublished(const std::vector<JournalRecord>& records) const;
+    // Looks for the marker by name and publishes a change of reachability; false while the
+    // bundle can't be reached, when nothing else of it can be read either.
+    bool checkReachable();
     // Rereads the lock table: the listing of the locks, and by name the locks of `named` (the
     // bundles new records of other clients took, checked in or gave up) and of those named
     // lately whose lock files the listing may not show as they are yet.
@@ -192,6 +208,9 @@ private:
     std::vector<std::pair<IdFor<VersionBundle>, std::shared_ptr<StatCache>>> m_statCaches; // last used first
     TeamModel m_model;
     PassthroughSubject<TeamBundleChange> m_changes;
+    std::function<void(bool)> m_commitObserver;
+    std::atomic<bool> m_reachable{true};
+    PassthroughSubject<bool> m_reachabilityChanges;
 
     mutable std::mutex m_problemsMutex;
     QStringList m_problems;

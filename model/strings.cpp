@@ -75,6 +75,7 @@ VANTREL_TEXT(noCollectionsOrDocuments, /*: mention that to document of collectio
 VANTREL_TEXT(createFirstCollectionButtonTitle, /*: button title for creating a collection */ translate("Strings", "Create a Collection"))
 
 // Team window: quitting, closing and unsaved changes
+VANTREL_TEXT(teamBundleUnreachable, /*: Shown in the team window while its team bundle's share is gone */ translate("Strings", "The team bundle can’t be reached: check the connection to its share."))
 VANTREL_TEXT(quitActionTitle, /*: Action title. Quit the application */ translate("Strings", "Quit"))
 VANTREL_TEXT(quitConfirmationTitle, /*: Quit confirmation title */ translate("Strings", "Are you sure you want to quit?"))
 VANTREL_TEXT(closeActionTitle, /*: Action title. Close the application window */ translate("Strings", "Close"))

@@ -44,6 +44,7 @@ public:
     static QString cancelActionTitle();
     static QString unsavedChangesOne();
     static QString unsavedChangesOther(); // %d number of unsaved items
+    static QString teamBundleUnreachable();
 
     // Progress messages
     static QString importingProgress();

@@ -59,6 +59,10 @@ Team::Team(std::shared_ptr<TeamBundle> bundle, QString urlScheme, item_action::O
                         alertModel->show(error);
                 }));
         });
+    // Subscribed first: a change found meanwhile arrives after the state read here.
+    m_reachabilitySubscription = m_bundle->reachabilityChanges().receiveOn(this).sink(
+        [this](bool reachable) { m_shareReachable.set(reachable); });
+    m_shareReachable.set(m_bundle->isReachable());
 }
 
 Team::~Team() = default;

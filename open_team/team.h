@@ -53,9 +53,15 @@ public:
     // A local folder showing what the attic keeps of a bundle, prepared on a worker thread.
     QCoro::Task<QUrl> atticURL(IdFor<VersionBundle> id) const;
 
+    // Whether the team bundle's share can be reached, as the bundle's last poll found it.
+    bool isShareReachable() const { return m_shareReachable(); }
+
     // Answers through `shouldClose`, exactly once, whether the team may be closed: at once when no
     // document is checked out here, otherwise when the user has answered the alert.
     void alertBeforeClosing(ClosingEvent event, std::function<void(bool)> shouldClose);
+
+Q_SIGNALS:
+    void shareReachableChanged();
 
 private:
     // The checked-out documents, by collection and then by document.
@@ -74,6 +80,8 @@ private:
     std::unique_ptr<NavigationModel> m_navigation;
     std::unique_ptr<ItemActions> m_itemActions;
     Cancellable m_cancelSyncFileSubscription;
+    Published<bool> m_shareReachable{this, &Team::shareReachableChanged, true};
+    Cancellable m_reachabilitySubscription;
 };
 
 } // namespace vantrel

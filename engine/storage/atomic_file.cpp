@@ -1,5 +1,6 @@
 #include "engine/storage/atomic_file.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -167,6 +168,18 @@ void renameFile(const QString& from, const QString& to, const QString& pathForEr
     do {
         result = ::rename(nativeFrom.constData(), nativeTo.constData());
     } while (result != 0 && errno == EINTR);
+    if (result != 0 && errno == EPERM) {
+        // Not a question of permission on the shares where it happens: the SFTP server behind an
+        // sshfs mount lacks posix-rename and refuses to rename over an existing file.
+        throw StorageError(StorageError::Kind::io, pathForErrors,
+                           QCoreApplication::translate("Engine", "“%1” couldn’t be replaced.").arg(pathForErrors),
+                           QCoreApplication::translate("Engine", "%1 (error %2 in %3)")
+                               .arg(systemErrorText(EPERM), QString::number(EPERM), QStringLiteral("rename")),
+                           QCoreApplication::translate(
+                               "Engine", "The share refuses to rename a file over an existing one. On an sshfs mount, "
+                                         "mount it with the option “-o workaround=rename”."),
+                           EPERM);
+    }
     if (result != 0)
         throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("rename"));
 }
@@ -328,8 +341,7 @@ bool publishFileExclusively(const QString& path, const QByteArray& data)
             struct stat status {};
             if (::stat(nativeTemporary.constData(), &status) == 0 && status.st_nlink == 2) {
                 published = true;
-            } else if (linkError == EPERM || linkError == EOPNOTSUPP || linkError == ENOSYS || linkError == EXDEV
-                       || linkError == EMLINK) {
+            } else if (isLinkUnsupportedError(linkError)) {
                 linksUnsupported = true;
             } else if (linkError != EEXIST) {
                 removeFileQuietly(temporary);
@@ -368,16 +380,54 @@ bool publishFileExclusively(const QString& path, const QByteArray& data)
     return published;
 }
 
+bool isLinkUnsupportedError(int error)
+{
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV || error == EMLINK;
+}
+
+namespace {
+
+const QLatin1String teamBundleSuffix(".vantrelteam");
+
+bool isFolder(const QByteArray& native)
+{
+    struct stat status {};
+    return ::stat(native.constData(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+StorageError unreachableTeamBundle(const QString& bundle)
+{
+    return StorageError(
+        StorageError::Kind::io, bundle,
+        QCoreApplication::translate("Engine", "The team bundle at “%1” can’t be reached.").arg(bundle),
+        QCoreApplication::translate(
+            "Engine", "Its folder isn’t there: the share may be disconnected, or the folder was moved or deleted."),
+        QCoreApplication::translate("Engine", "Check the connection to the share, then try again."), ENOENT);
+}
+
+} // namespace
+
 void ensureDirectory(const QString& path)
 {
     const QByteArray native = nativePath(path);
+    // A team bundle's folder is never made here, and its own folders only inside a bundle that
+    // is there (its marker says so): mkdir -p below a share that was unmounted would make them on
+    // the mount point, and what is written there would never reach the team.
+    const QString parent = parentPath(path);
+    if (path.endsWith(teamBundleSuffix) || parent.endsWith(teamBundleSuffix)) {
+        if (isFolder(native))
+            return;
+        const QString bundle = path.endsWith(teamBundleSuffix) ? path : parent;
+        struct stat marker {};
+        if (bundle == path || ::lstat(nativePath(bundle + QStringLiteral("/team.json")).constData(), &marker) != 0)
+            throw unreachableTeamBundle(bundle);
+    }
     if (::mkdir(native.constData(), 0777) == 0) {
         fsyncDirectory(parentPath(path));
         return;
     }
     int error = errno;
     if (error == ENOENT) {
-        const QString parent = parentPath(path);
         if (parent == path)
             throw StorageError::fromErrno(error, path, QStringLiteral("mkdir"));
         ensureDirectory(parent);

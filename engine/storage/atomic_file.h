@@ -34,7 +34,14 @@ QByteArray readWholeFile(const QString& path, qint64 maxSize);
 // file is created exclusively and then written.
 bool publishFileExclusively(const QString& path, const QByteArray& data);
 
-// Creates the folder `path` and any missing parents (mkdir -p).
+// Whether link() failing with `error` says that the file system has no hard links (the record is
+// then created exclusively instead), rather than that it failed.
+bool isLinkUnsupportedError(int error);
+
+// Creates the folder `path` and any missing parents (mkdir -p), except a team bundle's folder
+// (`*.vantrelteam`) and the folders right inside one, which only the creation of a team makes: a
+// bundle that is gone (an unmounted share, a deleted folder) is never made again on the local
+// disk. Creating one of them throws StorageError io ("can't be reached"), naming the bundle.
 void ensureDirectory(const QString& path);
 
 // Makes the entries of the folder `path` durable. File systems that can't sync folders are

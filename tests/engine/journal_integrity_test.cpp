@@ -149,7 +149,7 @@ private slots:
         ana->commit({cut, JournalChange{cut.bundle,
                                         RecordKind::version,
                                         {{u"version"_s, IdFor<Versions>::make().toString()},
-                                         {u"manifest"_s, hashBytes("tree").toHex()},
+                                         {u"manifest"_s, ana->contents().storeBytes("tree").toHex()},
                                          {u"message"_s, u"First cut\nsecond line"_s},
                                          {u"origin"_s, u"imported"_s}}}});
         createCollection(ana, u"After"_s);

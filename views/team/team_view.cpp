@@ -3,6 +3,7 @@
 #include "actions/selected_item_commands.h"
 #include "design/icon_provider.h"
 #include "design/palette.h"
+#include "design/ribbon_view.h"
 #include "engine/team_bundle.h"
 #include "engine/user_identity.h"
 #include "model/collections.h"
@@ -41,6 +42,11 @@ TeamView::TeamView(Team& team, design::Prioritizer<design::Ribbon>* ribbon, QWid
     auto* toolbarLayout = new QHBoxLayout(toolbar);
     toolbarLayout->setContentsMargins(8, 4, 8, 4);
     toolbarLayout->addWidget(new TeamToolbar(&team.navigation(), team.progress(), ribbon, toolbar), 1);
+    // A ribbon of its own, so that it never hides the application's messages nor they it.
+    m_shareRibbon =
+        new design::RibbonView(new design::Prioritizer<design::Ribbon>(m_shareMessages.publisher(), this), toolbar);
+    m_shareRibbon->setObjectName(QStringLiteral("shareRibbon"));
+    toolbarLayout->addWidget(m_shareRibbon);
     toolbarLayout->addWidget(
         new UserToolbar(team.bundle()->name(), displayName(user.fullName, user.userName), toolbar));
 
@@ -66,8 +72,18 @@ TeamView::TeamView(Team& team, design::Prioritizer<design::Ribbon>* ribbon, QWid
     NavigationModel& navigation = team.navigation();
     connect(&navigation, &NavigationModel::focusChanged, this, &TeamView::followNavigation);
     connect(&navigation, &NavigationModel::selectedCollectionChanged, this, &TeamView::followNavigation);
+    connect(&team, &Team::shareReachableChanged, this, &TeamView::followShare);
     followCollections();
     followNavigation();
+    followShare();
+}
+
+void TeamView::followShare()
+{
+    QList<design::Ribbon> shown;
+    if (!m_team.isShareReachable())
+        shown << design::Ribbon{Strings::teamBundleUnreachable(), 1, 1.0f, {}};
+    m_shareMessages.send(shown);
 }
 
 TeamView::~TeamView() = default;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "design/ribbon.h"
+#include "foundation/publisher.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -13,11 +14,15 @@ class QVBoxLayout;
 
 namespace vantrel {
 
+namespace design {
+class RibbonView;
+}
+
 class CollectionList;
 class Team;
 
-// A loaded team: the toolbar (back, home, the ribbon, the progress, and the user with the team's
-// name) over a split view whose sidebar lists the collections and whose detail shows, by the
+// A loaded team: the toolbar (back, home, the ribbon, the progress, the share's state while it
+// can't be reached, and the user with the team's name) over a split view whose sidebar lists the collections and whose detail shows, by the
 // navigation's focus, the trash, the selected collection's content or the welcome view.
 class TeamView final : public QWidget {
     Q_OBJECT
@@ -34,6 +39,8 @@ public:
     CollectionList* collectionList() const { return m_collectionList; }
     // The detail on screen: a TrashManagerView, a CollectionContentView or a WelcomeView.
     QWidget* detail() const { return m_detail; }
+    // The toolbar's message that the team bundle's share can't be reached, shown only then.
+    design::RibbonView* shareRibbon() const { return m_shareRibbon; }
 
     // Whether the sidebar is shown; hiding it gives its width to the detail.
     bool isSidebarVisible() const { return m_sidebarVisible; }
@@ -48,6 +55,7 @@ private:
     QWidget* makeSidebar();
     void followCollections();
     void followNavigation();
+    void followShare();
 
     Team& m_team;
     QSplitter* m_splitter = nullptr;
@@ -62,6 +70,8 @@ private:
     DetailKind m_detailKind = DetailKind::none;
     std::weak_ptr<void> m_detailCollection;
     bool m_sidebarVisible = true;
+    PassthroughSubject<QList<design::Ribbon>> m_shareMessages;
+    design::RibbonView* m_shareRibbon = nullptr;
 };
 
 } // namespace vantrel

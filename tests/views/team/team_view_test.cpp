@@ -2,6 +2,8 @@
 // detail chosen by the focus, the collection content's columns, and pictures at window sizes.
 
 #include "design/dark_theme.h"
+#include "design/ribbon_view.h"
+#include "model/strings.h"
 #include "model/support/item_test_support.h"
 #include "open_team/team.h"
 #include "views/detail/activity_feed.h"
@@ -155,6 +157,24 @@ private Q_SLOTS:
         navigation.setSelectedCollection(nullptr);
         navigation.setFocus(ContentViewFocus::collectionList);
         QVERIFY(window.detail<WelcomeView>());
+    }
+
+    void aShareThatIsGoneIsShownUntilItIsBack()
+    {
+        Window window;
+        design::RibbonView* ribbon = window.view->shareRibbon();
+        QVERIFY(!ribbon->isShowingRibbon());
+        const QString root = window.fixture.root();
+        QVERIFY(QDir().rename(root, root + QStringLiteral(".away")));
+        window.bundle->poll();
+        QTRY_VERIFY(ribbon->isShowingRibbon());
+        QCOMPARE(ribbon->text(), Strings::teamBundleUnreachable());
+        QTest::qWait(50);
+        screenshot(*window.view, QStringLiteral("team_view_share_unreachable_1150x600"));
+
+        QVERIFY(QDir().rename(root + QStringLiteral(".away"), root));
+        window.bundle->poll();
+        QTRY_VERIFY(!ribbon->isShowingRibbon());
     }
 
     void theListsAreAQuarterOfThePaneWithinLimits()
