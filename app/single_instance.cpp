@@ -1,17 +1,25 @@
 #include "app/single_instance.h"
 
+#include "engine/client_lease.h"
+
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QtEndian>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
+
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -23,6 +31,8 @@ constexpr qsizetype headerSize = 4;
 constexpr int probeTimeoutMs = 1000;
 // How long a start waits for another start that is taking the name at the same moment.
 constexpr int lockTimeoutMs = 5000;
+// How soon a server that could not take a connection (out of descriptors) tries again.
+constexpr int acceptRetryMs = 100;
 
 // Whether the process at the other end of the connected local socket `descriptor` runs as this
 // process's user.
@@ -69,8 +79,7 @@ QString serverName(const QString& applicationId)
 {
     QString name = applicationId;
     name.replace(u'/', u'_');
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + u'/' + name + u'.'
-           + QString::number(::geteuid()) + QStringLiteral(".instance");
+    return ClientLease::lockFolder() + u'/' + name + u'.' + QString::number(::geteuid()) + QStringLiteral(".instance");
 }
 
 QByteArray encode(const QStringList& urls)
@@ -112,6 +121,37 @@ Forwarding forwardToRunningInstance(const QStringList& urls, const QString& serv
     return socket.read(&answer, 1) == 1 && answer == acknowledgement ? Forwarding::accepted : Forwarding::failed;
 }
 
+Start handOverOrListen(const QStringList& urls, SingleInstanceServer& server, int timeoutMs)
+{
+    // Running beside the instance would open the same team bundles twice: a start that cannot
+    // hand over ends instead, and says so.
+    const auto refuse = [&urls, timeoutMs] {
+        if (encode(urls).isEmpty())
+            return Start{1, SingleInstanceServer::tr("Vantrel is already running, and these links are too many to "
+                                                     "hand over to it (more than %1 MiB). Open fewer at a time.")
+                                .arg(maxMessageSize / (1024 * 1024))};
+        return Start{1, SingleInstanceServer::tr("Vantrel is already running, but it did not answer within %1 "
+                                                 "seconds, so this start ends without opening anything. Try again "
+                                                 "once it responds, or quit it.")
+                            .arg(timeoutMs / 1000.0)};
+    };
+    Forwarding forwarding = forwardToRunningInstance(urls, server.serverName(), timeoutMs);
+    if (forwarding == Forwarding::accepted)
+        return {0, {}};
+    if (forwarding == Forwarding::failed)
+        return refuse();
+    if (server.listen())
+        return {};
+    // Another start won the race to listen: hand it the links instead.
+    forwarding = forwardToRunningInstance(urls, server.serverName(), timeoutMs);
+    if (forwarding == Forwarding::accepted)
+        return {0, {}};
+    if (forwarding == Forwarding::failed || server.anotherInstanceAnswers())
+        return refuse();
+    return {std::nullopt, SingleInstanceServer::tr("Vantrel runs without receiving links from later starts: %1")
+                              .arg(server.errorString())};
+}
+
 } // namespace single_instance
 
 SingleInstanceServer::SingleInstanceServer(QString serverName, QObject* parent)
@@ -127,7 +167,7 @@ SingleInstanceServer::~SingleInstanceServer()
 
 bool SingleInstanceServer::isListening() const
 {
-    return m_server && m_server->isListening();
+    return m_listener >= 0;
 }
 
 bool SingleInstanceServer::listen()
@@ -135,6 +175,7 @@ bool SingleInstanceServer::listen()
     if (isListening())
         return true;
     m_errorString.clear();
+    m_anotherAnswers = false;
     // Two starts at the same moment would each find the name free, and the second to remove the
     // "stale" socket would remove the first one's live socket.
     QLockFile lock(m_serverName + QStringLiteral(".lock"));
@@ -149,6 +190,7 @@ bool SingleInstanceServer::listen()
         probe.connectToServer(m_serverName);
         if (probe.waitForConnected(probeTimeoutMs)) {
             probe.abort();
+            m_anotherAnswers = true;
             m_errorString = tr("Another instance of the application is running.");
             return false;
         }
@@ -156,45 +198,111 @@ bool SingleInstanceServer::listen()
         if (probe.error() == QLocalSocket::ConnectionRefusedError)
             QLocalServer::removeServer(m_serverName);
     }
-    // Bound in place, without Qt's access options (which bind elsewhere and rename over the
-    // name, replacing whatever socket is there): a name still taken makes listen() fail. The
-    // runtime folder is the user's alone, and peers of other users are turned away anyway.
-    auto server = std::make_unique<QLocalServer>();
-    if (!server->listen(m_serverName)) {
-        m_errorString = server->errorString();
+    return bindName();
+}
+
+// Bound in place: a name still taken makes listen() fail. The folder is the user's alone, and
+// peers of other users are turned away anyway.
+bool SingleInstanceServer::bindName()
+{
+    const QByteArray path = QFile::encodeName(m_serverName);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.isEmpty() || path.size() >= qsizetype(sizeof address.sun_path)) {
+        m_errorString = tr("The name %1 is too long for a local socket.").arg(m_serverName);
         return false;
     }
-    connect(server.get(), &QLocalServer::newConnection, this, &SingleInstanceServer::acceptConnections);
-    m_server = std::move(server);
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    struct stat bound {};
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || ::listen(listener, SOMAXCONN) != 0 || ::lstat(path.constData(), &bound) != 0) {
+        m_errorString = tr("Cannot listen on %1: %2").arg(m_serverName, QString::fromLocal8Bit(std::strerror(errno)));
+        if (listener >= 0)
+            ::close(listener);
+        return false;
+    }
+    m_listener = listener;
+    m_fileInode = bound.st_ino;
+    m_notifier = new QSocketNotifier(listener, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SingleInstanceServer::acceptConnections);
     return true;
 }
 
 void SingleInstanceServer::release()
 {
-    if (!m_server)
+    if (!isListening())
         return;
-    // Closing removes the socket file.
-    m_server->close();
-    for (QLocalSocket* peer : m_server->findChildren<QLocalSocket*>())
-        peer->abort();
-    m_server.reset();
+    delete m_notifier;
+    m_notifier = nullptr;
+    ::close(m_listener);
+    m_listener = -1;
+    // The file goes only if it is still the one this server made.
+    const QByteArray path = QFile::encodeName(m_serverName);
+    struct stat named {};
+    if (::lstat(path.constData(), &named) == 0 && named.st_ino == m_fileInode)
+        ::unlink(path.constData());
+    for (QLocalSocket* peer : findChildren<QLocalSocket*>(Qt::FindDirectChildrenOnly)) {
+        disconnect(peer, nullptr, this, nullptr);
+        drop(peer);
+    }
+    m_peers = 0;
 }
 
 void SingleInstanceServer::acceptConnections()
 {
-    while (m_server && m_server->hasPendingConnections()) {
-        QLocalSocket* socket = m_server->nextPendingConnection();
-        if (!peerIsThisUser(socket->socketDescriptor())) {
-            drop(socket);
+    while (isListening() && m_peers < maxPeers) {
+        const int descriptor = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (descriptor >= 0) {
+            serve(descriptor);
             continue;
         }
-        // Room for the longest message and one byte more, to see that a peer sent too much.
-        socket->setReadBufferSize(headerSize + single_instance::maxMessageSize + 1);
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
-        QTimer::singleShot(m_peerTimeoutMs, socket, [socket] { drop(socket); });
-        readFrom(socket);
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        // Out of descriptors or memory: the connection stays queued. The socket keeps listening,
+        // and is asked again when a peer ends or after a while, whichever comes first (asking at
+        // once would only spin, since the queue still has it).
+        m_notifier->setEnabled(false);
+        if (!std::exchange(m_retryPending, true))
+            QTimer::singleShot(acceptRetryMs, this, [this] {
+                m_retryPending = false;
+                acceptConnections();
+            });
+        return;
     }
+    if (m_notifier)
+        m_notifier->setEnabled(m_peers < maxPeers);
+}
+
+void SingleInstanceServer::serve(int descriptor)
+{
+    if (!peerIsThisUser(descriptor)) {
+        ::close(descriptor);
+        return;
+    }
+    auto* socket = new QLocalSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        ::close(descriptor);
+        delete socket;
+        return;
+    }
+    ++m_peers;
+    connect(socket, &QObject::destroyed, this, &SingleInstanceServer::peerEnded);
+    // Room for the longest message and one byte more, to see that a peer sent too much.
+    socket->setReadBufferSize(headerSize + single_instance::maxMessageSize + 1);
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
+    QTimer::singleShot(m_peerTimeoutMs, socket, [socket] { drop(socket); });
+    readFrom(socket);
+}
+
+void SingleInstanceServer::peerEnded()
+{
+    --m_peers;
+    if (isListening() && !m_notifier->isEnabled())
+        QMetaObject::invokeMethod(this, &SingleInstanceServer::acceptConnections, Qt::QueuedConnection);
 }
 
 void SingleInstanceServer::readFrom(QLocalSocket* socket)
@@ -223,7 +331,7 @@ void SingleInstanceServer::readFrom(QLocalSocket* socket)
     QMetaObject::invokeMethod(
         this,
         [this, urls = *urls] {
-            if (m_server)
+            if (isListening())
                 Q_EMIT urlsReceived(urls);
         },
         Qt::QueuedConnection);
