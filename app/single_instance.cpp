@@ -130,9 +130,9 @@ Start handOverOrListen(const QStringList& urls, SingleInstanceServer& server, in
             return Start{1, SingleInstanceServer::tr("Vantrel is already running, and these links are too many to "
                                                      "hand over to it (more than %1 MiB). Open fewer at a time.")
                                 .arg(maxMessageSize / (1024 * 1024))};
-        return Start{1, SingleInstanceServer::tr("Vantrel is already running, but it did not answer within %1 "
-                                                 "seconds, so this start ends without opening anything. Try again "
-                                                 "once it responds, or quit it.")
+        return Start{1, SingleInstanceServer::tr("Vantrel is already running but did not answer within %1 seconds, "
+                                                 "so this start ends instead of running beside it. The running one "
+                                                 "may still open the links once it responds.")
                             .arg(timeoutMs / 1000.0)};
     };
     Forwarding forwarding = forwardToRunningInstance(urls, server.serverName(), timeoutMs);
