@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -31,7 +32,8 @@ constexpr qsizetype headerSize = 4;
 constexpr int probeTimeoutMs = 1000;
 // How long a start waits for another start that is taking the name at the same moment.
 constexpr int lockTimeoutMs = 5000;
-// How soon a server that could not take a connection (out of descriptors) tries again.
+// How soon a server that could not take a connection (out of descriptors, with no peer to let
+// go) tries again.
 constexpr int acceptRetryMs = 100;
 
 // Whether the process at the other end of the connected local socket `descriptor` runs as this
@@ -246,34 +248,49 @@ void SingleInstanceServer::release()
         disconnect(peer, nullptr, this, nullptr);
         drop(peer);
     }
-    m_peers = 0;
+    m_waiting.clear();
 }
 
 void SingleInstanceServer::acceptConnections()
 {
-    while (isListening() && m_peers < maxPeers) {
+    // A few rounds at a time, so that a burst leaves the event loop its turn.
+    for (int round = 0; isListening() && round < 2 * maxPeers; ++round) {
         const int descriptor = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (descriptor >= 0) {
+            // A start writes its message as it connects: one still silent when others are queued
+            // has had its turn, and gives its place (and descriptor) to the next.
+            if (m_waiting.size() >= maxPeers)
+                dropOldestPeer();
             serve(descriptor);
             continue;
         }
         if (errno == EINTR || errno == ECONNABORTED)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
-            break;
-        // Out of descriptors or memory: the connection stays queued. The socket keeps listening,
-        // and is asked again when a peer ends or after a while, whichever comes first (asking at
-        // once would only spin, since the queue still has it).
+            return;
+        // Out of descriptors or memory: the connection stays queued, and the socket keeps
+        // listening. The oldest silent peer frees a descriptor; without one, it is tried again
+        // after a while (at once would only spin, since the queue still holds the connection).
+        if (!m_waiting.empty()) {
+            dropOldestPeer();
+            continue;
+        }
         m_notifier->setEnabled(false);
-        if (!std::exchange(m_retryPending, true))
-            QTimer::singleShot(acceptRetryMs, this, [this] {
-                m_retryPending = false;
-                acceptConnections();
-            });
+        QTimer::singleShot(acceptRetryMs, this, [this] {
+            if (!isListening())
+                return;
+            m_notifier->setEnabled(true);
+            acceptConnections();
+        });
         return;
     }
-    if (m_notifier)
-        m_notifier->setEnabled(m_peers < maxPeers);
+}
+
+void SingleInstanceServer::dropOldestPeer()
+{
+    QLocalSocket* oldest = m_waiting.front();
+    m_waiting.pop_front();
+    drop(oldest);
 }
 
 void SingleInstanceServer::serve(int descriptor)
@@ -288,8 +305,8 @@ void SingleInstanceServer::serve(int descriptor)
         delete socket;
         return;
     }
-    ++m_peers;
-    connect(socket, &QObject::destroyed, this, &SingleInstanceServer::peerEnded);
+    m_waiting.push_back(socket);
+    connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
     // Room for the longest message and one byte more, to see that a peer sent too much.
     socket->setReadBufferSize(headerSize + single_instance::maxMessageSize + 1);
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -298,11 +315,9 @@ void SingleInstanceServer::serve(int descriptor)
     readFrom(socket);
 }
 
-void SingleInstanceServer::peerEnded()
+void SingleInstanceServer::forget(QLocalSocket* socket)
 {
-    --m_peers;
-    if (isListening() && !m_notifier->isEnabled())
-        QMetaObject::invokeMethod(this, &SingleInstanceServer::acceptConnections, Qt::QueuedConnection);
+    m_waiting.erase(std::remove(m_waiting.begin(), m_waiting.end(), socket), m_waiting.end());
 }
 
 void SingleInstanceServer::readFrom(QLocalSocket* socket)
@@ -324,6 +339,7 @@ void SingleInstanceServer::readFrom(QLocalSocket* socket)
         return drop(socket);
 
     disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+    forget(socket);
     socket->write(&single_instance::acknowledgement, 1);
     socket->flush();
     socket->disconnectFromServer();

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
 #include <optional>
 
 class QLocalSocket;
@@ -64,9 +65,9 @@ Start handOverOrListen(const QStringList& urls, SingleInstanceServer& server, in
 } // namespace single_instance
 
 // The listening side. Lives on the thread whose event loop runs it (the GUI thread) and emits
-// urlsReceived() there, from the event loop, after the sender was acknowledged. It serves a few
-// peers at a time, each for at most the peer timeout, and keeps listening when the process runs
-// out of descriptors: connections it can't take yet wait in the socket's queue until it can.
+// urlsReceived() there, from the event loop, after the sender was acknowledged. It waits for a
+// few peers at a time, each for at most the peer timeout, and keeps listening when the process
+// runs out of descriptors: connections it can't take yet wait in the socket's queue until it can.
 class SingleInstanceServer : public QObject {
     Q_OBJECT
 public:
@@ -91,7 +92,8 @@ public:
     // How long a connected peer has to deliver its whole message (5 s unless set).
     void setPeerTimeout(int milliseconds) { m_peerTimeoutMs = milliseconds; }
 
-    // At most this many peers are served at once; later ones wait in the socket's queue.
+    // At most this many peers are waited for at once: when more are queued, the one that has
+    // been silent longest is let go.
     static constexpr int maxPeers = 16;
 
 Q_SIGNALS:
@@ -102,7 +104,8 @@ private:
     bool bindName();
     void acceptConnections();
     void serve(int descriptor);
-    void peerEnded();
+    void dropOldestPeer();
+    void forget(QLocalSocket* socket);
     void readFrom(QLocalSocket* socket);
 
     QString m_serverName;
@@ -112,8 +115,8 @@ private:
     // The socket file this server made, to remove it and nothing else in its place.
     quint64 m_fileInode = 0;
     QSocketNotifier* m_notifier = nullptr;
-    bool m_retryPending = false;
-    int m_peers = 0;
+    // The peers not answered yet, oldest first.
+    std::deque<QLocalSocket*> m_waiting;
     bool m_anotherAnswers = false;
 };
 

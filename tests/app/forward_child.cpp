@@ -5,8 +5,9 @@
 //
 // Or a burst of starts that never send a thing: forward_child --burst <server name> <count> <ends>
 // prints "ready", waits for a line on its standard input, opens <count> connections at once and
-// waits until the instance has ended <ends> of them. Exits 0 then, 5 when the instance reset or
-// refused the rest before that (as a server that stopped listening does).
+// waits until the instance has ended <ends> of them, says so, and exits 0 at the next line; or
+// exits 5 when the instance reset or refused the rest before that (as a server that stopped
+// listening does).
 
 #include "app/single_instance.h"
 #include "app/url_handler.h"
@@ -64,7 +65,10 @@ int burst(const QString& serverName, int count, int ends)
         }
     }
     std::printf("%d of %d connections ended by the instance\n", ended, count);
-    return ended >= ends ? 0 : 5;
+    std::fflush(stdout);
+    if (ended < ends)
+        return 5;
+    return std::fgets(line, sizeof line, stdin) ? 0 : 2; // the rest stay open until then
 }
 
 } // namespace
