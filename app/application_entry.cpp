@@ -70,8 +70,9 @@ int runApplication(QApplication& application, const QStringList& arguments)
     try {
         serverName = single_instance::serverName(appInfo.bundleId());
     } catch (const Error& error) {
-        std::fprintf(stderr, "Vantrel runs without receiving links from later starts: %s %s\n",
-                     qPrintable(error.localizedDescription()), qPrintable(error.failureReason().value_or(QString())));
+        std::fprintf(stderr, "Vantrel runs without receiving links from later starts: %s %s %s\n",
+                     qPrintable(error.localizedDescription()), qPrintable(error.failureReason().value_or(QString())),
+                     qPrintable(error.recoverySuggestion().value_or(QString())));
     }
     SingleInstanceServer instance(serverName);
     if (!serverName.isEmpty()) {
