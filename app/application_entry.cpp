@@ -9,6 +9,7 @@
 #include "app/url_handler.h"
 #include "app/vantrel_model.h"
 #include "engine/system_services.h"
+#include "foundation/error.h"
 #include "open_team/team.h"
 #include "views/team/team_window.h"
 
@@ -63,18 +64,23 @@ int runApplication(QApplication& application, const QStringList& arguments)
     for (const QString& argument : arguments)
         urls << URLHandler::urlFromArgument(argument, scheme);
 
-    // One instance per user: a later start hands its links to the running one and ends.
-    const QString serverName = single_instance::serverName(appInfo.bundleId());
-    using single_instance::Forwarding;
-    if (single_instance::forwardToRunningInstance(urls, serverName, forwardingTimeoutMs) == Forwarding::accepted)
-        return 0;
+    // One instance per user: a later start hands its links to the running one and ends. Without
+    // a safe folder for its socket, it runs alone; opening a team bundle then says what is wrong.
+    QString serverName;
+    try {
+        serverName = single_instance::serverName(appInfo.bundleId());
+    } catch (const Error& error) {
+        std::fprintf(stderr, "Vantrel runs without receiving links from later starts: %s %s %s\n",
+                     qPrintable(error.localizedDescription()), qPrintable(error.failureReason().value_or(QString())),
+                     qPrintable(error.recoverySuggestion().value_or(QString())));
+    }
     SingleInstanceServer instance(serverName);
-    if (!instance.listen()) {
-        // Another start won the race to listen: hand it the links instead.
-        if (single_instance::forwardToRunningInstance(urls, serverName, forwardingTimeoutMs) == Forwarding::accepted)
-            return 0;
-        std::fprintf(stderr, "Vantrel runs without receiving links from later starts: %s\n",
-                     qPrintable(instance.errorString()));
+    if (!serverName.isEmpty()) {
+        const auto start = single_instance::handOverOrListen(urls, instance, forwardingTimeoutMs);
+        if (!start.message.isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(start.message));
+        if (start.exitStatus)
+            return *start.exitStatus;
     }
 
     VantrelAppDelegate delegate;

@@ -1,17 +1,26 @@
 #include "app/single_instance.h"
 
+#include "engine/client_lease.h"
+
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QtEndian>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
+
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -23,6 +32,9 @@ constexpr qsizetype headerSize = 4;
 constexpr int probeTimeoutMs = 1000;
 // How long a start waits for another start that is taking the name at the same moment.
 constexpr int lockTimeoutMs = 5000;
+// How soon a server that could not take a connection (out of descriptors, with no peer to let
+// go) tries again.
+constexpr int acceptRetryMs = 100;
 
 // Whether the process at the other end of the connected local socket `descriptor` runs as this
 // process's user.
@@ -69,8 +81,7 @@ QString serverName(const QString& applicationId)
 {
     QString name = applicationId;
     name.replace(u'/', u'_');
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + u'/' + name + u'.'
-           + QString::number(::geteuid()) + QStringLiteral(".instance");
+    return ClientLease::lockFolder() + u'/' + name + u'.' + QString::number(::geteuid()) + QStringLiteral(".instance");
 }
 
 QByteArray encode(const QStringList& urls)
@@ -112,6 +123,37 @@ Forwarding forwardToRunningInstance(const QStringList& urls, const QString& serv
     return socket.read(&answer, 1) == 1 && answer == acknowledgement ? Forwarding::accepted : Forwarding::failed;
 }
 
+Start handOverOrListen(const QStringList& urls, SingleInstanceServer& server, int timeoutMs)
+{
+    // Running beside the instance would open the same team bundles twice: a start that cannot
+    // hand over ends instead, and says so.
+    const auto refuse = [&urls, timeoutMs] {
+        if (encode(urls).isEmpty())
+            return Start{1, SingleInstanceServer::tr("Vantrel is already running, and these links are too many to "
+                                                     "hand over to it (more than %1 MiB). Open fewer at a time.")
+                                .arg(maxMessageSize / (1024 * 1024))};
+        return Start{1, SingleInstanceServer::tr("Vantrel is already running but did not answer within %1 seconds, "
+                                                 "so this start ends instead of running beside it. The running one "
+                                                 "may still open the links once it responds.")
+                            .arg(timeoutMs / 1000.0)};
+    };
+    Forwarding forwarding = forwardToRunningInstance(urls, server.serverName(), timeoutMs);
+    if (forwarding == Forwarding::accepted)
+        return {0, {}};
+    if (forwarding == Forwarding::failed)
+        return refuse();
+    if (server.listen())
+        return {};
+    // Another start won the race to listen: hand it the links instead.
+    forwarding = forwardToRunningInstance(urls, server.serverName(), timeoutMs);
+    if (forwarding == Forwarding::accepted)
+        return {0, {}};
+    if (forwarding == Forwarding::failed || server.anotherInstanceAnswers())
+        return refuse();
+    return {std::nullopt, SingleInstanceServer::tr("Vantrel runs without receiving links from later starts: %1")
+                              .arg(server.errorString())};
+}
+
 } // namespace single_instance
 
 SingleInstanceServer::SingleInstanceServer(QString serverName, QObject* parent)
@@ -127,7 +169,7 @@ SingleInstanceServer::~SingleInstanceServer()
 
 bool SingleInstanceServer::isListening() const
 {
-    return m_server && m_server->isListening();
+    return m_listener >= 0;
 }
 
 bool SingleInstanceServer::listen()
@@ -135,6 +177,7 @@ bool SingleInstanceServer::listen()
     if (isListening())
         return true;
     m_errorString.clear();
+    m_anotherAnswers = false;
     // Two starts at the same moment would each find the name free, and the second to remove the
     // "stale" socket would remove the first one's live socket.
     QLockFile lock(m_serverName + QStringLiteral(".lock"));
@@ -149,6 +192,7 @@ bool SingleInstanceServer::listen()
         probe.connectToServer(m_serverName);
         if (probe.waitForConnected(probeTimeoutMs)) {
             probe.abort();
+            m_anotherAnswers = true;
             m_errorString = tr("Another instance of the application is running.");
             return false;
         }
@@ -156,45 +200,124 @@ bool SingleInstanceServer::listen()
         if (probe.error() == QLocalSocket::ConnectionRefusedError)
             QLocalServer::removeServer(m_serverName);
     }
-    // Bound in place, without Qt's access options (which bind elsewhere and rename over the
-    // name, replacing whatever socket is there): a name still taken makes listen() fail. The
-    // runtime folder is the user's alone, and peers of other users are turned away anyway.
-    auto server = std::make_unique<QLocalServer>();
-    if (!server->listen(m_serverName)) {
-        m_errorString = server->errorString();
+    return bindName();
+}
+
+// Bound in place: a name still taken makes listen() fail. The folder is the user's alone, and
+// peers of other users are turned away anyway.
+bool SingleInstanceServer::bindName()
+{
+    const QByteArray path = QFile::encodeName(m_serverName);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.isEmpty() || path.size() >= qsizetype(sizeof address.sun_path)) {
+        m_errorString = tr("The name %1 is too long for a local socket.").arg(m_serverName);
         return false;
     }
-    connect(server.get(), &QLocalServer::newConnection, this, &SingleInstanceServer::acceptConnections);
-    m_server = std::move(server);
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    struct stat bound {};
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || ::listen(listener, SOMAXCONN) != 0 || ::lstat(path.constData(), &bound) != 0) {
+        m_errorString = tr("Cannot listen on %1: %2").arg(m_serverName, QString::fromLocal8Bit(std::strerror(errno)));
+        if (listener >= 0)
+            ::close(listener);
+        return false;
+    }
+    m_listener = listener;
+    m_fileInode = bound.st_ino;
+    m_notifier = new QSocketNotifier(listener, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SingleInstanceServer::acceptConnections);
     return true;
 }
 
 void SingleInstanceServer::release()
 {
-    if (!m_server)
+    if (!isListening())
         return;
-    // Closing removes the socket file.
-    m_server->close();
-    for (QLocalSocket* peer : m_server->findChildren<QLocalSocket*>())
-        peer->abort();
-    m_server.reset();
+    delete m_notifier;
+    m_notifier = nullptr;
+    ::close(m_listener);
+    m_listener = -1;
+    // The file goes only if it is still the one this server made.
+    const QByteArray path = QFile::encodeName(m_serverName);
+    struct stat named {};
+    if (::lstat(path.constData(), &named) == 0 && named.st_ino == m_fileInode)
+        ::unlink(path.constData());
+    for (QLocalSocket* peer : findChildren<QLocalSocket*>(Qt::FindDirectChildrenOnly)) {
+        disconnect(peer, nullptr, this, nullptr);
+        drop(peer);
+    }
+    m_waiting.clear();
 }
 
 void SingleInstanceServer::acceptConnections()
 {
-    while (m_server && m_server->hasPendingConnections()) {
-        QLocalSocket* socket = m_server->nextPendingConnection();
-        if (!peerIsThisUser(socket->socketDescriptor())) {
-            drop(socket);
+    // A few rounds at a time, so that a burst leaves the event loop its turn.
+    for (int round = 0; isListening() && round < 2 * maxPeers; ++round) {
+        const int descriptor = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (descriptor >= 0) {
+            // A start writes its message as it connects: one still silent when others are queued
+            // has had its turn, and gives its place (and descriptor) to the next.
+            if (m_waiting.size() >= maxPeers)
+                dropOldestPeer();
+            serve(descriptor);
             continue;
         }
-        // Room for the longest message and one byte more, to see that a peer sent too much.
-        socket->setReadBufferSize(headerSize + single_instance::maxMessageSize + 1);
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
-        QTimer::singleShot(m_peerTimeoutMs, socket, [socket] { drop(socket); });
-        readFrom(socket);
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return;
+        // Out of descriptors or memory: the connection stays queued, and the socket keeps
+        // listening. The oldest silent peer frees a descriptor; without one, it is tried again
+        // after a while (at once would only spin, since the queue still holds the connection).
+        if (!m_waiting.empty()) {
+            dropOldestPeer();
+            continue;
+        }
+        m_notifier->setEnabled(false);
+        QTimer::singleShot(acceptRetryMs, this, [this] {
+            if (!isListening())
+                return;
+            m_notifier->setEnabled(true);
+            acceptConnections();
+        });
+        return;
     }
+}
+
+void SingleInstanceServer::dropOldestPeer()
+{
+    QLocalSocket* oldest = m_waiting.front();
+    m_waiting.pop_front();
+    drop(oldest);
+}
+
+void SingleInstanceServer::serve(int descriptor)
+{
+    if (!peerIsThisUser(descriptor)) {
+        ::close(descriptor);
+        return;
+    }
+    auto* socket = new QLocalSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        ::close(descriptor);
+        delete socket;
+        return;
+    }
+    m_waiting.push_back(socket);
+    connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
+    // Room for the longest message and one byte more, to see that a peer sent too much.
+    socket->setReadBufferSize(headerSize + single_instance::maxMessageSize + 1);
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
+    QTimer::singleShot(m_peerTimeoutMs, socket, [socket] { drop(socket); });
+    readFrom(socket);
+}
+
+void SingleInstanceServer::forget(QLocalSocket* socket)
+{
+    m_waiting.erase(std::remove(m_waiting.begin(), m_waiting.end(), socket), m_waiting.end());
 }
 
 void SingleInstanceServer::readFrom(QLocalSocket* socket)
@@ -216,6 +339,7 @@ void SingleInstanceServer::readFrom(QLocalSocket* socket)
         return drop(socket);
 
     disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+    forget(socket);
     socket->write(&single_instance::acknowledgement, 1);
     socket->flush();
     socket->disconnectFromServer();
@@ -223,7 +347,7 @@ void SingleInstanceServer::readFrom(QLocalSocket* socket)
     QMetaObject::invokeMethod(
         this,
         [this, urls = *urls] {
-            if (m_server)
+            if (isListening())
                 Q_EMIT urlsReceived(urls);
         },
         Qt::QueuedConnection);

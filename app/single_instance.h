@@ -4,10 +4,11 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
+#include <deque>
+#include <optional>
 
-class QLocalServer;
 class QLocalSocket;
+class QSocketNotifier;
 
 namespace vantrel {
 
@@ -22,11 +23,14 @@ namespace vantrel {
 // timeout, or that belongs to another user, is dropped without an answer.
 namespace single_instance {
 
-constexpr qsizetype maxMessageSize = 64 * 1024;
+// Far more than a command line can carry, so that every start can hand its links over; the bound
+// only keeps what the running instance holds in memory for its peers within reason.
+constexpr qsizetype maxMessageSize = 8 * 1024 * 1024;
 constexpr char acknowledgement = '\x06';
 
-// The socket of `applicationId` for the current user: a file in the user's runtime folder
-// ($XDG_RUNTIME_DIR, or the private folder Qt makes in its place).
+// The socket of `applicationId` for the current user: a file in the private folder that also
+// holds the engine's client locks (ClientLease::lockFolder()). Throws StorageError, saying why,
+// when there is no such folder that is safe to use.
 QString serverName(const QString& applicationId);
 
 // The message that carries `urls`; empty when it would exceed maxMessageSize.
@@ -44,8 +48,26 @@ Forwarding forwardToRunningInstance(const QStringList& urls, const QString& serv
 
 } // namespace single_instance
 
+class SingleInstanceServer;
+
+namespace single_instance {
+
+// What a start does about the running instance. It hands its URLs over and ends (status 0); or,
+// when an instance runs but did not take them, ends without running beside it (status 1, and the
+// message says why); or becomes the running instance, listening with `server` (no status; the
+// message says why it could not listen, when it could not).
+struct Start {
+    std::optional<int> exitStatus;
+    QString message;
+};
+Start handOverOrListen(const QStringList& urls, SingleInstanceServer& server, int timeoutMs);
+
+} // namespace single_instance
+
 // The listening side. Lives on the thread whose event loop runs it (the GUI thread) and emits
-// urlsReceived() there, from the event loop, after the sender was acknowledged.
+// urlsReceived() there, from the event loop, after the sender was acknowledged. It waits for a
+// few peers at a time, each for at most the peer timeout, and keeps listening when the process
+// runs out of descriptors: connections it can't take yet wait in the socket's queue until it can.
 class SingleInstanceServer : public QObject {
     Q_OBJECT
 public:
@@ -64,22 +86,38 @@ public:
 
     const QString& serverName() const { return m_serverName; }
     const QString& errorString() const { return m_errorString; }
+    // Whether the last listen() failed because an instance answers on the name.
+    bool anotherInstanceAnswers() const { return m_anotherAnswers; }
 
     // How long a connected peer has to deliver its whole message (5 s unless set).
     void setPeerTimeout(int milliseconds) { m_peerTimeoutMs = milliseconds; }
+
+    // At most this many peers are waited for at once: when more are queued, the one that has
+    // been silent longest is let go.
+    static constexpr int maxPeers = 16;
 
 Q_SIGNALS:
     // The URLs a later start forwarded, in its order; empty when it had none.
     void urlsReceived(const QStringList& urls);
 
 private:
+    bool bindName();
     void acceptConnections();
+    void serve(int descriptor);
+    void dropOldestPeer();
+    void forget(QLocalSocket* socket);
     void readFrom(QLocalSocket* socket);
 
     QString m_serverName;
     QString m_errorString;
     int m_peerTimeoutMs = 5000;
-    std::unique_ptr<QLocalServer> m_server;
+    int m_listener = -1;
+    // The socket file this server made, to remove it and nothing else in its place.
+    quint64 m_fileInode = 0;
+    QSocketNotifier* m_notifier = nullptr;
+    // The peers not answered yet, oldest first.
+    std::deque<QLocalSocket*> m_waiting;
+    bool m_anotherAnswers = false;
 };
 
 } // namespace vantrel

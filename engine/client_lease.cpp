@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,26 +46,62 @@ Registry& registry()
     return *instance;
 }
 
-// A folder that only this user can enter, and not a link.
-bool isPrivateFolder(const QByteArray& path)
-{
-    struct stat info {};
-    return ::lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()
-           && (info.st_mode & 077) == 0;
-}
+// What keeps a folder from holding our lock files; none when it is ours alone.
+enum class FolderProblem { none, unusable, link, notFolder, othersOwnIt, openToOthers };
+
+struct FolderCheck {
+    FolderProblem problem = FolderProblem::none;
+    uid_t owner = 0;
+    int error = 0; // the errno value of an unusable folder
+};
 
 // Makes `path` a private folder of ours: created when missing, closed to others when it is ours
-// but open to them. False when it is somebody else's, or not a folder.
-bool ensurePrivateFolder(const QByteArray& path)
+// but open to them. The folder is checked through a descriptor opened without following a link,
+// so that what is checked is what is used.
+FolderCheck makePrivateFolder(const QByteArray& path)
 {
     if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return {FolderProblem::unusable, 0, errno};
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat info {};
+        if (::lstat(path.constData(), &info) != 0)
+            return {FolderProblem::unusable, 0, error};
+        if (S_ISLNK(info.st_mode))
+            return {FolderProblem::link, info.st_uid, error};
+        return {S_ISDIR(info.st_mode) ? FolderProblem::unusable : FolderProblem::notFolder, info.st_uid, error};
+    }
+    struct stat info {};
+    FolderCheck check;
+    if (::fstat(fd, &info) != 0)
+        check = {FolderProblem::unusable, 0, errno};
+    else if (info.st_uid != ::geteuid())
+        check = {FolderProblem::othersOwnIt, info.st_uid, 0};
+    else if ((info.st_mode & 077) != 0
+             && (::fchmod(fd, 0700) != 0 || ::fstat(fd, &info) != 0 || (info.st_mode & 077) != 0))
+        check = {FolderProblem::openToOthers, info.st_uid, 0};
+    ::close(fd);
+    return check;
+}
+
+// A runtime folder given to this user: a real folder of ours that nobody else may enter.
+bool isPrivateFolder(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
         return false;
     struct stat info {};
-    if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
-        return false;
-    if ((info.st_mode & 077) != 0 && ::chmod(path.constData(), 0700) != 0)
-        return false;
-    return isPrivateFolder(path);
+    const bool isPrivate = ::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+    ::close(fd);
+    return isPrivate;
+}
+
+QString accountName(uid_t uid)
+{
+    if (const passwd* account = ::getpwuid(uid))
+        return QString::fromLocal8Bit(account->pw_name);
+    return tr("user %1").arg(uid);
 }
 
 // Opens and locks the lock file at `path`; returns its descriptor.
@@ -115,21 +152,53 @@ QString ClientLease::lockFolder()
     runtimes << "/run/user/" + uid;
     for (const QByteArray& runtime : std::as_const(runtimes)) {
         const QByteArray folder = runtime + "/vantrel";
-        if (isPrivateFolder(runtime) && ensurePrivateFolder(folder))
+        if (isPrivateFolder(runtime) && makePrivateFolder(folder).problem == FolderProblem::none)
             return QFile::decodeName(folder);
     }
     // /tmp before $TMPDIR: every process of the user must find the same folder, and TMPDIR may
-    // differ between sessions or lie in the (possibly shared) home folder.
-    const QByteArray fallback = "/tmp/vantrel-" + uid;
-    for (const QByteArray& folder : {fallback, QFile::encodeName(QDir::tempPath()) + "/vantrel-" + uid}) {
-        if (ensurePrivateFolder(folder))
-            return QFile::decodeName(folder);
+    // differ between sessions or lie in the (possibly shared) home folder. So $TMPDIR is used only
+    // where /tmp takes no folder at all: a folder in the way there is refused, not gone round,
+    // since a later process may find it gone and lock in /tmp while this one locks elsewhere.
+    const QString fallback = QStringLiteral("/tmp/vantrel-") + QString::fromLatin1(uid);
+    if (makePrivateFolder(QFile::encodeName(fallback)).problem == FolderProblem::unusable) {
+        const QByteArray other = QFile::encodeName(QDir::tempPath()) + "/vantrel-" + uid;
+        if (makePrivateFolder(other).problem == FolderProblem::none)
+            return QFile::decodeName(other);
     }
-    const QString shown = QFile::decodeName(fallback);
-    throw StorageError(StorageError::Kind::permissionDenied, shown,
-                       tr("Vantrel can’t use the folder “%1” to make sure it runs only once.").arg(shown),
-                       tr("The folder belongs to somebody else, or is not a private folder."),
-                       tr("Remove the folder or make it yours, then try again."));
+    return privateFolder(fallback);
+}
+
+QString ClientLease::privateFolder(const QString& path)
+{
+    const FolderCheck check = makePrivateFolder(QFile::encodeName(path));
+    QString problem;
+    // In a shared folder such as /tmp, only its owner (or the administrator) can remove it.
+    const QString remedy =
+        check.owner == ::geteuid()
+            ? tr("Remove it, then try again; or start Vantrel in a session with a runtime folder (XDG_RUNTIME_DIR).")
+            : tr("Ask the administrator of this computer to remove it, or start Vantrel in a session with a runtime "
+                 "folder (XDG_RUNTIME_DIR).");
+    switch (check.problem) {
+    case FolderProblem::none:
+        return path;
+    case FolderProblem::unusable:
+        throw StorageError::fromErrno(check.error, path, QStringLiteral("mkdir"));
+    case FolderProblem::link:
+        problem = tr("It is a link, not a folder.");
+        break;
+    case FolderProblem::notFolder:
+        problem = tr("It is not a folder.");
+        break;
+    case FolderProblem::othersOwnIt:
+        problem = tr("It belongs to %1, not to you.").arg(accountName(check.owner));
+        break;
+    case FolderProblem::openToOthers:
+        problem = tr("Other users may write in it, and it can’t be closed to them.");
+        break;
+    }
+    throw StorageError(StorageError::Kind::permissionDenied, path,
+                       tr("Vantrel can’t use the folder “%1” to make sure it runs only once.").arg(path), problem,
+                       remedy);
 }
 
 ClientLease::ClientLease(const QString& clientId, const QString& bundlePath) : m_clientId(clientId)

@@ -24,10 +24,14 @@ public:
 
     // Where the lock files are: `$XDG_RUNTIME_DIR/vantrel` when that is a private folder of this
     // user, else `/run/user/<uid>/vantrel` when there is one, else `/tmp/vantrel-<uid>` (or the
-    // same in the temporary folder of the environment when /tmp can't be used). Created when
-    // missing; a folder that is not ours, not private or a link is not used. Throws StorageError
-    // when no folder can be used.
+    // same in the temporary folder of the environment when /tmp takes no folder). Created when
+    // missing. Throws StorageError when no folder can be used, as privateFolder() does.
     static QString lockFolder();
+
+    // Makes `path` a folder that only this user can use: created when missing, closed to others
+    // when it is ours but open to them. Throws StorageError, naming the folder, what is wrong
+    // with it and what to do, when it belongs to somebody else, is a link or is not a folder.
+    static QString privateFolder(const QString& path);
 
 private:
     QString m_clientId;

@@ -1,9 +1,14 @@
 #include "packages/updates/update_controller.h"
 
+#include "packages/updates/feed_file.h"
+
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QtDebug>
 
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace vantrel::updates {
@@ -24,6 +29,13 @@ QString buildName(const ReleaseBuild& build)
 }
 
 } // namespace
+
+// A local feed being read on a thread of its own. The thread hands its outcome to the controller
+// while it is still the receiver; a controller that gave up waiting, or is gone, is no longer.
+struct UpdateController::FileRead {
+    std::mutex mutex;
+    UpdateController* receiver = nullptr;
+};
 
 UpdateController::UpdateController(Settings settings, QObject* parent)
     : QObject(parent),
@@ -50,6 +62,7 @@ UpdateController::UpdateController(Settings settings, QObject* parent)
 
 UpdateController::~UpdateController()
 {
+    forgetFileRead();
     if (m_nextCheck)
         m_clock->cancel(*m_nextCheck);
     if (m_reply) {
@@ -79,22 +92,75 @@ void UpdateController::scheduleNext()
 
 void UpdateController::checkForUpdates()
 {
-    if (m_reply)
+    if (isChecking())
         return;
     if (!m_feedURL) {
         // Nothing to fetch: the check ends at once, as seen from the caller, on the next turn.
         QMetaObject::invokeMethod(this, &UpdateController::checkFinished, Qt::QueuedConnection);
         return;
     }
+    m_received.clear();
+    m_abortReason.reset();
+    m_deadline.start(m_settings.timeout);
+    // Qt's network access opens a local file on the calling thread and waits there for a FIFO's
+    // writer, which would freeze the interface: a local feed is read apart.
+    if (m_feedURL->isLocalFile())
+        return readFile(m_feedURL->toLocalFile());
     QNetworkRequest request(*m_feedURL);
     request.setMaximumRedirectsAllowed(5);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    m_received.clear();
-    m_abortReason.reset();
     m_reply = m_network.get(request);
     connect(m_reply, &QNetworkReply::readyRead, this, &UpdateController::readAvailable);
     connect(m_reply, &QNetworkReply::finished, this, &UpdateController::finishCheck);
-    m_deadline.start(m_settings.timeout);
+}
+
+void UpdateController::readFile(const QString& path)
+{
+    auto read = std::make_shared<FileRead>();
+    read->receiver = this;
+    m_fileRead = read;
+    try {
+        std::thread([read, path] {
+            const FeedFileRead outcome = readFeedFile(path, ReleaseFeed::maximumSize);
+            std::lock_guard lock(read->mutex);
+            if (read->receiver)
+                QMetaObject::invokeMethod(
+                    read->receiver,
+                    [receiver = read->receiver, read, outcome] {
+                        receiver->finishFileRead(read, outcome.bytes, outcome.problem);
+                    },
+                    Qt::QueuedConnection);
+        }).detach();
+    } catch (const std::system_error& error) {
+        const QString problem =
+            QStringLiteral("no thread could be started to read it (%1)").arg(QString::fromLocal8Bit(error.what()));
+        QMetaObject::invokeMethod(
+            this, [this, read, problem] { finishFileRead(read, {}, problem); }, Qt::QueuedConnection);
+    }
+}
+
+void UpdateController::finishFileRead(const std::shared_ptr<FileRead>& read, const QByteArray& bytes,
+                                      const QString& problem)
+{
+    if (read != m_fileRead)
+        return;
+    m_deadline.stop();
+    forgetFileRead();
+    m_received = bytes;
+    completeCheck(
+        problem.isEmpty()
+            ? std::nullopt
+            : std::optional(
+                QStringLiteral("The release feed %1 was not read: %2.").arg(m_feedURL->toDisplayString(), problem)));
+}
+
+void UpdateController::forgetFileRead()
+{
+    if (!m_fileRead)
+        return;
+    std::lock_guard lock(m_fileRead->mutex);
+    m_fileRead->receiver = nullptr;
+    m_fileRead.reset();
 }
 
 void UpdateController::readAvailable()
@@ -110,6 +176,9 @@ void UpdateController::readAvailable()
 
 void UpdateController::abortCheck(const QString& reason)
 {
+    // A file read cannot be interrupted: it is left to end on its own, unheard.
+    if (m_fileRead)
+        return finishFileRead(m_fileRead, {}, reason);
     if (!m_reply || m_abortReason)
         return;
     m_abortReason = reason;
@@ -127,15 +196,23 @@ void UpdateController::finishCheck()
     m_reply = nullptr;
     reply->deleteLater();
     const QString feed = m_feedURL->toDisplayString();
-    if (m_abortReason) {
-        writeLog(QStringLiteral("The release feed %1 was not read: %2.").arg(feed, *m_abortReason));
-    } else if (reply->error() != QNetworkReply::NoError) {
-        writeLog(QStringLiteral("The release feed %1 cannot be fetched: %2").arg(feed, reply->errorString()));
+    if (m_abortReason)
+        completeCheck(QStringLiteral("The release feed %1 was not read: %2.").arg(feed, *m_abortReason));
+    else if (reply->error() != QNetworkReply::NoError)
+        completeCheck(QStringLiteral("The release feed %1 cannot be fetched: %2").arg(feed, reply->errorString()));
+    else
+        completeCheck(std::nullopt);
+}
+
+void UpdateController::completeCheck(const std::optional<QString>& failure)
+{
+    if (failure) {
+        writeLog(*failure);
     } else {
         try {
             apply(ReleaseStanding::of(m_settings.buildNumber, ReleaseFeed::parse(m_received, m_settings.channel)));
         } catch (const Error& error) {
-            writeLog(QStringLiteral("%1 (%2)").arg(error.localizedDescription(), feed));
+            writeLog(QStringLiteral("%1 (%2)").arg(error.localizedDescription(), m_feedURL->toDisplayString()));
         }
     }
     m_received.clear();

@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 
@@ -39,8 +40,8 @@ struct UpdateAlertModel {
     QList<UpdateAlertButton> buttons;
 };
 
-// Follows the release feed for one build: fetches it (http, https or a local file) in the
-// background when started and every `checkInterval`, and when asked; counts the newer builds of
+// Follows the release feed for one build: fetches it (http, https or a local file, read on a thread
+// of its own) in the background when started and every `checkInterval`, and when asked; counts the newer builds of
 // the build's channel that are not withdrawn, and tells whether the build itself was withdrawn.
 // A feed that cannot be fetched or read changes nothing and is written to the log; without a feed
 // URL nothing is fetched. Lives on the interface thread.
@@ -70,7 +71,7 @@ public:
     void start();
     // Starts a check, unless one is running: checkFinished() then ends both. Never blocks.
     void checkForUpdates();
-    bool isChecking() const { return m_reply != nullptr; }
+    bool isChecking() const { return m_reply != nullptr || m_fileRead != nullptr; }
 
     // The newer builds of our channel that are not withdrawn, as of the last feed read.
     quint64 releaseBuildsBehind() const { return m_standing.buildsBehind; }
@@ -92,9 +93,16 @@ Q_SIGNALS:
     void checkFinished();
 
 private:
+    struct FileRead;
+
+    void readFile(const QString& path);
+    void finishFileRead(const std::shared_ptr<FileRead>& read, const QByteArray& bytes, const QString& problem);
     void readAvailable();
     void finishCheck();
     void abortCheck(const QString& reason);
+    void forgetFileRead();
+    // Ends the check: logs `failure`, or reads the feed received.
+    void completeCheck(const std::optional<QString>& failure);
     void apply(const ReleaseStanding& standing);
     void scheduleNext();
     void writeLog(const QString& line) const;
@@ -106,6 +114,7 @@ private:
     std::optional<Clock::Token> m_nextCheck;
     QNetworkAccessManager m_network;
     QPointer<QNetworkReply> m_reply;
+    std::shared_ptr<FileRead> m_fileRead;
     QByteArray m_received;
     std::optional<QString> m_abortReason;
     QTimer m_deadline;

@@ -41,7 +41,9 @@ public:
     {
         auto process = start(arguments);
         const auto listening = [this] {
-            return !QDir(m_runtime).entryList({QStringLiteral("*.instance")}, QDir::System).isEmpty();
+            return !QDir(m_runtime + QStringLiteral("/vantrel"))
+                        .entryList({QStringLiteral("*.instance")}, QDir::System)
+                        .isEmpty();
         };
         for (int round = 0; round < 600 && !listening(); ++round)
             QTest::qWait(100);

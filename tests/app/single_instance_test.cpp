@@ -1,13 +1,16 @@
 #include "app/single_instance.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -48,8 +51,9 @@ ChildResult forwardFromChild(const QString& serverName, const QStringList& argum
     return {child.exitCode(), child.exitStatus()};
 }
 
-// A socket file that nobody listens on, as an instance that crashed leaves it.
-bool makeStaleSocket(const QString& path)
+// A socket file bound at `path`: one that nobody listens on, as an instance that crashed leaves
+// it, or (`listening`) one whose connections are queued and never taken. The descriptor, or -1.
+int makeSocket(const QString& path, bool listening)
 {
     QFile::remove(path);
     const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -57,11 +61,22 @@ bool makeStaleSocket(const QString& path)
     address.sun_family = AF_UNIX;
     const QByteArray encoded = QFile::encodeName(path);
     if (descriptor < 0 || encoded.size() >= qsizetype(sizeof address.sun_path))
-        return false;
+        return -1;
     std::copy(encoded.begin(), encoded.end(), address.sun_path);
-    const bool bound = ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(descriptor);
-    return bound && QFile::exists(path);
+    if (::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || (listening && ::listen(descriptor, 8) != 0)) {
+        ::close(descriptor);
+        return -1;
+    }
+    return descriptor;
+}
+
+bool makeStaleSocket(const QString& path)
+{
+    const int descriptor = makeSocket(path, false);
+    if (descriptor >= 0)
+        ::close(descriptor);
+    return descriptor >= 0 && QFile::exists(path);
 }
 
 QByteArray header(quint32 length)
@@ -146,13 +161,79 @@ private Q_SLOTS:
         QCOMPARE(received.takeFirst().at(0).toStringList(), QStringList{QStringLiteral("vantrel://update")});
     }
 
-    void tooManyURLsAreNotSent()
+    // Links far beyond what one read takes are handed over whole. A start that cannot hand over
+    // (too many links, or an instance that does not answer) ends, saying why, and never runs
+    // beside the instance.
+    void aStartHandsOverOrEnds()
     {
         SingleInstanceServer server(testServerName());
         QVERIFY(server.listen());
-        const QStringList urls(100, QString(1000, u'x'));
-        QVERIFY(single_instance::encode(urls).isEmpty());
-        QCOMPARE(single_instance::forwardToRunningInstance(urls, server.serverName(), 5000), Forwarding::failed);
+        QSignalSpy received(&server, &SingleInstanceServer::urlsReceived);
+        QStringList many;
+        for (int i = 0; i < 300; ++i)
+            many << QStringLiteral("vantrel://select/%1-").arg(i) + QString(1000, u'x');
+        QCOMPARE(forwardFromChild(server.serverName(), many).exitCode, 0);
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(received.takeFirst().at(0).toStringList(), many);
+
+        SingleInstanceServer later(server.serverName());
+        const QStringList tooMany(9000, QString(1000, u'x'));
+        auto start = single_instance::handOverOrListen(tooMany, later, 5000);
+        QCOMPARE(start.exitStatus, std::optional(1));
+        QVERIFY2(start.message.contains(QStringLiteral("too many")), qPrintable(start.message));
+        QVERIFY(!later.isListening());
+
+        // An instance that takes the connection and never answers.
+        const QString silent = testServerName();
+        const int listener = makeSocket(silent, true);
+        QVERIFY(listener >= 0);
+        SingleInstanceServer beside(silent);
+        start = single_instance::handOverOrListen({QStringLiteral("vantrel://quit")}, beside, 300);
+        ::close(listener);
+        QCOMPARE(start.exitStatus, std::optional(1));
+        QVERIFY2(start.message.contains(QStringLiteral("did not answer")), qPrintable(start.message));
+        QVERIFY(!beside.isListening());
+    }
+
+    // A burst of silent starts at the limit of open files: the instance runs out of descriptors
+    // to take them with, but keeps listening, lets the silent ones go, and a start in the middle
+    // of the burst still hands over.
+    void aBurstAtTheDescriptorLimitLeavesTheNameServed()
+    {
+        SingleInstanceServer server(testServerName());
+        QVERIFY(server.listen());
+        QSignalSpy received(&server, &SingleInstanceServer::urlsReceived);
+
+        QProcess burst;
+        burst.setProgram(QStringLiteral(VANTREL_FORWARD_CHILD));
+        burst.setArguments({QStringLiteral("--burst"), server.serverName(), QStringLiteral("1050"),
+                            QString::number(SingleInstanceServer::maxPeers * 3)});
+        burst.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QSignalSpy finished(&burst, &QProcess::finished);
+        burst.start();
+        QVERIFY(burst.waitForReadyRead(30000));
+        QCOMPARE(burst.readLine(), QByteArray("ready\n"));
+
+        // Room for fewer peers than the server waits for at once.
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const auto restore = qScopeGuard([saved] { ::setrlimit(RLIMIT_NOFILE, &saved); });
+        rlimit lowered = saved;
+        lowered.rlim_cur = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System | QDir::NoDotAndDotDot).size()
+                           + SingleInstanceServer::maxPeers / 2;
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+        burst.write("go\n");
+        QTRY_VERIFY_WITH_TIMEOUT(burst.canReadLine() || !finished.isEmpty(), 60000);
+        const QByteArray ended = burst.readLine();
+        QVERIFY2(finished.isEmpty(), ended.constData());
+
+        ::setrlimit(RLIMIT_NOFILE, &saved); // for the process of the next start
+        QVERIFY(server.isListening());
+        QCOMPARE(forwardFromChild(server.serverName(), {QStringLiteral("vantrel://quit")}).exitCode, 0);
+        QTRY_COMPARE(received.count(), 1);
+        burst.write("done\n");
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(burst.exitCode(), 0);
     }
 
     void peersThatBreakTheProtocolAreDropped_data()

@@ -4,6 +4,7 @@
 
 #include "engine/client_lease.h"
 #include "engine/engine_errors.h"
+#include "engine/storage/storage_error.h"
 #include "engine/team_bundle.h"
 #include "support/child_process.h"
 #include "support/engine_test_support.h"
@@ -111,6 +112,44 @@ private Q_SLOTS:
         QVERIFY(!folderWith(link, owner).startsWith(link));
         QVERIFY(!folderWith(u"relative"_s, owner).startsWith(u"relative"_s));
         QCOMPARE(modeOf(folderWith(QString(), owner)) & 077, 0);
+    }
+
+    // Where no runtime folder is given, the lock folder is one of /tmp, which another user can make
+    // first: it is refused, saying which folder, what is wrong and what to do; one of ours that is
+    // open to others is closed.
+    void aFolderInTheWayIsRefusedSayingWhy()
+    {
+        const QString ours = scratch(u"ours"_s);
+        QVERIFY(QFile::setPermissions(ours, QFile::Permissions(0x7777)));
+        QCOMPARE(ClientLease::privateFolder(ours), ours);
+        QCOMPARE(QFileInfo(ours).permissions() & 0x0077, QFile::Permissions());
+
+        const auto refusal = [](const QString& path) -> std::pair<QString, QString> {
+            try {
+                ClientLease::privateFolder(path);
+            } catch (const StorageError& error) {
+                if (!error.localizedDescription().contains(path))
+                    return {u"unnamed"_s, {}};
+                return {error.failureReason().value_or(QString()), error.recoverySuggestion().value_or(QString())};
+            }
+            return {};
+        };
+        const QString link = m_dir.filePath(u"link-to-ours"_s), file = m_dir.filePath(u"a-file"_s);
+        QVERIFY(QFile::link(ours, link));
+        writeFile(file, "x");
+        QVERIFY(refusal(link).first.contains(u"link"_s));
+        QVERIFY(refusal(file).first.contains(u"not a folder"_s));
+        QVERIFY(refusal(file).second.contains(u"Remove it"_s));
+
+        if (::geteuid() != 0)
+            QSKIP("Giving a folder to another user needs root.");
+        const QString theirs = scratch(u"theirs"_s);
+        QCOMPARE(::chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+        QVERIFY(QFile::setPermissions(theirs, QFile::Permissions(0x7777)));
+        const auto [problem, remedy] = refusal(theirs);
+        QVERIFY2(problem.contains(u"belongs to"_s), qPrintable(problem));
+        QVERIFY2(remedy.contains(u"administrator"_s), qPrintable(remedy));
+        QCOMPARE(QFileInfo(theirs).permissions() & 0x0077, QFile::Permissions(0x0077)); // left as it was
     }
 
     // Machines sharing one home folder, every one with two processes starting at once: an id per

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace vantrel;
 using namespace vantrel::testing;
 using namespace vantrel::updates;
@@ -213,6 +215,33 @@ private Q_SLOTS:
         QVERIFY(missing.check());
         QCOMPARE(missing.log.size(), 1);
         QCOMPARE(missing.controller.releaseBuildsBehind(), quint64(0));
+    }
+
+    // A local feed is read apart from the interface thread, and only a regular file of at most the
+    // feed's limit: a FIFO nobody writes to would otherwise block the first check forever.
+    void aLocalFeedThatIsNoFileIsRefused()
+    {
+        QTemporaryDir folder;
+        const QString fifo = folder.filePath(QStringLiteral("feed.fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString large = folder.filePath(QStringLiteral("large.json"));
+        QFile file(large);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(ReleaseFeed::maximumSize + 1));
+        file.close();
+        const QList<std::pair<QString, QString>> refused{
+            {fifo, QStringLiteral("FIFO")},
+            {folder.path(), QStringLiteral("a folder")},
+            {QStringLiteral("/dev/zero"), QStringLiteral("a device")},
+            {large, QStringLiteral("larger than")},
+        };
+        for (const auto& [path, reason] : refused) {
+            Checker checker(QUrl::fromLocalFile(path), 411);
+            QVERIFY(checker.check());
+            QCOMPARE(checker.log.size(), 1);
+            QVERIFY2(checker.log.first().contains(reason) && checker.log.first().contains(QStringLiteral("not read")),
+                     qPrintable(checker.log.first()));
+            QVERIFY(!checker.controller.stateAlertModel());
+        }
     }
 
     void withoutAUsableFeedNothingIsFetched()
