@@ -273,8 +273,8 @@ private Q_SLOTS:
         QVERIFY(bensRecord.size() < 1024);
         QVERIFY(QFile::remove(lock) && QFile::rename(hers, lock));
         rewriteInPlace(lock, bensRecord, 1024, status.st_mtim);
-        ana->poll();
-        QVERIFY(cut->isCheckedOut()); // as far as her lock table knows
+        // Her listing of the locks can't tell; what tells is read by name (Ben's record in the
+        // journal, or the lock file itself when her check-in decides).
 
         expectLockLost(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()));
         QCOMPARE(cut->versionIDs().size(), 1);
