@@ -64,7 +64,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         std::signal(SIGPIPE, SIG_IGN); // a child that died must not take the test with it
-        if (const QString missing = SshfsShare::missing(); !missing.isEmpty())
+        if (const QString missing = ShareStudio::missing(); !missing.isEmpty())
             QSKIP(qPrintable(QStringLiteral("no network share can be made here; missing: ") + missing));
         QVERIFY2(QFileInfo(QStringLiteral(VANTREL_LOCK_CHILD)).isExecutable(), VANTREL_LOCK_CHILD);
         m_studio = std::make_unique<ShareStudio>(QStringLiteral(VANTREL_LOCK_CHILD));
@@ -95,17 +95,19 @@ private Q_SLOTS:
         const Client ben = ShareStudio::client(studio.uncached(), QStringLiteral("ben%1").arg(delayMs));
 
         // She does not poll in between: the check-in itself must find out.
-        const auto holding = studio.spawn(studio.cached(), ana, QStringList{QStringLiteral("hold")} + document(grade)
-                                                                    + QStringList{QStringLiteral("3600000")},
-                                          ChildInput::pipe());
+        const auto holding =
+            studio.spawn(studio.cached(), ana,
+                         QStringList{QStringLiteral("hold")} + document(grade) + QStringList{QStringLiteral("3600000")},
+                         ChildInput::pipe());
         QVERIFY(pumpUntil({holding.get()}, Clock::now() + 120s, [&] { return holding->result().present; }));
         QVERIFY2(holding->result().ok, qPrintable(holding->describe()));
         const QString workingCopy = holding->result().text;
         writeFile(workingCopy + QStringLiteral("/project.drp"), "<project graded=\"by ana\"/>");
         const auto edited = describeTree(workingCopy);
 
-        const Result forced = studio.run(studio.uncached(), ben,
-                                         QStringList{QStringLiteral("checkout")} + document(grade, {QStringLiteral("--force")}));
+        const Result forced =
+            studio.run(studio.uncached(), ben,
+                       QStringList{QStringLiteral("checkout")} + document(grade, {QStringLiteral("--force")}));
         QVERIFY2(forced.ok, qPrintable(forced.kind + u' ' + forced.text));
         std::this_thread::sleep_until(forced.at + std::chrono::milliseconds(delayMs));
 
@@ -114,8 +116,8 @@ private Q_SLOTS:
         const Result refused = holding->result();
         QVERIFY2(refused.kind == QLatin1String("lockLost"),
                  qPrintable(QStringLiteral("her check-in %1 %2 s after the force unlock")
-                                .arg(refused.ok ? QStringLiteral("was accepted") : QStringLiteral("failed: ") + refused.kind
-                                                                                     + u' ' + refused.text)
+                                .arg(refused.ok ? QStringLiteral("was accepted")
+                                                : QStringLiteral("failed: ") + refused.kind + u' ' + refused.text)
                                 .arg(delayMs / 1000.0)));
         QCOMPARE(describeTree(workingCopy), edited);
 
@@ -130,7 +132,8 @@ private Q_SLOTS:
         // Ben's check-in is the one that counts.
         writeFile(forced.text + QStringLiteral("/project.drp"), "<project graded=\"by ben\"/>");
         const Result checkedIn =
-            studio.run(studio.uncached(), ben, QStringList{QStringLiteral("checkin")} + document(grade, {QStringLiteral("Regraded")}));
+            studio.run(studio.uncached(), ben,
+                       QStringList{QStringLiteral("checkin")} + document(grade, {QStringLiteral("Regraded")}));
         QVERIFY2(checkedIn.ok, qPrintable(checkedIn.kind + u' ' + checkedIn.text));
         holding->send("quit");
         finish({holding.get()});
@@ -158,9 +161,9 @@ private Q_SLOTS:
         Children children;
         for (const Computer* on : {&studio.cached(), &studio.uncached()}) {
             for (const QString& tag : {QStringLiteral("cid"), QStringLiteral("dee")}) {
-                editors.push_back(studio.spawn(*on, ShareStudio::client(*on, tag),
-                                               QStringList{QStringLiteral("edit-loop")}
-                                                   + document(log, {QString::number(rounds)})));
+                editors.push_back(
+                    studio.spawn(*on, ShareStudio::client(*on, tag),
+                                 QStringList{QStringLiteral("edit-loop")} + document(log, {QString::number(rounds)})));
                 children.push_back(editors.back().get());
             }
         }
@@ -210,10 +213,12 @@ private Q_SLOTS:
         const Client fay = ShareStudio::client(there, QStringLiteral("fay"));
 
         const auto watcher =
-            studio.spawn(there, fay, QStringList{QStringLiteral("watch")} + document(notes, {QStringLiteral("500")}), ChildInput::pipe());
-        QVERIFY2(pumpUntil({watcher.get()}, Clock::now() + 120s,
-                           [&] { return sawState(*watcher, [](int versions, const QString&) { return versions == 1; }); }),
-                 qPrintable(watcher->describe()));
+            studio.spawn(there, fay, QStringList{QStringLiteral("watch")} + document(notes, {QStringLiteral("500")}),
+                         ChildInput::pipe());
+        QVERIFY2(
+            pumpUntil({watcher.get()}, Clock::now() + 120s,
+                      [&] { return sawState(*watcher, [](int versions, const QString&) { return versions == 1; }); }),
+            qPrintable(watcher->describe()));
 
         const Result checkedOut = studio.run(here, eve, QStringList{QStringLiteral("checkout")} + document(notes));
         QVERIFY2(checkedOut.ok, qPrintable(checkedOut.kind + u' ' + checkedOut.text));
@@ -223,11 +228,13 @@ private Q_SLOTS:
         QVERIFY2(lockSeen, "the check-out did not reach the other mount");
 
         writeFile(checkedOut.text, "notes\nmore notes\n");
-        const Result checkedIn =
-            studio.run(here, eve, QStringList{QStringLiteral("checkin")} + document(notes, {QStringLiteral("More notes")}));
+        const Result checkedIn = studio.run(
+            here, eve, QStringList{QStringLiteral("checkin")} + document(notes, {QStringLiteral("More notes")}));
         QVERIFY2(checkedIn.ok, qPrintable(checkedIn.kind + u' ' + checkedIn.text));
         const bool versionSeen = pumpUntil({watcher.get()}, checkedIn.at + arrival, [&] {
-            return sawState(*watcher, [](int versions, const QString& holder) { return versions == 2 && holder == QLatin1String("-"); });
+            return sawState(*watcher, [](int versions, const QString& holder) {
+                return versions == 2 && holder == QLatin1String("-");
+            });
         });
         QVERIFY2(versionSeen, "the check-in did not reach the other mount");
         watcher->send("quit");

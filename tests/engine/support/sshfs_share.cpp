@@ -32,8 +32,8 @@ QString findProgram(const QString& name)
     if (!found.isEmpty())
         return found;
     // sshd lives in a folder that is not in every user's PATH.
-    return QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"),
-                                                 QStringLiteral("/sbin")});
+    return QStandardPaths::findExecutable(
+        name, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"), QStringLiteral("/sbin")});
 }
 
 QString fusermount()
@@ -177,8 +177,9 @@ void SshfsShare::startWatchdog()
     const QByteArray shell = "/bin/sh";
     const QByteArray folder = QFile::encodeName(m_dir.path());
     const QByteArray unmounter = QFile::encodeName(fusermount());
-    const char* const argv[] = {shell.constData(), "-c",   watchdogScript, "sshfs-share-watchdog",
-                                folder.constData(), unmounter.constData(), nullptr};
+    const char* const argv[] = {
+        shell.constData(),     "-c",   watchdogScript, "sshfs-share-watchdog", folder.constData(),
+        unmounter.constData(), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
@@ -186,8 +187,8 @@ void SshfsShare::startWatchdog()
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, shell.constData(), &actions, &attributes, const_cast<char* const*>(argv),
-                                      environ);
+    const int spawned =
+        ::posix_spawn(&pid, shell.constData(), &actions, &attributes, const_cast<char* const*>(argv), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[0]);
@@ -209,8 +210,9 @@ bool SshfsShare::startServer()
     for (const QString& key : {QStringLiteral("host_key"), QStringLiteral("user_key")}) {
         if (QFileInfo::exists(m_dir.filePath(key)))
             continue;
-        if (!runCommand(keygen, {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"),
-                                 QStringLiteral("-N"), QString(), QStringLiteral("-f"), m_dir.filePath(key)},
+        if (!runCommand(keygen,
+                        {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"),
+                         QString(), QStringLiteral("-f"), m_dir.filePath(key)},
                         log)) {
             m_error = QStringLiteral("ssh-keygen failed: ") + tail(log);
             return false;
@@ -259,10 +261,10 @@ bool SshfsShare::startServer()
     }
     // Without -D the server goes into the background once it listens, and writes its pid file.
     const QString serverLog = m_dir.filePath(QStringLiteral("sshd.log"));
-    if (!runCommand(findProgram(QStringLiteral("sshd")),
-                    {QStringLiteral("-f"), m_dir.filePath(QStringLiteral("sshd_config")), QStringLiteral("-E"),
-                     serverLog},
-                    log)) {
+    if (!runCommand(
+            findProgram(QStringLiteral("sshd")),
+            {QStringLiteral("-f"), m_dir.filePath(QStringLiteral("sshd_config")), QStringLiteral("-E"), serverLog},
+            log)) {
         m_error = QStringLiteral("sshd did not start: ") + tail(log) + u' ' + tail(serverLog);
         return false;
     }

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace vantrel::testing {
@@ -19,17 +20,39 @@ ClientIdentity identityOf(const Client& who)
 
 } // namespace
 
-ShareStudio::ShareStudio(const QString& lockChild) : m_share(QDir::tempPath()), m_lockChild(lockChild)
+QString ShareStudio::missing()
 {
-    m_cached = computer(QStringLiteral("bay-cached"), {});
-    m_uncached = computer(QStringLiteral("bay-uncached"), {QStringLiteral("cache=no")});
-    if (m_cached.mount.isEmpty() || m_uncached.mount.isEmpty()) {
-        m_error = m_share.error();
+    return qEnvironmentVariableIsEmpty("VANTREL_SHARE_MOUNTS") ? SshfsShare::missing() : QString();
+}
+
+ShareStudio::ShareStudio(const QString& lockChild) : m_lockChild(lockChild)
+{
+    const QStringList given = qEnvironmentVariable("VANTREL_SHARE_MOUNTS").split(u':', Qt::SkipEmptyParts);
+    QStringList mounts;
+    if (given.isEmpty()) {
+        m_share = std::make_unique<SshfsShare>(m_dir.path());
+        mounts << m_share->mount(QStringLiteral("cached"))
+               << m_share->mount(QStringLiteral("uncached"), {QStringLiteral("cache=no")});
+        m_serverFolder = m_share->exportFolder();
+        m_bundleName = QStringLiteral("Studio.vantrelteam");
+        m_error = m_share->error();
+    } else if (given.size() == 2) {
+        // A share that outlives the test: a team bundle of its own each time.
+        mounts = given;
+        m_serverFolder = given[0];
+        m_bundleName = QStringLiteral("Studio-%1.vantrelteam").arg(QFileInfo(m_dir.path()).fileName());
+    } else {
+        m_error = QStringLiteral("VANTREL_SHARE_MOUNTS must name two mounts, separated by a colon");
         return;
     }
+    m_cached = computer(QStringLiteral("bay-cached"), mounts.value(0));
+    m_uncached = computer(QStringLiteral("bay-uncached"), mounts.value(1));
+    if (m_cached.mount.isEmpty() || m_uncached.mount.isEmpty())
+        return;
+    m_error.clear();
     const Client setup = client(m_cached, QStringLiteral("setup"));
     try {
-        m_setup = TeamBundle::create(root(m_cached), localFileManager(m_share.localFolder(QStringLiteral("setup"))),
+        m_setup = TeamBundle::create(root(m_cached), localFileManager(m_dir.filePath(QStringLiteral("setup"))),
                                      std::make_shared<RecordingWorkspace>(), identityOf(setup));
         m_setup->setPollInterval(std::chrono::hours(1));
     } catch (const Error& error) {
@@ -41,12 +64,13 @@ ShareStudio::ShareStudio(const QString& lockChild) : m_share(QDir::tempPath()), 
 ShareStudio::~ShareStudio()
 {
     m_setup.reset();
-    m_share.stop();
+    if (m_share)
+        m_share->stop();
 }
 
-Computer ShareStudio::computer(const QString& name, const QStringList& options)
+Computer ShareStudio::computer(const QString& name, const QString& mount)
 {
-    Computer made{name, m_share.mount(name, options), m_share.localFolder(name), QStringLiteral("machine-") + name};
+    Computer made{name, mount, m_dir.filePath(name), QStringLiteral("machine-") + name};
     // A runtime folder is private to its user.
     QDir().mkpath(made.local + QStringLiteral("/runtime"));
     QFile::setPermissions(made.local + QStringLiteral("/runtime"),
@@ -62,7 +86,9 @@ Client ShareStudio::client(const Computer& on, const QString& tag)
 
 QString ShareStudio::scratch(const QString& name)
 {
-    return m_share.localFolder(QStringLiteral("scratch/%1-%2").arg(name).arg(++m_count));
+    const QString path = m_dir.filePath(QStringLiteral("scratch/%1-%2").arg(name).arg(++m_count));
+    QDir().mkpath(path);
+    return path;
 }
 
 Service ShareStudio::import(const QString& source)
@@ -110,9 +136,8 @@ Result ShareStudio::run(const Computer& on, const Client& who, const QStringList
 std::shared_ptr<TeamBundle> ShareStudio::reader()
 {
     const Client who = client(Computer{QStringLiteral("server")}, QStringLiteral("reader%1").arg(++m_count));
-    auto team = TeamBundle::open(m_share.exportFolder() + QStringLiteral("/Studio.vantrelteam"),
-                                 localFileManager(m_share.localFolder(who.id)), std::make_shared<RecordingWorkspace>(),
-                                 identityOf(who));
+    auto team = TeamBundle::open(m_serverFolder + u'/' + m_bundleName, localFileManager(m_dir.filePath(who.id)),
+                                 std::make_shared<RecordingWorkspace>(), identityOf(who));
     team->setPollInterval(std::chrono::hours(1));
     return team;
 }

@@ -1,6 +1,9 @@
 // A team bundle on a real network share that two computers mount with sshfs: one with sshfs's
 // default caching, one with cache=no. Every client runs as a lock_child process with the runtime
 // folder, home folder, machine id and host name of its computer, as on a machine of its own.
+//
+// To try another file system by hand, VANTREL_SHARE_MOUNTS=<mount>:<mount> names two mounts of
+// one share to use instead (the first in the place of the cached one).
 
 #pragma once
 
@@ -9,20 +12,24 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <memory>
 
 namespace vantrel::testing {
 
 struct Computer {
-    QString name;      // its host name too
-    QString mount;     // where it mounts the share
-    QString local;     // its own disk: runtime folder, homes
+    QString name;  // its host name too
+    QString mount; // where it mounts the share
+    QString local; // its own disk: runtime folder, homes
     QString machineId;
 };
 
 class ShareStudio {
 public:
+    // What this machine lacks to run the share tests; empty when it lacks nothing.
+    static QString missing();
+
     // Starts the share, mounts it on both computers and makes the team bundle through the first.
     explicit ShareStudio(const QString& lockChild);
     ~ShareStudio();
@@ -32,7 +39,7 @@ public:
 
     const Computer& cached() const { return m_cached; }
     const Computer& uncached() const { return m_uncached; }
-    QString root(const Computer& on) const { return on.mount + QStringLiteral("/Studio.vantrelteam"); }
+    QString root(const Computer& on) const { return on.mount + u'/' + m_bundleName; }
 
     // "Editor <tag>" on `on`, with an installation id of its own.
     static Client client(const Computer& on, const QString& tag);
@@ -49,14 +56,17 @@ public:
     // Runs one operation as `who` on `on` to its end.
     Result run(const Computer& on, const Client& who, const QStringList& operation);
 
-    // A client that has just started on the server itself: what the share holds now, whatever
-    // the mounts' caches show.
+    // A client that has just started on the server itself (on mounts given by hand: through the
+    // first): what the share holds now, whatever the mounts' caches show.
     std::shared_ptr<TeamBundle> reader();
 
 private:
-    Computer computer(const QString& name, const QStringList& options);
+    Computer computer(const QString& name, const QString& mount);
 
-    SshfsShare m_share;
+    QTemporaryDir m_dir; // the computers' own disks; removed last
+    std::unique_ptr<SshfsShare> m_share;
+    QString m_serverFolder; // where reader() finds the team bundle
+    QString m_bundleName;
     QString m_error;
     QString m_lockChild;
     Computer m_cached;
