@@ -22,11 +22,11 @@ esac
 if [ "$program" = engine_bench ] && ! command -v git >/dev/null 2>&1; then
   apt-get install -y git || { apt-get update && apt-get install -y git; }
 fi
-# VANTREL_BENCH_JOBS: parallel compile jobs (all processors by default).
 # share_bench starts its own SSH server and mounts it with sshfs (scripts/setup.sh installs both).
 if [ "$program" = share_bench ] && ! { command -v sshfs && { command -v sshd || [ -x /usr/sbin/sshd ]; }; } >/dev/null 2>&1; then
   echo "share_bench needs sshfs and openssh-server: run scripts/setup.sh" >&2
   exit 1
 fi
+# VANTREL_BENCH_JOBS: parallel compile jobs (all processors by default).
 ninja -C "$build" -j "${VANTREL_BENCH_JOBS:-$(nproc)}" "$program"
 exec "$build/bench/$program" "$@"

@@ -311,7 +311,9 @@ QString loadAverage()
 
 QString ratioRow(double value, double cp)
 {
-    return QStringLiteral("%1 = %2x cp").arg(seconds(value)).arg(value / cp, 0, 'f', 2);
+    // Three digits for the small ratios, so that a figure over its target does not read as equal.
+    const double ratio = value / cp;
+    return QStringLiteral("%1 = %2x cp").arg(seconds(value)).arg(ratio, 0, 'f', ratio < 0.1 ? 3 : 2);
 }
 
 int run(const QStringList& arguments)
