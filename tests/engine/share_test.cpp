@@ -37,12 +37,14 @@ QStringList document(const Service& service, const QStringList& rest = {})
     return QStringList{QStringLiteral("document"), service->id().toString()} + rest;
 }
 
-// Whether a watching child printed a "state" line that `accept` takes.
-bool sawState(const LockChild& watcher, const std::function<bool(int versions, const QString& holder)>& accept)
+// Whether a watching child printed, at `since` or later, a "state" line that `accept` takes.
+bool sawState(const LockChild& watcher, Clock::time_point since,
+              const std::function<bool(int versions, const QString& holder)>& accept)
 {
     for (const PrintedLine& line : watcher.lines()) {
         const QList<QByteArray> fields = line.text.split(' ');
-        if (fields.size() == 4 && fields[0] == "state" && accept(fields[2].toInt(), QString::fromUtf8(fields[3])))
+        if (fields.size() == 4 && fields[0] == "state" && steadyFromNanoseconds(fields[1].toLongLong()) >= since
+            && accept(fields[2].toInt(), QString::fromUtf8(fields[3])))
             return true;
     }
     return false;
@@ -194,6 +196,9 @@ private Q_SLOTS:
     }
 
     // A check-out and a check-in made through one mount reach a client watching through the other.
+    // The first round is Eve's first work ever: the watcher learns of a new teammate by listing the
+    // journal folder, which a share may answer from its cache (sshfs for 20 s), so it gets a minute.
+    // The second is a teammate's it knows.
     void changesReachTheOtherMount_data()
     {
         QTest::addColumn<bool>("watchCached");
@@ -215,28 +220,36 @@ private Q_SLOTS:
         const auto watcher =
             studio.spawn(there, fay, QStringList{QStringLiteral("watch")} + document(notes, {QStringLiteral("500")}),
                          ChildInput::pipe());
-        QVERIFY2(
-            pumpUntil({watcher.get()}, Clock::now() + 120s,
-                      [&] { return sawState(*watcher, [](int versions, const QString&) { return versions == 1; }); }),
-            qPrintable(watcher->describe()));
+        const auto any = [](int, const QString&) { return true; };
+        QVERIFY2(pumpUntil({watcher.get()}, Clock::now() + 120s, [&] { return sawState(*watcher, {}, any); }),
+                 qPrintable(watcher->describe()));
 
-        const Result checkedOut = studio.run(here, eve, QStringList{QStringLiteral("checkout")} + document(notes));
-        QVERIFY2(checkedOut.ok, qPrintable(checkedOut.kind + u' ' + checkedOut.text));
-        const bool lockSeen = pumpUntil({watcher.get()}, checkedOut.at + arrival, [&] {
-            return sawState(*watcher, [&](int, const QString& holder) { return holder == eve.id; });
-        });
-        QVERIFY2(lockSeen, "the check-out did not reach the other mount");
-
-        writeFile(checkedOut.text, "notes\nmore notes\n");
-        const Result checkedIn = studio.run(
-            here, eve, QStringList{QStringLiteral("checkin")} + document(notes, {QStringLiteral("More notes")}));
-        QVERIFY2(checkedIn.ok, qPrintable(checkedIn.kind + u' ' + checkedIn.text));
-        const bool versionSeen = pumpUntil({watcher.get()}, checkedIn.at + arrival, [&] {
-            return sawState(*watcher, [](int versions, const QString& holder) {
-                return versions == 2 && holder == QLatin1String("-");
+        QByteArray text = "notes\n";
+        for (int round = 1; round <= 2; ++round) {
+            const auto bound = round == 1 ? std::chrono::seconds(60) : arrival;
+            auto start = Clock::now();
+            const Result checkedOut = studio.run(here, eve, QStringList{QStringLiteral("checkout")} + document(notes));
+            QVERIFY2(checkedOut.ok, qPrintable(checkedOut.kind + u' ' + checkedOut.text));
+            const bool lockSeen = pumpUntil({watcher.get()}, checkedOut.at + bound, [&] {
+                return sawState(*watcher, start, [&](int, const QString& holder) { return holder == eve.id; });
             });
-        });
-        QVERIFY2(versionSeen, "the check-in did not reach the other mount");
+            QVERIFY2(lockSeen,
+                     qPrintable(QStringLiteral("round %1: the check-out did not reach the other mount").arg(round)));
+
+            text += "more notes\n";
+            writeFile(checkedOut.text, text);
+            start = Clock::now();
+            const Result checkedIn = studio.run(
+                here, eve, QStringList{QStringLiteral("checkin")} + document(notes, {QStringLiteral("More notes")}));
+            QVERIFY2(checkedIn.ok, qPrintable(checkedIn.kind + u' ' + checkedIn.text));
+            const bool versionSeen = pumpUntil({watcher.get()}, checkedIn.at + bound, [&] {
+                return sawState(*watcher, start, [&](int versions, const QString& holder) {
+                    return versions == round + 1 && holder == QLatin1String("-");
+                });
+            });
+            QVERIFY2(versionSeen,
+                     qPrintable(QStringLiteral("round %1: the check-in did not reach the other mount").arg(round)));
+        }
         watcher->send("quit");
         finish({watcher.get()});
     }
