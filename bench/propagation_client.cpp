@@ -7,6 +7,8 @@
 // every POLL_MS milliseconds, and writes one line to standard output for each event:
 //   ready <seconds to open and index> <bundles>
 //   seen <CLOCK_MONOTONIC ns> <bundle id> <name>    for each bundle the team change publisher names
+//   state <CLOCK_MONOTONIC ns> <bundle id> <versions> <lock holder's client id, or ->
+//                                                   after each "seen" line
 //   renamed <CLOCK_MONOTONIC ns before> <ns after>  once a rename asked for has been written
 //   error <text>
 // Commands, one a line on standard input: "rename <bundle id> <new name>" and "quit" (as does the
@@ -95,6 +97,10 @@ int run(const QStringList& arguments, Output& output)
             const auto state = snapshot->find(id);
             output.line("seen " + std::to_string(now) + ' ' + id.toString().toStdString() + ' '
                         + (state ? state->name.toStdString() : std::string()));
+            const auto holder = observed->locks().holder(id);
+            output.line("state " + std::to_string(now) + ' ' + id.toString().toStdString() + ' '
+                        + std::to_string(state ? state->versions.size() : 0) + ' '
+                        + (holder ? holder->clientId.toStdString() : std::string("-")));
         }
     };
     const Cancellable subscription = team->changes().sink(seen);

@@ -3,6 +3,7 @@
 #   bench/run.sh [FOLDER] [--keep-data] [--only=PARTS]   engine_bench (beside git; installs git when missing)
 #   bench/run.sh checkout [FOLDER] [--keep-data]         checkout_bench (and its propagation_client)
 #   bench/run.sh window [FOLDER] [--keep-data]           window_bench (the team window, offscreen)
+#   bench/run.sh share [FOLDER] [--keep-data]            share_bench (an sshfs share of a private sshd)
 # FOLDER is where it generates its data and measures (default: the build folder); it needs about
 # 14 GiB free for engine_bench, 5 GiB for the others. Run as root so that it can drop the page
 # cache between runs.
@@ -15,10 +16,16 @@ program=engine_bench
 case "${1:-}" in
   checkout) program=checkout_bench; shift ;;
   window) program=window_bench; shift ;;
+  share) program=share_bench; shift ;;
 esac
 # engine_bench measures git beside the engine: git from the system's packages, for the benchmark only.
 if [ "$program" = engine_bench ] && ! command -v git >/dev/null 2>&1; then
   apt-get install -y git || { apt-get update && apt-get install -y git; }
+fi
+# share_bench starts its own SSH server and mounts it with sshfs (scripts/setup.sh installs both).
+if [ "$program" = share_bench ] && ! { command -v sshfs && { command -v sshd || [ -x /usr/sbin/sshd ]; }; } >/dev/null 2>&1; then
+  echo "share_bench needs sshfs and openssh-server: run scripts/setup.sh" >&2
+  exit 1
 fi
 # VANTREL_BENCH_JOBS: parallel compile jobs (all processors by default).
 ninja -C "$build" -j "${VANTREL_BENCH_JOBS:-$(nproc)}" "$program"

@@ -13,6 +13,7 @@ packages=(
   desktop-file-utils libxml2-utils shared-mime-info
   fonts-dejavu-core
   breeze-icon-theme
+  openssh-server sshfs
 )
 
 missing=()
@@ -32,5 +33,14 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
+# openssh-server would start the system's SSH server on port 22 as it is installed. Nothing here
+# needs it (the share tests start a server of their own on a free port), so while packages are
+# installed no service is started, unless the machine already says otherwise.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
+  "${sudo_cmd[@]}" chmod 755 "$policy"
+  trap '"${sudo_cmd[@]}" rm -f "$policy"' EXIT
+fi
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -26,6 +26,10 @@
 //       succeeded. A check-out refused because somebody holds the lock, or whose base has not
 //       arrived yet, is tried again; a refused check-in is discarded and the round tried again.
 //       --lag simulates a share whose listings show other clients' records that much later.
+//   watch <poll milliseconds>
+//       Keeps the bundle open without checking it out, polling with that interval, and prints
+//       its state at the start and at every change it is told of: "state <steady-clock
+//       nanoseconds> <versions> <lock holder's client id, or ->". Ends with its standard input.
 //   export <folder>
 //       Exports the current version into the folder (a short process, run many times).
 //
@@ -224,7 +228,7 @@ QString editLoop(TeamBundle& team, const std::shared_ptr<VersioningService>& ser
 int usage()
 {
     std::fputs("usage: lock_child <team bundle> <local folder> <client id> <user> <full name> <host> "
-               "<checkout|checkin|cancel|hold|edit-loop|export> <document|library> <bundle id> [...]\n",
+               "<checkout|checkin|cancel|hold|edit-loop|watch|export> <document|library> <bundle id> [...]\n",
                stderr);
     return 2;
 }
@@ -329,6 +333,20 @@ int main(int argc, char** argv)
         if (options.size() == 3 && options[1] == QLatin1String("--lag"))
             team->setJournalListingLagForTesting(std::chrono::milliseconds(options[2].toInt()));
         report([&] { return editLoop(*team, service, arguments[2], rounds); });
+    } else if (operation == QLatin1String("watch") && options.size() == 1) {
+        const auto state = [service, team] {
+            const auto holder = team->locks().holder(service->id());
+            say(QStringLiteral("state %1 %2 %3")
+                    .arg(steadyNow())
+                    .arg(service->versionIDs().size())
+                    .arg(holder ? holder->clientId : QStringLiteral("-")));
+        };
+        state();
+        auto watch = service->remoteDatabaseChanges().sink([state](const RemoteDatabaseChange&) { state(); });
+        team->setPollInterval(std::chrono::milliseconds(options[0].toInt()));
+        for (std::string command; std::getline(std::cin, command) && command != "quit";) {
+        }
+        watch.cancel();
     } else if (operation == QLatin1String("export") && options.size() == 1) {
         report([&] { return syncWait(service->exportVersion(std::nullopt, options[0], defaultS3Factory())); });
     } else {
