@@ -601,6 +601,15 @@ std::vector<JournalRecord> TeamBundle::commit(const std::vector<JournalChange>& 
 {
     if (m_commitObserver)
         m_commitObserver(false);
+    // The trees the versions name are read by name before the record is written too: a share
+    // replaced by an older copy while the contents were stored is then refused before it holds
+    // a record naming contents it lacks.
+    QSet<ContentHash> named;
+    for (const auto& change : changes) {
+        if (const auto tree = ContentHash::fromHex(change.fields.value(QStringLiteral("manifest")).toString()))
+            named.insert(*tree);
+    }
+    confirmTrees(named);
     auto records = m_journal->append(changes, m_identity.user);
     if (m_commitObserver)
         m_commitObserver(true);
@@ -645,12 +654,17 @@ void TeamBundle::confirmPublished(const std::vector<JournalRecord>& records) con
         if (const auto tree = ContentHash::fromHex(record.fields.string(QLatin1StringView("manifest"))))
             trees.insert(*tree);
     }
-    for (const auto& tree : std::as_const(trees)) {
+    confirmTrees(trees);
+}
+
+void TeamBundle::confirmTrees(const QSet<ContentHash>& trees) const
+{
+    for (const auto& tree : trees) {
         try {
             m_contents->readBytes(tree);
         } catch (const StorageError& error) {
             if (error.kind() == StorageError::Kind::notFound)
-                throw replaced();
+                throw TeamBundleError(TeamBundleError::Case::replacedUnderChange, m_root);
             throw;
         }
     }

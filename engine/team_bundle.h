@@ -175,6 +175,8 @@ private:
     // throws TeamBundleError (unreachable, replacedUnderChange) when the bundle as it is now
     // doesn't hold them.
     void confirmPublished(const std::vector<JournalRecord>& records) const;
+    // Reads each of `trees` by name; throws TeamBundleError (replacedUnderChange) for one missing.
+    void confirmTrees(const QSet<ContentHash>& trees) const;
     // Looks for the marker by name and publishes a change of reachability; false while the
     // bundle can't be reached, when nothing else of it can be read either.
     bool checkReachable();
