@@ -2,6 +2,7 @@
 
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/base_tree.h"
+#include "engine/storage/change_watcher.h"
 #include "engine/storage/folder_listing.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/storage_error.h"
@@ -16,7 +17,9 @@
 #include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantrel {
 
@@ -29,6 +32,19 @@ qint64 wallClockNs()
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// A FUSE file system (sshfs) may answer fstat from attributes cached before a change made
+// through another mount, and refresh them only once the file is read: the file would then seem
+// to change while it is read. Reading its first byte brings them up to date.
+void refreshAttributes(const QString& path)
+{
+    const int fd = ::open(nativePath(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return; // the read that follows reports it
+    char byte = 0;
+    [[maybe_unused]] const ssize_t read = ::pread(fd, &byte, 1, 0);
+    ::close(fd);
 }
 
 StorageError tooLarge(const QString& path, const QString& reason)
@@ -110,6 +126,11 @@ private:
     // Everything is stored through it: the snapshot waits for the disk once, at its end.
     ContentStore::Batch m_batch;
     const qint64 m_startedNs;
+    // Whether a file may be taken as unchanged from the stat cache. Not on a network or FUSE
+    // file system: what lstat says there may lag a change made through another mount (sshfs
+    // keeps attributes for 20 s), so every file is read, and hashed before anything is written.
+    bool m_trustCache = false;
+    bool m_local = true; // whether the source is on a local file system
     QList<WalkedFolder> m_folders; // each folder before the folders below it
     QList<WalkedFile> m_files;
     qint64 m_entryCount = 0;
@@ -252,7 +273,7 @@ void Snapshot::readFiles()
     for (int index = 0; index < m_files.size(); ++index) {
         WalkedFile& file = m_files[index];
         totalBytes += file.observed.size;
-        if (m_options.cache) {
+        if (m_trustCache) {
             if (const auto hash = m_options.cache->unchangedHash(file.cacheKey, file.observed)) {
                 file.state = WalkedFile::State::cached;
                 file.hash = *hash;
@@ -285,6 +306,8 @@ void Snapshot::readFiles()
 
 void Snapshot::readFile(WalkedFile& file)
 {
+    if (!m_local)
+        refreshAttributes(file.path);
     ContentStore::Stored stored;
     if (file.expected) {
         stored = m_store.hashFile(file.path);
@@ -406,6 +429,8 @@ ContentHash Snapshot::take(const QString& source)
             std::nullopt, QCoreApplication::translate("Engine", "Choose the file or folder that the link points to."));
 
     const QString cacheKey = QDir::cleanPath(QFileInfo(source).absoluteFilePath());
+    m_local = !whyNotLocalFileSystem(source);
+    m_trustCache = m_options.cache && m_local;
     if (S_ISREG(status.st_mode)) {
         m_folders.append(WalkedFolder{QString(), true});
         addFile(0, FolderEntry(), source, cacheKey, status);
