@@ -7,6 +7,7 @@
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_cache.h"
+#include "engine/storage/tree_listing.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -134,6 +135,7 @@ private:
     QList<WalkedFolder> m_folders; // each folder before the folders below it
     QList<WalkedFile> m_files;
     qint64 m_entryCount = 0;
+    QHash<QString, listing::Listed> m_listed; // by path; taken by the walk
 };
 
 int Snapshot::walk(const QString& path, const QString& cacheKey, const QString& relativePath, int depth)
@@ -195,8 +197,16 @@ void Snapshot::takeFromBase(int index, const FolderTree& tree, const QString& pa
 
 void Snapshot::list(int index, const QString& path, const QString& cacheKey, int depth)
 {
-    const QList<QByteArray> rawNames = listing::listFolder(path);
-    const std::vector<listing::Looked> looked = listing::lookAll(path, rawNames);
+    QList<QByteArray> rawNames;
+    std::vector<listing::Looked> looked;
+    if (const auto listed = m_listed.find(path); listed != m_listed.end()) {
+        rawNames = std::move(listed->names);
+        looked = std::move(listed->looked);
+        m_listed.erase(listed);
+    } else {
+        rawNames = listing::listFolder(path);
+        looked = listing::lookAll(path, rawNames);
+    }
     // By name, as the folder's tree holds them.
     QList<std::pair<QString, qsizetype>> names;
     names.reserve(rawNames.size());
@@ -435,6 +445,9 @@ ContentHash Snapshot::take(const QString& source)
         m_folders.append(WalkedFolder{QString(), true});
         addFile(0, FolderEntry(), source, cacheKey, status);
     } else if (S_ISDIR(status.st_mode)) {
+        // Without the folders that changed, every folder is walked.
+        if (!m_options.changedFolders)
+            m_listed = listing::listTreeAhead(source, m_options.excludeDirectory);
         walk(source, cacheKey, QString(), 0);
     } else {
         throw listing::unsupportedKind(source);
