@@ -12,6 +12,7 @@
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -46,6 +47,35 @@ bool isDot(const char* name)
 }
 
 } // namespace
+
+bool isLocalFileSystemType(quint64 type)
+{
+    // A short list on purpose: a file system missing here is only walked, never trusted wrongly.
+    switch (type) {
+    case 0xEF53:     // ext2, ext3, ext4
+    case 0x58465342: // xfs
+    case 0x9123683E: // btrfs
+    case 0x01021994: // tmpfs
+    case 0xF2F52010: // f2fs
+    case 0x2FC12FC1: // zfs
+    case 0xCA451A4E: // bcachefs
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::optional<QString> whyNotLocalFileSystem(const QString& path)
+{
+    struct statfs status {};
+    if (::statfs(QFile::encodeName(path).constData(), &status) != 0)
+        return describe(QStringLiteral("The type of its file system could not be read"), errno);
+    const auto type = quint64(quint32(status.f_type));
+    if (isLocalFileSystemType(type))
+        return std::nullopt;
+    return QStringLiteral("It is on a file system (type 0x%1) that other computers or mounts may change unseen.")
+        .arg(type, 0, 16);
+}
 
 std::shared_ptr<ChangeWatcher> ChangeWatcher::shared()
 {
@@ -216,6 +246,13 @@ bool ChangeWatcher::addTreeLocked(const QString& rootKey, const QString& relativ
             loseLocked(rootKey, describe(QStringLiteral("“%1” can’t be listed").arg(path), error));
             return false;
         }
+        // A file system mounted inside the working copy may be one whose changes go unseen.
+        struct stat folderStatus {};
+        if (::fstat(fd, &folderStatus) != 0 || quint64(folderStatus.st_dev) != root.device) {
+            ::close(fd);
+            loseLocked(rootKey, QStringLiteral("Another file system is mounted at “%1”.").arg(path));
+            return false;
+        }
         DIR* listing = ::fdopendir(fd);
         if (!listing) {
             ::close(fd);
@@ -315,6 +352,10 @@ bool ChangeWatcher::watch(const QString& root, const QString& base, const void* 
     const QByteArray native = QFile::encodeName(key);
     if (::lstat(native.constData(), &status) != 0 || !S_ISDIR(status.st_mode)) {
         m_lost.insert(key, QStringLiteral("The working copy isn’t a folder."));
+        return false;
+    }
+    if (const auto notLocal = whyNotLocalFileSystem(key)) {
+        m_lost.insert(key, *notLocal);
         return false;
     }
     Root& added = m_roots[key];

@@ -12,6 +12,14 @@
 
 namespace vantrel {
 
+// Whether every change to files of a file system of this type (statfs's f_type) goes through
+// this kernel: local disks and memory. A network or FUSE file system can be changed through
+// another mount (another machine logged into the same home) without inotify seeing it, and may
+// answer lstat from a cache that lags such a change by seconds.
+bool isLocalFileSystemType(quint64 type);
+// Nullopt when `path` is on a local file system; otherwise why it isn't, for the log.
+std::optional<QString> whyNotLocalFileSystem(const QString& path);
+
 // Watches working copies on the local disk with inotify and records, for each, the folders in
 // which something changed since the version it was written from: a check-in then lists only
 // those and takes every other folder from that version.
@@ -20,7 +28,8 @@ namespace vantrel {
 // forgotten and queries answer nullopt, meaning "walk everything") when the queue of changes
 // overflows, a folder can't be watched (the system's limit of watches, permissions, a name
 // that isn't valid text), the working copy is moved, removed or replaced, or its watch ends
-// for any other reason. Nothing is persisted: a new process knows of no working copy.
+// for any other reason. A working copy that is not on a local file system, or that has another
+// file system mounted inside it, is never watched. Nothing is persisted: a new process knows of no working copy.
 //
 // Changed folder: something directly inside it was added, removed, renamed, written or had
 // its attributes changed. A folder that appears (created, or moved in) counts as changed with

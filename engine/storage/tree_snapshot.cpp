@@ -2,10 +2,12 @@
 
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/base_tree.h"
+#include "engine/storage/change_watcher.h"
 #include "engine/storage/folder_listing.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_cache.h"
+#include "engine/storage/tree_listing.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,7 +18,9 @@
 #include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantrel {
 
@@ -29,6 +33,19 @@ qint64 wallClockNs()
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// A FUSE file system (sshfs) may answer fstat from attributes cached before a change made
+// through another mount, and refresh them only once the file is read: the file would then seem
+// to change while it is read. Reading its first byte brings them up to date.
+void refreshAttributes(const QString& path)
+{
+    const int fd = ::open(nativePath(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return; // the read that follows reports it
+    char byte = 0;
+    [[maybe_unused]] const ssize_t read = ::pread(fd, &byte, 1, 0);
+    ::close(fd);
 }
 
 StorageError tooLarge(const QString& path, const QString& reason)
@@ -110,9 +127,15 @@ private:
     // Everything is stored through it: the snapshot waits for the disk once, at its end.
     ContentStore::Batch m_batch;
     const qint64 m_startedNs;
+    // Whether a file may be taken as unchanged from the stat cache. Not on a network or FUSE
+    // file system: what lstat says there may lag a change made through another mount (sshfs
+    // keeps attributes for 20 s), so every file is read, and hashed before anything is written.
+    bool m_trustCache = false;
+    bool m_local = true; // whether the source is on a local file system
     QList<WalkedFolder> m_folders; // each folder before the folders below it
     QList<WalkedFile> m_files;
     qint64 m_entryCount = 0;
+    QHash<QString, listing::Listed> m_listed; // by path; taken by the walk
 };
 
 int Snapshot::walk(const QString& path, const QString& cacheKey, const QString& relativePath, int depth)
@@ -174,8 +197,16 @@ void Snapshot::takeFromBase(int index, const FolderTree& tree, const QString& pa
 
 void Snapshot::list(int index, const QString& path, const QString& cacheKey, int depth)
 {
-    const QList<QByteArray> rawNames = listing::listFolder(path);
-    const std::vector<listing::Looked> looked = listing::lookAll(path, rawNames);
+    QList<QByteArray> rawNames;
+    std::vector<listing::Looked> looked;
+    if (const auto listed = m_listed.find(path); listed != m_listed.end()) {
+        rawNames = std::move(listed->names);
+        looked = std::move(listed->looked);
+        m_listed.erase(listed);
+    } else {
+        rawNames = listing::listFolder(path);
+        looked = listing::lookAll(path, rawNames);
+    }
     // By name, as the folder's tree holds them.
     QList<std::pair<QString, qsizetype>> names;
     names.reserve(rawNames.size());
@@ -252,7 +283,7 @@ void Snapshot::readFiles()
     for (int index = 0; index < m_files.size(); ++index) {
         WalkedFile& file = m_files[index];
         totalBytes += file.observed.size;
-        if (m_options.cache) {
+        if (m_trustCache) {
             if (const auto hash = m_options.cache->unchangedHash(file.cacheKey, file.observed)) {
                 file.state = WalkedFile::State::cached;
                 file.hash = *hash;
@@ -285,6 +316,8 @@ void Snapshot::readFiles()
 
 void Snapshot::readFile(WalkedFile& file)
 {
+    if (!m_local)
+        refreshAttributes(file.path);
     ContentStore::Stored stored;
     if (file.expected) {
         stored = m_store.hashFile(file.path);
@@ -406,10 +439,15 @@ ContentHash Snapshot::take(const QString& source)
             std::nullopt, QCoreApplication::translate("Engine", "Choose the file or folder that the link points to."));
 
     const QString cacheKey = QDir::cleanPath(QFileInfo(source).absoluteFilePath());
+    m_local = !whyNotLocalFileSystem(source);
+    m_trustCache = m_options.cache && m_local;
     if (S_ISREG(status.st_mode)) {
         m_folders.append(WalkedFolder{QString(), true});
         addFile(0, FolderEntry(), source, cacheKey, status);
     } else if (S_ISDIR(status.st_mode)) {
+        // Without the folders that changed, every folder is walked.
+        if (!m_options.changedFolders)
+            m_listed = listing::listTreeAhead(source, m_options.excludeDirectory);
         walk(source, cacheKey, QString(), 0);
     } else {
         throw listing::unsupportedKind(source);
