@@ -2,7 +2,7 @@
 #include "engine/system_services.h"
 #include "support/engine_test_support.h"
 #include "support/service_steps.h"
-#include "support/sshfs_mount.h"
+#include "support/sshfs_share.h"
 #include "support/sync_wait.h"
 
 #include <QFileInfo>
@@ -51,12 +51,14 @@ private Q_SLOTS:
     // of the same folder and through the exported folder itself.
     void editsMadeElsewhereReachTheVersion()
     {
+        if (const QString missing = SshfsShare::missing(); !missing.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("No sshfs share for this test: missing %1").arg(missing)));
         QTemporaryDir dir;
-        SshfsShare share(dir.filePath(QStringLiteral("share")));
-        const QString home = share.mount();
-        const QString otherComputer = share.mount({QStringLiteral("cache=no")});
-        if (share.missing())
-            QSKIP(qPrintable(QStringLiteral("No sshfs share for this test: missing %1").arg(*share.missing())));
+        SshfsShare share(dir.path());
+        QVERIFY2(share.isRunning(), qPrintable(share.error()));
+        const QString home = share.mount(QStringLiteral("home"));
+        const QString otherComputer = share.mount(QStringLiteral("other"), {QStringLiteral("cache=no")});
+        QVERIFY2(!home.isEmpty() && !otherComputer.isEmpty(), qPrintable(share.error()));
         {
             TeamFixture fixture;
             const auto ana =
