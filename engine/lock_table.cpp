@@ -2,6 +2,7 @@
 
 #include "engine/engine_errors.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/change_watcher.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"
 
@@ -15,7 +16,6 @@
 #include <cstdio>
 #include <utility>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 
 namespace vantrel {
 
@@ -32,21 +32,7 @@ constexpr int publishAttempts = 3;
 // NFS and SMB need not, so only the ones known to be local are trusted.
 bool keepsInodes(const QString& folder)
 {
-    struct statfs info {};
-    if (::statfs(QFile::encodeName(folder).constData(), &info) != 0)
-        return false;
-    switch (static_cast<unsigned long>(info.f_type)) {
-    case 0xEF53:     // ext2, ext3, ext4
-    case 0x58465342: // xfs
-    case 0x9123683E: // btrfs
-    case 0x01021994: // tmpfs
-    case 0xF2F52010: // f2fs
-    case 0x2FC12FC1: // zfs
-    case 0x794C7630: // overlayfs
-        return true;
-    default:
-        return false;
-    }
+    return !whyNotLocalFileSystem(folder);
 }
 
 // What tells that a record file may have changed since it was read. Only a hint that saves
