@@ -1,6 +1,7 @@
 #include "model/document.h"
 
 #include "model/container_operations.h"
+#include "model/own_lock_operations.h"
 #include "model/strings.h"
 #include "model/text_format.h"
 
@@ -16,7 +17,7 @@ Document::Document(std::shared_ptr<VersioningService> service, std::optional<IdF
     m_icon = m_documentType.icon(m_versioningService->versionBundleURL());
     m_visibleActiveContainers = m_versioningService->visibleActiveContainers();
     updateLockState();
-    m_isCheckedOut = m_versioningService->isCheckedOut();
+    readIsCheckedOut();
     m_application = DocumentApplication::empty(m_documentType);
 }
 
@@ -27,6 +28,7 @@ std::shared_ptr<Document> Document::create(std::shared_ptr<VersioningService> se
 {
     auto document = adoptItem(new Document(std::move(service), std::move(containerID)));
     document->subscribe(document);
+    document->followOwnLockOperations();
     return document;
 }
 
@@ -51,11 +53,9 @@ QCoro::Task<> Document::handleRemoteChange(std::weak_ptr<Document> weak, RemoteD
     const auto document = weak.lock();
     if (!document)
         co_return;
-    // A change seen while one of our own locking operations runs is that operation's doing (a
-    // check-in or a discard ends the check-out); the operation refreshes the document itself.
-    const bool wasCheckedOut = document->isCheckedOut() && !document->isInitiating();
+    // The refresh, or one an activity change made just before, notes a check-out taken away.
     co_await document->updateState();
-    if (wasCheckedOut && !document->isInitiating() && !document->isCheckedOut()) {
+    if (std::exchange(document->m_checkOutTaken, false)) {
         document->setInvalidCheckoutState(change.forceUnlocked ? InvalidCheckoutState::forceUnlocked(change.name)
                                                                : InvalidCheckoutState::missedCheckout());
     }
@@ -66,6 +66,49 @@ QCoro::Task<> Document::handleActivitiesChange(std::weak_ptr<Document> weak)
 {
     if (const auto document = weak.lock())
         co_await document->updateState();
+}
+
+void Document::readIsCheckedOut()
+{
+    const auto settled = OwnLockOperations::shared().settledSerial(id());
+    const bool checkedOut = m_versioningService->isCheckedOut();
+    // A check-out this program ends itself (a check-in or a discard, through this object or
+    // another one of the document) is nobody else's doing. So it was taken away only when it
+    // was seen here after this program's last locking operation on the document, and none ran
+    // until the engine said it was gone.
+    if (m_isCheckedOut() && !checkedOut && settled && m_isCheckedOutReadAt == settled)
+        m_checkOutTaken = true;
+    m_isCheckedOutReadAt = settled;
+    m_isCheckedOut = checkedOut;
+}
+
+void Document::followOwnLockOperations()
+{
+    OwnLockOperations& own = OwnLockOperations::shared();
+    connect(&own, &OwnLockOperations::ended, this, [this](const IdFor<VersionBundle>& bundle) {
+        if (bundle != id())
+            return;
+        // Whatever was noted before is this program's own doing, or the user has acted on it.
+        m_checkOutTaken = false;
+        try {
+            readIsCheckedOut();
+        } catch (const std::exception&) {
+            m_isCheckedOutReadAt.reset(); // read again at the next refresh
+            return;
+        }
+        // A new check-out: whatever was explained about an earlier one is over.
+        if (isCheckedOut())
+            setInvalidCheckoutState(std::nullopt);
+    });
+    connect(&own, &OwnLockOperations::lostCheckoutAcknowledged, this, [this](const IdFor<VersionBundle>& bundle) {
+        if (bundle == id())
+            setInvalidCheckoutState(std::nullopt);
+    });
+}
+
+void Document::acknowledgeInvalidCheckout()
+{
+    OwnLockOperations::shared().acknowledgeLostCheckout(id());
 }
 
 void Document::updateNameAndDate()
@@ -89,7 +132,7 @@ QCoro::Task<> Document::updateState()
     const auto keep = self();
     updateNameAndDate();
     updateLockState();
-    m_isCheckedOut = m_versioningService->isCheckedOut();
+    readIsCheckedOut();
     m_visibleActiveContainers = m_versioningService->visibleActiveContainers();
     const auto service = m_versioningService;
     const auto application = co_await service->documentApplication(&s3Factory);
@@ -171,6 +214,8 @@ template<typename T>
 QCoro::Task<T> Document::whileInitiating(std::shared_ptr<Document> document, std::function<QCoro::Task<T>()> work)
 {
     document->beginInitiating();
+    const IdFor<VersionBundle> id = document->id();
+    OwnLockOperations::shared().begin(id);
     std::exception_ptr failure;
     std::conditional_t<std::is_void_v<T>, bool, std::optional<T>> result{};
     try {
@@ -181,6 +226,7 @@ QCoro::Task<T> Document::whileInitiating(std::shared_ptr<Document> document, std
     } catch (...) {
         failure = std::current_exception();
     }
+    OwnLockOperations::shared().end(id);
     document->setIsInitiating(false);
     if (failure)
         std::rethrow_exception(failure);

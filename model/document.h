@@ -79,12 +79,16 @@ public:
     bool isInitiating() const { return m_isInitiating(); }
     void setIsInitiating(bool initiating) { m_isInitiating = initiating; }
     // Set when a working copy this client had checked out was taken away; the interface explains
-    // it and may clear it.
+    // it and may clear it. It belongs to that check-out: a new check-out this program takes
+    // clears it, on every object of the document.
     std::optional<InvalidCheckoutState> invalidCheckoutState() const { return m_invalidCheckoutState(); }
     void setInvalidCheckoutState(std::optional<InvalidCheckoutState> state)
     {
         m_invalidCheckoutState = std::move(state);
     }
+    // The user has read the explanation: it is cleared on every object of the document, so that
+    // one listed by a later reload does not raise it again.
+    void acknowledgeInvalidCheckout();
     // The message being written for the next check-in.
     QString commitMessage() const { return m_commitMessage(); }
     void setCommitMessage(QString message) { m_commitMessage = std::move(message); }
@@ -148,6 +152,8 @@ private:
     void subscribe(const std::shared_ptr<Document>& self);
     static QCoro::Task<> handleRemoteChange(std::weak_ptr<Document> weak, RemoteDatabaseChange change);
     static QCoro::Task<> handleActivitiesChange(std::weak_ptr<Document> weak);
+    void readIsCheckedOut();
+    void followOwnLockOperations();
 
     Published<QString> m_name{this, &Document::nameChanged};
     std::optional<IdFor<VersionBundle>> m_containerID;
@@ -159,6 +165,10 @@ private:
     std::weak_ptr<Event> m_selectedItem;
     Published<bool> m_allowsChanges{this, &Document::allowsChangesChanged, false};
     Published<bool> m_isCheckedOut{this, &Document::isCheckedOutChanged, false};
+    // When m_isCheckedOut was read, in the terms of OwnLockOperations::settledSerial().
+    std::optional<quint64> m_isCheckedOutReadAt;
+    // A refresh found the check-out taken away; the next remote change explains it.
+    bool m_checkOutTaken = false;
     Published<DocumentApplication> m_application{this, &Document::applicationChanged};
     bool m_lockedByCurrentInitiator = false;
     Published<bool> m_isLocked{this, &Document::isLockedChanged, false};

@@ -9,6 +9,7 @@
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"
 
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -45,6 +46,14 @@ void checkOut(const Service& service, QList<IdFor<VersionBundle>> events = {},
               LockTakeover takeover = LockTakeover::none)
 {
     syncWait(service->checkOut(std::move(events), {.takeover = takeover, .autoSave = false}, &s3Factory));
+}
+
+// The document imported from a new project file `fileName` into `collection`.
+std::shared_ptr<Document> importProject(const TeamFixture& fixture, const std::shared_ptr<Collection>& collection,
+                                        const QString& fileName)
+{
+    syncWait(collection->createNestedItem(writeProject(fixture, fileName, fileName)));
+    return findDocument(collection, QFileInfo(fileName).completeBaseName());
 }
 
 // Lets queued change handlers run, and the engine work they wait for end.
@@ -203,6 +212,52 @@ private Q_SLOTS:
         QTRY_VERIFY(cut->invalidCheckoutState().has_value());
         QCOMPARE(*cut->invalidCheckoutState(), InvalidCheckoutState::missedCheckout());
         QVERIFY(!(InvalidCheckoutState::missedCheckout() == InvalidCheckoutState::forceUnlocked(QString())));
+    }
+
+    // A reload lists new objects of a document while an older one runs this program's locking
+    // operations, and either may be the one shown: an explanation belongs to one check-out that
+    // somebody else took, and ends with it on every object of the document.
+    void anExplanationBelongsToOneCheckOutTakenAway()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        const auto collection = newCollection(ana, QStringLiteral("Reels"));
+        const auto cut = importProject(fixture, collection, QStringLiteral("Cut.kdenlive"));
+        const auto service = faulty(cut->versioningService());
+        const auto shown = Document::create(service, collection->id());
+        const auto noExplanation = [&] { return !cut->invalidCheckoutState() && !shown->invalidCheckoutState(); };
+
+        // A refresh that began while the document was checked out and ends after this program
+        // checked it in: nobody beat the user to anything.
+        syncWait(cut->checkOut());
+        syncWait(shown->updateState());
+        QVERIFY(shown->isCheckedOut());
+        service->holdApplication = true;
+        const int reads = service->applicationReads;
+        ana->announce({cut->id()});
+        QTRY_VERIFY(service->applicationReads > reads); // the refresh waits
+        syncWait(cut->checkIn());
+        service->holdApplication = false;
+        settle();
+        QVERIFY(!shown->isCheckedOut());
+        QVERIFY(noExplanation());
+
+        // Ben takes the next check-out: every object explains it, until Ana takes it back.
+        const auto takenByBen = [&] {
+            checkOut(openAs(ben, VersioningServiceType::document, cut->id()), {}, LockTakeover::forceUnlock);
+            ana->poll();
+            QTRY_VERIFY(cut->invalidCheckoutState() && shown->invalidCheckoutState());
+            QCOMPARE(*shown->invalidCheckoutState(), InvalidCheckoutState::forceUnlocked(QStringLiteral("ben Editor")));
+        };
+        syncWait(shown->checkOut());
+        takenByBen();
+        syncWait(cut->forceUnlock());
+        QVERIFY(noExplanation());
+        // Or until it is acknowledged on any of them.
+        takenByBen();
+        cut->acknowledgeInvalidCheckout();
+        QVERIFY(noExplanation());
     }
 
     void aFailedLoadKeepsTheListItHad()

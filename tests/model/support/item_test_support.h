@@ -10,6 +10,8 @@
 
 #include <QStringList>
 
+#include <qcoro/qcorotimer.h>
+
 namespace vantrel::testing {
 
 using Service = std::shared_ptr<VersioningService>;
@@ -54,10 +56,14 @@ public:
             throw VersioningError(VersioningError::Case::versionNotFound, name());
         return VersioningService::revertVersionBundle(versionID, std::move(factory));
     }
+    // While set, a refresh waits in its lookup of the application, as it does on a slow desktop.
+    bool holdApplication = false;
     QCoro::Task<DocumentApplication> documentApplication(S3Factory factory) override
     {
         ++applicationReads;
-        return VersioningService::documentApplication(std::move(factory));
+        while (holdApplication)
+            co_await QCoro::sleepFor(std::chrono::milliseconds(5));
+        co_return co_await VersioningService::documentApplication(std::move(factory));
     }
 };
 
