@@ -165,11 +165,20 @@ void DocumentButtons::explainInvalidCheckout()
     const std::weak_ptr<Document> weak = document;
     ButtonAction ok{Strings::okButtonTitle(), [weak] {
                         if (const auto document = weak.lock())
-                            document->setInvalidCheckoutState(std::nullopt);
+                            document->acknowledgeInvalidCheckout();
                     }};
     // Closing the alert without pressing OK acknowledges it too.
     ok.cancels = true;
-    m_alert->setDetails(AlertDetails(Strings::untrackedDocumentTitle(), message, {ok}));
+    // The working copy that was taken away is kept in the document's attic: the user can go
+    // and get their work from there.
+    const OpenItemInAtticAction openAttic = m_actions->openInAttic();
+    ButtonAction showAttic{Strings::openAtticActionTitle(), [weak, openAttic] {
+                               if (const auto document = weak.lock()) {
+                                   document->acknowledgeInvalidCheckout();
+                                   SelectedItemCommands::openInAttic(document, openAttic);
+                               }
+                           }};
+    m_alert->setDetails(AlertDetails(Strings::untrackedDocumentTitle(), message, {ok, showAttic}));
 }
 
 } // namespace vantrel

@@ -34,7 +34,8 @@ DocumentOpenButtonState openButtonState(const Document& document);
 // the "Export <type>" menu (a temporary copy, or an export into a folder), and for a type that
 // holds events the "Add Event" menu (a new event, or existing ones), which is disabled while the
 // document is locked. The row follows the document's published state. When the document's
-// check-out becomes invalid, the row explains it with an alert on `alert`; "OK" clears the state.
+// check-out becomes invalid, the row explains it with an alert on `alert`; "OK" clears the state,
+// and "Open Attic" clears it and opens the attic, where the lost working copy is kept.
 class DocumentButtons final : public QWidget {
     Q_OBJECT
 public:

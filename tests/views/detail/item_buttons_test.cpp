@@ -8,10 +8,14 @@
 #include "views/detail/collection_buttons.h"
 #include "views/detail/document_buttons.h"
 #include "views/detail/event_buttons.h"
+#include "views/presenters/alert_box.h"
 #include "views/support/open_team.h"
+#include "views/team/collection_content_view.h"
 
 #include <QApplication>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
@@ -209,13 +213,63 @@ private Q_SLOTS:
         // "OK" acknowledges: the state is cleared, and a later invalidation, even by the same
         // teammate, is explained again.
         const auto buttons = window.alert.details()->buttons;
-        QCOMPARE(buttons.size(), 1);
+        QCOMPARE(buttons.size(), 2);
         QCOMPARE(buttons.at(0).title, Strings::okButtonTitle());
         buttons.at(0).action();
         window.alert.setDetails(std::nullopt);
         QVERIFY(!cut->invalidCheckoutState());
         cut->setInvalidCheckoutState(InvalidCheckoutState::forceUnlocked(QStringLiteral("ben Editor")));
         QVERIFY(window.alert.details());
+    }
+
+    // The lost working copy is kept in the document's attic: the explanation leads there.
+    void aLostCheckOutIsExplainedWithTheWayToItsAttic()
+    {
+        OpenTeam window;
+        const auto reels = newCollection(window.bundle, QStringLiteral("Reels"));
+        const auto cut = importProject(window, reels);
+        NavigationModel& navigation = window.team->navigation();
+        CollectionContentView content(reels, navigation, window.team->itemActions(), &window.alert);
+        windowBackground(content);
+        content.resize(1150, 600);
+        content.show();
+        navigation.setSelectedDocument(cut);
+        syncWait(cut->checkOut());
+        QVERIFY(window.opened.isEmpty());
+
+        const auto ben = window.fixture.client(QStringLiteral("ben"));
+        syncWait(openAs(ben, VersioningServiceType::document, cut->id())
+                     ->checkOut({}, {.takeover = LockTakeover::forceUnlock, .autoSave = false}, &s3Factory));
+        window.bundle->poll();
+        QTRY_VERIFY(window.alert.details());
+        const AlertDetails notice = *window.alert.details();
+        QVERIFY(notice.message.startsWith(QStringLiteral("ben Editor force unlocked this document!")));
+
+        // The notice as the window shows it, over the document.
+        QPointer<QMessageBox> box = makeAlertBox(notice, presentedFlag(&window.alert), &content);
+        box->open();
+        QVERIFY(QTest::qWaitForWindowExposed(box));
+        box->setAutoFillBackground(true); // painted by the desktop's window, which a grab leaves out
+        QPixmap shot = content.grab();
+        const QPixmap sheet = box->grab();
+        QPainter painter(&shot);
+        const QRect frame((shot.width() - sheet.width()) / 2, 48, sheet.width(), sheet.height());
+        painter.drawPixmap(frame.topLeft(), sheet);
+        painter.setPen(design::neutral(5));
+        painter.drawRect(frame.adjusted(-1, -1, 0, 0));
+        painter.end();
+        QVERIFY(QDir().mkpath(QStringLiteral(VANTREL_SCREENSHOT_DIR)));
+        QVERIFY(shot.save(QStringLiteral(VANTREL_SCREENSHOT_DIR "/force_unlocked_notice_1150x600.png")));
+
+        QAbstractButton* attic = nullptr;
+        for (QAbstractButton* button : box->buttons())
+            attic = button->text() == Strings::openAtticActionTitle() ? button : attic;
+        QVERIFY(attic);
+        attic->click();
+        QVERIFY(!cut->invalidCheckoutState());
+        QTRY_COMPARE(window.opened.size(), 1);
+        QCOMPARE(window.opened.at(0), syncWait(window.team->atticURL(cut->id())));
+        QVERIFY(!QDir(window.opened.at(0).toLocalFile()).isEmpty());
     }
 
 private:

@@ -22,13 +22,14 @@ struct OpenTeam {
     ConfirmationDialogModel confirmation;
     FileImporter fileImporter;
     ToolbarProgressIndicator progress;
+    QList<QUrl> opened; // what the team asked the desktop to open
     std::unique_ptr<Team> team;
 
     OpenTeam()
     {
         team = std::make_unique<Team>(
-            bundle, QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation, &fileImporter,
-            &progress, std::make_shared<KeyValueStoragePreview>());
+            bundle, QStringLiteral("vantrel"), [this](const QUrl& url) { opened << url; }, &alert, &sheet,
+            &confirmation, &fileImporter, &progress, std::make_shared<KeyValueStoragePreview>());
     }
 };
 
