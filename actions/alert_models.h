@@ -13,11 +13,14 @@
 namespace vantrel {
 
 // A button of an alert or a dialog: its title and what pressing it does. The cancelling button
-// of an alert is also what Escape, or closing the alert without pressing a button, presses.
+// of an alert is also what Escape, or closing the alert without pressing a button, presses. A
+// button that destroys or takes something (a discard, a force unlock, a deletion) is never the
+// default one, so that Enter does not press it.
 struct ButtonAction {
     QString title;
     std::function<void()> action;
     bool cancels = false;
+    bool destroys = false;
 };
 
 // What an alert shows.

@@ -18,6 +18,12 @@ QString describeItems(const QList<VersionBundle::Summary>& items)
     return formatText(Strings::itemCountOther(), items.size());
 }
 
+// The confirm button of a question whose action destroys or takes something.
+ButtonAction destroying(QString title, std::function<void()> action)
+{
+    return ButtonAction{.title = std::move(title), .action = std::move(action), .destroys = true};
+}
+
 QString upgradeWarning(const AppVersionAware& item)
 {
     const DocumentApplication application = item.application();
@@ -68,30 +74,23 @@ QString ConfirmationDialog::messageText() const
 
 ButtonAction ConfirmationDialog::confirmButton() const
 {
-    return std::visit(Overloaded{
-                          [](const ConfirmRemove& c) {
-                              return ButtonAction{Strings::yesButtonTitle(), c.remove};
-                          },
-                          [](const ConfirmDelete& c) {
-                              return ButtonAction{Strings::yesButtonTitle(), c.remove};
-                          },
-                          [](const ConfirmItemUpdate& c) {
-                              return ButtonAction{Strings::continueButtonTitle(), c.update};
-                          },
-                          [](const ConfirmDiscardChanges& c) {
-                              return ButtonAction{Strings::discardButtonTitle(), c.cancelCheckout};
-                          },
-                          [](const ConfirmForceUnlock& c) {
-                              return ButtonAction{Strings::forceUnlockButtonTitle(), c.forceUnlock};
-                          },
-                          [](const ConfirmRevert& c) {
-                              return ButtonAction{Strings::revertButtonTitle(), c.revert};
-                          },
-                          [](const ConfirmPermanentlyDelete& c) {
-                              return ButtonAction{Strings::deleteActionTitle(), c.permanentlyDelete};
-                          },
-                      },
-                      m_question);
+    return std::visit(
+        Overloaded{
+            [](const ConfirmRemove& c) { return destroying(Strings::yesButtonTitle(), c.remove); },
+            [](const ConfirmDelete& c) { return destroying(Strings::yesButtonTitle(), c.remove); },
+            [](const ConfirmItemUpdate& c) {
+                return ButtonAction{Strings::continueButtonTitle(), c.update};
+            },
+            [](const ConfirmDiscardChanges& c) { return destroying(Strings::discardButtonTitle(), c.cancelCheckout); },
+            [](const ConfirmForceUnlock& c) { return destroying(Strings::forceUnlockButtonTitle(), c.forceUnlock); },
+            [](const ConfirmRevert& c) {
+                return ButtonAction{Strings::revertButtonTitle(), c.revert};
+            },
+            [](const ConfirmPermanentlyDelete& c) {
+                return destroying(Strings::deleteActionTitle(), c.permanentlyDelete);
+            },
+        },
+        m_question);
 }
 
 ConfirmationDialogModel::ConfirmationDialogModel(QObject* parent) : ObservableObject(parent) {}

@@ -29,7 +29,11 @@ QMessageBox* makeMessageBox(QWidget* window, const QString& title, const QString
     for (const MessageBoxButton& entry : buttons) {
         QPushButton* button = box->addButton(entry.button.title, entry.role);
         actions->insert(button, entry.button.action);
-        if (!box->defaultButton())
+        // Enter presses the default button, or a focused button that may become the default:
+        // never one that destroys something, even when it is the box's only button.
+        if (entry.button.destroys)
+            button->setAutoDefault(false);
+        else if (!box->defaultButton())
             box->setDefaultButton(button);
         if (entry.role == QMessageBox::RejectRole) {
             cancel = entry.button.action;
