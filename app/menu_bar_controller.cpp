@@ -235,12 +235,15 @@ void MenuBarController::addGoMenu(const std::shared_ptr<Team>& team)
 {
     QMenu* go = addMenu(Strings::goMenuTitle(), QStringLiteral("goMenu"));
     NavigationModel* navigation = &team->navigation();
-    addCommand(go, QStringLiteral("backAction"), Strings::backActionTitle(),
-               navigate(navigation, [](NavigationModel& model) { model.goBack(); }),
-               QKeySequence(Qt::CTRL | Qt::Key_BracketLeft));
-    addCommand(go, QStringLiteral("forwardAction"), Strings::forwardActionTitle(),
-               navigate(navigation, [](NavigationModel& model) { model.goForward(); }),
-               QKeySequence(Qt::CTRL | Qt::Key_BracketRight));
+    QAction* back = addCommand(go, QStringLiteral("backAction"), Strings::backActionTitle(),
+                               navigate(navigation, [](NavigationModel& model) { model.goBack(); }));
+    QAction* forward = addCommand(go, QStringLiteral("forwardAction"), Strings::forwardActionTitle(),
+                                  navigate(navigation, [](NavigationModel& model) { model.goForward(); }));
+    // The desktop's own keys for going back and forward as well (Alt+Left and Alt+Right on Linux).
+    back->setShortcuts(QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_BracketLeft)}
+                       + QKeySequence::keyBindings(QKeySequence::Back));
+    forward->setShortcuts(QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_BracketRight)}
+                          + QKeySequence::keyBindings(QKeySequence::Forward));
     go->addSeparator();
     addCommand(go, QStringLiteral("homeAction"), Strings::homeActionTitle(),
                navigate(navigation, [](NavigationModel& model) { model.setSelectedCollection(nullptr); }),

@@ -320,6 +320,11 @@ private Q_SLOTS:
         press(Qt::CTRL | Qt::Key_BracketRight);
         QVERIFY(!shell.navigation().selectedDocument());
         QTRY_COMPARE(shell.navigation().selectedDocument(), findDocument(reels, QStringLiteral("Cut")));
+        // The desktop's keys go back and forward too.
+        press(Qt::ALT | Qt::Key_Left);
+        QTRY_VERIFY(!shell.navigation().selectedDocument());
+        press(Qt::ALT | Qt::Key_Right);
+        QTRY_COMPARE(shell.navigation().selectedDocument(), findDocument(reels, QStringLiteral("Cut")));
 
         // The document's commands.
         selectDocument(shell, reels, QStringLiteral("Film"));
