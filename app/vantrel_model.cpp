@@ -36,6 +36,7 @@ VantrelModel::VantrelModel(AppInfo appInfo, std::shared_ptr<AppUpdater> updater,
     m_alert = new AlertModel(this);
     m_sheet = new SheetModel(this);
     m_fileImporter = new FileImporter(this);
+    m_fileImporter->setStorage(m_storage);
     m_progress = new ToolbarProgressIndicator(this);
     m_confirmation = new ConfirmationDialogModel(this);
 

@@ -52,6 +52,12 @@ QString Strings::newEventNamePlaceholder(const QString& eventTypeShortDescriptio
     return translateJoinedKey(QStringLiteral("Enter a name for a new ") + eventTypeShortDescription + u'.');
 }
 
+QString Strings::documentTypeName(const QString& typeDescription)
+{
+    // The name of a document type, as file dialogs list it
+    return translateJoinedKey(typeDescription);
+}
+
 QString Strings::newEventCreateButton(const QString& eventTypeShortDescription)
 {
     // Action to name to create a empty event
@@ -213,6 +219,16 @@ VANTREL_TEXT(teamBundleNameMessage, /*: Message when creating a Vantrel bundle n
     "Enter a name and pick a location. Choose a shared\n"
     "location if you’d like to collaborate with more people\n"
     "and let them open the same Team Bundle."))
+
+// File dialogs
+VANTREL_TEXT(newTeamBundleLocationDialogTitle, /*: Title of the folder chooser for a new Team Bundle */ translate("Strings", "Choose a Folder for the New Team Bundle"))
+VANTREL_TEXT(exportDestinationDialogTitle, /*: Title of the folder chooser for an export */ translate("Strings", "Choose a Folder to Export To"))
+VANTREL_TEXT(importDocumentDialogTitle, /*: Title of the file dialog that imports a document */ translate("Strings", "Choose a Document to Import"))
+VANTREL_TEXT(teamBundlesFilterName, /*: File dialog filter for Team Bundles */ translate("Strings", "Team Bundles"))
+VANTREL_TEXT(allFilesFilterName, /*: File dialog filter for any file */ translate("Strings", "All Files"))
+VANTREL_TEXT(allSupportedFilterName, /*: File dialog filter for every file that may be chosen */ translate("Strings", "All Supported Documents"))
+VANTREL_TEXT(noDocumentsFilterName, /*: File dialog filter when no file may be chosen */ translate("Strings", "No Documents"))
+VANTREL_TEXT(filesOfExtensionFilterName, /*: File dialog filter for files of one extension, %@ the extension */ translate("Strings", "%@ Files"))
 
 // Onboarding
 VANTREL_TEXT(getStartedButtonTitle, /*: Get Started button title */ translate("Strings", "Get Started"))

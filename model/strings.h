@@ -163,6 +163,18 @@ public:
     static QString teamBundleNamePlaceholder();
     static QString teamBundleNameMessage();
 
+    // File dialogs: their titles and the names of their filters
+    static QString newTeamBundleLocationDialogTitle();
+    static QString exportDestinationDialogTitle();
+    static QString importDocumentDialogTitle();
+    static QString teamBundlesFilterName();
+    static QString allFilesFilterName();
+    static QString allSupportedFilterName();
+    static QString noDocumentsFilterName();
+    static QString filesOfExtensionFilterName(); // %@ the extension in capitals
+    // The name of a document type, looked up under its English description.
+    static QString documentTypeName(const QString& typeDescription);
+
     // Onboarding
     static QString getStartedButtonTitle();
     static QString nextButtonTitle();

@@ -94,8 +94,11 @@ ItemActions& Team::itemActions()
         m_itemActions = std::make_unique<ItemActions>(
             m_openURL,
             [fileImporter](const QStringList& types, std::function<void(const QUrl&)> handler) {
+                // The items ask for a folder only to export into; otherwise for a document.
+                const auto purpose = types == QStringList{folderContentType} ? FileImporter::Purpose::exportDestination
+                                                                             : FileImporter::Purpose::importDocument;
                 if (fileImporter)
-                    fileImporter->request(types, std::move(handler));
+                    fileImporter->request(types, std::move(handler), purpose);
             },
             [sheet](SheetModel::Sheet shown) {
                 if (sheet)

@@ -186,10 +186,13 @@ void TeamSetup::chooseLocationForNewTeamBundle(const QString& name)
     if (!m_fileImporter)
         return;
     const QPointer<TeamSetup> self(this);
-    m_fileImporter->request({folderContentType}, [self, name](QUrl folder) {
-        if (self)
-            self->createTeamBundle(folder, name);
-    });
+    m_fileImporter->request(
+        {folderContentType},
+        [self, name](QUrl folder) {
+            if (self)
+                self->createTeamBundle(folder, name);
+        },
+        FileImporter::Purpose::newTeamBundleLocation);
 }
 
 void TeamSetup::createTeamBundle(const QUrl& folder, const QString& name)
@@ -223,10 +226,13 @@ void TeamSetup::showTeamBundleImporter(bool shouldClose)
     if (!shouldClose || !m_fileImporter)
         return;
     const QPointer<TeamSetup> self(this);
-    m_fileImporter->request({teamBundleImporterType()}, [self](QUrl url) {
-        if (self)
-            self->openExisting(url);
-    });
+    m_fileImporter->request(
+        {teamBundleImporterType()},
+        [self](QUrl url) {
+            if (self)
+                self->openExisting(url);
+        },
+        FileImporter::Purpose::openTeamBundle);
 }
 
 void TeamSetup::openTeamBundle(const QUrl& url)

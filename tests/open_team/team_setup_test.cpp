@@ -206,6 +206,7 @@ private Q_SLOTS:
         window.start();
         window.setup->openExistingTeamBundle();
         QCOMPARE(window.fileImporter.allowedContentTypes(), QStringList{QStringLiteral("*.vantrelteam/")});
+        QCOMPARE(window.fileImporter.purpose(), FileImporter::Purpose::openTeamBundle);
         window.fileImporter.setAction({});
         window.setup->createNewTeamBundle();
         const auto name = std::get<SheetModel::CreateNewTeamBundle>(window.sheet.sheet().value()).create;
@@ -226,6 +227,7 @@ private Q_SLOTS:
 
         name(QStringLiteral("New Team"));
         QCOMPARE(window.fileImporter.allowedContentTypes(), QStringList{folderContentType});
+        QCOMPARE(window.fileImporter.purpose(), FileImporter::Purpose::newTeamBundleLocation);
         window.fileImporter.action()(QUrl::fromLocalFile(window.share));
         const QString created = window.share + QStringLiteral("/New Team.vantrelteam");
         QTRY_COMPARE(window.openPath(), created);

@@ -82,6 +82,9 @@ private Q_SLOTS:
         actions.importItemFromFile()(window.listed(QStringLiteral("Reels")));
         QVERIFY(window.fileImporter.action());
         QVERIFY(window.fileImporter.allowedContentTypes().contains(QStringLiteral("*.kdenlive")));
+        QCOMPARE(window.fileImporter.purpose(), FileImporter::Purpose::importDocument);
+        actions.exportVersion()(window.listed(QStringLiteral("Reels")), std::nullopt);
+        QCOMPARE(window.fileImporter.purpose(), FileImporter::Purpose::exportDestination);
         actions.checkOut().showError(VersionedItemError());
         QCOMPARE(window.alert.details()->message, Strings::viewUpdateError());
         QCOMPARE(window.logged.size(), 1);

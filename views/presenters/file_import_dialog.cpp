@@ -1,88 +1,69 @@
 #include "views/presenters/file_import_dialog.h"
 
-#include <QFileInfo>
-#include <QRegularExpression>
+#include "model/strings.h"
+#include "views/presenters/package_file_dialog.h"
+
+#include <QLayout>
 
 namespace vantrel {
 
 namespace {
 
-// The folder patterns of `types` ("*.videolibrary/" gives "*.videolibrary").
-QStringList packagePatterns(const QStringList& types)
+QString dialogTitle(FileImporter::Purpose purpose)
 {
-    QStringList patterns;
-    for (const QString& type : types) {
-        if (type.endsWith(QLatin1Char('/')))
-            patterns << type.chopped(1);
+    switch (purpose) {
+    case FileImporter::Purpose::openTeamBundle:
+        return Strings::openTeamBundleActionTitle();
+    case FileImporter::Purpose::newTeamBundleLocation:
+        return Strings::newTeamBundleLocationDialogTitle();
+    case FileImporter::Purpose::exportDestination:
+        return Strings::exportDestinationDialogTitle();
+    case FileImporter::Purpose::importDocument:
+        break;
     }
-    return patterns;
-}
-
-bool matchesAny(const QStringList& patterns, const QString& fileName)
-{
-    for (const QString& pattern : patterns) {
-        const QRegularExpression expression(QRegularExpression::wildcardToRegularExpression(pattern),
-                                            QRegularExpression::CaseInsensitiveOption);
-        if (expression.match(fileName).hasMatch())
-            return true;
-    }
-    return false;
+    return Strings::importDocumentDialogTitle();
 }
 
 } // namespace
 
 QFileDialog* openFileImportDialog(FileImporter* importer, std::function<void(const Error&)> failed, QWidget* window)
 {
-    auto* dialog = new QFileDialog(window);
+    const QStringList types = importer->allowedContentTypes();
+    const QStringList packages = packagePatterns(types);
+    auto* dialog = new PackageFileDialog(packages, window);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setWindowTitle(dialogTitle(importer->purpose()));
+    dialog->setDirectory(importer->startFolder(importer->purpose()));
 
-    const QStringList types = importer->allowedContentTypes();
-    const QStringList packages = packagePatterns(types);
-    if (types == QStringList{folderContentType}) {
+    const bool onlyFolders = types == QStringList{folderContentType};
+    const bool onlyPackages = !packages.isEmpty() && packages.size() == types.size();
+    if (onlyFolders) {
         dialog->setFileMode(QFileDialog::Directory);
         dialog->setOption(QFileDialog::ShowDirsOnly);
     } else {
-        dialog->setFileMode(QFileDialog::ExistingFile);
-        QStringList plain;
-        for (const QString& type : types) {
-            if (type != folderContentType)
-                plain << (type.endsWith(QLatin1Char('/')) ? type.chopped(1) : type);
-        }
-        // Every allowed type at once first, then each on its own.
-        QStringList filters = fileImporterNameFilters(plain);
-        QStringList patterns;
-        for (const QString& filter : std::as_const(filters)) {
-            const auto open = filter.indexOf(QLatin1Char('('));
-            patterns << (open >= 0 ? filter.mid(open + 1).chopped(1) : filter);
-        }
-        filters.prepend(patterns.join(QLatin1Char(' ')));
-        dialog->setNameFilters(filters);
-        // A folder kept as one document is chosen by opening it; the dialog's own view lets us
-        // see that.
-        if (!packages.isEmpty())
-            dialog->setOption(QFileDialog::DontUseNativeDialog);
+        QStringList plain = types;
+        plain.removeAll(folderContentType);
+        dialog->setNameFilters(fileImporterNameFilters(plain));
+        // Qt's own dialog (it has a layout from the start; the desktop's has none) shows packages
+        // among the files and chooses them itself. The desktop's cannot choose a folder while it
+        // chooses files, and its filter would hide what a package holds: where only packages may
+        // be chosen, it chooses a folder (the completion takes the package that folder is or lies in).
+        const bool desktopDialog = !dialog->layout();
+        dialog->setFileMode(onlyPackages && desktopDialog ? QFileDialog::Directory : QFileDialog::ExistingFile);
     }
 
     auto complete = makeFileImportCompletion(importer, std::move(failed));
     auto presented = presentedFlag(importer);
-    auto chosen = std::make_shared<bool>(false);
-    QObject::connect(dialog, &QFileDialog::directoryEntered, dialog,
-                     [dialog, packages, complete, chosen](const QString& path) {
-                         if (*chosen || !matchesAny(packages, QFileInfo(path).fileName()))
-                             return;
-                         *chosen = true;
-                         complete(QUrl::fromLocalFile(path));
-                         dialog->reject();
-                     });
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, presented, complete, chosen](int result) {
-        if (*chosen)
+    auto finished = std::make_shared<bool>(false);
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, presented, complete, finished](int result) {
+        if (*finished)
             return;
-        *chosen = true;
-        const QList<QUrl> urls = dialog->selectedUrls();
-        if (result == QDialog::Accepted && !urls.isEmpty())
-            complete(urls.first()); // lets go of the request, then answers it
+        *finished = true;
+        const QUrl url = dialog->chosenUrl();
+        if (result == QDialog::Accepted && !url.isEmpty())
+            complete(url); // lets go of the request, then answers it
         else
             presented.set(false);
     });
