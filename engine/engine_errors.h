@@ -21,8 +21,10 @@ public:
         unsupportedShare, // the share can't do what the engine relies on (see share_probe.h)
         unreachable,      // the team bundle's folder is gone (an unmounted share, a deleted folder)
         replacedUnderChange, // what was just saved isn't in the bundle as it is now (an older copy)
+        readOnly,            // opened, but this user may only read it (see TeamBundle::writeProblem())
     };
-    // `detail` says, for unsupportedShare, what the share lacks and the fix where there is one.
+    // `detail` says, for unsupportedShare, what the share lacks and the fix where there is one;
+    // for readOnly, why this user can't write and what to ask for.
     TeamBundleError(Case which, const QString& path, const QString& detail = {});
     Case kind() const { return m_case; }
 

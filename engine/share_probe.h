@@ -12,15 +12,17 @@ enum class ShareCapability {
     replaceByRename, // rename() over an existing file replaces it
     hardLink,        // link() publishes a record, or says plainly that links aren't supported
     flush,           // fsync() of a file
+    write,           // making anything at all in the team bundle (its scratch folder)
 };
 
 // Tries, in a scratch folder of its own inside the team bundle at `root`, what the engine relies
 // on, and removes the folder again. A share that can't keep the promises is refused:
 // TeamBundleError unsupportedShare, saying what is missing and, where there is one, the fix. A
 // share this user can't write to (read-only, no permission, full) is not probed: the team bundle
-// is then only read. A handful of small files, so that opening stays quick. Blocking; throws
-// StorageError when the share fails otherwise (a lost connection).
-void probeShare(const QString& root);
+// is then only read, and the probe returns what the system answered (EACCES, EROFS, ENOSPC...);
+// 0 when it was tried and passed. A handful of small files, so that opening stays quick.
+// Blocking; throws StorageError when the share fails otherwise (a lost connection).
+int probeShare(const QString& root);
 
 // Makes the probe see `error` (an errno value, 0 for none) at each capability it tries, and
 // the file system as being of `fileSystemType` when that is not empty. For tests.
