@@ -179,8 +179,8 @@ struct Logger::State {
         local = true;
         if (!localReported) {
             localReported = true;
-            qWarning().noquote() << QStringLiteral("Could not write to the log (%1); entries go to %2 instead.")
-                                        .arg(failure, localPath);
+            qWarning().noquote()
+                << QStringLiteral("Could not write to the log (%1); entries go to %2 instead.").arg(failure, localPath);
         }
         return true;
     }
@@ -208,7 +208,8 @@ struct Logger::State {
         const int error = errno;
         ::close(folder);
         if (fd < 0) {
-            failure = error == ELOOP ? filePath + QStringLiteral(" isn't a regular file") : systemReason(filePath, error);
+            failure =
+                error == ELOOP ? filePath + QStringLiteral(" isn't a regular file") : systemReason(filePath, error);
             return false;
         }
         struct stat info {};

@@ -97,9 +97,9 @@ std::optional<TeamBundleError> writeProblemOf(const QString& root, int probeRefu
 {
     const auto problem = [&](const QString& folder, int error) {
         // The bundle's own folder is named by the message already.
-        const QString subject = folder == root ? QCoreApplication::translate("Engine", "its folder")
-                                               : QCoreApplication::translate("Engine", "its folder “%1”")
-                                                     .arg(shownPath(folder));
+        const QString subject = folder == root
+                                    ? QCoreApplication::translate("Engine", "its folder")
+                                    : QCoreApplication::translate("Engine", "its folder “%1”").arg(shownPath(folder));
         return TeamBundleError(TeamBundleError::Case::readOnly, root, writeRefusal(folder, subject, error));
     };
     if (probeRefusal == EROFS || probeRefusal == ENOSPC
@@ -226,8 +226,8 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
         throw TeamBundleError(TeamBundleError::Case::unreadable, root);
     const QString teamId = parsedId->toString();
     // Before anything is made in it, including the probe's scratch folder.
-    auto shared = std::make_unique<SharedFolder>(
-        root, sharingNamed(marker.value(QStringLiteral("sharing")).toString()));
+    auto shared =
+        std::make_unique<SharedFolder>(root, sharingNamed(marker.value(QStringLiteral("sharing")).toString()));
     auto writeProblem = writeProblemOf(root, probeShare(root));
     for (const char* folder : folders) {
         const QString ownFolder = root + QLatin1Char('/') + QLatin1String(folder);

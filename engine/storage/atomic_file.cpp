@@ -177,17 +177,17 @@ void renameFile(const QString& from, const QString& to, const QString& pathForEr
     if (result != 0 && errno == EPERM) {
         // Not a question of permission on the shares where it happens: the SFTP server behind an
         // sshfs mount lacks posix-rename and refuses to rename over an existing file.
-        throw StorageError(StorageError::Kind::io, pathForErrors,
-                           QCoreApplication::translate("Engine",
-                                                       "“%1” couldn’t be replaced: the share refuses to rename a file "
-                                                       "over an existing one. On an sshfs mount, mount it with the "
-                                                       "option “-o workaround=rename”.")
-                               .arg(shownPath(pathForErrors)),
-                           QCoreApplication::translate("Engine", "Couldn’t Replace a File"),
-                           QCoreApplication::translate(
-                               "Engine", "The share refuses to rename a file over an existing one. On an sshfs mount, "
-                                         "mount it with the option “-o workaround=rename”."),
-                           EPERM);
+        throw StorageError(
+            StorageError::Kind::io, pathForErrors,
+            QCoreApplication::translate("Engine", "“%1” couldn’t be replaced: the share refuses to rename a file "
+                                                  "over an existing one. On an sshfs mount, mount it with the "
+                                                  "option “-o workaround=rename”.")
+                .arg(shownPath(pathForErrors)),
+            QCoreApplication::translate("Engine", "Couldn’t Replace a File"),
+            QCoreApplication::translate("Engine",
+                                        "The share refuses to rename a file over an existing one. On an sshfs mount, "
+                                        "mount it with the option “-o workaround=rename”."),
+            EPERM);
     }
     if (result != 0)
         throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("rename"));

@@ -58,7 +58,7 @@ void setAccessIdentityForTesting(std::optional<AccessIdentity> identity)
 
 QString userName(uid_t user)
 {
-    passwd entry {};
+    passwd entry{};
     passwd* found = nullptr;
     char buffer[4096];
     if (::getpwuid_r(user, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
@@ -85,9 +85,9 @@ bool mayWriteIn(const QString& folder)
     struct stat status {};
     if (::stat(native.constData(), &status) != 0)
         return false;
-    const mode_t bits = status.st_uid == identity->user  ? (status.st_mode & S_IRWXU) >> 6
-                        : isMember(status.st_gid) ? (status.st_mode & S_IRWXG) >> 3
-                                                  : status.st_mode & S_IRWXO;
+    const mode_t bits = status.st_uid == identity->user ? (status.st_mode & S_IRWXU) >> 6
+                        : isMember(status.st_gid)       ? (status.st_mode & S_IRWXG) >> 3
+                                                        : status.st_mode & S_IRWXO;
     return (bits & 03) == 03;
 }
 

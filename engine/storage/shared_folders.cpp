@@ -64,12 +64,6 @@ void share(int fd, bool folder) noexcept
         ::fchmod(fd, wanted);
 }
 
-QString cleanRoot(const QString& root)
-{
-    QString clean = QDir::cleanPath(root);
-    return clean;
-}
-
 } // namespace
 
 FolderSharing sharingForNewBundleIn(const QString& parent)
@@ -90,7 +84,7 @@ QString sharingName(FolderSharing sharing)
     return sharing == FolderSharing::group ? QStringLiteral("group") : QStringLiteral("umask");
 }
 
-SharedFolder::SharedFolder(QString root, FolderSharing sharing) : m_root(cleanRoot(root)), m_sharing(sharing)
+SharedFolder::SharedFolder(QString root, FolderSharing sharing) : m_root(QDir::cleanPath(root)), m_sharing(sharing)
 {
     std::lock_guard lock(knownMutex);
     for (Known& entry : known) {

@@ -84,7 +84,8 @@ QString refusalInTeamBundle(const QString& path, int error)
     const QString folder = posix::parentPath(path);
     const bool folderRefuses = !mayWriteIn(folder);
     const QString subject = folderRefuses ? tr("its folder “%1”").arg(shownPath(folder)) : tr("it");
-    return tr("“%1” couldn’t be changed: %2").arg(shownPath(path), writeRefusal(folderRefuses ? folder : path, subject, error));
+    return tr("“%1” couldn’t be changed: %2")
+        .arg(shownPath(path), writeRefusal(folderRefuses ? folder : path, subject, error));
 }
 
 } // namespace
@@ -128,10 +129,9 @@ StorageError StorageError::fromErrno(int error, const QString& path, const QStri
             return StorageError(Kind::diskFull, path, tr("There is not enough space to write “%1”.").arg(shown),
                                 tr("Not Enough Space"), tr("Make room on the volume, then try again."), error);
         default:
-            return StorageError(Kind::io, path,
-                                tr("“%1” couldn’t be read or written: %2.").arg(shown, systemErrorText(error)),
-                                tr("Couldn’t Read or Write"),
-                                tr("Check the connection to the volume, then try again."), error);
+            return StorageError(
+                Kind::io, path, tr("“%1” couldn’t be read or written: %2.").arg(shown, systemErrorText(error)),
+                tr("Couldn’t Read or Write"), tr("Check the connection to the volume, then try again."), error);
         }
     }();
     result.m_systemDetail = systemReason(error, action);

@@ -64,7 +64,7 @@ int main(int argc, char** argv)
     std::shared_ptr<TeamBundle> team;
     try {
         team = operation == QLatin1String("create") ? TeamBundle::create(path, files, workspace, identity)
-                                                     : TeamBundle::open(path, files, workspace, identity);
+                                                    : TeamBundle::open(path, files, workspace, identity);
         team->setPollInterval(std::chrono::hours(1));
     } catch (const Error& error) {
         std::fprintf(stderr, "group_child: %s\n", qPrintable(error.debugDescription()));
@@ -72,8 +72,8 @@ int main(int argc, char** argv)
     }
     try {
         if (operation == QLatin1String("create")) {
-            const auto collection = syncWait(VersioningService::createCollection(QStringLiteral("Dailies"), team,
-                                                                                 files, workspace));
+            const auto collection =
+                syncWait(VersioningService::createCollection(QStringLiteral("Dailies"), team, files, workspace));
             const auto document = import(team, arguments[4]);
             syncWait(collection->addNestedVersionBundle(document, QString(), defaultS3Factory()));
             syncWait(document->checkOut({}, {.autoSave = false}, defaultS3Factory()));
@@ -85,11 +85,11 @@ int main(int argc, char** argv)
             if (!id)
                 return 2;
             team->log().event(QStringLiteral("Editing as ") + arguments[2], QStringLiteral("edit"));
-            const auto document = syncWait(VersioningService::open(VersioningServiceType::document, *id, std::nullopt,
-                                                                   std::nullopt, team, files, workspace,
-                                                                   defaultS3Factory()));
-            const QString workingCopy = syncWait(document->checkOut(
-                {}, {.takeover = LockTakeover::forceUnlock, .autoSave = false}, defaultS3Factory()));
+            const auto document =
+                syncWait(VersioningService::open(VersioningServiceType::document, *id, std::nullopt, std::nullopt, team,
+                                                 files, workspace, defaultS3Factory()));
+            const QString workingCopy = syncWait(
+                document->checkOut({}, {.takeover = LockTakeover::forceUnlock, .autoSave = false}, defaultS3Factory()));
             QFile file(workingCopy);
             if (!file.open(QIODevice::Append) || file.write("\n<!-- cut -->") < 0)
                 throw Error(QStringLiteral("The working copy could not be changed."));

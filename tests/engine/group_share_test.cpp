@@ -182,8 +182,8 @@ private Q_SLOTS:
         const QString root = shared + QStringLiteral("/Team.vantrelteam");
 
         // Ana (umask 022) makes the team and holds a document; Ben takes it over and works.
-        const QStringList made =
-            runAs(ana, {root, home(ana), QStringLiteral("ANA"), QStringLiteral("create"), dir.filePath(QStringLiteral("Cut.kdenlive"))});
+        const QStringList made = runAs(ana, {root, home(ana), QStringLiteral("ANA"), QStringLiteral("create"),
+                                             dir.filePath(QStringLiteral("Cut.kdenlive"))});
         QCOMPARE(made.size(), 2);
         QCOMPARE(made[1], QStringLiteral("result ok"));
         const QString id = made[0].mid(3);
@@ -203,7 +203,8 @@ private Q_SLOTS:
             QVERIFY2(refused[0].contains(named), qPrintable(refused[0]));
         // The change she tries anyway fails with a plain title, naming the folder and whom to ask.
         QVERIFY2(refused[1].startsWith(QStringLiteral("result error No Permission\t")), qPrintable(refused[1]));
-        QVERIFY2(refused[1].contains(QStringLiteral("Team.vantrelteam/")) && refused[1].contains(QStringLiteral("47100"))
+        QVERIFY2(refused[1].contains(QStringLiteral("Team.vantrelteam/"))
+                     && refused[1].contains(QStringLiteral("47100"))
                      && !refused[1].contains(QStringLiteral("error 13")),
                  qPrintable(refused[1]));
         // Her log lines are kept on her computer.

@@ -250,7 +250,8 @@ private Q_SLOTS:
         logger.event(QStringLiteral("first"), QStringLiteral("Test::run"));
         logger.event(QStringLiteral("second"), QStringLiteral("Test::run"));
         QVERIFY(readAll(logger.localLogFilePath()).contains("[Test::run] first\n"));
-        const QString path = logger.archiveLog(QStringLiteral("Vantrel"), FileArchiver(), dir.filePath(QStringLiteral("out")));
+        const QString path =
+            logger.archiveLog(QStringLiteral("Vantrel"), FileArchiver(), dir.filePath(QStringLiteral("out")));
         QCOMPARE(readZip(path).keys(), QList<QString>{QStringLiteral("client-a.local.log")});
     }
 

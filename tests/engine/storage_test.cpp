@@ -3,8 +3,8 @@
 #include "engine/storage/content_store.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
-#include "engine/storage/statcache.h"
 #include "engine/storage/shared_folders.h"
+#include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_snapshot.h"
 

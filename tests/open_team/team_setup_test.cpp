@@ -15,8 +15,8 @@
 #include <QThreadPool>
 
 #include <atomic>
-#include <sys/stat.h>
 #include <semaphore>
+#include <sys/stat.h>
 
 using namespace vantrel;
 using namespace vantrel::testing;
@@ -183,9 +183,9 @@ private Q_SLOTS:
         QTRY_COMPARE(window.openPath(), cut);
         const AlertDetails alert = window.alert.details().value();
         QCOMPARE(alert.title, QStringLiteral("Read-Only Team Bundle"));
-        for (const QString& named : {cut, QStringLiteral("“Cut.vantrelteam/locks”"), userName(status.st_uid),
-                                     QStringLiteral("the group %1").arg(groupName(status.st_gid)),
-                                     QStringLiteral("write permission")})
+        for (const QString& named :
+             {cut, QStringLiteral("“Cut.vantrelteam/locks”"), userName(status.st_uid),
+              QStringLiteral("the group %1").arg(groupName(status.st_gid)), QStringLiteral("write permission")})
             QVERIFY2(alert.message.contains(named), qPrintable(alert.message));
         // The window is there for reading.
         QTRY_COMPARE(namesOf(window.team()->collections().all()), QStringList{QStringLiteral("Dailies")});

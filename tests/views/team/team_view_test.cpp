@@ -20,11 +20,11 @@
 #include "views/team/welcome_view.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
 #include <QScopeGuard>
-#include <QDir>
 #include <QStackedWidget>
 #include <QTest>
 
@@ -200,8 +200,8 @@ private Q_SLOTS:
         const auto problem = window.fixture.client(QStringLiteral("ben"))->writeProblem();
         QVERIFY(problem);
         window.alert.show(*problem);
-        QPointer<QMessageBox> box = makeAlertBox(*window.alert.details(), presentedFlag(&window.alert),
-                                                 window.view.get());
+        QPointer<QMessageBox> box =
+            makeAlertBox(*window.alert.details(), presentedFlag(&window.alert), window.view.get());
         box->open();
         QTest::qWait(50);
         QCOMPARE(box->text(), QStringLiteral("Read-Only Team Bundle"));
