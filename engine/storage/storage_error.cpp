@@ -140,33 +140,31 @@ StorageError StorageError::fromErrno(int error, const QString& path, const QStri
 
 StorageError StorageError::corrupt(const QString& path, const QString& detail)
 {
-    return StorageError(
-        Kind::corrupt, path,
-        QCoreApplication::translate("Engine", "The stored contents of “%1” are damaged.").arg(path), detail,
-        QCoreApplication::translate("Engine", "Restore the team bundle from a backup, or use an earlier version."));
+    StorageError result(Kind::corrupt, path, tr("The stored contents of “%1” are damaged.").arg(shownPath(path)),
+                        tr("Damaged Contents"),
+                        tr("Restore the team bundle from a backup, or use an earlier version."));
+    result.m_systemDetail = detail;
+    return result;
 }
 
 StorageError StorageError::notRegularFile(const QString& path)
 {
-    return StorageError(
-        Kind::corrupt, path, QCoreApplication::translate("Engine", "“%1” isn’t a regular file.").arg(path),
-        QCoreApplication::translate("Engine",
-                                    "A symbolic link, a folder or a special file is where a file was expected."),
-        QCoreApplication::translate("Engine",
-                                    "Remove it from the team bundle, or restore the team bundle from a backup."));
+    StorageError result(Kind::corrupt, path, tr("“%1” isn’t a regular file.").arg(shownPath(path)),
+                        tr("Not a Regular File"),
+                        tr("Remove it from the team bundle, or restore the team bundle from a backup."));
+    result.m_systemDetail = tr("A symbolic link, a folder or a special file is where a file was expected.");
+    return result;
 }
 
 StorageError StorageError::tooLarge(const QString& path, qint64 size, qint64 limit)
 {
-    const QString reason =
-        size > limit ? QCoreApplication::translate("Engine", "It holds %1 bytes; no more than %2 are expected.")
-                           .arg(QString::number(size), QString::number(limit))
-                     : QCoreApplication::translate("Engine", "It holds more than the %1 bytes expected.")
-                           .arg(QString::number(limit));
-    return StorageError(Kind::corrupt, path,
-                        QCoreApplication::translate("Engine", "“%1” is larger than expected.").arg(path), reason,
-                        QCoreApplication::translate(
-                            "Engine", "Remove it from the team bundle, or restore the team bundle from a backup."));
+    StorageError result(Kind::corrupt, path, tr("“%1” is larger than expected.").arg(shownPath(path)),
+                        tr("File Too Large"),
+                        tr("Remove it from the team bundle, or restore the team bundle from a backup."));
+    result.m_systemDetail = size > limit ? tr("It holds %1 bytes; no more than %2 are expected.")
+                                               .arg(QString::number(size), QString::number(limit))
+                                         : tr("It holds more than the %1 bytes expected.").arg(QString::number(limit));
+    return result;
 }
 
 QString StorageError::debugDescription() const

@@ -50,7 +50,7 @@ public:
     const QString& path() const { return m_path; }
     // The errno value of the failure, 0 when it did not come from a system call.
     int systemError() const { return m_systemError; }
-    // What the system said (see systemReason()), empty when it did not come from a system call.
+    // What the system said (see systemReason()), or what is wrong with a damaged file; for logs.
     const QString& systemDetail() const { return m_systemDetail; }
 
     QString debugDescription() const override;
