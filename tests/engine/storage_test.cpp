@@ -177,6 +177,9 @@ private Q_SLOTS:
                     && !failure.failureReason()->contains(file));
             QVERIFY(failure.debugDescription().contains(QStringLiteral("(error %1 in write)").arg(error)));
         }
+        for (const StorageError& damaged : {StorageError::corrupt(file, QStringLiteral("SHA-256 differs")),
+                                            StorageError::notRegularFile(file), StorageError::tooLarge(file, 9, 5)})
+            QVERIFY(!damaged.failureReason()->contains(file) && damaged.debugDescription().contains(file));
         // A file of an open team bundle is named from the bundle on.
         {
             const SharedFolder open(QStringLiteral("/share/Team.vantrelteam"), FolderSharing::umask);
