@@ -2,6 +2,7 @@
 
 #include "engine/engine_errors.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/folder_access.h"
 #include "engine/storage/shared_folders.h"
 #include "engine/storage/storage_error.h"
 
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -314,6 +316,30 @@ int probeShare(const QString& root)
     if (shortcoming)
         throw TeamBundleError(TeamBundleError::Case::unsupportedShare, root, shortcoming->text);
     return probe.refusal();
+}
+
+std::optional<TeamBundleError> writeProblemOf(const QString& root, const QStringList& folders, int probeRefusal)
+{
+    const auto problem = [&](const QString& folder, int error) {
+        // The bundle's own folder is named by the message already.
+        const QString subject = folder == root ? tr("its folder") : tr("its folder “%1”").arg(shownPath(folder));
+        return TeamBundleError(TeamBundleError::Case::readOnly, root, writeRefusal(folder, subject, error));
+    };
+    // A read-only or full share is said to be that, whatever its folders' modes.
+    if (probeRefusal == EROFS || probeRefusal == ENOSPC
+#ifdef EDQUOT
+        || probeRefusal == EDQUOT
+#endif
+    )
+        return problem(root, probeRefusal);
+    for (const QString& folder : QStringList{root} + folders) {
+        struct stat status {};
+        if (::lstat(nativePath(folder).constData(), &status) == 0 && !mayWriteIn(folder))
+            return problem(folder, EACCES);
+    }
+    if (probeRefusal != 0)
+        return problem(root, probeRefusal);
+    return std::nullopt;
 }
 
 } // namespace vantrel

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "engine/engine_errors.h"
+
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace vantrel {
 
@@ -23,6 +27,12 @@ enum class ShareCapability {
 // 0 when it was tried and passed. A handful of small files, so that opening stays quick.
 // Blocking; throws StorageError when the share fails otherwise (a lost connection).
 int probeShare(const QString& root);
+
+// Why this user can only read the team bundle at `root`, given what probeShare() returned and the
+// bundle's own folders (those that aren't there are left out): TeamBundleError readOnly naming
+// the share as read-only or full, else the first folder (`root` first) this user may not write
+// to, with its owner and group and what to ask for; none when they may write it all.
+std::optional<TeamBundleError> writeProblemOf(const QString& root, const QStringList& folders, int probeRefusal);
 
 // Makes the probe see `error` (an errno value, 0 for none) at each capability it tries, and
 // the file system as being of `fileSystemType` when that is not empty. For tests.

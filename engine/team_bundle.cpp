@@ -8,7 +8,6 @@
 #include "engine/share_probe.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
-#include "engine/storage/folder_access.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/read_limits.h"
@@ -88,38 +87,6 @@ void makeOwnFolder(const QString& path)
 {
     if (const int error = makeSharedFolder(path); error != 0 && error != EEXIST)
         throw StorageError::fromErrno(error, path, QStringLiteral("mkdir"));
-}
-
-// Why this user can only read the team bundle at `root` (see TeamBundle::writeProblem()): the
-// share's own answer when it is read-only or full, else the first of the bundle's folders this
-// user may not write to, else what the share probe was answered.
-std::optional<TeamBundleError> writeProblemOf(const QString& root, int probeRefusal)
-{
-    const auto problem = [&](const QString& folder, int error) {
-        // The bundle's own folder is named by the message already.
-        const QString subject = folder == root
-                                    ? QCoreApplication::translate("Engine", "its folder")
-                                    : QCoreApplication::translate("Engine", "its folder “%1”").arg(shownPath(folder));
-        return TeamBundleError(TeamBundleError::Case::readOnly, root, writeRefusal(folder, subject, error));
-    };
-    if (probeRefusal == EROFS || probeRefusal == ENOSPC
-#ifdef EDQUOT
-        || probeRefusal == EDQUOT
-#endif
-    )
-        return problem(root, probeRefusal);
-    QStringList checked{root};
-    for (const char* folder : folders)
-        checked << root + QLatin1Char('/') + QLatin1String(folder);
-    checked << root + QStringLiteral("/objects/tmp");
-    for (const QString& folder : std::as_const(checked)) {
-        struct stat status {};
-        if (::lstat(QFile::encodeName(folder).constData(), &status) == 0 && !mayWriteIn(folder))
-            return problem(folder, EACCES);
-    }
-    if (probeRefusal != 0)
-        return problem(root, probeRefusal);
-    return std::nullopt;
 }
 
 } // namespace
@@ -228,7 +195,10 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     // Before anything is made in it, including the probe's scratch folder.
     auto shared =
         std::make_unique<SharedFolder>(root, sharingNamed(marker.value(QStringLiteral("sharing")).toString()));
-    auto writeProblem = writeProblemOf(root, probeShare(root));
+    QStringList ownFolders;
+    for (const char* folder : folders)
+        ownFolders << root + QLatin1Char('/') + QLatin1String(folder);
+    auto writeProblem = writeProblemOf(root, ownFolders << root + QStringLiteral("/objects/tmp"), probeShare(root));
     for (const char* folder : folders) {
         const QString ownFolder = root + QLatin1Char('/') + QLatin1String(folder);
         // A bundle this user may only read gets nothing made in it; a link is refused all the same.
