@@ -44,6 +44,8 @@ QString teamBundleDescription(TeamBundleError::Case which, const QString& path, 
         return tr("The team bundle at “%1” was replaced while a change was being saved (by an older copy, from a "
                   "backup or another server), so the change isn’t in it. Nothing was removed; try again.")
             .arg(shown);
+    case TeamBundleError::Case::readOnly:
+        return tr("You can open the team bundle “%1” only for reading: %2").arg(shown, detail);
     }
     Q_UNREACHABLE();
 }
@@ -72,6 +74,8 @@ QString teamBundleReason(TeamBundleError::Case which)
         return tr("Team Bundle Unreachable");
     case TeamBundleError::Case::replacedUnderChange:
         return tr("Team Bundle Replaced");
+    case TeamBundleError::Case::readOnly:
+        return tr("Read-Only Team Bundle");
     }
     Q_UNREACHABLE();
 }

@@ -10,19 +10,21 @@ namespace vantrel {
 class TeamBundleError : public Error {
 public:
     enum class Case {
-        missingFolder,  // nothing at the path
-        notATeamBundle, // a folder without our marker record
-        newerFormat,    // written by a newer Vantrel than this one
-        olderFormat,    // written in a format this Vantrel no longer reads
-        alreadyExists,  // creating where something already is
-        unreadable,     // the marker record is damaged or cannot be read
-        wrongExtension, // the path does not end in the team-bundle extension
-        clientInUse,    // another process of this machine is acting as the same client
-        unsupportedShare, // the share can't do what the engine relies on (see share_probe.h)
-        unreachable,      // the team bundle's folder is gone (an unmounted share, a deleted folder)
+        missingFolder,       // nothing at the path
+        notATeamBundle,      // a folder without our marker record
+        newerFormat,         // written by a newer Vantrel than this one
+        olderFormat,         // written in a format this Vantrel no longer reads
+        alreadyExists,       // creating where something already is
+        unreadable,          // the marker record is damaged or cannot be read
+        wrongExtension,      // the path does not end in the team-bundle extension
+        clientInUse,         // another process of this machine is acting as the same client
+        unsupportedShare,    // the share can't do what the engine relies on (see share_probe.h)
+        unreachable,         // the team bundle's folder is gone (an unmounted share, a deleted folder)
         replacedUnderChange, // what was just saved isn't in the bundle as it is now (an older copy)
+        readOnly,            // opened, but this user may only read it (see TeamBundle::writeProblem())
     };
-    // `detail` says, for unsupportedShare, what the share lacks and the fix where there is one.
+    // `detail` says, for unsupportedShare, what the share lacks and the fix where there is one;
+    // for readOnly, why this user can't write and what to ask for.
     TeamBundleError(Case which, const QString& path, const QString& detail = {});
     Case kind() const { return m_case; }
 

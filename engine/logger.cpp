@@ -2,6 +2,7 @@
 
 #include "engine/file_archiver.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/shared_folders.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -143,6 +144,10 @@ struct Logger::State {
     QString path;
     QString rotatedPath;
     QString userAtHost;
+    QString localDirectory;
+    QString localPath;
+    bool local = false; // the open file is the local one
+    bool localReported = false;
 
     QMutex mutex;
     int fd = -1;
@@ -163,36 +168,59 @@ struct Logger::State {
     {
         if (fd >= 0)
             return true;
+        local = false;
+        if (openIn(directory, fileName, path, failure))
+            return true;
+        // A team bundle this user may only read: the entries are kept on this computer instead.
+        QString localFailure;
+        if (localDirectory.isEmpty()
+            || !openIn(localDirectory, QFileInfo(localPath).fileName(), localPath, localFailure))
+            return false;
+        local = true;
+        if (!localReported) {
+            localReported = true;
+            qWarning().noquote()
+                << QStringLiteral("Could not write to the log (%1); entries go to %2 instead.").arg(failure, localPath);
+        }
+        return true;
+    }
+
+    bool openIn(const QString& folderPath, const QString& name, const QString& filePath, QString& failure)
+    {
         // Made like every folder of a team bundle: never again once the bundle is gone.
         try {
-            ensureDirectory(directory);
+            ensureDirectory(folderPath);
         } catch (const StorageError& error) {
-            failure = QStringLiteral("Could not create the folder ") + directory + QStringLiteral(": ")
+            failure = QStringLiteral("Could not create the folder ") + folderPath + QStringLiteral(": ")
                       + error.localizedDescription();
             return false;
         }
         // Neither the folder nor the file is followed if it is a symbolic link, and a FIFO
         // doesn't block the open: whatever a team bundle holds, entries go to a file in it.
         const int folder =
-            ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            ::open(QFile::encodeName(folderPath).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (folder < 0) {
-            failure = systemReason(directory, errno);
+            failure = systemReason(folderPath, errno);
             return false;
         }
-        fd = ::openat(folder, QFile::encodeName(fileName).constData(),
+        fd = ::openat(folder, QFile::encodeName(name).constData(),
                       O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
         const int error = errno;
         ::close(folder);
         if (fd < 0) {
-            failure = error == ELOOP ? path + QStringLiteral(" isn't a regular file") : systemReason(path, error);
+            failure =
+                error == ELOOP ? filePath + QStringLiteral(" isn't a regular file") : systemReason(filePath, error);
             return false;
         }
         struct stat info {};
         if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
             closeFile();
-            failure = path + QStringLiteral(" isn't a regular file");
+            failure = filePath + QStringLiteral(" isn't a regular file");
             return false;
         }
+        // Its own file, made as every file of its team bundle.
+        if (info.st_uid == ::geteuid())
+            shareCreatedFile(fd, filePath);
         ::fcntl(fd, F_SETFL, O_APPEND);
         size = qint64(info.st_size);
         return true;
@@ -201,7 +229,11 @@ struct Logger::State {
     void rotate()
     {
         closeFile();
-        if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(rotatedPath).constData()) == 0)
+        const QString& current = local ? localPath : path;
+        QString rotated = rotatedPath;
+        if (local)
+            rotated = localPath.chopped(4) + QStringLiteral(".1.log");
+        if (::rename(QFile::encodeName(current).constData(), QFile::encodeName(rotated).constData()) == 0)
             return;
         const int error = errno;
         if (error != ENOENT && !rotationReported) {
@@ -218,7 +250,7 @@ struct Logger::State {
             if (count < 0 && errno == EINTR)
                 continue;
             if (count <= 0) {
-                failure = systemReason(path, count < 0 ? errno : EIO);
+                failure = systemReason(local ? localPath : path, count < 0 ? errno : EIO);
                 return false;
             }
             offset += count;
@@ -285,8 +317,13 @@ struct Logger::State {
     }
 };
 
-Logger::Logger(QString logsDirectory, QString clientId, UserIdentity who) : m_state(std::make_unique<State>())
+Logger::Logger(QString logsDirectory, QString clientId, UserIdentity who, QString localDirectory)
+    : m_state(std::make_unique<State>())
 {
+    if (!localDirectory.isEmpty()) {
+        m_state->localDirectory = QDir::cleanPath(localDirectory);
+        m_state->localPath = m_state->localDirectory + u'/' + clientId + QStringLiteral(".local.log");
+    }
     m_state->directory = QDir::cleanPath(logsDirectory);
     m_state->fileName = clientId + QStringLiteral(".log");
     m_state->path = m_state->directory + u'/' + m_state->fileName;
@@ -309,6 +346,11 @@ QString Logger::logsDirectory() const
 QString Logger::logFilePath() const
 {
     return m_state->path;
+}
+
+QString Logger::localLogFilePath() const
+{
+    return m_state->localPath;
 }
 
 namespace {
@@ -377,11 +419,19 @@ QString Logger::archive(const QString& appName, const Archiving& fileArchiver, c
         const QFileInfoList logs =
             QDir(m_state->directory)
                 .entryInfoList({QStringLiteral("*.log")}, QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
-        if (logs.isEmpty())
-            throw ArchivingFailure(QStringLiteral("There are no logs in ") + m_state->directory);
         QList<QString> files;
         for (const QFileInfo& log : logs)
             files.append(log.absoluteFilePath());
+        // What this client could not write into the team bundle.
+        if (!m_state->localDirectory.isEmpty()) {
+            const QString local = QFileInfo(m_state->localPath).completeBaseName().chopped(6); // "<client>"
+            for (const QFileInfo& log : QDir(m_state->localDirectory)
+                                            .entryInfoList({local + QStringLiteral(".local*.log")},
+                                                           QDir::Files | QDir::NoSymLinks, QDir::Name))
+                files.append(log.absoluteFilePath());
+        }
+        if (files.isEmpty())
+            throw ArchivingFailure(QStringLiteral("There are no logs in ") + m_state->directory);
         fileArchiver.archive(files, archivePath);
         return archivePath;
     } catch (const ArchivingFailure& error) {

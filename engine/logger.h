@@ -32,7 +32,10 @@ public:
 
     static constexpr qint64 rotationSize = 5 * 1024 * 1024;
 
-    Logger(QString logsDirectory, QString clientId, UserIdentity who);
+    // `localDirectory`, when given, takes the entries while the logs folder can't be written (a
+    // team bundle this user may only read), as `<clientId>.local.log`: they are kept there
+    // rather than lost, and archived with the others.
+    Logger(QString logsDirectory, QString clientId, UserIdentity who, QString localDirectory = {});
     ~Logger();
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
@@ -40,8 +43,10 @@ public:
     void event(const QString& message, const QString& callingMethod, Level level = Level::info);
 
     QString logsDirectory() const;
-    // The file this client appends to.
+    // The file this client appends to (in the logs folder).
     QString logFilePath() const;
+    // The file entries go to while the logs folder can't be written; empty without one.
+    QString localLogFilePath() const;
 
     // Packs every client's log in the logs folder into `<appName> Logs <yyyy-MM-dd HH.mm.ss>.zip`
     // (" 2", " 3"... added when that name is taken) in `destination`, created when missing, and

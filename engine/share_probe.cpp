@@ -2,6 +2,8 @@
 
 #include "engine/engine_errors.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/folder_access.h"
+#include "engine/storage/shared_folders.h"
 #include "engine/storage/storage_error.h"
 
 #include <QCoreApplication>
@@ -12,6 +14,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -112,15 +115,17 @@ private:
             attempt([&] { return fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
         if (error != 0) {
             if (cannotWrite(error))
-                return false;
+                return refused(error);
             throw StorageError::fromErrno(error, path, QStringLiteral("open"));
         }
+        // Made like every file of the bundle, so that a teammate can tidy one left behind.
+        shareCreatedFile(fd, path);
         UniqueFd file(fd);
         try {
             writeAll(file.get(), native.constData(), static_cast<size_t>(native.size()), path);
         } catch (const StorageError& failure) {
             if (cannotWrite(failure.systemError()))
-                return false;
+                return refused(failure.systemError());
             throw;
         }
         if (flush) {
@@ -216,6 +221,18 @@ private:
 
     [[noreturn]] void missing(const QString& text) { throw Shortcoming{text}; }
 
+public:
+    // What the system answered when nothing could be written, 0 when everything could.
+    int refusal() const { return m_refusal; }
+
+private:
+    bool refused(int error)
+    {
+        m_refusal = error;
+        return false;
+    }
+
+    int m_refusal = 0;
     QString m_folder;
     QString m_type;
 };
@@ -263,7 +280,7 @@ void setShareProbeFaultsForTesting(std::function<int(ShareCapability)> error, QS
     testingFileSystemType = std::move(fileSystemType);
 }
 
-void probeShare(const QString& root)
+int probeShare(const QString& root)
 {
     const QString type = fileSystemTypeOf(root);
     // rclone's mount answers link() with an I/O error and creates files "exclusively" in each
@@ -277,15 +294,18 @@ void probeShare(const QString& root)
     // A folder of its own, so that clients probing at once never meet; hidden, and named so that
     // nobody takes it for the team's data.
     const QString folder = root + QStringLiteral("/.share-check-") + randomToken();
-    const int error = attempt([&] { return ::mkdir(nativePath(folder).constData(), 0700); });
+    int error = injectedFault(ShareCapability::write);
+    if (error == 0)
+        error = makeSharedFolder(folder, 0700);
     if (error != 0) {
         if (cannotWrite(error))
-            return;
+            return error;
         throw StorageError::fromErrno(error, folder, QStringLiteral("mkdir"));
     }
     std::optional<Shortcoming> shortcoming;
+    Probe probe(folder, type);
     try {
-        Probe(folder, type).run();
+        probe.run();
     } catch (const Shortcoming& found) {
         shortcoming = found;
     } catch (...) {
@@ -295,6 +315,31 @@ void probeShare(const QString& root)
     removeTreeQuietly(folder);
     if (shortcoming)
         throw TeamBundleError(TeamBundleError::Case::unsupportedShare, root, shortcoming->text);
+    return probe.refusal();
+}
+
+std::optional<TeamBundleError> writeProblemOf(const QString& root, const QStringList& folders, int probeRefusal)
+{
+    const auto problem = [&](const QString& folder, int error) {
+        // The bundle's own folder is named by the message already.
+        const QString subject = folder == root ? tr("its folder") : tr("its folder “%1”").arg(shownPath(folder));
+        return TeamBundleError(TeamBundleError::Case::readOnly, root, writeRefusal(folder, subject, error));
+    };
+    // A read-only or full share is said to be that, whatever its folders' modes.
+    if (probeRefusal == EROFS || probeRefusal == ENOSPC
+#ifdef EDQUOT
+        || probeRefusal == EDQUOT
+#endif
+    )
+        return problem(root, probeRefusal);
+    for (const QString& folder : QStringList{root} + folders) {
+        struct stat status {};
+        if (::lstat(nativePath(folder).constData(), &status) == 0 && !mayWriteIn(folder))
+            return problem(folder, EACCES);
+    }
+    if (probeRefusal != 0)
+        return problem(root, probeRefusal);
+    return std::nullopt;
 }
 
 } // namespace vantrel

@@ -11,6 +11,7 @@
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/read_limits.h"
+#include "engine/storage/shared_folders.h"
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_snapshot.h"
@@ -84,8 +85,8 @@ void ensureOwnFolder(const QString& path)
 // bundle that has its marker).
 void makeOwnFolder(const QString& path)
 {
-    if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST)
-        throw StorageError::fromErrno(errno, path, QStringLiteral("mkdir"));
+    if (const int error = makeSharedFolder(path); error != 0 && error != EEXIST)
+        throw StorageError::fromErrno(error, path, QStringLiteral("mkdir"));
 }
 
 } // namespace
@@ -103,7 +104,8 @@ TeamBundle::TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager,
       m_identity(std::move(identity)),
       m_fileManager(std::move(fileManager)),
       m_workspace(std::move(workspace)),
-      m_log(std::make_unique<Logger>(m_root + QStringLiteral("/logs"), m_identity.clientId, m_identity.user)),
+      m_log(std::make_unique<Logger>(m_root + QStringLiteral("/logs"), m_identity.clientId, m_identity.user,
+                                     localFolder(QStringLiteral("logs")))),
       m_contents(std::make_unique<ContentStore>(m_root + QStringLiteral("/objects"))),
       m_journal(std::make_unique<Journal>(m_root + QStringLiteral("/journal"), m_identity.clientId)),
       m_locks(std::make_unique<LockTable>(m_root + QStringLiteral("/locks"), m_identity.clientId, m_identity.user)),
@@ -121,15 +123,21 @@ std::shared_ptr<TeamBundle> TeamBundle::create(const QString& path, std::shared_
     const QString root = cleanRoot(path);
     // Held until open() has its own, so that nothing is created for a client that is in use.
     const ClientLease lease(identity.clientId, root);
-    if (!QFileInfo(QFileInfo(root).path()).isDir())
-        throw TeamBundleError(TeamBundleError::Case::missingFolder, QFileInfo(root).path());
+    const QString parent = QFileInfo(root).path();
+    if (!QFileInfo(parent).isDir())
+        throw TeamBundleError(TeamBundleError::Case::missingFolder, parent);
+    // A team's folder on a share is set up for its group (group-writable, setgid): so is the
+    // bundle, for every client that opens it, whatever each user's umask.
+    const FolderSharing sharing = sharingForNewBundleIn(parent);
+    const SharedFolder shared(root, sharing);
     // Claiming the folder with mkdir never overwrites anything, also against another client.
-    if (::mkdir(QFile::encodeName(root).constData(), 0777) != 0) {
-        const int error = errno;
+    if (const int error = makeSharedFolder(root)) {
         if (error == EEXIST)
             throw TeamBundleError(TeamBundleError::Case::alreadyExists, root);
         throw StorageError::fromErrno(error, root, QStringLiteral("create"));
     }
+    if (sharing == FolderSharing::group)
+        adoptGroupOf(root, parent);
     try {
         // Before anything is written: a share that can't keep the team's work refuses the team.
         probeShare(root);
@@ -142,7 +150,8 @@ std::shared_ptr<TeamBundle> TeamBundle::create(const QString& path, std::shared_
     // The marker comes last: a folder without it is not a team bundle yet.
     const QJsonObject marker{{QStringLiteral("format"), currentFormat},
                              {QStringLiteral("id"), IdFor<VersionBundle>::make().toString()},
-                             {QStringLiteral("created"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)}};
+                             {QStringLiteral("created"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                             {QStringLiteral("sharing"), sharingName(sharing)}};
     writeFileAtomically(markerPath(root), QJsonDocument(marker).toJson());
     return open(root, std::move(fileManager), std::move(workspace), identity);
 }
@@ -183,9 +192,21 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     if (!parsedId || parsedId->isNil())
         throw TeamBundleError(TeamBundleError::Case::unreadable, root);
     const QString teamId = parsedId->toString();
-    probeShare(root);
+    // Before anything is made in it, including the probe's scratch folder.
+    auto shared =
+        std::make_unique<SharedFolder>(root, sharingNamed(marker.value(QStringLiteral("sharing")).toString()));
+    QStringList ownFolders;
     for (const char* folder : folders)
-        ensureOwnFolder(root + QLatin1Char('/') + QLatin1String(folder));
+        ownFolders << root + QLatin1Char('/') + QLatin1String(folder);
+    auto writeProblem = writeProblemOf(root, ownFolders << root + QStringLiteral("/objects/tmp"), probeShare(root));
+    for (const char* folder : folders) {
+        const QString ownFolder = root + QLatin1Char('/') + QLatin1String(folder);
+        // A bundle this user may only read gets nothing made in it; a link is refused all the same.
+        struct stat status {};
+        if (writeProblem && ::lstat(QFile::encodeName(ownFolder).constData(), &status) != 0)
+            continue;
+        ensureOwnFolder(ownFolder);
+    }
     // This client's own journal folder is written to (records, head) and tidied (packed records).
     const QString ownJournal = root + QStringLiteral("/journal/") + identity.clientId;
     if (QFileInfo(ownJournal).isSymLink())
@@ -194,6 +215,11 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     std::shared_ptr<TeamBundle> team(
         new TeamBundle(root, std::move(fileManager), std::move(workspace), identity, teamId));
     team->m_clientLease = std::move(lease);
+    team->m_sharedFolder = std::move(shared);
+    team->m_writeProblem = std::move(writeProblem);
+    if (team->m_writeProblem)
+        team->m_log->event(escapedForLog(team->m_writeProblem->localizedDescription()), QStringLiteral("open"),
+                           Logger::Level::warning);
     QStringList problems;
     // Client by client: the records of the whole team are never held twice at once.
     team->m_journal->readAll(problems, [&](std::vector<JournalRecord>&& records) { team->m_model.apply(records); });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/checkout_registry.h"
+#include "engine/engine_errors.h"
 #include "engine/id_for.h"
 #include "engine/lock_table.h"
 #include "engine/logger.h"
@@ -21,12 +22,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace vantrel {
 
 class ChangeWatcher;
 class ClientLease;
+class SharedFolder;
 class FileManaging;
 class WorkspaceInterfacing;
 class VersionBundles;
@@ -62,7 +65,10 @@ public:
     static std::shared_ptr<TeamBundle> open(const QString& path, std::shared_ptr<FileManaging> fileManager,
                                             std::shared_ptr<WorkspaceInterfacing> workspace,
                                             const ClientIdentity& identity = ClientIdentity::current());
-    // Creates an empty team bundle at `path` (which must not exist) and opens it.
+    // Creates an empty team bundle at `path` (which must not exist) and opens it. In a folder
+    // that is writable by its group or setgid, the bundle is shared with that group (its
+    // description says so, and every client then makes what it adds to it usable by the group:
+    // see shared_folders.h).
     static std::shared_ptr<TeamBundle> create(const QString& path, std::shared_ptr<FileManaging> fileManager,
                                               std::shared_ptr<WorkspaceInterfacing> workspace,
                                               const ClientIdentity& identity = ClientIdentity::current());
@@ -72,6 +78,9 @@ public:
     TeamBundle& operator=(const TeamBundle&) = delete;
 
     QString name() const { return m_name; }
+    // Why this user can only read the team bundle (TeamBundleError readOnly: which folder, whose
+    // it is and what to ask for), none when they may write it. Judged when it was opened.
+    const std::optional<TeamBundleError>& writeProblem() const { return m_writeProblem; }
     const QString& rootPath() const { return m_root; }
     QUrl rootURL() const { return QUrl::fromLocalFile(m_root); }
     const UserIdentity& user() const { return m_identity.user; }
@@ -191,8 +200,11 @@ private:
     void requestPack();
     void packJournal();
 
-    // First, so that the client id is given back only after everything that uses it is gone.
+    // First, so that what is made in the bundle is made as it is shared until the very end.
+    std::unique_ptr<SharedFolder> m_sharedFolder;
+    // Then, so that the client id is given back only after everything that uses it is gone.
     std::unique_ptr<ClientLease> m_clientLease;
+    std::optional<TeamBundleError> m_writeProblem;
     QString m_root;
     QString m_name;
     QString m_teamId;

@@ -330,6 +330,10 @@ void TeamSetup::load(std::shared_ptr<TeamBundle> bundle)
     setState(State::loaded(team));
     if (m_storage)
         m_storage->set(bundle->rootPath(), TeamBundle::pathStorageKey);
+    // A bundle this user may only read opens all the same, for reading: the user learns at once
+    // why and whom to ask, rather than from the first change that fails.
+    if (const auto& problem = bundle->writeProblem())
+        show(*problem);
     const QPointer<AlertModel> alert = m_alert;
     startTask(
         std::nullopt, [team]() -> QCoro::Task<> { return reloadAndRestoreSelection(team); },

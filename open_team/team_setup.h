@@ -114,6 +114,7 @@ public:
     void createTeamBundle(const QUrl& folder, const QString& name);
     void showTeamBundleImporter(bool shouldClose);
     // Opens the team bundle at `url` and loads it; a failure drops the open team (state `select`).
+    // A bundle this user may only read is loaded for reading, with an alert that says why.
     void openExisting(const QUrl& url);
 
     // Engine requests still running on a worker thread, including ones whose result will be

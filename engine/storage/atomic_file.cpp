@@ -1,5 +1,7 @@
 #include "engine/storage/atomic_file.h"
 
+#include "engine/storage/shared_folders.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QRandomGenerator>
@@ -78,6 +80,10 @@ UniqueFd openFile(const QString& path, int flags, mode_t mode, const QString& pa
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("open"));
+    // A file made here, never one that was there: in a team bundle shared with its group, the
+    // group may write it whatever this user's umask.
+    if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL))
+        shareCreatedFile(fd, path);
     return UniqueFd(fd);
 }
 
@@ -171,14 +177,17 @@ void renameFile(const QString& from, const QString& to, const QString& pathForEr
     if (result != 0 && errno == EPERM) {
         // Not a question of permission on the shares where it happens: the SFTP server behind an
         // sshfs mount lacks posix-rename and refuses to rename over an existing file.
-        throw StorageError(StorageError::Kind::io, pathForErrors,
-                           QCoreApplication::translate("Engine", "“%1” couldn’t be replaced.").arg(pathForErrors),
-                           QCoreApplication::translate("Engine", "%1 (error %2 in %3)")
-                               .arg(systemErrorText(EPERM), QString::number(EPERM), QStringLiteral("rename")),
-                           QCoreApplication::translate(
-                               "Engine", "The share refuses to rename a file over an existing one. On an sshfs mount, "
-                                         "mount it with the option “-o workaround=rename”."),
-                           EPERM);
+        throw StorageError(
+            StorageError::Kind::io, pathForErrors,
+            QCoreApplication::translate("Engine", "“%1” couldn’t be replaced: the share refuses to rename a file "
+                                                  "over an existing one. On an sshfs mount, mount it with the "
+                                                  "option “-o workaround=rename”.")
+                .arg(shownPath(pathForErrors)),
+            QCoreApplication::translate("Engine", "Couldn’t Replace a File"),
+            QCoreApplication::translate("Engine",
+                                        "The share refuses to rename a file over an existing one. On an sshfs mount, "
+                                        "mount it with the option “-o workaround=rename”."),
+            EPERM);
     }
     if (result != 0)
         throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("rename"));
@@ -361,6 +370,7 @@ bool publishFileExclusively(const QString& path, const QByteArray& data)
                 return false;
             throw StorageError::fromErrno(errno, path, QStringLiteral("open"));
         }
+        shareCreatedFile(fd, path);
         UniqueFd target(fd);
         try {
             writeAll(target.get(), data.constData(), static_cast<size_t>(data.size()), path);
@@ -422,20 +432,20 @@ void ensureDirectory(const QString& path)
         if (bundle == path || ::lstat(nativePath(bundle + QStringLiteral("/team.json")).constData(), &marker) != 0)
             throw unreachableTeamBundle(bundle);
     }
-    if (::mkdir(native.constData(), 0777) == 0) {
+    int error = makeSharedFolder(path);
+    if (error == 0) {
         fsyncDirectory(parentPath(path));
         return;
     }
-    int error = errno;
     if (error == ENOENT) {
         if (parent == path)
             throw StorageError::fromErrno(error, path, QStringLiteral("mkdir"));
         ensureDirectory(parent);
-        if (::mkdir(native.constData(), 0777) == 0) {
+        error = makeSharedFolder(path);
+        if (error == 0) {
             fsyncDirectory(parent);
             return;
         }
-        error = errno;
     }
     // Another process may have made it in between; anything else is in the way.
     struct stat status {};

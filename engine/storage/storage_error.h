@@ -7,7 +7,9 @@
 namespace vantrel {
 
 // A failure to read or write files: in a team bundle, in its content store, or where a version is
-// exported to. The description names the file; the failure reason carries what the system said.
+// exported to. The description names the file (relative to the team bundle holding it) and, for a
+// file of a team bundle this user may not write, whom to ask for what; the failure reason of a
+// system call's failure is a plain title. What the system said is in debugDescription().
 class StorageError : public Error {
 public:
     enum class Kind {
@@ -26,9 +28,11 @@ public:
                  std::optional<QString> failureReason = std::nullopt,
                  std::optional<QString> recoverySuggestion = std::nullopt, int systemError = 0);
 
-    // The failure of a system call on `path`. `action` names the call for the failure reason
-    // ("open", "write", "rename" ...).
+    // The failure of a system call on `path`. `action` names the call for the log ("open",
+    // "write", "rename" ...).
     static StorageError fromErrno(int error, const QString& path, const QString& action);
+    // What the system said of a failed call, for logs: "Permission denied (error 13 in open)".
+    static QString systemReason(int error, const QString& action);
     // A file that is not where it was looked for; `error` is what the system said: ENOENT,
     // ENOTDIR, or ESTALE for a file read by name that another client of a network file system
     // kept moving aside or replacing while it was read.
@@ -46,6 +50,8 @@ public:
     const QString& path() const { return m_path; }
     // The errno value of the failure, 0 when it did not come from a system call.
     int systemError() const { return m_systemError; }
+    // What the system said (see systemReason()), or what is wrong with a damaged file; for logs.
+    const QString& systemDetail() const { return m_systemDetail; }
 
     QString debugDescription() const override;
 
@@ -56,6 +62,7 @@ private:
     Kind m_kind;
     QString m_path;
     int m_systemError;
+    QString m_systemDetail;
 };
 
 // The text of the system's description of an errno value, as the system's own words.

@@ -2,6 +2,7 @@
 
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/folder_tree.h"
+#include "engine/storage/shared_folders.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_snapshot.h"
 
@@ -31,7 +32,7 @@ void createSymlink(const QString& target, const QString& path)
         throw StorageError(
             StorageError::Kind::io, path,
             QCoreApplication::translate("Engine", "“%1” is a symbolic link, which this volume can’t hold.").arg(path),
-            StorageError::fromErrno(error, path, QStringLiteral("symlink")).failureReason(),
+            QCoreApplication::translate("Engine", "Links Not Supported"),
             QCoreApplication::translate("Engine", "Choose a folder on another volume, then try again."), error);
     throw StorageError::fromErrno(error, path, QStringLiteral("symlink"));
 }
@@ -62,9 +63,8 @@ void writeTreeTo(const Manifest& manifest, const ContentStore& store, const QStr
         return;
     }
 
-    const QByteArray nativeDestination = nativePath(destination);
-    if (::mkdir(nativeDestination.constData(), 0777) != 0)
-        throw StorageError::fromErrno(errno, destination, QStringLiteral("mkdir"));
+    if (const int error = makeSharedFolder(destination))
+        throw StorageError::fromErrno(error, destination, QStringLiteral("mkdir"));
     try {
         // Folders come before what they hold, so one pass makes them all.
         QList<qsizetype> files;
@@ -72,12 +72,10 @@ void writeTreeTo(const Manifest& manifest, const ContentStore& store, const QStr
             const ManifestEntry& entry = manifest.entries.at(index);
             const QString path = destination + u'/' + entry.path;
             switch (entry.kind) {
-            case ManifestEntry::Kind::directory: {
-                const QByteArray native = nativePath(path);
-                if (::mkdir(native.constData(), 0777) != 0)
-                    throw StorageError::fromErrno(errno, path, QStringLiteral("mkdir"));
+            case ManifestEntry::Kind::directory:
+                if (const int error = makeSharedFolder(path))
+                    throw StorageError::fromErrno(error, path, QStringLiteral("mkdir"));
                 break;
-            }
             case ManifestEntry::Kind::symlink:
                 createSymlink(entry.target, path);
                 break;

@@ -238,6 +238,23 @@ private Q_SLOTS:
         logger.event(QStringLiteral("second"), QStringLiteral("Test::run"));
     }
 
+    // A team bundle this user may only read: the entries are kept on this computer, and archived.
+    void entriesTheLogsFolderRefusesGoToTheLocalFile()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath(QStringLiteral("blocker")), "not a folder");
+        const QString local = dir.filePath(QStringLiteral("local"));
+        Logger logger(dir.filePath(QStringLiteral("blocker/logs")), QStringLiteral("client-a"), ana, local);
+        QCOMPARE(logger.localLogFilePath(), local + QStringLiteral("/client-a.local.log"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("entries go to .*client-a.local.log")));
+        logger.event(QStringLiteral("first"), QStringLiteral("Test::run"));
+        logger.event(QStringLiteral("second"), QStringLiteral("Test::run"));
+        QVERIFY(readAll(logger.localLogFilePath()).contains("[Test::run] first\n"));
+        const QString path =
+            logger.archiveLog(QStringLiteral("Vantrel"), FileArchiver(), dir.filePath(QStringLiteral("out")));
+        QCOMPARE(readZip(path).keys(), QList<QString>{QStringLiteral("client-a.local.log")});
+    }
+
     void archiveHoldsEveryClientsLog()
     {
         QTemporaryDir dir;

@@ -3,6 +3,7 @@
 #include "engine/storage/content_store.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
+#include "engine/storage/shared_folders.h"
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_snapshot.h"
@@ -171,7 +172,19 @@ private Q_SLOTS:
             QCOMPARE(failure.path(), file);
             QCOMPARE(failure.systemError(), error);
             QVERIFY(failure.localizedDescription().contains(file));
-            QVERIFY(failure.failureReason() && failure.failureReason()->contains(QStringLiteral("write")));
+            // The title is plain words; what the system said goes to the log.
+            QVERIFY(failure.failureReason() && !failure.failureReason()->contains(QStringLiteral("error"))
+                    && !failure.failureReason()->contains(file));
+            QVERIFY(failure.debugDescription().contains(QStringLiteral("(error %1 in write)").arg(error)));
+        }
+        for (const StorageError& damaged : {StorageError::corrupt(file, QStringLiteral("SHA-256 differs")),
+                                            StorageError::notRegularFile(file), StorageError::tooLarge(file, 9, 5)})
+            QVERIFY(!damaged.failureReason()->contains(file) && damaged.debugDescription().contains(file));
+        // A file of an open team bundle is named from the bundle on.
+        {
+            const SharedFolder open(QStringLiteral("/share/Team.vantrelteam"), FolderSharing::umask);
+            const QString shown = StorageError::fromErrno(EIO, file, QStringLiteral("write")).localizedDescription();
+            QVERIFY2(shown.contains(QStringLiteral("“Team.vantrelteam/journal/x/head”")), qPrintable(shown));
         }
         QCOMPARE(StorageError::fromErrno(ENOSPC, file, QStringLiteral("write")).localizedDescription(),
                  QStringLiteral("There is not enough space to write “%1”.").arg(file));

@@ -1,6 +1,7 @@
 // The team setup over real team bundles: restoring at start, opening and creating, the close
 // check of the open team, the stored path, the alerts' log, and requests that overtake each other.
 
+#include "engine/storage/folder_access.h"
 #include "engine/system_services.h"
 #include "model/container_operations.h"
 #include "model/strings.h"
@@ -15,6 +16,7 @@
 
 #include <atomic>
 #include <semaphore>
+#include <sys/stat.h>
 
 using namespace vantrel;
 using namespace vantrel::testing;
@@ -160,6 +162,34 @@ private Q_SLOTS:
         QCOMPARE(window.stored(), cut);
         window.alert.show(Error(QStringLiteral("Raised with no team")));
         QVERIFY(!logOf(cut).contains(QStringLiteral("Raised with no team")));
+    }
+
+    void aBundleThisUserMayOnlyReadOpensForReadingSayingWhy()
+    {
+        Window window;
+        const QString cut = window.bundle(QStringLiteral("Cut"));
+        newCollection(TeamBundle::open(cut, window.files, window.workspace), QStringLiteral("Dailies"));
+        // Judged for a member of the bundle's group who isn't its owner, and its folders only
+        // readable by the group: as a teammate of another umask finds a bundle made before.
+        struct stat status {};
+        QVERIFY(::stat(QFile::encodeName(cut).constData(), &status) == 0);
+        setAccessIdentityForTesting(AccessIdentity{status.st_uid + 1, {status.st_gid}});
+        const auto restore = qScopeGuard([] { setAccessIdentityForTesting(std::nullopt); });
+        const QStringList folders = QDir(cut).entryList(QDir::Dirs | QDir::NoDotDot);
+        for (const QString& folder : folders)
+            QVERIFY(::chmod(QFile::encodeName(cut + QLatin1Char('/') + folder).constData(), 0775) == 0);
+        QVERIFY(::chmod(QFile::encodeName(cut + QStringLiteral("/locks")).constData(), 0755) == 0);
+        window.start(cut);
+        QTRY_COMPARE(window.openPath(), cut);
+        const AlertDetails alert = window.alert.details().value();
+        QCOMPARE(alert.title, QStringLiteral("Read-Only Team Bundle"));
+        for (const QString& named :
+             {cut, QStringLiteral("“Cut.vantrelteam/locks”"), userName(status.st_uid),
+              QStringLiteral("the group %1").arg(groupName(status.st_gid)), QStringLiteral("write permission")})
+            QVERIFY2(alert.message.contains(named), qPrintable(alert.message));
+        // The window is there for reading.
+        QTRY_COMPARE(namesOf(window.team()->collections().all()), QStringList{QStringLiteral("Dailies")});
+        QVERIFY(logOf(cut).contains(QStringLiteral("Read-Only Team Bundle")));
     }
 
     void theCloseCheckComesFirst()

@@ -3,6 +3,7 @@
 
 #include "design/dark_theme.h"
 #include "design/ribbon_view.h"
+#include "engine/storage/folder_access.h"
 #include "model/strings.h"
 #include "model/support/item_test_support.h"
 #include "open_team/team.h"
@@ -10,6 +11,7 @@
 #include "views/detail/selected_item_header_view.h"
 #include "views/detail/trash_manager_view.h"
 #include "views/detail/versioned_item_header_view.h"
+#include "views/presenters/alert_box.h"
 #include "views/team/collection_content_view.h"
 #include "views/team/collection_list.h"
 #include "views/team/item_list_view.h"
@@ -19,8 +21,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPointer>
+#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace vantrel;
 using namespace vantrel::testing;
@@ -175,6 +183,41 @@ private Q_SLOTS:
         QVERIFY(QDir().rename(root + QStringLiteral(".away"), root));
         window.bundle->poll();
         QTRY_VERIFY(!ribbon->isShowingRibbon());
+    }
+
+    // The alert of a team bundle this user may only read, over the window it opened in.
+    void aReadOnlyTeamBundleSaysWhyOverItsWindow()
+    {
+        Window window;
+        window.fillDailies();
+        const QString root = window.fixture.root();
+        struct stat status {};
+        QVERIFY(::stat(QFile::encodeName(root).constData(), &status) == 0);
+        QVERIFY(::chmod(QFile::encodeName(root + QStringLiteral("/locks")).constData(), 0755) == 0);
+        QVERIFY(::chmod(QFile::encodeName(root).constData(), 0775) == 0);
+        setAccessIdentityForTesting(AccessIdentity{status.st_uid + 1, {status.st_gid}});
+        const auto restore = qScopeGuard([] { setAccessIdentityForTesting(std::nullopt); });
+        const auto problem = window.fixture.client(QStringLiteral("ben"))->writeProblem();
+        QVERIFY(problem);
+        window.alert.show(*problem);
+        QPointer<QMessageBox> box =
+            makeAlertBox(*window.alert.details(), presentedFlag(&window.alert), window.view.get());
+        box->open();
+        QTest::qWait(50);
+        QCOMPARE(box->text(), QStringLiteral("Read-Only Team Bundle"));
+        // The box as the window shows it: over the window, in its upper part.
+        QPixmap picture = window.view->grab();
+        QPainter painter(&picture);
+        box->setAutoFillBackground(true); // a window of its own, painted by the system otherwise
+        const QPixmap alert = box->grab();
+        const QRect area((picture.width() - alert.width()) / 2, 60, alert.width(), alert.height());
+        painter.drawPixmap(area.topLeft(), alert);
+        painter.setPen(box->palette().color(QPalette::Mid));
+        painter.drawRect(area.adjusted(0, 0, -1, -1));
+        painter.end();
+        const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
+        QVERIFY(picture.save(folder.filePath(QStringLiteral("read_only_team_bundle_1150x600.png"))));
+        box->close();
     }
 
     void theListsAreAQuarterOfThePaneWithinLimits()
