@@ -178,10 +178,15 @@ bool uses(int process, const Target& target)
 }
 
 // The names of the installed desktop entries, by the base name of the program their Exec runs.
-// Entries the desktop hides are left out; the first entry for a program wins, the user's own first.
+// Entries the desktop hides are left out. Of the entries that run one program, one that opens
+// files (an editor's, rather than its settings') wins, and then the first, the user's own first.
 QHash<QString, QString> desktopEntryNames()
 {
-    QHash<QString, QString> names;
+    struct Entry {
+        QString name;
+        bool opensFiles = false;
+    };
+    QHash<QString, Entry> entries;
     for (const QString& folder : QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation)) {
         QDirIterator files(folder, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
         while (files.hasNext()) {
@@ -189,7 +194,7 @@ QHash<QString, QString> desktopEntryNames()
             if (!file.open(QIODevice::ReadOnly))
                 continue;
             QString name;
-            QString program;
+            QString exec;
             bool hidden = false;
             bool inEntry = false;
             for (const QByteArray& raw : file.read(desktopEntryLimit).split('\n')) {
@@ -198,17 +203,25 @@ QHash<QString, QString> desktopEntryNames()
                     inEntry = line == "[Desktop Entry]";
                 else if (inEntry && line.startsWith("Name=") && name.isEmpty())
                     name = QString::fromUtf8(line.mid(5)).trimmed();
-                else if (inEntry && line.startsWith("Exec=") && program.isEmpty())
-                    program = QDir::cleanPath(QString::fromUtf8(line.mid(5)).section(u' ', 0, 0, QString::SectionSkipEmpty)
-                                                  .remove(u'"'))
-                                  .section(u'/', -1);
+                else if (inEntry && line.startsWith("Exec=") && exec.isEmpty())
+                    exec = QString::fromUtf8(line.mid(5)).trimmed();
                 else if (inEntry && (line == "Hidden=true" || line == "NoDisplay=true"))
                     hidden = true;
             }
-            if (!hidden && !name.isEmpty() && !program.isEmpty() && !names.contains(program))
-                names.insert(program, name);
+            const QString program =
+                QDir::cleanPath(exec.section(u' ', 0, 0, QString::SectionSkipEmpty).remove(u'"')).section(u'/', -1);
+            if (hidden || name.isEmpty() || program.isEmpty())
+                continue;
+            const bool opensFiles = exec.contains(QLatin1String("%f"), Qt::CaseInsensitive)
+                                    || exec.contains(QLatin1String("%u"), Qt::CaseInsensitive);
+            const auto known = entries.constFind(program);
+            if (known == entries.constEnd() || (opensFiles && !known->opensFiles))
+                entries.insert(program, {name, opensFiles});
         }
     }
+    QHash<QString, QString> names;
+    for (auto entry = entries.cbegin(); entry != entries.cend(); ++entry)
+        names.insert(entry.key(), entry->name);
     return names;
 }
 

@@ -138,7 +138,10 @@ private Q_SLOTS:
         writeFile(elsewhere, "other");
         const QString link = base.path() + QStringLiteral("/link");
         QVERIFY(QFile::link(working, link));
-        // A desktop entry of the user's own names the program it runs.
+        // A desktop entry of the user's own names the program it runs: the entry that opens
+        // files, not the one of its settings.
+        writeFile(base.path() + QStringLiteral("/data/applications/film-reader-settings.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=Film Reader Settings\nExec=sleep --settings\n");
         writeFile(base.path() + QStringLiteral("/data/applications/film-reader.desktop"),
                   "[Desktop Entry]\nType=Application\nName=Film Reader\nExec=sleep %F\n");
         qputenv("XDG_DATA_HOME", QFile::encodeName(base.path() + QStringLiteral("/data")));
