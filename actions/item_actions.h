@@ -140,8 +140,7 @@ struct DiscardItemChangesAction {
     item_action::Focus focus;
     item_action::ShowAlert showAlert;
 
-    void operator()(const std::shared_ptr<Document>& document,
-                    WorkingCopyInUse inUse = WorkingCopyInUse::refuse) const;
+    void operator()(const std::shared_ptr<Document>& document, WorkingCopyInUse inUse = WorkingCopyInUse::refuse) const;
 };
 
 // Makes an earlier version of an item the current one (after the caller's confirmation).

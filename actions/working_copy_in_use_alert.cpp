@@ -12,9 +12,9 @@ AlertDetails workingCopyInUseAlert(const WorkingCopyInUseError& error, GivingUpW
 {
     const QString applications = QLocale().createSeparatedList(error.applicationNames());
     const bool checkingIn = what == GivingUpWorkingCopy::checkIn;
-    const QString message = formatText(
-        checkingIn ? Strings::checkInWhileInUseMessage() : Strings::discardWhileInUseMessage(), error.itemName(),
-        applications);
+    const QString message =
+        formatText(checkingIn ? Strings::checkInWhileInUseMessage() : Strings::discardWhileInUseMessage(),
+                   error.itemName(), applications);
     ButtonAction cancel{Strings::cancelActionTitle(), {}, true};
     ButtonAction anyway{checkingIn ? Strings::checkInAnywayButtonTitle() : Strings::discardAnywayButtonTitle(),
                         std::move(goOn)};

@@ -23,6 +23,11 @@ QStringList namesOf(const QList<FolderUser>& users)
     return names;
 }
 
+QString listOf(const QList<FolderUser>& users)
+{
+    return QLocale().createSeparatedList(namesOf(users));
+}
+
 QString teamBundleDescription(TeamBundleError::Case which, const QString& path, const QString& detail)
 {
     const QString shown = QDir::toNativeSeparators(path);
@@ -190,11 +195,8 @@ QString VersioningError::typeName() const
 }
 
 WorkingCopyInUseError::WorkingCopyInUseError(const QString& itemName, QList<FolderUser> users)
-    : Error(tr("“%1” is still open in %2, so its working copy was left as it is.")
-                .arg(itemName, QLocale().createSeparatedList(namesOf(users))),
-            tr("Document Still Open"),
-            tr("Save your work in %1 and close it, then try again.")
-                .arg(QLocale().createSeparatedList(namesOf(users)))),
+    : Error(tr("“%1” is still open in %2, so its working copy was left as it is.").arg(itemName, listOf(users)),
+            tr("Document Still Open"), tr("Save your work in %1 and close it, then try again.").arg(listOf(users))),
       m_itemName(itemName),
       m_users(std::move(users))
 {

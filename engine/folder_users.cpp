@@ -90,8 +90,8 @@ public:
         // A path that reaches the folder through another link names the folder or one of its
         // entries on its way: only such arguments are worth resolving.
         m_names << m_given.mid(m_given.lastIndexOf('/') + 1);
-        for (const QString& entry : QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden
-                                                           | QDir::NoDotAndDotDot))
+        for (const QString& entry :
+             QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot))
             m_names << QFile::encodeName(entry);
     }
 
@@ -228,8 +228,8 @@ QHash<QString, QString> desktopEntryNames()
 // How people know the process `pid`: the desktop entry running its program, else its name.
 QString processName(qint64 pid, const QHash<QString, QString>& entries)
 {
-    const UniqueFd process(::open(QByteArray("/proc/" + QByteArray::number(pid)).constData(),
-                                    O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd process(
+        ::open(QByteArray("/proc/" + QByteArray::number(pid)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const QString executable = baseName(linkAt(process.get(), "exe"));
     const QString started = baseName(readAt(process.get(), "cmdline", commandLineLimit).split('\0').first());
     QString name = QString::fromUtf8(readAt(process.get(), "comm", 64)).trimmed();
@@ -254,7 +254,8 @@ QList<FolderUser> processesUsingFolder(const QString& folder)
     QList<FolderUser> users;
     const auto launched = [&](const QString& form) {
         for (const auto& launch : LaunchedApplications::shared().runningInside(form)) {
-            if (std::none_of(users.begin(), users.end(), [&](const FolderUser& user) { return user.pid == launch.pid; }))
+            if (std::none_of(users.begin(), users.end(),
+                             [&](const FolderUser& user) { return user.pid == launch.pid; }))
                 users.append({launch.pid, launch.applicationName});
         }
     };

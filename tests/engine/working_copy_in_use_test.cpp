@@ -36,7 +36,8 @@ QString program(const QString& name)
 // for it to print "ready" when its script does.
 void startShell(ChildProcess& child, const QString& errors, const QString& script, const QStringList& arguments = {})
 {
-    QVERIFY2(child.start(program(QStringLiteral("sh")), QStringList{QStringLiteral("-c"), script, QStringLiteral("sh")} + arguments,
+    QVERIFY2(child.start(program(QStringLiteral("sh")),
+                         QStringList{QStringLiteral("-c"), script, QStringLiteral("sh")} + arguments,
                          ChildInput::pipe(), errors),
              qPrintable(child.describe()));
     if (script.contains(QStringLiteral("echo ready")))
@@ -150,7 +151,8 @@ private Q_SLOTS:
         ChildProcess holding, throughLink, byURL, relative, inside, launched, other;
         startHolding(holding, errors, file);
         startShell(throughLink, errors, QStringLiteral("read line"), {link + QStringLiteral("/bundle/Cut.kdenlive")});
-        startShell(byURL, errors, QStringLiteral("read line"), {QString::fromUtf8(QUrl::fromLocalFile(file).toEncoded())});
+        startShell(byURL, errors, QStringLiteral("read line"),
+                   {QString::fromUtf8(QUrl::fromLocalFile(file).toEncoded())});
         startShell(relative, errors, QStringLiteral("cd \"$1\" && echo ready && exec sh -c 'read line' sh \"$2\""),
                    {working, QStringLiteral("bundle/Cut.kdenlive")});
         startShell(inside, errors, QStringLiteral("cd \"$1\" && echo ready && exec sh -c 'read line'"), {folder});

@@ -235,8 +235,8 @@ private Q_SLOTS:
         fixture.window.confirmation.dialog()->confirmButton().action();
         QTRY_VERIFY(fixture.window.alert.details());
         QVERIFY(fixture.cut->isCheckedOut());
-        box = makeAlertBox(*fixture.window.alert.details(), presentedFlag(&fixture.window.alert),
-                           fixture.content.get());
+        box =
+            makeAlertBox(*fixture.window.alert.details(), presentedFlag(&fixture.window.alert), fixture.content.get());
         box->open();
         QCOMPARE(box->defaultButton()->text(), Strings::cancelActionTitle());
         buttonTitled(*box, Strings::discardAnywayButtonTitle())->click();
