@@ -49,10 +49,15 @@ void AlertModel::ignoreLog(const QString&) {}
 
 void AlertModel::show(const Error& error)
 {
-    const AlertDetails details = AlertDetails::fromError(error);
-    setDetails(details);
+    show(AlertDetails::fromError(error));
+}
+
+void AlertModel::show(AlertDetails details)
+{
+    const QString logged = details.debugDescription();
+    setDetails(std::move(details));
     if (log)
-        log(details.debugDescription());
+        log(logged);
 }
 
 PresentedFlag<AlertModel> presentedFlag(AlertModel* model)

@@ -64,6 +64,8 @@ public:
 
     // Shows the alert for `error` (or queues it behind a question), then logs it.
     void show(const Error& error);
+    // The same for an alert with buttons of its own.
+    void show(AlertDetails details);
 
 Q_SIGNALS:
     void detailsChanged();

@@ -1,6 +1,7 @@
 #include "actions/item_actions.h"
 
 #include "actions/file_importer.h"
+#include "actions/working_copy_in_use_alert.h"
 #include "engine/check_out_options.h"
 #include "engine/team_bundle.h"
 #include "model/document.h"
@@ -71,12 +72,12 @@ void startTakingLock(item_action::OpenURL openURL, item_action::ShowProgress sho
 }
 
 QCoro::Task<> discard(item_action::ShowProgress showProgress, item_action::Focus focus,
-                      std::shared_ptr<Document> document)
+                      std::shared_ptr<Document> document, WorkingCopyInUse inUse)
 {
     if (document->isInitiating())
         co_return;
     showProgress(State::busy(Strings::discardingChangesProgress()));
-    co_await document->cancelCheckout();
+    co_await document->cancelCheckout(inUse);
     focus(ContentViewFocus::documentList);
 }
 
@@ -238,14 +239,14 @@ void ForceUnlockItemAction::operator()(const std::shared_ptr<Document>& document
     startTakingLock(openURL, showProgress, showError, focus, document, LockTakeover::forceUnlock);
 }
 
-QCoro::Task<> CheckInItemAction::operator()(std::shared_ptr<Document> document) const
+QCoro::Task<> CheckInItemAction::operator()(std::shared_ptr<Document> document, WorkingCopyInUse inUse) const
 {
     // A second click while the check-in still runs is left alone.
     if (document->isInitiating())
         co_return;
     const auto focus = this->focus;
     showProgress(State::busy(formatText(Strings::checkingInProgress(), {document->name()})));
-    co_await document->checkIn();
+    co_await document->checkIn(inUse);
     focus(ContentViewFocus::documentList);
 }
 
@@ -254,17 +255,40 @@ void CheckInItemAction::report(const Error& error) const
     showError(error);
 }
 
+void CheckInItemAction::report(const Error& error, const std::shared_ptr<Document>& document) const
+{
+    const auto action = *this;
+    const std::weak_ptr<Document> weak = document;
+    reportGivingUp(showError, showAlert, error, GivingUpWorkingCopy::checkIn, [action, weak] {
+        const auto document = weak.lock();
+        if (!document)
+            return;
+        startTask(
+            std::nullopt, [action, document] { return action(document, WorkingCopyInUse::keepInAttic); },
+            handleError([action, document](const Error& error) { action.report(error, document); }),
+            [action] { action.hideProgress(); });
+    });
+}
+
 void CheckInItemAction::hideProgress() const
 {
     showProgress(State::idle());
 }
 
-void DiscardItemChangesAction::operator()(const std::shared_ptr<Document>& document) const
+void DiscardItemChangesAction::operator()(const std::shared_ptr<Document>& document, WorkingCopyInUse inUse) const
 {
     auto showProgress = this->showProgress;
     auto focus = this->focus;
-    startAction(showProgress, showError,
-                [showProgress, focus, document] { return discard(showProgress, focus, document); });
+    const auto action = *this;
+    const std::weak_ptr<Document> weak = document;
+    const auto report = [action, weak](const Error& error) {
+        reportGivingUp(action.showError, action.showAlert, error, GivingUpWorkingCopy::discard, [action, weak] {
+            if (const auto document = weak.lock())
+                action(document, WorkingCopyInUse::keepInAttic);
+        });
+    };
+    startAction(showProgress, report,
+                [showProgress, focus, document, inUse] { return discard(showProgress, focus, document, inUse); });
 }
 
 void RevertItemAction::operator()(const std::shared_ptr<VersionedItem>& item, const IdFor<Versions>& version) const
@@ -465,7 +489,8 @@ ItemActions::ItemActions(item_action::OpenURL openURL, item_action::SelectURL se
                          item_action::ShowConfirmation showConfirmation, item_action::ShowError showError,
                          item_action::Focus focus, item_action::CreateCollection createCollection,
                          item_action::DeleteCollection deleteCollection,
-                         item_action::VersionBundlesIndexer versionBundlesIndex, item_action::AtticURL atticURL)
+                         item_action::VersionBundlesIndexer versionBundlesIndex, item_action::AtticURL atticURL,
+                         item_action::ShowAlert showAlert)
     : m_openURL(std::move(openURL)),
       m_selectURL(std::move(selectURL)),
       m_showSheet(std::move(showSheet)),
@@ -475,6 +500,7 @@ ItemActions::ItemActions(item_action::OpenURL openURL, item_action::SelectURL se
       m_focus(std::move(focus)),
       m_versionBundlesIndex(std::move(versionBundlesIndex)),
       m_atticURL(std::move(atticURL)),
+      m_showAlert(std::move(showAlert)),
       m_createCollection(std::move(createCollection)),
       m_deleteCollection(std::move(deleteCollection))
 {
@@ -519,14 +545,15 @@ const ForceUnlockItemAction& ItemActions::forceUnlock()
 const CheckInItemAction& ItemActions::checkIn()
 {
     if (!m_checkIn)
-        m_checkIn = CheckInItemAction{m_showProgress, m_showError, m_focus};
+        m_checkIn = CheckInItemAction{m_showProgress, m_showError, m_focus, m_showAlert};
     return *m_checkIn;
 }
 
 const DiscardItemChangesAction& ItemActions::discardChanges()
 {
     if (!m_discardChanges)
-        m_discardChanges = DiscardItemChangesAction{m_showConfirmation, m_showProgress, m_showError, m_focus};
+        m_discardChanges =
+            DiscardItemChangesAction{m_showConfirmation, m_showProgress, m_showError, m_focus, m_showAlert};
     return *m_discardChanges;
 }
 

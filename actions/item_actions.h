@@ -57,6 +57,8 @@ using ShowSheet = std::function<void(SheetModel::Sheet)>;
 using ShowProgress = std::function<void(ToolbarProgressIndicator::State)>;
 using ShowConfirmation = std::function<void(ConfirmationDialog)>;
 using ShowError = std::function<void(const Error&)>;
+// Shows an alert with buttons of its own (and logs it like a failure).
+using ShowAlert = std::function<void(AlertDetails)>;
 using Focus = std::function<void(ContentViewFocus)>;
 using CreateCollection = std::function<QCoro::Task<>(QString)>;
 using DeleteCollection = std::function<QCoro::Task<>(std::shared_ptr<Collection>)>;
@@ -115,20 +117,30 @@ struct CheckInItemAction {
     item_action::ShowProgress showProgress;
     item_action::ShowError showError;
     item_action::Focus focus;
+    // Asks whether to go on while an application still has the working copy open; without it,
+    // that refusal is shown like any other failure.
+    item_action::ShowAlert showAlert;
 
-    QCoro::Task<> operator()(std::shared_ptr<Document> document) const;
+    QCoro::Task<> operator()(std::shared_ptr<Document> document,
+                             WorkingCopyInUse inUse = WorkingCopyInUse::refuse) const;
     void report(const Error& error) const;
+    // As report(), except that a check-in refused because an application still has the working
+    // copy open asks whether to check in anyway; that answer checks `document` in again, in a
+    // task of its own.
+    void report(const Error& error, const std::shared_ptr<Document>& document) const;
     void hideProgress() const;
 };
 
-// Gives up the check-out of a document; the focus moves to the document list.
+// Gives up the check-out of a document; the focus moves to the document list. Refused because
+// an application still has the working copy open, it asks whether to discard anyway.
 struct DiscardItemChangesAction {
     item_action::ShowConfirmation showConfirmation;
     item_action::ShowProgress showProgress;
     item_action::ShowError showError;
     item_action::Focus focus;
+    item_action::ShowAlert showAlert;
 
-    void operator()(const std::shared_ptr<Document>& document) const;
+    void operator()(const std::shared_ptr<Document>& document, WorkingCopyInUse inUse = WorkingCopyInUse::refuse) const;
 };
 
 // Makes an earlier version of an item the current one (after the caller's confirmation).
@@ -260,7 +272,8 @@ public:
                 item_action::ShowProgress showProgress, item_action::ShowConfirmation showConfirmation,
                 item_action::ShowError showError, item_action::Focus focus,
                 item_action::CreateCollection createCollection, item_action::DeleteCollection deleteCollection,
-                item_action::VersionBundlesIndexer versionBundlesIndex, item_action::AtticURL atticURL);
+                item_action::VersionBundlesIndexer versionBundlesIndex, item_action::AtticURL atticURL,
+                item_action::ShowAlert showAlert = {});
 
     // What views get when they are shown outside a window: nothing they ask for happens, and
     // asking for an index or an attic fails.
@@ -293,6 +306,7 @@ private:
     item_action::Focus m_focus;
     item_action::VersionBundlesIndexer m_versionBundlesIndex;
     item_action::AtticURL m_atticURL;
+    item_action::ShowAlert m_showAlert;
     item_action::CreateCollection m_createCollection;
     item_action::DeleteCollection m_deleteCollection;
 

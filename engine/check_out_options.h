@@ -1,4 +1,5 @@
-// How a check-out takes its locks and keeps its working copy.
+// How a check-out takes its locks and keeps its working copy, and how a check-in or discard
+// gives it up.
 
 #pragma once
 
@@ -18,6 +19,12 @@ struct CheckOutOptions {
     LockTakeover takeover = LockTakeover::none;
     bool autoSave = true;                       // keep the changing working copy in the attic
     std::chrono::seconds autoSaveInterval{600}; // at most this often
+};
+
+// What a check-in or a discard does when an application still uses the working copy.
+enum class WorkingCopyInUse {
+    refuse,      // nothing is changed; the failure names the applications
+    keepInAttic, // it goes on; the working copy is kept in the attic before it is removed
 };
 
 } // namespace vantrel

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QLocale>
 
 namespace vantrel {
 
@@ -10,6 +11,21 @@ namespace {
 QString tr(const char* text)
 {
     return QCoreApplication::translate("Engine", text);
+}
+
+QStringList namesOf(const QList<FolderUser>& users)
+{
+    QStringList names;
+    for (const FolderUser& user : users) {
+        if (!names.contains(user.name))
+            names << user.name;
+    }
+    return names;
+}
+
+QString listOf(const QList<FolderUser>& users)
+{
+    return QLocale().createSeparatedList(namesOf(users));
 }
 
 QString teamBundleDescription(TeamBundleError::Case which, const QString& path, const QString& detail)
@@ -180,6 +196,34 @@ VersioningError::VersioningError(Case which, const QString& itemName, const QStr
 QString VersioningError::typeName() const
 {
     return QStringLiteral("VersioningError");
+}
+
+WorkingCopyInUseError::WorkingCopyInUseError(const QString& itemName, QList<FolderUser> users)
+    : Error(tr("“%1” is still open in %2, so its working copy was left as it is.").arg(itemName, listOf(users)),
+            tr("Document Still Open"), tr("Save your work in %1 and close it, then try again.").arg(listOf(users))),
+      m_itemName(itemName),
+      m_users(std::move(users))
+{
+}
+
+QStringList WorkingCopyInUseError::applicationNames() const
+{
+    return namesOf(m_users);
+}
+
+QString WorkingCopyInUseError::debugDescription() const
+{
+    QStringList processes;
+    for (const FolderUser& user : m_users)
+        processes << QStringLiteral("%1 (pid %2)").arg(user.name, QString::number(user.pid));
+    QString text = Error::debugDescription();
+    text.chop(1);
+    return text + QStringLiteral(", processes: \"") + processes.join(QStringLiteral(", ")) + QStringLiteral("\")");
+}
+
+QString WorkingCopyInUseError::typeName() const
+{
+    return QStringLiteral("WorkingCopyInUseError");
 }
 
 } // namespace vantrel

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "engine/folder_users.h"
 #include "foundation/error.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace vantrel {
 
@@ -75,6 +78,26 @@ protected:
 
 private:
     Case m_case;
+};
+
+// A check-in or discard refused because applications still use the working copy: removing it
+// would pull the file out from under them. Nothing was changed.
+class WorkingCopyInUseError : public Error {
+public:
+    WorkingCopyInUseError(const QString& itemName, QList<FolderUser> users);
+    const QString& itemName() const { return m_itemName; }
+    const QList<FolderUser>& users() const { return m_users; }
+    // Each application's name once, in the order found.
+    QStringList applicationNames() const;
+    // With the process ids, for the log.
+    QString debugDescription() const override;
+
+protected:
+    QString typeName() const override;
+
+private:
+    QString m_itemName;
+    QList<FolderUser> m_users;
 };
 
 } // namespace vantrel

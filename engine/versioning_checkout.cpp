@@ -4,6 +4,7 @@
 
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
+#include "engine/folder_users.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
 #include "engine/storage/folder_tree.h"
@@ -136,6 +137,19 @@ void keepRefusedWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, co
                              + escapedForLog(error.debugDescription()),
                          QStringLiteral("checkIn"), Logger::Level::error);
     }
+}
+
+// A working copy an application still uses is not taken away from it: whatever the application
+// saves afterwards would have nowhere to go. Unless told to go on, the check-in or discard is
+// refused before anything is stored or recorded, naming the applications.
+void refuseWhileInUse(const QString& name, const QString& workingCopy, WorkingCopyInUse inUse)
+{
+    const QString folder = QFileInfo(workingCopy).path();
+    if (inUse != WorkingCopyInUse::refuse || !QFileInfo::exists(folder))
+        return;
+    auto users = processesUsingFolder(folder);
+    if (!users.isEmpty())
+        throw WorkingCopyInUseError(name, std::move(users));
 }
 
 // The folders of `changed` (relative to the working copy) that are `folder` or below it,
@@ -338,16 +352,22 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
     co_return co_await onWorker(std::move(work));
 }
 
-QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
+QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, WorkingCopyInUse inUse)
 {
     auto self = shared_from_this();
-    auto work = [self, commitMessage] {
+    auto work = [self, commitMessage, inUse] {
         TeamBundle& team = *self->m_team;
         team.poll();
         const auto current = self->state();
         auto checkout = team.checkouts().find(self->m_id);
         if (!checkout)
             throw VersioningError(VersioningError::Case::notCheckedOut, current->name);
+        // Going on while an application has it open: what it saves before the working copy is
+        // removed is kept too.
+        const auto keepStillOpen = [&] {
+            if (inUse == WorkingCopyInUse::keepInAttic && QFileInfo::exists(checkout->workingCopy))
+                team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("still open when checked in"));
+        };
         QList<IdFor<VersionBundle>> locked{self->m_id};
         for (const auto& included : checkout->events)
             locked << included.id;
@@ -366,6 +386,8 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
         // A check-in interrupted after its versions were written only has to give up the locks.
         if (const auto written = IdFor<Versions>::fromString(checkout->checkingIn)) {
             if (const auto published = stampOfVersion(*current, *written)) {
+                refuseWhileInUse(current->name, checkout->workingCopy, inUse);
+                keepStillOpen();
                 finish(*published);
                 return;
             }
@@ -380,6 +402,8 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
             keepRefusedWorkingCopy(team, self->m_id, checkout->workingCopy);
             throw VersioningError(VersioningError::Case::outdatedBase, current->name, *savedBy);
         }
+        // The refusals above leave the working copy where it is; from here on it is taken away.
+        refuseWhileInUse(current->name, checkout->workingCopy, inUse);
 
         // Everything is read and stored first; the one record that makes the versions current
         // comes last, so a failure before it leaves the previous versions, the lock and the
@@ -417,6 +441,8 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
             // the editing application wrote beside the working copy.
             if (versions.eventsLeftOut)
                 team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("events not checked in"));
+            else
+                keepStillOpen();
             keepWorkingFolderEntries(team, self->m_id, QFileInfo(checkout->workingCopy).path(),
                                      QFileInfo(checkout->workingCopy).fileName(), QStringLiteral("left beside"));
             checkout->checkingIn = newVersion.toString();
@@ -444,16 +470,18 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory)
     co_await onWorker(std::move(work));
 }
 
-QCoro::Task<> VersioningService::cancelCheckout(S3Factory)
+QCoro::Task<> VersioningService::cancelCheckout(S3Factory, WorkingCopyInUse inUse)
 {
     auto self = shared_from_this();
-    auto work = [self] {
+    auto work = [self, inUse] {
         TeamBundle& team = *self->m_team;
         team.poll();
         const auto current = self->state();
         const auto checkout = team.checkouts().find(self->m_id);
         if (!checkout)
             throw VersioningError(VersioningError::Case::notCheckedOut, current->name);
+        // Going on anyway changes nothing here: the working copy is kept in the attic below.
+        refuseWhileInUse(current->name, checkout->workingCopy, inUse);
         // The changes being discarded are kept in the attic: nothing is deleted unseen. A copy
         // taken over by somebody else was kept when that was noticed, but may have been edited
         // since, so it is kept again (only what changed takes space).

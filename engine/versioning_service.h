@@ -130,9 +130,12 @@ public:
                                   S3Factory s3Factory);
     // Stores the working copy as a new version of the document and of each changed event,
     // then gives up the locks. Refused, storing nothing, when the lock is no longer ours.
-    QCoro::Task<> checkIn(QString commitMessage, S3Factory s3Factory);
+    // Both refuse with WorkingCopyInUseError, changing nothing, while an application still uses
+    // the working copy, unless `inUse` says to go on.
+    QCoro::Task<> checkIn(QString commitMessage, S3Factory s3Factory,
+                          WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
     // Gives up the check-out; the working copy goes to the attic.
-    QCoro::Task<> cancelCheckout(S3Factory s3Factory);
+    QCoro::Task<> cancelCheckout(S3Factory s3Factory, WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
 
     // The timeline of the bundle.
     AnyPublisher<QList<ActivityInfo>> activitiesPublisher() const;

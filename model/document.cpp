@@ -252,24 +252,24 @@ QCoro::Task<QString> Document::takeLock(CheckOutOptions options)
     co_return co_await whileInitiating(keep, std::move(work));
 }
 
-QCoro::Task<> Document::cancelCheckout()
+QCoro::Task<> Document::cancelCheckout(WorkingCopyInUse inUse)
 {
     const auto keep = self();
-    std::function<QCoro::Task<>()> work = [keep]() -> QCoro::Task<> {
+    std::function<QCoro::Task<>()> work = [keep, inUse]() -> QCoro::Task<> {
         const auto service = keep->m_versioningService;
-        co_await service->cancelCheckout(&s3Factory);
+        co_await service->cancelCheckout(&s3Factory, inUse);
         keep->setCommitMessage(QString());
         co_await keep->refreshAfterCancelCheckout();
     };
     co_await whileInitiating(keep, std::move(work));
 }
 
-QCoro::Task<> Document::checkIn()
+QCoro::Task<> Document::checkIn(WorkingCopyInUse inUse)
 {
     const auto keep = self();
-    std::function<QCoro::Task<>()> work = [keep]() -> QCoro::Task<> {
+    std::function<QCoro::Task<>()> work = [keep, inUse]() -> QCoro::Task<> {
         const auto service = keep->m_versioningService;
-        co_await service->checkIn(keep->commitMessage(), &s3Factory);
+        co_await service->checkIn(keep->commitMessage(), &s3Factory, inUse);
         keep->setCommitMessage(QString());
         co_await keep->updateState();
         co_await keep->loadNestedEvents();

@@ -120,9 +120,11 @@ public:
     // Takes the lock of the document and of all its events, also from whoever holds them.
     QCoro::Task<QString> forceUnlock();
     // Gives up the check-out; the commit message is cleared.
-    QCoro::Task<> cancelCheckout();
+    QCoro::Task<> cancelCheckout(WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
     // Stores the working copy as a new version with the commit message, which is then cleared.
-    QCoro::Task<> checkIn();
+    // Both are refused with WorkingCopyInUseError while an application still uses the working
+    // copy, unless `inUse` says to go on.
+    QCoro::Task<> checkIn(WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
 
     friend bool operator==(const Document& a, const Document& b);
 

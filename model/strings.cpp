@@ -271,6 +271,13 @@ VANTREL_TEXT(invalidTeamNameTitle, /*: Title of the alert shown when the name of
 VANTREL_TEXT(invalidTeamNameMessage, /*: A new team's name becomes the name of its folder. %@ lists the characters it must not contain */ translate("Strings", "A team’s name becomes the name of its folder, so it can’t be empty, “.” or “..”, and can’t "
                                                                                                                                                                  "contain line breaks, control characters or any of these characters: %@"))
 
+// A working copy still open in an application
+VANTREL_TEXT(workingCopyInUseTitle, /*: Title of the alert shown when a document is checked in or discarded while an application still has it open. %@ is the application's name (or several, as a list) */ translate("Strings", "Save and Close %@ First"))
+VANTREL_TEXT(checkInWhileInUseMessage, /*: Checking in a document an application still has open. %1$@ is the document's name, %2$@ the application's name */ translate("Strings", "“%1$@” is still open in %2$@, which can’t save to it once it is checked in. Save your work and close %2$@, then check in again. If you check in anyway, the working copy is also kept in the attic."))
+VANTREL_TEXT(discardWhileInUseMessage, /*: Discarding the changes of a document an application still has open. %1$@ is the document's name, %2$@ the application's name */ translate("Strings", "“%1$@” is still open in %2$@, which can’t save to it once its changes are discarded. Close %2$@ first, then discard again. If you discard anyway, the working copy is kept in the attic."))
+VANTREL_TEXT(checkInAnywayButtonTitle, /*: Button that checks a document in although an application still has it open */ translate("Strings", "Check In Anyway"))
+VANTREL_TEXT(discardAnywayButtonTitle, /*: Button that discards the changes of a document although an application still has it open */ translate("Strings", "Discard Anyway"))
+
 // Onboarding pages
 VANTREL_TEXT(welcomeToMessage, /*: Welcome to message */ translate("Strings", "Welcome to"))
 VANTREL_TEXT(welcomeOnboardingMessage, /*: Welcome onboarding message */ translate("Strings", "Vantrel gives you the power to collaborate in your creative app of choice based on three concepts – locking, versioning, and activity logging.\n\nLocking prevents others from changing work open to you from Vantrel.\n\nVersioning lets you revert your work to a previous point in time.\n\nActivity logging displays a timeline of what you and your team have worked on."))

@@ -214,6 +214,13 @@ public:
     static QString invalidTeamNameTitle();
     static QString invalidTeamNameMessage(); // %@ the characters a team name must not contain
 
+    // A working copy still open in an application when it is checked in or discarded
+    static QString workingCopyInUseTitle();       // %@ application names
+    static QString checkInWhileInUseMessage();    // %1$@ item name, %2$@ application names
+    static QString discardWhileInUseMessage();    // %1$@ item name, %2$@ application names
+    static QString checkInAnywayButtonTitle();
+    static QString discardAnywayButtonTitle();
+
     // Onboarding pages (the Collections page's title is a plain "Collections", never translated)
     static QString welcomeToMessage();
     static QString welcomeOnboardingMessage();

@@ -125,7 +125,11 @@ ItemActions& Team::itemActions()
                 return collections->deleteCollection(std::move(collection));
             },
             [bundle](IndexingOptions options) { return indexOf(*bundle, options); },
-            [bundle](IdFor<VersionBundle> id) { return preparedAttic(bundle, id); });
+            [bundle](IdFor<VersionBundle> id) { return preparedAttic(bundle, id); },
+            [alert](AlertDetails details) {
+                if (alert)
+                    alert->show(std::move(details));
+            });
     }
     return *m_itemActions;
 }

@@ -57,6 +57,7 @@ public:
     // it could not be started (describe() tells why).
     bool start(const QString& program, const QStringList& arguments, ChildInput input, const QString& errorPath);
 
+    pid_t pid() const { return m_pid; }
     int outputFd() const { return m_out; }
     // Whether its standard output is still open: false once it has ended (or could not start).
     bool isPrinting() const { return m_out >= 0; }

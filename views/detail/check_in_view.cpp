@@ -144,7 +144,9 @@ void CheckInView::save()
     const auto document = m_document;
     const QPointer<CheckInView> self = this;
     auto operation = [action, document]() { return action(document); };
-    auto onError = handleError([action](const Error& error) { action.report(error); });
+    // A check-in refused because an application still has the working copy open asks whether
+    // to go on; that answer runs the check-in again by itself.
+    auto onError = handleError([action, document](const Error& error) { action.report(error, document); });
     auto completion = [action, self] {
         action.hideProgress();
         if (self) {

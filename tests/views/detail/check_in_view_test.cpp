@@ -1,15 +1,21 @@
 // The check-in panel in a collection's content over a real team bundle: it appears with the
 // check-out, saves a new version from Ctrl+Return, discards after the confirmation, refuses blank
-// messages and a second save, and keeps the message when the engine refuses the check-in.
+// messages and a second save, keeps the message when the engine refuses the check-in, and asks
+// to close an editor that still has the working copy open.
 
 #include "design/dark_theme.h"
+#include "engine/launched_applications.h"
 #include "model/strings.h"
 #include "views/detail/check_in_view.h"
+#include "views/presenters/alert_box.h"
 #include "views/support/open_team.h"
 #include "views/team/collection_content_view.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 
 using namespace vantrel;
@@ -24,6 +30,7 @@ struct CheckedOut {
     std::shared_ptr<Collection> reels = newCollection(window.bundle, QStringLiteral("Reels"));
     std::shared_ptr<Document> cut;
     std::unique_ptr<CollectionContentView> content;
+    QString workingCopy;
 
     CheckedOut()
     {
@@ -38,7 +45,7 @@ struct CheckedOut {
         content->activateWindow();
         navigation.setSelectedDocument(cut);
         QTest::qWait(0);
-        syncWait(cut->checkOut());
+        workingCopy = syncWait(cut->checkOut());
         navigation.setFocus(ContentViewFocus::checkinView);
     }
 
@@ -47,7 +54,36 @@ struct CheckedOut {
     void type(const QString& text) { QTest::keyClicks(editor(), text); }
     void pressSave() { QTest::keyClick(editor(), Qt::Key_Return, Qt::ControlModifier); }
     qsizetype versionCount() const { return cut->versioningService()->versionIDs().size(); }
+    int atticEntries() const
+    {
+        return QDir(window.fixture.root() + QStringLiteral("/attic/") + cut->id().toString())
+            .entryList({QStringLiteral("*.json")})
+            .size();
+    }
 };
+
+// The alert as the window shows it, over `content`, saved for a reviewer.
+void saveAlertScreenshot(QWidget& content, QMessageBox& box, const QString& name)
+{
+    QPixmap picture = content.grab();
+    QPainter painter(&picture);
+    painter.fillRect(picture.rect(), QColor(0, 0, 0, 90));
+    const QPixmap alert = box.grab();
+    painter.drawPixmap((picture.width() - alert.width()) / 2, 40, alert);
+    painter.end();
+    const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
+    QVERIFY(folder.mkpath(QStringLiteral(".")));
+    QVERIFY(picture.save(folder.filePath(name + QStringLiteral(".png"))));
+}
+
+QAbstractButton* buttonTitled(const QMessageBox& box, const QString& title)
+{
+    for (QAbstractButton* button : box.buttons()) {
+        if (button->text() == title)
+            return button;
+    }
+    return nullptr;
+}
 
 } // namespace
 
@@ -157,6 +193,57 @@ private Q_SLOTS:
         QCOMPARE(fixture.editor()->toPlainText(), QStringLiteral("My changes"));
         QCOMPARE(fixture.versionCount(), 1);
         QVERIFY(fixture.panel()->saveButton()->isEnabled());
+    }
+
+    // The editor this program started on the working copy still runs: saving asks to close it
+    // first (Cancel being the default), changing nothing; going on anyway checks in and keeps the
+    // working copy in the attic. Discarding asks the same way.
+    void anEditorStillOpenIsNamedBeforeTheWorkingCopyGoes()
+    {
+        CheckedOut fixture;
+        QProcess editor;
+        editor.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+        QVERIFY(editor.waitForStarted());
+        LaunchedApplications::shared().remember({editor.processId(), fixture.workingCopy, QStringLiteral("Kdenlive")});
+        QTRY_VERIFY(fixture.editor()->hasFocus());
+        fixture.type(QStringLiteral("Trimmed the ending"));
+        fixture.pressSave();
+        QTRY_VERIFY(fixture.window.alert.details());
+        QTRY_VERIFY(!fixture.window.progress.state().isBusy());
+        const AlertDetails alert = *fixture.window.alert.details();
+        QCOMPARE(alert.title, QStringLiteral("Save and Close Kdenlive First"));
+        QVERIFY(alert.message.startsWith(QStringLiteral("“Cut” is still open in Kdenlive,")));
+        QCOMPARE(fixture.versionCount(), 1);
+        QVERIFY(fixture.cut->isCheckedOut());
+        QCOMPARE(fixture.cut->commitMessage(), QStringLiteral("Trimmed the ending"));
+
+        QPointer<QMessageBox> box = makeAlertBox(alert, presentedFlag(&fixture.window.alert), fixture.content.get());
+        box->open();
+        QCOMPARE(box->defaultButton()->text(), Strings::cancelActionTitle());
+        QTest::qWait(50);
+        saveAlertScreenshot(*fixture.content, *box, QStringLiteral("working_copy_in_use_alert_1150x600"));
+        buttonTitled(*box, Strings::checkInAnywayButtonTitle())->click();
+        QTRY_VERIFY(!fixture.cut->isCheckedOut());
+        QTRY_VERIFY(!fixture.window.progress.state().isBusy());
+        QCOMPARE(fixture.versionCount(), 2);
+        QCOMPARE(fixture.atticEntries(), 1);
+        QVERIFY(!fixture.window.alert.details());
+
+        // Checked out again on the same path, which the editor still has.
+        QCOMPARE(syncWait(fixture.cut->checkOut()), fixture.workingCopy);
+        fixture.panel()->discard();
+        fixture.window.confirmation.dialog()->confirmButton().action();
+        QTRY_VERIFY(fixture.window.alert.details());
+        QVERIFY(fixture.cut->isCheckedOut());
+        box =
+            makeAlertBox(*fixture.window.alert.details(), presentedFlag(&fixture.window.alert), fixture.content.get());
+        box->open();
+        QCOMPARE(box->defaultButton()->text(), Strings::cancelActionTitle());
+        buttonTitled(*box, Strings::discardAnywayButtonTitle())->click();
+        QTRY_VERIFY(!fixture.cut->isCheckedOut());
+        QCOMPARE(fixture.atticEntries(), 2);
+        editor.kill();
+        editor.waitForFinished();
     }
 };
 

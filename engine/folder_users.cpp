@@ -1,0 +1,290 @@
+#include "engine/folder_users.h"
+
+#include "engine/launched_applications.h"
+#include "engine/storage/atomic_file.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vantrel {
+
+namespace {
+
+// How much of a process's files is read: a command line or a desktop entry beyond this is not
+// looked at, nor the mapped files of a huge process beyond its first 32 MiB of listing.
+constexpr qsizetype commandLineLimit = 256 * 1024;
+constexpr qsizetype mapsLimit = 32 * 1024 * 1024;
+constexpr qsizetype desktopEntryLimit = 64 * 1024;
+// The kernel cuts a process name to this many characters.
+constexpr qsizetype processNameLength = 15;
+
+using posix::UniqueFd;
+
+QByteArray readAt(int folder, const char* name, qsizetype limit)
+{
+    const UniqueFd file(::openat(folder, name, O_RDONLY | O_CLOEXEC));
+    QByteArray content;
+    if (file.get() < 0)
+        return content;
+    char buffer[65536];
+    while (content.size() < limit) {
+        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        content.append(buffer, n);
+    }
+    return content;
+}
+
+QByteArray linkAt(int folder, const char* name)
+{
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlinkat(folder, name, buffer, sizeof buffer);
+    return n > 0 ? QByteArray(buffer, n) : QByteArray();
+}
+
+QByteArray realPath(const QByteArray& path)
+{
+    char buffer[PATH_MAX];
+    return ::realpath(path.constData(), buffer) ? QByteArray(buffer) : QByteArray();
+}
+
+bool isInside(const QByteArray& path, const QByteArray& folder)
+{
+    return path.startsWith(folder) && (path.size() == folder.size() || path.at(folder.size()) == '/');
+}
+
+QString baseName(const QByteArray& path)
+{
+    QByteArray name = path.mid(path.lastIndexOf('/') + 1);
+    if (name.endsWith(" (deleted)"))
+        name.chop(10);
+    return QFile::decodeName(name);
+}
+
+// The folder looked for, as its real path (how the kernel names open files, working directories
+// and mapped files) and as it was given (how this program hands out its paths).
+class Target {
+public:
+    explicit Target(const QString& folder)
+        : m_given(QFile::encodeName(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()))),
+          m_real(realPath(m_given))
+    {
+        if (m_real.isEmpty())
+            m_real = m_given;
+        // A path that reaches the folder through another link names the folder or one of its
+        // entries on its way: only such arguments are worth resolving.
+        m_names << m_given.mid(m_given.lastIndexOf('/') + 1);
+        for (const QString& entry :
+             QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot))
+            m_names << QFile::encodeName(entry);
+    }
+
+    bool isEmpty() const { return m_real.isEmpty() || m_real == "/"; }
+    const QByteArray& given() const { return m_given; }
+    const QByteArray& real() const { return m_real; }
+
+    bool holds(const QByteArray& kernelPath) const { return !kernelPath.isEmpty() && isInside(kernelPath, m_real); }
+
+    // Whether a path in the process's list of mappings is inside: each line ends in the path.
+    bool holdsMapping(const QByteArray& maps) const
+    {
+        for (qsizetype at = maps.indexOf(m_real); at >= 0; at = maps.indexOf(m_real, at + 1)) {
+            const qsizetype end = at + m_real.size();
+            if (at > 0 && maps.at(at - 1) == ' '
+                && (end == maps.size() || maps.at(end) == '/' || maps.at(end) == '\n' || maps.at(end) == ' '))
+                return true;
+        }
+        return false;
+    }
+
+    // Whether a command-line argument names a path inside: absolute, relative to the process's
+    // working directory `cwd`, or a local "file://" URL.
+    bool holdsArgument(QByteArray argument, const QByteArray& cwd) const
+    {
+        if (argument.startsWith("file://")) {
+            const QUrl url = QUrl::fromEncoded(argument);
+            if (!url.isLocalFile())
+                return false;
+            argument = QFile::encodeName(url.toLocalFile());
+        }
+        if (argument.isEmpty() || argument.startsWith('-'))
+            return false;
+        if (!argument.startsWith('/')) {
+            if (cwd.isEmpty())
+                return false;
+            argument = cwd + '/' + argument;
+        }
+        const QByteArray path = QFile::encodeName(QDir::cleanPath(QFile::decodeName(argument)));
+        if (isInside(path, m_real) || isInside(path, m_given))
+            return true;
+        if (!std::any_of(m_names.begin(), m_names.end(), [&](const QByteArray& name) { return path.contains(name); }))
+            return false;
+        const QByteArray resolved = realPath(path);
+        return !resolved.isEmpty() && isInside(resolved, m_real);
+    }
+
+private:
+    QByteArray m_given;
+    QByteArray m_real;
+    QList<QByteArray> m_names;
+};
+
+// Whether the process whose /proc folder is `process` uses the folder. Cheapest looks first.
+bool uses(int process, const Target& target)
+{
+    const QByteArray cwd = linkAt(process, "cwd");
+    if (target.holds(cwd))
+        return true;
+    const QByteArray commandLine = readAt(process, "cmdline", commandLineLimit);
+    for (const QByteArray& argument : commandLine.split('\0')) {
+        if (target.holdsArgument(argument, cwd))
+            return true;
+    }
+    const int fds = ::openat(process, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fds >= 0) {
+        DIR* list = ::fdopendir(fds);
+        if (!list) {
+            ::close(fds);
+        } else {
+            bool found = false;
+            while (const dirent* entry = ::readdir(list)) {
+                if (entry->d_name[0] != '.' && target.holds(linkAt(fds, entry->d_name))) {
+                    found = true;
+                    break;
+                }
+            }
+            ::closedir(list);
+            if (found)
+                return true;
+        }
+    }
+    return target.holdsMapping(readAt(process, "maps", mapsLimit));
+}
+
+// The names of the installed desktop entries, by the base name of the program their Exec runs.
+// Entries the desktop hides are left out. Of the entries that run one program, one that opens
+// files (an editor's, rather than its settings') wins, and then the first, the user's own first.
+QHash<QString, QString> desktopEntryNames()
+{
+    struct Entry {
+        QString name;
+        bool opensFiles = false;
+    };
+    QHash<QString, Entry> entries;
+    for (const QString& folder : QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation)) {
+        QDirIterator files(folder, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            QFile file(files.next());
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            QString name;
+            QString exec;
+            bool hidden = false;
+            bool inEntry = false;
+            for (const QByteArray& raw : file.read(desktopEntryLimit).split('\n')) {
+                const QByteArray line = raw.trimmed();
+                if (line.startsWith('['))
+                    inEntry = line == "[Desktop Entry]";
+                else if (inEntry && line.startsWith("Name=") && name.isEmpty())
+                    name = QString::fromUtf8(line.mid(5)).trimmed();
+                else if (inEntry && line.startsWith("Exec=") && exec.isEmpty())
+                    exec = QString::fromUtf8(line.mid(5)).trimmed();
+                else if (inEntry && (line == "Hidden=true" || line == "NoDisplay=true"))
+                    hidden = true;
+            }
+            const QString program =
+                QDir::cleanPath(exec.section(u' ', 0, 0, QString::SectionSkipEmpty).remove(u'"')).section(u'/', -1);
+            if (hidden || name.isEmpty() || program.isEmpty())
+                continue;
+            const bool opensFiles = exec.contains(QLatin1String("%f"), Qt::CaseInsensitive)
+                                    || exec.contains(QLatin1String("%u"), Qt::CaseInsensitive);
+            const auto known = entries.constFind(program);
+            if (known == entries.constEnd() || (opensFiles && !known->opensFiles))
+                entries.insert(program, {name, opensFiles});
+        }
+    }
+    QHash<QString, QString> names;
+    for (auto entry = entries.cbegin(); entry != entries.cend(); ++entry)
+        names.insert(entry.key(), entry->name);
+    return names;
+}
+
+// How people know the process `pid`: the desktop entry running its program, else its name.
+QString processName(qint64 pid, const QHash<QString, QString>& entries)
+{
+    const UniqueFd process(
+        ::open(QByteArray("/proc/" + QByteArray::number(pid)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const QString executable = baseName(linkAt(process.get(), "exe"));
+    const QString started = baseName(readAt(process.get(), "cmdline", commandLineLimit).split('\0').first());
+    QString name = QString::fromUtf8(readAt(process.get(), "comm", 64)).trimmed();
+    for (const QString& program : {executable, started, name}) {
+        if (const auto entry = entries.constFind(program); !program.isEmpty() && entry != entries.constEnd())
+            return *entry;
+    }
+    if (name.size() == processNameLength && executable.startsWith(name))
+        name = executable;
+    if (name.isEmpty())
+        name = executable.isEmpty() ? QString::number(pid) : executable;
+    return name;
+}
+
+} // namespace
+
+QList<FolderUser> processesUsingFolder(const QString& folder)
+{
+    const Target target(folder);
+    if (target.isEmpty())
+        return {};
+    QList<FolderUser> users;
+    const auto launched = [&](const QString& form) {
+        for (const auto& launch : LaunchedApplications::shared().runningInside(form)) {
+            if (std::none_of(users.begin(), users.end(),
+                             [&](const FolderUser& user) { return user.pid == launch.pid; }))
+                users.append({launch.pid, launch.applicationName});
+        }
+    };
+    launched(QFile::decodeName(target.given()));
+    if (target.real() != target.given())
+        launched(QFile::decodeName(target.real()));
+
+    QList<qint64> found;
+    const qint64 self = ::getpid();
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* entry = ::readdir(proc)) {
+            bool isNumber = false;
+            const qint64 pid = QByteArray(entry->d_name).toLongLong(&isNumber);
+            if (!isNumber || pid == self
+                || std::any_of(users.begin(), users.end(), [pid](const FolderUser& user) { return user.pid == pid; }))
+                continue;
+            const UniqueFd process(::openat(::dirfd(proc), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (process.get() >= 0 && uses(process.get(), target))
+                found.append(pid);
+        }
+        ::closedir(proc);
+    }
+    if (found.isEmpty())
+        return users;
+    // Only read when something was found: a few hundred small files.
+    const QHash<QString, QString> entries = desktopEntryNames();
+    for (const qint64 pid : std::as_const(found))
+        users.append({pid, processName(pid, entries)});
+    return users;
+}
+
+} // namespace vantrel

@@ -1,0 +1,252 @@
+#include "engine/engine_errors.h"
+#include "engine/folder_users.h"
+#include "engine/launched_applications.h"
+#include "engine/versioning_service.h"
+#include "support/child_process.h"
+#include "support/engine_test_support.h"
+#include "support/service_steps.h"
+#include "support/sync_wait.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vantrel;
+using namespace vantrel::testing;
+
+namespace {
+
+QString program(const QString& name)
+{
+    return QStandardPaths::findExecutable(name);
+}
+
+// Starts `sh -c <script> sh <arguments>` reading a pipe (so it waits until killed), and waits
+// for it to print "ready" when its script does.
+void startShell(ChildProcess& child, const QString& errors, const QString& script, const QStringList& arguments = {})
+{
+    QVERIFY2(child.start(program(QStringLiteral("sh")),
+                         QStringList{QStringLiteral("-c"), script, QStringLiteral("sh")} + arguments,
+                         ChildInput::pipe(), errors),
+             qPrintable(child.describe()));
+    if (script.contains(QStringLiteral("echo ready")))
+        QVERIFY2(!child.waitFor("ready").isNull(), qPrintable(child.describe()));
+}
+
+// A process with `path` open as its standard input, until killed.
+void startHolding(ChildProcess& child, const QString& errors, const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    const bool started =
+        child.start(program(QStringLiteral("sleep")), {QStringLiteral("600")}, ChildInput::descriptor(fd), errors);
+    ::close(fd);
+    QVERIFY2(started, qPrintable(child.describe()));
+}
+
+// A copy of this process that keeps `path` mapped into memory, its descriptor closed, until
+// killed: only its list of mappings names the file.
+pid_t startMapping(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(name.constData(), O_RDONLY);
+        void* mapped = fd >= 0 ? ::mmap(nullptr, 1, PROT_READ, MAP_PRIVATE, fd, 0) : MAP_FAILED;
+        if (fd >= 0)
+            ::close(fd);
+        const char answer = mapped == MAP_FAILED ? 'n' : 'y';
+        [[maybe_unused]] const ssize_t written = ::write(ready[1], &answer, 1);
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char answer = 'n';
+    [[maybe_unused]] const ssize_t read = ::read(ready[0], &answer, 1);
+    ::close(ready[0]);
+    return answer == 'y' ? pid : -1;
+}
+
+QMap<qint64, QString> byPid(const QList<FolderUser>& users)
+{
+    QMap<qint64, QString> found;
+    for (const FolderUser& user : users)
+        found.insert(user.pid, user.name);
+    return found;
+}
+
+QList<qint64> pidsOf(const WorkingCopyInUseError& error)
+{
+    return byPid(error.users()).keys();
+}
+
+int atticEntries(const TeamFixture& fixture, const Service& service)
+{
+    return QDir(fixture.root() + QStringLiteral("/attic/") + service->id().toString())
+        .entryList({QStringLiteral("*.json")})
+        .size();
+}
+
+QByteArray currentContent(const TeamFixture& fixture, const Service& service)
+{
+    static int exports = 0;
+    const QString folder = fixture.scratch(QStringLiteral("export-%1").arg(++exports));
+    return contentOf(syncWait(service->exportVersion(std::nullopt, folder, defaultS3Factory())));
+}
+
+// Runs `operation`, which must be refused naming the processes `pids`.
+template<typename Operation>
+void expectRefused(Operation operation, const QList<qint64>& pids)
+{
+    try {
+        syncWait(operation());
+        QFAIL("went on while the working copy was in use");
+    } catch (const WorkingCopyInUseError& error) {
+        QCOMPARE(pidsOf(error), pids);
+        QCOMPARE(error.itemName(), QStringLiteral("Cut"));
+    }
+}
+
+} // namespace
+
+class WorkingCopyInUseTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // Every way a process may use a folder is found, through a link to it too, and each process
+    // is named the way people know it; a process using a file elsewhere is not.
+    void findsEveryUseOfAFolder()
+    {
+        QTemporaryDir base;
+        const QString working = base.path() + QStringLiteral("/working");
+        const QString folder = working + QStringLiteral("/bundle");
+        const QString file = folder + QStringLiteral("/Cut.kdenlive");
+        const QString elsewhere = base.path() + QStringLiteral("/Cut.kdenlive");
+        writeFile(file, "cut");
+        writeFile(elsewhere, "other");
+        const QString link = base.path() + QStringLiteral("/link");
+        QVERIFY(QFile::link(working, link));
+        // A desktop entry of the user's own names the program it runs: the entry that opens
+        // files, not the one of its settings.
+        writeFile(base.path() + QStringLiteral("/data/applications/film-reader-settings.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=Film Reader Settings\nExec=sleep --settings\n");
+        writeFile(base.path() + QStringLiteral("/data/applications/film-reader.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=Film Reader\nExec=sleep %F\n");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(base.path() + QStringLiteral("/data")));
+        const QString errors = base.path() + QStringLiteral("/errors");
+
+        ChildProcess holding, throughLink, byURL, relative, inside, launched, other;
+        startHolding(holding, errors, file);
+        startShell(throughLink, errors, QStringLiteral("read line"), {link + QStringLiteral("/bundle/Cut.kdenlive")});
+        startShell(byURL, errors, QStringLiteral("read line"),
+                   {QString::fromUtf8(QUrl::fromLocalFile(file).toEncoded())});
+        startShell(relative, errors, QStringLiteral("cd \"$1\" && echo ready && exec sh -c 'read line' sh \"$2\""),
+                   {working, QStringLiteral("bundle/Cut.kdenlive")});
+        startShell(inside, errors, QStringLiteral("cd \"$1\" && echo ready && exec sh -c 'read line'"), {folder});
+        startShell(launched, errors, QStringLiteral("read line"));
+        startShell(other, errors, QStringLiteral("cd \"$1\" && echo ready && exec sh -c 'read line' sh \"$2\""),
+                   {base.path(), elsewhere});
+        const pid_t mapping = startMapping(file);
+        QVERIFY(mapping > 0);
+        const auto reap = qScopeGuard([mapping] {
+            ::kill(mapping, SIGKILL);
+            ::waitpid(mapping, nullptr, 0);
+        });
+        LaunchedApplications::shared().remember({launched.pid(), file, QStringLiteral("Kdenlive")});
+
+        const QMap<qint64, QString> found = byPid(processesUsingFolder(folder));
+        const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+        const QMap<qint64, QString> expected{{holding.pid(), QStringLiteral("Film Reader")},
+                                             {throughLink.pid(), QStringLiteral("sh")},
+                                             {byURL.pid(), QStringLiteral("sh")},
+                                             {relative.pid(), QStringLiteral("sh")},
+                                             {inside.pid(), QStringLiteral("sh")},
+                                             {launched.pid(), QStringLiteral("Kdenlive")},
+                                             {mapping, self}};
+        QCOMPARE(found, expected);
+        // Reached through the link, the folder is the same.
+        QCOMPARE(byPid(processesUsingFolder(link + QStringLiteral("/bundle"))), expected);
+
+        // Once they end, nothing uses it.
+        for (ChildProcess* child : {&holding, &throughLink, &byURL, &relative, &inside, &launched}) {
+            child->kill();
+            child->reap();
+        }
+        ::kill(mapping, SIGKILL);
+        ::waitpid(mapping, nullptr, 0);
+        QVERIFY(processesUsingFolder(folder).isEmpty());
+    }
+
+    // A check-in or discard while an editor has the working copy open, or was started on it, is
+    // refused and changes nothing; told to go on, it goes through with the working copy kept in
+    // the attic; once the editor is gone it goes through as always.
+    void checkInAndDiscardWaitForTheEditor()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
+        writeFile(source, "first");
+        const Service cut = importInto(ana, source);
+        const QString errors = fixture.scratch(QStringLiteral("errors")) + QStringLiteral("/errors");
+        const auto checkIn = [&cut](WorkingCopyInUse inUse) {
+            return cut->checkIn(QStringLiteral("Edited"), defaultS3Factory(), inUse);
+        };
+        const auto discard = [&cut](WorkingCopyInUse inUse) { return cut->cancelCheckout(defaultS3Factory(), inUse); };
+
+        QString workingCopy = checkOutItem(cut);
+        writeFile(workingCopy, "edited");
+        ChildProcess holding, startedOn;
+        startHolding(holding, errors, workingCopy);
+        startShell(startedOn, errors, QStringLiteral("read line"), {workingCopy});
+        const QList<qint64> both{holding.pid(), startedOn.pid()};
+
+        const QMap<QString, QByteArray> bundleBefore = describeTree(fixture.root());
+        expectRefused([&] { return checkIn(WorkingCopyInUse::refuse); }, both);
+        expectRefused([&] { return discard(WorkingCopyInUse::refuse); }, both);
+        QCOMPARE(describeTree(fixture.root()), bundleBefore);
+        QCOMPARE(contentOf(workingCopy), QByteArray("edited"));
+        QVERIFY(ana->checkouts().find(cut->id()));
+        QVERIFY(ana->locks().isMineNow(cut->id(), cut->id()));
+
+        // Discarding anyway keeps the working copy in the attic, as every discard does.
+        syncWait(discard(WorkingCopyInUse::keepInAttic));
+        QVERIFY(!QFileInfo::exists(workingCopy));
+        QVERIFY(!ana->checkouts().find(cut->id()));
+        QCOMPARE(atticEntries(fixture, cut), 1);
+
+        // The file the first one holds is gone; the second was started on the path the new
+        // working copy takes again.
+        QCOMPARE(checkOutItem(cut), workingCopy);
+        writeFile(workingCopy, "edited");
+        expectRefused([&] { return checkIn(WorkingCopyInUse::refuse); }, {startedOn.pid()});
+        QCOMPARE(currentContent(fixture, cut), QByteArray("first"));
+        syncWait(checkIn(WorkingCopyInUse::keepInAttic));
+        QCOMPARE(currentContent(fixture, cut), QByteArray("edited"));
+        QVERIFY(!QFileInfo::exists(workingCopy));
+        QCOMPARE(atticEntries(fixture, cut), 2);
+
+        startedOn.kill();
+        startedOn.reap();
+        workingCopy = checkOutItem(cut);
+        writeFile(workingCopy, "edited again");
+        syncWait(checkIn(WorkingCopyInUse::refuse));
+        QCOMPARE(currentContent(fixture, cut), QByteArray("edited again"));
+        QCOMPARE(atticEntries(fixture, cut), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(WorkingCopyInUseTest)
+#include "working_copy_in_use_test.moc"
