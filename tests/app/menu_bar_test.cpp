@@ -49,8 +49,12 @@ struct Shell {
         if (storedPath)
             storage->set(*storedPath, TeamBundle::pathStorageKey);
         setup = std::make_unique<TeamSetup>(
-            QStringLiteral("vantrel"), [this](const QUrl& url) { opened << url; }, &alert, &sheet, &confirmation,
-            &progress, storage, &importer, files, workspace);
+            QStringLiteral("vantrel"),
+            [this](const QUrl& url) {
+                opened << url;
+                return completedTask();
+            },
+            &alert, &sheet, &confirmation, &progress, storage, &importer, files, workspace);
         menus = new MenuBarController(&window, setup.get(), appInfo, {[this] { ++quits; }, {}, {}});
     }
     std::shared_ptr<Team> team() const { return setup->state().team(); }

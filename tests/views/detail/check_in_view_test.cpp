@@ -1,14 +1,19 @@
 // The check-in panel in a collection's content over a real team bundle: it appears with the
 // check-out, saves a new version from Ctrl+Return, discards after the confirmation, refuses blank
-// messages and a second save, and keeps the message when the engine refuses the check-in.
+// messages and a second save, and keeps the message when the engine refuses the check-in; a
+// check-out that its application did not open stands, with an alert.
 
+#include "actions/selected_item_commands.h"
 #include "design/dark_theme.h"
+#include "engine/desktop_launch.h"
 #include "model/strings.h"
 #include "views/detail/check_in_view.h"
+#include "views/presenters/alert_box.h"
 #include "views/support/open_team.h"
 #include "views/team/collection_content_view.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -25,7 +30,10 @@ struct CheckedOut {
     std::shared_ptr<Document> cut;
     std::unique_ptr<CollectionContentView> content;
 
-    CheckedOut()
+    // `open` stands in for the desktop; the document is checked out unless `checkOut` is false.
+    explicit CheckedOut(
+        item_action::OpenURL open = [](const QUrl&) { return completedTask(); }, bool checkOut = true)
+        : window(std::move(open))
     {
         syncWait(
             reels->createNestedItem(writeProject(window.fixture, QStringLiteral("p"), QStringLiteral("Cut.kdenlive"))));
@@ -38,6 +46,8 @@ struct CheckedOut {
         content->activateWindow();
         navigation.setSelectedDocument(cut);
         QTest::qWait(0);
+        if (!checkOut)
+            return;
         syncWait(cut->checkOut());
         navigation.setFocus(ContentViewFocus::checkinView);
     }
@@ -157,6 +167,36 @@ private Q_SLOTS:
         QCOMPARE(fixture.editor()->toPlainText(), QStringLiteral("My changes"));
         QCOMPARE(fixture.versionCount(), 1);
         QVERIFY(fixture.panel()->saveButton()->isEnabled());
+    }
+
+    void aCheckOutThatDoesNotOpenStaysCheckedOutAndSaysWhy()
+    {
+        // The desktop's words when the application ends as soon as it started.
+        CheckedOut fixture(
+            [](const QUrl& url) -> QCoro::Task<> {
+                throw LaunchError(LaunchError::Case::exitedAtOnce, QFileInfo(url.toLocalFile()).fileName(),
+                                  QStringLiteral("Kdenlive"), QStringLiteral("exit status 1"));
+                co_return;
+            },
+            false);
+        SelectedItemCommands::checkOut(fixture.cut, fixture.window.team->itemActions().checkOut());
+        QTRY_VERIFY(fixture.window.alert.details());
+        const AlertDetails alert = *fixture.window.alert.details();
+        QCOMPARE(alert.title, Strings::documentNotOpenedTitle());
+        QVERIFY2(alert.message.startsWith(QStringLiteral("Cut is checked out to you, but it didn’t open. Kdenlive "
+                                                         "closed right after it started, without opening “Cut")),
+                 qPrintable(alert.message));
+        QVERIFY(alert.message.contains(QStringLiteral("It stays checked out")));
+        // The check-out stands, and the check-in view offers the way on: open again or discard.
+        QVERIFY(fixture.cut->isCheckedOut());
+        QTRY_VERIFY(fixture.content->checkInArea()->isVisible());
+        QTRY_VERIFY(!fixture.window.progress.state().isBusy());
+
+        QPointer<QMessageBox> box = makeAlertBox(alert, presentedFlag(&fixture.window.alert), fixture.content.get());
+        box->open();
+        QTest::qWait(50);
+        saveScreenshot(*fixture.content, *box, QStringLiteral("launch_failure_alert_1150x600"));
+        box->done(0);
     }
 };
 

@@ -9,6 +9,8 @@
 #include "open_team/team.h"
 
 #include <QDir>
+#include <QPainter>
+#include <QPixmap>
 #include <QTest>
 #include <QWidget>
 
@@ -24,11 +26,11 @@ struct OpenTeam {
     ToolbarProgressIndicator progress;
     std::unique_ptr<Team> team;
 
-    OpenTeam()
+    // `open` stands in for the desktop; by default everything opens.
+    explicit OpenTeam(item_action::OpenURL open = [](const QUrl&) { return completedTask(); })
     {
-        team = std::make_unique<Team>(
-            bundle, QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation, &fileImporter,
-            &progress, std::make_shared<KeyValueStoragePreview>());
+        team = std::make_unique<Team>(bundle, QStringLiteral("vantrel"), std::move(open), &alert, &sheet, &confirmation,
+                                      &fileImporter, &progress, std::make_shared<KeyValueStoragePreview>());
     }
 };
 
@@ -47,6 +49,19 @@ inline void saveScreenshot(QWidget& widget, const QString& name)
     const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
     QVERIFY(folder.mkpath(QStringLiteral(".")));
     QVERIFY(widget.grab().save(folder.filePath(name + QStringLiteral(".png"))));
+}
+
+// The same, with `dialog` drawn over the middle of `widget` as the window shows it.
+inline void saveScreenshot(QWidget& widget, QWidget& dialog, const QString& name)
+{
+    const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
+    QVERIFY(folder.mkpath(QStringLiteral(".")));
+    QPixmap picture = widget.grab();
+    const QPixmap over = dialog.grab();
+    QPainter painter(&picture);
+    painter.drawPixmap((picture.width() - over.width()) / 2, (picture.height() - over.height()) / 2, over);
+    painter.end();
+    QVERIFY(picture.save(folder.filePath(name + QStringLiteral(".png"))));
 }
 
 } // namespace vantrel::testing
