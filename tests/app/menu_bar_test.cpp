@@ -370,6 +370,16 @@ private Q_SLOTS:
         QCOMPARE(shell.alert.details()->title, Strings::collectLogsFailedTitle());
         QTRY_VERIFY(!shell.progress.state().isBusy());
         QCOMPARE(shell.workspace->revealedPaths.size(), 1);
+
+        // Collected but not shown: the alert gives the desktop's reason, not a failed collection.
+        shell.alert.setDetails(std::nullopt);
+        shell.files->downloads = QFileInfo(archive).absolutePath();
+        shell.workspace->failure = LaunchError(LaunchError::Case::noFileManager, QStringLiteral("/logs.zip"));
+        item(shell.window, "collectLogs")->trigger();
+        QTRY_VERIFY(shell.alert.details());
+        QCOMPARE(shell.alert.details()->title, shell.workspace->failure->failureReason().value());
+        QCOMPARE(shell.alert.details()->message, shell.workspace->failure->localizedDescription());
+        QCOMPARE(shell.workspace->revealedPaths.size(), 2);
     }
 
     void testCrashAbortsWithTheUsersName()
