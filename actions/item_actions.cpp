@@ -3,6 +3,7 @@
 #include "actions/file_importer.h"
 #include "actions/working_copy_in_use_alert.h"
 #include "engine/check_out_options.h"
+#include "engine/desktop_launch.h"
 #include "engine/team_bundle.h"
 #include "model/document.h"
 #include "model/strings.h"
@@ -31,8 +32,21 @@ QUrl fileURL(const QString& path)
     return QUrl::fromLocalFile(path);
 }
 
+// Opens what an action made; an application that did not open it is reported at once as it is
+// (the work itself is done).
+QCoro::Task<> openMade(item_action::OpenURL openURL, item_action::ShowError showError, QUrl url)
+{
+    try {
+        co_await openURL(url);
+    } catch (const LaunchError& failure) {
+        showError(failure);
+    }
+}
+
 // Check-out and force unlock. A document on which another locking operation still runs (a
-// second click) is left alone: the first one opens the working copy.
+// second click) is left alone: the first one opens the working copy. The check-out stands when
+// its application does not open: the alert says so, and the check-in view offers to open it again
+// or to discard.
 QCoro::Task<> takeLock(item_action::OpenURL openURL, item_action::ShowProgress showProgress, item_action::Focus focus,
                        std::shared_ptr<Document> document, LockTakeover takeover)
 {
@@ -44,8 +58,14 @@ QCoro::Task<> takeLock(item_action::OpenURL openURL, item_action::ShowProgress s
         workingCopy = co_await document->forceUnlock();
     else
         workingCopy = co_await document->checkOut();
-    openURL(fileURL(workingCopy));
+    QCoro::Task<> opening = openURL(fileURL(workingCopy));
     focus(ContentViewFocus::checkinView);
+    try {
+        co_await opening;
+    } catch (const LaunchError& failure) {
+        throw Error(formatText(Strings::openFailedKeptCheckedOut(), {document->name(), failure.localizedDescription()}),
+                    Strings::documentNotOpenedTitle());
+    }
 }
 
 // A request left alone because another operation runs on the document leaves that operation's
@@ -100,21 +120,22 @@ QCoro::Task<> renameItem(item_action::ShowProgress showProgress, std::weak_ptr<V
     co_await item->rename(newName);
 }
 
-QCoro::Task<> exportItem(item_action::OpenURL openURL, item_action::ShowProgress showProgress,
-                         std::weak_ptr<VersionedItem> weak, std::optional<IdFor<Versions>> version, QUrl folder)
+QCoro::Task<> exportItem(item_action::OpenURL openURL, item_action::ShowError showError,
+                         item_action::ShowProgress showProgress, std::weak_ptr<VersionedItem> weak,
+                         std::optional<IdFor<Versions>> version, QUrl folder)
 {
     const auto item = weak.lock();
     if (!item)
         co_return;
     showProgress(State::busy(Strings::exportingProgress()));
     co_await item->exportVersion(version, folder.toLocalFile());
-    openURL(folder);
+    co_await openMade(openURL, showError, folder);
 }
 
 QCoro::Task<> openAttic(item_action::OpenURL openURL, item_action::AtticURL atticURL, IdFor<VersionBundle> id)
 {
     const QUrl attic = co_await atticURL(id);
-    openURL(attic);
+    co_await openURL(attic);
 }
 
 QCoro::Task<> importInto(item_action::ShowProgress showProgress, TaskOperation import)
@@ -193,10 +214,11 @@ QCoro::Task<> OpenItemCopyAction::operator()(std::shared_ptr<Document> document,
                                              std::optional<IdFor<Versions>> version) const
 {
     const auto openURL = this->openURL;
+    const auto showError = this->showError;
     showProgress(State::busy(formatText(Strings::openingProgress(), {document->name()})));
     const auto service = document->versioningService();
     const QString copy = co_await service->buildCopy(version, std::nullopt, &s3Factory);
-    openURL(fileURL(copy));
+    co_await openMade(openURL, showError, fileURL(copy));
 }
 
 void OpenItemCopyAction::reportFailure() const
@@ -317,11 +339,12 @@ void ExportItemAction::exportTo(const std::shared_ptr<VersionedItem>& item, std:
     auto showProgress = this->showProgress;
     auto showError = this->showError;
     const std::weak_ptr<VersionedItem> weak = item;
-    // The engine's own failure is not shown: the alert always says that exporting failed.
+    // The engine's own failure is not shown: the alert always says that exporting failed. A
+    // folder that does not open after the export is told as it is.
     startTask(
         std::nullopt,
-        [openURL, showProgress, weak, version, folder] {
-            return exportItem(openURL, showProgress, weak, version, folder);
+        [openURL, showError, showProgress, weak, version, folder] {
+            return exportItem(openURL, showError, showProgress, weak, version, folder);
         },
         handleError(
             [showError](const Error&) { showError(InitiatingItemError(InitiatingItemError::Case::exportFailed)); }),
@@ -509,8 +532,8 @@ ItemActions::ItemActions(item_action::OpenURL openURL, item_action::SelectURL se
 const ItemActions& ItemActions::placeholder()
 {
     static const ItemActions actions(
-        [](const QUrl&) {}, [](const QStringList&, std::function<void(const QUrl&)>) {}, [](SheetModel::Sheet) {},
-        [](State) {}, [](ConfirmationDialog) {}, [](const Error&) {}, [](ContentViewFocus) {},
+        [](const QUrl&) { return completedTask(); }, [](const QStringList&, std::function<void(const QUrl&)>) {},
+        [](SheetModel::Sheet) {}, [](State) {}, [](ConfirmationDialog) {}, [](const Error&) {}, [](ContentViewFocus) {},
         [](QString) { return completedTask(); }, [](std::shared_ptr<Collection>) { return completedTask(); },
         [](IndexingOptions) -> VersionBundlesIndex {
             throw UnexpectedError(QStringLiteral("not implemented: no team window is open"));

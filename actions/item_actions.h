@@ -46,10 +46,11 @@ inline size_t qHash(const InitiatingItemError& error, size_t seed = 0)
     return ::qHash(static_cast<int>(error.kind()), seed);
 }
 
-// The window's callbacks, as the actions hold them. All but OpenURL, VersionBundlesIndexer and
-// AtticURL are called on the interface thread.
+// The window's callbacks, as the actions hold them. All but VersionBundlesIndexer and AtticURL
+// are called on the interface thread.
 namespace item_action {
-using OpenURL = std::function<void(const QUrl&)>;
+// Opens a file or folder with the desktop; fails (LaunchError) when nothing opened it.
+using OpenURL = std::function<QCoro::Task<>(const QUrl&)>;
 // Asks for a file or folder of the given types (see FileImporter::allowedContentTypes()); the
 // handler gets the choice and is not called when the user cancels.
 using SelectURL = std::function<void(const QStringList& allowedContentTypes, std::function<void(const QUrl&)> handler)>;

@@ -17,7 +17,7 @@ AlertDetails workingCopyInUseAlert(const WorkingCopyInUseError& error, GivingUpW
                    error.itemName(), applications);
     ButtonAction cancel{Strings::cancelActionTitle(), {}, true};
     ButtonAction anyway{checkingIn ? Strings::checkInAnywayButtonTitle() : Strings::discardAnywayButtonTitle(),
-                        std::move(goOn)};
+                        std::move(goOn), false, true};
     return AlertDetails(formatText(Strings::workingCopyInUseTitle(), applications), message, {cancel, anyway});
 }
 

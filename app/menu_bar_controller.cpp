@@ -47,14 +47,25 @@ std::function<void()> navigate(NavigationModel* navigation, std::function<void(N
     };
 }
 
-QCoro::Task<> archiveLogs(std::shared_ptr<TeamBundle> bundle, QString appName)
+// What could not be shown is there all the same: the alert says why it did not show, and where.
+QCoro::Task<> showReportingFailure(QCoro::Task<> showing, QPointer<AlertModel> alert)
+{
+    try {
+        co_await showing;
+    } catch (const Error& error) {
+        if (alert)
+            alert->show(error);
+    }
+}
+
+QCoro::Task<> archiveLogs(std::shared_ptr<TeamBundle> bundle, QString appName, QPointer<AlertModel> alert)
 {
     const QString destination = bundle->fileManager().downloadsFolder();
     auto work = [bundle, appName, destination] {
         return bundle->log().archiveLog(appName, FileArchiver(), destination);
     };
     const QString archive = co_await onWorker(std::move(work));
-    bundle->workspace().revealInFileManager(archive);
+    co_await showReportingFailure(bundle->workspace().revealInFileManager(archive), alert);
 }
 
 } // namespace
@@ -183,10 +194,11 @@ void MenuBarController::addFileMenu(const std::shared_ptr<Team>& team)
     }
     if (team) {
         const std::weak_ptr<TeamBundle> bundle = team->bundle();
+        const QPointer<AlertModel> alert = m_setup ? m_setup->alert() : nullptr;
         addCommand(file, QStringLiteral("showTeamBundleAction"), Strings::showTeamBundleInFileManagerActionTitle(),
-                   [bundle] {
+                   [bundle, alert] {
                        if (const auto open = bundle.lock())
-                           open->showInFileManager();
+                           showReportingFailure(open->showInFileManager(), alert);
                    });
         QPointer<NavigationModel> navigation = &team->navigation();
         addCommand(file, QStringLiteral("openTrashAction"), Strings::openTrashActionTitle(), [navigation] {
@@ -282,7 +294,7 @@ void MenuBarController::collectLogs()
     if (progress)
         progress->setState(ToolbarProgressIndicator::State::busy(Strings::collectingLogsProgress()));
     startTask(
-        std::nullopt, [bundle, name = m_appInfo.name()] { return archiveLogs(bundle, name); },
+        std::nullopt, [bundle, name = m_appInfo.name(), alert] { return archiveLogs(bundle, name, alert); },
         handleError([alert](const Error& error) {
             if (alert)
                 alert->show(Error(error.localizedDescription(), Strings::collectLogsFailedTitle()));

@@ -9,6 +9,20 @@
 
 namespace vantrel {
 
+namespace {
+
+QCoro::Task<> openReportingFailure(item_action::OpenURL open, QUrl url, QPointer<AlertModel> alert)
+{
+    try {
+        co_await open(url);
+    } catch (const Error& error) {
+        if (alert)
+            alert->show(error);
+    }
+}
+
+} // namespace
+
 MissingURLSchemeError::MissingURLSchemeError()
     : Error(QStringLiteral("The application's information names no URL scheme; this build is broken."))
 {
@@ -30,7 +44,6 @@ VantrelModel::VantrelModel(AppInfo appInfo, std::shared_ptr<AppUpdater> updater,
     m_storage = std::move(storage);
     m_fileManager = std::move(fileManager);
     m_workspace = std::move(workspace);
-    m_openURL = [workspace = m_workspace](const QUrl& url) { workspace->open(url); };
 
     // The interface models every team window shares, each idle.
     m_alert = new AlertModel(this);
@@ -40,8 +53,12 @@ VantrelModel::VantrelModel(AppInfo appInfo, std::shared_ptr<AppUpdater> updater,
     m_progress = new ToolbarProgressIndicator(this);
     m_confirmation = new ConfirmationDialogModel(this);
 
-    m_teamSetup = new TeamSetup(*m_appInfo.urlScheme(), m_openURL, m_alert, m_sheet, m_confirmation, m_progress,
-                                m_storage, m_fileImporter, m_fileManager, m_workspace, this);
+    // Links and downloads open without anyone waiting; what did not open is an alert all the same.
+    const QPointer<AlertModel> alert = m_alert;
+    const item_action::OpenURL open = [desktop = m_workspace](const QUrl& url) { return desktop->open(url); };
+    m_openURL = [open, alert](const QUrl& url) { openReportingFailure(open, url, alert); };
+    m_teamSetup = new TeamSetup(*m_appInfo.urlScheme(), open, m_alert, m_sheet, m_confirmation, m_progress, m_storage,
+                                m_fileImporter, m_fileManager, m_workspace, this);
 
     // The ribbon feed: the latest update and beta-feedback messages, those there are, in that
     // order, a second after they last changed.

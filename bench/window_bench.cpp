@@ -133,8 +133,8 @@ struct Shell {
         files = std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
                                                     local + QStringLiteral("/downloads"));
         setup = std::make_unique<TeamSetup>(
-            QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation, &progress, storage, &importer,
-            files, std::make_shared<RecordingWorkspace>());
+            QStringLiteral("vantrel"), [](const QUrl&) { return completedTask(); }, &alert, &sheet, &confirmation,
+            &progress, storage, &importer, files, std::make_shared<RecordingWorkspace>());
         window = std::make_unique<TeamWindow>(setup.get(), QIcon());
     }
     ~Shell()

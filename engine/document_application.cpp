@@ -1,5 +1,6 @@
 #include "engine/document_application.h"
 
+#include "engine/desktop_launch.h"
 #include "engine/json_coding.h"
 
 #include <QDir>
@@ -260,9 +261,18 @@ DocumentApplication DocumentApplication::fromJson(const QJsonValue& json)
     };
 }
 
-ApplicationLocator::ApplicationLocator() : ApplicationLocator(standardApplicationFolders()) {}
+ApplicationLocator::ApplicationLocator() : ApplicationLocator(standardApplicationFolders())
+{
+    m_asksDesktop = true;
+}
 
 ApplicationLocator::ApplicationLocator(QStringList applicationFolders) : m_folders(std::move(applicationFolders)) {}
+
+ApplicationLocator& ApplicationLocator::desktop()
+{
+    static ApplicationLocator locator;
+    return locator;
+}
 
 QStringList ApplicationLocator::standardApplicationFolders()
 {
@@ -328,6 +338,12 @@ std::optional<InstalledApplication> ApplicationLocator::find(const DocumentType&
     QMutexLocker locker(&m_mutex);
     if (const auto found = m_found.constFind(type); found != m_found.constEnd())
         return *found;
+    if (m_asksDesktop) {
+        if (auto chosen = vantrel::desktop::defaultApplication(type.mimeTypes())) {
+            m_found.insert(type, chosen);
+            return chosen;
+        }
+    }
     if (!m_entries)
         m_entries = readEntries();
 

@@ -60,24 +60,32 @@ struct DocumentApplication {
     friend bool operator==(const DocumentApplication&, const DocumentApplication&) = default;
 };
 
-// Finds the application that opens a document type among the desktop entries installed on this
-// computer, as the XDG desktop entry and base directory rules lay them out. Entries are read once
-// and kept; results are cached. Safe to use from several threads.
+// Finds the application that opens a document type. The locator of this session asks the desktop
+// first, as a file manager would: the user's default application for the type's MIME types
+// (mimeapps.list, the desktop entries, parent types such as plain text for subtitles). When the
+// desktop names none, and always for a locator given its own folders, it looks through the
+// desktop entries of the folders itself. Entries are read once and kept; results are cached.
+// Safe to use from several threads.
 class ApplicationLocator {
 public:
-    // Searches the applications folders of this session (standardApplicationFolders()).
+    // Asks the desktop, then searches the applications folders of this session
+    // (standardApplicationFolders()).
     ApplicationLocator();
-    // Searches `applicationFolders`; an entry in an earlier folder hides one with the same id
-    // in a later folder.
+    // Searches `applicationFolders` only; an entry in an earlier folder hides one with the same
+    // id in a later folder.
     explicit ApplicationLocator(QStringList applicationFolders);
+
+    // The locator of this session, shared by everything that asks.
+    static ApplicationLocator& desktop();
 
     // $XDG_DATA_HOME/applications, then each of $XDG_DATA_DIRS/applications, with the
     // defaults of the base directory rules when unset.
     static QStringList standardApplicationFolders();
 
-    // The application whose desktop entry handles one of the type's MIME types, preferring the
-    // type's earlier MIME types, then entries shown in menus, then earlier folders. Hidden
-    // entries and entries that are not applications do not count.
+    // The desktop's choice (see above), else the application whose desktop entry handles one of
+    // the type's MIME types, preferring the type's earlier MIME types, then entries shown in
+    // menus, then earlier folders. Hidden entries and entries that are not applications do not
+    // count.
     std::optional<InstalledApplication> find(const DocumentType& type) const;
     // Forgets what was read, so that the next find() sees newly installed applications.
     void reload();
@@ -95,6 +103,7 @@ private:
     QList<DesktopEntry> readEntries() const;
 
     QStringList m_folders;
+    bool m_asksDesktop = false;
     mutable QMutex m_mutex;
     mutable std::optional<QList<DesktopEntry>> m_entries;
     mutable QHash<DocumentType, std::optional<InstalledApplication>> m_found;

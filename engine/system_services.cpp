@@ -1,15 +1,16 @@
 #include "engine/system_services.h"
 
+#include "engine/document_type.h"
+#include "engine/launched_applications.h"
 #include "engine/logger.h"
 
-#include <QDesktopServices>
+#include <QCoroProcess>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTimer>
 
-#include <memory>
+#include <chrono>
 
 namespace vantrel {
 
@@ -21,6 +22,36 @@ QString vantrelFolderIn(QStandardPaths::StandardLocation location, const QString
 {
     const QString base = QStandardPaths::writableLocation(location);
     return (base.isEmpty() ? QDir::homePath() + fallback : base) + QStringLiteral("/Vantrel");
+}
+
+// Asks the desktop's file manager to show `itemPath` selected; true when one took the call.
+QCoro::Task<bool> fileManagerShows(QString itemPath)
+{
+    const QString dbusSend = QStandardPaths::findExecutable(QStringLiteral("dbus-send"));
+    if (dbusSend.isEmpty())
+        co_return false;
+    // dbus-send separates array items at commas, so a comma in the name must stay encoded.
+    QString itemUrl = QUrl::fromLocalFile(itemPath).toString(QUrl::FullyEncoded);
+    itemUrl.replace(u',', QStringLiteral("%2C"));
+
+    QProcess process;
+    process.setProgram(dbusSend);
+    process.setArguments({QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                          QStringLiteral("--reply-timeout=5000"), QStringLiteral("--dest=org.freedesktop.FileManager1"),
+                          QStringLiteral("--type=method_call"), QStringLiteral("/org/freedesktop/FileManager1"),
+                          QStringLiteral("org.freedesktop.FileManager1.ShowItems"),
+                          QStringLiteral("array:string:") + itemUrl, QStringLiteral("string:")});
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start();
+    // dbus-send gives up after its reply timeout; the limit here is the last resort should it hang.
+    const bool finished = co_await qCoro(process).waitForFinished(std::chrono::seconds(10));
+    if (!finished && process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(1000);
+        co_return false;
+    }
+    co_return process.exitStatus() == QProcess::NormalExit&& process.exitCode() == 0;
 }
 
 } // namespace
@@ -54,72 +85,67 @@ QString SystemFileManager::downloadsFolder() const
 
 WorkspaceInterfacing::~WorkspaceInterfacing() = default;
 
-bool SystemWorkspace::open(const QUrl& url)
+QCoro::Task<> SystemWorkspace::open(QUrl url)
 {
-    return QDesktopServices::openUrl(url);
+    QString path;
+    QString target;
+    QString uri;
+    bool folder = false;
+    std::optional<InstalledApplication> application;
+    if (url.isLocalFile()) {
+        const QFileInfo item(url.toLocalFile());
+        path = item.absoluteFilePath();
+        folder = item.isDir();
+        target = folder ? QDir::toNativeSeparators(path) : item.fileName();
+        uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+        // The application the item's view names, so that what opens is what it promised. What
+        // the type table does not know (a plain folder, a file of another kind) the desktop
+        // recognises by its name and contents.
+        const DocumentType type = DocumentType::forPath(path);
+        application = ApplicationLocator::desktop().find(type);
+        if (!application && type.kind() == DocumentType::Case::unknown)
+            application = desktop::defaultApplication({desktop::contentType(path)});
+    } else {
+        target = url.toDisplayString();
+        uri = url.toString(QUrl::FullyEncoded);
+        application = desktop::defaultApplicationForScheme(url.scheme());
+    }
+    if (!application)
+        throw LaunchError(folder ? LaunchError::Case::noFileManager : LaunchError::Case::noApplication, target);
+    const qint64 pid = desktop::launch(application->desktopEntryId, uri, target, application->name);
+    if (pid > 0 && !path.isEmpty())
+        LaunchedApplications::shared().remember({pid, path, application->name});
+    co_await desktop::watchStart(pid, target, application->name);
 }
 
-void SystemWorkspace::revealInFileManager(const QString& path)
+QCoro::Task<> SystemWorkspace::revealInFileManager(QString path)
 {
     const QFileInfo item(path);
-    const QString folder = item.absolutePath();
-    const auto openFolder = [folder] { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
-
-    const QString dbusSend = QStandardPaths::findExecutable(QStringLiteral("dbus-send"));
-    if (dbusSend.isEmpty()) {
-        openFolder();
-        return;
+    if (co_await fileManagerShows(item.absoluteFilePath()))
+        co_return;
+    try {
+        co_await open(QUrl::fromLocalFile(item.absolutePath()));
+    } catch (const LaunchError& error) {
+        if (error.kind() != LaunchError::Case::noFileManager)
+            throw;
+        throw LaunchError(LaunchError::Case::noFileManager, QDir::toNativeSeparators(item.absoluteFilePath()));
     }
-    // dbus-send separates array items at commas, so a comma in the name must stay encoded.
-    QString itemUrl = QUrl::fromLocalFile(item.absoluteFilePath()).toString(QUrl::FullyEncoded);
-    itemUrl.replace(u',', QStringLiteral("%2C"));
-
-    // The reply tells whether a file manager took the call; without one there is nothing to
-    // fall back on. The answer arrives on the event loop, so the interface never waits for it.
-    auto* process = new QProcess;
-    process->setProgram(dbusSend);
-    process->setArguments(
-        {QStringLiteral("--session"), QStringLiteral("--print-reply"), QStringLiteral("--reply-timeout=5000"),
-         QStringLiteral("--dest=org.freedesktop.FileManager1"), QStringLiteral("--type=method_call"),
-         QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1.ShowItems"),
-         QStringLiteral("array:string:") + itemUrl, QStringLiteral("string:")});
-    process->setStandardOutputFile(QProcess::nullDevice());
-    process->setStandardErrorFile(QProcess::nullDevice());
-
-    auto settled = std::make_shared<bool>(false);
-    const auto finish = [process, settled, openFolder](bool shown) {
-        if (*settled)
-            return;
-        *settled = true;
-        if (!shown)
-            openFolder();
-        process->deleteLater();
-    };
-    QObject::connect(process, &QProcess::finished, process, [finish](int exitCode, QProcess::ExitStatus status) {
-        finish(status == QProcess::NormalExit && exitCode == 0);
-    });
-    QObject::connect(process, &QProcess::errorOccurred, process, [finish](QProcess::ProcessError error) {
-        // A crash or a failed start ends the call; read and write errors do not.
-        if (error == QProcess::FailedToStart || error == QProcess::Crashed || error == QProcess::Timedout)
-            finish(false);
-    });
-    // dbus-send gives up after its reply timeout; this is the last resort should it hang.
-    QTimer::singleShot(10000, process, [process, finish] {
-        process->kill();
-        finish(false);
-    });
-    process->start();
 }
 
-bool RecordingWorkspace::open(const QUrl& url)
+QCoro::Task<> RecordingWorkspace::open(QUrl url)
 {
     openedUrls.append(url);
-    return openResult;
+    if (failure)
+        throw *failure;
+    co_return;
 }
 
-void RecordingWorkspace::revealInFileManager(const QString& path)
+QCoro::Task<> RecordingWorkspace::revealInFileManager(QString path)
 {
     revealedPaths.append(path);
+    if (failure)
+        throw *failure;
+    co_return;
 }
 
 } // namespace vantrel

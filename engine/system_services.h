@@ -1,8 +1,13 @@
 #pragma once
 
+#include "engine/desktop_launch.h"
+
+#include <QCoroTask>
 #include <QList>
 #include <QString>
 #include <QUrl>
+
+#include <optional>
 
 namespace vantrel {
 
@@ -39,31 +44,38 @@ private:
 class WorkspaceInterfacing {
 public:
     virtual ~WorkspaceInterfacing();
-    // Opens `url` with its default application; true when something handled it.
-    virtual bool open(const QUrl& url) = 0;
-    // Shows `path` selected in the desktop's file manager.
-    virtual void revealInFileManager(const QString& path) = 0;
+    // Opens `url` with the user's application for it. Completes once the application has started
+    // and did not end with a failure at once; fails with LaunchError (engine/desktop_launch.h)
+    // when nothing opens it or it could not start.
+    virtual QCoro::Task<> open(QUrl url) = 0;
+    // Shows `path` selected in the desktop's file manager, or else its folder; fails with
+    // LaunchError when nothing can show it.
+    virtual QCoro::Task<> revealInFileManager(QString path) = 0;
 };
 
-// The desktop. Call it on the interface thread: revealing waits for the file manager's answer on
-// that thread's event loop, without blocking it.
+// The desktop. Call it on the interface thread: it waits for the started application and for
+// the file manager's answer on that thread's event loop, without blocking it.
 class SystemWorkspace final : public WorkspaceInterfacing {
 public:
-    bool open(const QUrl& url) override;
+    // A local file or folder opens in the application the desktop chooses for its type (see
+    // ApplicationLocator), started detached on its path; each start is remembered in
+    // LaunchedApplications::shared(). Other addresses open in the application for their scheme.
+    QCoro::Task<> open(QUrl url) override;
     // Asks the file manager through org.freedesktop.FileManager1.ShowItems; when that fails or
     // cannot be asked, opens the containing folder instead.
-    void revealInFileManager(const QString& path) override;
+    QCoro::Task<> revealInFileManager(QString path) override;
 };
 
 // Records what was asked of it, for tests.
 class RecordingWorkspace final : public WorkspaceInterfacing {
 public:
-    bool open(const QUrl& url) override;
-    void revealInFileManager(const QString& path) override;
+    QCoro::Task<> open(QUrl url) override;
+    QCoro::Task<> revealInFileManager(QString path) override;
 
     QList<QUrl> openedUrls;
     QList<QString> revealedPaths;
-    bool openResult = true; // what open() answers
+    // What open() and revealInFileManager() fail with, after recording; nothing when unset.
+    std::optional<LaunchError> failure;
 };
 
 } // namespace vantrel

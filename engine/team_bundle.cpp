@@ -755,9 +755,9 @@ int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
     return m_contents->collectGarbage(referenced, gracePeriod);
 }
 
-void TeamBundle::showInFileManager() const
+QCoro::Task<> TeamBundle::showInFileManager() const
 {
-    m_workspace->revealInFileManager(m_root);
+    return m_workspace->revealInFileManager(m_root);
 }
 
 QString TeamBundle::materializeAttic(const IdFor<VersionBundle>& id) const

@@ -106,7 +106,8 @@ public:
     // entry per copy, named by when and why it was kept. Copies written before are not written
     // again. Blocking; throws StorageError.
     QString materializeAttic(const IdFor<VersionBundle>& id) const;
-    void showInFileManager() const;
+    // Fails with LaunchError when nothing can show it.
+    QCoro::Task<> showInFileManager() const;
 
     // The state of every bundle now, from memory.
     std::shared_ptr<const TeamSnapshot> snapshot() const { return m_model.snapshot(); }

@@ -132,8 +132,7 @@ QCoro::Task<DocumentApplication> VersioningService::documentApplication(S3Factor
                 // An application record we cannot read is no reason to refuse the item.
             }
         }
-        static const ApplicationLocator locator;
-        application.installed = locator.find(current->type);
+        application.installed = ApplicationLocator::desktop().find(current->type);
         if (!application.name && application.installed)
             application.name = application.installed->name;
         return application;

@@ -266,6 +266,8 @@ VANTREL_TEXT(exportError, /*: An error occurred while exporting */ translate("St
 VANTREL_TEXT(createCopyError, /*: An error occurred while creating a copy */ translate("Strings", "An error occurred while creating a copy."))
 VANTREL_TEXT(viewUpdateError, /*: An error occurred while updating the views */ translate("Strings", "An error occurred while updating the views."))
 VANTREL_TEXT(documentBusy, /*: A check-out, check-in or discard asked for while another one still runs on the document. %@ is the document's name */ translate("Strings", "Another operation is still running on %@. Try again when it has finished."))
+VANTREL_TEXT(documentNotOpenedTitle, /*: Title of the alert shown when a checked-out document did not open in its application */ translate("Strings", "The Document Didn’t Open"))
+VANTREL_TEXT(openFailedKeptCheckedOut, /*: A document was checked out but its application did not open it. %1$@ is the document's name, %2$@ says what went wrong */ translate("Strings", "%@ is checked out to you, but it didn’t open. %@\n\nIt stays checked out: open it again once its application works, or discard the changes to give it back to the team."))
 VANTREL_TEXT(invalidNameMessage, /*: These characters are not allowed in a name */ translate("Strings", "The name contains invalid characters."))
 VANTREL_TEXT(invalidTeamNameTitle, /*: Title of the alert shown when the name of a new team can't be used */ translate("Strings", "Invalid Team Name"))
 VANTREL_TEXT(invalidTeamNameMessage, /*: A new team's name becomes the name of its folder. %@ lists the characters it must not contain */ translate("Strings", "A team’s name becomes the name of its folder, so it can’t be empty, “.” or “..”, and can’t "

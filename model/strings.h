@@ -209,6 +209,9 @@ public:
     static QString createCopyError();
     static QString viewUpdateError();
     static QString documentBusy(); // %@ document name
+    // A check-out whose application did not open the working copy.
+    static QString documentNotOpenedTitle();
+    static QString openFailedKeptCheckedOut(); // %@ document name, %@ what went wrong
     static QString invalidNameMessage();
     // Refusing the name of a new team, which becomes a folder name.
     static QString invalidTeamNameTitle();

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libqt6svg6 libgl-dev libvulkan-dev
   qcoro-qt6-dev
-  libssl-dev libarchive-dev
+  libssl-dev libarchive-dev libglib2.0-dev
   xvfb xauth x11-utils
   desktop-file-utils libxml2-utils shared-mime-info
   fonts-dejavu-core

@@ -12,7 +12,6 @@
 #include "packages/components/app_info.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -27,8 +26,7 @@ class AcceptanceTest : public QObject {
 private Q_SLOTS:
     void twoEditorsShareOneTeamBundleForADay()
     {
-        DesktopOpener desktop;
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "open");
+        DesktopOpener desktop(qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/opened.txt"));
         TeamDay day(desktop);
         bool finished = false;
         // The scenario runs inside the application's own event loop; a failed step ends the loop.
@@ -38,7 +36,6 @@ private Q_SLOTS:
                 QCoreApplication::exit(1);
         });
         const int status = runApplication(*qApp, {});
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QVERIFY2(finished, qPrintable(QStringLiteral("the scenario stopped at: ") + day.stage()));
         // The last quit asked nothing and ended the application normally, keeping the team bundle
         // for the next start.
@@ -69,12 +66,25 @@ bool prepareUser(const QString& home)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
-    const QString applications = home + QStringLiteral("/XDG_DATA_HOME/applications");
-    QDir().mkpath(applications);
-    QFile entry(applications + QStringLiteral("/cutter.desktop"));
+    // The user's application for projects and libraries notes what it was started on.
+    const QString data = home + QStringLiteral("/XDG_DATA_HOME");
+    const QString program = data + QStringLiteral("/cutter.sh");
+    QFile script(program);
+    if (!script.open(QIODevice::WriteOnly)
+        || script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$(dirname \"$0\")/opened.txt\"\n") <= 0)
+        return false;
+    script.close();
+    script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    QDir().mkpath(data + QStringLiteral("/applications"));
+    QFile entry(data + QStringLiteral("/applications/cutter.desktop"));
+    QFile defaults(home + QStringLiteral("/XDG_CONFIG_HOME/mimeapps.list"));
     return entry.open(QIODevice::WriteOnly)
-           && entry.write("[Desktop Entry]\nType=Application\nName=Cutter\nExec=true %f\n"
-                          "MimeType=application/x-kdenlive;inode/directory;\n")
+           && entry.write("[Desktop Entry]\nType=Application\nName=Cutter\nExec=" + QFile::encodeName(program)
+                          + " %f\nMimeType=application/x-kdenlive;inode/directory;\n")
+                  > 0
+           && defaults.open(QIODevice::WriteOnly)
+           && defaults.write("[Default Applications]\napplication/x-kdenlive=cutter.desktop\n"
+                             "inode/directory=cutter.desktop\n")
                   > 0;
 }
 

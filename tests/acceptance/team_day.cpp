@@ -132,7 +132,8 @@ void TeamDay::confirm(const QString& title, const QString& message, const QStrin
 
 QString TeamDay::openedWorkingCopy(int count) const
 {
-    return m_desktop.opened.size() == count ? m_desktop.opened.last().toLocalFile() : QString();
+    const QStringList opened = m_desktop.opened();
+    return opened.size() == count ? opened.last() : QString();
 }
 
 void TeamDay::createTeamAndImport()

@@ -87,7 +87,7 @@ void TeamDay::takeTheLibraryBack()
     screenshot(mainWindow(), QStringLiteral("3_locked_by_the_second_editor"));
 
     // The first editor takes the lock, after the warning.
-    const int opened = m_desktop.opened.size();
+    const int opened = m_desktop.opened().size();
     QTest::mouseClick(forceUnlock, Qt::LeftButton, {}, forceUnlock->rect().center());
     ACCEPTANCE_STEP(confirm(QStringLiteral("Are you sure you want to force unlock Show?"),
                             QStringLiteral("If you’re unable to open Show because a collaborator forgot to submit "
@@ -128,7 +128,7 @@ void TeamDay::quitWhileCheckedOut()
     QAction* open = menuCommand(QStringLiteral("Open Project"));
     QVERIFY(open);
     QTRY_VERIFY(open->isEnabled());
-    const int opened = m_desktop.opened.size();
+    const int opened = m_desktop.opened().size();
     open->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!openedWorkingCopy(opened + 1).isEmpty(), longWait);
     const QString workingCopy = openedWorkingCopy(opened + 1);

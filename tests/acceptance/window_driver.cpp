@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLabel>
@@ -48,6 +49,14 @@ QString plainText(QString text)
 }
 
 } // namespace
+
+QStringList DesktopOpener::opened() const
+{
+    QFile log(m_log);
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
 
 MainWindow* mainWindow()
 {

@@ -33,14 +33,16 @@ class TrashManagerView;
 
 namespace acceptance {
 
-// Stands in for the desktop: records the files the application asks it to open.
-class DesktopOpener final : public QObject {
-    Q_OBJECT
+// The editing application of the test's desktop: a desktop entry whose program notes, one a
+// line in `log`, each path it was started on, and ends.
+class DesktopOpener {
 public:
-    QList<QUrl> opened;
+    explicit DesktopOpener(QString log) : m_log(std::move(log)) {}
+    // The paths the application was started on, in order.
+    QStringList opened() const;
 
-public Q_SLOTS:
-    void open(const QUrl& url) { opened << url; }
+private:
+    QString m_log;
 };
 
 // The application's main window, once shown.

@@ -4,10 +4,12 @@
 #include "actions/alert_models.h"
 #include "actions/file_importer.h"
 #include "actions/item_actions.h"
+#include "engine/desktop_launch.h"
 #include "engine/version_bundles.h"
 #include "model/collections.h"
 #include "model/strings.h"
 #include "model/support/item_test_support.h"
+#include "model/text_format.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,9 +56,15 @@ struct Window {
     QStringList selectTypes;
     std::function<void(const QUrl&)> selected;
     bool atticFails = false;
+    std::optional<LaunchError> openFails;
 
     ItemActions actions{
-        [this](const QUrl& url) { seen << QStringLiteral("open ") + url.toLocalFile(); },
+        [this](const QUrl& url) -> QCoro::Task<> {
+            seen << QStringLiteral("open ") + url.toLocalFile();
+            if (openFails)
+                throw *openFails;
+            co_return;
+        },
         [this](const QStringList& types, std::function<void(const QUrl&)> handler) {
             selectTypes = types;
             selected = std::move(handler);
@@ -159,6 +167,35 @@ private Q_SLOTS:
         window.actions.openInAttic()(cut);
         QTRY_COMPARE(window.seen.size(), 1);
         QVERIFY(window.seen.first().startsWith(QStringLiteral("open ")));
+    }
+
+    void whatTheDesktopDoesNotOpenIsAnAlertAndTheWorkStands()
+    {
+        Window window;
+        const auto cut = window.importCut();
+        window.openFails = LaunchError(LaunchError::Case::noApplication, QStringLiteral("Cut.kdenlive"));
+        const QString why = window.openFails->localizedDescription();
+
+        // The check-out stands, and the alert says so after the focus moved to the check-in view.
+        window.actions.checkOut()(cut);
+        const QStringList checkOut = window.until(QStringLiteral("idle"));
+        QCOMPARE(checkOut.size(), 5);
+        QCOMPARE(checkOut.at(2), QStringLiteral("focus checkinView"));
+        QCOMPARE(checkOut.at(3), QStringLiteral("alert ")
+                                     + formatText(Strings::openFailedKeptCheckedOut(), {QStringLiteral("Cut"), why}));
+        QVERIFY(cut->isCheckedOut());
+
+        // The export, the copy and the attic are made; the desktop's words say why they did not show.
+        const QString folder = window.file(QStringLiteral("export"));
+        window.actions.exportVersion().exportTo(cut, std::nullopt, QUrl::fromLocalFile(folder));
+        QCOMPARE(window.until(QStringLiteral("idle")).at(2), QStringLiteral("alert ") + why);
+        QCOMPARE(readAll(folder + QStringLiteral("/Cut.kdenlive")), QByteArray("first"));
+        syncWait(window.actions.openCopy()(cut, std::nullopt));
+        window.actions.openCopy().hideProgress();
+        QCOMPARE(window.until(QStringLiteral("idle")).at(2), QStringLiteral("alert ") + why);
+        window.actions.openInAttic()(cut);
+        QTRY_COMPARE(window.seen.size(), 2);
+        QCOMPARE(window.seen.last(), QStringLiteral("alert ") + why);
     }
 
     void aCheckInAfterAForceUnlockIsRefused()

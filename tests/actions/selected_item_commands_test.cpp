@@ -54,7 +54,10 @@ struct Window {
     std::function<void(const QUrl&)> selected;
 
     ItemActions actions{
-        [this](const QUrl& url) { seen << QStringLiteral("open ") + url.toLocalFile(); },
+        [this](const QUrl& url) {
+            seen << QStringLiteral("open ") + url.toLocalFile();
+            return completedTask();
+        },
         [this](const QStringList&, std::function<void(const QUrl&)> handler) { selected = std::move(handler); },
         [this](SheetModel::Sheet shown) { sheet = std::move(shown); },
         [this](ToolbarProgressIndicator::State state) {

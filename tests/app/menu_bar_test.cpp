@@ -49,8 +49,12 @@ struct Shell {
         if (storedPath)
             storage->set(*storedPath, TeamBundle::pathStorageKey);
         setup = std::make_unique<TeamSetup>(
-            QStringLiteral("vantrel"), [this](const QUrl& url) { opened << url; }, &alert, &sheet, &confirmation,
-            &progress, storage, &importer, files, workspace);
+            QStringLiteral("vantrel"),
+            [this](const QUrl& url) {
+                opened << url;
+                return completedTask();
+            },
+            &alert, &sheet, &confirmation, &progress, storage, &importer, files, workspace);
         menus = new MenuBarController(&window, setup.get(), appInfo, {[this] { ++quits; }, {}, {}});
     }
     std::shared_ptr<Team> team() const { return setup->state().team(); }
@@ -371,6 +375,16 @@ private Q_SLOTS:
         QCOMPARE(shell.alert.details()->title, Strings::collectLogsFailedTitle());
         QTRY_VERIFY(!shell.progress.state().isBusy());
         QCOMPARE(shell.workspace->revealedPaths.size(), 1);
+
+        // Collected but not shown: the alert gives the desktop's reason, not a failed collection.
+        shell.alert.setDetails(std::nullopt);
+        shell.files->downloads = QFileInfo(archive).absolutePath();
+        shell.workspace->failure = LaunchError(LaunchError::Case::noFileManager, QStringLiteral("/logs.zip"));
+        item(shell.window, "collectLogs")->trigger();
+        QTRY_VERIFY(shell.alert.details());
+        QCOMPARE(shell.alert.details()->title, shell.workspace->failure->failureReason().value());
+        QCOMPARE(shell.alert.details()->message, shell.workspace->failure->localizedDescription());
+        QCOMPARE(shell.workspace->revealedPaths.size(), 2);
     }
 
     void testCrashAbortsWithTheUsersName()

@@ -70,8 +70,8 @@ struct Window {
         if (storedPath)
             storage->set(*storedPath, TeamBundle::pathStorageKey);
         setup = std::make_unique<TeamSetup>(
-            QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation, &progress, storage,
-            &fileImporter, files, workspace);
+            QStringLiteral("vantrel"), [](const QUrl&) { return completedTask(); }, &alert, &sheet, &confirmation,
+            &progress, storage, &fileImporter, files, workspace);
     }
     std::shared_ptr<Team> team() const { return setup->state().team(); }
     QString openPath() const { return team() ? team()->bundle()->rootPath() : QString(); }

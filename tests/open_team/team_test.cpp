@@ -35,8 +35,12 @@ struct Window {
             progressSeen << (progress.state().isBusy() ? progress.state().text() : QStringLiteral("idle"));
         });
         team = std::make_unique<Team>(
-            bundle, QStringLiteral("vantrel"), [this](const QUrl& url) { opened << url; }, &alert, &sheet,
-            &confirmation, &fileImporter, &progress, std::make_shared<KeyValueStoragePreview>());
+            bundle, QStringLiteral("vantrel"),
+            [this](const QUrl& url) {
+                opened << url;
+                return completedTask();
+            },
+            &alert, &sheet, &confirmation, &fileImporter, &progress, std::make_shared<KeyValueStoragePreview>());
     }
 
     std::shared_ptr<Document> importInto(const std::shared_ptr<Collection>& collection, const QString& fileName)

@@ -25,8 +25,8 @@ struct Shell {
         if (storedPath)
             storage->set(*storedPath, TeamBundle::pathStorageKey);
         setup = std::make_unique<TeamSetup>(
-            QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation, &progress, storage, &importer,
-            files, workspace);
+            QStringLiteral("vantrel"), [](const QUrl&) { return completedTask(); }, &alert, &sheet, &confirmation,
+            &progress, storage, &importer, files, workspace);
         window = std::make_unique<MainWindow>(new TeamWindow(setup.get(), AppInfo::shared().icon()), storage,
                                               MainWindow::Commands{[this] { ++quits; }, [this] { ++abouts; }});
     }

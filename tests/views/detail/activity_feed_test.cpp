@@ -57,8 +57,8 @@ struct Window {
             made->createNestedItem(writeProject(fixture, QStringLiteral("a"), QStringLiteral("Cut.kdenlive"), "v1")));
         syncWait(made->createNestedItem(writeProject(fixture, QStringLiteral("b"), QStringLiteral("Edit.kdenlive"))));
         team = std::make_unique<Team>(
-            ana, QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation, &fileImporter, &progress,
-            std::make_shared<KeyValueStoragePreview>());
+            ana, QStringLiteral("vantrel"), [](const QUrl&) { return completedTask(); }, &alert, &sheet, &confirmation,
+            &fileImporter, &progress, std::make_shared<KeyValueStoragePreview>());
         syncWait(team->collections().reload());
         reels = team->collections().all().at(0);
         team->navigation().setSelectedCollection(reels);

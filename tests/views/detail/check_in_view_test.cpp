@@ -1,10 +1,13 @@
 // The check-in panel in a collection's content over a real team bundle: it appears with the
 // check-out, saves a new version from Ctrl+Return, discards after the confirmation, refuses blank
-// messages and a second save, keeps the message when the engine refuses the check-in, and asks
-// to close an editor that still has the working copy open.
+// messages and a second save, keeps the message when the engine refuses the check-in, asks
+// to close an editor that still has the working copy open, and keeps a check-out that its
+// application did not open, with an alert.
 
+#include "actions/selected_item_commands.h"
 #include "design/dark_theme.h"
 #include "engine/launched_applications.h"
+#include "engine/desktop_launch.h"
 #include "model/strings.h"
 #include "views/detail/check_in_view.h"
 #include "views/presenters/alert_box.h"
@@ -13,7 +16,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -32,7 +34,10 @@ struct CheckedOut {
     std::unique_ptr<CollectionContentView> content;
     QString workingCopy;
 
-    CheckedOut()
+    // `open` stands in for the desktop; the document is checked out unless `checkOut` is false.
+    explicit CheckedOut(
+        item_action::OpenURL open = [](const QUrl&) { return completedTask(); }, bool checkOut = true)
+        : window(std::move(open))
     {
         syncWait(
             reels->createNestedItem(writeProject(window.fixture, QStringLiteral("p"), QStringLiteral("Cut.kdenlive"))));
@@ -45,6 +50,8 @@ struct CheckedOut {
         content->activateWindow();
         navigation.setSelectedDocument(cut);
         QTest::qWait(0);
+        if (!checkOut)
+            return;
         workingCopy = syncWait(cut->checkOut());
         navigation.setFocus(ContentViewFocus::checkinView);
     }
@@ -61,20 +68,6 @@ struct CheckedOut {
             .size();
     }
 };
-
-// The alert as the window shows it, over `content`, saved for a reviewer.
-void saveAlertScreenshot(QWidget& content, QMessageBox& box, const QString& name)
-{
-    QPixmap picture = content.grab();
-    QPainter painter(&picture);
-    painter.fillRect(picture.rect(), QColor(0, 0, 0, 90));
-    const QPixmap alert = box.grab();
-    painter.drawPixmap((picture.width() - alert.width()) / 2, 40, alert);
-    painter.end();
-    const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
-    QVERIFY(folder.mkpath(QStringLiteral(".")));
-    QVERIFY(picture.save(folder.filePath(name + QStringLiteral(".png"))));
-}
 
 QAbstractButton* buttonTitled(const QMessageBox& box, const QString& title)
 {
@@ -221,7 +214,7 @@ private Q_SLOTS:
         box->open();
         QCOMPARE(box->defaultButton()->text(), Strings::cancelActionTitle());
         QTest::qWait(50);
-        saveAlertScreenshot(*fixture.content, *box, QStringLiteral("working_copy_in_use_alert_1150x600"));
+        saveScreenshot(*fixture.content, *box, QStringLiteral("working_copy_in_use_alert_1150x600"));
         buttonTitled(*box, Strings::checkInAnywayButtonTitle())->click();
         QTRY_VERIFY(!fixture.cut->isCheckedOut());
         QTRY_VERIFY(!fixture.window.progress.state().isBusy());
@@ -244,6 +237,36 @@ private Q_SLOTS:
         QCOMPARE(fixture.atticEntries(), 2);
         editor.kill();
         editor.waitForFinished();
+    }
+
+    void aCheckOutThatDoesNotOpenStaysCheckedOutAndSaysWhy()
+    {
+        // The desktop's words when the application ends as soon as it started.
+        CheckedOut fixture(
+            [](const QUrl& url) -> QCoro::Task<> {
+                throw LaunchError(LaunchError::Case::exitedAtOnce, QFileInfo(url.toLocalFile()).fileName(),
+                                  QStringLiteral("Kdenlive"), QStringLiteral("exit status 1"));
+                co_return;
+            },
+            false);
+        SelectedItemCommands::checkOut(fixture.cut, fixture.window.team->itemActions().checkOut());
+        QTRY_VERIFY(fixture.window.alert.details());
+        const AlertDetails alert = *fixture.window.alert.details();
+        QCOMPARE(alert.title, Strings::documentNotOpenedTitle());
+        QVERIFY2(alert.message.startsWith(QStringLiteral("Cut is checked out to you, but it didn’t open. Kdenlive "
+                                                         "closed right after it started, without opening “Cut")),
+                 qPrintable(alert.message));
+        QVERIFY(alert.message.contains(QStringLiteral("It stays checked out")));
+        // The check-out stands, and the check-in view offers the way on: open again or discard.
+        QVERIFY(fixture.cut->isCheckedOut());
+        QTRY_VERIFY(fixture.content->checkInArea()->isVisible());
+        QTRY_VERIFY(!fixture.window.progress.state().isBusy());
+
+        QPointer<QMessageBox> box = makeAlertBox(alert, presentedFlag(&fixture.window.alert), fixture.content.get());
+        box->open();
+        QTest::qWait(50);
+        saveScreenshot(*fixture.content, *box, QStringLiteral("launch_failure_alert_1150x600"));
+        box->done(0);
     }
 };
 

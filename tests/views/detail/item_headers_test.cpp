@@ -167,8 +167,8 @@ private Q_SLOTS:
         FileImporter importer;
         ToolbarProgressIndicator progress;
         Team team(
-            bundle, QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation, &importer, &progress,
-            std::make_shared<KeyValueStoragePreview>());
+            bundle, QStringLiteral("vantrel"), [](const QUrl&) { return completedTask(); }, &alert, &sheet,
+            &confirmation, &importer, &progress, std::make_shared<KeyValueStoragePreview>());
         auto reels = newCollection(bundle, QStringLiteral("Reels"));
         syncWait(reels->createNestedItem(
             writeLibrary(fixture, QStringLiteral("lib"), QStringLiteral("Wedding"), {QStringLiteral("Ceremony")})));

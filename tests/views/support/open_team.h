@@ -9,6 +9,8 @@
 #include "open_team/team.h"
 
 #include <QDir>
+#include <QPainter>
+#include <QPixmap>
 #include <QTest>
 #include <QWidget>
 
@@ -25,11 +27,16 @@ struct OpenTeam {
     QList<QUrl> opened; // what the team asked the desktop to open
     std::unique_ptr<Team> team;
 
-    OpenTeam()
+    // `open` stands in for the desktop; by default everything opens and is recorded in `opened`.
+    explicit OpenTeam(item_action::OpenURL open = {})
     {
-        team = std::make_unique<Team>(
-            bundle, QStringLiteral("vantrel"), [this](const QUrl& url) { opened << url; }, &alert, &sheet,
-            &confirmation, &fileImporter, &progress, std::make_shared<KeyValueStoragePreview>());
+        if (!open)
+            open = [this](const QUrl& url) {
+                opened << url;
+                return completedTask();
+            };
+        team = std::make_unique<Team>(bundle, QStringLiteral("vantrel"), std::move(open), &alert, &sheet, &confirmation,
+                                      &fileImporter, &progress, std::make_shared<KeyValueStoragePreview>());
     }
 };
 
@@ -48,6 +55,19 @@ inline void saveScreenshot(QWidget& widget, const QString& name)
     const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
     QVERIFY(folder.mkpath(QStringLiteral(".")));
     QVERIFY(widget.grab().save(folder.filePath(name + QStringLiteral(".png"))));
+}
+
+// The same, with `dialog` drawn over the middle of `widget` as the window shows it.
+inline void saveScreenshot(QWidget& widget, QWidget& dialog, const QString& name)
+{
+    const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
+    QVERIFY(folder.mkpath(QStringLiteral(".")));
+    QPixmap picture = widget.grab();
+    const QPixmap over = dialog.grab();
+    QPainter painter(&picture);
+    painter.drawPixmap((picture.width() - over.width()) / 2, (picture.height() - over.height()) / 2, over);
+    painter.end();
+    QVERIFY(picture.save(folder.filePath(name + QStringLiteral(".png"))));
 }
 
 } // namespace vantrel::testing

@@ -43,8 +43,8 @@ struct Window {
         syncWait(
             dailies->createNestedItem(writeProject(fixture, QStringLiteral("q"), QStringLiteral("Edit.kdenlive"))));
         team = std::make_unique<Team>(
-            bundle, QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation, &fileImporter,
-            &progress, std::make_shared<KeyValueStoragePreview>());
+            bundle, QStringLiteral("vantrel"), [](const QUrl&) { return completedTask(); }, &alert, &sheet,
+            &confirmation, &fileImporter, &progress, std::make_shared<KeyValueStoragePreview>());
         syncWait(team->collections().reload());
     }
 

@@ -49,8 +49,8 @@ struct Window {
     Window()
     {
         team = std::make_unique<Team>(
-            bundle, QStringLiteral("vantrel"), [](const QUrl&) {}, &alert, &sheet, &confirmation, &fileImporter,
-            &progress, std::make_shared<KeyValueStoragePreview>());
+            bundle, QStringLiteral("vantrel"), [](const QUrl&) { return completedTask(); }, &alert, &sheet,
+            &confirmation, &fileImporter, &progress, std::make_shared<KeyValueStoragePreview>());
         syncWait(team->collections().reload());
         view = std::make_unique<TeamView>(*team);
         view->resize(1150, 600);

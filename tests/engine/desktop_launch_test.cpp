@@ -1,0 +1,171 @@
+// The desktop's applications in a desktop of the test's own (XDG folders with fake desktop
+// entries, a mimeapps.list and a MIME subclass), launched as real processes.
+
+#include "engine/desktop_launch.h"
+#include "engine/document_application.h"
+#include "engine/launched_applications.h"
+#include "engine/system_services.h"
+#include "support/sync_wait.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+#include <unistd.h>
+
+using namespace vantrel;
+using namespace vantrel::testing;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& contents, bool executable = false)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QVERIFY(file.write(contents) == contents.size());
+    file.close();
+    if (executable)
+        QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
+}
+
+QByteArray entry(const char* name, const QString& exec, const char* mimeTypes, const char* extra = "")
+{
+    return QByteArray("[Desktop Entry]\nType=Application\nName=") + name + "\nExec=" + exec.toUtf8()
+           + " %f\nMimeType=" + mimeTypes + "\n" + extra;
+}
+
+std::optional<LaunchError> failureOf(QCoro::Task<> task)
+{
+    try {
+        syncWait(std::move(task));
+    } catch (const LaunchError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+class DesktopLaunchTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_root;
+
+    QString path(const QString& relative) const { return m_root.filePath(relative); }
+
+private Q_SLOTS:
+    // GLib reads these once, at its first use, so they are set before anything asks it.
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        qputenv("XDG_DATA_HOME", path(QStringLiteral("home")).toUtf8());
+        qputenv("XDG_DATA_DIRS", path(QStringLiteral("system")).toUtf8());
+        qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toUtf8());
+        qputenv("XDG_CONFIG_DIRS", path(QStringLiteral("system-config")).toUtf8());
+        // No desktop session at all: no desktop name, no session bus, no display.
+        for (const char* name : {"XDG_CURRENT_DESKTOP", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY"})
+            qunsetenv(name);
+
+        const QString apps = path(QStringLiteral("system/applications/"));
+        // Listed first by the folders: what the desktop entries alone would choose for a PDF.
+        writeFile(path(QStringLiteral("home/applications/okular.desktop")),
+                  entry("Okular", QStringLiteral("/bin/true"), "application/pdf;", "X-Vantrel-Version=23.08.4\n"));
+        writeFile(apps + QStringLiteral("org.gnome.Evince.desktop"),
+                  entry("Evince", QStringLiteral("/bin/true"), "application/pdf;"));
+        writeFile(apps + QStringLiteral("mousepad.desktop"),
+                  entry("Mousepad", QStringLiteral("/bin/true"), "text/plain;"));
+        writeFile(path(QStringLiteral("record.sh")),
+                  "#!/bin/sh\nprintf '%s\\n' \"$1\" > \"$(dirname \"$0\")/recorded\"\nexec sleep 60\n", true);
+        writeFile(apps + QStringLiteral("recorder.desktop"),
+                  entry("Recorder", path(QStringLiteral("record.sh")), "application/x-kdenlive;",
+                        "X-Vantrel-Version=24.02.1\n"));
+        writeFile(path(QStringLiteral("broken.sh")), "#!/bin/sh\nexit 3\n", true);
+        writeFile(apps + QStringLiteral("broken.desktop"),
+                  entry("Broken", path(QStringLiteral("broken.sh")), "application/x-blender;"));
+        writeFile(path(QStringLiteral("config/mimeapps.list")),
+                  "[Default Applications]\napplication/pdf=org.gnome.Evince.desktop;\n"
+                  "text/plain=mousepad.desktop;\n");
+        // As shared-mime-info says: a SubRip file is plain text too.
+        writeFile(path(QStringLiteral("system/mime/subclasses")), "application/x-subrip text/plain\n");
+    }
+
+    void theUsersDefaultsComeBeforeTheEntriesAlone()
+    {
+        ApplicationLocator locator;
+        QCOMPARE(locator.find(DocumentType::pdfDocument())->name, QStringLiteral("Evince"));
+        // The default text editor opens subtitles, though no entry names a subtitle type.
+        QCOMPARE(locator.find(DocumentType::subtitles())->desktopEntryId, QStringLiteral("mousepad.desktop"));
+        // Without a default, the application whose entry lists the type; its record as before.
+        QCOMPARE(locator.find(DocumentType::kdenliveProject()),
+                 (std::optional<InstalledApplication>(InstalledApplication{
+                     QStringLiteral("Recorder"), QStringLiteral("24.02.1"), QStringLiteral("recorder.desktop")})));
+        QCOMPARE(locator.find(DocumentType::ardourSession()), std::nullopt);
+        // A locator given its own folders reads only those, as before.
+        const auto own =
+            ApplicationLocator({path(QStringLiteral("home/applications"))}).find(DocumentType::pdfDocument());
+        QCOMPARE(own->name, QStringLiteral("Okular"));
+    }
+
+    void theApplicationStartsDetachedOnThePathAndIsRemembered()
+    {
+        const QString working = path(QStringLiteral("working/Cut.kdenlive"));
+        writeFile(working, "<mlt/>");
+        SystemWorkspace desktop;
+        syncWait(desktop.open(QUrl::fromLocalFile(working)));
+
+        const auto launches = LaunchedApplications::shared().runningInside(path(QStringLiteral("working")));
+        QCOMPARE(launches.size(), 1);
+        const qint64 pid = launches.first().pid;
+        QCOMPARE(launches.first().path, working);
+        QCOMPARE(launches.first().applicationName, QStringLiteral("Recorder"));
+        QFile recorded(path(QStringLiteral("recorded")));
+        QTRY_VERIFY(recorded.exists() && recorded.size() > 0);
+        QVERIFY(recorded.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(recorded.readAll()).trimmed(), working);
+        // Still running after the first moments, in a session of its own.
+        QCOMPARE(::kill(static_cast<pid_t>(pid), 0), 0);
+        QVERIFY(::getsid(static_cast<pid_t>(pid)) != ::getsid(0));
+
+        ::kill(static_cast<pid_t>(pid), SIGTERM);
+        QTRY_VERIFY(LaunchedApplications::shared().runningInside(path(QStringLiteral("working"))).isEmpty());
+    }
+
+    void whatDoesNotOpenSaysWhy()
+    {
+        SystemWorkspace desktop;
+        const QString blend = path(QStringLiteral("working/Scene.blend"));
+        writeFile(blend, "BLENDER");
+        const auto exited = failureOf(desktop.open(QUrl::fromLocalFile(blend)));
+        QVERIFY(exited);
+        QCOMPARE(exited->kind(), LaunchError::Case::exitedAtOnce);
+        QVERIFY(exited->localizedDescription().contains(QStringLiteral("Broken")));
+        QVERIFY(exited->localizedDescription().contains(QStringLiteral("exit status 3")));
+        QVERIFY(exited->localizedDescription().contains(QStringLiteral("“Scene.blend”")));
+
+        const QString session = path(QStringLiteral("working/Mix.ardour"));
+        writeFile(session, "<Session/>");
+        const auto none = failureOf(desktop.open(QUrl::fromLocalFile(session)));
+        QVERIFY(none);
+        QCOMPARE(none->kind(), LaunchError::Case::noApplication);
+        QVERIFY(none->localizedDescription().contains(QStringLiteral("“Mix.ardour”")));
+
+        // Nothing shows folders here: neither opening one nor revealing a file in it works.
+        const QString archive = path(QStringLiteral("downloads/Vantrel Logs.zip"));
+        writeFile(archive, "PK");
+        const auto folder = failureOf(desktop.open(QUrl::fromLocalFile(path(QStringLiteral("downloads")))));
+        QVERIFY(folder);
+        QCOMPARE(folder->kind(), LaunchError::Case::noFileManager);
+        const auto reveal = failureOf(desktop.revealInFileManager(archive));
+        QVERIFY(reveal);
+        QCOMPARE(reveal->kind(), LaunchError::Case::noFileManager);
+        QVERIFY(reveal->localizedDescription().contains(archive));
+        // Titles are short texts of their own, never a path.
+        for (const auto& error : {*exited, *none, *reveal})
+            QVERIFY(error.failureReason() && !error.failureReason()->contains(u'/'));
+    }
+};
+
+QTEST_GUILESS_MAIN(DesktopLaunchTest)
+#include "desktop_launch_test.moc"
