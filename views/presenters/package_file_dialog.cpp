@@ -2,6 +2,9 @@
 
 #include "actions/file_importer.h"
 
+#include <QHeaderView>
+#include <QTreeView>
+
 namespace vantrel {
 
 PackageFileDialog::PackageFileDialog(QStringList packagePatterns, QWidget* parent)
@@ -31,6 +34,21 @@ void PackageFileDialog::accept()
     if (!m_chosen.isEmpty() || choosePackageAmong(selectedFiles()))
         return;
     QFileDialog::accept();
+}
+
+void PackageFileDialog::showEvent(QShowEvent* event)
+{
+    QFileDialog::showEvent(event);
+    // Qt's own dialog gives its columns fixed widths, which cut the dates short: they take
+    // what they need and the name column takes what is left. (The desktop's dialog has no
+    // such view.)
+    if (auto* details = findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
 }
 
 bool PackageFileDialog::choosePackageAmong(const QStringList& paths)

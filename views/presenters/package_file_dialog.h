@@ -22,6 +22,9 @@ public:
 
     void accept() override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     // Accepts with the package one of `paths` is or lies in; false when none is in one.
     bool choosePackageAmong(const QStringList& paths);
