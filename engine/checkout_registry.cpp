@@ -86,20 +86,40 @@ QList<Checkout> CheckoutRegistry::all() const
     return m_checkouts.values();
 }
 
+// Writers take turns, so that the file and the table change together; readers only wait for
+// the table.
 void CheckoutRegistry::save(const Checkout& checkout)
+{
+    std::lock_guard writing(m_writeMutex);
+    write(checkout);
+}
+
+bool CheckoutRegistry::update(const IdFor<VersionBundle>& bundle, const std::function<void(Checkout&)>& change)
+{
+    std::lock_guard writing(m_writeMutex);
+    auto checkout = find(bundle);
+    if (!checkout)
+        return false;
+    change(*checkout);
+    write(*checkout);
+    return true;
+}
+
+void CheckoutRegistry::remove(const IdFor<VersionBundle>& bundle)
+{
+    std::lock_guard writing(m_writeMutex);
+    QFile::remove(m_folder + QLatin1Char('/') + bundle.toString() + QStringLiteral(".json"));
+    std::lock_guard lock(m_mutex);
+    m_checkouts.remove(bundle);
+}
+
+void CheckoutRegistry::write(const Checkout& checkout)
 {
     ensureDirectory(m_folder);
     writeFileAtomically(m_folder + QLatin1Char('/') + checkout.bundle.toString() + QStringLiteral(".json"),
                         checkout.toJson());
     std::lock_guard lock(m_mutex);
     m_checkouts.insert(checkout.bundle, checkout);
-}
-
-void CheckoutRegistry::remove(const IdFor<VersionBundle>& bundle)
-{
-    QFile::remove(m_folder + QLatin1Char('/') + bundle.toString() + QStringLiteral(".json"));
-    std::lock_guard lock(m_mutex);
-    m_checkouts.remove(bundle);
 }
 
 } // namespace vantrel

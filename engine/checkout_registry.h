@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -44,11 +45,17 @@ public:
     std::optional<Checkout> find(const IdFor<VersionBundle>& bundle) const;
     QList<Checkout> all() const;
     void save(const Checkout& checkout); // throws StorageError
+    // Changes the check-out of `bundle` by `change` and saves it, unless it was removed
+    // meanwhile (false then): a check-out that ended is never written back. Throws StorageError.
+    bool update(const IdFor<VersionBundle>& bundle, const std::function<void(Checkout&)>& change);
     void remove(const IdFor<VersionBundle>& bundle);
 
 private:
+    void write(const Checkout& checkout); // with m_writeMutex held
+
     QString m_folder;
-    mutable std::mutex m_mutex;
+    std::mutex m_writeMutex;    // held by save(), update() and remove()
+    mutable std::mutex m_mutex; // of the table
     QHash<IdFor<VersionBundle>, Checkout> m_checkouts;
 };
 

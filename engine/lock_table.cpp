@@ -147,6 +147,12 @@ void LockTable::setBeforeAcquireForTesting(std::function<void()> hook)
     m_beforeAcquire = std::move(hook);
 }
 
+void LockTable::setAfterReleaseForTesting(std::function<void()> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_afterRelease = std::move(hook);
+}
+
 void LockTable::leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const ReleaseNote& note)
 {
     for (const auto& id : ids)
@@ -436,6 +442,11 @@ void LockTable::release(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
     for (const auto& id : ids)
         releaseOne(id, initiator);
     refresh();
+    if (const auto hook = [this] {
+            std::lock_guard lock(m_mutex);
+            return m_afterRelease;
+        }())
+        hook();
 }
 
 } // namespace vantrel

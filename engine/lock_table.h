@@ -88,6 +88,8 @@ public:
 
     // Called at the start of every acquire(), on its thread: lets a test hold a client there.
     void setBeforeAcquireForTesting(std::function<void()> hook);
+    // Called at the end of every release(), on its thread: lets a test act right after it.
+    void setAfterReleaseForTesting(std::function<void()> hook);
 
 private:
     QString pathFor(const IdFor<VersionBundle>& id) const;
@@ -107,6 +109,7 @@ private:
     QHash<IdFor<VersionBundle>, Known> m_locks;
     QSet<IdFor<VersionBundle>> m_changedSinceRefresh; // by readNow()
     std::function<void()> m_beforeAcquire;
+    std::function<void()> m_afterRelease;
 };
 
 } // namespace vantrel

@@ -26,6 +26,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -390,6 +391,22 @@ void TeamBundle::announce(const QSet<IdFor<VersionBundle>>& changed)
     publish(changed);
 }
 
+void TeamBundle::endCheckout(const IdFor<VersionBundle>& bundle, const QList<IdFor<VersionBundle>>& locked)
+{
+    {
+        std::lock_guard ending(m_endingMutex);
+        m_ending.insert(bundle);
+    }
+    const auto ended = qScopeGuard([this, &bundle] {
+        std::lock_guard ending(m_endingMutex);
+        m_ending.remove(bundle);
+    });
+    // The lock first: the record outlives it, never the other way round (a lock of ours without
+    // a record would wait for a force unlock, its working copy unknown to this client).
+    m_locks->release(locked, bundle);
+    m_checkouts->remove(bundle);
+}
+
 QSet<IdFor<VersionBundle>> TeamBundle::rereadLocks(const QSet<IdFor<VersionBundle>>& named)
 {
     // A lock taken or given up elsewhere shows in a listing of locks/ only once the share's
@@ -436,19 +453,22 @@ QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, 
 {
     QSet<IdFor<VersionBundle>> changed = rereadLocks(named);
     // A check-out of ours whose lock is no longer ours: somebody broke it. The working copy
-    // stays where it is; a copy of it goes to the attic, once.
-    for (Checkout checkout : m_checkouts->all()) {
-        if (checkout.displaced || m_locks->isMine(checkout.bundle, checkout.bundle))
+    // stays where it is; a copy of it goes to the attic, once. A check-out this client is ending
+    // has given up its lock itself, and one that has ended is gone: both are left alone.
+    for (const Checkout& listed : m_checkouts->all()) {
+        std::lock_guard ending(m_endingMutex);
+        const auto checkout = m_checkouts->find(listed.bundle);
+        if (!checkout || checkout->displaced || m_ending.contains(checkout->bundle)
+            || m_locks->isMine(checkout->bundle, checkout->bundle))
             continue;
-        const auto holder = m_locks->holder(checkout.bundle);
+        const auto holder = m_locks->holder(checkout->bundle);
         if (holder && holder->forced)
-            forceUnlockedBy.insert(checkout.bundle, displayName(holder->fullName, holder->userName));
-        changed.insert(checkout.bundle);
+            forceUnlockedBy.insert(checkout->bundle, displayName(holder->fullName, holder->userName));
+        changed.insert(checkout->bundle);
         try {
-            if (QFileInfo::exists(checkout.workingCopy))
-                keepInAttic(checkout.bundle, checkout.workingCopy, QStringLiteral("force unlocked"));
-            checkout.displaced = true;
-            m_checkouts->save(checkout);
+            if (QFileInfo::exists(checkout->workingCopy))
+                keepInAttic(checkout->bundle, checkout->workingCopy, QStringLiteral("force unlocked"));
+            m_checkouts->update(checkout->bundle, [](Checkout& kept) { kept.displaced = true; });
         } catch (const Error& error) {
             m_log->event(escapedForLog(error.localizedDescription()), QStringLiteral("refreshLocks"),
                          Logger::Level::error);
@@ -540,7 +560,12 @@ void TeamBundle::autoSave()
                        {{QStringLiteral("message"), QStringLiteral("is editing this document")}});
                 checkout.lastSavedManifest = tree.toHex();
             }
-            m_checkouts->save(checkout);
+            // Only what the auto-save keeps: a check-in may be writing the check-out meanwhile,
+            // or may have ended it.
+            m_checkouts->update(checkout.bundle, [&checkout](Checkout& saved) {
+                saved.lastAutoSave = checkout.lastAutoSave;
+                saved.lastSavedManifest = checkout.lastSavedManifest;
+            });
         } catch (const Error& error) {
             m_log->event(escapedForLog(error.localizedDescription()), QStringLiteral("autoSave"),
                          Logger::Level::warning);

@@ -154,6 +154,11 @@ public:
 
     // Publishes a change of the given bundles without a record (locks taken or given up here).
     void announce(const QSet<IdFor<VersionBundle>>& changed);
+    // Ends this client's check-out of `bundle`: gives up the locks of `locked` it holds, then
+    // removes its record. Meanwhile no poll takes the lock given up for one somebody took. A
+    // process that ends in between leaves the record without its lock, and the next poll then
+    // keeps the working copy in the attic as for a lock taken. Blocking; throws StorageError.
+    void endCheckout(const IdFor<VersionBundle>& bundle, const QList<IdFor<VersionBundle>>& locked);
 
     // Removes stored contents and trees that no version of any bundle (nor the attic) uses any
     // more and that are older than `gracePeriod` (a client may be storing a version that will use
@@ -229,6 +234,11 @@ private:
 
     mutable std::mutex m_problemsMutex;
     QStringList m_problems;
+
+    // The check-outs endCheckout() is ending. The poll looks at each check-out with the mutex
+    // held, so that none begins to end while it decides whether its lock was taken.
+    std::mutex m_endingMutex;
+    QSet<IdFor<VersionBundle>> m_ending;
 
     // Bundles whose lock files are read by name at every poll, and until when at least.
     std::mutex m_lockWatchMutex;

@@ -375,8 +375,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
         // bundles: the note naming it is left before the locks are given up.
         const auto finish = [&](const JournalStamp& published) {
             team.locks().leaveReleaseNote(locked, ReleaseNote{published.client, published.seq});
-            team.locks().release(locked, self->m_id);
-            team.checkouts().remove(self->m_id);
+            team.endCheckout(self->m_id, locked);
             // Giving up the watch of every folder takes a while in a large library: it is done
             // in the background, before the working copy is removed.
             discardWorkingFolder(QFileInfo(checkout->workingCopy).path(),
@@ -445,8 +444,9 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
                 keepStillOpen();
             keepWorkingFolderEntries(team, self->m_id, QFileInfo(checkout->workingCopy).path(),
                                      QFileInfo(checkout->workingCopy).fileName(), QStringLiteral("left beside"));
-            checkout->checkingIn = newVersion.toString();
-            team.checkouts().save(*checkout);
+            // Only this field: a poll may have found the lock taken meanwhile, and said so once.
+            team.checkouts().update(self->m_id,
+                                    [&newVersion](Checkout& saved) { saved.checkingIn = newVersion.toString(); });
             // The same for the document, right before the record that makes its version current.
             requireOwnLock(team, *current);
             published = team.commit(versions.changes).front().stamp;
@@ -496,8 +496,7 @@ QCoro::Task<> VersioningService::cancelCheckout(S3Factory, WorkingCopyInUse inUs
         if (wasMine)
             team.commit(RecordKind::discard, self->m_id,
                         {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
-        team.locks().release(locked, self->m_id);
-        team.checkouts().remove(self->m_id);
+        team.endCheckout(self->m_id, locked);
         discardWorkingFolder(QFileInfo(checkout->workingCopy).path(),
                              team.changeWatcher().release(checkout->workingCopy));
         team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));

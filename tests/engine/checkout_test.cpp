@@ -326,6 +326,33 @@ private Q_SLOTS:
         QCOMPARE(contentOf(cut, fixture.scratch(QStringLiteral("o"))), QByteArray("first"));
     }
 
+    // A check-in or discard gives its locks up before it forgets the check-out. A poll right
+    // between the two must not take that for a lock taken by somebody else: no copy in the attic,
+    // and the check-out is not written back. Should the process end right there, the
+    // check-out that outlived its lock is kept in the attic like one whose lock was taken.
+    void ownReleaseIsNoForceUnlock()
+    {
+        AnaEditing editing("ana's edit");
+        auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
+        ana->locks().setAfterReleaseForTesting([team = ana.get()] { team->poll(); });
+        syncWait(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()));
+        QCOMPARE(atticEntries(fixture, cut), 0);
+        QVERIFY(!ana->checkouts().find(cut->id()));
+        writeFile(checkOut(cut), "thrown away");
+        syncWait(cut->cancelCheckout(defaultS3Factory()));
+        QCOMPARE(atticEntries(fixture, cut), 1); // what was discarded, once
+        QVERIFY(!ana->checkouts().find(cut->id()));
+        ana->locks().setAfterReleaseForTesting({});
+
+        const QString unsaved = checkOut(cut);
+        writeFile(unsaved, "unsaved");
+        ana->locks().release({cut->id()}, cut->id());
+        ana->poll();
+        QCOMPARE(testing::contentOf(unsaved), QByteArray("unsaved"));
+        QCOMPARE(atticEntries(fixture, cut), 2);
+        QVERIFY(ana->checkouts().find(cut->id())->displaced);
+    }
+
     void timelineOfADay()
     {
         TeamFixture fixture;
