@@ -181,17 +181,25 @@ QList<ItemSelection> Team::unsavedItems() const
             }
         }
     }
+    // A document in several collections is one unsaved item, shown where it is first listed.
+    QSet<IdFor<VersionBundle>> counted;
+    const auto add = [&](IdFor<VersionBundle> collection, IdFor<VersionBundle> document) {
+        if (!counted.contains(document)) {
+            counted.insert(document);
+            unsaved.append(ItemSelection{collection, document, std::nullopt});
+        }
+    };
     for (const auto& collection : collections().all()) {
         if (!collection->isLoadingNestedItems()) {
             for (const auto& document : collection->nestedItems()) {
                 if (document->isCheckedOut())
-                    unsaved.append(ItemSelection{collection->id(), document->id(), std::nullopt});
+                    add(collection->id(), document->id());
             }
             continue;
         }
         const auto found = checkedOutIn.value(collection->id());
         for (const auto& summary : sortedByName(found, [](const VersionBundle::Summary& s) { return s.name(); }))
-            unsaved.append(ItemSelection{collection->id(), summary.id(), std::nullopt});
+            add(collection->id(), summary.id());
     }
     return unsaved;
 }

@@ -64,7 +64,7 @@ Q_SIGNALS:
     void shareReachableChanged();
 
 private:
-    // The checked-out documents, by collection and then by document.
+    // The checked-out documents, each once, by collection and then by document.
     QList<ItemSelection> unsavedItems() const;
 
     std::shared_ptr<TeamBundle> m_bundle;

@@ -116,15 +116,27 @@ private Q_SLOTS:
         QTRY_COMPARE(shell.setup->state().kind(), Case::loaded);
         QVERIFY(!shell.content().onboarding());
         QTRY_VERIFY(!made.first());
+        // Nor is one made, hidden, while a team shows or another loads.
+        Q_EMIT shell.setup->stateChanged();
+        QVERIFY(!shell.content().onboarding());
+        bool madeWhileLoading = false;
+        connect(shell.setup.get(), &TeamSetup::stateChanged, &shell.content(), [&] {
+            if (shell.setup->state().kind() == Case::loading && shell.content().onboarding())
+                madeWhileLoading = true;
+        });
 
         // Choosing again starts over on the welcome page.
         shell.setup->openTeamBundle(QUrl::fromLocalFile(fixture.root() + QStringLiteral("-gone.vantrelteam")));
         QTRY_COMPARE(shell.setup->state().kind(), Case::select);
         QCOMPARE(made.size(), 2);
+        QVERIFY(!madeWhileLoading);
         view = qobject_cast<OnboardingView*>(shell.content().onboarding());
         QVERIFY(view);
         QCOMPARE(view->model()->currentPage(), OnboardingPage::intro);
         QTRY_VERIFY(shell.content().alertPresenter()->dialog()); // the failed open says why
+        // The window gives up the team's size for the onboarding's.
+        QTRY_COMPARE(shell.content().size(), TeamWindow::onboardingSize);
+        QVERIFY(shell.window->minimumWidth() < TeamWindow::defaultSize.width());
         screenshot(*shell.window, QStringLiteral("main_window_onboarding"));
     }
 

@@ -182,6 +182,10 @@ private Q_SLOTS:
         const auto cut = window.importInto(reels, QStringLiteral("Cut.kdenlive"));
         const auto trailer = window.importInto(reels, QStringLiteral("Trailer.kdenlive"));
         const auto old = window.importInto(archive, QStringLiteral("Old.kdenlive"));
+        // One document in three collections is one unsaved item, not three.
+        auto selects = newCollection(window.bundle, QStringLiteral("Selects"));
+        syncWait(archive->addExistingNestedItem(cut->id()));
+        syncWait(selects->addExistingNestedItem(cut->id()));
         syncWait(window.team->collections().reload());
 
         QList<bool> answers;

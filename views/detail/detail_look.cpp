@@ -95,6 +95,18 @@ void setElidedText(QLabel& label, const QString& text)
     elide(label);
 }
 
+QString oneLine(const QString& text)
+{
+    QString line = text;
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    for (QChar& c : line) {
+        if (c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f' || c == QChar::LineSeparator
+            || c == QChar::ParagraphSeparator || c == QChar(0x85))
+            c = u' ';
+    }
+    return line;
+}
+
 QString fullText(const QLabel& label)
 {
     return label.property(kFullTextProperty).toString();

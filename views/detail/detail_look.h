@@ -27,6 +27,9 @@ void setTextColor(QWidget& widget, const QColor& color);
 // Shows `text` on one line, ending in an ellipsis whenever the label is narrower than the text;
 // the whole text is then its tooltip. fullText() gives it back.
 void setElidedText(QLabel& label, const QString& text);
+// `text` with each line break shown as a space. A name may hold line breaks (a pasted name keeps
+// them), but a row or a title shows it on one line; the stored name is left as it is.
+QString oneLine(const QString& text);
 QString fullText(const QLabel& label);
 
 } // namespace vantrel

@@ -83,10 +83,11 @@ TrashManagerView::TrashManagerView(std::unique_ptr<TrashManager> model, Navigati
     m_placeholder->setText(Strings::emptyTitle());
     m_placeholder->setFont(calloutMediumFont(m_placeholder->font()));
     m_placeholder->setAlignment(Qt::AlignCenter);
-    // Sits 42 pixels above the middle of the space below the buttons.
-    m_placeholder->setContentsMargins(0, 0, 0, 84);
     setTextColor(*m_placeholder, design::neutral(2));
     m_content->addWidget(m_placeholder);
+    // Sits 42 pixels above the middle of the space below the buttons. Set once the label is a page:
+    // adding a page to a stacked widget clears its margins.
+    m_placeholder->setContentsMargins(0, 0, 0, 84);
     buildTable();
     m_content->addWidget(m_table);
     outer->addWidget(m_content, 1);

@@ -55,7 +55,7 @@ void VersionedItemHeaderView::refresh()
     m_title = m_item ? m_item->name() : QString();
     const QIcon icon = itemIcon(m_item ? m_item->icon() : QString());
     m_icon->setPixmap(icon.pixmap(QSize(iconSize, iconSize), devicePixelRatioF()));
-    setElidedText(*m_name, m_title);
+    setElidedText(*m_name, oneLine(m_title));
 }
 
 } // namespace vantrel

@@ -5,6 +5,7 @@
 #include "model/strings.h"
 #include "model/text_format.h"
 #include "model/versioned_item.h"
+#include "views/detail/detail_look.h"
 #include "views/detail/tag.h"
 
 #include <QFontMetrics>
@@ -94,8 +95,8 @@ void VersionedItemLabel::paint(QPainter& painter, const QRect& rect, const Versi
     const QFont font = nameFont(base);
     painter.setFont(font);
     painter.setPen(design::neutral(0));
-    const QString shown = QFontMetrics(font).elidedText(facts.name, Qt::ElideMiddle, parts.name.width());
-    painter.drawText(parts.name, Qt::AlignLeft | Qt::AlignVCenter, shown);
+    const QString shown = QFontMetrics(font).elidedText(oneLine(facts.name), Qt::ElideMiddle, parts.name.width());
+    painter.drawText(parts.name, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
 
     painter.setOpacity(1.0);
     if (facts.incompatibleVersion) {
@@ -115,7 +116,7 @@ QString VersionedItemLabel::toolTip(const QRect& rect, const QPoint& position, c
     if (!facts.incompatibleVersion && facts.isUsedInOtherContainers && parts.trailing.contains(position))
         return formatText(Strings::usedInList(), facts.usedInContainerNames);
     if (parts.name.contains(position))
-        return facts.name;
+        return oneLine(facts.name);
     return QString();
 }
 

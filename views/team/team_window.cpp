@@ -148,8 +148,15 @@ void TeamWindow::showState()
     if (team && !m_teamView) {
         m_teamView = new TeamView(*team, m_ribbon, m_team);
         m_team->layout()->addWidget(m_teamView);
-    } else if (!m_onboardingContent)
+    }
+    if (state.kind() == TeamSetup::State::Case::select && !m_onboardingContent)
         buildOnboarding();
+    // A loaded team is never shown smaller than its default size. (A stacked layout is as large as
+    // its largest page, so the team page asks for it only while it shows.) The limit is lifted before
+    // the page hides: a hidden page's new limits never reach the window's layout.
+    const bool loaded = state.kind() == TeamSetup::State::Case::loaded;
+    if (!loaded)
+        m_team->setMinimumSize(0, 0);
     switch (state.kind()) {
     case TeamSetup::State::Case::loading:
         m_pages->setCurrentWidget(m_loading);
@@ -161,10 +168,8 @@ void TeamWindow::showState()
         m_pages->setCurrentWidget(m_team);
         break;
     }
-    // A loaded team is never shown smaller than its default size. (A stacked layout is as large as
-    // its largest page, so the team page asks for it only while it shows.)
-    const bool loaded = state.kind() == TeamSetup::State::Case::loaded;
-    m_team->setMinimumSize(loaded ? defaultSize : QSize(0, 0));
+    if (loaded)
+        m_team->setMinimumSize(defaultSize);
     // No alert shows over a team bundle that is still loading; it waits for what comes next.
     m_alert->setEnabled(state.kind() != TeamSetup::State::Case::loading);
     Q_EMIT contentChanged();

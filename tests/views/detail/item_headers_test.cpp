@@ -11,9 +11,12 @@
 #include "views/detail/version_bundle_header_view.h"
 #include "views/detail/version_bundle_summary_label.h"
 #include "views/detail/versioned_item_header_view.h"
+#include "views/detail/versioned_item_label.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QImage>
+#include <QPainter>
 #include <QLabel>
 #include <QTest>
 #include <QVBoxLayout>
@@ -157,6 +160,25 @@ private Q_SLOTS:
         QCOMPARE(twoLines.height(), 28);
     }
 
+    void aRowDrawsANameWithLineBreaksOnOneLine()
+    {
+        const auto drawn = [](const QString& name) {
+            VersionedItemFacts facts;
+            facts.name = name;
+            QImage image(240, 40, QImage::Format_ARGB32);
+            image.fill(Qt::black);
+            QPainter painter(&image);
+            VersionedItemLabel::paint(painter, QRect(0, 8, 240, VersionedItemLabel::height), facts, 0, QFont());
+            return image;
+        };
+        QCOMPARE(drawn(QStringLiteral("Reels\nTwo")), drawn(QStringLiteral("Reels Two")));
+        QVERIFY(drawn(QStringLiteral("Reels\nTwo")) != drawn(QStringLiteral("Reels")));
+        const QRect row(0, 0, 240, VersionedItemLabel::height);
+        VersionedItemFacts facts;
+        facts.name = QStringLiteral("Reels\u2028Two");
+        QCOMPARE(VersionedItemLabel::toolTip(row, QPoint(100, 12), facts, QFont()), QStringLiteral("Reels Two"));
+    }
+
     void theSelectedItemHeaderFollowsTheFocusedPane()
     {
         TeamFixture fixture;
@@ -227,6 +249,11 @@ private Q_SLOTS:
         navigation.setFocus(ContentViewFocus::collectionList);
         syncWait(reels->rename(QStringLiteral("%1 Reels %d")));
         QTRY_COMPARE(view.header()->title(), QStringLiteral("%1 Reels %d"));
+        // A name with line breaks shows on one line; the name itself keeps them.
+        syncWait(reels->rename(QStringLiteral("Reels\nTwo\r\nThree")));
+        QTRY_COMPARE(view.header()->title(), QStringLiteral("Reels\nTwo\r\nThree"));
+        QCOMPARE(fullText(*view.header()->nameLabel()), QStringLiteral("Reels Two Three"));
+        QVERIFY(!view.header()->nameLabel()->text().contains(u'\n'));
 
         // Screenshots of both headers.
         QWidget window;

@@ -284,6 +284,9 @@ private Q_SLOTS:
         sheet.show();
         QVERIFY(QTest::qWaitForWindowExposed(&sheet));
         QVERIFY(empty.view->placeholder()->isVisible());
+        // The text sits 42 above the middle of the space it is given.
+        const QLabel* placeholder = empty.view->placeholder();
+        QCOMPARE(placeholder->rect().center().y() - placeholder->contentsRect().center().y(), 42);
         saveScreenshot(sheet, QStringLiteral("trash_table_empty"));
         empty.view->setParent(nullptr);
     }
