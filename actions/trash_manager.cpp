@@ -95,28 +95,26 @@ void TrashManager::finishAction()
 void TrashManager::deleteSelected()
 {
     const QList<IdFor<VersionBundle>> ids(selection().begin(), selection().end());
-    const auto items = m_index.summaries(ids);
+    askToDeletePermanently(m_index.summaries(ids));
+}
+
+void TrashManager::emptyTrash()
+{
+    askToDeletePermanently(content());
+}
+
+void TrashManager::askToDeletePermanently(QList<VersionBundle::Summary> items)
+{
     if (!m_confirmation)
         return;
     // Once confirmed, the deletion runs even when this manager is gone by then (the trash pane
-    // was left): the question was answered, so the items go.
+    // was left, say because a finishing check-out moved the focus): the question was answered,
+    // so the items go. The answer holds the team bundle itself, never the manager.
     const auto team = m_teamBundle;
     const QPointer<AlertModel> alert = m_alert;
     const QPointer<TrashManager> self(this);
     m_confirmation->setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{
         items, [team, alert, self, items] { startDeletion(team, alert, self, items); }});
-}
-
-void TrashManager::emptyTrash()
-{
-    const auto items = content();
-    QPointer<TrashManager> self(this);
-    if (m_confirmation) {
-        m_confirmation->setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{items, [self, items] {
-                                                                                   if (self)
-                                                                                       self->deletePermanently(items);
-                                                                               }});
-    }
 }
 
 void TrashManager::deletePermanently(QList<VersionBundle::Summary> items)

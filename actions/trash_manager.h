@@ -62,6 +62,9 @@ Q_SIGNALS:
 
 private:
     void closeWhenEmpty();
+    // Asks to delete `items` for good; a confirmed answer deletes them whether or not this
+    // manager still exists.
+    void askToDeletePermanently(QList<VersionBundle::Summary> items);
     // Deletes `items` from `team` for good; `self`, while it exists, shows the deletion.
     static void startDeletion(std::shared_ptr<TeamBundle> team, QPointer<AlertModel> alert, QPointer<TrashManager> self,
                               QList<VersionBundle::Summary> items);

@@ -1,6 +1,6 @@
 // The trash table over a real team bundle: its order by each column with the other columns
 // breaking ties, natural name order, the selection across reloads, the action button and the
-// Restore buttons.
+// Restore buttons, and a confirmed deletion once the pane is gone.
 
 #include "actions/trash_manager.h"
 #include "design/dark_theme.h"
@@ -194,6 +194,38 @@ private Q_SLOTS:
         QTRY_COMPARE(trash.closed, 1);
         QVERIFY(trash.view->placeholder()->isVisibleTo(trash.view.get()));
         QVERIFY(trash.bundle->versionBundles().trashIndex().all.isEmpty());
+    }
+
+    void aConfirmedDeletionRunsAfterThePaneIsGone_data()
+    {
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QStringList>("left");
+        QTest::newRow("Delete 1 Item") << QList<int>{0} << QStringList{"Reels"};
+        QTest::newRow("Empty") << QList<int>{} << QStringList{};
+    }
+
+    void aConfirmedDeletionRunsAfterThePaneIsGone()
+    {
+        QFETCH(QList<int>, selected);
+        QFETCH(QStringList, left);
+        Trash trash;
+        trash.trashed(QStringLiteral("Dailies"));
+        trash.trashed(QStringLiteral("Reels"));
+        trash.reload();
+        trash.select(selected);
+        QTest::mouseClick(trash.view->actionButton(), Qt::LeftButton);
+        QVERIFY(trash.confirmation.dialog());
+
+        // The pane goes while the question shows (the focus moved elsewhere); the user confirms.
+        trash.view.reset();
+        trash.confirmation.dialog()->confirmButton().action();
+        QTRY_COMPARE(trash.bundle->versionBundles().trashIndex().all.size(), left.size());
+        QStringList names;
+        for (const auto& summary : trash.bundle->versionBundles().trashIndex().all)
+            names << summary.name();
+        QCOMPARE(names, left);
+        QVERIFY(!trash.alert.details());
+        QCOMPARE(trash.closed, 0); // nothing acts on the pane that is gone
     }
 
     void onlyCollectionsCanBeRestored()
