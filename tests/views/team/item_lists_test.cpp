@@ -12,7 +12,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QContextMenuEvent>
 #include <QDir>
 #include <QMenu>
 #include <QTest>
@@ -215,53 +214,6 @@ private Q_SLOTS:
         QVERIFY(!navigation.selectedCollection());
         QVERIFY(!view.selectedID());
         QVERIFY(!window.alert.details());
-    }
-
-    // Keyboard focus given to a list by the user makes its pane the focused one, so the Delete key
-    // asks about the item the header shows: after a right click in the sidebar, the collection.
-    void aClickedListBecomesTheFocusedPane()
-    {
-        Window window;
-        auto& navigation = window.navigation();
-        const auto dailies = window.selectDailies();
-        QWidget frame;
-        frame.resize(600, 320);
-        auto* collections = new CollectionList(window.team->collections(), navigation, window.team->itemActions(), &frame);
-        collections->setGeometry(0, 0, 280, 320);
-        auto* documents = window.documentList(dailies, &frame);
-        documents->setGeometry(300, 0, 280, 320);
-        frame.show();
-        QVERIFY(QTest::qWaitForWindowActive(&frame));
-        auto& sidebar = collections->view();
-        auto& list = documents->view();
-
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centreOf(list, rowNamed(list, "Cut")));
-        QCOMPARE(navigation.focusedItem()->name(), QStringLiteral("Cut"));
-        QTRY_VERIFY(list.hasFocus());
-
-        // A right click opens the menu without selecting; Escape closes it and the sidebar keeps the focus.
-        const QPoint row = centreOf(sidebar, rowNamed(sidebar, "Dailies"));
-        QTest::mousePress(sidebar.viewport(), Qt::RightButton, {}, row);
-        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, row, sidebar.viewport()->mapToGlobal(row));
-        QApplication::sendEvent(sidebar.viewport(), &menuEvent);
-        QTest::mouseRelease(sidebar.viewport(), Qt::RightButton, {}, row);
-        QTRY_VERIFY(QApplication::activePopupWidget());
-        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
-        QTRY_VERIFY(!QApplication::activePopupWidget());
-        QTRY_VERIFY(sidebar.hasFocus());
-        QCOMPARE(navigation.focus(), ContentViewFocus::collectionList);
-        QCOMPARE(navigation.focusedItem(), std::shared_ptr<VersionedItem>(dailies));
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
-        QVERIFY(window.confirmation.dialog());
-        QVERIFY(window.confirmation.dialog()->messageText().contains(QStringLiteral("Dailies")));
-        window.confirmation.setDialog(std::nullopt);
-
-        // Tab back into the documents: their pane is focused again and Delete asks about the document.
-        list.setFocus(Qt::TabFocusReason);
-        QCOMPARE(navigation.focus(), ContentViewFocus::documentList);
-        QTest::keyClick(&list, Qt::Key_Delete);
-        QVERIFY(window.confirmation.dialog());
-        QVERIFY(window.confirmation.dialog()->messageText().contains(QStringLiteral("Cut")));
     }
 
     void nestedListGroupsSelectsAndSkipsHeaders()
