@@ -45,6 +45,12 @@ void AlertModel::setDetails(std::optional<AlertDetails> details)
     m_details = std::move(details);
 }
 
+void AlertModel::dismissAll()
+{
+    m_waiting.clear();
+    m_details = std::nullopt;
+}
+
 void AlertModel::ignoreLog(const QString&) {}
 
 void AlertModel::show(const Error& error)

@@ -55,6 +55,8 @@ public:
     // Shows (or, with nothing, dismisses) an alert; nothing is logged. Dismissing shows the next
     // waiting alert, if any.
     void setDetails(std::optional<AlertDetails> details);
+    // Dismisses the alert that shows and every one waiting, without running a button's action.
+    void dismissAll();
     // How many alerts wait behind the question that shows.
     qsizetype waitingCount() const { return m_waiting.size(); }
 

@@ -131,8 +131,25 @@ void TeamSetup::setState(State state)
     // The team that leaves is released here; its bundle, once nothing else holds it, is closed on a
     // worker thread.
     std::shared_ptr<TeamBundle> previous = m_state().team() ? m_state().team()->bundle() : nullptr;
+    if (previous && state.team() != m_state().team())
+        dismissWhatTheTeamAsked();
     m_state = std::move(state);
     closeInBackground(std::move(previous));
+}
+
+// The window's question, sheet, alert and file dialog hold actions on the team that leaves; an
+// answer given after it left would act on a team no longer shown. They close without acting, before
+// the next team can raise its own.
+void TeamSetup::dismissWhatTheTeamAsked()
+{
+    if (m_confirmation)
+        m_confirmation->setDialog(std::nullopt);
+    if (m_sheet)
+        m_sheet->setSheet(std::nullopt);
+    if (m_fileImporter)
+        m_fileImporter->setAction(nullptr);
+    if (m_alert)
+        m_alert->dismissAll();
 }
 
 void TeamSetup::show(const Error& error)

@@ -127,6 +127,7 @@ Q_SIGNALS:
 private:
     void bindLog(AlertModel* alert);
     void setState(State state);
+    void dismissWhatTheTeamAsked();
     // Opens (or creates) the team bundle at `path` on a worker thread, as the latest request.
     void startRequest(const QString& path, bool create);
     static QCoro::Task<> runRequest(QPointer<TeamSetup> self, quint64 generation, QString path, bool create,

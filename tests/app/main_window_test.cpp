@@ -125,9 +125,17 @@ private Q_SLOTS:
                 madeWhileLoading = true;
         });
 
-        // Choosing again starts over on the welcome page.
+        // The team's question is closed unanswered when the team goes. Choosing again starts over on
+        // the welcome page.
+        bool deleted = false;
+        shell.confirmation.setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{{}, [&] { deleted = true; }});
+        QTRY_VERIFY(shell.content().confirmationPresenter()->dialog());
+        QPointer<QDialog> question = shell.content().confirmationPresenter()->dialog();
         shell.setup->openTeamBundle(QUrl::fromLocalFile(fixture.root() + QStringLiteral("-gone.vantrelteam")));
         QTRY_COMPARE(shell.setup->state().kind(), Case::select);
+        QVERIFY(!shell.content().confirmationPresenter()->dialog());
+        QVERIFY(!question || !question->isVisible());
+        QVERIFY(!deleted);
         QCOMPARE(made.size(), 2);
         QVERIFY(!madeWhileLoading);
         view = qobject_cast<OnboardingView*>(shell.content().onboarding());

@@ -230,6 +230,48 @@ private Q_SLOTS:
         QTRY_COMPARE(window.openPath(), other);
     }
 
+    // What the window asks on behalf of a team closes, without acting, once that team has left;
+    // while the next one still opens, the first is shown and keeps its question.
+    void leavingATeamClosesItsQuestionsWithoutActing()
+    {
+        Window window;
+        const QString cut = window.bundle(QStringLiteral("Cut"));
+        const QString other = window.bundle(QStringLiteral("Other"));
+        window.start(cut);
+        QTRY_COMPARE(window.openPath(), cut);
+        QStringList acted;
+        window.confirmation.setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{
+            {}, [&acted] { acted << QStringLiteral("delete"); }});
+        window.sheet.setSheet(SheetModel::CreateNewCollection{[&acted](QString) { acted << QStringLiteral("sheet"); }});
+        window.fileImporter.request(
+            {}, [&acted](QUrl) { acted << QStringLiteral("file"); }, FileImporter::Purpose::openTeamBundle);
+        AlertDetails question(QStringLiteral("Question"), QString(),
+                              {ButtonAction{QStringLiteral("Go"), [&acted] { acted << QStringLiteral("alert"); }}});
+        question.mustBeAnswered = true;
+        window.alert.setDetails(question);
+        window.alert.show(TeamBundleError(TeamBundleError::Case::missingFolder, cut));
+        QCOMPARE(window.alert.waitingCount(), 1);
+
+        window.setup->openTeamBundle(QUrl::fromLocalFile(other));
+        QVERIFY(window.confirmation.dialog());
+        QVERIFY(window.sheet.sheet());
+        QTRY_COMPARE(window.openPath(), other);
+        QVERIFY(!window.confirmation.dialog());
+        QVERIFY(!window.sheet.sheet());
+        QVERIFY(!window.fileImporter.action());
+        QVERIFY(!window.alert.details());
+        QCOMPARE(window.alert.waitingCount(), 0);
+        QVERIFY(acted.isEmpty());
+
+        // What the next state raises itself is shown: a refused open says why.
+        window.confirmation.setDialog(ConfirmationDialog::ConfirmPermanentlyDelete{{}, [] {}});
+        const QString wrong = window.share + QStringLiteral("/Cut.txt");
+        window.setup->openTeamBundle(QUrl::fromLocalFile(wrong));
+        QCOMPARE(window.setup->state().kind(), Case::select);
+        QVERIFY(!window.confirmation.dialog());
+        QCOMPARE(window.message(), description(TeamBundleError::Case::wrongExtension, wrong));
+    }
+
     void creatingANewTeam()
     {
         Window window;

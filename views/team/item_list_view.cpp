@@ -6,6 +6,7 @@
 #include "views/team/item_row_delegate.h"
 
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScopedValueRollback>
@@ -88,6 +89,24 @@ void ItemListView::showEvent(QShowEvent* event)
 {
     QListView::showEvent(event);
     followFocus();
+}
+
+// Only the user's own moves name the pane: focus given back when a menu closes or the window is
+// activated again returns to the pane that had it, and followFocus() already matches the model.
+void ItemListView::focusInEvent(QFocusEvent* event)
+{
+    QListView::focusInEvent(event);
+    switch (event->reason()) {
+    case Qt::MouseFocusReason:
+    case Qt::TabFocusReason:
+    case Qt::BacktabFocusReason:
+    case Qt::ShortcutFocusReason:
+        if (m_navigation && m_navigation->focus() != m_focusIdentifier)
+            m_navigation->setFocus(m_focusIdentifier);
+        break;
+    default:
+        break;
+    }
 }
 
 // Group headers are passed over: the move goes on in its direction to the next item row, and

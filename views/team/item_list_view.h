@@ -18,8 +18,10 @@ class NavigationModel;
 
 // The list view under the team window's lists. It holds one selectable row at most, skips
 // group headers when the selection moves by keyboard, and takes the keyboard focus whenever the
-// navigation model's focus names its pane (it never writes the focus itself). What the user does
-// goes to the hooks its owner sets; selections its owner shows are not reported back.
+// navigation model's focus names its pane. The other way round, when the user gives it the keyboard
+// focus (a click of any button, Tab, a shortcut), its pane becomes the focused one: the header and
+// the Delete key then act on the same item. What the user does goes to the hooks its owner sets;
+// selections its owner shows are not reported back.
 class ItemListView final : public QListView {
     Q_OBJECT
 public:
@@ -56,6 +58,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     void followFocus();

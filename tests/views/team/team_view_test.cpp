@@ -20,6 +20,7 @@
 #include "views/team/welcome_view.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QMessageBox>
 #include <QPainter>
@@ -165,6 +166,58 @@ private Q_SLOTS:
         navigation.setSelectedCollection(nullptr);
         navigation.setFocus(ContentViewFocus::collectionList);
         QVERIFY(window.detail<WelcomeView>());
+    }
+
+    // Keyboard focus given to a list by the user makes its pane the focused one, so the Delete key
+    // asks about the item the header shows: after a right click in the sidebar, the collection.
+    void aClickedListBecomesTheFocusedPane()
+    {
+        Window window;
+        const auto dailies = window.fillDailies();
+        NavigationModel& navigation = window.navigation();
+        navigation.setSelectedCollection(dailies);
+        QTRY_COMPARE(dailies->nestedItems().size(), 2);
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        auto* content = window.detail<CollectionContentView>();
+        QVERIFY(content);
+        ItemListView& sidebar = window.view->collectionList()->view();
+        ItemListView& list = content->documentList()->view();
+        const auto centreOf = [](const ItemListView& view, const QString& name) {
+            for (int row = 0; row < view.model()->rowCount(); ++row) {
+                if (view.listModel().item(row) && view.listModel().item(row)->name() == name)
+                    return view.visualRect(view.model()->index(row, 0)).center();
+            }
+            return QPoint(-1, -1);
+        };
+        QTRY_VERIFY(centreOf(list, QStringLiteral("Cut")).x() >= 0);
+
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centreOf(list, QStringLiteral("Cut")));
+        QCOMPARE(navigation.focusedItem()->name(), QStringLiteral("Cut"));
+        QTRY_VERIFY(list.hasFocus());
+
+        // A right click opens the menu without selecting; Escape closes it, the sidebar keeps the focus.
+        const QPoint row = centreOf(sidebar, QStringLiteral("Dailies"));
+        QTest::mousePress(sidebar.viewport(), Qt::RightButton, {}, row);
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, row, sidebar.viewport()->mapToGlobal(row));
+        QApplication::sendEvent(sidebar.viewport(), &menuEvent);
+        QTest::mouseRelease(sidebar.viewport(), Qt::RightButton, {}, row);
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        QTRY_VERIFY(sidebar.hasFocus());
+        QCOMPARE(navigation.focus(), ContentViewFocus::collectionList);
+        QCOMPARE(navigation.focusedItem(), std::shared_ptr<VersionedItem>(dailies));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
+        QVERIFY(window.confirmation.dialog());
+        QVERIFY(window.confirmation.dialog()->messageText().contains(QStringLiteral("Dailies")));
+        window.confirmation.setDialog(std::nullopt);
+
+        // Tabbing back into the documents focuses their pane again; Delete asks about the document.
+        list.setFocus(Qt::TabFocusReason);
+        QCOMPARE(navigation.focus(), ContentViewFocus::documentList);
+        QTest::keyClick(&list, Qt::Key_Delete);
+        QVERIFY(window.confirmation.dialog());
+        QVERIFY(window.confirmation.dialog()->messageText().contains(QStringLiteral("Cut")));
     }
 
     void aShareThatIsGoneIsShownUntilItIsBack()
