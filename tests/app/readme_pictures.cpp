@@ -10,7 +10,7 @@
 #include "design/dark_theme.h"
 #include "model/support/item_test_support.h"
 #include "views/detail/activity_feed.h"
-#include "views/detail/add_existing_sheet.h"
+#include "views/detail/add_existing_version_bundle_view.h"
 #include "views/detail/check_in_view.h"
 #include "views/detail/trash_manager_view.h"
 #include "views/detail/trash_table_model.h"
@@ -206,11 +206,11 @@ void teamPictures(const QDir& out)
     SelectedItemCommands::addExisting(commercials, team.itemActions().addExistingItem());
     waitFor("the add-existing sheet", [&] {
         const QDialog* dialog = shell.content().sheetPresenter()->dialog();
-        const auto* sheet = dialog ? dialog->findChild<AddExistingSheet*>() : nullptr;
+        const auto* sheet = dialog ? dialog->findChild<AddExistingVersionBundleView*>() : nullptr;
         return sheet && !sheet->model()->loading() && sheet->list()->model()->rowCount() > 3;
     });
     QDialog* dialog = shell.content().sheetPresenter()->dialog();
-    auto* sheet = dialog->findChild<AddExistingSheet*>();
+    auto* sheet = dialog->findChild<AddExistingVersionBundleView*>();
     sheet->list()->setCurrentIndex(sheet->list()->model()->index(1, 0));
     settle();
     save(*dialog, out, QStringLiteral("add_existing"));

@@ -1,7 +1,7 @@
 #include "views/presenters/sheet_dialog.h"
 
 #include "actions/overloaded.h"
-#include "views/detail/add_existing_sheet.h"
+#include "views/detail/add_existing_version_bundle_view.h"
 #include "views/detail/name_input_view.h"
 
 #include <QDialog>
@@ -35,14 +35,14 @@ QDialog* openAddExisting(SheetModel* model, const SheetModel::AddExisting& sheet
                          ToolbarProgressIndicator* progress)
 {
     QDialog* dialog = makeDialog(window);
-    auto* view = new AddExistingSheet(sheet.picker, alert, progress, dialog);
+    auto* view = new AddExistingVersionBundleView(sheet.picker, alert, progress, dialog);
     auto* layout = new QVBoxLayout(dialog);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view);
     const auto presented = presentedFlag(model);
     QObject::connect(dialog, &QDialog::finished, dialog, [presented] { presented.set(false); });
     // Closes this dialog only: a sheet opened since is another dialog, left alone.
-    QObject::connect(view, &AddExistingSheet::dismissRequested, dialog, &QDialog::reject);
+    QObject::connect(view, &AddExistingVersionBundleView::dismissRequested, dialog, &QDialog::reject);
     dialog->open();
     return dialog;
 }

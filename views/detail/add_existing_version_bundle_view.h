@@ -28,15 +28,15 @@ class VersionBundleHeaderView;
 // of candidates on the left, where the selected ones are used and the add button on the right.
 // The candidates are read away from the interface thread, while a spinner shows; a failed read is
 // shown through `alert` and leaves nothing listed.
-class AddExistingSheet final : public QWidget {
+class AddExistingVersionBundleView final : public QWidget {
     Q_OBJECT
 public:
     static constexpr int minimumWidth = 840;
     static constexpr int minimumHeight = 560;
 
-    AddExistingSheet(std::shared_ptr<AddExistingVersionBundle> model, AlertModel* alert,
+    AddExistingVersionBundleView(std::shared_ptr<AddExistingVersionBundle> model, AlertModel* alert,
                      ToolbarProgressIndicator* progress, QWidget* parent = nullptr);
-    ~AddExistingSheet() override;
+    ~AddExistingVersionBundleView() override;
 
     const std::shared_ptr<AddExistingVersionBundle>& model() const { return m_model; }
 

@@ -13,7 +13,7 @@
 #include "model/support/item_test_support.h"
 #include "packages/components/in_progress_view.h"
 #include "views/detail/add_existing_list_model.h"
-#include "views/detail/add_existing_sheet.h"
+#include "views/detail/add_existing_version_bundle_view.h"
 #include "views/detail/placeholder_text.h"
 #include "views/presenters/dialog_presenter.h"
 #include "views/presenters/sheet_dialog.h"
@@ -86,7 +86,7 @@ struct Bundle {
 };
 
 // The list's rows: headings as "# title", candidates by name.
-QStringList rows(const AddExistingSheet& sheet)
+QStringList rows(const AddExistingVersionBundleView& sheet)
 {
     QStringList result;
     const AddExistingListModel& model = *sheet.listModel();
@@ -97,7 +97,7 @@ QStringList rows(const AddExistingSheet& sheet)
     return result;
 }
 
-void select(AddExistingSheet& sheet, const QStringList& names)
+void select(AddExistingVersionBundleView& sheet, const QStringList& names)
 {
     QItemSelection selection;
     const AddExistingListModel& model = *sheet.listModel();
@@ -108,7 +108,7 @@ void select(AddExistingSheet& sheet, const QStringList& names)
     sheet.list()->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
 }
 
-QAction* menuAction(AddExistingSheet& sheet, const QString& title)
+QAction* menuAction(AddExistingVersionBundleView& sheet, const QString& title)
 {
     for (QAction* action : sheet.optionsButton()->menu()->actions()) {
         if (action->text() == title)
@@ -119,7 +119,7 @@ QAction* menuAction(AddExistingSheet& sheet, const QString& title)
 
 } // namespace
 
-class AddExistingSheetTest : public QObject {
+class AddExistingVersionBundleViewTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { design::applyDarkTheme(*qApp); }
@@ -127,7 +127,7 @@ private Q_SLOTS:
     void groupsOrdersAndFilters()
     {
         Bundle bundle;
-        AddExistingSheet sheet(bundle.picker(), &bundle.alert, &bundle.progress);
+        AddExistingVersionBundleView sheet(bundle.picker(), &bundle.alert, &bundle.progress);
         sheet.show();
         QTRY_VERIFY(!sheet.model()->loading());
         QCOMPARE(sheet.addButton()->text(), Strings::addToCollectionActionTitle());
@@ -162,7 +162,7 @@ private Q_SLOTS:
     void addIsOffWithoutSelectionAndAtTheLimit()
     {
         Bundle bundle;
-        AddExistingSheet sheet(bundle.picker({{DocumentType::kdenliveProject(), {2, 1}}}), &bundle.alert,
+        AddExistingVersionBundleView sheet(bundle.picker({{DocumentType::kdenliveProject(), {2, 1}}}), &bundle.alert,
                                &bundle.progress);
         sheet.show();
         QTRY_VERIFY(!sheet.model()->loading());
@@ -185,7 +185,7 @@ private Q_SLOTS:
     void trashModeAndAFailingRead()
     {
         Bundle bundle;
-        AddExistingSheet sheet(bundle.picker(), &bundle.alert, &bundle.progress);
+        AddExistingVersionBundleView sheet(bundle.picker(), &bundle.alert, &bundle.progress);
         sheet.show();
         QTRY_VERIFY(!sheet.model()->loading());
 
@@ -224,12 +224,12 @@ private Q_SLOTS:
         sheets.setSheet(SheetModel::AddExisting{bundle.picker()});
         QPointer<QDialog> dialog = presenter.dialog();
         QVERIFY(dialog);
-        auto* sheet = dialog->findChild<AddExistingSheet*>();
+        auto* sheet = dialog->findChild<AddExistingVersionBundleView*>();
         QTRY_VERIFY(!sheet->model()->loading());
         const auto picker = sheet->model();
         menuAction(*sheet, Strings::descendingTitle())->trigger();
         select(*sheet, {"Outro", "Alpha", "Intro"});
-        dialog->resize(AddExistingSheet::minimumWidth, AddExistingSheet::minimumHeight);
+        dialog->resize(AddExistingVersionBundleView::minimumWidth, AddExistingVersionBundleView::minimumHeight);
         QTest::qWait(0);
         QVERIFY(saveScreenshot(*dialog, QStringLiteral("add_existing_sheet")));
 
@@ -259,7 +259,7 @@ private Q_SLOTS:
             return openSheetDialog(&sheets, &window, QIcon(), &bundle.alert, &bundle.progress);
         });
         sheets.setSheet(SheetModel::AddExisting{bundle.picker()});
-        auto* sheet = presenter.dialog()->findChild<AddExistingSheet*>();
+        auto* sheet = presenter.dialog()->findChild<AddExistingVersionBundleView*>();
         QTRY_VERIFY(!sheet->model()->loading());
         // A bundle the team bundle does not hold cannot be added.
         sheet->model()->setItems({handMade("Ghost")});
@@ -276,5 +276,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(AddExistingSheetTest)
-#include "add_existing_sheet_test.moc"
+QTEST_MAIN(AddExistingVersionBundleViewTest)
+#include "add_existing_version_bundle_view_test.moc"

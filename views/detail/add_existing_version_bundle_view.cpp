@@ -1,4 +1,4 @@
-#include "views/detail/add_existing_sheet.h"
+#include "views/detail/add_existing_version_bundle_view.h"
 
 #include "actions/add_existing_version_bundle.h"
 #include "actions/alert_models.h"
@@ -90,7 +90,7 @@ void showFailure(AlertModel* alert, std::exception_ptr failure)
 // Runs on its own copies: the sheet closes before the add starts. A failure closes at most the
 // sheet the add came from, never a sheet opened since.
 QCoro::Task<> runAdd(std::shared_ptr<AddExistingVersionBundle> model, QPointer<AlertModel> alert,
-                     QPointer<ToolbarProgressIndicator> progress, QPointer<AddExistingSheet> sheet, QString text)
+                     QPointer<ToolbarProgressIndicator> progress, QPointer<AddExistingVersionBundleView> sheet, QString text)
 {
     if (progress)
         progress->setState(ToolbarProgressIndicator::State::busy(text));
@@ -111,7 +111,7 @@ QCoro::Task<> runAdd(std::shared_ptr<AddExistingVersionBundle> model, QPointer<A
 
 } // namespace
 
-AddExistingSheet::AddExistingSheet(std::shared_ptr<AddExistingVersionBundle> model, AlertModel* alert,
+AddExistingVersionBundleView::AddExistingVersionBundleView(std::shared_ptr<AddExistingVersionBundle> model, AlertModel* alert,
                                    ToolbarProgressIndicator* progress, QWidget* parent)
     : QWidget(parent),
       m_model(std::move(model)),
@@ -127,10 +127,10 @@ AddExistingSheet::AddExistingSheet(std::shared_ptr<AddExistingVersionBundle> mod
     layout->addWidget(makeDetail(), 1);
 
     AddExistingVersionBundle* picker = m_model.get();
-    connect(picker, &AddExistingVersionBundle::itemsChanged, this, &AddExistingSheet::refreshList);
-    connect(picker, &AddExistingVersionBundle::searchEntryChanged, this, &AddExistingSheet::refreshList);
-    connect(picker, &AddExistingVersionBundle::sortingOptionsChanged, this, &AddExistingSheet::refreshList);
-    connect(picker, &AddExistingVersionBundle::loadingChanged, this, &AddExistingSheet::refreshResultsPage);
+    connect(picker, &AddExistingVersionBundle::itemsChanged, this, &AddExistingVersionBundleView::refreshList);
+    connect(picker, &AddExistingVersionBundle::searchEntryChanged, this, &AddExistingVersionBundleView::refreshList);
+    connect(picker, &AddExistingVersionBundle::sortingOptionsChanged, this, &AddExistingVersionBundleView::refreshList);
+    connect(picker, &AddExistingVersionBundle::loadingChanged, this, &AddExistingVersionBundleView::refreshResultsPage);
     connect(picker, &AddExistingVersionBundle::selectionChanged, this, [this] {
         selectionToList();
         refreshDetail();
@@ -141,14 +141,14 @@ AddExistingSheet::AddExistingSheet(std::shared_ptr<AddExistingVersionBundle> mod
         reload();
     });
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &AddExistingSheet::selectionFromList);
+            &AddExistingVersionBundleView::selectionFromList);
     refreshList();
     refreshDetail();
 }
 
-AddExistingSheet::~AddExistingSheet() = default;
+AddExistingVersionBundleView::~AddExistingVersionBundleView() = default;
 
-QWidget* AddExistingSheet::makeSidebar()
+QWidget* AddExistingVersionBundleView::makeSidebar()
 {
     auto* sidebar = new QWidget(this);
     sidebar->setMinimumWidth(220);
@@ -225,7 +225,7 @@ QWidget* AddExistingSheet::makeSidebar()
     return sidebar;
 }
 
-QWidget* AddExistingSheet::makeDetail()
+QWidget* AddExistingVersionBundleView::makeDetail()
 {
     auto* detail = new QWidget(this);
     detail->setMinimumWidth(420);
@@ -290,11 +290,11 @@ QWidget* AddExistingSheet::makeDetail()
     buttons->addStretch(1);
     m_cancel = new QPushButton(Strings::cancelActionTitle(), detail);
     m_cancel->setShortcut(Qt::Key_Escape);
-    connect(m_cancel, &QPushButton::clicked, this, &AddExistingSheet::dismissRequested);
+    connect(m_cancel, &QPushButton::clicked, this, &AddExistingVersionBundleView::dismissRequested);
     m_add = new QPushButton(addTitle(m_model->container()), detail);
     m_add->setDefault(true);
     m_add->setAutoDefault(true);
-    connect(m_add, &QPushButton::clicked, this, &AddExistingSheet::add);
+    connect(m_add, &QPushButton::clicked, this, &AddExistingVersionBundleView::add);
     buttons->addWidget(m_cancel);
     buttons->addWidget(m_add);
     footer->addLayout(buttons);
@@ -302,7 +302,7 @@ QWidget* AddExistingSheet::makeDetail()
     return detail;
 }
 
-void AddExistingSheet::showEvent(QShowEvent* event)
+void AddExistingVersionBundleView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (!m_shownOnce) {
@@ -311,15 +311,15 @@ void AddExistingSheet::showEvent(QShowEvent* event)
     }
 }
 
-void AddExistingSheet::reload()
+void AddExistingVersionBundleView::reload()
 {
     readIndex();
 }
 
-QCoro::Task<> AddExistingSheet::readIndex()
+QCoro::Task<> AddExistingVersionBundleView::readIndex()
 {
     const quint64 generation = ++m_readGeneration;
-    QPointer<AddExistingSheet> self(this);
+    QPointer<AddExistingVersionBundleView> self(this);
     std::shared_ptr<AddExistingVersionBundle> model = m_model;
     model->setLoading(true);
     auto work = [provider = model->indexProvider(), options = model->indexingOptions()] { return provider(options); };
@@ -344,7 +344,7 @@ QCoro::Task<> AddExistingSheet::readIndex()
     showFailure(m_alert, failure);
 }
 
-void AddExistingSheet::add()
+void AddExistingVersionBundleView::add()
 {
     const QList<VersionBundle::Summary> selection = m_model->selectionInDisplayOrder();
     if (selection.isEmpty() || m_model->exceedsAcceptanceLimit())
@@ -352,10 +352,10 @@ void AddExistingSheet::add()
     const QString name = selection.size() == 1 ? selection.first().name() : Strings::multipleItems();
     const QString text = formatText(Strings::addingProgress(), name);
     Q_EMIT dismissRequested();
-    runAdd(m_model, m_alert, m_progress, QPointer<AddExistingSheet>(this), text);
+    runAdd(m_model, m_alert, m_progress, QPointer<AddExistingVersionBundleView>(this), text);
 }
 
-void AddExistingSheet::refreshList()
+void AddExistingVersionBundleView::refreshList()
 {
     const bool trash = isTrashMode(m_model->indexingOptions());
     m_syncingSelection = true;
@@ -387,7 +387,7 @@ void AddExistingSheet::refreshList()
     refreshResultsPage();
 }
 
-void AddExistingSheet::refreshResultsPage()
+void AddExistingVersionBundleView::refreshResultsPage()
 {
     m_empty->setString(m_model->emptyMessage());
     if (m_model->loading())
@@ -396,7 +396,7 @@ void AddExistingSheet::refreshResultsPage()
         m_results->setCurrentIndex(m_listModel->rowCount() == 0 ? 1 : 2);
 }
 
-void AddExistingSheet::selectionFromList()
+void AddExistingVersionBundleView::selectionFromList()
 {
     if (m_syncingSelection)
         return;
@@ -415,7 +415,7 @@ void AddExistingSheet::selectionFromList()
     m_syncingSelection = false;
 }
 
-void AddExistingSheet::selectionToList()
+void AddExistingVersionBundleView::selectionToList()
 {
     if (m_syncingSelection)
         return;
@@ -430,7 +430,7 @@ void AddExistingSheet::selectionToList()
     m_syncingSelection = false;
 }
 
-void AddExistingSheet::refreshDetail()
+void AddExistingVersionBundleView::refreshDetail()
 {
     const QList<VersionBundle::Summary> selection = m_model->selectionInDisplayOrder();
     m_description->setCurrentIndex(selection.isEmpty() ? 0 : 1);
