@@ -28,6 +28,21 @@ QStringList characters(const QString& text)
     return result;
 }
 
+// ASCII without a carriage return, which would join a following line feed into one character.
+bool isPlainAscii(const QString& text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80 || c == u'\r')
+            return false;
+    }
+    return true;
+}
+
+QChar asciiLower(QChar c)
+{
+    return c >= u'A' && c <= u'Z' ? QChar(c.unicode() + (u'a' - u'A')) : c;
+}
+
 } // namespace
 
 size_t qHash(const RankedItem& ranked, size_t seed)
@@ -64,14 +79,29 @@ QList<SortingOptions> allCases<SortingOptions>()
 
 bool matches(const QString& entry, const QString& name)
 {
-    const QString loweredEntry = entry.toLower();
-    if (loweredEntry.isEmpty())
+    return SearchPattern(entry).matches(name);
+}
+
+SearchPattern::SearchPattern(const QString& entry) : m_wanted(characters(entry.toLower())) {}
+
+bool SearchPattern::matches(const QString& name) const
+{
+    if (m_wanted.isEmpty())
         return true;
-    const QStringList wanted = characters(loweredEntry);
     qsizetype cursor = 0;
     // Greedy: each character of the name is compared with the first entry character not yet found.
+    if (isPlainAscii(name)) {
+        // Most names: each character stands alone and is its own composed form, so the
+        // characters need not be taken apart.
+        for (const QChar c : name) {
+            const QString& next = m_wanted[cursor];
+            if (next.size() == 1 && next.front() == asciiLower(c) && ++cursor == m_wanted.size())
+                return true;
+        }
+        return false;
+    }
     for (const QString& character : characters(name.toLower())) {
-        if (character == wanted[cursor] && ++cursor == wanted.size())
+        if (character == m_wanted[cursor] && ++cursor == m_wanted.size())
             return true;
     }
     return false;
@@ -90,9 +120,15 @@ const QList<VersionBundle::Info>& searchedContainers(const VersionBundle::Summar
 std::optional<RankedItem> rank(const VersionBundle::Summary& summary, const QString& searchEntry,
                                IndexingOptions options)
 {
-    const bool ownNameMatches = matches(searchEntry, summary.name());
+    return rank(summary, SearchPattern(searchEntry), options);
+}
+
+std::optional<RankedItem> rank(const VersionBundle::Summary& summary, const SearchPattern& searchEntry,
+                               IndexingOptions options)
+{
+    const bool ownNameMatches = searchEntry.matches(summary.name());
     for (const auto& container : searchedContainers(summary, options)) {
-        if (matches(searchEntry, container.name))
+        if (searchEntry.matches(container.name))
             return RankedItem{summary, ownNameMatches ? 3 : 1};
     }
     if (ownNameMatches)
@@ -109,8 +145,9 @@ QList<RankedItem> rankedItems(const QList<VersionBundle::Summary>& items, const 
             ranked.append(RankedItem{item, 0});
         return ranked;
     }
+    const SearchPattern pattern(searchEntry);
     for (const auto& item : items) {
-        if (auto hit = rank(item, searchEntry, options))
+        if (auto hit = rank(item, pattern, options))
             ranked.append(std::move(*hit));
     }
     return ranked;

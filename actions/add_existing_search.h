@@ -62,6 +62,17 @@ QList<SortingOptions> allCases<SortingOptions>();
 // canonically equivalent. An empty entry matches every name.
 bool matches(const QString& entry, const QString& name);
 
+// An entry taken apart once, for matching it against many names as matches() does.
+class SearchPattern {
+public:
+    explicit SearchPattern(const QString& entry);
+    bool isEmpty() const { return m_wanted.isEmpty(); }
+    bool matches(const QString& name) const;
+
+private:
+    QStringList m_wanted;
+};
+
 // Whether `options` asks for the trash, and only for it.
 bool isTrashMode(IndexingOptions options);
 
@@ -72,6 +83,8 @@ const QList<VersionBundle::Info>& searchedContainers(const VersionBundle::Summar
 // How well `summary` matches `searchEntry`; absent when neither its name nor the name of one of
 // its containers does.
 std::optional<RankedItem> rank(const VersionBundle::Summary& summary, const QString& searchEntry,
+                               IndexingOptions options);
+std::optional<RankedItem> rank(const VersionBundle::Summary& summary, const SearchPattern& searchEntry,
                                IndexingOptions options);
 
 // The candidates matching `searchEntry`, in the order of `items`. Without any entry every item is

@@ -108,15 +108,24 @@ private Q_SLOTS:
     void entriesMatchCharactersInOrder()
     {
         // Characters are what a reader sees: a precomposed accent equals the combining one and
-        // case folds across it, but an accented letter is not its base letter.
+        // case folds across it, but an accented letter is not its base letter. Plain ASCII names
+        // match alike: the Kelvin sign folds to "k", and a CR LF pair is one character.
         for (const auto& [entry, name] : {std::pair{"cmr", "Camera roll"},
                                           {"ABC", "a-b-c"},
                                           {"", "Anything"},
                                           {"\xC3\xA9t\xC3\xA9", "e\xCC\x81t\xC3\xA9"},
-                                          {"\xC3\x89", "\xC3\xA9"}})
+                                          {"\xC3\x89", "\xC3\xA9"},
+                                          {"\xE2\x84\xAA", "Kit"},
+                                          {"\r", "a\rb"}})
             QVERIFY2(matches(QString::fromUtf8(entry), QString::fromUtf8(name)), entry);
-        for (const auto& [entry, name] :
-             {std::pair{"ba", "ab"}, {"aa", "a"}, {"x", ""}, {" a", "a"}, {"e", "\xC3\xA9"}, {"e", "e\xCC\x81"}})
+        for (const auto& [entry, name] : {std::pair{"ba", "ab"},
+                                          {"aa", "a"},
+                                          {"x", ""},
+                                          {" a", "a"},
+                                          {"e", "\xC3\xA9"},
+                                          {"e", "e\xCC\x81"},
+                                          {"\xC3\xA9", "cafe"},
+                                          {"\n", "a\r\nb"}})
             QVERIFY2(!matches(QString::fromUtf8(entry), QString::fromUtf8(name)), entry);
     }
 
