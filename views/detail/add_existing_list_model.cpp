@@ -8,10 +8,14 @@ void AddExistingListModel::setSections(const QList<CategorizedSearchResult>& sec
 {
     beginResetModel();
     m_rows.clear();
-    for (const auto& section : sections) {
-        m_rows.append(Row{section.category.title() + headerSuffix, std::nullopt});
-        for (const auto& ranked : section.items)
-            m_rows.append(Row{QString(), ranked.item});
+    m_rowOfId.clear();
+    for (int section = 0; section < sections.size(); ++section) {
+        m_rows.append(Row{sections.at(section).category.title() + headerSuffix, section, std::nullopt});
+        for (const auto& ranked : sections.at(section).items) {
+            if (!m_rowOfId.contains(ranked.item.id()))
+                m_rowOfId.insert(ranked.item.id(), int(m_rows.size()));
+            m_rows.append(Row{QString(), section, ranked.item});
+        }
     }
     endResetModel();
 }
@@ -31,8 +35,6 @@ QVariant AddExistingListModel::data(const QModelIndex& index, int role) const
         return row.summary ? row.summary->name() : row.header;
     case IsHeaderRole:
         return !row.summary.has_value();
-    case IsFirstHeaderRole:
-        return index.row() == 0;
     default:
         return {};
     }
@@ -50,6 +52,11 @@ bool AddExistingListModel::isHeader(int row) const
     return row >= 0 && row < m_rows.size() && !m_rows.at(row).summary;
 }
 
+int AddExistingListModel::section(int row) const
+{
+    return row >= 0 && row < m_rows.size() ? m_rows.at(row).section : -1;
+}
+
 std::optional<VersionBundle::Summary> AddExistingListModel::summary(int row) const
 {
     if (row < 0 || row >= m_rows.size())
@@ -59,11 +66,7 @@ std::optional<VersionBundle::Summary> AddExistingListModel::summary(int row) con
 
 int AddExistingListModel::rowOf(const VersionBundle::Summary& summary) const
 {
-    for (int row = 0; row < m_rows.size(); ++row) {
-        if (m_rows.at(row).summary && m_rows.at(row).summary->id() == summary.id())
-            return row;
-    }
-    return -1;
+    return m_rowOfId.value(summary.id(), -1);
 }
 
 } // namespace vantrel

@@ -3,18 +3,20 @@
 #include "actions/add_existing_search.h"
 
 #include <QAbstractListModel>
+#include <QHash>
 #include <QList>
 
 #include <optional>
 
 namespace vantrel {
 
-// The rows of the add-existing picker's list: each group of candidates under its heading. A
+// Every candidate of the add-existing picker under its heading, in the chosen name order and as
+// if nothing were typed; AddExistingFilterModel picks and ranks the rows a search entry shows. A
 // heading is text only; it cannot be selected.
 class AddExistingListModel final : public QAbstractListModel {
     Q_OBJECT
 public:
-    enum Role { IsHeaderRole = Qt::UserRole + 1, IsFirstHeaderRole };
+    enum Role { IsHeaderRole = Qt::UserRole + 1 };
 
     explicit AddExistingListModel(QObject* parent = nullptr);
 
@@ -27,6 +29,8 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     bool isHeader(int row) const;
+    // Which heading a row stands under, counted from 0; -1 out of range.
+    int section(int row) const;
     // The candidate of an item row; absent for a heading or a row out of range.
     std::optional<VersionBundle::Summary> summary(int row) const;
     // The row of the candidate with `summary`'s id; -1 when it is not listed.
@@ -35,9 +39,11 @@ public:
 private:
     struct Row {
         QString header;
+        int section = 0;
         std::optional<VersionBundle::Summary> summary;
     };
     QList<Row> m_rows;
+    QHash<IdFor<VersionBundle>, int> m_rowOfId;
 };
 
 } // namespace vantrel

@@ -11,25 +11,24 @@
 #include "model/strings.h"
 #include "model/text_format.h"
 #include "packages/components/in_progress_view.h"
+#include "views/detail/add_existing_filter_model.h"
 #include "views/detail/add_existing_list_model.h"
+#include "views/detail/add_existing_options_button.h"
+#include "views/detail/add_existing_row_delegate.h"
 #include "views/detail/detail_look.h"
 #include "views/detail/placeholder_text.h"
 #include "views/detail/version_bundle_header_view.h"
 #include "views/detail/version_bundle_summary_label.h"
 
-#include <QActionGroup>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QMenu>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
-#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -45,32 +44,6 @@ QFrame* divider(QFrame::Shape shape, QWidget* parent)
     line->setStyleSheet(QStringLiteral("color: %1;").arg(design::withOpacity(Qt::white, 0.1).name(QColor::HexArgb)));
     return line;
 }
-
-// Draws only the row's background (the selection); the row's content is its index widget, sized
-// by that widget.
-class IndexWidgetDelegate final : public QStyledItemDelegate {
-public:
-    explicit IndexWidgetDelegate(QListView* view) : QStyledItemDelegate(view), m_view(view) {}
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        QStyleOptionViewItem background(option);
-        initStyleOption(&background, index);
-        background.text.clear();
-        background.icon = QIcon();
-        m_view->style()->drawControl(QStyle::CE_ItemViewItem, &background, painter, m_view);
-    }
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        if (QWidget* widget = m_view->indexWidget(index))
-            return {option.rect.width(), widget->sizeHint().height()};
-        return QStyledItemDelegate::sizeHint(option, index);
-    }
-
-private:
-    QListView* m_view;
-};
 
 QString addTitle(const std::shared_ptr<AnyContainerItem>& container)
 {
@@ -90,7 +63,8 @@ void showFailure(AlertModel* alert, std::exception_ptr failure)
 // Runs on its own copies: the sheet closes before the add starts. A failure closes at most the
 // sheet the add came from, never a sheet opened since.
 QCoro::Task<> runAdd(std::shared_ptr<AddExistingVersionBundle> model, QPointer<AlertModel> alert,
-                     QPointer<ToolbarProgressIndicator> progress, QPointer<AddExistingVersionBundleView> sheet, QString text)
+                     QPointer<ToolbarProgressIndicator> progress, QPointer<AddExistingVersionBundleView> sheet,
+                     QString text)
 {
     if (progress)
         progress->setState(ToolbarProgressIndicator::State::busy(text));
@@ -111,8 +85,9 @@ QCoro::Task<> runAdd(std::shared_ptr<AddExistingVersionBundle> model, QPointer<A
 
 } // namespace
 
-AddExistingVersionBundleView::AddExistingVersionBundleView(std::shared_ptr<AddExistingVersionBundle> model, AlertModel* alert,
-                                   ToolbarProgressIndicator* progress, QWidget* parent)
+AddExistingVersionBundleView::AddExistingVersionBundleView(std::shared_ptr<AddExistingVersionBundle> model,
+                                                           AlertModel* alert, ToolbarProgressIndicator* progress,
+                                                           QWidget* parent)
     : QWidget(parent),
       m_model(std::move(model)),
       m_alert(alert),
@@ -128,7 +103,7 @@ AddExistingVersionBundleView::AddExistingVersionBundleView(std::shared_ptr<AddEx
 
     AddExistingVersionBundle* picker = m_model.get();
     connect(picker, &AddExistingVersionBundle::itemsChanged, this, &AddExistingVersionBundleView::refreshList);
-    connect(picker, &AddExistingVersionBundle::searchEntryChanged, this, &AddExistingVersionBundleView::refreshList);
+    connect(picker, &AddExistingVersionBundle::searchEntryChanged, this, &AddExistingVersionBundleView::refreshFilter);
     connect(picker, &AddExistingVersionBundle::sortingOptionsChanged, this, &AddExistingVersionBundleView::refreshList);
     connect(picker, &AddExistingVersionBundle::loadingChanged, this, &AddExistingVersionBundleView::refreshResultsPage);
     connect(picker, &AddExistingVersionBundle::selectionChanged, this, [this] {
@@ -168,36 +143,7 @@ QWidget* AddExistingVersionBundleView::makeSidebar()
     connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) { m_model->setSearchEntry(text); });
     search->addWidget(m_filter, 1);
 
-    m_options = new QToolButton(sidebar);
-    m_options->setObjectName(QStringLiteral("options"));
-    m_options->setIcon(
-        design::IconProvider::icon(QStringLiteral("slider.horizontal.3"), QColor::fromRgbF(0.7f, 0.72f, 0.79f)));
-    m_options->setFixedSize(28, 28);
-    m_options->setAutoRaise(true);
-    m_options->setPopupMode(QToolButton::InstantPopup);
-    m_options->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
-    auto* menu = new QMenu(m_options);
-    menu->addSection(Strings::alphabeticalSortingTitle());
-    auto* sorting = new QActionGroup(menu);
-    for (const SortingOptions option : allCases<SortingOptions>()) {
-        QAction* action = menu->addAction(option == SortingOptions::ascending ? Strings::ascendingTitle()
-                                                                              : Strings::descendingTitle());
-        action->setCheckable(true);
-        action->setChecked(m_model->sortingOptions() == option);
-        sorting->addAction(action);
-        connect(action, &QAction::triggered, this, [this, option] { m_model->setSortingOptions(option); });
-    }
-    menu->addSeparator();
-    auto* indexing = new QActionGroup(menu);
-    for (const IndexingOptions option : {IndexingOptions::all(), IndexingOptions::trash()}) {
-        QAction* action =
-            menu->addAction(isTrashMode(option) ? Strings::showTrashActionTitle() : Strings::showAllActionTitle());
-        action->setCheckable(true);
-        action->setChecked(m_model->indexingOptions() == option);
-        indexing->addAction(action);
-        connect(action, &QAction::triggered, this, [this, option] { m_model->setIndexingOptions(option); });
-    }
-    m_options->setMenu(menu);
+    m_options = makeAddExistingOptionsButton(*m_model, sidebar);
     search->addWidget(m_options);
     column->addLayout(search);
     column->addWidget(divider(QFrame::HLine, sidebar));
@@ -215,9 +161,11 @@ QWidget* AddExistingVersionBundleView::makeSidebar()
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    m_list->setItemDelegate(new IndexWidgetDelegate(m_list));
+    m_delegate = new AddExistingRowDelegate(m_list);
+    m_list->setItemDelegate(m_delegate);
     m_listModel = new AddExistingListModel(m_list);
-    m_list->setModel(m_listModel);
+    m_filterModel = new AddExistingFilterModel(m_listModel, m_list);
+    m_list->setModel(m_filterModel);
     m_results->addWidget(loading);
     m_results->addWidget(m_empty);
     m_results->addWidget(m_list);
@@ -358,30 +306,20 @@ void AddExistingVersionBundleView::add()
 void AddExistingVersionBundleView::refreshList()
 {
     const bool trash = isTrashMode(m_model->indexingOptions());
+    m_delegate->setShowsTrash(trash);
     m_syncingSelection = true;
-    m_listModel->setSections(m_model->categorizedResults(), m_model->titleSuffix());
-    for (int row = 0; row < m_listModel->rowCount(); ++row) {
-        const QModelIndex index = m_listModel->index(row);
-        QWidget* content = nullptr;
-        if (const auto summary = m_listModel->summary(row)) {
-            content = new QWidget;
-            auto* padding = new QHBoxLayout(content);
-            padding->setContentsMargins(8, 3, 8, 3);
-            padding->addWidget(new VersionBundleSummaryLabel(*summary, !trash, false, content));
-        } else {
-            auto* header = plainLabel(nullptr);
-            header->setText(index.data().toString());
-            QFont font = calloutMediumFont(header->font());
-            font.setBold(true);
-            header->setFont(font);
-            setTextColor(*header, design::neutral(2));
-            header->setContentsMargins(8, row == 0 ? 4 : 16, 8, 8);
-            content = header;
-        }
-        content->setAttribute(Qt::WA_TransparentForMouseEvents);
-        m_list->setIndexWidget(index, content);
-    }
-    m_list->doItemsLayout();
+    // Every candidate as if nothing were typed; the filter then picks and ranks them.
+    m_listModel->setSections(categorizedResults(rankedItems(m_model->items(), QString(), m_model->indexingOptions()),
+                                                m_model->sortingOptions()),
+                             m_model->titleSuffix());
+    m_syncingSelection = false;
+    refreshFilter();
+}
+
+void AddExistingVersionBundleView::refreshFilter()
+{
+    m_syncingSelection = true;
+    m_filterModel->setSearch(m_model->searchEntry(), m_model->indexingOptions());
     m_syncingSelection = false;
     selectionToList();
     refreshResultsPage();
@@ -393,7 +331,7 @@ void AddExistingVersionBundleView::refreshResultsPage()
     if (m_model->loading())
         m_results->setCurrentIndex(0);
     else
-        m_results->setCurrentIndex(m_listModel->rowCount() == 0 ? 1 : 2);
+        m_results->setCurrentIndex(m_filterModel->rowCount() == 0 ? 1 : 2);
 }
 
 void AddExistingVersionBundleView::selectionFromList()
@@ -402,12 +340,12 @@ void AddExistingVersionBundleView::selectionFromList()
         return;
     // Selected candidates the filter hides stay selected.
     QSet<VersionBundle::Summary> selection = m_model->selection();
-    for (int row = 0; row < m_listModel->rowCount(); ++row) {
-        if (const auto summary = m_listModel->summary(row))
+    for (int row = 0; row < m_filterModel->rowCount(); ++row) {
+        if (const auto summary = m_filterModel->summary(row))
             selection.remove(*summary);
     }
     for (const QModelIndex& index : m_list->selectionModel()->selectedIndexes()) {
-        if (const auto summary = m_listModel->summary(index.row()))
+        if (const auto summary = m_filterModel->summary(index.row()))
             selection.insert(*summary);
     }
     m_syncingSelection = true;
@@ -422,9 +360,9 @@ void AddExistingVersionBundleView::selectionToList()
     m_syncingSelection = true;
     QItemSelection rows;
     for (const auto& summary : m_model->selection()) {
-        const int row = m_listModel->rowOf(summary);
+        const int row = m_filterModel->rowOf(summary);
         if (row >= 0)
-            rows.select(m_listModel->index(row), m_listModel->index(row));
+            rows.select(m_filterModel->index(row, 0), m_filterModel->index(row, 0));
     }
     m_list->selectionModel()->select(rows, QItemSelectionModel::ClearAndSelect);
     m_syncingSelection = false;

@@ -16,7 +16,9 @@ class QVBoxLayout;
 
 namespace vantrel {
 
+class AddExistingFilterModel;
 class AddExistingListModel;
+class AddExistingRowDelegate;
 class AddExistingVersionBundle;
 class AlertModel;
 class InProgressView;
@@ -35,7 +37,7 @@ public:
     static constexpr int minimumHeight = 560;
 
     AddExistingVersionBundleView(std::shared_ptr<AddExistingVersionBundle> model, AlertModel* alert,
-                     ToolbarProgressIndicator* progress, QWidget* parent = nullptr);
+                                 ToolbarProgressIndicator* progress, QWidget* parent = nullptr);
     ~AddExistingVersionBundleView() override;
 
     const std::shared_ptr<AddExistingVersionBundle>& model() const { return m_model; }
@@ -49,7 +51,9 @@ public:
     QLineEdit* filterField() const { return m_filter; }
     QToolButton* optionsButton() const { return m_options; }
     QListView* list() const { return m_list; }
+    // Every candidate; the list shows the rows of filterModel() over it.
     AddExistingListModel* listModel() const { return m_listModel; }
+    AddExistingFilterModel* filterModel() const { return m_filterModel; }
     QPushButton* addButton() const { return m_add; }
     QPushButton* cancelButton() const { return m_cancel; }
     InProgressView* spinner() const { return m_spinner; }
@@ -71,6 +75,7 @@ private:
     QWidget* makeDetail();
     QCoro::Task<> readIndex();
     void refreshList();
+    void refreshFilter();
     void refreshResultsPage();
     void refreshDetail();
     void selectionFromList();
@@ -90,6 +95,8 @@ private:
     PlaceholderText* m_empty = nullptr;
     QListView* m_list = nullptr;
     AddExistingListModel* m_listModel = nullptr;
+    AddExistingFilterModel* m_filterModel = nullptr;
+    AddExistingRowDelegate* m_delegate = nullptr;
     QStackedWidget* m_description = nullptr;
     VersionBundleHeaderView* m_header = nullptr;
     QLabel* m_usedInTitle = nullptr;

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class QLabel;
+class QPainter;
 
 namespace vantrel {
 
@@ -18,6 +19,13 @@ public:
 
     VersionBundleSummaryLabel(VersionBundle::Summary summary, bool displayContainerInfo, bool displayTrashedState,
                               QWidget* parent = nullptr);
+
+    // The label's height: two lines with the container line, else one.
+    static int labelHeight(bool displayContainerInfo) { return displayContainerInfo ? 28 : 24; }
+    // Draws what the widget shows into `rect` (labelHeight(...) high), in the type sizes of `baseFont`;
+    // for lists that paint their rows rather than hold a widget per row.
+    static void paint(QPainter& painter, const QRect& rect, const VersionBundle::Summary& summary,
+                      bool displayContainerInfo, bool displayTrashedState, const QFont& baseFont);
 
     // The name, with " (Trash)" after it for a trashed item when the trash is shown.
     static QString nameText(const VersionBundle::Summary& summary, bool displayTrashedState);

@@ -12,9 +12,10 @@
 #include "model/strings.h"
 #include "model/support/item_test_support.h"
 #include "packages/components/in_progress_view.h"
-#include "views/detail/add_existing_list_model.h"
+#include "views/detail/add_existing_filter_model.h"
 #include "views/detail/add_existing_version_bundle_view.h"
 #include "views/detail/placeholder_text.h"
+#include "views/detail/version_bundle_header_view.h"
 #include "views/presenters/dialog_presenter.h"
 #include "views/presenters/sheet_dialog.h"
 
@@ -89,9 +90,9 @@ struct Bundle {
 QStringList rows(const AddExistingVersionBundleView& sheet)
 {
     QStringList result;
-    const AddExistingListModel& model = *sheet.listModel();
+    const AddExistingFilterModel& model = *sheet.filterModel();
     for (int row = 0; row < model.rowCount(); ++row) {
-        const QString text = model.index(row).data().toString();
+        const QString text = model.index(row, 0).data().toString();
         result << (model.isHeader(row) ? QStringLiteral("# ") + text : text);
     }
     return result;
@@ -100,10 +101,10 @@ QStringList rows(const AddExistingVersionBundleView& sheet)
 void select(AddExistingVersionBundleView& sheet, const QStringList& names)
 {
     QItemSelection selection;
-    const AddExistingListModel& model = *sheet.listModel();
+    const AddExistingFilterModel& model = *sheet.filterModel();
     for (int row = 0; row < model.rowCount(); ++row) {
-        if (names.contains(model.index(row).data().toString()) && !model.isHeader(row))
-            selection.select(model.index(row), model.index(row));
+        if (names.contains(model.index(row, 0).data().toString()) && !model.isHeader(row))
+            selection.select(model.index(row, 0), model.index(row, 0));
     }
     sheet.list()->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
 }
@@ -134,7 +135,7 @@ private Q_SLOTS:
         const QString projects = QStringLiteral("# ") + DocumentTypeCategory::projects().title();
         QCOMPARE(rows(sheet), (QStringList{projects, "Alpha", "Alphabet", "Intro", "Outro"}));
         // Headings cannot be selected.
-        QCOMPARE(sheet.listModel()->flags(sheet.listModel()->index(0)), Qt::NoItemFlags);
+        QCOMPARE(sheet.filterModel()->flags(sheet.filterModel()->index(0, 0)), Qt::NoItemFlags);
 
         // Custom groups first, by their names; equal names keep their order; the direction applies.
         const Summary first = handMade("same");
@@ -143,8 +144,8 @@ private Q_SLOTS:
                                  handMade("y", customType("Art")), handMade("alpha")});
         menuAction(sheet, Strings::descendingTitle())->trigger();
         QCOMPARE(rows(sheet), (QStringList{"# Art", "y", "# Zed", "x", projects, "same", "same", "beta", "alpha"}));
-        QCOMPARE(sheet.listModel()->summary(5)->id(), first.id());
-        QCOMPARE(sheet.listModel()->summary(6)->id(), second.id());
+        QCOMPARE(sheet.filterModel()->summary(5)->id(), first.id());
+        QCOMPARE(sheet.filterModel()->summary(6)->id(), second.id());
         // The spinner stands in for the list while loading, even with candidates listed.
         sheet.model()->setLoading(true);
         QVERIFY(sheet.spinner()->isVisible() && !sheet.list()->isVisible());
@@ -155,15 +156,84 @@ private Q_SLOTS:
         QTest::keyClicks(sheet.filterField(), QStringLiteral("alpha"));
         QCOMPARE(rows(sheet), (QStringList{projects, "Alpha", "Alphabet", "Intro"}));
         QTest::keyClicks(sheet.filterField(), QStringLiteral("zz"));
-        QVERIFY(sheet.listModel()->rowCount() == 0 && sheet.emptyPlaceholder()->isVisible());
+        QVERIFY(sheet.filterModel()->rowCount() == 0 && sheet.emptyPlaceholder()->isVisible());
         QCOMPARE(sheet.emptyPlaceholder()->string(), Strings::nothingFound());
+    }
+
+    void filteringHidesRowsAndKeepsTheSelection()
+    {
+        Bundle bundle;
+        AddExistingVersionBundleView sheet(bundle.picker(), &bundle.alert, &bundle.progress);
+        sheet.resize(1150, 600);
+        sheet.show();
+        QTRY_VERIFY(!sheet.model()->loading());
+        const QString projects = QStringLiteral("# ") + DocumentTypeCategory::projects().title();
+        sheet.model()->setItems(
+            {handMade("Alpha"), handMade("Outro"), handMade("Yarn", customType("Art")), handMade("Intro")});
+        QCOMPARE(rows(sheet), (QStringList{"# Art", "Yarn", projects, "Alpha", "Intro", "Outro"}));
+        const auto headerHeight = [&](int row) {
+            return sheet.list()->visualRect(sheet.filterModel()->index(row, 0)).height();
+        };
+        const int firstHeader = headerHeight(0);
+        QVERIFY(headerHeight(2) > firstHeader);
+        select(sheet, {"Yarn", "Outro"});
+        const QSet<Summary> chosen = sheet.model()->selection();
+        QCOMPARE(chosen.size(), 2);
+
+        // Keystrokes paint the same rows again: no widget is made for a row.
+        const auto childCount = [&] { return sheet.list()->viewport()->findChildren<QWidget*>().size(); };
+        const qsizetype children = childCount();
+        QTest::keyClicks(sheet.filterField(), QStringLiteral("tro"));
+        QCOMPARE(childCount(), children);
+        for (int row = 0; row < sheet.filterModel()->rowCount(); ++row)
+            QVERIFY(!sheet.list()->indexWidget(sheet.filterModel()->index(row, 0)));
+
+        // A group without a match loses its heading, and the first one shown gets the first one's
+        // spacing; hidden choices stay chosen and come back selected.
+        QCOMPARE(rows(sheet), (QStringList{projects, "Intro", "Outro"}));
+        QCOMPARE(headerHeight(0), firstHeader);
+        QCOMPARE(sheet.model()->selection(), chosen);
+        QCOMPARE(sheet.list()->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(sheet.selectionHeader()->selection().size(), 2);
+        // A click on a shown row replaces the shown part of the selection only.
+        const QRect intro = sheet.list()->visualRect(sheet.filterModel()->index(1, 0));
+        QTest::mouseClick(sheet.list()->viewport(), Qt::LeftButton, {}, intro.center());
+        QCOMPARE(sheet.model()->selection().size(), 2);
+        QVERIFY(sheet.model()->selection().contains(*sheet.filterModel()->summary(1)));
+        // The keyboard walks the candidates past the headings.
+        sheet.filterField()->clear();
+        QCOMPARE(rows(sheet).size(), 6);
+        QCOMPARE(sheet.list()->selectionModel()->selectedRows().size(), 2);
+        sheet.list()->setFocus();
+        sheet.list()->setCurrentIndex(sheet.filterModel()->index(1, 0));
+        QTest::keyClick(sheet.list(), Qt::Key_Down);
+        QCOMPARE(sheet.list()->currentIndex().row(), 3);
+        QTest::keyClick(sheet.list(), Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(sheet.model()->selection().size(), 2);
+        QVERIFY(!sheet.filterModel()->isHeader(sheet.list()->currentIndex().row()));
+    }
+
+    void optionsMenuShowsItsTitleWhole()
+    {
+        Bundle bundle;
+        AddExistingVersionBundleView sheet(bundle.picker(), &bundle.alert, &bundle.progress);
+        sheet.show();
+        QMenu* menu = sheet.optionsButton()->menu();
+        const QString title = Strings::alphabeticalSortingTitle();
+        menu->popup(sheet.optionsButton()->mapToGlobal(QPoint(0, sheet.optionsButton()->height())));
+        QTRY_VERIFY(menu->isVisible());
+        // The style insets a section's title by 5 pixels on each side.
+        QVERIFY(menu->actionGeometry(menuAction(sheet, title)).width()
+                >= menu->fontMetrics().horizontalAdvance(title) + 2 * 5);
+        QVERIFY(saveScreenshot(*menu, QStringLiteral("add_existing_options_menu")));
+        menu->hide();
     }
 
     void addIsOffWithoutSelectionAndAtTheLimit()
     {
         Bundle bundle;
         AddExistingVersionBundleView sheet(bundle.picker({{DocumentType::kdenliveProject(), {2, 1}}}), &bundle.alert,
-                               &bundle.progress);
+                                           &bundle.progress);
         sheet.show();
         QTRY_VERIFY(!sheet.model()->loading());
         QVERIFY(!sheet.addButton()->isEnabled());
@@ -200,13 +270,13 @@ private Q_SLOTS:
 
         // A trash that cannot be read lists nothing at all: no live item under a trash heading.
         menuAction(sheet, Strings::showAllActionTitle())->trigger();
-        QTRY_VERIFY(sheet.listModel()->rowCount() > 0);
+        QTRY_VERIFY(sheet.filterModel()->rowCount() > 0);
         select(sheet, {"Intro"});
         bundle.failTrash = true;
         menuAction(sheet, Strings::showTrashActionTitle())->trigger();
         QTRY_VERIFY(bundle.alert.details().has_value());
         QVERIFY(!sheet.model()->loading());
-        QCOMPARE(sheet.listModel()->rowCount(), 0);
+        QCOMPARE(sheet.filterModel()->rowCount(), 0);
         QVERIFY(sheet.model()->selection().isEmpty());
         QVERIFY(!sheet.addButton()->isEnabled());
     }
@@ -229,9 +299,13 @@ private Q_SLOTS:
         const auto picker = sheet->model();
         menuAction(*sheet, Strings::descendingTitle())->trigger();
         select(*sheet, {"Outro", "Alpha", "Intro"});
-        dialog->resize(AddExistingVersionBundleView::minimumWidth, AddExistingVersionBundleView::minimumHeight);
-        QTest::qWait(0);
-        QVERIFY(saveScreenshot(*dialog, QStringLiteral("add_existing_sheet")));
+        for (const QSize size :
+             {QSize(AddExistingVersionBundleView::minimumWidth, AddExistingVersionBundleView::minimumHeight),
+              QSize(1150, 600), QSize(1920, 1080)}) {
+            dialog->resize(size);
+            QTest::qWait(0);
+            QVERIFY(saveScreenshot(*dialog, QStringLiteral("add_existing_sheet_%1").arg(size.width())));
+        }
 
         QStringList added;
         // The collection outlives this test while a reload of it is still under way.
