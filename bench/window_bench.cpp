@@ -205,7 +205,10 @@ int main(int argc, char** argv)
     design::applyDarkTheme(app);
     setNoteTag("window_bench");
     try {
-        return run(app.arguments().mid(1));
+        const QStringList arguments = app.arguments().mid(1);
+        if (arguments.value(0) == QLatin1String("--launch"))
+            return runLaunch(arguments.mid(1));
+        return run(arguments);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "window_bench: %s\n", error.what());
         return 1;

@@ -184,6 +184,7 @@ void measureHistory(const QString& work, Report& report)
 
     std::vector<double> shorts, longs;
     for (int index = 0; index < runs; ++index) {
+        clearLeftovers();
         {
             Shell shell(history.bundle, localFolder(work, QStringLiteral("history-%1").arg(index + 1)));
             showTeam(shell, Clock::now());
@@ -213,6 +214,7 @@ void measureHistory(const QString& work, Report& report)
     measureLaunch(history, work, report);
 
     // A teammate's changes, then the check-in panel, in one window showing the long history.
+    clearLeftovers();
     Shell shell(history.bundle, localFolder(work, QStringLiteral("changes")));
     showTeam(shell, Clock::now());
     const auto collection = selectCollection(shell, HistoryTeam::collectionName, 2);

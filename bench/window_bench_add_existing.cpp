@@ -107,6 +107,7 @@ void measureAddExisting(const QString& work, Report& report)
 {
     note(QStringLiteral("writing a team bundle of %1 documents to add from").arg(candidateCount));
     const QString bundle = writeCandidateTeam(work);
+    clearLeftovers();
     Shell shell(bundle, localFolder(work, QStringLiteral("add-existing")));
     showTeam(shell, Clock::now());
     selectCollection(shell, targetName, 0);

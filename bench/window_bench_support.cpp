@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QScrollArea>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWindow>
 
@@ -152,6 +153,20 @@ Clock::time_point waitForIdle(double quiet, double* stall)
     if (stall)
         *stall = longest;
     return app.lastEventEnd();
+}
+
+double clearLeftovers()
+{
+    // At most a minute for the workers: work that never ends there is reported by the wait, not by
+    // a hang.
+    constexpr double longest = 60;
+    const auto start = Clock::now();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    runUntil(
+        [&] { return QThreadPool::globalInstance()->activeThreadCount() == 0 || secondsSince(start) > longest; },
+        2 * longest, "the worker threads to finish");
+    waitForIdle(0.2);
+    return secondsSince(start);
 }
 
 void typeKey(QWidget* target, int key, const QString& text)

@@ -90,6 +90,12 @@ double runUntil(const std::function<bool()>& done, double timeout, const char* w
 // last one ended. Its longest stall (as runUntil()) goes to `stall` when given.
 Clock::time_point waitForIdle(double quiet = 0.05, double* stall = nullptr);
 
+// Lets what a window closed before left behind finish before the next one is timed: its
+// widgets deleted later, the events it queued for the interface thread, the work it left on the
+// application's worker threads (reading, closing its team bundle; a minute at most). Any of it
+// would slow the next window, above all its opening. Returns the seconds it waited.
+double clearLeftovers();
+
 // A key typed into `target`: its press and release, delivered at once.
 void typeKey(QWidget* target, int key, const QString& text);
 
@@ -165,6 +171,9 @@ struct HistoryTeam {
 // The parts over small teams with long histories and many candidates.
 void measureHistory(const QString& work, Report& report);
 void measureLaunch(const HistoryTeam& history, const QString& work, Report& report);
+// A launch measured in a process of its own: `window_bench --launch BUNDLE LOCAL [COLLECTION
+// DOCUMENT]` prints "launched <seconds painted> <seconds loaded> <VmHWM bytes>".
+int runLaunch(const QStringList& arguments);
 void measureAddExisting(const QString& work, Report& report);
 
 } // namespace vantrel::bench
