@@ -450,52 +450,78 @@ std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clie
     return documents;
 }
 
-QString buildWindowTeam(const QString& root, const Clients& clients, int documentCount, int eventCount)
+TeamWriter::TeamWriter(std::shared_ptr<TeamBundle> team) : m_team(std::move(team))
 {
-    const auto writer = clients.create(root, QStringLiteral("writer1"));
+    // Every document holds the same small file: what is measured is the records, not the contents.
     Manifest manifest;
     manifest.rootKind = Manifest::RootKind::file;
     ManifestEntry entry;
-    entry.hash = writer->contents().storeBytes("<mlt version=\"7.22.0\"/>");
+    entry.hash = m_team->contents().storeBytes("<mlt version=\"7.22.0\"/>");
     entry.size = 23;
     manifest.entries.append(entry);
-    const ContentHash manifestHash = storeTree(writer->contents(), manifest);
+    m_manifest = storeTree(m_team->contents(), manifest);
+}
 
-    std::vector<JournalChange> batch;
-    const auto flush = [&] {
-        if (!batch.empty())
-            writer->commit(batch);
-        batch.clear();
-    };
-    const auto add = [&](const IdFor<VersionBundle>& id, const DocumentType& type, const QString& name,
-                         const std::optional<IdFor<VersionBundle>>& container) {
-        QJsonObject fields{{QStringLiteral("type"), type.toJson()}, {QStringLiteral("name"), name}};
-        if (type != DocumentType::collection())
-            fields.insert(QStringLiteral("extension"), type.preferredExtension());
-        batch.push_back({id, RecordKind::create, fields});
-        if (type != DocumentType::collection())
-            batch.push_back(
-                {id, RecordKind::version,
-                 versionFields(manifestHash, QStringLiteral("Initial Commit"), type, VersionOrigin::imported)});
-        if (container)
-            batch.push_back({*container, RecordKind::nest, {{QStringLiteral("child"), id.toString()}}});
-        if (batch.size() >= size_t(bundlesPerRecord) * 3)
-            flush();
-    };
+TeamWriter::~TeamWriter() = default;
 
-    const auto collection = IdFor<VersionBundle>::make();
-    add(collection, DocumentType::collection(), QStringLiteral("Footage"), std::nullopt);
-    const auto library = IdFor<VersionBundle>::make();
-    add(library, DocumentType::library(), QStringLiteral("Main Library"), collection);
-    for (int index = 0; index < eventCount; ++index)
-        add(IdFor<VersionBundle>::make(), DocumentType::event(),
-            QStringLiteral("Event %1").arg(index + 1, 4, 10, QLatin1Char('0')), library);
+IdFor<VersionBundle> TeamWriter::add(const DocumentType& type, const QString& name,
+                                     const std::optional<IdFor<VersionBundle>>& container, int versions)
+{
+    const auto id = IdFor<VersionBundle>::make();
+    QJsonObject fields{{QStringLiteral("type"), type.toJson()}, {QStringLiteral("name"), name}};
+    if (type != DocumentType::collection())
+        fields.insert(QStringLiteral("extension"), type.preferredExtension());
+    push({id, RecordKind::create, fields});
+    if (type != DocumentType::collection()) {
+        push({id, RecordKind::version,
+              versionFields(m_manifest, QStringLiteral("Initial Commit"), type, VersionOrigin::imported)});
+        for (int version = 2; version <= versions; ++version)
+            push({id, RecordKind::version,
+                  versionFields(m_manifest, QStringLiteral("Cut %1").arg(version), type, VersionOrigin::checkedIn)});
+    }
+    if (container)
+        push({*container, RecordKind::nest, {{QStringLiteral("child"), id.toString()}}});
+    return id;
+}
+
+void TeamWriter::push(JournalChange change)
+{
+    m_batch.push_back(std::move(change));
+    if (m_batch.size() >= size_t(bundlesPerRecord) * 3)
+        flush();
+}
+
+void TeamWriter::flush()
+{
+    if (!m_batch.empty())
+        m_team->commit(m_batch);
+    m_batch.clear();
+}
+
+void addVersion(TeamBundle& team, const IdFor<VersionBundle>& document, const DocumentType& type,
+                const ContentHash& manifest, const QString& message)
+{
+    team.commit(RecordKind::version, document, versionFields(manifest, message, type, VersionOrigin::checkedIn));
+}
+
+DocumentType ordinaryDocumentType(int index)
+{
     const DocumentType types[] = {DocumentType::kdenliveProject(), DocumentType::subtitles(),
                                   DocumentType::blenderProject(), DocumentType::textDocument()};
+    return types[index % 4];
+}
+
+QString buildWindowTeam(const QString& root, const Clients& clients, int documentCount, int eventCount)
+{
+    TeamWriter writer(clients.create(root, QStringLiteral("writer1")));
+    const auto collection = writer.add(DocumentType::collection(), QStringLiteral("Footage"), std::nullopt);
+    const auto library = writer.add(DocumentType::library(), QStringLiteral("Main Library"), collection);
+    for (int index = 0; index < eventCount; ++index)
+        writer.add(DocumentType::event(), QStringLiteral("Event %1").arg(index + 1, 4, 10, QLatin1Char('0')), library);
     for (int index = 1; index < documentCount; ++index)
-        add(IdFor<VersionBundle>::make(), types[index % 4],
-            QStringLiteral("Shot %1").arg(index, 5, 10, QLatin1Char('0')), collection);
-    flush();
+        writer.add(ordinaryDocumentType(index), QStringLiteral("Shot %1").arg(index, 5, 10, QLatin1Char('0')),
+                   collection);
+    writer.flush();
     return QStringLiteral("Footage");
 }
 

@@ -3,6 +3,9 @@
 
 #pragma once
 
+#include "engine/document_type.h"
+#include "engine/journal.h"
+#include "engine/storage/content_hash.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
 
@@ -171,6 +174,40 @@ private:
 // are the clients "writer1", "writer2", and so on. Returns the documents.
 std::vector<IdFor<VersionBundle>> buildLargeTeam(const QString& root, const Clients& clients, std::uint64_t seed,
                                                  const LargeTeamShape& shape = {});
+
+// Writes bundles into a team bundle as the engine records them, a few changes to a record:
+// collections (a "create") and documents (a "create", then their versions), each nested in its
+// container. Every document holds the same small file (manifest()): what the window reads is
+// the records.
+class TeamWriter {
+public:
+    explicit TeamWriter(std::shared_ptr<TeamBundle> team);
+    ~TeamWriter();
+    TeamWriter(const TeamWriter&) = delete;
+    TeamWriter& operator=(const TeamWriter&) = delete;
+
+    const std::shared_ptr<TeamBundle>& team() const { return m_team; }
+    const ContentHash& manifest() const { return m_manifest; }
+    // A document gets `versions` versions: "Initial Commit" (imported), then "Cut 2", "Cut 3"...
+    // (checked in). Written by the next flush() at the latest.
+    IdFor<VersionBundle> add(const DocumentType& type, const QString& name,
+                             const std::optional<IdFor<VersionBundle>>& container, int versions = 1);
+    void flush();
+
+private:
+    void push(JournalChange change);
+
+    std::shared_ptr<TeamBundle> m_team;
+    ContentHash m_manifest;
+    std::vector<JournalChange> m_batch;
+};
+
+// A version of `document` checked in by `team`'s client: its version record, as a check-in writes it.
+void addVersion(TeamBundle& team, const IdFor<VersionBundle>& document, const DocumentType& type,
+                const ContentHash& manifest, const QString& message);
+
+// The types of ordinary documents, one after the other by `index`: a project, subtitles...
+DocumentType ordinaryDocumentType(int index);
 
 // Fills `root` with one collection, "Footage" (returned), of `documentCount` documents, one of
 // which is a video-editing library, "Main Library", holding `eventCount` events.

@@ -2,18 +2,17 @@
 // collection of 10,000 documents takes until the documents list is painted with its rows, how
 // long a click on a document (a library of 500 events) takes until its header and buttons are
 // painted, and the peak memory of the process. Each run opens the team bundle in a new team
-// setup and window; the bundle is written once.
+// setup and window; the bundle is written once. Then the parts over teams of their own: long
+// histories (window_bench_activity.cpp, window_bench_launch.cpp) and the add-existing sheet
+// (window_bench_add_existing.cpp).
 
-#include "bench/bench_support.h"
+#include "bench/window_bench_support.h"
 
 #include "design/dark_theme.h"
-#include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "model/collection.h"
 #include "model/document.h"
-#include "model/key_value_storage.h"
 #include "open_team/navigation_model.h"
-#include "open_team/team_setup.h"
 #include "views/detail/selected_item_header_view.h"
 #include "views/detail/versioned_item_header_view.h"
 #include "views/team/collection_content_view.h"
@@ -25,15 +24,11 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QEventLoop>
-#include <QFile>
 #include <QLabel>
-#include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <stdexcept>
 
 using namespace vantrel;
@@ -49,74 +44,6 @@ constexpr double headerTarget = 0.050;
 constexpr double memoryTarget = 300.0 * double(MiB);
 const QString libraryName = QStringLiteral("Main Library");
 
-// A field of /proc/self/status in bytes ("VmHWM", "VmRSS").
-double statusBytes(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        fail("read /proc/self/status");
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toDouble() * double(KiB);
-    }
-    throw std::runtime_error(std::string("no ") + field + " in /proc/self/status");
-}
-
-// Runs the event loop until `done` holds, checked after every event handled by a watcher and
-// every 10 ms; throws after `timeout` seconds.
-void waitUntil(const std::function<bool()>& done, double timeout, const char* what)
-{
-    const auto start = Clock::now();
-    while (!done()) {
-        if (secondsSince(start) > timeout)
-            throw std::runtime_error(std::string("timed out waiting for ") + what);
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
-    }
-}
-
-// Lets the window finish whatever it started (loads, animations, paints) for `seconds`.
-void settle(double seconds)
-{
-    const auto start = Clock::now();
-    while (secondsSince(start) < seconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
-}
-
-// Watches every paint of the application. A paint for which `counts` holds is delivered at once
-// from the filter, so that the time taken is when that widget has painted, not when it is about to.
-class PaintWatch final : public QObject {
-public:
-    std::function<void(QWidget*)> counts;
-
-    PaintWatch() { qApp->installEventFilter(this); }
-    ~PaintWatch() override { qApp->removeEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() != QEvent::Paint || m_delivering || !counts || !watched->isWidgetType())
-            return false;
-        m_delivering = true;
-        QCoreApplication::sendEvent(watched, event);
-        m_delivering = false;
-        counts(static_cast<QWidget*>(watched));
-        return true;
-    }
-
-private:
-    bool m_delivering = false;
-};
-
-bool isWithin(const QWidget* widget, const QWidget* ancestor)
-{
-    for (; widget; widget = widget->parentWidget()) {
-        if (widget == ancestor)
-            return true;
-    }
-    return false;
-}
-
 struct RunFigures {
     double list = 0;   // click on the collection → list painted with rows
     double loaded = 0; // click on the collection → its documents loaded (the model's rows)
@@ -124,53 +51,13 @@ struct RunFigures {
     double open = 0;   // the setup's start → the team loaded
 };
 
-// One team setup and window over the bundle, as the application builds them, with settings in
-// memory and local folders of its own.
-struct Shell {
-    Shell(const QString& bundle, const QString& local)
-    {
-        storage->set(bundle, TeamBundle::pathStorageKey);
-        files = std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
-                                                    local + QStringLiteral("/downloads"));
-        setup = std::make_unique<TeamSetup>(
-            QStringLiteral("vantrel"), [](const QUrl&) { return completedTask(); }, &alert, &sheet, &confirmation,
-            &progress, storage, &importer, files, std::make_shared<RecordingWorkspace>());
-        window = std::make_unique<TeamWindow>(setup.get(), QIcon());
-    }
-    ~Shell()
-    {
-        window.reset();
-        setup.reset();
-    }
-
-    std::shared_ptr<KeyValueStoragePreview> storage = std::make_shared<KeyValueStoragePreview>();
-    std::shared_ptr<FileManaging> files;
-    AlertModel alert;
-    SheetModel sheet;
-    ConfirmationDialogModel confirmation;
-    ToolbarProgressIndicator progress;
-    FileImporter importer;
-    std::unique_ptr<TeamSetup> setup;
-    std::unique_ptr<TeamWindow> window;
-};
-
 RunFigures measureRun(const QString& bundle, const QString& local)
 {
     RunFigures figures;
     const auto openStart = Clock::now();
     Shell shell(bundle, local);
-    waitUntil([&] { return shell.setup->state().kind() == TeamSetup::State::Case::loaded; }, 120, "the team to load");
-    figures.open = secondsSince(openStart);
-    shell.window->resize(TeamWindow::defaultSize);
-    shell.window->show();
-    const auto team = shell.setup->state().team();
-    waitUntil(
-        [&] {
-            return shell.window->windowHandle() && shell.window->windowHandle()->isExposed() && shell.window->teamView()
-                   && !team->collections().all().isEmpty();
-        },
-        60, "the window with its collections");
-    settle(0.5);
+    figures.open = showTeam(shell, openStart);
+    const auto team = teamOf(shell);
 
     const auto collections = team->collections().all();
     const auto collection = collections.first();
@@ -194,7 +81,7 @@ RunFigures measureRun(const QString& bundle, const QString& local)
     const auto listStart = Clock::now();
     collection->setSelectedItem(nullptr);
     navigation.setSelectedCollection(collection);
-    auto* content = qobject_cast<CollectionContentView*>(shell.window->teamView()->detail());
+    auto* content = contentOf(shell);
     if (!content || !content->documentList())
         throw std::runtime_error("selecting the collection did not show its content");
     documentView = &content->documentList()->view();
@@ -273,19 +160,26 @@ int run(const QStringList& arguments)
     const double peak = statusBytes("VmHWM");
     const double resident = statusBytes("VmRSS");
 
+    // The other parts, over teams of their own, after the peak above: theirs is reported apart.
+    Report report;
+    measureHistory(work, report);
+    measureAddExisting(work, report);
+
     const double list = median(lists);
     const double header = median(headers);
     std::printf("window_bench: a collection of %d documents, one a library of %d events; offscreen, %dx%d; "
                 "median of %d runs\n\n",
                 documentCount, eventCount, TeamWindow::defaultSize.width(), TeamWindow::defaultSize.height(), runs);
-    printTable({
+    std::vector<Row> rows{
         {QStringLiteral("Collection clicked → documents list painted with rows"), seconds(list),
          QStringLiteral("≤ 300 ms"), verdict(list <= listTarget)},
         {QStringLiteral("Library clicked → its header and buttons painted"), seconds(header), QStringLiteral("≤ 50 ms"),
          verdict(header <= headerTarget)},
         {QStringLiteral("Peak memory of the process (VmHWM) at the end"), mebibytes(peak, 1),
          QStringLiteral("< 300 MiB"), verdict(peak < memoryTarget)},
-    });
+    };
+    rows.insert(rows.end(), report.rows.begin(), report.rows.end());
+    printTable(rows);
     const auto format = [](double value) { return seconds(value); };
     std::printf("\nRuns:\n");
     std::printf("  documents list painted: %s\n", qPrintable(runList(lists, format)));
@@ -295,6 +189,9 @@ int run(const QStringList& arguments)
     std::printf("  memory: VmHWM %s after writing the bundle, %s at the end; VmRSS %s at the end\n",
                 qPrintable(mebibytes(writerPeak, 1)), qPrintable(mebibytes(peak, 1)),
                 qPrintable(mebibytes(resident, 1)));
+    for (const QString& line : std::as_const(report.details))
+        std::printf("  %s\n", qPrintable(line));
+    std::printf("  VmHWM at the very end, after every part: %s\n", qPrintable(mebibytes(statusBytes("VmHWM"), 1)));
     return 0;
 }
 
@@ -304,11 +201,14 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    BenchApplication app(argc, argv);
     design::applyDarkTheme(app);
     setNoteTag("window_bench");
     try {
-        return run(app.arguments().mid(1));
+        const QStringList arguments = app.arguments().mid(1);
+        if (arguments.value(0) == QLatin1String("--launch"))
+            return runLaunch(arguments.mid(1));
+        return run(arguments);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "window_bench: %s\n", error.what());
         return 1;
