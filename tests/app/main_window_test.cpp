@@ -157,6 +157,8 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&host));
         auto* backdrop = view->background()->findChild<AppIconBackdrop*>();
         QVERIFY(backdrop && backdrop->isVisible());
+        // The icon's square stands 24 below the top of the window.
+        QCOMPARE(backdrop->mapTo(view, backdrop->iconFrame().topLeft().toPoint()).y(), 24);
         const auto transition = [&]() -> PageTransition* {
             for (PageTransition* running : view->background()->findChildren<PageTransition*>())
                 if (!running->isFinished())
