@@ -1,10 +1,12 @@
 // Alerts: their details, the model that shows them, the presented flag and the message box.
 
 #include "views/presenters/alert_box.h"
+#include "views/presenters/message_boxes.h"
 
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 
 #include <functional>
@@ -70,6 +72,36 @@ private Q_SLOTS:
         box->open();
         box->buttons()[0]->click();
         QVERIFY(!model.details().has_value());
+    }
+
+    void aTitleShowsWholeInABoxOfReadableWidth()
+    {
+        QWidget window;
+        window.resize(1150, 600);
+        window.show();
+        AlertModel model;
+        const QString longTitle = QStringLiteral("The team bundle could not be opened because its index was written "
+                                                 "by a newer version of Vantrel than this one");
+        for (const QString& title : {QStringLiteral("Vantrel"), longTitle}) {
+            QPointer<QMessageBox> box =
+                makeAlertBox(AlertDetails(title, QStringLiteral("Try again later.")), presentedFlag(&model), &window);
+            box->open();
+            QVERIFY(QTest::qWaitForWindowExposed(box));
+            // Wide enough for a title bar to show the application's name, and for the message.
+            QVERIFY2(box->width() >= messageBoxMinimumWidth, qPrintable(QString::number(box->width())));
+            QLabel* label = nullptr;
+            for (QLabel* candidate : box->findChildren<QLabel*>())
+                if (candidate->text() == title)
+                    label = candidate;
+            QVERIFY(label);
+            // The whole title shows: on one line, or wrapped within the box.
+            const int needed = label->wordWrap() ? label->heightForWidth(label->width())
+                                                 : label->fontMetrics().height();
+            QVERIFY(label->wordWrap() || label->fontMetrics().horizontalAdvance(title) <= label->width());
+            QVERIFY(needed <= label->height());
+            QVERIFY(label->geometry().right() < box->width());
+            box->close();
+        }
     }
 
     void aQuestionIsAnsweredOnceHoweverItIsDismissed()
