@@ -128,12 +128,13 @@ private Q_SLOTS:
         QVERIFY(feed);
         QCOMPARE(feed->item(), std::shared_ptr<VersionedItem>(dailies));
         // The activity column stands on black shading, from nothing at its top to a quarter at its
-        // bottom.
+        // bottom, beside the feed and under it.
         QWidget* shade = content->activityArea()->parentWidget();
         const QImage ground = shade->grab().toImage();
         const QColor plain = shade->palette().color(QPalette::Window);
         QCOMPARE(ground.pixelColor(8, 0), plain);
-        QVERIFY(qAbs(ground.pixelColor(8, ground.height() - 1).green() - plain.green() * 0.75) <= 2);
+        for (const int x : {8, ground.width() - 8})
+            QVERIFY(qAbs(ground.pixelColor(x, ground.height() - 1).green() - plain.green() * 0.75) <= 2);
 
         // The library: its events column, in the same content view.
         std::shared_ptr<Document> library;
