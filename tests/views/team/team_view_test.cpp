@@ -150,11 +150,15 @@ private Q_SLOTS:
         QTRY_COMPARE(library->nestedItems().size(), 2);
         QTRY_COMPARE(content->eventList()->view().model()->rowCount() > 0, true);
         navigation.setFocus(ContentViewFocus::documentList);
+        // The pictures show a long progress line in the toolbar, too.
+        window.progress.setState(ToolbarProgressIndicator::State::busy(
+            QStringLiteral("Checking in “The Longest Documentary Ever Cut, Director’s Final Version With Extras, Commentary And Deleted Scenes”...")));
         QTest::qWait(50);
         screenshot(*window.view, QStringLiteral("team_view_library_1150x600"));
         window.view->resize(1920, 1080);
         QTest::qWait(50);
         screenshot(*window.view, QStringLiteral("team_view_library_1920x1080"));
+        window.progress.setState(ToolbarProgressIndicator::State::idle());
 
         // A project holds no events: the column goes.
         for (const auto& document : dailies->nestedItems()) {
