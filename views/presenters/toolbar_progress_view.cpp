@@ -4,8 +4,8 @@
 #include "packages/components/in_progress_view.h"
 #include "views/detail/detail_look.h"
 
-#include <QHBoxLayout>
 #include <QFontMetricsF>
+#include <QHBoxLayout>
 #include <QLabel>
 
 #include <cmath>

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QTest>
 
+#include <algorithm>
 #include <functional>
 
 using namespace vantrel;
@@ -77,29 +78,22 @@ private Q_SLOTS:
     void aTitleShowsWholeInABoxOfReadableWidth()
     {
         QWidget window;
-        window.resize(1150, 600);
         window.show();
         AlertModel model;
         const QString longTitle = QStringLiteral("The team bundle could not be opened because its index was written "
                                                  "by a newer version of Vantrel than this one");
         for (const QString& title : {QStringLiteral("Vantrel"), longTitle}) {
-            QPointer<QMessageBox> box =
-                makeAlertBox(AlertDetails(title, QStringLiteral("Try again later.")), presentedFlag(&model), &window);
+            QPointer<QMessageBox> box = makeAlertBox(AlertDetails(title, QString()), presentedFlag(&model), &window);
             box->open();
             QVERIFY(QTest::qWaitForWindowExposed(box));
-            // Wide enough for a title bar to show the application's name, and for the message.
+            // Wide enough for a title bar to show the application's name; a long title wraps.
             QVERIFY2(box->width() >= messageBoxMinimumWidth, qPrintable(QString::number(box->width())));
-            QLabel* label = nullptr;
-            for (QLabel* candidate : box->findChildren<QLabel*>())
-                if (candidate->text() == title)
-                    label = candidate;
-            QVERIFY(label);
-            // The whole title shows: on one line, or wrapped within the box.
-            const int needed = label->wordWrap() ? label->heightForWidth(label->width())
-                                                 : label->fontMetrics().height();
-            QVERIFY(label->wordWrap() || label->fontMetrics().horizontalAdvance(title) <= label->width());
-            QVERIFY(needed <= label->height());
-            QVERIFY(label->geometry().right() < box->width());
+            const auto labels = box->findChildren<QLabel*>();
+            const auto label =
+                std::find_if(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == title; });
+            QVERIFY(label != labels.end());
+            QVERIFY((*label)->heightForWidth((*label)->width()) <= (*label)->height() || !(*label)->wordWrap());
+            QVERIFY((*label)->sizeHint().width() <= (*label)->width() || (*label)->wordWrap());
             box->close();
         }
     }

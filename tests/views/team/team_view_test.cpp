@@ -152,7 +152,8 @@ private Q_SLOTS:
         navigation.setFocus(ContentViewFocus::documentList);
         // The pictures show a long progress line in the toolbar, too.
         window.progress.setState(ToolbarProgressIndicator::State::busy(
-            QStringLiteral("Checking in “The Longest Documentary Ever Cut, Director’s Final Version With Extras, Commentary And Deleted Scenes”...")));
+            QStringLiteral("Checking in “The Longest Documentary Ever Cut, Director’s Final Version With Extras, "
+                           "Commentary And Deleted Scenes”...")));
         QTest::qWait(50);
         screenshot(*window.view, QStringLiteral("team_view_library_1150x600"));
         window.view->resize(1920, 1080);
