@@ -416,13 +416,9 @@ void OpenItemInAtticAction::operator()(const std::shared_ptr<Document>& document
 void RemoveOrDeleteItemAction::operator()(const std::shared_ptr<NestableItem>& item,
                                           const std::shared_ptr<VersionedItem>& container) const
 {
-    bool usedElsewhere = false;
-    for (const auto& info : item->visibleActiveContainers()) {
-        if (info.id != container->id()) {
-            usedElsewhere = true;
-            break;
-        }
-    }
+    // The same test as the list's menu title, so that the question asked matches the menu item
+    // chosen.
+    const bool usedElsewhere = item->isUsedInOtherContainers();
     const auto action = *this;
     const std::weak_ptr<VersionedItem> weakItem = std::static_pointer_cast<VersionedItem>(item);
     const std::weak_ptr<VersionedItem> weakContainer = container;

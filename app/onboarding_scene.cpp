@@ -15,13 +15,16 @@ namespace vantrel {
 
 namespace {
 
+// The icon backdrop stands this far below the top of the window.
+constexpr int backdropTop = 24;
+
 // The blurred background, with the application icon's backdrop behind the pages that show it.
 QWidget* makeBackground(const OnboardingModel& model, QWidget* parent)
 {
     auto* background = new OnboardingBackground(parent);
     auto* backdrop = new AppIconBackdrop(background);
     auto* layout = new QVBoxLayout(background);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(0, backdropTop, 0, 0);
     layout->addWidget(backdrop);
     // The backdrop comes and goes with the icon transition: it slides in when the first page
     // returns and fades out at once when it leaves. Whether it is wanted is kept apart from its

@@ -1,17 +1,17 @@
 #include "design/dark_theme.h"
 
+#include "design/app_style.h"
 #include "design/icon_provider.h"
 #include "design/palette.h"
 
 #include <QApplication>
 #include <QPalette>
-#include <QStyleFactory>
 
 namespace vantrel::design {
 
 void applyDarkTheme(QApplication& application)
 {
-    application.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    application.setStyle(new AppStyle);
     IconProvider::installIconTheme();
 
     // Everything comes from the design palettes, so that plain Qt widgets, our button

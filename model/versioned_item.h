@@ -97,7 +97,9 @@ public:
     // The containers in which the item is active and visible.
     virtual QList<VersionBundle::Info> visibleActiveContainers() const = 0;
 
-    // Whether a container other than the one the item was loaded from shows it too.
+    // Whether a container other than the one the item was loaded from shows it too; an item that
+    // knows no container of its own counts every container as another. Removing an item and the
+    // title of its menu item both decide by this, so that they always agree.
     bool isUsedInOtherContainers() const;
     // The names of the containers showing the item, sorted, joined with ", ".
     QString usedInContainerNames() const;

@@ -109,8 +109,11 @@ void OnboardingModel::createNewTeamBundle()
 
 QWidget* OnboardingModel::makeFinalButtons(QWidget* parent)
 {
-    if (!showsFinalButtons())
-        return nullptr;
+    return showsFinalButtons() ? buildFinalButtons(parent) : nullptr;
+}
+
+QWidget* OnboardingModel::buildFinalButtons(QWidget* parent)
+{
     auto* stack = new QWidget(parent);
     stack->setObjectName(QStringLiteral("onboardingFinalButtons"));
     auto* layout = new QVBoxLayout(stack);

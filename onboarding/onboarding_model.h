@@ -79,6 +79,9 @@ public:
     // widget; null while they are not to be shown. Their clicks reach this model only while it
     // lives: a click after the model is gone does nothing.
     QWidget* makeFinalButtons(QWidget* parent);
+    // The same buttons whatever the page, for a view that sizes its button area ahead of the
+    // last page.
+    QWidget* buildFinalButtons(QWidget* parent);
     // The view of the current page, from the page factory.
     QWidget* makeContent(QWidget* parent) const;
     // The background, from the background factory.

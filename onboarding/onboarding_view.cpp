@@ -14,6 +14,8 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace vantrel {
@@ -88,8 +90,15 @@ OnboardingView::OnboardingView(OnboardingModel* model, QWidget* parent)
         QStringLiteral("QPushButton { background: transparent; border: none; padding: 0; color: %1; }")
             .arg(design::withOpacity(design::neutral(0), 0.4).name(QColor::HexArgb)));
     nextLayout->addWidget(m_skipButton, 0, Qt::AlignHCenter);
-    buttons->addWidget(m_nextStack);
+    buttons->addWidget(m_nextStack, 0, Qt::AlignTop);
     column->addWidget(m_buttonArea);
+    // The button area keeps one height on every page, that of the taller of Next with Skip and
+    // the final buttons: the page area above it then never changes size as the buttons change,
+    // and a page entering next to the final buttons slides in like any other.
+    int buttonsHeight = m_nextStack->sizeHint().height();
+    if (const std::unique_ptr<QWidget> finalButtons{model->buildFinalButtons(m_buttonArea)})
+        buttonsHeight = std::max(buttonsHeight, finalButtons->sizeHint().height());
+    m_buttonArea->setFixedHeight(buttonsHeight);
 
     // Return runs Next and Escape runs Skip, only while they show: each shortcut belongs to its
     // button and is off while the button is hidden.
@@ -154,7 +163,7 @@ void OnboardingView::showButtons()
         // A model without final buttons leaves the area empty; the dots stay.
         m_finalButtons = m_model->makeFinalButtons(m_buttonArea);
         if (m_finalButtons) {
-            m_buttonArea->layout()->addWidget(m_finalButtons);
+            static_cast<QVBoxLayout*>(m_buttonArea->layout())->addWidget(m_finalButtons, 0, Qt::AlignTop);
             m_finalButtons->show();
         }
     }

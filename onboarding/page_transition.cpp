@@ -35,9 +35,11 @@ protected:
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        // A container that changes size lays its pages out anew; the snapshots no longer fit.
+        // A container that changes size lays its pages out anew (the buttons under the pages may
+        // change as the page does): the motion goes on from the entering page's new place, once
+        // the container has placed it.
         if (watched == parent() && event->type() == QEvent::Resize)
-            QMetaObject::invokeMethod(m_transition, &PageTransition::finish, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(m_transition, &PageTransition::refit, Qt::QueuedConnection);
         return QWidget::eventFilter(watched, event);
     }
 
@@ -76,6 +78,19 @@ void stackAbove(QWidget* layer, QWidget* container, QWidget* page)
         }
         passed = passed || child == holder;
     }
+}
+
+// A picture of `page` and its children over a transparent ground. QWidget::grab() would paint the
+// page's own window background first, an opaque slab over whatever lies behind the page (the
+// background's glow, for the icon backdrop).
+QPixmap snapshot(QWidget* page)
+{
+    const qreal ratio = page->devicePixelRatioF();
+    QPixmap pixmap(page->size() * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    page->render(&pixmap, QPoint(), QRegion(), QWidget::DrawChildren);
+    return pixmap;
 }
 
 bool inside(QWidget* container, QWidget* page)
@@ -126,7 +141,7 @@ void PageTransition::start()
 {
     if (m_oldPage && m_oldPage->isVisible()) {
         m_oldRect = rectIn(m_container, m_oldPage);
-        m_oldSnapshot = m_oldPage->grab();
+        m_oldSnapshot = snapshot(m_oldPage);
     }
     if (m_oldPage)
         m_oldPage->hide();
@@ -140,7 +155,7 @@ void PageTransition::start()
                 break;
         }
         m_newRect = rectIn(m_container, m_newPage);
-        m_newSnapshot = m_newPage->grab();
+        m_newSnapshot = snapshot(m_newPage);
         // Enter from beyond the trailing edge: the new page's left edge starts at the container's
         // right edge, or its right edge at the container's left edge.
         m_startOffset = m_container->layoutDirection() == Qt::RightToLeft
@@ -167,6 +182,25 @@ void PageTransition::start()
     m_fade.start();
     if (m_newPage)
         m_spring.animateTo(1.0);
+}
+
+void PageTransition::refit()
+{
+    if (m_finished || !m_container || !m_overlay)
+        return;
+    m_overlay->setGeometry(m_container->rect());
+    if (m_newPage) {
+        const QRect place = rectIn(m_container, m_newPage);
+        if (place.size() != m_newRect.size()) {
+            // Hidden children are not drawn: the page shows for as long as the picture takes,
+            // which paints nothing on screen.
+            m_newPage->show();
+            m_newSnapshot = snapshot(m_newPage);
+            m_newPage->hide();
+        }
+        m_newRect = place;
+    }
+    m_overlay->update();
 }
 
 double PageTransition::offset() const

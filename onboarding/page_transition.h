@@ -18,9 +18,12 @@ class PageTransitionOverlay;
 // right-to-left layout) on a short spring that overshoots a little, whichever way the user
 // moved; the leaving widget fades out at once and never slides.
 //
-// The motion is painted from snapshots (QWidget::grab) on a layer of the container stacked just
-// above the pages, under whatever else the container shows over them, so the pages themselves are neither moved nor re-laid out; the entering page is hidden, keeping its
-// place in the layout, until the spring has settled. A transition belongs to its container and
+// The motion is painted from snapshots on a layer of the container stacked just above the pages,
+// under whatever else the container shows over them, so the pages themselves are neither moved
+// nor re-laid out; the entering page is hidden, keeping its place in the layout, until the spring
+// has settled. The snapshots hold only what the pages draw, so what lies behind a page shows
+// through it as it moves. A container that changes size meanwhile does not stop the motion: it
+// goes on towards the entering page's new place. A transition belongs to its container and
 // deletes itself when done.
 class PageTransition : public QObject {
     Q_OBJECT
@@ -63,6 +66,8 @@ Q_SIGNALS:
 private:
     PageTransition(QWidget* container, QWidget* oldPage, QWidget* newPage);
     void start();
+    // Follows the entering page to where its resized container has put it.
+    void refit();
     friend class PageTransitionOverlay;
 
     QPointer<QWidget> m_container;

@@ -176,6 +176,8 @@ void TeamDay::revertAndExport()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(exported), longWait);
     QTRY_COMPARE(readBytes(exported), m_firstCut);
     QCOMPARE(QDir(m_exports.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 1);
+    // The folder is then shown on the desktop; the next steps count what was opened after it.
+    QTRY_VERIFY_WITH_TIMEOUT(m_desktop.opened().contains(m_exports.path()), longWait);
 }
 
 } // namespace vantrel::acceptance

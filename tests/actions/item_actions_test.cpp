@@ -307,6 +307,11 @@ private Q_SLOTS:
         syncWait(archive->loadNestedItems());
         const auto inArchive = archive->nestedItems().at(0);
         QVERIFY(!inArchive->isUsedInOtherContainers());
+        // An item that knows no container of its own is used elsewhere, even where the container
+        // it is removed from is the only one showing it.
+        window.actions.removeOrDelete()(Document::create(inArchive->versioningService(), std::nullopt), archive);
+        QCOMPARE(window.confirmation->messageText(), QStringLiteral("Cut will be removed from Archive."));
+        window.confirmation.reset();
 
         window.actions.removeOrDelete()(inArchive, archive);
         QCOMPARE(window.confirmation->messageText(), QStringLiteral("Cut will be moved to Trash."));

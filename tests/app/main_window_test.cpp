@@ -157,6 +157,8 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&host));
         auto* backdrop = view->background()->findChild<AppIconBackdrop*>();
         QVERIFY(backdrop && backdrop->isVisible());
+        // The icon's square stands 24 below the top of the window.
+        QCOMPARE(backdrop->mapTo(view, backdrop->iconFrame().topLeft().toPoint()).y(), 24);
         const auto transition = [&]() -> PageTransition* {
             for (PageTransition* running : view->background()->findChildren<PageTransition*>())
                 if (!running->isFinished())
@@ -172,9 +174,18 @@ private Q_SLOTS:
         // Moving on among the other pages leaves it alone.
         view->model()->next();
         QVERIFY(!transition() && backdrop->isHidden());
-        // Back on the first page it enters with the spring, and shows once it has settled.
+        // Back on the first page it enters with the spring, and shows once it has settled. On its
+        // way in the background's glow shows through it.
+        const QPoint corner(view->width() - 10, view->height() - 10);
+        const QColor glow = view->grab().toImage().pixelColor(corner);
         view->model()->setCurrentPage(OnboardingPage::intro);
         QVERIFY(transition() && transition()->newPage() == backdrop && transition()->startOffset() > 0);
+        transition()->spring().step(0.05);
+        QVERIFY(transition()->offset() < corner.x());
+        const QImage entering = view->grab().toImage();
+        QCOMPARE(entering.pixelColor(corner), glow);
+        QVERIFY(entering.save(QDir(QStringLiteral(VANTREL_SCREENSHOT_DIR))
+                                  .filePath(QStringLiteral("main_window_onboarding_backdrop_entering.png"))));
         // Leaving again before it has settled ends the entry and fades it out.
         view->model()->next();
         QVERIFY(transition() && transition()->oldPage() == backdrop);

@@ -1,3 +1,4 @@
+#include "design/app_style.h"
 #include "design/assets.h"
 #include "design/button_styles.h"
 #include "design/dark_theme.h"
@@ -123,6 +124,16 @@ private Q_SLOTS:
         QVERIFY(qAbs(disabledFill.red() - disabledFill.blue()) < 20); // no longer blue
         QVERIFY(relativeLuminance(fillOf(*faint)) < relativeLuminance(secondaryFill));
         QVERIFY(saveScreenshot(sheet, QStringLiteral("buttons")));
+    }
+
+    void aPlainButtonKeepsRoomBesideItsLabel()
+    {
+        for (const QString& title : {QStringLiteral("Choose Location"), QStringLiteral("Add to Collection")}) {
+            QPushButton button(title);
+            const int label = button.fontMetrics().horizontalAdvance(title);
+            QVERIFY2(button.sizeHint().width() >= label + 2 * AppStyle::labelPadding, qPrintable(title));
+            QCOMPARE(button.minimumSizeHint().width(), button.sizeHint().width());
+        }
     }
 
     void everyPictureOfTheViewsIsThere()

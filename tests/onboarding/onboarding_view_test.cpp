@@ -4,6 +4,7 @@
 #include "design/dark_theme.h"
 #include "onboarding/onboarding_model.h"
 #include "onboarding/onboarding_view.h"
+#include "onboarding/page_transition.h"
 #include "packages/components/circle_tab_bar.h"
 
 #include <QApplication>
@@ -11,6 +12,9 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+
+#include <functional>
+#include <vector>
 
 using namespace vantrel;
 using Page = OnboardingPage;
@@ -173,6 +177,35 @@ private Q_SLOTS:
             QVERIFY(inner.contains(buttonFrame));
             QVERIFY(pageFrame.bottom() < dots.top());
             QVERIFY(dots.bottom() < buttonFrame.top());
+        }
+    }
+
+    void thePageAreaKeepsItsHeightSoTheLastPageSlidesInAndOut()
+    {
+        RecordingSetup setup;
+        Shown shown(setup);
+        auto* area = shown.view.findChild<QWidget*>(QStringLiteral("onboardingPageContainer"));
+        QVERIFY(area);
+        QApplication::processEvents();
+        const int height = area->height();
+        const auto moving = [&] {
+            for (PageTransition* transition : area->findChildren<PageTransition*>())
+                if (!transition->isFinished())
+                    return transition;
+            return static_cast<PageTransition*>(nullptr);
+        };
+        // Into the last page with Next, out of it with the dots, and back with Skip: the final
+        // buttons take the place of Next and Skip without moving the page area, and each page
+        // still slides in once the buttons have changed.
+        for (const auto& go : std::vector<std::function<void()>>{
+                 [&] { shown.model->setCurrentPage(Page::eventlocking); }, [&] { shown.view.nextButton()->click(); },
+                 [&] { shown.model->setCurrentPage(Page::documents); }, [&] { shown.view.skipButton()->click(); }}) {
+            QTRY_VERIFY(!moving());
+            go();
+            QVERIFY(moving());
+            QApplication::processEvents();
+            QCOMPARE(area->height(), height);
+            QVERIFY(moving());
         }
     }
 

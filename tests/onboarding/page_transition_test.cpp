@@ -122,6 +122,45 @@ private Q_SLOTS:
         QTRY_COMPARE(stage.layers(), 0);
     }
 
+    void whatLiesBehindAMovingPageShowsThroughItAndAResizeDoesNotStopIt()
+    {
+        Stage stage;
+        stage.container.setAutoFillBackground(true);
+        QPalette ground = stage.container.palette();
+        ground.setColor(QPalette::Window, Qt::yellow);
+        stage.container.setPalette(ground);
+        // A page that fills no background of its own (as the icon backdrop), with a mark drawn
+        // on it in one corner.
+        auto* clear = new QWidget(&stage.container);
+        QPalette own = clear->palette();
+        own.setColor(QPalette::Window, Qt::magenta);
+        clear->setPalette(own);
+        static_cast<QGridLayout*>(stage.container.layout())->addWidget(clear, 0, 0);
+        QWidget* mark = page(Qt::blue);
+        mark->setParent(clear);
+        mark->setGeometry(0, 0, 20, 20);
+        clear->hide();
+        QVERIFY(QTest::qWaitForWindowExposed(&stage.container));
+
+        stage.first->hide();
+        PageTransition* transition = PageTransition::run(&stage.container, nullptr, clear);
+        QVERIFY(transition);
+        transition->spring().step(0.05);
+        const QPoint left = stage.first->geometry().topLeft() + QPoint(int(transition->offset()), 0);
+        QCOMPARE(stage.shown(left + QPoint(5, 5)), QColor(Qt::blue));
+        QCOMPARE(stage.shown(left + QPoint(40, 100)), QColor(Qt::yellow));
+
+        // The container grows; the page goes on to its new place.
+        stage.container.resize(385, 600);
+        QApplication::processEvents();
+        QApplication::processEvents();
+        QVERIFY(!transition->isFinished());
+        QSignalSpy finished(transition, &PageTransition::finished);
+        QVERIFY(finished.wait(5000));
+        QVERIFY(clear->isVisible());
+        QCOMPARE(clear->height(), 600 - 2 * 30);
+    }
+
     void inARightToLeftLayoutPagesEnterFromTheLeft()
     {
         Stage stage;

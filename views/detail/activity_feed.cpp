@@ -84,12 +84,12 @@ ActivityFeed::ActivityFeed(NavigationModel& navigation, ItemActions& itemActions
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scrollArea->viewport()->setAutoFillBackground(false);
     m_list = new QWidget;
-    m_list->setAutoFillBackground(false);
     m_rowsLayout = new QVBoxLayout(m_list);
     m_rowsLayout->setContentsMargins(0, 0, 32, 0);
     m_rowsLayout->setSpacing(0);
     m_rowsLayout->addStretch(1);
     m_scrollArea->setWidget(m_list);
+    m_list->setAutoFillBackground(false); // after setWidget(), which turns it on
     layout->addWidget(m_scrollArea, 1);
 
     m_scroll = new QPropertyAnimation(m_scrollArea->verticalScrollBar(), "value", this);

@@ -1,5 +1,6 @@
 #include "views/presenters/message_boxes.h"
 
+#include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
 
@@ -22,6 +23,13 @@ QMessageBox* makeMessageBox(QWidget* window, const QString& title, const QString
         if (label->text() == message)
             label->setTextFormat(Qt::PlainText);
     }
+    // By itself the box is only as wide as its title, which leaves a short title's box so narrow
+    // that the window's title bar cuts its name short and the message runs in a thin column. A
+    // strut in the last row (the buttons') gives it a readable width; a title wider than the box
+    // allows wraps. Added last: the box lays itself out anew whenever its texts are set.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(new QSpacerItem(messageBoxMinimumWidth, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                      grid->rowCount() - 1, 0, 1, grid->columnCount());
 
     auto actions = std::make_shared<QHash<QAbstractButton*, std::function<void()>>>();
     std::function<void()> cancel;

@@ -15,6 +15,9 @@ struct MessageBoxButton {
     QMessageBox::ButtonRole role = QMessageBox::AcceptRole;
 };
 
+// The least width of a message box's content, in pixels.
+constexpr int messageBoxMinimumWidth = 360;
+
 // A window-modal message box over `window`, deleted when it closes; the caller opens it. `title`
 // is its main text and `message` the text below it, both shown as plain text. The buttons come in
 // the given order, the first one that destroys nothing being the default (Enter never presses one

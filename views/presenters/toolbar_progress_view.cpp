@@ -2,9 +2,13 @@
 
 #include "design/palette.h"
 #include "packages/components/in_progress_view.h"
+#include "views/detail/detail_look.h"
 
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
+
+#include <cmath>
 
 namespace vantrel {
 
@@ -37,14 +41,19 @@ void ToolbarProgressView::rebuild()
     row->addStretch();
     row->addWidget(new InProgressView(ControlSize::mini, m_content));
 
-    // The text was localized by whoever set the state; it is shown as it stands.
-    auto* label = new QLabel(m_content);
-    label->setTextFormat(Qt::PlainText);
-    label->setText(m_indicator->state().text());
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, design::withOpacity(design::neutral(0), 0.8));
-    label->setPalette(palette);
-    row->addWidget(label);
+    // The text was localized by whoever set the state; it is shown as it stands, on one line.
+    // Where the toolbar is too narrow for it, it ends in "…" rather than being cut mid-letter:
+    // the label takes the room the toolbar has, up to what the whole text needs, and the spacer
+    // before it the rest.
+    auto* label = plainLabel(m_content);
+    const QString text = oneLine(m_indicator->state().text());
+    const int wholeWidth = static_cast<int>(std::ceil(QFontMetricsF(label->font()).horizontalAdvance(text))) + 1;
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    label->setMaximumWidth(wholeWidth);
+    label->resize(wholeWidth, label->height()); // whole until the toolbar gives it its width
+    setElidedText(*label, text);
+    setTextColor(*label, design::withOpacity(design::neutral(0), 0.8));
+    row->addWidget(label, 1);
 
     layout()->addWidget(m_content);
 }

@@ -16,6 +16,7 @@
 #include "views/detail/selected_item_header_view.h"
 #include "views/detail/versioned_item_header_view.h"
 #include "views/team/nested_item_list.h"
+#include "views/team/shaded_column.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -68,18 +69,23 @@ CollectionContentView::CollectionContentView(std::shared_ptr<Collection> collect
     m_eventLayout = new QHBoxLayout(m_eventColumn);
     m_eventLayout->setContentsMargins(0, 0, 0, 0);
     m_eventLayout->setSpacing(0);
-    m_activityArea = new QWidget(this);
+    // The feed stands 32 from the divider on a shaded ground that runs from the divider to the
+    // pane's edge.
+    auto* shade = new ShadedColumn(this);
+    auto* shadeLayout = new QHBoxLayout(shade);
+    shadeLayout->setContentsMargins(32, 0, 0, 0);
+    m_activityArea = new QWidget(shade);
     m_activityArea->setObjectName(QStringLiteral("activityArea"));
     auto* activityLayout = new QVBoxLayout(m_activityArea);
     activityLayout->setContentsMargins(0, 0, 0, 0);
     activityLayout->addWidget(new ActivityFeed(m_navigation, m_itemActions, m_activityArea));
+    shadeLayout->addWidget(m_activityArea);
 
     auto* activityColumn = new QHBoxLayout;
     activityColumn->setContentsMargins(16, 0, 0, 0);
     activityColumn->setSpacing(0);
     activityColumn->addWidget(new GradientDivider(this));
-    activityColumn->addSpacing(32);
-    activityColumn->addWidget(m_activityArea, 1);
+    activityColumn->addWidget(shade, 1);
 
     auto* lower = new QHBoxLayout;
     lower->setSpacing(0);

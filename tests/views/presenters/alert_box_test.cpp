@@ -1,12 +1,15 @@
 // Alerts: their details, the model that shows them, the presented flag and the message box.
 
 #include "views/presenters/alert_box.h"
+#include "views/presenters/message_boxes.h"
 
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 
+#include <algorithm>
 #include <functional>
 
 using namespace vantrel;
@@ -70,6 +73,29 @@ private Q_SLOTS:
         box->open();
         box->buttons()[0]->click();
         QVERIFY(!model.details().has_value());
+    }
+
+    void aTitleShowsWholeInABoxOfReadableWidth()
+    {
+        QWidget window;
+        window.show();
+        AlertModel model;
+        const QString longTitle = QStringLiteral("The team bundle could not be opened because its index was written "
+                                                 "by a newer version of Vantrel than this one");
+        for (const QString& title : {QStringLiteral("Vantrel"), longTitle}) {
+            QPointer<QMessageBox> box = makeAlertBox(AlertDetails(title, QString()), presentedFlag(&model), &window);
+            box->open();
+            QVERIFY(QTest::qWaitForWindowExposed(box));
+            // Wide enough for a title bar to show the application's name; a long title wraps.
+            QVERIFY2(box->width() >= messageBoxMinimumWidth, qPrintable(QString::number(box->width())));
+            const auto labels = box->findChildren<QLabel*>();
+            const auto label =
+                std::find_if(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == title; });
+            QVERIFY(label != labels.end());
+            QVERIFY((*label)->heightForWidth((*label)->width()) <= (*label)->height() || !(*label)->wordWrap());
+            QVERIFY((*label)->sizeHint().width() <= (*label)->width() || (*label)->wordWrap());
+            box->close();
+        }
     }
 
     void aQuestionIsAnsweredOnceHoweverItIsDismissed()

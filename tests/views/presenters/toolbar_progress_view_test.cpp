@@ -3,6 +3,7 @@
 #include "packages/components/in_progress_view.h"
 #include "views/presenters/toolbar_progress_view.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
@@ -35,6 +36,28 @@ private Q_SLOTS:
 
         indicator.setState(ToolbarProgressIndicator::State::idle());
         QVERIFY(view->findChildren<QWidget*>().isEmpty());
+    }
+
+    void aTextTooLongForTheToolbarEndsInAnEllipsis()
+    {
+        ToolbarProgressIndicator indicator;
+        QWidget toolbar;
+        auto* layout = new QHBoxLayout(&toolbar);
+        layout->addWidget(new ToolbarProgressView(&indicator, &toolbar));
+        toolbar.resize(220, 30);
+        toolbar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&toolbar));
+        const QString text = QStringLiteral("Checking in The Long Documentary Final Cut Library...");
+        indicator.setState(ToolbarProgressIndicator::State::busy(text));
+        auto* label = toolbar.findChild<QLabel*>();
+        QTRY_VERIFY(label->text().endsWith(QChar(0x2026)));
+        QVERIFY(label->width() > 100); // the room beside the spinner goes to the text
+        QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->width());
+        QCOMPARE(label->toolTip(), text);
+        // Given the room, the whole text shows, at the right end of the toolbar.
+        toolbar.resize(900, 30);
+        QTRY_COMPARE(label->text(), text);
+        QVERIFY(label->mapTo(&toolbar, QPoint(label->width(), 0)).x() > 850);
     }
 };
 

@@ -127,6 +127,14 @@ private Q_SLOTS:
         auto* feed = content->activityArea()->findChild<ActivityFeed*>();
         QVERIFY(feed);
         QCOMPARE(feed->item(), std::shared_ptr<VersionedItem>(dailies));
+        // The activity column stands on black shading, from nothing at its top to a quarter at its
+        // bottom, beside the feed and under it.
+        QWidget* shade = content->activityArea()->parentWidget();
+        const QImage ground = shade->grab().toImage();
+        const QColor plain = shade->palette().color(QPalette::Window);
+        QCOMPARE(ground.pixelColor(8, 0), plain);
+        for (const int x : {8, ground.width() - 8})
+            QVERIFY(qAbs(ground.pixelColor(x, ground.height() - 1).green() - plain.green() * 0.75) <= 2);
 
         // The library: its events column, in the same content view.
         std::shared_ptr<Document> library;
@@ -142,11 +150,16 @@ private Q_SLOTS:
         QTRY_COMPARE(library->nestedItems().size(), 2);
         QTRY_COMPARE(content->eventList()->view().model()->rowCount() > 0, true);
         navigation.setFocus(ContentViewFocus::documentList);
+        // The pictures show a long progress line in the toolbar, too.
+        window.progress.setState(ToolbarProgressIndicator::State::busy(
+            QStringLiteral("Checking in “The Longest Documentary Ever Cut, Director’s Final Version With Extras, "
+                           "Commentary And Deleted Scenes”...")));
         QTest::qWait(50);
         screenshot(*window.view, QStringLiteral("team_view_library_1150x600"));
         window.view->resize(1920, 1080);
         QTest::qWait(50);
         screenshot(*window.view, QStringLiteral("team_view_library_1920x1080"));
+        window.progress.setState(ToolbarProgressIndicator::State::idle());
 
         // A project holds no events: the column goes.
         for (const auto& document : dailies->nestedItems()) {
