@@ -8,8 +8,10 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
+#include <QTextDocument>
+#include <QTextOption>
 #include <QVBoxLayout>
+#include <QtMath>
 
 namespace vantrel {
 
@@ -32,16 +34,24 @@ constexpr int bubbleSpacing = 8;
 constexpr int textSpacing = 4;
 constexpr int forceUnlockHeight = 32;
 
-// The height a bubble's selectable text takes at `width`, measured by a label made as the
-// bubble's own are; one label serves every measurement.
+// The height a bubble's selectable text takes at `width`: laid out as a selectable label lays
+// out its text (a document without margins, wrapped between words), without building one.
 int textHeight(const QString& text, const QFont& font, int width)
 {
-    static QPointer<QLabel> measure;
-    if (!measure)
-        measure = selectableText(QString(), font, design::neutral(1), nullptr);
-    measure->setFont(font);
-    measure->setText(text);
-    return measure->heightForWidth(width);
+    static QTextDocument* const document = [] {
+        auto* made = new QTextDocument;
+        made->setUndoRedoEnabled(false);
+        made->setDocumentMargin(0);
+        QTextOption option = made->defaultTextOption();
+        option.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        option.setWrapMode(QTextOption::WordWrap);
+        made->setDefaultTextOption(option);
+        return made;
+    }();
+    document->setDefaultFont(font);
+    document->setPlainText(text);
+    document->setTextWidth(std::max(0, width));
+    return qCeil(document->size().height());
 }
 
 std::optional<std::pair<QString, std::optional<QDateTime>>> bubbleOf(const ActivityInfo& activity)

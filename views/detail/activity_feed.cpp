@@ -16,6 +16,7 @@
 #include "views/detail/activity_list_model.h"
 #include "views/detail/detail_look.h"
 
+#include <QCursor>
 #include <QEvent>
 #include <QLabel>
 #include <QListView>
@@ -238,9 +239,13 @@ void ActivityFeed::openRow(int row)
     const QModelIndex index = m_model->index(row);
     m_list->openPersistentEditor(index);
     m_shown.append(QPersistentModelIndex(index));
+    auto* item = qobject_cast<ActivityItem*>(m_list->indexWidget(index));
+    if (!item)
+        return;
     // The measured height is checked against the built row; a difference corrects the layout.
-    if (QWidget* widget = m_list->indexWidget(index))
-        m_delegate->correctHeight(row, widget->heightForWidth(m_delegate->rowWidth()));
+    m_delegate->correctHeight(row, item->heightForWidth(m_delegate->rowWidth()));
+    // A row built under the pointer shows its buttons at once.
+    item->setHover(item->rect().contains(item->mapFromGlobal(QCursor::pos())));
 }
 
 void ActivityFeed::closeAllRows()

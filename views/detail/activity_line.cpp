@@ -40,18 +40,23 @@ Placement place(const QString& user, const QString& kind, int width, int buttons
     const int left = ActivitySymbol::side + spacing;
     const int right = buttonsWidth > 0 ? width - buttonsWidth - spacing : width;
     const int room = std::max(0, right - left);
-    const int nameWidth = nameMetrics.horizontalAdvance(user) + nameSlack;
-    const int kindWidth = kindMetrics.horizontalAdvance(kind);
+    const int nameWidth =
+        measuredOnce(base.key() + QStringLiteral("/name/") + user, [&] { return nameMetrics.horizontalAdvance(user); })
+        + nameSlack;
+    const int kindWidth =
+        measuredOnce(base.key() + QStringLiteral("/kind/") + kind, [&] { return kindMetrics.horizontalAdvance(kind); });
     Placement placement;
     int shownName = nameWidth;
     if (nameWidth + textSpacing + kindWidth > room)
         shownName = std::min(nameWidth, room / 2);
     const int kindRoom = std::max(1, room - shownName - textSpacing);
-    const int kindHeight = kind.isEmpty() ? 0
-                                          : kindMetrics
-                                                .boundingRect(QRect(0, 0, kindRoom, 1 << 20),
-                                                              Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, kind)
-                                                .height();
+    // Most rows say the same few things: each wrapping is worked out once.
+    const int kindHeight =
+        kind.isEmpty() ? 0 : measuredOnce(QStringLiteral("%1/kind/%2/").arg(base.key()).arg(kindRoom) + kind, [&] {
+            return kindMetrics
+                .boundingRect(QRect(0, 0, kindRoom, 1 << 20), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, kind)
+                .height();
+        });
     placement.height = std::max({ActivityLine::minimumHeight, kindHeight, nameMetrics.height()});
     const int nameHeight = nameMetrics.height();
     placement.name = QRect(left, (placement.height - nameHeight) / 2, shownName, nameHeight);

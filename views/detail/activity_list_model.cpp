@@ -1,6 +1,6 @@
 #include "views/detail/activity_list_model.h"
 
-#include <algorithm>
+#include <QSet>
 
 namespace vantrel {
 
@@ -44,79 +44,74 @@ void ActivityListModel::clear()
     endResetModel();
 }
 
-// The rows the new list shares with the old one at its start and at its end stay; what lies
-// between is replaced. A new version comes in at the top, so a teammate's check-in inserts one
-// row and touches at most the row that was first before.
+// Walks the old and the new list side by side: an entry in both stays where it is (its row
+// reports a change only if its activity or its place, first or last, changed), a run of new
+// entries is inserted, a run of entries gone is removed. A teammate's check-in inserts one row
+// at the top and touches at most the row that was first before.
 void ActivityListModel::setActivities(const QList<ActivityInfo>& activities)
 {
     const qsizetype oldCount = m_rows.size();
     const qsizetype newCount = activities.size();
-    qsizetype prefix = 0;
-    while (prefix < oldCount && prefix < newCount && m_rows.at(prefix).activity.id == activities.at(prefix).id)
-        ++prefix;
-    qsizetype suffix = 0;
-    while (suffix < oldCount - prefix && suffix < newCount - prefix
-           && m_rows.at(oldCount - 1 - suffix).activity.id == activities.at(newCount - 1 - suffix).id)
-        ++suffix;
+    QSet<IdFor<States>> oldIds;
+    oldIds.reserve(oldCount);
+    for (const Row& row : std::as_const(m_rows))
+        oldIds.insert(row.activity.id);
+    QSet<IdFor<States>> newIds;
+    newIds.reserve(newCount);
+    for (const ActivityInfo& activity : activities)
+        newIds.insert(activity.id);
 
-    // Where the old first and last rows end up, if they stay.
-    const qsizetype shift = newCount - oldCount;
-    auto newPlace = [&](qsizetype oldRow) -> qsizetype {
-        if (oldRow < prefix)
-            return oldRow;
-        if (oldRow >= oldCount - suffix)
-            return oldRow + shift;
-        return -1;
-    };
-    const qsizetype formerFirst = oldCount > 0 ? newPlace(0) : -1;
-    const qsizetype formerLast = oldCount > 0 ? newPlace(oldCount - 1) : -1;
-
-    replaceMiddle(prefix, oldCount - prefix - suffix, activities, newCount - prefix - suffix);
-
-    QList<qsizetype> touched;
-    auto kept = [&](qsizetype row) { return row >= 0 && row < newCount && (row < prefix || row >= newCount - suffix); };
-    for (qsizetype row = 0; row < newCount; ++row) {
-        if (!kept(row))
-            continue;
-        Row& current = m_rows[row];
-        const bool differs = !(current.activity == activities.at(row));
-        // The closures are the new list's: they read the state the engine has now.
-        current.activity = activities.at(row);
-        if (differs)
-            touched.append(row);
+    QList<int> touched;
+    qsizetype oldAt = 0; // in the old list
+    qsizetype newAt = 0; // in the new list, and the row in the model
+    while (oldAt < oldCount || newAt < newCount) {
+        const bool oldLeft = oldAt < oldCount;
+        const bool newLeft = newAt < newCount;
+        if (oldLeft && newLeft && m_rows.at(newAt).activity.id == activities.at(newAt).id) {
+            Row& row = m_rows[newAt];
+            const bool placeChanged =
+                (oldAt == 0) != (newAt == 0) || (oldAt == oldCount - 1) != (newAt == newCount - 1);
+            if (placeChanged || !(row.activity == activities.at(newAt)))
+                touched.append(int(newAt));
+            // The closures are the new list's: they read the state the engine has now.
+            row.activity = activities.at(newAt);
+            ++oldAt;
+            ++newAt;
+        } else if (newLeft && (!oldLeft || !oldIds.contains(activities.at(newAt).id))) {
+            qsizetype end = newAt + 1;
+            while (end < newCount && (!oldLeft || !oldIds.contains(activities.at(end).id)))
+                ++end;
+            insertActivities(newAt, activities.mid(newAt, end - newAt));
+            newAt = end;
+        } else {
+            // Gone, or moved (taken out here, put in where the new list has it).
+            qsizetype end = oldAt + 1;
+            const auto gone = [&](qsizetype old) {
+                const qsizetype row = newAt + (old - oldAt);
+                return newAt >= newCount || !newIds.contains(m_rows.at(row).activity.id);
+            };
+            while (end < oldCount && gone(end))
+                ++end;
+            beginRemoveRows({}, int(newAt), int(newAt + end - oldAt - 1));
+            m_rows.remove(newAt, end - oldAt);
+            endRemoveRows();
+            oldAt = end;
+        }
     }
-    for (qsizetype row : {formerFirst, formerLast, qsizetype(0), newCount - 1}) {
-        if (!kept(row))
-            continue;
-        const bool wasFirst = row == formerFirst;
-        const bool wasLast = row == formerLast;
-        if (wasFirst != isFirst(int(row)) || wasLast != isLast(int(row)))
-            touched.append(row);
-    }
-    std::sort(touched.begin(), touched.end());
-    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
-    for (qsizetype row : std::as_const(touched))
-        changed(int(row));
+    for (int row : std::as_const(touched))
+        changed(row);
 }
 
-void ActivityListModel::replaceMiddle(qsizetype from, qsizetype oldCount, const QList<ActivityInfo>& activities,
-                                      qsizetype newCount)
+void ActivityListModel::insertActivities(qsizetype at, const QList<ActivityInfo>& activities)
 {
-    if (oldCount > 0) {
-        beginRemoveRows({}, int(from), int(from + oldCount - 1));
-        m_rows.remove(from, oldCount);
-        endRemoveRows();
-    }
-    if (newCount > 0) {
-        beginInsertRows({}, int(from), int(from + newCount - 1));
-        QList<Row> inserted;
-        inserted.reserve(newCount);
-        for (qsizetype i = 0; i < newCount; ++i)
-            inserted.append(Row{activities.at(from + i)});
-        m_rows.insert(from, newCount, Row{});
-        std::move(inserted.begin(), inserted.end(), m_rows.begin() + from);
-        endInsertRows();
-    }
+    beginInsertRows({}, int(at), int(at + activities.size() - 1));
+    QList<Row> inserted;
+    inserted.reserve(activities.size());
+    for (const ActivityInfo& activity : activities)
+        inserted.append(Row{activity});
+    m_rows.insert(at, activities.size(), Row{});
+    std::move(inserted.begin(), inserted.end(), m_rows.begin() + at);
+    endInsertRows();
 }
 
 std::optional<QString> ActivityListModel::appVersion(int row) const

@@ -53,7 +53,7 @@ private:
     };
 
     void changed(int row);
-    void replaceMiddle(qsizetype from, qsizetype oldCount, const QList<ActivityInfo>& activities, qsizetype newCount);
+    void insertActivities(qsizetype at, const QList<ActivityInfo>& activities);
 
     QList<Row> m_rows;
     QHash<IdFor<Versions>, std::optional<QString>> m_appVersions;

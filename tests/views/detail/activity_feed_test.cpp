@@ -27,7 +27,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
