@@ -5,8 +5,9 @@
 #include "app/main_window.h"
 #include "views/detail/activity_action_buttons.h"
 #include "views/detail/activity_feed.h"
+#include "views/detail/activity_item.h"
 #include "views/detail/activity_line.h"
-#include "views/detail/activity_row.h"
+#include "views/detail/activity_list_model.h"
 #include "views/detail/detail_look.h"
 #include "views/detail/name_input_view.h"
 #include "views/detail/trash_manager_view.h"
@@ -136,16 +137,15 @@ void TeamDay::revertAndExport()
     ACCEPTANCE_STEP(selectDocument(QStringLiteral("Final Cut")));
 
     // The oldest row of the timeline is the imported version; hovering it shows its buttons.
-    QTRY_VERIFY_WITH_TIMEOUT(activityFeed() && activityFeed()->rows().size() >= 2, longWait);
-    // The feed rebuilds its rows as the document changes: each look finds them anew.
+    QTRY_VERIFY_WITH_TIMEOUT(activityFeed() && activityFeed()->model().rowCount() >= 2, longWait);
+    // The feed takes each new list in by change: each look finds the oldest row anew.
     const auto oldestRevert = []() -> QToolButton* {
         ActivityFeed* feed = activityFeed();
-        if (!feed || feed->rows().isEmpty())
+        if (!feed || feed->model().rowCount() == 0)
             return nullptr;
-        ActivityRow* oldest = feed->rows().last();
-        if (fullText(*oldest->line()->kindLabel()) != QStringLiteral("created a new version"))
+        ActivityItem* oldest = feed->showRow(feed->model().rowCount() - 1);
+        if (!oldest || oldest->line()->kindLabel()->text() != QStringLiteral("created a new version"))
             return nullptr;
-        feed->scrollArea()->ensureWidgetVisible(oldest);
         if (!oldest->isHovered())
             QTest::mouseMove(oldest, oldest->rect().center());
         auto* revert = oldest->findChild<QToolButton*>(QStringLiteral("activityRevert"));
@@ -160,8 +160,8 @@ void TeamDay::revertAndExport()
     QCOMPARE(topUser(), QStringLiteral("Ana Editor"));
     QCOMPARE(topMessage(), QStringLiteral("Initial Commit"));
     // The feed scrolls back up to show it.
-    QTRY_VERIFY(activityFeed()->scrollArea()->verticalScrollBar()->value()
-                == activityFeed()->scrollArea()->verticalScrollBar()->minimum());
+    QTRY_VERIFY(activityFeed()->list()->verticalScrollBar()->value()
+                == activityFeed()->list()->verticalScrollBar()->minimum());
     screenshot(mainWindow(), QStringLiteral("5_reverted"));
 
     // Exported into a folder the user picks, it is the file first imported, byte for byte.

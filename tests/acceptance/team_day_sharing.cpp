@@ -8,7 +8,7 @@
 #include "model/document.h"
 #include "open_team/team.h"
 #include "views/detail/activity_feed.h"
-#include "views/detail/activity_row.h"
+#include "views/detail/activity_item.h"
 #include "views/detail/check_in_view.h"
 #include "views/detail/selected_item_header_view.h"
 #include "views/detail/versioned_item_header_view.h"

@@ -4,8 +4,8 @@
 #include "model/versioned_item.h"
 #include "views/detail/activity_content.h"
 #include "views/detail/activity_feed.h"
+#include "views/detail/activity_item.h"
 #include "views/detail/activity_line.h"
-#include "views/detail/activity_row.h"
 #include "views/detail/check_in_view.h"
 #include "views/detail/detail_look.h"
 #include "views/detail/name_input_view.h"
@@ -228,27 +228,27 @@ void clickRow(ItemListView& view, int row)
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, place.center());
 }
 
-ActivityRow* topRow()
+ActivityItem* topRow()
 {
     ActivityFeed* feed = activityFeed();
-    return feed && !feed->rows().isEmpty() ? feed->rows().first() : nullptr;
+    return feed ? feed->shownRow(0) : nullptr;
 }
 
 QString topUser()
 {
-    ActivityRow* row = topRow();
+    ActivityItem* row = topRow();
     return row ? row->line()->userNameLabel()->text() : QString();
 }
 
 QString topKind()
 {
-    ActivityRow* row = topRow();
-    return row ? fullText(*row->line()->kindLabel()) : QString();
+    ActivityItem* row = topRow();
+    return row ? row->line()->kindLabel()->text() : QString();
 }
 
 QString topMessage()
 {
-    ActivityRow* row = topRow();
+    ActivityItem* row = topRow();
     return row && row->content()->messageLabel() ? row->content()->messageLabel()->text() : QString();
 }
 

@@ -21,7 +21,7 @@ class QWidget;
 namespace vantrel {
 
 class ActivityFeed;
-class ActivityRow;
+class ActivityItem;
 class CheckInView;
 class CollectionContentView;
 class DialogPresenter;
@@ -86,7 +86,7 @@ int rowNamed(const ItemListView& view, const QString& name);
 void clickRow(ItemListView& view, int row);
 
 // The top row of the activity feed, and what it says (in full, where the row elides it); null or empty while there is none.
-ActivityRow* topRow();
+ActivityItem* topRow();
 QString topUser();
 QString topKind();
 QString topMessage();

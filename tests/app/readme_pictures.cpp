@@ -10,6 +10,7 @@
 #include "design/dark_theme.h"
 #include "model/support/item_test_support.h"
 #include "views/detail/activity_feed.h"
+#include "views/detail/activity_list_model.h"
 #include "views/detail/add_existing_version_bundle_view.h"
 #include "views/detail/check_in_view.h"
 #include "views/detail/trash_manager_view.h"
@@ -180,7 +181,7 @@ void teamPictures(const QDir& out)
     waitFor("the events", [&] { return harbour->nestedItems().size() == 4 && !harbour->isLoadingNestedItems(); });
     waitFor("the activity", [&] {
         const auto* feed = shell.window->findChild<ActivityFeed*>();
-        return feed && feed->rows().size() >= 5;
+        return feed && feed->model().rowCount() >= 5 && !feed->shownRows().isEmpty();
     });
     settle();
     save(*shell.window, out, QStringLiteral("main_window"));

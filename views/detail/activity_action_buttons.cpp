@@ -3,6 +3,7 @@
 #include "design/icon_provider.h"
 #include "design/palette.h"
 #include "model/strings.h"
+#include "views/detail/detail_look.h"
 
 #include <QHBoxLayout>
 #include <QMenu>
@@ -58,6 +59,27 @@ ActivityActionButtons::ActivityActionButtons(Actions actions, bool revertEnabled
         m_share->setMenu(m_menu);
         layout->addWidget(m_share);
     }
+}
+
+} // namespace vantrel
+
+namespace vantrel {
+
+int ActivityActionButtons::widthFor(bool withShare, const QFont& base)
+{
+    return measuredOnce(base.key() + (withShare ? QStringLiteral("/buttons+share") : QStringLiteral("/buttons")), [&] {
+        QWidget holder;
+        holder.setFont(base);
+        Actions actions;
+        if (withShare)
+            actions.openCopy = [] {};
+        return ActivityActionButtons(std::move(actions), true, &holder).sizeHint().width();
+    });
+}
+
+void ActivityActionButtons::setRevertEnabled(bool enabled)
+{
+    m_revert->setEnabled(enabled);
 }
 
 } // namespace vantrel

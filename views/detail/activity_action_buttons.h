@@ -23,6 +23,10 @@ public:
 
     ActivityActionButtons(Actions actions, bool revertEnabled, QWidget* parent = nullptr);
 
+    // The width of the buttons, with or without the share menu, from the widget font `base`.
+    static int widthFor(bool withShare, const QFont& base);
+
+    void setRevertEnabled(bool enabled);
     QToolButton* revertButton() const { return m_revert; }
     // Null for items that are not documents.
     QToolButton* shareButton() const { return m_share; }

@@ -18,6 +18,10 @@ public:
     // Takes `forceUnlock` (may be null) as its child for a lock entry; deletes it otherwise.
     ActivityContent(const ActivityInfo& activity, QWidget* forceUnlock, QWidget* parent = nullptr);
 
+    // The height of the line for `activity` at `width`, from the widget font `base`; 0 when it
+    // shows nothing. The same as the laid-out line's height.
+    static int heightFor(const ActivityInfo& activity, bool forceUnlock, int width, const QFont& base);
+
     // Whether the line shows anything; the row hides an empty line.
     bool isEmpty() const { return m_isEmpty; }
     // The bubble's message, or null.

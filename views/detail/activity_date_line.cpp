@@ -6,6 +6,7 @@
 #include "views/detail/detail_look.h"
 #include "views/detail/tag.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
@@ -15,6 +16,7 @@ namespace vantrel {
 namespace {
 
 const QString bullet = QStringLiteral(" \u2022 ");
+constexpr int badgePadding = 4;
 
 } // namespace
 
@@ -39,29 +41,51 @@ ActivityDateLine::ActivityDateLine(const QDateTime& date, const QString& hostNam
     layout->addWidget(new ActivitySpacer(ActivitySpacer::Position::middle, this));
 
     const QFont caption = captionFont(font());
+    m_text = abbreviatedDateTime(date) + bullet + hostName;
     m_date = plainLabel(this);
     m_date->setObjectName(QStringLiteral("activityDate"));
     m_date->setFont(caption);
-    m_date->setText(abbreviatedDateTime(date) + bullet + hostName);
+    m_date->setText(m_text);
     m_date->setToolTip(relativeDescription(date));
     m_date->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_date->setCursor(Qt::IBeamCursor);
-    m_date->setMinimumWidth(1); // a long host name is cut rather than widening the feed
+    // As wide as its text where there is room, narrower (elided) where there is not; a long
+    // host name never widens the feed.
+    m_date->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_date->setMinimumWidth(1);
+    m_date->setMaximumWidth(QFontMetrics(caption).horizontalAdvance(m_text) + 2);
+    m_date->installEventFilter(this);
     setTextColor(*m_date, design::neutral(2));
 
-    m_separator = plainLabel(this);
-    m_separator->setFont(caption);
-    m_separator->setText(bullet);
-    setTextColor(*m_separator, design::neutral(2));
-    m_separator->hide();
+    m_badge = new QWidget(this);
+    m_badgeLayout = new QHBoxLayout(m_badge);
+    m_badgeLayout->setSpacing(0);
+    m_badgeLayout->setContentsMargins(0, badgePadding, 0, badgePadding);
+    auto* separator = plainLabel(m_badge);
+    separator->setFont(caption);
+    separator->setText(bullet);
+    setTextColor(*separator, design::neutral(2));
+    m_badgeLayout->addWidget(separator);
+    m_badge->hide();
 
-    m_texts = new QHBoxLayout;
-    m_texts->setSpacing(0);
-    m_texts->setContentsMargins(0, 4, 0, 4);
-    m_texts->addWidget(m_date);
-    m_texts->addWidget(m_separator);
-    m_texts->addStretch(1);
-    layout->addLayout(m_texts, 1);
+    auto* texts = new QHBoxLayout;
+    texts->setSpacing(0);
+    texts->addWidget(m_date, 1);
+    texts->addWidget(m_badge);
+    texts->addStretch(0);
+    layout->addLayout(texts, 1);
+}
+
+int ActivityDateLine::heightFor(bool withTag, const QFont& base)
+{
+    return measuredOnce(base.key() + (withTag ? QStringLiteral("/date+tag") : QStringLiteral("/date")), [&] {
+        QWidget holder;
+        holder.setFont(base);
+        ActivityDateLine line({}, QString(), &holder);
+        if (withTag)
+            line.setVersion(QStringLiteral("0"));
+        return line.sizeHint().height();
+    });
 }
 
 void ActivityDateLine::setVersion(const std::optional<QString>& version)
@@ -72,12 +96,11 @@ void ActivityDateLine::setVersion(const std::optional<QString>& version)
         m_tag = nullptr;
     }
     if (shown && !m_tag) {
-        m_tag = new Tag(*version, this);
+        m_tag = new Tag(*version, m_badge);
         m_tag->setObjectName(QStringLiteral("activityVersion"));
-        m_texts->insertWidget(m_texts->indexOf(m_separator) + 1, m_tag);
-        m_tag->show();
+        m_badgeLayout->addWidget(m_tag);
     }
-    m_separator->setVisible(shown);
+    m_badge->setVisible(shown);
 }
 
 std::optional<QString> ActivityDateLine::version() const
@@ -85,6 +108,20 @@ std::optional<QString> ActivityDateLine::version() const
     if (!m_tag)
         return std::nullopt;
     return m_tag->title();
+}
+
+bool ActivityDateLine::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_date && (event->type() == QEvent::Resize || event->type() == QEvent::FontChange))
+        elide();
+    return QWidget::eventFilter(watched, event);
+}
+
+void ActivityDateLine::elide()
+{
+    const QString shown = QFontMetrics(m_date->font()).elidedText(m_text, Qt::ElideRight, m_date->width());
+    if (shown != m_date->text())
+        m_date->setText(shown);
 }
 
 } // namespace vantrel

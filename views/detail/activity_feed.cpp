@@ -1,9 +1,5 @@
 #include "views/detail/activity_feed.h"
 
-#include "actions/item_actions.h"
-#include "actions/selected_item_commands.h"
-#include "design/button_styles.h"
-#include "design/icon_provider.h"
 #include "design/palette.h"
 #include "engine/team_bundle.h"
 #include "foundation/observable_object.h"
@@ -14,16 +10,18 @@
 #include "open_team/navigation_model.h"
 #include "views/detail/activity_action_buttons.h"
 #include "views/detail/activity_app_versions.h"
-#include "views/detail/activity_row.h"
-#include "views/detail/activity_spacer.h"
+#include "views/detail/activity_controls.h"
+#include "views/detail/activity_item.h"
+#include "views/detail/activity_item_delegate.h"
+#include "views/detail/activity_list_model.h"
 #include "views/detail/detail_look.h"
 
 #include <QCursor>
-#include <QHBoxLayout>
+#include <QEvent>
 #include <QLabel>
+#include <QListView>
+#include <QMap>
 #include <QPropertyAnimation>
-#include <QPushButton>
-#include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -77,22 +75,31 @@ ActivityFeed::ActivityFeed(NavigationModel& navigation, ItemActions& itemActions
     setTextColor(*m_title, design::neutral(0));
     layout->addWidget(m_title);
 
-    m_scrollArea = new QScrollArea(this);
-    m_scrollArea->setObjectName(QStringLiteral("activityScrollArea"));
-    m_scrollArea->setFrameShape(QFrame::NoFrame);
-    m_scrollArea->setWidgetResizable(true);
-    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scrollArea->viewport()->setAutoFillBackground(false);
-    m_list = new QWidget;
-    m_rowsLayout = new QVBoxLayout(m_list);
-    m_rowsLayout->setContentsMargins(0, 0, 32, 0);
-    m_rowsLayout->setSpacing(0);
-    m_rowsLayout->addStretch(1);
-    m_scrollArea->setWidget(m_list);
-    m_list->setAutoFillBackground(false); // after setWidget(), which turns it on
-    layout->addWidget(m_scrollArea, 1);
+    m_model = new ActivityListModel(this);
+    m_list = new QListView(this);
+    m_list->setObjectName(QStringLiteral("activityList"));
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setResizeMode(QListView::Adjust);
+    m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setFocusPolicy(Qt::NoFocus);
+    m_list->setAutoFillBackground(false);
+    m_list->viewport()->setAutoFillBackground(false);
+    m_list->setMouseTracking(false);
+    m_delegate = new ActivityItemDelegate(
+        *m_model, *m_list, [this](int row, QWidget* parent) { return makeRow(row, parent); }, this);
+    m_list->setItemDelegate(m_delegate);
+    m_list->setModel(m_model);
+    m_list->viewport()->installEventFilter(this);
+    layout->addWidget(m_list, 1);
 
-    m_scroll = new QPropertyAnimation(m_scrollArea->verticalScrollBar(), "value", this);
+    QScrollBar* bar = m_list->verticalScrollBar();
+    // Built before the next paint, so a row scrolled into view never shows empty.
+    connect(bar, &QScrollBar::valueChanged, this, &ActivityFeed::syncRows);
+    connect(bar, &QScrollBar::rangeChanged, this, &ActivityFeed::syncRows);
+    m_scroll = new QPropertyAnimation(bar, "value", this);
     m_scroll->setDuration(250);
     m_scroll->setEasingCurve(QEasingCurve::InOutQuad);
 
@@ -100,7 +107,7 @@ ActivityFeed::ActivityFeed(NavigationModel& navigation, ItemActions& itemActions
                         &NavigationModel::selectedDocumentChanged, &NavigationModel::selectedCollectionChanged})
         connect(&m_navigation, signal, this, &ActivityFeed::followFocus);
     m_title->hide();
-    m_scrollArea->hide();
+    m_list->hide();
     followFocus();
 }
 
@@ -115,21 +122,22 @@ void ActivityFeed::followFocus()
     m_subscription.cancel();
     disconnect(m_itemChanged);
     m_item = std::move(focused);
-    m_activities.clear();
-    m_appVersions.clear();
+    m_appVersionsKnown.clear();
     m_appVersionsPending.clear();
     // Another item: where the last one's list was scrolled to means nothing now.
     m_scroll->stop();
-    clearRows();
+    closeAllRows();
+    m_model->clear();
+    m_delegate->setShareMenu(std::dynamic_pointer_cast<Document>(m_item) != nullptr);
     m_title->setVisible(m_item != nullptr);
-    m_scrollArea->setVisible(m_item != nullptr);
+    m_list->setVisible(m_item != nullptr);
     if (!m_item)
         return;
     m_title->setText(m_item->documentType().isEvent() ? Strings::eventActivityTitle() : Strings::activityTitle());
     if (auto* observable = qobject_cast<ObservableObject*>(m_item->object())) {
         // The lock and the current version decide the rows' controls: the change is read once
         // it is made.
-        m_itemChanged = connect(observable, &ObservableObject::objectWillChange, this, &ActivityFeed::scheduleRebuild,
+        m_itemChanged = connect(observable, &ObservableObject::objectWillChange, this, &ActivityFeed::scheduleRefresh,
                                 Qt::QueuedConnection);
     }
     const std::weak_ptr<VersionedItem> weak = m_item;
@@ -144,65 +152,151 @@ void ActivityFeed::receive(const std::shared_ptr<VersionedItem>& item, const QLi
 {
     if (!item || item != m_item || item != m_navigation.focusedItem())
         return;
-    m_activities = activities;
-    rebuildRows();
+    m_model->setActivities(activities);
+    refreshForceUnlock();
+    syncRows();
     checkAppVersions();
     scrollToTop();
+    emit rowsChanged();
 }
 
-// A rebuild of the same item's rows leaves a scroll to the top running: the newest row is what
-// the user is to see.
-void ActivityFeed::clearRows()
+void ActivityFeed::scheduleRefresh()
 {
-    for (ActivityRow* row : std::as_const(m_rows)) {
-        m_rowsLayout->removeWidget(row);
-        row->hide();
-        row->deleteLater();
-    }
-    m_rows.clear();
-}
-
-void ActivityFeed::scheduleRebuild()
-{
-    if (m_rebuildQueued)
+    if (m_refreshQueued)
         return;
-    m_rebuildQueued = true;
+    m_refreshQueued = true;
     const quint64 generation = m_generation;
     QMetaObject::invokeMethod(
         this,
         [this, generation] {
-            m_rebuildQueued = false;
-            if (generation == m_generation && !m_activities.isEmpty())
-                rebuildRows();
+            m_refreshQueued = false;
+            if (generation == m_generation)
+                refreshState();
         },
         Qt::QueuedConnection);
 }
 
-void ActivityFeed::rebuildRows()
+// The item changed but its list did not: only the controls that read the item's state can
+// differ, and only the built rows show them.
+void ActivityFeed::refreshState()
 {
-    clearRows();
-    // First and last are places in the list: two entries that compare equal are still two rows.
-    for (qsizetype index = 0; index < m_activities.size(); ++index) {
-        const ActivityInfo& activity = m_activities.at(index);
-        const bool isFirst = index == 0;
-        const bool isLast = index == m_activities.size() - 1;
-        auto* row =
-            new ActivityRow(activity, makeActionButtons(activity), makeForceUnlock(activity, isFirst), isFirst, isLast);
-        m_rowsLayout->insertWidget(m_rowsLayout->count() - 1, row);
-        row->show();
-        // A row rebuilt under the pointer keeps its buttons shown.
-        row->setHover(row->isVisible() && row->rect().contains(row->mapFromGlobal(QCursor::pos())));
-        m_rows.append(row);
+    refreshForceUnlock();
+    for (ActivityItem* row : shownRows())
+        row->setRevertEnabled(revertEnabled(row->activity()));
+    syncRows();
+}
+
+void ActivityFeed::refreshForceUnlock()
+{
+    m_model->setForceUnlockOnFirst(m_model->rowCount() > 0 && offersForceUnlock(m_model->activity(0)));
+}
+
+bool ActivityFeed::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_list->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        QMetaObject::invokeMethod(this, &ActivityFeed::syncRows, Qt::QueuedConnection);
+    return QWidget::eventFilter(watched, event);
+}
+
+// Builds the rows in view and one either side, drops the others, and rebuilds a built row whose
+// activity or force-unlock control is no longer the model's.
+void ActivityFeed::syncRows()
+{
+    const int count = m_model->rowCount();
+    int first = 0;
+    int last = -1;
+    if (count > 0 && m_list->isVisible()) {
+        const QRect view = m_list->viewport()->rect();
+        const QModelIndex top = m_list->indexAt(QPoint(0, view.top()));
+        const QModelIndex bottom = m_list->indexAt(QPoint(0, view.bottom()));
+        first = std::max(0, (top.isValid() ? top.row() : 0) - 1);
+        last = std::min(count - 1, (bottom.isValid() ? bottom.row() : count - 1) + 1);
     }
-    showAppVersions();
-    emit rowsChanged();
+    QList<QPersistentModelIndex> kept;
+    for (const QPersistentModelIndex& index : std::as_const(m_shown)) {
+        if (!index.isValid())
+            continue;
+        auto* row = qobject_cast<ActivityItem*>(m_list->indexWidget(index));
+        const bool inView = index.row() >= first && index.row() <= last;
+        const bool current = row && row->activity() == m_model->activity(index.row())
+                             && row->hasForceUnlock() == m_model->offersForceUnlock(index.row());
+        if (inView && current && !kept.contains(index)) {
+            kept.append(index);
+            continue;
+        }
+        m_list->closePersistentEditor(index);
+    }
+    m_shown = kept;
+    for (int row = first; row <= last; ++row) {
+        const QModelIndex index = m_model->index(row);
+        if (!m_list->isPersistentEditorOpen(index))
+            openRow(row);
+    }
+}
+
+void ActivityFeed::openRow(int row)
+{
+    const QModelIndex index = m_model->index(row);
+    m_list->openPersistentEditor(index);
+    m_shown.append(QPersistentModelIndex(index));
+    auto* item = qobject_cast<ActivityItem*>(m_list->indexWidget(index));
+    if (!item)
+        return;
+    // The measured height is checked against the built row; a difference corrects the layout.
+    m_delegate->correctHeight(row, item->heightForWidth(m_delegate->rowWidth()));
+    // A row built under the pointer shows its buttons at once.
+    item->setHover(item->rect().contains(item->mapFromGlobal(QCursor::pos())));
+}
+
+void ActivityFeed::closeAllRows()
+{
+    for (const QPersistentModelIndex& index : std::as_const(m_shown)) {
+        if (index.isValid())
+            m_list->closePersistentEditor(index);
+    }
+    m_shown.clear();
+}
+
+QList<ActivityItem*> ActivityFeed::shownRows() const
+{
+    QMap<int, ActivityItem*> rows;
+    for (const QPersistentModelIndex& index : m_shown) {
+        if (auto* row = index.isValid() ? qobject_cast<ActivityItem*>(m_list->indexWidget(index)) : nullptr)
+            rows.insert(index.row(), row);
+    }
+    return rows.values();
+}
+
+ActivityItem* ActivityFeed::shownRow(int row) const
+{
+    return qobject_cast<ActivityItem*>(m_list->indexWidget(m_model->index(row)));
+}
+
+ActivityItem* ActivityFeed::showRow(int row)
+{
+    m_scroll->stop();
+    m_list->scrollTo(m_model->index(row), QAbstractItemView::EnsureVisible);
+    syncRows();
+    return shownRow(row);
+}
+
+ActivityItem* ActivityFeed::makeRow(int row, QWidget* parent)
+{
+    const ActivityInfo& activity = m_model->activity(row);
+    auto* item = new ActivityItem(activity, makeActionButtons(activity),
+                                  m_model->offersForceUnlock(row)
+                                      ? makeForceUnlockControl(std::dynamic_pointer_cast<Document>(m_item), m_actions)
+                                      : nullptr,
+                                  m_model->isFirst(row), m_model->isLast(row), parent);
+    item->setIncompatibleAppVersion(m_model->appVersion(row));
+    return item;
 }
 
 void ActivityFeed::scrollToTop()
 {
-    if (m_rows.isEmpty())
+    if (m_model->rowCount() == 0)
         return;
-    QScrollBar* bar = m_scrollArea->verticalScrollBar();
+    QScrollBar* bar = m_list->verticalScrollBar();
     m_scroll->stop();
     if (bar->value() == bar->minimum())
         return;
@@ -211,27 +305,24 @@ void ActivityFeed::scrollToTop()
     m_scroll->start();
 }
 
-void ActivityFeed::showAppVersions()
-{
-    for (ActivityRow* row : std::as_const(m_rows))
-        row->setIncompatibleAppVersion(m_appVersions.value(row->activity().versionID));
-}
-
 void ActivityFeed::checkAppVersions()
 {
     const auto aware = std::dynamic_pointer_cast<AppVersionAware>(m_item);
     if (!aware)
         return;
     QList<IdFor<Versions>> missing;
-    for (const ActivityInfo& activity : std::as_const(m_activities)) {
-        if (!m_appVersions.contains(activity.versionID) && !m_appVersionsPending.contains(activity.versionID)
-            && !missing.contains(activity.versionID))
-            missing.append(activity.versionID);
+    QSet<IdFor<Versions>> asked;
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        const IdFor<Versions>& version = m_model->activity(row).versionID;
+        if (!m_appVersionsKnown.contains(version) && !m_appVersionsPending.contains(version)
+            && !asked.contains(version)) {
+            asked.insert(version);
+            missing.append(version);
+        }
     }
     if (missing.isEmpty())
         return;
-    for (const auto& version : std::as_const(missing))
-        m_appVersionsPending.insert(version);
+    m_appVersionsPending.unite(asked);
     QPointer<ActivityFeed> self(this);
     const quint64 generation = m_generation;
     auto service = aware->versioningService();
@@ -254,83 +345,31 @@ void ActivityFeed::applyAppVersions(quint64 generation, const AppVersions& found
         return;
     for (auto it = found.begin(); it != found.end(); ++it) {
         m_appVersionsPending.remove(it.key());
-        m_appVersions.insert(it.key(), it.value());
+        m_appVersionsKnown.insert(it.key());
     }
-    showAppVersions();
+    m_model->setAppVersions(found);
+    syncRows();
     emit appVersionsChecked();
 }
 
-QWidget* ActivityFeed::makeActionButtons(const ActivityInfo& activity)
+bool ActivityFeed::revertEnabled(const ActivityInfo& activity) const
+{
+    const auto* lockable = dynamic_cast<const Lockable*>(m_item.get());
+    const bool locked = lockable && lockable->isLocked();
+    return !locked && !isCurrent(activity);
+}
+
+bool ActivityFeed::offersForceUnlock(const ActivityInfo& activity) const
+{
+    const auto document = std::dynamic_pointer_cast<Document>(m_item);
+    return document && document->isLocked() && !document->lockedByCurrentInitiator() && isCurrent(activity);
+}
+
+ActivityActionButtons* ActivityFeed::makeActionButtons(const ActivityInfo& activity)
 {
     if (!activity.allowsVersionActions)
         return nullptr;
-    const auto item = m_item;
-    const auto* lockable = dynamic_cast<const Lockable*>(item.get());
-    const bool locked = lockable && lockable->isLocked();
-    const bool revertEnabled = !locked && !isCurrent(activity);
-    const std::weak_ptr<VersionedItem> weak = item;
-    const IdFor<Versions> version = activity.versionID;
-
-    ActivityActionButtons::Actions actions;
-    const RevertItemAction revert = m_actions.revert();
-    actions.revert = [revert, weak, version] {
-        const auto item = weak.lock();
-        if (!item)
-            return;
-        revert.showConfirmation(ConfirmationDialog(ConfirmationDialog::ConfirmRevert{item, [revert, weak, version] {
-                                                                                         if (const auto item =
-                                                                                                 weak.lock())
-                                                                                             revert(item, version);
-                                                                                     }}));
-    };
-    if (const auto document = std::dynamic_pointer_cast<Document>(item)) {
-        const std::weak_ptr<Document> weakDocument = document;
-        const OpenItemCopyAction openCopy = m_actions.openCopy();
-        actions.openCopy = [openCopy, weakDocument, version] {
-            if (const auto document = weakDocument.lock())
-                SelectedItemCommands::openCopy(document, version, openCopy);
-        };
-        const ExportItemAction exportVersion = m_actions.exportVersion();
-        actions.exportVersion = [exportVersion, weak, version] {
-            if (const auto item = weak.lock())
-                SelectedItemCommands::exportItem(item, version, exportVersion);
-        };
-    }
-    return new ActivityActionButtons(std::move(actions), revertEnabled);
-}
-
-QWidget* ActivityFeed::makeForceUnlock(const ActivityInfo& activity, bool isFirst)
-{
-    const auto document = std::dynamic_pointer_cast<Document>(m_item);
-    if (!document || !isFirst || !document->isLocked() || document->lockedByCurrentInitiator() || !isCurrent(activity))
-        return nullptr;
-    auto* control = new QWidget;
-    control->setObjectName(QStringLiteral("activityForceUnlock"));
-    control->setFixedHeight(32);
-    auto* layout = new QHBoxLayout(control);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
-    layout->addWidget(new ActivitySpacer(ActivitySpacer::Position::middle, control));
-    auto* button = new QPushButton(design::IconProvider::icon(QStringLiteral("lock.open"), design::neutral(1)),
-                                   Strings::forceUnlockButtonTitle(), control);
-    button->setObjectName(QStringLiteral("forceUnlockButton"));
-    design::SmallSecondaryActionButtonLabelStyle().apply(*button);
-    design::SmallSecondaryActionButtonStyle().apply(*button);
-    layout->addWidget(button);
-    layout->addStretch(1);
-    const ForceUnlockItemAction forceUnlock = m_actions.forceUnlock();
-    const std::weak_ptr<Document> weak = document;
-    connect(button, &QPushButton::clicked, control, [forceUnlock, weak] {
-        const auto document = weak.lock();
-        if (!document)
-            return;
-        forceUnlock.showConfirmation(
-            ConfirmationDialog(ConfirmationDialog::ConfirmForceUnlock{document, [forceUnlock, weak] {
-                                                                          if (const auto document = weak.lock())
-                                                                              forceUnlock(document);
-                                                                      }}));
-    });
-    return control;
+    return makeVersionButtons(m_item, activity.versionID, revertEnabled(activity), m_actions);
 }
 
 } // namespace vantrel

@@ -48,7 +48,29 @@ QSize ActivitySpacer::sizeHint() const
 
 QSize ActivitySpacer::minimumSizeHint() const
 {
-    return {width, minimumLineHeight + capsHeight(m_position)};
+    return {width, heightFor(m_position, m_above, m_below)};
+}
+
+int ActivitySpacer::heightFor(Position position, int above, int below)
+{
+    return minimumLineHeight + capsHeight(position) - above - below;
+}
+
+void ActivitySpacer::setPosition(Position position)
+{
+    if (position == m_position)
+        return;
+    m_position = position;
+    updateGeometry();
+    update();
+}
+
+void ActivitySpacer::setOverlap(int above, int below)
+{
+    m_above = above;
+    m_below = below;
+    updateGeometry();
+    update();
 }
 
 void ActivitySpacer::paintEvent(QPaintEvent*)
@@ -57,14 +79,17 @@ void ActivitySpacer::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     const QColor color = activityTimelineColor();
     const qreal centre = width / 2.0;
+    // Drawn as the whole segment, shifted up by the part that lies above the widget.
+    const int whole = height() + m_above + m_below;
+    painter.translate(0, -m_above);
     int lineTop = 0;
-    int lineBottom = height();
+    int lineBottom = whole;
     QList<QRectF> dashes;
     if (m_position == Position::top) {
         dashes.append(QRectF(centre - dashWidth / 2.0, topDashInset, dashWidth, dashHeight));
         lineTop = topDashInset + dashHeight;
     } else if (m_position == Position::bottom) {
-        lineBottom = height() - bottomSpace - dashHeight;
+        lineBottom = whole - bottomSpace - dashHeight;
         dashes.append(QRectF(centre - dashWidth / 2.0, lineBottom, dashWidth, dashHeight));
     }
     painter.fillRect(QRectF(centre - 1, lineTop, 2, std::max(0, lineBottom - lineTop)), color);

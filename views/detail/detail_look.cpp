@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QFontMetrics>
+#include <QHash>
 #include <QLabel>
 #include <QPalette>
 
@@ -64,6 +65,26 @@ QFont subheadlineFont(QFont base)
 QFont captionFont(QFont base)
 {
     return sized(std::move(base), 10, QFont::Normal);
+}
+
+QFont bodyFont(QFont base)
+{
+    return sized(std::move(base), 13, QFont::Normal);
+}
+
+QFont calloutFont(QFont base)
+{
+    return sized(std::move(base), 12, QFont::Normal);
+}
+
+int measuredOnce(const QString& key, const std::function<int()>& measure)
+{
+    static QHash<QString, int> measured;
+    if (const auto it = measured.constFind(key); it != measured.cend())
+        return it.value();
+    const int value = measure();
+    measured.insert(key, value);
+    return value;
 }
 
 QFont calloutMediumFont(QFont base)

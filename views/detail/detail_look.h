@@ -5,6 +5,8 @@
 #include <QIcon>
 #include <QString>
 
+#include <functional>
+
 class QLabel;
 class QWidget;
 
@@ -15,11 +17,18 @@ QFont largeTitleFont(QFont base);    // headers and the trash title: 26, bold
 QFont semiboldBodyFont(QFont base);  // names in labels: 13, semibold
 QFont subheadlineFont(QFont base);   // subtitles under a header: 11
 QFont captionFont(QFont base);       // second lines of labels: 10
+QFont bodyFont(QFont base);          // running text: 13
+QFont calloutFont(QFont base);       // messages: 12
 QFont calloutMediumFont(QFont base); // placeholders: 12, medium
 
 // The icon of an item's type, from the icon name its document type gives; the generic document
 // icon when the theme has no such icon.
 QIcon itemIcon(const QString& iconName);
+
+// `measure()`, worked out once for each `key` (a font's key and what else the size depends on)
+// and kept for the life of the process: the sizes of fixed parts of a row, measured on a widget
+// built once instead of one per row.
+int measuredOnce(const QString& key, const std::function<int()>& measure);
 
 // A one-line label that shows its text as plain text, never as markup.
 QLabel* plainLabel(QWidget* parent);

@@ -1,6 +1,7 @@
-// The activity feed over a real team bundle with two clients: rows replaced whole by each list,
-// the timeline's caps by place, Force Unlock only where it belongs, the focus moving on, the
-// application versions read off the interface thread, and a revert from a row.
+// The activity feed over a real team bundle with two clients: rows taken in by change, untouched
+// by changes that leave the list alone, the timeline's caps by place, Force Unlock only where it
+// belongs, the focus moving on, the application versions read off the interface thread, a revert
+// from a row, and rows measured as they lay themselves out.
 
 #include "design/palette.h"
 #include "model/support/item_test_support.h"
@@ -9,9 +10,12 @@
 #include "views/detail/activity_content.h"
 #include "views/detail/activity_date_line.h"
 #include "views/detail/activity_feed.h"
+#include "views/detail/activity_item.h"
+#include "views/detail/activity_item_delegate.h"
 #include "views/detail/activity_line.h"
-#include "views/detail/activity_row.h"
+#include "views/detail/activity_list_model.h"
 #include "views/detail/activity_spacer.h"
+#include "views/detail/activity_symbol.h"
 #include "views/detail/detail_look.h"
 #include "views/detail/tag.h"
 
@@ -19,9 +23,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QListView>
 #include <QPointer>
 #include <QPushButton>
-#include <QScrollArea>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -92,17 +97,38 @@ ActivityInfo entry(Kind kind, const QString& message, const QString& user = QStr
 QList<Position> caps(const ActivityFeed& feed)
 {
     QList<Position> found;
-    for (const ActivityRow* row : feed.rows())
+    for (const ActivityItem* row : feed.shownRows())
         found << row->topSegment()->position() << row->bottomSegment()->position();
     return found;
 }
 
-bool waitForRows(const ActivityFeed& feed, const std::function<bool(const QList<ActivityRow*>&)>& ready)
+bool waitForRows(const ActivityFeed& feed, const std::function<bool(const QList<ActivityItem*>&)>& ready)
 {
-    return QTest::qWaitFor([&] { return ready(feed.rows()); }, 10000);
+    return QTest::qWaitFor([&] { return ready(feed.shownRows()); }, 10000);
 }
 
-QPushButton* forceUnlockButton(const ActivityRow* row)
+// The feed shown, tall enough for every row of these tests.
+void show(ActivityFeed& feed, int width = 520, int height = 1150)
+{
+    feed.resize(width, height);
+    feed.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&feed));
+}
+
+// The feed shown on `document`'s rows, once the document's own changes have settled; the lists
+// the test hands in are not replaced after that.
+bool showSettled(ActivityFeed& feed, Window& window, const std::shared_ptr<Document>& document, int width, int height)
+{
+    feed.resize(width, height);
+    feed.show();
+    window.focus(document);
+    const bool shown =
+        QTest::qWaitForWindowExposed(&feed) && waitForRows(feed, [](const auto& rows) { return !rows.isEmpty(); });
+    QTest::qWait(100);
+    return shown;
+}
+
+QPushButton* forceUnlockButton(const ActivityItem* row)
 {
     return row->findChild<QPushButton*>(QStringLiteral("forceUnlockButton"));
 }
@@ -112,7 +138,9 @@ QPushButton* forceUnlockButton(const ActivityRow* row)
 class ActivityFeedTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void rowsAreReplacedWholeAndFollowTheFocus();
+    void rowsFollowTheListByChangeAndTheFocus();
+    void listsAreTakenInByChange();
+    void rowsAreMeasuredAsTheyLayThemselvesOut();
     void capsAreDecidedByPlace();
     void forceUnlockOnlyOnTheFirstRowOfAnotherUsersLock();
     void appVersionsAreReadOnceAndFailuresLogged();
@@ -120,53 +148,211 @@ private Q_SLOTS:
     void everyKindOfActivity();
 };
 
-void ActivityFeedTest::rowsAreReplacedWholeAndFollowTheFocus()
+void ActivityFeedTest::rowsFollowTheListByChangeAndTheFocus()
 {
     Window window;
     QVERIFY(window.loaded);
     const auto cut = window.document(QStringLiteral("Cut"));
     const auto edit = window.document(QStringLiteral("Edit"));
     ActivityFeed feed(window.team->navigation(), window.team->itemActions());
+    show(feed);
     QCOMPARE(feed.item(), window.reels); // the selected collection has the focus
     window.focus(cut);
     QCOMPARE(feed.item(), cut);
     QVERIFY(waitForRows(feed, [](const auto& rows) { return rows.size() == 1; }));
     QCOMPARE(feed.title()->text(), QStringLiteral("Activity"));
-    const QPointer<ActivityRow> first = feed.rows().at(0);
+    const QPointer<ActivityItem> imported = feed.shownRows().at(0);
+    QVERIFY(imported->isFirst() && imported->isLast());
 
-    // A check-in on the share arrives as a new list: every row is new.
+    // Checked out, and typing the message: the list is the same, so no row is touched.
     syncWait(cut->checkOut());
-    cut->setCommitMessage(QStringLiteral("Graded the opening"));
+    QVERIFY(waitForRows(feed, [](const auto& rows) { return rows.size() == 2; }));
+    QTest::qWait(100);
+    const QList<ActivityItem*> before = feed.shownRows();
+    QSignalSpy resets(&feed.model(), &QAbstractItemModel::modelReset);
+    QSignalSpy inserts(&feed.model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy removals(&feed.model(), &QAbstractItemModel::rowsRemoved);
+    QSignalSpy changes(&feed.model(), &QAbstractItemModel::dataChanged);
+    for (const QString& typed : {QStringLiteral("G"), QStringLiteral("Gr"), QStringLiteral("Graded the opening")})
+        cut->setCommitMessage(typed);
+    QTest::qWait(100);
+    QCOMPARE(resets.size() + inserts.size() + removals.size() + changes.size(), 0);
+    QCOMPARE(feed.shownRows(), before);
+
+    // The check-in arrives as a new list: the new version comes in as one row at the top and
+    // the rows that stay are the same widgets; only the former first one learns its new place.
     syncWait(cut->checkIn());
     QVERIFY(waitForRows(feed, [](const auto& rows) {
         return !rows.isEmpty() && rows.at(0)->activity().message == QStringLiteral("Graded the opening");
     }));
-    QTest::qWait(0);
-    for (const ActivityRow* row : feed.rows())
-        QVERIFY(row != first.data());
-    QVERIFY(first.isNull() || first->parent() == nullptr || !feed.rows().contains(first.data()));
+    QCOMPARE(resets.size(), 0);
+    QVERIFY(!imported.isNull());
+    QVERIFY(feed.shownRows().contains(imported.data()));
+    QVERIFY(!imported->isFirst() && imported->isLast());
+    for (const QList<QVariant>& change : std::as_const(changes))
+        QVERIFY(change.at(0).value<QModelIndex>().row() <= 1);
 
     // The focus moves on: the rows go at once, before Edit's list arrives.
-    const QList<ActivityInfo> cutList = [&] {
-        QList<ActivityInfo> list;
-        for (const ActivityRow* row : feed.rows())
-            list << row->activity();
-        return list;
-    }();
+    const QList<ActivityInfo> cutList = feed.model().activities();
     window.focus(edit);
     QCOMPARE(feed.item(), edit);
-    QVERIFY(feed.rows().isEmpty());
+    QVERIFY(feed.shownRows().isEmpty());
+    QCOMPARE(feed.model().rowCount(), 0);
     QVERIFY(waitForRows(feed, [](const auto& rows) { return !rows.isEmpty(); }));
-    const auto editRows = feed.rows();
+    const auto editRows = feed.shownRows();
 
     // A list for Cut arriving late is dropped; Edit's rows stay.
     feed.receive(cut, cutList);
-    QCOMPARE(feed.rows(), editRows);
+    QCOMPARE(feed.shownRows(), editRows);
 
     // No focused item: nothing at all, not even the title.
     window.team->navigation().setFocus(ContentViewFocus::trash);
-    QVERIFY(feed.rows().isEmpty());
+    QVERIFY(feed.shownRows().isEmpty());
     QVERIFY(feed.title()->isHidden());
+}
+
+void ActivityFeedTest::listsAreTakenInByChange()
+{
+    Window window;
+    QVERIFY(window.loaded);
+    const auto cut = window.document(QStringLiteral("Cut"));
+    ActivityFeed feed(window.team->navigation(), window.team->itemActions());
+    QVERIFY(showSettled(feed, window, cut, 520, 400));
+
+    QList<ActivityInfo> list;
+    for (int i = 0; i < 1000; ++i)
+        list << entry(Kind::newVersion, QStringLiteral("Pass %1").arg(i));
+    feed.receive(cut, list);
+    QCOMPARE(feed.model().rowCount(), 1000);
+    // Only what is in view is built.
+    QVERIFY(feed.shownRows().size() < 20);
+    QCOMPARE(feed.shownRows().first()->activity().message, QStringLiteral("Pass 0"));
+
+    QSignalSpy resets(&feed.model(), &QAbstractItemModel::modelReset);
+    QSignalSpy inserts(&feed.model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy removals(&feed.model(), &QAbstractItemModel::rowsRemoved);
+    QSignalSpy changes(&feed.model(), &QAbstractItemModel::dataChanged);
+    // The same list again changes nothing.
+    feed.receive(cut, list);
+    QCOMPARE(resets.size() + inserts.size() + removals.size() + changes.size(), 0);
+
+    // A teammate's new version: one row inserted at the top; the former first row changes
+    // its place, nothing else.
+    const auto newest = entry(Kind::newVersion, QStringLiteral("Pass 1000"), QStringLiteral("Ben Editor"));
+    feed.receive(cut, QList<ActivityInfo>{newest} + list);
+    QCOMPARE(resets.size(), 0);
+    QCOMPARE(removals.size(), 0);
+    QCOMPARE(inserts.size(), 1);
+    QCOMPARE(inserts.at(0).at(1).toInt(), 0);
+    QCOMPARE(inserts.at(0).at(2).toInt(), 0);
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(changes.at(0).at(0).value<QModelIndex>().row(), 1);
+
+    // An entry that changes in place reports that row; the oldest one gone is one removal and
+    // the new last row learns its place.
+    QList<ActivityInfo> next = QList<ActivityInfo>{newest} + list;
+    next[5].message = QStringLiteral("Pass 4, retold");
+    next.removeLast();
+    changes.clear();
+    feed.receive(cut, next);
+    QCOMPARE(removals.size(), 1);
+    QCOMPARE(removals.at(0).at(1).toInt(), 1000);
+    QCOMPARE(inserts.size(), 1);
+    QList<int> changed;
+    for (const QList<QVariant>& change : std::as_const(changes))
+        changed << change.at(0).value<QModelIndex>().row();
+    QCOMPARE(changed, (QList<int>{5, 999}));
+    QCOMPARE(feed.model().activities(), next);
+
+    // Scrolled to the end, the rows there are built and the ones at the top are gone.
+    ActivityItem* oldest = feed.showRow(999);
+    QVERIFY(oldest && oldest->isLast());
+    QVERIFY(!feed.shownRow(0));
+    QVERIFY(feed.shownRows().size() < 20);
+}
+
+void ActivityFeedTest::rowsAreMeasuredAsTheyLayThemselvesOut()
+{
+    Window window;
+    QVERIFY(window.loaded);
+    const auto cut = window.document(QStringLiteral("Cut"));
+    ActivityFeed feed(window.team->navigation(), window.team->itemActions());
+    QVERIFY(showSettled(feed, window, cut, 320, 2000));
+    auto revert = entry(Kind::revert, QString());
+    revert.state.commitMessage = QStringLiteral("First assembly, with the long opening shot and the old titles");
+    revert.state.modificationDate = QDateTime(QDate(2026, 3, 10), QTime(17, 5));
+    auto plain = entry(Kind::deleted, QString());
+    plain.allowsVersionActions = false;
+    auto longHost = entry(Kind::descriptionChanged, QString());
+    longHost.hostName = QStringLiteral("edit-suite-with-a-very-long-host-name.studio.example.org");
+    const QList<ActivityInfo> list{
+        entry(Kind::newVersion, QStringLiteral("Graded the opening, new titles, and the music of reel two moved "
+                                               "later by a bar so that the cut lands on the beat")),
+        entry(Kind::lock, QStringLiteral("checked out this document"), QStringLiteral("Ben Editor")),
+        revert,
+        plain,
+        longHost,
+        entry(Kind::created, QString()),
+    };
+    for (const int width : {320, 520, 900}) {
+        feed.resize(width, 2000);
+        feed.receive(cut, list);
+        QTRY_COMPARE(feed.shownRows().size(), list.size());
+        feed.model().setAppVersions({{list.at(0).versionID, QStringLiteral("24.12")}});
+        // What the delegate worked out is what each row's layout needs, and where it is put,
+        // with no gap and no overlap between the rows themselves.
+        const auto laidOut = [&] {
+            for (int row = 0; row < list.size(); ++row) {
+                ActivityItem* item = feed.shownRow(row);
+                const QRect place = feed.list()->visualRect(feed.model().index(row));
+                if (!item || place.height() != item->heightForWidth(item->width())
+                    || item->geometry() != place.adjusted(0, 0, -ActivityItemDelegate::trailingMargin, 0)
+                    || (row > 0 && place.top() != feed.list()->visualRect(feed.model().index(row - 1)).bottom() + 1))
+                    return false;
+            }
+            return true;
+        };
+        QTRY_VERIFY2(laidOut(), qPrintable(QString::number(width)));
+    }
+
+    // Rows overlap by their segments: a row without content is its two segments less 4 each,
+    // its line and its date line, which is no taller than its segment without a tag.
+    ActivityItem* bare = feed.shownRow(3);
+    QCOMPARE(bare->topSegment()->overlapAbove(), 4);
+    QCOMPARE(bare->bottomSegment()->overlapBelow(), 4);
+    const int dateLine = bare->dateLine()->height();
+    QCOMPARE(dateLine, std::max(ActivitySpacer::minimumLineHeight, bare->dateLine()->dateLabel()->sizeHint().height()));
+    QCOMPARE(bare->height(), 2 * (ActivitySpacer::minimumLineHeight - 4) + ActivityLine::minimumHeight + dateLine);
+    // The badge alone is padded.
+    feed.model().setAppVersions({{list.at(0).versionID, QStringLiteral("24.12")}});
+    ActivityItem* tagged = feed.shownRow(0);
+    QTRY_VERIFY(tagged->dateLine()->badge()->isVisible());
+    QTRY_COMPARE(tagged->height(), feed.list()->visualRect(feed.model().index(0)).height());
+    QCOMPARE(tagged->dateLine()->height(), tagged->dateLine()->badge()->height());
+    QCOMPARE(tagged->dateLine()->badge()->height(), tagged->dateLine()->tag()->height() + 8);
+
+    // In a narrow column what was done wraps between words beside the name, never past the
+    // buttons; the line grows to hold it and is 28 high again when there is room.
+    feed.resize(240, 2000);
+    QTRY_VERIFY(feed.shownRow(0) && feed.shownRow(0)->width() <= 240 - ActivityItemDelegate::trailingMargin);
+    QTest::qWait(50);
+    // A long host name ends in an ellipsis, the date before it whole.
+    QTRY_VERIFY(feed.shownRow(4));
+    QLabel* date = feed.shownRow(4)->dateLine()->dateLabel();
+    QVERIFY(date->text().endsWith(QStringLiteral("\u2026")));
+    QVERIFY(date->text().startsWith(abbreviatedDateTime(longHost.date)));
+    QVERIFY(feed.shownRow(4)->dateLine()->dateText().endsWith(longHost.hostName));
+    QVERIFY(date->geometry().right() < feed.shownRow(4)->width());
+
+    ActivityLine* line = feed.shownRow(0)->line();
+    QLabel* kind = line->kindLabel();
+    QCOMPARE(kind->text(), QStringLiteral("created a new version"));
+    QVERIFY(kind->height() > kind->fontMetrics().height());
+    QVERIFY(line->height() > ActivityLine::minimumHeight);
+    QVERIFY(kind->geometry().right() < line->actionButtons()->geometry().left());
+    QVERIFY(line->userNameLabel()->geometry().right() < kind->geometry().left());
+    feed.resize(900, 2000);
+    QTRY_COMPARE(feed.shownRow(0)->line()->height(), ActivityLine::minimumHeight);
 }
 
 void ActivityFeedTest::capsAreDecidedByPlace()
@@ -175,6 +361,7 @@ void ActivityFeedTest::capsAreDecidedByPlace()
     QVERIFY(window.loaded);
     const auto cut = window.document(QStringLiteral("Cut"));
     ActivityFeed feed(window.team->navigation(), window.team->itemActions());
+    show(feed);
     window.focus(cut);
     QVERIFY(waitForRows(feed, [](const auto& rows) { return !rows.isEmpty(); }));
 
@@ -193,7 +380,7 @@ void ActivityFeedTest::capsAreDecidedByPlace()
     QCOMPARE(caps(feed), (QList<Position>{Position::top, Position::middle, Position::middle, Position::bottom}));
     // An empty list: no rows.
     feed.receive(cut, {});
-    QVERIFY(feed.rows().isEmpty());
+    QVERIFY(feed.shownRows().isEmpty());
 }
 
 void ActivityFeedTest::forceUnlockOnlyOnTheFirstRowOfAnotherUsersLock()
@@ -203,6 +390,7 @@ void ActivityFeedTest::forceUnlockOnlyOnTheFirstRowOfAnotherUsersLock()
     const auto cut = window.document(QStringLiteral("Cut"));
     const auto edit = window.document(QStringLiteral("Edit"));
     ActivityFeed feed(window.team->navigation(), window.team->itemActions());
+    show(feed);
 
     // Ben holds Cut: its first row offers Force Unlock, no other row does.
     syncWait(
@@ -212,15 +400,15 @@ void ActivityFeedTest::forceUnlockOnlyOnTheFirstRowOfAnotherUsersLock()
                         [](const auto& rows) { return rows.size() >= 2 && forceUnlockButton(rows.at(0)) != nullptr; }));
     QVERIFY(cut->isLocked());
     QVERIFY(!cut->lockedByCurrentInitiator());
-    for (qsizetype i = 1; i < feed.rows().size(); ++i)
-        QVERIFY(!forceUnlockButton(feed.rows().at(i)));
+    for (qsizetype i = 1; i < feed.shownRows().size(); ++i)
+        QVERIFY(!forceUnlockButton(feed.shownRows().at(i)));
     // While locked, no row can revert.
-    for (const ActivityRow* row : feed.rows()) {
+    for (const ActivityItem* row : feed.shownRows()) {
         if (auto* revert = row->findChild<QToolButton*>(QStringLiteral("activityRevert")))
             QVERIFY(!revert->isEnabled());
     }
     // Pressing it asks first.
-    forceUnlockButton(feed.rows().at(0))->click();
+    forceUnlockButton(feed.shownRows().at(0))->click();
     QVERIFY(window.confirmation.dialog().has_value());
     QVERIFY(std::holds_alternative<ConfirmationDialog::ConfirmForceUnlock>(window.confirmation.dialog()->question()));
 
@@ -229,7 +417,7 @@ void ActivityFeedTest::forceUnlockOnlyOnTheFirstRowOfAnotherUsersLock()
     window.focus(edit);
     QVERIFY(waitForRows(
         feed, [](const auto& rows) { return !rows.isEmpty() && rows.at(0)->activity().state.kind == Kind::lock; }));
-    for (const ActivityRow* row : feed.rows())
+    for (const ActivityItem* row : feed.shownRows())
         QVERIFY(!forceUnlockButton(row));
 }
 
@@ -239,13 +427,14 @@ void ActivityFeedTest::appVersionsAreReadOnceAndFailuresLogged()
     QVERIFY(window.loaded);
     const auto cut = window.document(QStringLiteral("Cut"));
     ActivityFeed feed(window.team->navigation(), window.team->itemActions());
+    show(feed);
     QSignalSpy checked(&feed, &ActivityFeed::appVersionsChecked);
     window.focus(cut);
     QVERIFY(checked.wait(10000));
 
     // The same list again asks for nothing more; an unknown version is read once and logged.
     QList<ActivityInfo> list;
-    for (const ActivityRow* row : feed.rows())
+    for (const ActivityItem* row : feed.shownRows())
         list << row->activity();
     feed.receive(cut, list);
     QTest::qWait(50);
@@ -253,7 +442,7 @@ void ActivityFeedTest::appVersionsAreReadOnceAndFailuresLogged()
     const auto unknown = entry(Kind::newVersion, QStringLiteral("from elsewhere"));
     feed.receive(cut, list + QList<ActivityInfo>{unknown});
     QVERIFY(checked.wait(10000));
-    QVERIFY(!feed.rows().last()->dateLine()->version().has_value());
+    QVERIFY(!feed.shownRows().last()->dateLine()->version().has_value());
     QFile log(window.ana->log().logFilePath());
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString logged = QString::fromUtf8(log.readAll());
@@ -272,12 +461,13 @@ void ActivityFeedTest::revertFromARowBringsBackThatVersion()
     syncWait(cut->checkIn());
 
     ActivityFeed feed(window.team->navigation(), window.team->itemActions());
+    show(feed);
     window.focus(cut);
     QVERIFY(waitForRows(feed, [](const auto& rows) {
         return rows.size() >= 2 && rows.at(0)->activity().message == QStringLiteral("Second pass");
     }));
     // The current version cannot be reverted to; the first one can, after a question.
-    const auto rows = feed.rows();
+    const auto rows = feed.shownRows();
     QVERIFY(!rows.at(0)->findChild<QToolButton*>(QStringLiteral("activityRevert"))->isEnabled());
     QToolButton* revert = rows.last()->findChild<QToolButton*>(QStringLiteral("activityRevert"));
     QVERIFY(revert && revert->isEnabled());
@@ -288,7 +478,8 @@ void ActivityFeedTest::revertFromARowBringsBackThatVersion()
 
     const QString out = window.fixture.scratch(QStringLiteral("out"));
     QVERIFY(QTest::qWaitFor(
-        [&] { return !feed.rows().isEmpty() && feed.rows().at(0)->activity().state.kind == Kind::revert; }, 10000));
+        [&] { return !feed.shownRows().isEmpty() && feed.shownRows().at(0)->activity().state.kind == Kind::revert; },
+        10000));
     const QString exported = syncWait(cut->exportVersion(std::nullopt, out));
     QFile file(QFileInfo(exported).isDir() ? exported + QStringLiteral("/Cut.kdenlive") : exported);
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(exported));
@@ -301,7 +492,7 @@ void ActivityFeedTest::everyKindOfActivity()
     QVERIFY(window.loaded);
     const auto cut = window.document(QStringLiteral("Cut"));
     ActivityFeed feed(window.team->navigation(), window.team->itemActions());
-    feed.resize(520, 1150);
+    show(feed);
     window.focus(cut);
     QVERIFY(waitForRows(feed, [](const auto& rows) { return !rows.isEmpty(); }));
 
@@ -323,10 +514,11 @@ void ActivityFeedTest::everyKindOfActivity()
         entry(Kind::changesDiscarded, QString()),
         entry(Kind::deleted, QString()),
     };
+    QSignalSpy checked(&feed, &ActivityFeed::appVersionsChecked);
     feed.receive(cut, list);
-    QCOMPARE(feed.rows().size(), list.size());
-    const auto rows = feed.rows();
-    QCOMPARE(fullText(*rows.at(2)->line()->kindLabel()), QStringLiteral("created a new version"));
+    QCOMPARE(feed.shownRows().size(), list.size());
+    const auto rows = feed.shownRows();
+    QCOMPARE(rows.at(2)->line()->kindLabel()->text(), QStringLiteral("created a new version"));
     QCOMPARE(rows.at(2)->content()->messageLabel()->text(), QStringLiteral("Graded the opening, new titles"));
     QVERIFY(rows.at(3)->content()->messageLabel());
     QVERIFY(rows.at(4)->content()->isHidden());     // a revert without a date shows no bubble
@@ -350,23 +542,30 @@ void ActivityFeedTest::everyKindOfActivity()
     QCOMPARE(rows.at(2)->line()->kindLabel()->geometry(), before);
     QVERIFY(qobject_cast<ActivityActionButtons*>(buttons)->shareButton());
 
+    // Pictures of the column as wide as in a default window and in a large one.
     QWidget frame;
     frame.setAutoFillBackground(true);
     QPalette palette = frame.palette();
     palette.setColor(QPalette::Window, design::neutral(7));
     frame.setPalette(palette);
     feed.setParent(&frame);
-    frame.resize(520, 1150);
-    feed.setGeometry(16, 16, 488, 1118);
-    feed.show();
-    frame.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&frame));
-    feed.rows().at(2)->setIncompatibleAppVersion(QStringLiteral("24.12"));
-    feed.rows().at(2)->setHover(true);
+    const auto unparent = qScopeGuard([&] { feed.setParent(nullptr); });
+    QVERIFY(!checked.isEmpty() || checked.wait(10000));
+    feed.model().setAppVersions({{list.at(2).versionID, QStringLiteral("24.12")}});
     const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
     QVERIFY(folder.mkpath(QStringLiteral(".")));
-    QVERIFY(frame.grab().save(folder.filePath(QStringLiteral("activity_feed.png"))));
-    feed.setParent(nullptr);
+    for (const auto& [width, name] :
+         {std::pair{320, "activity_feed_narrow.png"}, std::pair{520, "activity_feed.png"}}) {
+        frame.resize(width + 32, 1150);
+        feed.setGeometry(16, 16, width, 1118);
+        feed.show();
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QTRY_VERIFY(feed.shownRow(2) && feed.shownRow(2)->dateLine()->tag());
+        feed.shownRow(2)->setHover(true);
+        QTest::qWait(50);
+        QVERIFY(frame.grab().save(folder.filePath(QLatin1String(name))));
+    }
 }
 
 QTEST_MAIN(ActivityFeedTest)
