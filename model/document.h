@@ -48,6 +48,10 @@ public:
     // error when the document's state cannot be read.
     static std::shared_ptr<Document> create(std::shared_ptr<VersioningService> service,
                                             std::optional<IdFor<VersionBundle>> containerID);
+    // The same without reading the application: a container's load reads those of all the
+    // documents it lists together (see setApplication()).
+    static std::shared_ptr<Document> createListed(std::shared_ptr<VersioningService> service,
+                                                  std::optional<IdFor<VersionBundle>> containerID);
     ~Document() override;
 
     QString name() const override { return m_name(); }
@@ -74,6 +78,7 @@ public:
     bool lockedByCurrentInitiator() const override { return m_lockedByCurrentInitiator; }
     bool isCheckedOut() const override { return m_isCheckedOut(); }
     DocumentApplication application() const override { return m_application(); }
+    void setApplication(DocumentApplication application) { m_application = std::move(application); }
 
     // True while a check-out, check-in or discard runs on the document.
     bool isInitiating() const { return m_isInitiating(); }
@@ -95,6 +100,8 @@ public:
 
     void updateNameAndDate();
     void updateLockState();
+    // Rereads what the engine answers at once: everything but the application and the events.
+    void readState();
     // Refreshes everything but the events; the first failure stops it.
     QCoro::Task<> updateState();
     // After a check-out or a force unlock: the document's state, then each event's lock state.
