@@ -42,18 +42,28 @@ inline VersioningServiceType nestedKind(const VersioningService& service)
     return *kind;
 }
 
-// How many items one worker task reads the applications of.
+// How many new items start following their changes at once, and one worker task reads the
+// applications of.
 inline constexpr qsizetype applicationBatch = 256;
 
-// Reads the applications of `items` off the interface thread, one task per batch of them, and
-// shows each batch as it comes. An item whose application cannot be read keeps the one it had.
+// Has `items` follow their changes and reads their applications off the interface thread, a
+// batch at a time (one worker task per batch), so that a long list is shown before all of it
+// follows. Each item reads its state again once it follows, so that no change made since the
+// load read it is missed. An item whose application cannot be read keeps the one it had.
 template<typename Item>
-QCoro::Task<> readApplications(QList<std::shared_ptr<Item>> items)
+QCoro::Task<> followAndReadApplications(QList<std::shared_ptr<Item>> items)
 {
     for (qsizetype start = 0; start < items.size(); start += applicationBatch) {
         std::vector<std::shared_ptr<VersioningService>> services;
-        for (qsizetype i = start; i < std::min(items.size(), start + applicationBatch); ++i)
+        for (qsizetype i = start; i < std::min(items.size(), start + applicationBatch); ++i) {
+            items[i]->startFollowing();
+            try {
+                items[i]->readState();
+            } catch (...) {
+                // Its next change reads it again.
+            }
             services.push_back(items[i]->versioningService());
+        }
         auto read = [services] {
             std::vector<std::optional<DocumentApplication>> applications;
             applications.reserve(services.size());
@@ -75,8 +85,8 @@ QCoro::Task<> readApplications(QList<std::shared_ptr<Item>> items)
 }
 
 // Brings the container's nested items up to its current nested bundles, sorted by name: an item
-// still nested keeps its object, its fields read again; new bundles get new objects, whose
-// applications are read afterwards in batches. A failure leaves the list as it was, and so does
+// still nested keeps its object, its fields read again; new bundles get new objects, which
+// start following their changes and have their applications read afterwards, in batches. A failure leaves the list as it was, and so does
 // a load that ends after a later one was shown; the loading flag is cleared in every case.
 template<typename Container>
 QCoro::Task<> loadNestedItems(std::shared_ptr<Container> container)
@@ -123,7 +133,7 @@ QCoro::Task<> loadNestedItems(std::shared_ptr<Container> container)
     container->setNestedItems(sortedByName(std::move(items)));
     container->setIsLoadingNestedItems(false);
     if (!added.isEmpty())
-        startItemRefresh([added] { return readApplications(added); });
+        startItemRefresh([added] { return followAndReadApplications(added); });
 }
 
 // Lists a bundle the engine has just nested in the container, after the items already listed.

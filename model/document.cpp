@@ -26,16 +26,14 @@ Document::~Document() = default;
 std::shared_ptr<Document> Document::createListed(std::shared_ptr<VersioningService> service,
                                                  std::optional<IdFor<VersionBundle>> containerID)
 {
-    auto document = adoptItem(new Document(std::move(service), std::move(containerID)));
-    document->subscribe(document);
-    document->followOwnLockOperations();
-    return document;
+    return adoptItem(new Document(std::move(service), std::move(containerID)));
 }
 
 std::shared_ptr<Document> Document::create(std::shared_ptr<VersioningService> service,
                                            std::optional<IdFor<VersionBundle>> containerID)
 {
     auto document = createListed(std::move(service), std::move(containerID));
+    document->startFollowing();
     const std::weak_ptr<Document> weak = document;
     startItemRefresh([weak] { return handleActivitiesChange(weak); });
     return document;
@@ -44,6 +42,14 @@ std::shared_ptr<Document> Document::create(std::shared_ptr<VersioningService> se
 std::shared_ptr<Document> Document::self()
 {
     return std::dynamic_pointer_cast<Document>(shared_from_this());
+}
+
+void Document::startFollowing()
+{
+    if (std::exchange(m_following, true))
+        return;
+    subscribe(self());
+    followOwnLockOperations();
 }
 
 void Document::subscribe(const std::shared_ptr<Document>& self)

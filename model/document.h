@@ -48,10 +48,14 @@ public:
     // error when the document's state cannot be read.
     static std::shared_ptr<Document> create(std::shared_ptr<VersioningService> service,
                                             std::optional<IdFor<VersionBundle>> containerID);
-    // The same without reading the application: a container's load reads those of all the
-    // documents it lists together (see setApplication()).
+    // The same, following nothing yet and without reading the application: a container's load
+    // lists many at once, then has each follow its changes (startFollowing()) and reads their
+    // applications together (setApplication()).
     static std::shared_ptr<Document> createListed(std::shared_ptr<VersioningService> service,
                                                   std::optional<IdFor<VersionBundle>> containerID);
+    // Subscribes to the engine's changes of the document and follows this program's own locking
+    // operations on it; once.
+    void startFollowing();
     ~Document() override;
 
     QString name() const override { return m_name(); }
@@ -190,6 +194,7 @@ private:
     Cancellable m_cancelOnRemoteDatabaseChange;
     Cancellable m_cancelOnActivitiesChange;
     Published<QString> m_commitMessage{this, &Document::commitMessageChanged};
+    bool m_following = false;
 };
 
 } // namespace vantrel

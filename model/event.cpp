@@ -21,15 +21,20 @@ Event::~Event() = default;
 std::shared_ptr<Event> Event::createListed(std::shared_ptr<VersioningService> service,
                                            std::optional<IdFor<VersionBundle>> containerID)
 {
-    auto event = adoptItem(new Event(std::move(service), std::move(containerID)));
-    event->subscribe(event);
-    return event;
+    return adoptItem(new Event(std::move(service), std::move(containerID)));
+}
+
+void Event::startFollowing()
+{
+    if (!std::exchange(m_following, true))
+        subscribe(std::dynamic_pointer_cast<Event>(shared_from_this()));
 }
 
 std::shared_ptr<Event> Event::create(std::shared_ptr<VersioningService> service,
                                      std::optional<IdFor<VersionBundle>> containerID)
 {
     auto event = createListed(std::move(service), std::move(containerID));
+    event->startFollowing();
     const std::weak_ptr<Event> weak = event;
     startItemRefresh([weak] { return refreshAfterChange(weak); });
     return event;

@@ -15,10 +15,13 @@ public:
     // when the event's state cannot be read.
     static std::shared_ptr<Event> create(std::shared_ptr<VersioningService> service,
                                          std::optional<IdFor<VersionBundle>> containerID);
-    // The same without reading the application: a library's load reads those of all its events
-    // together (see setApplication()).
+    // The same, following nothing yet and without reading the application: a library's load
+    // lists its events at once, then has each follow its changes (startFollowing()) and reads
+    // their applications together (setApplication()).
     static std::shared_ptr<Event> createListed(std::shared_ptr<VersioningService> service,
                                                std::optional<IdFor<VersionBundle>> containerID);
+    // Subscribes to the engine's changes of the event; once.
+    void startFollowing();
     ~Event() override;
 
     QString name() const override { return m_name(); }
@@ -81,6 +84,7 @@ private:
     QString m_lockedByHostName;
     Cancellable m_cancelOnRemoteDatabaseChange;
     Cancellable m_cancelOnActivitiesChange;
+    bool m_following = false;
 };
 
 } // namespace vantrel
