@@ -154,6 +154,11 @@ AnyPublisher<QList<ActivityInfo>> ActivityStore::publisher() const
     });
 }
 
+AnyPublisher<QList<ActivityInfo>> ActivityStore::changes() const
+{
+    return m_shared->subject.publisher();
+}
+
 void ActivityStore::update()
 {
     m_shared->subject.send(m_shared->read());

@@ -68,6 +68,9 @@ public:
     ActivityStore(std::shared_ptr<TeamBundle> team, IdFor<VersionBundle> id);
 
     AnyPublisher<QList<ActivityInfo>> publisher() const;
+    // The same without the timeline as it is when subscribing: only the changes after it (a
+    // subscriber that has just read the bundle's state saves reading it again).
+    AnyPublisher<QList<ActivityInfo>> changes() const;
     // Rereads the timeline and publishes it again.
     void update();
     QList<ActivityInfo> current() const;

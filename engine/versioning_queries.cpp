@@ -118,25 +118,28 @@ DocumentApplication VersioningService::documentApplicationForVersion(const IdFor
     return application;
 }
 
+DocumentApplication VersioningService::currentDocumentApplication() const
+{
+    const auto current = state();
+    DocumentApplication application = DocumentApplication::empty(current->type);
+    if (const VersionInfo* version = current->currentVersion()) {
+        try {
+            application = DocumentApplication::fromJson(version->application);
+            application.documentType = current->type;
+        } catch (const Error&) {
+            // An application record we cannot read is no reason to refuse the item.
+        }
+    }
+    application.installed = ApplicationLocator::desktop().find(current->type);
+    if (!application.name && application.installed)
+        application.name = application.installed->name;
+    return application;
+}
+
 QCoro::Task<DocumentApplication> VersioningService::documentApplication(S3Factory)
 {
     auto self = shared_from_this();
-    auto work = [self] {
-        const auto current = self->state();
-        DocumentApplication application = DocumentApplication::empty(current->type);
-        if (const VersionInfo* version = current->currentVersion()) {
-            try {
-                application = DocumentApplication::fromJson(version->application);
-                application.documentType = current->type;
-            } catch (const Error&) {
-                // An application record we cannot read is no reason to refuse the item.
-            }
-        }
-        application.installed = ApplicationLocator::desktop().find(current->type);
-        if (!application.name && application.installed)
-            application.name = application.installed->name;
-        return application;
-    };
+    auto work = [self] { return self->currentDocumentApplication(); };
     co_return co_await onWorker(std::move(work));
 }
 

@@ -117,6 +117,9 @@ public:
     QCoro::Task<QString> buildCopy(std::optional<IdFor<Versions>> version, std::optional<QString> folder,
                                    S3Factory s3Factory);
     virtual QCoro::Task<DocumentApplication> documentApplication(S3Factory s3Factory);
+    // What documentApplication() returns, read on the calling thread: it asks the desktop for the
+    // installed application, so it belongs on a worker thread (one task can read many).
+    DocumentApplication currentDocumentApplication() const;
     // With a parent: takes the bundle out of that container when another visible container
     // still uses it, and moves it to the trash otherwise. Without one: moves it to the trash.
     QCoro::Task<> removeOrDelete(std::shared_ptr<VersioningService> parentVersioningService, S3Factory s3Factory);

@@ -24,17 +24,53 @@ void Collections::setAll(QList<std::shared_ptr<Collection>> collections, bool an
     m_all = std::move(collections);
 }
 
+QHash<IdFor<VersionBundle>, std::shared_ptr<Collection>> Collections::listedByID() const
+{
+    QHash<IdFor<VersionBundle>, std::shared_ptr<Collection>> listed;
+    for (const auto& collection : m_all())
+        listed.insert(collection->id(), collection);
+    return listed;
+}
+
 QCoro::Task<> Collections::reload()
 {
     QPointer<Collections> self(this);
+    const quint64 reload = ++m_reloadsStarted;
+    const quint64 edits = m_edits;
     const auto team = m_teamBundle;
     const auto index = team->versionBundles().liveIndex();
+    // Only collections not listed yet are opened: the others keep their objects, and with them
+    // their documents, the selection and the lists that show them.
+    std::vector<VersionBundle::Summary> added;
+    const auto before = listedByID();
+    for (const auto& summary : index.collections) {
+        if (!before.contains(summary.id()))
+            added.push_back(summary);
+    }
     auto open = [team](const VersionBundle::Summary& summary) { return Collection::open(summary.id(), team); };
-    const auto opened = co_await asyncMap(index.collections, open);
-    if (!self)
+    const auto opened = co_await asyncMap(added, open);
+    // A reload that started later and already ended has listed a newer state of the bundle; a
+    // collection created or deleted meanwhile is not in this index as it is now. (Their own
+    // change of the bundle reloads again.)
+    if (!self || reload < self->m_reloadApplied || edits != self->m_edits)
         co_return;
-    QList<std::shared_ptr<Collection>> collections(opened.begin(), opened.end());
-    self->setAll(sortedByName(std::move(collections)), true);
+    self->m_reloadApplied = reload;
+    const auto listed = self->listedByID();
+    QHash<IdFor<VersionBundle>, std::shared_ptr<Collection>> fresh;
+    for (const auto& collection : opened)
+        fresh.insert(collection->id(), collection);
+    QList<std::shared_ptr<Collection>> collections;
+    collections.reserve(static_cast<qsizetype>(index.collections.size()));
+    for (const auto& summary : index.collections) {
+        // Listed meanwhile (by another reload or by create()): that object stays.
+        if (auto kept = listed.value(summary.id())) {
+            kept->updateState();
+            collections.append(std::move(kept));
+        } else if (auto made = fresh.value(summary.id())) {
+            collections.append(std::move(made));
+        }
+    }
+    self->setAll(sortedByName(uniquedByID(collections)), true);
 }
 
 QCoro::Task<> Collections::update(IdFor<VersionBundle> collectionID)
@@ -64,11 +100,13 @@ QCoro::Task<> Collections::create(QString name)
     auto collection = co_await Collection::create(std::move(name), team);
     if (!self)
         co_return;
-    // A reload for the bundle's change may have listed the new collection already.
+    // A reload for the bundle's change may have listed the new collection already: that object
+    // stays, as it may be selected by now.
+    if (self->listedByID().contains(collection->id()))
+        co_return;
     auto collections = self->all();
-    const auto id = collection->id();
-    collections.removeIf([&id](const std::shared_ptr<Collection>& listed) { return listed->id() == id; });
     collections.append(std::move(collection));
+    ++self->m_edits;
     self->setAll(sortedByName(std::move(collections)));
 }
 
@@ -84,6 +122,7 @@ QCoro::Task<> Collections::deleteCollection(std::shared_ptr<Collection> collecti
     for (qsizetype i = 0; i < collections.size(); ++i) {
         if (collections[i] == collection || *collections[i] == *collection) {
             collections.removeAt(i);
+            ++self->m_edits;
             self->setAll(std::move(collections));
             break;
         }

@@ -5,6 +5,7 @@
 #include "model/collection.h"
 
 #include <QCoroTask>
+#include <QHash>
 
 #include <memory>
 
@@ -25,8 +26,9 @@ public:
     bool lastChangeAnimated() const { return m_lastChangeAnimated; }
     const std::shared_ptr<TeamBundle>& teamBundle() const { return m_teamBundle; }
 
-    // Rebuilds the list from the bundle's index, with new objects for every collection. A failure
-    // leaves the list as it was.
+    // Brings the list up to the bundle's index: the collections still there keep their objects,
+    // with their fields read again; new ones are added and gone ones taken out. A failure leaves
+    // the list as it was, and so does a reload that ends after a later one.
     QCoro::Task<> reload();
     // Reloads, then loads the documents of the collection `collectionID` and their events.
     QCoro::Task<> update(IdFor<VersionBundle> collectionID);
@@ -39,9 +41,15 @@ Q_SIGNALS:
     void allChanged();
 
 private:
+    QHash<IdFor<VersionBundle>, std::shared_ptr<Collection>> listedByID() const;
+
     Published<QList<std::shared_ptr<Collection>>> m_all{this, &Collections::allChanged};
     std::shared_ptr<TeamBundle> m_teamBundle;
     bool m_lastChangeAnimated = false;
+    quint64 m_reloadsStarted = 0;
+    quint64 m_reloadApplied = 0;
+    // Collections created or deleted here, outside a reload.
+    quint64 m_edits = 0;
 };
 
 } // namespace vantrel

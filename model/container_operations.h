@@ -6,9 +6,12 @@
 #include "engine/engine_errors.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
+#include "foundation/worker.h"
 #include "model/document_category.h"
 #include "model/name_order.h"
 #include "model/versioned_item.h"
+
+#include <QHash>
 
 #include <algorithm>
 #include <map>
@@ -39,8 +42,52 @@ inline VersioningServiceType nestedKind(const VersioningService& service)
     return *kind;
 }
 
-// Replaces the container's nested items with new objects for its current nested bundles, sorted by
-// name. A failure leaves the list as it was; the loading flag is cleared in every case.
+// How many new items start following their changes at once, and one worker task reads the
+// applications of.
+inline constexpr qsizetype applicationBatch = 256;
+
+// Has `items` follow their changes and reads their applications off the interface thread, a
+// batch at a time (one worker task per batch), so that a long list is shown before all of it
+// follows. Each item reads its state again once it follows, so that no change made since the
+// load read it is missed. An item whose application cannot be read keeps the one it had.
+template<typename Item>
+QCoro::Task<> followAndReadApplications(QList<std::shared_ptr<Item>> items)
+{
+    for (qsizetype start = 0; start < items.size(); start += applicationBatch) {
+        std::vector<std::shared_ptr<VersioningService>> services;
+        for (qsizetype i = start; i < std::min(items.size(), start + applicationBatch); ++i) {
+            items[i]->startFollowing();
+            try {
+                items[i]->readState();
+            } catch (...) {
+                // Its next change reads it again.
+            }
+            services.push_back(items[i]->versioningService());
+        }
+        auto read = [services] {
+            std::vector<std::optional<DocumentApplication>> applications;
+            applications.reserve(services.size());
+            for (const auto& service : services) {
+                try {
+                    applications.emplace_back(service->currentDocumentApplication());
+                } catch (...) {
+                    applications.emplace_back(std::nullopt);
+                }
+            }
+            return applications;
+        };
+        const auto applications = co_await onWorker(std::move(read));
+        for (std::size_t i = 0; i < applications.size(); ++i) {
+            if (applications[i])
+                items[start + static_cast<qsizetype>(i)]->setApplication(*applications[i]);
+        }
+    }
+}
+
+// Brings the container's nested items up to its current nested bundles, sorted by name: an item
+// still nested keeps its object, its fields read again; new bundles get new objects, which
+// start following their changes and have their applications read afterwards, in batches. A failure leaves the list as it was, and so does
+// a load that ends after a later one was shown; the loading flag is cleared in every case.
 template<typename Container>
 QCoro::Task<> loadNestedItems(std::shared_ptr<Container> container)
 {
@@ -50,6 +97,7 @@ QCoro::Task<> loadNestedItems(std::shared_ptr<Container> container)
         co_return;
     }
     const auto service = container->versioningService();
+    const quint64 load = container->startNestedLoad();
     std::vector<std::shared_ptr<VersioningService>> services;
     try {
         services = co_await service->latestNestedVersioningServices(&s3Factory);
@@ -57,31 +105,49 @@ QCoro::Task<> loadNestedItems(std::shared_ptr<Container> container)
         container->setIsLoadingNestedItems(false);
         throw;
     }
+    if (!container->showNestedLoad(load)) {
+        container->setIsLoadingNestedItems(false);
+        co_return;
+    }
+    QHash<IdFor<VersionBundle>, std::shared_ptr<Nested>> listed;
+    for (const auto& item : container->nestedItems())
+        listed.insert(item->id(), item);
     QList<std::shared_ptr<Nested>> items;
+    QList<std::shared_ptr<Nested>> added;
     items.reserve(static_cast<qsizetype>(services.size()));
     try {
         const std::optional<IdFor<VersionBundle>> containerID = container->id();
-        for (const auto& nestedService : services)
-            items.append(Nested::create(nestedService, containerID));
+        for (const auto& nestedService : services) {
+            if (auto kept = listed.value(nestedService->id())) {
+                kept->readState();
+                items.append(std::move(kept));
+            } else {
+                added.append(Nested::createListed(nestedService, containerID));
+                items.append(added.last());
+            }
+        }
     } catch (...) {
         container->setIsLoadingNestedItems(false);
         throw;
     }
     container->setNestedItems(sortedByName(std::move(items)));
     container->setIsLoadingNestedItems(false);
+    if (!added.isEmpty())
+        startItemRefresh([added] { return followAndReadApplications(added); });
 }
 
 // Lists a bundle the engine has just nested in the container, after the items already listed.
-// A reload that ended in the meantime may list it already: the new object takes its place, so
-// that the bundle is never listed twice.
+// A reload that ended in the meantime may list it already: that object stays, so that the
+// bundle is never listed twice nor its object changed under a selection.
 template<typename Container>
 void insertNestedItem(Container& container, const std::shared_ptr<VersioningService>& service)
 {
     using Nested = typename Container::NestedItem;
-    auto item = Nested::create(service, std::optional<IdFor<VersionBundle>>(container.id()));
     auto items = container.nestedItems();
-    items.removeIf([&item](const std::shared_ptr<Nested>& listed) { return listed->id() == item->id(); });
-    items.append(std::move(item));
+    const auto id = service->id();
+    if (std::any_of(items.begin(), items.end(), [&id](const std::shared_ptr<Nested>& listed) { return listed->id() == id; }))
+        return;
+    items.append(Nested::create(service, std::optional<IdFor<VersionBundle>>(container.id())));
     container.setNestedItems(sortedByName(std::move(items)));
 }
 

@@ -23,18 +23,33 @@ Document::Document(std::shared_ptr<VersioningService> service, std::optional<IdF
 
 Document::~Document() = default;
 
+std::shared_ptr<Document> Document::createListed(std::shared_ptr<VersioningService> service,
+                                                 std::optional<IdFor<VersionBundle>> containerID)
+{
+    return adoptItem(new Document(std::move(service), std::move(containerID)));
+}
+
 std::shared_ptr<Document> Document::create(std::shared_ptr<VersioningService> service,
                                            std::optional<IdFor<VersionBundle>> containerID)
 {
-    auto document = adoptItem(new Document(std::move(service), std::move(containerID)));
-    document->subscribe(document);
-    document->followOwnLockOperations();
+    auto document = createListed(std::move(service), std::move(containerID));
+    document->startFollowing();
+    const std::weak_ptr<Document> weak = document;
+    startItemRefresh([weak] { return handleActivitiesChange(weak); });
     return document;
 }
 
 std::shared_ptr<Document> Document::self()
 {
     return std::dynamic_pointer_cast<Document>(shared_from_this());
+}
+
+void Document::startFollowing()
+{
+    if (std::exchange(m_following, true))
+        return;
+    subscribe(self());
+    followOwnLockOperations();
 }
 
 void Document::subscribe(const std::shared_ptr<Document>& self)
@@ -44,8 +59,8 @@ void Document::subscribe(const std::shared_ptr<Document>& self)
         m_versioningService->remoteDatabaseChanges().sink([weak](const RemoteDatabaseChange& change) {
             startItemRefresh([weak, change] { return handleRemoteChange(weak, change); });
         });
-    m_cancelOnActivitiesChange = m_versioningService->activitiesPublisher().sink(
-        [weak](const QList<ActivityInfo>&) { startItemRefresh([weak] { return handleActivitiesChange(weak); }); });
+    m_cancelOnActivitiesChange = sinkTimelineChanges(
+        *m_versioningService, [weak] { startItemRefresh([weak] { return handleActivitiesChange(weak); }); });
 }
 
 QCoro::Task<> Document::handleRemoteChange(std::weak_ptr<Document> weak, RemoteDatabaseChange change)
@@ -127,13 +142,18 @@ void Document::updateLockState()
     m_lockedByCurrentInitiator = m_versioningService->isLockedByCurrentInitiator(m_versioningService->id());
 }
 
-QCoro::Task<> Document::updateState()
+void Document::readState()
 {
-    const auto keep = self();
     updateNameAndDate();
     updateLockState();
     readIsCheckedOut();
     m_visibleActiveContainers = m_versioningService->visibleActiveContainers();
+}
+
+QCoro::Task<> Document::updateState()
+{
+    const auto keep = self();
+    readState();
     const auto service = m_versioningService;
     const auto application = co_await service->documentApplication(&s3Factory);
     keep->m_application = application;

@@ -48,6 +48,14 @@ public:
     // error when the document's state cannot be read.
     static std::shared_ptr<Document> create(std::shared_ptr<VersioningService> service,
                                             std::optional<IdFor<VersionBundle>> containerID);
+    // The same, following nothing yet and without reading the application: a container's load
+    // lists many at once, then has each follow its changes (startFollowing()) and reads their
+    // applications together (setApplication()).
+    static std::shared_ptr<Document> createListed(std::shared_ptr<VersioningService> service,
+                                                  std::optional<IdFor<VersionBundle>> containerID);
+    // Subscribes to the engine's changes of the document and follows this program's own locking
+    // operations on it; once.
+    void startFollowing();
     ~Document() override;
 
     QString name() const override { return m_name(); }
@@ -74,6 +82,7 @@ public:
     bool lockedByCurrentInitiator() const override { return m_lockedByCurrentInitiator; }
     bool isCheckedOut() const override { return m_isCheckedOut(); }
     DocumentApplication application() const override { return m_application(); }
+    void setApplication(DocumentApplication application) { m_application = std::move(application); }
 
     // True while a check-out, check-in or discard runs on the document.
     bool isInitiating() const { return m_isInitiating(); }
@@ -95,6 +104,8 @@ public:
 
     void updateNameAndDate();
     void updateLockState();
+    // Rereads what the engine answers at once: everything but the application and the events.
+    void readState();
     // Refreshes everything but the events; the first failure stops it.
     QCoro::Task<> updateState();
     // After a check-out or a force unlock: the document's state, then each event's lock state.
@@ -183,6 +194,7 @@ private:
     Cancellable m_cancelOnRemoteDatabaseChange;
     Cancellable m_cancelOnActivitiesChange;
     Published<QString> m_commitMessage{this, &Document::commitMessageChanged};
+    bool m_following = false;
 };
 
 } // namespace vantrel

@@ -18,11 +18,25 @@ Event::Event(std::shared_ptr<VersioningService> service, std::optional<IdFor<Ver
 
 Event::~Event() = default;
 
+std::shared_ptr<Event> Event::createListed(std::shared_ptr<VersioningService> service,
+                                           std::optional<IdFor<VersionBundle>> containerID)
+{
+    return adoptItem(new Event(std::move(service), std::move(containerID)));
+}
+
+void Event::startFollowing()
+{
+    if (!std::exchange(m_following, true))
+        subscribe(std::dynamic_pointer_cast<Event>(shared_from_this()));
+}
+
 std::shared_ptr<Event> Event::create(std::shared_ptr<VersioningService> service,
                                      std::optional<IdFor<VersionBundle>> containerID)
 {
-    auto event = adoptItem(new Event(std::move(service), std::move(containerID)));
-    event->subscribe(event);
+    auto event = createListed(std::move(service), std::move(containerID));
+    event->startFollowing();
+    const std::weak_ptr<Event> weak = event;
+    startItemRefresh([weak] { return refreshAfterChange(weak); });
     return event;
 }
 
@@ -35,8 +49,8 @@ void Event::subscribe(const std::shared_ptr<Event>& self)
             if (const auto event = weak.lock())
                 event->m_versioningService->activityStore().update();
         });
-    m_cancelOnActivitiesChange = m_versioningService->activitiesPublisher().sink(
-        [weak](const QList<ActivityInfo>&) { startItemRefresh([weak] { return refreshAfterChange(weak); }); });
+    m_cancelOnActivitiesChange = sinkTimelineChanges(
+        *m_versioningService, [weak] { startItemRefresh([weak] { return refreshAfterChange(weak); }); });
 }
 
 QCoro::Task<> Event::refreshAfterChange(std::weak_ptr<Event> weak)
@@ -44,9 +58,14 @@ QCoro::Task<> Event::refreshAfterChange(std::weak_ptr<Event> weak)
     const auto event = weak.lock();
     if (!event)
         co_return;
-    event->updateNameAndDate();
-    event->updateLockState();
+    event->readState();
     co_await event->updateApplication();
+}
+
+void Event::readState()
+{
+    updateNameAndDate();
+    updateLockState();
 }
 
 void Event::updateNameAndDate()
@@ -81,8 +100,7 @@ QCoro::Task<> Event::updateApplication()
 QCoro::Task<> Event::refresh()
 {
     const auto self = std::dynamic_pointer_cast<Event>(shared_from_this());
-    self->updateNameAndDate();
-    self->updateLockState();
+    self->readState();
     co_await self->updateApplication();
 }
 

@@ -15,6 +15,13 @@ public:
     // when the event's state cannot be read.
     static std::shared_ptr<Event> create(std::shared_ptr<VersioningService> service,
                                          std::optional<IdFor<VersionBundle>> containerID);
+    // The same, following nothing yet and without reading the application: a library's load
+    // lists its events at once, then has each follow its changes (startFollowing()) and reads
+    // their applications together (setApplication()).
+    static std::shared_ptr<Event> createListed(std::shared_ptr<VersioningService> service,
+                                               std::optional<IdFor<VersionBundle>> containerID);
+    // Subscribes to the engine's changes of the event; once.
+    void startFollowing();
     ~Event() override;
 
     QString name() const override { return m_name(); }
@@ -30,6 +37,7 @@ public:
     const std::optional<IdFor<VersionBundle>>& initiatorID() const { return m_initiatorID; }
 
     DocumentApplication application() const override { return m_application(); }
+    void setApplication(DocumentApplication application) { m_application = std::move(application); }
     bool allowsChanges() const override { return m_allowsChanges(); }
     bool isLocked() const override { return m_isLocked(); }
     bool lockedByCurrentInitiator() const override { return m_lockedByCurrentInitiator(); }
@@ -38,6 +46,8 @@ public:
 
     void updateNameAndDate();
     void updateLockState();
+    // Rereads what the engine answers at once: everything but the application.
+    void readState();
     QCoro::Task<> updateApplication();
     QCoro::Task<> refresh() override;
 
@@ -74,6 +84,7 @@ private:
     QString m_lockedByHostName;
     Cancellable m_cancelOnRemoteDatabaseChange;
     Cancellable m_cancelOnActivitiesChange;
+    bool m_following = false;
 };
 
 } // namespace vantrel

@@ -95,4 +95,9 @@ void startItemRefresh(std::function<QCoro::Task<>()> operation)
     startTask(std::nullopt, std::move(operation), handleError([](const Error&) {}));
 }
 
+Cancellable sinkTimelineChanges(const VersioningService& service, std::function<void()> changed)
+{
+    return service.activityStore().changes().sink([changed](const QList<ActivityInfo>&) { changed(); });
+}
+
 } // namespace vantrel

@@ -7,6 +7,7 @@
 #include "engine/s3_service.h"
 #include "engine/version_bundle.h"
 #include "engine/versioning_service.h"
+#include "foundation/cancellable.h"
 #include "foundation/error.h"
 #include "foundation/publisher.h"
 
@@ -140,12 +141,29 @@ public:
     virtual bool isLoadingNestedItems() const = 0;
     virtual void setIsLoadingNestedItems(bool loading) = 0;
 
-    // Replaces the nested items with new objects for the container's current nested bundles.
+    // Brings the nested items up to the container's current nested bundles: the items still
+    // nested keep their objects, with their fields read again.
     virtual QCoro::Task<> loadNestedItems() = 0;
     // Nests the existing bundle `id` in this container and lists it.
     virtual QCoro::Task<> addExistingNestedItem(IdFor<VersionBundle> id) = 0;
     // Imports the file or package at `source` as a new bundle nested in this container.
     virtual QCoro::Task<> createNestedItem(QString source) = 0;
+
+    // Loads of the nested items are numbered as they start, so that one ending after a later
+    // one has been shown is not shown over it.
+    quint64 startNestedLoad() { return ++m_nestedLoadsStarted; }
+    // Whether the load numbered `load` may show its result (and so marks it shown).
+    bool showNestedLoad(quint64 load)
+    {
+        if (load < m_nestedLoadShown)
+            return false;
+        m_nestedLoadShown = load;
+        return true;
+    }
+
+private:
+    quint64 m_nestedLoadsStarted = 0;
+    quint64 m_nestedLoadShown = 0;
 };
 
 // An item that holds nested items of type `Nested`.
@@ -205,5 +223,9 @@ std::shared_ptr<T> adoptItem(T* object)
 // Starts one task on the interface thread for an item's change handler; its failures are dropped:
 // the next change tries again.
 void startItemRefresh(std::function<QCoro::Task<>()> operation);
+
+// Calls `changed` for every change of the item's timeline after the subscription. (The timeline
+// as it is when subscribing is not a change: whoever makes the item reads what it needs.)
+Cancellable sinkTimelineChanges(const VersioningService& service, std::function<void()> changed);
 
 } // namespace vantrel

@@ -32,6 +32,14 @@ bool isNewSelection(const std::shared_ptr<Item>& selected, const std::shared_ptr
     return selected && (!old || old->id() != selected->id());
 }
 
+// A new selection, or another object of the selected container that has not loaded its nested
+// items yet: nothing else would load them, and its list would wait for them for ever.
+template<typename Container>
+bool needsReload(const std::shared_ptr<Container>& selected, const std::shared_ptr<Container>& old)
+{
+    return isNewSelection(selected, old) || (selected && selected != old && selected->isLoadingNestedItems());
+}
+
 QCoro::Task<> reloadCollection(std::shared_ptr<Collection> collection)
 {
     collection->updateState();
@@ -81,7 +89,7 @@ void NavigationModel::setSelectedCollection(std::shared_ptr<Collection> collecti
     const auto old = std::exchange(m_selectedCollection, std::move(collection));
     Q_EMIT selectedCollectionChanged();
     setSelectedDocument(m_selectedCollection ? m_selectedCollection->selectedItem() : nullptr);
-    if (isNewSelection(m_selectedCollection, old)) {
+    if (needsReload(m_selectedCollection, old)) {
         auto selected = m_selectedCollection;
         reportReloadFailures([selected] { return reloadCollection(selected); });
     }
@@ -94,7 +102,7 @@ void NavigationModel::setSelectedDocument(std::shared_ptr<Document> document)
     if (m_selectedCollection)
         m_selectedCollection->setSelectedItem(m_selectedDocument);
     setSelectedEvent(m_selectedDocument ? m_selectedDocument->selectedItem() : nullptr);
-    if (isNewSelection(m_selectedDocument, old)) {
+    if (needsReload(m_selectedDocument, old)) {
         auto selected = m_selectedDocument;
         reportReloadFailures([selected] { return reloadDocument(selected); });
     }

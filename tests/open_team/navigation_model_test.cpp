@@ -217,11 +217,12 @@ private Q_SLOTS:
         QVERIFY(!navigation->selectedCollection());
         QCOMPARE(navigation->focus(), Focus::home);
 
-        // A collection is recognised by value, also through another object for it.
+        // A collection is recognised by value, also through another object for it (loaded as far:
+        // the selected one keeps the events it loaded).
         navigation->setSelectedCollection(reels);
         QTest::qWait(50);
         const auto sameReels = syncWait(Collection::open(reels->id(), studio.team));
-        syncWait(sameReels->loadNestedItems());
+        syncWait(loadAllNestedItems(sameReels));
         navigation->deselect(sameReels, nullptr, nullptr);
         QVERIFY(!navigation->selectedCollection());
     }

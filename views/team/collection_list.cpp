@@ -1,6 +1,7 @@
 #include "views/team/collection_list.h"
 
 #include "actions/item_actions.h"
+#include "design/palette.h"
 #include "model/collections.h"
 #include "model/strings.h"
 #include "open_team/navigation_model.h"
@@ -9,6 +10,7 @@
 #include "views/team/item_list_view.h"
 
 #include <QMenu>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace vantrel {
@@ -38,6 +40,17 @@ CollectionList::CollectionList(Collections& collections, NavigationModel& naviga
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
     setFocusProxy(m_view);
+    // Unlike the nested lists, the sidebar shows where it is scrolled to: a slim bar over the
+    // dark background, only while the collections do not fit.
+    m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_view->verticalScrollBar()->setObjectName(QStringLiteral("collectionScrollBar"));
+    m_view->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 8px; margin: 0; }"
+                       "QScrollBar::handle:vertical { background: %1; border-radius: 3px; min-height: 24px;"
+                       " margin: 1px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
+            .arg(design::withOpacity(design::neutral(0), 0.27).name(QColor::HexArgb)));
 
     ItemListView::Hooks hooks;
     hooks.chosen = [this](std::optional<IdFor<VersionBundle>> id) {
@@ -71,8 +84,8 @@ std::shared_ptr<Collection> CollectionList::collectionAt(int row) const
     return std::dynamic_pointer_cast<Collection>(m_view->listModel().item(row));
 }
 
-// A reload lists new objects; the selection stays on the same collection. A selected collection
-// that is no longer listed has gone, and is deselected.
+// A reload changes only the rows that differ, so the selection and the scroll position stay. A
+// selected collection that is no longer listed has gone, and is deselected.
 void CollectionList::reload()
 {
     QList<std::shared_ptr<VersionedItem>> items;

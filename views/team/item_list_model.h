@@ -16,7 +16,8 @@ class VersionedItem;
 
 // The rows of one of the team window's lists: items, optionally under group headers. Each item
 // row keeps the facts its label shows, read when the items are set and again whenever an item
-// publishes a change. Headers are neither selectable nor enabled.
+// publishes a change. Setting the items again changes only the rows that differ (rows are the
+// same by their item's id, headers by their title). Headers are neither selectable nor enabled.
 class ItemListModel final : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -47,6 +48,10 @@ public:
     int rowOf(const IdFor<VersionBundle>& id) const;
     int itemCount() const;
 
+Q_SIGNALS:
+    // Around every change of the rows by setItems() and setGroups().
+    void updating(bool updating);
+
 private:
     struct Row {
         QString title; // headers only
@@ -54,8 +59,9 @@ private:
         VersionedItemFacts facts;
         bool firstHeader = false;
     };
+    static QStringList keysOf(const QList<Row>& rows);
     void setRows(QList<Row> rows);
-    void follow(VersionedItem& item, int row);
+    void followRows();
     void refreshChangedRows();
 
     QList<Row> m_rows;

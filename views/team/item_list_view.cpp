@@ -37,6 +37,9 @@ ItemListView::ItemListView(NavigationModel& navigation, ContentViewFocus focusId
     setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
 
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &ItemListView::selectionMoved);
+    // When the selected row goes, Qt selects a neighbouring one. That is no choice of the user's:
+    // the owner shows what is selected once the list has changed.
+    connect(m_model, &ItemListModel::updating, this, [this](bool updating) { m_updating = updating; });
     connect(&navigation, &NavigationModel::focusChanged, this, &ItemListView::followFocus);
     followFocus();
 }
@@ -70,7 +73,7 @@ std::optional<IdFor<VersionBundle>> ItemListView::selectedID() const
 
 void ItemListView::selectionMoved()
 {
-    if (m_showing || !m_hooks.chosen)
+    if (m_showing || m_updating || !m_hooks.chosen)
         return;
     m_hooks.chosen(selectedID());
 }

@@ -69,6 +69,7 @@ private:
     ItemListModel* m_model;
     Hooks m_hooks;
     bool m_showing = false;
+    bool m_updating = false;
 };
 
 } // namespace vantrel

@@ -92,8 +92,9 @@ void NestedItemList::updateContent()
     }
 }
 
-// A reload lists new objects; the selection stays on the item with the same id. A selected
-// item that is no longer listed has gone (removed here or by a teammate) and is deselected.
+// A reload changes only the rows that differ; the selection stays on the item with the same id.
+// A selected item that is no longer listed has gone (removed here or by a teammate) and is
+// deselected.
 void NestedItemList::reload()
 {
     m_view->listModel().setGroups(m_binding.groups());

@@ -42,13 +42,22 @@ public:
         ++const_cast<FaultyService*>(this)->initiatorQuestions;
         return VersioningService::isLockedByCurrentInitiator(initiator);
     }
+    // The next `loadsToHold` loads read the nested bundles, then wait until `releaseLoads` is set.
+    int loadsToHold = 0;
+    bool releaseLoads = false;
     QCoro::Task<std::vector<std::shared_ptr<VersioningService>>>
     latestNestedVersioningServices(S3Factory factory) override
     {
         ++loads;
         if (failLoad)
             throw VersioningError(VersioningError::Case::itemNotFound, name());
-        return VersioningService::latestNestedVersioningServices(std::move(factory));
+        const bool held = loadsToHold > 0;
+        if (held)
+            --loadsToHold;
+        auto nested = co_await VersioningService::latestNestedVersioningServices(std::move(factory));
+        while (held && !releaseLoads)
+            co_await QCoro::sleepFor(std::chrono::milliseconds(5));
+        co_return nested;
     }
     QCoro::Task<> revertVersionBundle(IdFor<Versions> versionID, S3Factory factory) override
     {

@@ -14,6 +14,8 @@
 #include <QClipboard>
 #include <QDir>
 #include <QMenu>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace vantrel;
@@ -287,6 +289,9 @@ private Q_SLOTS:
         std::unique_ptr<NestedItemList> list(window.documentList(dailies, nullptr));
         auto& view = list->view();
         navigation.setSelectedDocument(findDocument(dailies, QStringLiteral("Edit")));
+        const auto cut = findDocument(dailies, QStringLiteral("Cut"));
+        const auto edit = navigation.selectedDocument();
+        QSignalSpy resets(view.model(), &QAbstractItemModel::modelReset);
 
         const auto ben = window.fixture.client(QStringLiteral("ben"));
         const auto bensCut = openAs(ben, VersioningServiceType::document, findDocument(dailies, "Cut")->id());
@@ -299,6 +304,47 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(rowNamed(view, "Assembly") >= 0, 10000);
         QCOMPARE(view.selectedID(), findDocument(dailies, QStringLiteral("Edit"))->id());
         QCOMPARE(navigation.selectedDocument()->name(), QStringLiteral("Edit"));
+        // Changed in place: the same objects, rows inserted and changed, never the whole list.
+        QCOMPARE(findDocument(dailies, QStringLiteral("Assembly")), cut);
+        QCOMPARE(findDocument(dailies, QStringLiteral("Edit")), edit);
+        QCOMPARE(resets.count(), 0);
+    }
+
+    // The sidebar shows a scroll bar, and a reload keeps the collections' objects, the selection
+    // and where the user scrolled to, even with the selected row out of sight.
+    void theSidebarKeepsItsPlaceAcrossReloads()
+    {
+        Window window;
+        for (int i = 0; i < 30; ++i)
+            newCollection(window.bundle, QStringLiteral("Reel %1").arg(i, 2, 10, QLatin1Char('0')));
+        syncWait(window.team->collections().reload());
+        auto& navigation = window.navigation();
+        CollectionList list(window.team->collections(), navigation, window.team->itemActions());
+        darken(list);
+        list.resize(260, 240);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        auto& view = list.view();
+        QTRY_VERIFY(view.verticalScrollBar()->isVisible());
+
+        const auto before = window.team->collections().all();
+        const auto archive = window.listed(QStringLiteral("Archive"));
+        navigation.setSelectedCollection(archive);
+        view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 2);
+        const int scrolled = view.verticalScrollBar()->value();
+        QVERIFY(!view.viewport()->rect().intersects(view.visualRect(view.model()->index(rowNamed(view, "Archive"), 0))));
+        QSignalSpy resets(view.model(), &QAbstractItemModel::modelReset);
+
+        syncWait(window.team->collections().reload());
+        newCollection(window.fixture.client(QStringLiteral("ben")), QStringLiteral("Zebra"));
+        QTRY_VERIFY_WITH_TIMEOUT(rowNamed(view, "Zebra") >= 0, 10000);
+        for (const auto& collection : before)
+            QVERIFY(window.team->collections().all().contains(collection));
+        QCOMPARE(navigation.selectedCollection(), archive);
+        QCOMPARE(view.selectedID(), archive->id());
+        QCOMPARE(view.verticalScrollBar()->value(), scrolled);
+        QCOMPARE(resets.count(), 0);
+        screenshot(list, QStringLiteral("collection_list_scrolled"));
     }
 
     void doubleClickChecksOutOnlyWhatOpenWould()

@@ -80,6 +80,22 @@ struct Window {
     }
 };
 
+// The centre of the row showing `name`; (-1, -1) while there is none.
+QPoint centreOf(const ItemListView& view, const QString& name)
+{
+    for (int row = 0; row < view.model()->rowCount(); ++row) {
+        if (view.listModel().item(row) && view.listModel().item(row)->name() == name)
+            return view.visualRect(view.model()->index(row, 0)).center();
+    }
+    return QPoint(-1, -1);
+}
+
+void click(ItemListView& view, const QString& name)
+{
+    QTRY_VERIFY(centreOf(view, name).x() >= 0);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, centreOf(view, name));
+}
+
 void screenshot(QWidget& widget, const QString& name)
 {
     const QDir folder(QStringLiteral(VANTREL_SCREENSHOT_DIR));
@@ -195,13 +211,6 @@ private Q_SLOTS:
         QVERIFY(content);
         ItemListView& sidebar = window.view->collectionList()->view();
         ItemListView& list = content->documentList()->view();
-        const auto centreOf = [](const ItemListView& view, const QString& name) {
-            for (int row = 0; row < view.model()->rowCount(); ++row) {
-                if (view.listModel().item(row) && view.listModel().item(row)->name() == name)
-                    return view.visualRect(view.model()->index(row, 0)).center();
-            }
-            return QPoint(-1, -1);
-        };
         QTRY_VERIFY(centreOf(list, QStringLiteral("Cut")).x() >= 0);
 
         QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centreOf(list, QStringLiteral("Cut")));
@@ -231,6 +240,48 @@ private Q_SLOTS:
         QTest::keyClick(&list, Qt::Key_Delete);
         QVERIFY(window.confirmation.dialog());
         QVERIFY(window.confirmation.dialog()->messageText().contains(QStringLiteral("Cut")));
+    }
+
+    // A change of the team reloads the collections, and a change of a collection its documents,
+    // while the user goes on clicking: the lists shown after the click always come off their
+    // spinner, whichever finished first.
+    void aClickRightAfterAReloadNeverLeavesAListLoading()
+    {
+        Window window;
+        window.fillDailies();
+        window.bundle->poll();
+        NavigationModel& navigation = window.navigation();
+        ItemListView& sidebar = window.view->collectionList()->view();
+        click(sidebar, QStringLiteral("Dailies"));
+        auto* content = window.detail<CollectionContentView>();
+        QVERIFY(content);
+        QTRY_COMPARE(content->documentList()->view().listModel().itemCount(), 2);
+
+        // The reload a check-in or an added item makes, then the click on the same collection.
+        syncWait(window.team->collections().reload());
+        click(sidebar, QStringLiteral("Dailies"));
+        content = window.detail<CollectionContentView>();
+        QVERIFY(content);
+        QTRY_COMPARE(content->documentList()->content(), NestedItemList::Content::list);
+        QCOMPARE(content->documentList()->view().listModel().itemCount(), 2);
+
+        // The click's own load still running when the reload ends.
+        click(sidebar, QStringLiteral("Archive"));
+        click(sidebar, QStringLiteral("Dailies"));
+        syncWait(window.team->collections().reload());
+        content = window.detail<CollectionContentView>();
+        QTRY_COMPARE(content->documentList()->content(), NestedItemList::Content::list);
+
+        // The same for the events of a library shown again after its collection reloaded.
+        ItemListView& documents = content->documentList()->view();
+        click(documents, QStringLiteral("Show"));
+        QVERIFY(content->eventList());
+        QTRY_COMPARE(content->eventList()->content(), NestedItemList::Content::list);
+        syncWait(navigation.selectedCollection()->loadNestedItems());
+        click(documents, QStringLiteral("Show"));
+        QVERIFY(content->eventList());
+        QTRY_COMPARE(content->eventList()->content(), NestedItemList::Content::list);
+        QCOMPARE(content->eventList()->view().listModel().itemCount(), 2);
     }
 
     void aShareThatIsGoneIsShownUntilItIsBack()
