@@ -144,7 +144,7 @@ void TeamDay::revertAndExport()
         if (!feed || feed->model().rowCount() == 0)
             return nullptr;
         ActivityItem* oldest = feed->showRow(feed->model().rowCount() - 1);
-        if (!oldest || oldest->line()->kindLabel()->text() != QStringLiteral("created a new version"))
+        if (!oldest || fullText(*oldest->line()->kindLabel()) != QStringLiteral("created a new version"))
             return nullptr;
         if (!oldest->isHovered())
             QTest::mouseMove(oldest, oldest->rect().center());

@@ -243,7 +243,7 @@ QString topUser()
 QString topKind()
 {
     ActivityItem* row = topRow();
-    return row ? row->line()->kindLabel()->text() : QString();
+    return row ? fullText(*row->line()->kindLabel()) : QString();
 }
 
 QString topMessage()

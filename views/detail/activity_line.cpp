@@ -50,13 +50,8 @@ Placement place(const QString& user, const QString& kind, int width, int buttons
     if (nameWidth + textSpacing + kindWidth > room)
         shownName = std::min(nameWidth, room / 2);
     const int kindRoom = std::max(1, room - shownName - textSpacing);
-    // Most rows say the same few things: each wrapping is worked out once.
-    const int kindHeight =
-        kind.isEmpty() ? 0 : measuredOnce(QStringLiteral("%1/kind/%2/").arg(base.key()).arg(kindRoom) + kind, [&] {
-            return kindMetrics
-                .boundingRect(QRect(0, 0, kindRoom, 1 << 20), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, kind)
-                .height();
-        });
+    // The line keeps its height whatever the texts: what does not fit ends in an ellipsis.
+    const int kindHeight = kind.isEmpty() ? 0 : kindMetrics.height();
     placement.height = std::max({ActivityLine::minimumHeight, kindHeight, nameMetrics.height()});
     const int nameHeight = nameMetrics.height();
     placement.name = QRect(left, (placement.height - nameHeight) / 2, shownName, nameHeight);
@@ -130,9 +125,8 @@ ActivityLine::ActivityLine(const ActivityInfo& activity, QWidget* actionButtons,
     m_kind = plainLabel(this);
     m_kind->setObjectName(QStringLiteral("activityKind"));
     m_kind->setFont(bodyFont(font()));
-    m_kind->setWordWrap(true);
-    m_kind->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_kind->setText(kindDescription(activity));
+    m_kind->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setElidedText(*m_kind, kindDescription(activity));
     setTextColor(*m_kind, design::neutral(1));
 
     if (m_actionButtons) {
@@ -168,7 +162,7 @@ QSize ActivityLine::minimumSizeHint() const
 
 void ActivityLine::resizeEvent(QResizeEvent*)
 {
-    const Placement placement = place(m_activity.userName, m_kind->text(), width(), buttonsWidth(), font());
+    const Placement placement = place(m_activity.userName, fullText(*m_kind), width(), buttonsWidth(), font());
     const int middle = height() / 2;
     m_symbol->move(0, middle - ActivitySymbol::side / 2);
     m_userName->setGeometry(placement.name);
