@@ -2,6 +2,7 @@
 
 #include "design/palette.h"
 #include "design/pro_label_view.h"
+#include "design/scroll_bars.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,12 +14,7 @@ namespace vantrel {
 
 void OnboardingPageTemplate::makeSlim(QScrollBar* bar)
 {
-    bar->setStyleSheet(
-        QStringLiteral("QScrollBar:vertical { background: transparent; width: 8px; margin: 0; }"
-                       "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 70);"
-                       " border-radius: 3px; min-height: 24px; margin: 1px; }"
-                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    design::makeSlim(*bar);
 }
 
 int OnboardingPageTemplate::wholeLinesHeight(const QFont& font, int width, int available)

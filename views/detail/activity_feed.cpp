@@ -1,6 +1,7 @@
 #include "views/detail/activity_feed.h"
 
 #include "design/palette.h"
+#include "design/scroll_bars.h"
 #include "engine/team_bundle.h"
 #include "foundation/observable_object.h"
 #include "foundation/task_starter.h"
@@ -96,6 +97,7 @@ ActivityFeed::ActivityFeed(NavigationModel& navigation, ItemActions& itemActions
     layout->addWidget(m_list, 1);
 
     QScrollBar* bar = m_list->verticalScrollBar();
+    design::makeSlim(*bar);
     // Built before the next paint, so a row scrolled into view never shows empty.
     connect(bar, &QScrollBar::valueChanged, this, &ActivityFeed::syncRows);
     connect(bar, &QScrollBar::rangeChanged, this, &ActivityFeed::syncRows);

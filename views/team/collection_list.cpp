@@ -2,6 +2,7 @@
 
 #include "actions/item_actions.h"
 #include "design/palette.h"
+#include "design/scroll_bars.h"
 #include "model/collections.h"
 #include "model/strings.h"
 #include "open_team/navigation_model.h"
@@ -44,13 +45,7 @@ CollectionList::CollectionList(Collections& collections, NavigationModel& naviga
     // dark background, only while the collections do not fit.
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_view->verticalScrollBar()->setObjectName(QStringLiteral("collectionScrollBar"));
-    m_view->verticalScrollBar()->setStyleSheet(
-        QStringLiteral("QScrollBar:vertical { background: transparent; width: 8px; margin: 0; }"
-                       "QScrollBar::handle:vertical { background: %1; border-radius: 3px; min-height: 24px;"
-                       " margin: 1px; }"
-                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
-            .arg(design::withOpacity(design::neutral(0), 0.27).name(QColor::HexArgb)));
+    design::makeSlim(*m_view->verticalScrollBar());
 
     ItemListView::Hooks hooks;
     hooks.chosen = [this](std::optional<IdFor<VersionBundle>> id) {
