@@ -159,9 +159,9 @@ std::unique_ptr<TrashManager> Team::trashManager()
 
 QList<ItemSelection> Team::unsavedItems() const
 {
-    // Documents whose list was loaded are read from it. A collection's list is rebuilt unloaded
-    // by every change of the bundle, so for those the check-outs of this installation are asked
-    // for directly: a checked-out document is never missed because its list was refreshed.
+    // Documents whose list was loaded are read from it. A collection whose list was never loaded
+    // (or is loading again) knows nothing of its documents, so for those the check-outs of this
+    // installation are asked for directly: a checked-out document is never missed.
     QList<ItemSelection> unsaved;
     const auto index = m_bundle->versionBundles().liveIndex();
     // The documents of this installation's check-outs, by the collections that use them: one
