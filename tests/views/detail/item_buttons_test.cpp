@@ -276,6 +276,9 @@ private:
     // With its application looked up, as the document list has it.
     static std::shared_ptr<Document> refreshed(const std::shared_ptr<Document>& document)
     {
+        // A collection's load has its documents follow their changes in the background; these
+        // tests act on the document at once.
+        document->startFollowing();
         syncWait(document->refresh());
         return document;
     }
