@@ -15,6 +15,7 @@
 #include "views/detail/versioned_item_header_view.h"
 #include "views/team/collection_content_view.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 
@@ -153,6 +154,10 @@ std::vector<double> typeIntoCheckIn(Shell& shell, const std::shared_ptr<Document
     auto* editor = content->checkInArea()->findChild<QPlainTextEdit*>();
     if (!editor || !editor->isEnabled())
         throw std::runtime_error("the check-in panel has no message editor to type into");
+    // The text cursor blinks on a timer of its own, twice a second whatever is typed: a blink in
+    // the quiet after a key would count the wait for it as the key's time.
+    const int flashTime = QApplication::cursorFlashTime();
+    QApplication::setCursorFlashTime(0);
     editor->setFocus(Qt::MouseFocusReason);
     settle(0.5);
     shownRows = activityRows(area);
@@ -165,6 +170,7 @@ std::vector<double> typeIntoCheckIn(Shell& shell, const std::shared_ptr<Document
     }
     if (document->commitMessage().size() != keys)
         throw std::runtime_error("the keys typed did not reach the commit message");
+    QApplication::setCursorFlashTime(flashTime);
 
     runTask([document] { return giveUpCheckOut(document); }, [&] { return !document->isCheckedOut(); },
             "giving the check-out up");

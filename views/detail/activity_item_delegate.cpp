@@ -6,6 +6,8 @@
 
 #include <QAbstractItemView>
 
+#include <algorithm>
+
 namespace vantrel {
 
 ActivityItemDelegate::ActivityItemDelegate(ActivityListModel& model, QAbstractItemView& view, Make make,
@@ -25,7 +27,7 @@ ActivityItemDelegate::ActivityItemDelegate(ActivityListModel& model, QAbstractIt
 
 int ActivityItemDelegate::rowWidth() const
 {
-    return std::max(1, m_view.viewport()->width() - trailingMargin);
+    return std::max(1, m_view.contentsRect().width() - trailingMargin);
 }
 
 int ActivityItemDelegate::height(int row, int width) const
@@ -60,7 +62,8 @@ void ActivityItemDelegate::correctHeight(int row, int height)
 QSize ActivityItemDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
 {
     const int width = rowWidth();
-    return {width + trailingMargin, height(index.row(), width)};
+    // No wider than the viewport, which the scroll bar narrows: the list never scrolls sideways.
+    return {std::min(width + trailingMargin, m_view.viewport()->width()), height(index.row(), width)};
 }
 
 void ActivityItemDelegate::paint(QPainter*, const QStyleOptionViewItem&, const QModelIndex&) const {}

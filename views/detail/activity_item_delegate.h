@@ -27,7 +27,10 @@ public:
 
     // Whether rows with version actions carry the share menu (the item is a document).
     void setShareMenu(bool shown) { m_shareMenu = shown; }
-    // The width of a row's widget.
+    // The width of a row's widget: the list's own width less the margin, the same whether or not
+    // the scroll bar shows (it shows in the margin). A long timeline is measured as it is first
+    // laid out, before the bar appears; were the rows narrowed by the bar, every height would be
+    // out of date and the next change would measure the whole timeline again.
     int rowWidth() const;
     // Takes `height` as the right one for `row` at the current width, when a built row says so.
     void correctHeight(int row, int height);

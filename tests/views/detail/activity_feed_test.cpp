@@ -27,6 +27,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -227,6 +228,11 @@ void ActivityFeedTest::listsAreTakenInByChange()
     // Only what is in view is built.
     QVERIFY(feed.shownRows().size() < 20);
     QCOMPARE(feed.shownRows().first()->activity().message, QStringLiteral("Pass 0"));
+    // The scroll bar the long list brings shows in the margin and does not narrow the rows: the
+    // heights measured as the list was first laid out hold, and no change measures them again.
+    QTRY_VERIFY(feed.list()->verticalScrollBar()->isVisible());
+    QCOMPARE(feed.shownRows().first()->width(), feed.list()->width() - ActivityItemDelegate::trailingMargin);
+    QVERIFY(feed.model().cachedHeight(999, feed.shownRows().first()->width()).has_value());
 
     QSignalSpy resets(&feed.model(), &QAbstractItemModel::modelReset);
     QSignalSpy inserts(&feed.model(), &QAbstractItemModel::rowsInserted);
