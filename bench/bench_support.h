@@ -131,8 +131,8 @@ public:
     static constexpr double longestS = 15.0;
     struct Settling {
         int waits = 0;
-        int stalls = 0;       // waits of more than `stallMs`
-        double longest = 0;   // seconds
+        int stalls = 0;     // waits of more than `stallMs`
+        double longest = 0; // seconds
         static constexpr double stallMs = 50.0;
     };
     const Settling& settling() const { return m_settling; }

@@ -147,9 +147,10 @@ std::vector<double> typeIntoCheckIn(Shell& shell, const std::shared_ptr<Document
     CollectionContentView* content = contentOf(shell);
     QWidget* area = content->activityArea();
     const int before = activityRows(area);
-    runTask([document] { return checkOut(document); },
-            [&] { return document->isCheckedOut() && content->checkInArea()->isVisible() && activityRows(area) > before; },
-            "the check-out");
+    runTask(
+        [document] { return checkOut(document); },
+        [&] { return document->isCheckedOut() && content->checkInArea()->isVisible() && activityRows(area) > before; },
+        "the check-out");
     settle(1.0);
     auto* editor = content->checkInArea()->findChild<QPlainTextEdit*>();
     if (!editor || !editor->isEnabled())
@@ -214,8 +215,9 @@ void measureHistory(const QString& work, Report& report)
                            seconds(median(shorts)), QStringLiteral("(shown)"), QStringLiteral("info")});
     report.rows.push_back({QStringLiteral("Document of 1,000 versions clicked → header and activity painted"),
                            seconds(median(longs)), QStringLiteral("≤ 100 ms"), verdict(median(longs) <= selectTarget)});
-    report.details << QStringLiteral("%1 versions clicked: %2").arg(HistoryTeam::shortVersions).arg(runList(shorts, format))
-                   << QStringLiteral("%1 versions clicked: %2").arg(HistoryTeam::longVersions).arg(runList(longs, format));
+    report.details
+        << QStringLiteral("%1 versions clicked: %2").arg(HistoryTeam::shortVersions).arg(runList(shorts, format))
+        << QStringLiteral("%1 versions clicked: %2").arg(HistoryTeam::longVersions).arg(runList(longs, format));
 
     measureLaunch(history, work, report);
 
@@ -245,12 +247,13 @@ void measureHistory(const QString& work, Report& report)
     settle(1.0);
     const double residentAfter = statusBytes("VmRSS");
     const double growth = residentAfter - residentBefore;
-    report.rows.push_back({QStringLiteral("Teammate's version of the shown 1,000-version document: interface thread busy"),
-                           medianAndWorst(busy), QStringLiteral("≤ 16 ms"), verdict(median(busy) <= frameTarget)});
+    report.rows.push_back(
+        {QStringLiteral("Teammate's version of the shown 1,000-version document: interface thread busy"),
+         medianAndWorst(busy), QStringLiteral("≤ 16 ms"), verdict(median(busy) <= frameTarget)});
     report.rows.push_back({QStringLiteral("  longest stall of the interface thread meanwhile"), medianAndWorst(stalls),
                            QStringLiteral("(shown)"), QStringLiteral("info")});
-    report.rows.push_back({QStringLiteral("  VmRSS growth after %1 such versions").arg(changes),
-                           mebibytes(growth, 1), QStringLiteral("≤ 5 MiB"), verdict(growth <= memoryTarget)});
+    report.rows.push_back({QStringLiteral("  VmRSS growth after %1 such versions").arg(changes), mebibytes(growth, 1),
+                           QStringLiteral("≤ 5 MiB"), verdict(growth <= memoryTarget)});
     report.details << QStringLiteral("teammate's versions, busy: %1").arg(runList(busy, format))
                    << QStringLiteral("teammate's versions, longest stall: %1").arg(runList(stalls, format))
                    << QStringLiteral("teammate's versions, shown after (poll every %1 ms): %2")

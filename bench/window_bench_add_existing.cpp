@@ -91,7 +91,7 @@ std::vector<Key> filterKeys()
     std::vector<Key> keys;
     const QString typed = QStringLiteral("clip 999");
     for (const QChar character : typed) {
-        const int key = character == u' '         ? int(Qt::Key_Space)
+        const int key = character == u' '     ? int(Qt::Key_Space)
                         : character.isDigit() ? int(Qt::Key_0) + character.digitValue()
                                               : int(Qt::Key_A) + (character.unicode() - u'a');
         keys.push_back({key, QString(character)});
@@ -158,8 +158,7 @@ void measureAddExisting(const QString& work, Report& report)
     note(QStringLiteral("add-existing filter keys: %1").arg(runList(times, format)));
     const double typical = median(times);
     report.rows.push_back({QStringLiteral("Key typed into the add-existing filter over 1,000 candidates"),
-                           medianAndWorst(times),
-                           QStringLiteral("≤ 16 ms"), verdict(typical <= keyTarget)});
+                           medianAndWorst(times), QStringLiteral("≤ 16 ms"), verdict(typical <= keyTarget)});
     report.rows.push_back({QStringLiteral("  Add Existing chosen → its candidates painted"), seconds(opened),
                            QStringLiteral("(shown)"), QStringLiteral("info")});
     report.details << QStringLiteral("add-existing filter keys (\"clip 999\" typed and erased, %1 times; the list held "

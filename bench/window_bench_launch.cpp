@@ -138,8 +138,8 @@ void measureLaunch(const HistoryTeam& history, const QString& work, Report& repo
     const QStringList selection{history.collection.toString(), history.longDocument.toString()};
     std::vector<double> empty, restored, emptyLoaded, restoredLoaded, emptyPeak, restoredPeak;
     for (int index = 0; index < launches; ++index) {
-        const LaunchFigures bare = launchProcess(
-            {history.emptyBundle, localFolder(work, QStringLiteral("empty-%1").arg(index + 1))});
+        const LaunchFigures bare =
+            launchProcess({history.emptyBundle, localFolder(work, QStringLiteral("empty-%1").arg(index + 1))});
         const LaunchFigures full = launchProcess(
             QStringList{history.bundle, localFolder(work, QStringLiteral("restored-%1").arg(index + 1))} + selection);
         note(QStringLiteral("launch %1: empty team painted in %2, the 1,000-version document restored in %3")
@@ -153,24 +153,24 @@ void measureLaunch(const HistoryTeam& history, const QString& work, Report& repo
         restoredPeak.push_back(full.peak);
     }
     const double extra = median(restored) - median(empty);
+    report.rows.push_back({QStringLiteral("Launch with the 1,000-version document restored → painted"),
+                           QStringLiteral("%1 (empty team %2, %3%4)")
+                               .arg(seconds(median(restored)), seconds(median(empty)),
+                                    extra < 0 ? QStringLiteral("-") : QStringLiteral("+"), seconds(std::abs(extra))),
+                           QStringLiteral("≤ empty + 100 ms"), verdict(extra <= launchTarget)});
     report.rows.push_back(
-        {QStringLiteral("Launch with the 1,000-version document restored → painted"),
-         QStringLiteral("%1 (empty team %2, %3%4)")
-             .arg(seconds(median(restored)), seconds(median(empty)), extra < 0 ? QStringLiteral("-") : QStringLiteral("+"),
-                  seconds(std::abs(extra))),
-         QStringLiteral("≤ empty + 100 ms"), verdict(extra <= launchTarget)});
-    report.rows.push_back({QStringLiteral("  peak memory (VmHWM) of that launch's process"),
-                           QStringLiteral("%1 (empty team %2)")
-                               .arg(mebibytes(median(restoredPeak), 1), mebibytes(median(emptyPeak), 1)),
-                           QStringLiteral("(shown)"), QStringLiteral("info")});
+        {QStringLiteral("  peak memory (VmHWM) of that launch's process"),
+         QStringLiteral("%1 (empty team %2)").arg(mebibytes(median(restoredPeak), 1), mebibytes(median(emptyPeak), 1)),
+         QStringLiteral("(shown)"), QStringLiteral("info")});
     const auto format = [](double value) { return seconds(value); };
     const auto memory = [](double value) { return mebibytes(value, 0); };
-    report.details << QStringLiteral("launches, empty team: %1").arg(runList(empty, format))
-                   << QStringLiteral("launches, document restored: %1").arg(runList(restored, format))
-                   << QStringLiteral("launches, team loaded, empty team: %1").arg(runList(emptyLoaded, format))
-                   << QStringLiteral("launches, team loaded, document restored: %1").arg(runList(restoredLoaded, format))
-                   << QStringLiteral("launches, VmHWM, empty team: %1").arg(runList(emptyPeak, memory))
-                   << QStringLiteral("launches, VmHWM, document restored: %1").arg(runList(restoredPeak, memory));
+    report.details
+        << QStringLiteral("launches, empty team: %1").arg(runList(empty, format))
+        << QStringLiteral("launches, document restored: %1").arg(runList(restored, format))
+        << QStringLiteral("launches, team loaded, empty team: %1").arg(runList(emptyLoaded, format))
+        << QStringLiteral("launches, team loaded, document restored: %1").arg(runList(restoredLoaded, format))
+        << QStringLiteral("launches, VmHWM, empty team: %1").arg(runList(emptyPeak, memory))
+        << QStringLiteral("launches, VmHWM, document restored: %1").arg(runList(restoredPeak, memory));
 }
 
 } // namespace vantrel::bench

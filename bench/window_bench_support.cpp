@@ -147,9 +147,9 @@ double runUntil(const std::function<bool()>& done, double timeout, const char* w
 Clock::time_point waitForIdle(double quiet, double* stall)
 {
     BenchApplication& app = BenchApplication::instance();
-    const double longest = runUntil(
-        [&] { return std::chrono::duration<double>(Clock::now() - app.lastEventEnd()).count() >= quiet; }, 300,
-        "the window to have nothing left to do");
+    const double longest =
+        runUntil([&] { return std::chrono::duration<double>(Clock::now() - app.lastEventEnd()).count() >= quiet; }, 300,
+                 "the window to have nothing left to do");
     if (stall)
         *stall = longest;
     return app.lastEventEnd();
@@ -162,9 +162,8 @@ double clearLeftovers()
     constexpr double longest = 60;
     const auto start = Clock::now();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    runUntil(
-        [&] { return QThreadPool::globalInstance()->activeThreadCount() == 0 || secondsSince(start) > longest; },
-        2 * longest, "the worker threads to finish");
+    runUntil([&] { return QThreadPool::globalInstance()->activeThreadCount() == 0 || secondsSince(start) > longest; },
+             2 * longest, "the worker threads to finish");
     waitForIdle(0.2);
     return secondsSince(start);
 }

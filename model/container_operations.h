@@ -86,8 +86,9 @@ QCoro::Task<> followAndReadApplications(QList<std::shared_ptr<Item>> items)
 
 // Brings the container's nested items up to its current nested bundles, sorted by name: an item
 // still nested keeps its object, its fields read again; new bundles get new objects, which
-// start following their changes and have their applications read afterwards, in batches. A failure leaves the list as it was, and so does
-// a load that ends after a later one was shown; the loading flag is cleared in every case.
+// start following their changes and have their applications read afterwards, in batches. A
+// failure leaves the list as it was, and so does a load that ends after a later one was shown;
+// the loading flag is cleared in every case.
 template<typename Container>
 QCoro::Task<> loadNestedItems(std::shared_ptr<Container> container)
 {
@@ -145,7 +146,8 @@ void insertNestedItem(Container& container, const std::shared_ptr<VersioningServ
     using Nested = typename Container::NestedItem;
     auto items = container.nestedItems();
     const auto id = service->id();
-    if (std::any_of(items.begin(), items.end(), [&id](const std::shared_ptr<Nested>& listed) { return listed->id() == id; }))
+    if (std::any_of(items.begin(), items.end(),
+                    [&id](const std::shared_ptr<Nested>& listed) { return listed->id() == id; }))
         return;
     items.append(Nested::create(service, std::optional<IdFor<VersionBundle>>(container.id())));
     container.setNestedItems(sortedByName(std::move(items)));

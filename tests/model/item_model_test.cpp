@@ -143,7 +143,7 @@ private Q_SLOTS:
         syncWait(collection->loadNestedItems());
         QCOMPARE(namesOf(collection->nestedItems()), namesOf(before));
         QCOMPARE(collection->nestedItems().at(3)->id(), firstBeta); // created first, listed first
-        QCOMPARE(collection->nestedItems(), before); // a load keeps the objects of what is still listed
+        QCOMPARE(collection->nestedItems(), before);                // a load keeps the objects of what is still listed
 
         // A name written with a combining accent sorts as the precomposed one.
         QVERIFY(precedesByName(QStringLiteral("e\u0301a"), QStringLiteral("\u00e9b")));

@@ -40,7 +40,7 @@ namespace {
 // the fewest rows to move.
 std::vector<bool> longestIncreasingRun(const std::vector<int>& positions)
 {
-    std::vector<int> tails;               // index into positions of the smallest tail of each length
+    std::vector<int> tails; // index into positions of the smallest tail of each length
     std::vector<int> before(positions.size(), -1);
     for (int i = 0; i < static_cast<int>(positions.size()); ++i) {
         const auto at = std::lower_bound(tails.begin(), tails.end(), positions[i],

@@ -332,7 +332,8 @@ private Q_SLOTS:
         navigation.setSelectedCollection(archive);
         view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 2);
         const int scrolled = view.verticalScrollBar()->value();
-        QVERIFY(!view.viewport()->rect().intersects(view.visualRect(view.model()->index(rowNamed(view, "Archive"), 0))));
+        QVERIFY(
+            !view.viewport()->rect().intersects(view.visualRect(view.model()->index(rowNamed(view, "Archive"), 0))));
         QSignalSpy resets(view.model(), &QAbstractItemModel::modelReset);
 
         syncWait(window.team->collections().reload());
