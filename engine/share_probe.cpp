@@ -1,4 +1,5 @@
 #include "engine/share_probe.h"
+#include "engine/share_probe_checks.h"
 
 #include "engine/engine_errors.h"
 #include "engine/storage/atomic_file.h"
@@ -10,11 +11,15 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <exception>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vantrel {
@@ -26,39 +31,23 @@ using namespace posix;
 std::mutex testingMutex;
 std::function<int(ShareCapability)> testingFault;
 QString testingFileSystemType;
-
-int injectedFault(ShareCapability capability)
-{
-    std::lock_guard lock(testingMutex);
-    return testingFault ? testingFault(capability) : 0;
-}
+std::function<void(const QString&)> testingScratchMade;
+std::chrono::milliseconds testingTimeLimit{0};
 
 QString tr(const char* text)
 {
     return QCoreApplication::translate("Engine", text);
 }
 
-// This user can't write to the share now (a read-only share, no permission, a full volume):
-// nothing can be tried, and the team bundle is only read.
-bool cannotWrite(int error)
+std::chrono::milliseconds timeLimit()
 {
-    return error == EROFS || error == EACCES || error == EPERM || error == ENOSPC
-#ifdef EDQUOT
-           || error == EDQUOT
-#endif
-        ;
+    std::lock_guard lock(testingMutex);
+    return testingTimeLimit.count() > 0 ? testingTimeLimit : shareProbeTimeLimit;
 }
 
-// The errno of a system call's result, retried on EINTR.
-template<typename Call>
-int attempt(Call call)
+QString secondsOf(std::chrono::milliseconds limit)
 {
-    for (;;) {
-        if (call() >= 0)
-            return 0;
-        if (errno != EINTR)
-            return errno;
-    }
+    return QString::number(std::max<qint64>(1, (limit.count() + 999) / 1000));
 }
 
 // Mount points in /proc/self/mountinfo write space, tab, newline and backslash as octal escapes.
@@ -80,162 +69,115 @@ QByteArray unescapedMountPoint(const QByteArray& field)
     return result;
 }
 
-// Thrown out of the probe: what the share lacks, in one or two sentences.
-struct Shortcoming {
-    QString text;
+// One probe, shared by the caller and the thread that runs its checks: a caller whose time is up
+// lets go of it, and the thread, stuck in a write or a flush the share doesn't answer, ends on its
+// own, removes the scratch folder and frees the run.
+struct Run {
+    UniqueFd root;
+    QString rootPath;
+    QByteArray scratchName;
+    QString scratchPath;
+    UniqueFd scratch;
+    QString type;
+    ProbePurpose purpose = ProbePurpose::open;
+
+    std::mutex mutex;
+    std::condition_variable finishedChanged;
+    bool finished = false;
+    bool abandoned = false;
+    int refusal = 0;
+    OpenFileHandling openFiles;
+    std::optional<share_probe::Shortcoming> shortcoming;
+    std::exception_ptr failure;
 };
 
-class Probe {
-public:
-    Probe(QString folder, QString fileSystemType) : m_folder(std::move(folder)), m_type(std::move(fileSystemType)) {}
-
-    // False when this user can't write there, so nothing could be tried.
-    bool run()
-    {
-        const QString first = m_folder + QStringLiteral("/a");
-        if (!create(first, true))
-            return false;
-        checkExclusive(first);
-        const QString second = m_folder + QStringLiteral("/b");
-        if (!create(second, false))
-            return false;
-        checkRenameOver(second, first);
-        checkLink(first, m_folder + QStringLiteral("/c"));
-        return true;
+void runChecks(const std::shared_ptr<Run>& run) noexcept
+{
+    int refusal = 0;
+    OpenFileHandling openFiles;
+    std::optional<share_probe::Shortcoming> shortcoming;
+    std::exception_ptr failure;
+    try {
+        share_probe::Checks checks(run->scratch.get(), run->scratchPath, run->type);
+        checks.run();
+        refusal = checks.refusal();
+        openFiles = checks.openFiles();
+    } catch (const share_probe::Shortcoming& found) {
+        shortcoming = found;
+    } catch (...) {
+        failure = std::current_exception();
     }
+    share_probe::removeScratch(run->root.get(), run->scratchName, run->scratch.get());
+    std::lock_guard lock(run->mutex);
+    run->finished = true;
+    run->refusal = refusal;
+    run->openFiles = openFiles;
+    run->shortcoming = std::move(shortcoming);
+    run->failure = failure;
+    // The bundle being created was given up when the time was up: its folder goes too, unless
+    // something else is in it by now.
+    if (run->abandoned && run->purpose == ProbePurpose::create)
+        ::rmdir(nativePath(run->rootPath).constData());
+    run->finishedChanged.notify_all();
+}
 
-private:
-    // Creates `path` exclusively holding its own name, flushed when `flush`. False when the
-    // share can't be written to.
-    bool create(const QString& path, bool flush)
-    {
-        const QByteArray native = nativePath(path);
-        int fd = -1;
-        const int error =
-            attempt([&] { return fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+// The scratch folder, made in the bundle's folder and opened without following a link: a
+// teammate who swaps it for a link before it is opened gets a new folder made instead, never a
+// file written where the link leads.
+void makeScratch(Run& run)
+{
+    for (int attempt = 0;; ++attempt) {
+        // Hidden, and named so that nobody takes it for the team's data.
+        run.scratchName = (QStringLiteral(".share-check-") + randomToken()).toLatin1();
+        run.scratchPath = run.rootPath + QLatin1Char('/') + QString::fromLatin1(run.scratchName);
+        int error = share_probe::injectedFault(ShareCapability::write);
+        while (error == 0 && ::mkdirat(run.root.get(), run.scratchName.constData(), 0700) != 0) {
+            if (errno != EINTR)
+                error = errno;
+        }
         if (error != 0) {
-            if (cannotWrite(error))
-                return refused(error);
-            throw StorageError::fromErrno(error, path, QStringLiteral("open"));
-        }
-        // Made like every file of the bundle, so that a teammate can tidy one left behind.
-        shareCreatedFile(fd, path);
-        UniqueFd file(fd);
-        try {
-            writeAll(file.get(), native.constData(), static_cast<size_t>(native.size()), path);
-        } catch (const StorageError& failure) {
-            if (cannotWrite(failure.systemError()))
-                return refused(failure.systemError());
-            throw;
-        }
-        if (flush) {
-            int syncError = injectedFault(ShareCapability::flush);
-            if (syncError == 0)
-                syncError = attempt([&] { return ::fsync(file.get()); });
-            // On a file it has just made and written, a refusal is no question of permission
-            // (rclone's mount answers EPERM).
-            if (syncError == EINVAL || syncError == ENOTSUP || syncError == EOPNOTSUPP || syncError == ENOSYS
-                || syncError == EPERM || syncError == EACCES)
-                missing(tr("It can’t flush a file to its disk (%1), so what is written there is not sure to "
-                           "survive a crash.")
-                            .arg(systemErrorText(syncError)));
-            if (syncError != 0)
-                throw StorageError::fromErrno(syncError, path, QStringLiteral("fsync"));
-        }
-        file.close(path);
-        return true;
-    }
-
-    void checkExclusive(const QString& existing)
-    {
-        const QByteArray native = nativePath(existing);
-        int fd = -1;
-        int error = injectedFault(ShareCapability::exclusiveCreate);
-        if (error == 0)
-            error =
-                attempt([&] { return fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
-        else
-            error = 0; // as though the existing name had not been refused
-        if (fd >= 0)
-            ::close(fd);
-        if (error == 0)
-            missing(tr("It lets a file be created exclusively although one of that name exists, so two teammates "
-                       "could take the same lock."));
-        if (error != EEXIST)
-            throw StorageError::fromErrno(error, existing, QStringLiteral("open"));
-    }
-
-    void checkRenameOver(const QString& from, const QString& to)
-    {
-        int error = injectedFault(ShareCapability::replaceByRename);
-        if (error == 0)
-            error = attempt([&] { return ::rename(nativePath(from).constData(), nativePath(to).constData()); });
-        if (error == 0) {
-            // The replacement holds the name it was written under: the old file is gone.
-            QFile replaced(to);
-            if (replaced.open(QIODevice::ReadOnly) && replaced.read(4096) == nativePath(from))
+            if (share_probe::cannotWrite(error)) {
+                run.refusal = error;
                 return;
+            }
+            throw StorageError::fromErrno(error, run.scratchPath, QStringLiteral("mkdir"));
         }
-        if (error == 0 || error == EPERM || error == EACCES || error == EEXIST || error == ENOTSUP
-            || error == EOPNOTSUPP || error == ENOSYS) {
-            QString text = tr("It can’t replace a file by renaming another over it (%1), which every change of the "
-                              "journal and of the locks does.")
-                               .arg(error == 0 ? tr("the old file stayed") : systemErrorText(error));
-            if (m_type == QLatin1String("fuse.sshfs"))
-                text = tr("%1 Its server lacks the posix-rename extension: mount the share with the sshfs option "
-                          "“-o workaround=rename”, then open the team bundle again.")
-                           .arg(text);
-            missing(text);
+        std::function<void(const QString&)> made;
+        {
+            std::lock_guard lock(testingMutex);
+            made = testingScratchMade;
         }
-        throw StorageError::fromErrno(error, to, QStringLiteral("rename"));
-    }
-
-    // The way publishFileExclusively() publishes a record: a hard link that refuses an existing
-    // name, or a plain answer that links aren't supported (it then creates the file exclusively).
-    void checkLink(const QString& existing, const QString& link)
-    {
-        const QByteArray target = nativePath(link);
-        int error = injectedFault(ShareCapability::hardLink);
-        if (error == 0)
-            error = attempt([&] { return ::link(nativePath(existing).constData(), target.constData()); });
-        if (error == 0) {
-            error = attempt([&] { return ::link(nativePath(existing).constData(), target.constData()); });
-            if (error == EEXIST)
-                return;
-            if (error == 0)
-                missing(tr("It lets a hard link replace a file that exists, so two teammates could take the same "
-                           "lock."));
-        }
-        if (isLinkUnsupportedError(error))
+        if (made)
+            made(run.scratchPath);
+        run.scratch = UniqueFd(
+            ::openat(run.root.get(), run.scratchName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (run.scratch.isOpen()) {
+            shareCreatedFolder(run.scratch.get(), run.scratchPath);
             return;
-        QString text = tr("Making a hard link fails (%1) instead of saying that the share has none, so no record "
-                          "can be published safely.")
-                           .arg(systemErrorText(error));
-        // What rclone's mount answers, also where the mount table doesn't name it (a mount of a mount).
-        if (error == EIO)
-            text = tr("%1 A mount through rclone answers so, and can’t be made safe: put the team bundle on a share "
-                      "mounted another way (SMB, NFS, sshfs).")
-                       .arg(text);
-        missing(text);
+        }
+        error = errno;
+        // Replaced by something else than a folder: that is not ours to remove.
+        if ((error == ELOOP || error == ENOTDIR) && attempt < 2)
+            continue;
+        if (error != ELOOP && error != ENOTDIR)
+            ::unlinkat(run.root.get(), run.scratchName.constData(), AT_REMOVEDIR);
+        throw StorageError::fromErrno(error, run.scratchPath, QStringLiteral("open"));
     }
+}
 
-    [[noreturn]] void missing(const QString& text) { throw Shortcoming{text}; }
-
-public:
-    // What the system answered when nothing could be written, 0 when everything could.
-    int refusal() const { return m_refusal; }
-
-private:
-    bool refused(int error)
-    {
-        m_refusal = error;
-        return false;
-    }
-
-    int m_refusal = 0;
-    QString m_folder;
-    QString m_type;
-};
+// A share that can't be written to, where a team bundle is being made: nothing can be made there.
+[[noreturn]] void failCreation(const QString& root, int refusal)
+{
+    if (refusal != ETIMEDOUT)
+        throw StorageError::fromErrno(refusal, root, QStringLiteral("write"));
+    throw StorageError(StorageError::Kind::io, root,
+                       tr("“%1” couldn’t be written in time: a small file wasn’t stored there within %2 seconds.")
+                           .arg(shownPath(root), secondsOf(timeLimit())),
+                       tr("Couldn’t Write in Time"),
+                       tr("The share may be full (some cluster file systems wait for space before they answer) or "
+                          "its server overloaded. Make room on the share or check its server, then try again."),
+                       ETIMEDOUT);
+}
 
 } // namespace
 
@@ -280,7 +222,24 @@ void setShareProbeFaultsForTesting(std::function<int(ShareCapability)> error, QS
     testingFileSystemType = std::move(fileSystemType);
 }
 
-int probeShare(const QString& root)
+void setShareProbeHooksForTesting(std::function<void(const QString&)> made, std::chrono::milliseconds limit)
+{
+    std::lock_guard lock(testingMutex);
+    testingScratchMade = std::move(made);
+    testingTimeLimit = limit;
+}
+
+int share_probe::injectedFault(ShareCapability capability)
+{
+    std::function<int(ShareCapability)> fault;
+    {
+        std::lock_guard lock(testingMutex);
+        fault = testingFault;
+    }
+    return fault ? fault(capability) : 0;
+}
+
+ShareProbeResult probeShare(const QString& root, ProbePurpose purpose)
 {
     const QString type = fileSystemTypeOf(root);
     // rclone's mount answers link() with an I/O error and creates files "exclusively" in each
@@ -291,31 +250,50 @@ int probeShare(const QString& root)
             tr("It is an rclone mount, which can’t create a file exclusively between computers, so two teammates "
                "could hold the same lock; no mount option changes that. Put the team bundle on a share mounted "
                "another way (SMB, NFS, sshfs)."));
-    // A folder of its own, so that clients probing at once never meet; hidden, and named so that
-    // nobody takes it for the team's data.
-    const QString folder = root + QStringLiteral("/.share-check-") + randomToken();
-    int error = injectedFault(ShareCapability::write);
-    if (error == 0)
-        error = makeSharedFolder(folder, 0700);
-    if (error != 0) {
-        if (cannotWrite(error))
-            return error;
-        throw StorageError::fromErrno(error, folder, QStringLiteral("mkdir"));
+    auto run = std::make_shared<Run>();
+    run->rootPath = root;
+    run->type = type;
+    run->purpose = purpose;
+    run->root = UniqueFd(::open(nativePath(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!run->root.isOpen())
+        throw StorageError::fromErrno(errno, root, QStringLiteral("open"));
+    // A folder of its own, so that clients probing at once never meet.
+    makeScratch(*run);
+    if (run->refusal != 0) {
+        if (purpose == ProbePurpose::create)
+            failCreation(root, run->refusal);
+        return ShareProbeResult{run->refusal, {}};
     }
-    std::optional<Shortcoming> shortcoming;
-    Probe probe(folder, type);
-    try {
-        probe.run();
-    } catch (const Shortcoming& found) {
-        shortcoming = found;
-    } catch (...) {
-        removeTreeQuietly(folder);
-        throw;
+    // A share that waits instead of answering (a cluster file system out of space waits minutes
+    // before it says so) must not hold the team up: the checks run on a thread of their own.
+    std::thread(runChecks, run).detach();
+    std::unique_lock lock(run->mutex);
+    if (!run->finishedChanged.wait_for(lock, timeLimit(), [&] { return run->finished; })) {
+        run->abandoned = true;
+        lock.unlock();
+        if (purpose == ProbePurpose::create)
+            failCreation(root, ETIMEDOUT);
+        return ShareProbeResult{ETIMEDOUT, {}};
     }
-    removeTreeQuietly(folder);
-    if (shortcoming)
-        throw TeamBundleError(TeamBundleError::Case::unsupportedShare, root, shortcoming->text);
-    return probe.refusal();
+    if (run->failure)
+        std::rethrow_exception(run->failure);
+    if (run->shortcoming)
+        throw TeamBundleError(TeamBundleError::Case::unsupportedShare, root, run->shortcoming->text);
+    if (run->refusal != 0 && purpose == ProbePurpose::create)
+        failCreation(root, run->refusal);
+    return ShareProbeResult{run->refusal, run->openFiles};
+}
+
+QString OpenFileHandling::description() const
+{
+    const auto answer = [](int error) {
+        return error == 0    ? QStringLiteral("done")
+               : error == -1 ? QStringLiteral("reported done, the old file stayed")
+                             : systemErrorText(error);
+    };
+    return QStringLiteral("rename over a file held open: %1; rename of a file held open: %2; removal of a file "
+                          "held open: %3")
+        .arg(answer(replace), answer(moveAside), answer(remove));
 }
 
 std::optional<TeamBundleError> writeProblemOf(const QString& root, const QStringList& folders, int probeRefusal)
@@ -325,6 +303,13 @@ std::optional<TeamBundleError> writeProblemOf(const QString& root, const QString
         const QString subject = folder == root ? tr("its folder") : tr("its folder “%1”").arg(shownPath(folder));
         return TeamBundleError(TeamBundleError::Case::readOnly, root, writeRefusal(folder, subject, error));
     };
+    if (probeRefusal == ETIMEDOUT)
+        return TeamBundleError(
+            TeamBundleError::Case::readOnly, root,
+            tr("a small file written to its share wasn’t stored within %1 seconds: the share may be full, or its "
+               "server overloaded. Ask whoever manages the share to make room or to check the server, then open "
+               "the team bundle again.")
+                .arg(secondsOf(timeLimit())));
     // A read-only or full share is said to be that, whatever its folders' modes.
     if (probeRefusal == EROFS || probeRefusal == ENOSPC
 #ifdef EDQUOT

@@ -18,7 +18,6 @@
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
 
-#include <algorithm>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -27,6 +26,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
+#include <algorithm>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -90,6 +90,23 @@ void makeOwnFolder(const QString& path)
         throw StorageError::fromErrno(error, path, QStringLiteral("mkdir"));
 }
 
+// The marker names a sharing this version doesn't know ("GROUP", 1, null...): a problem of the
+// bundle, saying what is made of it. Built in one pass: the value comes from the share.
+QString unknownSharingProblem(const QString& root, const QJsonValue& value, FolderSharing used)
+{
+    QString shown = QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
+    shown = shown.mid(1, shown.size() - 2);
+    if (shown.size() > 40)
+        shown = shown.left(40) + QStringLiteral("…");
+    return QStringLiteral("%1: its \"sharing\" is %2, which is neither \"group\" nor \"umask\": damaged. %3")
+        .arg(markerPath(root), shown,
+             used == FolderSharing::group
+                 ? QStringLiteral("Its folder is group-writable or setgid, so what is made in it is the group's to "
+                                  "read and write.")
+                 : QStringLiteral("Its folder is neither group-writable nor setgid, so what is made in it gets the "
+                                  "modes each user's umask gives."));
+}
+
 } // namespace
 
 ClientIdentity ClientIdentity::current()
@@ -129,7 +146,7 @@ std::shared_ptr<TeamBundle> TeamBundle::create(const QString& path, std::shared_
         throw TeamBundleError(TeamBundleError::Case::missingFolder, parent);
     // A team's folder on a share is set up for its group (group-writable, setgid): so is the
     // bundle, for every client that opens it, whatever each user's umask.
-    const FolderSharing sharing = sharingForNewBundleIn(parent);
+    const FolderSharing sharing = sharingOfFolder(parent);
     const SharedFolder shared(root, sharing);
     // Claiming the folder with mkdir never overwrites anything, also against another client.
     if (const int error = makeSharedFolder(root)) {
@@ -141,7 +158,7 @@ std::shared_ptr<TeamBundle> TeamBundle::create(const QString& path, std::shared_
         adoptGroupOf(root, parent);
     try {
         // Before anything is written: a share that can't keep the team's work refuses the team.
-        probeShare(root);
+        probeShare(root, ProbePurpose::create);
         for (const char* folder : folders)
             makeOwnFolder(root + QLatin1Char('/') + QLatin1String(folder));
     } catch (...) {
@@ -193,13 +210,16 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     if (!parsedId || parsedId->isNil())
         throw TeamBundleError(TeamBundleError::Case::unreadable, root);
     const QString teamId = parsedId->toString();
-    // Before anything is made in it, including the probe's scratch folder.
-    auto shared =
-        std::make_unique<SharedFolder>(root, sharingNamed(marker.value(QStringLiteral("sharing")).toString()));
+    // Before anything is made in it, including the probe's scratch folder. A sharing this version
+    // doesn't know is damage: the folder decides, so that nobody's umask takes files from a group.
+    const QJsonValue recordedSharing = marker.value(QStringLiteral("sharing"));
+    const std::optional<FolderSharing> sharing = sharingRecorded(recordedSharing);
+    auto shared = std::make_unique<SharedFolder>(root, sharing ? *sharing : sharingOfFolder(root));
     QStringList ownFolders;
     for (const char* folder : folders)
         ownFolders << root + QLatin1Char('/') + QLatin1String(folder);
-    auto writeProblem = writeProblemOf(root, ownFolders << root + QStringLiteral("/objects/tmp"), probeShare(root));
+    const ShareProbeResult probe = probeShare(root);
+    auto writeProblem = writeProblemOf(root, ownFolders << root + QStringLiteral("/objects/tmp"), probe.refusal);
     for (const char* folder : folders) {
         const QString ownFolder = root + QLatin1Char('/') + QLatin1String(folder);
         // A bundle this user may only read gets nothing made in it; a link is refused all the same.
@@ -218,10 +238,18 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     team->m_clientLease = std::move(lease);
     team->m_sharedFolder = std::move(shared);
     team->m_writeProblem = std::move(writeProblem);
+    team->m_shareOpenFiles = probe.openFiles;
     if (team->m_writeProblem)
         team->m_log->event(escapedForLog(team->m_writeProblem->localizedDescription()), QStringLiteral("open"),
                            Logger::Level::warning);
+    else if (!probe.openFiles.replacesOpenFiles())
+        team->m_log->event(QStringLiteral("The share refuses to replace, move or remove a file held open (%1): "
+                                          "such steps wait for the other client to let go.")
+                               .arg(probe.openFiles.description()),
+                           QStringLiteral("open"), Logger::Level::info);
     QStringList problems;
+    if (!sharing)
+        problems << unknownSharingProblem(root, recordedSharing, shared->sharing());
     // Client by client: the records of the whole team are never held twice at once.
     team->m_journal->readAll(problems, [&](std::vector<JournalRecord>&& records) { team->m_model.apply(records); });
 #ifdef __GLIBC__
@@ -832,8 +860,8 @@ std::shared_ptr<StatCache> TeamBundle::statCache(const IdFor<VersionBundle>& id)
     // The records kept in memory over all bundles, at most (a few hundred bytes each).
     constexpr qsizetype recordsKept = 200'000;
     std::lock_guard lock(m_statCachesMutex);
-    const auto found = std::find_if(m_statCaches.begin(), m_statCaches.end(),
-                                    [&](const auto& entry) { return entry.first == id; });
+    const auto found =
+        std::find_if(m_statCaches.begin(), m_statCaches.end(), [&](const auto& entry) { return entry.first == id; });
     std::shared_ptr<StatCache> cache;
     if (found != m_statCaches.end()) {
         cache = found->second;

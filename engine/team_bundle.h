@@ -5,6 +5,7 @@
 #include "engine/id_for.h"
 #include "engine/lock_table.h"
 #include "engine/logger.h"
+#include "engine/share_probe.h"
 #include "engine/storage/content_store.h"
 #include "engine/team_state.h"
 #include "engine/user_identity.h"
@@ -81,6 +82,10 @@ public:
     // Why this user can only read the team bundle (TeamBundleError readOnly: which folder, whose
     // it is and what to ask for), none when they may write it. Judged when it was opened.
     const std::optional<TeamBundleError>& writeProblem() const { return m_writeProblem; }
+    // What the share answered when a file this client held open was replaced, moved aside and
+    // removed, as found at open (nothing refused when the bundle opened for reading only): on
+    // SMB those steps must be retried until the other client lets go.
+    const OpenFileHandling& shareOpenFiles() const { return m_shareOpenFiles; }
     const QString& rootPath() const { return m_root; }
     QUrl rootURL() const { return QUrl::fromLocalFile(m_root); }
     const UserIdentity& user() const { return m_identity.user; }
@@ -211,6 +216,7 @@ private:
     // Then, so that the client id is given back only after everything that uses it is gone.
     std::unique_ptr<ClientLease> m_clientLease;
     std::optional<TeamBundleError> m_writeProblem;
+    OpenFileHandling m_shareOpenFiles;
     QString m_root;
     QString m_name;
     QString m_teamId;

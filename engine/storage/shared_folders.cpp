@@ -66,17 +66,23 @@ void share(int fd, bool folder) noexcept
 
 } // namespace
 
-FolderSharing sharingForNewBundleIn(const QString& parent)
+FolderSharing sharingOfFolder(const QString& folder)
 {
     struct stat status {};
-    if (::stat(QFile::encodeName(parent).constData(), &status) != 0)
+    if (::stat(QFile::encodeName(folder).constData(), &status) != 0)
         return FolderSharing::umask;
     return (status.st_mode & (S_IWGRP | S_ISGID)) != 0 ? FolderSharing::group : FolderSharing::umask;
 }
 
-FolderSharing sharingNamed(const QString& name)
+std::optional<FolderSharing> sharingRecorded(const QJsonValue& value)
 {
-    return name == QLatin1String("group") ? FolderSharing::group : FolderSharing::umask;
+    if (value.isUndefined())
+        return FolderSharing::umask;
+    for (const FolderSharing sharing : {FolderSharing::group, FolderSharing::umask}) {
+        if (value.isString() && value.toString() == sharingName(sharing))
+            return sharing;
+    }
+    return std::nullopt;
 }
 
 QString sharingName(FolderSharing sharing)
@@ -135,6 +141,15 @@ void shareCreatedFolder(const QString& path) noexcept
             return;
         share(fd, true);
         ::close(fd);
+    } catch (...) {
+    }
+}
+
+void shareCreatedFolder(int fd, const QString& path) noexcept
+{
+    try {
+        if (fd >= 0 && sharedWithGroup(path))
+            share(fd, true);
     } catch (...) {
     }
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QJsonValue>
 #include <QString>
+
+#include <optional>
 
 #include <sys/types.h>
 
@@ -16,13 +19,16 @@ enum class FolderSharing {
     group,
 };
 
-// The sharing a new team bundle made in `parent` gets: group when that folder is writable by its
-// group or setgid (the way a team's share is set up), umask otherwise.
-FolderSharing sharingForNewBundleIn(const QString& parent);
+// Group when `folder` is writable by its group or setgid (the way a team's share is set up),
+// umask otherwise: the sharing of a new team bundle made in it, and of one whose description
+// records a sharing this version doesn't know.
+FolderSharing sharingOfFolder(const QString& folder);
 
-// The sharing a bundle's description names ("group"), umask for any other value or none (a
-// bundle made before the choice was recorded behaves as it always did).
-FolderSharing sharingNamed(const QString& name);
+// The sharing a bundle's description records as `value`: exactly "group" or "umask"; umask when
+// it records none (a bundle made before the choice was recorded behaves as it always did); none
+// for anything else ("GROUP", 1, null...), which is damage: the caller reports it and decides by
+// sharingOfFolder(), so that nobody's umask takes the team's files from the group.
+std::optional<FolderSharing> sharingRecorded(const QJsonValue& value);
 QString sharingName(FolderSharing sharing);
 
 // While it lives, the team bundle at `root` is known to this process: what is made below it is
@@ -49,6 +55,8 @@ private:
 void shareCreatedFile(int fd, const QString& path) noexcept;
 // The same for a folder this process just created at `path`.
 void shareCreatedFolder(const QString& path) noexcept;
+// The same for the folder this process just created at `path`, open as `fd`.
+void shareCreatedFolder(int fd, const QString& path) noexcept;
 // mkdir(`path`, `mode`) and shareCreatedFolder(); 0, or the errno of the failed mkdir.
 int makeSharedFolder(const QString& path, mode_t mode = 0777) noexcept;
 

@@ -5,11 +5,13 @@
 #include "support/engine_test_support.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <cerrno>
 #include <csignal>
@@ -145,7 +147,97 @@ private:
 class ShareProbeTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup() { setShareProbeFaultsForTesting({}); }
+    void cleanup()
+    {
+        setShareProbeFaultsForTesting({});
+        setShareProbeHooksForTesting({});
+    }
+
+    // A share that won't replace, move or remove a file held open (SMB's share modes) is used, and
+    // the client says so; a local disk does all three.
+    void findsWhetherFilesHeldOpenCanBeReplaced()
+    {
+        TeamFixture fixture;
+        QVERIFY(fixture.client(QStringLiteral("ana"))->shareOpenFiles().replacesOpenFiles());
+        setShareProbeFaultsForTesting([](ShareCapability tried) {
+            return tried == ShareCapability::replaceOpenFile                                            ? EEXIST
+                   : tried == ShareCapability::moveOpenFile || tried == ShareCapability::removeOpenFile ? EBUSY
+                                                                                                        : 0;
+        });
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        QVERIFY(!ben->writeProblem());
+        const OpenFileHandling& found = ben->shareOpenFiles();
+        QCOMPARE((QList<int>{found.replace, found.moveAside, found.remove}), (QList<int>{EEXIST, EBUSY, EBUSY}));
+        QVERIFY(!found.replacesOpenFiles());
+        const QByteArray log =
+            contentOf(fixture.root() + QStringLiteral("/logs/") + ben->clientId() + QStringLiteral(".log"));
+        QVERIFY2(log.contains("refuses to replace, move or remove a file held open"), log.constData());
+        QCOMPARE(probeLeftovers(fixture.root()), QStringList());
+    }
+
+    // A teammate who swaps the scratch folder for a link between its making and its use: nothing
+    // is made where the link leads.
+    void neverFollowsASwappedScratchFolder()
+    {
+        TeamFixture fixture;
+        const QString elsewhere = fixture.scratch(QStringLiteral("elsewhere"));
+        const QString moved = fixture.scratch(QStringLiteral("moved")) + QStringLiteral("/scratch");
+        bool swapped = false;
+        setShareProbeHooksForTesting([&](const QString& scratch) {
+            if (!std::exchange(swapped, true)) {
+                QVERIFY(::rename(QFile::encodeName(scratch).constData(), QFile::encodeName(moved).constData()) == 0);
+                plantLink(scratch, elsewhere);
+            }
+        });
+        // Looked at while the probe's first file is there (it is removed at the end).
+        const auto entriesOf = [](const QString& folder) {
+            return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        };
+        QStringList whileProbing{QStringLiteral("not looked at")};
+        setShareProbeFaultsForTesting([&](ShareCapability tried) {
+            if (tried == ShareCapability::flush)
+                whileProbing = entriesOf(elsewhere) + entriesOf(moved);
+            return 0;
+        });
+        QVERIFY(fixture.client(QStringLiteral("ana")));
+        QCOMPARE(whileProbing, QStringList());
+        QCOMPARE(entriesOf(elsewhere), QStringList());
+        QCOMPARE(QDir(moved).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        // Only the planted link is left, untouched.
+        const QStringList left = probeLeftovers(fixture.root());
+        QCOMPARE(left.size(), 1);
+        QCOMPARE(QFileInfo(fixture.root() + QLatin1Char('/') + left[0]).symLinkTarget(), elsewhere);
+    }
+
+    // A share whose flush doesn't return (a cluster file system waiting for space): creating a team
+    // fails in time, opening one opens it for reading, and the probe left behind tidies up itself.
+    void aFlushThatHangsIsGivenUpInTime()
+    {
+        TeamFixture fixture;
+        QVERIFY(fixture.client(QStringLiteral("ana")));
+        setShareProbeFaultsForTesting([](ShareCapability tried) {
+            if (tried == ShareCapability::flush)
+                QThread::msleep(1500);
+            return 0;
+        });
+        setShareProbeHooksForTesting({}, std::chrono::milliseconds(200));
+        QElapsedTimer timer;
+        timer.start();
+        const QString made = fixture.scratch(QStringLiteral("new")) + QStringLiteral("/New.vantrelteam");
+        try {
+            createAt(made);
+            QFAIL("a team was made on a share that didn't flush");
+        } catch (const StorageError& failure) {
+            QVERIFY2(failure.localizedDescription().contains(QStringLiteral("in time")),
+                     qPrintable(failure.localizedDescription()));
+        }
+        const auto team = fixture.client(QStringLiteral("ben"));
+        QVERIFY(timer.elapsed() < 1200);
+        QVERIFY(team->writeProblem());
+        QVERIFY2(team->writeProblem()->localizedDescription().contains(QStringLiteral("wasn’t stored within")),
+                 qPrintable(team->writeProblem()->localizedDescription()));
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(made) && probeLeftovers(fixture.root()).isEmpty(), 10000);
+    }
 
     void refusesAShareThatCannotKeepThePromises_data()
     {
