@@ -249,7 +249,7 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
                            QStringLiteral("open"), Logger::Level::info);
     QStringList problems;
     if (!sharing)
-        problems << unknownSharingProblem(root, recordedSharing, shared->sharing());
+        problems << unknownSharingProblem(root, recordedSharing, team->m_sharedFolder->sharing());
     // Client by client: the records of the whole team are never held twice at once.
     team->m_journal->readAll(problems, [&](std::vector<JournalRecord>&& records) { team->m_model.apply(records); });
 #ifdef __GLIBC__

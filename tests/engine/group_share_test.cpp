@@ -81,15 +81,28 @@ QJsonObject markerOf(const QString& root)
     return QJsonDocument::fromJson(contentOf(root + QStringLiteral("/team.json"))).object();
 }
 
-// Runs group_child as `user` with umask 022; its output, one line each.
-QStringList runAs(const User& user, const QStringList& arguments)
+// Writes `sharing` into the marker of the bundle at `root` as the group's file.
+void recordSharing(const QString& root, const QJsonValue& sharing)
+{
+    QJsonObject marker = markerOf(root);
+    marker.insert(QStringLiteral("sharing"), sharing);
+    const QString path = root + QStringLiteral("/team.json");
+    struct stat status {};
+    ::stat(QFile::encodeName(path).constData(), &status);
+    writeFile(path, QJsonDocument(marker).toJson());
+    [[maybe_unused]] const int owned = ::chown(QFile::encodeName(path).constData(), status.st_uid, status.st_gid);
+    ::chmod(QFile::encodeName(path).constData(), 0664);
+}
+
+// Runs group_child as `user` with umask `mask`; its output, one line each.
+QStringList runAs(const User& user, const QStringList& arguments, mode_t mask = 022)
 {
     QProcess child;
-    child.setChildProcessModifier([user] {
+    child.setChildProcessModifier([user, mask] {
         if (::setgroups(user.groups.size(), user.groups.data()) != 0 || ::setgid(user.gid) != 0
             || ::setuid(user.uid) != 0)
             ::_exit(3);
-        ::umask(022);
+        ::umask(mask);
     });
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), arguments.value(1));
@@ -159,6 +172,68 @@ private Q_SLOTS:
         work(older);
         QCOMPARE(groupWritable(older + QStringLiteral("/logs")), QStringList());
         QCOMPARE(groupWritable(older + QStringLiteral("/journal/ANA")), QStringList());
+    }
+
+    // A marker whose sharing is neither "group" nor "umask" is damage: reported, and the folder
+    // decides, so that a member with umask 077 still makes what the group can read and write.
+    void anUnknownSharingIsReportedAndTheFolderDecides()
+    {
+        const mode_t umaskBefore = ::umask(077);
+        const auto restore = qScopeGuard([umaskBefore] { ::umask(umaskBefore); });
+        QTemporaryDir dir;
+        const QString shared = dir.filePath(QStringLiteral("shared"));
+        QVERIFY(QDir().mkpath(shared));
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 02775) == 0);
+        const auto files = localFileManager(dir.filePath(QStringLiteral("local")));
+        const auto workspace = std::make_shared<RecordingWorkspace>();
+        const QString root = shared + QStringLiteral("/Team.vantrelteam");
+        TeamBundle::create(root, files, workspace, ClientIdentity{QStringLiteral("ANA"), {}});
+        const QString document = dir.filePath(QStringLiteral("Cut.kdenlive"));
+        writeFile(document, "<mlt/>");
+        int client = 0;
+        for (const QJsonValue& sharing : {QJsonValue(QStringLiteral("GROUP")), QJsonValue(1), QJsonValue()}) {
+            recordSharing(root, sharing);
+            const auto bundle =
+                TeamBundle::open(root, files, workspace, ClientIdentity{QStringLiteral("C%1").arg(++client), {}});
+            QCOMPARE(bundle->problems().size(), 1);
+            QVERIFY2(bundle->problems()[0].contains(QStringLiteral("\"sharing\"")), qPrintable(bundle->problems()[0]));
+            syncWait(VersioningService::import(VersioningServiceType::document, document, std::nullopt, std::nullopt,
+                                               std::nullopt, QStringLiteral("First"), DocumentApplication::none(),
+                                               bundle, files, workspace));
+        }
+        QCOMPARE(notShared(root), QStringList());
+    }
+
+    // The same with real users: a member with umask 077 works in a bundle whose marker was spoiled.
+    void aMemberWithAClosedUmaskStillSharesWithTheGroup()
+    {
+        if (::geteuid() != 0)
+            QSKIP("Running processes as other users needs root.");
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        const QString shared = dir.filePath(QStringLiteral("shared"));
+        QVERIFY(QDir().mkpath(shared));
+        QVERIFY(::chown(QFile::encodeName(shared).constData(), 0, team) == 0);
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 02775) == 0);
+        const auto home = [&](const User& user) {
+            const QString path = dir.filePath(QStringLiteral("home-%1").arg(user.uid));
+            QDir().mkpath(path);
+            [[maybe_unused]] const int changed = ::chown(QFile::encodeName(path).constData(), user.uid, user.gid);
+            return path;
+        };
+        for (const char* name : {"Cut.kdenlive", "Titles.srt"})
+            writeFile(dir.filePath(QLatin1String(name)), "<mlt/>");
+        const QString root = shared + QStringLiteral("/Team.vantrelteam");
+        const QStringList made = runAs(ana, {root, home(ana), QStringLiteral("ANA"), QStringLiteral("create"),
+                                             dir.filePath(QStringLiteral("Cut.kdenlive"))});
+        QCOMPARE(made.size(), 2);
+        recordSharing(root, QStringLiteral("GROUP"));
+        const QStringList edited = runAs(ben,
+                                         {root, home(ben), QStringLiteral("BEN"), QStringLiteral("edit"),
+                                          made[0].mid(3), dir.filePath(QStringLiteral("Titles.srt"))},
+                                         077);
+        QCOMPARE(edited, (QStringList{QStringLiteral("writable"), QStringLiteral("result ok")}));
+        QCOMPARE(notShared(root, team), QStringList());
     }
 
     void membersOfTheGroupWorkInOneBundleAndOthersMayOnlyReadIt()
