@@ -124,7 +124,7 @@ TeamBundle::TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager,
       m_workspace(std::move(workspace)),
       m_log(std::make_unique<Logger>(m_root + QStringLiteral("/logs"), m_identity.clientId, m_identity.user,
                                      localFolder(QStringLiteral("logs")))),
-      m_contents(std::make_unique<ContentStore>(m_root + QStringLiteral("/objects"))),
+      m_contents(std::make_unique<ContentStore>(m_root + QStringLiteral("/objects"), m_identity.clientId)),
       m_journal(std::make_unique<Journal>(m_root + QStringLiteral("/journal"), m_identity.clientId)),
       m_locks(std::make_unique<LockTable>(m_root + QStringLiteral("/locks"), m_identity.clientId, m_identity.user)),
       m_checkouts(std::make_unique<CheckoutRegistry>(localFolder(QStringLiteral("checkouts")))),
@@ -247,6 +247,9 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
                                           "such steps wait for the other client to let go.")
                                .arg(probe.openFiles.description()),
                            QStringLiteral("open"), Logger::Level::info);
+    // What an earlier run of this client left half-written (a crash, a share gone meanwhile).
+    if (!team->m_writeProblem)
+        team->m_contents->removeOwnTemporaries();
     QStringList problems;
     if (!sharing)
         problems << unknownSharingProblem(root, recordedSharing, team->m_sharedFolder->sharing());
@@ -522,6 +525,8 @@ void TeamBundle::poll()
 {
     if (!checkReachable())
         return;
+    // Temporary files this client could not remove while the share was gone.
+    m_contents->removeOwnTemporaries();
     QStringList problems;
     const auto records = m_journal->readNew(problems);
     const QStringList withdrawn = m_journal->withdrawnProblems();

@@ -36,8 +36,10 @@ char* ioBuffer()
 
 } // namespace
 
-ContentStore::ContentStore(QString folder)
+ContentStore::ContentStore(QString folder, QString owner)
     : m_folder(std::move(folder)),
+      m_owner(std::move(owner)),
+      m_leftovers(std::make_unique<Leftovers>()),
       m_recentTrees(std::make_unique<TreeCache>())
 {
     while (m_folder.size() > 1 && m_folder.endsWith(u'/'))
@@ -79,16 +81,16 @@ void ContentStore::claimFolder(const QString& path, bool again)
 ContentStore::Temporary ContentStore::createTemporary()
 {
     const QString folder = temporaryFolder(m_folder);
-    const QString path = folder + u'/' + randomToken();
+    const QString path = folder + u'/' + temporaryName();
     claimFolder(folder);
     try {
-        return Temporary(path, openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, m_folder));
+        return Temporary(path, openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, m_folder), m_leftovers.get());
     } catch (const StorageError& error) {
         if (error.systemError() != ENOENT)
             throw;
     }
     claimFolder(folder, true); // removed since it was checked
-    return Temporary(path, openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, m_folder));
+    return Temporary(path, openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, m_folder), m_leftovers.get());
 }
 
 bool ContentStore::reuseIntact(const ContentHash& hash, qint64 size)
@@ -212,9 +214,8 @@ ContentStore::Stored ContentStore::readIntoTemporary(const QString& path, Tempor
     struct stat before {};
     UniqueFd source = openSource(path, before);
     temporary = createTemporary();
-    return readAndHash(source.get(), path, before, [&](const char* data, size_t count) {
-        writeAll(temporary.fd.get(), data, count, m_folder);
-    });
+    return readAndHash(source.get(), path, before,
+                       [&](const char* data, size_t count) { writeAll(temporary.fd.get(), data, count, m_folder); });
 }
 
 ContentStore::Stored ContentStore::storeFile(const QString& path)

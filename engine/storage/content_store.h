@@ -30,7 +30,10 @@ public:
     };
 
     // `folder` is the store's own folder (the team bundle's "objects"); it is created on first use.
-    explicit ContentStore(QString folder);
+    // `owner` is the client id of the client that writes through it: its temporary files are
+    // named after it (`tmp/<owner>.<process>.<random>`), so that it can tell its own left-overs
+    // (see removeOwnTemporaries()); without one they are named as older versions did.
+    explicit ContentStore(QString folder, QString owner = {});
     ~ContentStore();
 
     const QString& folder() const { return m_folder; }
@@ -77,6 +80,13 @@ public:
 
     class Batch;
 
+    // Removes what the owner left in the temporary folder as soon as it can: at the first call,
+    // the files of its earlier runs (a crash, a share gone when they were to be removed); at each
+    // call, the files of this process whose removal failed. Never a file this process may still
+    // be writing, nor another client's (collectGarbage() removes those after its grace period).
+    // Best effort; returns how many files it removed.
+    int removeOwnTemporaries() noexcept;
+
     // Removes the contents that are not `referenced` and were not stored or refreshed within
     // `gracePeriod`, and temporary files older than that. Returns how many contents it removed.
     // Failures on single files are skipped: they are collected next time.
@@ -84,6 +94,10 @@ public:
 
 private:
     struct Temporary;
+    struct Leftovers;
+
+    QString temporaryName() const;
+    int removeEarlierRuns();
 
     // Reads the regular file at `path` into a new temporary file of the store, giving its hash.
     Stored readIntoTemporary(const QString& path, Temporary& temporary);
@@ -103,6 +117,8 @@ private:
     void place(Temporary& temporary, const ContentHash& hash);
 
     QString m_folder;
+    QString m_owner;
+    const std::unique_ptr<Leftovers> m_leftovers;
     const std::unique_ptr<TreeCache> m_recentTrees;
     std::mutex m_claimedMutex;
     QSet<QString> m_claimed;

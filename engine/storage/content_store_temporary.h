@@ -6,7 +6,12 @@
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/content_store.h"
 
+#include <QStringList>
+
+#include <cerrno>
 #include <ctime>
+#include <mutex>
+#include <unistd.h>
 #include <utility>
 
 namespace vantrel {
@@ -25,12 +30,36 @@ inline qint64 nanoseconds(const timespec& time)
 
 } // namespace content_store
 
+// The temporary files of this process that could not be removed (the share was gone): removed
+// again by removeOwnTemporaries(), at the next poll that reaches the share.
+struct ContentStore::Leftovers {
+    std::mutex mutex;
+    QStringList paths;
+    bool earlierRunsRemoved = false;
+
+    void note(QString path) noexcept
+    {
+        try {
+            std::lock_guard lock(mutex);
+            paths.append(std::move(path));
+        } catch (...) {
+            // Only allocation can fail: the file is removed at the next start instead.
+        }
+    }
+};
+
 struct ContentStore::Temporary {
     QString path;
     posix::UniqueFd fd;
+    Leftovers* leftovers = nullptr;
 
     Temporary() = default;
-    Temporary(QString path, posix::UniqueFd fd) : path(std::move(path)), fd(std::move(fd)) {}
+    Temporary(QString path, posix::UniqueFd fd, Leftovers* leftovers)
+        : path(std::move(path)),
+          fd(std::move(fd)),
+          leftovers(leftovers)
+    {
+    }
     Temporary(Temporary&&) = default;
     Temporary& operator=(Temporary&& other) noexcept
     {
@@ -38,6 +67,7 @@ struct ContentStore::Temporary {
             discard();
             path = std::exchange(other.path, QString());
             fd = std::move(other.fd);
+            leftovers = other.leftovers;
         }
         return *this;
     }
@@ -45,8 +75,16 @@ struct ContentStore::Temporary {
     void discard() noexcept
     {
         fd = posix::UniqueFd();
-        if (!path.isEmpty())
-            posix::removeFileQuietly(std::exchange(path, QString()));
+        if (path.isEmpty())
+            return;
+        QString removed = std::exchange(path, QString());
+        int result;
+        do {
+            result = ::unlink(posix::nativePath(removed).constData());
+        } while (result != 0 && errno == EINTR);
+        // Also "not there": an unmounted share shows its empty mount point.
+        if (result != 0 && leftovers)
+            leftovers->note(std::move(removed));
     }
     // The file is now somewhere else (or was dropped on purpose): don't remove it.
     void release() { path.clear(); }

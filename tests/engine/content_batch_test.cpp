@@ -119,6 +119,40 @@ private Q_SLOTS:
         }
     }
 
+    // A client removes its own left-overs as soon as it can: an earlier run's at once, one this
+    // process could not remove (the share was gone) once the share is back; never another
+    // client's, an older version's, nor one this process is still writing.
+    void aClientRemovesItsOwnLeftoversOnly()
+    {
+        const QString tmp = m_storeFolder + QStringLiteral("/tmp");
+        const auto namesIn = [&tmp] {
+            const QStringList names = entriesIn(tmp);
+            return QSet<QString>(names.cbegin(), names.cend());
+        };
+        ContentStore ana(m_storeFolder, QStringLiteral("ANA"));
+        auto writing = std::make_unique<ContentStore::Batch>(ana);
+        writing->storeBytes("still being written");
+        const QStringList inFlight = entriesIn(tmp);
+        QCOMPARE(inFlight.size(), 1);
+        QVERIFY(inFlight[0].startsWith(QStringLiteral("ANA.")));
+        const QStringList others{QStringLiteral("0123456789abcdef"), QStringLiteral("ANA.partial"),
+                                 QStringLiteral("ANA.0123456789abcdef.0123456789abcdef.x"),
+                                 QStringLiteral("BEN.0123456789abcdef.0123456789abcdef")};
+        for (const QString& name : others + QStringList{QStringLiteral("ANA.0123456789abcdef.0123456789abcdef")})
+            writeFile(tmp + u'/' + name, "partial");
+        // The same client opened a second time in this process.
+        QCOMPARE(ContentStore(m_storeFolder, QStringLiteral("ANA")).removeOwnTemporaries(), 1);
+        QCOMPARE(namesIn(), QSet<QString>(others.cbegin(), others.cend()) << inFlight[0]);
+
+        // The share is gone when the batch is given up, and comes back.
+        QVERIFY(QDir().rename(tmp, tmp + QStringLiteral("-away")));
+        writing.reset();
+        QVERIFY(QDir().rename(tmp + QStringLiteral("-away"), tmp));
+        QCOMPARE(namesIn(), QSet<QString>(others.cbegin(), others.cend()) << inFlight[0]);
+        QCOMPARE(ana.removeOwnTemporaries(), 1);
+        QCOMPARE(namesIn(), QSet<QString>(others.cbegin(), others.cend()));
+    }
+
     // Many threads storing through one batch, often the same contents.
     void threadsShareOneBatch()
     {

@@ -107,6 +107,19 @@ private Q_SLOTS:
         QVERIFY(team->versionBundles().liveIndex().all.isEmpty());
     }
 
+    // What an earlier run of a client left half-written goes when it opens the bundle again; a
+    // teammate's stays (for a day).
+    void openingRemovesTheClientsOwnLeftovers()
+    {
+        TeamFixture fixture;
+        const QString tmp = fixture.root() + QStringLiteral("/objects/tmp/");
+        const QString earlierRun = QStringLiteral(".0123456789abcdef.0123456789abcdef");
+        writeFile(tmp + QStringLiteral("CLIENT-ANA") + earlierRun, "partial");
+        writeFile(tmp + QStringLiteral("CLIENT-BEN") + earlierRun, "partial");
+        QVERIFY(fixture.client(QStringLiteral("ana")));
+        QCOMPARE(entriesIn(tmp), QStringList{QStringLiteral("CLIENT-BEN") + earlierRun});
+    }
+
     void filesAndPackagesComeBackByteForByte()
     {
         TeamFixture fixture;
