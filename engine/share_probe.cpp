@@ -107,7 +107,9 @@ void runChecks(const std::shared_ptr<Run>& run) noexcept
     } catch (...) {
         failure = std::current_exception();
     }
-    share_probe::removeScratch(run->root.get(), run->scratchName, run->scratch.get());
+    share_probe::removeScratch(run->root.get(), run->scratchName, std::move(run->scratch));
+    // Closed before the bundle's folder may be removed, which SMB refuses while it is open.
+    run->root = UniqueFd();
     std::lock_guard lock(run->mutex);
     run->finished = true;
     run->refusal = refusal;

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +37,9 @@ int attempt(Call call)
 // How a share with share modes refuses to replace, move or remove a file another handle holds
 // (SMB: EEXIST for a rename over it, EBUSY otherwise; others answer EACCES or ETXTBSY). Anything
 // else is the share failing, not refusing.
+// Every name the checks make in the scratch folder.
+constexpr const char* fileNames[] = {"a", "b", "c", "d", "e", "f", "g", "h"};
+
 bool isShareModeRefusal(int error)
 {
     return error == EEXIST || error == EBUSY || error == EACCES || error == EPERM || error == ETXTBSY;
@@ -237,20 +239,13 @@ void Checks::checkOpenFiles()
                                        [this] { return attempt([&] { return ::unlinkat(m_folder, "h", 0); }); });
 }
 
-void removeScratch(int parent, const QByteArray& name, int folder) noexcept
+void removeScratch(int parent, const QByteArray& name, UniqueFd scratch) noexcept
 {
-    if (folder >= 0) {
-        const int listed = ::dup(folder);
-        if (DIR* entries = listed >= 0 ? ::fdopendir(listed) : nullptr) {
-            while (const dirent* entry = ::readdir(entries)) {
-                if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
-                    ::unlinkat(folder, entry->d_name, 0);
-            }
-            ::closedir(entries);
-        } else if (listed >= 0) {
-            ::close(listed);
-        }
-    }
+    // By the names the checks use: a listing through the descriptor comes back empty on some
+    // shares (smbnetfs).
+    for (const char* file : fileNames)
+        ::unlinkat(scratch.get(), file, 0);
+    scratch = UniqueFd();
     // Only a folder, and only when empty: a link put in its place is left alone.
     ::unlinkat(parent, name.constData(), AT_REMOVEDIR);
 }

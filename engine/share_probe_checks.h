@@ -4,6 +4,7 @@
 // (see share_probe.h). Shared by share_probe.cpp and share_probe_checks.cpp only.
 
 #include "engine/share_probe.h"
+#include "engine/storage/atomic_file.h"
 
 #include <QByteArray>
 #include <QString>
@@ -56,8 +57,9 @@ private:
     OpenFileHandling m_openFiles;
 };
 
-// Removes every file of the scratch folder open as `folder`, then the folder named `name` in the
-// folder open as `parent`, when it is still a folder. Never follows a link. Best effort.
-void removeScratch(int parent, const QByteArray& name, int folder) noexcept;
+// Removes every file of the scratch folder open as `folder`, closes it (SMB keeps a folder that
+// is open from being removed), then removes the folder named `name` in the folder open as
+// `parent`, when it is still a folder. Never follows a link. Best effort.
+void removeScratch(int parent, const QByteArray& name, posix::UniqueFd folder) noexcept;
 
 } // namespace vantrel::share_probe
