@@ -18,6 +18,7 @@
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
 
+#include <algorithm>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -26,7 +27,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
-#include <algorithm>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -865,8 +865,8 @@ std::shared_ptr<StatCache> TeamBundle::statCache(const IdFor<VersionBundle>& id)
     // The records kept in memory over all bundles, at most (a few hundred bytes each).
     constexpr qsizetype recordsKept = 200'000;
     std::lock_guard lock(m_statCachesMutex);
-    const auto found =
-        std::find_if(m_statCaches.begin(), m_statCaches.end(), [&](const auto& entry) { return entry.first == id; });
+    const auto found = std::find_if(m_statCaches.begin(), m_statCaches.end(),
+                                    [&](const auto& entry) { return entry.first == id; });
     std::shared_ptr<StatCache> cache;
     if (found != m_statCaches.end()) {
         cache = found->second;
