@@ -7,8 +7,10 @@
 #include <QCoreApplication>
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vantrel::share_probe {
@@ -241,13 +243,24 @@ void Checks::checkOpenFiles()
 
 void removeScratch(int parent, const QByteArray& name, UniqueFd scratch) noexcept
 {
+    // A file held open a moment ago may still count as open: FUSE hands the close to the share
+    // later (SMB refuses to remove it meanwhile), and NFS removes a file it renamed away when its
+    // last user let go in the background. A few short waits, then it is left.
+    const auto removed = [](const auto& remove) {
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            if (remove() == 0 || (errno != EBUSY && errno != ENOTEMPTY && errno != EINTR))
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    };
     // By the names the checks use: a listing through the descriptor comes back empty on some
-    // shares (smbnetfs).
-    for (const char* file : fileNames)
-        ::unlinkat(scratch.get(), file, 0);
+    // shares (smbnetfs lists a folder as it was when it was opened).
+    for (const char* file : fileNames) {
+        removed([&] { return ::unlinkat(scratch.get(), file, 0); });
+    }
     scratch = UniqueFd();
     // Only a folder, and only when empty: a link put in its place is left alone.
-    ::unlinkat(parent, name.constData(), AT_REMOVEDIR);
+    removed([&] { return ::unlinkat(parent, name.constData(), AT_REMOVEDIR); });
 }
 
 } // namespace vantrel::share_probe

@@ -109,14 +109,24 @@ private Q_SLOTS:
 
     // What an earlier run of a client left half-written goes when it opens the bundle again; a
     // teammate's stays (for a day).
-    void openingRemovesTheClientsOwnLeftovers()
+    void aClientRemovesItsOwnLeftoversAtOpenAndAtThePoll()
     {
         TeamFixture fixture;
         const QString tmp = fixture.root() + QStringLiteral("/objects/tmp/");
         const QString earlierRun = QStringLiteral(".0123456789abcdef.0123456789abcdef");
         writeFile(tmp + QStringLiteral("CLIENT-ANA") + earlierRun, "partial");
         writeFile(tmp + QStringLiteral("CLIENT-BEN") + earlierRun, "partial");
-        QVERIFY(fixture.client(QStringLiteral("ana")));
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        QCOMPARE(entriesIn(tmp), QStringList{QStringLiteral("CLIENT-BEN") + earlierRun});
+
+        // One its process could not remove, the store's folder being away, goes at the next poll.
+        auto cutOff = std::make_unique<ContentStore::Batch>(ana->contents());
+        cutOff->storeBytes("half a clip");
+        QVERIFY(QDir().rename(tmp, tmp.chopped(1) + QStringLiteral("-away")));
+        cutOff.reset();
+        QVERIFY(QDir().rename(tmp.chopped(1) + QStringLiteral("-away"), tmp));
+        QCOMPARE(entriesIn(tmp).size(), 2);
+        ana->poll();
         QCOMPARE(entriesIn(tmp), QStringList{QStringLiteral("CLIENT-BEN") + earlierRun});
     }
 
