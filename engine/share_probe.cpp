@@ -83,6 +83,7 @@ struct Run {
 
     std::mutex mutex;
     std::condition_variable finishedChanged;
+    int steps = 0; // answered by the share so far
     bool finished = false;
     bool abandoned = false;
     int refusal = 0;
@@ -98,7 +99,10 @@ void runChecks(const std::shared_ptr<Run>& run) noexcept
     std::optional<share_probe::Shortcoming> shortcoming;
     std::exception_ptr failure;
     try {
-        share_probe::Checks checks(run->scratch.get(), run->scratchPath, run->type);
+        share_probe::Checks checks(run->scratch.get(), run->scratchPath, run->type, [&run] {
+            std::lock_guard lock(run->mutex);
+            ++run->steps;
+        });
         checks.run();
         refusal = checks.refusal();
         openFiles = checks.openFiles();
@@ -267,10 +271,16 @@ ShareProbeResult probeShare(const QString& root, ProbePurpose purpose)
         return ShareProbeResult{run->refusal, {}};
     }
     // A share that waits instead of answering (a cluster file system out of space waits minutes
-    // before it says so) must not hold the team up: the checks run on a thread of their own.
+    // before it says so) must not hold the team up: the checks run on a thread of their own, and
+    // each step may take so long. A slow share that answers step by step is waited for.
     std::thread(runChecks, run).detach();
     std::unique_lock lock(run->mutex);
-    if (!run->finishedChanged.wait_for(lock, timeLimit(), [&] { return run->finished; })) {
+    for (int stepsSeen = -1; stepsSeen != run->steps;) {
+        stepsSeen = run->steps;
+        if (run->finishedChanged.wait_for(lock, timeLimit(), [&] { return run->finished; }))
+            break;
+    }
+    if (!run->finished) {
         run->abandoned = true;
         lock.unlock();
         if (purpose == ProbePurpose::create)

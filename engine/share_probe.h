@@ -55,9 +55,10 @@ enum class ProbePurpose {
             // just before, is removed when the probe leaves it empty, also after its time is up
 };
 
-// How long the probe may take before the share counts as one that can't be written to in time
-// (ETIMEDOUT). A probe that takes longer is left to end on its own, in the background, and removes
-// what it made when it does.
+// How long one step of the probe (a file made, written and flushed; a rename; a link) may take
+// before the share counts as one that can't be written to in time (ETIMEDOUT); a slow share that
+// answers step by step is waited for. A probe given up is left to end on its own, in the
+// background, and removes what it made when it does.
 inline constexpr std::chrono::milliseconds shareProbeTimeLimit{5000};
 
 // Tries, in a scratch folder of its own inside the team bundle at `root` (made and used through a

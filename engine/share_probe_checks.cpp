@@ -58,10 +58,11 @@ bool cannotWrite(int error)
         ;
 }
 
-Checks::Checks(int folder, QString folderPath, QString fileSystemType)
+Checks::Checks(int folder, QString folderPath, QString fileSystemType, std::function<void()> progressed)
     : m_folder(folder),
       m_folderPath(std::move(folderPath)),
-      m_type(std::move(fileSystemType))
+      m_type(std::move(fileSystemType)),
+      m_progressed(std::move(progressed))
 {
 }
 
@@ -70,10 +71,13 @@ bool Checks::run()
     if (!create("a", true))
         return false;
     checkExclusive("a");
+    m_progressed();
     if (!create("b", false))
         return false;
     checkRenameOver("b", "a");
+    m_progressed();
     checkLink("a", "c");
+    m_progressed();
     checkOpenFiles();
     return true;
 }
@@ -128,6 +132,7 @@ bool Checks::create(const char* name, bool flush)
             throw StorageError::fromErrno(syncError, path, QStringLiteral("fsync"));
     }
     file.close(path);
+    m_progressed();
     return true;
 }
 
@@ -219,6 +224,7 @@ int Checks::whileHeldOpen(const char* name, ShareCapability capability, const st
     int error = injectedFault(capability);
     if (error == 0)
         error = operation();
+    m_progressed();
     if (error > 0 && !isShareModeRefusal(error))
         throw StorageError::fromErrno(error, pathOf(name), QStringLiteral("rename"));
     return error;

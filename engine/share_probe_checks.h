@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace vantrel::share_probe {
 
 // What a test made the probe see at `capability` (see setShareProbeFaultsForTesting()), 0 for
@@ -25,10 +27,11 @@ struct Shortcoming {
 };
 
 // The checks, each file made, renamed, linked and removed relative to the descriptor `folder` of
-// the scratch folder, whose path (`folderPath`) only names it in errors.
+// the scratch folder, whose path (`folderPath`) only names it in errors. `progressed` is called
+// after each step the share answered.
 class Checks {
 public:
-    Checks(int folder, QString folderPath, QString fileSystemType);
+    Checks(int folder, QString folderPath, QString fileSystemType, std::function<void()> progressed);
 
     // Runs every check. False when this user can't write there (refusal() says why), so nothing
     // could be tried. Throws Shortcoming for a promise the share can't keep, StorageError when it
@@ -53,6 +56,7 @@ private:
     int m_folder;
     QString m_folderPath;
     QString m_type;
+    std::function<void()> m_progressed;
     int m_refusal = 0;
     OpenFileHandling m_openFiles;
 };

@@ -211,16 +211,21 @@ private Q_SLOTS:
 
     // A share whose flush doesn't return (a cluster file system waiting for space): creating a team
     // fails in time, opening one opens it for reading, and the probe left behind tidies up itself.
+    // A slow share that answers each step in time is waited for, however long they take together.
     void aFlushThatHangsIsGivenUpInTime()
     {
         TeamFixture fixture;
-        QVERIFY(fixture.client(QStringLiteral("ana")));
+        setShareProbeHooksForTesting({}, std::chrono::milliseconds(200));
+        setShareProbeFaultsForTesting([](ShareCapability) {
+            QThread::msleep(120);
+            return 0;
+        });
+        QVERIFY(!fixture.client(QStringLiteral("ana"))->writeProblem());
         setShareProbeFaultsForTesting([](ShareCapability tried) {
             if (tried == ShareCapability::flush)
                 QThread::msleep(1500);
             return 0;
         });
-        setShareProbeHooksForTesting({}, std::chrono::milliseconds(200));
         QElapsedTimer timer;
         timer.start();
         const QString made = fixture.scratch(QStringLiteral("new")) + QStringLiteral("/New.vantrelteam");
