@@ -2,6 +2,7 @@
 
 #include "engine/versioning_service.h"
 
+#include "engine/check_in_base.h"
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/folder_users.h"
@@ -74,70 +75,6 @@ void giveBack(TeamBundle& team, const QList<IdFor<VersionBundle>>& ids, const Id
                              + escapedForLog(error.debugDescription()),
                          QStringLiteral("checkOut"), Logger::Level::error);
     }
-}
-
-// Whether `version` was written by `record`, an earlier try of this check-in.
-bool writtenBy(const VersionInfo* version, const std::optional<JournalStamp>& record)
-{
-    return version && record && version->stamp.client == record->client && version->stamp.seq == record->seq;
-}
-
-// Whether the working copy starts from `now`: the version it was checked out from, or what an
-// earlier try of this check-in left (its own versions, or this client's withdrawal of them, a
-// revert to that same version).
-bool startsFrom(TeamBundle& team, const VersionInfo* now, const IdFor<Versions>& base,
-                const std::optional<JournalStamp>& earlier)
-{
-    if (!now || now->id == base || writtenBy(now, earlier))
-        return true;
-    return earlier && now->stamp.client == team.clientId() && now->revertedTo == base;
-}
-
-// The version a new version of a bundle is built on: the current one, unless an earlier try of
-// this check-in wrote it, whose contents the bundle may lack: then the one checked out.
-const VersionInfo* buildsOn(const BundleState& state, const IdFor<Versions>& base,
-                            const std::optional<JournalStamp>& earlier)
-{
-    const VersionInfo* now = state.currentVersion();
-    return writtenBy(now, earlier) ? state.version(base) : now;
-}
-
-// Who saved a version since the check-out of `current` began (by a revert, or by somebody who
-// took the lock meanwhile), of the document or of an included event it still holds; nobody
-// when its working copy still starts from the current versions.
-std::optional<QString> newerVersionBy(TeamBundle& team, const TeamSnapshot& snapshot, const BundleState& current,
-                                      const Checkout& checkout, const std::optional<JournalStamp>& earlier)
-{
-    const VersionInfo* now = current.currentVersion();
-    if (!now || !startsFrom(team, now, checkout.baseVersion, earlier))
-        return now ? now->userName() : QString();
-    for (const auto& included : checkout.events) {
-        const auto event = snapshot.find(included.id);
-        const VersionInfo* eventNow = event ? event->currentVersion() : nullptr;
-        if (eventNow && !startsFrom(team, eventNow, included.baseVersion, earlier)
-            && team.locks().isMine(included.id, current.id))
-            return eventNow->userName();
-    }
-    return std::nullopt;
-}
-
-// The root trees of the versions that `record` wrote of the document and its included events.
-QSet<ContentHash> treesWrittenBy(const TeamSnapshot& snapshot, const BundleState& current, const Checkout& checkout,
-                                 const JournalStamp& record)
-{
-    QSet<ContentHash> trees;
-    const auto collect = [&](const BundleState& state) {
-        for (const auto& version : state.versions) {
-            if (writtenBy(&version, record))
-                trees.insert(version.manifest);
-        }
-    };
-    collect(current);
-    for (const auto& included : checkout.events) {
-        if (const auto event = snapshot.find(included.id))
-            collect(*event);
-    }
-    return trees;
 }
 
 // Reads the document's lock by name (a share may serve a stale listing and stale attributes of
