@@ -24,11 +24,9 @@ bool startsFrom(TeamBundle& team, const VersionInfo* now, const IdFor<Versions>&
 
 } // namespace
 
-const VersionInfo* buildsOn(const BundleState& state, const IdFor<Versions>& base,
-                            const std::optional<JournalStamp>& earlier)
+const VersionInfo* buildsOn(const BundleState& state, const std::optional<JournalStamp>& earlier)
 {
-    const VersionInfo* now = state.currentVersion();
-    return writtenBy(now, earlier) ? state.version(base) : now;
+    return earlier ? nullptr : state.currentVersion();
 }
 
 std::optional<QString> newerVersionBy(TeamBundle& team, const TeamSnapshot& snapshot, const BundleState& current,

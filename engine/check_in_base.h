@@ -23,10 +23,10 @@ namespace versioning {
 // Whether `version` was written by `record`.
 bool writtenBy(const VersionInfo* version, const std::optional<JournalStamp>& record);
 
-// The version a new version of a bundle is built on: the current one, unless `earlier` wrote
-// it, whose contents the bundle may lack: then the one checked out (`base`).
-const VersionInfo* buildsOn(const BundleState& state, const IdFor<Versions>& base,
-                            const std::optional<JournalStamp>& earlier);
+// The version a new version of a bundle is built on: the current one; none after an earlier
+// try, since the bundle (an older copy of itself) may lack parts of any version: everything is
+// then stored as for a first version, and only what the bundle holds already is not written.
+const VersionInfo* buildsOn(const BundleState& state, const std::optional<JournalStamp>& earlier);
 
 // Who saved a version since the check-out of `current` began (by a revert, or by somebody who
 // took the lock meanwhile), of the document or of an included event it still holds; nobody

@@ -182,10 +182,20 @@ void TeamBundle::withdraw(const std::vector<JournalRecord>& records)
         if ((record.kind != RecordKind::version && record.kind != RecordKind::revert) || !now
             || now->stamp != record.stamp)
             continue;
+        // The newest version before it whose root tree the bundle holds: the one before may be
+        // missing too, when the older copy predates it.
         const VersionInfo* previous = nullptr;
-        for (const auto& version : state->versions) {
-            if (version.stamp < record.stamp)
-                previous = &version;
+        int looked = 0;
+        for (auto version = state->versions.crbegin(); version != state->versions.crend() && !previous; ++version) {
+            if (!(version->stamp < record.stamp))
+                continue;
+            if (++looked > 16)
+                break;
+            try {
+                confirmTrees({version->manifest});
+                previous = &*version;
+            } catch (const Error&) {
+            }
         }
         if (!previous)
             continue;

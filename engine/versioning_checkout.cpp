@@ -169,7 +169,7 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
     ContentStore& store = team.contents();
     SnapshotOptions options;
     options.cache = &cache;
-    options.base = baseTree(buildsOn(current, checkout.baseVersion, earlier));
+    options.base = baseTree(buildsOn(current, earlier));
     options.saveCache = false;
     options.excludeDirectory = [eventFolders](const QString& relativePath) {
         return eventFolders.contains(relativePath);
@@ -192,7 +192,7 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
         }
         SnapshotOptions eventOptions;
         eventOptions.cache = &cache;
-        eventOptions.base = baseTree(buildsOn(*event, included.baseVersion, earlier));
+        eventOptions.base = baseTree(buildsOn(*event, earlier));
         eventOptions.saveCache = false;
         if (changed && eventOptions.base && event->currentVersion()->id == included.baseVersion)
             eventOptions.changedFolders = changedBelow(*changed, included.folder);
