@@ -3,8 +3,11 @@
 #include "engine/journal_files.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/read_limits.h"
+#include "engine/storage/shared_folders.h"
 #include "engine/storage/storage_error.h"
 #include "engine/user_identity.h"
+
+#include <QCoreApplication>
 
 #include <QDir>
 #include <QFile>
@@ -37,8 +40,8 @@ Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder))
     qint64 highest = own.packedUpTo;
     if (!own.files.empty())
         highest = std::max(highest, own.files.rbegin()->first);
-    m_unpackedOwnRecords = static_cast<int>(
-        std::count_if(own.files.begin(), own.files.end(), [&](const auto& file) { return file.first > own.packedUpTo; }));
+    m_unpackedOwnRecords = static_cast<int>(std::count_if(
+        own.files.begin(), own.files.end(), [&](const auto& file) { return file.first > own.packedUpTo; }));
     // Records a previous run left unpacked count towards the next pack, which the owner of this
     // journal makes in the background.
     m_packDue = m_unpackedOwnRecords >= m_packThreshold;
@@ -74,6 +77,33 @@ void Journal::noteSeen(const JournalRecord& record)
     qint64 seen = m_highestLamport.load();
     while (seen < record.stamp.lamport && !m_highestLamport.compare_exchange_weak(seen, record.stamp.lamport)) {
     }
+    // Honest numbers never come near the bound: of the records beyond it, the lowest is where the
+    // numbers jumped, the others were stamped after it.
+    if (record.stamp.lamport > maxStampedLamport && (!m_outOfReach || record.stamp.lamport < m_outOfReach->lamport))
+        m_outOfReach = OutOfReach{record.stamp.lamport, record.stamp.client, record.stamp.seq, record.author};
+}
+
+StorageError Journal::noNumberLeft(const QString& folder) const
+{
+    if (!m_outOfReach)
+        return StorageError::corrupt(folder, QStringLiteral("The journal has no order number left."));
+    const OutOfReach& culprit = *m_outOfReach;
+    const QString path = m_folder + QLatin1Char('/') + culprit.client + QLatin1Char('/') + recordFileName(culprit.seq);
+    QString writer = culprit.author ? culprit.author->fullName : QString();
+    if (writer.isEmpty())
+        writer = culprit.author ? culprit.author->userName : QString();
+    if (culprit.author && !culprit.author->hostName.isEmpty())
+        writer = QCoreApplication::translate("Engine", "%1 on %2").arg(writer, culprit.author->hostName);
+    StorageError error(StorageError::Kind::corrupt, path,
+                       QCoreApplication::translate(
+                           "Engine", "The journal record “%1”, written by %2, holds an order number so high that no "
+                                     "change can be recorded after it.")
+                           .arg(shownPath(path), writer.isEmpty() ? culprit.client : writer),
+                       QCoreApplication::translate("Engine", "Damaged Journal Record"),
+                       QCoreApplication::translate(
+                           "Engine", "Remove that record from the team bundle, or restore the team bundle from a "
+                                     "backup, then try again."));
+    return error;
 }
 
 void Journal::report(const QStringList& found, QStringList& problems)
@@ -245,9 +275,11 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     for (;;) {
         if (m_nextOwnSeq > maxSeq)
             throw StorageError::corrupt(folder, QStringLiteral("The journal has no sequence number left."));
+        // Readers read numbers up to maxLamport; a writer stops well before, at a record that can
+        // only be crafted, and names it.
         const qint64 lamport = m_highestLamport.load() + 1;
-        if (lamport > maxLamport)
-            throw StorageError::corrupt(folder, QStringLiteral("The journal has no order number left."));
+        if (lamport > maxStampedLamport)
+            throw noNumberLeft(folder);
         for (auto& record : records) {
             record.stamp.seq = m_nextOwnSeq;
             record.stamp.lamport = lamport;

@@ -26,6 +26,8 @@
 
 namespace vantrel {
 
+class StorageError;
+
 // Orders records of all clients the same way everywhere: Lamport number, then writer, then
 // the writer's own sequence.
 struct JournalStamp {
@@ -165,7 +167,7 @@ private:
         QList<QPair<qint64, qint64>> skipped; // ranges of records up to lastSeq that were not folded
         qint64 shortfallHead = 0;             // a head naming records not found, and since when
         std::chrono::steady_clock::time_point shortfallSince;
-        QString shortfallReported;            // what was reported of it, withdrawn once they are read
+        QString shortfallReported; // what was reported of it, withdrawn once they are read
     };
     // One record as read: its changes, and its bytes for a pack.
     struct ReadRecord {
@@ -183,6 +185,8 @@ private:
     std::optional<qint64> readHead(const QString& client) const; // the newest record it names
     void report(const QStringList& found, QStringList& problems);
     void noteSeen(const JournalRecord& record);
+    // Why no record can be stamped any more, naming the record in the way and its writer.
+    StorageError noNumberLeft(const QString& folder) const;
     void writeHead();
     // When record `seq`, just published with `bytes`, has a number that another process writing
     // as this client used before and packed since (its file gone), the number to go on from.
@@ -206,6 +210,16 @@ private:
     QStringList m_withdrawn;  // reported problems that stopped holding, not yet taken
     // Also raised by a pack reading this client's records back, outside m_mutex.
     std::atomic<qint64> m_highestLamport{0};
+    // The record with the lowest Lamport number above what writers stamp (see
+    // journal_files::maxStampedLamport): the one that carried the numbers out of reach, named
+    // when this client can stamp no more.
+    struct OutOfReach {
+        qint64 lamport = 0;
+        QString client;
+        qint64 seq = 0;
+        std::shared_ptr<const UserIdentity> author;
+    };
+    std::optional<OutOfReach> m_outOfReach;
     qint64 m_nextOwnSeq = 1;
     int m_unpackedOwnRecords = 0;
     bool m_packDue = false;

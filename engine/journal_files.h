@@ -46,6 +46,11 @@ inline constexpr qint64 maxSeq = 999'999'999'999;
 // and all fold alike, and no writer stamps beyond it: one crafted record can't push the numbers
 // of later records past what readers read (JSON numbers are read up to 9e15).
 inline constexpr qint64 maxLamport = 1'000'000'000'000'000;
+// The highest Lamport number a writer stamps, well below what readers read: a number above it
+// only comes from a crafted record (or from a record stamped after one), so a writer refuses to
+// build on it and names it, and the record an honest writer stamps is never the one in the way
+// once the crafted one is removed.
+inline constexpr qint64 maxStampedLamport = maxLamport / 2;
 
 QString recordFileName(qint64 seq);
 // The name of the pack of records `first` to `last`.
@@ -106,8 +111,8 @@ struct PackEntry {
     int line = 0;
 };
 struct SplitPack {
-    QByteArray data;          // the pack's bytes, which the entries point into
-    QList<QByteArray> owned;  // the records of a one-line pack, re-encoded
+    QByteArray data;         // the pack's bytes, which the entries point into
+    QList<QByteArray> owned; // the records of a one-line pack, re-encoded
     QList<PackEntry> entries;
     bool layoutIntact = true; // false when something around the records was changed
 };

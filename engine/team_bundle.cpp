@@ -18,7 +18,6 @@
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
 
-#include <algorithm>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -27,6 +26,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
+#include <algorithm>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -399,7 +399,7 @@ void TeamBundle::setJournalPackObserverForTesting(std::function<void(int)> obser
     m_journal->setPackObserverForTesting(std::move(observe));
 }
 
-void TeamBundle::setCommitObserverForTesting(std::function<void(bool)> observe)
+void TeamBundle::setCommitObserverForTesting(std::function<void(CommitStep)> observe)
 {
     m_commitObserver = std::move(observe);
 }
@@ -527,6 +527,7 @@ void TeamBundle::poll()
         return;
     // Temporary files this client could not remove while the share was gone.
     m_contents->removeOwnTemporaries();
+    confirmUnconfirmed();
     QStringList problems;
     const auto records = m_journal->readNew(problems);
     const QStringList withdrawn = m_journal->withdrawnProblems();
@@ -681,85 +682,6 @@ void TeamBundle::writeAtticEntry(const IdFor<VersionBundle>& id, const QString& 
                         QJsonDocument(entry).toJson());
 }
 
-std::vector<JournalRecord> TeamBundle::commit(const std::vector<JournalChange>& changes)
-{
-    if (m_commitObserver)
-        m_commitObserver(false);
-    // The trees the versions name are read by name before the record is written too: a share
-    // replaced by an older copy while the contents were stored is then refused before it holds
-    // a record naming contents it lacks.
-    QSet<ContentHash> named;
-    for (const auto& change : changes) {
-        if (const auto tree = ContentHash::fromHex(change.fields.value(QStringLiteral("manifest")).toString()))
-            named.insert(*tree);
-    }
-    confirmTrees(named);
-    auto records = m_journal->append(changes, m_identity.user);
-    if (m_commitObserver)
-        m_commitObserver(true);
-    // Not folded when it can't be read back: a retry then builds on what the team has.
-    confirmPublished(records);
-    if (m_journal->packDue())
-        requestPack(); // written by the background thread, never by the commit
-    publish(m_model.apply(records));
-    return records;
-}
-
-void TeamBundle::confirmPublished(const std::vector<JournalRecord>& records) const
-{
-    if (records.empty())
-        return;
-    // Each read by name, never from a listing: the share may have been replaced by an older
-    // copy of itself (a restore, a failover) between storing the contents and publishing the
-    // record, or it may be gone.
-    try {
-        readWholeFile(markerPath(m_root), readLimits::teamMarker);
-    } catch (const StorageError& error) {
-        if (error.kind() == StorageError::Kind::notFound)
-            throw TeamBundleError(TeamBundleError::Case::unreachable, m_root);
-        throw;
-    }
-    const qint64 seq = records.front().stamp.seq;
-    const QString folder = m_root + QStringLiteral("/journal/") + m_identity.clientId;
-    const auto replaced = [&] { return TeamBundleError(TeamBundleError::Case::replacedUnderChange, m_root); };
-    try {
-        readWholeFile(folder + QLatin1Char('/') + journal_files::recordFileName(seq), readLimits::journalRecord);
-    } catch (const StorageError& error) {
-        if (error.kind() != StorageError::Kind::notFound)
-            throw;
-        // Packed in the meantime by this client's background thread.
-        const auto packs = journal_files::listFolder(folder).packs;
-        if (std::none_of(packs.begin(), packs.end(),
-                         [seq](const journal_files::PackFile& pack) { return pack.first <= seq && seq <= pack.last; }))
-            throw replaced();
-    }
-    QSet<ContentHash> trees; // one record may name a tree many times
-    for (const auto& record : records) {
-        if (const auto tree = ContentHash::fromHex(record.fields.string(QLatin1StringView("manifest"))))
-            trees.insert(*tree);
-    }
-    confirmTrees(trees);
-}
-
-void TeamBundle::confirmTrees(const QSet<ContentHash>& trees) const
-{
-    for (const auto& tree : trees) {
-        try {
-            m_contents->readBytes(tree);
-        } catch (const StorageError& error) {
-            if (error.kind() == StorageError::Kind::notFound)
-                throw TeamBundleError(TeamBundleError::Case::replacedUnderChange, m_root);
-            throw;
-        }
-    }
-}
-
-std::vector<JournalRecord> TeamBundle::commit(RecordKind kind, const IdFor<VersionBundle>& bundle,
-                                              const QJsonObject& fields)
-{
-    return commit({JournalChange{bundle, kind, fields}});
-}
-
 QString TeamBundle::atticPath(const IdFor<VersionBundle>& id) const
 {
     const QString path = m_root + QStringLiteral("/attic/") + id.toString();
@@ -865,8 +787,8 @@ std::shared_ptr<StatCache> TeamBundle::statCache(const IdFor<VersionBundle>& id)
     // The records kept in memory over all bundles, at most (a few hundred bytes each).
     constexpr qsizetype recordsKept = 200'000;
     std::lock_guard lock(m_statCachesMutex);
-    const auto found = std::find_if(m_statCaches.begin(), m_statCaches.end(),
-                                    [&](const auto& entry) { return entry.first == id; });
+    const auto found =
+        std::find_if(m_statCaches.begin(), m_statCaches.end(), [&](const auto& entry) { return entry.first == id; });
     std::shared_ptr<StatCache> cache;
     if (found != m_statCaches.end()) {
         cache = found->second;

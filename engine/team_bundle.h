@@ -128,10 +128,16 @@ public:
     // Each change of isReachable(), from the poll thread.
     AnyPublisher<bool> reachabilityChanges() const { return m_reachabilityChanges.publisher(); }
 
-    // Writes changes as one record, all or nothing, and folds them in at once. Blocking;
-    // throws StorageError.
+    // Writes changes as one record, all or nothing, reads it back by name and folds it in at
+    // once. Blocking; throws StorageError, or TeamBundleError (replacedUnderChange) when the
+    // bundle was replaced by an older copy of itself meanwhile. A record published is never
+    // reported as failed because the share went away just after: it is read back at a later poll.
     std::vector<JournalRecord> commit(const std::vector<JournalChange>& changes);
     std::vector<JournalRecord> commit(RecordKind kind, const IdFor<VersionBundle>& bundle, const QJsonObject& fields);
+    // Whether the bundle as it is now holds record `record` (of this client) and, read by name,
+    // every tree and content below the root trees `trees`. Throws TeamBundleError
+    // (unreachable) when it can't be read now. Blocking.
+    bool holdsWhole(const JournalStamp& record, const QSet<ContentHash>& trees) const;
     // Reads what other clients wrote since the last poll. Blocking.
     void poll();
     void setPollInterval(std::chrono::milliseconds interval);
@@ -141,9 +147,12 @@ public:
     // See Journal::setPackThresholdForTesting and Journal::setPackObserverForTesting. For tests.
     void setJournalPackThresholdForTesting(int threshold);
     void setJournalPackObserverForTesting(std::function<void(int removed)> observe);
-    // Called by each commit just before its record is written (false) and just after (true).
-    // For tests.
-    void setCommitObserverForTesting(std::function<void(bool published)> observe);
+    // Where a commit is when it calls the observer: before it reads the trees it names back
+    // (checking), after that and just before its record is written (publishing), just after
+    // (published).
+    enum class CommitStep { checking, publishing, published };
+    // Called by each commit at each of its steps. For tests.
+    void setCommitObserverForTesting(std::function<void(CommitStep)> observe);
 
     // Keeps a copy of the file or package at `path` in the bundle's attic, stored like a
     // version (only contents the team bundle does not have yet take space). Blocking.
@@ -191,10 +200,23 @@ private:
     // Writes the attic entry of a copy of `name` whose tree (stored) is `tree`.
     void writeAtticEntry(const IdFor<VersionBundle>& id, const QString& name, const ContentHash& tree,
                          const QString& reason, const QStringList& skipped);
-    // Reads back by name the record just written and the root trees of the versions it names;
-    // throws TeamBundleError (unreachable, replacedUnderChange) when the bundle as it is now
-    // doesn't hold them.
-    void confirmPublished(const std::vector<JournalRecord>& records) const;
+    // What reading a published record back by name found.
+    enum class Readback {
+        held,            // the record and what was checked of its contents are there
+        recordMissing,   // the marker reads, the record doesn't: an older copy of the bundle
+        contentsMissing, // the record reads, a tree or content it names doesn't
+        unreachable,     // the bundle can't be read now (its share went away)
+    };
+    // Reads back by name record `record` and the root trees `trees` (with `everyContent`, every
+    // tree below them and every content they name, each opened by name).
+    Readback readBack(const JournalStamp& record, const QSet<ContentHash>& trees, bool everyContent) const;
+    // Withdraws the versions of `records` (folded, published, their contents missing) that are
+    // still current, with a record of this client's: every client then keeps the version before.
+    void withdraw(const std::vector<JournalRecord>& records);
+    // Reads back the records published while the share could not be reached.
+    void confirmUnconfirmed();
+    // Adds `problem` to problems() and the log, once.
+    void reportProblem(const QString& problem);
     // Reads each of `trees` by name; throws TeamBundleError (replacedUnderChange) for one missing.
     void confirmTrees(const QSet<ContentHash>& trees) const;
     // Looks for the marker by name and publishes a change of reachability; false while the
@@ -234,7 +256,10 @@ private:
     std::vector<std::pair<IdFor<VersionBundle>, std::shared_ptr<StatCache>>> m_statCaches; // last used first
     TeamModel m_model;
     PassthroughSubject<TeamBundleChange> m_changes;
-    std::function<void(bool)> m_commitObserver;
+    std::function<void(CommitStep)> m_commitObserver;
+    // Records published while the share could not be read back, to confirm at a later poll.
+    std::mutex m_unconfirmedMutex;
+    std::vector<std::vector<JournalRecord>> m_unconfirmed;
     std::atomic<bool> m_reachable{true};
     PassthroughSubject<bool> m_reachabilityChanges;
 

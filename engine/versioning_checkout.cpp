@@ -2,6 +2,7 @@
 
 #include "engine/versioning_service.h"
 
+#include "engine/check_in_base.h"
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/folder_users.h"
@@ -74,24 +75,6 @@ void giveBack(TeamBundle& team, const QList<IdFor<VersionBundle>>& ids, const Id
                              + escapedForLog(error.debugDescription()),
                          QStringLiteral("checkOut"), Logger::Level::error);
     }
-}
-
-// Who saved a version since the check-out of `current` began (by a revert, or by somebody who
-// took the lock meanwhile), of the document or of an included event it still holds; nobody
-// when its working copy still starts from the current versions.
-std::optional<QString> newerVersionBy(TeamBundle& team, const TeamSnapshot& snapshot, const BundleState& current,
-                                      const Checkout& checkout)
-{
-    const VersionInfo* now = current.currentVersion();
-    if (!now || now->id != checkout.baseVersion)
-        return now ? now->userName() : QString();
-    for (const auto& included : checkout.events) {
-        const auto event = snapshot.find(included.id);
-        const VersionInfo* eventNow = event ? event->currentVersion() : nullptr;
-        if (eventNow && eventNow->id != included.baseVersion && team.locks().isMine(included.id, current.id))
-            return eventNow->userName();
-    }
-    return std::nullopt;
 }
 
 // Reads the document's lock by name (a share may serve a stale listing and stale attributes of
@@ -177,7 +160,8 @@ struct CheckedInVersions {
 CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapshot, const BundleState& current,
                                    const Checkout& checkout, const IdFor<Versions>& newVersion,
                                    const QString& commitMessage, StatCache& cache,
-                                   const std::optional<QSet<QString>>& changed)
+                                   const std::optional<QSet<QString>>& changed,
+                                   const std::optional<JournalStamp>& earlier)
 {
     QStringList eventFolders;
     for (const auto& event : checkout.events)
@@ -185,7 +169,7 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
     ContentStore& store = team.contents();
     SnapshotOptions options;
     options.cache = &cache;
-    options.base = baseTree(current.currentVersion());
+    options.base = baseTree(buildsOn(current, earlier));
     options.saveCache = false;
     options.excludeDirectory = [eventFolders](const QString& relativePath) {
         return eventFolders.contains(relativePath);
@@ -208,7 +192,7 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
         }
         SnapshotOptions eventOptions;
         eventOptions.cache = &cache;
-        eventOptions.base = baseTree(event->currentVersion());
+        eventOptions.base = baseTree(buildsOn(*event, earlier));
         eventOptions.saveCache = false;
         if (changed && eventOptions.base && event->currentVersion()->id == included.baseVersion)
             eventOptions.changedFolders = changedBelow(*changed, included.folder);
@@ -382,13 +366,23 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
                                  team.changeWatcher().release(checkout->workingCopy));
             team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
         };
-        // A check-in interrupted after its versions were written only has to give up the locks.
+        // A check-in interrupted after its versions were written only has to give up the locks,
+        // once the bundle as it is now is seen to hold them whole, by name: it may have been
+        // replaced by an older copy of itself meanwhile. Otherwise they are stored again.
+        std::optional<JournalStamp> earlier;
         if (const auto written = IdFor<Versions>::fromString(checkout->checkingIn)) {
             if (const auto published = stampOfVersion(*current, *written)) {
-                refuseWhileInUse(current->name, checkout->workingCopy, inUse);
-                keepStillOpen();
-                finish(*published);
-                return;
+                if (team.holdsWhole(*published, treesWrittenBy(*team.snapshot(), *current, *checkout, *published))) {
+                    refuseWhileInUse(current->name, checkout->workingCopy, inUse);
+                    keepStillOpen();
+                    finish(*published);
+                    return;
+                }
+                team.log().event(QStringLiteral("The versions of %1 written by record %2 are not all in the team "
+                                                "bundle as it is now; they are stored again.")
+                                     .arg(escapedForLog(current->name), QString::number(published->seq)),
+                                 QStringLiteral("checkIn"), Logger::Level::warning);
+                earlier = published;
             }
         }
         requireOwnLock(team, *current);
@@ -396,11 +390,14 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
 
         // A version saved since the check-out began is never replaced by a working copy that did
         // not start from it.
+        const auto refuseOutdated = [&](const TeamSnapshot& snapshot, const BundleState& now) {
+            if (const auto savedBy = newerVersionBy(team, snapshot, now, *checkout, earlier)) {
+                keepRefusedWorkingCopy(team, self->m_id, checkout->workingCopy);
+                throw VersioningError(VersioningError::Case::outdatedBase, now.name, *savedBy);
+            }
+        };
         const auto snapshot = team.snapshot();
-        if (const auto savedBy = newerVersionBy(team, *snapshot, *current, *checkout)) {
-            keepRefusedWorkingCopy(team, self->m_id, checkout->workingCopy);
-            throw VersioningError(VersioningError::Case::outdatedBase, current->name, *savedBy);
-        }
+        refuseOutdated(*snapshot, *current);
         // The refusals above leave the working copy where it is; from here on it is taken away.
         refuseWhileInUse(current->name, checkout->workingCopy, inUse);
 
@@ -427,7 +424,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
         try {
             CheckedInVersions versions =
                 storeWorkingCopy(team, *snapshot, *current, *checkout, newVersion, commitMessage, cache,
-                                 watched ? std::optional(watched->folders) : std::nullopt);
+                                 watched ? std::optional(watched->folders) : std::nullopt, earlier);
             // Storing a large library takes a while, and a lock may be taken meanwhile: an event
             // whose lock was taken is left to its new holder.
             const auto taken = takenEvents(team, *current, *checkout);
@@ -447,8 +444,14 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
             // Only this field: a poll may have found the lock taken meanwhile, and said so once.
             team.checkouts().update(self->m_id,
                                     [&newVersion](Checkout& saved) { saved.checkingIn = newVersion.toString(); });
-            // The same for the document, right before the record that makes its version current.
+            // The same for the document, right before the record that makes its version current;
+            // and every client's journal is read again by name (their heads), so that a revert
+            // published meanwhile is seen and this record's Lamport number is above it.
             requireOwnLock(team, *current);
+            team.poll();
+            const auto latest = team.snapshot();
+            if (const auto now = latest->find(self->m_id))
+                refuseOutdated(*latest, *now);
             published = team.commit(versions.changes).front().stamp;
         } catch (...) {
             // The working copy stays: what was read of it is kept for the next try. A check-in

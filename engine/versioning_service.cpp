@@ -174,22 +174,71 @@ QCoro::Task<> VersioningService::revertVersionBundle(IdFor<Versions> versionID, 
 {
     auto self = shared_from_this();
     auto work = [self, versionID] {
-        const auto current = self->liveState();
-        const VersionInfo* target = current->version(versionID);
-        if (!target)
-            throw VersioningError(VersioningError::Case::versionNotFound, current->name);
+        TeamBundle& team = *self->m_team;
+        const auto targetIn = [&versionID](const BundleState& state) {
+            const VersionInfo* target = state.version(versionID);
+            if (!target)
+                throw VersioningError(VersioningError::Case::versionNotFound, state.name);
+            return target;
+        };
+        auto current = self->liveState();
+        targetIn(*current);
         // Whoever holds the lock would check in over the revert without having seen it. (A
         // check-out of this installation's own is refused its check-in instead: it no longer
         // starts from the current version.)
-        if (const auto holder = self->m_team->locks().readNow(self->m_id);
-            holder && holder->clientId != self->m_team->clientId())
+        const auto holder = team.locks().readNow(self->m_id);
+        if (holder && holder->clientId != team.clientId())
             throw VersioningError(VersioningError::Case::itemLocked, current->name, holder->holderDescription());
-        // The stored tree must still be readable before it becomes the current version.
-        readTree(self->m_team->contents(), target->manifest);
-        QJsonObject fields = versionFields(IdFor<Versions>::make(), target->manifest, target->message,
-                                           target->application, VersionOrigin::reverted);
-        fields.insert(QStringLiteral("target"), target->id.toString());
-        self->m_team->commit(RecordKind::revert, self->m_id, fields);
+        // Nobody holds it: the revert holds it while it is made, so that no check-out begins
+        // before the revert is published (it would check in over it unseen), and the next holder
+        // reads the revert before building on the bundle (the release note names it). The revert
+        // itself builds on the last check-in: its Lamport number comes after it.
+        const bool taken = !holder;
+        const QList<IdFor<VersionBundle>> ids{self->m_id};
+        const auto giveBack = [&] {
+            try {
+                team.locks().release(ids, self->m_id);
+            } catch (const Error& error) {
+                team.log().event(QStringLiteral("The lock taken for a revert could not be given back: ")
+                                     + escapedForLog(error.debugDescription()),
+                                 QStringLiteral("revert"), Logger::Level::error);
+            }
+            team.announce({self->m_id});
+        };
+        if (taken)
+            team.locks().acquire(ids, self->m_id, LockTakeover::none, {{self->m_id, current->name}});
+        try {
+            if (taken) {
+                QList<ReleaseNote> notes;
+                if (const auto note = team.locks().releaseNote(self->m_id))
+                    notes << *note;
+                team.poll();
+                team.awaitRecords(notes, current->name);
+                current = self->liveState();
+            }
+            const VersionInfo* target = targetIn(*current);
+            // The stored tree must still be readable before it becomes the current version.
+            readTree(team.contents(), target->manifest);
+            QJsonObject fields = versionFields(IdFor<Versions>::make(), target->manifest, target->message,
+                                               target->application, VersionOrigin::reverted);
+            fields.insert(QStringLiteral("target"), target->id.toString());
+            const JournalStamp published = team.commit(RecordKind::revert, self->m_id, fields).front().stamp;
+            // Published: whatever follows, the revert is done.
+            try {
+                if (taken)
+                    team.locks().leaveReleaseNote(ids, ReleaseNote{published.client, published.seq});
+            } catch (const Error& error) {
+                team.log().event(QStringLiteral("The release note of a revert could not be left: ")
+                                     + escapedForLog(error.debugDescription()),
+                                 QStringLiteral("revert"), Logger::Level::error);
+            }
+        } catch (...) {
+            if (taken)
+                giveBack();
+            throw;
+        }
+        if (taken)
+            giveBack();
     };
     co_await onWorker(std::move(work));
 }

@@ -1,5 +1,6 @@
 #include "engine/engine_errors.h"
 #include "engine/storage/storage_error.h"
+#include "engine/team_bundle.h"
 #include "support/engine_test_support.h"
 #include "support/service_steps.h"
 #include "support/sync_wait.h"
@@ -39,17 +40,23 @@ class BundleReachabilityTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // The share is switched to an older copy of the team bundle while a check-in or an import
-    // is being saved: just before its record is written (the contents went to the other copy),
-    // or just after (the record did). Neither is reported as saved, and no working copy goes.
+    // is being saved: before its trees are read back (the contents went to the other copy), just
+    // before its record is written (the record lands in the older copy, without its contents),
+    // or just after (the record went to the other copy). None is reported as saved, no working
+    // copy goes, no client takes a version whose contents are missing for current, and trying
+    // again with the older copy in place saves the edit whole.
     void aBundleReplacedUnderAChangeFailsIt_data()
     {
-        QTest::addColumn<bool>("afterPublishing");
-        QTest::newRow("before the record") << false;
-        QTest::newRow("after the record") << true;
+        QTest::addColumn<int>("step");
+        QTest::addColumn<bool>("retryInPlace");
+        QTest::newRow("before the check") << int(TeamBundle::CommitStep::checking) << false;
+        QTest::newRow("before the record") << int(TeamBundle::CommitStep::publishing) << true;
+        QTest::newRow("after the record") << int(TeamBundle::CommitStep::published) << true;
     }
     void aBundleReplacedUnderAChangeFailsIt()
     {
-        QFETCH(bool, afterPublishing);
+        QFETCH(int, step);
+        QFETCH(bool, retryInPlace);
         TeamFixture fixture;
         const auto ana = fixture.client(QStringLiteral("ana"));
         const auto cut = importText(fixture, ana, QStringLiteral("Cut.kdenlive"), "first");
@@ -61,8 +68,8 @@ private Q_SLOTS:
         const QString away = fixture.root() + QStringLiteral(".away");
         // On the thread of the commit: no test macros there.
         const auto replaceOnce = [&](bool& done) {
-            return [&, afterPublishing](bool published) {
-                if (published != afterPublishing || std::exchange(done, true))
+            return [&, step](TeamBundle::CommitStep now) {
+                if (int(now) != step || std::exchange(done, true))
                     return;
                 QDir(away).removeRecursively();
                 QDir().rename(fixture.root(), away);
@@ -80,26 +87,75 @@ private Q_SLOTS:
         QVERIFY(replaced);
         QCOMPARE(contentOf(workingCopy), QByteArray("second"));
         QVERIFY(ana->checkouts().find(cut->id()));
-        if (!afterPublishing) {
-            // Back on the copy that holds the contents: the check-in can be made again.
+        const auto exported = [&](const Service& service, const QString& folder) {
+            return contentOf(
+                syncWait(service->exportVersion(std::nullopt, fixture.scratch(folder), defaultS3Factory())));
+        };
+        // What every client shows as current is what the bundle holds.
+        QCOMPARE(exported(cut, QStringLiteral("ana-before")), QByteArray("first"));
+        QCOMPARE(exported(reopenAs(fixture.client(QStringLiteral("cy")), cut), QStringLiteral("cy")),
+                 QByteArray("first"));
+        if (!retryInPlace) {
+            // Back on the copy that holds the contents.
             QDir(fixture.root()).removeRecursively();
             move(away, fixture.root());
-            syncWait(cut->checkIn(QStringLiteral("edit"), defaultS3Factory()));
-            QVERIFY(!QFileInfo::exists(workingCopy));
-            QCOMPARE(contentOf(syncWait(
-                         cut->exportVersion(std::nullopt, fixture.scratch(QStringLiteral("out")), defaultS3Factory()))),
-                     QByteArray("second"));
-            const auto bensCut = reopenAs(fixture.client(QStringLiteral("ben")), cut);
-            QCOMPARE(contentOf(syncWait(bensCut->exportVersion(std::nullopt, fixture.scratch(QStringLiteral("ben")),
-                                                               defaultS3Factory()))),
-                     QByteArray("second"));
         }
+        syncWait(cut->checkIn(QStringLiteral("edit"), defaultS3Factory()));
+        QVERIFY(!QFileInfo::exists(workingCopy));
+        QCOMPARE(exported(cut, QStringLiteral("out")), QByteArray("second"));
+        const auto bensCut = reopenAs(fixture.client(QStringLiteral("ben")), cut);
+        QCOMPARE(exported(bensCut, QStringLiteral("ben")), QByteArray("second"));
 
         // The same for an import, into the copy that is there now.
         copyFolder(fixture.root(), older);
         replaced = false;
         QVERIFY_THROWS_EXCEPTION(TeamBundleError, importText(fixture, ana, QStringLiteral("Reel.kdenlive"), "reel"));
+        QVERIFY(replaced);
         ana->setCommitObserverForTesting({});
+        const auto dee = fixture.client(QStringLiteral("dee"));
+        for (const auto& state : std::as_const(dee->snapshot()->bundles))
+            QVERIFY(state->name != QStringLiteral("Reel"));
+    }
+
+    // The share goes away right after a change's record is published: the change is done, and
+    // said so; it is read back once the share is there again, and a problem is reported only
+    // when the bundle that came back lacks it.
+    void aChangePublishedBeforeTheShareWentIsDone_data()
+    {
+        QTest::addColumn<bool>("comesBackOlder");
+        QTest::newRow("the same bundle") << false;
+        QTest::newRow("an older copy") << true;
+    }
+    void aChangePublishedBeforeTheShareWentIsDone()
+    {
+        QFETCH(bool, comesBackOlder);
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        importText(fixture, ana, QStringLiteral("Cut.kdenlive"), "first");
+        const QString older = fixture.scratch(QStringLiteral("backup")) + QStringLiteral("/Studio.vantrelteam");
+        copyFolder(fixture.root(), older);
+        const QString away = fixture.root() + QStringLiteral(".away");
+        bool gone = false;
+        ana->setCommitObserverForTesting([&](TeamBundle::CommitStep now) {
+            if (now == TeamBundle::CommitStep::published && !std::exchange(gone, true))
+                QDir().rename(fixture.root(), away);
+        });
+        const auto reel = importText(fixture, ana, QStringLiteral("Reel.kdenlive"), "reel");
+        ana->setCommitObserverForTesting({});
+        QVERIFY(gone);
+        QVERIFY(ana->snapshot()->find(reel->id()));
+        ana->poll();
+        QVERIFY(!ana->isReachable());
+        QVERIFY(ana->problems().isEmpty());
+
+        move(comesBackOlder ? older : away, fixture.root());
+        ana->poll();
+        QVERIFY(ana->isReachable());
+        QCOMPARE(ana->problems().size(), comesBackOlder ? 1 : 0);
+        if (comesBackOlder)
+            QVERIFY2(ana->problems().constFirst().contains(ana->clientId()), qPrintable(ana->problems().constFirst()));
+        else
+            QVERIFY(fixture.client(QStringLiteral("ben"))->snapshot()->find(reel->id()));
     }
 
     // Gone while it is open (the share unmounted, the folder moved away): changes fail and

@@ -1,6 +1,8 @@
 // Many clients, each in a process of its own, editing one document in turns: every check-in
 // that was reported done keeps its edit, also for clients whose view of the share lags.
 
+#include "engine/storage/content_store.h"
+#include "engine/storage/folder_tree.h"
 #include "engine/versioning_service.h"
 #include "support/child_process.h"
 #include "support/engine_test_support.h"
@@ -48,12 +50,14 @@ struct Editor {
     QString client;
     QString type; // "document" or "library"
     IdFor<VersionBundle> bundle;
-    int lag = 0; // milliseconds
+    int lag = 0;                                // milliseconds
+    QString loop = QStringLiteral("edit-loop"); // or "revert-loop"
 };
 
 struct Outcome {
     QHash<QString, QStringList> done; // "<client> <round>" by client
     int refused = 0;
+    int reverted = 0;
 };
 
 // Runs every editor in a process of its own, all at once, for `rounds` rounds each.
@@ -62,8 +66,7 @@ Outcome runEditors(const TeamFixture& fixture, const QList<Editor>& editors, int
     std::vector<std::unique_ptr<ChildProcess>> processes;
     Children children;
     for (const Editor& editor : editors) {
-        QStringList operation{QStringLiteral("edit-loop"), editor.type, editor.bundle.toString(),
-                              QString::number(rounds)};
+        QStringList operation{editor.loop, editor.type, editor.bundle.toString(), QString::number(rounds)};
         if (editor.lag > 0)
             operation << QStringLiteral("--lag") << QString::number(editor.lag);
         auto process = std::make_unique<ChildProcess>();
@@ -84,6 +87,7 @@ Outcome runEditors(const TeamFixture& fixture, const QList<Editor>& editors, int
             if (line.startsWith(QLatin1String("done ")))
                 outcome.done[editors[i].client] << line.mid(5);
             outcome.refused += line.startsWith(QLatin1String("refused ")) ? 1 : 0;
+            outcome.reverted += line.startsWith(QLatin1String("reverted ")) ? 1 : 0;
         }
     }
     return outcome;
@@ -130,6 +134,50 @@ private Q_SLOTS:
         for (const QString& edit : std::as_const(done))
             QVERIFY2(kept.count(edit) == 1, qPrintable(edit));
         QCOMPARE(log->versionIDs().size(), done.size() + 1);
+    }
+
+    // Reverts made while others check the document out and in, each client in a process of its
+    // own: every check-in builds on the version just before it in the history, a revert made
+    // meanwhile included, so that no check-in replaces a revert it did not see.
+    void checkInsBuildOnConcurrentReverts()
+    {
+        TeamFixture fixture;
+        const auto setup = fixture.client(QStringLiteral("setup"));
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Log.txt");
+        writeFile(source, "base\n");
+        const auto log = importInto(setup, source);
+
+        constexpr int rounds = 20;
+        QList<Editor> editors;
+        for (int i = 0; i < 3; ++i)
+            editors.append({QStringLiteral("c%1").arg(i), QStringLiteral("document"), log->id(), i == 2 ? 400 : 0});
+        editors.append({QStringLiteral("r0"), QStringLiteral("document"), log->id(), 0, QStringLiteral("revert-loop")});
+        const Outcome outcome = runEditors(fixture, editors, rounds);
+        QCOMPARE(outcome.reverted, rounds);
+
+        setup->poll();
+        const auto state = setup->snapshot()->find(log->id());
+        QHash<IdFor<Versions>, QByteArray> contents;
+        QByteArray previous;
+        int checkedIn = 0;
+        for (const auto& version : state->versions) {
+            const Manifest manifest = readTree(setup->contents(), version.manifest);
+            const QByteArray content = setup->contents().readBytes(manifest.entries.first().hash);
+            contents.insert(version.id, content);
+            if (version.revertedTo) {
+                QCOMPARE(content, contents.value(*version.revertedTo));
+            } else if (!previous.isEmpty()) {
+                QVERIFY2(content.startsWith(previous) && linesOf(content.mid(previous.size())).size() == 1,
+                         qPrintable(QStringLiteral("a check-in not built on the version before it: ")
+                                    + QString::fromUtf8(content)));
+                ++checkedIn;
+            }
+            previous = content;
+        }
+        int done = 0;
+        for (const auto& edits : std::as_const(outcome.done))
+            done += int(edits.size());
+        QCOMPARE(checkedIn, done);
     }
 
     // Two libraries share an event: their check-outs exclude each other, and the shared event

@@ -353,12 +353,26 @@ private slots:
                  qPrintable(ben->problems()[0]));
         QCOMPARE(readFresh(journal).journal->recordState(u"CLIENT-EVE"_s, 1), RecordState::damaged);
 
-        plant(u"CLIENT-MAX"_s, journal_files::maxLamport, u"At the bound"_s);
+        // Just under the bound, read by everybody: nobody stamps after it, and the refusal names
+        // that record and its writer, never the refusing client's own journal.
+        plant(u"CLIENT-MAX"_s, journal_files::maxLamport - 1, u"At the bound"_s);
         ana->poll();
-        QVERIFY_THROWS_EXCEPTION(StorageError, createCollection(ana, u"Beyond"_s));
+        try {
+            createCollection(ana, u"Beyond"_s);
+            QFAIL("a record was stamped after one at the bound");
+        } catch (const StorageError& error) {
+            QVERIFY2(error.localizedDescription().contains(u"journal/CLIENT-MAX/"_s + journal_files::recordFileName(1)),
+                     qPrintable(error.localizedDescription()));
+            QVERIFY(!error.localizedDescription().contains(ana->clientId()));
+        }
         QVERIFY(!QFile::exists(recordPath(journal, ana->clientId(), 3)));
         ben->poll();
         QCOMPARE(namesIn(ben), (QStringList{u"After"_s, u"At the bound"_s, u"Reel"_s}));
+        // Once it is gone, the team writes on: no honest record was stamped out of reach.
+        QVERIFY(QDir(journal + u"/CLIENT-MAX"_s).removeRecursively());
+        const auto cy = fixture.client(u"cy"_s);
+        createCollection(cy, u"Later"_s);
+        QCOMPARE(namesIn(cy), (QStringList{u"After"_s, u"Later"_s, u"Reel"_s}));
     }
 };
 

@@ -26,6 +26,10 @@
 //       succeeded. A check-out refused because somebody holds the lock, or whose base has not
 //       arrived yet, is tried again; a refused check-in is discarded and the round tried again.
 //       --lag simulates a share whose listings show other clients' records that much later.
+//   revert-loop <rounds>
+//       Rounds of revert to the bundle's first version, as its last poll (every 200 ms) shows it, each printing "reverted <client> <round>"
+//       once it succeeded. A revert refused because somebody holds the lock, or whose base has not
+//       arrived yet, is tried again.
 //   watch <poll milliseconds>
 //       Keeps the bundle open without checking it out, polling with that interval, and prints
 //       its state at the start and at every change it is told of: "state <steady-clock
@@ -225,11 +229,39 @@ QString editLoop(TeamBundle& team, const std::shared_ptr<VersioningService>& ser
     return QString();
 }
 
+QString revertLoop(TeamBundle& team, const std::shared_ptr<VersioningService>& service, const QString& client,
+                   int rounds)
+{
+    int attempts = 0;
+    for (int round = 1; round <= rounds;) {
+        if (++attempts > 20000)
+            throw std::runtime_error("too many attempts");
+        // As the application does: from what the last poll read, which may lag the share.
+        const auto state = team.snapshot()->find(service->id());
+        if (!state || state->versions.isEmpty())
+            throw std::runtime_error("nothing to revert to");
+        try {
+            syncWait(service->revertVersionBundle(state->versions.first().id, defaultS3Factory()));
+        } catch (const VersioningError& error) {
+            if (error.kind() != VersioningError::Case::itemLocked
+                && error.kind() != VersioningError::Case::changesNotArrived)
+                throw;
+            QThread::msleep(1 + QRandomGenerator::global()->bounded(4));
+            continue;
+        }
+        say(QStringLiteral("reverted %1 %2").arg(client).arg(round));
+        ++round;
+        QThread::msleep(QRandomGenerator::global()->bounded(10));
+    }
+    return QString();
+}
+
 int usage()
 {
-    std::fputs("usage: lock_child <team bundle> <local folder> <client id> <user> <full name> <host> "
-               "<checkout|checkin|cancel|hold|edit-loop|watch|export> <document|library> <bundle id> [...]\n",
-               stderr);
+    std::fputs(
+        "usage: lock_child <team bundle> <local folder> <client id> <user> <full name> <host> "
+        "<checkout|checkin|cancel|hold|edit-loop|revert-loop|watch|export> <document|library> <bundle id> [...]\n",
+        stderr);
     return 2;
 }
 
@@ -333,6 +365,9 @@ int main(int argc, char** argv)
         if (options.size() == 3 && options[1] == QLatin1String("--lag"))
             team->setJournalListingLagForTesting(std::chrono::milliseconds(options[2].toInt()));
         report([&] { return editLoop(*team, service, arguments[2], rounds); });
+    } else if (operation == QLatin1String("revert-loop") && options.size() == 1) {
+        team->setPollInterval(std::chrono::milliseconds(200));
+        report([&] { return revertLoop(*team, service, arguments[2], options[0].toInt()); });
     } else if (operation == QLatin1String("watch") && options.size() == 1) {
         const auto state = [service, team] {
             const auto holder = team->locks().holder(service->id());
