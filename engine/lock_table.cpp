@@ -1,6 +1,7 @@
 #include "engine/lock_table.h"
 
 #include "engine/engine_errors.h"
+#include "engine/fixed_length_files.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
 #include "engine/storage/read_limits.h"
@@ -49,6 +50,31 @@ QString fileStamp(const QString& path, bool withInode)
         .arg(status.st_mtim.tv_nsec);
 }
 
+// The longest user, full or host name a lock record holds; shorter ones where the record would
+// not fit its length otherwise (names made of escaped characters).
+constexpr qsizetype maxNameLength = 200;
+
+QString boundedName(const QString& name, qsizetype longest)
+{
+    if (name.size() <= longest)
+        return name;
+    // Never half of a surrogate pair.
+    const qsizetype cut = longest > 0 && name.at(longest - 1).isHighSurrogate() ? longest - 1 : longest;
+    return name.left(cut);
+}
+
+// Whether `bytes` decode as a `Record`: what tells a whole record from one a share clipped.
+template<typename Record>
+bool decodes(QByteArrayView bytes)
+{
+    try {
+        Record::fromJson(bytes.toByteArray());
+        return true;
+    } catch (const DecodingError&) {
+        return false;
+    }
+}
+
 QString asideName(const QString& path)
 {
     return path + QStringLiteral(".tmp-") + IdFor<VersionBundle>::make().toString().left(8);
@@ -68,18 +94,24 @@ bool moveAside(const QString& path, const QString& aside)
 
 QByteArray LockRecord::toJson() const
 {
-    QJsonObject object{{QStringLiteral("client"), clientId},
-                       {QStringLiteral("user"), userName},
-                       {QStringLiteral("fullName"), fullName},
-                       {QStringLiteral("host"), hostName},
-                       {QStringLiteral("initiator"), initiator.toString()},
-                       {QStringLiteral("date"), date.toUTC().toString(Qt::ISODateWithMs)},
-                       {QStringLiteral("forced"), forced}};
-    if (forced) {
-        object.insert(QStringLiteral("previousClient"), previousClientId);
-        object.insert(QStringLiteral("previousUser"), previousUserName);
+    // Names are bounded so that the record always fits its fixed length: a share that remembers
+    // the size of the record it replaces then reads this one whole.
+    for (qsizetype longest = maxNameLength;; longest /= 2) {
+        QJsonObject object{{QStringLiteral("client"), clientId},
+                           {QStringLiteral("user"), boundedName(userName, longest)},
+                           {QStringLiteral("fullName"), boundedName(fullName, longest)},
+                           {QStringLiteral("host"), boundedName(hostName, longest)},
+                           {QStringLiteral("initiator"), initiator.toString()},
+                           {QStringLiteral("date"), date.toUTC().toString(Qt::ISODateWithMs)},
+                           {QStringLiteral("forced"), forced}};
+        if (forced) {
+            object.insert(QStringLiteral("previousClient"), boundedName(previousClientId, longest));
+            object.insert(QStringLiteral("previousUser"), boundedName(previousUserName, longest));
+        }
+        QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Compact);
+        if (bytes.size() < fixed_length::lockRecord || longest == 0)
+            return fixed_length::padded(std::move(bytes), fixed_length::lockRecord);
     }
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
 LockRecord LockRecord::fromJson(const QByteArray& json)
@@ -102,8 +134,10 @@ LockRecord LockRecord::fromJson(const QByteArray& json)
 
 QByteArray ReleaseNote::toJson() const
 {
-    return QJsonDocument(QJsonObject{{QStringLiteral("client"), clientId}, {QStringLiteral("seq"), seq}})
-        .toJson(QJsonDocument::Compact);
+    return fixed_length::padded(
+        QJsonDocument(QJsonObject{{QStringLiteral("client"), clientId}, {QStringLiteral("seq"), seq}})
+            .toJson(QJsonDocument::Compact),
+        fixed_length::releaseNote);
 }
 
 ReleaseNote ReleaseNote::fromJson(const QByteArray& json)
@@ -162,7 +196,8 @@ void LockTable::leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const R
 std::optional<ReleaseNote> LockTable::releaseNote(const IdFor<VersionBundle>& id) const
 {
     try {
-        return ReleaseNote::fromJson(readWholeFile(notePathFor(id), readLimits::lockRecord));
+        return ReleaseNote::fromJson(fixed_length::readSettled(notePathFor(id), readLimits::lockRecord,
+                                                               fixed_length::releaseNote, decodes<ReleaseNote>));
     } catch (const StorageError& error) {
         if (error.kind() == StorageError::Kind::notFound)
             return std::nullopt;
@@ -176,7 +211,9 @@ std::optional<ReleaseNote> LockTable::releaseNote(const IdFor<VersionBundle>& id
 std::optional<LockRecord> LockTable::readLock(const IdFor<VersionBundle>& id) const
 {
     try {
-        return LockRecord::fromJson(readWholeFile(pathFor(id), readLimits::lockRecord));
+        // A record a share clipped to the size of the one it replaced reads whole a moment later.
+        return LockRecord::fromJson(fixed_length::readSettled(pathFor(id), readLimits::lockRecord,
+                                                              fixed_length::lockRecord, decodes<LockRecord>));
     } catch (const StorageError& error) {
         if (error.kind() == StorageError::Kind::notFound)
             return std::nullopt;
