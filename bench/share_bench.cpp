@@ -302,8 +302,8 @@ PropagationFigures measurePropagation(const QString& one, const QString& two, co
     }
     figures.newcomers = measureNewcomers(
         one + u'/' + name, clients, notes->id(), propagationRounds + 1, newcomerRounds,
-        [&](long long since, int versions) {
-            return seenAfter(watcher, id, since, [&](int count, const QString& holder) {
+        [&](int versions) {
+            return seenAfter(watcher, id, monotonicNs(), [&](int count, const QString& holder) {
                 return count == versions && holder == QLatin1String("-");
             });
         });

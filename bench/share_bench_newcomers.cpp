@@ -8,26 +8,12 @@
 #include <QFile>
 #include <QThread>
 
-#include <ctime>
-
 namespace vantrel::bench {
 
 using vantrel::testing::syncWait;
 
-namespace {
-
-long long monotonicNow()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
-
-} // namespace
-
 NewcomerFigures measureNewcomers(const QString& root, const Clients& clients, const IdFor<VersionBundle>& document,
-                                 int versionsBefore, int rounds,
-                                 const std::function<double(long long since, int versions)>& seenAfter)
+                                 int versionsBefore, int rounds, const std::function<double(int versions)>& seenFromNow)
 {
     NewcomerFigures figures;
     Random random(0x4E4557ULL);
@@ -46,7 +32,7 @@ NewcomerFigures measureNewcomers(const QString& root, const Clients& clients, co
             fail("edit " + workingCopy.toStdString());
         file.close();
         syncWait(service->checkIn(QStringLiteral("First work"), defaultS3Factory()));
-        const double seen = seenAfter(monotonicNow(), versionsBefore + round + 1);
+        const double seen = seenFromNow(versionsBefore + round + 1);
         if (seen < 0)
             ++figures.missed;
         else

@@ -20,10 +20,10 @@ struct NewcomerFigures {
 };
 
 // `rounds` brand-new clients, one after the other, each opening the team bundle at `root` and
-// checking `document` out and in. `seenAfter(since, versions)` waits for the watcher to show
-// `versions` and returns the seconds from `since` (CLOCK_MONOTONIC ns), or a negative number.
+// checking `document` out and in. `seenFromNow(versions)`, called as a check-in ends, waits for
+// the watcher to show `versions` and returns the seconds it took, or a negative number.
 NewcomerFigures measureNewcomers(const QString& root, const Clients& clients, const IdFor<VersionBundle>& document,
                                  int versionsBefore, int rounds,
-                                 const std::function<double(long long since, int versions)>& seenAfter);
+                                 const std::function<double(int versions)>& seenFromNow);
 
 } // namespace vantrel::bench
