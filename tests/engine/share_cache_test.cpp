@@ -13,7 +13,9 @@
 #include "support/sync_wait.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -44,6 +46,7 @@ qsizetype versionsOf(const std::shared_ptr<TeamBundle>& team, const Service& ser
 
 class ShareCacheTest : public QObject {
     Q_OBJECT
+    QTemporaryDir m_runtime;
     std::unique_ptr<ShareStudio> m_studio;
 
     // A client of this process on `on`'s mount.
@@ -70,6 +73,12 @@ private Q_SLOTS:
         if (const QString missing = ShareStudio::missing(); !missing.isEmpty())
             QSKIP(qPrintable(QStringLiteral("no network share can be made here; missing: ") + missing));
         QVERIFY2(QFileInfo(QStringLiteral(VANTREL_LOCK_CHILD)).isExecutable(), VANTREL_LOCK_CHILD);
+        // The clients of this process hold their ids in a runtime folder of its own: the share
+        // suite running at the same time uses the same setup client's id.
+        QVERIFY(m_runtime.isValid()
+                && QFile::setPermissions(m_runtime.path(),
+                                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
         m_studio = std::make_unique<ShareStudio>(QStringLiteral(VANTREL_LOCK_CHILD));
         QVERIFY2(m_studio->error().isEmpty(), qPrintable(m_studio->error()));
     }
