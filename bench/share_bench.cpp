@@ -301,8 +301,7 @@ PropagationFigures measurePropagation(const QString& one, const QString& two, co
             figures.checkIn.push_back(checkIn);
     }
     figures.newcomers = measureNewcomers(
-        one + u'/' + name, clients, notes->id(), propagationRounds + 1, newcomerRounds,
-        [&](int versions) {
+        one + u'/' + name, clients, notes->id(), propagationRounds + 1, newcomerRounds, [&](int versions) {
             return seenAfter(watcher, id, monotonicNs(), [&](int count, const QString& holder) {
                 return count == versions && holder == QLatin1String("-");
             });
