@@ -5,12 +5,14 @@
 // two computers would (tests/engine/support/sshfs_share.h). Measures, in one run:
 //   1. how long a check-out (its lock) and a check-in, made by a client through one mount, take
 //      to reach a client polling through the other mount at the engine's default interval
-//      (propagation_client in a process of its own), median and max;
+//      (propagation_client in a process of its own), median and max, and how long a brand-new
+//      client's first check-in takes to reach it (share_bench_newcomers.h);
 //   2. import, check-out, check-in after a 1 MiB edit and export of a 300 MiB package whose team
 //      bundle is on the share, each as a ratio to cp -r of the package onto the share.
 // See bench/README.md.
 
 #include "bench/bench_support.h"
+#include "bench/share_bench_newcomers.h"
 #include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
@@ -55,6 +57,7 @@ const QString changedFile = QStringLiteral("Project/main-edit.xml");
 constexpr double settleSeconds = 2.1; // the stat cache trusts a file 2 s after it changed
 
 constexpr int propagationRounds = 8;
+constexpr int newcomerRounds = 6;
 constexpr int pollIntervalMs = 2000; // the engine's default
 constexpr double propagationLimit = 60.0;
 
@@ -209,6 +212,7 @@ struct PropagationFigures {
     std::vector<double> lock;    // from the end of a check-out through one mount to the other's client
     std::vector<double> checkIn; // the same for a check-in
     int missed = 0;              // changes not seen within the limit
+    NewcomerFigures newcomers;
 };
 
 // Waits until the watcher prints a state of `id` that `accept(versions, holder)` takes, after
@@ -296,6 +300,12 @@ PropagationFigures measurePropagation(const QString& one, const QString& two, co
         else
             figures.checkIn.push_back(checkIn);
     }
+    figures.newcomers = measureNewcomers(
+        one + u'/' + name, clients, notes->id(), propagationRounds + 1, newcomerRounds, [&](int versions) {
+            return seenAfter(watcher, id, monotonicNs(), [&](int count, const QString& holder) {
+                return count == versions && holder == QLatin1String("-");
+            });
+        });
     watcher.send("quit");
     watcher.end();
     return figures;
@@ -362,8 +372,9 @@ int run(const QStringList& arguments)
                 qPrintable(changedFile));
     std::printf("  page cache: %s; median of %d runs\n",
                 dropping ? "dropped before every timed step" : "not dropped (not root?)", runs);
-    std::printf("  clients:    the watcher polls every %s; %d rounds of a check-out and a check-in\n\n",
-                qPrintable(seconds(pollIntervalMs / 1000.0)), propagationRounds);
+    std::printf("  clients:    the watcher polls every %s; %d rounds of a check-out and a check-in, then %d new "
+                "clients' first check-out and check-in\n\n",
+                qPrintable(seconds(pollIntervalMs / 1000.0)), propagationRounds, newcomerRounds);
 
     std::vector<Row> rows;
     rows.push_back({QStringLiteral("cp -r of the package onto the share"), seconds(cp), QStringLiteral("(baseline)"),
@@ -385,6 +396,11 @@ int run(const QStringList& arguments)
     };
     seen("check-out seen through the other mount", propagation.lock);
     seen("check-in seen through the other mount", propagation.checkIn);
+    const auto& newcomers = propagation.newcomers.seen;
+    rows.push_back({QStringLiteral("a new client's first check-in seen through the other mount"),
+                    QStringLiteral("median %1, max %2").arg(seconds(median(newcomers)), seconds(maximum(newcomers))),
+                    QStringLiteral("median <= %1").arg(seconds(propagationTarget)),
+                    verdict(propagation.newcomers.missed == 0 && median(newcomers) <= propagationTarget)});
     printTable(rows);
 
     std::printf("\nDetails (every run, in order):\n");
@@ -401,7 +417,9 @@ int run(const QStringList& arguments)
                   {QStringLiteral("check-out, export as x (cp from the share)"), ratios},
                   {QStringLiteral("check-out seen after"), runList(propagation.lock, seconds)},
                   {QStringLiteral("check-in seen after"), runList(propagation.checkIn, seconds)},
-                  {QStringLiteral("changes not seen within 60 s"), QString::number(propagation.missed)}});
+                  {QStringLiteral("a new client's check-in seen after"), runList(newcomers, seconds)},
+                  {QStringLiteral("changes not seen within 60 s"),
+                   QString::number(propagation.missed + propagation.newcomers.missed)}});
     if (options->keep)
         std::printf("\nData kept in %s (the share's mounts are gone)\n", qPrintable(work));
     return 0;

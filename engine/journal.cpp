@@ -1,5 +1,6 @@
 #include "engine/journal.h"
 
+#include "engine/fixed_length_files.h"
 #include "engine/journal_files.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/read_limits.h"
@@ -34,7 +35,10 @@ const QString& JournalRecord::noName()
     return none;
 }
 
-Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder)), m_writerId(std::move(writerId))
+Journal::Journal(QString folder, QString writerId)
+    : m_folder(std::move(folder)),
+      m_writerId(std::move(writerId)),
+      m_register(m_folder)
 {
     const Listing own = listFolder(m_folder + QLatin1Char('/') + m_writerId);
     qint64 highest = own.packedUpTo;
@@ -49,6 +53,8 @@ Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder))
     // other clients may have read them, so they are never given to another record. A head far
     // beyond the records is taken for a damaged head rather than for lost records.
     const auto head = readHead(m_writerId);
+    // A client that wrote before is found by the listing, as clients were before the register.
+    m_registerPending = highest == 0 && !head;
     m_nextOwnSeq = (head && *head > highest && *head - highest <= maxLostRecords ? *head : highest) + 1;
     // A head left behind by a crash right after a record was published is brought up to date.
     if (highest > 0 && (!head || *head < highest)) {
@@ -57,12 +63,19 @@ Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder))
     }
 }
 
-std::optional<qint64> Journal::readHead(const QString& client) const
+std::optional<qint64> Journal::readHead(const QString& client, bool* whole) const
 {
     const QString path = m_folder + QLatin1Char('/') + client + QStringLiteral("/head");
+    if (whole)
+        *whole = false;
     try {
+        // Not read again when short: heads of older clients are unpadded, and a head read short
+        // only names fewer records than there are, which readers look past by name.
+        const QByteArray bytes = readWholeFile(path, readLimits::journalHead);
         bool valid = false;
-        const qint64 seq = readWholeFile(path, readLimits::journalHead).trimmed().toLongLong(&valid);
+        const qint64 seq = bytes.trimmed().toLongLong(&valid);
+        if (whole)
+            *whole = bytes.size() == fixed_length::journalHead;
         if (valid && seq >= 0 && seq <= maxSeq)
             return seq;
     } catch (const Error&) {
@@ -131,13 +144,21 @@ void Journal::readAll(QStringList& problems, const std::function<void(std::vecto
     m_cursors.clear();
     m_reported.clear();
     m_withdrawn.clear();
-    for (const QString& client : QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+    // The clients listed, and those the register names that a listing may not show yet.
+    QStringList clients = QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QString& client : m_register.readNew())
+        m_registered.insert(client);
+    for (const QString& client : std::as_const(m_registered)) {
+        if (!clients.contains(client) && !QFileInfo(m_folder + QLatin1Char('/') + client).isSymLink())
+            clients << client;
+    }
+    for (const QString& client : std::as_const(clients)) {
         const QString stamp = folderStamp(m_folder + QLatin1Char('/') + client);
         Cursor& cursor = m_cursors[client];
         QStringList found;
         bool relistLater = false;
         std::vector<JournalRecord> records;
-        auto read = readClient(client, cursor, readHead(client), found, &relistLater, false, true);
+        auto read = readClient(client, cursor, readHead(client), found, &relistLater, false, true, true);
         size_t count = 0;
         for (const auto& record : read)
             count += record.changes.size();
@@ -154,8 +175,7 @@ void Journal::readAll(QStringList& problems, const std::function<void(std::vecto
 
 void Journal::lookFor(const QString& client)
 {
-    if (client.isEmpty() || client.size() > 255 || client == QLatin1String(".") || client == QLatin1String("..")
-        || client.contains(QLatin1Char('/')) || client.contains(QChar(0)))
+    if (!isClientFolderName(client))
         return;
     std::lock_guard lock(m_mutex);
     m_cursors[client]; // read from the next poll on, from its first record
@@ -166,7 +186,12 @@ std::vector<JournalRecord> Journal::readNew(QStringList& problems)
     std::lock_guard lock(m_mutex);
     writeHead();
     std::vector<JournalRecord> fresh;
-    // The clients listed, and those known already: a listing may lag behind a new folder.
+    // The clients listed, and those known already: a listing may lag behind a new folder, and
+    // the register names a new client as soon as it wrote.
+    for (const QString& client : m_register.readNew()) {
+        m_registered.insert(client);
+        m_cursors[client];
+    }
     QStringList clients = QDir(m_folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
     for (auto it = m_cursors.cbegin(); it != m_cursors.cend(); ++it) {
         if (!clients.contains(it.key()) && !QFileInfo(m_folder + QLatin1Char('/') + it.key()).isSymLink())
@@ -181,16 +206,22 @@ std::vector<JournalRecord> Journal::readNew(QStringList& problems)
         // a cache for a while. The folder's stamp only catches records no head names yet (a
         // client that stopped between publishing a record and rewriting its head).
         const QString stamp = folderStamp(m_folder + QLatin1Char('/') + client);
-        const auto head = readHead(client);
+        bool whole = false;
+        const auto head = readHead(client, &whole);
         const bool named = head && *head > cursor.lastSeq;
-        if ((!named && head && stamp == cursor.folderStamp) || (!head && stamp.isEmpty()))
+        const bool unchanged = !named && head && stamp == cursor.folderStamp;
+        // A head shorter than heads are written (an older client's, or one a share clipped to
+        // the size of the one it replaced) may name fewer records than there are: the next
+        // one is looked for by name.
+        if ((unchanged && whole) || (!head && stamp.isEmpty()))
             continue; // nothing new, or no such folder
         QStringList found;
         bool relistLater = false;
         const QString shortfall = cursor.shortfallReported;
-        for (auto& record : readClient(client, cursor, head, found, &relistLater, false, !named))
+        const qint64 before = cursor.lastSeq;
+        for (auto& record : readClient(client, cursor, head, found, &relistLater, false, !named && !unchanged, !whole))
             std::move(record.changes.begin(), record.changes.end(), std::back_inserter(fresh));
-        cursor.folderStamp = relistLater ? QString() : stamp;
+        cursor.folderStamp = relistLater && !(unchanged && cursor.lastSeq == before) ? QString() : stamp;
         if (!shortfall.isEmpty() && cursor.shortfallReported != shortfall)
             withdraw(shortfall); // read since, or superseded by a report naming more
         report(found, problems);
@@ -254,6 +285,7 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     std::lock_guard lock(m_mutex);
     const QString folder = m_folder + QLatin1Char('/') + m_writerId;
     ensureDirectory(folder);
+    enterRegister();
 
     std::vector<JournalRecord> records;
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -323,6 +355,22 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
     return records;
 }
 
+void Journal::enterRegister()
+{
+    if (!std::exchange(m_registerPending, false))
+        return;
+    // Before the first record: once that is published, a reader that looks for new clients by
+    // name finds it. One that could not be entered is found by a listing of the journal.
+    try {
+        for (const QString& client : m_register.enter(m_writerId)) {
+            m_registered.insert(client);
+            m_cursors[client];
+        }
+    } catch (const Error& error) {
+        qWarning("This client could not be entered in the register of clients: %s", error.what());
+    }
+}
+
 void Journal::writeHead()
 {
     if (!m_headPending || m_nextOwnSeq <= 1)
@@ -331,7 +379,7 @@ void Journal::writeHead()
         // Readers find new records by it at once; one that could not be written leaves them to
         // a listing of the folder, which a share may answer from a cache for a while.
         writeFileAtomically(m_folder + QLatin1Char('/') + m_writerId + QStringLiteral("/head"),
-                            QByteArray::number(m_nextOwnSeq - 1), Durability::replaceable);
+                            fixed_length::headBytes(m_nextOwnSeq - 1), Durability::replaceable);
         m_headPending = false;
     } catch (const Error& error) {
         qWarning("The journal head could not be written: %s", error.what());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/client_register.h"
 #include "engine/id_for.h"
 #include "engine/record_fields.h"
 #include "engine/record_kind.h"
@@ -178,16 +179,22 @@ private:
 
     // Reads the records of `client` after the cursor: by name up to `head`, listing the folder
     // first when `listFirst` (packs, records no head names) or when a record is not found by
-    // name (packed meanwhile).
+    // name (packed meanwhile). With `lookPastHead`, the records after those are looked for by
+    // name too, until one is not there: a head may be read short.
     std::vector<ReadRecord> readClient(const QString& client, Cursor& cursor, std::optional<qint64> head,
-                                       QStringList& problems, bool* relistLater, bool keepBytes, bool listFirst);
+                                       QStringList& problems, bool* relistLater, bool keepBytes, bool listFirst,
+                                       bool lookPastHead = false);
     void withdraw(const QString& problem);
-    std::optional<qint64> readHead(const QString& client) const; // the newest record it names
+    // The newest record the head of `client` names; `whole` tells whether it was read at the
+    // length heads are written at (a shorter one may be an older client's, or clipped).
+    std::optional<qint64> readHead(const QString& client, bool* whole = nullptr) const;
     void report(const QStringList& found, QStringList& problems);
     void noteSeen(const JournalRecord& record);
     // Why no record can be stamped any more, naming the record in the way and its writer.
     StorageError noNumberLeft(const QString& folder) const;
     void writeHead();
+    // Enters this client in the register of clients at its first write.
+    void enterRegister();
     // When record `seq`, just published with `bytes`, has a number that another process writing
     // as this client used before and packed since (its file gone), the number to go on from.
     std::optional<qint64> packedBefore(const QString& folder, qint64 seq, const QByteArray& bytes) const;
@@ -233,6 +240,9 @@ private:
     bool m_crashAfterPack = false;
     int m_packThreshold = packThreshold;
     bool m_headPending = false;
+    ClientRegister m_register;
+    QSet<QString> m_registered; // clients the register named, also for readAll()
+    bool m_registerPending = false;
     std::chrono::milliseconds m_listingLag{0};
 };
 

@@ -218,6 +218,12 @@ QString folderStamp(const QString& folder)
     return QStringLiteral("%1.%2").arg(status.st_mtim.tv_sec).arg(status.st_mtim.tv_nsec);
 }
 
+bool isClientFolderName(const QString& name)
+{
+    return !name.isEmpty() && name.size() <= 255 && !name.startsWith(QLatin1Char('.'))
+           && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
 bool writtenWithin(const QString& path, std::chrono::milliseconds span)
 {
     const QDateTime written = QFileInfo(path).lastModified();

@@ -52,6 +52,10 @@ inline constexpr qint64 maxLamport = 1'000'000'000'000'000;
 // once the crafted one is removed.
 inline constexpr qint64 maxStampedLamport = maxLamport / 2;
 
+// Whether `name`, read from the share, may name a client's folder of the journal: one plain,
+// visible folder name (hidden ones, such as the register of clients, are the journal's own).
+bool isClientFolderName(const QString& name);
+
 QString recordFileName(qint64 seq);
 // The name of the pack of records `first` to `last`.
 QString packFileName(qint64 first, qint64 last);

@@ -49,7 +49,7 @@ QString leftOutText(const QString& where, const QString& client, qint64 from, qi
 
 std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Cursor& cursor, std::optional<qint64> head,
                                                      QStringList& problems, bool* relistLater, bool keepBytes,
-                                                     bool listFirst)
+                                                     bool listFirst, bool lookPastHead)
 {
     const QString folder = m_folder + QLatin1Char('/') + client;
     const qint64 afterSeq = cursor.lastSeq;
@@ -242,6 +242,10 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
             if (!vanished && !stoppedEarly && head)
                 readByName(*head);
         }
+        // A head read short (clipped by a share to the size of the one it replaced, or written
+        // by a client that stopped before rewriting it) must not end the history early.
+        if (lookPastHead && !vanished && !stoppedEarly)
+            readByName(maxSeq);
 
         if (vanished && attempt < 3)
             continue;

@@ -1,6 +1,7 @@
 #include "engine/lock_table.h"
 
 #include "engine/engine_errors.h"
+#include "engine/fixed_length_files.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
 #include "engine/storage/read_limits.h"
@@ -49,6 +50,18 @@ QString fileStamp(const QString& path, bool withInode)
         .arg(status.st_mtim.tv_nsec);
 }
 
+// Whether `bytes` decode as a `Record`: what tells a whole record from one a share clipped.
+template<typename Record>
+bool decodes(QByteArrayView bytes)
+{
+    try {
+        Record::fromJson(bytes.toByteArray());
+        return true;
+    } catch (const DecodingError&) {
+        return false;
+    }
+}
+
 QString asideName(const QString& path)
 {
     return path + QStringLiteral(".tmp-") + IdFor<VersionBundle>::make().toString().left(8);
@@ -65,64 +78,6 @@ bool moveAside(const QString& path, const QString& aside)
 }
 
 } // namespace
-
-QByteArray LockRecord::toJson() const
-{
-    QJsonObject object{{QStringLiteral("client"), clientId},
-                       {QStringLiteral("user"), userName},
-                       {QStringLiteral("fullName"), fullName},
-                       {QStringLiteral("host"), hostName},
-                       {QStringLiteral("initiator"), initiator.toString()},
-                       {QStringLiteral("date"), date.toUTC().toString(Qt::ISODateWithMs)},
-                       {QStringLiteral("forced"), forced}};
-    if (forced) {
-        object.insert(QStringLiteral("previousClient"), previousClientId);
-        object.insert(QStringLiteral("previousUser"), previousUserName);
-    }
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-LockRecord LockRecord::fromJson(const QByteArray& json)
-{
-    const QJsonObject object = QJsonDocument::fromJson(json).object();
-    LockRecord record;
-    record.clientId = object.value(QStringLiteral("client")).toString();
-    if (record.clientId.isEmpty())
-        throw DecodingError(QStringLiteral("The lock record names no client."));
-    record.userName = object.value(QStringLiteral("user")).toString();
-    record.fullName = object.value(QStringLiteral("fullName")).toString();
-    record.hostName = object.value(QStringLiteral("host")).toString();
-    record.initiator = IdFor<VersionBundle>::fromJson(object.value(QStringLiteral("initiator")));
-    record.date = QDateTime::fromString(object.value(QStringLiteral("date")).toString(), Qt::ISODateWithMs);
-    record.forced = object.value(QStringLiteral("forced")).toBool();
-    record.previousClientId = object.value(QStringLiteral("previousClient")).toString();
-    record.previousUserName = object.value(QStringLiteral("previousUser")).toString();
-    return record;
-}
-
-QByteArray ReleaseNote::toJson() const
-{
-    return QJsonDocument(QJsonObject{{QStringLiteral("client"), clientId}, {QStringLiteral("seq"), seq}})
-        .toJson(QJsonDocument::Compact);
-}
-
-ReleaseNote ReleaseNote::fromJson(const QByteArray& json)
-{
-    const QJsonObject object = QJsonDocument::fromJson(json).object();
-    ReleaseNote note;
-    note.clientId = object.value(QStringLiteral("client")).toString();
-    const double seq = object.value(QStringLiteral("seq")).toDouble(-1);
-    if (note.clientId.isEmpty() || seq < 1 || seq > 9e15 || seq != static_cast<double>(static_cast<qint64>(seq)))
-        throw DecodingError(QStringLiteral("The release note names no record."));
-    note.seq = static_cast<qint64>(seq);
-    return note;
-}
-
-QString LockRecord::holderDescription() const
-{
-    const QString who = displayName(fullName, userName);
-    return hostName.isEmpty() ? who : QStringLiteral("%1 on %2").arg(who, hostName);
-}
 
 LockTable::LockTable(QString folder, QString clientId, UserIdentity user)
     : m_folder(std::move(folder)),
@@ -162,7 +117,8 @@ void LockTable::leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const R
 std::optional<ReleaseNote> LockTable::releaseNote(const IdFor<VersionBundle>& id) const
 {
     try {
-        return ReleaseNote::fromJson(readWholeFile(notePathFor(id), readLimits::lockRecord));
+        return ReleaseNote::fromJson(fixed_length::readSettled(notePathFor(id), readLimits::lockRecord,
+                                                               fixed_length::releaseNote, decodes<ReleaseNote>));
     } catch (const StorageError& error) {
         if (error.kind() == StorageError::Kind::notFound)
             return std::nullopt;
@@ -176,7 +132,9 @@ std::optional<ReleaseNote> LockTable::releaseNote(const IdFor<VersionBundle>& id
 std::optional<LockRecord> LockTable::readLock(const IdFor<VersionBundle>& id) const
 {
     try {
-        return LockRecord::fromJson(readWholeFile(pathFor(id), readLimits::lockRecord));
+        // A record a share clipped to the size of the one it replaced reads whole a moment later.
+        return LockRecord::fromJson(fixed_length::readSettled(pathFor(id), readLimits::lockRecord,
+                                                              fixed_length::lockRecord, decodes<LockRecord>));
     } catch (const StorageError& error) {
         if (error.kind() == StorageError::Kind::notFound)
             return std::nullopt;

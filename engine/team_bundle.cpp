@@ -4,6 +4,7 @@
 #include "engine/client_lease.h"
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
+#include "engine/fixed_length_files.h"
 #include "engine/journal_files.h"
 #include "engine/share_probe.h"
 #include "engine/storage/atomic_file.h"
@@ -170,7 +171,8 @@ std::shared_ptr<TeamBundle> TeamBundle::create(const QString& path, std::shared_
                              {QStringLiteral("id"), IdFor<VersionBundle>::make().toString()},
                              {QStringLiteral("created"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
                              {QStringLiteral("sharing"), sharingName(sharing)}};
-    writeFileAtomically(markerPath(root), QJsonDocument(marker).toJson());
+    writeFileAtomically(markerPath(root),
+                        fixed_length::padded(QJsonDocument(marker).toJson(), fixed_length::teamMarker));
     return open(root, std::move(fileManager), std::move(workspace), identity);
 }
 
@@ -190,7 +192,9 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
 
     QByteArray markerBytes;
     try {
-        markerBytes = readWholeFile(markerPath(root), readLimits::teamMarker);
+        markerBytes = fixed_length::readSettled(
+            markerPath(root), readLimits::teamMarker, fixed_length::teamMarker,
+            [](QByteArrayView bytes) { return QJsonDocument::fromJson(bytes.toByteArray()).isObject(); });
     } catch (const StorageError& error) {
         if (error.kind() == StorageError::Kind::notFound)
             throw TeamBundleError(TeamBundleError::Case::notATeamBundle, root);

@@ -2,6 +2,7 @@
 // from, and a working copy left behind is removed only once it is kept.
 
 #include "engine/engine_errors.h"
+#include "engine/fixed_length_files.h"
 #include "engine/storage/manifest.h"
 #include "engine/versioning_service.h"
 #include "support/engine_test_support.h"
@@ -146,7 +147,7 @@ private Q_SLOTS:
         checkIn(bensCut, QStringLiteral("Ben's second cut"));
         const QString bensHead =
             fixture.root() + QStringLiteral("/journal/") + ben->clientId() + QStringLiteral("/head");
-        writeFile(bensHead, QByteArray::number(contentOf(bensHead).toLongLong() - 1));
+        writeFile(bensHead, fixed_length::headBytes(contentOf(bensHead).trimmed().toLongLong() - 1));
         QCOMPARE(failureOf([&] { checkOut(cut); }), VersioningError::Case::changesNotArrived);
         QVERIFY(!cut->isLocked() && !cut->isCheckedOut());
         QVERIFY(

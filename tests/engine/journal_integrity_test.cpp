@@ -3,6 +3,7 @@
 // are not there are reported; records written before checksums still fold.
 
 #include "engine/document_type.h"
+#include "engine/fixed_length_files.h"
 #include "engine/journal.h"
 #include "engine/journal_files.h"
 #include "engine/storage/content_hash.h"
@@ -309,7 +310,7 @@ private slots:
         // The head left one record behind, for long: nothing is missing, the record waits for the
         // listing.
         createCollection(ana, u"Later"_s);
-        writeFile(head, "2");
+        writeFile(head, fixed_length::headBytes(2));
         setAge(head, 600);
         QCOMPARE(reader.journal->readNew(problems).size(), std::size_t(0));
         ben->poll();
