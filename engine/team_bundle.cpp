@@ -5,6 +5,7 @@
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/journal_files.h"
+#include "engine/reachability_probe.h"
 #include "engine/share_probe.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
@@ -18,7 +19,6 @@
 #include "engine/system_services.h"
 #include "engine/version_bundles.h"
 
-#include <algorithm>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -27,6 +27,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
+#include <algorithm>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -45,6 +46,16 @@ const QString TeamBundle::pathStorageKey = QStringLiteral("teamBundlePath");
 namespace {
 
 const char* const folders[] = {"objects", "journal", "locks", "attic", "logs"};
+
+// How long a read of the marker may take before the share counts as unreachable: an answer from
+// a share that works takes milliseconds, a hung mount may never answer.
+constexpr auto reachabilityBound = std::chrono::milliseconds(2500);
+// How old the last look for the marker may be before the heartbeat looks, for clients that poll
+// every few seconds (a window): with the bound, an outage shows within about four seconds. While
+// the bundle can't be reached it looks at every beat, so that its return shows at once.
+constexpr auto heartbeatSpan = std::chrono::seconds(1);
+constexpr auto heartbeatBeat = std::chrono::milliseconds(250);
+constexpr auto heartbeatPollLimit = std::chrono::seconds(5);
 
 QString markerPath(const QString& root)
 {
@@ -112,8 +123,10 @@ TeamBundle::TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager,
       m_locks(std::make_unique<LockTable>(m_root + QStringLiteral("/locks"), m_identity.clientId, m_identity.user)),
       m_checkouts(std::make_unique<CheckoutRegistry>(localFolder(QStringLiteral("checkouts")))),
       m_changeWatcher(ChangeWatcher::shared()),
-      m_versionBundles(std::make_unique<VersionBundles>(*this))
+      m_versionBundles(std::make_unique<VersionBundles>(*this)),
+      m_markerProbe(std::make_unique<ReachabilityProbe>(markerPath(m_root), reachabilityBound))
 {
+    m_locks->setReachabilityCheck([this] { return checkReachable(); });
 }
 
 std::shared_ptr<TeamBundle> TeamBundle::create(const QString& path, std::shared_ptr<FileManaging> fileManager,
@@ -252,6 +265,8 @@ TeamBundle::~TeamBundle()
         m_stopping = true;
     }
     m_pollWake.notify_all();
+    if (m_heartbeat.joinable())
+        m_heartbeat.join();
     if (m_poller.joinable()) {
         if (m_poller.get_id() == std::this_thread::get_id())
             detail::adoptFinishingThread(
@@ -264,6 +279,22 @@ TeamBundle::~TeamBundle()
 void TeamBundle::start()
 {
     m_poller = std::thread([this, weakSelf = weak_from_this()] { pollLoop(weakSelf); });
+    m_heartbeat = std::thread([this] { heartbeatLoop(); });
+}
+
+void TeamBundle::heartbeatLoop()
+{
+    std::unique_lock lock(m_pollMutex);
+    while (!m_pollWake.wait_for(lock, heartbeatBeat, [this] { return m_stopping; })) {
+        if (m_pollInterval > heartbeatPollLimit)
+            continue;
+        const auto last = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_lastLook.load()));
+        if (m_reachable && std::chrono::steady_clock::now() - last < heartbeatSpan)
+            continue;
+        lock.unlock();
+        checkReachable();
+        lock.lock();
+    }
 }
 
 void TeamBundle::pollLoop(std::weak_ptr<TeamBundle> weakSelf)
@@ -479,8 +510,11 @@ QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, 
 
 bool TeamBundle::checkReachable()
 {
-    struct stat status {};
-    const bool reachable = ::stat(QFile::encodeName(markerPath(m_root)).constData(), &status) == 0;
+    // Opened and read, never only looked at: a share answers a file's attributes from a cache
+    // (sshfs for 20 s) long after its server stopped.
+    const bool reachable = m_markerProbe->check();
+    std::lock_guard lock(m_reachabilityMutex);
+    m_lastLook = std::chrono::steady_clock::now().time_since_epoch().count();
     if (m_reachable.exchange(reachable) != reachable) {
         m_log->event(reachable ? QStringLiteral("The team bundle can be reached again.")
                                : QStringLiteral("The team bundle can't be reached."),
@@ -832,8 +866,8 @@ std::shared_ptr<StatCache> TeamBundle::statCache(const IdFor<VersionBundle>& id)
     // The records kept in memory over all bundles, at most (a few hundred bytes each).
     constexpr qsizetype recordsKept = 200'000;
     std::lock_guard lock(m_statCachesMutex);
-    const auto found = std::find_if(m_statCaches.begin(), m_statCaches.end(),
-                                    [&](const auto& entry) { return entry.first == id; });
+    const auto found =
+        std::find_if(m_statCaches.begin(), m_statCaches.end(), [&](const auto& entry) { return entry.first == id; });
     std::shared_ptr<StatCache> cache;
     if (found != m_statCaches.end()) {
         cache = found->second;

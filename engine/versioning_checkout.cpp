@@ -5,6 +5,7 @@
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/folder_users.h"
+#include "engine/share_outage.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
 #include "engine/storage/folder_tree.h"
@@ -349,7 +350,8 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             throw;
         }
     };
-    co_return co_await onWorker(std::move(work));
+    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::checkOut, std::move(work));
+    co_return co_await onWorker(std::move(worded));
 }
 
 QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, WorkingCopyInUse inUse)
@@ -467,7 +469,15 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
             watcher.settle(checkout->workingCopy, *watched, newVersion.toString());
         finish(published);
     };
-    co_await onWorker(std::move(work));
+    // Once its record is published, a check-in is done whatever fails after it.
+    const auto landed = [self] {
+        const auto checkout = self->m_team->checkouts().find(self->m_id);
+        const auto written = checkout ? IdFor<Versions>::fromString(checkout->checkingIn) : std::nullopt;
+        const auto current = self->m_team->snapshot()->find(self->m_id);
+        return !checkout || (written && current && stampOfVersion(*current, *written));
+    };
+    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::checkIn, std::move(work), landed);
+    co_await onWorker(std::move(worded));
 }
 
 QCoro::Task<> VersioningService::cancelCheckout(S3Factory, WorkingCopyInUse inUse)
@@ -501,7 +511,8 @@ QCoro::Task<> VersioningService::cancelCheckout(S3Factory, WorkingCopyInUse inUs
                              team.changeWatcher().release(checkout->workingCopy));
         team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
     };
-    co_await onWorker(std::move(work));
+    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::discard, std::move(work));
+    co_await onWorker(std::move(worded));
 }
 
 } // namespace vantrel

@@ -202,7 +202,7 @@ void SshfsShare::startWatchdog()
     ::waitpid(pid, &status, 0);
 }
 
-bool SshfsShare::startServer()
+bool SshfsShare::startServer(int port)
 {
     const QString keys = m_dir.path();
     const QString log = m_dir.filePath(QStringLiteral("setup.log"));
@@ -226,7 +226,7 @@ bool SshfsShare::startServer()
     if (::geteuid() == 0)
         QDir().mkpath(QStringLiteral("/run/sshd"));
 
-    m_port = freeLoopbackPort();
+    m_port = port > 0 ? port : freeLoopbackPort();
     const QString pidFile = m_dir.filePath(QStringLiteral("sshd.pid"));
     QFile::remove(pidFile);
     const QByteArray config = QStringLiteral("Port %1\n"
@@ -321,6 +321,32 @@ bool SshfsShare::unmount(const QString& mountPoint)
     // Lazily when something still uses it: it goes once the last file is closed.
     return runCommand(program, {QStringLiteral("-u"), mountPoint}, log, 15000)
            || runCommand(program, {QStringLiteral("-uz"), mountPoint}, log, 15000);
+}
+
+bool SshfsShare::stopServer()
+{
+    if (m_sshdPid <= 0)
+        return false;
+    // The listener and the session processes it started, each of which serves one mount.
+    QList<qint64> doomed{m_sshdPid};
+    for (qsizetype next = 0; next < doomed.size(); ++next) {
+        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+            if (entry.toLongLong() <= 0 || !stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray text = stat.readAll();
+            const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 1 && fields[1].toLongLong() == doomed[next])
+                doomed << entry.toLongLong();
+        }
+    }
+    for (const qint64 pid : std::as_const(doomed))
+        ::kill(pid_t(pid), SIGKILL);
+    for (int wait = 0; wait < 100 && !hasEnded(m_sshdPid); ++wait)
+        QThread::msleep(50);
+    const bool ended = hasEnded(m_sshdPid);
+    m_sshdPid = 0;
+    return ended;
 }
 
 void SshfsShare::stop()
