@@ -287,7 +287,15 @@ QSet<IdFor<VersionBundle>> LockTable::refresh()
             }
         }
         try {
-            if (auto record = readLock(*id))
+            auto record = readLock(*id);
+            std::lock_guard lock(m_mutex);
+            const auto known = m_locks.constFind(*id);
+            // A record that does not read may be one the share clipped as it was replaced: a
+            // lock known before stays as it was (read again at the next refresh) until its
+            // record reads; decisions read it by name.
+            if (record && record->clientId == QStringLiteral("?") && known != m_locks.cend())
+                found.insert(*id, *known);
+            else if (record)
                 found.insert(*id, Known{stamp, *record});
         } catch (const Error&) {
             // Unreadable for now: keep what we knew.

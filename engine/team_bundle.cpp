@@ -489,10 +489,19 @@ QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, 
     for (const Checkout& listed : m_checkouts->all()) {
         std::lock_guard ending(m_endingMutex);
         const auto checkout = m_checkouts->find(listed.bundle);
+        const auto holder = checkout ? m_locks->holder(checkout->bundle) : std::nullopt;
+        if (checkout && checkout->displaced && m_locks->isMine(checkout->bundle, checkout->bundle)
+            && holder->date.isValid() && holder->date <= checkout->date) {
+            // The lock this check-out took names it after all (it read otherwise for a while):
+            // the check-out is ours again, its working copy where it was, and the copy in the
+            // attic stays. A lock taken since (a new check-out under way) is not that lock.
+            m_checkouts->update(checkout->bundle, [](Checkout& kept) { kept.displaced = false; });
+            changed.insert(checkout->bundle);
+            continue;
+        }
         if (!checkout || checkout->displaced || m_ending.contains(checkout->bundle)
             || m_locks->isMine(checkout->bundle, checkout->bundle))
             continue;
-        const auto holder = m_locks->holder(checkout->bundle);
         if (holder && holder->forced)
             forceUnlockedBy.insert(checkout->bundle, displayName(holder->fullName, holder->userName));
         changed.insert(checkout->bundle);
