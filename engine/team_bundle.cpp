@@ -522,14 +522,17 @@ bool TeamBundle::checkReachable()
     // Opened and read, never only looked at: a share answers a file's attributes from a cache
     // (sshfs for 20 s) long after its server stopped.
     const bool reachable = m_markerProbe->check();
-    std::lock_guard lock(m_reachabilityMutex);
-    m_lastLook = std::chrono::steady_clock::now().time_since_epoch().count();
-    if (m_reachable.exchange(reachable) != reachable) {
-        m_log->event(reachable ? QStringLiteral("The team bundle can be reached again.")
-                               : QStringLiteral("The team bundle can't be reached."),
-                     QStringLiteral("poll"), reachable ? Logger::Level::info : Logger::Level::warning);
+    {
+        std::lock_guard lock(m_reachabilityMutex);
+        m_lastLook = std::chrono::steady_clock::now().time_since_epoch().count();
+        if (m_reachable.exchange(reachable) == reachable)
+            return reachable;
         m_reachabilityChanges.send(reachable);
     }
+    // Last, and without the mutex: the log is written to the share, which may hang.
+    m_log->event(reachable ? QStringLiteral("The team bundle can be reached again.")
+                           : QStringLiteral("The team bundle can't be reached."),
+                 QStringLiteral("poll"), reachable ? Logger::Level::info : Logger::Level::warning);
     return reachable;
 }
 

@@ -98,7 +98,9 @@ std::optional<QString> newerVersionBy(TeamBundle& team, const TeamSnapshot& snap
 // Reads the document's lock by name (a share may serve a stale listing and stale attributes of
 // the lock files for many seconds) and keeps what was read in the lock table. When it is no
 // longer ours, the check-out is given up as when a poll notices a force unlock (the working copy
-// stays where it is, a copy of it goes to the attic), and lockLost names who holds it now.
+// stays where it is, a copy of it goes to the attic), and lockLost names who holds it now. A
+// record that can't be read, or that is not found while the bundle can't be reached, throws as it
+// is (the share went away): that is never a lost lock.
 void requireOwnLock(TeamBundle& team, const BundleState& current)
 {
     const auto holder = team.locks().readNow(current.id);

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <algorithm>
@@ -183,6 +184,46 @@ private Q_SLOTS:
             QVERIFY(state);
             QCOMPARE(state->versions.size(), 2);
         }
+    }
+
+    // A server that stops answering (hung, or a network that drops everything) leaves requests
+    // waiting rather than failing: the client still sees the share as unreachable within
+    // seconds, nothing of its check-out changes, and all is back once the server answers.
+    void serverThatHangsIsUnreachable()
+    {
+        ShareStudio& studio = *m_studio;
+        const QString source = studio.scratch(QStringLiteral("source")) + QStringLiteral("/Reel.txt");
+        writeFile(source, "reel\n");
+        const Service reel = studio.import(source);
+        const auto holder = studio.spawn(
+            studio.cached(), ShareStudio::client(studio.cached(), QStringLiteral("cy")),
+            QStringList{QStringLiteral("hold")} + document(reel, {QString::number(windowPollMs)}), ChildInput::pipe());
+        QVERIFY(pumpUntil({holder.get()}, Clock::now() + 120s, [&] { return holder->result().present; }));
+        QVERIFY2(holder->result().ok, qPrintable(holder->describe()));
+
+        const auto frozen = Clock::now();
+        studio.share()->freezeServer(true);
+        const auto thaw = qScopeGuard([&] { studio.share()->freezeServer(false); });
+        QVERIFY2(pumpUntil({holder.get()}, frozen + 2 * noticeBound,
+                           [&] { return sawReachable(*holder, frozen, false).has_value(); }),
+                 "the client never saw the share hang");
+        const auto noticed = *sawReachable(*holder, frozen, false) - frozen;
+        qInfo("unreachable noticed %.2f s after the server hung", seconds(noticed));
+        QVERIFY2(noticed <= noticeBound, qPrintable(QString::number(seconds(noticed))));
+
+        const auto thawed = Clock::now();
+        studio.share()->freezeServer(false);
+        QVERIFY2(pumpUntil({holder.get()}, thawed + 2 * recoveryBound,
+                           [&] { return sawReachable(*holder, thawed, true).has_value(); }),
+                 "the client never saw the share answer again");
+        qInfo("reachable again %.2f s after the server answered",
+              seconds(*sawReachable(*holder, thawed, true) - thawed));
+        QVERIFY2(lossesSeen(*holder).isEmpty(), qPrintable(lossesSeen(*holder).join(u'\n')));
+        holder->send("checkin");
+        QVERIFY(pumpUntil({holder.get()}, Clock::now() + 120s, [&] { return holder->results().size() == 2; }));
+        QVERIFY2(holder->result().ok, qPrintable(holder->result().kind + u' ' + holder->result().text));
+        holder->send("quit");
+        finish({holder.get()});
     }
 };
 

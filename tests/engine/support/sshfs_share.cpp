@@ -323,24 +323,37 @@ bool SshfsShare::unmount(const QString& mountPoint)
            || runCommand(program, {QStringLiteral("-uz"), mountPoint}, log, 15000);
 }
 
-bool SshfsShare::stopServer()
+QList<qint64> SshfsShare::serverProcesses() const
 {
     if (m_sshdPid <= 0)
-        return false;
-    // The listener and the session processes it started, each of which serves one mount.
-    QList<qint64> doomed{m_sshdPid};
-    for (qsizetype next = 0; next < doomed.size(); ++next) {
+        return {};
+    // Each session process serves one mount.
+    QList<qint64> found{m_sshdPid};
+    for (qsizetype next = 0; next < found.size(); ++next) {
         for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
             QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
             if (entry.toLongLong() <= 0 || !stat.open(QIODevice::ReadOnly))
                 continue;
             const QByteArray text = stat.readAll();
             const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-            if (fields.size() > 1 && fields[1].toLongLong() == doomed[next])
-                doomed << entry.toLongLong();
+            if (fields.size() > 1 && fields[1].toLongLong() == found[next])
+                found << entry.toLongLong();
         }
     }
-    for (const qint64 pid : std::as_const(doomed))
+    return found;
+}
+
+void SshfsShare::freezeServer(bool frozen)
+{
+    for (const qint64 pid : serverProcesses())
+        ::kill(pid_t(pid), frozen ? SIGSTOP : SIGCONT);
+}
+
+bool SshfsShare::stopServer()
+{
+    if (m_sshdPid <= 0)
+        return false;
+    for (const qint64 pid : serverProcesses())
         ::kill(pid_t(pid), SIGKILL);
     for (int wait = 0; wait < 100 && !hasEnded(m_sshdPid); ++wait)
         QThread::msleep(50);

@@ -46,12 +46,16 @@ public:
     bool stopServer();
     // Starts the server again on the same port.
     bool restartServer() { return startServer(m_port); }
+    // Stops (SIGSTOP) or resumes the server and its sessions, as a server that hangs or a network
+    // that drops everything: requests through the mounts wait instead of failing.
+    void freezeServer(bool frozen);
 
     // Unmounts every mount and stops the server; the destructor does it too.
     void stop();
 
 private:
-    bool startServer(int port = 0); // on a free port unless given one
+    bool startServer(int port = 0);        // on a free port unless given one
+    QList<qint64> serverProcesses() const; // the listener and the sessions it started
     void startWatchdog();
     bool unmount(const QString& mountPoint);
 
