@@ -52,13 +52,15 @@ bool ReachabilityProbe::check()
     std::shared_ptr<Attempt> attempt;
     {
         std::lock_guard lock(m_mutex);
-        if (m_last && !m_last->done) {
+        bool underWay = false;
+        if (m_last) {
             std::lock_guard state(m_last->mutex);
             if (!m_last->done && std::chrono::steady_clock::now() - m_last->started >= m_bound)
                 return false; // still hung: not asked again
+            underWay = !m_last->done;
         }
-        if (m_last && !m_last->done) {
-            attempt = m_last; // under way: its answer serves this check too
+        if (underWay) {
+            attempt = m_last; // its answer serves this check too
         } else {
             attempt = std::make_shared<Attempt>();
             m_last = attempt;
