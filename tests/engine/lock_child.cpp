@@ -160,10 +160,10 @@ void report(F operation)
         result =
             QStringLiteral("result error %1 %2").arg(kindName(error.kind()), oneLine(error.localizedDescription()));
     } catch (const TeamBundleError& error) {
+        const bool unreachable = error.kind() == TeamBundleError::Case::unreachable;
         result = QStringLiteral("result error %1 %2")
-                     .arg(error.kind() == TeamBundleError::Case::unreachable ? QStringLiteral("unreachable")
-                                                                             : QStringLiteral("other"),
-                          oneLine(error.localizedDescription()));
+                     .arg(unreachable ? QStringLiteral("unreachable") : QStringLiteral("other"),
+                          oneLine(unreachable ? error.localizedDescription() : error.debugDescription()));
     } catch (const Error& error) {
         result = QStringLiteral("result error other %1").arg(oneLine(error.debugDescription()));
     } catch (const std::exception& error) {
