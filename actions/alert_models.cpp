@@ -51,6 +51,15 @@ void AlertModel::dismissAll()
     m_details = std::nullopt;
 }
 
+void AlertModel::withdraw(const QString& topic)
+{
+    if (topic.isEmpty())
+        return;
+    m_waiting.removeIf([&topic](const AlertDetails& waiting) { return waiting.topic == topic; });
+    if (m_details() && m_details()->topic == topic)
+        setDetails(std::nullopt);
+}
+
 void AlertModel::ignoreLog(const QString&) {}
 
 void AlertModel::show(const Error& error)

@@ -38,6 +38,10 @@ public:
     // A question whose answer someone waits for (whether to quit, say): while it shows, no other
     // alert replaces it. It should have a cancelling button, so that dismissing it answers too.
     bool mustBeAnswered = false;
+    // What the alert tells of, when it may stop being true before it is read (a check-out
+    // taken away that turns out not to be): AlertModel::withdraw() takes it back. Empty for an
+    // alert that stays until dismissed.
+    QString topic;
 
     // The alert as it goes into the log.
     QString debugDescription() const;
@@ -57,6 +61,9 @@ public:
     void setDetails(std::optional<AlertDetails> details);
     // Dismisses the alert that shows and every one waiting, without running a button's action.
     void dismissAll();
+    // Takes back the alerts about `topic` (see AlertDetails::topic), waiting or showing, without
+    // running a button's action; the next waiting alert then shows.
+    void withdraw(const QString& topic);
     // How many alerts wait behind the question that shows.
     qsizetype waitingCount() const { return m_waiting.size(); }
 

@@ -105,6 +105,34 @@ std::optional<QString> teamBundleRecovery(TeamBundleError::Case which)
     return std::nullopt;
 }
 
+QString interruptedDescription(TeamBundleError::Attempt attempt, const QString& path)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    switch (attempt) {
+    case TeamBundleError::Attempt::checkIn:
+        return tr("The team bundle at “%1” can’t be reached, so nothing was checked in. Your working copy and your "
+                  "message are kept: check in again once the share is back.")
+            .arg(shown);
+    case TeamBundleError::Attempt::checkOut:
+        return tr("The team bundle at “%1” can’t be reached, so nothing was checked out. Try again once the share "
+                  "is back.")
+            .arg(shown);
+    case TeamBundleError::Attempt::discard:
+        return tr("The team bundle at “%1” can’t be reached, so the check-out was not discarded and your working "
+                  "copy is kept as it is. Try again once the share is back.")
+            .arg(shown);
+    case TeamBundleError::Attempt::import:
+        return tr("The team bundle at “%1” can’t be reached, so nothing was imported. Try again once the share is "
+                  "back.")
+            .arg(shown);
+    case TeamBundleError::Attempt::change:
+        return tr("The team bundle at “%1” can’t be reached, so nothing was changed. Try again once the share is "
+                  "back.")
+            .arg(shown);
+    }
+    Q_UNREACHABLE();
+}
+
 QString versioningDescription(VersioningError::Case which, const QString& name, const QString& detail)
 {
     switch (which) {
@@ -169,6 +197,18 @@ TeamBundleError::TeamBundleError(Case which, const QString& path, const QString&
     : Error(teamBundleDescription(which, path, detail), teamBundleReason(which), teamBundleRecovery(which)),
       m_case(which)
 {
+}
+
+TeamBundleError::TeamBundleError(Attempt attempt, const QString& path)
+    : Error(interruptedDescription(attempt, path), teamBundleReason(Case::unreachable),
+            teamBundleRecovery(Case::unreachable)),
+      m_case(Case::unreachable)
+{
+}
+
+TeamBundleError TeamBundleError::unreachableDuring(Attempt attempt, const QString& path)
+{
+    return TeamBundleError(attempt, path);
 }
 
 QString TeamBundleError::typeName() const

@@ -31,10 +31,16 @@ public:
     TeamBundleError(Case which, const QString& path, const QString& detail = {});
     Case kind() const { return m_case; }
 
+    // What was being done when the share went away, which the description of unreachable says
+    // was not done, with what is kept and that it can be tried again once the share is back.
+    enum class Attempt { checkIn, checkOut, discard, import, change };
+    static TeamBundleError unreachableDuring(Attempt attempt, const QString& path);
+
 protected:
     QString typeName() const override;
 
 private:
+    TeamBundleError(Attempt attempt, const QString& path);
     Case m_case;
 };
 

@@ -7,16 +7,17 @@
 #include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"
 
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <utility>
+#include <dirent.h>
 #include <sys/stat.h>
+#include <utility>
 
 namespace vantrel {
 
@@ -62,6 +63,29 @@ bool decodes(QByteArrayView bytes)
     }
 }
 
+// The names of the lock records in `folder` (folders left out). Throws StorageError when the
+// folder can't be listed: a share that went away answers with an error, or with no folder at all
+// (an unmounted share), and neither says that any lock was given up.
+QStringList lockFileNames(const QString& folder)
+{
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        throw StorageError::fromErrno(errno, folder, QStringLiteral("opendir"));
+    QStringList names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        if (entry->d_type != DT_DIR && name.endsWith(lockSuffix) && !name.startsWith(QLatin1Char('.')))
+            names << name;
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0)
+        throw StorageError::fromErrno(error, folder, QStringLiteral("readdir"));
+    return names;
+}
+
 QString asideName(const QString& path)
 {
     return path + QStringLiteral(".tmp-") + IdFor<VersionBundle>::make().toString().left(8);
@@ -94,6 +118,21 @@ QString LockTable::pathFor(const IdFor<VersionBundle>& id) const
 QString LockTable::notePathFor(const IdFor<VersionBundle>& id) const
 {
     return m_folder + QLatin1Char('/') + id.toString() + QStringLiteral(".released");
+}
+
+void LockTable::setReachabilityCheck(std::function<bool()> check)
+{
+    std::lock_guard lock(m_mutex);
+    m_reachable = std::move(check);
+}
+
+bool LockTable::isReachable() const
+{
+    const auto check = [this] {
+        std::lock_guard lock(m_mutex);
+        return m_reachable;
+    }();
+    return !check || check();
 }
 
 void LockTable::setBeforeAcquireForTesting(std::function<void()> hook)
@@ -131,6 +170,10 @@ std::optional<ReleaseNote> LockTable::releaseNote(const IdFor<VersionBundle>& id
 
 std::optional<LockRecord> LockTable::readLock(const IdFor<VersionBundle>& id) const
 {
+    // Only "not there" says that nobody holds the lock (and only while the bundle can be
+    // reached: see isReachable()). Any other failure to read it (a share that went away answers
+    // EIO or ENOTCONN) tells nothing of the lock and is thrown, so that the table keeps what it
+    // knew and a change then fails as one that can't reach the share.
     try {
         // A record a share clipped to the size of the one it replaced reads whole a moment later.
         return LockRecord::fromJson(fixed_length::readSettled(pathFor(id), readLimits::lockRecord,
@@ -155,6 +198,8 @@ std::optional<LockRecord> LockTable::readNow(const IdFor<VersionBundle>& id)
     // Stamped before it is read: a record replaced in between is read again at the next refresh.
     const QString stamp = fileStamp(pathFor(id), keepsInodes(m_folder));
     auto record = readLock(id);
+    if (!record && !isReachable())
+        throw TeamBundleError(TeamBundleError::Case::unreachable, QFileInfo(m_folder).path());
     std::lock_guard lock(m_mutex);
     const auto known = m_locks.constFind(id);
     const bool wasKnown = known != m_locks.cend();
@@ -176,8 +221,16 @@ bool LockTable::isMineNow(const IdFor<VersionBundle>& id, const IdFor<VersionBun
 QSet<IdFor<VersionBundle>> LockTable::refresh()
 {
     const bool withInode = keepsInodes(m_folder);
+    QStringList names;
+    try {
+        names = lockFileNames(m_folder);
+    } catch (const StorageError&) {
+        // A listing that fails tells nothing: every lock stays as it was known.
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_changedSinceRefresh, {});
+    }
     QHash<IdFor<VersionBundle>, Known> found;
-    for (const QString& name : QDir(m_folder).entryList({QStringLiteral("*") + lockSuffix}, QDir::Files)) {
+    for (const QString& name : std::as_const(names)) {
         const auto id = IdFor<VersionBundle>::fromString(QStringView(name).chopped(lockSuffix.size()));
         if (!id)
             continue;
@@ -192,17 +245,38 @@ QSet<IdFor<VersionBundle>> LockTable::refresh()
             }
         }
         try {
-            if (auto record = readLock(*id))
+            auto record = readLock(*id);
+            std::lock_guard lock(m_mutex);
+            const auto known = m_locks.constFind(*id);
+            // A record that does not read may be one the share clipped as it was replaced: a
+            // lock known before stays as it was (read again at the next refresh) until its
+            // record reads; decisions read it by name.
+            if (record && record->clientId == QStringLiteral("?") && known != m_locks.cend())
+                found.insert(*id, *known);
+            else if (record)
                 found.insert(*id, Known{stamp, *record});
-        } catch (const StorageError&) {
+        } catch (const Error&) {
             // Unreadable for now: keep what we knew.
             std::lock_guard lock(m_mutex);
             if (m_locks.contains(*id))
                 found.insert(*id, m_locks.value(*id));
         }
     }
+    // Locks the listing no longer shows are given up only if the bundle is there to say so: a
+    // share that went away may list an empty folder.
+    const bool anyGone = [&] {
+        std::lock_guard lock(m_mutex);
+        return std::any_of(m_locks.keyBegin(), m_locks.keyEnd(), [&](const auto& id) { return !found.contains(id); });
+    }();
+    const bool keepUnlisted = anyGone && !isReachable();
 
     std::lock_guard lock(m_mutex);
+    if (keepUnlisted) {
+        for (auto it = m_locks.cbegin(); it != m_locks.cend(); ++it) {
+            if (!found.contains(it.key()))
+                found.insert(it.key(), *it);
+        }
+    }
     QSet<IdFor<VersionBundle>> changed = std::exchange(m_changedSinceRefresh, {});
     // What readNow() read by name is at least as new as what the listing showed.
     for (const auto& id : std::as_const(changed)) {
@@ -227,14 +301,21 @@ QSet<IdFor<VersionBundle>> LockTable::refresh()
 QSet<IdFor<VersionBundle>> LockTable::reread(const QSet<IdFor<VersionBundle>>& ids)
 {
     QSet<IdFor<VersionBundle>> changed;
+    std::optional<bool> reachable; // asked once, for the first lock not found
     for (const auto& id : ids) {
         const QString stamp = fileStamp(pathFor(id), keepsInodes(m_folder));
         std::optional<LockRecord> record;
         try {
             record = readLock(id);
-        } catch (const StorageError&) {
+        } catch (const Error&) {
             continue; // unreadable for now: keep what we knew
         }
+        if (!record && !holder(id))
+            continue; // nothing to give up
+        if (!record && !reachable)
+            reachable = isReachable();
+        if (!record && !*reachable)
+            continue; // not found because the bundle can't be reached: keep what we knew
         std::lock_guard lock(m_mutex);
         const auto known = m_locks.find(id);
         // A record that does not read may be one replaced as it was read (a share may clip it to

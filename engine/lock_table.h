@@ -57,7 +57,8 @@ public:
     // changed (or that readNow() found changed since the last refresh).
     QSet<IdFor<VersionBundle>> refresh();
     // The lock record of `id` as the share holds it now, read by name, and kept in the table.
-    // Blocking; throws StorageError.
+    // Blocking; throws StorageError, or TeamBundleError unreachable when no record is found and
+    // the team bundle can't be reached (see setReachabilityCheck()).
     std::optional<LockRecord> readNow(const IdFor<VersionBundle>& id);
     // Whether this installation holds the lock of `id` for `initiator`, by readNow().
     bool isMineNow(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator);
@@ -86,6 +87,13 @@ public:
     // Blocking; throws StorageError when the share can't be read.
     std::optional<ReleaseNote> releaseNote(const IdFor<VersionBundle>& id) const;
 
+    // Tells whether the team bundle can be reached now. A share that went away (unmounted, its
+    // server stopped, the bundle's folder gone) shows no lock records at all, or answers with
+    // errors: a lock whose record is not found, or that a listing no longer shows, counts as
+    // given up only while the bundle can be reached; otherwise the table keeps what it knew.
+    // Called without the table's mutex, possibly from several threads. By default it can.
+    void setReachabilityCheck(std::function<bool()> check);
+
     // Called at the start of every acquire(), on its thread: lets a test hold a client there.
     void setBeforeAcquireForTesting(std::function<void()> hook);
     // Called at the end of every release(), on its thread: lets a test act right after it.
@@ -95,6 +103,7 @@ private:
     QString pathFor(const IdFor<VersionBundle>& id) const;
     QString notePathFor(const IdFor<VersionBundle>& id) const;
     std::optional<LockRecord> readLock(const IdFor<VersionBundle>& id) const;
+    bool isReachable() const;
     LockRecord newRecord(const IdFor<VersionBundle>& initiator) const;
     bool releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator);
 
@@ -108,6 +117,7 @@ private:
     };
     QHash<IdFor<VersionBundle>, Known> m_locks;
     QSet<IdFor<VersionBundle>> m_changedSinceRefresh; // by readNow()
+    std::function<bool()> m_reachable;
     std::function<void()> m_beforeAcquire;
     std::function<void()> m_afterRelease;
 };

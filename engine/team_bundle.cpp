@@ -6,6 +6,7 @@
 #include "engine/file_names.h"
 #include "engine/fixed_length_files.h"
 #include "engine/journal_files.h"
+#include "engine/reachability_probe.h"
 #include "engine/share_probe.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
@@ -46,6 +47,16 @@ const QString TeamBundle::pathStorageKey = QStringLiteral("teamBundlePath");
 namespace {
 
 const char* const folders[] = {"objects", "journal", "locks", "attic", "logs"};
+
+// How long a read of the marker may take before the share counts as unreachable: an answer from
+// a share that works takes milliseconds, a hung mount may never answer.
+constexpr auto reachabilityBound = std::chrono::milliseconds(2500);
+// How old the last look for the marker may be before the heartbeat looks, for clients that poll
+// every few seconds (a window): with the bound, an outage shows within about four seconds. While
+// the bundle can't be reached it looks at every beat, so that its return shows at once.
+constexpr auto heartbeatSpan = std::chrono::seconds(1);
+constexpr auto heartbeatBeat = std::chrono::milliseconds(250);
+constexpr auto heartbeatPollLimit = std::chrono::seconds(5);
 
 QString markerPath(const QString& root)
 {
@@ -130,8 +141,10 @@ TeamBundle::TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager,
       m_locks(std::make_unique<LockTable>(m_root + QStringLiteral("/locks"), m_identity.clientId, m_identity.user)),
       m_checkouts(std::make_unique<CheckoutRegistry>(localFolder(QStringLiteral("checkouts")))),
       m_changeWatcher(ChangeWatcher::shared()),
-      m_versionBundles(std::make_unique<VersionBundles>(*this))
+      m_versionBundles(std::make_unique<VersionBundles>(*this)),
+      m_markerProbe(std::make_unique<ReachabilityProbe>(markerPath(m_root), reachabilityBound))
 {
+    m_locks->setReachabilityCheck([this] { return checkReachable(); });
 }
 
 std::shared_ptr<TeamBundle> TeamBundle::create(const QString& path, std::shared_ptr<FileManaging> fileManager,
@@ -287,6 +300,8 @@ TeamBundle::~TeamBundle()
         m_stopping = true;
     }
     m_pollWake.notify_all();
+    if (m_heartbeat.joinable())
+        m_heartbeat.join();
     if (m_poller.joinable()) {
         if (m_poller.get_id() == std::this_thread::get_id())
             detail::adoptFinishingThread(
@@ -299,6 +314,22 @@ TeamBundle::~TeamBundle()
 void TeamBundle::start()
 {
     m_poller = std::thread([this, weakSelf = weak_from_this()] { pollLoop(weakSelf); });
+    m_heartbeat = std::thread([this] { heartbeatLoop(); });
+}
+
+void TeamBundle::heartbeatLoop()
+{
+    std::unique_lock lock(m_pollMutex);
+    while (!m_pollWake.wait_for(lock, heartbeatBeat, [this] { return m_stopping; })) {
+        if (m_pollInterval > heartbeatPollLimit)
+            continue;
+        const auto last = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_lastLook.load()));
+        if (m_reachable && std::chrono::steady_clock::now() - last < heartbeatSpan)
+            continue;
+        lock.unlock();
+        checkReachable();
+        lock.lock();
+    }
 }
 
 void TeamBundle::pollLoop(std::weak_ptr<TeamBundle> weakSelf)
@@ -493,10 +524,19 @@ QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, 
     for (const Checkout& listed : m_checkouts->all()) {
         std::lock_guard ending(m_endingMutex);
         const auto checkout = m_checkouts->find(listed.bundle);
+        const auto holder = checkout ? m_locks->holder(checkout->bundle) : std::nullopt;
+        if (checkout && checkout->displaced && m_locks->isMine(checkout->bundle, checkout->bundle)
+            && holder->date.isValid() && holder->date <= checkout->date) {
+            // The lock this check-out took names it after all (it read otherwise for a while):
+            // the check-out is ours again, its working copy where it was, and the copy in the
+            // attic stays. A lock taken since (a new check-out under way) is not that lock.
+            m_checkouts->update(checkout->bundle, [](Checkout& kept) { kept.displaced = false; });
+            changed.insert(checkout->bundle);
+            continue;
+        }
         if (!checkout || checkout->displaced || m_ending.contains(checkout->bundle)
             || m_locks->isMine(checkout->bundle, checkout->bundle))
             continue;
-        const auto holder = m_locks->holder(checkout->bundle);
         if (holder && holder->forced)
             forceUnlockedBy.insert(checkout->bundle, displayName(holder->fullName, holder->userName));
         changed.insert(checkout->bundle);
@@ -514,14 +554,20 @@ QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, 
 
 bool TeamBundle::checkReachable()
 {
-    struct stat status {};
-    const bool reachable = ::stat(QFile::encodeName(markerPath(m_root)).constData(), &status) == 0;
-    if (m_reachable.exchange(reachable) != reachable) {
-        m_log->event(reachable ? QStringLiteral("The team bundle can be reached again.")
-                               : QStringLiteral("The team bundle can't be reached."),
-                     QStringLiteral("poll"), reachable ? Logger::Level::info : Logger::Level::warning);
+    // Opened and read, never only looked at: a share answers a file's attributes from a cache
+    // (sshfs for 20 s) long after its server stopped.
+    const bool reachable = m_markerProbe->check();
+    {
+        std::lock_guard lock(m_reachabilityMutex);
+        m_lastLook = std::chrono::steady_clock::now().time_since_epoch().count();
+        if (m_reachable.exchange(reachable) == reachable)
+            return reachable;
         m_reachabilityChanges.send(reachable);
     }
+    // Last, and without the mutex: the log is written to the share, which may hang.
+    m_log->event(reachable ? QStringLiteral("The team bundle can be reached again.")
+                           : QStringLiteral("The team bundle can't be reached."),
+                 QStringLiteral("poll"), reachable ? Logger::Level::info : Logger::Level::warning);
     return reachable;
 }
 

@@ -35,6 +35,7 @@ class FileManaging;
 class WorkspaceInterfacing;
 class VersionBundles;
 class StatCache;
+class ReachabilityProbe;
 
 // Who this installation is: its client id and the person using it.
 struct ClientIdentity {
@@ -122,11 +123,16 @@ public:
     // Every change, made here or by another client.
     AnyPublisher<TeamBundleChange> changes() const { return m_changes.publisher(); }
 
-    // Whether the team bundle's folder was there at the last poll (its marker read by name):
-    // false while its share is unmounted or disconnected, or the folder is gone.
+    // Whether the team bundle's marker read by name at the last look (each poll, and at least
+    // every second while polls are due every few seconds): false while its share is unmounted,
+    // disconnected or hung, or the folder is gone. A read that does not answer within a bound
+    // counts as "can't be reached" (see ReachabilityProbe).
     bool isReachable() const { return m_reachable; }
-    // Each change of isReachable(), from the poll thread.
+    // Each change of isReachable(), from the poll thread or the heartbeat's.
     AnyPublisher<bool> reachabilityChanges() const { return m_reachabilityChanges.publisher(); }
+    // Looks for the marker by name now and publishes a change of reachability. Blocks for at
+    // most the probe's bound (a few seconds) however the share hangs.
+    bool checkReachable();
 
     // Writes changes as one record, all or nothing, reads it back by name and folds it in at
     // once. Blocking; throws StorageError, or TeamBundleError (replacedUnderChange) when the
@@ -219,9 +225,6 @@ private:
     void reportProblem(const QString& problem);
     // Reads each of `trees` by name; throws TeamBundleError (replacedUnderChange) for one missing.
     void confirmTrees(const QSet<ContentHash>& trees) const;
-    // Looks for the marker by name and publishes a change of reachability; false while the
-    // bundle can't be reached, when nothing else of it can be read either.
-    bool checkReachable();
     // Rereads the lock table: the listing of the locks, and by name the locks of `named` (the
     // bundles new records of other clients took, checked in or gave up) and of those named
     // lately whose lock files the listing may not show as they are yet.
@@ -229,6 +232,7 @@ private:
                                             const QSet<IdFor<VersionBundle>>& named);
     QSet<IdFor<VersionBundle>> rereadLocks(const QSet<IdFor<VersionBundle>>& named);
     void pollLoop(std::weak_ptr<TeamBundle> weakSelf);
+    void heartbeatLoop();
     // Asks the background thread to pack this client's journal now rather than at its next poll.
     void requestPack();
     void packJournal();
@@ -260,7 +264,10 @@ private:
     // Records published while the share could not be read back, to confirm at a later poll.
     std::mutex m_unconfirmedMutex;
     std::vector<std::vector<JournalRecord>> m_unconfirmed;
+    std::unique_ptr<ReachabilityProbe> m_markerProbe;
+    std::mutex m_reachabilityMutex;
     std::atomic<bool> m_reachable{true};
+    std::atomic<std::chrono::steady_clock::rep> m_lastLook{0}; // when checkReachable() last answered
     PassthroughSubject<bool> m_reachabilityChanges;
 
     mutable std::mutex m_problemsMutex;
@@ -283,6 +290,7 @@ private:
     std::chrono::milliseconds m_pollInterval{2000};
     std::atomic<qint64> m_recordWaitLimitMs{60000};
     std::thread m_poller;
+    std::thread m_heartbeat; // looks for the marker while a poll is held up by a share that hangs
 };
 
 } // namespace vantrel

@@ -6,6 +6,7 @@
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/folder_users.h"
+#include "engine/share_outage.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
 #include "engine/storage/folder_tree.h"
@@ -80,7 +81,9 @@ void giveBack(TeamBundle& team, const QList<IdFor<VersionBundle>>& ids, const Id
 // Reads the document's lock by name (a share may serve a stale listing and stale attributes of
 // the lock files for many seconds) and keeps what was read in the lock table. When it is no
 // longer ours, the check-out is given up as when a poll notices a force unlock (the working copy
-// stays where it is, a copy of it goes to the attic), and lockLost names who holds it now.
+// stays where it is, a copy of it goes to the attic), and lockLost names who holds it now. A
+// record that can't be read, or that is not found while the bundle can't be reached, throws as it
+// is (the share went away): that is never a lost lock.
 void requireOwnLock(TeamBundle& team, const BundleState& current)
 {
     const auto holder = team.locks().readNow(current.id);
@@ -333,7 +336,8 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             throw;
         }
     };
-    co_return co_await onWorker(std::move(work));
+    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::checkOut, std::move(work));
+    co_return co_await onWorker(std::move(worded));
 }
 
 QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, WorkingCopyInUse inUse)
@@ -470,7 +474,15 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
             watcher.settle(checkout->workingCopy, *watched, newVersion.toString());
         finish(published);
     };
-    co_await onWorker(std::move(work));
+    // Once its record is published, a check-in is done whatever fails after it.
+    const auto landed = [self] {
+        const auto checkout = self->m_team->checkouts().find(self->m_id);
+        const auto written = checkout ? IdFor<Versions>::fromString(checkout->checkingIn) : std::nullopt;
+        const auto current = self->m_team->snapshot()->find(self->m_id);
+        return !checkout || (written && current && stampOfVersion(*current, *written));
+    };
+    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::checkIn, std::move(work), landed);
+    co_await onWorker(std::move(worded));
 }
 
 QCoro::Task<> VersioningService::cancelCheckout(S3Factory, WorkingCopyInUse inUse)
@@ -504,7 +516,8 @@ QCoro::Task<> VersioningService::cancelCheckout(S3Factory, WorkingCopyInUse inUs
                              team.changeWatcher().release(checkout->workingCopy));
         team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
     };
-    co_await onWorker(std::move(work));
+    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::discard, std::move(work));
+    co_await onWorker(std::move(worded));
 }
 
 } // namespace vantrel

@@ -4,6 +4,7 @@
 
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
+#include "engine/share_outage.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
@@ -86,7 +87,8 @@ VersioningService::import(VersioningServiceType, QString source, std::optional<Q
         teamBundle->commit(changes);
         return bind(serviceType(type), id, teamBundle);
     };
-    co_return co_await onWorker(std::move(work));
+    auto worded = wordedForOutage(teamBundle, TeamBundleError::Attempt::import, std::move(work));
+    co_return co_await onWorker(std::move(worded));
 }
 
 QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QString message, VersionOrigin origin)

@@ -6,6 +6,7 @@
 #include "engine/versioning_service.h"
 
 #include "engine/engine_errors.h"
+#include "engine/share_outage.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
 #include "engine/team_bundle.h"
@@ -81,7 +82,8 @@ VersioningService::createCollection(QString collectionName, std::shared_ptr<Team
             {{QStringLiteral("type"), DocumentType::collection().toJson()}, {QStringLiteral("name"), collectionName}});
         return bind(VersioningServiceType::collection, id, teamBundle);
     };
-    co_return co_await onWorker(std::move(work));
+    auto worded = wordedForOutage(teamBundle, TeamBundleError::Attempt::change, std::move(work));
+    co_return co_await onWorker(std::move(worded));
 }
 
 namespace {
@@ -137,7 +139,8 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createEmpty(D
         return createEmptyPackage(type, nameForNewBundle(name, type.description()), team, serviceType,
                                   &VersioningService::bind);
     };
-    co_return co_await onWorker(std::move(work));
+    auto worded = wordedForOutage(team, TeamBundleError::Attempt::change, std::move(work));
+    co_return co_await onWorker(std::move(worded));
 }
 
 std::shared_ptr<const BundleState> VersioningService::state() const
@@ -167,7 +170,8 @@ QCoro::Task<> VersioningService::addNestedVersionBundle(std::shared_ptr<Versioni
             throw TurfNestingError(child->type.description(), self->m_documentType.description());
         self->m_team->commit(RecordKind::nest, self->m_id, {{QStringLiteral("child"), child->id.toString()}});
     };
-    co_await onWorker(std::move(work));
+    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::change, std::move(work));
+    co_await onWorker(std::move(worded));
 }
 
 QCoro::Task<> VersioningService::revertVersionBundle(IdFor<Versions> versionID, S3Factory)
@@ -240,7 +244,8 @@ QCoro::Task<> VersioningService::revertVersionBundle(IdFor<Versions> versionID, 
         if (taken)
             giveBack();
     };
-    co_await onWorker(std::move(work));
+    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::change, std::move(work));
+    co_await onWorker(std::move(worded));
 }
 
 QCoro::Task<> VersioningService::rename(QString newName)
@@ -251,7 +256,8 @@ QCoro::Task<> VersioningService::rename(QString newName)
         nameForNewBundle(newName, current->name);
         self->m_team->commit(RecordKind::rename, self->m_id, {{QStringLiteral("name"), newName}});
     };
-    co_await onWorker(std::move(work));
+    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::change, std::move(work));
+    co_await onWorker(std::move(worded));
 }
 
 QCoro::Task<> VersioningService::removeOrDelete(std::shared_ptr<VersioningService> parentVersioningService, S3Factory)

@@ -95,6 +95,10 @@ void Document::readIsCheckedOut()
         m_checkOutTaken = true;
     m_isCheckedOutReadAt = settled;
     m_isCheckedOut = checkedOut;
+    // Checked out here after all (its lock read as ours again): what was said of it being taken
+    // away is no longer so.
+    if (checkedOut && m_invalidCheckoutState())
+        setInvalidCheckoutState(std::nullopt);
 }
 
 void Document::followOwnLockOperations()

@@ -77,6 +77,33 @@ private Q_SLOTS:
         QCOMPARE(model.waitingCount(), 0);
         QCOMPARE(logged.size(), 1);
     }
+
+    // An alert about something that is no longer so is taken back, shown or waiting; the others
+    // stay in their order, and nothing runs a button's action.
+    void anAlertNoLongerTrueIsWithdrawn()
+    {
+        bool acted = false;
+        AlertDetails taken(QStringLiteral("Taken"), {},
+                           {ButtonAction{.title = QStringLiteral("OK"), .action = [&] { acted = true; }}});
+        taken.topic = QStringLiteral("cut");
+        AlertModel model;
+        model.setDetails(taken);
+        model.withdraw(QStringLiteral("reel"));
+        QCOMPARE(shownTitle(model), QStringLiteral("Taken"));
+        model.withdraw(QStringLiteral("cut"));
+        QVERIFY(!model.details());
+
+        model.setDetails(question(QStringLiteral("Quit?")));
+        model.setDetails(taken);
+        model.setDetails(AlertDetails(QStringLiteral("Later"), {}));
+        model.withdraw(QStringLiteral("cut"));
+        QCOMPARE(model.waitingCount(), 1);
+        model.setDetails(std::nullopt);
+        QCOMPARE(shownTitle(model), QStringLiteral("Later"));
+        model.withdraw(QString()); // an alert without a topic is never taken back
+        QCOMPARE(shownTitle(model), QStringLiteral("Later"));
+        QVERIFY(!acted);
+    }
 };
 
 QTEST_MAIN(AlertModelsTest)

@@ -173,7 +173,7 @@ private Q_SLOTS:
 
         const QString away = fixture.root() + QStringLiteral(".away");
         move(fixture.root(), away);
-        QVERIFY_THROWS_EXCEPTION(StorageError, importText(fixture, ana, QStringLiteral("Reel.kdenlive"), "reel"));
+        QVERIFY_THROWS_EXCEPTION(TeamBundleError, importText(fixture, ana, QStringLiteral("Reel.kdenlive"), "reel"));
         QVERIFY(!QFileInfo::exists(fixture.root()));
         // An empty folder where the share was mounted.
         QVERIFY(QDir().mkdir(fixture.root()));

@@ -4,7 +4,8 @@
 //
 //   result ok <working copy>                  (check-out)
 //   result ok                                 (check-in, cancel)
-//   result error <kind> <description>         kind: a VersioningError case, storage-<kind>, or other
+//   result error <kind> <description>         kind: a VersioningError case, storage-<kind>,
+//                                             unreachable (TeamBundleError), or other
 //   at <steady-clock nanoseconds>             printed just before every result line
 //
 //   lock_child <team bundle> <local folder> <client id> <user> <full name> <host> <operation> <type> <bundle id> [...]
@@ -18,7 +19,8 @@
 //   hold <poll milliseconds>
 //       Checks out, then keeps running with that poll interval and prints every change of the
 //       bundle it is told of: "change <steady-clock nanoseconds> <forced 0|1> <checked out 0|1> <name>".
-//       Reads commands from standard input: "checkin" (prints a result), "quit".
+//       Reads commands from standard input: "checkin" (prints a result), "quit". Prints every
+//       change of whether the team bundle can be reached: "reachable <steady-clock nanoseconds> <0|1>".
 //   edit-loop <rounds> [--lag <milliseconds>]
 //       Rounds of check-out, edit, check-in on a document holding one text file: each round
 //       appends "<client> <round>" as a line (for a library: to Log.txt in each of its events, all
@@ -161,6 +163,11 @@ void report(F operation)
     } catch (const StorageError& error) {
         result =
             QStringLiteral("result error %1 %2").arg(kindName(error.kind()), oneLine(error.localizedDescription()));
+    } catch (const TeamBundleError& error) {
+        const bool unreachable = error.kind() == TeamBundleError::Case::unreachable;
+        result = QStringLiteral("result error %1 %2")
+                     .arg(unreachable ? QStringLiteral("unreachable") : QStringLiteral("other"),
+                          oneLine(unreachable ? error.localizedDescription() : error.debugDescription()));
     } catch (const Error& error) {
         result = QStringLiteral("result error other %1").arg(oneLine(error.debugDescription()));
     } catch (const std::exception& error) {
@@ -348,6 +355,8 @@ int main(int argc, char** argv)
                     .arg(service->isCheckedOut() ? 1 : 0)
                     .arg(change.name));
         });
+        auto reachability = team->reachabilityChanges().sink(
+            [](bool reachable) { say(QStringLiteral("reachable %1 %2").arg(steadyNow()).arg(reachable ? 1 : 0)); });
         team->setPollInterval(std::chrono::milliseconds(options[0].toInt()));
         for (std::string command; std::getline(std::cin, command);) {
             if (command == "checkin") {
@@ -359,6 +368,7 @@ int main(int argc, char** argv)
                 break;
             }
         }
+        reachability.cancel();
         watch.cancel();
     } else if (operation == QLatin1String("edit-loop") && !options.isEmpty()) {
         const int rounds = options[0].toInt();

@@ -106,6 +106,37 @@ private Q_SLOTS:
         QCOMPARE(service->versionIDs().size(), 2);
     }
 
+    // A check-out that looked taken (its lock record named somebody else for a while) and is
+    // ours again once the record is read as it is: the document is checked out again and
+    // nothing about it being taken away stands any more.
+    void aCheckOutThatIsOursAgainIsNoLongerInvalid()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        auto reels = newCollection(ana, QStringLiteral("Reels"));
+        syncWait(reels->createNestedItem(writeProject(fixture, QStringLiteral("a"), QStringLiteral("Cut.kdenlive"))));
+        const auto cut = std::dynamic_pointer_cast<Document>(reels->nestedItems().at(0));
+        QVERIFY(cut);
+        syncWait(cut->checkOut());
+        QVERIFY(cut->isCheckedOut());
+
+        const QString lock =
+            fixture.root() + QStringLiteral("/locks/") + cut->id().toString() + QStringLiteral(".lock");
+        const QByteArray ours = contentOf(lock);
+        LockRecord other = LockRecord::fromJson(ours);
+        other.clientId = ben->clientId();
+        writeFile(lock, other.toJson());
+        ana->poll();
+        QTRY_VERIFY(cut->invalidCheckoutState().has_value());
+        QVERIFY(!cut->isCheckedOut());
+
+        writeFile(lock, ours);
+        ana->poll();
+        QTRY_VERIFY(cut->isCheckedOut());
+        QVERIFY(!cut->invalidCheckoutState());
+    }
+
 private:
     static void checkOutService(const Service& service, QList<IdFor<VersionBundle>> events)
     {

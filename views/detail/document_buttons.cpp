@@ -151,8 +151,12 @@ void DocumentButtons::explainInvalidCheckout()
     if (!document)
         return;
     const std::optional<InvalidCheckoutState> state = document->invalidCheckoutState();
+    // What the alert says of the check-out, so that it is taken back once that is no longer so
+    // (the check-out turned out to be ours after all) or the user acted on it elsewhere.
+    const QString topic = QStringLiteral("invalid-checkout/") + document->id().toString();
     if (!state) {
-        m_explained.reset();
+        if (std::exchange(m_explained, std::nullopt) && m_alert)
+            m_alert->withdraw(topic);
         return;
     }
     if (state == m_explained || !m_alert)
@@ -178,7 +182,9 @@ void DocumentButtons::explainInvalidCheckout()
                                    SelectedItemCommands::openInAttic(document, openAttic);
                                }
                            }};
-    m_alert->setDetails(AlertDetails(Strings::untrackedDocumentTitle(), message, {ok, showAttic}));
+    AlertDetails details(Strings::untrackedDocumentTitle(), message, {ok, showAttic});
+    details.topic = topic;
+    m_alert->setDetails(std::move(details));
 }
 
 } // namespace vantrel

@@ -202,7 +202,7 @@ void SshfsShare::startWatchdog()
     ::waitpid(pid, &status, 0);
 }
 
-bool SshfsShare::startServer()
+bool SshfsShare::startServer(int port)
 {
     const QString keys = m_dir.path();
     const QString log = m_dir.filePath(QStringLiteral("setup.log"));
@@ -226,7 +226,7 @@ bool SshfsShare::startServer()
     if (::geteuid() == 0)
         QDir().mkpath(QStringLiteral("/run/sshd"));
 
-    m_port = freeLoopbackPort();
+    m_port = port > 0 ? port : freeLoopbackPort();
     const QString pidFile = m_dir.filePath(QStringLiteral("sshd.pid"));
     QFile::remove(pidFile);
     const QByteArray config = QStringLiteral("Port %1\n"
@@ -321,6 +321,45 @@ bool SshfsShare::unmount(const QString& mountPoint)
     // Lazily when something still uses it: it goes once the last file is closed.
     return runCommand(program, {QStringLiteral("-u"), mountPoint}, log, 15000)
            || runCommand(program, {QStringLiteral("-uz"), mountPoint}, log, 15000);
+}
+
+QList<qint64> SshfsShare::serverProcesses() const
+{
+    if (m_sshdPid <= 0)
+        return {};
+    // Each session process serves one mount.
+    QList<qint64> found{m_sshdPid};
+    for (qsizetype next = 0; next < found.size(); ++next) {
+        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+            if (entry.toLongLong() <= 0 || !stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray text = stat.readAll();
+            const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 1 && fields[1].toLongLong() == found[next])
+                found << entry.toLongLong();
+        }
+    }
+    return found;
+}
+
+void SshfsShare::freezeServer(bool frozen)
+{
+    for (const qint64 pid : serverProcesses())
+        ::kill(pid_t(pid), frozen ? SIGSTOP : SIGCONT);
+}
+
+bool SshfsShare::stopServer()
+{
+    if (m_sshdPid <= 0)
+        return false;
+    for (const qint64 pid : serverProcesses())
+        ::kill(pid_t(pid), SIGKILL);
+    for (int wait = 0; wait < 100 && !hasEnded(m_sshdPid); ++wait)
+        QThread::msleep(50);
+    const bool ended = hasEnded(m_sshdPid);
+    m_sshdPid = 0;
+    return ended;
 }
 
 void SshfsShare::stop()

@@ -40,11 +40,22 @@ public:
     // when it could not be mounted (error() says why).
     QString mount(const QString& name, const QStringList& options = {});
 
+    // Stops the server and every session it serves, as when the share's server goes down: the
+    // mounts stay and answer with errors (mounts made with "reconnect" connect again once the
+    // server is back). False when it did not stop.
+    bool stopServer();
+    // Starts the server again on the same port.
+    bool restartServer() { return startServer(m_port); }
+    // Stops (SIGSTOP) or resumes the server and its sessions, as a server that hangs or a network
+    // that drops everything: requests through the mounts wait instead of failing.
+    void freezeServer(bool frozen);
+
     // Unmounts every mount and stops the server; the destructor does it too.
     void stop();
 
 private:
-    bool startServer();
+    bool startServer(int port = 0);        // on a free port unless given one
+    QList<qint64> serverProcesses() const; // the listener and the sessions it started
     void startWatchdog();
     bool unmount(const QString& mountPoint);
 

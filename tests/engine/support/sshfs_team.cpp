@@ -25,14 +25,14 @@ QString ShareStudio::missing()
     return qEnvironmentVariableIsEmpty("VANTREL_SHARE_MOUNTS") ? SshfsShare::missing() : QString();
 }
 
-ShareStudio::ShareStudio(const QString& lockChild) : m_lockChild(lockChild)
+ShareStudio::ShareStudio(const QString& lockChild, const QStringList& mountOptions) : m_lockChild(lockChild)
 {
     const QStringList given = qEnvironmentVariable("VANTREL_SHARE_MOUNTS").split(u':', Qt::SkipEmptyParts);
     QStringList mounts;
     if (given.isEmpty()) {
         m_share = std::make_unique<SshfsShare>(m_dir.path());
-        mounts << m_share->mount(QStringLiteral("cached"))
-               << m_share->mount(QStringLiteral("uncached"), {QStringLiteral("cache=no")});
+        mounts << m_share->mount(QStringLiteral("cached"), mountOptions)
+               << m_share->mount(QStringLiteral("uncached"), QStringList{QStringLiteral("cache=no")} + mountOptions);
         m_serverFolder = m_share->exportFolder();
         m_bundleName = QStringLiteral("Studio.vantrelteam");
         m_error = m_share->error();

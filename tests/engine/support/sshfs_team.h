@@ -31,7 +31,8 @@ public:
     static QString missing();
 
     // Starts the share, mounts it on both computers and makes the team bundle through the first.
-    explicit ShareStudio(const QString& lockChild);
+    // `mountOptions` are given to both mounts besides their own (sshfs "-o" options).
+    explicit ShareStudio(const QString& lockChild, const QStringList& mountOptions = {});
     ~ShareStudio();
 
     // Empty when ready; otherwise what went wrong.
@@ -40,6 +41,8 @@ public:
     const Computer& cached() const { return m_cached; }
     const Computer& uncached() const { return m_uncached; }
     QString root(const Computer& on) const { return on.mount + u'/' + m_bundleName; }
+    // The share itself; none on mounts given by hand.
+    SshfsShare* share() const { return m_share.get(); }
 
     // "Editor <tag>" on `on`, with an installation id of its own.
     static Client client(const Computer& on, const QString& tag);

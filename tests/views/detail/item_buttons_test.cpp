@@ -222,6 +222,30 @@ private Q_SLOTS:
         QVERIFY(window.alert.details());
     }
 
+    // A check-out said to be taken away that turns out to be ours after all (its lock read
+    // again once the share answered): the explanation is taken back, also while it waits behind
+    // a question, and another alert is left alone.
+    void anExplanationNoLongerTrueIsTakenBack()
+    {
+        OpenTeam window;
+        const auto reels = newCollection(window.bundle, QStringLiteral("Reels"));
+        const auto cut = importLibrary(window, reels);
+        DocumentButtons row(cut, &window.team->itemActions(), &window.alert);
+        cut->setInvalidCheckoutState(InvalidCheckoutState::missedCheckout());
+        QCOMPARE(window.alert.details()->title, Strings::untrackedDocumentTitle());
+        cut->setInvalidCheckoutState(std::nullopt);
+        QVERIFY(!window.alert.details());
+
+        AlertDetails question(QStringLiteral("Quit?"), {});
+        question.mustBeAnswered = true;
+        window.alert.setDetails(question);
+        cut->setInvalidCheckoutState(InvalidCheckoutState::missedCheckout());
+        QCOMPARE(window.alert.waitingCount(), 1);
+        cut->setInvalidCheckoutState(std::nullopt);
+        QCOMPARE(window.alert.waitingCount(), 0);
+        QCOMPARE(window.alert.details()->title, QStringLiteral("Quit?"));
+    }
+
     // The lost working copy is kept in the document's attic: the explanation leads there.
     void aLostCheckOutIsExplainedWithTheWayToItsAttic()
     {
