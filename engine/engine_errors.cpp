@@ -157,6 +157,12 @@ QString versioningDescription(VersioningError::Case which, const QString& name, 
     case VersioningError::Case::notCheckedOut:
         return tr("“%1” is not checked out on this computer.").arg(name);
     case VersioningError::Case::lockLost:
+        // The lock record is gone (removed by hand, or given up by whoever forced it): there is
+        // nobody to name.
+        if (detail.isEmpty())
+            return tr("Your lock of “%1” was removed and nobody holds it now, so your changes can’t be saved as a new "
+                      "version. They are kept in the attic; import them as a new document to keep them.")
+                .arg(name);
         return tr("%2 force unlocked “%1”, so your changes can’t be saved as a new version. They are kept in the "
                   "attic; "
                   "import them as a new document to keep them.")

@@ -72,8 +72,9 @@ public:
         changesNotArrived, // the last holder's check-in has not reached this computer yet
         workNotKept,       // a working copy left behind could not be kept, so it stays where it is
     };
-    // `detail` names the holder (itemLocked), who took the lock (lockLost), who made the
-    // current version (outdatedBase), or the folder left in place (workNotKept).
+    // `detail` names the holder (itemLocked), who took the lock (lockLost; empty when nobody holds
+    // it now), who made the current version (outdatedBase), or the folder left in place
+    // (workNotKept).
     // `reason`, when given, becomes the failure reason (the underlying problem).
     VersioningError(Case which, const QString& itemName, const QString& detail = {},
                     std::optional<QString> reason = std::nullopt);

@@ -279,6 +279,12 @@ void Journal::setPackObserverForTesting(std::function<void(int)> observe)
     m_packObserver = std::move(observe);
 }
 
+void Journal::setReadFaultForTesting(std::function<int(const QString&)> fault)
+{
+    std::lock_guard lock(m_mutex);
+    m_readFault = std::move(fault);
+}
+
 std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& changes, const UserIdentity& author)
 {
     Q_ASSERT(!changes.empty());

@@ -155,6 +155,9 @@ public:
     // record file it removes (with how many it removed), so that a test can act in between.
     // For tests.
     void setPackObserverForTesting(std::function<void(int removed)> observe);
+    // Makes reading a record file or pack of another client fail with the errno `fault` returns
+    // for its path (0: read it), as a share that went away in the middle of a poll. For tests.
+    void setReadFaultForTesting(std::function<int(const QString& path)> fault);
 
     const QString& writerId() const { return m_writerId; }
     // Records written by this client before it packs them into one file (a segment holding
@@ -169,6 +172,11 @@ private:
         qint64 shortfallHead = 0;             // a head naming records not found, and since when
         std::chrono::steady_clock::time_point shortfallSince;
         QString shortfallReported; // what was reported of it, withdrawn once they are read
+        // A record (or pack) that could not be read for a reason other than damage, how many
+        // polls in a row, and since when: it is waited for, within a bound.
+        qint64 failingSeq = 0;
+        int failingReads = 0;
+        std::chrono::steady_clock::time_point failingSince;
     };
     // One record as read: its changes, and its bytes for a pack.
     struct ReadRecord {
@@ -244,6 +252,7 @@ private:
     QSet<QString> m_registered; // clients the register named, also for readAll()
     bool m_registerPending = false;
     std::chrono::milliseconds m_listingLag{0};
+    std::function<int(const QString&)> m_readFault;
 };
 
 } // namespace vantrel

@@ -9,6 +9,7 @@
 #include "engine/storage/storage_error.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <limits>
 
@@ -23,6 +24,30 @@ using Outcome = DecodedRecord::Outcome;
 // files cannot be published atomically), and a head naming records not listed yet may be ahead
 // of a lagging listing: both are looked at again before they are reported.
 constexpr qint64 incompleteRecordGraceSeconds = 60;
+
+// A record or pack that can't be read for a reason other than damage (EIO, ENOTCONN, a timeout:
+// the share went away in the middle of a poll) is no fault of the bundle: the client's records
+// stop there, in order, and are read again at the next poll. Only once it has failed at this
+// many polls in a row, over at least the grace above (polls read the journal only while the
+// bundle's marker reads), is it reported and left out, so that no file holds up a client's
+// records for good.
+constexpr int unreadableRecordPolls = 5;
+
+// Failures that come from what a file is, not from the share: a device (ENXIO, ENODEV), a link
+// or folder put in a record's place, whether the open or a read answers them. Waiting does not
+// change them: they are damage.
+bool isDamage(const StorageError& error)
+{
+    switch (error.systemError()) {
+    case ENXIO:
+    case ENODEV:
+    case ELOOP:
+    case EISDIR:
+        return true;
+    default:
+        return error.kind() == StorageError::Kind::corrupt;
+    }
+}
 
 // Messages are built in one pass: folder and client names come from the share and may hold "%1".
 QString missingText(const QString& folder, qint64 from, qint64 to)
@@ -85,13 +110,37 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
             return {};
         };
 
+        // Whether a file that failed to read at `seq` (neither absent nor damaged) is waited for:
+        // the records stop before it for this poll. False once it failed for long enough.
+        const auto waitFor = [&](qint64 seq, const StorageError& error) {
+            if (error.kind() == StorageError::Kind::notFound || isDamage(error))
+                return false;
+            const auto now = std::chrono::steady_clock::now();
+            if (next.failingSeq != seq) {
+                next.failingSeq = seq;
+                next.failingReads = 0;
+                next.failingSince = now;
+            }
+            if (++next.failingReads >= unreadableRecordPolls
+                && now - next.failingSince >= std::chrono::seconds(incompleteRecordGraceSeconds))
+                return false;
+            highest = std::max(highest, seq - 1);
+            stoppedEarly = true;
+            return true;
+        };
+        const auto readFile = [&](const QString& path, qint64 maxSize) {
+            if (const int fault = client != m_writerId && m_readFault ? m_readFault(path) : 0)
+                throw StorageError::fromErrno(fault, path, QStringLiteral("read"));
+            return readWholeFile(path, maxSize);
+        };
+
         const auto readPack = [&](const PackFile& pack) {
             const QString path = folder + QLatin1Char('/') + pack.name;
             // Records up to here were read already, from files.
             const qint64 before = expected - 1;
             const auto skipAfter = [&](qint64 from, qint64 to) { skip(std::max(from, before + 1), to); };
             try {
-                const auto split = splitPack(readWholeFile(path, readLimits::journalPack));
+                const auto split = splitPack(readFile(path, readLimits::journalPack));
                 // A pack holds the client's records from its first, in order: a damaged one is
                 // known by the records around it.
                 qint64 previous = pack.first - 1;
@@ -138,6 +187,8 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
                     vanished = true;
                     return;
                 }
+                if (waitFor(std::max(pack.first, before + 1), error))
+                    return;
                 found << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
                 skipAfter(pack.first, pack.last);
             } catch (const Error& error) {
@@ -156,10 +207,12 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
             const QString path = folder + QLatin1Char('/') + name;
             QByteArray bytes;
             try {
-                bytes = readWholeFile(path, readLimits::journalRecord);
+                bytes = readFile(path, readLimits::journalRecord);
             } catch (const StorageError& error) {
                 if (error.kind() == StorageError::Kind::notFound)
                     return FileRead::absent;
+                if (waitFor(seq, error))
+                    return FileRead::incomplete;
                 found << QStringLiteral("%1: %2").arg(path, error.localizedDescription());
                 skip(seq, seq);
                 highest = seq;
@@ -233,7 +286,7 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
                     skip(expected, pack.first - 1);
                 }
                 readPack(pack);
-                if (vanished)
+                if (vanished || stoppedEarly)
                     break;
             }
             if (!vanished && !stoppedEarly)

@@ -1,4 +1,6 @@
+#include "engine/document_type.h"
 #include "engine/engine_errors.h"
+#include "engine/journal.h"
 #include "engine/storage/storage_error.h"
 #include "engine/team_bundle.h"
 #include "support/engine_test_support.h"
@@ -9,6 +11,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTest>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 using namespace vantrel;
 using namespace vantrel::testing;
@@ -189,6 +194,43 @@ private Q_SLOTS:
         QVERIFY(ana->isReachable());
         QCOMPARE(reachability, (QList<bool>{false, true}));
         importText(fixture, ana, QStringLiteral("Reel.kdenlive"), "reel");
+    }
+
+    // A record that fails to read because the share went away in the middle of a poll holds the
+    // client's later records back, unreported, until the next poll reads it. One whose failure
+    // comes from what the file is (a device answers ENXIO, a FIFO put in its place) is damage,
+    // reported and passed over at once.
+    void aRecordCutOffByTheShareIsReadAtTheNextPoll()
+    {
+        TeamFixture fixture;
+        const QString journal = fixture.root() + QStringLiteral("/journal");
+        Journal writer(journal, QStringLiteral("CLIENT-ANA")), reader(journal, QStringLiteral("CLIENT-BEN"));
+        const auto write = [&] {
+            writer.append({JournalChange{IdFor<VersionBundle>::make(),
+                                         RecordKind::create,
+                                         {{QStringLiteral("type"), DocumentType::collection().toJson()},
+                                          {QStringLiteral("name"), QStringLiteral("Reel")}}}},
+                          UserIdentity::current());
+        };
+        const auto path = [&](qint64 seq) { return recordPath(journal, writer.writerId(), seq); };
+        QStringList problems;
+        write();
+        QCOMPARE(reader.readAll(problems).size(), std::size_t(1));
+        for (int i = 2; i <= 5; ++i)
+            write();
+        QVERIFY(QFile::remove(path(5)) && ::mkfifo(QFile::encodeName(path(5)).constData(), 0644) == 0);
+        QHash<QString, int> faults{{path(2), EIO}, {path(4), ENXIO}}; // each once
+        reader.setReadFaultForTesting([&](const QString& file) { return faults.take(file); });
+
+        QCOMPARE(reader.readNew(problems).size(), std::size_t(0));
+        QCOMPARE(problems, QStringList());
+        QCOMPARE(reader.recordState(writer.writerId(), 2), RecordState::notYet);
+        const auto read = reader.readNew(problems);
+        QVERIFY(read.size() == 2 && read[0].stamp.seq == 2 && read[1].stamp.seq == 3);
+        QCOMPARE(problems.size(), 2);
+        QVERIFY2(problems[0].startsWith(path(4)) && problems[1].startsWith(path(5)), qPrintable(problems.join(u' ')));
+        for (qint64 seq : {4, 5})
+            QCOMPARE(reader.recordState(writer.writerId(), seq), RecordState::damaged);
     }
 };
 

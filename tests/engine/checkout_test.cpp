@@ -90,20 +90,21 @@ struct AnaEditing {
     Service cut = importCut(fixture, ana, "first");
     QString workingCopy = checkOut(cut);
     QList<RemoteDatabaseChange> seenByAna;
-    Cancellable watch = cut->remoteDatabaseChanges().sink([this](const RemoteDatabaseChange& change) {
-        seenByAna << change;
-    });
+    Cancellable watch =
+        cut->remoteDatabaseChanges().sink([this](const RemoteDatabaseChange& change) { seenByAna << change; });
     explicit AnaEditing(const QByteArray& edit) { writeFile(workingCopy, edit); }
 };
 
-void expectLockLost(QCoro::Task<> checkIn)
+// Refused as lockLost, naming `holder`, or saying that nobody holds the lock when there is none.
+void expectLockLost(QCoro::Task<> checkIn, const QString& holder = QStringLiteral("ben Editor"))
 {
     try {
         syncWait(std::move(checkIn));
         QFAIL("checked in without the lock");
     } catch (const VersioningError& error) {
         QCOMPARE(error.kind(), VersioningError::Case::lockLost);
-        QVERIFY(error.localizedDescription().contains(QStringLiteral("ben Editor")));
+        const QString text = error.localizedDescription();
+        QVERIFY2(text.contains(holder.isEmpty() ? QStringLiteral("nobody holds it") : holder), qPrintable(text));
     }
 }
 
@@ -257,7 +258,8 @@ private Q_SLOTS:
         auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
 
         // Her record, made as large as Ben's will be, is read again at her poll: no change.
-        const QString lock = fixture.root() + QStringLiteral("/locks/") + cut->id().toString() + QStringLiteral(".lock");
+        const QString lock =
+            fixture.root() + QStringLiteral("/locks/") + cut->id().toString() + QStringLiteral(".lock");
         struct stat status {};
         QCOMPARE(::stat(QFile::encodeName(lock).constData(), &status), 0);
         rewriteInPlace(lock, contentOf(lock), 2048, status.st_mtim);
@@ -287,6 +289,19 @@ private Q_SLOTS:
         syncWait(bensCut->checkIn(QStringLiteral("his"), defaultS3Factory()));
         QCOMPARE(bensCut->versionIDs().size(), 2);
         QCOMPARE(contentOf(bensCut, fixture.scratch(QStringLiteral("o"))), QByteArray("ben's edit"));
+    }
+
+    // A lock record removed by hand (or given up by whoever forced it) leaves nobody to name.
+    void lockRemovedMeanwhileNamesNobody()
+    {
+        AnaEditing editing("ana's edit");
+        auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
+        QVERIFY(
+            QFile::remove(fixture.root() + QStringLiteral("/locks/") + cut->id().toString() + QStringLiteral(".lock")));
+        expectLockLost(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()), {});
+        QCOMPARE(cut->versionIDs().size(), 1);
+        QCOMPARE(testing::contentOf(workingCopy), QByteArray("ana's edit"));
+        QCOMPARE(atticEntries(fixture, cut), 1);
     }
 
     // Ben force unlocks while Ana's check-in is reading her working copy (held there on purpose).
