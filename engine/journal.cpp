@@ -37,8 +37,8 @@ Journal::Journal(QString folder, QString writerId) : m_folder(std::move(folder))
     qint64 highest = own.packedUpTo;
     if (!own.files.empty())
         highest = std::max(highest, own.files.rbegin()->first);
-    m_unpackedOwnRecords = static_cast<int>(
-        std::count_if(own.files.begin(), own.files.end(), [&](const auto& file) { return file.first > own.packedUpTo; }));
+    m_unpackedOwnRecords = static_cast<int>(std::count_if(
+        own.files.begin(), own.files.end(), [&](const auto& file) { return file.first > own.packedUpTo; }));
     // Records a previous run left unpacked count towards the next pack, which the owner of this
     // journal makes in the background.
     m_packDue = m_unpackedOwnRecords >= m_packThreshold;
@@ -297,9 +297,12 @@ void Journal::writeHead()
         return;
     try {
         // Readers find new records by it at once; one that could not be written leaves them to
-        // a listing of the folder, which a share may answer from a cache for a while.
+        // a listing of the folder, which a share may answer from a cache for a while. A head
+        // another client is reading (SMB refuses to replace it then) is tried briefly here, and
+        // again at every poll until it is written.
         writeFileAtomically(m_folder + QLatin1Char('/') + m_writerId + QStringLiteral("/head"),
-                            QByteArray::number(m_nextOwnSeq - 1), Durability::replaceable);
+                            QByteArray::number(m_nextOwnSeq - 1), Durability::replaceable,
+                            heldOpenBound::retriedByPoll);
         m_headPending = false;
     } catch (const Error& error) {
         qWarning("The journal head could not be written: %s", error.what());

@@ -14,8 +14,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <utility>
+#include <exception>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace vantrel {
 
@@ -54,14 +56,28 @@ QString asideName(const QString& path)
     return path + QStringLiteral(".tmp-") + IdFor<VersionBundle>::make().toString().left(8);
 }
 
-// Moves the record at `path` out of the way atomically; false when there was none.
-bool moveAside(const QString& path, const QString& aside)
+// Moves the record at `path` out of the way atomically; false when there was none. A share
+// refuses while another client reads the record (see held_open.h): tried again for `heldOpen`.
+bool moveAside(const QString& path, const QString& aside, std::chrono::milliseconds heldOpen)
 {
-    if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
+    const QByteArray from = QFile::encodeName(path);
+    const QByteArray to = QFile::encodeName(aside);
+    const int error = retryWhileHeldOpen(
+        heldOpen, false, [&] { return std::rename(from.constData(), to.constData()) == 0 ? 0 : errno; });
+    if (error == 0)
         return true;
-    if (errno == ENOENT)
+    if (error == ENOENT)
         return false;
-    throw StorageError::fromErrno(errno, path, QStringLiteral("move"));
+    throw StorageError::fromErrno(error, path, QStringLiteral("move"));
+}
+
+// Removes a record moved aside. One a reader still holds open goes once it is closed; if it
+// never closes in time, the record stays aside under a name no reader takes for a lock.
+void removeAside(const QString& aside)
+{
+    const QByteArray native = QFile::encodeName(aside);
+    retryWhileHeldOpen(heldOpenBound::retriedByPoll, false,
+                       [&] { return ::unlink(native.constData()) == 0 || errno == ENOENT ? 0 : errno; });
 }
 
 } // namespace
@@ -153,10 +169,11 @@ void LockTable::setAfterReleaseForTesting(std::function<void()> hook)
     m_afterRelease = std::move(hook);
 }
 
-void LockTable::leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const ReleaseNote& note)
+void LockTable::leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const ReleaseNote& note,
+                                 std::chrono::milliseconds heldOpen)
 {
     for (const auto& id : ids)
-        writeFileAtomically(notePathFor(id), note.toJson());
+        writeFileAtomically(notePathFor(id), note.toJson(), Durability::durable, heldOpen);
 }
 
 std::optional<ReleaseNote> LockTable::releaseNote(const IdFor<VersionBundle>& id) const
@@ -349,7 +366,7 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
     const auto giveBack = [&] {
         for (const auto& id : std::as_const(taken)) {
             try {
-                releaseOne(id, initiator);
+                releaseOne(id, initiator, heldOpenBound::beforePublishing);
             } catch (const Error&) {
                 // Left for a force unlock: never fail the report of the first problem.
             }
@@ -387,7 +404,7 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
             const QString temporary = asideName(path);
             try {
                 writeFileAtomically(temporary, record.toJson());
-                posix::renameFile(temporary, path, path);
+                posix::renameFile(temporary, path, path, heldOpenBound::beforePublishing);
             } catch (...) {
                 QFile::remove(temporary);
                 throw;
@@ -410,7 +427,8 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
     refresh();
 }
 
-bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator)
+bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator,
+                           std::chrono::milliseconds heldOpen)
 {
     // Only a record that is ours is touched at all.
     const auto current = readLock(id);
@@ -418,14 +436,14 @@ bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBu
         return false;
     const QString path = pathFor(id);
     const QString aside = asideName(path);
-    if (!moveAside(path, aside))
+    if (!moveAside(path, aside, heldOpen))
         return false;
     QByteArray bytes;
     try {
         bytes = readWholeFile(aside, readLimits::lockRecord);
         const LockRecord record = LockRecord::fromJson(bytes);
         if (record.clientId == m_clientId && record.initiator == initiator) {
-            QFile::remove(aside);
+            removeAside(aside);
             return true;
         }
     } catch (const DecodingError&) {
@@ -433,20 +451,56 @@ bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBu
     // Taken over between the read and the move: put it back as it was. Where that fails (a
     // third client took the lock meanwhile), the record stays aside rather than being lost.
     if (publishFileExclusively(path, bytes))
-        QFile::remove(aside);
+        removeAside(aside);
     return false;
 }
 
-void LockTable::release(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator)
+void LockTable::afterRelease()
 {
-    for (const auto& id : ids)
-        releaseOne(id, initiator);
     refresh();
     if (const auto hook = [this] {
             std::lock_guard lock(m_mutex);
             return m_afterRelease;
         }())
         hook();
+}
+
+void LockTable::release(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator)
+{
+    std::exception_ptr failure;
+    for (const auto& id : ids) {
+        try {
+            releaseOne(id, initiator, heldOpenBound::afterPublishing);
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    afterRelease();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+QList<IdFor<VersionBundle>> LockTable::tryRelease(const QList<IdFor<VersionBundle>>& ids,
+                                                  const IdFor<VersionBundle>& initiator,
+                                                  std::chrono::milliseconds heldOpen, QString& failure)
+{
+    QList<IdFor<VersionBundle>> left;
+    for (const auto& id : ids) {
+        try {
+            releaseOne(id, initiator, heldOpen);
+        } catch (const Error& error) {
+            left << id;
+            if (failure.isEmpty())
+                failure = error.debugDescription();
+        }
+    }
+    try {
+        afterRelease();
+    } catch (const Error&) {
+        // Only the table shown: the next poll reads it again.
+    }
+    return left;
 }
 
 } // namespace vantrel

@@ -25,11 +25,18 @@ QString ShareStudio::missing()
     return qEnvironmentVariableIsEmpty("VANTREL_SHARE_MOUNTS") ? SshfsShare::missing() : QString();
 }
 
-ShareStudio::ShareStudio(const QString& lockChild) : m_lockChild(lockChild)
+ShareStudio::ShareStudio(const QString& lockChild, const StudioShareMaker& makeShare) : m_lockChild(lockChild)
 {
     const QStringList given = qEnvironmentVariable("VANTREL_SHARE_MOUNTS").split(u':', Qt::SkipEmptyParts);
     QStringList mounts;
-    if (given.isEmpty()) {
+    if (makeShare) {
+        StudioShare made = makeShare(m_dir.path());
+        mounts = made.mounts;
+        m_serverFolder = made.serverFolder;
+        m_stopShare = made.stop;
+        m_bundleName = QStringLiteral("Studio.vantrelteam");
+        m_error = made.error;
+    } else if (given.isEmpty()) {
         m_share = std::make_unique<SshfsShare>(m_dir.path());
         mounts << m_share->mount(QStringLiteral("cached"))
                << m_share->mount(QStringLiteral("uncached"), {QStringLiteral("cache=no")});
@@ -47,8 +54,11 @@ ShareStudio::ShareStudio(const QString& lockChild) : m_lockChild(lockChild)
     }
     m_cached = computer(QStringLiteral("bay-cached"), mounts.value(0));
     m_uncached = computer(QStringLiteral("bay-uncached"), mounts.value(1));
-    if (m_cached.mount.isEmpty() || m_uncached.mount.isEmpty())
+    if (m_cached.mount.isEmpty() || m_uncached.mount.isEmpty()) {
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("the share could not be mounted twice");
         return;
+    }
     m_error.clear();
     const Client setup = client(m_cached, QStringLiteral("setup"));
     try {
@@ -66,6 +76,8 @@ ShareStudio::~ShareStudio()
     m_setup.reset();
     if (m_share)
         m_share->stop();
+    if (m_stopShare)
+        m_stopShare();
 }
 
 Computer ShareStudio::computer(const QString& name, const QString& mount)
