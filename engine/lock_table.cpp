@@ -1,6 +1,7 @@
 #include "engine/lock_table.h"
 
 #include "engine/engine_errors.h"
+#include "engine/lock_files.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
 #include "engine/storage/read_limits.h"
@@ -14,9 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <exception>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace vantrel {
@@ -49,35 +48,6 @@ QString fileStamp(const QString& path, bool withInode)
         .arg(withInode ? status.st_ino : 0)
         .arg(status.st_mtim.tv_sec)
         .arg(status.st_mtim.tv_nsec);
-}
-
-QString asideName(const QString& path)
-{
-    return path + QStringLiteral(".tmp-") + IdFor<VersionBundle>::make().toString().left(8);
-}
-
-// Moves the record at `path` out of the way atomically; false when there was none. A share
-// refuses while another client reads the record (see held_open.h): tried again for `heldOpen`.
-bool moveAside(const QString& path, const QString& aside, std::chrono::milliseconds heldOpen)
-{
-    const QByteArray from = QFile::encodeName(path);
-    const QByteArray to = QFile::encodeName(aside);
-    const int error = retryWhileHeldOpen(
-        heldOpen, false, [&] { return std::rename(from.constData(), to.constData()) == 0 ? 0 : errno; });
-    if (error == 0)
-        return true;
-    if (error == ENOENT)
-        return false;
-    throw StorageError::fromErrno(error, path, QStringLiteral("move"));
-}
-
-// Removes a record moved aside. One a reader still holds open goes once it is closed; if it
-// never closes in time, the record stays aside under a name no reader takes for a lock.
-void removeAside(const QString& aside)
-{
-    const QByteArray native = QFile::encodeName(aside);
-    retryWhileHeldOpen(heldOpenBound::retriedByPoll, false,
-                       [&] { return ::unlink(native.constData()) == 0 || errno == ENOENT ? 0 : errno; });
 }
 
 } // namespace
@@ -380,7 +350,9 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
             std::optional<LockRecord> existing;
             for (int attempt = 0; attempt < publishAttempts && !published && !existing; ++attempt) {
                 published = publishFileExclusively(path, record.toJson());
-                if (!published)
+                if (published)
+                    published = confirmPublished(id, record, existing);
+                else
                     existing = readLock(id);
             }
             if (published) {
@@ -401,7 +373,7 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
                 record.previousClientId = existing->clientId;
                 record.previousUserName = displayName(existing->fullName, existing->userName);
             }
-            const QString temporary = asideName(path);
+            const QString temporary = lock_files::asideName(path);
             try {
                 writeFileAtomically(temporary, record.toJson());
                 posix::renameFile(temporary, path, path, heldOpenBound::beforePublishing);
@@ -425,82 +397,6 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
         throw;
     }
     refresh();
-}
-
-bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator,
-                           std::chrono::milliseconds heldOpen)
-{
-    // Only a record that is ours is touched at all.
-    const auto current = readLock(id);
-    if (!current || current->clientId != m_clientId || current->initiator != initiator)
-        return false;
-    const QString path = pathFor(id);
-    const QString aside = asideName(path);
-    if (!moveAside(path, aside, heldOpen))
-        return false;
-    QByteArray bytes;
-    try {
-        bytes = readWholeFile(aside, readLimits::lockRecord);
-        const LockRecord record = LockRecord::fromJson(bytes);
-        if (record.clientId == m_clientId && record.initiator == initiator) {
-            removeAside(aside);
-            return true;
-        }
-    } catch (const DecodingError&) {
-    }
-    // Taken over between the read and the move: put it back as it was. Where that fails (a
-    // third client took the lock meanwhile), the record stays aside rather than being lost.
-    if (publishFileExclusively(path, bytes))
-        removeAside(aside);
-    return false;
-}
-
-void LockTable::afterRelease()
-{
-    refresh();
-    if (const auto hook = [this] {
-            std::lock_guard lock(m_mutex);
-            return m_afterRelease;
-        }())
-        hook();
-}
-
-void LockTable::release(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator)
-{
-    std::exception_ptr failure;
-    for (const auto& id : ids) {
-        try {
-            releaseOne(id, initiator, heldOpenBound::afterPublishing);
-        } catch (...) {
-            if (!failure)
-                failure = std::current_exception();
-        }
-    }
-    afterRelease();
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-QList<IdFor<VersionBundle>> LockTable::tryRelease(const QList<IdFor<VersionBundle>>& ids,
-                                                  const IdFor<VersionBundle>& initiator,
-                                                  std::chrono::milliseconds heldOpen, QString& failure)
-{
-    QList<IdFor<VersionBundle>> left;
-    for (const auto& id : ids) {
-        try {
-            releaseOne(id, initiator, heldOpen);
-        } catch (const Error& error) {
-            left << id;
-            if (failure.isEmpty())
-                failure = error.debugDescription();
-        }
-    }
-    try {
-        afterRelease();
-    } catch (const Error&) {
-        // Only the table shown: the next poll reads it again.
-    }
-    return left;
 }
 
 } // namespace vantrel

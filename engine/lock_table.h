@@ -105,6 +105,10 @@ private:
     QString notePathFor(const IdFor<VersionBundle>& id) const;
     std::optional<LockRecord> readLock(const IdFor<VersionBundle>& id) const;
     LockRecord newRecord(const IdFor<VersionBundle>& initiator) const;
+    // Whether the record just published for `id` is `record` as read back by name; otherwise
+    // `existing` gets the holder it names, if any.
+    bool confirmPublished(const IdFor<VersionBundle>& id, const LockRecord& record,
+                          std::optional<LockRecord>& existing);
     bool releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator,
                     std::chrono::milliseconds heldOpen);
     void afterRelease();

@@ -39,7 +39,7 @@ int ask(Source source, const std::function<int()>& request)
 {
     if (source == Source::local)
         return request();
-    constexpr int attempts = 4;
+    constexpr int attempts = 5;
     for (int attempt = 1;; ++attempt) {
         networkRequests().acquire();
         const int error = request();

@@ -60,7 +60,9 @@ ShareStudio::ShareStudio(const QString& lockChild, const StudioShareMaker& makeS
         return;
     }
     m_error.clear();
-    const Client setup = client(m_cached, QStringLiteral("setup"));
+    // Ids of this studio's own (the test process's) clients differ from another studio's: two
+    // suites may run at once, and an id is one process's at a time on this computer.
+    const Client setup = client(m_cached, QStringLiteral("setup-") + studioTag());
     try {
         m_setup = TeamBundle::create(root(m_cached), localFileManager(m_dir.filePath(QStringLiteral("setup"))),
                                      std::make_shared<RecordingWorkspace>(), identityOf(setup));
@@ -78,6 +80,11 @@ ShareStudio::~ShareStudio()
         m_share->stop();
     if (m_stopShare)
         m_stopShare();
+}
+
+QString ShareStudio::studioTag() const
+{
+    return QFileInfo(m_dir.path()).fileName().right(6);
 }
 
 Computer ShareStudio::computer(const QString& name, const QString& mount)
@@ -147,7 +154,8 @@ Result ShareStudio::run(const Computer& on, const Client& who, const QStringList
 
 std::shared_ptr<TeamBundle> ShareStudio::reader()
 {
-    const Client who = client(Computer{QStringLiteral("server")}, QStringLiteral("reader%1").arg(++m_count));
+    const Client who =
+        client(Computer{QStringLiteral("server")}, QStringLiteral("reader%1-%2").arg(++m_count).arg(studioTag()));
     auto team = TeamBundle::open(m_serverFolder + u'/' + m_bundleName, localFileManager(m_dir.filePath(who.id)),
                                  std::make_shared<RecordingWorkspace>(), identityOf(who));
     team->setPollInterval(std::chrono::hours(1));

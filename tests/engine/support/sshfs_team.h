@@ -76,6 +76,7 @@ public:
 
 private:
     Computer computer(const QString& name, const QString& mount);
+    QString studioTag() const; // unique to this studio on this computer
 
     QTemporaryDir m_dir; // the computers' own disks; removed last
     std::unique_ptr<SshfsShare> m_share;
