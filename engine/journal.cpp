@@ -383,9 +383,12 @@ void Journal::writeHead()
         return;
     try {
         // Readers find new records by it at once; one that could not be written leaves them to
-        // a listing of the folder, which a share may answer from a cache for a while.
+        // a listing of the folder, which a share may answer from a cache for a while. A head
+        // another client is reading (SMB refuses to replace it then) is tried briefly here, and
+        // again at every poll until it is written.
         writeFileAtomically(m_folder + QLatin1Char('/') + m_writerId + QStringLiteral("/head"),
-                            fixed_length::headBytes(m_nextOwnSeq - 1), Durability::replaceable);
+                            fixed_length::headBytes(m_nextOwnSeq - 1), Durability::replaceable,
+                            heldOpenBound::retriedByPoll);
         m_headPending = false;
     } catch (const Error& error) {
         qWarning("The journal head could not be written: %s", error.what());

@@ -2,6 +2,7 @@
 
 #include "engine/engine_errors.h"
 #include "engine/fixed_length_files.h"
+#include "engine/lock_files.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
 #include "engine/storage/read_limits.h"
@@ -86,21 +87,6 @@ QStringList lockFileNames(const QString& folder)
     return names;
 }
 
-QString asideName(const QString& path)
-{
-    return path + QStringLiteral(".tmp-") + IdFor<VersionBundle>::make().toString().left(8);
-}
-
-// Moves the record at `path` out of the way atomically; false when there was none.
-bool moveAside(const QString& path, const QString& aside)
-{
-    if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
-        return true;
-    if (errno == ENOENT)
-        return false;
-    throw StorageError::fromErrno(errno, path, QStringLiteral("move"));
-}
-
 } // namespace
 
 LockTable::LockTable(QString folder, QString clientId, UserIdentity user)
@@ -147,10 +133,11 @@ void LockTable::setAfterReleaseForTesting(std::function<void()> hook)
     m_afterRelease = std::move(hook);
 }
 
-void LockTable::leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const ReleaseNote& note)
+void LockTable::leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const ReleaseNote& note,
+                                 std::chrono::milliseconds heldOpen)
 {
     for (const auto& id : ids)
-        writeFileAtomically(notePathFor(id), note.toJson());
+        writeFileAtomically(notePathFor(id), note.toJson(), Durability::durable, heldOpen);
 }
 
 std::optional<ReleaseNote> LockTable::releaseNote(const IdFor<VersionBundle>& id) const
@@ -388,7 +375,7 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
     const auto giveBack = [&] {
         for (const auto& id : std::as_const(taken)) {
             try {
-                releaseOne(id, initiator);
+                releaseOne(id, initiator, heldOpenBound::beforePublishing);
             } catch (const Error&) {
                 // Left for a force unlock: never fail the report of the first problem.
             }
@@ -402,7 +389,9 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
             std::optional<LockRecord> existing;
             for (int attempt = 0; attempt < publishAttempts && !published && !existing; ++attempt) {
                 published = publishFileExclusively(path, record.toJson());
-                if (!published)
+                if (published)
+                    published = confirmPublished(id, record, existing);
+                else
                     existing = readLock(id);
             }
             if (published) {
@@ -423,10 +412,10 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
                 record.previousClientId = existing->clientId;
                 record.previousUserName = displayName(existing->fullName, existing->userName);
             }
-            const QString temporary = asideName(path);
+            const QString temporary = lock_files::asideName(path);
             try {
                 writeFileAtomically(temporary, record.toJson());
-                posix::renameFile(temporary, path, path);
+                posix::renameFile(temporary, path, path, heldOpenBound::beforePublishing);
             } catch (...) {
                 QFile::remove(temporary);
                 throw;
@@ -447,45 +436,6 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
         throw;
     }
     refresh();
-}
-
-bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator)
-{
-    // Only a record that is ours is touched at all.
-    const auto current = readLock(id);
-    if (!current || current->clientId != m_clientId || current->initiator != initiator)
-        return false;
-    const QString path = pathFor(id);
-    const QString aside = asideName(path);
-    if (!moveAside(path, aside))
-        return false;
-    QByteArray bytes;
-    try {
-        bytes = readWholeFile(aside, readLimits::lockRecord);
-        const LockRecord record = LockRecord::fromJson(bytes);
-        if (record.clientId == m_clientId && record.initiator == initiator) {
-            QFile::remove(aside);
-            return true;
-        }
-    } catch (const DecodingError&) {
-    }
-    // Taken over between the read and the move: put it back as it was. Where that fails (a
-    // third client took the lock meanwhile), the record stays aside rather than being lost.
-    if (publishFileExclusively(path, bytes))
-        QFile::remove(aside);
-    return false;
-}
-
-void LockTable::release(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator)
-{
-    for (const auto& id : ids)
-        releaseOne(id, initiator);
-    refresh();
-    if (const auto hook = [this] {
-            std::lock_guard lock(m_mutex);
-            return m_afterRelease;
-        }())
-        hook();
 }
 
 } // namespace vantrel

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -77,12 +78,20 @@ public:
     // LockTakeover::forceUnlock, such locks are taken over. Blocking; throws StorageError.
     void acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator, LockTakeover takeover,
                  const QHash<IdFor<VersionBundle>, QString>& names = {});
-    // Gives up the locks of `ids` that this installation holds for `initiator`.
+    // Gives up the locks of `ids` that this installation holds for `initiator`. Each is tried,
+    // also after one failed; the first failure is then thrown.
     void release(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator);
+    // The same, never throwing: returns the locks it could not give up now (the share refused,
+    // for longer than `heldOpen` when another client held the record open), with the first
+    // reason in `failure`.
+    QList<IdFor<VersionBundle>> tryRelease(const QList<IdFor<VersionBundle>>& ids,
+                                           const IdFor<VersionBundle>& initiator, std::chrono::milliseconds heldOpen,
+                                           QString& failure);
 
     // Leaves `note` for whoever takes the locks of `ids` next. Call it before release().
     // Blocking; throws StorageError.
-    void leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const ReleaseNote& note);
+    void leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const ReleaseNote& note,
+                          std::chrono::milliseconds heldOpen);
     // The note the last holder of `id` left; absent when there is none or it does not read.
     // Blocking; throws StorageError when the share can't be read.
     std::optional<ReleaseNote> releaseNote(const IdFor<VersionBundle>& id) const;
@@ -105,7 +114,13 @@ private:
     std::optional<LockRecord> readLock(const IdFor<VersionBundle>& id) const;
     bool isReachable() const;
     LockRecord newRecord(const IdFor<VersionBundle>& initiator) const;
-    bool releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator);
+    // Whether the record just published for `id` is `record` as read back by name; otherwise
+    // `existing` gets the holder it names, if any.
+    bool confirmPublished(const IdFor<VersionBundle>& id, const LockRecord& record,
+                          std::optional<LockRecord>& existing);
+    bool releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator,
+                    std::chrono::milliseconds heldOpen);
+    void afterRelease();
 
     QString m_folder;
     QString m_clientId;

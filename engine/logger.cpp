@@ -203,8 +203,11 @@ struct Logger::State {
             failure = systemReason(folderPath, errno);
             return false;
         }
+        // Not O_APPEND: only this client writes its log, and an SMB client through FUSE
+        // (smbnetfs) fails such an open after seconds, dropping its connection to the server and
+        // failing every other request on it. Entries are written at the end the file had.
         fd = ::openat(folder, QFile::encodeName(name).constData(),
-                      O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+                      O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
         const int error = errno;
         ::close(folder);
         if (fd < 0) {
@@ -221,8 +224,9 @@ struct Logger::State {
         // Its own file, made as every file of its team bundle.
         if (info.st_uid == ::geteuid())
             shareCreatedFile(fd, filePath);
-        ::fcntl(fd, F_SETFL, O_APPEND);
+        ::fcntl(fd, F_SETFL, 0);
         size = qint64(info.st_size);
+        ::lseek(fd, info.st_size, SEEK_SET);
         return true;
     }
 

@@ -140,6 +140,7 @@ TeamBundle::TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager,
       m_journal(std::make_unique<Journal>(m_root + QStringLiteral("/journal"), m_identity.clientId)),
       m_locks(std::make_unique<LockTable>(m_root + QStringLiteral("/locks"), m_identity.clientId, m_identity.user)),
       m_checkouts(std::make_unique<CheckoutRegistry>(localFolder(QStringLiteral("checkouts")))),
+      m_releases(std::make_unique<PendingReleases>(localFolder(QStringLiteral("releases")), *m_locks)),
       m_changeWatcher(ChangeWatcher::shared()),
       m_versionBundles(std::make_unique<VersionBundles>(*this)),
       m_markerProbe(std::make_unique<ReachabilityProbe>(markerPath(m_root), reachabilityBound))
@@ -278,6 +279,8 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     ::malloc_trim(0);
 #endif
     team->m_locks->refresh();
+    // What a previous run left to give up, before anybody waits for it any longer.
+    team->finishReleases();
     if (!problems.isEmpty()) {
         std::lock_guard lock(team->m_problemsMutex);
         team->m_problems = problems;
@@ -457,7 +460,8 @@ void TeamBundle::announce(const QSet<IdFor<VersionBundle>>& changed)
     publish(changed);
 }
 
-void TeamBundle::endCheckout(const IdFor<VersionBundle>& bundle, const QList<IdFor<VersionBundle>>& locked)
+void TeamBundle::endCheckout(const IdFor<VersionBundle>& bundle, const QList<IdFor<VersionBundle>>& locked,
+                             const std::optional<ReleaseNote>& note)
 {
     {
         std::lock_guard ending(m_endingMutex);
@@ -468,9 +472,41 @@ void TeamBundle::endCheckout(const IdFor<VersionBundle>& bundle, const QList<IdF
         m_ending.remove(bundle);
     });
     // The lock first: the record outlives it, never the other way round (a lock of ours without
-    // a record would wait for a force unlock, its working copy unknown to this client).
-    m_locks->release(locked, bundle);
+    // a record would wait for a force unlock, its working copy unknown to this client), unless
+    // the lock is noted as to be given up.
+    giveUpLocks(bundle, locked, note);
     m_checkouts->remove(bundle);
+}
+
+void TeamBundle::giveUpLocks(const IdFor<VersionBundle>& initiator, const QList<IdFor<VersionBundle>>& locked,
+                             const std::optional<ReleaseNote>& note)
+{
+    const QString failure =
+        m_releases->run(PendingRelease{initiator, locked, note}, std::chrono::milliseconds(m_releaseWaitMs.load()));
+    if (!failure.isEmpty())
+        m_log->event(QStringLiteral("The locks are given up as soon as the share allows it: ") + escapedForLog(failure),
+                     QStringLiteral("giveUpLocks"), Logger::Level::warning);
+}
+
+void TeamBundle::setReleaseWaitForTesting(std::chrono::milliseconds wait)
+{
+    m_releaseWaitMs = wait.count();
+}
+
+void TeamBundle::settleReleases(const QList<IdFor<VersionBundle>>& ids)
+{
+    finishReleases();
+    m_releases->keep(ids);
+}
+
+void TeamBundle::finishReleases()
+{
+    if (m_releases->isEmpty())
+        return;
+    // Short tries: the next poll tries again.
+    for (const QString& failure : m_releases->finish(heldOpenBound::retriedByPoll))
+        m_log->event(QStringLiteral("The locks are given up as soon as the share allows it: ") + escapedForLog(failure),
+                     QStringLiteral("poll"), Logger::Level::warning);
 }
 
 QSet<IdFor<VersionBundle>> TeamBundle::rereadLocks(const QSet<IdFor<VersionBundle>>& named)
@@ -610,6 +646,7 @@ void TeamBundle::poll()
     QSet<IdFor<VersionBundle>> changed = refreshLocks(forceUnlockedBy, named);
     changed += m_model.apply(records);
     publish(changed, std::move(forceUnlockedBy));
+    finishReleases();
     autoSave();
 }
 

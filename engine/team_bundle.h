@@ -6,7 +6,9 @@
 #include "engine/lock_table.h"
 #include "engine/logger.h"
 #include "engine/share_probe.h"
+#include "engine/pending_releases.h"
 #include "engine/storage/content_store.h"
+#include "engine/storage/held_open.h"
 #include "engine/team_state.h"
 #include "engine/user_identity.h"
 #include "engine/version_bundle.h"
@@ -174,11 +176,24 @@ public:
 
     // Publishes a change of the given bundles without a record (locks taken or given up here).
     void announce(const QSet<IdFor<VersionBundle>>& changed);
-    // Ends this client's check-out of `bundle`: gives up the locks of `locked` it holds, then
-    // removes its record. Meanwhile no poll takes the lock given up for one somebody took. A
-    // process that ends in between leaves the record without its lock, and the next poll then
-    // keeps the working copy in the attic as for a lock taken. Blocking; throws StorageError.
-    void endCheckout(const IdFor<VersionBundle>& bundle, const QList<IdFor<VersionBundle>>& locked);
+    // Ends this client's check-out of `bundle`: leaves `note` (the record that ended it) for the
+    // next holders of `locked`, gives up the locks of `locked` it holds, then removes its record.
+    // Meanwhile no poll takes the lock given up for one somebody took. Called once the change
+    // that ends it is published (or nothing is to be published), so it never throws: a step the
+    // share refuses now is finished later (see giveUpLocks()). Blocking.
+    void endCheckout(const IdFor<VersionBundle>& bundle, const QList<IdFor<VersionBundle>>& locked,
+                     const std::optional<ReleaseNote>& note = std::nullopt);
+    // Leaves `note` for the next holders of `locked` and gives up their locks taken for
+    // `initiator`. Never throws: what the share refuses now is noted on the local disk and done
+    // by the poll, in this run or the next (see PendingReleases). Blocking.
+    void giveUpLocks(const IdFor<VersionBundle>& initiator, const QList<IdFor<VersionBundle>>& locked,
+                     const std::optional<ReleaseNote>& note = std::nullopt);
+    // Before a check-out takes the locks of `ids`: what is left to give up is tried once more,
+    // and locks of `ids` still ours are no longer given up (the check-out holds them again).
+    void settleReleases(const QList<IdFor<VersionBundle>>& ids);
+    // How long giving up a lock after a published change waits while the share refuses (a test
+    // that makes the share refuse need not wait the whole bound).
+    void setReleaseWaitForTesting(std::chrono::milliseconds wait);
 
     // Removes stored contents and trees that no version of any bundle (nor the attic) uses any
     // more and that are older than `gracePeriod` (a client may be storing a version that will use
@@ -203,6 +218,8 @@ private:
     void start();
     void publish(const QSet<IdFor<VersionBundle>>& changed, QHash<IdFor<VersionBundle>, QString> forceUnlockedBy = {});
     void autoSave();
+    // Gives up what PendingReleases holds, logging what the share still refuses.
+    void finishReleases();
     // Writes the attic entry of a copy of `name` whose tree (stored) is `tree`.
     void writeAtticEntry(const IdFor<VersionBundle>& id, const QString& name, const ContentHash& tree,
                          const QString& reason, const QStringList& skipped);
@@ -254,6 +271,8 @@ private:
     std::unique_ptr<Journal> m_journal;
     std::unique_ptr<LockTable> m_locks;
     std::unique_ptr<CheckoutRegistry> m_checkouts;
+    std::unique_ptr<PendingReleases> m_releases;
+    std::atomic<qint64> m_releaseWaitMs{heldOpenBound::afterPublishing.count()};
     std::shared_ptr<ChangeWatcher> m_changeWatcher;
     std::unique_ptr<VersionBundles> m_versionBundles;
     std::mutex m_statCachesMutex;

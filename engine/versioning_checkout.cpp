@@ -66,16 +66,10 @@ void keepLeftBehind(TeamBundle& team, const IdFor<VersionBundle>& id, const QStr
 }
 
 // Gives the locks of a check-out that failed back; a failure to do so is logged, never reported
-// in place of what made the check-out fail (the locks then wait for a force unlock).
+// in place of what made the check-out fail, and the poll tries again.
 void giveBack(TeamBundle& team, const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator)
 {
-    try {
-        team.locks().release(ids, initiator);
-    } catch (const Error& error) {
-        team.log().event(QStringLiteral("The locks of a check-out that failed could not be given back: ")
-                             + escapedForLog(error.debugDescription()),
-                         QStringLiteral("checkOut"), Logger::Level::error);
-    }
+    team.giveUpLocks(initiator, ids);
 }
 
 // Reads the document's lock by name (a share may serve a stale listing and stale attributes of
@@ -290,6 +284,8 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             ids << eventId;
             names.insert(eventId, event->name);
         }
+        // A lock of ours still to be given up after an earlier check-out is held again.
+        team.settleReleases(ids);
         team.locks().acquire(ids, self->m_id, options.takeover, names);
 
         const QString folder = team.localFolder(QStringLiteral("working")) + QLatin1Char('/') + self->m_id.toString();
@@ -361,9 +357,9 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
             locked << included.id;
         // The next holder must read the record just published before it builds on these
         // bundles: the note naming it is left before the locks are given up.
+        // Once the record is published the check-in is done: what follows never fails it.
         const auto finish = [&](const JournalStamp& published) {
-            team.locks().leaveReleaseNote(locked, ReleaseNote{published.client, published.seq});
-            team.endCheckout(self->m_id, locked);
+            team.endCheckout(self->m_id, locked, ReleaseNote{published.client, published.seq});
             // Giving up the watch of every folder takes a while in a large library: it is done
             // in the background, before the working copy is removed.
             discardWorkingFolder(QFileInfo(checkout->workingCopy).path(),

@@ -14,6 +14,7 @@ packages=(
   fonts-dejavu-core
   breeze-icon-theme
   openssh-server sshfs
+  samba smbnetfs
 )
 
 missing=()
@@ -33,9 +34,11 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
-# openssh-server would start the system's SSH server on port 22 as it is installed. Nothing here
-# needs it (the share tests start a server of their own on a free port), so while packages are
-# installed no service is started, unless the machine already says otherwise.
+# openssh-server and samba would start the system's SSH and SMB servers (sshd; smbd, nmbd,
+# samba-ad-dc) as they are installed. Nothing here needs them (the share tests start servers of
+# their own with their own configuration), so while packages are installed no service is started
+# (policy-rc.d answers 101, "not allowed", for every service), unless the machine already says
+# otherwise.
 policy=/usr/sbin/policy-rc.d
 if [ ! -e "$policy" ]; then
   printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
@@ -44,3 +47,12 @@ if [ ! -e "$policy" ]; then
 fi
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# A machine whose policy allows services may still have started them: a system smbd would hold
+# port 445 and nmbd the NetBIOS ports the share tests' own server may want.
+for service in smbd nmbd samba-ad-dc; do
+  if command -v systemctl >/dev/null && systemctl is-active --quiet "$service" 2>/dev/null; then
+    "${sudo_cmd[@]}" systemctl stop "$service" || true
+  elif [ -x "/etc/init.d/$service" ]; then
+    "${sudo_cmd[@]}" "/etc/init.d/$service" stop >/dev/null 2>&1 || true
+  fi
+done

@@ -166,15 +166,19 @@ void startWriteBack(int fd) noexcept
     }
 }
 
-void renameFile(const QString& from, const QString& to, const QString& pathForErrors)
+void renameFile(const QString& from, const QString& to, const QString& pathForErrors,
+                std::chrono::milliseconds heldOpen)
 {
     const QByteArray nativeFrom = nativePath(from);
     const QByteArray nativeTo = nativePath(to);
-    int result;
-    do {
-        result = ::rename(nativeFrom.constData(), nativeTo.constData());
-    } while (result != 0 && errno == EINTR);
-    if (result != 0 && errno == EPERM) {
+    int error = retryWhileHeldOpen(heldOpen, true, [&] {
+        int result;
+        do {
+            result = ::rename(nativeFrom.constData(), nativeTo.constData());
+        } while (result != 0 && errno == EINTR);
+        return result == 0 ? 0 : errno;
+    });
+    if (error == EPERM) {
         // Not a question of permission on the shares where it happens: the SFTP server behind an
         // sshfs mount lacks posix-rename and refuses to rename over an existing file.
         throw StorageError(
@@ -189,8 +193,11 @@ void renameFile(const QString& from, const QString& to, const QString& pathForEr
                                         "mount it with the option “-o workaround=rename”."),
             EPERM);
     }
-    if (result != 0)
-        throw StorageError::fromErrno(errno, pathForErrors, QStringLiteral("rename"));
+    // The file is there, and still in use elsewhere: "it exists" would say something untrue.
+    if (error == EEXIST)
+        error = EBUSY;
+    if (error != 0)
+        throw StorageError::fromErrno(error, pathForErrors, QStringLiteral("rename"));
 }
 
 void removeFileQuietly(const QString& path) noexcept
@@ -260,7 +267,8 @@ void removeTreeQuietly(const QString& path) noexcept
 
 using namespace posix;
 
-void writeFileAtomically(const QString& path, const QByteArray& data, Durability durability)
+void writeFileAtomically(const QString& path, const QByteArray& data, Durability durability,
+                         std::chrono::milliseconds heldOpen)
 {
     const QString temporary = temporarySiblingPath(path);
     UniqueFd fd = openFile(temporary, O_WRONLY | O_CREAT | O_EXCL, 0666, path);
@@ -269,7 +277,7 @@ void writeFileAtomically(const QString& path, const QByteArray& data, Durability
         if (durability == Durability::durable)
             syncFile(fd.get(), path);
         fd.close(path);
-        renameFile(temporary, path, path);
+        renameFile(temporary, path, path, heldOpen);
     } catch (...) {
         fd = UniqueFd();
         removeFileQuietly(temporary);

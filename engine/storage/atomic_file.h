@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/storage/held_open.h"
 #include "engine/storage/storage_error.h"
 
 #include <QByteArray>
@@ -18,9 +19,11 @@ namespace vantrel {
 // temporary file beside it (".tmp-<random>"), fsync, rename over `path`, fsync of the folder.
 // On failure the temporary file is removed and the old file is left as it was.
 // Whether a replaced file must survive a crash of the machine (`durable`), or only ever be
-// whole (`replaceable`: caches and hints, which are rebuilt when lost).
+// whole (`replaceable`: caches and hints, which are rebuilt when lost). A file another client of
+// the share holds open is replaced once it is closed, within `heldOpen` (see held_open.h).
 enum class Durability { durable, replaceable };
-void writeFileAtomically(const QString& path, const QByteArray& data, Durability durability = Durability::durable);
+void writeFileAtomically(const QString& path, const QByteArray& data, Durability durability = Durability::durable,
+                         std::chrono::milliseconds heldOpen = heldOpenBound::beforePublishing);
 
 // The whole contents of the regular file at `path`, at most `maxSize` bytes (see read_limits.h).
 // A symbolic link is not followed and a FIFO or device is not read: both throw
@@ -96,7 +99,10 @@ void syncFileAt(const QString& path);
 // later syncFile() of it, or any flush, then has little left to wait for. Only a hint: file
 // systems that can't do it are left alone.
 void startWriteBack(int fd) noexcept;
-void renameFile(const QString& from, const QString& to, const QString& pathForErrors);
+// Renames `from` to `to`, replacing it; tried again for `heldOpen` while the share says that
+// another client has either file open.
+void renameFile(const QString& from, const QString& to, const QString& pathForErrors,
+                std::chrono::milliseconds heldOpen = heldOpenBound::beforePublishing);
 
 // Runs `read`, one read of the file at `path` from its name on, and again when it fails with
 // ESTALE: on NFS and GlusterFS that is the answer for a file another client moved aside or

@@ -29,8 +29,9 @@ QThreadPool& listingPool()
 // them: no level waits for the slowest folder of the one above.
 class AheadListing {
 public:
-    explicit AheadListing(const std::function<bool(const QString&)>& excludeDirectory)
-        : m_excludeDirectory(excludeDirectory)
+    AheadListing(const std::function<bool(const QString&)>& excludeDirectory, Source source)
+        : m_excludeDirectory(excludeDirectory),
+          m_source(source)
     {
     }
 
@@ -54,8 +55,8 @@ private:
         Listed listed;
         bool ok = true;
         try {
-            listed.names = listFolder(path);
-            listed.looked = lookAll(path, listed.names);
+            listed.names = listFolder(path, m_source);
+            listed.looked = lookAll(path, listed.names, m_source);
         } catch (const StorageError&) {
             ok = false; // left to the walk, which fails there as it would have
         }
@@ -81,6 +82,7 @@ private:
     }
 
     const std::function<bool(const QString&)>& m_excludeDirectory;
+    const Source m_source;
     std::mutex m_mutex;
     std::condition_variable m_idle;
     qsizetype m_pending = 0;
@@ -91,9 +93,10 @@ private:
 } // namespace
 
 QHash<QString, Listed> listTreeAhead(const QString& source,
-                                     const std::function<bool(const QString& relativePath)>& excludeDirectory)
+                                     const std::function<bool(const QString& relativePath)>& excludeDirectory,
+                                     Source on)
 {
-    AheadListing listing(excludeDirectory);
+    AheadListing listing(excludeDirectory, on);
     return listing.run(source);
 }
 

@@ -22,7 +22,9 @@ struct Listed {
 // there as it would have; nothing here decides what goes into the version.
 // Returns the listings by path (`source`, and each folder below as `source` + "/" + its relative
 // path); folders for which `excludeDirectory` holds (given their relative path) are not listed.
+// On a network file system (`on`), the listings and looks go a few at a time (see Source).
 QHash<QString, Listed> listTreeAhead(const QString& source,
-                                     const std::function<bool(const QString& relativePath)>& excludeDirectory);
+                                     const std::function<bool(const QString& relativePath)>& excludeDirectory,
+                                     Source on = Source::local);
 
 } // namespace vantrel::listing

@@ -132,6 +132,7 @@ private:
     // keeps attributes for 20 s), so every file is read, and hashed before anything is written.
     bool m_trustCache = false;
     bool m_local = true; // whether the source is on a local file system
+    listing::Source source() const { return m_local ? listing::Source::local : listing::Source::network; }
     QList<WalkedFolder> m_folders; // each folder before the folders below it
     QList<WalkedFile> m_files;
     qint64 m_entryCount = 0;
@@ -204,8 +205,8 @@ void Snapshot::list(int index, const QString& path, const QString& cacheKey, int
         looked = std::move(listed->looked);
         m_listed.erase(listed);
     } else {
-        rawNames = listing::listFolder(path);
-        looked = listing::lookAll(path, rawNames);
+        rawNames = listing::listFolder(path, source());
+        looked = listing::lookAll(path, rawNames, source());
     }
     // By name, as the folder's tree holds them.
     QList<std::pair<QString, qsizetype>> names;
@@ -447,7 +448,7 @@ ContentHash Snapshot::take(const QString& source)
     } else if (S_ISDIR(status.st_mode)) {
         // Without the folders that changed, every folder is walked.
         if (!m_options.changedFolders)
-            m_listed = listing::listTreeAhead(source, m_options.excludeDirectory);
+            m_listed = listing::listTreeAhead(source, m_options.excludeDirectory, this->source());
         walk(source, cacheKey, QString(), 0);
     } else {
         throw listing::unsupportedKind(source);

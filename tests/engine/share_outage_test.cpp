@@ -87,7 +87,8 @@ private Q_SLOTS:
             QSKIP("the share's server must be this test's own, to stop it");
         QVERIFY2(QFileInfo(QStringLiteral(VANTREL_LOCK_CHILD)).isExecutable(), VANTREL_LOCK_CHILD);
         m_studio =
-            std::make_unique<ShareStudio>(QStringLiteral(VANTREL_LOCK_CHILD), QStringList{QStringLiteral("reconnect")});
+            std::make_unique<ShareStudio>(QStringLiteral(VANTREL_LOCK_CHILD), StudioShareMaker{},
+                                          QStringList{QStringLiteral("reconnect")});
         QVERIFY2(m_studio->error().isEmpty(), qPrintable(m_studio->error()));
     }
 

@@ -25,11 +25,19 @@ QString ShareStudio::missing()
     return qEnvironmentVariableIsEmpty("VANTREL_SHARE_MOUNTS") ? SshfsShare::missing() : QString();
 }
 
-ShareStudio::ShareStudio(const QString& lockChild, const QStringList& mountOptions) : m_lockChild(lockChild)
+ShareStudio::ShareStudio(const QString& lockChild, const StudioShareMaker& makeShare, const QStringList& mountOptions)
+    : m_lockChild(lockChild)
 {
     const QStringList given = qEnvironmentVariable("VANTREL_SHARE_MOUNTS").split(u':', Qt::SkipEmptyParts);
     QStringList mounts;
-    if (given.isEmpty()) {
+    if (makeShare) {
+        StudioShare made = makeShare(m_dir.path());
+        mounts = made.mounts;
+        m_serverFolder = made.serverFolder;
+        m_stopShare = made.stop;
+        m_bundleName = QStringLiteral("Studio.vantrelteam");
+        m_error = made.error;
+    } else if (given.isEmpty()) {
         m_share = std::make_unique<SshfsShare>(m_dir.path());
         mounts << m_share->mount(QStringLiteral("cached"), mountOptions)
                << m_share->mount(QStringLiteral("uncached"), QStringList{QStringLiteral("cache=no")} + mountOptions);
@@ -47,10 +55,15 @@ ShareStudio::ShareStudio(const QString& lockChild, const QStringList& mountOptio
     }
     m_cached = computer(QStringLiteral("bay-cached"), mounts.value(0));
     m_uncached = computer(QStringLiteral("bay-uncached"), mounts.value(1));
-    if (m_cached.mount.isEmpty() || m_uncached.mount.isEmpty())
+    if (m_cached.mount.isEmpty() || m_uncached.mount.isEmpty()) {
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("the share could not be mounted twice");
         return;
+    }
     m_error.clear();
-    const Client setup = client(m_cached, QStringLiteral("setup"));
+    // Ids of this studio's own (the test process's) clients differ from another studio's: two
+    // suites may run at once, and an id is one process's at a time on this computer.
+    const Client setup = client(m_cached, QStringLiteral("setup-") + studioTag());
     try {
         m_setup = TeamBundle::create(root(m_cached), localFileManager(m_dir.filePath(QStringLiteral("setup"))),
                                      std::make_shared<RecordingWorkspace>(), identityOf(setup));
@@ -66,6 +79,13 @@ ShareStudio::~ShareStudio()
     m_setup.reset();
     if (m_share)
         m_share->stop();
+    if (m_stopShare)
+        m_stopShare();
+}
+
+QString ShareStudio::studioTag() const
+{
+    return QFileInfo(m_dir.path()).fileName().right(6);
 }
 
 Computer ShareStudio::computer(const QString& name, const QString& mount)
@@ -135,7 +155,8 @@ Result ShareStudio::run(const Computer& on, const Client& who, const QStringList
 
 std::shared_ptr<TeamBundle> ShareStudio::reader()
 {
-    const Client who = client(Computer{QStringLiteral("server")}, QStringLiteral("reader%1").arg(++m_count));
+    const Client who =
+        client(Computer{QStringLiteral("server")}, QStringLiteral("reader%1-%2").arg(++m_count).arg(studioTag()));
     auto team = TeamBundle::open(m_serverFolder + u'/' + m_bundleName, localFileManager(m_dir.filePath(who.id)),
                                  std::make_shared<RecordingWorkspace>(), identityOf(who));
     team->setPollInterval(std::chrono::hours(1));

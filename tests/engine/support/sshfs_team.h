@@ -1,9 +1,10 @@
-// A team bundle on a real network share that two computers mount with sshfs: one with sshfs's
-// default caching, one with cache=no. Every client runs as a lock_child process with the runtime
-// folder, home folder, machine id and host name of its computer, as on a machine of its own.
+// A team bundle on a real network share that two computers mount: by default with sshfs, one with
+// sshfs's default caching, one with cache=no; or a share another maker starts (smb_team.h). Every
+// client runs as a lock_child process with the runtime folder, home folder, machine id and host
+// name of its computer, as on a machine of its own.
 //
 // To try another file system by hand, VANTREL_SHARE_MOUNTS=<mount>:<mount> names two mounts of
-// one share to use instead (the first in the place of the cached one).
+// one share to use instead of sshfs (the first in the place of the cached one).
 
 #pragma once
 
@@ -14,9 +15,21 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 namespace vantrel::testing {
+
+// A share started for a studio: the two computers' mounts of it, where the server keeps its
+// files, and what takes it all away (also run when it failed halfway).
+struct StudioShare {
+    QStringList mounts;
+    QString serverFolder;
+    QString error;
+    std::function<void()> stop;
+};
+// Starts a share whose files live inside `folder`.
+using StudioShareMaker = std::function<StudioShare(const QString& folder)>;
 
 struct Computer {
     QString name;  // its host name too
@@ -30,9 +43,11 @@ public:
     // What this machine lacks to run the share tests; empty when it lacks nothing.
     static QString missing();
 
-    // Starts the share, mounts it on both computers and makes the team bundle through the first.
-    // `mountOptions` are given to both mounts besides their own (sshfs "-o" options).
-    explicit ShareStudio(const QString& lockChild, const QStringList& mountOptions = {});
+    // Starts the share (sshfs when no maker is given), mounts it on both computers and makes the
+    // team bundle through the first. `mountOptions` are given to both sshfs mounts besides their
+    // own ("-o" options).
+    explicit ShareStudio(const QString& lockChild, const StudioShareMaker& makeShare = {},
+                         const QStringList& mountOptions = {});
     ~ShareStudio();
 
     // Empty when ready; otherwise what went wrong.
@@ -65,9 +80,11 @@ public:
 
 private:
     Computer computer(const QString& name, const QString& mount);
+    QString studioTag() const; // unique to this studio on this computer
 
     QTemporaryDir m_dir; // the computers' own disks; removed last
     std::unique_ptr<SshfsShare> m_share;
+    std::function<void()> m_stopShare;
     QString m_serverFolder; // where reader() finds the team bundle
     QString m_bundleName;
     QString m_error;
