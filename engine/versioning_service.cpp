@@ -199,18 +199,16 @@ QCoro::Task<> VersioningService::revertVersionBundle(IdFor<Versions> versionID, 
         // itself builds on the last check-in: its Lamport number comes after it.
         const bool taken = !holder;
         const QList<IdFor<VersionBundle>> ids{self->m_id};
+        // A revert that fails gives the lock it took back at once; one that is published gives it
+        // up the way a check-in does, leaving the note that names the revert, and never fails
+        // after that (what the share refuses now is finished later).
         const auto giveBack = [&] {
-            try {
-                team.locks().release(ids, self->m_id);
-            } catch (const Error& error) {
-                team.log().event(QStringLiteral("The lock taken for a revert could not be given back: ")
-                                     + escapedForLog(error.debugDescription()),
-                                 QStringLiteral("revert"), Logger::Level::error);
-            }
+            team.giveUpLocks(self->m_id, ids);
             team.announce({self->m_id});
         };
         if (taken)
             team.locks().acquire(ids, self->m_id, LockTakeover::none, {{self->m_id, current->name}});
+        std::optional<JournalStamp> published;
         try {
             if (taken) {
                 QList<ReleaseNote> notes;
@@ -226,23 +224,16 @@ QCoro::Task<> VersioningService::revertVersionBundle(IdFor<Versions> versionID, 
             QJsonObject fields = versionFields(IdFor<Versions>::make(), target->manifest, target->message,
                                                target->application, VersionOrigin::reverted);
             fields.insert(QStringLiteral("target"), target->id.toString());
-            const JournalStamp published = team.commit(RecordKind::revert, self->m_id, fields).front().stamp;
-            // Published: whatever follows, the revert is done.
-            try {
-                if (taken)
-                    team.locks().leaveReleaseNote(ids, ReleaseNote{published.client, published.seq});
-            } catch (const Error& error) {
-                team.log().event(QStringLiteral("The release note of a revert could not be left: ")
-                                     + escapedForLog(error.debugDescription()),
-                                 QStringLiteral("revert"), Logger::Level::error);
-            }
+            published = team.commit(RecordKind::revert, self->m_id, fields).front().stamp;
         } catch (...) {
             if (taken)
                 giveBack();
             throw;
         }
-        if (taken)
-            giveBack();
+        if (taken) {
+            team.giveUpLocks(self->m_id, ids, ReleaseNote{published->client, published->seq});
+            team.announce({self->m_id});
+        }
     };
     auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::change, std::move(work));
     co_await onWorker(std::move(worded));

@@ -5,7 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
+#include <csignal>
+
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace vantrel::testing {
