@@ -15,6 +15,8 @@
 #include "views/team/collection_content_view.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -237,6 +239,41 @@ private Q_SLOTS:
         QCOMPARE(fixture.atticEntries(), 2);
         editor.kill();
         editor.waitForFinished();
+    }
+
+    // The share goes away under a check-in: the alert says that nothing was checked in and
+    // that the working copy and the message are kept; once the share is back the same check-in
+    // goes through.
+    void aCheckInWhileTheShareIsGoneKeepsEverythingForLater()
+    {
+        CheckedOut fixture;
+        QTRY_VERIFY(fixture.editor()->hasFocus());
+        fixture.type(QStringLiteral("Graded the night scenes"));
+        const QString root = fixture.window.fixture.root();
+        const QString away = root + QStringLiteral(".away");
+        QVERIFY(QDir().rename(root, away));
+        fixture.pressSave();
+        QTRY_VERIFY(fixture.window.alert.details());
+        QTRY_VERIFY(!fixture.window.progress.state().isBusy());
+        const AlertDetails alert = *fixture.window.alert.details();
+        QVERIFY2(alert.message.contains(QStringLiteral("nothing was checked in")), qPrintable(alert.message));
+        QVERIFY(fixture.cut->isCheckedOut());
+        QVERIFY(QFileInfo::exists(fixture.workingCopy));
+        QCOMPARE(fixture.cut->commitMessage(), QStringLiteral("Graded the night scenes"));
+        QPointer<QMessageBox> box = makeAlertBox(alert, presentedFlag(&fixture.window.alert), fixture.content.get());
+        box->open();
+        QTest::qWait(50);
+        saveScreenshot(*fixture.content, *box, QStringLiteral("share_gone_check_in_alert_1150x600"));
+        box->done(0);
+
+        QVERIFY(QDir().rename(away, root));
+        QVERIFY(fixture.window.bundle->checkReachable());
+        QTRY_VERIFY(fixture.panel()->saveButton()->isEnabled());
+        fixture.panel()->saveButton()->click();
+        QTRY_VERIFY2(!fixture.cut->isCheckedOut(),
+                     qPrintable(fixture.window.alert.details() ? fixture.window.alert.details()->message : QString()));
+        QTRY_VERIFY(!fixture.window.progress.state().isBusy());
+        QCOMPARE(fixture.versionCount(), 2);
     }
 
     void aCheckOutThatDoesNotOpenStaysCheckedOutAndSaysWhy()
