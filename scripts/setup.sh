@@ -45,11 +45,23 @@ if [ ! -e "$policy" ]; then
   "${sudo_cmd[@]}" chmod 755 "$policy"
   trap '"${sudo_cmd[@]}" rm -f "$policy"' EXIT
 fi
+# SMB services that run already are the machine's own and are left alone.
+smb_services=(smbd nmbd samba-ad-dc)
+running_before=()
+for service in "${smb_services[@]}"; do
+  if pgrep -x "$service" >/dev/null 2>&1; then running_before+=("$service"); fi
+done
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-# A machine whose policy allows services may still have started them: a system smbd would hold
-# port 445 and nmbd the NetBIOS ports the share tests' own server may want.
-for service in smbd nmbd samba-ad-dc; do
+# A machine whose policy allows services may still have started the ones just installed: a system
+# smbd would hold port 445 and nmbd the NetBIOS ports the share tests' own server may want.
+for service in "${smb_services[@]}"; do
+  if [[ " ${running_before[*]} " == *" $service "* ]]; then
+    continue
+  fi
+  if ! pgrep -x "$service" >/dev/null 2>&1; then
+    continue
+  fi
   if command -v systemctl >/dev/null && systemctl is-active --quiet "$service" 2>/dev/null; then
     "${sudo_cmd[@]}" systemctl stop "$service" || true
   elif [ -x "/etc/init.d/$service" ]; then
