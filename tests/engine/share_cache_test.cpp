@@ -36,12 +36,6 @@ QStringList document(const Service& service, const QStringList& rest = {})
     return QStringList{QStringLiteral("document"), service->id().toString()} + rest;
 }
 
-qsizetype versionsOf(const std::shared_ptr<TeamBundle>& team, const Service& service)
-{
-    const auto state = team->snapshot()->find(service->id());
-    return state ? state->versions.size() : 0;
-}
-
 } // namespace
 
 class ShareCacheTest : public QObject {
