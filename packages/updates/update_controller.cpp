@@ -45,8 +45,9 @@ UpdateController::UpdateController(Settings settings, QObject* parent)
         if (m_settings.feedURL->isValid() && isFetchable(*m_settings.feedURL))
             m_feedURL = m_settings.feedURL;
         else
-            writeLog(QStringLiteral("Update checks are off: the release feed URL \"%1\" is not an http, https or file URL.")
-                         .arg(m_settings.feedURL->toDisplayString()));
+            writeLog(
+                QStringLiteral("Update checks are off: the release feed URL \"%1\" is not an http, https or file URL.")
+                    .arg(m_settings.feedURL->toDisplayString()));
     }
     if (m_settings.clock) {
         m_clock = m_settings.clock;
@@ -110,6 +111,10 @@ void UpdateController::checkForUpdates()
     request.setMaximumRedirectsAllowed(5);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     m_reply = m_network.get(request);
+    // Without a bound, Qt reads whatever the server sends into memory ahead of us, and reads the
+    // body of a redirect, which never reaches us, to its end: an endless body would fill the memory.
+    // (Qt keeps the body of a 401 or 407 answer to itself whatever the bound: the time-out ends it.)
+    m_reply->setReadBufferSize(readBufferSize);
     connect(m_reply, &QNetworkReply::readyRead, this, &UpdateController::readAvailable);
     connect(m_reply, &QNetworkReply::finished, this, &UpdateController::finishCheck);
 }
@@ -272,12 +277,11 @@ std::optional<UpdateAlertModel> UpdateController::stateAlertModel() const
                                 {{tr("Update")}, {tr("Roll back")}, {tr("Later")}}};
     }
     if (m_standing.buildsBehind > 0 && newest) {
-        return UpdateAlertModel{
-            tr("A new version is available"),
-            tr("Version %1 (build %2) is available; you have build %3.")
-                .arg(newest->version, QString::number(newest->build), ours),
-            UpdateAlertModel::updateAvailable,
-            {{tr("Download")}, {tr("Skip This Version")}, {tr("Later")}}};
+        return UpdateAlertModel{tr("A new version is available"),
+                                tr("Version %1 (build %2) is available; you have build %3.")
+                                    .arg(newest->version, QString::number(newest->build), ours),
+                                UpdateAlertModel::updateAvailable,
+                                {{tr("Download")}, {tr("Skip This Version")}, {tr("Later")}}};
     }
     return std::nullopt;
 }

@@ -19,7 +19,6 @@
 #include <memory>
 #include <optional>
 
-
 namespace vantrel::updates {
 
 // A button of an update alert, by its title.
@@ -112,6 +111,9 @@ private:
     std::unique_ptr<TimerClock> m_ownClock;
     Clock* m_clock = nullptr;
     std::optional<Clock::Token> m_nextCheck;
+    // What Qt may hold of a reply's body that we have not read yet.
+    static constexpr qint64 readBufferSize = 64 * 1024;
+
     QNetworkAccessManager m_network;
     QPointer<QNetworkReply> m_reply;
     std::shared_ptr<FileRead> m_fileRead;

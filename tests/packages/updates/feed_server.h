@@ -41,10 +41,7 @@ public:
     }
 
     bool isListening() const { return m_server.isListening(); }
-    QUrl url() const
-    {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1/feed.json").arg(m_server.serverPort()));
-    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/feed.json").arg(m_server.serverPort())); }
     // Stops listening: later checks find nobody at the address.
     void close() { m_server.close(); }
 
@@ -53,6 +50,60 @@ public:
     int requests = 0;
 
 private:
+    QTcpServer m_server;
+};
+
+// A server on 127.0.0.1 that answers every GET with `status` and a chunked body that never ends,
+// sent as fast as the client takes it, and counts the body bytes sent until the client closed.
+class EndlessServer {
+public:
+    EndlessServer()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+                    ++closed;
+                    socket->deleteLater();
+                });
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    if (!socket->readAll().contains("\r\n\r\n") || socket->property("answered").toBool())
+                        return;
+                    socket->setProperty("answered", true);
+                    socket->write("HTTP/1.1 " + QByteArray::number(status)
+                                  + " Endless\r\nContent-Type: application/json\r\nLocation: /elsewhere.json\r\n"
+                                    "Transfer-Encoding: chunked\r\n\r\n");
+                    sendChunk(socket);
+                });
+                // What the client leaves unread stays in the kernel's buffers, not here.
+                QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket] {
+                    if (socket->bytesToWrite() < chunkSize)
+                        sendChunk(socket);
+                });
+            }
+        });
+    }
+
+    bool isListening() const { return m_server.isListening(); }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/feed.json").arg(m_server.serverPort())); }
+
+    int status = 200;
+    qint64 sent = 0;
+    int closed = 0;
+
+private:
+    static constexpr int chunkSize = 256 * 1024;
+
+    void sendChunk(QTcpSocket* socket)
+    {
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        static const QByteArray chunk =
+            QByteArray::number(chunkSize, 16) + "\r\n" + QByteArray(chunkSize, ' ') + "\r\n";
+        socket->write(chunk);
+        sent += chunkSize;
+    }
+
     QTcpServer m_server;
 };
 

@@ -20,9 +20,8 @@ namespace {
 // A controller of one build with its log.
 struct Checker {
     Checker(std::optional<QUrl> feed, qint64 build, ReleaseChannel channel = ReleaseChannel::production,
-            Clock* clock = nullptr)
-        : controller(UpdateController::Settings{feed, build, channel, clock, std::chrono::hours(24),
-                                                std::chrono::seconds(30),
+            Clock* clock = nullptr, std::chrono::milliseconds timeout = std::chrono::seconds(30))
+        : controller(UpdateController::Settings{feed, build, channel, clock, std::chrono::hours(24), timeout,
                                                 [this](const QString& line) { log << line; }})
     {
     }
@@ -58,9 +57,8 @@ private Q_SLOTS:
         FeedServer server;
         QVERIFY(server.isListening());
         server.body = feedDocument(QJsonObject{
-            {QStringLiteral("production"),
-             QJsonArray{feedBuild(410), feedBuild(411), feedBuild(412, true), feedBuild(414, false, "2.4 %1 %2"),
-                        feedBuild(413)}},
+            {QStringLiteral("production"), QJsonArray{feedBuild(410), feedBuild(411), feedBuild(412, true),
+                                                      feedBuild(414, false, "2.4 %1 %2"), feedBuild(413)}},
             {QStringLiteral("beta"), QJsonArray{feedBuild(420), feedBuild(421), feedBuild(409)}},
         });
 
@@ -78,12 +76,15 @@ private Q_SLOTS:
         const auto alert = production.controller.stateAlertModel();
         QVERIFY(alert);
         QCOMPARE(alert->type, UpdateAlertModel::updateAvailable);
-        QCOMPARE(production.buttonTitles(),
-                 (QStringList{QStringLiteral("Download"), QStringLiteral("Skip This Version"), QStringLiteral("Later")}));
+        QCOMPARE(
+            production.buttonTitles(),
+            (QStringList{QStringLiteral("Download"), QStringLiteral("Skip This Version"), QStringLiteral("Later")}));
         // The newest build is offered, and its version from the feed is shown as it stands.
         QCOMPARE(*alert->message, QStringLiteral("Version 2.4 %1 %2 (build 414) is available; you have build 411."));
-        QCOMPARE(production.controller.downloadURL().value_or(QUrl()), QUrl(QStringLiteral("https://vantrel.app/download/414")));
-        QCOMPARE(production.controller.rollbackURL().value_or(QUrl()), QUrl(QStringLiteral("https://vantrel.app/download/410")));
+        QCOMPARE(production.controller.downloadURL().value_or(QUrl()),
+                 QUrl(QStringLiteral("https://vantrel.app/download/414")));
+        QCOMPARE(production.controller.rollbackURL().value_or(QUrl()),
+                 QUrl(QStringLiteral("https://vantrel.app/download/410")));
 
         // The same feed again publishes nothing new.
         QVERIFY(production.check());
@@ -121,18 +122,20 @@ private Q_SLOTS:
         QCOMPARE(alert->type, UpdateAlertModel::buildWithdrawn);
         QCOMPARE(checker.buttonTitles(),
                  (QStringList{QStringLiteral("Update"), QStringLiteral("Roll back"), QStringLiteral("Later")}));
-        QCOMPARE(checker.controller.rollbackURL().value_or(QUrl()), QUrl(QStringLiteral("https://vantrel.app/download/409")));
+        QCOMPARE(checker.controller.rollbackURL().value_or(QUrl()),
+                 QUrl(QStringLiteral("https://vantrel.app/download/409")));
         QVERIFY(!checker.controller.downloadURL());
 
         // With a good newer build, the alert stays the withdrawn one and Update leads to that build.
-        server.body = productionFeed(
-            QJsonArray{feedBuild(409), feedBuild(412, true), feedBuild(414), feedBuild(415, true)});
+        server.body =
+            productionFeed(QJsonArray{feedBuild(409), feedBuild(412, true), feedBuild(414), feedBuild(415, true)});
         QVERIFY(checker.check());
         QCOMPARE(checker.controller.releaseBuildsBehind(), quint64(1));
         alert = checker.controller.stateAlertModel();
         QCOMPARE(alert->type, UpdateAlertModel::buildWithdrawn);
         QVERIFY(alert->message->contains(QStringLiteral("build 414")));
-        QCOMPARE(checker.controller.downloadURL().value_or(QUrl()), QUrl(QStringLiteral("https://vantrel.app/download/414")));
+        QCOMPARE(checker.controller.downloadURL().value_or(QUrl()),
+                 QUrl(QStringLiteral("https://vantrel.app/download/414")));
     }
 
     void aFeedThatCannotBeReadChangesNothing()
@@ -154,14 +157,17 @@ private Q_SLOTS:
             {"another format", "{\"format\":2,\"channels\":{}}"},
             {"no channels", "{\"format\":1}"},
             {"channel not a list", "{\"format\":1,\"channels\":{\"production\":{}}}"},
-            {"build as text", channel("{\"build\":\"413\",\"version\":\"2\",\"downloadURL\":\"https://vantrel.app/d\"}")},
-            {"fractional build", channel("{\"build\":413.5,\"version\":\"2\",\"downloadURL\":\"https://vantrel.app/d\"}")},
+            {"build as text",
+             channel("{\"build\":\"413\",\"version\":\"2\",\"downloadURL\":\"https://vantrel.app/d\"}")},
+            {"fractional build",
+             channel("{\"build\":413.5,\"version\":\"2\",\"downloadURL\":\"https://vantrel.app/d\"}")},
             {"build zero", channel("{\"build\":0,\"version\":\"2\",\"downloadURL\":\"https://vantrel.app/d\"}")},
             {"no version", channel("{\"build\":413,\"downloadURL\":\"https://vantrel.app/d\"}")},
             {"script URL", channel("{\"build\":413,\"version\":\"2\",\"downloadURL\":\"javascript:alert(1)\"}")},
             {"file URL", channel("{\"build\":413,\"version\":\"2\",\"downloadURL\":\"file:///etc/passwd\"}")},
             {"withdrawn as text",
-             channel("{\"build\":413,\"version\":\"2\",\"downloadURL\":\"https://vantrel.app/d\",\"withdrawn\":\"yes\"}")},
+             channel(
+                 "{\"build\":413,\"version\":\"2\",\"downloadURL\":\"https://vantrel.app/d\",\"withdrawn\":\"yes\"}")},
             {"build twice", channel(entry + ',' + entry)},
             {"empty", ""},
             {"too large", channel(entry) + QByteArray(1024 * 1024, ' ')},
@@ -192,6 +198,28 @@ private Q_SLOTS:
         QCOMPARE(checker.controller.releaseBuildsBehind(), quint64(1));
     }
 
+    // A body that never ends is cut off at the feed's limit, or at the time-out when it is the body
+    // of a redirect (which Qt reads to its end before following it and never hands over): either
+    // way the connection is closed before more than a few MiB have left the server.
+    void anEndlessBodyIsCutOff()
+    {
+        for (const int status : {200, 302}) {
+            EndlessServer server;
+            server.status = status;
+            QVERIFY(server.isListening());
+            Checker checker(server.url(), 411, ReleaseChannel::production, nullptr, std::chrono::seconds(2));
+            QVERIFY(checker.check());
+            QCOMPARE(checker.log.size(), 1);
+            QVERIFY2(checker.log.first().contains(status == 200 ? QStringLiteral("larger than")
+                                                                : QStringLiteral("too long")),
+                     qPrintable(checker.log.first()));
+            QTRY_COMPARE_WITH_TIMEOUT(server.closed, 1, 5000);
+            QVERIFY2(server.sent < 16 * 1024 * 1024,
+                     qPrintable(QStringLiteral("%1: %2 bytes").arg(status).arg(server.sent)));
+            QVERIFY(!checker.controller.stateAlertModel());
+        }
+    }
+
     void aLocalFeedFile()
     {
         QTemporaryDir folder;
@@ -209,7 +237,8 @@ private Q_SLOTS:
         QVERIFY(sample.check());
         QVERIFY2(sample.log.isEmpty(), qPrintable(sample.log.join('\n')));
         QCOMPARE(sample.controller.stateAlertModel()->type, UpdateAlertModel::buildWithdrawn);
-        QCOMPARE(sample.controller.rollbackURL().value_or(QUrl()), QUrl(QStringLiteral("https://vantrel.app/download/2.2")));
+        QCOMPARE(sample.controller.rollbackURL().value_or(QUrl()),
+                 QUrl(QStringLiteral("https://vantrel.app/download/2.2")));
 
         Checker missing(QUrl::fromLocalFile(folder.filePath(QStringLiteral("gone.json"))), 411);
         QVERIFY(missing.check());
