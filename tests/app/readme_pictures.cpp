@@ -228,6 +228,32 @@ void teamPictures(const QDir& out)
     syncWait(trailer->cancelCheckout());
 }
 
+// The applications a film crew has installed, as desktop entries and the user's defaults, so that
+// the pictures show the documents' Open buttons as such a user sees them. Nothing is started.
+void installApplications(const QString& dataHome, const QString& configHome)
+{
+    struct Application {
+        const char* id;
+        const char* name;
+        QList<QByteArray> types;
+    };
+    const QList<Application> applications{
+        {"kdenlive", "Kdenlive", {"application/x-kdenlive", "application/x-kdenlivetitle"}},
+        {"ardour", "Ardour", {"application/x-ardour"}},
+        {"okular", "Okular", {"application/pdf"}},
+        {"files", "Files", {"inode/directory"}},
+    };
+    QByteArray defaults = "[Default Applications]\n";
+    for (const Application& application : applications) {
+        writeFile(dataHome + QStringLiteral("/applications/%1.desktop").arg(QLatin1String(application.id)),
+                  QByteArray("[Desktop Entry]\nType=Application\nName=") + application.name
+                      + "\nExec=true %f\nMimeType=" + application.types.join(';') + ";\n");
+        for (const QByteArray& type : application.types)
+            defaults += type + '=' + application.id + ".desktop\n";
+    }
+    writeFile(configHome + QStringLiteral("/mimeapps.list"), defaults);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -240,6 +266,8 @@ int main(int argc, char** argv)
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         qputenv(name, folder.toLocal8Bit());
     }
+    installApplications(home.filePath(QStringLiteral("XDG_DATA_HOME")),
+                        home.filePath(QStringLiteral("XDG_CONFIG_HOME")));
     // The window is Maya's, at her edit bay.
     qputenv("VANTREL_USER_NAME", "maya");
     qputenv("VANTREL_FULL_NAME", "Maya Berg");
