@@ -16,6 +16,8 @@ namespace vantrel::crash_reporting {
 namespace {
 
 constexpr int transferTimeoutMs = 30000;
+// The most of the server's answer read before it is cut off.
+constexpr qint64 answerLimit = 64 * 1024;
 
 } // namespace
 
@@ -107,6 +109,15 @@ void CrashReportingClient::send(const CrashReport& report)
     QNetworkReply* reply = m_network->post(request, crashEnvelope(report, *m_dsn, QDateTime::currentDateTimeUtc()));
     ++m_sending;
     const QString path = report.path;
+    // Only the answer's status counts: its body is dropped as it comes, and one that goes on is cut
+    // off, since the time limit only ends a transfer that stalls.
+    reply->setReadBufferSize(answerLimit);
+    auto received = std::make_shared<qint64>(0);
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, received] {
+        *received += reply->skip(reply->bytesAvailable());
+        if (*received > answerLimit)
+            reply->abort();
+    });
     connect(reply, &QNetworkReply::finished, this, [this, reply, path] { sent(reply, path); });
 }
 

@@ -327,11 +327,20 @@ private Q_SLOTS:
         QCOMPARE(startOnce(folder, unreachable, {true}), QList<Outcome>{Outcome::kept});
         QVERIFY(QFile::exists(refused.reportPath));
 
+        // An answer that never ends is cut off after a little of it; it was a refusal, so the report
+        // stays.
+        server.setEndlessAnswer(true);
+        QCOMPARE(startOnce(folder, server.dsn(), {true}), QList<Outcome>{Outcome::kept});
+        QTRY_COMPARE(server.closedConnections(), 2);
+        QVERIFY2(server.answerBytesSent() < 16 * 1024 * 1024, qPrintable(QString::number(server.answerBytesSent())));
+        QVERIFY(QFile::exists(refused.reportPath));
+        server.setEndlessAnswer(false);
+
         // Once accepted it goes, with the event id of every earlier try.
         server.setStatus(202);
         QCOMPARE(startOnce(folder, server.dsn(), {true}), QList<Outcome>{Outcome::sent});
         QVERIFY(!QFile::exists(refused.reportPath));
-        QCOMPARE(server.requests().size(), 2);
+        QCOMPARE(server.requests().size(), 3);
         QCOMPARE(parseEnvelope(server.requests().last().body).event.value("event_id"), first.event.value("event_id"));
     }
 };

@@ -30,7 +30,10 @@ QString EnvelopeServer::dsn(const QString& key, const QString& project) const
 void EnvelopeServer::serve(QTcpSocket* socket)
 {
     auto buffer = std::make_shared<QByteArray>();
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+        ++m_closed;
+        socket->deleteLater();
+    });
     connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer] {
         buffer->append(socket->readAll());
         const qsizetype end = buffer->indexOf("\r\n\r\n");
@@ -52,11 +55,29 @@ void EnvelopeServer::serve(QTcpSocket* socket)
         request.body = buffer->mid(end + 4, length);
         buffer->clear();
         m_requests.append(request);
+        if (m_endless)
+            return answerEndlessly(socket);
         const QByteArray body = R"({"id":"accepted"})";
         socket->write("HTTP/1.1 " + QByteArray::number(m_status) + " Status\r\nContent-Type: application/json\r\n"
                       "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         socket->disconnectFromHost();
     });
+}
+
+void EnvelopeServer::answerEndlessly(QTcpSocket* socket)
+{
+    static const QByteArray chunk = QByteArray::number(256 * 1024, 16) + "\r\n" + QByteArray(256 * 1024, ' ') + "\r\n";
+    const auto send = [this, socket] {
+        if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < chunk.size()) {
+            socket->write(chunk);
+            m_answerSent += 256 * 1024;
+        }
+    };
+    socket->write("HTTP/1.1 " + QByteArray::number(m_status)
+                  + " Status\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n");
+    send();
+    // What the client leaves unread stays in the kernel's buffers, not here.
+    connect(socket, &QTcpSocket::bytesWritten, this, send);
 }
 
 ParsedEnvelope parseEnvelope(const QByteArray& body)

@@ -30,13 +30,22 @@ public:
     QString dsn(const QString& key = QStringLiteral("0123abcd"), const QString& project = QStringLiteral("42")) const;
 
     void setStatus(int status) { m_status = status; }
+    // Answers with a chunked body that never ends, sent as fast as the client takes it.
+    void setEndlessAnswer(bool endless) { m_endless = endless; }
+    // The bytes of endless answers sent, and the connections that have ended.
+    qint64 answerBytesSent() const { return m_answerSent; }
+    int closedConnections() const { return m_closed; }
     const QList<ReceivedRequest>& requests() const { return m_requests; }
 
 private:
     void serve(QTcpSocket* socket);
+    void answerEndlessly(QTcpSocket* socket);
 
     QTcpServer m_server;
     int m_status;
+    bool m_endless = false;
+    qint64 m_answerSent = 0;
+    int m_closed = 0;
     QList<ReceivedRequest> m_requests;
 };
 
