@@ -87,7 +87,8 @@ ActivityFeed::ActivityFeed(NavigationModel& navigation, ItemActions& itemActions
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Taken by a click or Tab so that the reading keys scroll the feed, never the document list.
-    // Its rows are never made current: that would hand them the focus and scroll to them.
+    // The row the view makes current (Tab makes it the first) is not scrolled to, and the rows
+    // take no focus themselves, so a list arriving later never moves the focus or the feed.
     m_list->setFocusPolicy(Qt::StrongFocus);
     m_list->setAutoScroll(false);
     m_list->installEventFilter(this);
