@@ -106,7 +106,7 @@ public:
     void updateLockState();
     // Rereads what the engine answers at once: everything but the application and the events.
     void readState();
-    // A reload of the collection keeps this object: everything a new one reads, but its events.
+    // A reload of the collection keeps this object: what a new one reads at once, but its events.
     void readLoadedState() { readState(); }
     // Refreshes everything but the events; the first failure stops it.
     QCoro::Task<> updateState();
