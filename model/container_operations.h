@@ -120,7 +120,7 @@ QCoro::Task<> loadNestedItems(std::shared_ptr<Container> container)
         const std::optional<IdFor<VersionBundle>> containerID = container->id();
         for (const auto& nestedService : services) {
             if (auto kept = listed.value(nestedService->id())) {
-                kept->readState();
+                kept->readLoadedState();
                 items.append(std::move(kept));
             } else {
                 added.append(Nested::createListed(nestedService, containerID));

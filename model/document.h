@@ -106,6 +106,8 @@ public:
     void updateLockState();
     // Rereads what the engine answers at once: everything but the application and the events.
     void readState();
+    // A reload of the collection keeps this object: what a new one reads at once, but its events.
+    void readLoadedState() { readState(); }
     // Refreshes everything but the events; the first failure stops it.
     QCoro::Task<> updateState();
     // After a check-out or a force unlock: the document's state, then each event's lock state.

@@ -68,6 +68,12 @@ void Event::readState()
     updateLockState();
 }
 
+void Event::readLoadedState()
+{
+    readState();
+    m_visibleActiveContainers = m_versioningService->visibleActiveContainers();
+}
+
 void Event::updateNameAndDate()
 {
     m_name = m_versioningService->name();

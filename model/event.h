@@ -46,8 +46,11 @@ public:
 
     void updateNameAndDate();
     void updateLockState();
-    // Rereads what the engine answers at once: everything but the application.
+    // Rereads what the engine answers at once: everything but the application and the
+    // containers, which change only with a reload of the library.
     void readState();
+    // A reload of the library keeps this object: rereads everything a new one would read.
+    void readLoadedState();
     QCoro::Task<> updateApplication();
     QCoro::Task<> refresh() override;
 

@@ -434,6 +434,24 @@ private Q_SLOTS:
         QCOMPARE(reloaded->usedInContainerNames(), QStringLiteral("Archive, Reels"));
         QCOMPARE(archive->nestedItems().at(0)->containerID(), std::optional(archive->id()));
         QVERIFY(Document::create(cut->versioningService(), std::nullopt)->isUsedInOtherContainers());
+
+        // An event kept by a reload of its library is in the containers it is in now.
+        syncWait(reels->createNestedItem(
+            writeLibrary(fixture, QStringLiteral("l1"), QStringLiteral("Lib One"), {QStringLiteral("Day 1")})));
+        syncWait(reels->createNestedItem(
+            writeLibrary(fixture, QStringLiteral("l2"), QStringLiteral("Lib Two"), {QStringLiteral("Day 2")})));
+        const auto one = findDocument(reels, QStringLiteral("Lib One"));
+        const auto two = findDocument(reels, QStringLiteral("Lib Two"));
+        syncWait(one->loadNestedEvents());
+        const auto day1 = one->nestedItems().at(0);
+        QVERIFY(!day1->isUsedInOtherContainers());
+        syncWait(two->addExistingNestedItem(day1->id()));
+        syncWait(one->loadNestedEvents());
+        QCOMPARE(one->nestedItems().at(0), day1);
+        QCOMPARE(day1->usedInContainerNames(), QStringLiteral("Lib One, Lib Two"));
+        syncWait(day1->versioningService()->removeOrDelete(two->versioningService(), &s3Factory));
+        syncWait(one->loadNestedEvents());
+        QVERIFY(!day1->isUsedInOtherContainers());
     }
 
     void containerOperations()

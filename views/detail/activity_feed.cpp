@@ -19,6 +19,7 @@
 
 #include <QCursor>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QMap>
@@ -85,7 +86,12 @@ ActivityFeed::ActivityFeed(NavigationModel& navigation, ItemActions& itemActions
     m_list->setResizeMode(QListView::Adjust);
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->setFocusPolicy(Qt::NoFocus);
+    // Taken by a click or Tab so that the reading keys scroll the feed, never the document list.
+    // The row the view makes current (Tab makes it the first) is not scrolled to, and the rows
+    // take no focus themselves, so a list arriving later never moves the focus or the feed.
+    m_list->setFocusPolicy(Qt::StrongFocus);
+    m_list->setAutoScroll(false);
+    m_list->installEventFilter(this);
     m_list->setAutoFillBackground(false);
     m_list->viewport()->setAutoFillBackground(false);
     m_list->setMouseTracking(false);
@@ -101,6 +107,15 @@ ActivityFeed::ActivityFeed(NavigationModel& navigation, ItemActions& itemActions
     // Built before the next paint, so a row scrolled into view never shows empty.
     connect(bar, &QScrollBar::valueChanged, this, &ActivityFeed::syncRows);
     connect(bar, &QScrollBar::rangeChanged, this, &ActivityFeed::syncRows);
+    // The rows End brought into view measure themselves and may grow the list: it stays at its end.
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
+        if (value != bar->maximum())
+            m_keepEnd = false;
+    });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (m_keepEnd)
+            bar->setValue(maximum);
+    });
     m_scroll = new QPropertyAnimation(bar, "value", this);
     m_scroll->setDuration(250);
     m_scroll->setEasingCurve(QEasingCurve::InOutQuad);
@@ -124,6 +139,7 @@ void ActivityFeed::followFocus()
     m_subscription.cancel();
     disconnect(m_itemChanged);
     m_item = std::move(focused);
+    m_keepEnd = false;
     m_appVersionsKnown.clear();
     m_appVersionsPending.clear();
     // Another item: where the last one's list was scrolled to means nothing now.
@@ -195,6 +211,14 @@ void ActivityFeed::refreshForceUnlock()
 
 bool ActivityFeed::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        m_scroll->stop(); // the reader takes over from the scroll to the top
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (design::scrollByKey(*m_list->verticalScrollBar(), *key)) {
+            m_keepEnd = key->key() == Qt::Key_End;
+            return true;
+        }
+    }
     if (watched == m_list->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         QMetaObject::invokeMethod(this, &ActivityFeed::syncRows, Qt::QueuedConnection);
     return QWidget::eventFilter(watched, event);
@@ -300,6 +324,7 @@ void ActivityFeed::scrollToTop()
         return;
     QScrollBar* bar = m_list->verticalScrollBar();
     m_scroll->stop();
+    m_keepEnd = false;
     if (bar->value() == bar->minimum())
         return;
     m_scroll->setStartValue(bar->value());

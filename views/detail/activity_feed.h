@@ -105,6 +105,8 @@ private:
     Cancellable m_subscription;
     QMetaObject::Connection m_itemChanged;
     bool m_refreshQueued = false;
+    // Set by End until the list is scrolled elsewhere.
+    bool m_keepEnd = false;
     QSet<IdFor<Versions>> m_appVersionsKnown;
     QSet<IdFor<Versions>> m_appVersionsPending;
 };

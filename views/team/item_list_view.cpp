@@ -96,9 +96,13 @@ void ItemListView::showEvent(QShowEvent* event)
 
 // Only the user's own moves name the pane: focus given back when a menu closes or the window is
 // activated again returns to the pane that had it, and followFocus() already matches the model.
+// A list without a selected item names nothing, so the header keeps the item it shows (the
+// collection over its document list) until a row is chosen.
 void ItemListView::focusInEvent(QFocusEvent* event)
 {
     QListView::focusInEvent(event);
+    if (!selectedID())
+        return;
     switch (event->reason()) {
     case Qt::MouseFocusReason:
     case Qt::TabFocusReason:

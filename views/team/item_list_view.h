@@ -19,8 +19,8 @@ class NavigationModel;
 // The list view under the team window's lists. It holds one selectable row at most, skips
 // group headers when the selection moves by keyboard, and takes the keyboard focus whenever the
 // navigation model's focus names its pane. The other way round, when the user gives it the keyboard
-// focus (a click of any button, Tab, a shortcut), its pane becomes the focused one: the header and
-// the Delete key then act on the same item. What the user does goes to the hooks its owner sets;
+// focus (a click of any button, Tab, a shortcut) while one of its rows is selected, its pane becomes
+// the focused one: the header and the Delete key then act on the same item. What the user does goes to the hooks its owner sets;
 // selections its owner shows are not reported back.
 class ItemListView final : public QListView {
     Q_OBJECT
