@@ -369,6 +369,16 @@ std::optional<InstalledApplication> ApplicationLocator::find(const DocumentType&
     return result;
 }
 
+std::optional<InstalledApplication> ApplicationLocator::findAfresh(const DocumentType& type)
+{
+    {
+        QMutexLocker locker(&m_mutex);
+        m_found.remove(type);
+        m_entries.reset();
+    }
+    return find(type);
+}
+
 void ApplicationLocator::reload()
 {
     QMutexLocker locker(&m_mutex);

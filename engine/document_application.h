@@ -64,7 +64,8 @@ struct DocumentApplication {
 // first, as a file manager would: the user's default application for the type's MIME types
 // (mimeapps.list, the desktop entries, parent types such as plain text for subtitles). When the
 // desktop names none, and always for a locator given its own folders, it looks through the
-// desktop entries of the folders itself. Entries are read once and kept; results are cached.
+// desktop entries of the folders itself. Entries are read once and kept; results are cached
+// until findAfresh() or reload().
 // Safe to use from several threads.
 class ApplicationLocator {
 public:
@@ -87,6 +88,9 @@ public:
     // menus, then earlier folders. Hidden entries and entries that are not applications do not
     // count.
     std::optional<InstalledApplication> find(const DocumentType& type) const;
+    // The same, asked again rather than taken from what was kept (which it then replaces): the
+    // user may have chosen another default, or installed an application, since.
+    std::optional<InstalledApplication> findAfresh(const DocumentType& type);
     // Forgets what was read, so that the next find() sees newly installed applications.
     void reload();
 

@@ -100,9 +100,10 @@ QCoro::Task<> SystemWorkspace::open(QUrl url)
         uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
         // The application the item's view names, so that what opens is what it promised. What
         // the type table does not know (a plain folder, a file of another kind) the desktop
-        // recognises by its name and contents.
+        // recognises by its name and contents. Asked afresh: the user may have chosen another
+        // default application (xdg-mime, a file manager's Open With) since it was last asked.
         const DocumentType type = DocumentType::forPath(path);
-        application = ApplicationLocator::desktop().find(type);
+        application = ApplicationLocator::desktop().findAfresh(type);
         if (!application && type.kind() == DocumentType::Case::unknown)
             application = desktop::defaultApplication({desktop::contentType(path)});
     } else {

@@ -33,6 +33,14 @@ QString Strings::newLibraryNamePlaceholder(const QString& libraryTypeDescription
     return formatText(format, libraryTypeDescription);
 }
 
+QString Strings::chooseOnlyOneMessage(const QStringList& names)
+{
+    //: Message when several files were chosen where only one can be, %@ their names
+    const QString format = QCoreApplication::translate(
+        "Strings", "Only one file can be chosen here. Choose one of these, and the others one at a time afterwards:\n%@");
+    return formatText(format, names.join(QStringLiteral(", ")));
+}
+
 QString Strings::newLibraryActionTitle(const QString& libraryTypeDescription)
 {
     //: Action to name to create a empty library
@@ -228,6 +236,7 @@ VANTREL_TEXT(teamBundlesFilterName, /*: File dialog filter for Team Bundles */ t
 VANTREL_TEXT(allFilesFilterName, /*: File dialog filter for any file */ translate("Strings", "All Files"))
 VANTREL_TEXT(allSupportedFilterName, /*: File dialog filter for every file that may be chosen */ translate("Strings", "All Supported Documents"))
 VANTREL_TEXT(noDocumentsFilterName, /*: File dialog filter when no file may be chosen */ translate("Strings", "No Documents"))
+VANTREL_TEXT(chooseOnlyOneTitle, /*: Title of the alert when several files were chosen where only one can be */ translate("Strings", "Choose Only One File"))
 VANTREL_TEXT(filesOfExtensionFilterName, /*: File dialog filter for files of one extension, %@ the extension */ translate("Strings", "%@ Files"))
 
 // Onboarding

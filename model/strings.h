@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 namespace vantrel {
@@ -172,6 +173,8 @@ public:
     static QString allSupportedFilterName();
     static QString noDocumentsFilterName();
     static QString filesOfExtensionFilterName(); // %@ the extension in capitals
+    static QString chooseOnlyOneTitle();
+    static QString chooseOnlyOneMessage(const QStringList& names);
     // The name of a document type, looked up under its English description.
     static QString documentTypeName(const QString& typeDescription);
 

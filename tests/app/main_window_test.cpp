@@ -145,6 +145,10 @@ private Q_SLOTS:
         // The window gives up the team's size for the onboarding's.
         QTRY_COMPARE(shell.content().size(), TeamWindow::onboardingSize);
         QVERIFY(shell.window->minimumWidth() < TeamWindow::defaultSize.width());
+        // The alert stands over the middle of the window's new frame, not beside it.
+        const QPoint middle = shell.content().alertPresenter()->dialog()->geometry().center();
+        QVERIFY2((middle - shell.window->geometry().center()).manhattanLength() <= 2,
+                 qPrintable(QStringLiteral("%1,%2").arg(middle.x()).arg(middle.y())));
         screenshot(*shell.window, QStringLiteral("main_window_onboarding"));
     }
 

@@ -165,6 +165,42 @@ private Q_SLOTS:
         for (const auto& error : {*exited, *none, *reveal})
             QVERIFY(error.failureReason() && !error.failureReason()->contains(u'/'));
     }
+
+    void aDefaultChosenWhileRunningOpensTheNextDocument()
+    {
+        // Two subtitle editors that note which of them started, then end well.
+        const QString apps = path(QStringLiteral("home/applications/"));
+        for (const char* name : {"one", "other"}) {
+            const QString script = path(QStringLiteral("%1.sh").arg(QLatin1String(name)));
+            writeFile(script, "#!/bin/sh\nbasename \"$0\" >> \"$(dirname \"$0\")/told\"\n", true);
+            writeFile(apps + QLatin1String(name) + QStringLiteral(".desktop"),
+                      entry(name, script, "application/x-subrip;"));
+        }
+        const QString defaults = path(QStringLiteral("config/mimeapps.list"));
+        QFile original(defaults);
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        const QByteArray before = original.readAll();
+        original.close();
+        const auto choose = [&](const char* entryId) {
+            writeFile(defaults, before + "application/x-subrip=" + entryId + ";\n");
+            // The desktop notices the change by itself, a moment later.
+            QTRY_COMPARE(desktop::defaultApplication({QStringLiteral("application/x-subrip")})->desktopEntryId,
+                         QString::fromLatin1(entryId));
+        };
+        const QString subtitles = path(QStringLiteral("working/Cut.srt"));
+        writeFile(subtitles, "1\n00:00:01,000 --> 00:00:02,000\nHello\n");
+        QFile told(path(QStringLiteral("told")));
+        SystemWorkspace desktop;
+
+        choose("one.desktop");
+        syncWait(desktop.open(QUrl::fromLocalFile(subtitles)));
+        choose("other.desktop"); // as xdg-mime default or a file manager's Open With would
+        syncWait(desktop.open(QUrl::fromLocalFile(subtitles)));
+        QTRY_VERIFY(told.size() >= 12);
+        QVERIFY(told.open(QIODevice::ReadOnly));
+        QCOMPARE(told.readAll(), QByteArray("one.sh\nother.sh\n"));
+        writeFile(defaults, before);
+    }
 };
 
 QTEST_GUILESS_MAIN(DesktopLaunchTest)

@@ -1,6 +1,10 @@
 #include "views/presenters/package_file_dialog.h"
 
 #include "actions/file_importer.h"
+#include "model/strings.h"
+#include "views/presenters/message_boxes.h"
+
+#include <QFileInfo>
 
 #include <QHeaderView>
 #include <QTreeView>
@@ -31,7 +35,19 @@ void PackageFileDialog::accept()
 {
     // The selected entries, or the typed path, as the dialog reads them (the desktop's own
     // dialog answers with its choice here as well). The dialog itself would enter a folder.
-    if (!m_chosen.isEmpty() || choosePackageAmong(selectedFiles()))
+    if (!m_chosen.isEmpty())
+        return;
+    const QStringList chosen = selectedFiles();
+    // Qt's own dialog takes a quoted list of names typed in even when it chooses one file, and
+    // answers with the first alone: the others would be dropped without a word. It stays open.
+    if (fileMode() != QFileDialog::ExistingFiles && chosen.size() > 1) {
+        QStringList names;
+        for (const QString& path : chosen)
+            names << QFileInfo(path).fileName();
+        makeMessageBox(this, Strings::chooseOnlyOneTitle(), Strings::chooseOnlyOneMessage(names), {}, {})->open();
+        return;
+    }
+    if (choosePackageAmong(chosen))
         return;
     QFileDialog::accept();
 }

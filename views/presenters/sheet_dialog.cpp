@@ -70,7 +70,9 @@ QDialog* openSheetDialog(SheetModel* model, QWidget* window, const QIcon& appIco
     dialog->setWindowTitle(view->title());
     auto* layout = new QVBoxLayout(dialog);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    // Most naming sheets keep their ideal size; the others start at it and then take the view's
+    // own least and greatest sizes (the view keeps its width and may grow taller).
+    layout->setSizeConstraint(input->fixedToIdealSize ? QLayout::SetFixedSize : QLayout::SetMinAndMaxSize);
     layout->addWidget(view);
 
     const auto presented = presentedFlag(model);

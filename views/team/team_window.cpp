@@ -13,8 +13,7 @@
 
 namespace vantrel {
 
-TeamWindow::TeamWindow(TeamSetup* setup, QIcon appIcon, design::Prioritizer<design::Ribbon>* ribbon,
-                       QWidget* parent)
+TeamWindow::TeamWindow(TeamSetup* setup, QIcon appIcon, design::Prioritizer<design::Ribbon>* ribbon, QWidget* parent)
     : QWidget(parent),
       m_setup(setup),
       m_ribbon(ribbon)
@@ -171,8 +170,19 @@ void TeamWindow::showState()
     if (loaded)
         m_team->setMinimumSize(defaultSize);
     // No alert shows over a team bundle that is still loading; it waits for what comes next.
-    m_alert->setEnabled(state.kind() != TeamSetup::State::Case::loading);
+    const bool alerts = state.kind() != TeamSetup::State::Case::loading;
+    if (!alerts)
+        m_alert->setEnabled(false);
     Q_EMIT contentChanged();
+    if (alerts) {
+        // An alert is placed over the window as it is when it shows. The window takes the size of
+        // what it now shows only when its layouts next run (posted events): they run now, so that
+        // an alert waiting for this state stands over the new frame, not beside it.
+        m_pages->activate();
+        if (QLayout* top = window()->layout())
+            top->activate();
+        m_alert->setEnabled(true);
+    }
 }
 
 } // namespace vantrel

@@ -10,6 +10,7 @@
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -244,6 +245,36 @@ private Q_SLOTS:
         testing::saveScreenshot(*dialog, QStringLiteral("file_dialog_team_bundle"));
         pressOpen(dialog);
         QCOMPARE(ran, QStringList{bundle});
+    }
+
+    void severalNamesTypedInAreRefusedByName()
+    {
+        QTemporaryDir folder;
+        for (const char* name : {"One.srt", "Two.srt", "Three.srt"})
+            QVERIFY(QFile(folder.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly));
+
+        QWidget window;
+        FileImporter importer;
+        QStringList ran;
+        importer.request({QStringLiteral("*.srt")}, [&](QUrl url) { ran << url.toLocalFile(); });
+        QPointer<QFileDialog> dialog = openFileImportDialog(&importer, {}, &window);
+        dialog->setDirectory(folder.path());
+        dialog->show();
+        typePath(dialog, QStringLiteral("\"One.srt\" \"Two.srt\" \"Three.srt\""));
+        QVERIFY(ran.isEmpty());
+        QVERIFY(dialog && dialog->isVisible());
+        QPointer<QMessageBox> box = dialog->findChild<QMessageBox*>();
+        QVERIFY(box);
+        QCOMPARE(box->text(), Strings::chooseOnlyOneTitle());
+        QVERIFY2(box->informativeText().endsWith(QStringLiteral("One.srt, Two.srt, Three.srt")),
+                 qPrintable(box->informativeText()));
+        box->accept();
+        QTRY_VERIFY(!box);
+
+        // One of them is then taken as ever.
+        dialog->selectFile(folder.filePath(QStringLiteral("Two.srt")));
+        static_cast<QDialog*>(dialog.data())->accept();
+        QCOMPARE(ran, QStringList{folder.filePath(QStringLiteral("Two.srt"))});
     }
 
     void dialogsStartInHomeOrTheLastFolderUsedForTheirKind()
