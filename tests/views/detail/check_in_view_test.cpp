@@ -63,6 +63,13 @@ struct CheckedOut {
     QPlainTextEdit* editor() const { return panel()->editor(); }
     void type(const QString& text) { QTest::keyClicks(editor(), text); }
     void pressSave() { QTest::keyClick(editor(), Qt::Key_Return, Qt::ControlModifier); }
+    // A process standing in for `application` started on the working copy, until killed.
+    void startEditor(QProcess& editor, const QString& application) const
+    {
+        editor.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+        QVERIFY(editor.waitForStarted());
+        LaunchedApplications::shared().remember({editor.processId(), workingCopy, application});
+    }
     qsizetype versionCount() const { return cut->versioningService()->versionIDs().size(); }
     int atticEntries() const
     {
@@ -198,9 +205,7 @@ private Q_SLOTS:
     {
         CheckedOut fixture;
         QProcess editor;
-        editor.start(QStringLiteral("sleep"), {QStringLiteral("600")});
-        QVERIFY(editor.waitForStarted());
-        LaunchedApplications::shared().remember({editor.processId(), fixture.workingCopy, QStringLiteral("Kdenlive")});
+        fixture.startEditor(editor, QStringLiteral("Kdenlive"));
         QTRY_VERIFY(fixture.editor()->hasFocus());
         fixture.type(QStringLiteral("Trimmed the ending"));
         fixture.pressSave();
@@ -248,9 +253,7 @@ private Q_SLOTS:
     {
         CheckedOut fixture;
         QProcess editor;
-        editor.start(QStringLiteral("sleep"), {QStringLiteral("600")});
-        QVERIFY(editor.waitForStarted());
-        LaunchedApplications::shared().remember({editor.processId(), fixture.workingCopy, QStringLiteral("Mousepad")});
+        fixture.startEditor(editor, QStringLiteral("Mousepad"));
         writeFile(fixture.workingCopy, "stale");
         QVERIFY(QFile::remove(fixture.window.fixture.root() + QStringLiteral("/locks/") + fixture.cut->id().toString()
                               + QStringLiteral(".lock")));
