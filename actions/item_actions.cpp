@@ -48,16 +48,16 @@ QCoro::Task<> openMade(item_action::OpenURL openURL, item_action::ShowError show
 // its application does not open: the alert says so, and the check-in view offers to open it again
 // or to discard.
 QCoro::Task<> takeLock(item_action::OpenURL openURL, item_action::ShowProgress showProgress, item_action::Focus focus,
-                       std::shared_ptr<Document> document, LockTakeover takeover)
+                       std::shared_ptr<Document> document, LockTakeover takeover, WorkingCopyInUse inUse)
 {
     if (!document || document->isInitiating())
         co_return;
     showProgress(State::busy(formatText(Strings::openActionTitle(), {document->name()})));
     QString workingCopy;
     if (takeover == LockTakeover::forceUnlock)
-        workingCopy = co_await document->forceUnlock();
+        workingCopy = co_await document->forceUnlock(inUse);
     else
-        workingCopy = co_await document->checkOut();
+        workingCopy = co_await document->checkOut(inUse);
     QCoro::Task<> opening = openURL(fileURL(workingCopy));
     focus(ContentViewFocus::checkinView);
     try {
@@ -77,18 +77,31 @@ void hideLockProgress(const item_action::ShowProgress& showProgress, const std::
     showProgress(State::idle());
 }
 
-void startTakingLock(item_action::OpenURL openURL, item_action::ShowProgress showProgress,
-                     item_action::ShowError showError, item_action::Focus focus,
-                     const std::shared_ptr<Document>& document, LockTakeover takeover)
+// Reports a failed check-out or force unlock; one refused because an application still has the
+// working copy it would replace open asks whether to go on, and going on takes the lock again.
+void reportTakingLock(const CheckOutItemAction& action, const Error& error, const std::weak_ptr<Document>& weak,
+                      LockTakeover takeover);
+
+void startTakingLock(const CheckOutItemAction& action, const std::shared_ptr<Document>& document, LockTakeover takeover,
+                     WorkingCopyInUse inUse = WorkingCopyInUse::refuse)
 {
     const std::weak_ptr<Document> weak = document;
     startTask(
         std::nullopt,
-        [openURL, showProgress, focus, weak, takeover] {
-            return takeLock(openURL, showProgress, focus, weak.lock(), takeover);
+        [action, weak, takeover, inUse] {
+            return takeLock(action.openURL, action.showProgress, action.focus, weak.lock(), takeover, inUse);
         },
-        handleError([showError](const Error& error) { showError(error); }),
-        [showProgress, weak] { hideLockProgress(showProgress, weak.lock()); });
+        handleError([action, weak, takeover](const Error& error) { reportTakingLock(action, error, weak, takeover); }),
+        [action, weak] { hideLockProgress(action.showProgress, weak.lock()); });
+}
+
+void reportTakingLock(const CheckOutItemAction& action, const Error& error, const std::weak_ptr<Document>& weak,
+                      LockTakeover takeover)
+{
+    reportGivingUp(action.showError, action.showAlert, error, GivingUpWorkingCopy::replace, [action, weak, takeover] {
+        if (const auto document = weak.lock())
+            startTakingLock(action, document, takeover, WorkingCopyInUse::keepInAttic);
+    });
 }
 
 QCoro::Task<> discard(item_action::ShowProgress showProgress, item_action::Focus focus,
@@ -233,17 +246,22 @@ void OpenItemCopyAction::hideProgress() const
 
 void CheckOutItemAction::operator()(const std::shared_ptr<Document>& document) const
 {
-    startTakingLock(openURL, showProgress, showError, focus, document, LockTakeover::none);
+    startTakingLock(*this, document, LockTakeover::none);
 }
 
 QCoro::Task<> CheckOutItemAction::checkOut(std::shared_ptr<Document> document) const
 {
-    return takeLock(openURL, showProgress, focus, std::move(document), LockTakeover::none);
+    return takeLock(openURL, showProgress, focus, std::move(document), LockTakeover::none, WorkingCopyInUse::refuse);
 }
 
 void CheckOutItemAction::report(const Error& error) const
 {
     showError(error);
+}
+
+void CheckOutItemAction::report(const Error& error, const std::shared_ptr<Document>& document) const
+{
+    reportTakingLock(*this, error, document, LockTakeover::none);
 }
 
 void CheckOutItemAction::hideProgress() const
@@ -258,7 +276,8 @@ void CheckOutItemAction::hideProgress(const std::shared_ptr<Document>& document)
 
 void ForceUnlockItemAction::operator()(const std::shared_ptr<Document>& document) const
 {
-    startTakingLock(openURL, showProgress, showError, focus, document, LockTakeover::forceUnlock);
+    startTakingLock(CheckOutItemAction{openURL, showProgress, showConfirmation, showError, focus, showAlert}, document,
+                    LockTakeover::forceUnlock);
 }
 
 QCoro::Task<> CheckInItemAction::operator()(std::shared_ptr<Document> document, WorkingCopyInUse inUse) const
@@ -550,14 +569,16 @@ const OpenItemCopyAction& ItemActions::openCopy()
 const CheckOutItemAction& ItemActions::checkOut()
 {
     if (!m_checkOut)
-        m_checkOut = CheckOutItemAction{m_openURL, m_showProgress, m_showConfirmation, m_showError, m_focus};
+        m_checkOut =
+            CheckOutItemAction{m_openURL, m_showProgress, m_showConfirmation, m_showError, m_focus, m_showAlert};
     return *m_checkOut;
 }
 
 const ForceUnlockItemAction& ItemActions::forceUnlock()
 {
     if (!m_forceUnlock)
-        m_forceUnlock = ForceUnlockItemAction{m_openURL, m_showConfirmation, m_showProgress, m_showError, m_focus};
+        m_forceUnlock =
+            ForceUnlockItemAction{m_openURL, m_showConfirmation, m_showProgress, m_showError, m_focus, m_showAlert};
     return *m_forceUnlock;
 }
 

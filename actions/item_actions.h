@@ -90,11 +90,18 @@ struct CheckOutItemAction {
     item_action::ShowConfirmation showConfirmation;
     item_action::ShowError showError;
     item_action::Focus focus;
+    // Asks whether to go on when the check-out would replace a working copy an application still
+    // has open; without it, that refusal is shown like any other failure.
+    item_action::ShowAlert showAlert;
 
     void operator()(const std::shared_ptr<Document>& document) const;
     // The check-out itself, for callers that run their own task.
     QCoro::Task<> checkOut(std::shared_ptr<Document> document) const;
     void report(const Error& error) const;
+    // As report(), except that a check-out refused because an application still has the working
+    // copy it would replace open asks whether to open anyway; that answer checks `document` out
+    // again, in a task of its own.
+    void report(const Error& error, const std::shared_ptr<Document>& document) const;
     void hideProgress() const;
     // The end of a check-out task: as hideProgress(), except while another operation still runs
     // on `document` (the request was a second click, left alone): that one's progress stays.
@@ -108,6 +115,7 @@ struct ForceUnlockItemAction {
     item_action::ShowProgress showProgress;
     item_action::ShowError showError;
     item_action::Focus focus;
+    item_action::ShowAlert showAlert; // as for a check-out
 
     void operator()(const std::shared_ptr<Document>& document) const;
 };

@@ -103,7 +103,7 @@ void SelectedItemCommands::checkOut(const std::shared_ptr<Document>& document, c
     if (!document->application().itemUpdateNeeded()) {
         startTask(
             std::nullopt, [action, document] { return action.checkOut(document); },
-            handleError([action](const Error& error) { action.report(error); }),
+            handleError([action, document](const Error& error) { action.report(error, document); }),
             [action, document] { action.hideProgress(document); });
         return;
     }

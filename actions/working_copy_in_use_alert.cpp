@@ -5,20 +5,29 @@
 
 #include <QLocale>
 
+#include <utility>
+
 namespace vantrel {
 
 AlertDetails workingCopyInUseAlert(const WorkingCopyInUseError& error, GivingUpWorkingCopy what,
                                    std::function<void()> goOn)
 {
     const QString applications = QLocale().createSeparatedList(error.applicationNames());
-    const bool checkingIn = what == GivingUpWorkingCopy::checkIn;
-    const QString message =
-        formatText(checkingIn ? Strings::checkInWhileInUseMessage() : Strings::discardWhileInUseMessage(),
-                   error.itemName(), applications);
+    const auto [message, goOnTitle] = [what] {
+        switch (what) {
+        case GivingUpWorkingCopy::checkIn:
+            return std::pair(Strings::checkInWhileInUseMessage(), Strings::checkInAnywayButtonTitle());
+        case GivingUpWorkingCopy::discard:
+            return std::pair(Strings::discardWhileInUseMessage(), Strings::discardAnywayButtonTitle());
+        case GivingUpWorkingCopy::replace:
+            break;
+        }
+        return std::pair(Strings::openWhileInUseMessage(), Strings::openAnywayButtonTitle());
+    }();
     ButtonAction cancel{Strings::cancelActionTitle(), {}, true};
-    ButtonAction anyway{checkingIn ? Strings::checkInAnywayButtonTitle() : Strings::discardAnywayButtonTitle(),
-                        std::move(goOn), false, true};
-    return AlertDetails(formatText(Strings::workingCopyInUseTitle(), applications), message, {cancel, anyway});
+    ButtonAction anyway{goOnTitle, std::move(goOn), false, true};
+    return AlertDetails(formatText(Strings::workingCopyInUseTitle(), applications),
+                        formatText(message, error.itemName(), applications), {cancel, anyway});
 }
 
 void reportGivingUp(const std::function<void(const Error&)>& showError,

@@ -7,10 +7,11 @@
 
 namespace vantrel {
 
-// What was about to take the working copy away.
-enum class GivingUpWorkingCopy { checkIn, discard };
+// What was about to take the working copy away: a check-out (or force unlock) replaces one left
+// behind in its folder.
+enum class GivingUpWorkingCopy { checkIn, discard, replace };
 
-// The question asked when a check-in or discard was refused because applications still have the
+// The question asked when a check-in, discard or check-out was refused because applications still have the
 // working copy open: it names them and asks to save and close them first. Cancel comes first and
 // is the default, so that Enter never takes the file from under the editor; the other button
 // goes on anyway with `goOn`.

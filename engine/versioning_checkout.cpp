@@ -120,16 +120,21 @@ void keepRefusedWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, co
 }
 
 // A working copy an application still uses is not taken away from it: whatever the application
-// saves afterwards would have nowhere to go. Unless told to go on, the check-in or discard is
-// refused before anything is stored or recorded, naming the applications.
-void refuseWhileInUse(const QString& name, const QString& workingCopy, WorkingCopyInUse inUse)
+// saves afterwards would have nowhere to go. Unless told to go on, the check-in, discard or
+// check-out that would replace it is refused before anything is stored or recorded, naming the
+// applications. `folder` is the working folder.
+void refuseWhileFolderInUse(const QString& name, const QString& folder, WorkingCopyInUse inUse)
 {
-    const QString folder = QFileInfo(workingCopy).path();
     if (inUse != WorkingCopyInUse::refuse || !QFileInfo::exists(folder))
         return;
     auto users = processesUsingFolder(folder);
     if (!users.isEmpty())
         throw WorkingCopyInUseError(name, std::move(users));
+}
+
+void refuseWhileInUse(const QString& name, const QString& workingCopy, WorkingCopyInUse inUse)
+{
+    refuseWhileFolderInUse(name, QFileInfo(workingCopy).path(), inUse);
 }
 
 // The folders of `changed` (relative to the working copy) that are `folder` or below it,
@@ -249,10 +254,10 @@ QString writeWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, const
 } // namespace
 
 QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> includedNestedVersionBundles,
-                                                 CheckOutOptions options, S3Factory)
+                                                 CheckOutOptions options, S3Factory, WorkingCopyInUse inUse)
 {
     auto self = shared_from_this();
-    auto work = [self, includedNestedVersionBundles, options] {
+    auto work = [self, includedNestedVersionBundles, options, inUse] {
         const bool forceUnlock = options.takeover == LockTakeover::forceUnlock;
         TeamBundle& team = *self->m_team;
         const auto checkable = [&self](const std::shared_ptr<const BundleState>& state) {
@@ -284,11 +289,15 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             ids << eventId;
             names.insert(eventId, event->name);
         }
+        // A working copy left in the folder (its lock was taken, or a crash) is replaced below:
+        // an editor that still has it open would save its stale text over the new one. Asked
+        // before any lock is taken, so that a refusal changes nothing.
+        const QString folder = team.localFolder(QStringLiteral("working")) + QLatin1Char('/') + self->m_id.toString();
+        refuseWhileFolderInUse(current->name, folder, inUse);
         // A lock of ours still to be given up after an earlier check-out is held again.
         team.settleReleases(ids);
         team.locks().acquire(ids, self->m_id, options.takeover, names);
 
-        const QString folder = team.localFolder(QStringLiteral("working")) + QLatin1Char('/') + self->m_id.toString();
         QList<EventToWrite> included;
         try {
             // The working copy is made from what is current now that the lock is held, and only

@@ -128,9 +128,12 @@ public:
     // library), all or none, and makes a working copy on the local disk from the current
     // versions; returns its path. Checking out again what this installation holds returns the
     // same working copy untouched. `options` says whether locks held by others are taken over
-    // and how the working copy is auto-saved.
+    // and how the working copy is auto-saved. A working copy left in its folder (its lock was
+    // taken, or a crash) is kept in the attic and replaced; while an application still uses it,
+    // the check-out is refused with WorkingCopyInUseError before any lock is taken, unless
+    // `inUse` says to go on.
     QCoro::Task<QString> checkOut(QList<IdFor<VersionBundle>> includedNestedVersionBundles, CheckOutOptions options,
-                                  S3Factory s3Factory);
+                                  S3Factory s3Factory, WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
     // Stores the working copy as a new version of the document and of each changed event,
     // then gives up the locks. Refused, storing nothing, when the lock is no longer ours.
     // Both refuse with WorkingCopyInUseError, changing nothing, while an application still uses

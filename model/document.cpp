@@ -224,14 +224,14 @@ void Document::beginInitiating()
     setIsInitiating(true);
 }
 
-QCoro::Task<QString> Document::checkOut()
+QCoro::Task<QString> Document::checkOut(WorkingCopyInUse inUse)
 {
-    co_return co_await takeLock(CheckOutOptions{});
+    co_return co_await takeLock(CheckOutOptions{}, inUse);
 }
 
-QCoro::Task<QString> Document::forceUnlock()
+QCoro::Task<QString> Document::forceUnlock(WorkingCopyInUse inUse)
 {
-    co_return co_await takeLock(CheckOutOptions{.takeover = LockTakeover::forceUnlock});
+    co_return co_await takeLock(CheckOutOptions{.takeover = LockTakeover::forceUnlock}, inUse);
 }
 
 template<typename T>
@@ -258,10 +258,10 @@ QCoro::Task<T> Document::whileInitiating(std::shared_ptr<Document> document, std
         co_return std::move(*result);
 }
 
-QCoro::Task<QString> Document::takeLock(CheckOutOptions options)
+QCoro::Task<QString> Document::takeLock(CheckOutOptions options, WorkingCopyInUse inUse)
 {
     const auto keep = self();
-    std::function<QCoro::Task<QString>()> work = [keep, options]() -> QCoro::Task<QString> {
+    std::function<QCoro::Task<QString>()> work = [keep, options, inUse]() -> QCoro::Task<QString> {
         co_await keep->loadNestedEvents();
         QList<IdFor<VersionBundle>> included;
         for (const auto& event : keep->nestedItems()) {
@@ -269,7 +269,7 @@ QCoro::Task<QString> Document::takeLock(CheckOutOptions options)
                 included.append(event->id());
         }
         const auto service = keep->m_versioningService;
-        const QString workingCopy = co_await service->checkOut(included, options, &s3Factory);
+        const QString workingCopy = co_await service->checkOut(included, options, &s3Factory, inUse);
         co_await keep->refreshAfterCheckOut();
         co_return workingCopy;
     };

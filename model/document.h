@@ -128,10 +128,12 @@ public:
     // while one runs, another is refused with DocumentBusyError before it does anything.
     //
     // Takes the lock of the document and of its events nobody else holds; returns the path of
-    // the working copy.
-    QCoro::Task<QString> checkOut();
+    // the working copy. Both are refused with WorkingCopyInUseError, changing nothing, when they
+    // would replace a working copy left behind that an application still uses, unless `inUse`
+    // says to go on.
+    QCoro::Task<QString> checkOut(WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
     // Takes the lock of the document and of all its events, also from whoever holds them.
-    QCoro::Task<QString> forceUnlock();
+    QCoro::Task<QString> forceUnlock(WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
     // Gives up the check-out; the commit message is cleared.
     QCoro::Task<> cancelCheckout(WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
     // Stores the working copy as a new version with the commit message, which is then cleared.
@@ -162,7 +164,7 @@ private:
     // Runs `work` with the document marked busy; refused while another operation runs.
     template<typename T>
     static QCoro::Task<T> whileInitiating(std::shared_ptr<Document> document, std::function<QCoro::Task<T>()> work);
-    QCoro::Task<QString> takeLock(CheckOutOptions options);
+    QCoro::Task<QString> takeLock(CheckOutOptions options, WorkingCopyInUse inUse);
     std::shared_ptr<Document> self();
     void subscribe(const std::shared_ptr<Document>& self);
     static QCoro::Task<> handleRemoteChange(std::weak_ptr<Document> weak, RemoteDatabaseChange change);

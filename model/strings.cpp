@@ -283,11 +283,13 @@ VANTREL_TEXT(invalidTeamNameMessage, /*: A new team's name becomes the name of i
                                                                                                                                                                  "contain line breaks, control characters or any of these characters: %@"))
 
 // A working copy still open in an application
-VANTREL_TEXT(workingCopyInUseTitle, /*: Title of the alert shown when a document is checked in or discarded while an application still has it open. %@ is the application's name (or several, as a list) */ translate("Strings", "Save and Close %@ First"))
+VANTREL_TEXT(workingCopyInUseTitle, /*: Title of the alert shown when a document is checked in, discarded or opened again while an application still has its working copy open. %@ is the application's name (or several, as a list) */ translate("Strings", "Save and Close %@ First"))
 VANTREL_TEXT(checkInWhileInUseMessage, /*: Checking in a document an application still has open. %1$@ is the document's name, %2$@ the application's name */ translate("Strings", "“%1$@” is still open in %2$@, which can’t save to it once it is checked in. Save your work and close %2$@, then check in again. If you check in anyway, the working copy is also kept in the attic."))
 VANTREL_TEXT(discardWhileInUseMessage, /*: Discarding the changes of a document an application still has open. %1$@ is the document's name, %2$@ the application's name */ translate("Strings", "“%1$@” is still open in %2$@, which can’t save to it once its changes are discarded. Close %2$@ first, then discard again. If you discard anyway, the working copy is kept in the attic."))
 VANTREL_TEXT(checkInAnywayButtonTitle, /*: Button that checks a document in although an application still has it open */ translate("Strings", "Check In Anyway"))
 VANTREL_TEXT(discardAnywayButtonTitle, /*: Button that discards the changes of a document although an application still has it open */ translate("Strings", "Discard Anyway"))
+VANTREL_TEXT(openWhileInUseMessage, /*: Opening (checking out) a document again while an application still has the working copy left from before open. %1$@ is the document's name, %2$@ the application's name */ translate("Strings", "An earlier working copy of “%1$@” is still open in %2$@. Opening it replaces that working copy with the current version, and what %2$@ saves afterwards would overwrite it. Close %2$@ first, then open again. If you open anyway, the earlier working copy is kept in the attic."))
+VANTREL_TEXT(openAnywayButtonTitle, /*: Button that checks a document out although an application still has the working copy it replaces open */ translate("Strings", "Open Anyway"))
 
 // Onboarding pages
 VANTREL_TEXT(welcomeToMessage, /*: Welcome to message */ translate("Strings", "Welcome to"))

@@ -220,12 +220,14 @@ public:
     static QString invalidTeamNameTitle();
     static QString invalidTeamNameMessage(); // %@ the characters a team name must not contain
 
-    // A working copy still open in an application when it is checked in or discarded
+    // A working copy still open in an application when it is checked in, discarded or replaced
     static QString workingCopyInUseTitle();       // %@ application names
     static QString checkInWhileInUseMessage();    // %1$@ item name, %2$@ application names
     static QString discardWhileInUseMessage();    // %1$@ item name, %2$@ application names
     static QString checkInAnywayButtonTitle();
     static QString discardAnywayButtonTitle();
+    static QString openWhileInUseMessage();       // %1$@ item name, %2$@ application names
+    static QString openAnywayButtonTitle();
 
     // Onboarding pages (the Collections page's title is a plain "Collections", never translated)
     static QString welcomeToMessage();

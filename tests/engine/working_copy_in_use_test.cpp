@@ -246,6 +246,43 @@ private Q_SLOTS:
         QCOMPARE(currentContent(fixture, cut), QByteArray("edited again"));
         QCOMPARE(atticEntries(fixture, cut), 2);
     }
+
+    // Opening again after a teammate took the lock replaces the working copy left behind: while
+    // an editor still has it open, that is refused before any lock is taken; told to go on, the
+    // old copy goes to the attic and the teammate's version is written.
+    void checkOutAsksBeforeReplacingAnOpenWorkingCopy()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
+        writeFile(source, "first");
+        const Service cut = importInto(ana, source);
+        const QString workingCopy = checkOutItem(cut);
+        writeFile(workingCopy, "ana's stale text");
+        const Service bensCut = reopenAs(ben, cut);
+        writeFile(checkOutItem(bensCut, {}, LockTakeover::forceUnlock), "ben's");
+        syncWait(bensCut->checkIn(QStringLiteral("His"), defaultS3Factory()));
+        ana->poll();
+        QCOMPARE(contentOf(workingCopy), QByteArray("ana's stale text"));
+        const int kept = atticEntries(fixture, cut);
+        ChildProcess holding;
+        startHolding(holding, fixture.scratch(QStringLiteral("errors")) + QStringLiteral("/errors"), workingCopy);
+        const auto checkOut = [&cut](WorkingCopyInUse inUse) {
+            return cut->checkOut({}, CheckOutOptions{.autoSave = false}, defaultS3Factory(), inUse);
+        };
+
+        const QMap<QString, QByteArray> bundleBefore = describeTree(fixture.root());
+        expectRefused([&] { return checkOut(WorkingCopyInUse::refuse); }, {holding.pid()});
+        QCOMPARE(describeTree(fixture.root()), bundleBefore);
+        QCOMPARE(contentOf(workingCopy), QByteArray("ana's stale text"));
+        QVERIFY(!ana->locks().isMineNow(cut->id(), cut->id()));
+
+        QCOMPARE(syncWait(checkOut(WorkingCopyInUse::keepInAttic)), workingCopy);
+        QCOMPARE(contentOf(workingCopy), QByteArray("ben's"));
+        QCOMPARE(atticEntries(fixture, cut), kept + 1);
+        QVERIFY(ana->locks().isMineNow(cut->id(), cut->id()));
+    }
 };
 
 QTEST_GUILESS_MAIN(WorkingCopyInUseTest)

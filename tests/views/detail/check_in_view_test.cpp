@@ -1,13 +1,14 @@
 // The check-in panel in a collection's content over a real team bundle: it appears with the
 // check-out, saves a new version from Ctrl+Return, discards after the confirmation, refuses blank
 // messages and a second save, keeps the message when the engine refuses the check-in, asks
-// to close an editor that still has the working copy open, and keeps a check-out that its
+// to close an editor that still has the working copy open (also before opening again replaces
+// it), and keeps a check-out that its
 // application did not open, with an alert.
 
 #include "actions/selected_item_commands.h"
 #include "design/dark_theme.h"
-#include "engine/launched_applications.h"
 #include "engine/desktop_launch.h"
+#include "engine/launched_applications.h"
 #include "model/strings.h"
 #include "views/detail/check_in_view.h"
 #include "views/presenters/alert_box.h"
@@ -62,6 +63,13 @@ struct CheckedOut {
     QPlainTextEdit* editor() const { return panel()->editor(); }
     void type(const QString& text) { QTest::keyClicks(editor(), text); }
     void pressSave() { QTest::keyClick(editor(), Qt::Key_Return, Qt::ControlModifier); }
+    // A process standing in for `application` started on the working copy, until killed.
+    void startEditor(QProcess& editor, const QString& application) const
+    {
+        editor.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+        QVERIFY(editor.waitForStarted());
+        LaunchedApplications::shared().remember({editor.processId(), workingCopy, application});
+    }
     qsizetype versionCount() const { return cut->versioningService()->versionIDs().size(); }
     int atticEntries() const
     {
@@ -197,9 +205,7 @@ private Q_SLOTS:
     {
         CheckedOut fixture;
         QProcess editor;
-        editor.start(QStringLiteral("sleep"), {QStringLiteral("600")});
-        QVERIFY(editor.waitForStarted());
-        LaunchedApplications::shared().remember({editor.processId(), fixture.workingCopy, QStringLiteral("Kdenlive")});
+        fixture.startEditor(editor, QStringLiteral("Kdenlive"));
         QTRY_VERIFY(fixture.editor()->hasFocus());
         fixture.type(QStringLiteral("Trimmed the ending"));
         fixture.pressSave();
@@ -237,6 +243,44 @@ private Q_SLOTS:
         buttonTitled(*box, Strings::discardAnywayButtonTitle())->click();
         QTRY_VERIFY(!fixture.cut->isCheckedOut());
         QCOMPARE(fixture.atticEntries(), 2);
+        editor.kill();
+        editor.waitForFinished();
+    }
+
+    // Opening again once the lock was lost (here its record removed by hand) replaces the working
+    // copy left behind: while the editor still has it, the same question is asked first.
+    void openingAgainAsksBeforeReplacingTheCopyAnEditorHas()
+    {
+        CheckedOut fixture;
+        QProcess editor;
+        fixture.startEditor(editor, QStringLiteral("Mousepad"));
+        writeFile(fixture.workingCopy, "stale");
+        QVERIFY(QFile::remove(fixture.window.fixture.root() + QStringLiteral("/locks/") + fixture.cut->id().toString()
+                              + QStringLiteral(".lock")));
+        fixture.window.bundle->poll();
+        const int kept = fixture.atticEntries();
+
+        SelectedItemCommands::checkOut(fixture.cut, fixture.window.team->itemActions().checkOut());
+        QTRY_VERIFY(fixture.window.alert.details());
+        QTRY_VERIFY(!fixture.window.progress.state().isBusy());
+        const AlertDetails alert = *fixture.window.alert.details();
+        QCOMPARE(alert.title, QStringLiteral("Save and Close Mousepad First"));
+        QVERIFY2(
+            alert.message.startsWith(QStringLiteral("An earlier working copy of “Cut” is still open in Mousepad.")),
+            qPrintable(alert.message));
+        QCOMPARE(contentOf(fixture.workingCopy), QByteArray("stale"));
+        QCOMPARE(fixture.atticEntries(), kept);
+
+        QPointer<QMessageBox> box = makeAlertBox(alert, presentedFlag(&fixture.window.alert), fixture.content.get());
+        box->open();
+        QCOMPARE(box->defaultButton()->text(), Strings::cancelActionTitle());
+        QTest::qWait(50);
+        saveScreenshot(*fixture.content, *box, QStringLiteral("open_while_in_use_alert_1150x600"));
+        buttonTitled(*box, Strings::openAnywayButtonTitle())->click();
+        QTRY_VERIFY(fixture.cut->isCheckedOut());
+        QTRY_VERIFY(!fixture.window.progress.state().isBusy());
+        QVERIFY(contentOf(fixture.workingCopy) != QByteArray("stale"));
+        QCOMPARE(fixture.atticEntries(), kept + 1);
         editor.kill();
         editor.waitForFinished();
     }
