@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -18,7 +19,9 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,15 +59,22 @@ void startHolding(ChildProcess& child, const QString& errors, const QString& pat
 }
 
 // A copy of this process that keeps `path` mapped into memory, its descriptor closed, until
-// killed: only its list of mappings names the file.
-pid_t startMapping(const QString& path)
+// killed: only its list of mappings names the file. Given a `bound` folder, it first mounts it on
+// `boundAt` in a mount namespace of its own, as a sandbox does, and `path` is one seen there.
+pid_t startMapping(const QString& path, const QString& bound = {}, const QString& boundAt = {})
 {
     const QByteArray name = QFile::encodeName(path);
+    const QByteArray source = QFile::encodeName(bound);
+    const QByteArray target = QFile::encodeName(boundAt);
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
         return -1;
     const pid_t pid = ::fork();
     if (pid == 0) {
+        if (!source.isEmpty()
+            && (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || ::mount(source.constData(), target.constData(), nullptr, MS_BIND, nullptr) != 0))
+            ::_exit(1);
         const int fd = ::open(name.constData(), O_RDONLY);
         void* mapped = fd >= 0 ? ::mmap(nullptr, 1, PROT_READ, MAP_PRIVATE, fd, 0) : MAP_FAILED;
         if (fd >= 0)
@@ -245,6 +255,50 @@ private Q_SLOTS:
         syncWait(checkIn(WorkingCopyInUse::refuse));
         QCOMPARE(currentContent(fixture, cut), QByteArray("edited again"));
         QCOMPARE(atticEntries(fixture, cut), 2);
+    }
+
+    // An editor in a mount namespace of its own, reaching the working folder through a bind
+    // mount (how sandboxed builds see the home folder), names it by other paths: holding the
+    // working copy open, working in its folder or only mapping it, it is still found.
+    void findsAnEditorInASandbox()
+    {
+        TeamFixture fixture;
+        const auto ana = fixture.client(QStringLiteral("ana"));
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
+        writeFile(source, "first");
+        const Service cut = importInto(ana, source);
+        const QString workingCopy = checkOutItem(cut);
+        writeFile(workingCopy, "edited");
+        const QString working = QFileInfo(workingCopy).path();
+        const QString errors = fixture.scratch(QStringLiteral("errors")) + QStringLiteral("/errors");
+        const QString sandbox = fixture.scratch(QStringLiteral("sandbox"));
+        const QString seen = sandbox + QStringLiteral("/Cut.kdenlive");
+        const QString inSandbox =
+            QStringLiteral("exec unshare -m sh -c 'mount --bind \"$1\" \"$2\" && %1' sh \"$1\" \"$2\"");
+
+        if (QProcess::execute(
+                program(QStringLiteral("unshare")),
+                {QStringLiteral("-m"), program(QStringLiteral("mount")), QStringLiteral("--bind"), working, sandbox})
+            != 0)
+            QSKIP("A process can't have a mount namespace of its own here (it takes root and unshare).");
+
+        ChildProcess holding, inside;
+        startShell(holding, errors,
+                   inSandbox.arg(QStringLiteral("cd / && exec sh -c \"echo ready; read line\" 3<\"$2/Cut.kdenlive\"")),
+                   {working, sandbox});
+        startShell(inside, errors, inSandbox.arg(QStringLiteral("cd \"$2\" && exec sh -c \"echo ready; read line\"")),
+                   {working, sandbox});
+        const pid_t mapping = startMapping(seen, working, sandbox);
+        QVERIFY(mapping > 0);
+        const auto reap = qScopeGuard([mapping] {
+            ::kill(mapping, SIGKILL);
+            ::waitpid(mapping, nullptr, 0);
+        });
+        QList<qint64> pids{holding.pid(), inside.pid(), mapping};
+        std::sort(pids.begin(), pids.end());
+        expectRefused(
+            [&] { return cut->checkIn(QStringLiteral("Edited"), defaultS3Factory(), WorkingCopyInUse::refuse); }, pids);
+        QCOMPARE(contentOf(workingCopy), QByteArray("edited"));
     }
 };
 
