@@ -279,6 +279,8 @@ VANTREL_TEXT(checkInWhileInUseMessage, /*: Checking in a document an application
 VANTREL_TEXT(discardWhileInUseMessage, /*: Discarding the changes of a document an application still has open. %1$@ is the document's name, %2$@ the application's name */ translate("Strings", "“%1$@” is still open in %2$@, which can’t save to it once its changes are discarded. Close %2$@ first, then discard again. If you discard anyway, the working copy is kept in the attic."))
 VANTREL_TEXT(checkInAnywayButtonTitle, /*: Button that checks a document in although an application still has it open */ translate("Strings", "Check In Anyway"))
 VANTREL_TEXT(discardAnywayButtonTitle, /*: Button that discards the changes of a document although an application still has it open */ translate("Strings", "Discard Anyway"))
+VANTREL_TEXT(changedWhileCheckingInTitle, /*: Title of the alert shown when a check-in went through but the working copy was changed, or was open in an application, while it was checked in */ translate("Strings", "Working Copy Kept in the Attic"))
+VANTREL_TEXT(changedWhileCheckingInMessage, /*: A check-in went through, but the working copy changed (or an application had it open) after it was stored. %@ is the document's name */ translate("Strings", "“%@” was changed while it was checked in, or an application still had it open. The version checked in doesn’t hold those changes; that copy is kept in the attic."))
 
 // Onboarding pages
 VANTREL_TEXT(welcomeToMessage, /*: Welcome to message */ translate("Strings", "Welcome to"))

@@ -22,6 +22,7 @@
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -131,6 +132,21 @@ void expectRefused(Operation operation, const QList<qint64>& pids)
     }
 }
 
+// A team in which ana imported "Cut", and a file for what children print on their error output.
+struct CutTeam {
+    TeamFixture fixture;
+    std::shared_ptr<TeamBundle> ana = fixture.client(QStringLiteral("ana"));
+    Service cut = importCut();
+    QString errors = fixture.scratch(QStringLiteral("errors")) + QStringLiteral("/errors");
+
+    Service importCut()
+    {
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
+        writeFile(source, "first");
+        return importInto(ana, source);
+    }
+};
+
 } // namespace
 
 class WorkingCopyInUseTest : public QObject {
@@ -205,12 +221,8 @@ private Q_SLOTS:
     // the attic; once the editor is gone it goes through as always.
     void checkInAndDiscardWaitForTheEditor()
     {
-        TeamFixture fixture;
-        const auto ana = fixture.client(QStringLiteral("ana"));
-        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
-        writeFile(source, "first");
-        const Service cut = importInto(ana, source);
-        const QString errors = fixture.scratch(QStringLiteral("errors")) + QStringLiteral("/errors");
+        CutTeam team;
+        auto& [fixture, ana, cut, errors] = team;
         const auto checkIn = [&cut](WorkingCopyInUse inUse) {
             return cut->checkIn(QStringLiteral("Edited"), defaultS3Factory(), inUse);
         };
@@ -257,20 +269,62 @@ private Q_SLOTS:
         QCOMPARE(atticEntries(fixture, cut), 2);
     }
 
+    // What happens to the working copy after the check-in looked for applications using it (an
+    // editor opens it, or saves into it, once the versions are stored) is kept in the attic, and
+    // the check-in, which went through, says so; a working copy only touched goes as always.
+    void keepsWhatChangesAfterTheLook()
+    {
+        CutTeam team;
+        auto& [fixture, ana, cut, errors] = team;
+        // Checks in what `edited` wrote, `meanwhile` running once the version is published.
+        const auto checkIn = [&](const QByteArray& edited, const std::function<void(const QString&)>& meanwhile) {
+            const QString workingCopy = checkOutItem(cut);
+            writeFile(workingCopy, edited);
+            ana->setCommitObserverForTesting([&](TeamBundle::CommitStep step) {
+                if (step == TeamBundle::CommitStep::published)
+                    meanwhile(workingCopy);
+            });
+            const CheckInOutcome outcome = syncWait(cut->checkIn(QStringLiteral("Edited"), defaultS3Factory()));
+            ana->setCommitObserverForTesting({});
+            [&] {
+                QCOMPARE(currentContent(fixture, cut), edited);
+                QVERIFY(!QFileInfo::exists(workingCopy));
+            }();
+            return outcome.keptLateChanges;
+        };
+
+        ChildProcess opening;
+        QVERIFY(checkIn("edited", [&](const QString& workingCopy) {
+            startShell(opening, errors, QStringLiteral("exec 3>>\"$1\" && echo ready && read line"), {workingCopy});
+        }));
+        QCOMPARE(atticEntries(fixture, cut), 1);
+        opening.kill();
+        opening.reap();
+
+        QVERIFY(checkIn("edited again", [](const QString& workingCopy) { writeFile(workingCopy, "saved late"); }));
+        QCOMPARE(atticEntries(fixture, cut), 2);
+        const QString attic = ana->materializeAttic(cut->id());
+        QStringList kept;
+        for (const QString& copy : QDir(attic).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            kept << QString::fromUtf8(contentOf(attic + u'/' + copy + QStringLiteral("/Cut.kdenlive")));
+        QVERIFY2(kept.contains(QStringLiteral("saved late")), qPrintable(kept.join(u',')));
+
+        QVERIFY(!checkIn("edited once more", [](const QString& workingCopy) {
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(workingCopy).constData(), nullptr, 0) == 0);
+        }));
+        QCOMPARE(atticEntries(fixture, cut), 2);
+    }
+
     // An editor in a mount namespace of its own, reaching the working folder through a bind
     // mount (how sandboxed builds see the home folder), names it by other paths: holding the
     // working copy open, working in its folder or only mapping it, it is still found.
     void findsAnEditorInASandbox()
     {
-        TeamFixture fixture;
-        const auto ana = fixture.client(QStringLiteral("ana"));
-        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
-        writeFile(source, "first");
-        const Service cut = importInto(ana, source);
+        CutTeam team;
+        auto& [fixture, ana, cut, errors] = team;
         const QString workingCopy = checkOutItem(cut);
         writeFile(workingCopy, "edited");
         const QString working = QFileInfo(workingCopy).path();
-        const QString errors = fixture.scratch(QStringLiteral("errors")) + QStringLiteral("/errors");
         const QString sandbox = fixture.scratch(QStringLiteral("sandbox"));
         const QString seen = sandbox + QStringLiteral("/Cut.kdenlive");
         const QString inSandbox =
