@@ -287,8 +287,12 @@ QCoro::Task<> CheckInItemAction::operator()(std::shared_ptr<Document> document, 
         co_return;
     const auto focus = this->focus;
     showProgress(State::busy(formatText(Strings::checkingInProgress(), {document->name()})));
-    co_await document->checkIn(inUse);
+    const CheckInOutcome outcome = co_await document->checkIn(inUse);
     focus(ContentViewFocus::documentList);
+    // Checked in all the same: only what was kept besides is told.
+    if (outcome.keptLateChanges && showAlert)
+        showAlert(AlertDetails(Strings::changedWhileCheckingInTitle(),
+                               formatText(Strings::changedWhileCheckingInMessage(), {document->name()})));
 }
 
 void CheckInItemAction::report(const Error& error) const

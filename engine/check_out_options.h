@@ -27,4 +27,11 @@ enum class WorkingCopyInUse {
     keepInAttic, // it goes on; the working copy is kept in the attic before it is removed
 };
 
+// What a check-in that went through has to say besides.
+struct CheckInOutcome {
+    // The working copy changed after it was stored, or an application had it open when it was
+    // removed: what it held then is kept in the attic, since it is in no version.
+    bool keptLateChanges = false;
+};
+
 } // namespace vantrel

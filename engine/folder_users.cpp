@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -17,6 +18,8 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -77,6 +80,14 @@ QString baseName(const QByteArray& path)
     return QFile::decodeName(name);
 }
 
+// A file or folder as the kernel knows it, whatever path a process reaches it by.
+using Node = std::pair<quint64, quint64>;
+
+Node nodeOf(const struct stat& status)
+{
+    return {quint64(status.st_dev), quint64(status.st_ino)};
+}
+
 // The folder looked for, as its real path (how the kernel names open files, working directories
 // and mapped files) and as it was given (how this program hands out its paths).
 class Target {
@@ -93,6 +104,18 @@ public:
         for (const QString& entry :
              QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot))
             m_names << QFile::encodeName(entry);
+        // A process in a mount namespace of its own (a sandboxed editor reaching the home folder
+        // through a bind mount) names the files by its own paths: the files themselves are
+        // compared, by device and inode. Links inside are not followed out of the folder.
+        struct stat status {};
+        if (::stat(m_real.constData(), &status) == 0)
+            m_nodes.insert(nodeOf(status));
+        QDirIterator entries(folder, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+        while (entries.hasNext()) {
+            if (::lstat(QFile::encodeName(entries.next()).constData(), &status) == 0)
+                m_nodes.insert(nodeOf(status));
+        }
     }
 
     bool isEmpty() const { return m_real.isEmpty() || m_real == "/"; }
@@ -101,9 +124,37 @@ public:
 
     bool holds(const QByteArray& kernelPath) const { return !kernelPath.isEmpty() && isInside(kernelPath, m_real); }
 
-    // Whether a path in the process's list of mappings is inside: each line ends in the path.
+    // Whether the magic link `name` of the /proc folder `folder` (an open file, the working
+    // directory) leads to the folder or something inside, by its path or by the file itself.
+    bool holdsLink(int folder, const char* name) const
+    {
+        const QByteArray path = linkAt(folder, name);
+        if (holds(path))
+            return true;
+        // Pipes, sockets and the like have no path. The attributes the kernel holds are enough
+        // (device and inode do not change): a file on a share that no longer answers is not
+        // waited for.
+        struct statx status {};
+        return path.startsWith('/') && ::statx(folder, name, AT_STATX_DONT_SYNC, STATX_INO, &status) == 0
+               && m_nodes.contains({quint64(makedev(status.stx_dev_major, status.stx_dev_minor)), status.stx_ino});
+    }
+
+    // Whether the process's list of mappings names a file inside, by the device and inode each
+    // line gives ("start-end perms offset major:minor inode path") or by its path.
     bool holdsMapping(const QByteArray& maps) const
     {
+        for (const QByteArray& line : maps.split('\n')) {
+            const QList<QByteArray> columns = line.simplified().split(' ');
+            if (columns.size() < 5)
+                continue;
+            const QList<QByteArray> device = columns.at(3).split(':');
+            bool known = device.size() == 2;
+            const unsigned major = known ? device.at(0).toUInt(&known, 16) : 0;
+            const unsigned minor = known ? device.at(1).toUInt(&known, 16) : 0;
+            const quint64 inode = known ? columns.at(4).toULongLong(&known) : 0;
+            if (known && inode != 0 && m_nodes.contains({quint64(makedev(major, minor)), inode}))
+                return true;
+        }
         for (qsizetype at = maps.indexOf(m_real); at >= 0; at = maps.indexOf(m_real, at + 1)) {
             const qsizetype end = at + m_real.size();
             if (at > 0 && maps.at(at - 1) == ' '
@@ -143,14 +194,15 @@ private:
     QByteArray m_given;
     QByteArray m_real;
     QList<QByteArray> m_names;
+    QSet<Node> m_nodes;
 };
 
 // Whether the process whose /proc folder is `process` uses the folder. Cheapest looks first.
 bool uses(int process, const Target& target)
 {
-    const QByteArray cwd = linkAt(process, "cwd");
-    if (target.holds(cwd))
+    if (target.holdsLink(process, "cwd"))
         return true;
+    const QByteArray cwd = linkAt(process, "cwd");
     const QByteArray commandLine = readAt(process, "cmdline", commandLineLimit);
     for (const QByteArray& argument : commandLine.split('\0')) {
         if (target.holdsArgument(argument, cwd))
@@ -164,7 +216,7 @@ bool uses(int process, const Target& target)
         } else {
             bool found = false;
             while (const dirent* entry = ::readdir(list)) {
-                if (entry->d_name[0] != '.' && target.holds(linkAt(fds, entry->d_name))) {
+                if (entry->d_name[0] != '.' && target.holdsLink(fds, entry->d_name)) {
                     found = true;
                     break;
                 }

@@ -21,9 +21,11 @@ struct FolderUser {
 // The processes of this computer, other than this one, that use `folder` or anything inside it:
 // a file open, the working directory, a mapped file or a command-line argument there (relative
 // arguments taken from the process's working directory, "file://" URLs too), and the
-// applications this program started on a path there while they run. Paths are compared as real
-// paths, so a folder reached through a link is still found. Processes this user can't look into
-// are passed over. It reads /proc for every process: call it off the interface thread.
+// applications this program started on a path there while they run. Open files, working
+// directories and mapped files are compared by device and inode, so a process in a mount
+// namespace of its own that reaches the folder through a bind mount is found; arguments are
+// compared as real paths, so a folder reached through a link is still found. Processes this user
+// can't look into are passed over. It reads /proc for every process: call it off the interface thread.
 QList<FolderUser> processesUsingFolder(const QString& folder);
 
 } // namespace vantrel

@@ -6,6 +6,7 @@
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/folder_users.h"
+#include "engine/late_changes.h"
 #include "engine/share_outage.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
@@ -157,6 +158,7 @@ QSet<QString> changedBelow(const QSet<QString>& changed, const QString& folder)
 struct CheckedInVersions {
     std::vector<JournalChange> changes;
     bool eventsLeftOut = false; // an event folder is there whose changes can't be checked in
+    QStringList leftOutFolders; // those event folders, relative to the working copy
 };
 
 CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapshot, const BundleState& current,
@@ -189,7 +191,10 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
         const QString folder = checkout.workingCopy + QLatin1Char('/') + included.folder;
         const auto event = snapshot.find(included.id);
         if (!event || !team.locks().isMine(included.id, current.id) || !QFileInfo(folder).isDir()) {
-            versions.eventsLeftOut = versions.eventsLeftOut || QFileInfo(folder).isDir();
+            if (QFileInfo(folder).isDir()) {
+                versions.eventsLeftOut = true;
+                versions.leftOutFolders << included.folder;
+            }
             continue;
         }
         SnapshotOptions eventOptions;
@@ -345,7 +350,7 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
     co_return co_await onWorker(std::move(worded));
 }
 
-QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, WorkingCopyInUse inUse)
+QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3Factory, WorkingCopyInUse inUse)
 {
     auto self = shared_from_this();
     auto work = [self, commitMessage, inUse] {
@@ -367,13 +372,19 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
         // The next holder must read the record just published before it builds on these
         // bundles: the note naming it is left before the locks are given up.
         // Once the record is published the check-in is done: what follows never fails it.
-        const auto finish = [&](const JournalStamp& published) {
+        // An application may have opened the working copy after it was looked for, or saved
+        // into it after it was stored: that is looked for again right before it is removed.
+        const auto finish = [&](const JournalStamp& published, const QStringList& leftOut = {}) {
             team.endCheckout(self->m_id, locked, ReleaseNote{published.client, published.seq});
+            const LateChanges late =
+                keepLateChanges(team, self->m_id, checkout->workingCopy, inUse == WorkingCopyInUse::refuse, leftOut);
             // Giving up the watch of every folder takes a while in a large library: it is done
             // in the background, before the working copy is removed.
-            discardWorkingFolder(QFileInfo(checkout->workingCopy).path(),
-                                 team.changeWatcher().release(checkout->workingCopy));
+            auto released = team.changeWatcher().release(checkout->workingCopy);
+            if (late != LateChanges::notKept)
+                discardWorkingFolder(QFileInfo(checkout->workingCopy).path(), std::move(released));
             team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
+            return CheckInOutcome{late != LateChanges::none};
         };
         // A check-in interrupted after its versions were written only has to give up the locks,
         // once the bundle as it is now is seen to hold them whole, by name: it may have been
@@ -384,8 +395,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
                 if (team.holdsWhole(*published, treesWrittenBy(*team.snapshot(), *current, *checkout, *published))) {
                     refuseWhileInUse(current->name, checkout->workingCopy, inUse);
                     keepStillOpen();
-                    finish(*published);
-                    return;
+                    return finish(*published);
                 }
                 team.log().event(QStringLiteral("The versions of %1 written by record %2 are not all in the team "
                                                 "bundle as it is now; they are stored again.")
@@ -430,6 +440,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
                                                         .value_or(QStringLiteral("not watched since its check-out")))),
                              QStringLiteral("checkIn"), Logger::Level::info);
         JournalStamp published;
+        QStringList leftOut;
         try {
             CheckedInVersions versions =
                 storeWorkingCopy(team, *snapshot, *current, *checkout, newVersion, commitMessage, cache,
@@ -441,6 +452,10 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
                 return change.bundle != current->id && taken.contains(change.bundle);
             });
             versions.eventsLeftOut = versions.eventsLeftOut || removed > 0;
+            for (const auto& included : checkout->events) {
+                if (taken.contains(included.id))
+                    versions.leftOutFolders << included.folder;
+            }
             // Events whose changes can't be checked in (their lock was taken, or they left the
             // library) are kept with the whole working copy before it is removed, and so is what
             // the editing application wrote beside the working copy.
@@ -462,6 +477,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
             if (const auto now = latest->find(self->m_id))
                 refuseOutdated(*latest, *now);
             published = team.commit(versions.changes).front().stamp;
+            leftOut = versions.leftOutFolders;
         } catch (...) {
             // The working copy stays: what was read of it is kept for the next try. A check-in
             // that succeeds removes the working copy, so its records would serve nobody, and
@@ -477,7 +493,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
         }
         if (watched)
             watcher.settle(checkout->workingCopy, *watched, newVersion.toString());
-        finish(published);
+        return finish(published, leftOut);
     };
     // Once its record is published, a check-in is done whatever fails after it.
     const auto landed = [self] {
@@ -487,7 +503,7 @@ QCoro::Task<> VersioningService::checkIn(QString commitMessage, S3Factory, Worki
         return !checkout || (written && current && stampOfVersion(*current, *written));
     };
     auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::checkIn, std::move(work), landed);
-    co_await onWorker(std::move(worded));
+    co_return co_await onWorker(std::move(worded));
 }
 
 QCoro::Task<> VersioningService::cancelCheckout(S3Factory, WorkingCopyInUse inUse)

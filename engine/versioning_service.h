@@ -138,8 +138,10 @@ public:
     // then gives up the locks. Refused, storing nothing, when the lock is no longer ours.
     // Both refuse with WorkingCopyInUseError, changing nothing, while an application still uses
     // the working copy, unless `inUse` says to go on.
-    QCoro::Task<> checkIn(QString commitMessage, S3Factory s3Factory,
-                          WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
+    // Looked at again right before it is removed, a working copy changed since it was stored,
+    // or used again (unless `inUse` said to go on), is kept in the attic, and the outcome says so.
+    QCoro::Task<CheckInOutcome> checkIn(QString commitMessage, S3Factory s3Factory,
+                                        WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
     // Gives up the check-out; the working copy goes to the attic.
     QCoro::Task<> cancelCheckout(S3Factory s3Factory, WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
 

@@ -288,17 +288,18 @@ QCoro::Task<> Document::cancelCheckout(WorkingCopyInUse inUse)
     co_await whileInitiating(keep, std::move(work));
 }
 
-QCoro::Task<> Document::checkIn(WorkingCopyInUse inUse)
+QCoro::Task<CheckInOutcome> Document::checkIn(WorkingCopyInUse inUse)
 {
     const auto keep = self();
-    std::function<QCoro::Task<>()> work = [keep, inUse]() -> QCoro::Task<> {
+    std::function<QCoro::Task<CheckInOutcome>()> work = [keep, inUse]() -> QCoro::Task<CheckInOutcome> {
         const auto service = keep->m_versioningService;
-        co_await service->checkIn(keep->commitMessage(), &s3Factory, inUse);
+        const CheckInOutcome outcome = co_await service->checkIn(keep->commitMessage(), &s3Factory, inUse);
         keep->setCommitMessage(QString());
         co_await keep->updateState();
         co_await keep->loadNestedEvents();
+        co_return outcome;
     };
-    co_await whileInitiating(keep, std::move(work));
+    co_return co_await whileInitiating(keep, std::move(work));
 }
 
 // The rule of Event's equality: the summary, the container and the lock state, plus the events.

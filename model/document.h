@@ -139,7 +139,7 @@ public:
     // Stores the working copy as a new version with the commit message, which is then cleared.
     // Both are refused with WorkingCopyInUseError while an application still uses the working
     // copy, unless `inUse` says to go on.
-    QCoro::Task<> checkIn(WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
+    QCoro::Task<CheckInOutcome> checkIn(WorkingCopyInUse inUse = WorkingCopyInUse::refuse);
 
     friend bool operator==(const Document& a, const Document& b);
 

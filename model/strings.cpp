@@ -290,6 +290,8 @@ VANTREL_TEXT(checkInAnywayButtonTitle, /*: Button that checks a document in alth
 VANTREL_TEXT(discardAnywayButtonTitle, /*: Button that discards the changes of a document although an application still has it open */ translate("Strings", "Discard Anyway"))
 VANTREL_TEXT(openWhileInUseMessage, /*: Opening (checking out) a document again while an application still has the working copy left from before open. %1$@ is the document's name, %2$@ the application's name */ translate("Strings", "An earlier working copy of “%1$@” is still open in %2$@. Opening it replaces that working copy with the current version, and what %2$@ saves afterwards would overwrite it. Close %2$@ first, then open again. If you open anyway, the earlier working copy is kept in the attic."))
 VANTREL_TEXT(openAnywayButtonTitle, /*: Button that checks a document out although an application still has the working copy it replaces open */ translate("Strings", "Open Anyway"))
+VANTREL_TEXT(changedWhileCheckingInTitle, /*: Title of the alert shown when a check-in went through but the working copy was changed, or was open in an application, while it was checked in */ translate("Strings", "Working Copy Kept in the Attic"))
+VANTREL_TEXT(changedWhileCheckingInMessage, /*: A check-in went through, but the working copy changed (or an application had it open) after it was stored. %@ is the document's name */ translate("Strings", "“%@” was changed while it was checked in, or an application still had it open. The version checked in doesn’t hold those changes; that copy is kept in the attic."))
 
 // Onboarding pages
 VANTREL_TEXT(welcomeToMessage, /*: Welcome to message */ translate("Strings", "Welcome to"))

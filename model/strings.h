@@ -228,6 +228,9 @@ public:
     static QString discardAnywayButtonTitle();
     static QString openWhileInUseMessage();       // %1$@ item name, %2$@ application names
     static QString openAnywayButtonTitle();
+    // A working copy changed, or open in an application, while it was checked in
+    static QString changedWhileCheckingInTitle();
+    static QString changedWhileCheckingInMessage(); // %@ item name
 
     // Onboarding pages (the Collections page's title is a plain "Collections", never translated)
     static QString welcomeToMessage();
@@ -273,34 +276,34 @@ public:
     static QString relativeNextMonth();
     static QString relativeLastYear();
     static QString relativeNextYear();
-    static QString secondAgo(); // %d count
+    static QString secondAgo();  // %d count
     static QString secondsAgo(); // %d count
-    static QString inSecond(); // %d count
-    static QString inSeconds(); // %d count
-    static QString minuteAgo(); // %d count
+    static QString inSecond();   // %d count
+    static QString inSeconds();  // %d count
+    static QString minuteAgo();  // %d count
     static QString minutesAgo(); // %d count
-    static QString inMinute(); // %d count
-    static QString inMinutes(); // %d count
-    static QString hourAgo(); // %d count
-    static QString hoursAgo(); // %d count
-    static QString inHour(); // %d count
-    static QString inHours(); // %d count
-    static QString dayAgo(); // %d count
-    static QString daysAgo(); // %d count
-    static QString inDay(); // %d count
-    static QString inDays(); // %d count
-    static QString weekAgo(); // %d count
-    static QString weeksAgo(); // %d count
-    static QString inWeek(); // %d count
-    static QString inWeeks(); // %d count
-    static QString monthAgo(); // %d count
-    static QString monthsAgo(); // %d count
-    static QString inMonth(); // %d count
-    static QString inMonths(); // %d count
-    static QString yearAgo(); // %d count
-    static QString yearsAgo(); // %d count
-    static QString inYear(); // %d count
-    static QString inYears(); // %d count
+    static QString inMinute();   // %d count
+    static QString inMinutes();  // %d count
+    static QString hourAgo();    // %d count
+    static QString hoursAgo();   // %d count
+    static QString inHour();     // %d count
+    static QString inHours();    // %d count
+    static QString dayAgo();     // %d count
+    static QString daysAgo();    // %d count
+    static QString inDay();      // %d count
+    static QString inDays();     // %d count
+    static QString weekAgo();    // %d count
+    static QString weeksAgo();   // %d count
+    static QString inWeek();     // %d count
+    static QString inWeeks();    // %d count
+    static QString monthAgo();   // %d count
+    static QString monthsAgo();  // %d count
+    static QString inMonth();    // %d count
+    static QString inMonths();   // %d count
+    static QString yearAgo();    // %d count
+    static QString yearsAgo();   // %d count
+    static QString inYear();     // %d count
+    static QString inYears();    // %d count
     // Activity timeline
     static QString createdNewVersion();
     static QString revertedToVersion();

@@ -83,7 +83,8 @@ struct Window {
             if (atticFails)
                 throw VersioningError(VersioningError::Case::itemNotFound, id.toString());
             co_return QUrl::fromLocalFile(team->atticPath(id));
-        }};
+        },
+        [this](AlertDetails alert) { seen << QStringLiteral("alert ") + alert.message; }};
 
     std::shared_ptr<Collection> reels = newCollection(team, QStringLiteral("Reels"));
 
@@ -167,6 +168,30 @@ private Q_SLOTS:
         window.actions.openInAttic()(cut);
         QTRY_COMPARE(window.seen.size(), 1);
         QVERIFY(window.seen.first().startsWith(QStringLiteral("open ")));
+    }
+
+    // A working copy saved into after the check-in stored it: the version checked in stands,
+    // and the window is told the copy is kept in the attic.
+    void aWorkingCopyChangedWhileCheckedInIsToldOf()
+    {
+        Window window;
+        const auto cut = window.importCut();
+        window.actions.checkOut()(cut);
+        const QString workingCopy = window.until(QStringLiteral("idle")).at(1).mid(5);
+        writeFile(workingCopy, "second");
+        window.team->setCommitObserverForTesting([&](TeamBundle::CommitStep step) {
+            if (step == TeamBundle::CommitStep::published)
+                writeFile(workingCopy, "saved late");
+        });
+        syncWait(window.actions.checkIn()(cut));
+        window.actions.checkIn().hideProgress();
+        QCOMPARE(window.until(QStringLiteral("idle")),
+                 (QStringList{QStringLiteral("busy Checking in Cut..."), QStringLiteral("focus documentList"),
+                              QStringLiteral("alert ")
+                                  + formatText(Strings::changedWhileCheckingInMessage(), {QStringLiteral("Cut")}),
+                              QStringLiteral("idle")}));
+        QVERIFY(!cut->isCheckedOut());
+        QCOMPARE(cut->versioningService()->versionIDs().size(), 2);
     }
 
     void whatTheDesktopDoesNotOpenIsAnAlertAndTheWorkStands()

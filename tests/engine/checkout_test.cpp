@@ -96,7 +96,7 @@ struct AnaEditing {
 };
 
 // Refused as lockLost, naming `holder`, or saying that nobody holds the lock when there is none.
-void expectLockLost(QCoro::Task<> checkIn, const QString& holder = QStringLiteral("ben Editor"))
+void expectLockLost(QCoro::Task<CheckInOutcome> checkIn, const QString& holder = QStringLiteral("ben Editor"))
 {
     try {
         syncWait(std::move(checkIn));

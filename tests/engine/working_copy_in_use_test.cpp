@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -18,7 +19,10 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,15 +60,22 @@ void startHolding(ChildProcess& child, const QString& errors, const QString& pat
 }
 
 // A copy of this process that keeps `path` mapped into memory, its descriptor closed, until
-// killed: only its list of mappings names the file.
-pid_t startMapping(const QString& path)
+// killed: only its list of mappings names the file. Given a `bound` folder, it first mounts it on
+// `boundAt` in a mount namespace of its own, as a sandbox does, and `path` is one seen there.
+pid_t startMapping(const QString& path, const QString& bound = {}, const QString& boundAt = {})
 {
     const QByteArray name = QFile::encodeName(path);
+    const QByteArray source = QFile::encodeName(bound);
+    const QByteArray target = QFile::encodeName(boundAt);
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
         return -1;
     const pid_t pid = ::fork();
     if (pid == 0) {
+        if (!source.isEmpty()
+            && (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || ::mount(source.constData(), target.constData(), nullptr, MS_BIND, nullptr) != 0))
+            ::_exit(1);
         const int fd = ::open(name.constData(), O_RDONLY);
         void* mapped = fd >= 0 ? ::mmap(nullptr, 1, PROT_READ, MAP_PRIVATE, fd, 0) : MAP_FAILED;
         if (fd >= 0)
@@ -120,6 +131,21 @@ void expectRefused(Operation operation, const QList<qint64>& pids)
         QCOMPARE(error.itemName(), QStringLiteral("Cut"));
     }
 }
+
+// A team in which ana imported "Cut", and a file for what children print on their error output.
+struct CutTeam {
+    TeamFixture fixture;
+    std::shared_ptr<TeamBundle> ana = fixture.client(QStringLiteral("ana"));
+    Service cut = importCut();
+    QString errors = fixture.scratch(QStringLiteral("errors")) + QStringLiteral("/errors");
+
+    Service importCut()
+    {
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
+        writeFile(source, "first");
+        return importInto(ana, source);
+    }
+};
 
 } // namespace
 
@@ -195,12 +221,8 @@ private Q_SLOTS:
     // the attic; once the editor is gone it goes through as always.
     void checkInAndDiscardWaitForTheEditor()
     {
-        TeamFixture fixture;
-        const auto ana = fixture.client(QStringLiteral("ana"));
-        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
-        writeFile(source, "first");
-        const Service cut = importInto(ana, source);
-        const QString errors = fixture.scratch(QStringLiteral("errors")) + QStringLiteral("/errors");
+        CutTeam team;
+        auto& [fixture, ana, cut, errors] = team;
         const auto checkIn = [&cut](WorkingCopyInUse inUse) {
             return cut->checkIn(QStringLiteral("Edited"), defaultS3Factory(), inUse);
         };
@@ -282,6 +304,92 @@ private Q_SLOTS:
         QCOMPARE(contentOf(workingCopy), QByteArray("ben's"));
         QCOMPARE(atticEntries(fixture, cut), kept + 1);
         QVERIFY(ana->locks().isMineNow(cut->id(), cut->id()));
+    }
+
+    // What happens to the working copy after the check-in looked for applications using it (an
+    // editor opens it, or saves into it, once the versions are stored) is kept in the attic, and
+    // the check-in, which went through, says so; a working copy only touched goes as always.
+    void keepsWhatChangesAfterTheLook()
+    {
+        CutTeam team;
+        auto& [fixture, ana, cut, errors] = team;
+        // Checks in what `edited` wrote, `meanwhile` running once the version is published.
+        const auto checkIn = [&](const QByteArray& edited, const std::function<void(const QString&)>& meanwhile) {
+            const QString workingCopy = checkOutItem(cut);
+            writeFile(workingCopy, edited);
+            ana->setCommitObserverForTesting([&](TeamBundle::CommitStep step) {
+                if (step == TeamBundle::CommitStep::published)
+                    meanwhile(workingCopy);
+            });
+            const CheckInOutcome outcome = syncWait(cut->checkIn(QStringLiteral("Edited"), defaultS3Factory()));
+            ana->setCommitObserverForTesting({});
+            [&] {
+                QCOMPARE(currentContent(fixture, cut), edited);
+                QVERIFY(!QFileInfo::exists(workingCopy));
+            }();
+            return outcome.keptLateChanges;
+        };
+
+        ChildProcess opening;
+        QVERIFY(checkIn("edited", [&](const QString& workingCopy) {
+            startShell(opening, errors, QStringLiteral("exec 3>>\"$1\" && echo ready && read line"), {workingCopy});
+        }));
+        QCOMPARE(atticEntries(fixture, cut), 1);
+        opening.kill();
+        opening.reap();
+
+        QVERIFY(checkIn("edited again", [](const QString& workingCopy) { writeFile(workingCopy, "saved late"); }));
+        QCOMPARE(atticEntries(fixture, cut), 2);
+        const QString attic = ana->materializeAttic(cut->id());
+        QStringList kept;
+        for (const QString& copy : QDir(attic).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            kept << QString::fromUtf8(contentOf(attic + u'/' + copy + QStringLiteral("/Cut.kdenlive")));
+        QVERIFY2(kept.contains(QStringLiteral("saved late")), qPrintable(kept.join(u',')));
+
+        QVERIFY(!checkIn("edited once more", [](const QString& workingCopy) {
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(workingCopy).constData(), nullptr, 0) == 0);
+        }));
+        QCOMPARE(atticEntries(fixture, cut), 2);
+    }
+
+    // An editor in a mount namespace of its own, reaching the working folder through a bind
+    // mount (how sandboxed builds see the home folder), names it by other paths: holding the
+    // working copy open, working in its folder or only mapping it, it is still found.
+    void findsAnEditorInASandbox()
+    {
+        CutTeam team;
+        auto& [fixture, ana, cut, errors] = team;
+        const QString workingCopy = checkOutItem(cut);
+        writeFile(workingCopy, "edited");
+        const QString working = QFileInfo(workingCopy).path();
+        const QString sandbox = fixture.scratch(QStringLiteral("sandbox"));
+        const QString seen = sandbox + QStringLiteral("/Cut.kdenlive");
+        const QString inSandbox =
+            QStringLiteral("exec unshare -m sh -c 'mount --bind \"$1\" \"$2\" && %1' sh \"$1\" \"$2\"");
+
+        if (QProcess::execute(
+                program(QStringLiteral("unshare")),
+                {QStringLiteral("-m"), program(QStringLiteral("mount")), QStringLiteral("--bind"), working, sandbox})
+            != 0)
+            QSKIP("A process can't have a mount namespace of its own here (it takes root and unshare).");
+
+        ChildProcess holding, inside;
+        startShell(holding, errors,
+                   inSandbox.arg(QStringLiteral("cd / && exec sh -c \"echo ready; read line\" 3<\"$2/Cut.kdenlive\"")),
+                   {working, sandbox});
+        startShell(inside, errors, inSandbox.arg(QStringLiteral("cd \"$2\" && exec sh -c \"echo ready; read line\"")),
+                   {working, sandbox});
+        const pid_t mapping = startMapping(seen, working, sandbox);
+        QVERIFY(mapping > 0);
+        const auto reap = qScopeGuard([mapping] {
+            ::kill(mapping, SIGKILL);
+            ::waitpid(mapping, nullptr, 0);
+        });
+        QList<qint64> pids{holding.pid(), inside.pid(), mapping};
+        std::sort(pids.begin(), pids.end());
+        expectRefused(
+            [&] { return cut->checkIn(QStringLiteral("Edited"), defaultS3Factory(), WorkingCopyInUse::refuse); }, pids);
+        QCOMPARE(contentOf(workingCopy), QByteArray("edited"));
     }
 };
 
