@@ -332,7 +332,9 @@ private Q_SLOTS:
         server.setEndlessAnswer(true);
         QCOMPARE(startOnce(folder, server.dsn(), {true}), QList<Outcome>{Outcome::kept});
         QTRY_COMPARE(server.closedConnections(), 2);
-        QVERIFY2(server.answerBytesSent() < 16 * 1024 * 1024, qPrintable(QString::number(server.answerBytesSent())));
+        // Some megabytes sit in loopback's socket buffers before the abort lands; unbounded, it is
+        // gigabytes.
+        QVERIFY2(server.answerBytesSent() < 64 * 1024 * 1024, qPrintable(QString::number(server.answerBytesSent())));
         QVERIFY(QFile::exists(refused.reportPath));
         server.setEndlessAnswer(false);
 

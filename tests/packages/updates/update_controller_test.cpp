@@ -214,7 +214,9 @@ private Q_SLOTS:
                                                                 : QStringLiteral("too long")),
                      qPrintable(checker.log.first()));
             QTRY_COMPARE_WITH_TIMEOUT(server.closed, 1, 5000);
-            QVERIFY2(server.sent < 16 * 1024 * 1024,
+            // The socket buffers of loopback and what the reading thread takes before the abort
+            // lands make some megabytes; an unbounded read makes gigabytes.
+            QVERIFY2(server.sent < 64 * 1024 * 1024,
                      qPrintable(QStringLiteral("%1: %2 bytes").arg(status).arg(server.sent)));
             QVERIFY(!checker.controller.stateAlertModel());
         }
