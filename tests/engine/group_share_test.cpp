@@ -115,6 +115,30 @@ QStringList runAs(const User& user, const QStringList& arguments, mode_t mask = 
     return QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+// A folder of the team's group (setgid, group-writable) where a team bundle is to be made, a home
+// for each user and two documents to add, for members run as real users.
+struct GroupFolder {
+    QTemporaryDir dir;
+    QString shared = dir.filePath(QStringLiteral("shared"));
+    QString root = shared + QStringLiteral("/Team.vantrelteam");
+
+    bool make()
+    {
+        for (const char* name : {"Cut.kdenlive", "Titles.srt"})
+            writeFile(dir.filePath(QLatin1String(name)), "<mlt/>");
+        return ::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0 && QDir().mkpath(shared)
+               && ::chown(QFile::encodeName(shared).constData(), 0, team) == 0
+               && ::chmod(QFile::encodeName(shared).constData(), 02775) == 0;
+    }
+    QString home(const User& user) const
+    {
+        const QString path = dir.filePath(QStringLiteral("home-%1").arg(user.uid));
+        QDir().mkpath(path);
+        [[maybe_unused]] const int changed = ::chown(QFile::encodeName(path).constData(), user.uid, user.gid);
+        return path;
+    }
+};
+
 } // namespace
 
 class GroupShareTest : public QObject {
@@ -209,21 +233,11 @@ private Q_SLOTS:
     {
         if (::geteuid() != 0)
             QSKIP("Running processes as other users needs root.");
-        QTemporaryDir dir;
-        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
-        const QString shared = dir.filePath(QStringLiteral("shared"));
-        QVERIFY(QDir().mkpath(shared));
-        QVERIFY(::chown(QFile::encodeName(shared).constData(), 0, team) == 0);
-        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 02775) == 0);
-        const auto home = [&](const User& user) {
-            const QString path = dir.filePath(QStringLiteral("home-%1").arg(user.uid));
-            QDir().mkpath(path);
-            [[maybe_unused]] const int changed = ::chown(QFile::encodeName(path).constData(), user.uid, user.gid);
-            return path;
-        };
-        for (const char* name : {"Cut.kdenlive", "Titles.srt"})
-            writeFile(dir.filePath(QLatin1String(name)), "<mlt/>");
-        const QString root = shared + QStringLiteral("/Team.vantrelteam");
+        GroupFolder folder;
+        QVERIFY(folder.make());
+        const QTemporaryDir& dir = folder.dir;
+        const QString& root = folder.root;
+        const auto home = [&folder](const User& user) { return folder.home(user); };
         const QStringList made = runAs(ana, {root, home(ana), QStringLiteral("ANA"), QStringLiteral("create"),
                                              dir.filePath(QStringLiteral("Cut.kdenlive"))});
         QCOMPARE(made.size(), 2);
@@ -240,21 +254,11 @@ private Q_SLOTS:
     {
         if (::geteuid() != 0)
             QSKIP("Running processes as other users needs root.");
-        QTemporaryDir dir;
-        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
-        const QString shared = dir.filePath(QStringLiteral("shared"));
-        QVERIFY(QDir().mkpath(shared));
-        QVERIFY(::chown(QFile::encodeName(shared).constData(), 0, team) == 0);
-        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 02775) == 0);
-        const auto home = [&](const User& user) {
-            const QString path = dir.filePath(QStringLiteral("home-%1").arg(user.uid));
-            QDir().mkpath(path);
-            [[maybe_unused]] const int changed = ::chown(QFile::encodeName(path).constData(), user.uid, user.gid);
-            return path;
-        };
-        for (const char* name : {"Cut.kdenlive", "Titles.srt"})
-            writeFile(dir.filePath(QLatin1String(name)), "<mlt/>");
-        const QString root = shared + QStringLiteral("/Team.vantrelteam");
+        GroupFolder folder;
+        QVERIFY(folder.make());
+        const QTemporaryDir& dir = folder.dir;
+        const QString& root = folder.root;
+        const auto home = [&folder](const User& user) { return folder.home(user); };
 
         // Ana (umask 022) makes the team and holds a document; Ben takes it over and works.
         const QStringList made = runAs(ana, {root, home(ana), QStringLiteral("ANA"), QStringLiteral("create"),
