@@ -24,7 +24,10 @@ bool fileChanged(const QString& path, const struct stat& status, const StatCache
     const auto recorded = cache.lookup(path);
     if (!recorded)
         return true;
-    if (recorded->sameState(StatCache::Entry::fromStat(status)))
+    // Size and times only: a network file system may number a file anew at each look (sshfs
+    // does), and reading every file of a network home again for that would double the check-in.
+    const StatCache::Entry now = StatCache::Entry::fromStat(status);
+    if (now.size == recorded->size && now.modifiedNs == recorded->modifiedNs && now.changedNs == recorded->changedNs)
         return false;
     // Touched, or saved again as it was (an editor that writes a new file and renames it).
     try {
