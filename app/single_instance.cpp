@@ -1,6 +1,6 @@
 #include "app/single_instance.h"
 
-#include "engine/client_lease.h"
+#include "engine/locks/client_lease.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

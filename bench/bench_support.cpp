@@ -2,7 +2,7 @@
 
 #include "engine/document_application.h"
 #include "engine/document_type.h"
-#include "engine/journal.h"
+#include "engine/journal/journal.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/system_services.h"

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "engine/document_type.h"
-#include "engine/journal.h"
+#include "engine/journal/journal.h"
 #include "engine/storage/content_hash.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"

@@ -12,7 +12,7 @@
 #include "bench/bench_support.h"
 #include "engine/document_application.h"
 #include "engine/document_type.h"
-#include "engine/journal.h"
+#include "engine/journal/journal.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"

@@ -2,7 +2,7 @@
 // client's run of commits, and a client's memory in a process of its own.
 
 #include "bench/engine_bench.h"
-#include "engine/record_kind.h"
+#include "engine/journal/record_kind.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"

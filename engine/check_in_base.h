@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/checkout_registry.h"
-#include "engine/journal.h"
+#include "engine/locks/checkout_registry.h"
+#include "engine/journal/journal.h"
 #include "engine/storage/content_hash.h"
 #include "engine/team_state.h"
 

@@ -4,7 +4,7 @@
 
 #include "engine/team_bundle.h"
 
-#include "engine/journal_files.h"
+#include "engine/journal/journal_files.h"
 #include "engine/json_coding.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/folder_tree.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/document_type.h"
-#include "engine/journal.h"
+#include "engine/journal/journal.h"
 #include "engine/storage/content_hash.h"
 
 #include <QHash>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/journal.h"
-#include "engine/record_kind.h"
+#include "engine/journal/journal.h"
+#include "engine/journal/record_kind.h"
 #include "engine/version_bundle.h"
 #include "foundation/publisher.h"
 

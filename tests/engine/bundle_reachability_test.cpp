@@ -1,6 +1,6 @@
 #include "engine/document_type.h"
 #include "engine/engine_errors.h"
-#include "engine/journal.h"
+#include "engine/journal/journal.h"
 #include "engine/storage/storage_error.h"
 #include "engine/team_bundle.h"
 #include "support/engine_test_support.h"

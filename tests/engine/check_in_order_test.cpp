@@ -2,7 +2,7 @@
 // from, and a working copy left behind is removed only once it is kept.
 
 #include "engine/engine_errors.h"
-#include "engine/fixed_length_files.h"
+#include "engine/storage/fixed_length_files.h"
 #include "engine/storage/manifest.h"
 #include "engine/versioning_service.h"
 #include "support/engine_test_support.h"

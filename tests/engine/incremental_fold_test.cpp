@@ -4,7 +4,7 @@
 // the ones a client opening the team bundle afresh builds.
 
 #include "engine/document_type.h"
-#include "engine/journal.h"
+#include "engine/journal/journal.h"
 #include "engine/team_bundle.h"
 #include "engine/team_state.h"
 #include "engine/version_bundles.h"

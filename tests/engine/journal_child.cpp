@@ -9,7 +9,7 @@
 // crash-after-pack it stops dead right after its first pack is written, before the records the
 // pack holds are removed. Exit status: 0 when every record was written, 2 on bad arguments.
 
-#include "engine/journal.h"
+#include "engine/journal/journal.h"
 #include "engine/user_identity.h"
 
 #include <QCoreApplication>

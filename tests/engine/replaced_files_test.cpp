@@ -2,10 +2,10 @@
 // whatever size a share remembers, older clients' unpadded files included; new clients are found
 // through the register of clients, whatever an entry of it holds.
 
-#include "engine/client_register.h"
-#include "engine/fixed_length_files.h"
-#include "engine/journal.h"
-#include "engine/lock_table.h"
+#include "engine/journal/client_register.h"
+#include "engine/storage/fixed_length_files.h"
+#include "engine/journal/journal.h"
+#include "engine/locks/lock_table.h"
 #include "engine/storage/storage_error.h"
 #include "support/engine_test_support.h"
 #include "support/service_steps.h"

@@ -3,7 +3,7 @@
 // pack where it safely can, and the next opening packs what is left.
 
 #include "engine/document_type.h"
-#include "engine/journal_files.h"
+#include "engine/journal/journal_files.h"
 #include "engine/team_bundle.h"
 #include "support/engine_test_support.h"
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "engine/activity.h"
-#include "engine/lock_table.h"
+#include "engine/locks/lock_table.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "support/child_process.h"

@@ -1,0 +1,157 @@
+#include "engine/locks/lock_files.h"
+#include "engine/locks/lock_table.h"
+
+#include "engine/engine_errors.h"
+#include "engine/storage/atomic_file.h"
+#include "engine/storage/read_limits.h"
+#include "engine/storage/storage_error.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <unistd.h>
+
+// Giving locks up: moving a record of ours aside, putting back one that turned out not to be ours,
+// and what taking a lock reads back before it counts.
+namespace vantrel {
+
+namespace lock_files {
+
+QString asideName(const QString& path)
+{
+    return path + QStringLiteral(".tmp-") + IdFor<VersionBundle>::make().toString().left(8);
+}
+
+bool moveAside(const QString& path, const QString& aside, std::chrono::milliseconds heldOpen)
+{
+    const QByteArray from = QFile::encodeName(path);
+    const QByteArray to = QFile::encodeName(aside);
+    const int error = retryWhileHeldOpen(
+        heldOpen, false, [&] { return std::rename(from.constData(), to.constData()) == 0 ? 0 : errno; });
+    if (error == 0)
+        return true;
+    if (error == ENOENT)
+        return false;
+    throw StorageError::fromErrno(error, path, QStringLiteral("move"));
+}
+
+void removeAside(const QString& aside)
+{
+    const QByteArray native = QFile::encodeName(aside);
+    retryWhileHeldOpen(heldOpenBound::retriedByPoll, false,
+                       [&] { return ::unlink(native.constData()) == 0 || errno == ENOENT ? 0 : errno; });
+}
+
+} // namespace lock_files
+
+using namespace lock_files;
+
+bool LockTable::confirmPublished(const IdFor<VersionBundle>& id, const LockRecord& record,
+                                 std::optional<LockRecord>& existing)
+{
+    // Where a share has no hard links the record is created exclusively and then written, and
+    // through smbnetfs that create is not exclusive between two computers (it is a mknod that
+    // opens what is there): two clients may both write the record, the later over the earlier,
+    // leaving the tail of a longer one. Read back by name, the record tells who holds the lock;
+    // one that reads as nobody's was made so by a race the reader just lost, and goes, so that
+    // it holds up nobody.
+    std::optional<LockRecord> now;
+    try {
+        now = readLock(id);
+    } catch (const StorageError&) {
+        return true; // published, as far as anybody can tell now: it is given up like any other
+    }
+    if (now && *now == record)
+        return true;
+    if (now && now->clientId != QStringLiteral("?")) {
+        existing = now;
+        return false;
+    }
+    const QString path = pathFor(id);
+    if (now) {
+        const QString aside = asideName(path);
+        if (moveAside(path, aside, heldOpenBound::beforePublishing))
+            removeAside(aside);
+    }
+    return false;
+}
+
+bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator,
+                           std::chrono::milliseconds heldOpen)
+{
+    // Only a record that is ours is touched at all.
+    const auto current = readLock(id);
+    if (!current || current->clientId != m_clientId || current->initiator != initiator)
+        return false;
+    const QString path = pathFor(id);
+    const QString aside = asideName(path);
+    if (!moveAside(path, aside, heldOpen))
+        return false;
+    QByteArray bytes;
+    try {
+        bytes = readWholeFile(aside, readLimits::lockRecord);
+        const LockRecord record = LockRecord::fromJson(bytes);
+        if (record.clientId == m_clientId && record.initiator == initiator) {
+            removeAside(aside);
+            return true;
+        }
+    } catch (const DecodingError&) {
+    }
+    // Taken over between the read and the move: put it back as it was. Where that fails (a
+    // third client took the lock meanwhile), the record stays aside rather than being lost.
+    if (publishFileExclusively(path, bytes))
+        removeAside(aside);
+    return false;
+}
+
+void LockTable::afterRelease()
+{
+    refresh();
+    if (const auto hook = [this] {
+            std::lock_guard lock(m_mutex);
+            return m_afterRelease;
+        }())
+        hook();
+}
+
+void LockTable::release(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator)
+{
+    std::exception_ptr failure;
+    for (const auto& id : ids) {
+        try {
+            releaseOne(id, initiator, heldOpenBound::afterPublishing);
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    afterRelease();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+QList<IdFor<VersionBundle>> LockTable::tryRelease(const QList<IdFor<VersionBundle>>& ids,
+                                                  const IdFor<VersionBundle>& initiator,
+                                                  std::chrono::milliseconds heldOpen, QString& failure)
+{
+    QList<IdFor<VersionBundle>> left;
+    for (const auto& id : ids) {
+        try {
+            releaseOne(id, initiator, heldOpen);
+        } catch (const Error& error) {
+            left << id;
+            if (failure.isEmpty())
+                failure = error.debugDescription();
+        }
+    }
+    try {
+        afterRelease();
+    } catch (const Error&) {
+        // Only the table shown: the next poll reads it again.
+    }
+    return left;
+}
+
+} // namespace vantrel

@@ -1,0 +1,441 @@
+#include "engine/locks/lock_table.h"
+
+#include "engine/engine_errors.h"
+#include "engine/storage/fixed_length_files.h"
+#include "engine/locks/lock_files.h"
+#include "engine/storage/atomic_file.h"
+#include "engine/storage/change_watcher.h"
+#include "engine/storage/read_limits.h"
+#include "engine/storage/storage_error.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <utility>
+
+namespace vantrel {
+
+namespace {
+
+const QString lockSuffix = QStringLiteral(".lock");
+
+// How many times a lock is tried again when its record vanishes between the exclusive create
+// that found it and the read of it (it was being given up).
+constexpr int publishAttempts = 3;
+
+// Whether the file system holding `folder` keeps the inode number of a file that does not
+// change. Local file systems do; FUSE (sshfs numbers files anew as it looks them up again),
+// NFS and SMB need not, so only the ones known to be local are trusted.
+bool keepsInodes(const QString& folder)
+{
+    return !whyNotLocalFileSystem(folder);
+}
+
+// What tells that a record file may have changed since it was read. Only a hint that saves
+// reading unchanged records: whether a lock changed is decided by the record read.
+QString fileStamp(const QString& path, bool withInode)
+{
+    struct stat status {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return {};
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(status.st_size)
+        .arg(withInode ? status.st_ino : 0)
+        .arg(status.st_mtim.tv_sec)
+        .arg(status.st_mtim.tv_nsec);
+}
+
+// Whether `bytes` decode as a `Record`: what tells a whole record from one a share clipped.
+template<typename Record>
+bool decodes(QByteArrayView bytes)
+{
+    try {
+        Record::fromJson(bytes.toByteArray());
+        return true;
+    } catch (const DecodingError&) {
+        return false;
+    }
+}
+
+// The names of the lock records in `folder` (folders left out). Throws StorageError when the
+// folder can't be listed: a share that went away answers with an error, or with no folder at all
+// (an unmounted share), and neither says that any lock was given up.
+QStringList lockFileNames(const QString& folder)
+{
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        throw StorageError::fromErrno(errno, folder, QStringLiteral("opendir"));
+    QStringList names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        if (entry->d_type != DT_DIR && name.endsWith(lockSuffix) && !name.startsWith(QLatin1Char('.')))
+            names << name;
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0)
+        throw StorageError::fromErrno(error, folder, QStringLiteral("readdir"));
+    return names;
+}
+
+} // namespace
+
+LockTable::LockTable(QString folder, QString clientId, UserIdentity user)
+    : m_folder(std::move(folder)),
+      m_clientId(std::move(clientId)),
+      m_user(std::move(user))
+{
+}
+
+QString LockTable::pathFor(const IdFor<VersionBundle>& id) const
+{
+    return m_folder + QLatin1Char('/') + id.toString() + lockSuffix;
+}
+
+QString LockTable::notePathFor(const IdFor<VersionBundle>& id) const
+{
+    return m_folder + QLatin1Char('/') + id.toString() + QStringLiteral(".released");
+}
+
+void LockTable::setReachabilityCheck(std::function<bool()> check)
+{
+    std::lock_guard lock(m_mutex);
+    m_reachable = std::move(check);
+}
+
+bool LockTable::isReachable() const
+{
+    const auto check = [this] {
+        std::lock_guard lock(m_mutex);
+        return m_reachable;
+    }();
+    return !check || check();
+}
+
+void LockTable::setBeforeAcquireForTesting(std::function<void()> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_beforeAcquire = std::move(hook);
+}
+
+void LockTable::setAfterReleaseForTesting(std::function<void()> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_afterRelease = std::move(hook);
+}
+
+void LockTable::leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const ReleaseNote& note,
+                                 std::chrono::milliseconds heldOpen)
+{
+    for (const auto& id : ids)
+        writeFileAtomically(notePathFor(id), note.toJson(), Durability::durable, heldOpen);
+}
+
+std::optional<ReleaseNote> LockTable::releaseNote(const IdFor<VersionBundle>& id) const
+{
+    try {
+        return ReleaseNote::fromJson(fixed_length::readSettled(notePathFor(id), readLimits::lockRecord,
+                                                               fixed_length::releaseNote, decodes<ReleaseNote>));
+    } catch (const StorageError& error) {
+        if (error.kind() == StorageError::Kind::notFound)
+            return std::nullopt;
+        throw;
+    } catch (const DecodingError&) {
+        // A damaged note tells nothing; a check-in still refuses to replace a version it did not start from.
+        return std::nullopt;
+    }
+}
+
+std::optional<LockRecord> LockTable::readLock(const IdFor<VersionBundle>& id) const
+{
+    // Only "not there" says that nobody holds the lock (and only while the bundle can be
+    // reached: see isReachable()). Any other failure to read it (a share that went away answers
+    // EIO or ENOTCONN) tells nothing of the lock and is thrown, so that the table keeps what it
+    // knew and a change then fails as one that can't reach the share.
+    try {
+        // A record a share clipped to the size of the one it replaced reads whole a moment later.
+        return LockRecord::fromJson(fixed_length::readSettled(pathFor(id), readLimits::lockRecord,
+                                                              fixed_length::lockRecord, decodes<LockRecord>));
+    } catch (const StorageError& error) {
+        if (error.kind() == StorageError::Kind::notFound)
+            return std::nullopt;
+        if (error.kind() != StorageError::Kind::corrupt)
+            throw;
+    } catch (const DecodingError&) {
+    }
+    // A lock record that does not read (not JSON, too large, not even a file) still locks the
+    // bundle: nobody may take it silently, and a force unlock replaces it.
+    LockRecord unknown;
+    unknown.clientId = QStringLiteral("?");
+    unknown.userName = QStringLiteral("?");
+    return unknown;
+}
+
+std::optional<LockRecord> LockTable::readNow(const IdFor<VersionBundle>& id)
+{
+    // Stamped before it is read: a record replaced in between is read again at the next refresh.
+    const QString stamp = fileStamp(pathFor(id), keepsInodes(m_folder));
+    auto record = readLock(id);
+    if (!record && !isReachable())
+        throw TeamBundleError(TeamBundleError::Case::unreachable, QFileInfo(m_folder).path());
+    std::lock_guard lock(m_mutex);
+    const auto known = m_locks.constFind(id);
+    const bool wasKnown = known != m_locks.cend();
+    if (wasKnown != record.has_value() || (record && known->record != *record))
+        m_changedSinceRefresh.insert(id);
+    if (record)
+        m_locks.insert(id, Known{stamp, *record});
+    else
+        m_locks.remove(id);
+    return record;
+}
+
+bool LockTable::isMineNow(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator)
+{
+    const auto record = readNow(id);
+    return record && record->clientId == m_clientId && record->initiator == initiator;
+}
+
+QSet<IdFor<VersionBundle>> LockTable::refresh()
+{
+    const bool withInode = keepsInodes(m_folder);
+    QStringList names;
+    try {
+        names = lockFileNames(m_folder);
+    } catch (const StorageError&) {
+        // A listing that fails tells nothing: every lock stays as it was known.
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_changedSinceRefresh, {});
+    }
+    QHash<IdFor<VersionBundle>, Known> found;
+    for (const QString& name : std::as_const(names)) {
+        const auto id = IdFor<VersionBundle>::fromString(QStringView(name).chopped(lockSuffix.size()));
+        if (!id)
+            continue;
+        const QString path = m_folder + QLatin1Char('/') + name;
+        const QString stamp = fileStamp(path, withInode);
+        {
+            std::lock_guard lock(m_mutex);
+            const auto known = m_locks.constFind(*id);
+            if (known != m_locks.cend() && known->stamp == stamp) {
+                found.insert(*id, *known);
+                continue;
+            }
+        }
+        try {
+            auto record = readLock(*id);
+            std::lock_guard lock(m_mutex);
+            const auto known = m_locks.constFind(*id);
+            // A record that does not read may be one the share clipped as it was replaced: a
+            // lock known before stays as it was (read again at the next refresh) until its
+            // record reads; decisions read it by name.
+            if (record && record->clientId == QStringLiteral("?") && known != m_locks.cend())
+                found.insert(*id, *known);
+            else if (record)
+                found.insert(*id, Known{stamp, *record});
+        } catch (const Error&) {
+            // Unreadable for now: keep what we knew.
+            std::lock_guard lock(m_mutex);
+            if (m_locks.contains(*id))
+                found.insert(*id, m_locks.value(*id));
+        }
+    }
+    // Locks the listing no longer shows are given up only if the bundle is there to say so: a
+    // share that went away may list an empty folder.
+    const bool anyGone = [&] {
+        std::lock_guard lock(m_mutex);
+        return std::any_of(m_locks.keyBegin(), m_locks.keyEnd(), [&](const auto& id) { return !found.contains(id); });
+    }();
+    const bool keepUnlisted = anyGone && !isReachable();
+
+    std::lock_guard lock(m_mutex);
+    if (keepUnlisted) {
+        for (auto it = m_locks.cbegin(); it != m_locks.cend(); ++it) {
+            if (!found.contains(it.key()))
+                found.insert(it.key(), *it);
+        }
+    }
+    QSet<IdFor<VersionBundle>> changed = std::exchange(m_changedSinceRefresh, {});
+    // What readNow() read by name is at least as new as what the listing showed.
+    for (const auto& id : std::as_const(changed)) {
+        if (const auto known = m_locks.constFind(id); known != m_locks.cend())
+            found.insert(id, *known);
+        else
+            found.remove(id);
+    }
+    for (auto it = m_locks.cbegin(); it != m_locks.cend(); ++it) {
+        const auto now = found.constFind(it.key());
+        if (now == found.cend() || now->record != it->record)
+            changed.insert(it.key());
+    }
+    for (auto it = found.cbegin(); it != found.cend(); ++it) {
+        if (!m_locks.contains(it.key()))
+            changed.insert(it.key());
+    }
+    m_locks = std::move(found);
+    return changed;
+}
+
+QSet<IdFor<VersionBundle>> LockTable::reread(const QSet<IdFor<VersionBundle>>& ids)
+{
+    QSet<IdFor<VersionBundle>> changed;
+    std::optional<bool> reachable; // asked once, for the first lock not found
+    for (const auto& id : ids) {
+        const QString stamp = fileStamp(pathFor(id), keepsInodes(m_folder));
+        std::optional<LockRecord> record;
+        try {
+            record = readLock(id);
+        } catch (const Error&) {
+            continue; // unreadable for now: keep what we knew
+        }
+        if (!record && !holder(id))
+            continue; // nothing to give up
+        if (!record && !reachable)
+            reachable = isReachable();
+        if (!record && !*reachable)
+            continue; // not found because the bundle can't be reached: keep what we knew
+        std::lock_guard lock(m_mutex);
+        const auto known = m_locks.find(id);
+        // A record that does not read may be one replaced as it was read (a share may clip it to
+        // the size it had): the listing decides, as for any lock.
+        if (record && record->clientId == QStringLiteral("?") && known != m_locks.end())
+            continue;
+        if (!record) {
+            if (known != m_locks.end()) {
+                m_locks.erase(known);
+                changed.insert(id);
+            }
+            continue;
+        }
+        if (known == m_locks.end() || known->record != *record)
+            changed.insert(id);
+        m_locks.insert(id, Known{stamp, *record});
+    }
+    return changed;
+}
+
+std::optional<LockRecord> LockTable::holder(const IdFor<VersionBundle>& id) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto known = m_locks.constFind(id);
+    if (known == m_locks.cend())
+        return std::nullopt;
+    return known->record;
+}
+
+bool LockTable::isMine(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator) const
+{
+    const auto record = holder(id);
+    return record && record->clientId == m_clientId && record->initiator == initiator;
+}
+
+bool LockTable::isMine(const IdFor<VersionBundle>& id) const
+{
+    const auto record = holder(id);
+    return record && record->clientId == m_clientId;
+}
+
+LockRecord LockTable::newRecord(const IdFor<VersionBundle>& initiator) const
+{
+    LockRecord record;
+    record.clientId = m_clientId;
+    record.userName = m_user.userName;
+    record.fullName = m_user.fullName;
+    record.hostName = m_user.hostName;
+    record.initiator = initiator;
+    record.date = QDateTime::currentDateTimeUtc();
+    return record;
+}
+
+void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator,
+                        LockTakeover takeover, const QHash<IdFor<VersionBundle>, QString>& names)
+{
+    if (const auto hook = [this] {
+            std::lock_guard lock(m_mutex);
+            return m_beforeAcquire;
+        }())
+        hook();
+    ensureDirectory(m_folder);
+    // Always in the same order, so that two clients taking overlapping sets cannot both end
+    // up holding part of what they asked for.
+    QList<IdFor<VersionBundle>> sorted = ids;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+
+    QList<IdFor<VersionBundle>> taken;
+    const auto giveBack = [&] {
+        for (const auto& id : std::as_const(taken)) {
+            try {
+                releaseOne(id, initiator, heldOpenBound::beforePublishing);
+            } catch (const Error&) {
+                // Left for a force unlock: never fail the report of the first problem.
+            }
+        }
+    };
+    try {
+        for (const auto& id : std::as_const(sorted)) {
+            const QString path = pathFor(id);
+            LockRecord record = newRecord(initiator);
+            bool published = false;
+            std::optional<LockRecord> existing;
+            for (int attempt = 0; attempt < publishAttempts && !published && !existing; ++attempt) {
+                published = publishFileExclusively(path, record.toJson());
+                if (published)
+                    published = confirmPublished(id, record, existing);
+                else
+                    existing = readLock(id);
+            }
+            if (published) {
+                taken << id;
+                continue;
+            }
+            if (existing && existing->clientId == m_clientId && existing->initiator == initiator)
+                continue; // ours already
+            if (takeover != LockTakeover::forceUnlock) {
+                const auto holder = existing ? existing->holderDescription() : QString();
+                giveBack();
+                throw VersioningError(VersioningError::Case::itemLocked, names.value(id, id.toString()), holder);
+            }
+            // Taken over in one step: the new record replaces the old one atomically, so there
+            // is never a moment without a lock for a poll to see, or for a third client to take.
+            if (existing) {
+                record.forced = true;
+                record.previousClientId = existing->clientId;
+                record.previousUserName = displayName(existing->fullName, existing->userName);
+            }
+            const QString temporary = lock_files::asideName(path);
+            try {
+                writeFileAtomically(temporary, record.toJson());
+                posix::renameFile(temporary, path, path, heldOpenBound::beforePublishing);
+            } catch (...) {
+                QFile::remove(temporary);
+                throw;
+            }
+            // Two clients forcing at once both replace the record; the last one holds it.
+            const auto winner = readLock(id);
+            if (!winner || winner->clientId != m_clientId || winner->initiator != initiator) {
+                giveBack();
+                throw VersioningError(VersioningError::Case::itemLocked, names.value(id, id.toString()),
+                                      winner ? winner->holderDescription() : QString());
+            }
+            taken << id;
+        }
+    } catch (const VersioningError&) {
+        throw;
+    } catch (...) {
+        giveBack();
+        throw;
+    }
+    refresh();
+}
+
+} // namespace vantrel
