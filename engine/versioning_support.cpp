@@ -2,6 +2,7 @@
 
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
+#include "engine/folder_users.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/folder_tree.h"
@@ -9,6 +10,7 @@
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_snapshot.h"
+#include "engine/team_bundle.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -117,6 +119,43 @@ void discardWorkingFolder(const QString& folder, std::function<void()> first)
             first();
         posix::removeTreeQuietly(doomed);
     });
+}
+
+// Keeps in the attic every file and folder in the working folder `folder` but the one named
+// `except` (the working copy, when it is kept otherwise): what an earlier check-out left there, or what the
+// editing application wrote beside the working copy. Links and sockets hold no work.
+void keepWorkingFolderEntries(TeamBundle& team, const IdFor<VersionBundle>& id, const QString& folder,
+                              const QString& except, const QString& reason)
+{
+    const QFileInfo info(folder);
+    if (!info.exists() && !info.isSymLink())
+        return;
+    if (info.isSymLink() || !info.isDir())
+        throw StorageError::fromErrno(ENOTDIR, folder, QStringLiteral("open"));
+    for (const QFileInfo& entry :
+         QDir(folder).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        if (entry.isSymLink() || (!entry.isDir() && !entry.isFile()) || entry.fileName() == except)
+            continue;
+        team.keepInAttic(id, entry.absoluteFilePath(), reason);
+    }
+}
+
+// A working copy an application still uses is not taken away from it: whatever the application
+// saves afterwards would have nowhere to go. Unless told to go on, the check-in, discard or
+// check-out that would replace it is refused before anything is stored or recorded, naming the
+// applications. `folder` is the working folder.
+void refuseWhileFolderInUse(const QString& name, const QString& folder, WorkingCopyInUse inUse)
+{
+    if (inUse != WorkingCopyInUse::refuse || !QFileInfo::exists(folder))
+        return;
+    auto users = processesUsingFolder(folder);
+    if (!users.isEmpty())
+        throw WorkingCopyInUseError(name, std::move(users));
+}
+
+void refuseWhileInUse(const QString& name, const QString& workingCopy, WorkingCopyInUse inUse)
+{
+    refuseWhileFolderInUse(name, QFileInfo(workingCopy).path(), inUse);
 }
 
 // Writes events into `package`, which already holds the library's own tree. Each keeps the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/check_out_options.h"
 #include "engine/id_for.h"
 #include "engine/storage/content_hash.h"
 #include "engine/team_state.h"
@@ -17,6 +18,7 @@ namespace vantrel {
 
 class ContentStore;
 class StatCache;
+class TeamBundle;
 struct Manifest;
 
 // What the operations of VersioningService share: the fields of records, the event folders of
@@ -47,6 +49,20 @@ void recordWrittenTree(StatCache& cache, const Manifest& manifest, const QString
 // Removes a working copy that is no longer needed without making the caller wait: it is moved
 // aside at once and deleted in the background, after `first` (in the background too).
 void discardWorkingFolder(const QString& folder, std::function<void()> first = {});
+
+// Keeps in the attic every file and folder in the working folder `folder` but the one named
+// `except` (the working copy, when it is kept otherwise): what an earlier check-out left there,
+// or what the editing application wrote beside the working copy. Links and sockets hold no work.
+void keepWorkingFolderEntries(TeamBundle& team, const IdFor<VersionBundle>& id, const QString& folder,
+                              const QString& except, const QString& reason);
+
+// A working copy an application still uses is not taken away from it: whatever the application
+// saves afterwards would have nowhere to go. Unless told to go on, the check-in, discard or
+// check-out that would replace it is refused before anything is stored or recorded, naming the
+// applications (WorkingCopyInUseError). `folder` is the working folder.
+void refuseWhileFolderInUse(const QString& name, const QString& folder, WorkingCopyInUse inUse);
+// The same for the working folder of `workingCopy`.
+void refuseWhileInUse(const QString& name, const QString& workingCopy, WorkingCopyInUse inUse);
 
 struct EventToWrite {
     std::shared_ptr<const BundleState> event;
