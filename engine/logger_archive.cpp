@@ -1,4 +1,4 @@
-// Packing every client's log into one zip archive for a report.
+// Packing the logs of every client, and those this client kept locally, into one zip archive.
 
 #include "engine/logger.h"
 
