@@ -1,12 +1,12 @@
 #pragma once
 
-#include "engine/locks/checkout_registry.h"
 #include "engine/engine_errors.h"
 #include "engine/id_for.h"
+#include "engine/locks/checkout_registry.h"
 #include "engine/locks/lock_table.h"
+#include "engine/locks/pending_releases.h"
 #include "engine/logger.h"
 #include "engine/share/share_probe.h"
-#include "engine/locks/pending_releases.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/held_open.h"
 #include "engine/team_state.h"
@@ -223,6 +223,9 @@ private:
     // Writes the attic entry of a copy of `name` whose tree (stored) is `tree`.
     void writeAtticEntry(const IdFor<VersionBundle>& id, const QString& name, const ContentHash& tree,
                          const QString& reason, const QStringList& skipped);
+    // Makes the folder `path` of the team bundle, or checks the one there: anything but a folder
+    // (a link) is refused, so that nothing written into the bundle lands outside it.
+    static void ensureOwnFolder(const QString& path);
     // What reading a published record back by name found.
     enum class Readback {
         held,            // the record and what was checked of its contents are there

@@ -277,6 +277,11 @@ void TeamBundle::confirmTrees(const QSet<ContentHash>& trees) const
     }
 }
 
+void TeamBundle::setCommitObserverForTesting(std::function<void(CommitStep)> observe)
+{
+    m_commitObserver = std::move(observe);
+}
+
 std::vector<JournalRecord> TeamBundle::commit(RecordKind kind, const IdFor<VersionBundle>& bundle,
                                               const QJsonObject& fields)
 {

@@ -13,8 +13,8 @@
 #include <exception>
 #include <unistd.h>
 
-// Giving locks up: moving a record of ours aside, putting back one that turned out not to be ours,
-// and what taking a lock reads back before it counts.
+// Giving locks up: moving a record of ours aside, and putting back one that turned out not to be
+// ours.
 namespace vantrel {
 
 namespace lock_files {
@@ -47,36 +47,6 @@ void removeAside(const QString& aside)
 } // namespace lock_files
 
 using namespace lock_files;
-
-bool LockTable::confirmPublished(const IdFor<VersionBundle>& id, const LockRecord& record,
-                                 std::optional<LockRecord>& existing)
-{
-    // Where a share has no hard links the record is created exclusively and then written, and
-    // through smbnetfs that create is not exclusive between two computers (it is a mknod that
-    // opens what is there): two clients may both write the record, the later over the earlier,
-    // leaving the tail of a longer one. Read back by name, the record tells who holds the lock;
-    // one that reads as nobody's was made so by a race the reader just lost, and goes, so that
-    // it holds up nobody.
-    std::optional<LockRecord> now;
-    try {
-        now = readLock(id);
-    } catch (const StorageError&) {
-        return true; // published, as far as anybody can tell now: it is given up like any other
-    }
-    if (now && *now == record)
-        return true;
-    if (now && now->clientId != QStringLiteral("?")) {
-        existing = now;
-        return false;
-    }
-    const QString path = pathFor(id);
-    if (now) {
-        const QString aside = asideName(path);
-        if (moveAside(path, aside, heldOpenBound::beforePublishing))
-            removeAside(aside);
-    }
-    return false;
-}
 
 bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator,
                            std::chrono::milliseconds heldOpen)

@@ -1,10 +1,12 @@
+// The lock table as it is read: the listing of `locks/`, a record read by name (for a decision or
+// for the watch of the poll), release notes, and what the table holds in memory.
+
 #include "engine/locks/lock_table.h"
 
 #include "engine/engine_errors.h"
-#include "engine/storage/fixed_length_files.h"
-#include "engine/locks/lock_files.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
+#include "engine/storage/fixed_length_files.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"
 
@@ -25,10 +27,6 @@ namespace vantrel {
 namespace {
 
 const QString lockSuffix = QStringLiteral(".lock");
-
-// How many times a lock is tried again when its record vanishes between the exclusive create
-// that found it and the read of it (it was being given up).
-constexpr int publishAttempts = 3;
 
 // Whether the file system holding `folder` keeps the inode number of a file that does not
 // change. Local file systems do; FUSE (sshfs numbers files anew as it looks them up again),
@@ -180,23 +178,45 @@ std::optional<LockRecord> LockTable::readLock(const IdFor<VersionBundle>& id) co
     return unknown;
 }
 
-std::optional<LockRecord> LockTable::readNow(const IdFor<VersionBundle>& id)
+std::optional<LockRecord> LockTable::readByName(const IdFor<VersionBundle>& id, ByName use,
+                                                std::optional<bool>& reachable, bool& changed)
 {
+    changed = false;
     // Stamped before it is read: a record replaced in between is read again at the next refresh.
     const QString stamp = fileStamp(pathFor(id), keepsInodes(m_folder));
     auto record = readLock(id);
-    if (!record && !isReachable())
-        throw TeamBundleError(TeamBundleError::Case::unreachable, QFileInfo(m_folder).path());
+    // Not found counts as given up only while the bundle can be reached. Asked where it matters:
+    // a decision rests on it, or there is a lock to give up (asked once for a batch of reads).
+    if (!record && (use == ByName::deciding || holder(id))) {
+        if (!reachable)
+            reachable = isReachable();
+        if (!*reachable)
+            throw TeamBundleError(TeamBundleError::Case::unreachable, QFileInfo(m_folder).path());
+    }
     std::lock_guard lock(m_mutex);
     const auto known = m_locks.constFind(id);
     const bool wasKnown = known != m_locks.cend();
-    if (wasKnown != record.has_value() || (record && known->record != *record))
+    // A record that does not read may be one replaced as it was read (a share may clip it to the
+    // size it had). A decision takes it as it is (it still locks); a watch leaves a lock it knew
+    // to the listing, as for any lock.
+    if (use == ByName::watching && record && record->clientId == QStringLiteral("?") && wasKnown)
+        return record;
+    changed = wasKnown != record.has_value() || (record && known->record != *record);
+    // What a decision changed is reported by the next refresh(); reread() returns what it changed.
+    if (changed && use == ByName::deciding)
         m_changedSinceRefresh.insert(id);
     if (record)
         m_locks.insert(id, Known{stamp, *record});
     else
         m_locks.remove(id);
     return record;
+}
+
+std::optional<LockRecord> LockTable::readNow(const IdFor<VersionBundle>& id)
+{
+    std::optional<bool> reachable;
+    bool changed = false;
+    return readByName(id, ByName::deciding, reachable, changed);
 }
 
 bool LockTable::isMineNow(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator)
@@ -284,41 +304,21 @@ QSet<IdFor<VersionBundle>> LockTable::refresh()
     m_locks = std::move(found);
     return changed;
 }
-
 QSet<IdFor<VersionBundle>> LockTable::reread(const QSet<IdFor<VersionBundle>>& ids)
 {
     QSet<IdFor<VersionBundle>> changed;
-    std::optional<bool> reachable; // asked once, for the first lock not found
+    std::optional<bool> reachable;
     for (const auto& id : ids) {
-        const QString stamp = fileStamp(pathFor(id), keepsInodes(m_folder));
-        std::optional<LockRecord> record;
+        bool readChanged = false;
         try {
-            record = readLock(id);
+            readByName(id, ByName::watching, reachable, readChanged);
         } catch (const Error&) {
-            continue; // unreadable for now: keep what we knew
-        }
-        if (!record && !holder(id))
-            continue; // nothing to give up
-        if (!record && !reachable)
-            reachable = isReachable();
-        if (!record && !*reachable)
-            continue; // not found because the bundle can't be reached: keep what we knew
-        std::lock_guard lock(m_mutex);
-        const auto known = m_locks.find(id);
-        // A record that does not read may be one replaced as it was read (a share may clip it to
-        // the size it had): the listing decides, as for any lock.
-        if (record && record->clientId == QStringLiteral("?") && known != m_locks.end())
-            continue;
-        if (!record) {
-            if (known != m_locks.end()) {
-                m_locks.erase(known);
-                changed.insert(id);
-            }
+            // Unreadable for now, or not found while the bundle can't be reached: the lock stays
+            // as it was known.
             continue;
         }
-        if (known == m_locks.end() || known->record != *record)
+        if (readChanged)
             changed.insert(id);
-        m_locks.insert(id, Known{stamp, *record});
     }
     return changed;
 }
@@ -342,100 +342,6 @@ bool LockTable::isMine(const IdFor<VersionBundle>& id) const
 {
     const auto record = holder(id);
     return record && record->clientId == m_clientId;
-}
-
-LockRecord LockTable::newRecord(const IdFor<VersionBundle>& initiator) const
-{
-    LockRecord record;
-    record.clientId = m_clientId;
-    record.userName = m_user.userName;
-    record.fullName = m_user.fullName;
-    record.hostName = m_user.hostName;
-    record.initiator = initiator;
-    record.date = QDateTime::currentDateTimeUtc();
-    return record;
-}
-
-void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator,
-                        LockTakeover takeover, const QHash<IdFor<VersionBundle>, QString>& names)
-{
-    if (const auto hook = [this] {
-            std::lock_guard lock(m_mutex);
-            return m_beforeAcquire;
-        }())
-        hook();
-    ensureDirectory(m_folder);
-    // Always in the same order, so that two clients taking overlapping sets cannot both end
-    // up holding part of what they asked for.
-    QList<IdFor<VersionBundle>> sorted = ids;
-    std::sort(sorted.begin(), sorted.end());
-    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-
-    QList<IdFor<VersionBundle>> taken;
-    const auto giveBack = [&] {
-        for (const auto& id : std::as_const(taken)) {
-            try {
-                releaseOne(id, initiator, heldOpenBound::beforePublishing);
-            } catch (const Error&) {
-                // Left for a force unlock: never fail the report of the first problem.
-            }
-        }
-    };
-    try {
-        for (const auto& id : std::as_const(sorted)) {
-            const QString path = pathFor(id);
-            LockRecord record = newRecord(initiator);
-            bool published = false;
-            std::optional<LockRecord> existing;
-            for (int attempt = 0; attempt < publishAttempts && !published && !existing; ++attempt) {
-                published = publishFileExclusively(path, record.toJson());
-                if (published)
-                    published = confirmPublished(id, record, existing);
-                else
-                    existing = readLock(id);
-            }
-            if (published) {
-                taken << id;
-                continue;
-            }
-            if (existing && existing->clientId == m_clientId && existing->initiator == initiator)
-                continue; // ours already
-            if (takeover != LockTakeover::forceUnlock) {
-                const auto holder = existing ? existing->holderDescription() : QString();
-                giveBack();
-                throw VersioningError(VersioningError::Case::itemLocked, names.value(id, id.toString()), holder);
-            }
-            // Taken over in one step: the new record replaces the old one atomically, so there
-            // is never a moment without a lock for a poll to see, or for a third client to take.
-            if (existing) {
-                record.forced = true;
-                record.previousClientId = existing->clientId;
-                record.previousUserName = displayName(existing->fullName, existing->userName);
-            }
-            const QString temporary = lock_files::asideName(path);
-            try {
-                writeFileAtomically(temporary, record.toJson());
-                posix::renameFile(temporary, path, path, heldOpenBound::beforePublishing);
-            } catch (...) {
-                QFile::remove(temporary);
-                throw;
-            }
-            // Two clients forcing at once both replace the record; the last one holds it.
-            const auto winner = readLock(id);
-            if (!winner || winner->clientId != m_clientId || winner->initiator != initiator) {
-                giveBack();
-                throw VersioningError(VersioningError::Case::itemLocked, names.value(id, id.toString()),
-                                      winner ? winner->holderDescription() : QString());
-            }
-            taken << id;
-        }
-    } catch (const VersioningError&) {
-        throw;
-    } catch (...) {
-        giveBack();
-        throw;
-    }
-    refresh();
 }
 
 } // namespace vantrel

@@ -64,7 +64,9 @@ public:
     // Whether this installation holds the lock of `id` for `initiator`, by readNow().
     bool isMineNow(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator);
     // Rereads the lock records of `ids` by name, which a share answers from the files where it
-    // may answer a listing from a cache; returns the bundles whose lock changed.
+    // may answer a listing from a cache; returns the bundles whose lock changed. Read as readNow()
+    // reads, except that what tells nothing for sure leaves a lock as it was known: a record that
+    // can't be read now, one not found while the bundle can't be reached, one that does not read.
     QSet<IdFor<VersionBundle>> reread(const QSet<IdFor<VersionBundle>>& ids);
 
     std::optional<LockRecord> holder(const IdFor<VersionBundle>& id) const;
@@ -112,6 +114,17 @@ private:
     QString pathFor(const IdFor<VersionBundle>& id) const;
     QString notePathFor(const IdFor<VersionBundle>& id) const;
     std::optional<LockRecord> readLock(const IdFor<VersionBundle>& id) const;
+    // Who reads a lock by name, which decides what is made of a record that tells nothing for sure.
+    enum class ByName {
+        deciding, // a decision rests on it: it is thrown, or taken as it reads
+        watching, // the table keeps what it knew
+    };
+    // The one read of a lock record by name, for readNow() and reread(): reads the record of `id`,
+    // takes it into the table and returns it; `changed` tells whether the table changed. Whether
+    // the bundle can be reached is asked only for a record not found, and once for all reads
+    // sharing `reachable`. Throws as readNow() does, the table then left as it was.
+    std::optional<LockRecord> readByName(const IdFor<VersionBundle>& id, ByName use, std::optional<bool>& reachable,
+                                         bool& changed);
     bool isReachable() const;
     LockRecord newRecord(const IdFor<VersionBundle>& initiator) const;
     // Whether the record just published for `id` is `record` as read back by name; otherwise

@@ -1,0 +1,191 @@
+// What the bundle keeps aside and what it may drop: copies of working copies in the attic
+// (auto-saved, displaced, discarded), and the stored contents that nothing uses any more.
+
+#include "engine/team_bundle.h"
+
+#include "engine/engine_errors.h"
+#include "engine/file_names.h"
+#include "engine/storage/atomic_file.h"
+#include "engine/storage/folder_tree.h"
+#include "engine/storage/read_limits.h"
+#include "engine/storage/statcache.h"
+#include "engine/storage/storage_error.h"
+#include "engine/storage/tree_snapshot.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace vantrel {
+
+void TeamBundle::autoSave()
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (Checkout checkout : m_checkouts->all()) {
+        if (!checkout.autoSave || checkout.displaced || checkout.autoSaveInterval <= 0
+            || checkout.lastAutoSave.secsTo(now) < checkout.autoSaveInterval
+            || !m_locks->isMine(checkout.bundle, checkout.bundle) || !QFileInfo::exists(checkout.workingCopy))
+            continue;
+        try {
+            // Only a working copy that changed since the last save is kept, and only its new
+            // contents take space; the team sees who is working on what.
+            const auto cache = statCache(checkout.bundle);
+            QStringList eventFolders;
+            for (const auto& event : checkout.events)
+                eventFolders << event.folder;
+            QStringList skipped;
+            SnapshotOptions options;
+            options.cache = cache.get();
+            options.skippedSpecialFiles = &skipped;
+            options.excludeDirectory = [eventFolders](const QString& path) { return eventFolders.contains(path); };
+            // Built on the last copy kept: only what changed since is read and stored.
+            options.base = ContentHash::fromHex(checkout.lastSavedManifest);
+            const ContentHash tree = snapshotTree(checkout.workingCopy, *m_contents, options);
+            checkout.lastAutoSave = now;
+            if (tree.toHex() != checkout.lastSavedManifest) {
+                writeAtticEntry(checkout.bundle, QFileInfo(checkout.workingCopy).fileName(), tree,
+                                QStringLiteral("auto-saved"), skipped);
+                commit(RecordKind::editing, checkout.bundle,
+                       {{QStringLiteral("message"), QStringLiteral("is editing this document")}});
+                checkout.lastSavedManifest = tree.toHex();
+            }
+            // Only what the auto-save keeps: a check-in may be writing the check-out meanwhile,
+            // or may have ended it.
+            m_checkouts->update(checkout.bundle, [&checkout](Checkout& saved) {
+                saved.lastAutoSave = checkout.lastAutoSave;
+                saved.lastSavedManifest = checkout.lastSavedManifest;
+            });
+        } catch (const Error& error) {
+            m_log->event(escapedForLog(error.localizedDescription()), QStringLiteral("autoSave"),
+                         Logger::Level::warning);
+        }
+    }
+}
+
+void TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason,
+                             StatCache* cache)
+{
+    // Sockets and pipes an application left in a working copy can't be kept; they are listed in
+    // the entry and never a reason to lose the rest.
+    QStringList skipped;
+    SnapshotOptions options;
+    options.cache = cache;
+    options.skippedSpecialFiles = &skipped;
+    // Most of a working copy is what its bundle's current version holds.
+    if (const auto state = snapshot()->find(id); state && state->currentVersion())
+        options.base = state->currentVersion()->manifest;
+    const ContentHash tree = snapshotTree(path, *m_contents, options);
+    writeAtticEntry(id, QFileInfo(path).fileName(), tree, reason, skipped);
+}
+
+void TeamBundle::writeAtticEntry(const IdFor<VersionBundle>& id, const QString& name, const ContentHash& tree,
+                                 const QString& reason, const QStringList& skipped)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QJsonObject entry{{QStringLiteral("reason"), reason},
+                      {QStringLiteral("name"), name},
+                      {QStringLiteral("manifest"), tree.toHex()},
+                      {QStringLiteral("user"), m_identity.user.userName},
+                      {QStringLiteral("host"), m_identity.user.hostName},
+                      {QStringLiteral("date"), now.toString(Qt::ISODateWithMs)}};
+    if (!skipped.isEmpty())
+        entry.insert(QStringLiteral("skipped"), QJsonArray::fromStringList(skipped));
+    const QString folder = m_root + QStringLiteral("/attic/") + id.toString();
+    ensureOwnFolder(folder);
+    writeFileAtomically(folder + QLatin1Char('/') + now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))
+                            + QLatin1Char('-') + IdFor<Versions>::make().toString().left(8) + QStringLiteral(".json"),
+                        QJsonDocument(entry).toJson());
+}
+
+QString TeamBundle::atticPath(const IdFor<VersionBundle>& id) const
+{
+    const QString path = m_root + QStringLiteral("/attic/") + id.toString();
+    ensureOwnFolder(path);
+    return path;
+}
+
+QString TeamBundle::materializeAttic(const IdFor<VersionBundle>& id) const
+{
+    const QString folder = localFolder(QStringLiteral("attic")) + QLatin1Char('/') + id.toString();
+    ensureDirectory(folder);
+    const QDir entries(m_root + QStringLiteral("/attic/") + id.toString());
+    for (const QString& entryName : entries.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+        const QString entryPath = entries.filePath(entryName);
+        QJsonObject entry;
+        try {
+            entry = QJsonDocument::fromJson(readWholeFile(entryPath, readLimits::atticEntry)).object();
+        } catch (const StorageError& error) {
+            // Damaged (not a file, far too large) like one that is not JSON: the others are kept.
+            // A file that can't be read at all right now fails the whole operation.
+            if (error.kind() != StorageError::Kind::corrupt)
+                throw;
+        }
+        const auto manifest = ContentHash::fromHex(entry.value(QStringLiteral("manifest")).toString());
+        const QString name = safeFileName(entry.value(QStringLiteral("name")).toString());
+        if (!manifest || name.isEmpty()) {
+            m_log->event(QStringLiteral("Unreadable attic entry ") + escapedForLog(entryPath),
+                         QStringLiteral("materializeAttic"), Logger::Level::warning);
+            continue;
+        }
+        // "20261208-101500-123-ABCDEF12 force unlocked/Cut.kdenlive": one folder per kept copy.
+        const QString copyFolder = folder + QLatin1Char('/') + QFileInfo(entryName).completeBaseName()
+                                   + QLatin1Char(' ') + safeFileName(entry.value(QStringLiteral("reason")).toString());
+        const QString destination = copyFolder + QLatin1Char('/') + name;
+        if (QFileInfo::exists(destination))
+            continue;
+        ensureDirectory(copyFolder);
+        writeStoredTreeAtomically(*m_contents, *manifest, destination);
+    }
+    return folder;
+}
+
+int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
+{
+    poll();
+    QSet<ContentHash> referenced;
+    QSet<ContentHash> manifests;
+    for (const auto& state : std::as_const(snapshot()->bundles)) {
+        for (const auto& version : state->versions)
+            manifests.insert(version.manifest);
+    }
+    // What the attic keeps is never collected, whatever became of its bundle.
+    QDirIterator attic(m_root + QStringLiteral("/attic"), {QStringLiteral("*.json")}, QDir::Files,
+                       QDirIterator::Subdirectories);
+    while (attic.hasNext()) {
+        const QString entry = attic.next();
+        std::optional<ContentHash> hash;
+        try {
+            hash = ContentHash::fromHex(QJsonDocument::fromJson(readWholeFile(entry, readLimits::atticEntry))
+                                            .object()
+                                            .value(QStringLiteral("manifest"))
+                                            .toString());
+        } catch (const Error&) {
+        }
+        if (!hash) {
+            m_log->event(QStringLiteral("Stored contents were not collected: unreadable attic entry ")
+                             + escapedForLog(entry),
+                         QStringLiteral("collectGarbage"), Logger::Level::warning);
+            return 0;
+        }
+        manifests.insert(*hash);
+    }
+    // Trees that versions share are read once; whatever they name is kept.
+    TreeReader reader(*m_contents, false);
+    QSet<ContentHash> visited;
+    for (const auto& hash : std::as_const(manifests)) {
+        try {
+            collectTreeReferences(reader, hash, visited, referenced);
+        } catch (const Error& error) {
+            m_log->event(QStringLiteral("Stored contents were not collected: ")
+                             + escapedForLog(error.localizedDescription()),
+                         QStringLiteral("collectGarbage"), Logger::Level::warning);
+            return 0;
+        }
+    }
+    return m_contents->collectGarbage(referenced, gracePeriod);
+}
+
+} // namespace vantrel
