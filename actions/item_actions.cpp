@@ -2,8 +2,8 @@
 
 #include "actions/file_importer.h"
 #include "actions/working_copy_in_use_alert.h"
+#include "desktop/desktop_launch.h"
 #include "engine/check_out_options.h"
-#include "engine/desktop_launch.h"
 #include "engine/team_bundle.h"
 #include "model/document.h"
 #include "model/strings.h"

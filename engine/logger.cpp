@@ -1,6 +1,6 @@
 #include "engine/logger.h"
 
-#include "engine/file_archiver.h"
+#include "desktop/file_archiver.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/shared_folders.h"
 
@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
-#include <QStandardPaths>
 #include <QStringList>
 
 #include <cerrno>
@@ -459,12 +458,6 @@ QString Logger::archive(const QString& appName, const Archiving& fileArchiver, c
     if (thrown)
         std::rethrow_exception(thrown);
     throw ArchiveError(failure);
-}
-
-QString Logger::downloadsFolder()
-{
-    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    return downloads.isEmpty() ? QDir::homePath() : downloads;
 }
 
 } // namespace vantrel

@@ -1,15 +1,16 @@
 #include "engine/team_bundle.h"
 
+#include "desktop/system_services.h"
 #include "engine/background_work.h"
-#include "engine/locks/client_lease.h"
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
-#include "engine/storage/fixed_length_files.h"
 #include "engine/journal/journal_files.h"
+#include "engine/locks/client_lease.h"
 #include "engine/share/reachability_probe.h"
 #include "engine/share/share_probe.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
+#include "engine/storage/fixed_length_files.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/read_limits.h"
@@ -17,7 +18,6 @@
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_snapshot.h"
-#include "engine/system_services.h"
 #include "engine/version_bundles.h"
 
 #include <QCoreApplication>

@@ -2,10 +2,10 @@
 
 #include "engine/versioning_service.h"
 
+#include "desktop/folder_users.h"
 #include "engine/check_in_base.h"
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
-#include "engine/folder_users.h"
 #include "engine/late_changes.h"
 #include "engine/share_outage.h"
 #include "engine/storage/atomic_file.h"

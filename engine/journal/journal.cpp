@@ -1,12 +1,12 @@
 #include "engine/journal/journal.h"
 
-#include "engine/storage/fixed_length_files.h"
+#include "desktop/user_identity.h"
 #include "engine/journal/journal_files.h"
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/fixed_length_files.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/shared_folders.h"
 #include "engine/storage/storage_error.h"
-#include "engine/user_identity.h"
 
 #include <QCoreApplication>
 

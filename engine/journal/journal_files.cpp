@@ -1,10 +1,10 @@
 #include "engine/journal/journal_files.h"
 
-#include "engine/json_coding.h"
 #include "engine/journal/json_scan.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/content_hash.h"
 #include "engine/storage/storage_error.h"
+#include "foundation/json_coding.h"
 
 #include <QDir>
 #include <QFileInfo>
