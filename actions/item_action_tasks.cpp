@@ -1,6 +1,6 @@
 #include "actions/item_action_tasks.h"
 
-#include "engine/desktop_launch.h"
+#include "desktop/desktop_launch.h"
 
 namespace vantrel::item_action {
 

@@ -2,7 +2,7 @@
 
 #include "actions/item_action_tasks.h"
 #include "actions/working_copy_in_use_alert.h"
-#include "engine/desktop_launch.h"
+#include "desktop/desktop_launch.h"
 #include "model/document.h"
 #include "model/strings.h"
 #include "model/text_format.h"

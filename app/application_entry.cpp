@@ -8,7 +8,8 @@
 #include "app/single_instance.h"
 #include "app/url_handler.h"
 #include "app/vantrel_model.h"
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
+#include "engine/document_application.h"
 #include "foundation/error.h"
 #include "open_team/team.h"
 #include "views/team/team_window.h"
@@ -91,7 +92,7 @@ int runApplication(QApplication& application, const QStringList& arguments)
     auto updater = std::make_shared<AppUpdater>(std::make_unique<updates::UpdateController>(updateSettings(
         appInfo, feedURL, [](const QString& line) { qWarning().noquote() << line; })));
     VantrelModel model(appInfo, updater, storage, std::make_shared<SystemFileManager>(),
-                       std::make_shared<SystemWorkspace>(),
+                       std::make_shared<SystemWorkspace>(fileKindOf),
                        {[&delegate] { delegate.requestQuit(); }, [&delegate] { delegate.requestRestart(); }});
     updater->updateController().start();
 

@@ -1,6 +1,6 @@
 #include "app/debug_menu.h"
 
-#include "engine/user_identity.h"
+#include "desktop/user_identity.h"
 #include "model/strings.h"
 
 #include <QAction>

@@ -1,8 +1,8 @@
 #include "app/menu_bar_controller.h"
 
 #include "app/debug_menu.h"
-#include "engine/file_archiver.h"
-#include "engine/system_services.h"
+#include "desktop/file_archiver.h"
+#include "desktop/system_services.h"
 #include "engine/team_bundle.h"
 #include "foundation/task_starter.h"
 #include "foundation/worker.h"

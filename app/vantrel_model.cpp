@@ -1,6 +1,6 @@
 #include "app/vantrel_model.h"
 
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "foundation/debouncer.h"
 #include "model/combine_latest_many.h"
 

@@ -1,12 +1,12 @@
 #include "bench/bench_support.h"
 
+#include "desktop/system_services.h"
+#include "desktop/user_identity.h"
 #include "engine/document_application.h"
 #include "engine/document_type.h"
 #include "engine/journal/journal.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/folder_tree.h"
-#include "engine/system_services.h"
-#include "engine/user_identity.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -10,16 +10,16 @@
 // Steps 1 and 2 run three times; the table shows the medians. See bench/README.md.
 
 #include "bench/bench_support.h"
+#include "desktop/system_services.h"
+#include "desktop/user_identity.h"
 #include "engine/document_application.h"
 #include "engine/document_type.h"
 #include "engine/journal/journal.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/statcache.h"
-#include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/team_state.h"
-#include "engine/user_identity.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"
 #include "support/sync_wait.h"

@@ -15,9 +15,9 @@
 // end of the input). CLOCK_MONOTONIC is the same for every process of a machine, so the times
 // of several clients can be compared.
 
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
+#include "desktop/user_identity.h"
 #include "engine/team_bundle.h"
-#include "engine/user_identity.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"
 #include "support/sync_wait.h"

@@ -13,7 +13,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/share_bench_newcomers.h"
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "support/child_process.h"

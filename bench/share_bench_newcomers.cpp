@@ -1,6 +1,6 @@
 #include "bench/share_bench_newcomers.h"
 
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "support/sync_wait.h"

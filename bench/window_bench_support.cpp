@@ -1,6 +1,6 @@
 #include "bench/window_bench_support.h"
 
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "model/collection.h"
 #include "model/document.h"
 #include "open_team/navigation_model.h"

@@ -1,7 +1,7 @@
 #include "engine/activity.h"
 
+#include "desktop/user_identity.h"
 #include "engine/team_bundle.h"
-#include "engine/user_identity.h"
 
 namespace vantrel {
 

@@ -1,10 +1,10 @@
 #include "engine/document_type.h"
 
-#include "engine/json_coding.h"
+#include "desktop/desktop_launch.h"
+#include "foundation/json_coding.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QMimeDatabase>
 
 #include <array>
 #include <limits>
@@ -251,15 +251,8 @@ QStringList DocumentType::mimeTypes() const
 {
     if (m_kind == Case::custom)
         return customDefinition()->isPackage ? QStringList{directoryMimeType} : QStringList();
-    if (m_kind == Case::unknown) {
-        if (extension().isEmpty())
-            return {};
-        // What the desktop's MIME database knows of the extension.
-        QStringList names;
-        for (const QMimeType& type : QMimeDatabase().mimeTypesForFileName(QStringLiteral("file.") + extension()))
-            names.append(type.name());
-        return names;
-    }
+    if (m_kind == Case::unknown)
+        return desktop::mimeTypesForExtension(extension());
     return toStringList(infoOf(m_kind).mimeTypes);
 }
 

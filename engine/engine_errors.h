@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/folder_users.h"
+#include "desktop/folder_users.h"
 #include "foundation/error.h"
 
 #include <QList>

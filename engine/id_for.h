@@ -1,6 +1,7 @@
 #pragma once
 
-#include "engine/json_coding.h"
+#include "foundation/json_coding.h"
+#include "foundation/uuid_text.h"
 
 #include <QHash>
 #include <QString>
@@ -10,11 +11,6 @@
 #include <optional>
 
 namespace vantrel {
-
-// Parses the 8-4-4-4-12 hexadecimal form of a UUID, in either case, without braces.
-std::optional<QUuid> parseUuidString(QStringView text);
-// The upper-case 8-4-4-4-12 form, as ids are written in links and stored files.
-QString uuidString(const QUuid& uuid);
 
 // The kinds of identified things, used only as tags of IdFor.
 class VersionBundle;

@@ -1,6 +1,6 @@
 #include "engine/late_changes.h"
 
-#include "engine/folder_users.h"
+#include "desktop/folder_users.h"
 #include "engine/logger.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/statcache.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/user_identity.h"
+#include "desktop/user_identity.h"
 
 #include <QString>
 
@@ -56,9 +56,6 @@ public:
     // The same, for callers that want nothing back: a failure is logged as an error and reported
     // as a warning; nothing is thrown.
     void archiveLogToDownloads(const QString& appName, const Archiving& fileArchiver, const QString& destination) const;
-
-    // The user's Downloads folder, or the home folder when there is none.
-    static QString downloadsFolder();
 
 private:
     QString archive(const QString& appName, const Archiving& fileArchiver, const QString& destination,

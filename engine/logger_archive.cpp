@@ -2,7 +2,7 @@
 
 #include "engine/logger.h"
 
-#include "engine/file_archiver.h"
+#include "desktop/file_archiver.h"
 #include "engine/logger_state.h"
 
 #include <QDateTime>
@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <exception>
@@ -124,12 +123,6 @@ QString Logger::archive(const QString& appName, const Archiving& fileArchiver, c
     if (thrown)
         std::rethrow_exception(thrown);
     throw ArchiveError(failure);
-}
-
-QString Logger::downloadsFolder()
-{
-    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    return downloads.isEmpty() ? QDir::homePath() : downloads;
 }
 
 } // namespace vantrel

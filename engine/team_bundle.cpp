@@ -15,7 +15,7 @@
 #include "engine/storage/shared_folders.h"
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "engine/version_bundles.h"
 
 #include <QCoreApplication>

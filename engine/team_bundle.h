@@ -10,7 +10,7 @@
 #include "engine/storage/content_store.h"
 #include "engine/storage/held_open.h"
 #include "engine/team_state.h"
-#include "engine/user_identity.h"
+#include "desktop/user_identity.h"
 #include "engine/version_bundle.h"
 #include "foundation/publisher.h"
 

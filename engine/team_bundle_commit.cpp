@@ -5,12 +5,12 @@
 #include "engine/team_bundle.h"
 
 #include "engine/journal/journal_files.h"
-#include "engine/json_coding.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"
 #include "engine/versioning_support.h"
+#include "foundation/json_coding.h"
 
 #include <algorithm>
 

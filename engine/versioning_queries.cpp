@@ -2,6 +2,7 @@
 
 #include "engine/versioning_service.h"
 
+#include "desktop/application_locator.h"
 #include "engine/engine_errors.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
@@ -130,7 +131,7 @@ DocumentApplication VersioningService::currentDocumentApplication() const
             // An application record we cannot read is no reason to refuse the item.
         }
     }
-    application.installed = ApplicationLocator::desktop().find(current->type);
+    application.installed = ApplicationLocator::desktop().find(current->type.mimeTypes());
     if (!application.name && application.installed)
         application.name = application.installed->name;
     return application;

@@ -2,7 +2,7 @@
 
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
-#include "engine/folder_users.h"
+#include "desktop/folder_users.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/folder_tree.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/json_coding.h"
+#include "foundation/json_coding.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -140,6 +140,27 @@ private Q_SLOTS:
         readLayers(root.filePath(QStringLiteral("bad.txt")), &problems);
         QCOMPARE(problems.size(), 1);
     }
+
+    // The desktop (the user, their folders and applications) sits on the foundation and under the
+    // engine: it may not reach up to team bundles, while the engine asks it freely.
+    void theDesktopSitsBetweenTheFoundationAndTheEngine()
+    {
+        QStringList problems;
+        const Layers layers = readLayers(QStringLiteral(VANTREL_SOURCE_DIR "/cmake/layers.txt"), &problems);
+        QCOMPARE(layers.value(QStringLiteral("desktop")),
+                 (QSet<QString>{QStringLiteral("desktop"), QStringLiteral("foundation")}));
+        QVERIFY(layers.value(QStringLiteral("engine")).contains(QStringLiteral("desktop")));
+
+        QTemporaryDir root;
+        write(root.filePath(QStringLiteral("desktop/user.cpp")),
+              "#include \"foundation/error.h\"\n#include \"engine/team_bundle.h\"\n");
+        write(root.filePath(QStringLiteral("engine/bundle.cpp")), "#include \"desktop/user.h\"\n");
+        write(root.filePath(QStringLiteral("tests/desktop/user_test.cpp")), "#include \"engine/id_for.h\"\n");
+        QCOMPARE(
+            upwardIncludes(root.path(), layers),
+            (QStringList{QStringLiteral("desktop/user.cpp:2: desktop may not include engine/team_bundle.h"),
+                         QStringLiteral("tests/desktop/user_test.cpp:1: desktop may not include engine/id_for.h")}));
+    }
 };
 
 QTEST_GUILESS_MAIN(LayeringTest)

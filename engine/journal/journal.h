@@ -1,10 +1,10 @@
 #pragma once
 
-#include "engine/journal/client_register.h"
+#include "desktop/user_identity.h"
 #include "engine/id_for.h"
+#include "engine/journal/client_register.h"
 #include "engine/journal/record_fields.h"
 #include "engine/journal/record_kind.h"
-#include "engine/user_identity.h"
 
 #include <QDateTime>
 #include <QHash>

@@ -9,7 +9,7 @@
 #include "engine/storage/read_limits.h"
 #include "engine/storage/shared_folders.h"
 #include "engine/storage/storage_error.h"
-#include "engine/user_identity.h"
+#include "desktop/user_identity.h"
 
 #include <QCoreApplication>
 #include <QFile>

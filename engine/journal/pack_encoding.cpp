@@ -3,7 +3,7 @@
 
 #include "engine/journal/journal_files.h"
 
-#include "engine/json_coding.h"
+#include "foundation/json_coding.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -4,7 +4,7 @@
 #include "engine/journal/journal_files.h"
 
 #include "engine/journal/json_scan.h"
-#include "engine/json_coding.h"
+#include "foundation/json_coding.h"
 #include "engine/storage/content_hash.h"
 
 #include <QJsonArray>

@@ -1,8 +1,8 @@
 #include "engine/locks/client_lease.h"
 
+#include "desktop/user_identity.h"
 #include "engine/engine_errors.h"
 #include "engine/storage/storage_error.h"
-#include "engine/user_identity.h"
 
 #include <QCoreApplication>
 #include <QDir>

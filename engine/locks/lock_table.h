@@ -1,8 +1,8 @@
 #pragma once
 
+#include "desktop/user_identity.h"
 #include "engine/check_out_options.h"
 #include "engine/id_for.h"
-#include "engine/user_identity.h"
 
 #include <QDateTime>
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "engine/storage/content_hash.h"
 
-#include "engine/json_coding.h"
+#include "foundation/json_coding.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>

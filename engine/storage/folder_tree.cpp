@@ -1,10 +1,10 @@
 #include "engine/storage/folder_tree.h"
 
-#include "engine/json_coding.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/parallel_jobs.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/tree_cache.h"
+#include "foundation/json_coding.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

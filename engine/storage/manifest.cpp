@@ -1,6 +1,6 @@
 #include "engine/storage/manifest.h"
 
-#include "engine/json_coding.h"
+#include "foundation/json_coding.h"
 
 namespace vantrel {
 

@@ -12,8 +12,8 @@
 // Exit status: 0 when every step ran, 1 when the team bundle or the library could not be opened
 // or checked out, 2 on bad arguments.
 
+#include "desktop/system_services.h"
 #include "engine/engine_errors.h"
-#include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "foundation/error.h"

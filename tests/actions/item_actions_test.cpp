@@ -4,7 +4,7 @@
 #include "actions/alert_models.h"
 #include "actions/file_importer.h"
 #include "actions/item_actions.h"
-#include "engine/desktop_launch.h"
+#include "desktop/desktop_launch.h"
 #include "engine/version_bundles.h"
 #include "model/collections.h"
 #include "model/strings.h"

@@ -5,7 +5,7 @@
 
 #include "app/debug_menu.h"
 #include "app/vantrel_model.h"
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 
 #include <QAction>
 #include <QApplication>

@@ -4,7 +4,7 @@
 
 #include "app/crash_reporter.h"
 #include "app/vantrel_model.h"
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "envelope_server.h"
 #include "model/key_value_storage.h"
 #include "model/strings.h"

@@ -6,7 +6,7 @@
 #include "app/onboarding_scene.h"
 #include "app/support/main_window_shell.h"
 #include "design/dark_theme.h"
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "engine/team_bundle.h"
 #include "model/key_value_storage.h"
 #include "model/strings.h"

@@ -3,7 +3,7 @@
 
 #include "app/debug_menu.h"
 #include "app/menu_bar_controller.h"
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "model/strings.h"
 #include "model/support/item_test_support.h"
 #include "open_team/team_setup.h"

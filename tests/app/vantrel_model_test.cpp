@@ -6,7 +6,7 @@
 #include "app/vantrel_model.h"
 #include "design/dark_theme.h"
 #include "design/ribbon_view.h"
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "engine/team_bundle.h"
 #include "model/key_value_storage.h"
 #include "packages/updates/feed_server.h"

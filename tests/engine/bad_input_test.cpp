@@ -1,10 +1,10 @@
 // Bad input and broken storage: every case ends in a clear error, and the team bundle is left as
 // it was (same bundles, same journal files, every version exporting the same bytes).
 
+#include "desktop/system_services.h"
 #include "engine/engine_errors.h"
 #include "engine/storage/content_hash.h"
 #include "engine/storage/storage_error.h"
-#include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"

@@ -7,7 +7,7 @@
 //
 // Exit status: 0 when the operation is complete, 1 when it failed, 2 on bad arguments.
 
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "foundation/error.h"

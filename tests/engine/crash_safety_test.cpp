@@ -2,11 +2,11 @@
 // check-in, and reads the team bundle afterwards as another client: the previous state must be
 // intact, and the change must be either absent or complete.
 
+#include "desktop/system_services.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"
-#include "engine/system_services.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"
 #include "foundation/error.h"

@@ -1,6 +1,8 @@
+#include "desktop/application_locator.h"
+#include "desktop/system_services.h"
 #include "engine/document_application.h"
 #include "engine/document_type.h"
-#include "engine/json_coding.h"
+#include "foundation/json_coding.h"
 
 #include <QDir>
 #include <QFile>
@@ -282,51 +284,31 @@ private Q_SLOTS:
 
         ApplicationLocator locator({user, system});
         // The user's entry hides the system's one with the same id.
-        const auto kdenlive = locator.find(DocumentType::kdenliveProject());
+        const auto kdenlive = locator.find(DocumentType::kdenliveProject().mimeTypes());
         QVERIFY(kdenlive);
         QCOMPARE(kdenlive->name, QStringLiteral("Kdenlive Nightly"));
         QCOMPARE(kdenlive->version, std::optional<QString>(QStringLiteral("24.12.0")));
         QCOMPARE(kdenlive->desktopEntryId, QStringLiteral("org.kde.kdenlive.desktop"));
         // A hidden entry of the user removes the system's entry; a hidden system entry counts for nothing.
-        QCOMPARE(locator.find(DocumentType::blenderProject()), std::nullopt);
+        QCOMPARE(locator.find(DocumentType::blenderProject().mimeTypes()), std::nullopt);
         // application/x-subrip is matched before text/x-ssa by the order of the type's MIME types.
-        const auto subtitles = locator.find(DocumentType::subtitles());
+        const auto subtitles = locator.find(DocumentType::subtitles().mimeTypes());
         QVERIFY(subtitles);
         QCOMPARE(subtitles->desktopEntryId, QStringLiteral("subs-editor.desktop"));
         QCOMPARE(subtitles->version, std::nullopt);
-        QCOMPARE(locator.find(DocumentType::library())->name, QStringLiteral("Files"));
+        QCOMPARE(locator.find(DocumentType::library().mimeTypes())->name, QStringLiteral("Files"));
         // Links and keys outside [Desktop Entry] do not count.
-        QCOMPARE(locator.find(DocumentType::pdfDocument()), std::nullopt);
-        QCOMPARE(locator.find(DocumentType::custom(storyboard(std::nullopt)))->name, QStringLiteral("Files"));
-        QCOMPARE(locator.find(DocumentType::unknown(QString())), std::nullopt);
+        QCOMPARE(locator.find(DocumentType::pdfDocument().mimeTypes()), std::nullopt);
+        QCOMPARE(locator.find(DocumentType::custom(storyboard(std::nullopt)).mimeTypes())->name,
+                 QStringLiteral("Files"));
+        QCOMPARE(locator.find(DocumentType::unknown(QString()).mimeTypes()), std::nullopt);
 
         // Results are kept until reload().
         QVERIFY(QFile::remove(user + QStringLiteral("/org.kde.kdenlive.desktop")));
-        QCOMPARE(locator.find(DocumentType::kdenliveProject())->name, QStringLiteral("Kdenlive Nightly"));
+        QCOMPARE(locator.find(DocumentType::kdenliveProject().mimeTypes())->name, QStringLiteral("Kdenlive Nightly"));
         locator.reload();
-        QCOMPARE(locator.find(DocumentType::kdenliveProject())->version,
+        QCOMPARE(locator.find(DocumentType::kdenliveProject().mimeTypes())->version,
                  std::optional<QString>(QStringLiteral("23.08.4")));
-    }
-
-    void standardFoldersFollowTheXdgVariables()
-    {
-        const QByteArray home = qgetenv("XDG_DATA_HOME");
-        const QByteArray dirs = qgetenv("XDG_DATA_DIRS");
-        qputenv("XDG_DATA_HOME", "/data/home");
-        qputenv("XDG_DATA_DIRS", "/opt/share:relative/share::/usr/share/");
-        const QStringList set = ApplicationLocator::standardApplicationFolders();
-        qputenv("XDG_DATA_HOME", "");
-        qputenv("XDG_DATA_DIRS", "");
-        const QStringList unset = ApplicationLocator::standardApplicationFolders();
-        const auto restore = [](const char* name, const QByteArray& value) {
-            value.isNull() ? qunsetenv(name) : qputenv(name, value);
-        };
-        restore("XDG_DATA_HOME", home);
-        restore("XDG_DATA_DIRS", dirs);
-
-        QCOMPARE(set, (QStringList{"/data/home/applications", "/opt/share/applications", "/usr/share/applications"}));
-        QCOMPARE(unset, (QStringList{QDir::homePath() + "/.local/share/applications", "/usr/local/share/applications",
-                                     "/usr/share/applications"}));
     }
 
     void writerVersionsReadFromTheStartOfTheFile()
@@ -387,6 +369,19 @@ private Q_SLOTS:
 
         QCOMPARE(readWriterVersion(kdenlive, root.filePath("missing.kdenlive")), std::nullopt);
         QCOMPARE(readWriterVersion(kdenlive, root.path()), std::nullopt);
+    }
+
+    void theDesktopOpensAFileAsItsTypeSays()
+    {
+        const FileKind project = fileKindOf(QStringLiteral("/work/Cut.KDENLIVE"));
+        QVERIFY(project.known);
+        QCOMPARE(project.mimeTypes, QStringList{QStringLiteral("application/x-kdenlive")});
+        const FileKind library = fileKindOf(QStringLiteral("/work/Trip.videolibrary/"));
+        QVERIFY(library.known);
+        QCOMPARE(library.mimeTypes, QStringList{QStringLiteral("inode/directory")});
+        // What the table does not know, the desktop recognises by the file's name and contents.
+        QVERIFY(!fileKindOf(QStringLiteral("/work/notes")).known);
+        QVERIFY(!fileKindOf(QStringLiteral("/work/Cut.kdenlive.part")).known);
     }
 };
 

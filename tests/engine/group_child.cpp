@@ -13,8 +13,8 @@
 //
 // Exit status: 0 when the steps ran, 1 when the team bundle could not be opened, 2 on bad arguments.
 
+#include "desktop/system_services.h"
 #include "engine/storage/storage_error.h"
-#include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "foundation/error.h"

@@ -3,8 +3,8 @@
 // made, and a user outside the group opens it for reading and is told why. The part with other
 // users runs them as real processes, so it needs root; the modes alone are checked as anybody.
 
+#include "desktop/system_services.h"
 #include "engine/storage/shared_folders.h"
-#include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "support/engine_test_support.h"

@@ -3,13 +3,13 @@
 // clearly or reports and skips the file, writes nothing outside the bundle and its destination, and
 // neither blocks (an alarm ends the run) nor reads without bound (file size and memory are limited).
 
+#include "desktop/system_services.h"
 #include "engine/engine_errors.h"
 #include "engine/logger.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"
-#include "engine/system_services.h"
 #include "engine/version_bundles.h"
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"

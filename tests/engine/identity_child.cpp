@@ -7,10 +7,10 @@
 //       Opens the team bundle as this installation (or as <client id>), prints "open <client id>"
 //       and keeps it open until its standard input ends; or prints "error <clientInUse|other> <why>".
 
+#include "desktop/system_services.h"
+#include "desktop/user_identity.h"
 #include "engine/engine_errors.h"
-#include "engine/system_services.h"
 #include "engine/team_bundle.h"
-#include "engine/user_identity.h"
 
 #include <QCoreApplication>
 

@@ -9,8 +9,8 @@
 // crash-after-pack it stops dead right after its first pack is written, before the records the
 // pack holds are removed. Exit status: 0 when every record was written, 2 on bad arguments.
 
+#include "desktop/user_identity.h"
 #include "engine/journal/journal.h"
-#include "engine/user_identity.h"
 
 #include <QCoreApplication>
 #include <QStringList>

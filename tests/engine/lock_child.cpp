@@ -41,9 +41,9 @@
 //
 // Exit status: 0 when a result was printed, 1 when the client could not be opened, 2 on bad arguments.
 
+#include "desktop/system_services.h"
 #include "engine/engine_errors.h"
 #include "engine/storage/storage_error.h"
-#include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "foundation/error.h"

@@ -1,4 +1,4 @@
-#include "engine/file_archiver.h"
+#include "desktop/file_archiver.h"
 #include "engine/logger.h"
 #include "support/engine_test_support.h"
 

@@ -1,5 +1,5 @@
+#include "desktop/system_services.h"
 #include "engine/storage/change_watcher.h"
-#include "engine/system_services.h"
 #include "support/engine_test_support.h"
 #include "support/service_steps.h"
 #include "support/sshfs_share.h"

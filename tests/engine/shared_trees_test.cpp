@@ -1,11 +1,11 @@
 // Versions that share folder trees: what a new version writes to the team bundle, what garbage
 // collection keeps, and trees crafted by a hostile teammate.
 
-#include "engine/json_coding.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/storage_error.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_support.h"
+#include "foundation/json_coding.h"
 #include "support/engine_test_support.h"
 #include "support/service_steps.h"
 #include "support/sync_wait.h"

@@ -1,6 +1,6 @@
+#include "desktop/system_services.h"
 #include "engine/engine_errors.h"
 #include "engine/storage/storage_error.h"
-#include "engine/system_services.h"
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"
 #include "support/engine_test_support.h"

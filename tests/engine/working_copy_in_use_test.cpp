@@ -1,6 +1,6 @@
+#include "desktop/folder_users.h"
+#include "desktop/launched_applications.h"
 #include "engine/engine_errors.h"
-#include "engine/folder_users.h"
-#include "engine/launched_applications.h"
 #include "engine/versioning_service.h"
 #include "support/child_process.h"
 #include "support/engine_test_support.h"

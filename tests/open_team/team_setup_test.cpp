@@ -1,8 +1,8 @@
 // The team setup over real team bundles: restoring at start, opening and creating, the close
 // check of the open team, the stored path, the alerts' log, and requests that overtake each other.
 
+#include "desktop/system_services.h"
 #include "engine/storage/folder_access.h"
-#include "engine/system_services.h"
 #include "model/container_operations.h"
 #include "model/strings.h"
 #include "model/support/item_test_support.h"

@@ -4,7 +4,7 @@
 // engine on disk, for the tests of the application shell and the pictures of the README.
 
 #include "app/main_window.h"
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "engine/team_bundle.h"
 #include "model/key_value_storage.h"
 #include "open_team/team_setup.h"

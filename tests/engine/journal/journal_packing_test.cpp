@@ -3,18 +3,18 @@
 // once, whatever mix of packs (older full ones included) and single records a folder holds; a
 // writer killed while packing (a child process) loses nothing.
 
+#include "desktop/user_identity.h"
 #include "engine/journal/journal.h"
 #include "engine/journal/journal_files.h"
-#include "engine/user_identity.h"
 #include "support/engine_test_support.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QSemaphore>
 #include <QThread>
 
 #include <algorithm>

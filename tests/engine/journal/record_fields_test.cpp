@@ -2,11 +2,11 @@
 // same values, the fields of every kind of change read back as written (alone and packed), and a
 // record whose checked bytes are no valid record is reported without holding up the others.
 
+#include "desktop/user_identity.h"
 #include "engine/journal/journal.h"
 #include "engine/journal/journal_files.h"
 #include "engine/journal/json_scan.h"
 #include "engine/storage/content_hash.h"
-#include "engine/user_identity.h"
 #include "support/engine_test_support.h"
 
 #include <QDir>

@@ -1,12 +1,12 @@
 // Versions stored as trees of folder trees: the stored text, what reading a tree accepts, and
 // what a new version built on another one reads and writes.
 
-#include "engine/json_coding.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_snapshot.h"
+#include "foundation/json_coding.h"
 
 #include "engine/support/engine_test_support.h"
 

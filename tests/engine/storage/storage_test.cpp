@@ -1,4 +1,3 @@
-#include "engine/json_coding.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/folder_tree.h"
@@ -7,6 +6,7 @@
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_snapshot.h"
+#include "foundation/json_coding.h"
 
 #include "engine/support/engine_test_support.h"
 

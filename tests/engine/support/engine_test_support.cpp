@@ -1,7 +1,7 @@
 #include "support/engine_test_support.h"
 
+#include "desktop/system_services.h"
 #include "engine/storage/folder_tree.h"
-#include "engine/system_services.h"
 #include "support/sync_wait.h"
 
 #include <QDir>
@@ -95,35 +95,6 @@ QMap<QString, QByteArray> describeTree(const QString& root)
         }
     }
     return tree;
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(path));
-    file.write(content);
-}
-
-QByteArray contentOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void plantLink(const QString& path, const QString& target)
-{
-    QFile::remove(path);
-    if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()) != 0)
-        qFatal("cannot link %s", qPrintable(path));
-}
-
-void plantFifo(const QString& path)
-{
-    QFile::remove(path);
-    if (::mkfifo(QFile::encodeName(path).constData(), 0644) != 0)
-        qFatal("cannot make the FIFO %s", qPrintable(path));
 }
 
 void setAge(const QString& path, qint64 seconds)

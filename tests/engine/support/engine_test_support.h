@@ -1,9 +1,10 @@
 #pragma once
 
+#include "desktop/system_services.h"
 #include "engine/storage/content_store.h"
-#include "engine/system_services.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
+#include "support/test_files.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -38,13 +39,6 @@ private:
 // "dir" for folders, "-> target" for links, "special" for pipes and sockets, with "+x" for
 // executables).
 QMap<QString, QByteArray> describeTree(const QString& root);
-void writeFile(const QString& path, const QByteArray& content);
-QByteArray contentOf(const QString& path); // empty when it can't be read
-
-// What a hostile teammate plants: whatever is at `path` replaced by a symbolic link to `target`,
-// or by a FIFO.
-void plantLink(const QString& path, const QString& target);
-void plantFifo(const QString& path);
 // Sets the modification time of `path` `seconds` back.
 void setAge(const QString& path, qint64 seconds);
 // `<journal>/<client>/<seq>.json`.

@@ -1,6 +1,6 @@
 #include "support/lock_harness.h"
 
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"
 

@@ -1,6 +1,6 @@
 #include "support/sshfs_team.h"
 
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "support/engine_test_support.h"
 #include "support/sync_wait.h"
 

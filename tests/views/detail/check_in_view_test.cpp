@@ -7,8 +7,8 @@
 
 #include "actions/selected_item_commands.h"
 #include "design/dark_theme.h"
-#include "engine/desktop_launch.h"
-#include "engine/launched_applications.h"
+#include "desktop/desktop_launch.h"
+#include "desktop/launched_applications.h"
 #include "model/strings.h"
 #include "views/detail/check_in_view.h"
 #include "views/presenters/alert_box.h"

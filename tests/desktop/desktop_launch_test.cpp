@@ -1,14 +1,15 @@
 // The desktop's applications in a desktop of the test's own (XDG folders with fake desktop
 // entries, a mimeapps.list and a MIME subclass), launched as real processes.
 
-#include "engine/desktop_launch.h"
-#include "engine/document_application.h"
-#include "engine/launched_applications.h"
-#include "engine/system_services.h"
+#include "desktop/application_locator.h"
+#include "desktop/desktop_launch.h"
+#include "desktop/launched_applications.h"
+#include "desktop/system_services.h"
 #include "support/sync_wait.h"
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,6 +36,26 @@ QByteArray entry(const char* name, const QString& exec, const char* mimeTypes, c
 {
     return QByteArray("[Desktop Entry]\nType=Application\nName=") + name + "\nExec=" + exec.toUtf8()
            + " %f\nMimeType=" + mimeTypes + "\n" + extra;
+}
+
+// The MIME types the program's table of document types gives files of these extensions.
+QStringList mimeTypesOf(const QString& extension)
+{
+    static const QHash<QString, QStringList> known{
+        {QStringLiteral("pdf"), {QStringLiteral("application/pdf")}},
+        {QStringLiteral("srt"),
+         {QStringLiteral("application/x-subrip"), QStringLiteral("text/x-ssa"), QStringLiteral("text/vtt")}},
+        {QStringLiteral("kdenlive"), {QStringLiteral("application/x-kdenlive")}},
+        {QStringLiteral("ardour"), {QStringLiteral("application/x-ardour")}},
+        {QStringLiteral("blend"), {QStringLiteral("application/x-blender")}},
+    };
+    return known.value(extension);
+}
+
+FileKind kindOf(const QString& path)
+{
+    const QStringList mimeTypes = mimeTypesOf(QFileInfo(path).suffix());
+    return {mimeTypes, !mimeTypes.isEmpty()};
 }
 
 std::optional<LaunchError> failureOf(QCoro::Task<> task)
@@ -94,17 +115,17 @@ private Q_SLOTS:
     void theUsersDefaultsComeBeforeTheEntriesAlone()
     {
         ApplicationLocator locator;
-        QCOMPARE(locator.find(DocumentType::pdfDocument())->name, QStringLiteral("Evince"));
+        QCOMPARE(locator.find(mimeTypesOf(QStringLiteral("pdf")))->name, QStringLiteral("Evince"));
         // The default text editor opens subtitles, though no entry names a subtitle type.
-        QCOMPARE(locator.find(DocumentType::subtitles())->desktopEntryId, QStringLiteral("mousepad.desktop"));
+        QCOMPARE(locator.find(mimeTypesOf(QStringLiteral("srt")))->desktopEntryId, QStringLiteral("mousepad.desktop"));
         // Without a default, the application whose entry lists the type; its record as before.
-        QCOMPARE(locator.find(DocumentType::kdenliveProject()),
+        QCOMPARE(locator.find(mimeTypesOf(QStringLiteral("kdenlive"))),
                  (std::optional<InstalledApplication>(InstalledApplication{
                      QStringLiteral("Recorder"), QStringLiteral("24.02.1"), QStringLiteral("recorder.desktop")})));
-        QCOMPARE(locator.find(DocumentType::ardourSession()), std::nullopt);
+        QCOMPARE(locator.find(mimeTypesOf(QStringLiteral("ardour"))), std::nullopt);
         // A locator given its own folders reads only those, as before.
         const auto own =
-            ApplicationLocator({path(QStringLiteral("home/applications"))}).find(DocumentType::pdfDocument());
+            ApplicationLocator({path(QStringLiteral("home/applications"))}).find(mimeTypesOf(QStringLiteral("pdf")));
         QCOMPARE(own->name, QStringLiteral("Okular"));
     }
 
@@ -112,7 +133,7 @@ private Q_SLOTS:
     {
         const QString working = path(QStringLiteral("working/Cut.kdenlive"));
         writeFile(working, "<mlt/>");
-        SystemWorkspace desktop;
+        SystemWorkspace desktop(kindOf);
         syncWait(desktop.open(QUrl::fromLocalFile(working)));
 
         const auto launches = LaunchedApplications::shared().runningInside(path(QStringLiteral("working")));
@@ -134,7 +155,7 @@ private Q_SLOTS:
 
     void whatDoesNotOpenSaysWhy()
     {
-        SystemWorkspace desktop;
+        SystemWorkspace desktop(kindOf);
         const QString blend = path(QStringLiteral("working/Scene.blend"));
         writeFile(blend, "BLENDER");
         const auto exited = failureOf(desktop.open(QUrl::fromLocalFile(blend)));
@@ -190,7 +211,7 @@ private Q_SLOTS:
         const QString subtitles = path(QStringLiteral("working/Cut.srt"));
         writeFile(subtitles, "1\n00:00:01,000 --> 00:00:02,000\nHello\n");
         QFile told(path(QStringLiteral("told")));
-        SystemWorkspace desktop;
+        SystemWorkspace desktop(kindOf);
 
         choose("one.desktop");
         syncWait(desktop.open(QUrl::fromLocalFile(subtitles)));

@@ -1,8 +1,7 @@
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 
-#include "engine/document_type.h"
-#include "engine/launched_applications.h"
-#include "engine/logger.h"
+#include "desktop/application_locator.h"
+#include "desktop/launched_applications.h"
 
 #include <QCoroProcess>
 #include <QDir>
@@ -22,6 +21,13 @@ QString vantrelFolderIn(QStandardPaths::StandardLocation location, const QString
 {
     const QString base = QStandardPaths::writableLocation(location);
     return (base.isEmpty() ? QDir::homePath() + fallback : base) + QStringLiteral("/Vantrel");
+}
+
+// The user's Downloads folder, or the home folder when there is none.
+QString systemDownloadsFolder()
+{
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return downloads.isEmpty() ? QDir::homePath() : downloads;
 }
 
 // Asks the desktop's file manager to show `itemPath` selected; true when one took the call.
@@ -59,7 +65,7 @@ QCoro::Task<bool> fileManagerShows(QString itemPath)
 SystemFileManager::SystemFileManager()
     : SystemFileManager(vantrelFolderIn(QStandardPaths::GenericDataLocation, QStringLiteral("/.local/share")),
                         vantrelFolderIn(QStandardPaths::GenericCacheLocation, QStringLiteral("/.cache")),
-                        Logger::downloadsFolder())
+                        systemDownloadsFolder())
 {
 }
 
@@ -85,6 +91,8 @@ QString SystemFileManager::downloadsFolder() const
 
 WorkspaceInterfacing::~WorkspaceInterfacing() = default;
 
+SystemWorkspace::SystemWorkspace(std::function<FileKind(const QString& path)> kindOf) : m_kindOf(std::move(kindOf)) {}
+
 QCoro::Task<> SystemWorkspace::open(QUrl url)
 {
     QString path;
@@ -102,9 +110,9 @@ QCoro::Task<> SystemWorkspace::open(QUrl url)
         // the type table does not know (a plain folder, a file of another kind) the desktop
         // recognises by its name and contents. Asked afresh: the user may have chosen another
         // default application (xdg-mime, a file manager's Open With) since it was last asked.
-        const DocumentType type = DocumentType::forPath(path);
-        application = ApplicationLocator::desktop().findAfresh(type);
-        if (!application && type.kind() == DocumentType::Case::unknown)
+        const FileKind kind = m_kindOf(path);
+        application = ApplicationLocator::desktop().findAfresh(kind.mimeTypes);
+        if (!application && !kind.known)
             application = desktop::defaultApplication({desktop::contentType(path)});
     } else {
         target = url.toDisplayString();

@@ -1,12 +1,17 @@
+// The user's folders and the desktop as the program asks them: opening files and addresses,
+// showing a file in the file manager.
+
 #pragma once
 
-#include "engine/desktop_launch.h"
+#include "desktop/desktop_launch.h"
 
 #include <QCoroTask>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 
 namespace vantrel {
@@ -40,6 +45,14 @@ private:
     QString m_downloadsFolder;
 };
 
+// What a file is to be opened as: the MIME types of its kind, best first, and whether the program
+// knows that kind. When it does not, and nothing opens those types, the desktop looks at the
+// file's name and contents itself.
+struct FileKind {
+    QStringList mimeTypes;
+    bool known = false;
+};
+
 // What the engine asks of the desktop.
 class WorkspaceInterfacing {
 public:
@@ -57,13 +70,19 @@ public:
 // the file manager's answer on that thread's event loop, without blocking it.
 class SystemWorkspace final : public WorkspaceInterfacing {
 public:
-    // A local file or folder opens in the application the desktop chooses for its type (see
+    // `kindOf` tells what a local file is (the program's table of document types).
+    explicit SystemWorkspace(std::function<FileKind(const QString& path)> kindOf);
+
+    // A local file or folder opens in the application the desktop chooses for its kind (see
     // ApplicationLocator), started detached on its path; each start is remembered in
     // LaunchedApplications::shared(). Other addresses open in the application for their scheme.
     QCoro::Task<> open(QUrl url) override;
     // Asks the file manager through org.freedesktop.FileManager1.ShowItems; when that fails or
     // cannot be asked, opens the containing folder instead.
     QCoro::Task<> revealInFileManager(QString path) override;
+
+private:
+    std::function<FileKind(const QString& path)> m_kindOf;
 };
 
 // Records what was asked of it, for tests.

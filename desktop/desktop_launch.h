@@ -4,7 +4,7 @@
 // (mimeapps.list), the desktop entries and the MIME database are read as the desktop reads them.
 // No GLib type appears here.
 
-#include "engine/document_application.h"
+#include "desktop/installed_application.h"
 #include "foundation/error.h"
 
 #include <QCoroTask>
@@ -46,6 +46,9 @@ std::optional<InstalledApplication> defaultApplication(const QStringList& mimeTy
 std::optional<InstalledApplication> defaultApplicationForScheme(const QString& scheme);
 // The MIME type the desktop gives the file or folder at `path`, from its name and contents.
 QString contentType(const QString& path);
+// The MIME types the desktop's database gives files whose name ends in `extension` (without the
+// dot), best first; none for "".
+QStringList mimeTypesForExtension(const QString& extension);
 
 // Starts the application of desktop entry `desktopEntryId` on `uri`, in a session of its own so
 // that it outlives this program and no terminal signal reaches it. Returns the process id, or 0

@@ -1,7 +1,6 @@
-#include "engine/folder_users.h"
+#include "desktop/folder_users.h"
 
-#include "engine/launched_applications.h"
-#include "engine/storage/atomic_file.h"
+#include "desktop/launched_applications.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -34,11 +33,26 @@ constexpr qsizetype desktopEntryLimit = 64 * 1024;
 // The kernel cuts a process name to this many characters.
 constexpr qsizetype processNameLength = 15;
 
-using posix::UniqueFd;
+// A descriptor closed when it goes out of scope.
+class ClosingFd {
+public:
+    explicit ClosingFd(int fd) : m_fd(fd) {}
+    ClosingFd(const ClosingFd&) = delete;
+    ClosingFd& operator=(const ClosingFd&) = delete;
+    ~ClosingFd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
 
 QByteArray readAt(int folder, const char* name, qsizetype limit)
 {
-    const UniqueFd file(::openat(folder, name, O_RDONLY | O_CLOEXEC));
+    const ClosingFd file(::openat(folder, name, O_RDONLY | O_CLOEXEC));
     QByteArray content;
     if (file.get() < 0)
         return content;
@@ -280,7 +294,7 @@ QHash<QString, QString> desktopEntryNames()
 // How people know the process `pid`: the desktop entry running its program, else its name.
 QString processName(qint64 pid, const QHash<QString, QString>& entries)
 {
-    const UniqueFd process(
+    const ClosingFd process(
         ::open(QByteArray("/proc/" + QByteArray::number(pid)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const QString executable = baseName(linkAt(process.get(), "exe"));
     const QString started = baseName(readAt(process.get(), "cmdline", commandLineLimit).split('\0').first());
@@ -324,7 +338,7 @@ QList<FolderUser> processesUsingFolder(const QString& folder)
             if (!isNumber || pid == self
                 || std::any_of(users.begin(), users.end(), [pid](const FolderUser& user) { return user.pid == pid; }))
                 continue;
-            const UniqueFd process(::openat(::dirfd(proc), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            const ClosingFd process(::openat(::dirfd(proc), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             if (process.get() >= 0 && uses(process.get(), target))
                 found.append(pid);
         }

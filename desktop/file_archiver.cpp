@@ -1,4 +1,4 @@
-#include "engine/file_archiver.h"
+#include "desktop/file_archiver.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "engine/id_for.h"
-#include "engine/user_identity.h"
-#include "support/engine_test_support.h"
+#include "desktop/user_identity.h"
+#include "foundation/uuid_text.h"
+#include "support/test_files.h"
 
 #include <QCryptographicHash>
 #include <QDir>

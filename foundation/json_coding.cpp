@@ -1,4 +1,4 @@
-#include "engine/json_coding.h"
+#include "foundation/json_coding.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

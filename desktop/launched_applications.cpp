@@ -1,4 +1,4 @@
-#include "engine/launched_applications.h"
+#include "desktop/launched_applications.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,6 @@
-#include "engine/id_for.h"
+// Reading and writing the hyphenated text form of UUIDs.
+
+#include "foundation/uuid_text.h"
 
 namespace vantrel {
 

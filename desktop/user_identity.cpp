@@ -1,6 +1,6 @@
-#include "engine/user_identity.h"
+#include "desktop/user_identity.h"
 
-#include "engine/id_for.h"
+#include "foundation/uuid_text.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,7 +1,8 @@
-#include "engine/desktop_launch.h"
+#include "desktop/desktop_launch.h"
 
 #include <QCoreApplication>
 #include <QCoroSignal>
+#include <QMimeDatabase>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -224,6 +225,16 @@ QString contentType(const QString& path)
     const QString result = fromUtf8(mimeType);
     g_free(mimeType);
     return result;
+}
+
+QStringList mimeTypesForExtension(const QString& extension)
+{
+    QStringList names;
+    if (extension.isEmpty())
+        return names;
+    for (const QMimeType& type : QMimeDatabase().mimeTypesForFileName(QStringLiteral("file.") + extension))
+        names.append(type.name());
+    return names;
 }
 
 qint64 launch(const QString& desktopEntryId, const QString& uri, const QString& target, const QString& applicationName)
