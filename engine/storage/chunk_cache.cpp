@@ -225,10 +225,13 @@ void ChunkCache::keep(const ContentHash& hash, QByteArrayView bytes)
     if (bytes.size() > largestEntry)
         return;
     const QString path = entryPath(hash);
+    const QByteArray native = QFile::encodeName(path);
     struct stat status {};
-    if (::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode)
-        && status.st_size == bytes.size())
-        return; // kept already; take() checks it
+    if (::lstat(native.constData(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size == bytes.size()) {
+        // Kept already (take() checks it): used now all the same.
+        ::utimensat(AT_FDCWD, native.constData(), nullptr, AT_SYMLINK_NOFOLLOW);
+        return;
+    }
     if (writeEntry(path, bytes))
         added(bytes.size());
 }
