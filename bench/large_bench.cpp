@@ -27,8 +27,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace vantrel::bench::large {
@@ -247,14 +249,32 @@ int run(const QStringList& arguments)
     note(QStringLiteral("generating the files in %1").arg(sources));
     generateFiles(sources, {{QStringLiteral("Large.blend"), settings.largeBytes}}, dataSeed);
     Results results;
-    if (settings.local) {
+    // A part that fails is reported as not measured; the others still are.
+    QStringList failures;
+    const auto attempt = [&](const char* part, bool& wanted, const std::function<void()>& measure) {
+        if (!wanted)
+            return;
+        try {
+            measure();
+        } catch (const std::exception& error) {
+            wanted = false;
+            struct statvfs space {};
+            const qint64 free = ::statvfs(QFile::encodeName(settings.work).constData(), &space) == 0
+                                    ? qint64(space.f_bavail) * qint64(space.f_frsize)
+                                    : -1;
+            failures << QStringLiteral("%1: %2 (%3 free on the disk then)")
+                            .arg(QLatin1String(part), QString::fromUtf8(error.what()), miB(double(free)));
+            note(failures.last());
+        }
+    };
+    attempt("local disk", settings.local, [&] {
         const QString folder = settings.work + QStringLiteral("/place");
         QDir().mkpath(folder);
         results.local = measurePlace({QStringLiteral("local disk"), folder, QString(), folder}, settings,
                                      sources + QStringLiteral("/Large.blend"), clients, cache);
         removeTree(folder);
-    }
-    if (settings.share) {
+    });
+    attempt("sshfs share", settings.share, [&] {
         testing::SshfsShare share(settings.work);
         const QString one = share.mount(QStringLiteral("one"));
         const QString two = one.isEmpty() ? QString() : share.mount(QStringLiteral("two"));
@@ -263,8 +283,9 @@ int run(const QStringList& arguments)
         results.share = measurePlace({QStringLiteral("sshfs share"), one, two, share.exportFolder()}, settings,
                                      sources + QStringLiteral("/Large.blend"), clients, cache);
         share.stop();
-    }
-    if (settings.smaller) {
+    });
+    removeTree(settings.work + QStringLiteral("/place"));
+    attempt("smaller files", settings.smaller, [&] {
         generateFiles(sources, {{QStringLiteral("Medium.blend"), mediumBytes}}, dataSeed ^ 0x200ULL);
         generateFiles(sources + QStringLiteral("/Package.prproj"), planPackage(), dataSeed ^ 0x2001ULL);
         note(QStringLiteral("growth of the 200 MiB file"));
@@ -272,7 +293,7 @@ int run(const QStringList& arguments)
         note(QStringLiteral("growth of the package"));
         results.package =
             measureGrowth(sources + QStringLiteral("/Package.prproj"), packageLargeFile, settings, clients, cache);
-    }
+    });
 
     std::printf("\nVantrel large-file benchmark\n");
     std::printf("  machine:    %s, %d threads, Qt %s; load average %s at the start, %s at the end\n",
@@ -288,9 +309,11 @@ int run(const QStringList& arguments)
     std::printf("  page cache: %s; medians of %d rounds (ratios: medians of the rounds' ratios)\n\n",
                 dropping ? "dropped before every timed step" : "not dropped (not root?)", rounds);
     report(settings, results);
+    for (const QString& failure : failures)
+        std::printf("\nNot measured: %s\n", qPrintable(failure));
     if (options->keep)
         std::printf("\nData kept in %s\n", qPrintable(settings.work));
-    return 0;
+    return failures.isEmpty() ? 0 : 1;
 }
 
 } // namespace
