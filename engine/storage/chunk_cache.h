@@ -31,8 +31,9 @@ namespace vantrel {
 // not used for longest go first when the folder holds more than the bound. That is done by a
 // background thread once the bytes kept since it last ran may have taken the folder over the
 // bound; it lists the folder and drops the oldest entries until a tenth of the bound is free
-// again, so the folder is listed once per tenth of the bound written, never for each call.
-// Several processes may share one folder. Thread-safe.
+// again, so the folder is listed once per tenth of the bound written, never for each call. It
+// also runs once when the cache is made, to learn what the folder holds, and each run removes
+// temporary files left there for an hour. Several processes may share one folder. Thread-safe.
 class ChunkCache {
 public:
     // Entries larger than this are neither kept nor read.
