@@ -255,6 +255,23 @@ void syncFileSystemOf(const QString& path)
     ::close(fd);
 }
 
+QString runProgram(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(program, arguments);
+    if (!process.waitForStarted())
+        throw std::runtime_error("cannot start " + program.toStdString());
+    process.closeWriteChannel();
+    process.waitForFinished(-1);
+    const QString output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        throw std::runtime_error(program.toStdString() + ' ' + arguments.join(u' ').toStdString() + " failed: "
+                                 + QString::fromUtf8(process.readAllStandardError()).trimmed().toStdString());
+    return output;
+}
+
 double timedCopy(const QString& source, const QString& destination, double* withoutSync)
 {
     const auto start = Clock::now();
@@ -328,6 +345,16 @@ bool CacheControl::drop()
 
 // ---------------------------------------------------------------------------------------------
 // Clients.
+
+double timed(const CacheControl& cache, const QStringList& folders, const std::function<void()>& step)
+{
+    cache.prepare();
+    const auto start = Clock::now();
+    step();
+    for (const QString& folder : folders)
+        syncFileSystemOf(folder);
+    return secondsSince(start);
+}
 
 Clients::Clients(QString localRoot, bool createLocalFolders)
     : m_localRoot(std::move(localRoot)),

@@ -9,6 +9,7 @@
 #include "engine/team_bundle.h"
 #include "engine/version_bundles.h"
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -105,6 +106,10 @@ void removeTree(const QString& path);
 // time until the result is on disk (the engine syncs what it writes; cp does not).
 void syncFileSystemOf(const QString& path);
 
+// Runs `program` with `arguments` in `environment` and returns what it printed, trimmed; throws
+// with what it printed on its standard error when it fails.
+QString runProgram(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment);
+
 // cp -r --reflink=never of `source` to `destination`, then syncfs(): the seconds with it, and in
 // `withoutSync` those of cp alone.
 double timedCopy(const QString& source, const QString& destination, double* withoutSync);
@@ -145,6 +150,9 @@ private:
     QString m_probe;
     mutable Settling m_settling;
 };
+
+// The seconds `step` takes from a prepared page cache to the end of the syncfs() of `folders`.
+double timed(const CacheControl& cache, const QStringList& folders, const std::function<void()>& step);
 
 // ---------------------------------------------------------------------------------------------
 // Clients of a team bundle, each with its own local folders as if on its own machine.

@@ -23,23 +23,6 @@ QProcessEnvironment gitEnvironment(const QString& gitDir, const QString& workTre
     return environment;
 }
 
-QString runProgram(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment)
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(program, arguments);
-    if (!process.waitForStarted())
-        throw std::runtime_error("cannot start " + program.toStdString());
-    process.closeWriteChannel();
-    process.waitForFinished(-1);
-    const QString output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        throw std::runtime_error(program.toStdString() + ' ' + arguments.join(u' ').toStdString() + " failed: "
-                                 + QString::fromUtf8(process.readAllStandardError()).trimmed().toStdString());
-    return output;
-}
-
 } // namespace
 
 GitRepository::GitRepository(QString gitDir, QString workTree)

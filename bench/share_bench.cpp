@@ -135,17 +135,6 @@ void edit(const QString& path, int round)
 // ---------------------------------------------------------------------------------------------
 // Package operations on the share, against cp -r onto it.
 
-// The seconds `step` takes from a prepared page cache to the end of the syncfs() of `folders`.
-double timed(const CacheControl& cache, const QStringList& folders, const std::function<void()>& step)
-{
-    cache.prepare();
-    const auto start = Clock::now();
-    step();
-    for (const QString& folder : folders)
-        syncFileSystemOf(folder);
-    return secondsSince(start);
-}
-
 struct PackageFigures {
     std::vector<double> copy;     // cp -r of the package onto the share + syncfs
     std::vector<double> copyBack; // cp -r of that copy from the share to the local disk

@@ -1,0 +1,346 @@
+#include "engine/storage/chunk_cache.h"
+
+#include "engine/storage/atomic_file.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vantrel {
+
+namespace {
+
+constexpr qint64 gib = 1024LL * 1024 * 1024;
+// Temporary files older than this are left-overs of a process that ended while writing.
+constexpr time_t abandonedSeconds = 3600;
+
+bool isHexName(const char* name, size_t length)
+{
+    if (std::strlen(name) != length)
+        return false;
+    return std::all_of(name, name + length, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+int openQuietly(const QByteArray& path, int flags, mode_t mode = 0)
+{
+    int fd;
+    do {
+        fd = ::open(path.constData(), flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool readExactly(int fd, char* data, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fd, data + done, size_t(size - done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += got;
+    }
+    char extra;
+    ssize_t more;
+    do {
+        more = ::read(fd, &extra, 1);
+    } while (more < 0 && errno == EINTR);
+    return more == 0; // a file that grew since fstat() is not the entry that was asked for
+}
+
+bool writeExactly(int fd, const char* data, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t wrote = ::write(fd, data + done, size_t(size - done));
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return false;
+        done += wrote;
+    }
+    return true;
+}
+
+struct Entry {
+    QByteArray path;
+    qint64 size = 0;
+    timespec used{};
+};
+
+bool usedEarlier(const Entry& a, const Entry& b)
+{
+    return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec : a.used.tv_nsec < b.used.tv_nsec;
+}
+
+// The regular files named by a hash in the shard folders of `folder`. What else has a hash's name
+// (a link, a folder) is damage and goes; so do temporary files abandoned long ago.
+std::vector<Entry> listEntries(const QByteArray& folder)
+{
+    std::vector<Entry> entries;
+    DIR* top = ::opendir(folder.constData());
+    if (!top)
+        return entries;
+    const time_t now = ::time(nullptr);
+    while (const dirent* shard = ::readdir(top)) {
+        const bool isTemporaries = std::strcmp(shard->d_name, "tmp") == 0;
+        if (!isTemporaries && !isHexName(shard->d_name, 2))
+            continue;
+        const QByteArray shardPath = folder + '/' + shard->d_name;
+        DIR* inner = ::opendir(shardPath.constData());
+        if (!inner)
+            continue;
+        while (const dirent* item = ::readdir(inner)) {
+            if (item->d_name[0] == '.')
+                continue;
+            const QByteArray path = shardPath + '/' + item->d_name;
+            struct stat status {};
+            if (::lstat(path.constData(), &status) != 0)
+                continue;
+            if (isTemporaries) {
+                if (now - status.st_mtim.tv_sec > abandonedSeconds)
+                    posix::removeTreeQuietly(QFile::decodeName(path));
+            } else if (isHexName(item->d_name, 64)) {
+                if (S_ISREG(status.st_mode))
+                    entries.push_back({path, qint64(status.st_size), status.st_mtim});
+                else
+                    posix::removeTreeQuietly(QFile::decodeName(path));
+            }
+        }
+        ::closedir(inner);
+    }
+    ::closedir(top);
+    return entries;
+}
+
+std::atomic<int> loggedFailures{0};
+
+// At most a few lines per process: a full disk would otherwise log every chunk.
+void logFailure(const char* what, const QString& path, int error)
+{
+    const int count = ++loggedFailures;
+    if (count <= 8)
+        qWarning("The chunk cache could not %s %s: %s", what, qUtf8Printable(path), std::strerror(error));
+    if (count == 8)
+        qWarning("The chunk cache logs no more failures in this process.");
+}
+
+} // namespace
+
+ChunkCache::ChunkCache(QString folder, qint64 bound) : m_folder(std::move(folder)), m_bound(bound)
+{
+    m_threshold = m_bound;
+    m_trimWanted = true; // learns what the folder holds, in the background
+    m_trimmer = std::thread([this] { trimLoop(); });
+}
+
+ChunkCache::~ChunkCache()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_trimmer.join();
+}
+
+QString ChunkCache::folderFor(const QString& cacheFolder, const QString& teamId)
+{
+    const bool plain =
+        !teamId.isEmpty() && teamId.size() <= 64 && std::all_of(teamId.begin(), teamId.end(), [](QChar c) {
+            return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-'
+                   || c == u'_';
+        });
+    return cacheFolder + QStringLiteral("/chunks/") + (plain ? teamId : hashBytes(teamId.toUtf8()).toHex());
+}
+
+qint64 ChunkCache::defaultBound(const QString& folder)
+{
+    QString existing = folder;
+    struct statvfs disk {};
+    while (::statvfs(QFile::encodeName(existing).constData(), &disk) != 0) {
+        const QString parent = posix::parentPath(existing);
+        if (parent == existing || existing.isEmpty())
+            return 5 * gib;
+        existing = parent;
+    }
+    const qint64 size = qint64(disk.f_blocks) * qint64(disk.f_frsize);
+    return std::clamp(size / 10, gib / 4, 50 * gib);
+}
+
+QString ChunkCache::entryPath(const ContentHash& hash) const
+{
+    const QString hex = hash.toHex();
+    return m_folder + u'/' + hex.left(2) + u'/' + hex;
+}
+
+void ChunkCache::remove(const QString& path, ino_t expected) const
+{
+    // Only the entry that was found wrong: another thread may have put a good one in its place.
+    struct stat status {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) == 0 && status.st_ino == expected)
+        posix::removeTreeQuietly(path);
+}
+
+std::optional<QByteArray> ChunkCache::take(const ContentHash& hash, qint64 size)
+{
+    if (size < 0 || size > largestEntry)
+        return std::nullopt;
+    const QString path = entryPath(hash);
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = openQuietly(native, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ELOOP) // a link where an entry belongs
+            posix::removeFileQuietly(path);
+        return std::nullopt;
+    }
+    struct stat status {};
+    std::optional<QByteArray> bytes;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size == size) {
+        QByteArray read(size, Qt::Uninitialized);
+        if (readExactly(fd, read.data(), size) && hashBytes(read) == hash) {
+            bytes = std::move(read);
+            ::futimens(fd, nullptr); // used now: the last to go
+        }
+    }
+    ::close(fd);
+    if (!bytes)
+        remove(path, status.st_ino);
+    return bytes;
+}
+
+void ChunkCache::keep(const ContentHash& hash, QByteArrayView bytes)
+{
+    if (bytes.size() > largestEntry)
+        return;
+    const QString path = entryPath(hash);
+    const QByteArray native = QFile::encodeName(path);
+    struct stat status {};
+    if (::lstat(native.constData(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size == bytes.size()) {
+        // Kept already (take() checks it): used now all the same.
+        ::utimensat(AT_FDCWD, native.constData(), nullptr, AT_SYMLINK_NOFOLLOW);
+        return;
+    }
+    if (writeEntry(path, bytes))
+        added(bytes.size());
+}
+
+bool ChunkCache::writeEntry(const QString& path, QByteArrayView bytes)
+{
+    const QString temporary = m_folder + QStringLiteral("/tmp/") + posix::randomToken();
+    const QByteArray nativeTemporary = QFile::encodeName(temporary);
+    // Once more after making the folders: the first entry, or the folder deleted under it.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0
+            && !(QDir().mkpath(m_folder + QStringLiteral("/tmp")) && QDir().mkpath(posix::parentPath(path)))) {
+            logFailure("make its folder", m_folder, errno);
+            return false;
+        }
+        const int fd = openQuietly(nativeTemporary, O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd < 0) {
+            if (errno == ENOENT && attempt == 0)
+                continue;
+            logFailure("write", temporary, errno);
+            return false;
+        }
+        const bool written = writeExactly(fd, bytes.data(), bytes.size());
+        const int error = errno;
+        if (::close(fd) != 0 || !written) {
+            logFailure("write", temporary, written ? errno : error);
+            ::unlink(nativeTemporary.constData());
+            return false;
+        }
+        if (::rename(nativeTemporary.constData(), QFile::encodeName(path).constData()) == 0)
+            return true;
+        const int renameError = errno;
+        ::unlink(nativeTemporary.constData());
+        if (renameError != ENOENT || attempt > 0) {
+            logFailure("store", path, renameError);
+            return false;
+        }
+    }
+    return false;
+}
+
+void ChunkCache::added(qint64 bytes)
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_trimming) {
+        // It may or may not be in the listing: counted again once the trim is done, since
+        // counting it twice only brings the next trim forward.
+        m_keptDuringTrim += bytes;
+        return;
+    }
+    if (m_estimate < 0)
+        return; // the first listing, still to come, counts it
+    m_estimate += bytes;
+    if (m_estimate > m_threshold && !m_trimWanted) {
+        m_trimWanted = true;
+        m_wake.notify_one();
+    }
+}
+
+void ChunkCache::waitForTrim()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return !m_trimWanted && !m_trimming; });
+}
+
+void ChunkCache::trimLoop()
+{
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        m_wake.wait(lock, [this] { return m_trimWanted || m_stopping; });
+        if (m_stopping)
+            break;
+        m_trimWanted = false;
+        m_trimming = true;
+        m_keptDuringTrim = 0;
+        lock.unlock();
+        trim();
+        lock.lock();
+        m_trimming = false;
+        m_estimate += m_keptDuringTrim;
+        if (m_estimate > m_threshold)
+            m_trimWanted = true;
+        else
+            m_idle.notify_all();
+    }
+    m_trimWanted = false;
+    m_idle.notify_all();
+}
+
+void ChunkCache::trim()
+{
+    std::vector<Entry> entries = listEntries(QFile::encodeName(m_folder));
+    qint64 total = 0;
+    for (const Entry& entry : entries)
+        total += entry.size;
+    if (total > m_bound) {
+        std::sort(entries.begin(), entries.end(), usedEarlier);
+        const qint64 target = m_bound - m_bound / 10;
+        for (const Entry& entry : entries) {
+            if (total <= target)
+                break;
+            if (::unlink(entry.path.constData()) == 0 || errno == ENOENT)
+                total -= entry.size;
+        }
+    }
+    const std::lock_guard lock(m_mutex);
+    m_estimate = total;
+    // Entries that could not be removed are not listed again before a tenth of the bound more.
+    m_threshold = std::max(m_bound, total + m_bound / 10);
+}
+
+} // namespace vantrel

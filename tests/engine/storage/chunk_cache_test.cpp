@@ -1,0 +1,192 @@
+// The local cache of chunks: what it gives back, what it drops, and what it holds at most.
+
+#include "engine/storage/chunk_cache.h"
+
+#include "engine/support/engine_test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+using namespace vantrel;
+using testing::noise;
+using testing::setAge;
+using testing::writeFile;
+
+namespace {
+
+QString entryOf(const QString& folder, const ContentHash& hash)
+{
+    return folder + u'/' + hash.toHex().left(2) + u'/' + hash.toHex();
+}
+
+bool present(const QString& path)
+{
+    return QFileInfo(path).exists() || QFileInfo(path).isSymLink();
+}
+
+qint64 heldBytes(const QString& folder)
+{
+    qint64 total = 0;
+    for (const QFileInfo& shard : QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (shard.fileName() != QLatin1String("tmp"))
+            for (const QFileInfo& entry : QDir(shard.filePath()).entryInfoList(QDir::Files))
+                total += entry.size();
+    return total;
+}
+
+} // namespace
+
+class ChunkCacheTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void givesBackWhatItKeptAndNothingElse()
+    {
+        QTemporaryDir dir;
+        const QString folder = ChunkCache::folderFor(dir.path(), QStringLiteral("team-1"));
+        QCOMPARE(folder, dir.path() + QStringLiteral("/chunks/team-1"));
+        // A team id read from the share never becomes a path.
+        QVERIFY(!ChunkCache::folderFor(dir.path(), QStringLiteral("../../x")).contains(QStringLiteral("..")));
+        QVERIFY(ChunkCache::defaultBound(folder) >= 256 * 1024 * 1024);
+
+        ChunkCache cache(folder, 1 << 30);
+        const QByteArray bytes = noise(1, 300000);
+        const ContentHash hash = hashBytes(bytes);
+        QVERIFY(!cache.take(hash, bytes.size()));
+        cache.keep(hash, bytes);
+        QCOMPARE(cache.take(hash, bytes.size()), bytes);
+        QCOMPARE(cache.take(hash, bytes.size()), bytes);
+        QVERIFY(QDir(folder + QStringLiteral("/tmp")).isEmpty());
+        // Asked for at another size (a chunk list that does not match): absent, and dropped.
+        QVERIFY(!cache.take(hash, bytes.size() - 1));
+        QVERIFY(!present(entryOf(folder, hash)));
+        QVERIFY(!cache.take(hash, ChunkCache::largestEntry + 1));
+    }
+
+    void damagedEntriesAreAbsentAndDropped()
+    {
+        QTemporaryDir dir;
+        ChunkCache cache(dir.path(), 1 << 30);
+        const QByteArray bytes = noise(2, 70000);
+        const ContentHash hash = hashBytes(bytes);
+        const QString entry = entryOf(dir.path(), hash);
+        const QString elsewhere = dir.path() + QStringLiteral("/elsewhere");
+        writeFile(elsewhere, bytes);
+
+        QByteArray flipped = bytes;
+        flipped[35000] = char(flipped[35000] ^ 0x01);
+        const std::vector<std::pair<const char*, std::function<void()>>> damages{
+            {"flipped byte", [&] { writeFile(entry, flipped); }},
+            {"truncated", [&] { QFile(entry).resize(bytes.size() / 2); }},
+            {"grown", [&] { writeFile(entry, bytes + "x"); }},
+            // A link to a good copy is not followed: the cache holds only its own files.
+            {"link", [&] { testing::plantLink(entry, elsewhere); }},
+            {"folder",
+             [&] {
+                 QFile::remove(entry);
+                 QDir().mkpath(entry + QStringLiteral("/inner"));
+             }},
+        };
+        for (const auto& [what, damage] : damages) {
+            cache.keep(hash, bytes);
+            QCOMPARE(cache.take(hash, bytes.size()), bytes);
+            damage();
+            QVERIFY2(!cache.take(hash, bytes.size()), what);
+            QVERIFY2(!present(entry), what);
+            cache.keep(hash, bytes);
+            QVERIFY2(cache.take(hash, bytes.size()) == bytes, what);
+            QFile::remove(entry);
+        }
+        QCOMPARE(testing::contentOf(elsewhere), bytes);
+    }
+
+    void survivesItsFolderDeleted()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + QStringLiteral("/chunks/team");
+        ChunkCache cache(folder, 1 << 30);
+        const QByteArray bytes = noise(3, 5000);
+        const ContentHash hash = hashBytes(bytes);
+        cache.keep(hash, bytes);
+        QVERIFY(QDir(folder).removeRecursively());
+        QVERIFY(!cache.take(hash, bytes.size()));
+        cache.keep(hash, bytes);
+        QCOMPARE(cache.take(hash, bytes.size()), bytes);
+        // A folder that can't be made: kept nowhere, nothing thrown.
+        writeFile(dir.path() + QStringLiteral("/file"), "x");
+        ChunkCache blocked(dir.path() + QStringLiteral("/file/chunks"), 1 << 30);
+        blocked.keep(hash, bytes);
+        QVERIFY(!blocked.take(hash, bytes.size()));
+    }
+
+    void dropsTheLeastRecentlyUsedOverItsBound()
+    {
+        QTemporaryDir dir;
+        constexpr qint64 chunk = 100000;
+        constexpr qint64 bound = 10 * chunk;
+        std::vector<QByteArray> chunks;
+        std::vector<ContentHash> hashes;
+        {
+            ChunkCache cache(dir.path(), bound);
+            cache.waitForTrim();
+            for (int index = 0; index < 8; ++index) {
+                chunks.push_back(noise(100 + index, chunk));
+                hashes.push_back(hashBytes(chunks.back()));
+                cache.keep(hashes.back(), chunks.back());
+                setAge(entryOf(dir.path(), hashes.back()), 1000 - index); // the first kept is the oldest
+            }
+            QVERIFY(cache.take(hashes[0], chunk)); // used now: the last to go
+            for (int index = 8; index < 14; ++index) {
+                chunks.push_back(noise(100 + index, chunk));
+                hashes.push_back(hashBytes(chunks.back()));
+                cache.keep(hashes.back(), chunks.back());
+            }
+            cache.waitForTrim();
+            QVERIFY(heldBytes(dir.path()) <= bound);
+            QCOMPARE(cache.take(hashes[0], chunk), chunks[0]);
+            QVERIFY(!present(entryOf(dir.path(), hashes[1])));
+            QVERIFY(!present(entryOf(dir.path(), hashes[2])));
+            QCOMPARE(cache.take(hashes[13], chunk), chunks[13]);
+        }
+        // A smaller bound given later: the folder is brought under it when opened.
+        ChunkCache smaller(dir.path(), 3 * chunk);
+        smaller.waitForTrim();
+        QVERIFY(heldBytes(dir.path()) <= 3 * chunk);
+        QCOMPARE(smaller.take(hashes[13], chunk), chunks[13]);
+    }
+
+    void keepsAndTakesTheSameChunksFromTwoThreads()
+    {
+        QTemporaryDir dir;
+        // Two caches over one folder, as two processes of this user: each writes every chunk
+        // afresh while the other may be renaming its own copy into place.
+        ChunkCache one(dir.path(), 1 << 30);
+        ChunkCache two(dir.path(), 1 << 30);
+        std::vector<QByteArray> chunks;
+        for (int index = 0; index < 200; ++index)
+            chunks.push_back(noise(500 + index, 20000 + index));
+        std::atomic<int> wrong{0};
+        const auto work = [&](ChunkCache& cache) {
+            for (const QByteArray& bytes : chunks) {
+                const ContentHash hash = hashBytes(bytes);
+                cache.keep(hash, bytes);
+                if (cache.take(hash, bytes.size()) != bytes)
+                    ++wrong;
+            }
+        };
+        std::thread first(work, std::ref(one));
+        std::thread second(work, std::ref(two));
+        first.join();
+        second.join();
+        QCOMPARE(wrong.load(), 0);
+        QVERIFY(QDir(dir.path() + QStringLiteral("/tmp")).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(ChunkCacheTest)
+#include "chunk_cache_test.moc"
