@@ -3,7 +3,7 @@
 
 #include "bench/large_bench.h"
 #include "bench/restic_repository.h"
-#include "engine/system_services.h"
+#include "desktop/system_services.h"
 #include "engine/versioning_service.h"
 #include "support/sync_wait.h"
 
