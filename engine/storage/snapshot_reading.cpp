@@ -1,0 +1,111 @@
+// Reading the files of a snapshot: from the stat cache, compared with the base, or stored.
+
+#include "engine/storage/snapshot.h"
+
+#include "engine/storage/atomic_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vantrel::snapshot {
+
+using namespace posix;
+
+namespace {
+
+// A FUSE file system (sshfs) may answer fstat from attributes cached before a change made
+// through another mount, and refresh them only once the file is read: the file would then seem
+// to change while it is read. Reading its first byte brings them up to date.
+void refreshAttributes(const QString& path)
+{
+    const int fd = ::open(nativePath(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return; // the read that follows reports it
+    char byte = 0;
+    [[maybe_unused]] const ssize_t read = ::pread(fd, &byte, 1, 0);
+    ::close(fd);
+}
+
+} // namespace
+
+// Files the cache knows are taken as it has them; the others are read, those the base has with
+// the same size hashed first, so that nothing is written when they turn out unchanged.
+void Snapshot::readFiles()
+{
+    qint64 totalBytes = 0;
+    qint64 cachedBytes = 0;
+    QList<int> toRead;
+    for (int index = 0; index < m_files.size(); ++index) {
+        WalkedFile& file = m_files[index];
+        totalBytes += file.observed.size;
+        if (m_trustCache) {
+            if (const auto hash = m_options.cache->unchangedHash(file.cacheKey, file.observed)) {
+                file.state = WalkedFile::State::cached;
+                file.hash = *hash;
+                cachedBytes += file.observed.size;
+                continue;
+            }
+        }
+        const WalkedFolder& folder = m_folders[file.folder];
+        const FolderEntry* before = nullptr;
+        if (folder.isFile) {
+            const FolderTree* root = m_base.folder(QString());
+            before = root && root->isFile ? &root->entries.first() : nullptr;
+        } else {
+            before = m_base.entry(folder.relativePath, folder.nodes.at(file.node).entry.name);
+        }
+        if (before && before->kind == FolderEntry::Kind::file && before->size == file.observed.size)
+            file.expected = before->hash;
+        toRead.append(index);
+    }
+    WalkedFile* const files = m_files.data(); // workers must not touch the list itself
+    runInParallel(
+        toRead.size(),
+        [&](qsizetype job) {
+            WalkedFile& file = files[toRead.at(job)];
+            readFile(file);
+            return file.size;
+        },
+        totalBytes, m_options.progress, cachedBytes);
+}
+
+void Snapshot::readFile(WalkedFile& file)
+{
+    if (!m_local)
+        refreshAttributes(file.path);
+    ContentStore::Stored stored;
+    if (file.expected) {
+        stored = m_store.hashFile(file.path);
+        if (stored.hash == *file.expected)
+            file.state = WalkedFile::State::fromBase;
+        else if (m_store.reuseIntact(stored.hash, stored.size))
+            file.state = WalkedFile::State::stored;
+        else
+            stored = m_batch.storeFile(file.path);
+    } else {
+        stored = m_batch.storeFile(file.path);
+    }
+    if (file.state != WalkedFile::State::fromBase)
+        file.state = WalkedFile::State::stored;
+    file.hash = stored.hash;
+    file.size = stored.size;
+    record(file);
+}
+
+void Snapshot::record(const WalkedFile& file)
+{
+    if (!m_options.cache)
+        return;
+    if (file.size == file.observed.size) {
+        StatCache::Entry entry = file.observed;
+        entry.hash = file.hash;
+        // When the listing began, so before the file was looked at: a write after that moves
+        // its modification time past this.
+        entry.recordedNs = m_startedNs;
+        m_options.cache->record(file.cacheKey, entry);
+    } else {
+        m_options.cache->forget(file.cacheKey);
+    }
+}
+
+} // namespace vantrel::snapshot
