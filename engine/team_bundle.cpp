@@ -222,7 +222,7 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
         throw TeamBundleError(TeamBundleError::Case::unreadable, root);
     if (format > currentFormat)
         throw TeamBundleError(TeamBundleError::Case::newerFormat, root);
-    if (format < currentFormat)
+    if (format < oldestFormat)
         throw TeamBundleError(TeamBundleError::Case::olderFormat, root);
     const auto parsedId = IdFor<VersionBundle>::fromString(marker.value(QStringLiteral("id")).toString());
     if (!parsedId || parsedId->isNil())
@@ -257,6 +257,7 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     team->m_sharedFolder = std::move(shared);
     team->m_writeProblem = std::move(writeProblem);
     team->m_shareOpenFiles = probe.openFiles;
+    team->m_contents->setChunkedContents(format >= 3);
     if (team->m_writeProblem)
         team->m_log->event(escapedForLog(team->m_writeProblem->localizedDescription()), QStringLiteral("open"),
                            Logger::Level::warning);
