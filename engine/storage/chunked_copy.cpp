@@ -5,6 +5,7 @@
 #include "engine/storage/chunker.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/content_store_temporary.h"
+#include "engine/storage/ordered_hasher.h"
 #include "engine/storage/parallel_jobs.h"
 #include "engine/storage/storage_error.h"
 
@@ -148,11 +149,11 @@ void ContentStore::copyOut(const Stored& content, const QString& destination, bo
     const ChunkList list = ChunkList::read(*this, *content.chunks, content.size);
     const std::shared_ptr<ChunkSource> local = chunkSource();
     content_store::writeDestination(destination, executable, synchronize, [&](int target) {
-        Sha256 whole;
+        OrderedHasher whole; // beside the writing
         fetchInOrder(
             list.chunks.size(), [&](qsizetype index) { return readChunk(list.chunks.at(index), local.get()); },
             [&](const QByteArray& bytes) {
-                whole.update(bytes);
+                whole.add(bytes);
                 writeAll(target, bytes.constData(), size_t(bytes.size()), destination);
             });
         const ContentHash found = whole.finish();

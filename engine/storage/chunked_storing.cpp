@@ -4,6 +4,7 @@
 #include "engine/storage/chunker.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/content_store_temporary.h"
+#include "engine/storage/ordered_hasher.h"
 #include "engine/storage/parallel_jobs.h"
 #include "engine/storage/storage_error.h"
 
@@ -105,15 +106,18 @@ ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, cons
     });
 
     const std::unique_ptr<char[]> buffer(new char[readSize]);
-    Sha256 whole;
+    OrderedHasher whole;
     Chunker chunker;
+    const auto add = [&](QByteArray chunk) {
+        whole.add(chunk);
+        workers.add(std::move(chunk));
+    };
     QByteArray current;
     qint64 size = 0;
     for (;;) {
         const size_t count = readSome(source.get(), buffer.get(), readSize, path);
         if (count == 0)
             break;
-        whole.update(buffer.get(), count);
         size += qint64(count);
         for (qsizetype offset = 0; offset < qsizetype(count);) {
             const qsizetype cut = chunker.cut(buffer.get() + offset, qsizetype(count) - offset);
@@ -123,11 +127,11 @@ ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, cons
             current.append(buffer.get() + offset, taken);
             offset += taken;
             if (cut >= 0)
-                workers.add(std::exchange(current, QByteArray()));
+                add(std::exchange(current, QByteArray()));
         }
     }
     if (!current.isEmpty())
-        workers.add(std::exchange(current, QByteArray()));
+        add(std::exchange(current, QByteArray()));
     content_store::checkUnchanged(source.get(), path, before, size);
 
     ChunkList list;
