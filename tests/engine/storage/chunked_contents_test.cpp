@@ -2,6 +2,7 @@
 #include "engine/storage/chunker.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/folder_tree.h"
+#include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
 #include "engine/storage/tree_snapshot.h"
 
@@ -11,8 +12,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
+#include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace vantrel;
@@ -195,6 +199,28 @@ private Q_SLOTS:
         QCOMPARE(objectSizes(storeFolder()), before);
     }
 
+    // The stat cache knows a file's hash, not its chunks: an unchanged file is taken with the
+    // base's list, and read again when the base doesn't have it.
+    void statCacheTakesChunkListsFromTheBase()
+    {
+        const QString package = path(QStringLiteral("Package"));
+        const QString clip = package + QStringLiteral("/clip.mov");
+        writeFile(clip, randomBytes(6 * mib, 10));
+        const timespec times[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(clip).constData(), times, 0), 0);
+        StatCache cache(path(QStringLiteral("local/package.statcache")));
+        SnapshotOptions options;
+        options.cache = &cache;
+        const ContentHash first = snapshotTree(package, *m_store, options);
+        options.base = first;
+        QCOMPARE(snapshotTree(package, *m_store, options), first);
+        options.base.reset();
+        QCOMPARE(snapshotTree(package, *m_store, options), first);
+        const ManifestEntry entry = readTree(*m_store, first).entries.first();
+        QVERIFY(entry.chunks);
+        verifyCopiedOut(entry, randomBytes(6 * mib, 10));
+    }
+
     // What a list or a chunk claims is checked before it is used; nothing is written outside the
     // destination, and the destination not at all unless the whole file checks out.
     void damagedMissingAndCraftedChunksAreCorrupt()
@@ -245,6 +271,11 @@ private Q_SLOTS:
         QByteArray bytes = list.encode();
         bytes[16] = char(0xff); // a count of chunks far beyond the bytes
         copyOutFails({entry.hash, entry.size, m_store->storeBytes(bytes)}, "count beyond the bytes");
+        ChunkList shortOfIt = list;
+        shortOfIt.chunks.removeLast();
+        QByteArray claimingAll = shortOfIt.encode();
+        qToLittleEndian<quint64>(quint64(entry.size), claimingAll.data() + 8); // the file's size, not the chunks'
+        QCOMPARE(failureKind([&] { ChunkList::decode(claimingAll, entry.size, source); }), StorageError::Kind::corrupt);
         ChunkList huge;
         huge.chunks.append({list.chunks.at(0).hash, chunking::maxSize + 1});
         QCOMPARE(failureKind([&] { ChunkList::decode(huge.encode(), chunking::maxSize + 1, source); }),
