@@ -15,6 +15,7 @@
 #include <deque>
 #include <exception>
 #include <memory>
+#include <semaphore>
 
 namespace vantrel {
 
@@ -23,6 +24,14 @@ using namespace posix;
 namespace {
 
 constexpr size_t readSize = 1 << 20;
+
+// Chunks held in memory by every file being stored at once: a package of many large files,
+// read in parallel, holds at most this many (some 40 MiB, 128 MiB at the very most).
+std::counting_semaphore<>& heldChunks()
+{
+    static std::counting_semaphore<> held(32);
+    return held;
+}
 
 // Hands chunks to a few threads, holding at most a few more in memory than there are threads:
 // reading waits while they are all busy (a slow share then paces the reading).
@@ -42,6 +51,10 @@ public:
         m_changed.wait(lock, [&] { return m_running < m_limit || m_failure; });
         if (m_failure)
             std::rethrow_exception(m_failure);
+        lock.unlock();
+        // Not while holding the lock: this file's workers need it to end and give slots back.
+        heldChunks().acquire();
+        lock.lock();
         m_chunks.push_back({{}, bytes.size()});
         ChunkList::Chunk* chunk = &m_chunks.back(); // a deque keeps it where it is
         ++m_running;
@@ -53,6 +66,7 @@ public:
             } catch (...) {
                 failure = std::current_exception();
             }
+            heldChunks().release();
             const std::lock_guard lock(m_mutex);
             if (failure && !m_failure)
                 m_failure = failure;
