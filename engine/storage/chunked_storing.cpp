@@ -23,7 +23,8 @@ using namespace posix;
 
 namespace {
 
-constexpr size_t readSize = 1 << 20;
+// Read at once, and cut on several threads.
+constexpr size_t readSize = 8 << 20;
 
 // Chunks held in memory by every file being stored at once: a package of many large files,
 // read in parallel, holds at most this many (some 40 MiB, 128 MiB at the very most).
@@ -121,7 +122,7 @@ ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, cons
 
     const std::unique_ptr<char[]> buffer(new char[readSize]);
     OrderedHasher whole;
-    Chunker chunker;
+    BlockChunker chunker;
     const auto add = [&](QByteArray chunk) {
         whole.add(chunk);
         workers.add(std::move(chunk));
@@ -133,16 +134,15 @@ ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, cons
         if (count == 0)
             break;
         size += qint64(count);
-        for (qsizetype offset = 0; offset < qsizetype(count);) {
-            const qsizetype cut = chunker.cut(buffer.get() + offset, qsizetype(count) - offset);
-            const qsizetype taken = cut < 0 ? qsizetype(count) - offset : cut;
-            if (current.isEmpty())
-                current.reserve(qsizetype(2 * chunking::normalSize));
-            current.append(buffer.get() + offset, taken);
-            offset += taken;
-            if (cut >= 0)
-                add(std::exchange(current, QByteArray()));
+        qsizetype offset = 0;
+        for (const qsizetype end : chunker.cuts(QByteArrayView(buffer.get(), qsizetype(count)))) {
+            current.append(buffer.get() + offset, end - offset);
+            add(std::exchange(current, QByteArray()));
+            offset = end;
         }
+        if (current.isEmpty())
+            current.reserve(qsizetype(2 * chunking::normalSize));
+        current.append(buffer.get() + offset, qsizetype(count) - offset);
     }
     if (!current.isEmpty())
         add(std::exchange(current, QByteArray()));

@@ -139,6 +139,22 @@ private Q_SLOTS:
         const QByteArray data = randomBytes(12 * mib, 7);
         const QList<qint64> sizes = chunkSizes(data, 1 << 20);
         QCOMPARE(chunkSizes(data, 4093), sizes);
+        // Cut block by block on several threads, from candidates: the same.
+        for (const qsizetype block : {qsizetype(1 << 23), qsizetype(1'000'003), qsizetype(70)}) {
+            const QByteArray mixed = randomBytes(10 * mib, 11) + QByteArray(9 * mib, '\0') + randomBytes(mib, 12);
+            BlockChunker blocks;
+            QList<qint64> blockSizes;
+            qint64 start = 0;
+            for (qsizetype offset = 0; offset < mixed.size(); offset += block) {
+                for (const qsizetype end :
+                     blocks.cuts(QByteArrayView(mixed).sliced(offset, std::min(block, mixed.size() - offset)))) {
+                    blockSizes.append(offset + end - start);
+                    start = offset + end;
+                }
+            }
+            blockSizes.append(mixed.size() - start);
+            QCOMPARE(blockSizes, chunkSizes(mixed, 1 << 20));
+        }
         QCOMPARE(sizes, (QList<qint64>{955867, 1678771, 1197323, 1713803, 1867049, 1569154, 1132685, 1167763, 1264864,
                                        35633}));
         for (qsizetype i = 0; i + 1 < sizes.size(); ++i)
