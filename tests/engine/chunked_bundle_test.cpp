@@ -1,3 +1,4 @@
+#include "engine/storage/chunk_list.h"
 #include "engine/storage/chunker.h"
 #include "engine/storage/fixed_length_files.h"
 #include "engine/storage/folder_tree.h"
@@ -82,6 +83,33 @@ private Q_SLOTS:
         // Garbage collection keeps what the versions name.
         QVERIFY(team->collectGarbage(std::chrono::seconds(0)) >= 0);
         QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o2")), first), noise(1, 20 * mib));
+    }
+
+    // A damaged chunk fails only the copies that need it, leaving nothing half written; a
+    // damaged list of the base version doesn't keep the next version from being stored, and the
+    // damaged chunk it needs is stored again.
+    void damageFailsCopiesNotTheNextVersion()
+    {
+        TeamFixture fixture;
+        const auto team = fixture.client(QStringLiteral("ana"));
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Edit.blend");
+        QByteArray data = noise(4, 9 * mib);
+        writeFile(source, data);
+        const auto edit = import(team, source);
+        ContentStore& store = team->contents();
+        const ManifestEntry entry =
+            readTree(store, team->snapshot()->find(edit->id())->currentVersion()->manifest).entries.first();
+        const ChunkList list = ChunkList::read(store, *entry.chunks, entry.size);
+        writeFile(store.pathFor(list.chunks.first().hash), QByteArray(list.chunks.first().size, 'x'));
+        const QString out = fixture.scratch(QStringLiteral("out"));
+        QCOMPARE(failureKind([&] { exported(edit, out); }), StorageError::Kind::corrupt);
+        QCOMPARE(entriesIn(out), QStringList());
+
+        writeFile(store.pathFor(*entry.chunks), "damaged");
+        data.replace(5 * mib, 4, "edit");
+        writeFile(source, data);
+        syncWait(edit->storeVersion(source, QStringLiteral("Recut"), VersionOrigin::checkedIn));
+        QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o"))), data);
     }
 
     // A bundle made in the format before keeps storing every file whole, as older clients read
