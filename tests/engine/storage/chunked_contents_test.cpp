@@ -370,21 +370,6 @@ private Q_SLOTS:
         verifyCopiedOut(fileOf(secondRoot), data);
         QCOMPARE(entriesIn(storeFolder() + QStringLiteral("/tmp")), QStringList());
     }
-
-    // A store that doesn't keep chunks (a bundle of the older format) stores every file whole.
-    void unchunkedStoreKeepsFilesWhole()
-    {
-        m_store->setChunkedContents(false);
-        const QString source = path(QStringLiteral("clip.mov"));
-        const QByteArray data = randomBytes(9 * mib, 9);
-        writeFile(source, data);
-        const ContentHash root = snapshotTree(source, *m_store);
-        const ManifestEntry entry = fileOf(root);
-        QVERIFY(!entry.chunks);
-        QCOMPARE(m_store->readBytes(entry.hash, entry.size), data);
-        QCOMPARE(objectsIn(storeFolder()).size(), 2); // the file and its tree
-        QVERIFY(!m_store->readBytes(root).contains("chunks"));
-    }
 };
 
 QTEST_GUILESS_MAIN(ChunkedContentsTest)
