@@ -9,8 +9,11 @@
 #include "engine/storage/parallel_jobs.h"
 #include "engine/storage/storage_error.h"
 
+#include <QScopeGuard>
+
 #include <condition_variable>
 #include <exception>
+#include <semaphore>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -23,6 +26,14 @@ namespace {
 
 // Chunks fetched ahead of the one being written: on a share each read waits for the network.
 constexpr qsizetype fetchWindow = 8;
+
+// Chunked copy-outs running at once in this process: each holds the chunks it fetched ahead, so
+// writing a tree of many large files in parallel still holds a bounded number in memory.
+std::counting_semaphore<>& runningCopies()
+{
+    static std::counting_semaphore<> running(4);
+    return running;
+}
 
 // Runs fetch(0) ... fetch(count - 1) on threads of its own, at most `fetchWindow` ahead of
 // consume(), which gets the results in order on the calling thread. The first failure stops
@@ -148,6 +159,8 @@ void ContentStore::copyOut(const Stored& content, const QString& destination, bo
     // Read and checked before the destination is made: a damaged list writes nothing.
     const ChunkList list = ChunkList::read(*this, *content.chunks, content.size);
     const std::shared_ptr<ChunkSource> local = chunkSource();
+    runningCopies().acquire();
+    const auto release = qScopeGuard([] { runningCopies().release(); });
     content_store::writeDestination(destination, executable, synchronize, [&](int target) {
         OrderedHasher whole; // beside the writing
         fetchInOrder(
