@@ -1,12 +1,12 @@
 #pragma once
 
+#include "engine/locks/checkout_registry.h"
 #include "engine/engine_errors.h"
 #include "engine/id_for.h"
-#include "engine/locks/checkout_registry.h"
 #include "engine/locks/lock_table.h"
-#include "engine/locks/pending_releases.h"
 #include "engine/logger.h"
 #include "engine/share/share_probe.h"
+#include "engine/locks/pending_releases.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/held_open.h"
 #include "engine/team_state.h"

@@ -218,8 +218,9 @@ ContentStore::Stored ContentStore::readIntoTemporary(const QString& path, Tempor
     struct stat before {};
     UniqueFd source = openSource(path, before);
     temporary = createTemporary();
-    return readAndHash(source.get(), path, before,
-                       [&](const char* data, size_t count) { writeAll(temporary.fd.get(), data, count, m_folder); });
+    return readAndHash(source.get(), path, before, [&](const char* data, size_t count) {
+        writeAll(temporary.fd.get(), data, count, m_folder);
+    });
 }
 
 ContentStore::Stored ContentStore::storeFile(const QString& path)

@@ -122,24 +122,26 @@ void ContentStore::Batch::finish()
         rest.swap(m_pending);
     }
     // The last ones are flushed side by side: their waits for the disk overlap.
-    runInParallel(qsizetype(rest.size()),
-                  [&](qsizetype index) {
-                      install(rest[size_t(index)]);
-                      return qint64(0);
-                  },
-                  0, {});
+    runInParallel(
+        qsizetype(rest.size()),
+        [&](qsizetype index) {
+            install(rest[size_t(index)]);
+            return qint64(0);
+        },
+        0, {});
     QList<QString> folders;
     {
         const std::lock_guard lock(m_mutex);
         folders = m_folders.values();
         m_folders.clear();
     }
-    runInParallel(folders.size(),
-                  [&](qsizetype index) {
-                      fsyncDirectory(folders.at(index));
-                      return qint64(0);
-                  },
-                  0, {});
+    runInParallel(
+        folders.size(),
+        [&](qsizetype index) {
+            fsyncDirectory(folders.at(index));
+            return qint64(0);
+        },
+        0, {});
 }
 
 } // namespace vantrel

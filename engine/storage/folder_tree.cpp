@@ -219,8 +219,7 @@ std::shared_ptr<const FolderTree> TreeReader::read(const ContentHash& hash)
     TreeCache& recent = m_store.recentTrees();
     std::shared_ptr<const FolderTree> tree = m_recent == Recent::use ? recent.find(hash) : nullptr;
     if (!tree) {
-        tree =
-            std::make_shared<const FolderTree>(FolderTree::fromJson(m_store.readBytes(hash, readLimits::folderTree)));
+        tree = std::make_shared<const FolderTree>(FolderTree::fromJson(m_store.readBytes(hash, readLimits::folderTree)));
         if (m_recent != Recent::ignore)
             recent.insert(hash, tree);
     }

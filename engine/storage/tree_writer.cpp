@@ -96,12 +96,13 @@ void writeTreeTo(const Manifest& manifest, const ContentStore& store, const QStr
         if (durable) {
             // Each file's write-out started as it was written: flushing them all afterwards waits
             // for the disk about once instead of once per file.
-            runInParallel(files.size(),
-                          [&](qsizetype job) {
-                              syncFileAt(destination + u'/' + manifest.entries.at(files.at(job)).path);
-                              return qint64(0);
-                          },
-                          0, {});
+            runInParallel(
+                files.size(),
+                [&](qsizetype job) {
+                    syncFileAt(destination + u'/' + manifest.entries.at(files.at(job)).path);
+                    return qint64(0);
+                },
+                0, {});
             for (auto it = manifest.entries.crbegin(); it != manifest.entries.crend(); ++it) {
                 if (it->kind == ManifestEntry::Kind::directory)
                     fsyncDirectory(destination + u'/' + it->path);
