@@ -3,6 +3,7 @@
 
 #include "engine/team_bundle.h"
 
+#include "desktop/system_services.h"
 #include "engine/background_work.h"
 #include "engine/engine_errors.h"
 #include "engine/locks/client_lease.h"
@@ -10,12 +11,12 @@
 #include "engine/share/share_probe.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
+#include "engine/storage/chunk_cache.h"
 #include "engine/storage/fixed_length_files.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/shared_folders.h"
 #include "engine/storage/statcache.h"
 #include "engine/storage/storage_error.h"
-#include "desktop/system_services.h"
 #include "engine/version_bundles.h"
 
 #include <QCoreApplication>
@@ -209,7 +210,7 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
         throw TeamBundleError(TeamBundleError::Case::unreadable, root);
     if (format > currentFormat)
         throw TeamBundleError(TeamBundleError::Case::newerFormat, root);
-    if (format < currentFormat)
+    if (format < oldestFormat)
         throw TeamBundleError(TeamBundleError::Case::olderFormat, root);
     const auto parsedId = IdFor<VersionBundle>::fromString(marker.value(QStringLiteral("id")).toString());
     if (!parsedId || parsedId->isNil())
@@ -244,6 +245,13 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     team->m_sharedFolder = std::move(shared);
     team->m_writeProblem = std::move(writeProblem);
     team->m_shareOpenFiles = probe.openFiles;
+    team->m_contents->setChunkedContents(format >= 3);
+    // Chunks this computer stored or read are kept in its cache folder, so that a later version
+    // of a large file comes over the network only for what changed.
+    if (format >= 3 && !team->m_fileManager->cacheFolder().isEmpty()) {
+        const QString chunks = ChunkCache::folderFor(team->m_fileManager->cacheFolder(), teamId);
+        team->m_contents->setChunkSource(std::make_shared<ChunkCache>(chunks, ChunkCache::defaultBound(chunks)));
+    }
     if (team->m_writeProblem)
         team->m_log->event(escapedForLog(team->m_writeProblem->localizedDescription()), QStringLiteral("open"),
                            Logger::Level::warning);

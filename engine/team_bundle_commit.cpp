@@ -129,10 +129,7 @@ TeamBundle::Readback TeamBundle::readBack(const JournalStamp& record, const QSet
                 for (const auto& entry : readTree(reader, tree).entries) {
                     if (entry.kind != ManifestEntry::Kind::file)
                         continue;
-                    struct stat status {};
-                    const QString path = m_contents->pathFor(entry.hash);
-                    posix::openRegularFile(path, status, path);
-                    if (status.st_size != entry.size)
+                    if (!m_contents->holds({entry.hash, entry.size, entry.chunks}))
                         return Readback::contentsMissing;
                 }
             }

@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include "engine/storage/chunk_source.h"
 #include "engine/storage/content_hash.h"
 
 #include <QByteArray>
@@ -34,7 +35,7 @@ namespace vantrel {
 // again, so the folder is listed once per tenth of the bound written, never for each call. It
 // also runs once when the cache is made, to learn what the folder holds, and each run removes
 // temporary files left there for an hour. Several processes may share one folder. Thread-safe.
-class ChunkCache {
+class ChunkCache : public ChunkSource {
 public:
     // Entries larger than this are neither kept nor read.
     static constexpr qint64 largestEntry = 64 * 1024 * 1024;
@@ -42,7 +43,7 @@ public:
     // `bound`: the bytes of entries the folder may hold; it goes over it only until the
     // background trim has caught up.
     ChunkCache(QString folder, qint64 bound);
-    ~ChunkCache();
+    ~ChunkCache() override;
     ChunkCache(const ChunkCache&) = delete;
     ChunkCache& operator=(const ChunkCache&) = delete;
 
@@ -55,9 +56,9 @@ public:
     static qint64 defaultBound(const QString& folder);
 
     // The chunk of `hash`, when an entry of exactly `size` bytes holding it is here.
-    std::optional<QByteArray> take(const ContentHash& hash, qint64 size);
+    std::optional<QByteArray> take(const ContentHash& hash, qint64 size) override;
     // Keeps `bytes` as the chunk of `hash` (which the caller has checked).
-    void keep(const ContentHash& hash, QByteArrayView bytes);
+    void keep(const ContentHash& hash, QByteArrayView bytes) override;
 
     const QString& folder() const { return m_folder; }
     qint64 bound() const { return m_bound; }

@@ -20,6 +20,7 @@ namespace vantrel {
 
 using namespace posix;
 using content_store::nanoseconds;
+using content_store::openSource;
 using content_store::temporaryFolder;
 
 namespace {
@@ -162,11 +163,7 @@ void ContentStore::place(Temporary& temporary, const ContentHash& hash)
     temporary.release();
 }
 
-namespace {
-
-// Opens the regular file `path` for reading (a symbolic link is refused) and notes its state.
-// O_NONBLOCK keeps a FIFO put in place of the file from blocking the open; regular files ignore it.
-UniqueFd openSource(const QString& path, struct stat& before)
+UniqueFd content_store::openSource(const QString& path, struct stat& before)
 {
     UniqueFd source = openFile(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, path);
     if (::fstat(source.get(), &before) != 0)
@@ -177,6 +174,22 @@ UniqueFd openSource(const QString& path, struct stat& before)
     ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return source;
 }
+
+void content_store::checkUnchanged(int source, const QString& path, const struct stat& before, qint64 size)
+{
+    struct stat after {};
+    if (::fstat(source, &after) != 0)
+        throw StorageError::fromErrno(errno, path, QStringLiteral("fstat"));
+    if (size != before.st_size || after.st_size != before.st_size
+        || nanoseconds(after.st_mtim) != nanoseconds(before.st_mtim)) {
+        throw StorageError(StorageError::Kind::io, path,
+                           QCoreApplication::translate("Engine", "“%1” changed while it was being read.").arg(path),
+                           QCoreApplication::translate("Engine", "Another app wrote to the file at the same time."),
+                           QCoreApplication::translate("Engine", "Wait until the file is saved, then try again."));
+    }
+}
+
+namespace {
 
 // Reads all of `source`, hashing it and handing each piece to `consume`; fails when the file
 // changed while it was read.
@@ -194,16 +207,7 @@ ContentStore::Stored readAndHash(int source, const QString& path, const struct s
         consume(buffer, count);
         size += static_cast<qint64>(count);
     }
-    struct stat after {};
-    if (::fstat(source, &after) != 0)
-        throw StorageError::fromErrno(errno, path, QStringLiteral("fstat"));
-    if (size != before.st_size || after.st_size != before.st_size
-        || nanoseconds(after.st_mtim) != nanoseconds(before.st_mtim)) {
-        throw StorageError(StorageError::Kind::io, path,
-                           QCoreApplication::translate("Engine", "“%1” changed while it was being read.").arg(path),
-                           QCoreApplication::translate("Engine", "Another app wrote to the file at the same time."),
-                           QCoreApplication::translate("Engine", "Wait until the file is saved, then try again."));
-    }
+    content_store::checkUnchanged(source, path, before, size);
     return {sha.finish(), size};
 }
 
@@ -306,9 +310,7 @@ void ContentStore::copyOut(const ContentHash& hash, qint64 size, const QString& 
                                     QStringLiteral("The stored file %1 holds %2 bytes instead of %3.")
                                         .arg(objectPath, QString::number(status.st_size), QString::number(size)));
     ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    UniqueFd target =
-        openFile(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, executable ? 0777 : 0666, destination);
-    try {
+    content_store::writeDestination(destination, executable, synchronize, [&](int target) {
         char* buffer = ioBuffer();
         Sha256 sha;
         // Never more than one byte past the expected size: enough to tell that the file grew.
@@ -322,7 +324,7 @@ void ContentStore::copyOut(const ContentHash& hash, qint64 size, const QString& 
             if (copied > size)
                 break;
             sha.update(buffer, count);
-            writeAll(target.get(), buffer, count, destination);
+            writeAll(target, buffer, count, destination);
         }
         if (copied != size)
             throw StorageError::corrupt(
@@ -331,6 +333,16 @@ void ContentStore::copyOut(const ContentHash& hash, qint64 size, const QString& 
         if (found != hash)
             throw StorageError::corrupt(
                 destination, QStringLiteral("The stored file %1 has SHA-256 %2.").arg(objectPath, found.toHex()));
+    });
+}
+
+void content_store::writeDestination(const QString& destination, bool executable, bool synchronize,
+                                     const std::function<void(int fd)>& write)
+{
+    UniqueFd target =
+        openFile(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, executable ? 0777 : 0666, destination);
+    try {
+        write(target.get());
         if (synchronize)
             syncFile(target.get(), destination);
         else

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/storage/chunk_list.h"
+#include "engine/storage/chunk_source.h"
 #include "engine/storage/content_hash.h"
 #include "engine/storage/read_limits.h"
 
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace vantrel {
@@ -27,6 +30,16 @@ public:
     struct Stored {
         ContentHash hash;
         qint64 size = 0;
+        // Stored in chunks: the list of its chunks (chunk_list.h), itself a stored content. The
+        // whole content is then not stored under `hash`, which is its identity and its check.
+        std::optional<ContentHash> chunks;
+    };
+
+    // The chunks and the chunk list a stored version already holds for a file, which storing
+    // the file's new contents neither writes again nor asks the store for.
+    struct KnownChunks {
+        QSet<ContentHash> chunks;
+        std::optional<ContentHash> list;
     };
 
     // `folder` is the store's own folder (the team bundle's "objects"); it is created on first use.
@@ -64,6 +77,24 @@ public:
     // match).
     void copyOut(const ContentHash& hash, qint64 size, const QString& destination, bool executable,
                  bool synchronize = false) const;
+
+    // Whether files larger than chunking::threshold are stored in chunks (Batch::storeChunked()):
+    // only in a team bundle whose format says so, so that older clients never meet them.
+    void setChunkedContents(bool chunked) { m_chunked = chunked; }
+    bool storesChunked() const { return m_chunked; }
+
+    // The hook of a local chunk cache: consulted before the store by every copy-out of a chunked
+    // content, and given every chunk stored or read. None by default.
+    void setChunkSource(std::shared_ptr<ChunkSource> source);
+    std::shared_ptr<ChunkSource> chunkSource() const;
+
+    // As copyOut() above, for a content stored whole or in chunks. A chunked one is put together
+    // from its chunks in order, each checked against its hash and the whole against `hash`; a
+    // chunk list or chunk that is missing, damaged or not within its bounds is corrupt.
+    void copyOut(const Stored& content, const QString& destination, bool executable, bool synchronize = false) const;
+    // Whether the content is held: opened by name and of its size (a chunked one: its list,
+    // decoded, and each of its chunks). Throws StorageError as opening them does.
+    bool holds(const Stored& content) const;
 
     // Whether a regular file is stored under `hash` (a link there is not).
     bool contains(const ContentHash& hash) const;
@@ -116,8 +147,14 @@ private:
     void install(Temporary& temporary, const ContentHash& hash);
     void place(Temporary& temporary, const ContentHash& hash);
 
+    // One chunk of a chunked content, from the chunk source or the store, checked.
+    QByteArray readChunk(const ChunkList::Chunk& chunk, ChunkSource* local) const;
+
     QString m_folder;
     QString m_owner;
+    bool m_chunked = false;
+    mutable std::mutex m_sourceMutex;
+    std::shared_ptr<ChunkSource> m_chunkSource;
     const std::unique_ptr<Leftovers> m_leftovers;
     const std::unique_ptr<TreeCache> m_recentTrees;
     std::mutex m_claimedMutex;
@@ -141,10 +178,17 @@ public:
     // As ContentStore::storeFile() and storeBytes().
     Stored storeFile(const QString& path);
     ContentHash storeBytes(QByteArrayView data);
+    // Stores the regular file at `path` in chunks (chunker.h), reading it once: its chunks are
+    // hashed on a few threads while it is read, and only those neither `known` nor stored
+    // already are written, then its chunk list. Throws as storeFile().
+    Stored storeChunked(const QString& path, const KnownChunks& known = {});
     void finish();
 
 private:
     struct Pending;
+
+    // As storeBytes(), for data whose hash is known; whether the data was new to the store.
+    bool storeHashed(const ContentHash& hash, QByteArrayView data);
 
     void add(Temporary&& temporary, const Stored& stored);
     void install(Pending& item);

@@ -50,19 +50,25 @@ ContentStore::Stored ContentStore::Batch::storeFile(const QString& path)
 ContentHash ContentStore::Batch::storeBytes(QByteArrayView data)
 {
     const ContentHash hash = hashBytes(data);
+    storeHashed(hash, data);
+    return hash;
+}
+
+bool ContentStore::Batch::storeHashed(const ContentHash& hash, QByteArrayView data)
+{
     {
         const std::lock_guard lock(m_mutex);
         if (m_accepted.contains(hash))
-            return hash;
+            return false;
     }
     if (m_store.reuseIntactBytes(hash, data.size())) {
         keepName(hash);
-        return hash;
+        return false;
     }
     Temporary temporary = m_store.createTemporary();
     writeAll(temporary.fd.get(), data.data(), static_cast<size_t>(data.size()), m_store.folder());
     add(std::move(temporary), {hash, data.size()});
-    return hash;
+    return true;
 }
 
 void ContentStore::Batch::add(Temporary&& temporary, const Stored& stored)

@@ -10,7 +10,9 @@
 
 #include <cerrno>
 #include <ctime>
+#include <functional>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -27,6 +29,17 @@ inline qint64 nanoseconds(const timespec& time)
 {
     return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
+
+// Opens the regular file `path` for reading (a symbolic link is refused) and notes its state.
+// O_NONBLOCK keeps a FIFO put in place of the file from blocking the open; regular files ignore it.
+posix::UniqueFd openSource(const QString& path, struct stat& before);
+// Fails when the file read as `source`, `size` bytes in all, changed since `before`.
+void checkUnchanged(int source, const QString& path, const struct stat& before, qint64 size);
+// Creates the file `destination`, which must not exist, and has `write` fill it; then flushes it
+// to disk (`synchronize`) or starts its write-out. On any failure it is removed and the error
+// is rethrown.
+void writeDestination(const QString& destination, bool executable, bool synchronize,
+                      const std::function<void(int fd)>& write);
 
 } // namespace content_store
 

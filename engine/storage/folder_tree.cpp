@@ -50,6 +50,11 @@ void appendFileFields(QByteArray& out, const FolderEntry& entry)
     out += QByteArray::number(entry.size);
     if (entry.executable)
         out += ",\"executable\":true";
+    if (entry.chunks) {
+        out += ",\"chunks\":\"";
+        out += entry.chunks->toHex().toLatin1();
+        out += '"';
+    }
 }
 
 QJsonValue member(const QJsonObject& object, const char* key)
@@ -69,6 +74,9 @@ void readFileFields(const QJsonObject& object, FolderEntry& entry)
     const QJsonValue executable = member(object, "executable");
     if (!executable.isUndefined())
         entry.executable = JsonCoding<bool>::decode(executable);
+    const QJsonValue chunks = member(object, "chunks");
+    if (!chunks.isUndefined())
+        entry.chunks = ContentHash::fromJson(chunks);
 }
 
 FolderEntry entryFromJson(const QJsonValue& json)
@@ -235,7 +243,7 @@ Manifest readTree(TreeReader& reader, const ContentHash& root)
         const FolderEntry& file = top->entries.first();
         manifest.rootKind = Manifest::RootKind::file;
         manifest.entries.append(
-            {QString(), ManifestEntry::Kind::file, file.hash, file.size, file.executable, QString()});
+            {QString(), ManifestEntry::Kind::file, file.hash, file.size, file.executable, QString(), file.chunks});
         return manifest;
     }
 
@@ -259,6 +267,7 @@ Manifest readTree(TreeReader& reader, const ContentHash& root)
                     item.hash = entry.hash;
                     item.size = entry.size;
                     item.executable = entry.executable;
+                    item.chunks = entry.chunks;
                 } else if (entry.kind == FolderEntry::Kind::symlink) {
                     item.target = entry.target;
                 } else {
@@ -295,7 +304,8 @@ ContentHash storeTree(ContentStore& store, const Manifest& manifest)
     manifest.validate();
     if (manifest.rootKind == Manifest::RootKind::file) {
         const ManifestEntry& file = manifest.entries.first();
-        FolderTree tree{true, {{QString(), FolderEntry::Kind::file, file.hash, file.size, file.executable, {}}}};
+        FolderTree tree{true,
+                        {{QString(), FolderEntry::Kind::file, file.hash, file.size, file.executable, {}, file.chunks}}};
         return store.storeBytes(tree.toJson());
     }
     // The manifest lists folders before what they hold, and siblings in the order of their names.
@@ -303,8 +313,8 @@ ContentHash storeTree(ContentStore& store, const Manifest& manifest)
     for (const ManifestEntry& entry : manifest.entries) {
         const auto slash = entry.path.lastIndexOf(u'/');
         const QString parent = slash < 0 ? QString() : entry.path.first(slash);
-        folders[parent].entries.append(
-            {entry.path.mid(slash + 1), entry.kind, entry.hash, entry.size, entry.executable, entry.target});
+        folders[parent].entries.append({entry.path.mid(slash + 1), entry.kind, entry.hash, entry.size, entry.executable,
+                                        entry.target, entry.chunks});
         if (entry.kind == ManifestEntry::Kind::directory)
             folders.insert(entry.path, FolderTree());
     }
@@ -337,9 +347,16 @@ void collectTreeReferences(TreeReader& reader, const ContentHash& root, QSet<Con
         visitedTrees.insert(hash);
         referenced.insert(hash);
         for (const FolderEntry& entry : tree->entries) {
-            if (entry.kind == FolderEntry::Kind::file)
+            if (entry.kind == FolderEntry::Kind::file) {
                 referenced.insert(entry.hash);
-            else if (entry.kind == FolderEntry::Kind::directory)
+                if (entry.chunks && !visitedTrees.contains(*entry.chunks)) {
+                    for (const ChunkList::Chunk& chunk :
+                         ChunkList::read(reader.store(), *entry.chunks, entry.size).chunks)
+                        referenced.insert(chunk.hash);
+                    visitedTrees.insert(*entry.chunks);
+                    referenced.insert(*entry.chunks);
+                }
+            } else if (entry.kind == FolderEntry::Kind::directory)
                 self(self, entry.hash, path.isEmpty() ? entry.name : path + u'/' + entry.name, depth + 1);
         }
     };

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace vantrel {
 
@@ -29,6 +30,10 @@ struct FolderEntry {
     bool executable = false;
     // Links only: the link's text, kept as it was.
     QString target;
+    // Files stored in chunks only: their chunk list (chunk_list.h); `hash` stays the whole
+    // file's. Written as the entry's "chunks" member, which only bundles of a format that
+    // stores chunks hold.
+    std::optional<ContentHash> chunks;
 
     friend bool operator==(const FolderEntry&, const FolderEntry&) = default;
 };
@@ -88,6 +93,10 @@ public:
     std::shared_ptr<const FolderTree> read(const ContentHash& hash);
 
 private:
+public:
+    const ContentStore& store() const { return m_store; }
+
+private:
     const ContentStore& m_store;
     const bool m_keep;
     const Recent m_recent;
@@ -106,8 +115,9 @@ Manifest readTree(TreeReader& reader, const ContentHash& root);
 // DecodingError for a manifest that isn't valid.
 ContentHash storeTree(ContentStore& store, const Manifest& manifest);
 
-// Adds to `referenced` every tree and content that the version whose root tree is `root` uses.
-// Trees already in `visitedTrees` are not read again, so folders that versions share are read
+// Adds to `referenced` every tree and content that the version whose root tree is `root` uses,
+// with the chunk lists of its chunked contents and their chunks (each list is read: one that
+// can't be throws as a tree would). Trees and lists already in `visitedTrees` are not read again, so folders that versions share are read
 // once. Throws as readTree() does.
 void collectTreeReferences(TreeReader& reader, const ContentHash& root, QSet<ContentHash>& visitedTrees,
                            QSet<ContentHash>& referenced);

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <optional>
+
 namespace vantrel {
 
 // One item of a version's tree.
@@ -23,6 +25,8 @@ struct ManifestEntry {
     bool executable = false;
     // Symbolic links only: the link's text, kept as it was (it may point anywhere).
     QString target;
+    // Files stored in chunks only: their chunk list (see FolderEntry::chunks).
+    std::optional<ContentHash> chunks;
 
     friend bool operator==(const ManifestEntry&, const ManifestEntry&) = default;
 };

@@ -30,6 +30,9 @@ constexpr qint64 journalPack = 1 * gib;
 // One stored folder tree (a stored content read whole): about 120 bytes per item of the folder,
 // so a folder of two million files still fits.
 constexpr qint64 folderTree = 256 * mib;
+// One stored list of chunks (chunk_list.h): 36 bytes a chunk, so a file of about 1.8 million
+// chunks (some 2 TiB in chunks of the usual size, 466 GiB in the smallest ones).
+constexpr qint64 chunkList = 64 * mib;
 
 // Files on the local disk, written by this installation only, bounded all the same.
 // `checkouts/<bundle>.json`: a check-out with its events.

@@ -57,6 +57,12 @@ struct WalkedFile {
     qint64 size = 0;
     // What the base has at this path when it is a file of the same size: hashed before storing.
     std::optional<ContentHash> expected;
+    // Stored in chunks: its chunk list.
+    std::optional<ContentHash> chunks;
+    // The base's file at this path, when stored in chunks: its chunk list and size. Its chunks
+    // are not written again nor looked for in the store.
+    std::optional<ContentHash> baseChunks;
+    qint64 baseSize = 0;
 };
 
 class Snapshot {
@@ -82,7 +88,10 @@ private:
     void countEntries(qsizetype count, const QString& path);
 
     void readFiles();
+    const FolderEntry* baseEntry(const WalkedFile& file);
+    bool storedInChunks(const WalkedFile& file) const;
     void readFile(WalkedFile& file);
+    void readChunked(WalkedFile& file);
     void record(const WalkedFile& file);
     void computeHashes();
     void cover(int index, const std::optional<ContentHash>& baseHash, QList<int>& unprotected, QList<int>& toStore);

@@ -3,6 +3,8 @@
 #include "engine/storage/snapshot.h"
 
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/chunker.h"
+#include "engine/storage/storage_error.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -28,8 +30,28 @@ void refreshAttributes(const QString& path)
 
 } // namespace
 
+const FolderEntry* Snapshot::baseEntry(const WalkedFile& file)
+{
+    const WalkedFolder& folder = m_folders[file.folder];
+    const FolderEntry* before = nullptr;
+    if (folder.isFile) {
+        const FolderTree* root = m_base.folder(QString());
+        before = root && root->isFile ? &root->entries.first() : nullptr;
+    } else {
+        before = m_base.entry(folder.relativePath, folder.nodes.at(file.node).entry.name);
+    }
+    return before && before->kind == FolderEntry::Kind::file ? before : nullptr;
+}
+
+bool Snapshot::storedInChunks(const WalkedFile& file) const
+{
+    return m_store.storesChunked() && file.observed.size > chunking::threshold;
+}
+
 // Files the cache knows are taken as it has them; the others are read, those the base has with
-// the same size hashed first, so that nothing is written when they turn out unchanged.
+// the same size hashed first, so that nothing is written when they turn out unchanged. The cache
+// knows a file's hash, not its chunk list: a file stored in chunks is taken from it only when the
+// base has it, with the base's list.
 void Snapshot::readFiles()
 {
     qint64 totalBytes = 0;
@@ -38,24 +60,25 @@ void Snapshot::readFiles()
     for (int index = 0; index < m_files.size(); ++index) {
         WalkedFile& file = m_files[index];
         totalBytes += file.observed.size;
+        const FolderEntry* before = baseEntry(file);
         if (m_trustCache) {
             if (const auto hash = m_options.cache->unchangedHash(file.cacheKey, file.observed)) {
-                file.state = WalkedFile::State::cached;
-                file.hash = *hash;
-                cachedBytes += file.observed.size;
-                continue;
+                const bool asBefore = before && before->hash == *hash;
+                if (asBefore || !storedInChunks(file)) {
+                    file.state = WalkedFile::State::cached;
+                    file.hash = *hash;
+                    file.chunks = asBefore ? before->chunks : std::nullopt;
+                    cachedBytes += file.observed.size;
+                    continue;
+                }
             }
         }
-        const WalkedFolder& folder = m_folders[file.folder];
-        const FolderEntry* before = nullptr;
-        if (folder.isFile) {
-            const FolderTree* root = m_base.folder(QString());
-            before = root && root->isFile ? &root->entries.first() : nullptr;
-        } else {
-            before = m_base.entry(folder.relativePath, folder.nodes.at(file.node).entry.name);
+        if (before) {
+            if (before->size == file.observed.size)
+                file.expected = before->hash;
+            file.baseChunks = before->chunks;
+            file.baseSize = before->size;
         }
-        if (before && before->kind == FolderEntry::Kind::file && before->size == file.observed.size)
-            file.expected = before->hash;
         toRead.append(index);
     }
     WalkedFile* const files = m_files.data(); // workers must not touch the list itself
@@ -73,6 +96,11 @@ void Snapshot::readFile(WalkedFile& file)
 {
     if (!m_local)
         refreshAttributes(file.path);
+    if (storedInChunks(file)) {
+        readChunked(file);
+        record(file);
+        return;
+    }
     ContentStore::Stored stored;
     if (file.expected) {
         stored = m_store.hashFile(file.path);
@@ -90,6 +118,28 @@ void Snapshot::readFile(WalkedFile& file)
     file.hash = stored.hash;
     file.size = stored.size;
     record(file);
+}
+
+// Read once: the chunks the base's list names are neither written nor looked for, the others
+// are stored unless the store holds them.
+void Snapshot::readChunked(WalkedFile& file)
+{
+    ContentStore::KnownChunks known;
+    if (file.baseChunks) {
+        try {
+            for (const ChunkList::Chunk& chunk : ChunkList::read(m_store, *file.baseChunks, file.baseSize).chunks)
+                known.chunks.insert(chunk.hash);
+            known.list = file.baseChunks;
+        } catch (const StorageError&) {
+            // As if the base had nothing there: every chunk is looked for in the store.
+        }
+    }
+    const ContentStore::Stored stored = m_batch.storeChunked(file.path, known);
+    const bool asBefore = file.expected && stored.hash == *file.expected && stored.chunks == file.baseChunks;
+    file.state = asBefore ? WalkedFile::State::fromBase : WalkedFile::State::stored;
+    file.hash = stored.hash;
+    file.size = stored.size;
+    file.chunks = stored.chunks;
 }
 
 void Snapshot::record(const WalkedFile& file)

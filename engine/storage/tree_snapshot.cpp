@@ -48,6 +48,7 @@ void Snapshot::computeHashes()
             } else if (node.file >= 0) {
                 node.entry.hash = m_files.at(node.file).hash;
                 node.entry.size = m_files.at(node.file).size;
+                node.entry.chunks = m_files.at(node.file).chunks;
             }
             tree.entries.append(node.entry);
         }

@@ -57,7 +57,7 @@ void writeTreeTo(const Manifest& manifest, const ContentStore& store, const QStr
         const ManifestEntry& entry = manifest.entries.first();
         if (progress)
             progress(0, entry.size);
-        store.copyOut(entry.hash, entry.size, destination, entry.executable, durable);
+        store.copyOut({entry.hash, entry.size, entry.chunks}, destination, entry.executable, durable);
         if (progress)
             progress(entry.size, entry.size);
         return;
@@ -88,7 +88,8 @@ void writeTreeTo(const Manifest& manifest, const ContentStore& store, const QStr
             files.size(),
             [&](qsizetype job) {
                 const ManifestEntry& entry = manifest.entries.at(files.at(job));
-                store.copyOut(entry.hash, entry.size, destination + u'/' + entry.path, entry.executable, false);
+                store.copyOut({entry.hash, entry.size, entry.chunks}, destination + u'/' + entry.path, entry.executable,
+                              false);
                 return entry.size;
             },
             manifest.totalSize(), progress);

@@ -542,13 +542,16 @@ private Q_SLOTS:
     }
 
     // A new version that shares most of its folder trees with the one before (one file edited,
-    // one added, the rest hashed and found unchanged): a run killed at any moment leaves every
-    // version complete, and collecting what killed runs left never takes a tree a version uses.
+    // one added, the rest hashed and found unchanged, a large file stored in chunks edited in
+    // one place): a run killed at any moment leaves every version complete, and collecting what
+    // killed runs left never takes a tree or chunk a version uses.
     void interruptedVersionSharingFolderTreesKeepsEveryVersion()
     {
         Scene scene;
         const QString basePath = scene.scratch(QStringLiteral("base")) + QStringLiteral("/Edit.dra");
+        const QByteArray large = noise(5, 12 << 20);
         makeProject(basePath, 5, 60, 1 << 20, 7);
+        writeFile(basePath + QStringLiteral("/media/large.bin"), large);
         const auto third =
             syncWait(scene.document->storeVersion(basePath, QStringLiteral("Third cut"), VersionOrigin::checkedIn));
         scene.expected.insert(third, describeTree(basePath));
@@ -558,6 +561,8 @@ private Q_SLOTS:
         const Prepare prepare = [&](Scene& scene, quint32 seed) {
             const QString path = scene.scratch(QStringLiteral("shared")) + QStringLiteral("/Edit.dra");
             makeProject(path, 5, 60, 1 << 20, 7);
+            writeFile(path + QStringLiteral("/media/large.bin"),
+                      QByteArray(large).replace(qsizetype(seed % 12) << 20, 65536, noise(seed, 65536)));
             const QString edited = path + QStringLiteral("/media/reel3/clip10.bin");
             writeFile(edited, noise(seed, QFileInfo(edited).size()));
             writeFile(path + QStringLiteral("/media/reel%1/takes/take%2.bin").arg(seed % 7).arg(seed),

@@ -26,6 +26,7 @@
 using namespace vantrel;
 using testing::describeTree;
 using testing::entriesIn;
+using testing::failureKind;
 using testing::objectsIn;
 using testing::writeFile;
 
@@ -57,20 +58,6 @@ void age(const QString& path, int secondsAgo)
 {
     const timespec times[2] = {{::time(nullptr) - secondsAgo, 0}, {::time(nullptr) - secondsAgo, 0}};
     QCOMPARE(::utimensat(AT_FDCWD, native(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
-}
-
-// The kind of StorageError `operation` throws; -1 when it succeeds, -2 for any other exception.
-template<typename Operation>
-StorageError::Kind failureKind(Operation&& operation)
-{
-    try {
-        operation();
-    } catch (const StorageError& error) {
-        return error.kind();
-    } catch (...) {
-        return static_cast<StorageError::Kind>(-2);
-    }
-    return static_cast<StorageError::Kind>(-1);
 }
 
 // Flips one byte in the middle of a stored content.

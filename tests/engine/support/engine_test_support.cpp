@@ -2,6 +2,7 @@
 
 #include "desktop/system_services.h"
 #include "engine/storage/folder_tree.h"
+#include "engine/storage/storage_error.h"
 #include "support/sync_wait.h"
 
 #include <QDir>
@@ -139,6 +140,18 @@ void makeProject(const QString& path, quint32 seed, int fileCount, qsizetype tot
     QFile::link(QStringLiteral("project.drp"), path + QStringLiteral("/current.drp"));
 }
 
+QByteArray storedContent(const ContentStore& store, const ManifestEntry& entry)
+{
+    if (!entry.chunks)
+        return store.readBytes(entry.hash);
+    QByteArray bytes;
+    for (const ChunkList::Chunk& chunk : ChunkList::read(store, *entry.chunks, entry.size).chunks)
+        bytes += store.readBytes(chunk.hash, chunk.size);
+    if (hashBytes(bytes) != entry.hash)
+        throw StorageError::corrupt(store.pathFor(*entry.chunks), QStringLiteral("The chunks don't add up."));
+    return bytes;
+}
+
 QMap<QString, QByteArray> storedTree(const ContentStore& store, const ContentHash& manifestHash)
 {
     QMap<QString, QByteArray> tree;
@@ -151,7 +164,7 @@ QMap<QString, QByteArray> storedTree(const ContentStore& store, const ContentHas
             tree.insert(entry.path, "-> " + QFile::encodeName(entry.target));
             break;
         case ManifestEntry::Kind::file:
-            tree.insert(entry.path, store.readBytes(entry.hash) + (entry.executable ? "+x" : ""));
+            tree.insert(entry.path, storedContent(store, entry) + (entry.executable ? "+x" : ""));
             break;
         }
     }

@@ -2,6 +2,8 @@
 
 #include "desktop/system_services.h"
 #include "engine/storage/content_store.h"
+#include "engine/storage/manifest.h"
+#include "engine/storage/storage_error.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "support/test_files.h"
@@ -56,9 +58,25 @@ QStringList entriesIn(const QString& folder);
 // The contents in a content store, by file name below its shard folders.
 QStringList objectsIn(const QString& storeFolder);
 
+// The bytes of a stored file, whole or in chunks, checked against its hash.
+QByteArray storedContent(const ContentStore& store, const ManifestEntry& entry);
 // What a stored tree holds, in describeTree()'s form, read from the content store (which checks
 // every content against its hash).
 QMap<QString, QByteArray> storedTree(const ContentStore& store, const ContentHash& manifestHash);
+
+// The kind of StorageError `operation` throws; -1 when it succeeds, -2 for any other exception.
+template<typename Operation>
+StorageError::Kind failureKind(Operation&& operation)
+{
+    try {
+        operation();
+    } catch (const StorageError& error) {
+        return error.kind();
+    } catch (...) {
+        return static_cast<StorageError::Kind>(-2);
+    }
+    return static_cast<StorageError::Kind>(-1);
+}
 
 // The file manager of a client whose local folders are below `localFolder`.
 std::shared_ptr<FileManaging> localFileManager(const QString& localFolder);

@@ -1,0 +1,162 @@
+// Storing a large file in chunks: read once, cut where its bytes say, each chunk hashed and, when
+// new, stored on a worker thread while the reading goes on.
+
+#include "engine/storage/chunker.h"
+#include "engine/storage/content_store.h"
+#include "engine/storage/content_store_temporary.h"
+#include "engine/storage/ordered_hasher.h"
+#include "engine/storage/parallel_jobs.h"
+#include "engine/storage/storage_error.h"
+
+#include <QCoreApplication>
+#include <QThreadPool>
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <semaphore>
+
+namespace vantrel {
+
+using namespace posix;
+
+namespace {
+
+// Read at once, and cut on several threads.
+constexpr size_t readSize = 8 << 20;
+
+// Chunks held in memory by every file being stored at once: a package of many large files,
+// read in parallel, holds at most this many (some 40 MiB, 128 MiB at the very most).
+std::counting_semaphore<>& heldChunks()
+{
+    static std::counting_semaphore<> held(32);
+    return held;
+}
+
+// Hands chunks to a few threads, holding at most a few more in memory than there are threads:
+// reading waits while they are all busy (a slow share then paces the reading).
+class ChunkWorkers {
+public:
+    using Work = std::function<void(ChunkList::Chunk&, const QByteArray&)>;
+
+    explicit ChunkWorkers(Work work) : m_work(std::move(work)), m_limit(storageWorkerCount() + 2)
+    {
+        m_pool.setMaxThreadCount(storageWorkerCount());
+    }
+    ~ChunkWorkers() { m_pool.waitForDone(); }
+
+    void add(QByteArray bytes)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_running < m_limit || m_failure; });
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+        lock.unlock();
+        // Not while holding the lock: this file's workers need it to end and give slots back.
+        heldChunks().acquire();
+        lock.lock();
+        m_chunks.push_back({{}, bytes.size()});
+        ChunkList::Chunk* chunk = &m_chunks.back(); // a deque keeps it where it is
+        ++m_running;
+        lock.unlock();
+        m_pool.start([this, chunk, bytes = std::move(bytes)] {
+            std::exception_ptr failure;
+            try {
+                m_work(*chunk, bytes);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            heldChunks().release();
+            const std::lock_guard lock(m_mutex);
+            if (failure && !m_failure)
+                m_failure = failure;
+            --m_running;
+            m_changed.notify_all();
+        });
+    }
+
+    // Every chunk, in order, once all are done.
+    QList<ChunkList::Chunk> finish()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_running == 0; });
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+        return QList<ChunkList::Chunk>(m_chunks.begin(), m_chunks.end());
+    }
+
+private:
+    const Work m_work;
+    const int m_limit;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<ChunkList::Chunk> m_chunks;
+    int m_running = 0;
+    std::exception_ptr m_failure;
+    QThreadPool m_pool; // last: waited for before the rest goes
+};
+
+StorageError tooManyChunks(const QString& path)
+{
+    return StorageError(StorageError::Kind::io, path,
+                        QCoreApplication::translate("Engine", "“%1” is too large to be kept in a version.").arg(path));
+}
+
+} // namespace
+
+ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, const KnownChunks& known)
+{
+    struct stat before {};
+    const UniqueFd source = content_store::openSource(path, before);
+    const std::shared_ptr<ChunkSource> local = m_store.chunkSource();
+    ChunkWorkers workers([&](ChunkList::Chunk& chunk, const QByteArray& bytes) {
+        chunk.hash = hashBytes(bytes);
+        // What the base names is stored and kept: the share is not asked about it.
+        if (known.chunks.contains(chunk.hash))
+            return;
+        storeHashed(chunk.hash, bytes);
+        if (local)
+            local->keep(chunk.hash, bytes);
+    });
+
+    const std::unique_ptr<char[]> buffer(new char[readSize]);
+    OrderedHasher whole;
+    BlockChunker chunker;
+    const auto add = [&](QByteArray chunk) {
+        whole.add(chunk);
+        workers.add(std::move(chunk));
+    };
+    QByteArray current;
+    qint64 size = 0;
+    for (;;) {
+        const size_t count = readSome(source.get(), buffer.get(), readSize, path);
+        if (count == 0)
+            break;
+        size += qint64(count);
+        qsizetype offset = 0;
+        for (const qsizetype end : chunker.cuts(QByteArrayView(buffer.get(), qsizetype(count)))) {
+            current.append(buffer.get() + offset, end - offset);
+            add(std::exchange(current, QByteArray()));
+            offset = end;
+        }
+        if (current.isEmpty())
+            current.reserve(qsizetype(2 * chunking::normalSize));
+        current.append(buffer.get() + offset, qsizetype(count) - offset);
+    }
+    if (!current.isEmpty())
+        add(std::exchange(current, QByteArray()));
+    content_store::checkUnchanged(source.get(), path, before, size);
+
+    ChunkList list;
+    list.chunks = workers.finish();
+    if (ChunkList::headerSize + ChunkList::entrySize * list.chunks.size() > readLimits::chunkList)
+        throw tooManyChunks(path);
+    const QByteArray encoded = list.encode();
+    const ContentHash listHash = hashBytes(encoded);
+    if (listHash != known.list)
+        storeHashed(listHash, encoded);
+    return {whole.finish(), size, listHash};
+}
+
+} // namespace vantrel

@@ -1,0 +1,195 @@
+#include "desktop/system_services.h"
+#include "engine/storage/chunk_list.h"
+#include "engine/storage/chunker.h"
+#include "engine/storage/fixed_length_files.h"
+#include "engine/storage/folder_tree.h"
+#include "engine/storage/read_limits.h"
+#include "engine/storage/storage_error.h"
+#include "engine/versioning_service.h"
+#include "support/engine_test_support.h"
+#include "support/sync_wait.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using namespace vantrel;
+using namespace vantrel::testing;
+
+namespace {
+
+constexpr qsizetype mib = 1024 * 1024;
+
+std::shared_ptr<VersioningService> import(const std::shared_ptr<TeamBundle>& team, const QString& source)
+{
+    return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
+                                              std::nullopt, QStringLiteral("Initial Commit"),
+                                              DocumentApplication::none(), team, nullptr, nullptr));
+}
+
+QByteArray exported(const std::shared_ptr<VersioningService>& service, const QString& folder,
+                    std::optional<IdFor<Versions>> version = std::nullopt)
+{
+    return contentOf(syncWait(service->exportVersion(version, folder, defaultS3Factory())));
+}
+
+qint64 storedBytes(const QString& teamRoot)
+{
+    qint64 total = 0;
+    const QString objects = teamRoot + QStringLiteral("/objects");
+    for (const QString& name : objectsIn(objects))
+        total += QFileInfo(objects + u'/' + name.left(2) + u'/' + name).size();
+    return total;
+}
+
+// Every entry of the chunk cache a client of the fixture keeps on its computer.
+QStringList cachedChunks(const TeamFixture& fixture, const QString& userName)
+{
+    const QString folder =
+        QFileInfo(fixture.root()).path() + QStringLiteral("/local/") + userName + QStringLiteral("/cache/chunks");
+    QStringList entries;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!path.mid(folder.size()).contains(QStringLiteral("/tmp/")))
+            entries << path;
+    }
+    return entries;
+}
+
+int markerFormat(const QString& teamRoot)
+{
+    return QJsonDocument::fromJson(contentOf(teamRoot + QStringLiteral("/team.json")))
+        .object()
+        .value(QStringLiteral("format"))
+        .toInt();
+}
+
+} // namespace
+
+class ChunkedBundleTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // A new bundle stores a large file in chunks, and a new version of it costs about what
+    // changed; every version reads back byte for byte.
+    void newBundlesStoreLargeFilesInChunks()
+    {
+        TeamFixture fixture;
+        QCOMPARE(markerFormat(fixture.root()), TeamBundle::currentFormat);
+        const auto team = fixture.client(QStringLiteral("ana"));
+        QVERIFY(team->contents().storesChunked());
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Edit.blend");
+        QByteArray data = noise(1, 20 * mib);
+        writeFile(source, data);
+        const auto edit = import(team, source);
+        const auto first = *edit->currentVersionID();
+        QVERIFY(!team->contents().contains(hashBytes(data)));
+
+        const qint64 before = storedBytes(fixture.root());
+        data.replace(10 * mib, mib, noise(2, mib));
+        writeFile(source, data);
+        syncWait(edit->storeVersion(source, QStringLiteral("Graded"), VersionOrigin::checkedIn));
+        QVERIFY(storedBytes(fixture.root()) - before <= mib + 2 * chunking::maxSize);
+        QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o"))), data);
+        QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o1")), first), noise(1, 20 * mib));
+
+        // Garbage collection keeps what the versions name.
+        QVERIFY(team->collectGarbage(std::chrono::seconds(0)) >= 0);
+        QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o2")), first), noise(1, 20 * mib));
+    }
+
+    // A damaged chunk fails only the copies that need it, leaving nothing half written; a
+    // damaged list of the base version doesn't keep the next version from being stored, and the
+    // damaged chunk it needs is stored again.
+    void damageFailsCopiesNotTheNextVersion()
+    {
+        TeamFixture fixture;
+        const auto team = fixture.client(QStringLiteral("ana"));
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Edit.blend");
+        QByteArray data = noise(4, 9 * mib);
+        writeFile(source, data);
+        const auto edit = import(team, source);
+        ContentStore& store = team->contents();
+        const ManifestEntry entry =
+            readTree(store, team->snapshot()->find(edit->id())->currentVersion()->manifest).entries.first();
+        const ChunkList list = ChunkList::read(store, *entry.chunks, entry.size);
+        writeFile(store.pathFor(list.chunks.first().hash), QByteArray(list.chunks.first().size, 'x'));
+        for (const QString& cached : cachedChunks(fixture, QStringLiteral("ana")))
+            QVERIFY(QFile::remove(cached));
+        const QString out = fixture.scratch(QStringLiteral("out"));
+        QCOMPARE(failureKind([&] { exported(edit, out); }), StorageError::Kind::corrupt);
+        QCOMPARE(entriesIn(out), QStringList());
+
+        writeFile(store.pathFor(*entry.chunks), "damaged");
+        data.replace(5 * mib, 4, "edit");
+        writeFile(source, data);
+        syncWait(edit->storeVersion(source, QStringLiteral("Recut"), VersionOrigin::checkedIn));
+        QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o"))), data);
+    }
+
+    // Chunks this computer stored or read are kept in its cache and read from there, but never
+    // trusted: a damaged or deleted cache costs only a read of the share.
+    void theCacheServesChunksButIsNeverTrusted()
+    {
+        TeamFixture fixture;
+        const auto team = fixture.client(QStringLiteral("ana"));
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Edit.blend");
+        const QByteArray data = noise(5, 9 * mib);
+        writeFile(source, data);
+        const auto edit = import(team, source);
+        QStringList cached = cachedChunks(fixture, QStringLiteral("ana"));
+        QVERIFY(cached.size() >= 2);
+        for (const QString& entry : std::as_const(cached)) {
+            QByteArray bytes = contentOf(entry);
+            bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x20);
+            writeFile(entry, bytes);
+        }
+        QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("damaged"))), data);
+        QVERIFY(QDir(QFileInfo(QFileInfo(cached.first()).path()).path()).removeRecursively());
+        QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("deleted"))), data);
+
+        // What the last read kept serves the next one without the share's copies of the chunks.
+        ContentStore& store = team->contents();
+        const ManifestEntry entry =
+            readTree(store, team->snapshot()->find(edit->id())->currentVersion()->manifest).entries.first();
+        for (const ChunkList::Chunk& chunk : ChunkList::read(store, *entry.chunks, entry.size).chunks)
+            QFile::remove(store.pathFor(chunk.hash));
+        QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("cached"))), data);
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        ben->poll();
+        const auto other = syncWait(VersioningService::open(VersioningServiceType::document, edit->id(), std::nullopt,
+                                                            std::nullopt, ben, nullptr, nullptr, defaultS3Factory()));
+        QCOMPARE(failureKind([&] { exported(other, fixture.scratch(QStringLiteral("ben"))); }),
+                 StorageError::Kind::corrupt);
+    }
+
+    // A bundle made in the format before keeps storing every file whole, as older clients read
+    // them, and stays in that format.
+    void olderFormatBundlesKeepStoringWholeFiles()
+    {
+        TeamFixture fixture;
+        const QString marker = fixture.root() + QStringLiteral("/team.json");
+        QJsonObject object = QJsonDocument::fromJson(contentOf(marker)).object();
+        object.insert(QStringLiteral("format"), 2);
+        writeFile(marker, fixed_length::padded(QJsonDocument(object).toJson(), fixed_length::teamMarker));
+        const auto team = fixture.client(QStringLiteral("ben"));
+        QVERIFY(!team->contents().storesChunked());
+        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Edit.blend");
+        QByteArray data = noise(3, 9 * mib);
+        writeFile(source, data);
+        const auto edit = import(team, source);
+        data.replace(0, 10, "new start!");
+        writeFile(source, data);
+        syncWait(edit->storeVersion(source, QStringLiteral("Trimmed"), VersionOrigin::checkedIn));
+        QCOMPARE(team->contents().readBytes(hashBytes(data), data.size()), data);
+        QVERIFY(team->contents().contains(hashBytes(noise(3, 9 * mib))));
+        QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o"))), data);
+        QCOMPARE(markerFormat(fixture.root()), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(ChunkedBundleTest)
+#include "chunked_bundle_test.moc"
