@@ -33,8 +33,8 @@ constexpr std::uint64_t topBits(int count)
     return ~(~std::uint64_t(0) >> count);
 }
 
-constexpr std::uint64_t strictMask = topBits(22);
-constexpr std::uint64_t looseMask = topBits(18);
+constexpr std::uint64_t strictMask = topBits(21);
+constexpr std::uint64_t looseMask = topBits(17);
 
 } // namespace
 

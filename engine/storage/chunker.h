@@ -17,10 +17,10 @@ namespace chunking {
 // Files larger than this are stored as chunks; smaller ones whole, as one content each.
 constexpr qint64 threshold = 4 * 1024 * 1024;
 // No chunk is cut shorter than this, except the last of a file; none is longer than maxSize.
-constexpr qint64 minSize = 256 * 1024;
+constexpr qint64 minSize = 128 * 1024;
 // Boundaries are looked for more strictly before this length and more loosely after it, so
-// that chunk sizes gather around it (about 1.1 MiB on random bytes).
-constexpr qint64 normalSize = 1024 * 1024;
+// that chunk sizes gather just above it (about 600 KiB on random bytes).
+constexpr qint64 normalSize = 512 * 1024;
 constexpr qint64 maxSize = 4 * 1024 * 1024;
 
 } // namespace chunking
@@ -34,8 +34,8 @@ struct GearCandidate {
 
 // A gear hash over the bytes since the start of the current chunk: each byte shifts the hash
 // left by one and adds that byte's value from a fixed table, so the top bits depend on the last
-// 64 bytes only. A boundary is where the top bits are all zero: 22 of them before normalSize,
-// 18 after (the "normalized chunking" of FastCDC). The table and these rules decide where every
+// 64 bytes only. A boundary is where the top bits are all zero: 21 of them before normalSize,
+// 17 after (the "normalized chunking" of FastCDC). The table and these rules decide where every
 // client cuts: changing either makes new versions share no chunk with the ones stored before.
 class Chunker {
 public:
