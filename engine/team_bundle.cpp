@@ -247,10 +247,12 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     team->m_shareOpenFiles = probe.openFiles;
     team->m_contents->setChunkedContents(format >= 3);
     // Chunks this computer stored or read are kept in its cache folder, so that a later version
-    // of a large file comes over the network only for what changed.
+    // of a large file comes over the network only for what changed. A bundle on the cache's own
+    // disk gains nothing from it, and would have every chunk written twice.
     if (format >= 3 && !team->m_fileManager->cacheFolder().isEmpty()) {
         const QString chunks = ChunkCache::folderFor(team->m_fileManager->cacheFolder(), teamId);
-        team->m_contents->setChunkSource(std::make_shared<ChunkCache>(chunks, ChunkCache::defaultBound(chunks)));
+        if (ChunkCache::sparesReadsOf(root, chunks))
+            team->m_contents->setChunkSource(std::make_shared<ChunkCache>(chunks, ChunkCache::defaultBound(chunks)));
     }
     if (team->m_writeProblem)
         team->m_log->event(escapedForLog(team->m_writeProblem->localizedDescription()), QStringLiteral("open"),

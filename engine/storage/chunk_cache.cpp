@@ -21,15 +21,6 @@ namespace vantrel {
 namespace {
 
 constexpr qint64 gib = 1024LL * 1024 * 1024;
-// Temporary files older than this are left-overs of a process that ended while writing.
-constexpr time_t abandonedSeconds = 3600;
-
-bool isHexName(const char* name, size_t length)
-{
-    if (std::strlen(name) != length)
-        return false;
-    return std::all_of(name, name + length, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
 
 int openQuietly(const QByteArray& path, int flags, mode_t mode = 0)
 {
@@ -73,57 +64,6 @@ bool writeExactly(int fd, const char* data, qint64 size)
     return true;
 }
 
-struct Entry {
-    QByteArray path;
-    qint64 size = 0;
-    timespec used{};
-};
-
-bool usedEarlier(const Entry& a, const Entry& b)
-{
-    return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec : a.used.tv_nsec < b.used.tv_nsec;
-}
-
-// The regular files named by a hash in the shard folders of `folder`. What else has a hash's name
-// (a link, a folder) is damage and goes; so do temporary files abandoned long ago.
-std::vector<Entry> listEntries(const QByteArray& folder)
-{
-    std::vector<Entry> entries;
-    DIR* top = ::opendir(folder.constData());
-    if (!top)
-        return entries;
-    const time_t now = ::time(nullptr);
-    while (const dirent* shard = ::readdir(top)) {
-        const bool isTemporaries = std::strcmp(shard->d_name, "tmp") == 0;
-        if (!isTemporaries && !isHexName(shard->d_name, 2))
-            continue;
-        const QByteArray shardPath = folder + '/' + shard->d_name;
-        DIR* inner = ::opendir(shardPath.constData());
-        if (!inner)
-            continue;
-        while (const dirent* item = ::readdir(inner)) {
-            if (item->d_name[0] == '.')
-                continue;
-            const QByteArray path = shardPath + '/' + item->d_name;
-            struct stat status {};
-            if (::lstat(path.constData(), &status) != 0)
-                continue;
-            if (isTemporaries) {
-                if (now - status.st_mtim.tv_sec > abandonedSeconds)
-                    posix::removeTreeQuietly(QFile::decodeName(path));
-            } else if (isHexName(item->d_name, 64)) {
-                if (S_ISREG(status.st_mode))
-                    entries.push_back({path, qint64(status.st_size), status.st_mtim});
-                else
-                    posix::removeTreeQuietly(QFile::decodeName(path));
-            }
-        }
-        ::closedir(inner);
-    }
-    ::closedir(top);
-    return entries;
-}
-
 std::atomic<int> loggedFailures{0};
 
 // At most a few lines per process: a full disk would otherwise log every chunk.
@@ -143,6 +83,7 @@ ChunkCache::ChunkCache(QString folder, qint64 bound) : m_folder(std::move(folder
     m_threshold = m_bound;
     m_trimWanted = true; // learns what the folder holds, in the background
     m_trimmer = std::thread([this] { trimLoop(); });
+    m_writer = std::thread([this] { writeLoop(); });
 }
 
 ChunkCache::~ChunkCache()
@@ -152,7 +93,26 @@ ChunkCache::~ChunkCache()
         m_stopping = true;
     }
     m_wake.notify_all();
+    m_queueChanged.notify_all();
+    m_writer.join(); // after writing what it was handed
     m_trimmer.join();
+}
+
+bool ChunkCache::sparesReadsOf(const QString& bundleRoot, const QString& cacheFolder)
+{
+    struct stat bundle {};
+    if (::stat(QFile::encodeName(bundleRoot).constData(), &bundle) != 0)
+        return true;
+    // The cache folder may not exist yet: its nearest existing parent is where it will be.
+    QString existing = cacheFolder;
+    struct stat cache {};
+    while (::stat(QFile::encodeName(existing).constData(), &cache) != 0) {
+        const QString parent = posix::parentPath(existing);
+        if (parent == existing || parent.isEmpty())
+            return true;
+        existing = parent;
+    }
+    return cache.st_dev != bundle.st_dev;
 }
 
 QString ChunkCache::folderFor(const QString& cacheFolder, const QString& teamId)
@@ -197,6 +157,12 @@ std::optional<QByteArray> ChunkCache::take(const ContentHash& hash, qint64 size)
 {
     if (size < 0 || size > largestEntry)
         return std::nullopt;
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto queued = m_queued.constFind(hash);
+        if (queued != m_queued.constEnd() && queued->size() == size)
+            return *queued;
+    }
     const QString path = entryPath(hash);
     const QByteArray native = QFile::encodeName(path);
     const int fd = openQuietly(native, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
@@ -220,10 +186,41 @@ std::optional<QByteArray> ChunkCache::take(const ContentHash& hash, qint64 size)
     return bytes;
 }
 
-void ChunkCache::keep(const ContentHash& hash, QByteArrayView bytes)
+void ChunkCache::keep(const ContentHash& hash, const QByteArray& bytes)
 {
     if (bytes.size() > largestEntry)
         return;
+    std::unique_lock lock(m_mutex);
+    // One chunk is always taken, however large: the bound holds within one entry.
+    m_queueChanged.wait(lock, [&] { return m_queuedBytes == 0 || m_queuedBytes + bytes.size() <= queueBound; });
+    if (m_queued.contains(hash))
+        return;
+    m_queue.emplace_back(hash, bytes);
+    m_queued.insert(hash, bytes);
+    m_queuedBytes += bytes.size();
+    m_queueChanged.notify_all();
+}
+
+void ChunkCache::writeLoop()
+{
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        m_queueChanged.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
+        if (m_queue.empty())
+            break; // stopping, and everything handed over is written
+        const auto [hash, bytes] = m_queue.front();
+        m_queue.pop_front();
+        lock.unlock();
+        write(hash, bytes);
+        lock.lock();
+        m_queued.remove(hash);
+        m_queuedBytes -= bytes.size();
+        m_queueChanged.notify_all();
+    }
+}
+
+void ChunkCache::write(const ContentHash& hash, const QByteArray& bytes)
+{
     const QString path = entryPath(hash);
     const QByteArray native = QFile::encodeName(path);
     struct stat status {};
@@ -273,74 +270,5 @@ bool ChunkCache::writeEntry(const QString& path, QByteArrayView bytes)
     return false;
 }
 
-void ChunkCache::added(qint64 bytes)
-{
-    const std::lock_guard lock(m_mutex);
-    if (m_trimming) {
-        // It may or may not be in the listing: counted again once the trim is done, since
-        // counting it twice only brings the next trim forward.
-        m_keptDuringTrim += bytes;
-        return;
-    }
-    if (m_estimate < 0)
-        return; // the first listing, still to come, counts it
-    m_estimate += bytes;
-    if (m_estimate > m_threshold && !m_trimWanted) {
-        m_trimWanted = true;
-        m_wake.notify_one();
-    }
-}
-
-void ChunkCache::waitForTrim()
-{
-    std::unique_lock lock(m_mutex);
-    m_idle.wait(lock, [this] { return !m_trimWanted && !m_trimming; });
-}
-
-void ChunkCache::trimLoop()
-{
-    std::unique_lock lock(m_mutex);
-    while (true) {
-        m_wake.wait(lock, [this] { return m_trimWanted || m_stopping; });
-        if (m_stopping)
-            break;
-        m_trimWanted = false;
-        m_trimming = true;
-        m_keptDuringTrim = 0;
-        lock.unlock();
-        trim();
-        lock.lock();
-        m_trimming = false;
-        m_estimate += m_keptDuringTrim;
-        if (m_estimate > m_threshold)
-            m_trimWanted = true;
-        else
-            m_idle.notify_all();
-    }
-    m_trimWanted = false;
-    m_idle.notify_all();
-}
-
-void ChunkCache::trim()
-{
-    std::vector<Entry> entries = listEntries(QFile::encodeName(m_folder));
-    qint64 total = 0;
-    for (const Entry& entry : entries)
-        total += entry.size;
-    if (total > m_bound) {
-        std::sort(entries.begin(), entries.end(), usedEarlier);
-        const qint64 target = m_bound - m_bound / 10;
-        for (const Entry& entry : entries) {
-            if (total <= target)
-                break;
-            if (::unlink(entry.path.constData()) == 0 || errno == ENOENT)
-                total -= entry.size;
-        }
-    }
-    const std::lock_guard lock(m_mutex);
-    m_estimate = total;
-    // Entries that could not be removed are not listed again before a tenth of the bound more.
-    m_threshold = std::max(m_bound, total + m_bound / 10);
-}
 
 } // namespace vantrel

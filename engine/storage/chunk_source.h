@@ -4,7 +4,6 @@
 #include "engine/storage/content_hash.h"
 
 #include <QByteArray>
-#include <QByteArrayView>
 
 #include <optional>
 
@@ -20,8 +19,9 @@ public:
 
     // The chunk's `size` bytes, when held here.
     virtual std::optional<QByteArray> take(const ContentHash& hash, qint64 size) = 0;
-    // A chunk that was just stored or read from the store (checked against `hash`).
-    virtual void keep(const ContentHash& hash, QByteArrayView bytes) = 0;
+    // A chunk that was just stored or read from the store (checked against `hash`), shared, not
+    // copied: a source may hold on to it for a while.
+    virtual void keep(const ContentHash& hash, const QByteArray& bytes) = 0;
 };
 
 } // namespace vantrel

@@ -1,4 +1,5 @@
 #include "desktop/system_services.h"
+#include "engine/storage/chunk_cache.h"
 #include "engine/storage/chunk_list.h"
 #include "engine/storage/chunker.h"
 #include "engine/storage/fixed_length_files.h"
@@ -15,6 +16,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace vantrel;
 using namespace vantrel::testing;
@@ -48,8 +51,7 @@ qint64 storedBytes(const QString& teamRoot)
 // Every entry of the chunk cache a client of the fixture keeps on its computer.
 QStringList cachedChunks(const TeamFixture& fixture, const QString& userName)
 {
-    const QString folder =
-        QFileInfo(fixture.root()).path() + QStringLiteral("/local/") + userName + QStringLiteral("/cache/chunks");
+    const QString folder = fixture.localFolder(userName) + QStringLiteral("/cache/chunks");
     QStringList entries;
     QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -134,12 +136,31 @@ private Q_SLOTS:
     // trusted: a damaged or deleted cache costs only a read of the share.
     void theCacheServesChunksButIsNeverTrusted()
     {
-        TeamFixture fixture;
+        // On the bundle's own disk, a cache would only write every chunk twice.
+        {
+            TeamFixture sameDisk;
+            const QString source = sameDisk.scratch(QStringLiteral("s")) + QStringLiteral("/Edit.blend");
+            writeFile(source, noise(5, 9 * mib));
+            const auto team = sameDisk.client(QStringLiteral("ana"));
+            import(team, source);
+            QVERIFY(!team->contents().chunkSource());
+            QCOMPARE(cachedChunks(sameDisk, QStringLiteral("ana")), QStringList());
+        }
+        // Shared memory stands for this computer's disk, the temporary folder for the share.
+        QTemporaryDir otherDisk(QStringLiteral("/dev/shm/vantrel-test-XXXXXX"));
+        struct stat shm {}, temporary {};
+        if (!otherDisk.isValid() || ::stat(QFile::encodeName(otherDisk.path()).constData(), &shm) != 0
+            || ::stat(QFile::encodeName(QDir::tempPath()).constData(), &temporary) != 0 || shm.st_dev == temporary.st_dev)
+            QSKIP("needs /dev/shm on a file system of its own");
+        TeamFixture fixture(otherDisk.path());
         const auto team = fixture.client(QStringLiteral("ana"));
         const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Edit.blend");
         const QByteArray data = noise(5, 9 * mib);
         writeFile(source, data);
         const auto edit = import(team, source);
+        const auto cache = std::dynamic_pointer_cast<ChunkCache>(team->contents().chunkSource());
+        QVERIFY(cache);
+        cache->waitUntilIdle(); // written in the background
         QStringList cached = cachedChunks(fixture, QStringLiteral("ana"));
         QVERIFY(cached.size() >= 2);
         for (const QString& entry : std::as_const(cached)) {
@@ -148,8 +169,10 @@ private Q_SLOTS:
             writeFile(entry, bytes);
         }
         QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("damaged"))), data);
+        cache->waitUntilIdle();
         QVERIFY(QDir(QFileInfo(QFileInfo(cached.first()).path()).path()).removeRecursively());
         QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("deleted"))), data);
+        cache->waitUntilIdle();
 
         // What the last read kept serves the next one without the share's copies of the chunks.
         ContentStore& store = team->contents();

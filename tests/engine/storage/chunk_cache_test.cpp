@@ -59,6 +59,7 @@ private Q_SLOTS:
         const ContentHash hash = hashBytes(bytes);
         QVERIFY(!cache.take(hash, bytes.size()));
         cache.keep(hash, bytes);
+        cache.waitUntilIdle();
         QCOMPARE(cache.take(hash, bytes.size()), bytes);
         QCOMPARE(cache.take(hash, bytes.size()), bytes);
         QVERIFY(QDir(folder + QStringLiteral("/tmp")).isEmpty());
@@ -94,11 +95,13 @@ private Q_SLOTS:
         };
         for (const auto& [what, damage] : damages) {
             cache.keep(hash, bytes);
+            cache.waitUntilIdle();
             QCOMPARE(cache.take(hash, bytes.size()), bytes);
             damage();
             QVERIFY2(!cache.take(hash, bytes.size()), what);
             QVERIFY2(!present(entry), what);
             cache.keep(hash, bytes);
+            cache.waitUntilIdle();
             QVERIFY2(cache.take(hash, bytes.size()) == bytes, what);
             QFile::remove(entry);
         }
@@ -113,14 +116,17 @@ private Q_SLOTS:
         const QByteArray bytes = noise(3, 5000);
         const ContentHash hash = hashBytes(bytes);
         cache.keep(hash, bytes);
+        cache.waitUntilIdle();
         QVERIFY(QDir(folder).removeRecursively());
         QVERIFY(!cache.take(hash, bytes.size()));
         cache.keep(hash, bytes);
+        cache.waitUntilIdle();
         QCOMPARE(cache.take(hash, bytes.size()), bytes);
         // A folder that can't be made: kept nowhere, nothing thrown.
         writeFile(dir.path() + QStringLiteral("/file"), "x");
         ChunkCache blocked(dir.path() + QStringLiteral("/file/chunks"), 1 << 30);
         blocked.keep(hash, bytes);
+        blocked.waitUntilIdle();
         QVERIFY(!blocked.take(hash, bytes.size()));
     }
 
@@ -133,11 +139,12 @@ private Q_SLOTS:
         std::vector<ContentHash> hashes;
         {
             ChunkCache cache(dir.path(), bound);
-            cache.waitForTrim();
+            cache.waitUntilIdle();
             for (int index = 0; index < 8; ++index) {
                 chunks.push_back(noise(100 + index, chunk));
                 hashes.push_back(hashBytes(chunks.back()));
                 cache.keep(hashes.back(), chunks.back());
+                cache.waitUntilIdle();
                 setAge(entryOf(dir.path(), hashes.back()), 1000 - index); // the first kept is the oldest
             }
             QVERIFY(cache.take(hashes[0], chunk)); // used now: the last to go
@@ -145,8 +152,9 @@ private Q_SLOTS:
                 chunks.push_back(noise(100 + index, chunk));
                 hashes.push_back(hashBytes(chunks.back()));
                 cache.keep(hashes.back(), chunks.back());
+                cache.waitUntilIdle();
             }
-            cache.waitForTrim();
+            cache.waitUntilIdle();
             QVERIFY(heldBytes(dir.path()) <= bound);
             QCOMPARE(cache.take(hashes[0], chunk), chunks[0]);
             QVERIFY(!present(entryOf(dir.path(), hashes[1])));
@@ -155,7 +163,7 @@ private Q_SLOTS:
         }
         // A smaller bound given later: the folder is brought under it when opened.
         ChunkCache smaller(dir.path(), 3 * chunk);
-        smaller.waitForTrim();
+        smaller.waitUntilIdle();
         QVERIFY(heldBytes(dir.path()) <= 3 * chunk);
         QCOMPARE(smaller.take(hashes[13], chunk), chunks[13]);
     }
@@ -183,8 +191,14 @@ private Q_SLOTS:
         std::thread second(work, std::ref(two));
         first.join();
         second.join();
+        one.waitUntilIdle();
+        two.waitUntilIdle();
         QCOMPARE(wrong.load(), 0);
         QVERIFY(QDir(dir.path() + QStringLiteral("/tmp")).isEmpty());
+        // What they wrote, read by a third.
+        ChunkCache three(dir.path(), 1 << 30);
+        for (const QByteArray& bytes : chunks)
+            QVERIFY(three.take(hashBytes(bytes), bytes.size()) == bytes);
     }
 };
 

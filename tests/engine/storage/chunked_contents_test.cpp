@@ -84,7 +84,7 @@ struct DamagingSource : ChunkSource {
         ++taken;
         return QByteArray(size, 'x');
     }
-    void keep(const ContentHash& hash, QByteArrayView) override
+    void keep(const ContentHash& hash, const QByteArray&) override
     {
         const std::lock_guard lock(mutex);
         kept.insert(hash);

@@ -32,14 +32,15 @@ QStringList objectsIn(const QString& storeFolder)
     return objects;
 }
 
-TeamFixture::TeamFixture()
+TeamFixture::TeamFixture(const QString& localParent)
+    : m_localParent(localParent.isEmpty() ? m_dir.filePath(QStringLiteral("local")) : localParent)
 {
     m_root = m_dir.filePath(QStringLiteral("Studio.vantrelteam"));
     TeamBundle::create(
         m_root,
-        std::make_shared<SystemFileManager>(m_dir.filePath(QStringLiteral("local/creator/data")),
-                                            m_dir.filePath(QStringLiteral("local/creator/cache")),
-                                            m_dir.filePath(QStringLiteral("local/creator/downloads"))),
+        std::make_shared<SystemFileManager>(localFolder(QStringLiteral("creator")) + QStringLiteral("/data"),
+                                            localFolder(QStringLiteral("creator")) + QStringLiteral("/cache"),
+                                            localFolder(QStringLiteral("creator")) + QStringLiteral("/downloads")),
         std::make_shared<RecordingWorkspace>(),
         ClientIdentity{QStringLiteral("CREATOR"),
                        UserIdentity{QStringLiteral("creator"), QStringLiteral("Creator"), QStringLiteral("setup")}});
@@ -58,7 +59,7 @@ std::shared_ptr<TeamBundle> TeamFixture::client(const QString& userName)
 {
     auto& team = m_clients[userName];
     if (!team) {
-        const QString local = m_dir.filePath(QStringLiteral("local/") + userName);
+        const QString local = localFolder(userName);
         team = TeamBundle::open(m_root,
                                 std::make_shared<SystemFileManager>(local + QStringLiteral("/data"),
                                                                     local + QStringLiteral("/cache"),

@@ -22,10 +22,13 @@ namespace vantrel::testing {
 // has its own identity and its own local folders, as if on its own machine.
 class TeamFixture {
 public:
-    TeamFixture();
+    // The clients' local folders (data, cache, downloads) go in `localParent`, another disk
+    // perhaps; beside the bundle by default.
+    explicit TeamFixture(const QString& localParent = {});
     ~TeamFixture();
 
     QString root() const { return m_root; }
+    QString localFolder(const QString& userName) const { return m_localParent + u'/' + userName; }
     QString scratch(const QString& name) const; // a fresh folder for sources and exports
 
     // Opens the team bundle as another client ("Ana" on "studio-a", "Ben" on "studio-b", ...).
@@ -34,6 +37,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_root;
+    QString m_localParent;
     std::map<QString, std::shared_ptr<TeamBundle>> m_clients;
 };
 
