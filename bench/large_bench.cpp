@@ -150,11 +150,15 @@ void report(const Settings& settings, const Results& results)
         const double warm = ratioMedian(share.warmCheckOut, share.read);
         ratioRow(QStringLiteral("teammate's check-out of that version (checked out the one before), x a read"), warm,
                  QString(), 0.15);
+        info(QStringLiteral("the same, until the working copy is on disk (the cache written after), x a read"),
+             ratioText(ratioMedian(share.warmCheckOutWait, share.read)));
         const double warmBytes = median(share.warmShareBytes);
         table.push_back({QStringLiteral("the same, read from the share"), miB(warmBytes), QString(),
                          QStringLiteral("<= 16 MiB"), outcome(warmBytes >= 0 && warmBytes <= 16.0 * double(MiB))});
         ratioRow(QStringLiteral("check-out with an empty cache, x cp of the file from the share"),
                  ratioMedian(share.emptyCheckOut, share.copyFrom), QString(), 1.0);
+        info(QStringLiteral("the same, until the working copy is on disk (the cache written after), x cp"),
+             ratioText(ratioMedian(share.emptyCheckOutWait, share.copyFrom)));
         info(QStringLiteral("the same, read from the share"), miB(median(share.emptyShareBytes)));
         info(QStringLiteral("bundle growth of the check-in on the share"), miB(median(share.growth)),
              miB(median(share.resticGrowth)));
@@ -179,8 +183,10 @@ void report(const Settings& settings, const Results& results)
     both("bundle growth", &PlaceFigures::growth, mib);
     both("restic repository growth", &PlaceFigures::resticGrowth, mib);
     both("teammate's check-out, having checked out the one before", &PlaceFigures::warmCheckOut, seconds);
+    both("  until the working copy is on disk", &PlaceFigures::warmCheckOutWait, seconds);
     both("  read from the share", &PlaceFigures::warmShareBytes, mib);
     both("teammate's first check-out (empty cache)", &PlaceFigures::emptyCheckOut, seconds);
+    both("  until the working copy is on disk", &PlaceFigures::emptyCheckOutWait, seconds);
     both("  read from the share", &PlaceFigures::emptyShareBytes, mib);
     if (settings.local || settings.share)
         printColumns(details);

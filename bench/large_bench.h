@@ -44,10 +44,14 @@ struct PlaceFigures {
     std::vector<double> resticGrowth;
     // On the share: a teammate's check-out of the version checked in, having checked out the
     // version before (warm), and the first check-out of the teammate's computer (empty).
+    // Until the working copy and the chunk cache are on disk (syncfs of the teammate's disk).
     std::vector<double> warmCheckOut;
     std::vector<double> warmShareBytes; // bytes the teammate's mount took from the share
     std::vector<double> emptyCheckOut;
     std::vector<double> emptyShareBytes;
+    // Until the working copy is on disk (fsync of it), the cache still being written: the wait.
+    std::vector<double> warmCheckOutWait;
+    std::vector<double> emptyCheckOutWait;
 };
 
 // Growth of one stored change of a smaller file, on the local disk.

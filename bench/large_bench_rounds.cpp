@@ -98,6 +98,25 @@ void awaitVersions(const std::shared_ptr<VersioningService>& service, qsizetype 
     }
 }
 
+// A check-out of `service`, timed twice: until its working copy is on disk (`wait`, what the user
+// waits for, as cp and a flush of its copy), and until the whole disk is flushed, the chunk
+// cache written in the background included (returned).
+double timedCheckOut(const CacheControl& cache, const QStringList& folders,
+                     const std::shared_ptr<VersioningService>& service, QString& workingCopy, double& wait)
+{
+    cache.prepare();
+    const auto start = Clock::now();
+    workingCopy = checkOut(service);
+    const int fd = ::open(QFile::encodeName(workingCopy).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0)
+        fail("fsync " + workingCopy.toStdString());
+    ::close(fd);
+    wait = secondsSince(start);
+    for (const QString& folder : folders)
+        syncFileSystemOf(folder);
+    return secondsSince(start);
+}
+
 // The bytes the sshfs mount at `mountPoint` read while `step` ran; -1 when that can't be known.
 double readThrough(const QString& mountPoint, const std::function<void()>& step)
 {
@@ -147,7 +166,10 @@ PlaceFigures measurePlace(const Place& place, const Settings& settings, const QS
                     syncWait(VersioningService::open(VersioningServiceType::document, service->id(), std::nullopt,
                                                      std::nullopt, mateTeam, nullptr, nullptr, defaultS3Factory()));
                 figures.emptyShareBytes.push_back(readThrough(place.teammate, [&] {
-                    figures.emptyCheckOut.push_back(timed(cache, mateFolders, [&] { checkOut(teammate); }));
+                    QString ignored;
+                    double wait = 0;
+                    figures.emptyCheckOut.push_back(timedCheckOut(cache, mateFolders, teammate, ignored, wait));
+                    figures.emptyCheckOutWait.push_back(wait);
                 }));
                 syncWait(teammate->checkIn(QStringLiteral("Looked at"), defaultS3Factory()));
             }
@@ -166,7 +188,9 @@ PlaceFigures measurePlace(const Place& place, const Settings& settings, const QS
                 awaitVersions(teammate, service->versionIDs().size());
                 QString mateCopy;
                 figures.warmShareBytes.push_back(readThrough(place.teammate, [&] {
-                    figures.warmCheckOut.push_back(timed(cache, mateFolders, [&] { mateCopy = checkOut(teammate); }));
+                    double wait = 0;
+                    figures.warmCheckOut.push_back(timedCheckOut(cache, mateFolders, teammate, mateCopy, wait));
+                    figures.warmCheckOutWait.push_back(wait);
                 }));
                 requireEdit(mateCopy, settings.largeBytes, round);
             }
