@@ -94,7 +94,7 @@ ChunkCache::~ChunkCache()
     }
     m_wake.notify_all();
     m_queueChanged.notify_all();
-    m_writer.join(); // after writing what it was handed
+    m_writer.join(); // once the entry being written, if any, is in place
     m_trimmer.join();
 }
 
@@ -206,8 +206,9 @@ void ChunkCache::writeLoop()
     std::unique_lock lock(m_mutex);
     while (true) {
         m_queueChanged.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
-        if (m_queue.empty())
-            break; // stopping, and everything handed over is written
+        // What still waits is dropped: closing never waits for a cache.
+        if (m_stopping)
+            break;
         const auto [hash, bytes] = m_queue.front();
         m_queue.pop_front();
         lock.unlock();

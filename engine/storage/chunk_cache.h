@@ -30,7 +30,8 @@ namespace vantrel {
 //
 // Entries are written by a thread of the cache's own, so that keeping a chunk costs the caller
 // (a check-in, a copy-out) nothing but handing it over; a chunk handed over and not yet written
-// is served from memory. What waits to be written is bounded: keep() waits while it is full.
+// is served from memory. What waits to be written is bounded: keep() waits while it is full; what
+// still waits when the cache is destroyed is dropped.
 // Entries go through a temporary file in `<folder>/tmp/` and are renamed into place, so a reader
 // never sees one half written; they are not synced (a crash may leave a damaged entry, which the
 // hash check drops). A chunk taken gets its modification time set to now: the entries not used

@@ -67,6 +67,18 @@ private Q_SLOTS:
         QVERIFY(!cache.take(hash, bytes.size() - 1));
         QVERIFY(!present(entryOf(folder, hash)));
         QVERIFY(!cache.take(hash, ChunkCache::largestEntry + 1));
+
+        // More than may wait to be written: keep() waits for room, and every chunk is served,
+        // from memory or from its entry, then written.
+        std::vector<QByteArray> many;
+        for (int index = 0; index < 70; ++index) {
+            many.push_back(noise(900 + index, 1 << 20));
+            cache.keep(hashBytes(many.back()), many.back());
+            QVERIFY(cache.take(hashBytes(many.front()), 1 << 20) == many.front());
+        }
+        cache.waitUntilIdle();
+        for (const QByteArray& bytes : many)
+            QVERIFY(present(entryOf(folder, hashBytes(bytes))));
     }
 
     void damagedEntriesAreAbsentAndDropped()
