@@ -79,10 +79,9 @@ void ContentStore::claimFolder(const QString& path, bool again)
     m_claimed.insert(path);
 }
 
-ContentStore::Temporary ContentStore::createTemporary()
+ContentStore::Temporary ContentStore::createTemporaryIn(const QString& folder, const QString& name)
 {
-    const QString folder = temporaryFolder(m_folder);
-    const QString path = folder + u'/' + temporaryName();
+    const QString path = folder + u'/' + name;
     claimFolder(folder);
     try {
         return Temporary(path, openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, m_folder), m_leftovers.get());
@@ -92,6 +91,16 @@ ContentStore::Temporary ContentStore::createTemporary()
     }
     claimFolder(folder, true); // removed since it was checked
     return Temporary(path, openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, m_folder), m_leftovers.get());
+}
+
+ContentStore::Temporary ContentStore::createTemporary()
+{
+    return createTemporaryIn(temporaryFolder(m_folder), temporaryName());
+}
+
+ContentStore::Temporary ContentStore::createTemporaryFor(const ContentHash& hash)
+{
+    return createTemporaryIn(parentPath(pathFor(hash)), content_store::shardTemporaryPrefix + temporaryName());
 }
 
 bool ContentStore::reuseIntact(const ContentHash& hash, qint64 size)
@@ -242,6 +251,23 @@ ContentStore::Stored ContentStore::storeFile(const QString& path)
     return stored;
 }
 
+std::optional<std::pair<ContentStore::Stored, QByteArray>> ContentStore::readSmallFile(const QString& path,
+                                                                                     qint64 limit) const
+{
+    struct stat before {};
+    UniqueFd source = openSource(path, before);
+    if (before.st_size > limit)
+        return std::nullopt;
+    QByteArray bytes;
+    bytes.reserve(qsizetype(before.st_size));
+    const Stored stored = readAndHash(source.get(), path, before, [&](const char* data, size_t count) {
+        // A file that grew while it was read is refused once read; what it grew by is not kept.
+        if (bytes.size() + qint64(count) <= before.st_size)
+            bytes.append(data, qsizetype(count));
+    });
+    return std::make_pair(stored, std::move(bytes));
+}
+
 ContentStore::Stored ContentStore::hashFile(const QString& path) const
 {
     struct stat before {};
@@ -266,7 +292,7 @@ ContentHash ContentStore::storeBytes(QByteArrayView data)
     const ContentHash hash = hashBytes(data);
     if (reuseIntactBytes(hash, data.size()))
         return hash;
-    Temporary temporary = createTemporary();
+    Temporary temporary = createTemporaryFor(hash);
     writeAll(temporary.fd.get(), data.data(), static_cast<size_t>(data.size()), m_folder);
     install(temporary, hash);
     return hash;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace vantrel {
@@ -21,7 +22,8 @@ namespace vantrel {
 class TreeCache;
 
 // The contents of all versions of a team bundle, one file per distinct SHA-256:
-// `<folder>/ab/<64 hex>`, written through `<folder>/tmp/`. A stored content never changes, so
+// `<folder>/ab/<64 hex>`, written through a temporary file in `<folder>/tmp/` or, when its hash is
+// known before it is written, `<folder>/ab/.tmp-...` (createTemporaryFor()). A stored content never changes, so
 // any number of threads, processes and machines may store and read at once without locks:
 // two writers of the same content produce the same bytes, and the last rename wins harmlessly.
 // Every read checks the hash.
@@ -111,15 +113,17 @@ public:
 
     class Batch;
 
-    // Removes what the owner left in the temporary folder as soon as it can: at the first call,
-    // the files of its earlier runs (a crash, a share gone when they were to be removed); at each
-    // call, the files of this process whose removal failed. Never a file this process may still
-    // be writing, nor another client's (collectGarbage() removes those after its grace period).
+    // Removes what the owner left as soon as it can: at the first call, the files of its earlier
+    // runs in the temporary folder (a crash, a share gone when they were to be removed); at each
+    // call, the files of this process whose removal failed, wherever they are. Never a file this
+    // process may still be writing, nor another client's, nor one an earlier run left in a shard
+    // folder (collectGarbage() removes those after its grace period: listing every shard folder
+    // at each start would cost more than they do).
     // Best effort; returns how many files it removed.
     int removeOwnTemporaries() noexcept;
 
     // Removes the contents that are not `referenced` and were not stored or refreshed within
-    // `gracePeriod`, and temporary files older than that. Returns how many contents it removed.
+    // `gracePeriod`, and temporary files older than that (in the temporary folder and the shards). Returns how many contents it removed.
     // Failures on single files are skipped: they are collected next time.
     int collectGarbage(const QSet<ContentHash>& referenced, std::chrono::seconds gracePeriod);
 
@@ -132,6 +136,9 @@ private:
 
     // Reads the regular file at `path` into a new temporary file of the store, giving its hash.
     Stored readIntoTemporary(const QString& path, Temporary& temporary);
+    // Reads the regular file at `path` whole, with its hash, when it holds at most `limit` bytes;
+    // nothing when it is larger. Throws as storeFile().
+    std::optional<std::pair<Stored, QByteArray>> readSmallFile(const QString& path, qint64 limit) const;
     // As reuseIntact(), for a small content read whole.
     bool reuseIntactBytes(const ContentHash& hash, qint64 size);
 
@@ -139,7 +146,14 @@ private:
     // symbolic link found there is removed, never followed, so that nothing is written outside
     // the store. Checked once per folder, unless `again`.
     void claimFolder(const QString& path, bool again = false);
+    // A new temporary file: in the temporary folder, or, for a content whose hash is known, beside
+    // the place it goes (shardTemporaryPrefix). Moving a file between folders of a network file
+    // system holds up every other rename of the mount for a round trip to the server, and each
+    // creation in one folder the others in it: contents spread over the shard folders and
+    // renamed within them are stored side by side.
+    Temporary createTemporaryIn(const QString& folder, const QString& name);
     Temporary createTemporary();
+    Temporary createTemporaryFor(const ContentHash& hash);
 
     // Flushes the temporary file to disk and moves it to its place: after that, a crash can't
     // leave anything but the whole content under that name. install() also makes the name

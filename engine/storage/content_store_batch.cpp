@@ -19,6 +19,11 @@ namespace {
 // ones are mostly on disk.
 constexpr size_t groupSize = 64;
 
+// Files up to this size are read whole before anything is written: their hash is then known,
+// so they are written beside their place (see createTemporaryFor()), and not at all when stored
+// already.
+constexpr qint64 readWhole = 4 * 1024 * 1024;
+
 } // namespace
 
 struct ContentStore::Batch::Pending {
@@ -32,6 +37,10 @@ ContentStore::Batch::~Batch() = default;
 
 ContentStore::Stored ContentStore::Batch::storeFile(const QString& path)
 {
+    if (auto small = m_store.readSmallFile(path, readWhole)) {
+        storeHashed(small->first.hash, small->second);
+        return small->first;
+    }
     Temporary temporary;
     const Stored stored = m_store.readIntoTemporary(path, temporary);
     {
@@ -65,7 +74,7 @@ bool ContentStore::Batch::storeHashed(const ContentHash& hash, QByteArrayView da
         keepName(hash);
         return false;
     }
-    Temporary temporary = m_store.createTemporary();
+    Temporary temporary = m_store.createTemporaryFor(hash);
     writeAll(temporary.fd.get(), data.data(), static_cast<size_t>(data.size()), m_store.folder());
     add(std::move(temporary), {hash, data.size()});
     return true;

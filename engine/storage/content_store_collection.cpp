@@ -87,6 +87,14 @@ int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chron
             continue;
         while (const dirent* objectEntry = objects.next()) {
             const char* name = objectEntry->d_name;
+            if (QLatin1StringView(name).startsWith(content_store::shardTemporaryPrefix)) {
+                // Left by a writer that ended before moving it to its place.
+                struct stat status {};
+                if (::fstatat(objects.fd(), name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)
+                    && nanoseconds(status.st_mtim) < cutoff)
+                    ::unlinkat(objects.fd(), name, 0);
+                continue;
+            }
             if (!isLowerHex(name, 64) || name[0] != shardName[0] || name[1] != shardName[1])
                 continue;
             const auto hash = ContentHash::fromHex(QString::fromLatin1(name));

@@ -25,6 +25,10 @@ inline QString temporaryFolder(const QString& storeFolder)
     return storeFolder + QStringLiteral("/tmp");
 }
 
+// Contents whose hash is known before they are written go to a temporary file in their own shard
+// folder, named with this prefix, so that moving it to its place is a rename within one folder.
+inline const QString shardTemporaryPrefix = QStringLiteral(".tmp-");
+
 inline qint64 nanoseconds(const timespec& time)
 {
     return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;

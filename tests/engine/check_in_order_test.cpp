@@ -248,11 +248,20 @@ private Q_SLOTS:
 
         // Two ways keeping fails: a name a version can't hold, and a store that can't be written.
         const QString badName = folder + QStringLiteral("/Backups/") + QString::fromLatin1("bad\x01name");
-        const QString store = fixture.root() + QStringLiteral("/objects/tmp");
+        // A folder where a new content of the working copy goes: the store can't take it.
+        const QString blockedFile = folder + QStringLiteral("/Backups/Blocked.bak");
+        const QByteArray blockedBytes = "a content the store can't take";
+        const QString blockedObject = ana->contents().pathFor(hashBytes(blockedBytes));
         const QList<std::function<void(bool)>> failures{
             [&](bool on) { on ? writeFile(badName, "odd") : void(QFile::remove(badName)); },
             [&](bool on) {
-                on ? (QDir(store).removeRecursively(), writeFile(store, "not a folder")) : void(QFile::remove(store));
+                if (on) {
+                    writeFile(blockedFile, blockedBytes);
+                    QDir().mkpath(blockedObject + QStringLiteral("/inner"));
+                } else {
+                    QFile::remove(blockedFile);
+                    QDir(blockedObject).removeRecursively();
+                }
             }};
         for (const auto& failure : failures) {
             failure(true);

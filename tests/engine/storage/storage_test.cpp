@@ -527,6 +527,10 @@ private Q_SLOTS:
         writeFile(tmp + QStringLiteral("/in-progress"), "busy writer");
         writeFile(m_storeFolder + QStringLiteral("/ab/not-a-content"), "left alone");
         age(m_storeFolder + QStringLiteral("/ab/not-a-content"), 3 * 86400);
+        // Temporaries written beside their place go as those of the temporary folder do.
+        writeFile(m_storeFolder + QStringLiteral("/ab/.tmp-abandoned"), "crashed writer");
+        age(m_storeFolder + QStringLiteral("/ab/.tmp-abandoned"), 3 * 86400);
+        writeFile(m_storeFolder + QStringLiteral("/ab/.tmp-in-progress"), "busy writer");
 
         // Storing a content that is already there, or refreshing it, makes it recent again.
         QCOMPARE(m_store->storeBytes("stored again"), storedAgain);
@@ -539,6 +543,8 @@ private Q_SLOTS:
             QVERIFY(m_store->contains(hash));
         QCOMPARE(entriesIn(tmp), QStringList{QStringLiteral("in-progress")});
         QVERIFY(exists(m_storeFolder + QStringLiteral("/ab/not-a-content")));
+        QVERIFY(!exists(m_storeFolder + QStringLiteral("/ab/.tmp-abandoned")));
+        QVERIFY(exists(m_storeFolder + QStringLiteral("/ab/.tmp-in-progress")));
 
         QCOMPARE(m_store->collectGarbage({}, std::chrono::seconds(0)), 4);
         QVERIFY(objectsIn(m_storeFolder).contains(QStringLiteral("not-a-content")));
