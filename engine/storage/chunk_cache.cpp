@@ -9,12 +9,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
-#include <vector>
 
 namespace vantrel {
 
@@ -195,7 +193,7 @@ void ChunkCache::keep(const ContentHash& hash, const QByteArray& bytes)
     m_queueChanged.wait(lock, [&] { return m_queuedBytes == 0 || m_queuedBytes + bytes.size() <= queueBound; });
     if (m_queued.contains(hash))
         return;
-    m_queue.emplace_back(hash, bytes);
+    m_queue.push_back(hash);
     m_queued.insert(hash, bytes);
     m_queuedBytes += bytes.size();
     m_queueChanged.notify_all();
@@ -209,8 +207,9 @@ void ChunkCache::writeLoop()
         // What still waits is dropped: closing never waits for a cache.
         if (m_stopping)
             break;
-        const auto [hash, bytes] = m_queue.front();
+        const ContentHash hash = m_queue.front();
         m_queue.pop_front();
+        const QByteArray bytes = m_queued.value(hash);
         lock.unlock();
         write(hash, bytes);
         lock.lock();
@@ -270,6 +269,5 @@ bool ChunkCache::writeEntry(const QString& path, QByteArrayView bytes)
     }
     return false;
 }
-
 
 } // namespace vantrel

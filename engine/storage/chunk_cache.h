@@ -100,8 +100,8 @@ private:
     bool m_stopping = false;
     std::thread m_trimmer;
 
-    // Handed to keep() and not yet written, in order, and by hash for take().
-    std::deque<std::pair<ContentHash, QByteArray>> m_queue;
+    // Handed to keep() and not yet written: their order, and their bytes by hash (for take() too).
+    std::deque<ContentHash> m_queue;
     QHash<ContentHash, QByteArray> m_queued;
     qint64 m_queuedBytes = 0;
     std::condition_variable m_queueChanged;
