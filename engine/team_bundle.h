@@ -200,9 +200,12 @@ public:
     void setReleaseWaitForTesting(std::chrono::milliseconds wait);
 
     // Removes stored contents and trees that no version of any bundle (nor the attic) uses any
-    // more and that are older than `gracePeriod` (a client may be storing a version that will use
-    // them). Does nothing when a version's tree cannot be read. Blocking; returns how many stored
-    // files it removed.
+    // more and that were neither stored nor refreshed within `gracePeriod` by the share's clock (a
+    // client may be storing a version that will use them; see engine/README.md, "What a
+    // collection may remove"). Removes nothing, and logs why, when the share can't be reached or
+    // its time can't be measured, when this client's view of the journal is not complete
+    // (Journal::incompleteView()), or when the attic, an attic entry or a version's tree cannot
+    // be read. Blocking; returns how many stored files it removed.
     int collectGarbage(std::chrono::seconds gracePeriod = std::chrono::hours(24));
 
     // Where working copies and temporary copies of this team bundle live on the local disk.

@@ -13,13 +13,74 @@
 #include "engine/storage/tree_snapshot.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace vantrel {
+
+namespace {
+
+// The entries of the attic, `<attic>/<bundle>/<entry>.json`, listed without following a link;
+// nothing, with the folder in `unlisted`, when a folder of it can't be listed (a listing that
+// fails part way must not pass for one that found less).
+std::optional<QStringList> atticEntries(const QString& attic, QString& unlisted)
+{
+    const auto list = [&](const QString& path, bool folders, QStringList& found) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        DIR* listing = fd >= 0 ? ::fdopendir(fd) : nullptr;
+        if (!listing) {
+            const int error = errno;
+            if (fd >= 0)
+                ::close(fd);
+            if (error == ENOENT)
+                return true;
+            unlisted = path;
+            return false;
+        }
+        bool complete = true;
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(listing);
+            if (!entry) {
+                complete = errno == 0;
+                break;
+            }
+            const QString name = QFile::decodeName(entry->d_name);
+            if (name == u"." || name == u"..")
+                continue;
+            struct stat status {};
+            if (folders) {
+                if (::fstatat(::dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode))
+                    found << path + u'/' + name;
+            } else if (name.endsWith(u".json")) {
+                found << path + u'/' + name;
+            }
+        }
+        ::closedir(listing);
+        if (!complete)
+            unlisted = path;
+        return complete;
+    };
+    QStringList folders;
+    if (!list(attic, true, folders))
+        return std::nullopt;
+    QStringList entries;
+    for (const QString& folder : std::as_const(folders)) {
+        if (!list(folder, false, entries))
+            return std::nullopt;
+    }
+    return entries;
+}
+
+} // namespace
 
 void TeamBundle::autoSave()
 {
@@ -144,48 +205,58 @@ QString TeamBundle::materializeAttic(const IdFor<VersionBundle>& id) const
 
 int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
 {
-    poll();
-    QSet<ContentHash> referenced;
-    QSet<ContentHash> manifests;
-    for (const auto& state : std::as_const(snapshot()->bundles)) {
-        for (const auto& version : state->versions)
-            manifests.insert(version.manifest);
-    }
-    // What the attic keeps is never collected, whatever became of its bundle.
-    QDirIterator attic(m_root + QStringLiteral("/attic"), {QStringLiteral("*.json")}, QDir::Files,
-                       QDirIterator::Subdirectories);
-    while (attic.hasNext()) {
-        const QString entry = attic.next();
-        std::optional<ContentHash> hash;
-        try {
-            hash = ContentHash::fromHex(QJsonDocument::fromJson(readWholeFile(entry, readLimits::atticEntry))
-                                            .object()
-                                            .value(QStringLiteral("manifest"))
-                                            .toString());
-        } catch (const Error&) {
-        }
-        if (!hash) {
-            m_log->event(QStringLiteral("Stored contents were not collected: unreadable attic entry ")
-                             + escapedForLog(entry),
-                         QStringLiteral("collectGarbage"), Logger::Level::warning);
-            return 0;
-        }
-        manifests.insert(*hash);
-    }
-    // Trees that versions share are read once; whatever they name is kept.
-    TreeReader reader(*m_contents, false);
-    QSet<ContentHash> visited;
-    for (const auto& hash : std::as_const(manifests)) {
-        try {
-            collectTreeReferences(reader, hash, visited, referenced);
-        } catch (const Error& error) {
-            m_log->event(QStringLiteral("Stored contents were not collected: ")
-                             + escapedForLog(error.localizedDescription()),
-                         QStringLiteral("collectGarbage"), Logger::Level::warning);
-            return 0;
-        }
-    }
-    return m_contents->collectGarbage(referenced, gracePeriod);
+    const auto notCollected = [&](const QString& why) {
+        m_log->event(QStringLiteral("Stored contents were not collected: ") + why, QStringLiteral("collectGarbage"),
+                     Logger::Level::warning);
+        return std::optional<QSet<ContentHash>>();
+    };
+    // Asked once the share's time is measured: every change published before it is read here.
+    return m_contents->collectGarbage(
+        [&]() -> std::optional<QSet<ContentHash>> {
+            // Only a complete view may tell what nothing uses: a record this client left out (read
+            // damaged once, or not read yet) may name versions nobody else could read back.
+            poll();
+            if (!isReachable())
+                return notCollected(QStringLiteral("the team bundle can't be reached."));
+            if (const QStringList gaps = m_journal->incompleteView(); !gaps.isEmpty())
+                return notCollected(escapedForLog(gaps.front()));
+            QSet<ContentHash> manifests;
+            for (const auto& state : std::as_const(snapshot()->bundles)) {
+                for (const auto& version : state->versions)
+                    manifests.insert(version.manifest);
+            }
+            // What the attic keeps is never collected, whatever became of its bundle.
+            QString unlisted;
+            const auto entries = atticEntries(m_root + QStringLiteral("/attic"), unlisted);
+            if (!entries)
+                return notCollected(QStringLiteral("the attic could not be listed: ") + escapedForLog(unlisted));
+            for (const QString& entry : *entries) {
+                std::optional<ContentHash> hash;
+                try {
+                    hash = ContentHash::fromHex(QJsonDocument::fromJson(readWholeFile(entry, readLimits::atticEntry))
+                                                    .object()
+                                                    .value(QStringLiteral("manifest"))
+                                                    .toString());
+                } catch (const Error&) {
+                }
+                if (!hash)
+                    return notCollected(QStringLiteral("unreadable attic entry ") + escapedForLog(entry));
+                manifests.insert(*hash);
+            }
+            // Trees that versions share are read once; whatever they name is kept.
+            TreeReader reader(*m_contents, false);
+            QSet<ContentHash> visited;
+            QSet<ContentHash> referenced;
+            for (const auto& hash : std::as_const(manifests)) {
+                try {
+                    collectTreeReferences(reader, hash, visited, referenced);
+                } catch (const Error& error) {
+                    return notCollected(escapedForLog(error.localizedDescription()));
+                }
+            }
+            return referenced;
+        },
+        gracePeriod);
 }
 
 } // namespace vantrel

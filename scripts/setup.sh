@@ -15,6 +15,7 @@ packages=(
   breeze-icon-theme
   openssh-server sshfs
   samba smbnetfs
+  faketime
 )
 
 missing=()

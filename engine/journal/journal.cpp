@@ -10,9 +10,15 @@
 #include "engine/storage/storage_error.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantrel {
 
@@ -59,11 +65,13 @@ Journal::Journal(QString folder, QString writerId)
     }
 }
 
-std::optional<qint64> Journal::readHead(const QString& client, bool* whole) const
+std::optional<qint64> Journal::readHead(const QString& client, bool* whole, bool* unreadable) const
 {
     const QString path = m_folder + QLatin1Char('/') + client + QStringLiteral("/head");
     if (whole)
         *whole = false;
+    if (unreadable)
+        *unreadable = false;
     try {
         // Not read again when short: heads of older clients are unpadded, and a head read short
         // only names fewer records than there are, which readers look past by name.
@@ -74,9 +82,12 @@ std::optional<qint64> Journal::readHead(const QString& client, bool* whole) cons
             *whole = bytes.size() == fixed_length::journalHead;
         if (valid && seq >= 0 && seq <= maxSeq)
             return seq;
+    } catch (const StorageError& error) {
+        // No head yet (a client that crashed before writing it): the folder is listed instead.
+        if (unreadable)
+            *unreadable = error.kind() != StorageError::Kind::notFound;
     } catch (const Error&) {
-        // No head yet (a client that crashed before writing it), or not a number: the folder
-        // is listed instead.
+        // Not a number: the folder is listed instead.
     }
     return std::nullopt;
 }
@@ -131,7 +142,8 @@ void Journal::readAll(QStringList& problems, const std::function<void(std::vecto
         QStringList found;
         bool relistLater = false;
         std::vector<JournalRecord> records;
-        auto read = readClient(client, cursor, readHead(client), found, &relistLater, false, true, true);
+        const auto head = readHead(client, nullptr, &cursor.headUnreadable);
+        auto read = readClient(client, cursor, head, found, &relistLater, false, true, true);
         size_t count = 0;
         for (const auto& record : read)
             count += record.changes.size();
@@ -180,7 +192,7 @@ std::vector<JournalRecord> Journal::readNew(QStringList& problems)
         // client that stopped between publishing a record and rewriting its head).
         const QString stamp = folderStamp(m_folder + QLatin1Char('/') + client);
         bool whole = false;
-        const auto head = readHead(client, &whole);
+        const auto head = readHead(client, &whole, &cursor.headUnreadable);
         const bool named = head && *head > cursor.lastSeq;
         const bool unchanged = !named && head && stamp == cursor.folderStamp;
         // A head shorter than heads are written (an older client's, or one a share clipped to
@@ -225,6 +237,57 @@ RecordState Journal::recordState(const QString& client, qint64 seq) const
             return RecordState::damaged;
     }
     return RecordState::read;
+}
+
+QStringList Journal::incompleteView() const
+{
+    std::lock_guard lock(m_mutex);
+    QStringList reasons;
+    const auto ofClient = [&](const QString& client, const QString& text) {
+        reasons << QStringLiteral("%1/%2: %3").arg(m_folder, client, text);
+    };
+    for (auto it = m_cursors.cbegin(); it != m_cursors.cend(); ++it) {
+        const QString& client = it.key();
+        const Cursor& cursor = it.value();
+        for (const auto& [from, to] : cursor.skipped)
+            ofClient(client, from == to ? QStringLiteral("record %1 was left out.").arg(from)
+                                        : QStringLiteral("records %1 to %2 were left out.").arg(from).arg(to));
+        if (cursor.stoppedAt > 0)
+            ofClient(client, QStringLiteral("record %1 could not be read yet.").arg(cursor.stoppedAt));
+        if (cursor.shortfallHead > cursor.lastSeq)
+            ofClient(client, QStringLiteral("its head names records up to %1 that were not found.")
+                                 .arg(cursor.shortfallHead));
+        if (cursor.headUnreadable)
+            ofClient(client, QStringLiteral("its head could not be read."));
+    }
+    // Every client folder there is was read: the listing that found the clients may have failed.
+    // Opened and listed here, checking for errors, which a listing through QDir does not tell.
+    const int folder = ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR* listing = folder >= 0 ? ::fdopendir(folder) : nullptr;
+    if (!listing) {
+        if (folder >= 0)
+            ::close(folder);
+        if (errno != ENOENT)
+            reasons << QStringLiteral("%1: the journal could not be listed.").arg(m_folder);
+        return reasons;
+    }
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(listing);
+        if (!entry) {
+            if (errno != 0)
+                reasons << QStringLiteral("%1: the journal could not be listed.").arg(m_folder);
+            break;
+        }
+        const QString name = QFile::decodeName(entry->d_name);
+        struct stat status {};
+        if (!isClientFolderName(name) || name == m_writerId || m_cursors.contains(name)
+            || ::fstatat(::dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(status.st_mode))
+            continue;
+        ofClient(name, QStringLiteral("its records were not read."));
+    }
+    ::closedir(listing);
+    return reasons;
 }
 
 void Journal::setListingLagForTesting(std::chrono::milliseconds lag)

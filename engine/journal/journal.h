@@ -140,6 +140,13 @@ public:
     // next poll" from "it will not come". Records a head names beyond the newest one listed
     // stay notYet: they may still appear, and are read when they do.
     RecordState recordState(const QString& client, qint64 seq) const;
+    // Why this client's view of the journal, as the last read left it, may lack records that are
+    // on the share, one sentence each naming the client folder and the record: records left out
+    // (damaged, unreadable, missing among later ones), a record still failing to read or not
+    // whole yet, a head naming records not found, a head or a folder of the journal that can't be
+    // read, a client folder not read at all. Empty when every client's records were read through
+    // to its head. What removes stored contents goes on only then.
+    QStringList incompleteView() const;
 
     // Simulates a share whose listings lag: while `lag` is not zero, the record files and packs
     // of other clients modified less than `lag` ago are not listed, nor anything after them,
@@ -177,6 +184,8 @@ private:
         qint64 failingSeq = 0;
         int failingReads = 0;
         std::chrono::steady_clock::time_point failingSince;
+        qint64 stoppedAt = 0;      // the record the last read stopped before (not whole yet, failing), 0 when none
+        bool headUnreadable = false; // the last read of the head failed for a reason other than its absence
     };
     // One record as read: its changes, and its bytes for a pack.
     struct ReadRecord {
@@ -195,7 +204,8 @@ private:
     void withdraw(const QString& problem);
     // The newest record the head of `client` names; `whole` tells whether it was read at the
     // length heads are written at (a shorter one may be an older client's, or clipped).
-    std::optional<qint64> readHead(const QString& client, bool* whole = nullptr) const;
+    // `unreadable` tells a head that failed to read from one that is absent or not a number.
+    std::optional<qint64> readHead(const QString& client, bool* whole = nullptr, bool* unreadable = nullptr) const;
     void report(const QStringList& found, QStringList& problems);
     void noteSeen(const JournalRecord& record);
     // Why no record can be stamped any more, naming the record in the way and its writer.

@@ -8,10 +8,14 @@
 #include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"
 
+#include <QJsonDocument>
+#include <QJsonParseError>
+
 #include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <limits>
+#include <thread>
 
 namespace vantrel {
 
@@ -19,6 +23,7 @@ namespace {
 
 using namespace journal_files;
 using Outcome = DecodedRecord::Outcome;
+using namespace std::chrono_literals;
 
 // A record written less than this long ago that does not read may still be on its way (where
 // files cannot be published atomically), and a head naming records not listed yet may be ahead
@@ -47,6 +52,16 @@ bool isDamage(const StorageError& error)
     default:
         return error.kind() == StorageError::Kind::corrupt;
     }
+}
+
+// Whether `bytes`, which do not decode, may be the beginning of a record still being written: a
+// JSON text that ends too early (every beginning of one fails at its very end, where damage
+// inside it fails before), or space not written yet.
+bool mayBeCutShort(const QByteArray& bytes)
+{
+    QJsonParseError error{};
+    QJsonDocument::fromJson(bytes, &error);
+    return error.offset >= bytes.size() || bytes.contains('\0');
 }
 
 // Messages are built in one pass: folder and client names come from the share and may hold "%1".
@@ -219,10 +234,25 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
                 return FileRead::done;
             }
             auto decoded = decodeRecord(bytes);
-            // A record still being written (where files cannot be published atomically) is
-            // read again at the next poll; an older one that does not read is damaged.
-            if (decoded.outcome == Outcome::unreadable
-                && writtenWithin(path, std::chrono::seconds(incompleteRecordGraceSeconds))) {
+            const auto grace = std::chrono::seconds(incompleteRecordGraceSeconds);
+            const bool fresh = decoded.outcome != Outcome::folded && writtenWithin(path, grace);
+            // A record just written that does not decode is read again a moment later, a few
+            // times: a read through a caching mount may come back torn.
+            for (const auto pause : {40ms, 80ms, 160ms}) {
+                if (!fresh || decoded.outcome == Outcome::folded || decoded.outcome == Outcome::newer)
+                    break;
+                std::this_thread::sleep_for(pause);
+                try {
+                    bytes = readFile(path, readLimits::journalRecord);
+                } catch (const StorageError&) {
+                    break;
+                }
+                decoded = decodeRecord(bytes);
+            }
+            // One cut short may still be being written where a share has no hard links (the file
+            // is created, then written): it is read again at the next poll, and the records after
+            // it wait, for a while. One that is whole and damaged is reported at once.
+            if (fresh && decoded.outcome == Outcome::unreadable && mayBeCutShort(bytes)) {
                 highest = std::max(highest, seq - 1);
                 stoppedEarly = true;
                 return FileRead::incomplete;
@@ -326,6 +356,7 @@ std::vector<Journal::ReadRecord> Journal::readClient(const QString& client, Curs
         for (const auto& record : records)
             noteSeen(record.changes.front());
         next.lastSeq = highest;
+        next.stoppedAt = stoppedEarly || vanished ? highest + 1 : 0;
         next.skipped.removeIf([&](const QPair<qint64, qint64>& range) { return range.first > highest; });
         cursor = std::move(next);
         problems << found;

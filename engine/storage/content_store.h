@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -122,9 +123,16 @@ public:
     // Best effort; returns how many files it removed.
     int removeOwnTemporaries() noexcept;
 
-    // Removes the contents that are not `referenced` and were not stored or refreshed within
-    // `gracePeriod`, and temporary files older than that (in the temporary folder and the shards). Returns how many contents it removed.
+    // Removes the contents that are not referenced and were not stored or refreshed within
+    // `gracePeriod`, and temporary files older than that (in the temporary folder and the shards),
+    // all by the share's clock: "now" is the modification time the share gives a file made in the
+    // temporary folder, measured first, never this computer's time (which may be days off). Then
+    // `referenced` is asked what is referenced, so that every change published before "now" is in
+    // what it returns; when it returns nothing, nothing is removed. Returns how many contents it
+    // removed. Throws StorageError, removing nothing, when the share's time can't be measured.
     // Failures on single files are skipped: they are collected next time.
+    int collectGarbage(const std::function<std::optional<QSet<ContentHash>>()>& referenced,
+                       std::chrono::seconds gracePeriod);
     int collectGarbage(const QSet<ContentHash>& referenced, std::chrono::seconds gracePeriod);
 
 private:

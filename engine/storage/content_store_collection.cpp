@@ -7,7 +7,6 @@
 #include "engine/storage/storage_error.h"
 
 #include <cerrno>
-#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -59,10 +58,12 @@ private:
 
 int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chrono::seconds gracePeriod)
 {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const qint64 cutoff = nanoseconds(now) - qint64(gracePeriod.count()) * 1000000000;
+    return collectGarbage([&] { return std::optional<QSet<ContentHash>>(referenced); }, gracePeriod);
+}
 
+int ContentStore::collectGarbage(const std::function<std::optional<QSet<ContentHash>>()>& referencedNow,
+                                 std::chrono::seconds gracePeriod)
+{
     // Nothing is followed by a link here: the collection removes files.
     const QByteArray nativeFolder = nativePath(m_folder);
     Listing shards(::open(nativeFolder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -76,6 +77,26 @@ int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chron
     UniqueFd temporaryFd(::open(nativeTemporaryFolder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!temporaryFd.isOpen())
         throw StorageError::fromErrno(errno, temporaryFolder(m_folder), QStringLiteral("open"));
+
+    // Ages are the share's: it stamped every content when it was stored or refreshed, and this
+    // computer's clock may be days off. "Now" is the stamp it gives a file of our own, flushed
+    // and read through its descriptor, before anything is asked what is referenced: a change
+    // published after it relies only on contents stamped within the grace period before it.
+    qint64 now = 0;
+    {
+        Temporary clock = createTemporary();
+        syncFile(clock.fd.get(), clock.path);
+        struct stat status {};
+        if (::fstat(clock.fd.get(), &status) != 0)
+            throw StorageError::fromErrno(errno, clock.path, QStringLiteral("stat"));
+        now = nanoseconds(status.st_mtim);
+    }
+    const std::optional<QSet<ContentHash>> found = referencedNow();
+    if (!found)
+        return 0;
+    const QSet<ContentHash>& referenced = *found;
+    // Stamped at the cutoff or before: unused for the whole grace period.
+    const qint64 cutoff = now - qint64(gracePeriod.count()) * 1000000000;
 
     int removed = 0;
     while (const dirent* shardEntry = shards.next()) {
@@ -91,7 +112,7 @@ int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chron
                 // Left by a writer that ended before moving it to its place.
                 struct stat status {};
                 if (::fstatat(objects.fd(), name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)
-                    && nanoseconds(status.st_mtim) < cutoff)
+                    && nanoseconds(status.st_mtim) <= cutoff)
                     ::unlinkat(objects.fd(), name, 0);
                 continue;
             }
@@ -102,7 +123,7 @@ int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chron
                 continue;
             struct stat status {};
             if (::fstatat(objects.fd(), name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)
-                || nanoseconds(status.st_mtim) >= cutoff)
+                || nanoseconds(status.st_mtim) > cutoff)
                 continue;
             // Move it aside first, then look again: a writer that refreshed it in between must
             // find it back in place, and one that refreshes it from now on finds it missing and
@@ -111,7 +132,7 @@ int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chron
             if (::renameat(objects.fd(), name, temporaryFd.get(), doomed.constData()) != 0)
                 continue;
             if (::fstatat(temporaryFd.get(), doomed.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
-                && nanoseconds(status.st_mtim) >= cutoff) {
+                && nanoseconds(status.st_mtim) > cutoff) {
                 if (::linkat(temporaryFd.get(), doomed.constData(), objects.fd(), name, 0) == 0 || errno == EEXIST)
                     ::unlinkat(temporaryFd.get(), doomed.constData(), 0);
                 else
@@ -129,7 +150,7 @@ int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chron
             const char* name = entry->d_name;
             struct stat status {};
             if (::fstatat(temporaries.fd(), name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)
-                && nanoseconds(status.st_mtim) < cutoff)
+                && nanoseconds(status.st_mtim) <= cutoff)
                 ::unlinkat(temporaries.fd(), name, 0);
         }
     }

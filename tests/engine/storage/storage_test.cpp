@@ -546,9 +546,9 @@ private Q_SLOTS:
         QVERIFY(!exists(m_storeFolder + QStringLiteral("/ab/.tmp-abandoned")));
         QVERIFY(exists(m_storeFolder + QStringLiteral("/ab/.tmp-in-progress")));
 
-        QCOMPARE(m_store->collectGarbage({}, std::chrono::seconds(0)), 4);
+        QCOMPARE(m_store->collectGarbage(QSet<ContentHash>(), std::chrono::seconds(0)), 4);
         QVERIFY(objectsIn(m_storeFolder).contains(QStringLiteral("not-a-content")));
-        QCOMPARE(ContentStore(path(QStringLiteral("no store yet"))).collectGarbage({}, std::chrono::seconds(0)), 0);
+        QCOMPARE(ContentStore(path(QStringLiteral("no store yet"))).collectGarbage(QSet<ContentHash>(), std::chrono::seconds(0)), 0);
     }
 };
 
