@@ -129,6 +129,10 @@ QString interruptedDescription(TeamBundleError::Attempt attempt, const QString& 
         return tr("The team bundle at “%1” can’t be reached, so nothing was changed. Try again once the share is "
                   "back.")
             .arg(shown);
+    case TeamBundleError::Attempt::copy:
+        return tr("The team bundle at “%1” can’t be reached, so the version was not copied. Try again once the "
+                  "share is back.")
+            .arg(shown);
     }
     Q_UNREACHABLE();
 }

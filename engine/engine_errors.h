@@ -33,7 +33,7 @@ public:
 
     // What was being done when the share went away, which the description of unreachable says
     // was not done, with what is kept and that it can be tried again once the share is back.
-    enum class Attempt { checkIn, checkOut, discard, import, change };
+    enum class Attempt { checkIn, checkOut, discard, import, change, copy };
     static TeamBundleError unreachableDuring(Attempt attempt, const QString& path);
 
 protected:

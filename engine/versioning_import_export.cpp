@@ -193,7 +193,8 @@ QCoro::Task<QString> VersioningService::exportVersion(std::optional<IdFor<Versio
                                             creationFields(*current).value(QStringLiteral("extension")).toString());
         return self->writeVersion(*current, *version, folder + QLatin1Char('/') + name);
     };
-    co_return co_await onWorker(std::move(work));
+    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::copy, std::move(work));
+    co_return co_await onWorker(std::move(worded));
 }
 
 QCoro::Task<QString> VersioningService::buildCopy(std::optional<IdFor<Versions>> version, std::optional<QString> folder,

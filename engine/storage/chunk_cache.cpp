@@ -74,10 +74,36 @@ void logFailure(const char* what, const QString& path, int error)
         qWarning("The chunk cache logs no more failures in this process.");
 }
 
+// The cache's folders are this user's alone: the names in them say which chunks the user holds.
+bool makePrivateFolder(const QString& path)
+{
+    return ::mkdir(QFile::encodeName(path).constData(), 0700) == 0 || errno == EEXIST;
+}
+
+// `folder` and the shard folder `shard` in it, with its temporary folder, made where missing.
+bool makeFolders(const QString& folder, const QString& shard)
+{
+    return QDir().mkpath(posix::parentPath(folder)) && makePrivateFolder(folder)
+           && makePrivateFolder(folder + QStringLiteral("/tmp")) && makePrivateFolder(shard);
+}
+
 } // namespace
+
+void ChunkCache::makePrivate(const QByteArray& folder)
+{
+    const int fd = openQuietly(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd < 0)
+        return;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && (status.st_mode & 077) != 0)
+        ::fchmod(fd, 0700);
+    ::close(fd);
+}
 
 ChunkCache::ChunkCache(QString folder, qint64 bound) : m_folder(std::move(folder)), m_bound(bound)
 {
+    // Made open to everyone by an earlier release: its shard folders follow in the first trim.
+    makePrivate(QFile::encodeName(m_folder));
     m_threshold = m_bound;
     m_trimWanted = true; // learns what the folder holds, in the background
     m_trimmer = std::thread([this] { trimLoop(); });
@@ -239,8 +265,7 @@ bool ChunkCache::writeEntry(const QString& path, QByteArrayView bytes)
     const QByteArray nativeTemporary = QFile::encodeName(temporary);
     // Once more after making the folders: the first entry, or the folder deleted under it.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (attempt > 0
-            && !(QDir().mkpath(m_folder + QStringLiteral("/tmp")) && QDir().mkpath(posix::parentPath(path)))) {
+        if (attempt > 0 && !makeFolders(m_folder, posix::parentPath(path))) {
             logFailure("make its folder", m_folder, errno);
             return false;
         }

@@ -32,6 +32,7 @@ namespace vantrel {
 // (a check-in, a copy-out) nothing but handing it over; a chunk handed over and not yet written
 // is served from memory. What waits to be written is bounded: keep() waits while it is full; what
 // still waits when the cache is destroyed is dropped.
+// The folders are this user's alone (0700): the names in them say which chunks the user holds.
 // Entries go through a temporary file in `<folder>/tmp/` and are renamed into place, so a reader
 // never sees one half written; they are not synced (a crash may leave a damaged entry, which the
 // hash check drops). A chunk taken gets its modification time set to now: the entries not used
@@ -76,6 +77,9 @@ public:
     qint64 bound() const { return m_bound; }
     // Waits until every chunk handed to keep() is written and no trim is running or asked for.
     void waitUntilIdle();
+
+    // Takes from others any access to the folder `folder` (not followed when it is a link).
+    static void makePrivate(const QByteArray& folder);
 
 private:
     QString entryPath(const ContentHash& hash) const;

@@ -56,6 +56,7 @@ std::vector<Entry> listEntries(const QByteArray& folder)
         DIR* inner = ::opendir(shardPath.constData());
         if (!inner)
             continue;
+        ChunkCache::makePrivate(shardPath);
         while (const dirent* item = ::readdir(inner)) {
             if (item->d_name[0] == '.')
                 continue;

@@ -76,11 +76,14 @@ ChunkList ChunkList::decode(QByteArrayView bytes, qint64 fileSize, const QString
     if (fileSize < 0 || size != quint64(fileSize))
         throw fail(QStringLiteral("The list is of %1 bytes, its file of %2.").arg(size).arg(fileSize));
     // Each chunk is at most chunking::maxSize, so the sum can't overflow before it is compared.
+    // None but the last is shorter than the chunker cuts: a list of many tiny chunks would cost
+    // a read of the share for every few bytes.
     qint64 total = 0;
     for (quint32 i = 0; i < count; ++i) {
         const quint32 chunkSize =
             qFromLittleEndian<quint32>(data + headerSize + entrySize * i + ContentHash::byteCount);
-        if (chunkSize == 0 || chunkSize > chunking::maxSize)
+        const qint64 least = i + 1 < count ? chunking::minSize : 1;
+        if (chunkSize < least || chunkSize > chunking::maxSize)
             throw fail(QStringLiteral("Chunk %1 claims %2 bytes.").arg(i).arg(chunkSize));
         total += chunkSize;
     }
@@ -99,16 +102,11 @@ ChunkList ChunkList::decode(QByteArrayView bytes, qint64 fileSize, const QString
 
 ChunkList ChunkList::read(const ContentStore& store, const ContentHash& hash, qint64 fileSize)
 {
-    const QString path = store.pathFor(hash);
-    // The list of a file of this size can't be longer than one entry per byte, nor the bound.
-    const qint64 limit = std::min(readLimits::chunkList, headerSize + entrySize * std::max<qint64>(fileSize, 0));
-    try {
-        return decode(store.readBytes(hash, limit), fileSize, path);
-    } catch (const StorageError& error) {
-        if (error.kind() != StorageError::Kind::notFound)
-            throw;
-        throw StorageError::corrupt(path, QStringLiteral("The list of chunks of a stored file is missing."));
-    }
+    // The list of a file of this size can't hold more entries than it has chunks of the least
+    // size (and a last one), nor be longer than the bound.
+    const qint64 entries = std::max<qint64>(fileSize, 0) / chunking::minSize + 1;
+    const qint64 limit = std::min(readLimits::chunkList, headerSize + entrySize * entries);
+    return decode(store.readBytes(hash, limit), fileSize, store.pathFor(hash));
 }
 
 } // namespace vantrel

@@ -31,12 +31,13 @@ struct ChunkList {
     qint64 totalSize() const;
     QByteArray encode() const;
     // The list in `bytes`, which must be one of a file of `fileSize` bytes: every field checked
-    // against the bounds (readLimits::chunkList, chunking::maxSize) and the sizes adding up to
-    // `fileSize` before anything is kept. Throws StorageError corrupt naming `path` otherwise.
+    // against the bounds (readLimits::chunkList; every chunk but the last chunking::minSize to
+    // chunking::maxSize, as the chunker cuts them) and the sizes adding up to `fileSize` before
+    // anything is kept. Throws StorageError corrupt naming `path` otherwise.
     static ChunkList decode(QByteArrayView bytes, qint64 fileSize, const QString& path);
     // The list stored under `hash` for a file of `fileSize` bytes, read within its bound and
-    // checked against its hash. A list that is missing or damaged is corrupt: the tree naming
-    // it can't be written out.
+    // checked against its hash. A list that is missing is notFound, one that is damaged corrupt,
+    // one that can't be read as the share fails (io): the tree naming it can't be written out.
     static ChunkList read(const ContentStore& store, const ContentHash& hash, qint64 fileSize);
 
     friend bool operator==(const ChunkList&, const ChunkList&) = default;

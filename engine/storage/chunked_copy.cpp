@@ -11,11 +11,16 @@
 
 #include <QScopeGuard>
 
+#include <atomic>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <exception>
+#include <fcntl.h>
 #include <semaphore>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace vantrel {
@@ -110,6 +115,91 @@ void fetchInOrder(qsizetype count, const std::function<QByteArray(qsizetype)>& f
     end();
 }
 
+std::atomic<int> loggedRepairs{0};
+
+// At most a few lines per process: a share that refuses every write would log every chunk.
+void logRepairFailure(const char* what, const StorageError& error)
+{
+    const int count = ++loggedRepairs;
+    if (count <= 8)
+        qWarning("A chunk could not be %s: %s", what, qUtf8Printable(error.debugDescription()));
+}
+
+// The bytes of the regular file `name` in the folder `folder`, when they are at most `limit`.
+std::optional<QByteArray> readAtMost(int folder, const char* name, qint64 limit)
+{
+    const UniqueFd fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!fd.isOpen() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > limit)
+        return std::nullopt;
+    QByteArray bytes(qsizetype(status.st_size) + 1, Qt::Uninitialized);
+    qsizetype done = 0;
+    for (;;) {
+        const ssize_t count = ::read(fd.get(), bytes.data() + done, size_t(bytes.size() - done));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return std::nullopt;
+        if (count == 0)
+            break;
+        done += count;
+        if (done == bytes.size())
+            return std::nullopt; // grew since fstat()
+    }
+    bytes.truncate(done);
+    return bytes;
+}
+
+// A chunk read damaged from `store` is moved into its temporary folder under a name nobody's
+// left-overs have (`.damaged-<random>`, removed by the garbage collection after its grace
+// period), so that it is missing from now on and the next version holding its bytes stores it
+// again (Batch::storeChunked()). Read there once more, it may check out after all (a fault of
+// the read, or a good copy stored meanwhile): it is then put back, unless a copy is there again
+// already, and its bytes are given. Nothing is followed out of the store: both folders are
+// opened without following links, and only a regular file is moved.
+std::optional<QByteArray> setAsideDamaged(const ContentStore& store, const ChunkList::Chunk& chunk)
+{
+    const QString object = store.pathFor(chunk.hash);
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    const UniqueFd shard(::open(nativePath(parentPath(object)).constData(), flags));
+    const QString temporaries = content_store::temporaryFolder(store.folder());
+    UniqueFd aside(::open(nativePath(temporaries).constData(), flags));
+    if (!aside.isOpen() && errno == ENOENT && shard.isOpen()) {
+        try {
+            ensureDirectory(temporaries);
+        } catch (const StorageError&) {
+            return std::nullopt;
+        }
+        aside = UniqueFd(::open(nativePath(temporaries).constData(), flags));
+    }
+    const QByteArray name = chunk.hash.toHex().toLatin1();
+    struct stat status {};
+    if (!shard.isOpen() || !aside.isOpen()
+        || ::fstatat(shard.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+    const QByteArray moved = (QStringLiteral(".damaged-") + randomToken()).toLatin1();
+    if (::renameat(shard.get(), name.constData(), aside.get(), moved.constData()) != 0) {
+        logRepairFailure("set aside", StorageError::fromErrno(errno, object, QStringLiteral("rename")));
+        return std::nullopt;
+    }
+    std::optional<QByteArray> bytes = readAtMost(aside.get(), moved.constData(), chunking::maxSize);
+    if (!bytes || hashBytes(*bytes) != chunk.hash) {
+        qWarning("A damaged chunk was set aside: %s", qUtf8Printable(object));
+        return std::nullopt;
+    }
+    if (::linkat(aside.get(), moved.constData(), shard.get(), name.constData(), 0) != 0 && errno != EEXIST) {
+        // A share without hard links.
+        if (::renameat2(aside.get(), moved.constData(), shard.get(), name.constData(), RENAME_NOREPLACE) == 0)
+            return bytes;
+        if (errno != EEXIST) {
+            logRepairFailure("put back", StorageError::fromErrno(errno, object, QStringLiteral("rename")));
+            return bytes;
+        }
+    }
+    ::unlinkat(aside.get(), moved.constData(), 0);
+    return bytes;
+}
+
 } // namespace
 
 void ContentStore::setChunkSource(std::shared_ptr<ChunkSource> source)
@@ -129,22 +219,34 @@ QByteArray ContentStore::readChunk(const ChunkList::Chunk& chunk, ChunkSource* l
     if (local) {
         // Checked here too: a cache is never trusted to be right.
         std::optional<QByteArray> bytes = local->take(chunk.hash, chunk.size);
-        if (bytes && bytes->size() == chunk.size && hashBytes(*bytes) == chunk.hash)
+        if (bytes && bytes->size() == chunk.size && hashBytes(*bytes) == chunk.hash) {
+            // The share is not read for it: what the share lost (a restore, a sync tool, a damaged
+            // copy a teammate's copy-out set aside) is stored again from here.
+            try {
+                if (m_writable && !foundAtSize(chunk.hash, chunk.size))
+                    const_cast<ContentStore*>(this)->storeBytes(*bytes); // only the share changes
+            } catch (const StorageError& error) {
+                logRepairFailure("stored again", error);
+            }
             return std::move(*bytes);
+        }
     }
-    const QString path = pathFor(chunk.hash);
     QByteArray bytes;
     try {
         // Never more than the list says it holds, which is within the bound of a chunk.
         bytes = readBytes(chunk.hash, chunk.size);
     } catch (const StorageError& error) {
-        if (error.kind() != StorageError::Kind::notFound)
+        if (error.kind() != StorageError::Kind::corrupt || !m_writable)
             throw;
-        throw StorageError::corrupt(path, QStringLiteral("A chunk of a stored file is missing."));
+        std::optional<QByteArray> intact = setAsideDamaged(*this, chunk);
+        if (!intact || intact->size() != chunk.size)
+            throw;
+        bytes = std::move(*intact);
     }
     if (bytes.size() != chunk.size)
         throw StorageError::corrupt(
-            path, QStringLiteral("The chunk holds %1 bytes instead of %2.").arg(bytes.size()).arg(chunk.size));
+            pathFor(chunk.hash),
+            QStringLiteral("The chunk holds %1 bytes instead of %2.").arg(bytes.size()).arg(chunk.size));
     if (local)
         local->keep(chunk.hash, bytes);
     return bytes;
@@ -176,19 +278,33 @@ void ContentStore::copyOut(const Stored& content, const QString& destination, bo
     });
 }
 
+bool ContentStore::storedAtSize(const ContentHash& hash, qint64 size) const
+{
+    struct stat status {};
+    const QString path = pathFor(hash);
+    openRegularFile(path, status, path);
+    return status.st_size == size;
+}
+
+bool ContentStore::foundAtSize(const ContentHash& hash, qint64 size) const
+{
+    try {
+        return storedAtSize(hash, size);
+    } catch (const StorageError& error) {
+        // Nothing there, or something else than a file (notRegularFile is corrupt).
+        if (error.kind() == StorageError::Kind::notFound || error.kind() == StorageError::Kind::corrupt)
+            return false;
+        throw;
+    }
+}
+
 bool ContentStore::holds(const Stored& content) const
 {
-    const auto held = [&](const ContentHash& hash, qint64 size) {
-        struct stat status {};
-        const QString path = pathFor(hash);
-        openRegularFile(path, status, path);
-        return status.st_size == size;
-    };
     if (!content.chunks)
-        return held(content.hash, content.size);
+        return storedAtSize(content.hash, content.size);
     const ChunkList list = ChunkList::read(*this, *content.chunks, content.size);
     return std::all_of(list.chunks.cbegin(), list.chunks.cend(),
-                       [&](const ChunkList::Chunk& chunk) { return held(chunk.hash, chunk.size); });
+                       [&](const ChunkList::Chunk& chunk) { return storedAtSize(chunk.hash, chunk.size); });
 }
 
 } // namespace vantrel

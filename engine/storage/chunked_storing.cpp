@@ -112,8 +112,11 @@ ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, cons
     const std::shared_ptr<ChunkSource> local = m_store.chunkSource();
     ChunkWorkers workers([&](ChunkList::Chunk& chunk, const QByteArray& bytes) {
         chunk.hash = hashBytes(bytes);
-        // What the base names is stored and kept: the share is not asked about it.
-        if (known.chunks.contains(chunk.hash))
+        // What the base names is relied on once the share is seen to hold it, opened by name and
+        // not read (an open per chunk, not a read of the whole file); one that is gone or cut
+        // short (a restore, a sync tool, a damaged copy a copy-out set aside) is stored again
+        // from these bytes.
+        if (known.chunks.contains(chunk.hash) && m_store.foundAtSize(chunk.hash, bytes.size()))
             return;
         storeHashed(chunk.hash, bytes);
         if (local)
@@ -154,7 +157,7 @@ ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, cons
         throw tooManyChunks(path);
     const QByteArray encoded = list.encode();
     const ContentHash listHash = hashBytes(encoded);
-    if (listHash != known.list)
+    if (listHash != known.list || !m_store.foundAtSize(listHash, encoded.size()))
         storeHashed(listHash, encoded);
     return {whole.finish(), size, listHash};
 }

@@ -39,7 +39,8 @@ public:
     };
 
     // The chunks and the chunk list a stored version already holds for a file, which storing
-    // the file's new contents neither writes again nor asks the store for.
+    // the file's new contents does not write again once the store is seen to hold them, opened
+    // by name at their size (not read).
     struct KnownChunks {
         QSet<ContentHash> chunks;
         std::optional<ContentHash> list;
@@ -93,8 +94,14 @@ public:
 
     // As copyOut() above, for a content stored whole or in chunks. A chunked one is put together
     // from its chunks in order, each checked against its hash and the whole against `hash`; a
-    // chunk list or chunk that is missing, damaged or not within its bounds is corrupt.
+    // chunk list or chunk that is missing is notFound, one that is damaged or not within its
+    // bounds corrupt. A damaged chunk is moved aside, so that the next version that has its
+    // bytes stores it again (Batch::storeChunked()); a chunk the chunk source gives that the
+    // store lacks is stored again from it. Neither in a store that is not writable.
     void copyOut(const Stored& content, const QString& destination, bool executable, bool synchronize = false) const;
+    // Whether this client may write the store: only then does reading it set damaged chunks
+    // aside or put back those it lacks. Writable by default.
+    void setWritable(bool writable) { m_writable = writable; }
     // Whether the content is held: opened by name and of its size (a chunked one: its list,
     // decoded, and each of its chunks). Throws StorageError as opening them does.
     bool holds(const Stored& content) const;
@@ -171,10 +178,18 @@ private:
 
     // One chunk of a chunked content, from the chunk source or the store, checked.
     QByteArray readChunk(const ChunkList::Chunk& chunk, ChunkSource* local) const;
+    // Whether a regular file of `size` bytes is stored under `hash`, as opening it by name
+    // (neither following a link nor blocking) finds it and its descriptor says. Throws
+    // StorageError as opening it does (notFound when nothing is there).
+    bool storedAtSize(const ContentHash& hash, qint64 size) const;
+    // As storedAtSize(), false also when nothing or no regular file is there: throws only when
+    // the store can't tell (it can't be reached, or refuses).
+    bool foundAtSize(const ContentHash& hash, qint64 size) const;
 
     QString m_folder;
     QString m_owner;
     bool m_chunked = false;
+    bool m_writable = true;
     mutable std::mutex m_sourceMutex;
     std::shared_ptr<ChunkSource> m_chunkSource;
     const std::unique_ptr<Leftovers> m_leftovers;
@@ -201,8 +216,9 @@ public:
     Stored storeFile(const QString& path);
     ContentHash storeBytes(QByteArrayView data);
     // Stores the regular file at `path` in chunks (chunker.h), reading it once: its chunks are
-    // hashed on a few threads while it is read, and only those neither `known` nor stored
-    // already are written, then its chunk list. Throws as storeFile().
+    // hashed on a few threads while it is read, and only those the store lacks are written (a
+    // `known` one when it is not there at its size, another unless it is there intact), then
+    // its chunk list. Throws as storeFile().
     Stored storeChunked(const QString& path, const KnownChunks& known = {});
     void finish();
 

@@ -120,8 +120,8 @@ void Snapshot::readFile(WalkedFile& file)
     record(file);
 }
 
-// Read once: the chunks the base's list names are neither written nor looked for, the others
-// are stored unless the store holds them.
+// Read once: the chunks the base's list names are relied on when the store holds them by name at
+// their size, the others are stored unless the store holds them intact.
 void Snapshot::readChunked(WalkedFile& file)
 {
     ContentStore::KnownChunks known;
@@ -130,8 +130,11 @@ void Snapshot::readChunked(WalkedFile& file)
             for (const ChunkList::Chunk& chunk : ChunkList::read(m_store, *file.baseChunks, file.baseSize).chunks)
                 known.chunks.insert(chunk.hash);
             known.list = file.baseChunks;
-        } catch (const StorageError&) {
-            // As if the base had nothing there: every chunk is looked for in the store.
+        } catch (const StorageError& error) {
+            // A list that is missing or damaged: as if the base had nothing there, every chunk is
+            // looked for in the store. A share that fails fails the storing.
+            if (error.kind() != StorageError::Kind::notFound && error.kind() != StorageError::Kind::corrupt)
+                throw;
         }
     }
     const ContentStore::Stored stored = m_batch.storeChunked(file.path, known);

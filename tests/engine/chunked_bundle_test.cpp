@@ -1,4 +1,5 @@
 #include "desktop/system_services.h"
+#include "engine/engine_errors.h"
 #include "engine/storage/chunk_cache.h"
 #include "engine/storage/chunk_list.h"
 #include "engine/storage/chunker.h"
@@ -8,6 +9,7 @@
 #include "engine/storage/storage_error.h"
 #include "engine/versioning_service.h"
 #include "support/engine_test_support.h"
+#include "support/service_steps.h"
 #include "support/sync_wait.h"
 
 #include <QDir>
@@ -62,6 +64,30 @@ QStringList cachedChunks(const TeamFixture& fixture, const QString& userName)
     return entries;
 }
 
+// A new bundle of `team` holding `data` as its one file, imported from `*source` when given.
+std::shared_ptr<VersioningService> importLarge(const TeamFixture& fixture, const std::shared_ptr<TeamBundle>& team,
+                                               const QByteArray& data, QString* source = nullptr)
+{
+    const QString path = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Edit.blend");
+    writeFile(path, data);
+    if (source)
+        *source = path;
+    return import(team, path);
+}
+
+// The file entry of the current version of a single-file bundle, and its chunks.
+ManifestEntry currentEntry(const std::shared_ptr<TeamBundle>& team, const std::shared_ptr<VersioningService>& service)
+{
+    return readTree(team->contents(), team->snapshot()->find(service->id())->currentVersion()->manifest)
+        .entries.first();
+}
+
+ChunkList currentChunks(const std::shared_ptr<TeamBundle>& team, const std::shared_ptr<VersioningService>& service)
+{
+    const ManifestEntry entry = currentEntry(team, service);
+    return ChunkList::read(team->contents(), *entry.chunks, entry.size);
+}
+
 int markerFormat(const QString& teamRoot)
 {
     return QJsonDocument::fromJson(contentOf(teamRoot + QStringLiteral("/team.json")))
@@ -103,21 +129,19 @@ private Q_SLOTS:
         QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o2")), first), noise(1, 20 * mib));
     }
 
-    // A damaged chunk fails only the copies that need it, leaving nothing half written; a
-    // damaged list of the base version doesn't keep the next version from being stored, and the
-    // damaged chunk it needs is stored again.
+    // A damaged chunk fails only the copies that need it, leaving nothing half written, and the
+    // next version stores it again; a damaged list of the base version doesn't keep the next
+    // version from being stored either.
     void damageFailsCopiesNotTheNextVersion()
     {
         TeamFixture fixture;
         const auto team = fixture.client(QStringLiteral("ana"));
-        const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Edit.blend");
+        QString source;
         QByteArray data = noise(4, 9 * mib);
-        writeFile(source, data);
-        const auto edit = import(team, source);
+        const auto edit = importLarge(fixture, team, data, &source);
+        const auto first = *edit->currentVersionID();
         ContentStore& store = team->contents();
-        const ManifestEntry entry =
-            readTree(store, team->snapshot()->find(edit->id())->currentVersion()->manifest).entries.first();
-        const ChunkList list = ChunkList::read(store, *entry.chunks, entry.size);
+        const ChunkList list = currentChunks(team, edit);
         writeFile(store.pathFor(list.chunks.first().hash), QByteArray(list.chunks.first().size, 'x'));
         for (const QString& cached : cachedChunks(fixture, QStringLiteral("ana")))
             QVERIFY(QFile::remove(cached));
@@ -125,11 +149,89 @@ private Q_SLOTS:
         QCOMPARE(failureKind([&] { exported(edit, out); }), StorageError::Kind::corrupt);
         QCOMPARE(entriesIn(out), QStringList());
 
-        writeFile(store.pathFor(*entry.chunks), "damaged");
         data.replace(5 * mib, 4, "edit");
         writeFile(source, data);
         syncWait(edit->storeVersion(source, QStringLiteral("Recut"), VersionOrigin::checkedIn));
         QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o"))), data);
+        QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o1")), first), noise(4, 9 * mib));
+
+        writeFile(store.pathFor(*currentEntry(team, edit).chunks), "damaged");
+        data.replace(7 * mib, 4, "more");
+        writeFile(source, data);
+        syncWait(edit->storeVersion(source, QStringLiteral("Recut again"), VersionOrigin::checkedIn));
+        QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o2"))), data);
+    }
+
+    // A chunk of the base version that the share lost between check-out and check-in (deleted,
+    // cut short, or damaged and set aside by a teammate's copy-out that met it) is stored again
+    // from the working copy by the check-in of an edit elsewhere in the file: every version
+    // holding that part reads back for the teammate.
+    void baseChunksTheShareLostAreStoredAgain()
+    {
+        for (const QString& damage :
+             {QStringLiteral("deleted"), QStringLiteral("cut short"), QStringLiteral("changed")}) {
+            TeamFixture fixture;
+            const auto ana = fixture.client(QStringLiteral("ana"));
+            QByteArray data = noise(6, 9 * mib);
+            const auto edit = importLarge(fixture, ana, data);
+            const auto first = *edit->currentVersionID();
+            const QString workingCopy = checkOutItem(edit);
+            const ChunkList::Chunk lost = currentChunks(ana, edit).chunks.first();
+            const QString path = ana->contents().pathFor(lost.hash);
+            const QByteArray bytes = contentOf(path);
+            const auto ben = fixture.client(QStringLiteral("ben"));
+            const auto other = reopenAs(ben, edit);
+            if (damage == u"deleted") {
+                QVERIFY(QFile::remove(path));
+            } else if (damage == u"cut short") {
+                writeFile(path, bytes.chopped(1));
+            } else {
+                writeFile(path, QByteArray(bytes).replace(100, 4, "#$%&"));
+                // Of the same size: only a copy-out that reads it tells.
+                QCOMPARE(failureKind([&] { exported(other, fixture.scratch(QStringLiteral("met"))); }),
+                         StorageError::Kind::corrupt);
+            }
+
+            data.replace(6 * mib, 4, "edit");
+            writeFile(workingCopy, data);
+            syncWait(edit->checkIn(QStringLiteral("Recut"), defaultS3Factory()));
+            QVERIFY2(!QFileInfo::exists(workingCopy), qPrintable(damage));
+            ben->poll();
+            QVERIFY2(exported(other, fixture.scratch(QStringLiteral("o"))) == data, qPrintable(damage));
+            QVERIFY2(exported(other, fixture.scratch(QStringLiteral("o1")), first) == noise(6, 9 * mib),
+                     qPrintable(damage));
+        }
+    }
+
+    // A chunk or a list that is missing is not found, not damage; with the share gone, an export
+    // or a temporary copy says that the share can't be reached.
+    void missingIsNotFoundAndAnOutageUnreachable()
+    {
+        TeamFixture fixture;
+        const auto team = fixture.client(QStringLiteral("ana"));
+        const auto edit = importLarge(fixture, team, noise(7, 9 * mib));
+        const QString chunk = team->contents().pathFor(currentChunks(team, edit).chunks.last().hash);
+        QVERIFY(QFile::remove(chunk));
+        QCOMPARE(failureKind([&] { exported(edit, fixture.scratch(QStringLiteral("o"))); }),
+                 StorageError::Kind::notFound);
+        QVERIFY(QFile::remove(team->contents().pathFor(*currentEntry(team, edit).chunks)));
+        QCOMPARE(failureKind([&] { exported(edit, fixture.scratch(QStringLiteral("o"))); }),
+                 StorageError::Kind::notFound);
+
+        // An empty folder where the share was mounted.
+        QVERIFY(QDir().rename(fixture.root(), fixture.root() + QStringLiteral(".away")));
+        QVERIFY(QDir().mkdir(fixture.root()));
+        const auto unreachable = [&](const std::function<void()>& copy) {
+            try {
+                copy();
+            } catch (const TeamBundleError& error) {
+                return error.kind() == TeamBundleError::Case::unreachable;
+            } catch (...) {
+            }
+            return false;
+        };
+        QVERIFY(unreachable([&] { exported(edit, fixture.scratch(QStringLiteral("o"))); }));
+        QVERIFY(unreachable([&] { syncWait(edit->buildCopy(std::nullopt, std::nullopt, defaultS3Factory())); }));
     }
 
     // Chunks this computer stored or read are kept in its cache and read from there, but never
@@ -175,18 +277,15 @@ private Q_SLOTS:
         cache->waitUntilIdle();
 
         // What the last read kept serves the next one without the share's copies of the chunks.
-        ContentStore& store = team->contents();
-        const ManifestEntry entry =
-            readTree(store, team->snapshot()->find(edit->id())->currentVersion()->manifest).entries.first();
-        for (const ChunkList::Chunk& chunk : ChunkList::read(store, *entry.chunks, entry.size).chunks)
-            QFile::remove(store.pathFor(chunk.hash));
+        for (const ChunkList::Chunk& chunk : currentChunks(team, edit).chunks)
+            QFile::remove(team->contents().pathFor(chunk.hash));
+        // ... and the share gets back from it what it lost, for every teammate.
         QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("cached"))), data);
         const auto ben = fixture.client(QStringLiteral("ben"));
         ben->poll();
         const auto other = syncWait(VersioningService::open(VersioningServiceType::document, edit->id(), std::nullopt,
                                                             std::nullopt, ben, nullptr, nullptr, defaultS3Factory()));
-        QCOMPARE(failureKind([&] { exported(other, fixture.scratch(QStringLiteral("ben"))); }),
-                 StorageError::Kind::corrupt);
+        QCOMPARE(exported(other, fixture.scratch(QStringLiteral("ben"))), data);
     }
 
     // A bundle made in the format before keeps storing every file whole, as older clients read

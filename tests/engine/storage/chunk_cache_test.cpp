@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace vantrel;
@@ -140,6 +141,34 @@ private Q_SLOTS:
         blocked.keep(hash, bytes);
         blocked.waitUntilIdle();
         QVERIFY(!blocked.take(hash, bytes.size()));
+    }
+
+    // Which chunks a user holds is theirs to know: the folders are open to them alone, also those
+    // an earlier release made open to everyone.
+    void foldersArePrivate()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + QStringLiteral("/chunks/team");
+        const auto mode = [](const QString& path) {
+            struct stat status {};
+            return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 0777 : 0;
+        };
+        const QByteArray bytes = noise(5, 5000);
+        const ContentHash hash = hashBytes(bytes);
+        {
+            ChunkCache cache(folder, 1 << 30);
+            cache.keep(hash, bytes);
+            cache.waitUntilIdle();
+        }
+        const QString shard = QFileInfo(entryOf(folder, hash)).path();
+        for (const QString& made : {folder, folder + QStringLiteral("/tmp"), shard}) {
+            QCOMPARE(mode(made), 0700u);
+            QVERIFY(QFile::setPermissions(made, QFile::permissions(made) | QFile::ReadOther | QFile::ExeOther));
+        }
+        ChunkCache cache(folder, 1 << 30);
+        cache.waitUntilIdle(); // the first trim lists the folder
+        for (const QString& made : {folder, folder + QStringLiteral("/tmp"), shard})
+            QCOMPARE(mode(made), 0700u);
     }
 
     void dropsTheLeastRecentlyUsedOverItsBound()

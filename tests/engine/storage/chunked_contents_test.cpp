@@ -160,6 +160,11 @@ private Q_SLOTS:
                                 710162, 548383, 775162, 820651, 625372, 370857, 553421,  529115, 589506, 112023}));
         for (qsizetype i = 0; i + 1 < sizes.size(); ++i)
             QVERIFY(sizes.at(i) >= chunking::minSize && sizes.at(i) <= chunking::maxSize);
+        // So every list the chunker makes is one a reader takes, cut block by block too.
+        ChunkList cut;
+        for (const qint64 size : sizes)
+            cut.chunks.append({hashBytes("any"), size});
+        QCOMPARE(ChunkList::decode(cut.encode(), data.size(), QString()), cut);
         // Bytes without variety are cut at the largest size.
         QCOMPARE(chunkSizes(QByteArray(9 * mib, '\0'), 1 << 20),
                  (QList<qint64>{chunking::maxSize, chunking::maxSize, mib}));
@@ -250,9 +255,9 @@ private Q_SLOTS:
         QVERIFY(list.chunks.size() >= 3);
         const QString out = path(QStringLiteral("out"));
         QDir().mkpath(out);
-        const auto copyOutFails = [&](const ContentStore::Stored& content, const char* what) {
-            QVERIFY2(failureKind([&] { m_store->copyOut(content, out + QStringLiteral("/clip.mov"), false); })
-                         == StorageError::Kind::corrupt,
+        const auto copyOutFails = [&](const ContentStore::Stored& content, const char* what,
+                                      StorageError::Kind kind = StorageError::Kind::corrupt) {
+            QVERIFY2(failureKind([&] { m_store->copyOut(content, out + QStringLiteral("/clip.mov"), false); }) == kind,
                      what);
             QVERIFY2(entriesIn(out).isEmpty(), what);
         };
@@ -260,19 +265,22 @@ private Q_SLOTS:
         const QString chunkPath = m_store->pathFor(list.chunks.at(1).hash);
         const QByteArray chunkBytes = m_store->readBytes(list.chunks.at(1).hash, chunking::maxSize);
 
+        // A damaged chunk is set aside in the temporary folder: missing from then on.
         writeFile(chunkPath, QByteArray(chunkBytes).replace(10, 1, "#"));
         copyOutFails(stored, "damaged chunk");
+        QVERIFY(!QFile::exists(chunkPath));
         writeFile(chunkPath, chunkBytes + "more");
         copyOutFails(stored, "oversized chunk");
-        QVERIFY(QFile::remove(chunkPath));
-        copyOutFails(stored, "missing chunk");
+        QVERIFY(!QFile::exists(chunkPath));
+        QCOMPARE(entriesIn(storeFolder() + QStringLiteral("/tmp")).filter(QStringLiteral(".damaged-")).size(), 2);
+        copyOutFails(stored, "missing chunk", StorageError::Kind::notFound);
         writeFile(chunkPath, chunkBytes);
         verifyCopiedOut(entry, data);
 
         // Lists: another file's size, a wrong hash, sizes that don't add up, a chunk of the
         // wrong size, chunks out of order, a count the bytes don't hold.
         copyOutFails({entry.hash, entry.size + 1, entry.chunks}, "size not the list's");
-        copyOutFails({entry.hash, entry.size, hashBytes("not stored")}, "missing list");
+        copyOutFails({entry.hash, entry.size, hashBytes("not stored")}, "missing list", StorageError::Kind::notFound);
         const auto crafted = [&](const std::function<void(ChunkList&)>& craft) {
             ChunkList changed = list;
             craft(changed);
@@ -299,6 +307,28 @@ private Q_SLOTS:
                  StorageError::Kind::corrupt);
         QCOMPARE(failureKind([&] { ChunkList::decode(list.encode().chopped(1), entry.size, source); }),
                  StorageError::Kind::corrupt);
+        // The chunks a crafted list gives the wrong sizes are intact: they stay.
+        verifyCopiedOut(entry, data);
+        // Chunks shorter than the chunker cuts (but the last), or more than a file of this size
+        // can have: refused before a chunk is read.
+        qsizetype large = 0;
+        while (list.chunks.at(large).size < 2 * chunking::minSize)
+            ++large;
+        ChunkList tiny = list;
+        tiny.chunks[large].size -= chunking::minSize - 1;
+        tiny.chunks.insert(large + 1, {list.chunks.at(large).hash, chunking::minSize - 1});
+        QCOMPARE(failureKind([&] { ChunkList::decode(tiny.encode(), entry.size, source); }),
+                 StorageError::Kind::corrupt);
+        ChunkList many = list;
+        many.chunks[large].size -= 1000;
+        for (int i = 0; i < 1000; ++i)
+            many.chunks.insert(large + 1, {list.chunks.at(large).hash, 1});
+        const auto local = std::make_shared<DamagingSource>();
+        m_store->setChunkSource(local);
+        copyOutFails(crafted([&](ChunkList& l) { l = tiny; }), "a tiny chunk");
+        copyOutFails(crafted([&](ChunkList& l) { l = many; }), "many tiny chunks");
+        QCOMPARE(local->taken, 0);
+        m_store->setChunkSource(nullptr);
         const QString listPath = m_store->pathFor(*entry.chunks);
         writeFile(listPath, list.encode().replace(30, 1, "#"));
         copyOutFails(stored, "damaged list");
