@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/engine_errors.h"
+#include "engine/storage/content_store.h"
 
 #include <functional>
 #include <memory>
@@ -20,6 +21,30 @@ class TeamBundle;
 // was published after all (its words would be untrue); otherwise it returns.
 void throwIfShareGone(TeamBundle& team, TeamBundleError::Attempt attempt, const Error& error,
                       const std::function<bool()>& landed = {});
+
+// Rethrows the exception being handled, a failure of an import or check-in (`attempt`) that
+// published nothing: a StorageError says so, in words fitting it (nothing was imported, or
+// checked in and the working copy and message are kept), and, for a write that failed as on a
+// full volume (StorageError::mayBeFull()), that the share may be full. Anything else is
+// rethrown as it is: its own words say what became of the change.
+[[noreturn]] void rethrowUnpublished(TeamBundleError::Attempt attempt);
+
+// `work(written)` (a change that stores contents in `store`, noting them in `written`), whose
+// failures before its record rethrowUnpublished() words, once what it stored new is removed.
+template<typename F>
+auto storingOwnContents(ContentStore& store, TeamBundleError::Attempt attempt, F work)
+{
+    return [&store, attempt, work = std::move(work)]() mutable {
+        ContentStore::Written written(store);
+        try {
+            return work(written);
+        } catch (...) {
+            if (written.kept())
+                throw;
+            rethrowUnpublished(attempt);
+        }
+    };
+}
 
 // `work` (a change run on a worker), whose failures throwIfShareGone() words.
 template<typename F>

@@ -144,7 +144,10 @@ public:
     // once. Blocking; throws StorageError, or TeamBundleError (replacedUnderChange) when the
     // bundle was replaced by an older copy of itself meanwhile. A record published is never
     // reported as failed because the share went away just after: it is read back at a later poll.
-    std::vector<JournalRecord> commit(const std::vector<JournalChange>& changes);
+    // The contents the change stored (`written`) are kept from the moment its record is written:
+    // before that, a failure leaves them to be removed.
+    std::vector<JournalRecord> commit(const std::vector<JournalChange>& changes,
+                                      ContentStore::Written* written = nullptr);
     std::vector<JournalRecord> commit(RecordKind kind, const IdFor<VersionBundle>& bundle, const QJsonObject& fields);
     // Whether the bundle as it is now holds record `record` (of this client) and, read by name,
     // every tree and content below the root trees `trees`. Throws TeamBundleError

@@ -104,7 +104,10 @@ void TeamBundle::autoSave()
             options.excludeDirectory = [eventFolders](const QString& path) { return eventFolders.contains(path); };
             // Built on the last copy kept: only what changed since is read and stored.
             options.base = ContentHash::fromHex(checkout.lastSavedManifest);
+            ContentStore::Written written(*m_contents);
+            options.written = &written;
             const ContentHash tree = snapshotTree(checkout.workingCopy, *m_contents, options);
+            written.keep(); // the entry that names them may be on the share from here on
             checkout.lastAutoSave = now;
             if (tree.toHex() != checkout.lastSavedManifest) {
                 writeAtticEntry(checkout.bundle, QFileInfo(checkout.workingCopy).fileName(), tree,
@@ -138,7 +141,11 @@ void TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path
     // Most of a working copy is what its bundle's current version holds.
     if (const auto state = snapshot()->find(id); state && state->currentVersion())
         options.base = state->currentVersion()->manifest;
+    // What was stored new goes again when it can't be kept; the entry is its record.
+    ContentStore::Written written(*m_contents);
+    options.written = &written;
     const ContentHash tree = snapshotTree(path, *m_contents, options);
+    written.keep();
     writeAtticEntry(id, QFileInfo(path).fileName(), tree, reason, skipped);
 }
 

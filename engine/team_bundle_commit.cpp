@@ -39,7 +39,7 @@ QString recordText(const JournalStamp& stamp)
 
 } // namespace
 
-std::vector<JournalRecord> TeamBundle::commit(const std::vector<JournalChange>& changes)
+std::vector<JournalRecord> TeamBundle::commit(const std::vector<JournalChange>& changes, ContentStore::Written* written)
 {
     if (m_commitObserver)
         m_commitObserver(CommitStep::checking);
@@ -54,6 +54,9 @@ std::vector<JournalRecord> TeamBundle::commit(const std::vector<JournalChange>& 
     confirmTrees(named);
     if (m_commitObserver)
         m_commitObserver(CommitStep::publishing);
+    // A failure from here on may leave the record on the share: its contents stay.
+    if (written)
+        written->keep();
     auto records = m_journal->append(changes, m_identity.user);
     // From here on the change is published: the team may have read it, whatever follows.
     if (m_commitObserver)

@@ -96,7 +96,7 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
                                    const Checkout& checkout, const IdFor<Versions>& newVersion,
                                    const QString& commitMessage, StatCache& cache,
                                    const std::optional<QSet<QString>>& changed,
-                                   const std::optional<JournalStamp>& earlier)
+                                   const std::optional<JournalStamp>& earlier, ContentStore::Written& written)
 {
     QStringList eventFolders;
     for (const auto& event : checkout.events)
@@ -106,6 +106,7 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
     options.cache = &cache;
     options.base = baseTree(buildsOn(current, earlier));
     options.saveCache = false;
+    options.written = &written;
     options.excludeDirectory = [eventFolders](const QString& relativePath) {
         return eventFolders.contains(relativePath);
     };
@@ -132,6 +133,7 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
         eventOptions.cache = &cache;
         eventOptions.base = baseTree(buildsOn(*event, earlier));
         eventOptions.saveCache = false;
+        eventOptions.written = &written;
         if (changed && eventOptions.base && event->currentVersion()->id == included.baseVersion)
             eventOptions.changedFolders = changedBelow(*changed, included.folder);
         const ContentHash eventHash = snapshotTree(folder, store, eventOptions);
@@ -239,10 +241,12 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
                              QStringLiteral("checkIn"), Logger::Level::info);
         JournalStamp published;
         QStringList leftOut;
+        // What is stored new goes again when the check-in fails before its record.
+        ContentStore::Written written(team.contents());
         try {
             CheckedInVersions versions =
                 storeWorkingCopy(team, *snapshot, *current, *checkout, newVersion, commitMessage, cache,
-                                 watched ? std::optional(watched->folders) : std::nullopt, earlier);
+                                 watched ? std::optional(watched->folders) : std::nullopt, earlier, written);
             // Storing a large library takes a while, and a lock may be taken meanwhile: an event
             // whose lock was taken is left to its new holder.
             const auto taken = takenEvents(team, *current, *checkout);
@@ -274,7 +278,7 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
             const auto latest = team.snapshot();
             if (const auto now = latest->find(self->m_id))
                 refuseOutdated(*latest, *now);
-            published = team.commit(versions.changes).front().stamp;
+            published = team.commit(versions.changes, &written).front().stamp;
             leftOut = versions.leftOutFolders;
         } catch (...) {
             // The working copy stays: what was read of it is kept for the next try. A check-in
@@ -287,7 +291,9 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
             }
             if (watched)
                 watcher.putBack(checkout->workingCopy, *watched);
-            throw;
+            if (written.kept())
+                throw;
+            rethrowUnpublished(TeamBundleError::Attempt::checkIn);
         }
         if (watched)
             watcher.settle(checkout->workingCopy, *watched, newVersion.toString());

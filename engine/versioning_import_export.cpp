@@ -30,7 +30,8 @@ VersioningService::import(VersioningServiceType, QString source, std::optional<Q
                           std::shared_ptr<TeamBundle> teamBundle, std::shared_ptr<FileManaging>,
                           std::shared_ptr<WorkspaceInterfacing>)
 {
-    auto work = [=]() mutable {
+    // What was stored new (`written`) goes again when the import fails before its record.
+    auto work = [=](ContentStore::Written& written) mutable {
         const QFileInfo info(source);
         if (!info.exists())
             throw StorageError::fromErrno(ENOENT, source, QStringLiteral("import"));
@@ -55,6 +56,7 @@ VersioningService::import(VersioningServiceType, QString source, std::optional<Q
         options.excludeDirectory = [eventFolders](const QString& relativePath) {
             return eventFolders.contains(relativePath);
         };
+        options.written = &written;
         const ContentHash tree = snapshotTree(source, store, options);
 
         std::vector<JournalChange> changes{
@@ -67,8 +69,10 @@ VersioningService::import(VersioningServiceType, QString source, std::optional<Q
             JournalChange{id, RecordKind::version,
                           versionFields(IdFor<Versions>::make(), tree, commitMessage,
                                         documentApplication.toJson().toObject(), VersionOrigin::imported)}};
+        SnapshotOptions eventOptions;
+        eventOptions.written = &written;
         for (const QString& folder : std::as_const(eventFolders)) {
-            const ContentHash eventTree = snapshotTree(source + QLatin1Char('/') + folder, store);
+            const ContentHash eventTree = snapshotTree(source + QLatin1Char('/') + folder, store, eventOptions);
             const auto eventId = IdFor<VersionBundle>::make();
             const QFileInfo eventInfo(folder);
             changes.push_back({eventId,
@@ -84,10 +88,12 @@ VersioningService::import(VersioningServiceType, QString source, std::optional<Q
                                              VersionOrigin::imported)});
             changes.push_back({id, RecordKind::nest, {{QStringLiteral("child"), eventId.toString()}}});
         }
-        teamBundle->commit(changes);
+        teamBundle->commit(changes, &written);
         return bind(serviceType(type), id, teamBundle);
     };
-    auto worded = wordedForOutage(teamBundle, TeamBundleError::Attempt::import, std::move(work));
+    auto worded =
+        wordedForOutage(teamBundle, TeamBundleError::Attempt::import,
+                        storingOwnContents(teamBundle->contents(), TeamBundleError::Attempt::import, std::move(work)));
     co_return co_await onWorker(std::move(worded));
 }
 
@@ -105,13 +111,16 @@ QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QSt
         options.excludeDirectory = [eventFolders](const QString& relativePath) {
             return eventFolders.contains(relativePath);
         };
+        // What was stored new goes again when this fails before its record.
+        ContentStore::Written written(self->m_team->contents());
+        options.written = &written;
         const ContentHash tree = snapshotTree(source, self->m_team->contents(), options);
         const VersionInfo* previous = current->currentVersion();
         const QJsonObject application =
             previous ? previous->application : DocumentApplication::empty(current->type).toJson().toObject();
         const auto version = IdFor<Versions>::make();
-        self->m_team->commit(RecordKind::version, self->m_id,
-                             versionFields(version, tree, message, application, origin));
+        self->m_team->commit(
+            {{self->m_id, RecordKind::version, versionFields(version, tree, message, application, origin)}}, &written);
         return version; // snapshotTree() has saved the stat cache
     };
     co_return co_await onWorker(std::move(work));

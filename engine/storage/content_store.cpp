@@ -146,6 +146,8 @@ bool ContentStore::reuseExisting(const ContentHash& hash, qint64 size)
         return false;
     // Touching it keeps the garbage collector away for another grace period. When that fails
     // (the file is another user's, or it was just collected) the new copy replaces it.
+    // Noted before the touch, so that a failed change of this process that removes it sees it.
+    m_leftovers->noteReused(hash);
     return ::utimensat(AT_FDCWD, native.constData(), nullptr, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
@@ -393,8 +395,10 @@ bool ContentStore::refresh(const ContentHash& hash)
     // Only a stored file counts: a link in its place is not touched, nor what it points to.
     const QByteArray native = nativePath(pathFor(hash));
     struct stat status {};
-    return ::lstat(native.constData(), &status) == 0 && S_ISREG(status.st_mode)
-           && ::utimensat(AT_FDCWD, native.constData(), nullptr, AT_SYMLINK_NOFOLLOW) == 0;
+    if (::lstat(native.constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    m_leftovers->noteReused(hash); // before the touch, as in reuseExisting()
+    return ::utimensat(AT_FDCWD, native.constData(), nullptr, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 } // namespace vantrel

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QSet>
 #include <QString>
 
@@ -120,10 +121,12 @@ public:
     QString pathFor(const ContentHash& hash) const;
 
     class Batch;
+    class Written;
 
     // Removes what the owner left as soon as it can: at the first call, the files of its earlier
     // runs in the temporary folder (a crash, a share gone when they were to be removed); at each
-    // call, the files of this process whose removal failed, wherever they are. Never a file this
+    // call, the files of this process whose removal failed, wherever they are, and the objects of
+    // a failed change that could not be removed then (see Written). Never a file this
     // process may still be writing, nor another client's, nor one an earlier run left in a shard
     // folder (collectGarbage() removes those after its grace period: listing every shard folder
     // at each start would cost more than they do).
@@ -186,6 +189,23 @@ private:
     // the store can't tell (it can't be reached, or refuses).
     bool foundAtSize(const ContentHash& hash, qint64 size) const;
 
+    // An object a batch installed new, as it was right after: what its removal compares.
+    struct OwnObject {
+        ContentHash hash;
+        qint64 size = 0;
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 modifiedNs = 0;
+        qint64 changedNs = 0;
+    };
+    struct NotedObject;
+    // Removes the objects of a failed change that nobody came to rely on (see Written); what
+    // can't be decided now (the share is gone) is kept for removeOwnTemporaries().
+    void removeOwnObjects(std::vector<OwnObject> objects) noexcept;
+    int removeNotedObjects() noexcept;
+    bool removeOwnObject(NotedObject& entry, bool reached) noexcept;
+    void keepForLater(std::vector<NotedObject>& later);
+
     QString m_folder;
     QString m_owner;
     bool m_chunked = false;
@@ -202,12 +222,14 @@ private:
 // whose write-out starts at once; every so often the files written so far are flushed (by then
 // mostly on disk already) and moved to their places, and finish() makes the new names durable.
 // A content is under its name only once its bytes are on disk, as with storeFile(); a content
-// stored through the batch may be referred to only once finish() has returned. Its functions
+// stored through the batch may be referred to only once finish() has returned, which opens each
+// content it stored or kept by name and fails unless it is there at its size. Its functions
 // may be called from many threads at once, finish() once they are all done. What finish() did
-// not install is removed when the batch is destroyed.
+// not install is removed when the batch is destroyed; what it installed new is noted in
+// `written`, when given, for the change to remove should it fail before its record.
 class ContentStore::Batch {
 public:
-    explicit Batch(ContentStore& store);
+    explicit Batch(ContentStore& store, Written* written = nullptr);
     ~Batch();
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
@@ -230,14 +252,45 @@ private:
 
     void add(Temporary&& temporary, const Stored& stored);
     void install(Pending& item);
+    enum class Placement { installed, replacedOther, keptOther };
+    Placement placeNew(Pending& item);
     void installAll(std::vector<Pending>& pending);
-    void keepName(const ContentHash& hash);
+    void keepName(const ContentHash& hash, qint64 size);
+    void confirmNames(const QHash<ContentHash, qint64>& names) const;
 
     ContentStore& m_store;
+    Written* const m_written;
     std::mutex m_mutex;
     std::vector<Pending> m_pending;
     QSet<ContentHash> m_accepted;
-    QSet<QString> m_folders; // shards that gained or kept a content, to flush in finish()
+    QSet<QString> m_folders;            // shards that gained or kept a content, to flush in finish()
+    QHash<ContentHash, qint64> m_names; // stored or kept, by size: read back in finish()
+};
+
+// The objects one change installed new through its batches (not those they found stored), each
+// with its inode, size and times right after it was installed. Destroyed before keep() (the
+// change failed before anything naming them was published), it removes those that nobody came
+// to rely on meanwhile: see removeOwnObjects() in content_store_temporaries.cpp.
+class ContentStore::Written {
+public:
+    explicit Written(ContentStore& store) : m_store(store) {}
+    ~Written();
+    Written(const Written&) = delete;
+    Written& operator=(const Written&) = delete;
+
+    // A record naming them is about to be published, and may be on the share from now on
+    // whatever happens: they stay.
+    void keep();
+    bool kept() const;
+
+private:
+    friend class Batch;
+    void add(OwnObject object);
+
+    ContentStore& m_store;
+    mutable std::mutex m_mutex;
+    std::vector<OwnObject> m_objects;
+    bool m_kept = false;
 };
 
 } // namespace vantrel

@@ -6,6 +6,10 @@
 #include "engine/storage/parallel_jobs.h"
 #include "engine/storage/storage_error.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <utility>
 
 namespace vantrel {
@@ -24,6 +28,22 @@ constexpr size_t groupSize = 64;
 // already.
 constexpr qint64 readWhole = 4 * 1024 * 1024;
 
+// Renames `from` to `to` unless something is there; 0 or the errno.
+int renameExclusively(const QByteArray& from, const QByteArray& to)
+{
+    int result;
+    do {
+        result = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : errno;
+}
+
+// The answers of a file system (or a kernel) without an exclusive rename: sshfs, NFS, SMB.
+bool exclusiveRenameUnsupported(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTTY;
+}
+
 } // namespace
 
 struct ContentStore::Batch::Pending {
@@ -31,7 +51,7 @@ struct ContentStore::Batch::Pending {
     Stored stored;
 };
 
-ContentStore::Batch::Batch(ContentStore& store) : m_store(store) {}
+ContentStore::Batch::Batch(ContentStore& store, Written* written) : m_store(store), m_written(written) {}
 
 ContentStore::Batch::~Batch() = default;
 
@@ -49,7 +69,7 @@ ContentStore::Stored ContentStore::Batch::storeFile(const QString& path)
             return stored; // the same content, stored through this batch already
     }
     if (m_store.reuseIntact(stored.hash, stored.size)) {
-        keepName(stored.hash);
+        keepName(stored.hash, stored.size);
         return stored;
     }
     add(std::move(temporary), stored);
@@ -71,7 +91,7 @@ bool ContentStore::Batch::storeHashed(const ContentHash& hash, QByteArrayView da
             return false;
     }
     if (m_store.reuseIntactBytes(hash, data.size())) {
-        keepName(hash);
+        keepName(hash, data.size());
         return false;
     }
     Temporary temporary = m_store.createTemporaryFor(hash);
@@ -97,15 +117,65 @@ void ContentStore::Batch::add(Temporary&& temporary, const Stored& stored)
 
 void ContentStore::Batch::install(Pending& item)
 {
+    const Stored& stored = item.stored;
+    Placement placement = Placement::keptOther;
     // Where the share refuses to replace a file in use, an existing object of the right size is
     // kept.
     try {
-        m_store.place(item.temporary, item.stored.hash);
+        placement = placeNew(item);
     } catch (const StorageError&) {
-        if (!m_store.reuseExisting(item.stored.hash, item.stored.size))
+        if (!m_store.reuseExisting(stored.hash, stored.size))
             throw;
     }
-    keepName(item.stored.hash);
+    // Noted as it is right after its rename: what a teammate who relies on it does to it
+    // (touching it, or renaming a copy of its own over it) changes that.
+    struct stat status {};
+    if (placement == Placement::installed && m_written
+        && ::lstat(nativePath(m_store.pathFor(stored.hash)).constData(), &status) == 0 && S_ISREG(status.st_mode)
+        && status.st_size == stored.size) {
+        m_written->add({stored.hash, stored.size, quint64(status.st_dev), quint64(status.st_ino),
+                        content_store::nanoseconds(status.st_mtim), content_store::nanoseconds(status.st_ctim)});
+    }
+    keepName(stored.hash, stored.size);
+}
+
+// Flushes the temporary file and moves it to its place unless an object is there by then: a
+// teammate may have stored the same content since it was looked for, and relies on that copy,
+// which a rename over it would replace unseen (and a failed change would then remove). An
+// object found there is kept (touched) instead, or replaced when it is not intact.
+ContentStore::Batch::Placement ContentStore::Batch::placeNew(Pending& item)
+{
+    Temporary& temporary = item.temporary;
+    const Stored& stored = item.stored;
+    syncFile(temporary.fd.get(), m_store.m_folder);
+    temporary.fd.close(m_store.m_folder);
+    const QString target = m_store.pathFor(stored.hash);
+    m_store.claimFolder(parentPath(target));
+    const QByteArray from = nativePath(temporary.path);
+    const QByteArray to = nativePath(target);
+    int error = renameExclusively(from, to);
+    if (error == ENOENT) {
+        m_store.claimFolder(parentPath(target), true); // removed since it was checked
+        error = renameExclusively(from, to);
+    }
+    if (error == 0) {
+        temporary.release();
+        return Placement::installed;
+    }
+    bool found = error == EEXIST;
+    if (!found && !exclusiveRenameUnsupported(error))
+        throw StorageError::fromErrno(error, target, QStringLiteral("rename"));
+    // Without an exclusive rename the place is looked at right before: only a teammate's rename
+    // within that round trip goes unseen.
+    struct stat status {};
+    if (!found)
+        found = ::lstat(to.constData(), &status) == 0;
+    // Checked whole: it may be the damaged copy found before this one was written.
+    if (found && m_store.reuseIntact(stored.hash, stored.size))
+        return Placement::keptOther; // the temporary file goes with the batch
+    renameFile(temporary.path, target, m_store.m_folder);
+    temporary.release();
+    return found ? Placement::replacedOther : Placement::installed;
 }
 
 void ContentStore::Batch::installAll(std::vector<Pending>& pending)
@@ -115,12 +185,41 @@ void ContentStore::Batch::installAll(std::vector<Pending>& pending)
 }
 
 // A content found stored is relied on as much as one written: its name is flushed too, in case
-// whoever wrote it has not done so yet.
-void ContentStore::Batch::keepName(const ContentHash& hash)
+// whoever wrote it has not done so yet, and read back.
+void ContentStore::Batch::keepName(const ContentHash& hash, qint64 size)
 {
     const QString folder = parentPath(m_store.pathFor(hash));
     const std::lock_guard lock(m_mutex);
     m_folders.insert(folder);
+    m_names.insert(hash, size);
+}
+
+// Each opened by name, without following a link, and of its size: a share may acknowledge a
+// write it then loses (a full sshfs share answers some of them with EIO, others not at all), and
+// what is not there now must fail the change before a record names it, not after.
+void ContentStore::Batch::confirmNames(const QHash<ContentHash, qint64>& names) const
+{
+    const QList<ContentHash> hashes = names.keys();
+    runInParallel(
+        hashes.size(),
+        [&](qsizetype index) {
+            const ContentHash& hash = hashes.at(index);
+            const QString path = m_store.pathFor(hash);
+            struct stat status {};
+            try {
+                openRegularFile(path, status, path);
+            } catch (const StorageError& error) {
+                if (error.kind() != StorageError::Kind::notFound)
+                    throw;
+                throw StorageError::notAsWritten(path, error.systemDetail());
+            }
+            if (status.st_size != names.value(hash))
+                throw StorageError::notAsWritten(path, QStringLiteral("%1 bytes instead of %2")
+                                                           .arg(QString::number(status.st_size),
+                                                                QString::number(names.value(hash))));
+            return qint64(0);
+        },
+        0, {});
 }
 
 void ContentStore::Batch::finish()
@@ -139,10 +238,12 @@ void ContentStore::Batch::finish()
         },
         0, {});
     QList<QString> folders;
+    QHash<ContentHash, qint64> names;
     {
         const std::lock_guard lock(m_mutex);
         folders = m_folders.values();
         m_folders.clear();
+        names.swap(m_names);
     }
     runInParallel(
         folders.size(),
@@ -151,6 +252,7 @@ void ContentStore::Batch::finish()
             return qint64(0);
         },
         0, {});
+    confirmNames(names);
 }
 
 } // namespace vantrel

@@ -6,8 +6,11 @@
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/content_store.h"
 
+#include <QHash>
+#include <QSet>
 #include <QStringList>
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <functional>
@@ -15,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace vantrel {
 
@@ -47,12 +51,56 @@ void writeDestination(const QString& destination, bool executable, bool synchron
 
 } // namespace content_store
 
+// An object of a failed change to remove, and where it stands: renamed aside already (`aside`),
+// found relied on there, so that it goes back to its name (`putBack`), or removed.
+struct ContentStore::NotedObject {
+    OwnObject object;
+    QString aside;
+    bool putBack = false;
+    bool removed = false;
+};
+
 // The temporary files of this process that could not be removed (the share was gone): removed
-// again by removeOwnTemporaries(), at the next poll that reaches the share.
+// again by removeOwnTemporaries(), at the next poll that reaches the share. So are the objects
+// of failed changes (see Written) whose removal could not be decided, up to a bound.
 struct ContentStore::Leftovers {
     std::mutex mutex;
     QStringList paths;
     bool earlierRunsRemoved = false;
+
+    std::vector<NotedObject> objects;
+    // The objects a failed change may remove, by how many changes of this process hold each,
+    // and those of them this process found stored and relied on since: they stay. A touch in
+    // the same second as the install is not seen in the times of a share that keeps them to
+    // the second (sshfs), this is.
+    QHash<ContentHash, int> removable;
+    QSet<ContentHash> reused;
+    std::atomic<int> removableCount = 0;
+
+    void noteReused(const ContentHash& hash) noexcept
+    {
+        if (removableCount.load(std::memory_order_relaxed) == 0)
+            return;
+        try {
+            std::lock_guard lock(mutex);
+            if (removable.contains(hash))
+                reused.insert(hash);
+        } catch (...) {
+            // Only allocation can fail.
+        }
+    }
+    // Settles an object of a failed change (kept, removed or put back); called with `mutex` held.
+    void settle(const ContentHash& hash)
+    {
+        const auto found = removable.find(hash);
+        if (found == removable.end())
+            return;
+        if (--found.value() <= 0) {
+            removable.erase(found);
+            reused.remove(hash);
+            removableCount.fetch_sub(1, std::memory_order_relaxed);
+        }
+    }
 
     void note(QString path) noexcept
     {

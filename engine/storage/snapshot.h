@@ -71,7 +71,7 @@ public:
         : m_store(store),
           m_options(options),
           m_base(store, options.base),
-          m_batch(store),
+          m_batch(store, options.written),
           m_startedNs(wallClockNs())
     {
     }

@@ -135,6 +135,32 @@ StorageError StorageError::fromErrno(int error, const QString& path, const QStri
         }
     }();
     result.m_systemDetail = systemReason(error, action);
+    result.m_writing = action == u"write" || action == u"fsync" || action == u"close";
+    return result;
+}
+
+bool StorageError::mayBeFull() const
+{
+    return m_kind == Kind::diskFull || m_systemError == EFBIG || (m_systemError == EIO && m_writing);
+}
+
+StorageError StorageError::reworded(const QString& localizedDescription,
+                                    std::optional<QString> recoverySuggestion) const
+{
+    StorageError result(m_kind, m_path, localizedDescription, failureReason(), std::move(recoverySuggestion),
+                        m_systemError);
+    result.m_systemDetail = m_systemDetail;
+    result.m_writing = m_writing;
+    return result;
+}
+
+StorageError StorageError::notAsWritten(const QString& path, const QString& detail)
+{
+    StorageError result(Kind::io, path,
+                        tr("“%1” was written, but the share doesn’t hold it as it was written.").arg(shownPath(path)),
+                        tr("Couldn’t Read or Write"),
+                        tr("Check the connection to the share and the space left on it, then try again."));
+    result.m_systemDetail = detail;
     return result;
 }
 

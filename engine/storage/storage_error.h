@@ -44,6 +44,9 @@ public:
     static StorageError notRegularFile(const QString& path);
     // A file the engine keeps that is larger than anything it writes there (`limit` bytes).
     static StorageError tooLarge(const QString& path, qint64 size, qint64 limit);
+    // A content written and flushed that its name does not hold at its size when it is read
+    // back: the share acknowledged a write it lost. `detail` says what was found, for logs.
+    static StorageError notAsWritten(const QString& path, const QString& detail);
 
     Kind kind() const { return m_kind; }
     // The file or folder concerned, as given to the failing operation.
@@ -52,6 +55,11 @@ public:
     int systemError() const { return m_systemError; }
     // What the system said (see systemReason()), or what is wrong with a damaged file; for logs.
     const QString& systemDetail() const { return m_systemDetail; }
+    // Whether a write failed in a way a full volume answers: no space, over quota, a file too
+    // large, or an input/output error of a write or flush (sshfs answers ENOSPC so).
+    bool mayBeFull() const;
+    // The same failure told in other words (the title and what the system said stay).
+    StorageError reworded(const QString& localizedDescription, std::optional<QString> recoverySuggestion) const;
 
     QString debugDescription() const override;
 
@@ -63,6 +71,7 @@ private:
     QString m_path;
     int m_systemError;
     QString m_systemDetail;
+    bool m_writing = false; // the failed call wrote or flushed
 };
 
 // The text of the system's description of an errno value, as the system's own words.

@@ -40,6 +40,9 @@ struct SnapshotOptions {
     // a file whose size is the one it has there is hashed before anything of it is written.
     // Only the folders of the base on the paths to what changed are read.
     std::optional<ContentHash> base;
+    // When set, what the snapshot installs new in the store is noted there, for the change it is
+    // part of to remove should that fail before its record is published.
+    ContentStore::Written* written = nullptr;
 };
 
 // Stores the regular file or the folder `source` (a symbolic link is refused) with its trees and
@@ -48,7 +51,8 @@ struct SnapshotOptions {
 // Sockets, pipes and devices are refused, as are names that a tree can't hold (see
 // SnapshotOptions::skippedSpecialFiles) and folders nested deeper than a tree may be. Files are
 // read in parallel. Nothing the store holds already is written again. Throws StorageError;
-// contents stored before a failure stay in the store until garbage collection.
+// contents stored before a failure stay in the store until garbage collection, unless they are
+// noted in SnapshotOptions::written.
 ContentHash snapshotTree(const QString& source, ContentStore& store, const SnapshotOptions& options = {});
 
 // Writes the version whose root tree is `root` at `destination`, as writeTree() does; its trees

@@ -15,12 +15,15 @@
 #include <QTest>
 
 #include <atomic>
+#include <ctime>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
 using namespace vantrel;
 using testing::describeTree;
 using testing::entriesIn;
+using testing::failureKind;
 using testing::objectsIn;
 using testing::writeFile;
 
@@ -31,6 +34,18 @@ QByteArray contentNumbered(int number, qsizetype size)
     QByteArray content(size, char('a' + number % 26));
     content.prepend(QByteArray::number(number) + ':');
     return content;
+}
+
+// Waits until the clock that stamps files has passed the modification time of `path`, so that
+// a touch now changes it.
+void waitForClockPast(const QString& path)
+{
+    struct stat status {};
+    QVERIFY(::stat(QFile::encodeName(path).constData(), &status) == 0);
+    for (timespec now{}; ::clock_gettime(CLOCK_REALTIME_COARSE, &now) == 0
+                         && (now.tv_sec < status.st_mtim.tv_sec
+                             || (now.tv_sec == status.st_mtim.tv_sec && now.tv_nsec <= status.st_mtim.tv_nsec));)
+        QTest::qSleep(1);
 }
 
 } // namespace
@@ -156,6 +171,78 @@ private Q_SLOTS:
         QCOMPARE(ana.removeOwnTemporaries(), 1);
         QCOMPARE(entriesIn(shard), QStringList());
         QCOMPARE(namesIn(), QSet<QString>(others.cbegin(), others.cend()));
+    }
+
+    // A change that fails before its record removes the objects it installed new, but none it
+    // found stored, none another client touched or renamed a copy of its own over meanwhile,
+    // and none this process relied on since; a change that keeps them keeps them all.
+    void aFailedChangeRemovesOnlyWhatNobodyReliesOn()
+    {
+        ContentStore ana(m_storeFolder, QStringLiteral("ANA"));
+        ContentStore ben(m_storeFolder, QStringLiteral("BEN"));
+        const QByteArray before = "stored before";
+        ana.storeBytes(before);
+        const auto content = [](int i) { return contentNumbered(i, 3000); };
+        const QStringList stored = objectsIn(m_storeFolder);
+        {
+            ContentStore::Written written(ana);
+            ContentStore::Batch batch(ana, &written);
+            for (int i = 0; i < 5; ++i)
+                batch.storeBytes(content(i));
+            batch.storeBytes(before);
+            batch.finish();
+            // Relied on by this process at once: within the tick of the clock that stamped it,
+            // so that the touch is not seen in its times.
+            ana.storeBytes(content(3));
+            for (int i = 1; i < 3; ++i)
+                waitForClockPast(ana.pathFor(hashBytes(content(i))));
+            ben.storeBytes(content(1)); // found stored: touched
+            // Stored by a client that did not find it: its own copy renamed over.
+            const QString copy = path(QStringLiteral("copy"));
+            writeFile(copy, content(2));
+            QVERIFY(::rename(QFile::encodeName(copy).constData(),
+                             QFile::encodeName(ana.pathFor(hashBytes(content(2)))).constData())
+                    == 0);
+        }
+        QStringList expected = stored;
+        for (int i = 1; i < 4; ++i)
+            expected << hashBytes(content(i)).toHex();
+        QStringList left = objectsIn(m_storeFolder);
+        left.sort();
+        expected.sort();
+        QCOMPARE(left, expected);
+        for (int i = 1; i < 4; ++i)
+            QCOMPARE(ana.readBytes(hashBytes(content(i))), content(i));
+        QVERIFY(entriesIn(m_storeFolder + QStringLiteral("/tmp")).isEmpty());
+
+        {
+            ContentStore::Written written(ana);
+            ContentStore::Batch batch(ana, &written);
+            batch.storeBytes(content(7));
+            batch.finish();
+            written.keep();
+        }
+        QVERIFY(ana.contains(hashBytes(content(7))));
+    }
+
+    // finish() opens every content it wrote by name: one the share lost (gone, or shorter than
+    // written) fails it, before anything may name it.
+    void finishFailsWhenAWrittenContentIsNotThere()
+    {
+        for (const bool truncated : {false, true}) {
+            ContentStore::Batch batch(*m_store);
+            // The first group is moved to its place as soon as it is full.
+            for (int i = 0; i < 64; ++i)
+                batch.storeBytes(contentNumbered(i + (truncated ? 100 : 0), 100));
+            const QString lost = m_store->pathFor(hashBytes(contentNumbered(truncated ? 107 : 7, 100)));
+            QVERIFY(QFileInfo::exists(lost));
+            if (truncated)
+                QVERIFY(QFile::resize(lost, 50));
+            else
+                QVERIFY(QFile::remove(lost));
+            batch.storeBytes("one more");
+            QVERIFY(failureKind([&] { batch.finish(); }) == StorageError::Kind::io);
+        }
     }
 
     // Many threads storing through one batch, often the same contents.
