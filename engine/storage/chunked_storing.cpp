@@ -116,9 +116,10 @@ ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, cons
         // not read (an open per chunk, not a read of the whole file); one that is gone or cut
         // short (a restore, a sync tool, a damaged copy a copy-out set aside) is stored again
         // from these bytes.
-        if (known.chunks.contains(chunk.hash) && m_store.foundAtSize(chunk.hash, bytes.size()))
+        const bool named = known.chunks.contains(chunk.hash);
+        if (named && m_store.foundAtSize(chunk.hash, bytes.size()))
             return;
-        storeHashed(chunk.hash, bytes);
+        storeHashed(chunk.hash, bytes, named);
         if (local)
             local->keep(chunk.hash, bytes);
     });
@@ -157,8 +158,10 @@ ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, cons
         throw tooManyChunks(path);
     const QByteArray encoded = list.encode();
     const ContentHash listHash = hashBytes(encoded);
-    if (listHash != known.list || !m_store.foundAtSize(listHash, encoded.size()))
+    if (listHash != known.list)
         storeHashed(listHash, encoded);
+    else if (!m_store.foundAtSize(listHash, encoded.size()))
+        storeHashed(listHash, encoded, true);
     return {whole.finish(), size, listHash};
 }
 

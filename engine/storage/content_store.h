@@ -248,9 +248,11 @@ private:
     struct Pending;
 
     // As storeBytes(), for data whose hash is known; whether the data was new to the store.
-    bool storeHashed(const ContentHash& hash, QByteArrayView data);
+    // `named`: a version recorded already names it (a chunk of the base the share lost, stored
+    // again), so it stays should the change fail.
+    bool storeHashed(const ContentHash& hash, QByteArrayView data, bool named = false);
 
-    void add(Temporary&& temporary, const Stored& stored);
+    void add(Temporary&& temporary, const Stored& stored, bool named = false);
     void install(Pending& item);
     enum class Placement { installed, replacedOther, keptOther };
     Placement placeNew(Pending& item);

@@ -49,6 +49,7 @@ bool exclusiveRenameUnsupported(int error)
 struct ContentStore::Batch::Pending {
     Temporary temporary;
     Stored stored;
+    bool named = false; // a version recorded already names it: never removed with a failed change
 };
 
 ContentStore::Batch::Batch(ContentStore& store, Written* written) : m_store(store), m_written(written) {}
@@ -83,7 +84,7 @@ ContentHash ContentStore::Batch::storeBytes(QByteArrayView data)
     return hash;
 }
 
-bool ContentStore::Batch::storeHashed(const ContentHash& hash, QByteArrayView data)
+bool ContentStore::Batch::storeHashed(const ContentHash& hash, QByteArrayView data, bool named)
 {
     {
         const std::lock_guard lock(m_mutex);
@@ -96,18 +97,18 @@ bool ContentStore::Batch::storeHashed(const ContentHash& hash, QByteArrayView da
     }
     Temporary temporary = m_store.createTemporaryFor(hash);
     writeAll(temporary.fd.get(), data.data(), static_cast<size_t>(data.size()), m_store.folder());
-    add(std::move(temporary), {hash, data.size()});
+    add(std::move(temporary), {hash, data.size()}, named);
     return true;
 }
 
-void ContentStore::Batch::add(Temporary&& temporary, const Stored& stored)
+void ContentStore::Batch::add(Temporary&& temporary, const Stored& stored, bool named)
 {
     startWriteBack(temporary.fd.get());
     std::vector<Pending> full;
     {
         const std::lock_guard lock(m_mutex);
         m_accepted.insert(stored.hash);
-        m_pending.push_back({std::move(temporary), stored});
+        m_pending.push_back({std::move(temporary), stored, named});
         if (m_pending.size() < groupSize)
             return;
         full.swap(m_pending);
@@ -130,7 +131,7 @@ void ContentStore::Batch::install(Pending& item)
     // Noted as it is right after its rename: what a teammate who relies on it does to it
     // (touching it, or renaming a copy of its own over it) changes that.
     struct stat status {};
-    if (placement == Placement::installed && m_written
+    if (placement == Placement::installed && m_written && !item.named
         && ::lstat(nativePath(m_store.pathFor(stored.hash)).constData(), &status) == 0 && S_ISREG(status.st_mode)
         && status.st_size == stored.size) {
         m_written->add({stored.hash, stored.size, quint64(status.st_dev), quint64(status.st_ino),

@@ -2,6 +2,7 @@
 // when its bytes are whole, and nothing is left in the store's temporary folder, whether the
 // batch finishes or is abandoned.
 
+#include "engine/storage/chunk_list.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/storage_error.h"
@@ -223,6 +224,44 @@ private Q_SLOTS:
             written.keep();
         }
         QVERIFY(ana.contains(hashBytes(content(7))));
+    }
+
+    // A chunk a version names already, which the share lost and a change stored again from its
+    // bytes, stays when that change fails; what only the failed change named goes.
+    void aFailedChangeKeepsTheChunksItStoredAgain()
+    {
+        ContentStore store(m_storeFolder, QStringLiteral("ANA"));
+        store.setChunkedContents(true);
+        QByteArray bytes(12 << 20, Qt::Uninitialized);
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = char((i * 7919 + (i >> 13) * 104729) >> 5);
+        const QString file = path(QStringLiteral("large"));
+        writeFile(file, bytes);
+        ContentStore::Stored base;
+        {
+            ContentStore::Batch batch(store);
+            base = batch.storeChunked(file);
+            batch.finish();
+        }
+        const ChunkList list = ChunkList::read(store, *base.chunks, base.size);
+        QVERIFY(list.chunks.size() > 2);
+        const ContentHash lost = list.chunks.front().hash;
+        QVERIFY(QFile::remove(store.pathFor(lost)));
+        bytes[bytes.size() - 10] = char(~bytes[bytes.size() - 10]); // an edit in the last chunk
+        writeFile(file, bytes);
+        ContentStore::Stored edited;
+        {
+            ContentStore::Written written(store);
+            ContentStore::Batch batch(store, &written);
+            ContentStore::KnownChunks known;
+            for (const ChunkList::Chunk& chunk : list.chunks)
+                known.chunks.insert(chunk.hash);
+            known.list = base.chunks;
+            edited = batch.storeChunked(file, known);
+            batch.finish();
+        }
+        QVERIFY(store.contains(lost));
+        QVERIFY(!store.contains(*edited.chunks));
     }
 
     // finish() opens every content it wrote by name: one the share lost (gone, or shorter than
