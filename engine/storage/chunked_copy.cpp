@@ -125,31 +125,6 @@ void logRepairFailure(const char* what, const StorageError& error)
         qWarning("A chunk could not be %s: %s", what, qUtf8Printable(error.debugDescription()));
 }
 
-// The bytes of the regular file `name` in the folder `folder`, when they are at most `limit`.
-std::optional<QByteArray> readAtMost(int folder, const char* name, qint64 limit)
-{
-    const UniqueFd fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat status {};
-    if (!fd.isOpen() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > limit)
-        return std::nullopt;
-    QByteArray bytes(qsizetype(status.st_size) + 1, Qt::Uninitialized);
-    qsizetype done = 0;
-    for (;;) {
-        const ssize_t count = ::read(fd.get(), bytes.data() + done, size_t(bytes.size() - done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return std::nullopt;
-        if (count == 0)
-            break;
-        done += count;
-        if (done == bytes.size())
-            return std::nullopt; // grew since fstat()
-    }
-    bytes.truncate(done);
-    return bytes;
-}
-
 // A chunk read damaged from `store` is moved into its temporary folder under a name nobody's
 // left-overs have (`.damaged-<random>`, removed by the garbage collection after its grace
 // period), so that it is missing from now on and the next version holding its bytes stores it
@@ -182,7 +157,11 @@ std::optional<QByteArray> setAsideDamaged(const ContentStore& store, const Chunk
         logRepairFailure("set aside", StorageError::fromErrno(errno, object, QStringLiteral("rename")));
         return std::nullopt;
     }
-    std::optional<QByteArray> bytes = readAtMost(aside.get(), moved.constData(), chunking::maxSize);
+    std::optional<QByteArray> bytes;
+    try {
+        bytes = readWholeFile(temporaries + u'/' + QLatin1StringView(moved), chunking::maxSize);
+    } catch (const StorageError&) {
+    }
     if (!bytes || hashBytes(*bytes) != chunk.hash) {
         qWarning("A damaged chunk was set aside: %s", qUtf8Printable(object));
         return std::nullopt;
