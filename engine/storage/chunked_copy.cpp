@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <exception>
 #include <fcntl.h>
-#include <semaphore>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -31,14 +30,6 @@ namespace {
 
 // Chunks fetched ahead of the one being written: on a share each read waits for the network.
 constexpr qsizetype fetchWindow = 8;
-
-// Chunked copy-outs running at once in this process: each holds the chunks it fetched ahead, so
-// writing a tree of many large files in parallel still holds a bounded number in memory.
-std::counting_semaphore<>& runningCopies()
-{
-    static std::counting_semaphore<> running(4);
-    return running;
-}
 
 // Runs fetch(0) ... fetch(count - 1) on threads of its own, at most `fetchWindow` ahead of
 // consume(), which gets the results in order on the calling thread. The first failure stops
@@ -240,8 +231,10 @@ void ContentStore::copyOut(const Stored& content, const QString& destination, bo
     // Read and checked before the destination is made: a damaged list writes nothing.
     const ChunkList list = ChunkList::read(*this, *content.chunks, content.size);
     const std::shared_ptr<ChunkSource> local = chunkSource();
-    runningCopies().acquire();
-    const auto release = qScopeGuard([] { runningCopies().release(); });
+    // Among this store's own: a share that hangs holds up no other team bundle's copies.
+    std::counting_semaphore<>& running = m_chunkBounds->runningCopies;
+    running.acquire();
+    const auto release = qScopeGuard([&running] { running.release(); });
     content_store::writeDestination(destination, executable, synchronize, [&](int target) {
         OrderedHasher whole; // beside the writing
         fetchInOrder(

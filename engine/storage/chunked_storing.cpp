@@ -26,21 +26,17 @@ namespace {
 // Read at once, and cut on several threads.
 constexpr size_t readSize = 8 << 20;
 
-// Chunks held in memory by every file being stored at once: a package of many large files,
-// read in parallel, holds at most this many (some 40 MiB, 128 MiB at the very most).
-std::counting_semaphore<>& heldChunks()
-{
-    static std::counting_semaphore<> held(32);
-    return held;
-}
-
 // Hands chunks to a few threads, holding at most a few more in memory than there are threads:
-// reading waits while they are all busy (a slow share then paces the reading).
+// reading waits while they are all busy (a slow share then paces the reading). Each chunk also
+// takes one of `held`, shared by every file its store stores at once.
 class ChunkWorkers {
 public:
     using Work = std::function<void(ChunkList::Chunk&, const QByteArray&)>;
 
-    explicit ChunkWorkers(Work work) : m_work(std::move(work)), m_limit(storageWorkerCount() + 2)
+    ChunkWorkers(std::counting_semaphore<>& held, Work work)
+        : m_work(std::move(work)),
+          m_held(held),
+          m_limit(storageWorkerCount() + 2)
     {
         m_pool.setMaxThreadCount(storageWorkerCount());
     }
@@ -54,7 +50,7 @@ public:
             std::rethrow_exception(m_failure);
         lock.unlock();
         // Not while holding the lock: this file's workers need it to end and give slots back.
-        heldChunks().acquire();
+        m_held.acquire();
         lock.lock();
         m_chunks.push_back({{}, bytes.size()});
         ChunkList::Chunk* chunk = &m_chunks.back(); // a deque keeps it where it is
@@ -67,7 +63,7 @@ public:
             } catch (...) {
                 failure = std::current_exception();
             }
-            heldChunks().release();
+            m_held.release();
             const std::lock_guard lock(m_mutex);
             if (failure && !m_failure)
                 m_failure = failure;
@@ -88,6 +84,7 @@ public:
 
 private:
     const Work m_work;
+    std::counting_semaphore<>& m_held;
     const int m_limit;
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -110,7 +107,7 @@ ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, cons
     struct stat before {};
     const UniqueFd source = content_store::openSource(path, before);
     const std::shared_ptr<ChunkSource> local = m_store.chunkSource();
-    ChunkWorkers workers([&](ChunkList::Chunk& chunk, const QByteArray& bytes) {
+    ChunkWorkers workers(m_store.m_chunkBounds->heldChunks, [&](ChunkList::Chunk& chunk, const QByteArray& bytes) {
         chunk.hash = hashBytes(bytes);
         // What the base names is relied on once the share is seen to hold it, opened by name and
         // not read (an open per chunk, not a read of the whole file); one that is gone or cut

@@ -40,6 +40,7 @@ char* ioBuffer()
 ContentStore::ContentStore(QString folder, QString owner)
     : m_folder(std::move(folder)),
       m_owner(std::move(owner)),
+      m_chunkBounds(std::make_unique<ChunkBounds>()),
       m_leftovers(std::make_unique<Leftovers>()),
       m_recentTrees(std::make_unique<TreeCache>())
 {

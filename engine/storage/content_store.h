@@ -212,6 +212,10 @@ private:
     bool m_writable = true;
     mutable std::mutex m_sourceMutex;
     std::shared_ptr<ChunkSource> m_chunkSource;
+    // What this store's chunked contents hold in memory at once (content_store_temporary.h): its
+    // own, so that copies stuck on the share of one team bundle that hangs hold up no other's.
+    struct ChunkBounds;
+    const std::unique_ptr<ChunkBounds> m_chunkBounds;
     const std::unique_ptr<Leftovers> m_leftovers;
     const std::unique_ptr<TreeCache> m_recentTrees;
     std::mutex m_claimedMutex;

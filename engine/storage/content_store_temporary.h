@@ -15,6 +15,7 @@
 #include <ctime>
 #include <functional>
 #include <mutex>
+#include <semaphore>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -50,6 +51,23 @@ void writeDestination(const QString& destination, bool executable, bool synchron
                       const std::function<void(int fd)>& write);
 
 } // namespace content_store
+
+// Bounds on the chunks one store holds in memory, each team bundle's its own: a share that hangs
+// holds only its own slots. A process with several bundles open holds at most these for each
+// bundle storing or copying out at once.
+struct ContentStore::ChunkBounds {
+    // Chunks held by every file being stored at once (Batch::storeChunked()): a package of many
+    // large files, read in parallel, holds at most this many (some 20 MiB, 128 MiB at the very
+    // most), besides the block each file is read in (8 MiB).
+    static constexpr std::ptrdiff_t storing = 32;
+    // Chunked copy-outs running at once: each holds the chunks it fetched ahead (at most 9, some
+    // 5 MiB, 36 MiB at the very most), so that writing a tree of many large files in parallel
+    // still holds a bounded number in memory.
+    static constexpr std::ptrdiff_t copies = 4;
+
+    std::counting_semaphore<> heldChunks{storing};
+    std::counting_semaphore<> runningCopies{copies};
+};
 
 // An object of a failed change to remove, and where it stands: renamed aside already (`aside`),
 // found relied on there, so that it goes back to its name (`putBack`), or removed.
