@@ -133,6 +133,10 @@ QString interruptedDescription(TeamBundleError::Attempt attempt, const QString& 
         return tr("The team bundle at “%1” can’t be reached, so the version was not copied. Try again once the "
                   "share is back.")
             .arg(shown);
+    case TeamBundleError::Attempt::create:
+        return tr("The folder “%1” can’t be reached: its share doesn’t answer, or is disconnected. No team bundle "
+                  "was made; try again once the share is back.")
+            .arg(shown);
     }
     Q_UNREACHABLE();
 }

@@ -33,7 +33,7 @@ public:
 
     // What was being done when the share went away, which the description of unreachable says
     // was not done, with what is kept and that it can be tried again once the share is back.
-    enum class Attempt { checkIn, checkOut, discard, import, change, copy };
+    enum class Attempt { checkIn, checkOut, discard, import, change, copy, create };
     static TeamBundleError unreachableDuring(Attempt attempt, const QString& path);
 
 protected:

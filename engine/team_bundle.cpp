@@ -145,8 +145,9 @@ std::shared_ptr<TeamBundle> TeamBundle::create(const QString& path, std::shared_
     // Held until open() has its own, so that nothing is created for a client that is in use.
     const ClientLease lease(identity.clientId, root);
     const QString parent = QFileInfo(root).path();
-    if (!QFileInfo(parent).isDir())
-        throw TeamBundleError(TeamBundleError::Case::missingFolder, parent);
+    // Within a time limit: a mount whose server hangs never answers, and one that gave up says
+    // ENOTCONN or EIO. Either can't be reached; only a folder that isn't there is not found.
+    checkFolderToCreateIn(parent);
     // A team's folder on a share is set up for its group (group-writable, setgid): so is the
     // bundle, for every client that opens it, whatever each user's umask.
     const FolderSharing sharing = sharingOfFolder(parent);

@@ -33,6 +33,7 @@ std::function<int(ShareCapability)> testingFault;
 QString testingFileSystemType;
 std::function<void(const QString&)> testingScratchMade;
 std::chrono::milliseconds testingTimeLimit{0};
+std::optional<std::chrono::milliseconds> testingNow;
 
 QString tr(const char* text)
 {
@@ -43,6 +44,40 @@ std::chrono::milliseconds timeLimit()
 {
     std::lock_guard lock(testingMutex);
     return testingTimeLimit.count() > 0 ? testingTimeLimit : shareProbeTimeLimit;
+}
+
+// The time the limit is counted on: the system's steady clock, or the test's.
+std::chrono::milliseconds probeNow(bool& testing)
+{
+    std::lock_guard lock(testingMutex);
+    testing = testingNow.has_value();
+    return testing ? *testingNow
+                   : std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch());
+}
+
+// Waits on `changed` (with `lock` held) until `done()`, for at most the time limit since
+// `steps()` last changed: a slow share that answers step by step is waited for. Whether done.
+bool waitWithinLimit(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                     const std::function<bool()>& done, const std::function<int()>& steps)
+{
+    const std::chrono::milliseconds limit = timeLimit();
+    bool testing = false;
+    std::chrono::milliseconds stepStarted = probeNow(testing);
+    for (int stepsSeen = steps(); !done();) {
+        const std::chrono::milliseconds now = probeNow(testing);
+        if (steps() != stepsSeen) {
+            stepsSeen = steps();
+            stepStarted = now;
+        } else if (now - stepStarted >= limit) {
+            return false;
+        }
+        // A test's clock moves on without waking anybody: it is looked at again soon.
+        const auto left = stepStarted + limit - now;
+        changed.wait_for(lock, testing ? std::min(left, std::chrono::milliseconds(10)) : left,
+                         [&] { return done() || steps() != stepsSeen; });
+    }
+    return true;
 }
 
 QString secondsOf(std::chrono::milliseconds limit)
@@ -235,6 +270,12 @@ void setShareProbeHooksForTesting(std::function<void(const QString&)> made, std:
     testingTimeLimit = limit;
 }
 
+void setShareProbeClockForTesting(std::optional<std::chrono::milliseconds> now)
+{
+    std::lock_guard lock(testingMutex);
+    testingNow = now;
+}
+
 int share_probe::injectedFault(ShareCapability capability)
 {
     std::function<int(ShareCapability)> fault;
@@ -275,12 +316,8 @@ ShareProbeResult probeShare(const QString& root, ProbePurpose purpose)
     // each step may take so long. A slow share that answers step by step is waited for.
     std::thread(runChecks, run).detach();
     std::unique_lock lock(run->mutex);
-    for (int stepsSeen = -1; stepsSeen != run->steps;) {
-        stepsSeen = run->steps;
-        if (run->finishedChanged.wait_for(lock, timeLimit(), [&] { return run->finished; }))
-            break;
-    }
-    if (!run->finished) {
+    if (!waitWithinLimit(
+            lock, run->finishedChanged, [&] { return run->finished; }, [&] { return run->steps; })) {
         run->abandoned = true;
         lock.unlock();
         if (purpose == ProbePurpose::create)
@@ -294,6 +331,43 @@ ShareProbeResult probeShare(const QString& root, ProbePurpose purpose)
     if (run->refusal != 0 && purpose == ProbePurpose::create)
         failCreation(root, run->refusal);
     return ShareProbeResult{run->refusal, run->openFiles};
+}
+
+void checkFolderToCreateIn(const QString& path)
+{
+    struct Answer {
+        std::mutex mutex;
+        std::condition_variable given;
+        bool done = false;
+        int error = 0;
+        bool folder = false;
+    };
+    const auto answer = std::make_shared<Answer>();
+    // Plain system calls only: the thread may outlive whoever started it.
+    std::thread([answer, native = nativePath(path)] {
+        int error = share_probe::injectedFault(ShareCapability::reach);
+        struct stat status {};
+        while (error == 0 && ::stat(native.constData(), &status) != 0) {
+            if (errno != EINTR)
+                error = errno;
+        }
+        const std::lock_guard lock(answer->mutex);
+        answer->done = true;
+        answer->error = error;
+        answer->folder = error == 0 && S_ISDIR(status.st_mode);
+        answer->given.notify_all();
+    }).detach();
+    std::unique_lock lock(answer->mutex);
+    if (!waitWithinLimit(
+            lock, answer->given, [&] { return answer->done; }, [] { return 0; }))
+        throw TeamBundleError::unreachableDuring(TeamBundleError::Attempt::create, path);
+    const int error = answer->error;
+    if (error == ENOENT || error == ENOTDIR || (error == 0 && !answer->folder))
+        throw TeamBundleError(TeamBundleError::Case::missingFolder, path);
+    if (error == EACCES || error == EPERM)
+        throw StorageError::fromErrno(error, path, QStringLiteral("stat"));
+    if (error != 0)
+        throw TeamBundleError::unreachableDuring(TeamBundleError::Attempt::create, path);
 }
 
 QString OpenFileHandling::description() const

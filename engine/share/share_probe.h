@@ -18,6 +18,7 @@ enum class ShareCapability {
     hardLink,        // link() publishes a record, or says plainly that links aren't supported
     flush,           // fsync() of a file
     write,           // making anything at all in the team bundle (its scratch folder)
+    reach,           // the attributes of the folder a team bundle is made in, asked at all
     // What a share with Windows share modes (SMB) refuses while a client holds a file open: the
     // engine copes with these, so they are found out and reported, never a reason to refuse.
     replaceOpenFile, // rename() over a file held open
@@ -71,6 +72,12 @@ inline constexpr std::chrono::milliseconds shareProbeTimeLimit{5000};
 // connection).
 ShareProbeResult probeShare(const QString& root, ProbePurpose purpose = ProbePurpose::open);
 
+// Before a team bundle is made in the folder `path`: that it is a folder, asked on a thread of its
+// own within shareProbeTimeLimit. Nothing there (or no folder) is TeamBundleError missingFolder; a
+// share that fails to answer (ENOTCONN, EIO...) or doesn't in time (a mount whose server hangs) is
+// unreachable, never a folder that could not be found. StorageError when it may not be looked in.
+void checkFolderToCreateIn(const QString& path);
+
 // Why this user can only read the team bundle at `root`, given what probeShare() refused with and
 // the bundle's own folders (those that aren't there are left out): TeamBundleError readOnly naming
 // the share as read-only, full or too slow, else the first folder (`root` first) this user may not
@@ -85,6 +92,9 @@ void setShareProbeFaultsForTesting(std::function<int(ShareCapability)> error, QS
 // and makes the probe's time limit `limit` (zero: shareProbeTimeLimit). For tests.
 void setShareProbeHooksForTesting(std::function<void(const QString&)> made,
                                   std::chrono::milliseconds limit = std::chrono::milliseconds(0));
+// Makes the probe's time limit count on a clock of the test's that reads `now` until set again,
+// or on the system's clock again with none. For tests.
+void setShareProbeClockForTesting(std::optional<std::chrono::milliseconds> now);
 
 // The type of the file system holding `path` as the system's mount table names it ("ext4",
 // "fuse.sshfs", "fuse.rclone"...), empty when it can't be told.

@@ -5,16 +5,17 @@
 #include "support/engine_test_support.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <future>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sys/socket.h>
@@ -151,6 +152,7 @@ private Q_SLOTS:
     {
         setShareProbeFaultsForTesting({});
         setShareProbeHooksForTesting({});
+        setShareProbeClockForTesting(std::nullopt);
     }
 
     // A share that won't replace, move or remove a file held open (SMB's share modes) is used, and
@@ -212,22 +214,36 @@ private Q_SLOTS:
     // A share whose flush doesn't return (a cluster file system waiting for space): creating a team
     // fails in time, opening one opens it for reading, and the probe left behind tidies up itself.
     // A slow share that answers each step in time is waited for, however long they take together.
+    // Time passes by the test's clock only, as each step of the share says.
     void aFlushThatHangsIsGivenUpInTime()
     {
         TeamFixture fixture;
-        setShareProbeHooksForTesting({}, std::chrono::milliseconds(200));
-        setShareProbeFaultsForTesting([](ShareCapability) {
-            QThread::msleep(120);
+        const auto now = std::make_shared<std::atomic<int>>(0);
+        const auto pass = [now](int milliseconds) {
+            setShareProbeClockForTesting(std::chrono::milliseconds(*now += milliseconds));
+        };
+        pass(0);
+        setShareProbeHooksForTesting({}, std::chrono::milliseconds(1000));
+        setShareProbeFaultsForTesting([pass](ShareCapability) {
+            pass(600);
             return 0;
         });
         QVERIFY(!fixture.client(QStringLiteral("ana"))->writeProblem());
-        setShareProbeFaultsForTesting([](ShareCapability tried) {
-            if (tried == ShareCapability::flush)
-                QThread::msleep(1500);
+        QVERIFY(*now > 1000);
+        std::promise<void> hangs;
+        bool hanging = true;
+        const auto release = [&] {
+            if (std::exchange(hanging, false))
+                hangs.set_value();
+        };
+        const auto releaseOnFailure = qScopeGuard(release);
+        setShareProbeFaultsForTesting([pass, released = hangs.get_future().share()](ShareCapability tried) {
+            if (tried == ShareCapability::flush) {
+                pass(1000);
+                released.wait();
+            }
             return 0;
         });
-        QElapsedTimer timer;
-        timer.start();
         const QString made = fixture.scratch(QStringLiteral("new")) + QStringLiteral("/New.vantrelteam");
         try {
             createAt(made);
@@ -237,11 +253,50 @@ private Q_SLOTS:
                      qPrintable(failure.localizedDescription()));
         }
         const auto team = fixture.client(QStringLiteral("ben"));
-        QVERIFY(timer.elapsed() < 1200);
         QVERIFY(team->writeProblem());
         QVERIFY2(team->writeProblem()->localizedDescription().contains(QStringLiteral("wasn’t stored within")),
                  qPrintable(team->writeProblem()->localizedDescription()));
-        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(made) && probeLeftovers(fixture.root()).isEmpty(), 10000);
+        // Only now do the flushes return.
+        QVERIFY(QFileInfo::exists(made));
+        release();
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(made) && probeLeftovers(fixture.root()).isEmpty(), 60000);
+    }
+
+    // The folder a team is created in, on a share that fails to answer (a mount whose server
+    // stopped) or never does (one whose server hangs): it can't be reached, never "could not be
+    // found", and nothing is made. A folder that isn't there is not found.
+    void aFolderThatDoesNotAnswerCannotBeReached()
+    {
+        QTemporaryDir folder;
+        std::promise<void> hangs;
+        const auto release = qScopeGuard([&] { hangs.set_value(); });
+        const std::shared_future<void> released = hangs.get_future().share();
+        const auto refusal = [](const QString& path) {
+            try {
+                createAt(path);
+            } catch (const TeamBundleError& error) {
+                return std::pair(error.kind(), error.localizedDescription());
+            }
+            return std::pair(TeamBundleError::Case::alreadyExists, QStringLiteral("a team was made"));
+        };
+        const QString path = folder.filePath(QStringLiteral("Team.vantrelteam"));
+        // Until released, however long the probe waits.
+        setShareProbeHooksForTesting({}, std::chrono::milliseconds(200));
+        for (const int error : {ENOTCONN, EIO, 0}) {
+            setShareProbeFaultsForTesting([error, released](ShareCapability tried) {
+                if (tried == ShareCapability::reach && error == 0)
+                    released.wait();
+                return tried == ShareCapability::reach ? error : 0;
+            });
+            const auto [kind, description] = refusal(path);
+            QCOMPARE(kind, TeamBundleError::Case::unreachable);
+            QVERIFY2(description.contains(QStringLiteral("can’t be reached")), qPrintable(description));
+            QVERIFY(!QFileInfo::exists(path));
+        }
+        setShareProbeFaultsForTesting({});
+        setShareProbeHooksForTesting({}, std::chrono::minutes(5));
+        QCOMPARE(refusal(folder.filePath(QStringLiteral("gone/Team.vantrelteam"))).first,
+                 TeamBundleError::Case::missingFolder);
     }
 
     void refusesAShareThatCannotKeepThePromises_data()
