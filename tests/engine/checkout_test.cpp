@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
-#include <QThread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -382,10 +381,13 @@ private Q_SLOTS:
         QCOMPARE(kinds(published.last()), QList<Kind>{Kind::imported});
 
         const QString workingCopy =
-            syncWait(cut->checkOut({}, {.autoSaveInterval = std::chrono::seconds(1)}, defaultS3Factory()));
+            syncWait(cut->checkOut({}, {.autoSaveInterval = std::chrono::hours(1)}, defaultS3Factory()));
         writeFile(workingCopy, "v2 in progress");
-        QThread::sleep(1);
-        ana->poll(); // auto-save: the change goes to the attic and the team sees who is editing
+        // Its hour has passed: the next poll auto-saves (the change goes to the attic and the team
+        // sees who is editing), and none after it until the check-in, however slow the machine.
+        QVERIFY(ana->checkouts().update(
+            cut->id(), [](Checkout& checkout) { checkout.lastAutoSave = checkout.lastAutoSave.addSecs(-3600); }));
+        ana->poll();
         QCOMPARE(atticEntries(fixture, cut), 1);
         writeFile(workingCopy, "v2");
         syncWait(cut->checkIn(QStringLiteral("Second cut"), defaultS3Factory()));

@@ -148,18 +148,26 @@ bool hasEnded(qint64 pid)
     return close >= 0 && text.mid(close + 2, 1) == "Z";
 }
 
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds pause, std::chrono::seconds patience)
+{
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        QThread::msleep(static_cast<unsigned long>(pause.count()));
+    }
+    return true;
+}
+
 qint64 waitForPidFile(const QString& path)
 {
-    for (int wait = 0; wait < 200; ++wait) {
+    qint64 pid = 0;
+    waitUntil([&] {
         QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            const qint64 pid = file.readAll().trimmed().toLongLong();
-            if (pid > 0)
-                return pid;
-        }
-        QThread::msleep(50);
-    }
-    return 0;
+        pid = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
+        return pid > 0;
+    });
+    return pid;
 }
 
 void stopProcess(qint64 pid)

@@ -8,6 +8,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+#include <functional>
+
 namespace vantrel::testing::share_process {
 
 // The program `name` in PATH or in a folder of system programs (servers live in sbin).
@@ -31,7 +34,11 @@ int freeLoopbackPort();
 QString userName();
 // Whether the process is gone: ended, or a zombie nobody has reaped yet.
 bool hasEnded(qint64 pid);
-// The number in the pid file at `path` once it is there (waits up to 10 s); 0 if it never is.
+// Whether `done()` holds, asked again every `pause` until it does, for at most `patience`: a server
+// that starts or a mount's first look takes milliseconds, but seconds on a loaded machine.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds pause = std::chrono::milliseconds(50),
+               std::chrono::seconds patience = std::chrono::minutes(2));
+// The number in the pid file at `path` once it is there (see waitUntil()); 0 if it never is.
 qint64 waitForPidFile(const QString& path);
 // Stops the process: SIGTERM, then SIGKILL when it is still there 5 s later.
 void stopProcess(qint64 pid);

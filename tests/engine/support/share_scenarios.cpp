@@ -23,9 +23,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Long enough for any share that works; a change that never arrives still fails. How fast it
-// arrives is the benchmark's business.
-constexpr auto arrival = 15s;
+// Long enough for any share that works, on a loaded machine too; a change that never arrives
+// still fails. How fast it arrives is the benchmark's business.
+constexpr auto arrival = 120s;
 
 QStringList document(const Service& service, const QStringList& rest = {})
 {
@@ -178,11 +178,10 @@ void changesReachTheOtherMount(ShareStudio& studio, bool watchCached)
 
     QByteArray text = "notes\n";
     for (int round = 1; round <= 2; ++round) {
-        const auto bound = round == 1 ? std::chrono::seconds(60) : arrival;
         auto start = Clock::now();
         const Result checkedOut = studio.run(here, eve, QStringList{QStringLiteral("checkout")} + document(notes));
         QVERIFY2(checkedOut.ok, qPrintable(checkedOut.kind + u' ' + checkedOut.text));
-        const bool lockSeen = pumpUntil({watcher.get()}, checkedOut.at + bound, [&] {
+        const bool lockSeen = pumpUntil({watcher.get()}, checkedOut.at + arrival, [&] {
             return sawState(*watcher, start, [&](int, const QString& holder) { return holder == eve.id; });
         });
         QVERIFY2(lockSeen,
@@ -194,7 +193,7 @@ void changesReachTheOtherMount(ShareStudio& studio, bool watchCached)
         const Result checkedIn = studio.run(
             here, eve, QStringList{QStringLiteral("checkin")} + document(notes, {QStringLiteral("More notes")}));
         QVERIFY2(checkedIn.ok, qPrintable(checkedIn.kind + u' ' + checkedIn.text));
-        const bool versionSeen = pumpUntil({watcher.get()}, checkedIn.at + bound, [&] {
+        const bool versionSeen = pumpUntil({watcher.get()}, checkedIn.at + arrival, [&] {
             return sawState(*watcher, start, [&](int versions, const QString& holder) {
                 return versions == round + 1 && holder == QLatin1String("-");
             });

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -119,9 +118,7 @@ bool SmbShare::startServer()
         return false;
     }
     m_smbdPid = waitForPidFile(pidFile);
-    for (int wait = 0; wait < 100 && m_smbdPid > 0 && !accepts(m_port); ++wait)
-        QThread::msleep(50);
-    if (m_smbdPid > 0 && accepts(m_port))
+    if (m_smbdPid > 0 && waitUntil([&] { return accepts(m_port); }))
         return true;
     m_error = QStringLiteral("smbd does not listen on port %1: ").arg(m_port) + tail(m_dir.filePath("smbd.log"));
     stopProcess(m_smbdPid);
@@ -167,8 +164,8 @@ QString SmbShare::mount(const QString& name)
         runCommand(findProgram(QStringLiteral("smbnetfs")), {point}, log, 30000, {QStringLiteral("HOME=") + home});
     const QString shared = point + u'/' + host + QStringLiteral("/team");
     // The first look connects to the server.
-    for (int wait = 0; wait < 100 && mounted && isFuseMount(point) && !QFileInfo(shared).isDir(); ++wait)
-        QThread::msleep(100);
+    if (mounted)
+        waitUntil([&] { return !isFuseMount(point) || QFileInfo(shared).isDir(); }, std::chrono::milliseconds(100));
     if (!mounted || !isFuseMount(point) || !QFileInfo(shared).isDir()) {
         m_error = QStringLiteral("smbnetfs %1 failed: %2 %3").arg(point, tail(log), tail(home + "/smbnetfs.log"));
         share_process::unmount(point, log);
