@@ -128,7 +128,11 @@ TeamBundle::TeamBundle(QString root, std::shared_ptr<FileManaging> fileManager,
       m_journal(std::make_unique<Journal>(m_root + QStringLiteral("/journal"), m_identity.clientId)),
       m_locks(std::make_unique<LockTable>(m_root + QStringLiteral("/locks"), m_identity.clientId, m_identity.user)),
       m_checkouts(std::make_unique<CheckoutRegistry>(localFolder(QStringLiteral("checkouts")))),
-      m_releases(std::make_unique<PendingReleases>(localFolder(QStringLiteral("releases")), *m_locks)),
+      m_releases(std::make_unique<PendingReleases>(
+          localFolder(QStringLiteral("releases")), *m_locks,
+          [this](const QString& dropped) {
+              m_log->event(escapedForLog(dropped), QStringLiteral("giveUpLocks"), Logger::Level::warning);
+          })),
       m_changeWatcher(ChangeWatcher::shared()),
       m_versionBundles(std::make_unique<VersionBundles>(*this)),
       m_markerProbe(std::make_unique<ReachabilityProbe>(markerPath(m_root), reachabilityBound))

@@ -195,9 +195,10 @@ public:
     // by the poll, in this run or the next (see PendingReleases). Blocking.
     void giveUpLocks(const IdFor<VersionBundle>& initiator, const QList<IdFor<VersionBundle>>& locked,
                      const std::optional<ReleaseNote>& note = std::nullopt);
-    // Before a check-out takes the locks of `ids`: what is left to give up is tried once more,
-    // and locks of `ids` still ours are no longer given up (the check-out holds them again).
-    void settleReleases(const QList<IdFor<VersionBundle>>& ids);
+    // Before a check-out of `initiator` takes the locks of `ids`: what is left to give up is tried
+    // once more, and locks of `ids` still ours for `initiator` are no longer given up (the
+    // check-out holds them again); those taken for another initiator still are.
+    void settleReleases(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator);
     // How long giving up a lock after a published change waits while the share refuses (a test
     // that makes the share refuse need not wait the whole bound).
     void setReleaseWaitForTesting(std::chrono::milliseconds wait);

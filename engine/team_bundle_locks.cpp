@@ -44,10 +44,10 @@ void TeamBundle::setReleaseWaitForTesting(std::chrono::milliseconds wait)
     m_releaseWaitMs = wait.count();
 }
 
-void TeamBundle::settleReleases(const QList<IdFor<VersionBundle>>& ids)
+void TeamBundle::settleReleases(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator)
 {
     finishReleases();
-    m_releases->keep(ids);
+    m_releases->keep(ids, initiator);
 }
 
 void TeamBundle::finishReleases()

@@ -134,7 +134,7 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
         const QString folder = team.localFolder(QStringLiteral("working")) + QLatin1Char('/') + self->m_id.toString();
         refuseWhileFolderInUse(current->name, folder, inUse);
         // A lock of ours still to be given up after an earlier check-out is held again.
-        team.settleReleases(ids);
+        team.settleReleases(ids, self->m_id);
         team.locks().acquire(ids, self->m_id, options.takeover, names);
 
         QList<EventToWrite> included;

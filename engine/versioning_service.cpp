@@ -206,8 +206,11 @@ QCoro::Task<> VersioningService::revertVersionBundle(IdFor<Versions> versionID, 
             team.giveUpLocks(self->m_id, ids);
             team.announce({self->m_id});
         };
-        if (taken)
+        if (taken) {
+            // A release of an earlier check-out of ours still under way is not given this lock.
+            team.settleReleases(ids, self->m_id);
             team.locks().acquire(ids, self->m_id, LockTakeover::none, {{self->m_id, current->name}});
+        }
         std::optional<JournalStamp> published;
         try {
             if (taken) {

@@ -7,6 +7,7 @@
 #include "engine/storage/storage_error.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
@@ -51,14 +52,23 @@ using namespace lock_files;
 bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator,
                            std::chrono::milliseconds heldOpen)
 {
+    // A record not found is given up already only while the bundle can be reached: a share that
+    // went away shows none, and its lock, still ours on the share, is given up once it is back.
+    const auto gone = [&] {
+        if (!isReachable())
+            throw TeamBundleError(TeamBundleError::Case::unreachable, QFileInfo(m_folder).path());
+        return false;
+    };
     // Only a record that is ours is touched at all.
     const auto current = readLock(id);
-    if (!current || current->clientId != m_clientId || current->initiator != initiator)
+    if (!current)
+        return gone();
+    if (current->clientId != m_clientId || current->initiator != initiator)
         return false;
     const QString path = pathFor(id);
     const QString aside = asideName(path);
     if (!moveAside(path, aside, heldOpen))
-        return false;
+        return gone();
     QByteArray bytes;
     try {
         bytes = readWholeFile(aside, readLimits::lockRecord);

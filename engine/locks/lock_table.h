@@ -81,11 +81,12 @@ public:
     void acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator, LockTakeover takeover,
                  const QHash<IdFor<VersionBundle>, QString>& names = {});
     // Gives up the locks of `ids` that this installation holds for `initiator`. Each is tried,
-    // also after one failed; the first failure is then thrown.
+    // also after one failed; the first failure is then thrown (TeamBundleError unreachable for a
+    // record not found while the bundle can't be reached: it may still be there).
     void release(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator);
     // The same, never throwing: returns the locks it could not give up now (the share refused,
-    // for longer than `heldOpen` when another client held the record open), with the first
-    // reason in `failure`.
+    // for longer than `heldOpen` when another client held the record open, or can't be reached),
+    // with the first reason in `failure`.
     QList<IdFor<VersionBundle>> tryRelease(const QList<IdFor<VersionBundle>>& ids,
                                            const IdFor<VersionBundle>& initiator, std::chrono::milliseconds heldOpen,
                                            QString& failure);

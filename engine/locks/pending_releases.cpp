@@ -40,7 +40,10 @@ PendingRelease PendingRelease::fromJson(const QByteArray& json)
     return release;
 }
 
-PendingReleases::PendingReleases(QString folder, LockTable& locks) : m_folder(std::move(folder)), m_locks(locks)
+PendingReleases::PendingReleases(QString folder, LockTable& locks, std::function<void(const QString&)> dropped)
+    : m_folder(std::move(folder)),
+      m_locks(locks),
+      m_dropped(std::move(dropped))
 {
     for (const QString& name : QDir(m_folder).entryList({QStringLiteral("*.json")}, QDir::Files)) {
         try {
@@ -90,11 +93,45 @@ QString PendingReleases::run(const PendingRelease& release, std::chrono::millise
     return runLocked(pending, heldOpen);
 }
 
+bool PendingReleases::keepOnlyOurs(PendingRelease& release, QString& failure)
+{
+    bool known = true;
+    const qsizetype removed = release.locks.removeIf([&](const IdFor<VersionBundle>& id) {
+        try {
+            if (m_locks.isMineNow(id, release.initiator))
+                return false;
+        } catch (const Error& error) {
+            // Unknown for now (the share can't be read, or can't be reached): it stays, to be
+            // asked again, lest a lock of ours be left held.
+            known = false;
+            if (failure.isEmpty())
+                failure = error.debugDescription();
+            return false;
+        }
+        if (m_dropped) {
+            const auto holder = m_locks.holder(id);
+            m_dropped(holder ? QStringLiteral("The lock of %1 is held by %2 now: it is left to them, and so is its "
+                                              "release note.")
+                                   .arg(id.toString(), holder->holderDescription())
+                             : QStringLiteral("The lock of %1 was given up meanwhile: its release note is left as it "
+                                              "is.")
+                                   .arg(id.toString()));
+        }
+        return true;
+    });
+    if (removed > 0)
+        save(release);
+    return known;
+}
+
 QString PendingReleases::runLocked(PendingRelease& release, std::chrono::milliseconds heldOpen)
 {
     QString failure;
     const auto initiator = release.initiator;
-    if (release.note) {
+    // The note only for locks still this check-out's, read by name: a lock taken meanwhile (a
+    // force unlock) carries its new holder's note, which names the record its next holder must
+    // wait for; ours would send it back to an older one.
+    if (release.note && keepOnlyOurs(release, failure)) {
         try {
             // Every lock's note before any lock: whoever takes one next waits for the record.
             m_locks.leaveReleaseNote(release.locks, *release.note, heldOpen);
@@ -135,17 +172,18 @@ QStringList PendingReleases::finish(std::chrono::milliseconds heldOpen)
     return failures;
 }
 
-void PendingReleases::keep(const QList<IdFor<VersionBundle>>& ids)
+void PendingReleases::keep(const QList<IdFor<VersionBundle>>& ids, const IdFor<VersionBundle>& initiator)
 {
     std::lock_guard lock(m_mutex);
-    for (auto it = m_pending.begin(); it != m_pending.end();) {
-        if (it->locks.removeIf([&](const auto& id) { return ids.contains(id); }) > 0)
-            save(*it);
-        if (it->locks.isEmpty() && !it->note)
-            it = m_pending.erase(it);
-        else
-            ++it;
-    }
+    // Only the release of the same initiator: a lock whose record names another one is not the
+    // new check-out's (acquire() refuses it), and left here it is given up as soon as it may be.
+    const auto release = m_pending.find(initiator);
+    if (release == m_pending.end())
+        return;
+    if (release->locks.removeIf([&](const auto& id) { return ids.contains(id); }) > 0)
+        save(*release);
+    if (release->locks.isEmpty() && !release->note)
+        m_pending.erase(release);
     m_count = m_pending.size();
 }
 

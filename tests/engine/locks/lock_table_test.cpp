@@ -101,6 +101,27 @@ private Q_SLOTS:
         QVERIFY(!table.holder(first) && !table.holder(second));
         QCOMPARE(table.refresh(), QSet<IdFor<VersionBundle>>{second});
     }
+
+    // Giving a lock up while the share is away (its folder gone, as at an unmounted mount point)
+    // leaves it to be tried again, not given up for good while its record is still on the share.
+    void aLockNotFoundWhileTheBundleCanNotBeReachedIsNotGivenUp()
+    {
+        const Locks locks;
+        const auto cut = locks.lockedByAna();
+        LockTable table(locks.folder, QStringLiteral("CLIENT-ANA"), ben);
+        bool reachable = false;
+        table.setReachabilityCheck([&] { return reachable; });
+        const QString away = locks.dir.path() + QStringLiteral("/away");
+        QVERIFY(QDir().rename(locks.folder, away));
+
+        QString failure;
+        QCOMPARE(table.tryRelease({cut}, cut, std::chrono::milliseconds(0), failure), QList{cut});
+        QVERIFY(!failure.isEmpty());
+        QVERIFY(QDir().rename(away, locks.folder));
+        reachable = true;
+        QVERIFY(table.tryRelease({cut}, cut, std::chrono::milliseconds(0), failure).isEmpty());
+        QVERIFY(!QFile::exists(locks.path(cut)));
+    }
 };
 
 QTEST_GUILESS_MAIN(LockTableTest)
