@@ -141,6 +141,19 @@ QString interruptedDescription(TeamBundleError::Attempt attempt, const QString& 
     Q_UNREACHABLE();
 }
 
+QString unconfirmedDescription(TeamBundleError::Attempt attempt, const QString& path)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    if (attempt == TeamBundleError::Attempt::checkIn)
+        return tr("The team bundle at “%1” stopped answering while your check-in was being saved. It is confirmed "
+                  "once the share answers; should it not be there then, your working copy and your message are "
+                  "kept: check in again.")
+            .arg(shown);
+    return tr("The team bundle at “%1” stopped answering while the change was being saved. It is confirmed once the "
+              "share answers; should it not be there then, try again.")
+        .arg(shown);
+}
+
 QString versioningDescription(VersioningError::Case which, const QString& name, const QString& detail)
 {
     switch (which) {
@@ -213,8 +226,9 @@ TeamBundleError::TeamBundleError(Case which, const QString& path, const QString&
 {
 }
 
-TeamBundleError::TeamBundleError(Attempt attempt, const QString& path)
-    : Error(interruptedDescription(attempt, path), teamBundleReason(Case::unreachable),
+TeamBundleError::TeamBundleError(Attempt attempt, const QString& path, bool unconfirmed)
+    : Error(unconfirmed ? unconfirmedDescription(attempt, path) : interruptedDescription(attempt, path),
+            teamBundleReason(Case::unreachable),
             teamBundleRecovery(Case::unreachable)),
       m_case(Case::unreachable)
 {
@@ -222,7 +236,12 @@ TeamBundleError::TeamBundleError(Attempt attempt, const QString& path)
 
 TeamBundleError TeamBundleError::unreachableDuring(Attempt attempt, const QString& path)
 {
-    return TeamBundleError(attempt, path);
+    return TeamBundleError(attempt, path, false);
+}
+
+TeamBundleError TeamBundleError::unconfirmedDuring(Attempt attempt, const QString& path)
+{
+    return TeamBundleError(attempt, path, true);
 }
 
 QString TeamBundleError::typeName() const

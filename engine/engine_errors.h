@@ -35,12 +35,15 @@ public:
     // was not done, with what is kept and that it can be tried again once the share is back.
     enum class Attempt { checkIn, checkOut, discard, import, change, copy, create };
     static TeamBundleError unreachableDuring(Attempt attempt, const QString& path);
+    // The share stopped answering while the change was being published: it may be there, and is
+    // confirmed once the share answers.
+    static TeamBundleError unconfirmedDuring(Attempt attempt, const QString& path);
 
 protected:
     QString typeName() const override;
 
 private:
-    TeamBundleError(Attempt attempt, const QString& path);
+    TeamBundleError(Attempt attempt, const QString& path, bool unconfirmed);
     Case m_case;
 };
 

@@ -139,6 +139,13 @@ public:
     // Looks for the marker by name now and publishes a change of reachability. Blocks for at
     // most the probe's bound (a few seconds) however the share hangs.
     bool checkReachable();
+    // How many looks for the marker have failed since the bundle was opened.
+    unsigned long long failedLooks() const { return m_failedLooks; }
+    // The changes running on workers (see bounded_change.h), and those of them no longer waited
+    // for because the share stopped answering, changed by `running` and `givenUp`. While a change
+    // runs, the heartbeat looks for the marker whatever the poll interval.
+    void countChange(int running, int givenUp);
+    int changesGivenUp() const { return m_changesGivenUp; }
 
     // Writes changes as one record, all or nothing, reads it back by name and folds it in at
     // once. Blocking; throws StorageError, or TeamBundleError (replacedUnderChange) when the
@@ -301,6 +308,9 @@ private:
     std::mutex m_reachabilityMutex;
     std::atomic<bool> m_reachable{true};
     std::atomic<std::chrono::steady_clock::rep> m_lastLook{0}; // when checkReachable() last answered
+    std::atomic<unsigned long long> m_failedLooks{0};
+    std::atomic<int> m_changesRunning{0};
+    std::atomic<int> m_changesGivenUp{0};
     PassthroughSubject<bool> m_reachabilityChanges;
 
     mutable std::mutex m_problemsMutex;

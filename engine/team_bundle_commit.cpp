@@ -4,6 +4,7 @@
 
 #include "engine/team_bundle.h"
 
+#include "engine/bounded_change.h"
 #include "engine/journal/journal_files.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/folder_tree.h"
@@ -54,10 +55,14 @@ std::vector<JournalRecord> TeamBundle::commit(const std::vector<JournalChange>& 
     confirmTrees(named);
     if (m_commitObserver)
         m_commitObserver(CommitStep::publishing);
+    // A change no longer waited for (its share stopped answering) stops here and publishes
+    // nothing; one that gets past this is no longer given up as not done.
+    ChangeToken::beginPublishing(m_root);
     // A failure from here on may leave the record on the share: its contents stay.
     if (written)
         written->keep();
     auto records = m_journal->append(changes, m_identity.user);
+    ChangeToken::published();
     // From here on the change is published: the team may have read it, whatever follows.
     if (m_commitObserver)
         m_commitObserver(CommitStep::published);

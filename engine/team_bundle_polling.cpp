@@ -16,7 +16,8 @@ namespace {
 // How old the last look for the marker may be before the heartbeat looks, for clients that poll
 // every few seconds (a window): with the bound of a read of the marker (2.5 s), an outage shows
 // within about four seconds. While the bundle can't be reached it looks at every beat, so that its
-// return shows at once.
+// return shows at once. While a change runs it looks whatever the poll interval: a change is no
+// longer waited for once the share stops answering (see bounded_change.h).
 constexpr auto heartbeatSpan = std::chrono::seconds(1);
 constexpr auto heartbeatBeat = std::chrono::milliseconds(250);
 constexpr auto heartbeatPollLimit = std::chrono::seconds(5);
@@ -33,7 +34,7 @@ void TeamBundle::heartbeatLoop()
 {
     std::unique_lock lock(m_pollMutex);
     while (!m_pollWake.wait_for(lock, heartbeatBeat, [this] { return m_stopping; })) {
-        if (m_pollInterval > heartbeatPollLimit)
+        if (m_pollInterval > heartbeatPollLimit && m_changesRunning == 0)
             continue;
         const auto last = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_lastLook.load()));
         if (m_reachable && std::chrono::steady_clock::now() - last < heartbeatSpan)
@@ -169,6 +170,8 @@ bool TeamBundle::checkReachable()
     // Opened and read, never only looked at: a share answers a file's attributes from a cache
     // (sshfs for 20 s) long after its server stopped.
     const bool reachable = m_markerProbe->check();
+    if (!reachable)
+        ++m_failedLooks;
     {
         std::lock_guard lock(m_reachabilityMutex);
         m_lastLook = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -181,6 +184,12 @@ bool TeamBundle::checkReachable()
                            : QStringLiteral("The team bundle can't be reached."),
                  QStringLiteral("poll"), reachable ? Logger::Level::info : Logger::Level::warning);
     return reachable;
+}
+
+void TeamBundle::countChange(int running, int givenUp)
+{
+    m_changesRunning += running;
+    m_changesGivenUp += givenUp;
 }
 
 void TeamBundle::poll()

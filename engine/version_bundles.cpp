@@ -1,9 +1,9 @@
 #include "engine/version_bundles.h"
 
+#include "engine/bounded_change.h"
 #include "engine/engine_errors.h"
 #include "engine/team_bundle.h"
 #include "engine/team_state.h"
-#include "foundation/worker.h"
 
 #include <algorithm>
 
@@ -335,7 +335,7 @@ QCoro::Task<> VersionBundles::changeTrashed(VersionBundle::Summary summary, Reco
             }
         }
     };
-    co_await onWorker(std::move(work));
+    co_await boundedChange(team, TeamBundleError::Attempt::change, std::move(work));
 }
 
 QCoro::Task<> VersionBundles::restore(VersionBundle::Summary summary)

@@ -2,6 +2,7 @@
 
 #include "engine/versioning_service.h"
 
+#include "engine/bounded_change.h"
 #include "engine/check_in_base.h"
 #include "engine/engine_errors.h"
 #include "engine/late_changes.h"
@@ -12,7 +13,6 @@
 #include "engine/storage/tree_snapshot.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_support.h"
-#include "foundation/worker.h"
 
 #include <QFileInfo>
 
@@ -195,6 +195,7 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
                 if (team.holdsWhole(*published, treesWrittenBy(*team.snapshot(), *current, *checkout, *published))) {
                     refuseWhileInUse(current->name, checkout->workingCopy, inUse);
                     keepStillOpen();
+                    ChangeToken::beginPublishing(team.rootPath());
                     return finish(*published);
                 }
                 team.log().event(QStringLiteral("The versions of %1 written by record %2 are not all in the team "
@@ -306,8 +307,7 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
         const auto current = self->m_team->snapshot()->find(self->m_id);
         return !checkout || (written && current && stampOfVersion(*current, *written));
     };
-    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::checkIn, std::move(work), landed);
-    co_return co_await onWorker(std::move(worded));
+    co_return co_await boundedChange(m_team, TeamBundleError::Attempt::checkIn, std::move(work), landed);
 }
 
 } // namespace vantrel

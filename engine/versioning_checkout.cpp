@@ -2,9 +2,9 @@
 
 #include "engine/versioning_service.h"
 
+#include "engine/bounded_change.h"
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
-#include "engine/share_outage.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
 #include "engine/storage/folder_tree.h"
@@ -13,7 +13,6 @@
 #include "engine/storage/tree_snapshot.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_support.h"
-#include "foundation/worker.h"
 
 #include <QFileInfo>
 
@@ -139,6 +138,9 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
 
         QList<EventToWrite> included;
         try {
+            // Taking the locks may have waited for a share that stopped answering: a check-out no
+            // longer waited for gives them back at once.
+            ChangeToken::stopIfAbandoned(team.rootPath());
             // The working copy is made from what is current now that the lock is held, and only
             // once this client has read what the last holder checked in before giving it up.
             QList<ReleaseNote> notes;
@@ -180,8 +182,7 @@ QCoro::Task<QString> VersioningService::checkOut(QList<IdFor<VersionBundle>> inc
             throw;
         }
     };
-    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::checkOut, std::move(work));
-    co_return co_await onWorker(std::move(worded));
+    co_return co_await boundedChange(m_team, TeamBundleError::Attempt::checkOut, std::move(work));
 }
 
 QCoro::Task<> VersioningService::cancelCheckout(S3Factory, WorkingCopyInUse inUse)
@@ -210,13 +211,15 @@ QCoro::Task<> VersioningService::cancelCheckout(S3Factory, WorkingCopyInUse inUs
         if (wasMine)
             team.commit(RecordKind::discard, self->m_id,
                         {{QStringLiteral("message"), QStringLiteral("discarded changes")}});
+        // Without a record (the lock was no longer ours), ending the check-out is what publishes
+        // the discard.
+        ChangeToken::beginPublishing(team.rootPath());
         team.endCheckout(self->m_id, locked);
         discardWorkingFolder(QFileInfo(checkout->workingCopy).path(),
                              team.changeWatcher().release(checkout->workingCopy));
         team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
     };
-    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::discard, std::move(work));
-    co_await onWorker(std::move(worded));
+    co_await boundedChange(m_team, TeamBundleError::Attempt::discard, std::move(work));
 }
 
 } // namespace vantrel

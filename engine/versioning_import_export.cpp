@@ -2,6 +2,7 @@
 
 #include "engine/versioning_service.h"
 
+#include "engine/bounded_change.h"
 #include "engine/engine_errors.h"
 #include "engine/file_names.h"
 #include "engine/share_outage.h"
@@ -91,10 +92,8 @@ VersioningService::import(VersioningServiceType, QString source, std::optional<Q
         teamBundle->commit(changes, &written);
         return bind(serviceType(type), id, teamBundle);
     };
-    auto worded =
-        wordedForOutage(teamBundle, TeamBundleError::Attempt::import,
-                        storingOwnContents(teamBundle->contents(), TeamBundleError::Attempt::import, std::move(work)));
-    co_return co_await onWorker(std::move(worded));
+    auto storing = storingOwnContents(teamBundle->contents(), TeamBundleError::Attempt::import, std::move(work));
+    co_return co_await boundedChange(teamBundle, TeamBundleError::Attempt::import, std::move(storing));
 }
 
 QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QString message, VersionOrigin origin)
@@ -123,7 +122,7 @@ QCoro::Task<IdFor<Versions>> VersioningService::storeVersion(QString source, QSt
             {{self->m_id, RecordKind::version, versionFields(version, tree, message, application, origin)}}, &written);
         return version; // snapshotTree() has saved the stat cache
     };
-    co_return co_await onWorker(std::move(work));
+    co_return co_await boundedChange(m_team, TeamBundleError::Attempt::change, std::move(work));
 }
 
 QString VersioningService::writeVersion(const BundleState& state, const VersionInfo& version,

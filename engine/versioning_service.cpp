@@ -5,8 +5,8 @@
 
 #include "engine/versioning_service.h"
 
+#include "engine/bounded_change.h"
 #include "engine/engine_errors.h"
-#include "engine/share_outage.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/manifest.h"
 #include "engine/team_bundle.h"
@@ -82,8 +82,7 @@ VersioningService::createCollection(QString collectionName, std::shared_ptr<Team
             {{QStringLiteral("type"), DocumentType::collection().toJson()}, {QStringLiteral("name"), collectionName}});
         return bind(VersioningServiceType::collection, id, teamBundle);
     };
-    auto worded = wordedForOutage(teamBundle, TeamBundleError::Attempt::change, std::move(work));
-    co_return co_await onWorker(std::move(worded));
+    co_return co_await boundedChange(teamBundle, TeamBundleError::Attempt::change, std::move(work));
 }
 
 namespace {
@@ -139,8 +138,7 @@ QCoro::Task<std::shared_ptr<VersioningService>> VersioningService::createEmpty(D
         return createEmptyPackage(type, nameForNewBundle(name, type.description()), team, serviceType,
                                   &VersioningService::bind);
     };
-    auto worded = wordedForOutage(team, TeamBundleError::Attempt::change, std::move(work));
-    co_return co_await onWorker(std::move(worded));
+    co_return co_await boundedChange(team, TeamBundleError::Attempt::change, std::move(work));
 }
 
 std::shared_ptr<const BundleState> VersioningService::state() const
@@ -170,8 +168,7 @@ QCoro::Task<> VersioningService::addNestedVersionBundle(std::shared_ptr<Versioni
             throw TurfNestingError(child->type.description(), self->m_documentType.description());
         self->m_team->commit(RecordKind::nest, self->m_id, {{QStringLiteral("child"), child->id.toString()}});
     };
-    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::change, std::move(work));
-    co_await onWorker(std::move(worded));
+    co_await boundedChange(m_team, TeamBundleError::Attempt::change, std::move(work));
 }
 
 QCoro::Task<> VersioningService::revertVersionBundle(IdFor<Versions> versionID, S3Factory)
@@ -238,8 +235,7 @@ QCoro::Task<> VersioningService::revertVersionBundle(IdFor<Versions> versionID, 
             team.announce({self->m_id});
         }
     };
-    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::change, std::move(work));
-    co_await onWorker(std::move(worded));
+    co_await boundedChange(m_team, TeamBundleError::Attempt::change, std::move(work));
 }
 
 QCoro::Task<> VersioningService::rename(QString newName)
@@ -250,8 +246,7 @@ QCoro::Task<> VersioningService::rename(QString newName)
         nameForNewBundle(newName, current->name);
         self->m_team->commit(RecordKind::rename, self->m_id, {{QStringLiteral("name"), newName}});
     };
-    auto worded = wordedForOutage(m_team, TeamBundleError::Attempt::change, std::move(work));
-    co_await onWorker(std::move(worded));
+    co_await boundedChange(m_team, TeamBundleError::Attempt::change, std::move(work));
 }
 
 QCoro::Task<> VersioningService::removeOrDelete(std::shared_ptr<VersioningService> parentVersioningService, S3Factory)
@@ -289,7 +284,7 @@ QCoro::Task<> VersioningService::removeOrDelete(std::shared_ptr<VersioningServic
         }
         self->m_team->commit(RecordKind::trash, self->m_id, {{QStringLiteral("unnestFrom"), unnestFrom}});
     };
-    co_await onWorker(std::move(work));
+    co_await boundedChange(m_team, TeamBundleError::Attempt::change, std::move(work));
 }
 
 } // namespace vantrel

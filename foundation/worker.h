@@ -24,6 +24,22 @@ struct WorkerOutcome<void> {
     std::exception_ptr failure;
 };
 
+// What `work` returned, or what it threw.
+template<typename F>
+WorkerOutcome<std::invoke_result_t<F>> outcomeOf(F& work)
+{
+    WorkerOutcome<std::invoke_result_t<F>> outcome;
+    try {
+        if constexpr (std::is_void_v<std::invoke_result_t<F>>)
+            work();
+        else
+            outcome.value.emplace(work());
+    } catch (...) {
+        outcome.failure = std::current_exception();
+    }
+    return outcome;
+}
+
 } // namespace detail
 
 // Runs blocking `work` on a worker thread and resumes the awaiting coroutine on its own
@@ -38,18 +54,7 @@ template<typename F>
 auto onWorker(F work) -> QCoro::Task<std::invoke_result_t<F>>
 {
     using R = std::invoke_result_t<F>;
-    auto future = QtConcurrent::run([work = std::move(work)]() mutable {
-        detail::WorkerOutcome<R> outcome;
-        try {
-            if constexpr (std::is_void_v<R>)
-                work();
-            else
-                outcome.value.emplace(work());
-        } catch (...) {
-            outcome.failure = std::current_exception();
-        }
-        return outcome;
-    });
+    auto future = QtConcurrent::run([work = std::move(work)]() mutable { return detail::outcomeOf(work); });
     auto outcome = co_await future;
     if (outcome.failure)
         std::rethrow_exception(outcome.failure);

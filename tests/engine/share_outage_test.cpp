@@ -182,6 +182,63 @@ private Q_SLOTS:
             QCOMPARE(reader->snapshot()->find(cut->id())->versions.size(), 2);
         }
     }
+
+    // A check-in started as the server hangs is not waited for until it answers again: it ends
+    // while the server is still stopped, saying that nothing was checked in, and the working copy
+    // stays checked out. Once the server answers, the stuck check-in publishes nothing, and a new
+    // one, refused at once until the stuck one is over, lands exactly once.
+    void checkInWhileServerHangs()
+    {
+        ShareStudio& studio = *m_studio;
+        const QString source = studio.scratch(QStringLiteral("source")) + QStringLiteral("/Hung.txt");
+        writeFile(source, "first cut\n");
+        const Service cut = studio.import(source);
+        const auto holder = studio.spawn(studio.cached(), ShareStudio::client(studio.cached(), QStringLiteral("hung")),
+                                         QStringList{QStringLiteral("hold")} + document(cut, {QString::number(windowPollMs)}),
+                                         ChildInput::pipe());
+        const Children children{holder.get()};
+        const auto results = [&](int count, Clock::time_point deadline) {
+            return pumpUntil(children, deadline, [&] { return holder->results().size() >= count; });
+        };
+        QVERIFY(results(1, Clock::now() + 120s));
+        QVERIFY2(holder->result().ok, qPrintable(holder->describe()));
+        writeFile(holder->result().text, "second cut\n");
+
+        const auto thaw = qScopeGuard([&] { studio.share()->freezeServer(false); });
+        const auto stopped = Clock::now();
+        studio.share()->freezeServer(true);
+        holder->send("checkin");
+        const auto started = Clock::now();
+        // Stopped for up to a minute: long enough to tell a bounded check-in from one that waits.
+        const bool endedWhileStopped = results(2, stopped + 60s);
+        studio.share()->freezeServer(false);
+        const auto thawed = Clock::now();
+        if (!endedWhileStopped)
+            results(2, thawed + 120s);
+        const Result refused = holder->result();
+        qInfo("check-in with the server stopped: ended %.2f s after it stopped, %.2f s after the check-in began%s",
+              seconds(refused.at - stopped), seconds(refused.at - started),
+              endedWhileStopped ? "" : qPrintable(QStringLiteral(", %1 s after it answered again")
+                                                      .arg(seconds(refused.at - thawed), 0, 'f', 2)));
+        QVERIFY2(endedWhileStopped, "the check-in waited for the share");
+        QVERIFY2(refused.kind == QLatin1String("unreachable") && refused.text.contains("nothing was checked in"),
+                 qPrintable(refused.kind + u' ' + refused.text));
+
+        // Refused at once while the stuck check-in is still being finished; then it lands.
+        int tries = 0;
+        for (;;) {
+            holder->send("checkin");
+            QVERIFY(results(3 + tries, Clock::now() + 120s));
+            if (holder->result().ok || holder->result().kind != QLatin1String("unreachable") || ++tries > 240)
+                break;
+            pumpUntil(children, Clock::now() + 250ms, [] { return false; });
+        }
+        qInfo("check-in tried again once the server answered: refused %d times before it landed", tries);
+        QVERIFY2(holder->result().ok, qPrintable(holder->result().kind + u' ' + holder->result().text));
+        holder->send("quit");
+        finish(children);
+        QCOMPARE(studio.reader()->snapshot()->find(cut->id())->versions.size(), 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(ShareOutageTest)
