@@ -108,6 +108,18 @@ void expectLockLost(QCoro::Task<CheckInOutcome> checkIn, const QString& holder =
     }
 }
 
+// What the refusal of `checkIn` as lockLost says; nothing when it is not refused so.
+QString lockLostText(QCoro::Task<CheckInOutcome> checkIn)
+{
+    try {
+        syncWait(std::move(checkIn));
+    } catch (const VersioningError& error) {
+        if (error.kind() == VersioningError::Case::lockLost)
+            return error.localizedDescription();
+    }
+    return {};
+}
+
 } // namespace
 
 class CheckoutTest : public QObject {
@@ -302,6 +314,52 @@ private Q_SLOTS:
         QCOMPARE(cut->versionIDs().size(), 1);
         QCOMPARE(testing::contentOf(workingCopy), QByteArray("ana's edit"));
         QCOMPARE(atticEntries(fixture, cut), 1);
+    }
+
+    // The attic holds Ana's working copy as it was when her client noticed Ben's force unlock;
+    // what she saved since is kept by the refused check-in before it says so, once (refused again
+    // unchanged, nothing more is kept). When it can't be kept, the refusal names the folder it is
+    // in instead.
+    void refusedCheckInKeepsTheEditsSinceTheLossWasNoticed()
+    {
+        AnaEditing editing("ana's edit");
+        auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
+        checkOut(as(ben, cut), {}, LockTakeover::forceUnlock);
+        ana->poll();
+        QCOMPARE(atticEntries(fixture, cut), 1);
+        writeFile(workingCopy, "saved after the notice");
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            expectLockLost(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()),
+                           QStringLiteral("ben Editor force unlocked"));
+            QCOMPARE(atticEntries(fixture, cut), 2);
+        }
+        QCOMPARE(keptInAttic(ana, cut, QStringLiteral("Cut.kdenlive")).last(), QByteArray("saved after the notice"));
+
+        writeFile(workingCopy, "saved once more");
+        const QString attic = fixture.root() + QStringLiteral("/attic/") + cut->id().toString();
+        QVERIFY(QDir(attic).removeRecursively());
+        writeFile(attic, "not a folder");
+        const QString text = lockLostText(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()));
+        QVERIFY2(text.contains(QFileInfo(workingCopy).path()) && !text.contains(QStringLiteral("are kept in the")),
+                 qPrintable(text));
+        QCOMPARE(testing::contentOf(workingCopy), QByteArray("saved once more"));
+    }
+
+    // A lock that Ben took as a free one (Ana's record gone, as when two clients take a free lock
+    // at once on a share whose exclusive create isn't exclusive) is no force unlock: the refusal
+    // says that he has the document checked out.
+    void lockTakenWithoutForceIsWordedSo()
+    {
+        AnaEditing editing("ana's edit");
+        auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
+        QVERIFY(
+            QFile::remove(fixture.root() + QStringLiteral("/locks/") + cut->id().toString() + QStringLiteral(".lock")));
+        checkOut(as(ben, cut));
+        const QString text = lockLostText(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()));
+        QVERIFY2(text.contains(QStringLiteral("ben Editor has “Cut” checked out"))
+                     && !text.contains(QStringLiteral("force")),
+                 qPrintable(text));
+        QCOMPARE(cut->versionIDs().size(), 1);
     }
 
     // Ben force unlocks while Ana's check-in is reading her working copy (held there on purpose).

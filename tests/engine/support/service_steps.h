@@ -23,5 +23,7 @@ Service reopenAs(const std::shared_ptr<TeamBundle>& team, const Service& service
 // Checks `service` out with `events`, without auto-save; returns the working copy.
 QString checkOutItem(const Service& service, const QList<IdFor<VersionBundle>>& events = {},
                      LockTakeover takeover = LockTakeover::none);
+// What each copy the attic of `service` keeps holds in its file `name`, oldest first.
+QList<QByteArray> keptInAttic(const std::shared_ptr<TeamBundle>& team, const Service& service, const QString& name);
 
 } // namespace vantrel::testing
