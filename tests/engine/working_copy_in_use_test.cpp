@@ -1,11 +1,11 @@
 #include "desktop/folder_users.h"
 #include "desktop/launched_applications.h"
 #include "engine/engine_errors.h"
-#include "engine/late_changes.h"
 #include "engine/versioning_service.h"
 #include "support/child_process.h"
 #include "support/engine_test_support.h"
 #include "support/service_steps.h"
+#include "support/shell_child.h"
 #include "support/sync_wait.h"
 
 #include <QDir>
@@ -31,23 +31,6 @@ using namespace vantrel;
 using namespace vantrel::testing;
 
 namespace {
-
-QString program(const QString& name)
-{
-    return QStandardPaths::findExecutable(name);
-}
-
-// Starts `sh -c <script> sh <arguments>` reading a pipe (so it waits until killed), and waits
-// for it to print "ready" when its script does.
-void startShell(ChildProcess& child, const QString& errors, const QString& script, const QStringList& arguments = {})
-{
-    QVERIFY2(child.start(program(QStringLiteral("sh")),
-                         QStringList{QStringLiteral("-c"), script, QStringLiteral("sh")} + arguments,
-                         ChildInput::pipe(), errors),
-             qPrintable(child.describe()));
-    if (script.contains(QStringLiteral("echo ready")))
-        QVERIFY2(!child.waitFor("ready").isNull(), qPrintable(child.describe()));
-}
 
 // A process with `path` open as its standard input, until killed.
 void startHolding(ChildProcess& child, const QString& errors, const QString& path)
@@ -347,61 +330,6 @@ private Q_SLOTS:
             QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(workingCopy).constData(), nullptr, 0) == 0);
         }));
         QCOMPARE(atticEntries(fixture, cut), 2);
-    }
-
-    // An editor that opens and saves the working copy by its path at any moment around its
-    // removal after a check-in (once the version is published, in the instant right before the
-    // removal, or racing with it) loses no save: what it saved is in the attic or in the working
-    // folder. It saves in place, by a new file renamed over the old one, or into its folder made
-    // again; a save that finds no folder fails, which the editor sees.
-    void noSaveIsLostAtTheRemoval()
-    {
-        CutTeam team;
-        auto& [fixture, ana, cut, errors] = team;
-        const QString editor =
-            QStringLiteral("IFS= read -r how && IFS= read -r path && IFS= read -r text || exit 1\n"
-                           "case \"$how\" in\n"
-                           "  inPlace) printf %s \"$text\" > \"$path\" ;;\n"
-                           "  renamed) printf %s \"$text\" > \"$path.new\" && mv -f \"$path.new\" \"$path\" ;;\n"
-                           "  again) mkdir -p \"${path%/*}\" && printf %s \"$text\" > \"$path\" ;;\n"
-                           "esac 2>/dev/null && echo 'done saved' || echo 'done failed'\n");
-        const QStringList hows{QStringLiteral("inPlace"), QStringLiteral("renamed"), QStringLiteral("again")};
-        enum Moment { published, beforeRemoval, racing };
-        int saved = 0;
-        for (int round = 0; round < 36; ++round) {
-            const QString workingCopy = checkOutItem(cut);
-            writeFile(workingCopy, "edited");
-            const QByteArray text = "saved in round " + QByteArray::number(round);
-            const Moment moment = Moment(round % 3);
-            ChildProcess child;
-            startShell(child, errors, editor);
-            const auto save = [&, line = hows.at(round / 3 % 3).toUtf8() + '\n' + QFile::encodeName(workingCopy) + '\n'
-                                         + text + '\n'](bool wait) {
-                child.send(line);
-                if (wait)
-                    child.waitFor("done ");
-            };
-            ana->setCommitObserverForTesting([&](TeamBundle::CommitStep step) {
-                if (moment == published && step == TeamBundle::CommitStep::published)
-                    save(true);
-            });
-            setBeforeWorkingCopyRemovalForTesting([&](const QString&) {
-                if (moment != published)
-                    save(moment == beforeRemoval);
-            });
-            syncWait(cut->checkIn(QStringLiteral("Edited"), defaultS3Factory()));
-            ana->setCommitObserverForTesting({});
-            setBeforeWorkingCopyRemovalForTesting({});
-            const QString outcome = child.waitFor("done ");
-            QVERIFY2(!outcome.isEmpty(), qPrintable(child.describe()));
-            if (outcome != QLatin1String("saved"))
-                continue;
-            ++saved;
-            const bool inFolder = QFileInfo::exists(workingCopy) && contentOf(workingCopy) == text;
-            QVERIFY2(inFolder || keptInAttic(ana, cut, QStringLiteral("Cut.kdenlive")).contains(text),
-                     qPrintable(QStringLiteral("round %1: %2").arg(round).arg(QString::fromUtf8(text))));
-        }
-        QVERIFY(saved >= 12);
     }
 
     // An editor in a mount namespace of its own, reaching the working folder through a bind

@@ -26,6 +26,20 @@ QString checkOutItem(const Service& service, const QList<IdFor<VersionBundle>>& 
     return syncWait(service->checkOut(events, {.takeover = takeover, .autoSave = false}, defaultS3Factory()));
 }
 
+Service importCutHolding(const TeamFixture& fixture, const std::shared_ptr<TeamBundle>& team, const QByteArray& content)
+{
+    const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
+    writeFile(source, content);
+    return importInto(team, source);
+}
+
+int atticEntryCount(const TeamFixture& fixture, const Service& service)
+{
+    return QDir(fixture.root() + QStringLiteral("/attic/") + service->id().toString())
+        .entryList({QStringLiteral("*.json")})
+        .size();
+}
+
 QList<QByteArray> keptInAttic(const std::shared_ptr<TeamBundle>& team, const Service& service, const QString& name)
 {
     const QString attic = team->materializeAttic(service->id());
