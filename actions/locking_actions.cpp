@@ -7,6 +7,8 @@
 #include "model/strings.h"
 #include "model/text_format.h"
 
+#include <QDir>
+
 namespace vantrel {
 
 using State = ToolbarProgressIndicator::State;
@@ -137,6 +139,10 @@ QCoro::Task<> CheckInItemAction::operator()(std::shared_ptr<Document> document, 
     if (outcome.keptLateChanges && showAlert)
         showAlert(AlertDetails(Strings::changedWhileCheckingInTitle(),
                                formatText(Strings::changedWhileCheckingInMessage(), {document->name()})));
+    else if (!outcome.lateChangesLeftIn.isEmpty() && showAlert)
+        showAlert(AlertDetails(Strings::changedWhileCheckingInNotKeptTitle(),
+                               formatText(Strings::changedWhileCheckingInNotKeptMessage(),
+                                          {document->name(), QDir::toNativeSeparators(outcome.lateChangesLeftIn)})));
 }
 
 void CheckInItemAction::report(const Error& error) const

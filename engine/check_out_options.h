@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include <QString>
+
 #include <chrono>
 
 namespace vantrel {
@@ -32,6 +34,8 @@ struct CheckInOutcome {
     // The working copy changed after it was stored, or an application had it open when it was
     // removed: what it held then is kept in the attic, since it is in no version.
     bool keptLateChanges = false;
+    // The same, when it could not be kept: the folder it is left in.
+    QString lateChangesLeftIn;
 };
 
 } // namespace vantrel

@@ -154,6 +154,28 @@ QString unconfirmedDescription(TeamBundleError::Attempt attempt, const QString& 
         .arg(shown);
 }
 
+// Who holds the lock now and how they took it, then where the changes are.
+QString lockLostDescription(const QString& name, const QString& holder, bool forced, const QString& leftIn)
+{
+    // The lock record is gone (removed by hand, or given up by whoever forced it): there is
+    // nobody to name.
+    const QString why =
+        holder.isEmpty() ? tr("Your lock of “%1” was removed and nobody holds it now, so your changes can’t be saved "
+                              "as a new version.")
+                               .arg(name)
+        : forced ? tr("%2 force unlocked “%1”, so your changes can’t be saved as a new version.").arg(name, holder)
+                 : tr("%2 has “%1” checked out (they took its lock), so your changes can’t be saved as a new "
+                      "version.")
+                       .arg(name, holder);
+    const QString where =
+        leftIn.isEmpty()
+            ? tr("They are kept in the attic; import them as a new document to keep them.")
+            : tr("They could not be kept in the attic and are still in the folder “%1”, left as it is; import them "
+                 "as a new document to keep them.")
+                  .arg(QDir::toNativeSeparators(leftIn));
+    return why + u' ' + where;
+}
+
 QString versioningDescription(VersioningError::Case which, const QString& name, const QString& detail)
 {
     switch (which) {
@@ -178,16 +200,7 @@ QString versioningDescription(VersioningError::Case which, const QString& name, 
     case VersioningError::Case::notCheckedOut:
         return tr("“%1” is not checked out on this computer.").arg(name);
     case VersioningError::Case::lockLost:
-        // The lock record is gone (removed by hand, or given up by whoever forced it): there is
-        // nobody to name.
-        if (detail.isEmpty())
-            return tr("Your lock of “%1” was removed and nobody holds it now, so your changes can’t be saved as a new "
-                      "version. They are kept in the attic; import them as a new document to keep them.")
-                .arg(name);
-        return tr("%2 force unlocked “%1”, so your changes can’t be saved as a new version. They are kept in the "
-                  "attic; "
-                  "import them as a new document to keep them.")
-            .arg(name, detail);
+        return lockLostDescription(name, detail, true, {});
     case VersioningError::Case::outdatedBase:
         return tr("%2 saved a newer version of “%1” after you checked it out, so checking in would replace their "
                   "changes. Your working copy is left as it is.")
@@ -264,6 +277,19 @@ VersioningError::VersioningError(Case which, const QString& itemName, const QStr
     : Error(versioningDescription(which, itemName, detail), std::move(reason), versioningSuggestion(which)),
       m_case(which)
 {
+}
+
+VersioningError::VersioningError(const QString& description, Case which, std::optional<QString> suggestion)
+    : Error(description, std::nullopt, std::move(suggestion)),
+      m_case(which)
+{
+}
+
+VersioningError VersioningError::lockLost(const QString& itemName, const QString& holder, bool forced,
+                                          const QString& leftIn)
+{
+    return VersioningError(lockLostDescription(itemName, holder, forced, leftIn), Case::lockLost,
+                           versioningSuggestion(Case::lockLost));
 }
 
 QString VersioningError::typeName() const

@@ -83,10 +83,18 @@ public:
                     std::optional<QString> reason = std::nullopt);
     Case kind() const { return m_case; }
 
+    // lockLost, worded for how the lock went: `holder` (empty when nobody holds it now) forced it,
+    // or simply holds it (two clients that both took it at once, on a share whose exclusive create
+    // is not exclusive). `leftIn` is the working folder when the changes could not be kept in the
+    // attic and are there still.
+    static VersioningError lockLost(const QString& itemName, const QString& holder, bool forced,
+                                    const QString& leftIn = {});
+
 protected:
     QString typeName() const override;
 
 private:
+    VersioningError(const QString& description, Case which, std::optional<QString> suggestion);
     Case m_case;
 };
 

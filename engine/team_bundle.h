@@ -177,9 +177,11 @@ public:
     void setCommitObserverForTesting(std::function<void(CommitStep)> observe);
 
     // Keeps a copy of the file or package at `path` in the bundle's attic, stored like a
-    // version (only contents the team bundle does not have yet take space). Blocking.
-    void keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason,
-                     StatCache* cache = nullptr);
+    // version (only contents the team bundle does not have yet take space), and returns its root
+    // tree. No entry is written when that tree is `keptLast` (the copy kept last is the same).
+    // Blocking.
+    ContentHash keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason,
+                            StatCache* cache = nullptr, const std::optional<ContentHash>& keptLast = std::nullopt);
     // Polls until this client has read every record the notes name (the last check-ins of the
     // bundles whose locks were just taken), so that work builds on them. A share whose listings
     // lag shows them late; after the wait limit, throws VersioningError (changesNotArrived)

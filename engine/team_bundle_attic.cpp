@@ -129,8 +129,8 @@ void TeamBundle::autoSave()
     }
 }
 
-void TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason,
-                             StatCache* cache)
+ContentHash TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path, const QString& reason,
+                                    StatCache* cache, const std::optional<ContentHash>& keptLast)
 {
     // Sockets and pipes an application left in a working copy can't be kept; they are listed in
     // the entry and never a reason to lose the rest.
@@ -146,7 +146,9 @@ void TeamBundle::keepInAttic(const IdFor<VersionBundle>& id, const QString& path
     options.written = &written;
     const ContentHash tree = snapshotTree(path, *m_contents, options);
     written.keep();
-    writeAtticEntry(id, QFileInfo(path).fileName(), tree, reason, skipped);
+    if (tree != keptLast)
+        writeAtticEntry(id, QFileInfo(path).fileName(), tree, reason, skipped);
+    return tree;
 }
 
 void TeamBundle::writeAtticEntry(const IdFor<VersionBundle>& id, const QString& name, const ContentHash& tree,

@@ -128,9 +128,16 @@ QSet<IdFor<VersionBundle>> TeamBundle::refreshLocks(QHash<IdFor<VersionBundle>, 
             forceUnlockedBy.insert(checkout->bundle, displayName(holder->fullName, holder->userName));
         changed.insert(checkout->bundle);
         try {
+            // The copy kept is noted as the last one, so that a refused check-in keeps no second
+            // entry of the same.
+            QString kept;
             if (QFileInfo::exists(checkout->workingCopy))
-                keepInAttic(checkout->bundle, checkout->workingCopy, QStringLiteral("force unlocked"));
-            m_checkouts->update(checkout->bundle, [](Checkout& kept) { kept.displaced = true; });
+                kept = keepInAttic(checkout->bundle, checkout->workingCopy, QStringLiteral("force unlocked")).toHex();
+            m_checkouts->update(checkout->bundle, [&kept](Checkout& saved) {
+                saved.displaced = true;
+                if (!kept.isEmpty())
+                    saved.lastSavedManifest = kept;
+            });
         } catch (const Error& error) {
             m_log->event(escapedForLog(error.localizedDescription()), QStringLiteral("refreshLocks"),
                          Logger::Level::error);

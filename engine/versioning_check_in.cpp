@@ -22,13 +22,42 @@ using namespace versioning;
 
 namespace {
 
+// Keeps in the attic a working copy that is refused; a failure to keep it is logged, never
+// reported in place of why it was refused. No second entry is written when it is the copy the
+// check-out notes as kept last, and the copy kept is noted so. Whether it is kept (or there is
+// nothing to keep).
+bool keepRefusedWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, const QString& workingCopy)
+{
+    if (!QFileInfo::exists(workingCopy))
+        return true;
+    ContentHash kept;
+    try {
+        const auto checkout = team.checkouts().find(id);
+        kept = team.keepInAttic(id, workingCopy, QStringLiteral("not checked in"), nullptr,
+                                checkout ? ContentHash::fromHex(checkout->lastSavedManifest) : std::nullopt);
+    } catch (const Error& error) {
+        team.log().event(QStringLiteral("A working copy that could not be checked in was not kept: ")
+                             + escapedForLog(error.debugDescription()),
+                         QStringLiteral("checkIn"), Logger::Level::error);
+        return false;
+    }
+    try {
+        team.checkouts().update(id, [&kept](Checkout& saved) { saved.lastSavedManifest = kept.toHex(); });
+    } catch (const Error&) {
+        // Only a note: the next refusal keeps the same copy again.
+    }
+    return true;
+}
+
 // Reads the document's lock by name (a share may serve a stale listing and stale attributes of
 // the lock files for many seconds) and keeps what was read in the lock table. When it is no
 // longer ours, the check-out is given up as when a poll notices a force unlock (the working copy
-// stays where it is, a copy of it goes to the attic), and lockLost names who holds it now. A
-// record that can't be read, or that is not found while the bundle can't be reached, throws as it
-// is (the share went away): that is never a lost lock.
-void requireOwnLock(TeamBundle& team, const BundleState& current)
+// stays where it is, a copy of it goes to the attic), and lockLost names who holds it now. The
+// copy kept when the loss was first noticed may be older than the edits made since: the working
+// copy as it is now is kept too before the refusal says so, or the refusal names the folder it
+// is in. A record that can't be read, or that is not found while the bundle can't be reached,
+// throws as it is (the share went away): that is never a lost lock.
+void requireOwnLock(TeamBundle& team, const BundleState& current, const QString& workingCopy)
 {
     const auto holder = team.locks().readNow(current.id);
     if (holder && holder->clientId == team.clientId() && holder->initiator == current.id)
@@ -40,8 +69,9 @@ void requireOwnLock(TeamBundle& team, const BundleState& current)
                              + escapedForLog(error.debugDescription()),
                          QStringLiteral("checkIn"), Logger::Level::error);
     }
-    throw VersioningError(VersioningError::Case::lockLost, current.name,
-                          holder ? displayName(holder->fullName, holder->userName) : QString());
+    const bool kept = keepRefusedWorkingCopy(team, current.id, workingCopy);
+    throw VersioningError::lockLost(current.name, holder ? displayName(holder->fullName, holder->userName) : QString(),
+                                    holder && holder->forced, kept ? QString() : QFileInfo(workingCopy).path());
 }
 
 // The included events of the check-out whose lock was taken, read by name like requireOwnLock().
@@ -53,20 +83,6 @@ QSet<IdFor<VersionBundle>> takenEvents(TeamBundle& team, const BundleState& curr
             taken.insert(included.id);
     }
     return taken;
-}
-
-// Keeps in the attic a working copy that is refused; a failure to keep it is logged, never
-// reported in place of why it was refused.
-void keepRefusedWorkingCopy(TeamBundle& team, const IdFor<VersionBundle>& id, const QString& workingCopy)
-{
-    try {
-        if (QFileInfo::exists(workingCopy))
-            team.keepInAttic(id, workingCopy, QStringLiteral("not checked in"));
-    } catch (const Error& error) {
-        team.log().event(QStringLiteral("A working copy that could not be checked in was not kept: ")
-                             + escapedForLog(error.debugDescription()),
-                         QStringLiteral("checkIn"), Logger::Level::error);
-    }
 }
 
 // The folders of `changed` (relative to the working copy) that are `folder` or below it,
@@ -160,11 +176,14 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
         auto checkout = team.checkouts().find(self->m_id);
         if (!checkout)
             throw VersioningError(VersioningError::Case::notCheckedOut, current->name);
+        // The copy kept before the record, which the look after it keeps no second entry of.
+        std::optional<ContentHash> keptBefore;
         // Going on while an application has it open: what it saves before the working copy is
         // removed is kept too.
         const auto keepStillOpen = [&] {
             if (inUse == WorkingCopyInUse::keepInAttic && QFileInfo::exists(checkout->workingCopy))
-                team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("still open when checked in"));
+                keptBefore =
+                    team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("still open when checked in"));
         };
         QList<IdFor<VersionBundle>> locked{self->m_id};
         for (const auto& included : checkout->events)
@@ -176,15 +195,13 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
         // into it after it was stored: that is looked for again right before it is removed.
         const auto finish = [&](const JournalStamp& published, const QStringList& leftOut = {}) {
             team.endCheckout(self->m_id, locked, ReleaseNote{published.client, published.seq});
-            const LateChanges late =
-                keepLateChanges(team, self->m_id, checkout->workingCopy, inUse == WorkingCopyInUse::refuse, leftOut);
             // Giving up the watch of every folder takes a while in a large library: it is done
             // in the background, before the working copy is removed.
-            auto released = team.changeWatcher().release(checkout->workingCopy);
-            if (late != LateChanges::notKept)
-                discardWorkingFolder(QFileInfo(checkout->workingCopy).path(), std::move(released));
+            const LateChangesOutcome late =
+                removeCheckedInWorkingCopy(team, self->m_id, checkout->workingCopy, inUse == WorkingCopyInUse::refuse,
+                                           leftOut, team.changeWatcher().release(checkout->workingCopy), keptBefore);
             team.announce(QSet<IdFor<VersionBundle>>(locked.begin(), locked.end()));
-            return CheckInOutcome{late != LateChanges::none};
+            return CheckInOutcome{late.late == LateChanges::kept, late.leftIn};
         };
         // A check-in interrupted after its versions were written only has to give up the locks,
         // once the bundle as it is now is seen to hold them whole, by name: it may have been
@@ -205,7 +222,7 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
                 earlier = published;
             }
         }
-        requireOwnLock(team, *current);
+        requireOwnLock(team, *current, checkout->workingCopy);
         takenEvents(team, *current, *checkout); // read for what follows, which reads the table
 
         // A version saved since the check-out began is never replaced by a working copy that did
@@ -263,7 +280,8 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
             // library) are kept with the whole working copy before it is removed, and so is what
             // the editing application wrote beside the working copy.
             if (versions.eventsLeftOut)
-                team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("events not checked in"));
+                keptBefore =
+                    team.keepInAttic(self->m_id, checkout->workingCopy, QStringLiteral("events not checked in"));
             else
                 keepStillOpen();
             keepWorkingFolderEntries(team, self->m_id, QFileInfo(checkout->workingCopy).path(),
@@ -274,7 +292,7 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
             // The same for the document, right before the record that makes its version current;
             // and every client's journal is read again by name (their heads), so that a revert
             // published meanwhile is seen and this record's Lamport number is above it.
-            requireOwnLock(team, *current);
+            requireOwnLock(team, *current, checkout->workingCopy);
             team.poll();
             const auto latest = team.snapshot();
             if (const auto now = latest->find(self->m_id))

@@ -231,6 +231,8 @@ public:
     // A working copy changed, or open in an application, while it was checked in
     static QString changedWhileCheckingInTitle();
     static QString changedWhileCheckingInMessage(); // %@ item name
+    static QString changedWhileCheckingInNotKeptTitle();
+    static QString changedWhileCheckingInNotKeptMessage(); // %1$@ item name, %2$@ folder
 
     // Onboarding pages (the Collections page's title is a plain "Collections", never translated)
     static QString welcomeToMessage();

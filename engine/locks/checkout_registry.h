@@ -28,7 +28,7 @@ struct Checkout {
     bool autoSave = false;
     int autoSaveInterval = 600; // seconds
     QDateTime lastAutoSave;
-    QString lastSavedManifest; // of the last auto-save, to save only what changed
+    QString lastSavedManifest; // of the last copy kept in the attic, to save only what changed
     bool displaced = false;    // the lock was taken by somebody else and the copy kept in the attic
     QString checkingIn;        // the version a check-in is writing; once it exists, the check-in is done
 

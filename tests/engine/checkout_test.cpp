@@ -2,7 +2,6 @@
 #include "engine/version_bundles.h"
 #include "engine/versioning_service.h"
 #include "support/engine_test_support.h"
-#include "support/held_opening.h"
 #include "support/service_steps.h"
 #include "support/sync_wait.h"
 
@@ -10,9 +9,7 @@
 #include <QFileInfo>
 #include <QTest>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace vantrel;
 using namespace vantrel::testing;
@@ -28,14 +25,6 @@ Service import(const std::shared_ptr<TeamBundle>& team, const QString& source)
 Service as(const std::shared_ptr<TeamBundle>& team, const Service& service)
 {
     return reopenAs(team, service);
-}
-
-// Imports Cut.kdenlive holding `content`, written in the scratch folder "s" of `fixture`.
-Service importCut(const TeamFixture& fixture, const std::shared_ptr<TeamBundle>& team, const QByteArray& content)
-{
-    const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Cut.kdenlive");
-    writeFile(source, content);
-    return import(team, source);
 }
 
 QString checkOut(const Service& service, QList<IdFor<VersionBundle>> events = {},
@@ -60,53 +49,6 @@ QList<Kind> kinds(const QList<ActivityInfo>& list)
     return result;
 }
 
-int atticEntries(const TeamFixture& fixture, const Service& service)
-{
-    return QDir(fixture.root() + QStringLiteral("/attic/") + service->id().toString())
-        .entryList({QStringLiteral("*.json")})
-        .size();
-}
-
-// Writes `record` over the file at `path` in place, padded with spaces to `size` bytes, and sets
-// its modification time to `mtime`.
-void rewriteInPlace(const QString& path, const QByteArray& record, qsizetype size, const timespec& mtime)
-{
-    const QByteArray bytes = record.leftJustified(size, ' ');
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
-    QVERIFY(fd >= 0);
-    QCOMPARE(::pwrite(fd, bytes.constData(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
-    const timespec times[2] = {{0, UTIME_OMIT}, mtime};
-    QCOMPARE(::futimens(fd, times), 0);
-    ::close(fd);
-}
-
-// Ana and Ben on one team bundle, Ana with Cut.kdenlive checked out and edited, and what her
-// client tells of it from then on.
-struct AnaEditing {
-    TeamFixture fixture;
-    std::shared_ptr<TeamBundle> ana = fixture.client(QStringLiteral("ana"));
-    std::shared_ptr<TeamBundle> ben = fixture.client(QStringLiteral("ben"));
-    Service cut = importCut(fixture, ana, "first");
-    QString workingCopy = checkOut(cut);
-    QList<RemoteDatabaseChange> seenByAna;
-    Cancellable watch =
-        cut->remoteDatabaseChanges().sink([this](const RemoteDatabaseChange& change) { seenByAna << change; });
-    explicit AnaEditing(const QByteArray& edit) { writeFile(workingCopy, edit); }
-};
-
-// Refused as lockLost, naming `holder`, or saying that nobody holds the lock when there is none.
-void expectLockLost(QCoro::Task<CheckInOutcome> checkIn, const QString& holder = QStringLiteral("ben Editor"))
-{
-    try {
-        syncWait(std::move(checkIn));
-        QFAIL("checked in without the lock");
-    } catch (const VersioningError& error) {
-        QCOMPARE(error.kind(), VersioningError::Case::lockLost);
-        const QString text = error.localizedDescription();
-        QVERIFY2(text.contains(holder.isEmpty() ? QStringLiteral("nobody holds it") : holder), qPrintable(text));
-    }
-}
-
 } // namespace
 
 class CheckoutTest : public QObject {
@@ -117,7 +59,7 @@ private Q_SLOTS:
         TeamFixture fixture;
         const auto ana = fixture.client(QStringLiteral("ana"));
         const auto ben = fixture.client(QStringLiteral("ben"));
-        const auto cut = importCut(fixture, ana, "first");
+        const auto cut = importCutHolding(fixture, ana, "first");
 
         const QString workingCopy = checkOut(cut);
         QCOMPARE(QFileInfo(workingCopy).fileName(), QStringLiteral("Cut.kdenlive"));
@@ -219,121 +161,17 @@ private Q_SLOTS:
         QCOMPARE(events[0]->versionIDs().size(), 1);
     }
 
-    void forceUnlockSeenFromTheOtherSide()
-    {
-        AnaEditing editing("ana's unsaved work");
-        auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
-        const auto bensCut = as(ben, cut);
-        checkOut(bensCut, {}, LockTakeover::forceUnlock);
-        QVERIFY(bensCut->isCheckedOut());
-
-        ana->poll();
-        QVERIFY(!seenByAna.isEmpty());
-        QVERIFY(seenByAna.last().forceUnlocked);
-        QCOMPARE(seenByAna.last().name, QStringLiteral("ben Editor"));
-        QVERIFY(!cut->isCheckedOut());
-        QVERIFY(QFileInfo::exists(workingCopy)); // left where it was
-        QCOMPARE(atticEntries(fixture, cut), 1);
-        try {
-            syncWait(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()));
-            QFAIL("checked in without the lock");
-        } catch (const VersioningError& error) {
-            QCOMPARE(error.kind(), VersioningError::Case::lockLost);
-            QVERIFY(error.localizedDescription().contains(QStringLiteral("ben Editor")));
-        }
-        QCOMPARE(cut->versionIDs().size(), 1);
-        // Giving up the broken check-out leaves ben's lock alone.
-        syncWait(cut->cancelCheckout(defaultS3Factory()));
-        ben->poll();
-        QVERIFY(bensCut->isCheckedOut());
-    }
-
-    // Through a share that caches file attributes, Ben's force unlock can leave Ana's lock file
-    // looking exactly as her client last saw it (size, inode, time): her lock table still says
-    // the lock is hers. Her check-in reads the lock itself, and is refused.
-    void forceUnlockHiddenByStaleAttributesIsNoticedByTheCheckIn()
-    {
-        AnaEditing editing("ana's edit");
-        auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
-
-        // Her record, made as large as Ben's will be, is read again at her poll: no change.
-        const QString lock =
-            fixture.root() + QStringLiteral("/locks/") + cut->id().toString() + QStringLiteral(".lock");
-        struct stat status {};
-        QCOMPARE(::stat(QFile::encodeName(lock).constData(), &status), 0);
-        rewriteInPlace(lock, contentOf(lock), 2048, status.st_mtim);
-        ana->poll();
-        QVERIFY(seenByAna.isEmpty());
-
-        QCOMPARE(::stat(QFile::encodeName(lock).constData(), &status), 0);
-        const QString hers = fixture.scratch(QStringLiteral("k")) + QStringLiteral("/hers");
-        QCOMPARE(::link(QFile::encodeName(lock).constData(), QFile::encodeName(hers).constData()), 0);
-        const auto bensCut = as(ben, cut);
-        const QString bensCopy = checkOut(bensCut, {}, LockTakeover::forceUnlock);
-        const QByteArray bensRecord = contentOf(lock);
-        QVERIFY(bensRecord.size() < 2048);
-        QVERIFY(QFile::remove(lock) && QFile::rename(hers, lock));
-        rewriteInPlace(lock, bensRecord, 2048, status.st_mtim);
-        // Her listing of the locks can't tell; what tells is read by name (Ben's record in the
-        // journal, or the lock file itself when her check-in decides).
-
-        expectLockLost(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()));
-        QCOMPARE(cut->versionIDs().size(), 1);
-        QCOMPARE(testing::contentOf(workingCopy), QByteArray("ana's edit"));
-        QCOMPARE(atticEntries(fixture, cut), 1);
-        QVERIFY(!cut->isCheckedOut());
-        QVERIFY(!seenByAna.isEmpty() && seenByAna.last().forceUnlocked);
-
-        writeFile(bensCopy, "ben's edit");
-        syncWait(bensCut->checkIn(QStringLiteral("his"), defaultS3Factory()));
-        QCOMPARE(bensCut->versionIDs().size(), 2);
-        QCOMPARE(contentOf(bensCut, fixture.scratch(QStringLiteral("o"))), QByteArray("ben's edit"));
-    }
-
-    // A lock record removed by hand (or given up by whoever forced it) leaves nobody to name.
-    void lockRemovedMeanwhileNamesNobody()
-    {
-        AnaEditing editing("ana's edit");
-        auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
-        QVERIFY(
-            QFile::remove(fixture.root() + QStringLiteral("/locks/") + cut->id().toString() + QStringLiteral(".lock")));
-        expectLockLost(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()), {});
-        QCOMPARE(cut->versionIDs().size(), 1);
-        QCOMPARE(testing::contentOf(workingCopy), QByteArray("ana's edit"));
-        QCOMPARE(atticEntries(fixture, cut), 1);
-    }
-
-    // Ben force unlocks while Ana's check-in is reading her working copy (held there on purpose).
-    void forceUnlockWhileCheckingInRefusesTheCheckIn()
-    {
-        AnaEditing editing("ana's edit");
-        auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
-        HeldOpening reading(QFileInfo(workingCopy).path(), QFileInfo(workingCopy).fileName());
-        if (!reading.isWatching())
-            QSKIP(qPrintable(QStringLiteral("Openings can't be held here (fanotify: %1).").arg(reading.failure())));
-        auto checkingIn = cut->checkIn(QStringLiteral("mine"), defaultS3Factory());
-        const bool held = reading.waitUntilHeld(std::chrono::seconds(30));
-        const auto bensCut = as(ben, cut);
-        checkOut(bensCut, {}, LockTakeover::forceUnlock);
-        reading.release();
-        QVERIFY(held);
-        expectLockLost(std::move(checkingIn));
-        QCOMPARE(cut->versionIDs().size(), 1);
-        QCOMPARE(testing::contentOf(workingCopy), QByteArray("ana's edit"));
-        QCOMPARE(atticEntries(fixture, cut), 1);
-    }
-
     void discardKeepsTheWorkInTheAttic()
     {
         TeamFixture fixture;
         const auto ana = fixture.client(QStringLiteral("ana"));
-        const auto cut = importCut(fixture, ana, "first");
+        const auto cut = importCutHolding(fixture, ana, "first");
         const QString workingCopy = checkOut(cut);
         writeFile(workingCopy, "thrown away");
         syncWait(cut->cancelCheckout(defaultS3Factory()));
         QVERIFY(!cut->isLocked() && !cut->isCheckedOut());
         QVERIFY(!QFileInfo::exists(workingCopy));
-        QCOMPARE(atticEntries(fixture, cut), 1);
+        QCOMPARE(atticEntryCount(fixture, cut), 1);
         QVERIFY(ana->contents().contains(hashBytes("thrown away")));
         QCOMPARE(ana->collectGarbage(std::chrono::seconds(0)), 0); // the attic keeps its contents
         QVERIFY(ana->contents().contains(hashBytes("thrown away")));
@@ -350,11 +188,11 @@ private Q_SLOTS:
         auto& [fixture, ana, ben, cut, workingCopy, seenByAna, watch] = editing;
         ana->locks().setAfterReleaseForTesting([team = ana.get()] { team->poll(); });
         syncWait(cut->checkIn(QStringLiteral("mine"), defaultS3Factory()));
-        QCOMPARE(atticEntries(fixture, cut), 0);
+        QCOMPARE(atticEntryCount(fixture, cut), 0);
         QVERIFY(!ana->checkouts().find(cut->id()));
         writeFile(checkOut(cut), "thrown away");
         syncWait(cut->cancelCheckout(defaultS3Factory()));
-        QCOMPARE(atticEntries(fixture, cut), 1); // what was discarded, once
+        QCOMPARE(atticEntryCount(fixture, cut), 1); // what was discarded, once
         QVERIFY(!ana->checkouts().find(cut->id()));
         ana->locks().setAfterReleaseForTesting({});
 
@@ -363,7 +201,7 @@ private Q_SLOTS:
         ana->locks().release({cut->id()}, cut->id());
         ana->poll();
         QCOMPARE(testing::contentOf(unsaved), QByteArray("unsaved"));
-        QCOMPARE(atticEntries(fixture, cut), 2);
+        QCOMPARE(atticEntryCount(fixture, cut), 2);
         QVERIFY(ana->checkouts().find(cut->id())->displaced);
     }
 
@@ -372,7 +210,7 @@ private Q_SLOTS:
         TeamFixture fixture;
         const auto ana = fixture.client(QStringLiteral("ana"));
         const auto ben = fixture.client(QStringLiteral("ben"));
-        const auto cut = importCut(fixture, ana, "v1");
+        const auto cut = importCutHolding(fixture, ana, "v1");
         const auto first = *cut->currentVersionID();
 
         QList<QList<ActivityInfo>> published;
@@ -388,7 +226,7 @@ private Q_SLOTS:
         QVERIFY(ana->checkouts().update(
             cut->id(), [](Checkout& checkout) { checkout.lastAutoSave = checkout.lastAutoSave.addSecs(-3600); }));
         ana->poll();
-        QCOMPARE(atticEntries(fixture, cut), 1);
+        QCOMPARE(atticEntryCount(fixture, cut), 1);
         writeFile(workingCopy, "v2");
         syncWait(cut->checkIn(QStringLiteral("Second cut"), defaultS3Factory()));
         syncWait(cut->revertVersionBundle(first, defaultS3Factory()));

@@ -5,6 +5,7 @@
 #include "support/child_process.h"
 #include "support/engine_test_support.h"
 #include "support/service_steps.h"
+#include "support/shell_child.h"
 #include "support/sync_wait.h"
 
 #include <QDir>
@@ -30,23 +31,6 @@ using namespace vantrel;
 using namespace vantrel::testing;
 
 namespace {
-
-QString program(const QString& name)
-{
-    return QStandardPaths::findExecutable(name);
-}
-
-// Starts `sh -c <script> sh <arguments>` reading a pipe (so it waits until killed), and waits
-// for it to print "ready" when its script does.
-void startShell(ChildProcess& child, const QString& errors, const QString& script, const QStringList& arguments = {})
-{
-    QVERIFY2(child.start(program(QStringLiteral("sh")),
-                         QStringList{QStringLiteral("-c"), script, QStringLiteral("sh")} + arguments,
-                         ChildInput::pipe(), errors),
-             qPrintable(child.describe()));
-    if (script.contains(QStringLiteral("echo ready")))
-        QVERIFY2(!child.waitFor("ready").isNull(), qPrintable(child.describe()));
-}
 
 // A process with `path` open as its standard input, until killed.
 void startHolding(ChildProcess& child, const QString& errors, const QString& path)
@@ -340,11 +324,7 @@ private Q_SLOTS:
 
         QVERIFY(checkIn("edited again", [](const QString& workingCopy) { writeFile(workingCopy, "saved late"); }));
         QCOMPARE(atticEntries(fixture, cut), 2);
-        const QString attic = ana->materializeAttic(cut->id());
-        QStringList kept;
-        for (const QString& copy : QDir(attic).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            kept << QString::fromUtf8(contentOf(attic + u'/' + copy + QStringLiteral("/Cut.kdenlive")));
-        QVERIFY2(kept.contains(QStringLiteral("saved late")), qPrintable(kept.join(u',')));
+        QVERIFY(keptInAttic(ana, cut, QStringLiteral("Cut.kdenlive")).contains("saved late"));
 
         QVERIFY(!checkIn("edited once more", [](const QString& workingCopy) {
             QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(workingCopy).constData(), nullptr, 0) == 0);
