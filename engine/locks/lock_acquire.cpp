@@ -1,5 +1,5 @@
-// Taking locks: the exclusive create of a record, reading it back before it counts, and a force
-// unlock that replaces somebody else's record in one step.
+// Taking locks: the claim, the exclusive create of a record, reading it back before it counts,
+// and a force unlock that replaces somebody else's record in one step.
 
 #include "engine/locks/lock_files.h"
 #include "engine/locks/lock_table.h"
@@ -61,61 +61,81 @@ void LockTable::acquire(const QList<IdFor<VersionBundle>>& ids, const IdFor<Vers
             }
         }
     };
-    try {
-        for (const auto& id : std::as_const(sorted)) {
-            const QString path = pathFor(id);
-            LockRecord record = newRecord(initiator);
-            bool published = false;
-            std::optional<LockRecord> existing;
-            for (int attempt = 0; attempt < publishAttempts && !published && !existing; ++attempt) {
-                published = publishFileExclusively(path, record.toJson());
-                if (published)
-                    published = confirmPublished(id, record, existing);
-                else
-                    existing = readLock(id);
-            }
-            if (published) {
-                taken << id;
-                continue;
-            }
-            if (existing && existing->clientId == m_clientId && existing->initiator == initiator)
-                continue; // ours already
-            if (takeover != LockTakeover::forceUnlock) {
-                const auto holder = existing ? existing->holderDescription() : QString();
-                giveBack();
-                throw VersioningError(VersioningError::Case::itemLocked, names.value(id, id.toString()), holder);
-            }
-            // Taken over in one step: the new record replaces the old one atomically, so there
-            // is never a moment without a lock for a poll to see, or for a third client to take.
-            if (existing) {
-                record.forced = true;
-                record.previousClientId = existing->clientId;
-                record.previousUserName = displayName(existing->fullName, existing->userName);
-            }
-            const QString temporary = lock_files::asideName(path);
-            try {
-                writeFileAtomically(temporary, record.toJson());
-                posix::renameFile(temporary, path, path, heldOpenBound::beforePublishing);
-            } catch (...) {
-                QFile::remove(temporary);
-                throw;
-            }
-            // Two clients forcing at once both replace the record; the last one holds it.
-            const auto winner = readLock(id);
-            if (!winner || winner->clientId != m_clientId || winner->initiator != initiator) {
-                giveBack();
-                throw VersioningError(VersioningError::Case::itemLocked, names.value(id, id.toString()),
-                                      winner ? winner->holderDescription() : QString());
-            }
-            taken << id;
-        }
-    } catch (const VersioningError&) {
-        throw;
-    } catch (...) {
+    const auto refuse = [&](const IdFor<VersionBundle>& id, const std::optional<LockRecord>& holder) {
         giveBack();
-        throw;
+        throw VersioningError(VersioningError::Case::itemLocked, names.value(id, id.toString()),
+                              holder ? holder->holderDescription() : QString());
+    };
+    {
+        const Operation operation(*this);
+        try {
+            for (const auto& id : std::as_const(sorted)) {
+                std::optional<LockRecord> existing;
+                // Only the client holding the claim writes the record: with it, the record read
+                // by name tells whether the lock is free, also where an exclusive create is not
+                // exclusive between two computers (smbnetfs).
+                const Claim claimed = claim(id, takeover, existing);
+                const bool ours = existing && existing->clientId == m_clientId && existing->initiator == initiator;
+                if (!claimed.isHeld() && ours)
+                    continue;
+                const Taken outcome = claimed.isHeld() ? takeLock(id, initiator, takeover, existing) : Taken::refused;
+                if (outcome == Taken::refused)
+                    refuse(id, existing);
+                if (outcome == Taken::now)
+                    taken << id;
+            }
+        } catch (const VersioningError&) {
+            throw;
+        } catch (...) {
+            giveBack();
+            throw;
+        }
     }
     refresh();
+}
+
+LockTable::Taken LockTable::takeLock(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator,
+                                     LockTakeover takeover, std::optional<LockRecord>& existing)
+{
+    const QString path = pathFor(id);
+    LockRecord record = newRecord(initiator);
+    // Read by name first, the claim held; the exclusive create stays, for clients of older
+    // versions, which write records without a claim.
+    for (int attempt = 0; attempt < publishAttempts; ++attempt) {
+        existing = readClaimed(id);
+        if (existing)
+            break;
+        if (publishFileExclusively(path, record.toJson())) {
+            if (confirmPublished(id, record, existing))
+                return Taken::now;
+            if (existing)
+                break;
+        }
+    }
+    if (existing && existing->clientId == m_clientId && existing->initiator == initiator)
+        return Taken::already;
+    if (takeover != LockTakeover::forceUnlock)
+        return Taken::refused;
+    // Taken over in one step: the new record replaces the old one atomically, so there is never
+    // a moment without a lock for a poll to see, or for a third client to take.
+    if (existing) {
+        record.forced = true;
+        record.previousClientId = existing->clientId;
+        record.previousUserName = displayName(existing->fullName, existing->userName);
+    }
+    const QString temporary = asideName(path, m_asideOwner);
+    try {
+        writeFileAtomically(temporary, record.toJson());
+        posix::renameFile(temporary, path, path, heldOpenBound::beforePublishing);
+    } catch (...) {
+        QFile::remove(temporary);
+        throw;
+    }
+    // A client of an older version forcing at the same time replaces the record too; the last
+    // one holds it.
+    existing = readLock(id);
+    return existing && existing->clientId == m_clientId && existing->initiator == initiator ? Taken::now
+                                                                                            : Taken::refused;
 }
 
 bool LockTable::confirmPublished(const IdFor<VersionBundle>& id, const LockRecord& record,
@@ -141,7 +161,7 @@ bool LockTable::confirmPublished(const IdFor<VersionBundle>& id, const LockRecor
     }
     const QString path = pathFor(id);
     if (now) {
-        const QString aside = asideName(path);
+        const QString aside = asideName(path, m_asideOwner);
         if (moveAside(path, aside, heldOpenBound::beforePublishing))
             removeAside(aside);
     }

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <unistd.h>
 
 // Giving locks up: moving a record of ours aside, and putting back one that turned out not to be
@@ -19,11 +20,6 @@
 namespace vantrel {
 
 namespace lock_files {
-
-QString asideName(const QString& path)
-{
-    return path + QStringLiteral(".tmp-") + IdFor<VersionBundle>::make().toString().left(8);
-}
 
 bool moveAside(const QString& path, const QString& aside, std::chrono::milliseconds heldOpen)
 {
@@ -52,6 +48,7 @@ using namespace lock_files;
 bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator,
                            std::chrono::milliseconds heldOpen)
 {
+    const Operation operation(*this);
     // A record not found is given up already only while the bundle can be reached: a share that
     // went away shows none, and its lock, still ours on the share, is given up once it is back.
     const auto gone = [&] {
@@ -66,23 +63,36 @@ bool LockTable::releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBu
     if (current->clientId != m_clientId || current->initiator != initiator)
         return false;
     const QString path = pathFor(id);
-    const QString aside = asideName(path);
+    const QString aside = asideName(path, m_asideOwner);
     if (!moveAside(path, aside, heldOpen))
         return gone();
-    QByteArray bytes;
+    std::optional<QByteArray> bytes;
     try {
+        if (const auto hook = [this] {
+                std::lock_guard lock(m_mutex);
+                return m_asideMoved;
+            }())
+            hook(aside);
         bytes = readWholeFile(aside, readLimits::lockRecord);
-        const LockRecord record = LockRecord::fromJson(bytes);
+        const LockRecord record = LockRecord::fromJson(*bytes);
         if (record.clientId == m_clientId && record.initiator == initiator) {
             removeAside(aside);
             return true;
         }
     } catch (const DecodingError&) {
+    } catch (const StorageError&) {
+        // Whose it is can't be told: it goes back as it was, and the release counts as not done.
+        try {
+            putBack(id, aside, std::nullopt, true);
+        } catch (const Error&) {
+            // Left aside for a poll's sweep: the first failure is the one reported.
+        }
+        throw;
     }
     // Taken over between the read and the move: put it back as it was. Where that fails (a
-    // third client took the lock meanwhile), the record stays aside rather than being lost.
-    if (publishFileExclusively(path, bytes))
-        removeAside(aside);
+    // third client took the lock meanwhile), the record stays aside rather than being lost, for
+    // a poll's sweep to put back or remove.
+    putBack(id, aside, bytes, true);
     return false;
 }
 

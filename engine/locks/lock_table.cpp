@@ -62,11 +62,13 @@ bool decodes(QByteArrayView bytes)
     }
 }
 
-// The names of the lock records in `folder` (folders left out). Throws StorageError when the
-// folder can't be listed: a share that went away answers with an error, or with no folder at all
-// (an unmounted share), and neither says that any lock was given up.
-QStringList lockFileNames(const QString& folder)
+// The names of the lock records in `folder` (folders left out: a claim is one), and in `aside`
+// those of the records moved aside under names of `owner`'s (see lock_files::asideName()). Throws
+// StorageError when the folder can't be listed: a share that went away answers with an error, or
+// with no folder at all (an unmounted share), and neither says that any lock was given up.
+QStringList lockFileNames(const QString& folder, const QString& owner, QStringList& aside)
 {
+    const QString ownAside = lockSuffix + QStringLiteral(".tmp-") + owner + QLatin1Char('-');
     DIR* dir = ::opendir(QFile::encodeName(folder).constData());
     if (!dir)
         throw StorageError::fromErrno(errno, folder, QStringLiteral("opendir"));
@@ -76,6 +78,8 @@ QStringList lockFileNames(const QString& folder)
         const QString name = QFile::decodeName(entry->d_name);
         if (entry->d_type != DT_DIR && name.endsWith(lockSuffix) && !name.startsWith(QLatin1Char('.')))
             names << name;
+        else if (entry->d_type != DT_DIR && name.contains(ownAside))
+            aside << name;
         errno = 0;
     }
     const int error = errno;
@@ -90,6 +94,7 @@ QStringList lockFileNames(const QString& folder)
 LockTable::LockTable(QString folder, QString clientId, UserIdentity user)
     : m_folder(std::move(folder)),
       m_clientId(std::move(clientId)),
+      m_asideOwner(lock_files::asideOwner(m_clientId)),
       m_user(std::move(user))
 {
 }
@@ -129,6 +134,12 @@ void LockTable::setAfterReleaseForTesting(std::function<void()> hook)
 {
     std::lock_guard lock(m_mutex);
     m_afterRelease = std::move(hook);
+}
+
+void LockTable::setAsideMovedForTesting(std::function<void(const QString&)> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_asideMoved = std::move(hook);
 }
 
 void LockTable::leaveReleaseNote(const QList<IdFor<VersionBundle>>& ids, const ReleaseNote& note,
@@ -229,13 +240,16 @@ QSet<IdFor<VersionBundle>> LockTable::refresh()
 {
     const bool withInode = keepsInodes(m_folder);
     QStringList names;
+    QStringList aside;
     try {
-        names = lockFileNames(m_folder);
+        names = lockFileNames(m_folder, m_asideOwner, aside);
     } catch (const StorageError&) {
         // A listing that fails tells nothing: every lock stays as it was known.
         std::lock_guard lock(m_mutex);
         return std::exchange(m_changedSinceRefresh, {});
     }
+    if (!aside.isEmpty())
+        sweepAside(aside);
     QHash<IdFor<VersionBundle>, Known> found;
     for (const QString& name : std::as_const(names)) {
         const auto id = IdFor<VersionBundle>::fromString(QStringView(name).chopped(lockSuffix.size()));

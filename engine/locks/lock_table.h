@@ -3,6 +3,7 @@
 #include "desktop/user_identity.h"
 #include "engine/check_out_options.h"
 #include "engine/id_for.h"
+#include "engine/locks/lock_files.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -46,7 +47,8 @@ struct ReleaseNote {
     static ReleaseNote fromJson(const QByteArray& json); // throws DecodingError
 };
 
-// The locks of a team bundle: one exclusively created record per locked bundle in `locks/`.
+// The locks of a team bundle: one exclusively created record per locked bundle in `locks/`,
+// written only by the client holding that bundle's claim (`locks/<bundle>.claim`).
 // Reads come from memory; refresh() rereads what changed on the share. What decides (a
 // check-in, a discard, a revert, acquire() and release()) reads the records by name instead:
 // a share may serve a stale listing and stale file attributes for many seconds.
@@ -110,6 +112,10 @@ public:
     void setBeforeAcquireForTesting(std::function<void()> hook);
     // Called at the end of every release(), on its thread: lets a test act right after it.
     void setAfterReleaseForTesting(std::function<void()> hook);
+    // Called in a release right after a record was moved aside as `aside`, before it is read
+    // back: lets a test stand for a teammate or a share acting then (a StorageError thrown counts
+    // as a read that failed).
+    void setAsideMovedForTesting(std::function<void(const QString& aside)> hook);
 
 private:
     QString pathFor(const IdFor<VersionBundle>& id) const;
@@ -134,12 +140,53 @@ private:
                           std::optional<LockRecord>& existing);
     bool releaseOne(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator,
                     std::chrono::milliseconds heldOpen);
+    enum class Taken {
+        now,     // published by this call
+        already, // this installation held it for the same initiator
+        refused, // `existing` names the holder, if any
+    };
+    // Takes the lock of `id`, its claim held: by exclusive create where it is free, else by
+    // replacing the record with LockTakeover::forceUnlock. Throws StorageError.
+    Taken takeLock(const IdFor<VersionBundle>& id, const IdFor<VersionBundle>& initiator, LockTakeover takeover,
+                   std::optional<LockRecord>& existing);
+    QString claimPathFor(const IdFor<VersionBundle>& id) const;
+    // Claims the right to write the lock record of `id`, waiting a few seconds for another
+    // client's claim to go. Not held when a whole record appears meanwhile (`holder` names it;
+    // with LockTakeover::forceUnlock it is still waited for), or when a claim stays with no
+    // record (`holder` is "?"); a force unlock clears such a claim and takes it. Throws StorageError.
+    lock_files::Claim claim(const IdFor<VersionBundle>& id, LockTakeover takeover,
+                            std::optional<LockRecord>& holder);
+    // The lock record of `id` read by name, the claim held: one that reads as nobody's is read
+    // again for a moment first.
+    std::optional<LockRecord> readClaimed(const IdFor<VersionBundle>& id);
+    // Puts the record moved aside as `aside` (whose bytes are `bytes`, when they could be read)
+    // back as the lock of `id`, holding the claim, only where no lock is held; `wait` waits for
+    // the claim as claim() does. Whether it was put back.
+    bool putBack(const IdFor<VersionBundle>& id, const QString& aside, const std::optional<QByteArray>& bytes,
+                 bool wait);
+    // Puts back or removes the records this installation moved aside and could not remove,
+    // `names` in the lock folder; only while no lock operation of this process runs.
+    void sweepAside(const QStringList& names);
+    // Counts as a lock operation of this process while it lives: no sweep runs meanwhile.
+    class Operation {
+    public:
+        explicit Operation(LockTable& table);
+        ~Operation();
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+
+    private:
+        LockTable& m_table;
+    };
     void afterRelease();
 
     QString m_folder;
     QString m_clientId;
+    QString m_asideOwner; // in the names of the records this installation moves aside
     UserIdentity m_user;
     mutable std::mutex m_mutex;
+    std::mutex m_operationsMutex; // held by a sweep, and to count lock operations
+    int m_lockOperations = 0;
     struct Known {
         QString stamp; // size, modification time (and inode, where stable) of the record file when read
         LockRecord record;
@@ -149,6 +196,7 @@ private:
     std::function<bool()> m_reachable;
     std::function<void()> m_beforeAcquire;
     std::function<void()> m_afterRelease;
+    std::function<void(const QString&)> m_asideMoved;
 };
 
 } // namespace vantrel

@@ -14,6 +14,7 @@ namespace vantrel {
 // What the engine needs of the share a team bundle lives on (see engine/README.md).
 enum class ShareCapability {
     exclusiveCreate, // O_EXCL refuses a name that exists
+    exclusiveFolder, // mkdir() refuses a name that exists (EEXIST), and rmdir() removes the folder
     replaceByRename, // rename() over an existing file replaces it
     hardLink,        // link() publishes a record, or says plainly that links aren't supported
     flush,           // fsync() of a file

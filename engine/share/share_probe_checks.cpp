@@ -72,6 +72,9 @@ bool Checks::run()
         return false;
     checkExclusive("a");
     m_progressed();
+    if (!checkExclusiveFolder("i"))
+        return false;
+    m_progressed();
     if (!create("b", false))
         return false;
     checkRenameOver("b", "a");
@@ -153,6 +156,32 @@ void Checks::checkExclusive(const char* existing)
                    "could take the same lock."));
     if (error != EEXIST)
         throw StorageError::fromErrno(error, pathOf(existing), QStringLiteral("open"));
+}
+
+// The claim of a lock record (see lock_files.h): a folder made with mkdir, which must refuse a
+// name that exists on every share (an exclusive create is not exclusive between smbnetfs mounts),
+// and removed with rmdir.
+bool Checks::checkExclusiveFolder(const char* name)
+{
+    int error = attempt([&] { return ::mkdirat(m_folder, name, 0700); });
+    if (error != 0) {
+        if (cannotWrite(error)) {
+            m_refusal = error;
+            return false;
+        }
+        throw StorageError::fromErrno(error, pathOf(name), QStringLiteral("mkdir"));
+    }
+    error = injectedFault(ShareCapability::exclusiveFolder);
+    if (error == 0)
+        error = attempt([&] { return ::mkdirat(m_folder, name, 0700); });
+    if (error != EEXIST)
+        missing(tr("It doesn’t refuse to make a folder whose name exists (%1), so two teammates could take the "
+                   "same lock.")
+                    .arg(error == 0 ? tr("it was made again") : systemErrorText(error)));
+    error = attempt([&] { return ::unlinkat(m_folder, name, AT_REMOVEDIR); });
+    if (error != 0)
+        missing(tr("It can’t remove an empty folder (%1), which every lock taken does.").arg(systemErrorText(error)));
+    return true;
 }
 
 // Whether the file `name` holds what the file made as `writer` was written with.
@@ -264,6 +293,7 @@ void removeScratch(int parent, const QByteArray& name, UniqueFd scratch) noexcep
     for (const char* file : fileNames) {
         removed([&] { return ::unlinkat(scratch.get(), file, 0); });
     }
+    removed([&] { return ::unlinkat(scratch.get(), "i", AT_REMOVEDIR); });
     scratch = UniqueFd();
     // Only a folder, and only when empty: a link put in its place is left alone.
     removed([&] { return ::unlinkat(parent, name.constData(), AT_REMOVEDIR); });

@@ -44,6 +44,7 @@ public:
 private:
     bool create(const char* name, bool flush);
     void checkExclusive(const char* existing);
+    bool checkExclusiveFolder(const char* name); // false when the share can't be written to
     void checkRenameOver(const char* from, const char* to);
     void checkLink(const char* existing, const char* link);
     void checkOpenFiles();

@@ -32,6 +32,10 @@
 //       Rounds of revert to the bundle's first version, as its last poll (every 200 ms) shows it, each printing "reverted <client> <round>"
 //       once it succeeded. A revert refused because somebody holds the lock, or whose base has not
 //       arrived yet, is tried again.
+//   race
+//       Keeps the bundle open and reads commands from standard input, one result each: "checkout"
+//       (prints the path of the working copy), "cancel" (discards the check-out), "quit". Many
+//       such clients sent "checkout" together race for one free lock, trial after trial.
 //   watch <poll milliseconds>
 //       Keeps the bundle open without checking it out, polling with that interval, and prints
 //       its state at the start and at every change it is told of: "state <steady-clock
@@ -267,7 +271,7 @@ int usage()
 {
     std::fputs(
         "usage: lock_child <team bundle> <local folder> <client id> <user> <full name> <host> "
-        "<checkout|checkin|cancel|hold|edit-loop|revert-loop|watch|export> <document|library> <bundle id> [...]\n",
+        "<checkout|checkin|cancel|hold|edit-loop|revert-loop|race|watch|export> <document|library> <bundle id> [...]\n",
         stderr);
     return 2;
 }
@@ -378,6 +382,16 @@ int main(int argc, char** argv)
     } else if (operation == QLatin1String("revert-loop") && options.size() == 1) {
         team->setPollInterval(std::chrono::milliseconds(200));
         report([&] { return revertLoop(*team, service, arguments[2], options[0].toInt()); });
+    } else if (operation == QLatin1String("race") && options.isEmpty()) {
+        for (std::string command; std::getline(std::cin, command) && command != "quit";) {
+            if (command == "checkout")
+                report([&] { return syncWait(service->checkOut({}, {.autoSave = false}, defaultS3Factory())); });
+            else if (command == "cancel")
+                report([&] {
+                    syncWait(service->cancelCheckout(defaultS3Factory()));
+                    return QString();
+                });
+        }
     } else if (operation == QLatin1String("watch") && options.size() == 1) {
         const auto state = [service, team] {
             const auto holder = team->locks().holder(service->id());

@@ -72,6 +72,22 @@ private Q_SLOTS:
         vantrel::testing::everyReportedCheckInIsKeptOnce(*m_studio, editorsPerComputer, 4);
     }
 
+    // Check-outs of one free document through two and four mounts at the same moment: an
+    // exclusive create is not exclusive between smbnetfs mounts, the claim is.
+    // VANTREL_SMB_RACE_TRIALS sets the number of trials (for measuring by hand).
+    void simultaneousCheckOutsHaveOneHolder_data()
+    {
+        QTest::addColumn<int>("computers");
+        QTest::newRow("2 computers") << 2;
+        QTest::newRow("4 computers") << 4;
+    }
+    void simultaneousCheckOutsHaveOneHolder()
+    {
+        QFETCH(int, computers);
+        const int trials = qEnvironmentVariableIntValue("VANTREL_SMB_RACE_TRIALS");
+        vantrel::testing::simultaneousCheckOutsHaveOneHolder(*m_studio, computers, trials > 0 ? trials : 200);
+    }
+
     void changesReachTheOtherMount_data()
     {
         QTest::addColumn<bool>("watchFirst");

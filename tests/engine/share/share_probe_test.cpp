@@ -315,6 +315,8 @@ private Q_SLOTS:
         QTest::newRow("no links at all") << ShareCapability::hardLink << EPERM << QString() << QString();
         QTest::newRow("create not exclusive")
             << ShareCapability::exclusiveCreate << EEXIST << QString() << QStringLiteral("exclusively");
+        QTest::newRow("mkdir not exclusive")
+            << ShareCapability::exclusiveFolder << EPERM << QString() << QStringLiteral("make a folder");
         QTest::newRow("flush refused") << ShareCapability::flush << EPERM << QString() << QStringLiteral("flush");
     }
     void refusesAShareThatCannotKeepThePromises()

@@ -1,5 +1,6 @@
 #include "support/share_scenarios.h"
 
+#include "engine/engine_errors.h"
 #include "engine/team_bundle.h"
 #include "engine/versioning_service.h"
 #include "support/child_process.h"
@@ -10,7 +11,9 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
+#include <numeric>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -157,6 +160,88 @@ void everyReportedCheckInIsKeptOnce(ShareStudio& studio, int editorsPerComputer,
     // Every check-in gave its lock up, and nothing it left waits for another client.
     QVERIFY2(!reader->locks().holder(log->id()),
              qPrintable(QStringLiteral("a lock stayed behind: ") + reader->locks().holder(log->id())->clientId));
+}
+
+void simultaneousCheckOutsHaveOneHolder(ShareStudio& studio, int computers, int trials)
+{
+    QList<Computer> bays = QList<Computer>{studio.cached(), studio.uncached()} + studio.others();
+    QVERIFY2(bays.size() >= computers, "the share has too few mounts");
+    bays.resize(computers);
+    const QString source = studio.scratch(QStringLiteral("source")) + QStringLiteral("/Cut.txt");
+    writeFile(source, "cut\n");
+    const Service cut = studio.import(source);
+
+    // Started once, and sent each trial's check-out together.
+    std::vector<std::unique_ptr<LockChild>> racers;
+    QList<Client> clients;
+    Children children;
+    for (const Computer& on : std::as_const(bays)) {
+        clients << ShareStudio::client(on, QStringLiteral("racer%1").arg(computers));
+        racers.push_back(studio.spawn(on, clients.back(), QStringList{QStringLiteral("race")} + document(cut),
+                                      ChildInput::pipe()));
+        children.push_back(racers.back().get());
+    }
+    const QString record = studio.serverRoot() + QStringLiteral("/locks/") + cut->id().toString() + QStringLiteral(".lock");
+    int doubled = 0, wrong = 0, unnamed = 0, untaken = 0;
+    std::vector<qsizetype> expected(racers.size(), 0);
+    const auto ended = [&](const std::vector<qsizetype>& which) {
+        return pumpUntil(children, Clock::now() + 120s, [&] {
+            return std::all_of(which.begin(), which.end(),
+                               [&](qsizetype racer) { return racers[racer]->results().size() == expected[racer]; });
+        });
+    };
+    std::vector<qsizetype> all(racers.size());
+    std::iota(all.begin(), all.end(), 0);
+    for (int trial = 1; trial <= trials; ++trial) {
+        for (const qsizetype racer : all) {
+            racers[racer]->send("checkout");
+            ++expected[racer];
+        }
+        QVERIFY2(ended(all), qPrintable(QStringLiteral("trial %1: a check-out did not end").arg(trial)));
+        QString holder;
+        try {
+            holder = LockRecord::fromJson(contentOf(record)).clientId;
+        } catch (const DecodingError&) {
+            // Nobody's, or a record that does not read: nobody told so holds the lock.
+        }
+        std::vector<qsizetype> winners;
+        for (const qsizetype racer : all) {
+            const Result result = racers[racer]->result();
+            if (result.ok)
+                winners.push_back(racer);
+            else
+                QVERIFY2(result.kind == QLatin1String("itemLocked"),
+                         qPrintable(QStringLiteral("trial %1: ").arg(trial) + result.kind + u' ' + result.text));
+        }
+        doubled += winners.size() > 1 ? 1 : 0;
+        untaken += winners.empty() ? 1 : 0;
+        // Everyone told it holds the lock holds it, as the server's disk shows.
+        for (const qsizetype winner : winners)
+            wrong += clients[winner].id == holder ? 0 : 1;
+        for (const qsizetype racer : all) {
+            const Result result = racers[racer]->result();
+            if (!result.ok && !winners.empty() && !result.text.contains(clients[winners.front()].fullName))
+                ++unnamed;
+        }
+        // The next trial starts free.
+        for (const qsizetype winner : winners) {
+            racers[winner]->send("cancel");
+            ++expected[winner];
+        }
+        QVERIFY2(ended(winners), qPrintable(QStringLiteral("trial %1: a discard did not end").arg(trial)));
+        for (const qsizetype winner : winners)
+            QVERIFY2(racers[winner]->result().ok, qPrintable(racers[winner]->describe()));
+    }
+    for (const auto& racer : racers)
+        racer->send("quit");
+    finish(children);
+    qInfo("%d computers, %d trials: %d with two told they hold the lock, %d told so wrongly, %d with none, "
+          "%d refusals naming nobody",
+          computers, trials, doubled, wrong, untaken, unnamed);
+    QCOMPARE(doubled, 0);
+    QCOMPARE(wrong, 0);
+    QCOMPARE(untaken, 0);
+    QCOMPARE(unnamed, 0);
 }
 
 void changesReachTheOtherMount(ShareStudio& studio, bool watchCached)

@@ -17,6 +17,12 @@ void forceUnlockRefusesTheVictimsCheckIn(ShareStudio& studio, int delayMs);
 // nothing else is, no client is stuck, and no lock is left behind.
 void everyReportedCheckInIsKeptOnce(ShareStudio& studio, int editorsPerComputer, int rounds);
 
+// One client on each of `computers` of the studio (the first two, then the others) checks out one
+// free document at the same moment, `trials` times, the one told it holds the lock then
+// discarding: never two holders (each told so holds the lock, as the server's disk shows), and
+// every other told who took it.
+void simultaneousCheckOutsHaveOneHolder(ShareStudio& studio, int computers, int trials);
+
 // A check-out and a check-in made through one mount reach a client watching through the other
 // (through the first computer's mount when `watchFirst`). The first round is a new teammate's
 // first work ever, which a share may show late in the listing of the journal: it gets a minute.

@@ -9,7 +9,7 @@ namespace vantrel::testing {
 
 // What this machine lacks for an SMB studio; empty when it lacks nothing.
 QString smbStudioMissing();
-// Makes the share of an SMB studio, for ShareStudio.
+// Makes the share of an SMB studio, for ShareStudio: mounted by four computers.
 StudioShareMaker smbStudioShare();
 
 } // namespace vantrel::testing

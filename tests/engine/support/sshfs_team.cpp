@@ -55,6 +55,8 @@ ShareStudio::ShareStudio(const QString& lockChild, const StudioShareMaker& makeS
     }
     m_cached = computer(QStringLiteral("bay-cached"), mounts.value(0));
     m_uncached = computer(QStringLiteral("bay-uncached"), mounts.value(1));
+    for (qsizetype other = 2; other < mounts.size(); ++other)
+        m_others << computer(QStringLiteral("bay-%1").arg(other + 1), mounts[other]);
     if (m_cached.mount.isEmpty() || m_uncached.mount.isEmpty()) {
         if (m_error.isEmpty())
             m_error = QStringLiteral("the share could not be mounted twice");

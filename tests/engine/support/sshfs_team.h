@@ -55,6 +55,8 @@ public:
 
     const Computer& cached() const { return m_cached; }
     const Computer& uncached() const { return m_uncached; }
+    // The computers of the mounts beyond the first two that the share maker made.
+    const QList<Computer>& others() const { return m_others; }
     QString root(const Computer& on) const { return on.mount + u'/' + m_bundleName; }
     // The share itself; none on mounts given by hand.
     SshfsShare* share() const { return m_share.get(); }
@@ -74,6 +76,9 @@ public:
     // Runs one operation as `who` on `on` to its end.
     Result run(const Computer& on, const Client& who, const QStringList& operation);
 
+    // The team bundle as the server's own disk holds it.
+    QString serverRoot() const { return m_serverFolder + u'/' + m_bundleName; }
+
     // A client that has just started on the server itself (on mounts given by hand: through the
     // first): what the share holds now, whatever the mounts' caches show.
     std::shared_ptr<TeamBundle> reader();
@@ -91,6 +96,7 @@ private:
     QString m_lockChild;
     Computer m_cached;
     Computer m_uncached;
+    QList<Computer> m_others;
     std::shared_ptr<TeamBundle> m_setup;
     int m_count = 0;
 };
