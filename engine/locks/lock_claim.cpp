@@ -13,6 +13,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 
 #include <cerrno>
 #include <cstdio>
@@ -71,9 +72,51 @@ Claim& Claim::operator=(Claim&& other) noexcept
     return *this;
 }
 
+namespace {
+
+// The note an installation leaves beside a claim it is about to make, until the claim holds the
+// file that names it: a process that ends in between leaves a claim that names nobody, which
+// the note tells to be possibly its own.
+QByteArray intentPath(const QString& path, const QString& owner)
+{
+    return QFile::encodeName(path + QStringLiteral("-intent-") + owner);
+}
+
+// Whether the folder at `path` holds nothing at all, read through a descriptor of its own.
+bool isEmptyFolder(const QString& path)
+{
+    const posix::UniqueFd folder(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.isOpen())
+        return false;
+    DIR* listing = ::fdopendir(::dup(folder.get()));
+    if (!listing)
+        return false;
+    bool empty = true;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0) {
+            empty = false;
+            break;
+        }
+    }
+    ::closedir(listing);
+    return empty;
+}
+
+} // namespace
+
 int makeClaim(const QString& path, const QString& owner)
 {
     const QByteArray native = QFile::encodeName(path);
+    const QByteArray intent = intentPath(path, owner);
+    // A note found already was left by a process of this installation that ended: it stays
+    // until a claim of this installation's holds its name.
+    const int note = ::open(intent.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0664);
+    if (note >= 0)
+        ::close(note);
+    auto dropIntent = qScopeGuard([&] { ::unlink(intent.constData()); });
+    if (note < 0)
+        dropIntent.dismiss();
     for (;;) {
         if (::mkdir(native.constData(), 0775) == 0)
             break;
@@ -88,6 +131,8 @@ int makeClaim(const QString& path, const QString& owner)
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0664);
     if (marker >= 0)
         ::close(marker);
+    ::unlink(intent.constData());
+    dropIntent.dismiss();
     return 0;
 }
 
@@ -97,12 +142,19 @@ bool isOwnClaim(const QString& path, const QString& owner)
     // The folder itself, never a link to one: only then is the name in it what it says.
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISDIR(status.st_mode))
         return false;
-    return ::lstat(QFile::encodeName(path + QLatin1Char('/') + owner).constData(), &status) == 0
-           && S_ISREG(status.st_mode);
+    if (::lstat(QFile::encodeName(path + QLatin1Char('/') + owner).constData(), &status) == 0
+        && S_ISREG(status.st_mode))
+        return true;
+    // This installation ended between making the claim and naming itself in it. (Or right after
+    // another client's claim refused it: a claim that stayed nobody's since was left behind by
+    // that client, and is cleared just as well.)
+    return ::lstat(intentPath(path, owner).constData(), &status) == 0 && S_ISREG(status.st_mode)
+           && isEmptyFolder(path);
 }
 
 void clearClaim(const QString& path, const QString& owner)
 {
+    const auto dropIntent = qScopeGuard([&] { ::unlink(intentPath(path, owner).constData()); });
     const QString aside = asideName(path, owner);
     const QByteArray native = QFile::encodeName(aside);
     if (std::rename(QFile::encodeName(path).constData(), native.constData()) != 0) {

@@ -91,6 +91,18 @@ private Q_SLOTS:
         table.acquire({own}, own, LockTakeover::none);
         QVERIFY(table.isMineNow(own, own));
         QVERIFY(!QFileInfo::exists(locks.path(own, QStringLiteral(".claim"))));
+
+        // So is one that names nobody, left by a process of its that ended between making the
+        // claim and naming itself in it (its note of the claim is still there); to anybody else it
+        // is nobody known's.
+        const auto unnamed = IdFor<VersionBundle>::make();
+        QVERIFY(QDir().mkpath(locks.path(unnamed, QStringLiteral(".claim"))));
+        writeFile(locks.path(unnamed, QStringLiteral(".claim-intent-")) + lock_files::asideOwner(benId), {});
+        LockTable ana(locks.folder, QStringLiteral("CLIENT-ANA"), ben);
+        QVERIFY_THROWS_EXCEPTION(VersioningError, ana.acquire({unnamed}, unnamed, LockTakeover::none));
+        table.acquire({unnamed}, unnamed, LockTakeover::none);
+        QVERIFY(table.isMineNow(unnamed, unnamed));
+        QCOMPARE(QDir(locks.folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(), 3);
     }
 
     // Taken over between the release's read and its move, then not readable aside: whose it is

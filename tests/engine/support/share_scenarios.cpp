@@ -182,7 +182,7 @@ void simultaneousCheckOutsHaveOneHolder(ShareStudio& studio, int computers, int 
         children.push_back(racers.back().get());
     }
     const QString record = studio.serverRoot() + QStringLiteral("/locks/") + cut->id().toString() + QStringLiteral(".lock");
-    int doubled = 0, wrong = 0, unnamed = 0, untaken = 0;
+    int doubled = 0, wrong = 0, unnamed = 0, untaken = 0, outages = 0;
     std::vector<qsizetype> expected(racers.size(), 0);
     const auto ended = [&](const std::vector<qsizetype>& which) {
         return pumpUntil(children, Clock::now() + 120s, [&] {
@@ -204,23 +204,27 @@ void simultaneousCheckOutsHaveOneHolder(ShareStudio& studio, int computers, int 
         } catch (const DecodingError&) {
             // Nobody's, or a record that does not read: nobody told so holds the lock.
         }
-        std::vector<qsizetype> winners;
+        std::vector<qsizetype> winners, failed;
         for (const qsizetype racer : all) {
             const Result result = racers[racer]->result();
             if (result.ok)
                 winners.push_back(racer);
+            else if (result.kind == QLatin1String("unreachable"))
+                failed.push_back(racer); // smbnetfs failing a request now and then: the racer says so
             else
                 QVERIFY2(result.kind == QLatin1String("itemLocked"),
                          qPrintable(QStringLiteral("trial %1: ").arg(trial) + result.kind + u' ' + result.text));
         }
+        outages += int(failed.size());
         doubled += winners.size() > 1 ? 1 : 0;
-        untaken += winners.empty() ? 1 : 0;
+        untaken += winners.empty() && failed.empty() ? 1 : 0;
         // Everyone told it holds the lock holds it, as the server's disk shows.
         for (const qsizetype winner : winners)
             wrong += clients[winner].id == holder ? 0 : 1;
         for (const qsizetype racer : all) {
             const Result result = racers[racer]->result();
-            if (!result.ok && !winners.empty() && !result.text.contains(clients[winners.front()].fullName))
+            if (!result.ok && result.kind != QLatin1String("unreachable") && !winners.empty()
+                && !result.text.contains(clients[winners.front()].fullName))
                 ++unnamed;
         }
         // The next trial starts free.
@@ -228,7 +232,12 @@ void simultaneousCheckOutsHaveOneHolder(ShareStudio& studio, int computers, int 
             racers[winner]->send("cancel");
             ++expected[winner];
         }
-        QVERIFY2(ended(winners), qPrintable(QStringLiteral("trial %1: a discard did not end").arg(trial)));
+        // One that failed so may have been given up on after it took the lock: whatever it holds goes.
+        for (const qsizetype racer : failed) {
+            racers[racer]->send("cancel");
+            ++expected[racer];
+        }
+        QVERIFY2(ended(all), qPrintable(QStringLiteral("trial %1: a discard did not end").arg(trial)));
         for (const qsizetype winner : winners)
             QVERIFY2(racers[winner]->result().ok, qPrintable(racers[winner]->describe()));
     }
@@ -236,12 +245,13 @@ void simultaneousCheckOutsHaveOneHolder(ShareStudio& studio, int computers, int 
         racer->send("quit");
     finish(children);
     qInfo("%d computers, %d trials: %d with two told they hold the lock, %d told so wrongly, %d with none, "
-          "%d refusals naming nobody",
-          computers, trials, doubled, wrong, untaken, unnamed);
+          "%d refusals naming nobody, %d told the share can't be reached",
+          computers, trials, doubled, wrong, untaken, unnamed, outages);
     QCOMPARE(doubled, 0);
     QCOMPARE(wrong, 0);
     QCOMPARE(untaken, 0);
     QCOMPARE(unnamed, 0);
+    QVERIFY2(outages <= trials / 50, "the share failed racers too often");
 }
 
 void changesReachTheOtherMount(ShareStudio& studio, bool watchCached)
