@@ -68,9 +68,13 @@ private:
 namespace bounded_change {
 
 // How long a change is still waited for once a look for the team bundle's marker failed while it
-// ran: a share that went away for good fails the change itself within that time, with its own
-// words, and one that hangs is no longer waited for after it.
+// ran, the share answering errors: a share that went away for good fails the change itself within
+// that time, with its own words.
 constexpr auto grace = std::chrono::seconds(2);
+// How long a look for the marker must go unanswered before a change is no longer waited for. A
+// share that is only slow (a busy server, a loaded computer) answers a look late, past the look's
+// own bound; one that hangs never does.
+constexpr auto unanswered = std::chrono::seconds(5);
 // How often the awaiting side looks at the team bundle's reachability (read from memory).
 constexpr auto watchInterval = std::chrono::milliseconds(100);
 
@@ -150,12 +154,16 @@ void Watch<R>::look(TeamBundleError::Attempt attempt)
             unreachableSince = now;
         return;
     }
-    if (now - *unreachableSince < grace)
-        return;
     if (team->isReachable()) {
         // Back: waited for as long as it answers.
         unreachableSince.reset();
         failedLooks = team->failedLooks();
+        return;
+    }
+    if (const auto waited = team->lookUnansweredFor(); waited > std::chrono::steady_clock::duration{}) {
+        if (waited < unanswered)
+            return; // slow, perhaps: answered late, it is waited for again
+    } else if (now - *unreachableSince < grace) {
         return;
     }
     std::lock_guard lock(mutex);

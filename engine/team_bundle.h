@@ -141,6 +141,8 @@ public:
     bool checkReachable();
     // How many looks for the marker have failed since the bundle was opened.
     unsigned long long failedLooks() const { return m_failedLooks; }
+    // How long the look under way has gone unanswered (zero when none is under way). From memory.
+    std::chrono::steady_clock::duration lookUnansweredFor() const;
     // The changes running on workers (see bounded_change.h), and those of them no longer waited
     // for because the share stopped answering, changed by `running` and `givenUp`. While a change
     // runs, the heartbeat looks for the marker whatever the poll interval.

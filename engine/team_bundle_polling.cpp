@@ -186,6 +186,11 @@ bool TeamBundle::checkReachable()
     return reachable;
 }
 
+std::chrono::steady_clock::duration TeamBundle::lookUnansweredFor() const
+{
+    return m_markerProbe->unansweredFor();
+}
+
 void TeamBundle::countChange(int running, int givenUp)
 {
     m_changesRunning += running;

@@ -80,4 +80,13 @@ bool ReachabilityProbe::check()
     return attempt->done && attempt->readable;
 }
 
+std::chrono::steady_clock::duration ReachabilityProbe::unansweredFor()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_last)
+        return {};
+    std::lock_guard state(m_last->mutex);
+    return m_last->done ? std::chrono::steady_clock::duration{} : std::chrono::steady_clock::now() - m_last->started;
+}
+
 } // namespace vantrel

@@ -21,6 +21,9 @@ public:
     // Opens the file by name and reads it (at most a few bytes): true when that worked within
     // the bound. Safe to call from several threads; blocks for at most the bound.
     bool check();
+    // How long the read under way has been waited for; zero when none is under way (the last
+    // one answered, or none was made).
+    std::chrono::steady_clock::duration unansweredFor();
 
 private:
     struct Attempt;
