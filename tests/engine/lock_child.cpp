@@ -211,6 +211,14 @@ QString editLoop(TeamBundle& team, const std::shared_ptr<VersioningService>& ser
             QThread::msleep(1 + QRandomGenerator::global()->bounded(8));
             team.poll();
             continue;
+        } catch (const TeamBundleError& error) {
+            // Told the share can't be reached (a mount that failed a request, or a look that went
+            // unanswered on a loaded computer): tried again, as the alert asks, and counted.
+            if (error.kind() != TeamBundleError::Case::unreachable)
+                throw;
+            say(QStringLiteral("unreached %1 %2 check-out").arg(client).arg(round));
+            QThread::msleep(200);
+            continue;
         }
         // A document is one text file; a library gets the line in the log of each of its events.
         QStringList logs{workingCopy};
@@ -226,7 +234,19 @@ QString editLoop(TeamBundle& team, const std::shared_ptr<VersioningService>& ser
             file.write(QStringLiteral("%1 %2\n").arg(client).arg(round).toUtf8());
         }
         try {
-            syncWait(service->checkIn(QStringLiteral("Round %1").arg(round), defaultS3Factory()));
+            // Nothing was checked in when the share is said to be away: the working copy and the
+            // message are kept, and the same check-in is tried again.
+            for (int away = 0;; ++away) {
+                try {
+                    syncWait(service->checkIn(QStringLiteral("Round %1").arg(round), defaultS3Factory()));
+                    break;
+                } catch (const TeamBundleError& error) {
+                    if (error.kind() != TeamBundleError::Case::unreachable || away == 50)
+                        throw;
+                    say(QStringLiteral("unreached %1 %2 check-in").arg(client).arg(round));
+                    QThread::msleep(200);
+                }
+            }
         } catch (const VersioningError& error) {
             if (error.kind() != VersioningError::Case::outdatedBase && error.kind() != VersioningError::Case::lockLost)
                 throw;

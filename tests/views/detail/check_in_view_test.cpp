@@ -173,7 +173,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!fixture.cut->isCheckedOut());
         QVERIFY(!fixture.content->checkInArea()->isVisible());
         QCOMPARE(fixture.versionCount(), 1);
-        QVERIFY(fixture.cut->commitMessage().isEmpty());
+        QTRY_VERIFY(fixture.cut->commitMessage().isEmpty());
         QVERIFY(!fixture.window.alert.details());
     }
 
