@@ -11,7 +11,7 @@
 #include "engine/share/share_probe.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/change_watcher.h"
-#include "engine/storage/chunk_cache.h"
+#include "engine/storage/chunks/chunk_cache.h"
 #include "engine/storage/fixed_length_files.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/shared_folders.h"

@@ -41,13 +41,20 @@ Layers readLayers(const QString& path, QStringList* problems)
     return layers;
 }
 
-// The layer of a path relative to the root ("views/team/x.cpp" is in "views"), or empty.
+// The layer of a path relative to the root, or empty: the longest folder of the layers it is in
+// ("views/team/x.cpp" is in "views", "engine/storage/chunks/x.h" in "engine/storage" when that
+// folder is listed of its own).
 QString layerOf(const Layers& layers, QString path)
 {
     if (path.startsWith(QLatin1String("tests/")))
         path = path.mid(6);
-    const QString first = path.section(QLatin1Char('/'), 0, 0);
-    return path.contains(QLatin1Char('/')) && layers.contains(first) ? first : QString();
+    for (qsizetype slash = path.lastIndexOf(QLatin1Char('/')); slash > 0;
+         slash = path.lastIndexOf(QLatin1Char('/'), slash - 1)) {
+        const QString folder = path.left(slash);
+        if (layers.contains(folder))
+            return folder;
+    }
+    return {};
 }
 
 // Every include of a file under `root` that reaches a folder its layer may not include, and every
@@ -154,11 +161,17 @@ private Q_SLOTS:
         QTemporaryDir root;
         write(root.filePath(QStringLiteral("desktop/user.cpp")),
               "#include \"foundation/error.h\"\n#include \"engine/team_bundle.h\"\n");
-        write(root.filePath(QStringLiteral("engine/bundle.cpp")), "#include \"desktop/user.h\"\n");
+        write(root.filePath(QStringLiteral("engine/bundle.cpp")),
+              "#include \"desktop/user.h\"\n#include \"engine/storage/chunks/pack.h\"\n");
         write(root.filePath(QStringLiteral("tests/desktop/user_test.cpp")), "#include \"engine/id_for.h\"\n");
+        // The engine's storage sits beneath the rest of the engine, its chunks inside it.
+        write(root.filePath(QStringLiteral("engine/storage/chunks/pack.cpp")),
+              "#include \"engine/storage/atomic_file.h\"\n#include \"engine/journal/journal.h\"\n");
         QCOMPARE(
             upwardIncludes(root.path(), layers),
             (QStringList{QStringLiteral("desktop/user.cpp:2: desktop may not include engine/team_bundle.h"),
+                         QStringLiteral("engine/storage/chunks/pack.cpp:2: engine/storage may not include "
+                                        "engine/journal/journal.h"),
                          QStringLiteral("tests/desktop/user_test.cpp:1: desktop may not include engine/id_for.h")}));
     }
 };

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/storage/chunk_list.h"
-#include "engine/storage/chunk_source.h"
+#include "engine/storage/chunks/chunk_list.h"
+#include "engine/storage/chunks/chunk_source.h"
 #include "engine/storage/content_hash.h"
 #include "engine/storage/read_limits.h"
 

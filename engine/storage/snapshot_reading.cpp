@@ -3,7 +3,7 @@
 #include "engine/storage/snapshot.h"
 
 #include "engine/storage/atomic_file.h"
-#include "engine/storage/chunker.h"
+#include "engine/storage/chunks/chunker.h"
 #include "engine/storage/storage_error.h"
 
 #include <fcntl.h>

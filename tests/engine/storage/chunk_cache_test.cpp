@@ -1,6 +1,6 @@
 // The local cache of chunks: what it gives back, what it drops, and what it holds at most.
 
-#include "engine/storage/chunk_cache.h"
+#include "engine/storage/chunks/chunk_cache.h"
 
 #include "engine/support/engine_test_support.h"
 

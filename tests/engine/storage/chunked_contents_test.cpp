@@ -1,5 +1,5 @@
-#include "engine/storage/chunk_list.h"
-#include "engine/storage/chunker.h"
+#include "engine/storage/chunks/chunk_list.h"
+#include "engine/storage/chunks/chunker.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/folder_tree.h"
 #include "engine/storage/statcache.h"

@@ -2,7 +2,7 @@
 // when its bytes are whole, and nothing is left in the store's temporary folder, whether the
 // batch finishes or is abandoned.
 
-#include "engine/storage/chunk_list.h"
+#include "engine/storage/chunks/chunk_list.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/manifest.h"
 #include "engine/storage/storage_error.h"

@@ -1,6 +1,6 @@
 // The table and the boundary rules of the chunker.
 
-#include "engine/storage/chunker.h"
+#include "engine/storage/chunks/chunker.h"
 
 #include "engine/parallel_for.h"
 

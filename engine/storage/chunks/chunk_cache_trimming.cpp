@@ -1,6 +1,6 @@
 // Keeping the chunk cache within its bound: the oldest entries go first, listed in the background.
 
-#include "engine/storage/chunk_cache.h"
+#include "engine/storage/chunks/chunk_cache.h"
 
 #include "engine/storage/atomic_file.h"
 

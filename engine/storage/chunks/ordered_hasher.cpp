@@ -1,6 +1,6 @@
 // The thread of an ordered hasher.
 
-#include "engine/storage/ordered_hasher.h"
+#include "engine/storage/chunks/ordered_hasher.h"
 
 namespace vantrel {
 

@@ -1,10 +1,10 @@
 // Storing a large file in chunks: read once, cut where its bytes say, each chunk hashed and, when
 // new, stored on a worker thread while the reading goes on.
 
-#include "engine/storage/chunker.h"
+#include "engine/storage/chunks/chunker.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/content_store_temporary.h"
-#include "engine/storage/ordered_hasher.h"
+#include "engine/storage/chunks/ordered_hasher.h"
 #include "engine/storage/parallel_jobs.h"
 #include "engine/storage/storage_error.h"
 

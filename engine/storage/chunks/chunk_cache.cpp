@@ -1,4 +1,4 @@
-#include "engine/storage/chunk_cache.h"
+#include "engine/storage/chunks/chunk_cache.h"
 
 #include "engine/storage/atomic_file.h"
 

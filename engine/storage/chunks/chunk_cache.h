@@ -3,7 +3,7 @@
 
 #pragma once
 
-#include "engine/storage/chunk_source.h"
+#include "engine/storage/chunks/chunk_source.h"
 #include "engine/storage/content_hash.h"
 
 #include <QByteArray>

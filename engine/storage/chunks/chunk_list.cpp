@@ -1,8 +1,8 @@
 // Encoding, decoding and reading chunk lists, checked against their bounds.
 
-#include "engine/storage/chunk_list.h"
+#include "engine/storage/chunks/chunk_list.h"
 
-#include "engine/storage/chunker.h"
+#include "engine/storage/chunks/chunker.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"

@@ -2,10 +2,10 @@
 // from the chunk source or the store, and written in order, each checked, then the whole.
 
 #include "engine/storage/atomic_file.h"
-#include "engine/storage/chunker.h"
+#include "engine/storage/chunks/chunker.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/content_store_temporary.h"
-#include "engine/storage/ordered_hasher.h"
+#include "engine/storage/chunks/ordered_hasher.h"
 #include "engine/storage/parallel_jobs.h"
 #include "engine/storage/storage_error.h"
 
