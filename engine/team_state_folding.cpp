@@ -3,7 +3,7 @@
 
 #include "engine/team_state.h"
 
-#include "engine/parallel_for.h"
+#include "engine/storage/parallel_for.h"
 
 #include <QJsonArray>
 

@@ -3,7 +3,7 @@
 #include "engine/journal/journal.h"
 
 #include "engine/journal/journal_files.h"
-#include "engine/parallel_for.h"
+#include "engine/storage/parallel_for.h"
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/read_limits.h"
 #include "engine/storage/storage_error.h"

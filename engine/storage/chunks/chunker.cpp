@@ -2,7 +2,7 @@
 
 #include "engine/storage/chunks/chunker.h"
 
-#include "engine/parallel_for.h"
+#include "engine/storage/parallel_for.h"
 
 #include <algorithm>
 #include <array>
