@@ -68,7 +68,14 @@ private Q_SLOTS:
         writeFile(home + QStringLiteral("/applications/videoeditor.desktop"),
                   "[Desktop Entry]\nType=Application\nName=Video Editor\nExec=videoeditor %F\n"
                   "MimeType=inode/directory;\n");
+        // And a player for Matroska clips, a kind of file the table of types does not know.
+        writeFile(home + QStringLiteral("/applications/clipplayer.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=Clip Player\nExec=clipplayer %f\n"
+                  "MimeType=video/x-matroska;\n");
         qputenv("XDG_DATA_HOME", QFile::encodeName(home));
+        // The system's MIME database, and none of its applications.
+        QVERIFY(QDir().mkpath(m_applications.filePath(QStringLiteral("system"))));
+        QVERIFY(QFile::link(QStringLiteral("/usr/share/mime"), m_applications.filePath(QStringLiteral("system/mime"))));
         qputenv("XDG_DATA_DIRS", QFile::encodeName(m_applications.filePath(QStringLiteral("system"))));
         design::applyDarkTheme(*qApp);
     }
@@ -155,6 +162,38 @@ private Q_SLOTS:
             row.get(),
             QStringLiteral("document_buttons_%1")
                 .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'))));
+    }
+
+    // A file of a type the table does not know ("Other") opens in the desktop's application for
+    // its kind, and is checked out and in like any other; the help names the application, or,
+    // when there is none, the kind of file as the desktop names it.
+    void anOtherFileOpensInTheDesktopsApplication()
+    {
+        OpenTeam window;
+        const auto reels = newCollection(window.bundle, QStringLiteral("Reels"));
+        const auto imported = [&](const QString& name, const QString& extension) {
+            syncWait(reels->createNestedItem(writeProject(window.fixture, extension, name + u'.' + extension)));
+            return refreshed(findDocument(reels, name));
+        };
+        const auto clip = imported(QStringLiteral("Clip"), QStringLiteral("mkv"));
+        const auto take = imported(QStringLiteral("Take"), QStringLiteral("webm"));
+        DocumentButtons clipRow(clip, &window.team->itemActions(), &window.alert);
+        DocumentButtons takeRow(take, &window.team->itemActions(), &window.alert);
+        QCOMPARE(clipRow.openButton()->toolTip(), QStringLiteral("Opens in Clip Player"));
+        QCOMPARE(takeRow.openButton()->toolTip(),
+                 QStringLiteral("No application on this computer opens files of the kind “WebM video”"));
+        QVERIFY(!takeRow.openButton()->isEnabled());
+        screenshotRow(&clipRow, QStringLiteral("document_buttons_other_file"));
+        screenshotRow(&takeRow, QStringLiteral("document_buttons_other_file_without_application"));
+
+        QVERIFY(clipRow.openButton()->isEnabled());
+        clipRow.openButton()->click();
+        QTRY_COMPARE(window.opened.size(), 1);
+        QTRY_VERIFY(clip->isCheckedOut());
+        writeFile(window.opened.at(0).toLocalFile(), "cut shorter");
+        syncWait(clip->checkIn());
+        QVERIFY(!clip->isCheckedOut());
+        QCOMPARE(clip->versioningService()->versionIDs().size(), 2);
     }
 
     void theMenusOfADocumentAndACollection()
