@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 using namespace vantrel;
@@ -37,18 +38,33 @@ QStringList menuTitles(design::MenuButton* button)
     return titles;
 }
 
-// A row on the window background, as wide as a detail pane.
-void screenshotRow(QWidget* row, const QString& name)
+// A row on the window background, as wide as a detail pane; with `help`, that button's help shown
+// under it as the pointer resting on it shows it.
+void screenshotRow(QWidget* row, const QString& name, QPushButton* help = nullptr)
 {
     QWidget frame;
     windowBackground(frame);
     auto* layout = new QVBoxLayout(&frame);
-    layout->setContentsMargins(16, 12, 16, 12);
-    layout->addWidget(row);
+    layout->setContentsMargins(16, 12, 16, help ? 44 : 12);
+    layout->addWidget(row, 0, Qt::AlignTop);
     frame.resize(640, frame.sizeHint().height());
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
-    saveScreenshot(frame, name);
+    if (!help) {
+        saveScreenshot(frame, name);
+    } else {
+        QToolTip::showText(help->mapToGlobal(QPoint(8, help->height() + 4)), help->toolTip(), help);
+        QWidget* tip = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            tip = widget->objectName() == QLatin1String("qtooltip_label") && widget->isVisible() ? widget : tip;
+        QVERIFY(tip);
+        QPixmap picture = frame.grab();
+        QPainter painter(&picture);
+        painter.drawPixmap(help->mapTo(&frame, QPoint(8, help->height() + 4)), tip->grab());
+        painter.end();
+        QVERIFY(picture.save(QDir(QStringLiteral(VANTREL_SCREENSHOT_DIR)).filePath(name + QStringLiteral(".png"))));
+        QToolTip::hideText();
+    }
     row->setParent(nullptr);
 }
 
@@ -183,8 +199,9 @@ private Q_SLOTS:
         QCOMPARE(takeRow.openButton()->toolTip(),
                  QStringLiteral("No application on this computer opens files of the kind “WebM video”"));
         QVERIFY(!takeRow.openButton()->isEnabled());
-        screenshotRow(&clipRow, QStringLiteral("document_buttons_other_file"));
-        screenshotRow(&takeRow, QStringLiteral("document_buttons_other_file_without_application"));
+        screenshotRow(&clipRow, QStringLiteral("document_buttons_other_file"), clipRow.openButton());
+        screenshotRow(&takeRow, QStringLiteral("document_buttons_other_file_without_application"),
+                      takeRow.openButton());
 
         QVERIFY(clipRow.openButton()->isEnabled());
         clipRow.openButton()->click();
