@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <utility>
 
 namespace vantrel {
 
@@ -31,8 +32,8 @@ constexpr int launcherDepth = 8;
 bool isLauncher(const QString& program)
 {
     static const QSet<QString> launchers{
-        QStringLiteral("bwrap"),        QStringLiteral("flatpak"),     QStringLiteral("flatpak-spawn"),
-        QStringLiteral("snap"),         QStringLiteral("snap-confine"), QStringLiteral("snap-exec"),
+        QStringLiteral("bwrap"), QStringLiteral("flatpak"),      QStringLiteral("flatpak-spawn"),
+        QStringLiteral("snap"),  QStringLiteral("snap-confine"), QStringLiteral("snap-exec"),
         QStringLiteral("env"),
     };
     return launchers.contains(program);
@@ -42,18 +43,21 @@ bool isLauncher(const QString& program)
 int bwrapOptionArguments(const QString& option)
 {
     static const QSet<QString> none{
-        QStringLiteral("--unshare-all"),      QStringLiteral("--share-net"),        QStringLiteral("--unshare-user"),
-        QStringLiteral("--unshare-user-try"), QStringLiteral("--unshare-ipc"),      QStringLiteral("--unshare-pid"),
-        QStringLiteral("--unshare-net"),      QStringLiteral("--unshare-uts"),      QStringLiteral("--unshare-cgroup"),
-        QStringLiteral("--unshare-cgroup-try"), QStringLiteral("--disable-userns"),
-        QStringLiteral("--assert-userns-disabled"), QStringLiteral("--clearenv"),   QStringLiteral("--new-session"),
-        QStringLiteral("--die-with-parent"),  QStringLiteral("--as-pid-1"),         QStringLiteral("--level-prefix"),
+        QStringLiteral("--unshare-all"),     QStringLiteral("--share-net"),
+        QStringLiteral("--unshare-user"),    QStringLiteral("--unshare-user-try"),
+        QStringLiteral("--unshare-ipc"),     QStringLiteral("--unshare-pid"),
+        QStringLiteral("--unshare-net"),     QStringLiteral("--unshare-uts"),
+        QStringLiteral("--unshare-cgroup"),  QStringLiteral("--unshare-cgroup-try"),
+        QStringLiteral("--disable-userns"),  QStringLiteral("--assert-userns-disabled"),
+        QStringLiteral("--clearenv"),        QStringLiteral("--new-session"),
+        QStringLiteral("--die-with-parent"), QStringLiteral("--as-pid-1"),
+        QStringLiteral("--level-prefix"),
     };
     static const QSet<QString> two{
-        QStringLiteral("--bind"),         QStringLiteral("--bind-try"),      QStringLiteral("--dev-bind"),
-        QStringLiteral("--dev-bind-try"), QStringLiteral("--ro-bind"),       QStringLiteral("--ro-bind-try"),
-        QStringLiteral("--bind-fd"),      QStringLiteral("--ro-bind-fd"),    QStringLiteral("--setenv"),
-        QStringLiteral("--symlink"),      QStringLiteral("--file"),          QStringLiteral("--bind-data"),
+        QStringLiteral("--bind"),         QStringLiteral("--bind-try"),   QStringLiteral("--dev-bind"),
+        QStringLiteral("--dev-bind-try"), QStringLiteral("--ro-bind"),    QStringLiteral("--ro-bind-try"),
+        QStringLiteral("--bind-fd"),      QStringLiteral("--ro-bind-fd"), QStringLiteral("--setenv"),
+        QStringLiteral("--symlink"),      QStringLiteral("--file"),       QStringLiteral("--bind-data"),
         QStringLiteral("--ro-bind-data"), QStringLiteral("--chmod"),
     };
     if (none.contains(option))
@@ -79,8 +83,7 @@ QStringList commandRunBy(const QString& launcher, const QStringList& arguments)
     if (launcher == QLatin1String("env")) {
         static const QSet<QString> withValue{QStringLiteral("-u"), QStringLiteral("--unset"), QStringLiteral("-C"),
                                              QStringLiteral("--chdir")};
-        while (at < arguments.size()
-               && (arguments.at(at).startsWith(u'-') || arguments.at(at).contains(u'='))) {
+        while (at < arguments.size() && (arguments.at(at).startsWith(u'-') || arguments.at(at).contains(u'='))) {
             if (arguments.at(at) == QLatin1String("--"))
                 return arguments.mid(at + 1);
             at += withValue.contains(arguments.at(at)) ? 2 : 1;
@@ -115,7 +118,8 @@ std::pair<QString, bool> programOfExec(const QString& exec)
     return {programRunBy(arguments), !isLauncher(first)};
 }
 
-// The processes that `pid` started and that still run, from each of its threads' list.
+// The running children of the process whose /proc folder is `process`, from each of its threads'
+// list.
 QList<qint64> childrenOf(int process)
 {
     QList<qint64> children;
@@ -223,7 +227,8 @@ QHash<QString, QString> desktopEntryNames()
             const bool opensFiles = exec.contains(QLatin1String("%f"), Qt::CaseInsensitive)
                                     || exec.contains(QLatin1String("%u"), Qt::CaseInsensitive);
             const auto known = entries.constFind(program);
-            if (known == entries.constEnd() || std::pair(opensFiles, direct) > std::pair(known->opensFiles, known->direct))
+            if (known == entries.constEnd()
+                || std::pair(opensFiles, direct) > std::pair(known->opensFiles, known->direct))
                 entries.insert(program, {name, opensFiles, direct});
         }
     }

@@ -85,7 +85,8 @@ private Q_SLOTS:
         // The system's MIME database, and none of its applications.
         QVERIFY(QDir().mkpath(path(QStringLiteral("mime-database"))));
         QVERIFY(QFile::link(QStringLiteral("/usr/share/mime"), path(QStringLiteral("mime-database/mime"))));
-        qputenv("XDG_DATA_DIRS", (path(QStringLiteral("system")) + u':' + path(QStringLiteral("mime-database"))).toUtf8());
+        qputenv("XDG_DATA_DIRS",
+                (path(QStringLiteral("system")) + u':' + path(QStringLiteral("mime-database"))).toUtf8());
         qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toUtf8());
         qputenv("XDG_CONFIG_DIRS", path(QStringLiteral("system-config")).toUtf8());
         // No desktop session at all: no desktop name, no session bus, no display.

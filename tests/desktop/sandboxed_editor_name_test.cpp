@@ -85,8 +85,9 @@ private Q_SLOTS:
         QCOMPARE(run(QStringLiteral("bwrap --ro-bind / / --chdir /tmp mousepad")), QStringLiteral("mousepad"));
         QCOMPARE(run(QStringLiteral("flatpak-spawn --host --env=A=1 kdenlive Cut.kdenlive")),
                  QStringLiteral("kdenlive"));
-        QCOMPARE(run(QStringLiteral("/usr/bin/flatpak run --branch=stable --command=mousepad org.xfce.mousepad @@ %F @@")),
-                 QStringLiteral("mousepad"));
+        QCOMPARE(
+            run(QStringLiteral("/usr/bin/flatpak run --branch=stable --command=mousepad org.xfce.mousepad @@ %F @@")),
+            QStringLiteral("mousepad"));
         QCOMPARE(run(QStringLiteral("/usr/bin/snap run vlc.vlc")), QStringLiteral("vlc"));
         QCOMPARE(run(QStringLiteral("snap-confine snap.vlc.vlc /usr/lib/snapd/snap-exec vlc")), QStringLiteral("vlc"));
         // A launcher that names nothing to run names nobody.
