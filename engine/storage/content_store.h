@@ -242,9 +242,9 @@ public:
     Stored storeFile(const QString& path);
     ContentHash storeBytes(QByteArrayView data);
     // Stores the regular file at `path` in chunks (chunker.h), reading it once: its chunks are
-    // hashed on a few threads while it is read, and only those the store lacks are written (a
-    // `known` one when it is not there at its size, another unless it is there intact), then
-    // its chunk list. Throws as storeFile().
+    // hashed on a few threads while it is read, and only those the store lacks are written (any
+    // chunk when it is not there at its size, opened by name and not read back), then its chunk
+    // list. Throws as storeFile().
     Stored storeChunked(const QString& path, const KnownChunks& known = {});
     void finish();
 
@@ -255,6 +255,9 @@ private:
     // `named`: a version recorded already names it (a chunk of the base the share lost, stored
     // again), so it stays should the change fail.
     bool storeHashed(const ContentHash& hash, QByteArrayView data, bool named = false);
+    // Whether a chunk is stored already, as opening it by name at `size` finds it (not read):
+    // then it is touched and kept, and its name confirmed in finish().
+    bool keepStoredChunk(const ContentHash& hash, qint64 size);
 
     void add(Temporary&& temporary, const Stored& stored, bool named = false);
     void install(Pending& item);

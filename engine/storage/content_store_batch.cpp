@@ -101,6 +101,19 @@ bool ContentStore::Batch::storeHashed(const ContentHash& hash, QByteArrayView da
     return true;
 }
 
+bool ContentStore::Batch::keepStoredChunk(const ContentHash& hash, qint64 size)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_accepted.contains(hash))
+            return true;
+    }
+    if (!m_store.foundAtSize(hash, size) || !m_store.refresh(hash))
+        return false;
+    keepName(hash, size);
+    return true;
+}
+
 void ContentStore::Batch::add(Temporary&& temporary, const Stored& stored, bool named)
 {
     startWriteBack(temporary.fd.get());

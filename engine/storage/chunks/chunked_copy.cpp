@@ -187,9 +187,9 @@ std::shared_ptr<ChunkSource> ContentStore::chunkSource() const
 QByteArray ContentStore::readChunk(const ChunkList::Chunk& chunk, ChunkSource* local) const
 {
     if (local) {
-        // Checked here too: a cache is never trusted to be right.
+        // Checked once: here, unless the source checked it as it read it.
         std::optional<QByteArray> bytes = local->take(chunk.hash, chunk.size);
-        if (bytes && bytes->size() == chunk.size && hashBytes(*bytes) == chunk.hash) {
+        if (bytes && bytes->size() == chunk.size && (local->checksTaken() || hashBytes(*bytes) == chunk.hash)) {
             // The share is not read for it: what the share lost (a restore, a sync tool, a damaged
             // copy a teammate's copy-out set aside) is stored again from here.
             try {

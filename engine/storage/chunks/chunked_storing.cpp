@@ -116,7 +116,10 @@ ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, cons
         const bool named = known.chunks.contains(chunk.hash);
         if (named && m_store.foundAtSize(chunk.hash, bytes.size()))
             return;
-        storeHashed(chunk.hash, bytes, named);
+        // Any other chunk the store holds is reused the same way, and touched: reading it back
+        // to check it would cost a read of the share for every chunk it holds.
+        if (named || !keepStoredChunk(chunk.hash, bytes.size()))
+            storeHashed(chunk.hash, bytes, named);
         if (local)
             local->keep(chunk.hash, bytes);
     });
