@@ -395,20 +395,17 @@ QSet<IdFor<VersionBundle>> newBundles(const Scene& scene, const std::shared_ptr<
 
 class CrashSafetyTest : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY2(QFileInfo(QStringLiteral(VANTREL_CRASH_CHILD)).isExecutable(), VANTREL_CRASH_CHILD);
-    }
+private:
+    std::unique_ptr<Scene> m_scene; // the last exerciseImport()'s
 
-    // An import shows either nothing or the whole package, never part of it.
-    void interruptedImportShowsNothingOrTheWholeDocument()
+    // Imports of the package `fill` makes, killed at moments spread over an import.
+    void exerciseImport(const char* what, int kills, const std::function<void(const QString&, quint32)>& fill)
     {
-        Scene scene;
+        m_scene = std::make_unique<Scene>();
         Tree source;
         const Prepare prepare = [&](Scene& scene, quint32 seed) {
             const QString path = scene.scratch(QStringLiteral("import")) + QStringLiteral("/Reel.dra");
-            makeProject(path, seed, 150, 3 << 20, 7);
+            fill(path, seed);
             source = describeTree(path);
             return QStringList{QStringLiteral("import"), path, scene.collection->id().toString()};
         };
@@ -429,7 +426,37 @@ private Q_SLOTS:
             const bool nested = reader->snapshot()->find(scene.collection->id())->children.contains(id);
             QVERIFY(nested || !run.completed);
         };
-        exercise(scene, "import", 40, prepare, check);
+        exercise(*m_scene, what, kills, prepare, check);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(QFileInfo(QStringLiteral(VANTREL_CRASH_CHILD)).isExecutable(), VANTREL_CRASH_CHILD);
+    }
+    void cleanup() { m_scene.reset(); }
+
+    // An import shows either nothing or the whole package, never part of it.
+    void interruptedImportShowsNothingOrTheWholeDocument()
+    {
+        exerciseImport("import", 40, [](const QString& path, quint32 seed) { makeProject(path, seed, 150, 3 << 20, 7); });
+    }
+
+    // So does one of large files, killed while it writes their packs: the next import works, and
+    // a collection removes what the killed runs left.
+    void interruptedImportOfLargeFilesShowsNothingOrTheWholeDocument()
+    {
+        exerciseImport("large import", 16, [](const QString& path, quint32 seed) {
+            writeFile(path + QStringLiteral("/take.mov"), noise(seed, 40 << 20));
+            writeFile(path + QStringLiteral("/notes.txt"), noise(seed + 1, 3000));
+        });
+        Scene* scene = m_scene.get();
+        if (QTest::currentTestFailed() || !scene)
+            return;
+        const auto reader = scene->openReader();
+        reader->collectGarbage(std::chrono::seconds(0));
+        QCOMPARE(countLeftovers(scene->root()), 0);
+        checkDocumentVersions(*scene, reader, true);
     }
 
     // A library and its events appear together, or not at all.

@@ -78,6 +78,11 @@ void ageObjects(const QString& storeFolder, qint64 seconds)
     for (const QString& shard : entriesIn(storeFolder)) {
         if (shard == u"tmp")
             continue;
+        if (shard == u"packs") {
+            for (const QString& pack : packsIn(storeFolder))
+                setAge(storeFolder + u"/packs/"_s + pack, seconds);
+            continue;
+        }
         for (const QString& object : entriesIn(storeFolder + u'/' + shard))
             setAge(storeFolder + u'/' + shard + u'/' + object, seconds);
     }
