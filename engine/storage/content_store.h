@@ -246,6 +246,9 @@ public:
     // `known` one when it is not there at its size, another unless it is there intact), then
     // its chunk list. Throws as storeFile().
     Stored storeChunked(const QString& path, const KnownChunks& known = {});
+    // As storeChunked(), once fewer than ChunkBounds::cutting files of this store are being cut:
+    // for callers that store many files in parallel.
+    Stored storeChunkedInTurn(const QString& path, const KnownChunks& known = {});
     void finish();
 
 private:
