@@ -221,7 +221,8 @@ public:
     // collection may remove"). Removes nothing, and logs why, when the share can't be reached or
     // its time can't be measured, when this client's view of the journal is not complete
     // (Journal::incompleteView()), or when the attic, an attic entry or a version's tree cannot
-    // be read. Blocking; returns how many stored files it removed.
+    // be read. Temporary files writers left in the journal and the locks go as well. Blocking;
+    // returns how many stored files it removed.
     int collectGarbage(std::chrono::seconds gracePeriod = std::chrono::hours(24));
 
     // Where working copies and temporary copies of this team bundle live on the local disk.

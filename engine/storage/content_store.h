@@ -159,9 +159,11 @@ public:
     // `referenced` is asked what is referenced, so that every change published before "now" is in
     // what it returns; when it returns nothing, nothing is removed. Returns how many contents it
     // removed. Throws StorageError, removing nothing, when the share's time can't be measured.
-    // Failures on single files are skipped: they are collected next time.
+    // Failures on single files are skipped: they are collected next time. The `.tmp-` files
+    // older than that in each of `writersFolders` and the folders right inside it go too: what
+    // writers of small files there left when they ended before moving them to their place.
     int collectGarbage(const std::function<std::optional<QSet<ContentHash>>()>& referenced,
-                       std::chrono::seconds gracePeriod);
+                       std::chrono::seconds gracePeriod, const QStringList& writersFolders = {});
     int collectGarbage(const QSet<ContentHash>& referenced, std::chrono::seconds gracePeriod);
 
 private:

@@ -8,6 +8,7 @@
 #include "engine/storage/storage_error.h"
 
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,6 +73,26 @@ void removeOldTemporaries(int folder, qint64 cutoff)
     }
 }
 
+// Removes the old `.tmp-` files in `folder` and in the folders right inside it, following no link.
+void removeOldTemporariesWithin(const QString& folder, qint64 cutoff)
+{
+    // (Opened twice: a descriptor's duplicate shares its place in the listing.)
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    if (const UniqueFd top(::open(nativePath(folder).constData(), flags)); top.isOpen())
+        removeOldTemporaries(top.get(), cutoff);
+    Listing inside(::open(nativePath(folder).constData(), flags));
+    if (!inside.isOpen())
+        return;
+    while (const dirent* entry = inside.next()) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        const UniqueFd sub(::openat(inside.fd(), name, flags));
+        if (sub.isOpen())
+            removeOldTemporaries(sub.get(), cutoff);
+    }
+}
+
 // Removes from the shard folders listed by `shards` the objects not referenced and not stamped
 // after `cutoff`, and older temporary files; a pack's damage marker goes with it.
 void collectShards(Listing& shards, int temporaryFd, const QSet<ContentHash>& referenced, qint64 cutoff,
@@ -132,7 +153,7 @@ int ContentStore::collectGarbage(const QSet<ContentHash>& referenced, std::chron
 }
 
 int ContentStore::collectGarbage(const std::function<std::optional<QSet<ContentHash>>()>& referencedNow,
-                                 std::chrono::seconds gracePeriod)
+                                 std::chrono::seconds gracePeriod, const QStringList& writersFolders)
 {
     // Nothing is followed by a link here: the collection removes files.
     const QByteArray nativeFolder = nativePath(m_folder);
@@ -181,6 +202,9 @@ int ContentStore::collectGarbage(const std::function<std::optional<QSet<ContentH
         if (packs.isOpen())
             removeOldTemporaries(packs.get(), cutoff);
     }
+
+    for (const QString& folder : writersFolders)
+        removeOldTemporariesWithin(folder, cutoff);
 
     Listing temporaries(::dup(temporaryFd.get()));
     if (temporaries.isOpen()) {
