@@ -32,10 +32,10 @@ namespace {
 constexpr int forwardingTimeoutMs = 5000;
 
 // Quitting asks the open team, if any, whether it may close; without one it may.
-VantrelAppDelegate::AlertBeforeClosing confirmQuit(VantrelModel& model)
+VantrelAppDelegate::AlertBeforeClosing confirmQuit(TeamSetup& setup)
 {
-    return [&model](VantrelAppDelegate::Reply shouldClose) {
-        const TeamSetup::State state = model.teamSetup()->state();
+    return [&setup](VantrelAppDelegate::Reply shouldClose) {
+        const TeamSetup::State state = setup.state();
         if (state.kind() != TeamSetup::State::Case::loaded) {
             shouldClose(true);
             return;
@@ -45,6 +45,13 @@ VantrelAppDelegate::AlertBeforeClosing confirmQuit(VantrelModel& model)
 }
 
 } // namespace
+
+void askBeforeQuitting(VantrelAppDelegate& delegate, TeamSetup& setup, QWidget& mainWindow)
+{
+    delegate.installWhenActive(confirmQuit(setup), &mainWindow);
+    // Closing the window asks like every other way of quitting, and closes it once granted.
+    delegate.handleClosesOf(&mainWindow);
+}
 
 std::optional<QString> missingDisplayReason(const QProcessEnvironment& environment)
 {
@@ -103,9 +110,7 @@ int runApplication(QApplication& application, const QStringList& arguments)
                         [&window, &appInfo, &model] { showAboutWindow(&window, appInfo, model.openURL()); },
                         [updater] { updater->checkForUpdates(); }});
 
-    delegate.installWhenActive(confirmQuit(model), &window);
-    // Closing the window asks like every other way of quitting, and closes it once granted.
-    delegate.handleClosesOf(&window);
+    askBeforeQuitting(delegate, *model.teamSetup(), window);
     delegate.handleTerminationSignals();
     // A restart lets the new process become the running instance; if it cannot start, this one
     // goes on listening and says why.

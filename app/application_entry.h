@@ -7,8 +7,17 @@
 #include <optional>
 
 class QApplication;
+class QWidget;
 
 namespace vantrel {
+
+class TeamSetup;
+class VantrelAppDelegate;
+
+// Every way of quitting asks the team `setup` holds, if any, whether it may close: the question
+// is installed in `delegate` once `mainWindow` is first active, and closing `mainWindow` asks it
+// too (and closes the window once granted).
+void askBeforeQuitting(VantrelAppDelegate& delegate, TeamSetup& setup, QWidget& mainWindow);
 
 // Why the application cannot show a window in this environment, as one line for the
 // terminal; absent when a display (or an explicit Qt platform) is available.

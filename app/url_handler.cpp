@@ -9,7 +9,6 @@ namespace vantrel {
 namespace {
 
 const QString fileScheme = QStringLiteral("file");
-const QString localHost = QStringLiteral("localhost");
 
 // The host of `url` with its letters as written: what stands between "scheme://" (or a leading
 // "//") and the path, without user information and port. Empty when the text has no authority.
@@ -60,13 +59,8 @@ std::optional<QUrl> URLHandler::localTeamBundle(const QString& text)
     const QUrl url(text);
     if (!url.isValid())
         return std::nullopt;
-    // Only this machine's files are bundles: a web address or another machine's file that merely
-    // ends in the extension names nothing we could open.
-    const QString scheme = url.scheme();
-    if (!scheme.isEmpty() && scheme != fileScheme)
-        return std::nullopt;
-    if (!url.host().isEmpty() && url.host() != localHost)
-        return std::nullopt;
+    // The extension alone makes a bundle, whatever the scheme or host: a host names no machine
+    // that files are read from, so the path is taken as one on this machine.
     const QString path = url.path(QUrl::FullyDecoded);
     if (path.isEmpty())
         return std::nullopt;
@@ -103,11 +97,8 @@ void URLHandler::handle(const QString& text) const
         callIfSet(m_log, QStringLiteral("Restart called"));
     } else if (host == u"select") {
         const QString path = url.path(QUrl::FullyDecoded);
-        // A link that names no item is not a command: the current selection stays as it is.
-        auto selection = ItemSelection::fromPath(path);
-        if (!selection)
-            return;
-        callIfSet(m_selectItem, std::move(selection));
+        // A link that names no item selects nothing: the current selection is cleared.
+        callIfSet(m_selectItem, ItemSelection::fromPath(path));
         callIfSet(m_log, QStringLiteral("Select item called: ") + path);
     }
 }

@@ -14,17 +14,18 @@ namespace vantrel {
 // Turns the URLs handed to the application from outside (its command line, or a second start
 // forwarding its own) into commands:
 //
-// - a team bundle on this machine, as a file URL (no host, or "localhost") or as a plain path,
-//   whose last path component has the team-bundle extension: openTeamBundle() with the file URL of
-//   its absolute path (no trailing slash, no query or fragment). A URL of any other scheme, or a
-//   file URL naming another machine, never opens a bundle: it goes on as a command URL below;
+// - a URL whose last path component has the team-bundle extension, whatever its scheme or host
+//   (a plain path counts as a file URL): openTeamBundle() with the file URL of that path on this
+//   machine, made absolute (no trailing slash, no query or fragment). A host names no other
+//   machine we could read from, so the bundle is opened by its path here;
 // - otherwise the URL's host names a command, matched by its exact letters:
 //     "quit"    quit()             log "Quit called"
 //     "update"  checkForUpdates()  log "Check for updated called"
 //     "restart" restart()          log "Restart called"
 //     "select"  selectItem(...)    log "Select item called: " + the URL's path
 //   "select" takes the selection from the URL's path (ItemSelection::fromPath); a path that names
-//   no selection is ignored like an unknown command. The scheme, query and fragment are not read.
+//   no selection hands over none, which clears the selection. The scheme, query and fragment are
+//   not read.
 // - anything else (no host, an unknown host, an unparsable URL) is ignored: nothing is called and
 //   nothing is logged.
 //

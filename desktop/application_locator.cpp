@@ -164,15 +164,15 @@ QList<ApplicationLocator::DesktopEntry> ApplicationLocator::readEntries() const
 
 std::optional<InstalledApplication> ApplicationLocator::find(const QStringList& mimeTypes) const
 {
+    // The desktop's answer is never kept: it follows its own files (a default chosen with
+    // xdg-mime, an application installed), and a kept one would hide that until a restart.
+    if (m_asksDesktop) {
+        if (auto chosen = vantrel::desktop::defaultApplication(mimeTypes))
+            return chosen;
+    }
     QMutexLocker locker(&m_mutex);
     if (const auto found = m_found.constFind(mimeTypes); found != m_found.constEnd())
         return *found;
-    if (m_asksDesktop) {
-        if (auto chosen = vantrel::desktop::defaultApplication(mimeTypes)) {
-            m_found.insert(mimeTypes, chosen);
-            return chosen;
-        }
-    }
     if (!m_entries)
         m_entries = readEntries();
 

@@ -19,8 +19,8 @@ namespace vantrel {
 // session asks the desktop first, as a file manager would: the user's default application for the
 // MIME types (mimeapps.list, the desktop entries, parent types such as plain text for subtitles).
 // When the desktop names none, and always for a locator given its own folders, it looks through
-// the desktop entries of the folders itself. Entries are read once and kept; results are cached
-// until findAfresh() or reload().
+// the desktop entries of the folders itself. The desktop is asked at each find(); the entries of
+// the folders are read once and kept, and what they give is cached until findAfresh() or reload().
 // Safe to use from several threads.
 class ApplicationLocator {
 public:

@@ -237,6 +237,12 @@ QStringList mimeTypesForExtension(const QString& extension)
     return names;
 }
 
+QString mimeTypeDescription(const QString& mimeType)
+{
+    const QMimeType type = QMimeDatabase().mimeTypeForName(mimeType);
+    return type.isValid() ? type.comment().trimmed() : QString();
+}
+
 qint64 launch(const QString& desktopEntryId, const QString& uri, const QString& target, const QString& applicationName)
 {
     GObjectPointer<GDesktopAppInfo> info(g_desktop_app_info_new(desktopEntryId.toUtf8().constData()));

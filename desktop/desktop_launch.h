@@ -49,6 +49,9 @@ QString contentType(const QString& path);
 // The MIME types the desktop's database gives files whose name ends in `extension` (without the
 // dot), best first; none for "".
 QStringList mimeTypesForExtension(const QString& extension);
+// The MIME database's name of `mimeType` for people, in the user's language ("Matroska video");
+// "" for a type it does not know.
+QString mimeTypeDescription(const QString& mimeType);
 
 // Starts the application of desktop entry `desktopEntryId` on `uri`, in a session of its own so
 // that it outlives this program and no terminal signal reaches it. Returns the process id, or 0

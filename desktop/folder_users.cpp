@@ -1,6 +1,8 @@
 #include "desktop/folder_users.h"
 
 #include "desktop/launched_applications.h"
+#include "desktop/proc_files.h"
+#include "desktop/process_names.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -8,11 +10,9 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
-#include <QStandardPaths>
 #include <QUrl>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
@@ -25,55 +25,14 @@ namespace vantrel {
 
 namespace {
 
-// How much of a process's files is read: a command line or a desktop entry beyond this is not
-// looked at, nor the mapped files of a huge process beyond its first 32 MiB of listing.
+// How much of a process's files is read: a command line beyond this is not looked at, nor the
+// mapped files of a huge process beyond its first 32 MiB of listing.
 constexpr qsizetype commandLineLimit = 256 * 1024;
 constexpr qsizetype mapsLimit = 32 * 1024 * 1024;
-constexpr qsizetype desktopEntryLimit = 64 * 1024;
-// The kernel cuts a process name to this many characters.
-constexpr qsizetype processNameLength = 15;
 
-// A descriptor closed when it goes out of scope.
-class ClosingFd {
-public:
-    explicit ClosingFd(int fd) : m_fd(fd) {}
-    ClosingFd(const ClosingFd&) = delete;
-    ClosingFd& operator=(const ClosingFd&) = delete;
-    ~ClosingFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-QByteArray readAt(int folder, const char* name, qsizetype limit)
-{
-    const ClosingFd file(::openat(folder, name, O_RDONLY | O_CLOEXEC));
-    QByteArray content;
-    if (file.get() < 0)
-        return content;
-    char buffer[65536];
-    while (content.size() < limit) {
-        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        content.append(buffer, n);
-    }
-    return content;
-}
-
-QByteArray linkAt(int folder, const char* name)
-{
-    char buffer[PATH_MAX];
-    const ssize_t n = ::readlinkat(folder, name, buffer, sizeof buffer);
-    return n > 0 ? QByteArray(buffer, n) : QByteArray();
-}
+using proc::ClosingFd;
+using proc::linkAt;
+using proc::readAt;
 
 QByteArray realPath(const QByteArray& path)
 {
@@ -84,14 +43,6 @@ QByteArray realPath(const QByteArray& path)
 bool isInside(const QByteArray& path, const QByteArray& folder)
 {
     return path.startsWith(folder) && (path.size() == folder.size() || path.at(folder.size()) == '/');
-}
-
-QString baseName(const QByteArray& path)
-{
-    QByteArray name = path.mid(path.lastIndexOf('/') + 1);
-    if (name.endsWith(" (deleted)"))
-        name.chop(10);
-    return QFile::decodeName(name);
 }
 
 // A file or folder as the kernel knows it, whatever path a process reaches it by.
@@ -241,73 +192,6 @@ bool uses(int process, const Target& target)
         }
     }
     return target.holdsMapping(readAt(process, "maps", mapsLimit));
-}
-
-// The names of the installed desktop entries, by the base name of the program their Exec runs.
-// Entries the desktop hides are left out. Of the entries that run one program, one that opens
-// files (an editor's, rather than its settings') wins, and then the first, the user's own first.
-QHash<QString, QString> desktopEntryNames()
-{
-    struct Entry {
-        QString name;
-        bool opensFiles = false;
-    };
-    QHash<QString, Entry> entries;
-    for (const QString& folder : QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation)) {
-        QDirIterator files(folder, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
-        while (files.hasNext()) {
-            QFile file(files.next());
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            QString name;
-            QString exec;
-            bool hidden = false;
-            bool inEntry = false;
-            for (const QByteArray& raw : file.read(desktopEntryLimit).split('\n')) {
-                const QByteArray line = raw.trimmed();
-                if (line.startsWith('['))
-                    inEntry = line == "[Desktop Entry]";
-                else if (inEntry && line.startsWith("Name=") && name.isEmpty())
-                    name = QString::fromUtf8(line.mid(5)).trimmed();
-                else if (inEntry && line.startsWith("Exec=") && exec.isEmpty())
-                    exec = QString::fromUtf8(line.mid(5)).trimmed();
-                else if (inEntry && (line == "Hidden=true" || line == "NoDisplay=true"))
-                    hidden = true;
-            }
-            const QString program =
-                QDir::cleanPath(exec.section(u' ', 0, 0, QString::SectionSkipEmpty).remove(u'"')).section(u'/', -1);
-            if (hidden || name.isEmpty() || program.isEmpty())
-                continue;
-            const bool opensFiles = exec.contains(QLatin1String("%f"), Qt::CaseInsensitive)
-                                    || exec.contains(QLatin1String("%u"), Qt::CaseInsensitive);
-            const auto known = entries.constFind(program);
-            if (known == entries.constEnd() || (opensFiles && !known->opensFiles))
-                entries.insert(program, {name, opensFiles});
-        }
-    }
-    QHash<QString, QString> names;
-    for (auto entry = entries.cbegin(); entry != entries.cend(); ++entry)
-        names.insert(entry.key(), entry->name);
-    return names;
-}
-
-// How people know the process `pid`: the desktop entry running its program, else its name.
-QString processName(qint64 pid, const QHash<QString, QString>& entries)
-{
-    const ClosingFd process(
-        ::open(QByteArray("/proc/" + QByteArray::number(pid)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const QString executable = baseName(linkAt(process.get(), "exe"));
-    const QString started = baseName(readAt(process.get(), "cmdline", commandLineLimit).split('\0').first());
-    QString name = QString::fromUtf8(readAt(process.get(), "comm", 64)).trimmed();
-    for (const QString& program : {executable, started, name}) {
-        if (const auto entry = entries.constFind(program); !program.isEmpty() && entry != entries.constEnd())
-            return *entry;
-    }
-    if (name.size() == processNameLength && executable.startsWith(name))
-        name = executable;
-    if (name.isEmpty())
-        name = executable.isEmpty() ? QString::number(pid) : executable;
-    return name;
 }
 
 } // namespace

@@ -251,6 +251,7 @@ std::shared_ptr<TeamBundle> TeamBundle::open(const QString& path, std::shared_pt
     team->m_writeProblem = std::move(writeProblem);
     team->m_shareOpenFiles = probe.openFiles;
     team->m_contents->setChunkedContents(format >= 3);
+    team->m_contents->setPackedChunks(format >= 4);
     team->m_contents->setWritable(!team->m_writeProblem);
     // Chunks this computer stored or read are kept in its cache folder, so that a later version
     // of a large file comes over the network only for what changed. A bundle on the cache's own

@@ -61,10 +61,11 @@ public:
     static const QString contentType;    // the content type of team bundles
     static const QString pathStorageKey; // the settings key of the last opened bundle's path
     // 2: a version's tree is a tree of folder trees stored by hash (format 1 stored one list).
-    // 3: as 2, and files larger than chunking::threshold are stored in chunks. New bundles are
-    // made in the current format; a bundle of format 2 keeps storing every file whole, so that
-    // older clients go on using it.
-    static constexpr int currentFormat = 3;
+    // 3: as 2, and files larger than chunking::threshold are stored in chunks.
+    // 4: as 3, the chunks written into packs, and a chunked file's identity its chunk list's.
+    // New bundles are made in the current format; a bundle of format 2 keeps storing every file
+    // whole and one of format 3 every chunk as an object, so that older clients go on using them.
+    static constexpr int currentFormat = 4;
     static constexpr int oldestFormat = 2;
 
     // Opens the team bundle at `path`. Throws TeamBundleError (clientInUse when another process of
@@ -220,7 +221,8 @@ public:
     // collection may remove"). Removes nothing, and logs why, when the share can't be reached or
     // its time can't be measured, when this client's view of the journal is not complete
     // (Journal::incompleteView()), or when the attic, an attic entry or a version's tree cannot
-    // be read. Blocking; returns how many stored files it removed.
+    // be read. Temporary files writers left in the journal and the locks go as well. Blocking;
+    // returns how many stored files it removed.
     int collectGarbage(std::chrono::seconds gracePeriod = std::chrono::hours(24));
 
     // Where working copies and temporary copies of this team bundle live on the local disk.

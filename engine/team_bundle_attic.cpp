@@ -265,7 +265,7 @@ int TeamBundle::collectGarbage(std::chrono::seconds gracePeriod)
             }
             return referenced;
         },
-        gracePeriod);
+        gracePeriod, {m_root + QStringLiteral("/journal"), m_root + QStringLiteral("/locks")});
 }
 
 } // namespace vantrel

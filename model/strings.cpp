@@ -320,6 +320,8 @@ VANTREL_TEXT(testCrashActionTitle, translate("Strings", "Test crash"))
 // The button row of a selected document
 VANTREL_TEXT(documentLockedHelp, /*: Help of the open button of a locked document. %1$@ is the user holding the lock, %2$@ that user's machine */ translate("Strings", "Document locked by %@ on %@"))
 VANTREL_TEXT(installToOpenHelp, /*: Install to open this document where %@ is the app name */ translate("Strings", "Install %@ to open this document"))
+VANTREL_TEXT(opensInHelp, /*: Help of the open button of a document of a type the program does not know, %@ the desktop's application for it */ translate("Strings", "Opens in %@"))
+VANTREL_TEXT(noApplicationForKindHelp, /*: Help of the open button of a document of a type the program does not know when nothing on this computer opens it, %@ the kind of file, e.g. "Matroska video" */ translate("Strings", "No application on this computer opens files of the kind “%@”"))
 
 // Item headers, summary labels and the trash table
 VANTREL_TEXT(nameColumnTitle, /*: The name of an item */ translate("Strings", "Name"))

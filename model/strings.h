@@ -262,6 +262,8 @@ public:
     // The button row of a selected document
     static QString documentLockedHelp(); // %@ user holding the lock, %@ that user's machine
     static QString installToOpenHelp();  // %@ application name
+    static QString opensInHelp();        // %@ application name
+    static QString noApplicationForKindHelp(); // %@ the desktop's name of the kind of file
 
     // Item headers, summary labels and the trash table
     static QString nameColumnTitle();

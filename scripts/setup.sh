@@ -16,6 +16,7 @@ packages=(
   openssh-server sshfs
   samba smbnetfs
   faketime
+  bubblewrap
 )
 
 missing=()

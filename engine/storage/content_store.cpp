@@ -1,5 +1,6 @@
 #include "engine/storage/content_store.h"
 #include "engine/storage/content_store_temporary.h"
+#include "engine/storage/chunks/chunker.h"
 
 #include "engine/storage/atomic_file.h"
 #include "engine/storage/storage_error.h"
@@ -275,6 +276,8 @@ ContentStore::Stored ContentStore::hashFile(const QString& path) const
 {
     struct stat before {};
     UniqueFd source = openSource(path, before);
+    if (packsChunks() && before.st_size > chunking::threshold)
+        return identityInChunks(source.get(), path, before);
     return readAndHash(source.get(), path, before, [](const char*, size_t) {});
 }
 

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <chrono>
+#include <sys/stat.h>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,7 @@
 
 namespace vantrel {
 
+class PackWriter;
 class TreeCache;
 
 // The contents of all versions of a team bundle, one file per distinct SHA-256:
@@ -45,6 +47,13 @@ public:
     struct KnownChunks {
         QSet<ContentHash> chunks;
         std::optional<ContentHash> list;
+        // In packs (format 4): where the base's chunks lie, relied on by their place once their
+        // pack is seen there at least as long (opened by name, not read) with no damage noted.
+        struct Place {
+            ContentHash pack;
+            qint64 offset = 0;
+        };
+        QHash<ContentHash, Place> places;
     };
 
     // `folder` is the store's own folder (the team bundle's "objects"); it is created on first use.
@@ -63,7 +72,8 @@ public:
     // copy read is dropped before it is flushed; a damaged copy is replaced. Throws StorageError
     // when the file can't be read or changes while it is read; nothing is left behind then.
     Stored storeFile(const QString& path);
-    // Reads the regular file at `path` and gives its hash, storing nothing. Throws as storeFile().
+    // Reads the regular file at `path` and gives its hash, storing nothing: for a file stored in
+    // packs, its identity (found from its chunks as storeChunked() finds it). Throws as storeFile().
     Stored hashFile(const QString& path) const;
     // Stores `data` unless a stored copy of it is there already (checked in full, then touched).
     ContentHash storeBytes(QByteArrayView data);
@@ -87,6 +97,13 @@ public:
     // only in a team bundle whose format says so, so that older clients never meet them.
     void setChunkedContents(bool chunked) { m_chunked = chunked; }
     bool storesChunked() const { return m_chunked; }
+    // Whether chunks are written into packs (chunk_pack.h), format 4, rather than each as an
+    // object of its own: then a chunked file's identity is the hash of its chunk list in format 1
+    // (ChunkList::identity()), not of its bytes.
+    void setPackedChunks(bool packed) { m_packed = packed; }
+    bool packsChunks() const { return m_chunked && m_packed; }
+    // Where the pack named `hash` is: `<folder>/packs/ab/<64 hex>`.
+    QString packPathFor(const ContentHash& hash) const;
 
     // The hook of a local chunk cache: consulted before the store by every copy-out of a chunked
     // content, and given every chunk stored or read. None by default.
@@ -98,7 +115,9 @@ public:
     // chunk list or chunk that is missing is notFound, one that is damaged or not within its
     // bounds corrupt. A damaged chunk is moved aside, so that the next version that has its
     // bytes stores it again (Batch::storeChunked()); a chunk the chunk source gives that the
-    // store lacks is stored again from it. Neither in a store that is not writable.
+    // store lacks is stored again from it. Neither in a store that is not writable. From packs,
+    // the list is checked against `hash` (its identity) and each chunk against its own only; a
+    // pack found damaged is marked so, not moved (chunk_pack.h).
     void copyOut(const Stored& content, const QString& destination, bool executable, bool synchronize = false) const;
     // Whether this client may write the store: only then does reading it set damaged chunks
     // aside or put back those it lacks. Writable by default.
@@ -140,12 +159,15 @@ public:
     // `referenced` is asked what is referenced, so that every change published before "now" is in
     // what it returns; when it returns nothing, nothing is removed. Returns how many contents it
     // removed. Throws StorageError, removing nothing, when the share's time can't be measured.
-    // Failures on single files are skipped: they are collected next time.
+    // Failures on single files are skipped: they are collected next time. The `.tmp-` files
+    // older than that in each of `writersFolders` and the folders right inside it go too: what
+    // writers of small files there left when they ended before moving them to their place.
     int collectGarbage(const std::function<std::optional<QSet<ContentHash>>()>& referenced,
-                       std::chrono::seconds gracePeriod);
+                       std::chrono::seconds gracePeriod, const QStringList& writersFolders = {});
     int collectGarbage(const QSet<ContentHash>& referenced, std::chrono::seconds gracePeriod);
 
 private:
+    friend class PackWriter;
     struct Temporary;
     struct Leftovers;
 
@@ -157,6 +179,8 @@ private:
     // Reads the regular file at `path` whole, with its hash, when it holds at most `limit` bytes;
     // nothing when it is larger. Throws as storeFile().
     std::optional<std::pair<Stored, QByteArray>> readSmallFile(const QString& path, qint64 limit) const;
+    // The identity of the file read from `source`, cut and hashed as storing it in packs would.
+    Stored identityInChunks(int source, const QString& path, const struct stat& before) const;
     // As reuseIntact(), for a small content read whole.
     bool reuseIntactBytes(const ContentHash& hash, qint64 size);
 
@@ -181,6 +205,17 @@ private:
 
     // One chunk of a chunked content, from the chunk source or the store, checked.
     QByteArray readChunk(const ChunkList::Chunk& chunk, ChunkSource* local) const;
+    // As copyOut(), for a content whose list names packs (chunk_pack_reading.cpp).
+    void copyOutPacked(const Stored& content, const ChunkList& list, const QString& destination, bool executable,
+                       bool synchronize) const;
+    // Whether the pack is there, a regular file of at least `size` bytes with no damage noted
+    // beside it; its size, or -1. Throws only when the store can't tell.
+    qint64 packFoundAtLeast(const ContentHash& pack, qint64 size) const;
+    // Where the chunks of packed lists this process stored or read lie, so that storing them
+    // again relies on them there (as on the base's, once their pack is seen); a pack removed
+    // since (a failed change's, a collection's) is not seen, and its chunks are written anew.
+    void notePlaces(const ChunkList& list) const;
+    std::optional<KnownChunks::Place> placeOf(const ContentHash& chunk) const;
     // Whether a regular file of `size` bytes is stored under `hash`, as opening it by name
     // (neither following a link nor blocking) finds it and its descriptor says. Throws
     // StorageError as opening it does (notFound when nothing is there).
@@ -197,7 +232,9 @@ private:
         quint64 inode = 0;
         qint64 modifiedNs = 0;
         qint64 changedNs = 0;
+        bool pack = false;
     };
+    QString pathOf(const OwnObject& object) const { return object.pack ? packPathFor(object.hash) : pathFor(object.hash); }
     struct NotedObject;
     // Removes the objects of a failed change that nobody came to rely on (see Written); what
     // can't be decided now (the share is gone) is kept for removeOwnTemporaries().
@@ -209,9 +246,12 @@ private:
     QString m_folder;
     QString m_owner;
     bool m_chunked = false;
+    bool m_packed = false;
     bool m_writable = true;
     mutable std::mutex m_sourceMutex;
     std::shared_ptr<ChunkSource> m_chunkSource;
+    mutable std::mutex m_placesMutex;
+    mutable QHash<ContentHash, KnownChunks::Place> m_places;
     // What this store's chunked contents hold in memory at once (content_store_temporary.h): its
     // own, so that copies stuck on the share of one team bundle that hangs hold up no other's.
     struct ChunkBounds;
@@ -242,27 +282,35 @@ public:
     Stored storeFile(const QString& path);
     ContentHash storeBytes(QByteArrayView data);
     // Stores the regular file at `path` in chunks (chunker.h), reading it once: its chunks are
-    // hashed on a few threads while it is read, and only those the store lacks are written (a
-    // `known` one when it is not there at its size, another unless it is there intact), then
-    // its chunk list. Throws as storeFile().
+    // hashed on a few threads while it is read, and only those the store lacks are written (any
+    // chunk when it is not there at its size, opened by name and not read back), then its chunk
+    // list. Throws as storeFile().
     Stored storeChunked(const QString& path, const KnownChunks& known = {});
     void finish();
 
 private:
     struct Pending;
+    friend class PackWriter;
 
     // As storeBytes(), for data whose hash is known; whether the data was new to the store.
     // `named`: a version recorded already names it (a chunk of the base the share lost, stored
     // again), so it stays should the change fail.
     bool storeHashed(const ContentHash& hash, QByteArrayView data, bool named = false);
+    // Whether a chunk is stored already, as opening it by name at `size` finds it (not read):
+    // then it is touched and kept, and its name confirmed in finish().
+    bool keepStoredChunk(const ContentHash& hash, qint64 size);
 
-    void add(Temporary&& temporary, const Stored& stored, bool named = false);
+    void add(Temporary&& temporary, const Stored& stored, bool named = false, bool pack = false);
     void install(Pending& item);
     enum class Placement { installed, replacedOther, keptOther };
     Placement placeNew(Pending& item);
     void installAll(std::vector<Pending>& pending);
-    void keepName(const ContentHash& hash, qint64 size);
-    void confirmNames(const QHash<ContentHash, qint64>& names) const;
+    void keepName(const ContentHash& hash, qint64 size, bool pack = false);
+    void confirmNames(const QHash<ContentHash, qint64>& names, bool packs) const;
+    // As storeChunked(), into packs.
+    Stored storePacked(const QString& path, const KnownChunks& known);
+    // Stores the file's chunk list unless it is the base's and there; its hash.
+    ContentHash storeList(const QString& path, const ChunkList& list, const KnownChunks& known);
 
     ContentStore& m_store;
     Written* const m_written;
@@ -271,6 +319,7 @@ private:
     QSet<ContentHash> m_accepted;
     QSet<QString> m_folders;            // shards that gained or kept a content, to flush in finish()
     QHash<ContentHash, qint64> m_names; // stored or kept, by size: read back in finish()
+    QHash<ContentHash, qint64> m_packNames;
 };
 
 // The objects one change installed new through its batches (not those they found stored), each

@@ -50,6 +50,7 @@ struct ContentStore::Batch::Pending {
     Temporary temporary;
     Stored stored;
     bool named = false; // a version recorded already names it: never removed with a failed change
+    bool pack = false;  // a pack of chunks, under packPathFor()
 };
 
 ContentStore::Batch::Batch(ContentStore& store, Written* written) : m_store(store), m_written(written) {}
@@ -101,14 +102,28 @@ bool ContentStore::Batch::storeHashed(const ContentHash& hash, QByteArrayView da
     return true;
 }
 
-void ContentStore::Batch::add(Temporary&& temporary, const Stored& stored, bool named)
+bool ContentStore::Batch::keepStoredChunk(const ContentHash& hash, qint64 size)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_accepted.contains(hash))
+            return true;
+    }
+    if (!m_store.foundAtSize(hash, size) || !m_store.refresh(hash))
+        return false;
+    keepName(hash, size);
+    return true;
+}
+
+void ContentStore::Batch::add(Temporary&& temporary, const Stored& stored, bool named, bool pack)
 {
     startWriteBack(temporary.fd.get());
     std::vector<Pending> full;
     {
         const std::lock_guard lock(m_mutex);
-        m_accepted.insert(stored.hash);
-        m_pending.push_back({std::move(temporary), stored, named});
+        if (!pack)
+            m_accepted.insert(stored.hash);
+        m_pending.push_back({std::move(temporary), stored, named, pack});
         if (m_pending.size() < groupSize)
             return;
         full.swap(m_pending);
@@ -125,19 +140,21 @@ void ContentStore::Batch::install(Pending& item)
     try {
         placement = placeNew(item);
     } catch (const StorageError&) {
-        if (!m_store.reuseExisting(stored.hash, stored.size))
+        if (item.pack || !m_store.reuseExisting(stored.hash, stored.size))
             throw;
     }
+    const QString target = item.pack ? m_store.packPathFor(stored.hash) : m_store.pathFor(stored.hash);
     // Noted as it is right after its rename: what a teammate who relies on it does to it
     // (touching it, or renaming a copy of its own over it) changes that.
     struct stat status {};
     if (placement == Placement::installed && m_written && !item.named
-        && ::lstat(nativePath(m_store.pathFor(stored.hash)).constData(), &status) == 0 && S_ISREG(status.st_mode)
+        && ::lstat(nativePath(target).constData(), &status) == 0 && S_ISREG(status.st_mode)
         && status.st_size == stored.size) {
         m_written->add({stored.hash, stored.size, quint64(status.st_dev), quint64(status.st_ino),
-                        content_store::nanoseconds(status.st_mtim), content_store::nanoseconds(status.st_ctim)});
+                        content_store::nanoseconds(status.st_mtim), content_store::nanoseconds(status.st_ctim),
+                        item.pack});
     }
-    keepName(stored.hash, stored.size);
+    keepName(stored.hash, stored.size, item.pack);
 }
 
 // Flushes the temporary file and moves it to its place unless an object is there by then: a
@@ -150,7 +167,9 @@ ContentStore::Batch::Placement ContentStore::Batch::placeNew(Pending& item)
     const Stored& stored = item.stored;
     syncFile(temporary.fd.get(), m_store.m_folder);
     temporary.fd.close(m_store.m_folder);
-    const QString target = m_store.pathFor(stored.hash);
+    const QString target = item.pack ? m_store.packPathFor(stored.hash) : m_store.pathFor(stored.hash);
+    if (item.pack)
+        m_store.claimFolder(parentPath(parentPath(target)));
     m_store.claimFolder(parentPath(target));
     const QByteArray from = nativePath(temporary.path);
     const QByteArray to = nativePath(target);
@@ -171,8 +190,14 @@ ContentStore::Batch::Placement ContentStore::Batch::placeNew(Pending& item)
     struct stat status {};
     if (!found)
         found = ::lstat(to.constData(), &status) == 0;
-    // Checked whole: it may be the damaged copy found before this one was written.
-    if (found && m_store.reuseIntact(stored.hash, stored.size))
+    // Checked whole: it may be the damaged copy found before this one was written. A pack of that
+    // name holds the same chunks at the same places: one of its size is kept.
+    if (found && item.pack && m_store.packFoundAtLeast(stored.hash, stored.size) == stored.size) {
+        m_store.m_leftovers->noteReused(stored.hash); // before the touch, as in reuseExisting()
+        if (::utimensat(AT_FDCWD, to.constData(), nullptr, AT_SYMLINK_NOFOLLOW) == 0)
+            return Placement::keptOther;
+    }
+    if (found && !item.pack && m_store.reuseIntact(stored.hash, stored.size))
         return Placement::keptOther; // the temporary file goes with the batch
     renameFile(temporary.path, target, m_store.m_folder);
     temporary.release();
@@ -187,25 +212,25 @@ void ContentStore::Batch::installAll(std::vector<Pending>& pending)
 
 // A content found stored is relied on as much as one written: its name is flushed too, in case
 // whoever wrote it has not done so yet, and read back.
-void ContentStore::Batch::keepName(const ContentHash& hash, qint64 size)
+void ContentStore::Batch::keepName(const ContentHash& hash, qint64 size, bool pack)
 {
-    const QString folder = parentPath(m_store.pathFor(hash));
+    const QString folder = parentPath(pack ? m_store.packPathFor(hash) : m_store.pathFor(hash));
     const std::lock_guard lock(m_mutex);
     m_folders.insert(folder);
-    m_names.insert(hash, size);
+    (pack ? m_packNames : m_names).insert(hash, size);
 }
 
 // Each opened by name, without following a link, and of its size: a share may acknowledge a
 // write it then loses (a full sshfs share answers some of them with EIO, others not at all), and
 // what is not there now must fail the change before a record names it, not after.
-void ContentStore::Batch::confirmNames(const QHash<ContentHash, qint64>& names) const
+void ContentStore::Batch::confirmNames(const QHash<ContentHash, qint64>& names, bool packs) const
 {
     const QList<ContentHash> hashes = names.keys();
     runInParallel(
         hashes.size(),
         [&](qsizetype index) {
             const ContentHash& hash = hashes.at(index);
-            const QString path = m_store.pathFor(hash);
+            const QString path = packs ? m_store.packPathFor(hash) : m_store.pathFor(hash);
             struct stat status {};
             try {
                 openRegularFile(path, status, path);
@@ -240,11 +265,13 @@ void ContentStore::Batch::finish()
         0, {});
     QList<QString> folders;
     QHash<ContentHash, qint64> names;
+    QHash<ContentHash, qint64> packs;
     {
         const std::lock_guard lock(m_mutex);
         folders = m_folders.values();
         m_folders.clear();
         names.swap(m_names);
+        packs.swap(m_packNames);
     }
     runInParallel(
         folders.size(),
@@ -253,7 +280,8 @@ void ContentStore::Batch::finish()
             return qint64(0);
         },
         0, {});
-    confirmNames(names);
+    confirmNames(names, false);
+    confirmNames(packs, true);
 }
 
 } // namespace vantrel

@@ -185,7 +185,7 @@ bool ContentStore::removeOwnObject(NotedObject& entry, bool reached) noexcept
                    && content_store::nanoseconds(status.st_mtim) == object.modifiedNs
                    && (!withChange || content_store::nanoseconds(status.st_ctim) == object.changedNs);
         };
-        const QByteArray target = nativePath(pathFor(object.hash));
+        const QByteArray target = nativePath(pathOf(object));
         const auto reused = [this, &object] {
             std::lock_guard lock(m_leftovers->mutex);
             return m_leftovers->reused.contains(object.hash);

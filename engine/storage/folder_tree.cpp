@@ -350,9 +350,12 @@ void collectTreeReferences(TreeReader& reader, const ContentHash& root, QSet<Con
             if (entry.kind == FolderEntry::Kind::file) {
                 referenced.insert(entry.hash);
                 if (entry.chunks && !visitedTrees.contains(*entry.chunks)) {
-                    for (const ChunkList::Chunk& chunk :
-                         ChunkList::read(reader.store(), *entry.chunks, entry.size).chunks)
+                    const ChunkList list = ChunkList::read(reader.store(), *entry.chunks, entry.size);
+                    for (const ChunkList::Chunk& chunk : list.chunks)
                         referenced.insert(chunk.hash);
+                    // Packs are named apart from objects; a kept list keeps every pack it names.
+                    for (const ContentHash& pack : list.packs)
+                        referenced.insert(pack);
                     visitedTrees.insert(*entry.chunks);
                     referenced.insert(*entry.chunks);
                 }

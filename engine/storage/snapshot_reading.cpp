@@ -127,8 +127,12 @@ void Snapshot::readChunked(WalkedFile& file)
     ContentStore::KnownChunks known;
     if (file.baseChunks) {
         try {
-            for (const ChunkList::Chunk& chunk : ChunkList::read(m_store, *file.baseChunks, file.baseSize).chunks)
+            const ChunkList list = ChunkList::read(m_store, *file.baseChunks, file.baseSize);
+            for (const ChunkList::Chunk& chunk : list.chunks) {
                 known.chunks.insert(chunk.hash);
+                if (list.packed())
+                    known.places.insert(chunk.hash, {list.packs.at(chunk.pack), chunk.offset});
+            }
             known.list = file.baseChunks;
         } catch (const StorageError& error) {
             // A list that is missing or damaged: as if the base had nothing there, every chunk is

@@ -31,6 +31,10 @@ void QorAboutWindowController::showWindow()
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
+    // Centred when first shown only: shown again, the window stays where the user put it.
+    if (m_centred)
+        return;
+    m_centred = true;
     if (const QScreen* screen = m_window->screen()) {
         QRect frame = m_window->frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());

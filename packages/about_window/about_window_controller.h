@@ -29,12 +29,13 @@ public:
 
     QWidget* window() const { return m_window.get(); }
 
-    // Shows the window in front and active, then centres it on its screen. Does nothing without
-    // a window.
+    // Shows the window in front and active; the first time, centres it on its screen. Does
+    // nothing without a window.
     void showWindow();
 
 private:
     std::unique_ptr<QWidget> m_window;
+    bool m_centred = false;
 };
 
 } // namespace vantrel

@@ -2,6 +2,8 @@
 // commands, and the about window.
 
 #include "app/about_window_scene.h"
+#include "app/app_delegate.h"
+#include "app/application_entry.h"
 #include "app/main_window.h"
 #include "app/onboarding_scene.h"
 #include "app/support/main_window_shell.h"
@@ -10,6 +12,7 @@
 #include "engine/team_bundle.h"
 #include "model/key_value_storage.h"
 #include "model/strings.h"
+#include "model/support/item_test_support.h"
 #include "onboarding/app_icon_backdrop.h"
 #include "onboarding/onboarding_model.h"
 #include "onboarding/onboarding_view.h"
@@ -336,6 +339,45 @@ private Q_SLOTS:
         QVERIFY(model->settings().credits.contains(QStringLiteral("Vantrel")));
         model->openEmail();
         QCOMPARE(opened.value(0).scheme(), QStringLiteral("mailto"));
+    }
+
+    // With a document checked out, quitting and closing the window ask the team's question and
+    // end nothing until it is answered yes.
+    void quittingWithACheckOutAsksFirst()
+    {
+        TeamFixture fixture;
+        const auto reels = newCollection(fixture.client(QStringLiteral("Ana")), QStringLiteral("Reels"));
+        syncWait(reels->createNestedItem(writeProject(fixture, QStringLiteral("cut"), QStringLiteral("Cut.kdenlive"))));
+        Shell shell(fixture.root());
+        QTRY_COMPARE(shell.setup->state().kind(), Case::loaded);
+        const auto team = shell.setup->state().team();
+        QTRY_VERIFY(!team->collections().all().isEmpty());
+        const auto collection = team->collections().all().first();
+        syncWait(collection->loadNestedItems());
+        syncWait(findDocument(collection, QStringLiteral("Cut"))->checkOut());
+
+        int terminated = 0;
+        VantrelAppDelegate delegate([&terminated] { ++terminated; });
+        askBeforeQuitting(delegate, *shell.setup, *shell.window);
+        shell.window->show();
+        QVERIFY(QTest::qWaitForWindowActive(shell.window.get()));
+        QVERIFY(!shell.window->close());
+        QVERIFY(shell.window->isVisible());
+        QTRY_VERIFY(shell.alert.details());
+        QCOMPARE(shell.alert.details()->title, Strings::quitConfirmationTitle());
+        const auto answer = [&shell](const QString& title) {
+            for (const ButtonAction& button : shell.alert.details()->buttons) {
+                if (button.title == title)
+                    button.action();
+            }
+            shell.alert.setDetails(std::nullopt);
+        };
+        answer(Strings::cancelActionTitle());
+        delegate.requestQuit();
+        QTRY_VERIFY(shell.alert.details());
+        QCOMPARE(terminated, 0);
+        answer(Strings::quitActionTitle());
+        QCOMPARE(terminated, 1);
     }
 };
 

@@ -76,8 +76,11 @@ private Q_SLOTS:
                       "/" + collectionId + "/" + documentId + "/" + eventId);
         QTest::newRow("select, bad document part") << "vantrel://select/" + collectionId + "/garbage"
                                                    << select(collectionId + "||", "/" + collectionId + "/garbage");
-        QTest::newRow("select, first part not an id") << "vantrel://select/garbage/" + collectionId << none;
-        QTest::newRow("select, no path") << "vantrel://select" << none;
+        // A link that names nothing clears the selection.
+        QTest::newRow("select, first part not an id")
+            << "vantrel://select/not-a-uuid/" + collectionId
+            << select(QStringLiteral("nothing"), "/not-a-uuid/" + collectionId);
+        QTest::newRow("select, no path") << "vantrel://select" << select(QStringLiteral("nothing"), QString());
 
         QTest::newRow("file URL") << "file:///tmp/t/Team.vantrelteam" << QStringList{opened("/tmp/t/Team.vantrelteam")};
         QTest::newRow("file URL on localhost, trailing slash")
@@ -86,7 +89,10 @@ private Q_SLOTS:
             << "file:///tmp/t/Team.vantrelteam?a=b#c" << QStringList{opened("/tmp/t/Team.vantrelteam")};
         QTest::newRow("file URL, encoded name")
             << "file:///tmp/t/Our%20%23team%25.vantrelteam" << QStringList{opened("/tmp/t/Our #team%.vantrelteam")};
-        QTest::newRow("file URL of another machine") << "file://server/share/Team.vantrelteam" << none;
+        QTest::newRow("file URL with a host") << "file://server/share/Team.vantrelteam"
+                                              << QStringList{opened("/share/Team.vantrelteam")};
+        QTest::newRow("file URL whose host is a command, bundle")
+            << "file://quit/srv/Alpha%20Team.vantrelteam" << QStringList{opened("/srv/Alpha Team.vantrelteam")};
         QTest::newRow("file URL whose host is a command") << "file://quit/share/notes.txt" << quit;
         QTest::newRow("file URL, extension in capitals") << "file:///tmp/t/Team.VANTRELTEAM" << none;
         QTest::newRow("file URL inside a bundle") << "file:///tmp/t/Team.vantrelteam/journal" << none;
@@ -94,8 +100,10 @@ private Q_SLOTS:
             << "/tmp/t/Team.vantrelteam" << QStringList{opened("/tmp/t/Team.vantrelteam")};
         QTest::newRow("plain relative path")
             << "t/../Team.vantrelteam" << QStringList{opened(QDir::current().absoluteFilePath("Team.vantrelteam"))};
-        QTest::newRow("web address with the extension") << "https://example.com/Team.vantrelteam" << none;
-        QTest::newRow("command URL with the extension") << "vantrel://quit/Team.vantrelteam" << quit;
+        QTest::newRow("web address with the extension")
+            << "https://example.com/Team.vantrelteam" << QStringList{opened("/Team.vantrelteam")};
+        QTest::newRow("command URL with the extension")
+            << "vantrel://quit/Team.vantrelteam" << QStringList{opened("/Team.vantrelteam")};
     }
 
     void grammar()

@@ -82,7 +82,11 @@ private Q_SLOTS:
     {
         QVERIFY(m_root.isValid());
         qputenv("XDG_DATA_HOME", path(QStringLiteral("home")).toUtf8());
-        qputenv("XDG_DATA_DIRS", path(QStringLiteral("system")).toUtf8());
+        // The system's MIME database, and none of its applications.
+        QVERIFY(QDir().mkpath(path(QStringLiteral("mime-database"))));
+        QVERIFY(QFile::link(QStringLiteral("/usr/share/mime"), path(QStringLiteral("mime-database/mime"))));
+        qputenv("XDG_DATA_DIRS",
+                (path(QStringLiteral("system")) + u':' + path(QStringLiteral("mime-database"))).toUtf8());
         qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toUtf8());
         qputenv("XDG_CONFIG_DIRS", path(QStringLiteral("system-config")).toUtf8());
         // No desktop session at all: no desktop name, no session bus, no display.
@@ -220,6 +224,42 @@ private Q_SLOTS:
         QTRY_VERIFY(told.size() >= 12);
         QVERIFY(told.open(QIODevice::ReadOnly));
         QCOMPARE(told.readAll(), QByteArray("one.sh\nother.sh\n"));
+        writeFile(defaults, before);
+    }
+
+    // A kind of file the program's table does not know opens in the desktop's choice for it, as
+    // the desktop makes it while the program runs: the choice is not kept from an earlier look.
+    void aFileOfAnotherKindOpensInTheDesktopsChoiceOfTheMoment()
+    {
+        const QStringList matroska{QStringLiteral("video/x-matroska")};
+        QCOMPARE(desktop::mimeTypesForExtension(QStringLiteral("mkv")), matroska);
+        QCOMPARE(desktop::mimeTypeDescription(matroska.first()), QStringLiteral("Matroska video"));
+        QCOMPARE(desktop::mimeTypeDescription(QStringLiteral("no/such-type")), QString());
+        QCOMPARE(ApplicationLocator::desktop().find(matroska), std::nullopt);
+
+        // Its entry lists no type: chosen as the default (xdg-mime default), it counts all the same.
+        writeFile(path(QStringLiteral("home/applications/clipper.desktop")),
+                  entry("Clipper", path(QStringLiteral("record.sh")), ""));
+        const QString defaults = path(QStringLiteral("config/mimeapps.list"));
+        QFile original(defaults);
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        const QByteArray before = original.readAll();
+        original.close();
+        writeFile(defaults, before + "video/x-matroska=clipper.desktop;\n");
+        QTRY_VERIFY(ApplicationLocator::desktop().find(matroska).has_value());
+        QCOMPARE(ApplicationLocator::desktop().find(matroska)->name, QStringLiteral("Clipper"));
+
+        const QString clip = path(QStringLiteral("clips/Clip.mkv"));
+        writeFile(clip, "\x1a\x45\xdf\xa3");
+        SystemWorkspace workspace([](const QString& file) {
+            return FileKind{desktop::mimeTypesForExtension(QFileInfo(file).suffix()), false};
+        });
+        syncWait(workspace.open(QUrl::fromLocalFile(clip)));
+        const auto launches = LaunchedApplications::shared().runningInside(path(QStringLiteral("clips")));
+        QCOMPARE(launches.size(), 1);
+        QCOMPARE(launches.first().applicationName, QStringLiteral("Clipper"));
+        ::kill(static_cast<pid_t>(launches.first().pid), SIGTERM);
+        QTRY_VERIFY(LaunchedApplications::shared().runningInside(path(QStringLiteral("clips"))).isEmpty());
         writeFile(defaults, before);
     }
 };

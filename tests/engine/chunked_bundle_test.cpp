@@ -47,6 +47,8 @@ qint64 storedBytes(const QString& teamRoot)
     const QString objects = teamRoot + QStringLiteral("/objects");
     for (const QString& name : objectsIn(objects))
         total += QFileInfo(objects + u'/' + name.left(2) + u'/' + name).size();
+    for (const QString& name : packsIn(objects))
+        total += QFileInfo(objects + QStringLiteral("/packs/") + name).size();
     return total;
 }
 
@@ -96,6 +98,15 @@ int markerFormat(const QString& teamRoot)
         .toInt();
 }
 
+// Rewrites the fixture's marker to `format` before any client opens the bundle.
+void setFormat(const TeamFixture& fixture, int format)
+{
+    const QString marker = fixture.root() + QStringLiteral("/team.json");
+    QJsonObject object = QJsonDocument::fromJson(contentOf(marker)).object();
+    object.insert(QStringLiteral("format"), format);
+    writeFile(marker, fixed_length::padded(QJsonDocument(object).toJson(), fixed_length::teamMarker));
+}
+
 } // namespace
 
 class ChunkedBundleTest : public QObject {
@@ -123,6 +134,9 @@ private Q_SLOTS:
         QVERIFY(storedBytes(fixture.root()) - before <= mib + 2 * chunking::maxSize);
         QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o"))), data);
         QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o1")), first), noise(1, 20 * mib));
+        QVERIFY(objectsIn(fixture.root() + QStringLiteral("/objects")).size() < 10); // chunks are in packs
+        const auto ben = fixture.client(QStringLiteral("ben"));
+        QCOMPARE(exported(reopenAs(ben, edit), fixture.scratch(QStringLiteral("ben"))), data);
 
         // Garbage collection keeps what the versions name.
         QVERIFY(team->collectGarbage(std::chrono::seconds(0)) >= 0);
@@ -135,6 +149,7 @@ private Q_SLOTS:
     void damageFailsCopiesNotTheNextVersion()
     {
         TeamFixture fixture;
+        setFormat(fixture, 3); // chunks as objects
         const auto team = fixture.client(QStringLiteral("ana"));
         QString source;
         QByteArray data = noise(4, 9 * mib);
@@ -171,6 +186,7 @@ private Q_SLOTS:
         for (const QString& damage :
              {QStringLiteral("deleted"), QStringLiteral("cut short"), QStringLiteral("changed")}) {
             TeamFixture fixture;
+            setFormat(fixture, 3); // chunks as objects
             const auto ana = fixture.client(QStringLiteral("ana"));
             QByteArray data = noise(6, 9 * mib);
             const auto edit = importLarge(fixture, ana, data);
@@ -208,6 +224,7 @@ private Q_SLOTS:
     void missingIsNotFoundAndAnOutageUnreachable()
     {
         TeamFixture fixture;
+        setFormat(fixture, 3); // chunks as objects
         const auto team = fixture.client(QStringLiteral("ana"));
         const auto edit = importLarge(fixture, team, noise(7, 9 * mib));
         const QString chunk = team->contents().pathFor(currentChunks(team, edit).chunks.last().hash);
@@ -293,10 +310,7 @@ private Q_SLOTS:
     void olderFormatBundlesKeepStoringWholeFiles()
     {
         TeamFixture fixture;
-        const QString marker = fixture.root() + QStringLiteral("/team.json");
-        QJsonObject object = QJsonDocument::fromJson(contentOf(marker)).object();
-        object.insert(QStringLiteral("format"), 2);
-        writeFile(marker, fixed_length::padded(QJsonDocument(object).toJson(), fixed_length::teamMarker));
+        setFormat(fixture, 2);
         const auto team = fixture.client(QStringLiteral("ben"));
         QVERIFY(!team->contents().storesChunked());
         const QString source = fixture.scratch(QStringLiteral("s")) + QStringLiteral("/Edit.blend");
@@ -310,6 +324,17 @@ private Q_SLOTS:
         QVERIFY(team->contents().contains(hashBytes(noise(3, 9 * mib))));
         QCOMPARE(exported(edit, fixture.scratch(QStringLiteral("o"))), data);
         QCOMPARE(markerFormat(fixture.root()), 2);
+
+        // A format this client doesn't know is refused.
+        TeamFixture newer;
+        setFormat(newer, TeamBundle::currentFormat + 1);
+        QCOMPARE(TeamBundle::currentFormat + 1, 5);
+        try {
+            newer.client(QStringLiteral("cy"));
+            QFAIL("a bundle of format 5 was opened");
+        } catch (const TeamBundleError& error) {
+            QCOMPARE(error.kind(), TeamBundleError::Case::newerFormat);
+        }
     }
 };
 

@@ -30,7 +30,7 @@ constexpr qsizetype mib = 1024 * 1024;
 // it found it.
 QStringList storeListing(const QString& objects)
 {
-    QStringList listing = objectsIn(objects) + entriesIn(objects + QStringLiteral("/tmp"));
+    QStringList listing = objectsIn(objects) + packsIn(objects) + entriesIn(objects + QStringLiteral("/tmp"));
     listing.sort();
     return listing;
 }

@@ -78,6 +78,11 @@ void ageObjects(const QString& storeFolder, qint64 seconds)
     for (const QString& shard : entriesIn(storeFolder)) {
         if (shard == u"tmp")
             continue;
+        if (shard == u"packs") {
+            for (const QString& pack : packsIn(storeFolder))
+                setAge(storeFolder + u"/packs/"_s + pack, seconds);
+            continue;
+        }
         for (const QString& object : entriesIn(storeFolder + u'/' + shard))
             setAge(storeFolder + u'/' + shard + u'/' + object, seconds);
     }
@@ -180,6 +185,19 @@ private slots:
             const QByteArray foundStored = noise(20, 5000);
             const ContentHash found = ana->contents().storeBytes(foundStored);
             ageObjects(ana->contents().folder(), 3 * day);
+            // What a writer killed midway left in the journal and the locks.
+            const QString abandoned = fixture.root() + u"/journal/.tmp-abandoned"_s;
+            const QStringList recent = {fixture.root() + u"/journal/.tmp-recent"_s,
+                                        fixture.root() + u"/locks/.tmp-recent"_s};
+            writeFile(abandoned, "{}");
+            setAge(abandoned, 3 * day);
+            for (const QString& path : recent)
+                writeFile(path, "{}");
+            const QStringList inJournal = QDir(fixture.root() + u"/journal"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+            QVERIFY(!inJournal.isEmpty());
+            const QString abandonedByAna = fixture.root() + u"/journal/"_s + inJournal.front() + u"/.tmp-abandoned"_s;
+            writeFile(abandonedByAna, "{}");
+            setAge(abandonedByAna, 3 * day);
 
             const Change import = store(ana, makeSource(fixture, u"import"_s, 30));
             const Change checkIn = storeCheckIn(ana, fixture, u"check-in"_s, baseSource, base, foundStored, 40);
@@ -191,6 +209,9 @@ private slots:
 
             QVERIFY(!ana->contents().contains(garbage.root));
             QVERIFY(ana->contents().contains(found));
+            QVERIFY(!QFile::exists(abandoned) && !QFile::exists(abandonedByAna));
+            for (const QString& path : recent)
+                QVERIFY2(QFile::exists(path), qPrintable(path));
             publish(ana, import);
             publish(ana, checkIn);
             for (const Change* change : {&base, &import, &checkIn})
@@ -257,6 +278,19 @@ private slots:
             const QByteArray foundStored = noise(seed + 20, 5000);
             ana->contents().storeBytes(foundStored);
             ageObjects(ana->contents().folder(), 3 * day);
+            // What a writer killed midway left in the journal and the locks.
+            const QString abandoned = fixture.root() + u"/journal/.tmp-abandoned"_s;
+            const QStringList recent = {fixture.root() + u"/journal/.tmp-recent"_s,
+                                        fixture.root() + u"/locks/.tmp-recent"_s};
+            writeFile(abandoned, "{}");
+            setAge(abandoned, 3 * day);
+            for (const QString& path : recent)
+                writeFile(path, "{}");
+            const QStringList inJournal = QDir(fixture.root() + u"/journal"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+            QVERIFY(!inJournal.isEmpty());
+            const QString abandonedByAna = fixture.root() + u"/journal/"_s + inJournal.front() + u"/.tmp-abandoned"_s;
+            writeFile(abandonedByAna, "{}");
+            setAge(abandonedByAna, 3 * day);
 
             const Change import = store(ana, makeSource(fixture, u"import"_s, seed + 30));
             QProcess child;

@@ -66,7 +66,9 @@ ActivityFeed::ActivityFeed(NavigationModel& navigation, ItemActions& itemActions
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(16);
+    // The stack's own spacing of 8 and the list's 16 at its top: the first row stands 24 below
+    // the title.
+    layout->setSpacing(24);
 
     m_title = plainLabel(this);
     m_title->setObjectName(QStringLiteral("activityTitle"));

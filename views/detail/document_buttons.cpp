@@ -6,6 +6,7 @@
 #include "design/menu_button.h"
 #include "design/menu_button_styles.h"
 #include "design/palette.h"
+#include "desktop/desktop_launch.h"
 #include "model/strings.h"
 #include "model/text_format.h"
 
@@ -21,6 +22,21 @@ namespace {
 QString asksFurther(const QString& title)
 {
     return title + QStringLiteral("...");
+}
+
+// A file of a type the table does not know opens in the desktop's application for its kind; the
+// help names it, or else the kind, as the desktop names it.
+QString otherFileHelp(const Document& document)
+{
+    if (const auto& installed = document.application().installed; installed && !installed->name.isEmpty())
+        return formatText(Strings::opensInHelp(), installed->name);
+    const DocumentType& type = document.documentType();
+    QString kind = desktop::mimeTypeDescription(type.mimeTypes().value(0));
+    if (kind.isEmpty())
+        kind = type.unknownExtension().toUpper();
+    if (kind.isEmpty())
+        kind = desktop::mimeTypeDescription(QStringLiteral("application/octet-stream"));
+    return formatText(Strings::noApplicationForKindHelp(), kind);
 }
 
 } // namespace
@@ -40,6 +56,8 @@ DocumentOpenButtonState openButtonState(const Document& document)
 
     if (document.isLocked())
         state.help = formatText(Strings::documentLockedHelp(), document.lockedByUser(), document.lockedByHostName());
+    else if (document.documentType().kind() == DocumentType::Case::unknown)
+        state.help = otherFileHelp(document);
     else if (blocked)
         state.help = formatText(Strings::installToOpenHelp(), document.documentType().appName());
 

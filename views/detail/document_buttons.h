@@ -23,8 +23,10 @@ struct DocumentOpenButtonState {
     // The lock-state symbol: "lock.fill" while somebody else holds the lock, "pencil" while
     // the application that opens the document is installed, "exclamationmark.triangle" otherwise.
     QString symbolName;
-    // Who holds the lock while it is locked (this user included); otherwise, while the document
-    // cannot be checked out, which application to install; otherwise empty.
+    // Who holds the lock while it is locked (this user included); otherwise, for a file of a type
+    // the table does not know, the desktop's application that opens it or, when there is none,
+    // that nothing here opens its kind; otherwise, while the document cannot be checked out,
+    // which application to install; otherwise empty.
     QString help;
     bool enabled = false;
 };

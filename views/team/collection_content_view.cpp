@@ -15,10 +15,14 @@
 #include "views/detail/gradient_divider.h"
 #include "views/detail/selected_item_header_view.h"
 #include "views/detail/versioned_item_header_view.h"
+#include "views/team/item_list_view.h"
 #include "views/team/nested_item_list.h"
 #include "views/team/shaded_column.h"
 
 #include <QHBoxLayout>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -78,7 +82,8 @@ CollectionContentView::CollectionContentView(std::shared_ptr<Collection> collect
     m_activityArea->setObjectName(QStringLiteral("activityArea"));
     auto* activityLayout = new QVBoxLayout(m_activityArea);
     activityLayout->setContentsMargins(0, 0, 0, 0);
-    activityLayout->addWidget(new ActivityFeed(m_navigation, m_itemActions, m_activityArea));
+    m_feed = new ActivityFeed(m_navigation, m_itemActions, m_activityArea);
+    activityLayout->addWidget(m_feed);
     shadeLayout->addWidget(m_activityArea);
 
     auto* activityColumn = new QHBoxLayout;
@@ -225,6 +230,22 @@ void CollectionContentView::followSelectedDocument()
         m_checkOutConnection =
             connect(document.get(), &Document::isCheckedOutChanged, this, &CollectionContentView::followCheckOut);
     followCheckOut();
+    chainPanes();
+}
+
+// Tab goes through the panes as they stand from left to right: the documents, the check-in
+// panel, the events and the activity. The panel and the events are made anew for each
+// document, after the feed, so the order is set again each time.
+void CollectionContentView::chainPanes()
+{
+    QList<QWidget*> panes{&m_documents->view()};
+    if (m_checkIn)
+        panes << m_checkIn->editor() << m_checkIn->discardButton() << m_checkIn->saveButton();
+    if (m_events)
+        panes << &m_events->view();
+    panes << m_feed->list();
+    for (qsizetype i = 1; i < panes.size(); ++i)
+        QWidget::setTabOrder(panes.at(i - 1), panes.at(i));
 }
 
 void CollectionContentView::followCheckOut()

@@ -9,6 +9,7 @@ class QHBoxLayout;
 
 namespace vantrel {
 
+class ActivityFeed;
 class AlertModel;
 class CheckInView;
 class Collection;
@@ -48,6 +49,7 @@ protected:
 private:
     void followSelectedDocument();
     void followCheckOut();
+    void chainPanes();
     NestedItemList* makeDocumentList();
     NestedItemList* makeEventList();
 
@@ -63,6 +65,7 @@ private:
     QHBoxLayout* m_eventLayout = nullptr;
     NestedItemList* m_events = nullptr;
     QWidget* m_activityArea = nullptr;
+    ActivityFeed* m_feed = nullptr;
     QMetaObject::Connection m_checkOutConnection;
 };
 

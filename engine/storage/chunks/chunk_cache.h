@@ -69,6 +69,7 @@ public:
 
     // The chunk of `hash`, when an entry of exactly `size` bytes holding it is here.
     std::optional<QByteArray> take(const ContentHash& hash, qint64 size) override;
+    bool checksTaken() const override { return true; }
     // Keeps `bytes` as the chunk of `hash` (which the caller has checked): written soon, by the
     // cache's own thread.
     void keep(const ContentHash& hash, const QByteArray& bytes) override;

@@ -13,26 +13,49 @@ namespace vantrel {
 
 class ContentStore;
 
-// Binary, little-endian: the magic "VCHL", the format (u32, 1), the file's size (u64), the
-// number of chunks (u32), then per chunk its SHA-256 (32 bytes) and size (u32). The list is
-// stored as a content of its own, by the SHA-256 of these bytes.
+// Appending the fields of the store's binary formats (chunk lists, packs).
+namespace little_endian {
+void append32(QByteArray& out, quint32 value);
+void append64(QByteArray& out, quint64 value);
+} // namespace little_endian
+
+// Binary, little-endian: the magic "VCHL", the format (u32), the file's size (u64), the number
+// of chunks (u32). Format 1 then holds per chunk its SHA-256 (32 bytes) and size (u32). Format 2
+// (chunks in packs, see chunk_pack.h) holds the number of packs (u32) and their names (32 bytes
+// each), then per chunk its SHA-256, size (u32), pack (u32, an index into the names) and offset
+// in the pack (u64). The list is stored as a content of its own, by the SHA-256 of these bytes.
 struct ChunkList {
     struct Chunk {
         ContentHash hash;
         qint64 size = 0;
+        // In format 2: where it lies (`pack` an index into `packs`); -1 in format 1.
+        qint32 pack = -1;
+        qint64 offset = 0;
         friend bool operator==(const Chunk&, const Chunk&) = default;
     };
 
     static constexpr qint64 headerSize = 20;
     static constexpr qint64 entrySize = 36;
+    static constexpr qint64 packedHeaderSize = 24;
+    static constexpr qint64 packNameSize = 32;
+    static constexpr qint64 packedEntrySize = 48;
 
     QList<Chunk> chunks;
+    // The packs the chunks lie in: empty in format 1.
+    QList<ContentHash> packs;
 
     qint64 totalSize() const;
+    bool packed() const { return !packs.isEmpty(); }
+    // Format 2 when the chunks lie in packs, else format 1.
     QByteArray encode() const;
+    // The list in format 1, whatever the chunks' places: its SHA-256 is a packed file's identity,
+    // the same wherever its chunks lie, found without hashing the file a second time.
+    QByteArray identityBytes() const;
+    ContentHash identity() const;
     // The list in `bytes`, which must be one of a file of `fileSize` bytes: every field checked
     // against the bounds (readLimits::chunkList; every chunk but the last chunking::minSize to
-    // chunking::maxSize, as the chunker cuts them) and the sizes adding up to `fileSize` before
+    // chunking::maxSize, as the chunker cuts them; in format 2 every pack index within the names
+    // and every chunk within chunking::largestPack) and the sizes adding up to `fileSize` before
     // anything is kept. Throws StorageError corrupt naming `path` otherwise.
     static ChunkList decode(QByteArrayView bytes, qint64 fileSize, const QString& path);
     // The list stored under `hash` for a file of `fileSize` bytes, read within its bound and

@@ -2,6 +2,7 @@
 // from the chunk source or the store, and written in order, each checked, then the whole.
 
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/chunks/chunk_pack.h"
 #include "engine/storage/chunks/chunker.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/content_store_temporary.h"
@@ -187,9 +188,9 @@ std::shared_ptr<ChunkSource> ContentStore::chunkSource() const
 QByteArray ContentStore::readChunk(const ChunkList::Chunk& chunk, ChunkSource* local) const
 {
     if (local) {
-        // Checked here too: a cache is never trusted to be right.
+        // Checked once: here, unless the source checked it as it read it.
         std::optional<QByteArray> bytes = local->take(chunk.hash, chunk.size);
-        if (bytes && bytes->size() == chunk.size && hashBytes(*bytes) == chunk.hash) {
+        if (bytes && bytes->size() == chunk.size && (local->checksTaken() || hashBytes(*bytes) == chunk.hash)) {
             // The share is not read for it: what the share lost (a restore, a sync tool, a damaged
             // copy a teammate's copy-out set aside) is stored again from here.
             try {
@@ -230,6 +231,10 @@ void ContentStore::copyOut(const Stored& content, const QString& destination, bo
     }
     // Read and checked before the destination is made: a damaged list writes nothing.
     const ChunkList list = ChunkList::read(*this, *content.chunks, content.size);
+    if (list.packed()) {
+        copyOutPacked(content, list, destination, executable, synchronize);
+        return;
+    }
     const std::shared_ptr<ChunkSource> local = chunkSource();
     // Among this store's own: a share that hangs holds up no other team bundle's copies.
     std::counting_semaphore<>& running = m_chunkBounds->runningCopies;
@@ -247,6 +252,100 @@ void ContentStore::copyOut(const Stored& content, const QString& destination, bo
         if (found != content.hash)
             throw StorageError::corrupt(destination, QStringLiteral("The chunks listed in %1 make up SHA-256 %2.")
                                                          .arg(pathFor(*content.chunks), found.toHex()));
+    });
+}
+
+namespace {
+
+// The packs one copy-out reads, each opened once (no link followed, nothing blocking).
+class OpenPacks {
+public:
+    OpenPacks(const ContentStore& store, const ChunkList& list) : m_store(store), m_list(list) {}
+
+    std::shared_ptr<UniqueFd> open(qint32 index)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (const auto found = m_open.constFind(index); found != m_open.constEnd())
+                return *found;
+        }
+        const QString path = m_store.packPathFor(m_list.packs.at(index));
+        struct stat status {};
+        auto fd = std::make_shared<UniqueFd>(openRegularFile(path, status, path));
+        const std::lock_guard lock(m_mutex);
+        return *m_open.insert(index, std::move(fd));
+    }
+
+private:
+    const ContentStore& m_store;
+    const ChunkList& m_list;
+    std::mutex m_mutex;
+    QHash<qint32, std::shared_ptr<UniqueFd>> m_open;
+};
+
+// Beside a pack found damaged, in a bundle this user may write: no check-in relies on it again,
+// so that its chunks are stored anew; the collection removes the marker with the pack.
+void markDamaged(const QString& pack)
+{
+    const QByteArray marker = nativePath(pack + chunk_pack::damagedSuffix);
+    const int fd = ::open(marker.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0)
+        ::close(fd);
+    else if (errno != EEXIST)
+        logRepairFailure("marked damaged", StorageError::fromErrno(errno, pack, QStringLiteral("open")));
+    qWarning("A damaged pack was marked: %s", qUtf8Printable(pack));
+}
+
+} // namespace
+
+void ContentStore::copyOutPacked(const Stored& content, const ChunkList& list, const QString& destination,
+                                 bool executable, bool synchronize) const
+{
+    // The identity is the list's: checked before anything is read, so each chunk is checked once
+    // and the whole file never.
+    if (list.identity() != content.hash)
+        throw StorageError::corrupt(pathFor(*content.chunks), QStringLiteral("The list is not one of this file."));
+    notePlaces(list);
+    const std::shared_ptr<ChunkSource> local = chunkSource();
+    OpenPacks packs(*this, list);
+    const auto fetch = [&](qsizetype index) {
+        const ChunkList::Chunk& chunk = list.chunks.at(index);
+        if (local) {
+            std::optional<QByteArray> bytes = local->take(chunk.hash, chunk.size);
+            if (bytes && bytes->size() == chunk.size && (local->checksTaken() || hashBytes(*bytes) == chunk.hash))
+                return std::move(*bytes);
+        }
+        const QString path = packPathFor(list.packs.at(chunk.pack));
+        const std::shared_ptr<UniqueFd> pack = packs.open(chunk.pack);
+        QByteArray bytes(chunk.size, Qt::Uninitialized);
+        qint64 done = 0;
+        while (done < chunk.size) {
+            const ssize_t count = ::pread(pack->get(), bytes.data() + done, size_t(chunk.size - done),
+                                          off_t(chunk.offset + done));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0)
+                throw StorageError::fromErrno(errno, path, QStringLiteral("read"));
+            if (count == 0)
+                break;
+            done += count;
+        }
+        if (done != chunk.size || hashBytes(bytes) != chunk.hash) {
+            if (m_writable)
+                markDamaged(path);
+            throw StorageError::corrupt(path, QStringLiteral("The chunk at %1 is damaged or cut short.").arg(chunk.offset));
+        }
+        if (local)
+            local->keep(chunk.hash, bytes);
+        return bytes;
+    };
+    std::counting_semaphore<>& running = m_chunkBounds->runningCopies;
+    running.acquire();
+    const auto release = qScopeGuard([&running] { running.release(); });
+    content_store::writeDestination(destination, executable, synchronize, [&](int target) {
+        fetchInOrder(list.chunks.size(), fetch, [&](const QByteArray& bytes) {
+            writeAll(target, bytes.constData(), size_t(bytes.size()), destination);
+        });
     });
 }
 
@@ -275,6 +374,15 @@ bool ContentStore::holds(const Stored& content) const
     if (!content.chunks)
         return storedAtSize(content.hash, content.size);
     const ChunkList list = ChunkList::read(*this, *content.chunks, content.size);
+    if (list.packed()) {
+        QList<qint64> ends(list.packs.size(), 0);
+        for (const ChunkList::Chunk& chunk : list.chunks)
+            ends[chunk.pack] = std::max(ends[chunk.pack], chunk.offset + chunk.size);
+        for (qsizetype i = 0; i < list.packs.size(); ++i)
+            if (packFoundAtLeast(list.packs.at(i), ends.at(i)) < 0)
+                return false;
+        return true;
+    }
     return std::all_of(list.chunks.cbegin(), list.chunks.cend(),
                        [&](const ChunkList::Chunk& chunk) { return storedAtSize(chunk.hash, chunk.size); });
 }

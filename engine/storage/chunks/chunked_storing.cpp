@@ -1,6 +1,7 @@
 // Storing a large file in chunks: read once, cut where its bytes say, each chunk hashed and, when
 // new, stored on a worker thread while the reading goes on.
 
+#include "engine/storage/chunks/chunk_pack.h"
 #include "engine/storage/chunks/chunker.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/content_store_temporary.h"
@@ -31,7 +32,7 @@ constexpr size_t readSize = 8 << 20;
 // takes one of `held`, shared by every file its store stores at once.
 class ChunkWorkers {
 public:
-    using Work = std::function<void(ChunkList::Chunk&, const QByteArray&)>;
+    using Work = std::function<void(qsizetype, ChunkList::Chunk&, const QByteArray&)>;
 
     ChunkWorkers(std::counting_semaphore<>& held, Work work)
         : m_work(std::move(work)),
@@ -52,14 +53,17 @@ public:
         // Not while holding the lock: this file's workers need it to end and give slots back.
         m_held.acquire();
         lock.lock();
+        const qsizetype index = qsizetype(m_chunks.size());
         m_chunks.push_back({{}, bytes.size()});
         ChunkList::Chunk* chunk = &m_chunks.back(); // a deque keeps it where it is
         ++m_running;
         lock.unlock();
-        m_pool.start([this, chunk, bytes = std::move(bytes)] {
+        // Started in order, so taken by the pool in order: a chunk waiting for the ones before
+        // it (PackWriter::place()) never waits for one without a thread.
+        m_pool.start([this, index, chunk, bytes = std::move(bytes)] {
             std::exception_ptr failure;
             try {
-                m_work(*chunk, bytes);
+                m_work(index, *chunk, bytes);
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -100,38 +104,15 @@ StorageError tooManyChunks(const QString& path)
                         QCoreApplication::translate("Engine", "“%1” is too large to be kept in a version.").arg(path));
 }
 
-} // namespace
-
-ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, const KnownChunks& known)
+// Reads the file once, cutting it into chunks handed to `add` in order; its size.
+qint64 readInChunks(int source, const QString& path, const std::function<void(QByteArray)>& add)
 {
-    struct stat before {};
-    const UniqueFd source = content_store::openSource(path, before);
-    const std::shared_ptr<ChunkSource> local = m_store.chunkSource();
-    ChunkWorkers workers(m_store.m_chunkBounds->heldChunks, [&](ChunkList::Chunk& chunk, const QByteArray& bytes) {
-        chunk.hash = hashBytes(bytes);
-        // What the base names is relied on once the share is seen to hold it, opened by name and
-        // not read (an open per chunk, not a read of the whole file); one that is gone or cut
-        // short (a restore, a sync tool, a damaged copy a copy-out set aside) is stored again
-        // from these bytes.
-        const bool named = known.chunks.contains(chunk.hash);
-        if (named && m_store.foundAtSize(chunk.hash, bytes.size()))
-            return;
-        storeHashed(chunk.hash, bytes, named);
-        if (local)
-            local->keep(chunk.hash, bytes);
-    });
-
     const std::unique_ptr<char[]> buffer(new char[readSize]);
-    OrderedHasher whole;
     BlockChunker chunker;
-    const auto add = [&](QByteArray chunk) {
-        whole.add(chunk);
-        workers.add(std::move(chunk));
-    };
     QByteArray current;
     qint64 size = 0;
     for (;;) {
-        const size_t count = readSome(source.get(), buffer.get(), readSize, path);
+        const size_t count = readSome(source, buffer.get(), readSize, path);
         if (count == 0)
             break;
         size += qint64(count);
@@ -147,19 +128,96 @@ ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, cons
     }
     if (!current.isEmpty())
         add(std::exchange(current, QByteArray()));
+    return size;
+}
+
+} // namespace
+
+ContentStore::Stored ContentStore::Batch::storeChunked(const QString& path, const KnownChunks& known)
+{
+    if (m_store.packsChunks())
+        return storePacked(path, known);
+    struct stat before {};
+    const UniqueFd source = content_store::openSource(path, before);
+    const std::shared_ptr<ChunkSource> local = m_store.chunkSource();
+    ChunkWorkers workers(m_store.m_chunkBounds->heldChunks, [&](qsizetype, ChunkList::Chunk& chunk, const QByteArray& bytes) {
+        chunk.hash = hashBytes(bytes);
+        // What the base names is relied on once the share is seen to hold it, opened by name and
+        // not read (an open per chunk, not a read of the whole file); one that is gone or cut
+        // short (a restore, a sync tool, a damaged copy a copy-out set aside) is stored again
+        // from these bytes.
+        const bool named = known.chunks.contains(chunk.hash);
+        if (named && m_store.foundAtSize(chunk.hash, bytes.size()))
+            return;
+        // Any other chunk the store holds is reused the same way, and touched: reading it back
+        // to check it would cost a read of the share for every chunk it holds.
+        if (named || !keepStoredChunk(chunk.hash, bytes.size()))
+            storeHashed(chunk.hash, bytes, named);
+        if (local)
+            local->keep(chunk.hash, bytes);
+    });
+
+    OrderedHasher whole;
+    const qint64 size = readInChunks(source.get(), path, [&](QByteArray chunk) {
+        whole.add(chunk);
+        workers.add(std::move(chunk));
+    });
     content_store::checkUnchanged(source.get(), path, before, size);
 
     ChunkList list;
     list.chunks = workers.finish();
-    if (ChunkList::headerSize + ChunkList::entrySize * list.chunks.size() > readLimits::chunkList)
-        throw tooManyChunks(path);
+    return {whole.finish(), size, storeList(path, list, known)};
+}
+
+// One hash pass: each chunk is hashed once, on a worker, and the file's identity is its list's.
+ContentStore::Stored ContentStore::Batch::storePacked(const QString& path, const KnownChunks& known)
+{
+    struct stat before {};
+    const UniqueFd source = content_store::openSource(path, before);
+    const std::shared_ptr<ChunkSource> local = m_store.chunkSource();
+    PackWriter packs(m_store, *this, known);
+    ChunkWorkers workers(m_store.m_chunkBounds->heldChunks,
+                         [&](qsizetype index, ChunkList::Chunk& chunk, const QByteArray& bytes) {
+                             chunk.hash = hashBytes(bytes);
+                             if (packs.place(index, chunk, bytes) && local)
+                                 local->keep(chunk.hash, bytes);
+                         });
+    qint64 size = 0;
+    try {
+        size = readInChunks(source.get(), path, [&](QByteArray chunk) { workers.add(std::move(chunk)); });
+        content_store::checkUnchanged(source.get(), path, before, size);
+    } catch (...) {
+        packs.abandon();
+        throw;
+    }
+    ChunkList list;
+    list.chunks = workers.finish();
+    list.packs = packs.finish();
+    m_store.notePlaces(list);
+    return {list.identity(), size, storeList(path, list, known)};
+}
+
+ContentStore::Stored ContentStore::identityInChunks(int source, const QString& path, const struct stat& before) const
+{
+    ChunkList list;
+    const qint64 size = readInChunks(source, path, [&](QByteArray chunk) {
+        list.chunks.append({hashBytes(chunk), chunk.size()});
+    });
+    content_store::checkUnchanged(source, path, before, size);
+    return {list.identity(), size, std::nullopt};
+}
+
+ContentHash ContentStore::Batch::storeList(const QString& path, const ChunkList& list, const KnownChunks& known)
+{
     const QByteArray encoded = list.encode();
+    if (encoded.size() > readLimits::chunkList)
+        throw tooManyChunks(path);
     const ContentHash listHash = hashBytes(encoded);
     if (listHash != known.list)
         storeHashed(listHash, encoded);
     else if (!m_store.foundAtSize(listHash, encoded.size()))
         storeHashed(listHash, encoded, true);
-    return {whole.finish(), size, listHash};
+    return listHash;
 }
 
 } // namespace vantrel

@@ -22,6 +22,10 @@ constexpr qint64 minSize = 128 * 1024;
 // that chunk sizes gather just above it (about 600 KiB on random bytes).
 constexpr qint64 normalSize = 512 * 1024;
 constexpr qint64 maxSize = 4 * 1024 * 1024;
+// A pack (format 4) is closed once its chunks hold this much, so that it holds at most one chunk
+// more: fewer, larger files on the share than one per chunk.
+constexpr qint64 packSize = 32 * 1024 * 1024;
+constexpr qint64 largestPack = packSize + maxSize;
 
 } // namespace chunking
 

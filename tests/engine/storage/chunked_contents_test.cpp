@@ -8,6 +8,7 @@
 
 #include "engine/support/engine_test_support.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -385,6 +386,27 @@ private Q_SLOTS:
     }
 
     // Two clients storing the same large file at once: both succeed, one copy of each chunk.
+    // A chunk the store holds that no base names is relied on at its size, never read back: one
+    // damaged at its size stays as it is (a copy-out meets it), and its file is stored again.
+    void storedChunksAreNotReadBack()
+    {
+        const QString source = path(QStringLiteral("clip.mov"));
+        const QByteArray data = randomBytes(10 * mib, 9);
+        writeFile(source, data);
+        const ManifestEntry entry = fileOf(snapshotTree(source, *m_store));
+        const ChunkList::Chunk chunk = ChunkList::read(*m_store, *entry.chunks, entry.size).chunks.at(1);
+        const QString object = m_store->pathFor(chunk.hash);
+        QFile::setPermissions(object, QFile::ReadOwner | QFile::WriteOwner);
+        writeFile(object, QByteArray(chunk.size, 'x'));
+        const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(object).constData(), old, 0), 0);
+        QCOMPARE(fileOf(snapshotTree(source, *m_store)), entry);
+        QFile kept(object);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray(chunk.size, 'x'));
+        QVERIFY(QFileInfo(object).lastModified().secsTo(QDateTime::currentDateTime()) < 600); // touched
+    }
+
     void twoWritersOfTheSameChunks()
     {
         const QString source = path(QStringLiteral("clip.mov"));

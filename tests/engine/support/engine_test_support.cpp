@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,10 +27,22 @@ QStringList objectsIn(const QString& storeFolder)
 {
     QStringList objects;
     for (const QString& shard : entriesIn(storeFolder)) {
-        if (shard != u"tmp")
+        if (shard != u"tmp" && shard != u"packs")
             objects += entriesIn(storeFolder + u'/' + shard);
     }
     return objects;
+}
+
+QStringList packsIn(const QString& storeFolder)
+{
+    QStringList packs;
+    const QString folder = storeFolder + QStringLiteral("/packs");
+    for (const QString& shard : entriesIn(folder)) {
+        if (!shard.startsWith(u'.'))
+            for (const QString& name : entriesIn(folder + u'/' + shard))
+                packs << shard + u'/' + name;
+    }
+    return packs;
 }
 
 TeamFixture::TeamFixture(const QString& localParent)
@@ -145,8 +158,16 @@ QByteArray storedContent(const ContentStore& store, const ManifestEntry& entry)
 {
     if (!entry.chunks)
         return store.readBytes(entry.hash);
+    const ChunkList list = ChunkList::read(store, *entry.chunks, entry.size);
+    if (list.packed()) {
+        // Checked by the copy-out itself, chunk by chunk and against the list.
+        QTemporaryDir out;
+        const QString file = out.filePath(QStringLiteral("content"));
+        store.copyOut({entry.hash, entry.size, entry.chunks}, file, false);
+        return contentOf(file);
+    }
     QByteArray bytes;
-    for (const ChunkList::Chunk& chunk : ChunkList::read(store, *entry.chunks, entry.size).chunks)
+    for (const ChunkList::Chunk& chunk : list.chunks)
         bytes += store.readBytes(chunk.hash, chunk.size);
     if (hashBytes(bytes) != entry.hash)
         throw StorageError::corrupt(store.pathFor(*entry.chunks), QStringLiteral("The chunks don't add up."));

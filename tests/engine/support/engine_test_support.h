@@ -61,6 +61,8 @@ void makeProject(const QString& path, quint32 seed, int fileCount, qsizetype tot
 QStringList entriesIn(const QString& folder);
 // The contents in a content store, by file name below its shard folders.
 QStringList objectsIn(const QString& storeFolder);
+// The packs of chunks a store holds (and whatever lies beside them), as `ab/<name>`.
+QStringList packsIn(const QString& storeFolder);
 
 // The bytes of a stored file, whole or in chunks, checked against its hash.
 QByteArray storedContent(const ContentStore& store, const ManifestEntry& entry);

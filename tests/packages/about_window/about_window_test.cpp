@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStandardPaths>
@@ -214,6 +215,17 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(window));
         window->findChild<QAbstractButton*>("websiteButton")->click();
         QCOMPARE(opened, QList<QUrl>{sampleSettings().appWebsite});
+
+        // Centred when first shown; shown again, open or closed, it stays where the user put it.
+        QCOMPARE(window->frameGeometry().center(), window->screen()->availableGeometry().center());
+        const QPoint placed = window->pos() + QPoint(-40, 30);
+        window->move(placed);
+        controller.showWindow();
+        QCOMPARE(window->pos(), placed);
+        window->close();
+        controller.showWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->pos(), placed);
 
         QorAboutWindowController empty(static_cast<QWidget*>(nullptr));
         empty.showWindow();

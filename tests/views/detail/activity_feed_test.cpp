@@ -163,6 +163,8 @@ void ActivityFeedTest::rowsFollowTheListByChangeAndTheFocus()
     QVERIFY(waitForRows(feed, [](const auto& rows) { return rows.size() == 1; }));
     QCOMPARE(feed.title()->text(), QStringLiteral("Activity"));
     const QPointer<ActivityItem> imported = feed.shownRows().at(0);
+    // The first row stands 24 below the title.
+    QCOMPARE(imported->mapTo(&feed, QPoint(0, 0)).y() - feed.title()->geometry().bottom() - 1, 24);
     QVERIFY(imported->isFirst() && imported->isLast());
 
     // Checked out, and typing the message: the list is the same, so no row is touched.
@@ -419,6 +421,10 @@ void ActivityFeedTest::forceUnlockOnlyOnTheFirstRowOfAnotherUsersLock()
     forceUnlockButton(feed.shownRows().at(0))->click();
     QVERIFY(window.confirmation.dialog().has_value());
     QVERIFY(std::holds_alternative<ConfirmationDialog::ConfirmForceUnlock>(window.confirmation.dialog()->question()));
+    // Not even to a version that is not the current one.
+    feed.receive(cut, {entry(Kind::newVersion, QStringLiteral("Older pass"))});
+    auto* older = feed.shownRows().at(0)->findChild<QToolButton*>(QStringLiteral("activityRevert"));
+    QVERIFY(older && !older->isEnabled());
 
     // Ana's own lock on Edit: no Force Unlock anywhere.
     syncWait(edit->checkOut());

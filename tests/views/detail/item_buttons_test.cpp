@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 using namespace vantrel;
@@ -37,18 +38,33 @@ QStringList menuTitles(design::MenuButton* button)
     return titles;
 }
 
-// A row on the window background, as wide as a detail pane.
-void screenshotRow(QWidget* row, const QString& name)
+// A row on the window background, as wide as a detail pane; with `help`, that button's help shown
+// under it as the pointer resting on it shows it.
+void screenshotRow(QWidget* row, const QString& name, QPushButton* help = nullptr)
 {
     QWidget frame;
     windowBackground(frame);
     auto* layout = new QVBoxLayout(&frame);
-    layout->setContentsMargins(16, 12, 16, 12);
-    layout->addWidget(row);
+    layout->setContentsMargins(16, 12, 16, help ? 44 : 12);
+    layout->addWidget(row, 0, Qt::AlignTop);
     frame.resize(640, frame.sizeHint().height());
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
-    saveScreenshot(frame, name);
+    if (!help) {
+        saveScreenshot(frame, name);
+    } else {
+        QToolTip::showText(help->mapToGlobal(QPoint(8, help->height() + 4)), help->toolTip(), help);
+        QWidget* tip = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            tip = widget->objectName() == QLatin1String("qtooltip_label") && widget->isVisible() ? widget : tip;
+        QVERIFY(tip);
+        QPixmap picture = frame.grab();
+        QPainter painter(&picture);
+        painter.drawPixmap(help->mapTo(&frame, QPoint(8, help->height() + 4)), tip->grab());
+        painter.end();
+        QVERIFY(picture.save(QDir(QStringLiteral(VANTREL_SCREENSHOT_DIR)).filePath(name + QStringLiteral(".png"))));
+        QToolTip::hideText();
+    }
     row->setParent(nullptr);
 }
 
@@ -68,7 +84,14 @@ private Q_SLOTS:
         writeFile(home + QStringLiteral("/applications/videoeditor.desktop"),
                   "[Desktop Entry]\nType=Application\nName=Video Editor\nExec=videoeditor %F\n"
                   "MimeType=inode/directory;\n");
+        // And a player for Matroska clips, a kind of file the table of types does not know.
+        writeFile(home + QStringLiteral("/applications/clipplayer.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=Clip Player\nExec=clipplayer %f\n"
+                  "MimeType=video/x-matroska;\n");
         qputenv("XDG_DATA_HOME", QFile::encodeName(home));
+        // The system's MIME database, and none of its applications.
+        QVERIFY(QDir().mkpath(m_applications.filePath(QStringLiteral("system"))));
+        QVERIFY(QFile::link(QStringLiteral("/usr/share/mime"), m_applications.filePath(QStringLiteral("system/mime"))));
         qputenv("XDG_DATA_DIRS", QFile::encodeName(m_applications.filePath(QStringLiteral("system"))));
         design::applyDarkTheme(*qApp);
     }
@@ -155,6 +178,39 @@ private Q_SLOTS:
             row.get(),
             QStringLiteral("document_buttons_%1")
                 .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'))));
+    }
+
+    // A file of a type the table does not know ("Other") opens in the desktop's application for
+    // its kind, and is checked out and in like any other; the help names the application, or,
+    // when there is none, the kind of file as the desktop names it.
+    void anOtherFileOpensInTheDesktopsApplication()
+    {
+        OpenTeam window;
+        const auto reels = newCollection(window.bundle, QStringLiteral("Reels"));
+        const auto imported = [&](const QString& name, const QString& extension) {
+            syncWait(reels->createNestedItem(writeProject(window.fixture, extension, name + u'.' + extension)));
+            return refreshed(findDocument(reels, name));
+        };
+        const auto clip = imported(QStringLiteral("Clip"), QStringLiteral("mkv"));
+        const auto take = imported(QStringLiteral("Take"), QStringLiteral("webm"));
+        DocumentButtons clipRow(clip, &window.team->itemActions(), &window.alert);
+        DocumentButtons takeRow(take, &window.team->itemActions(), &window.alert);
+        QCOMPARE(clipRow.openButton()->toolTip(), QStringLiteral("Opens in Clip Player"));
+        QCOMPARE(takeRow.openButton()->toolTip(),
+                 QStringLiteral("No application on this computer opens files of the kind “WebM video”"));
+        QVERIFY(!takeRow.openButton()->isEnabled());
+        screenshotRow(&clipRow, QStringLiteral("document_buttons_other_file"), clipRow.openButton());
+        screenshotRow(&takeRow, QStringLiteral("document_buttons_other_file_without_application"),
+                      takeRow.openButton());
+
+        QVERIFY(clipRow.openButton()->isEnabled());
+        clipRow.openButton()->click();
+        QTRY_COMPARE(window.opened.size(), 1);
+        QTRY_VERIFY(clip->isCheckedOut());
+        writeFile(window.opened.at(0).toLocalFile(), "cut shorter");
+        syncWait(clip->checkIn());
+        QVERIFY(!clip->isCheckedOut());
+        QCOMPARE(clip->versioningService()->versionIDs().size(), 2);
     }
 
     void theMenusOfADocumentAndACollection()

@@ -53,6 +53,8 @@ private Q_SLOTS:
             const QString name = QStringLiteral("Cut %1.kdenlive").arg(i);
             syncWait(reels->createNestedItem(writeProject(window.fixture, QString::number(i), name)));
         }
+        syncWait(reels->createNestedItem(
+            writeLibrary(window.fixture, QStringLiteral("show"), QStringLiteral("Show"), {QStringLiteral("Day 1")})));
         NavigationModel& navigation = window.team->navigation();
         navigation.setSelectedCollection(reels);
         QCOMPARE(navigation.focus(), ContentViewFocus::collectionList);
@@ -97,11 +99,11 @@ private Q_SLOTS:
         QTest::keyClick(activity, Qt::Key_Home);
         QCOMPARE(activity->verticalScrollBar()->value(), 0);
 
-        // Tab from the documents reaches the feed.
+        // Tab from the documents reaches the feed at once, and Down then scrolls the feed.
         documents.setFocus(Qt::TabFocusReason);
-        for (int press = 0; press < 30 && QApplication::focusWidget() != activity; ++press)
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(&documents, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), activity);
+        QTest::keyClick(activity, Qt::Key_Down);
         QCOMPARE(navigation.selectedDocument(), cut);
 
         // A new list, once the focus has moved on, takes nothing back to the feed.
@@ -109,6 +111,19 @@ private Q_SLOTS:
         feed->receive(cut, versions(3));
         QTest::qWait(50);
         QCOMPARE(QApplication::focusWidget(), &documents);
+
+        // A library's events stand between the documents and the feed, both ways.
+        navigation.setSelectedDocument(findDocument(reels, QStringLiteral("Show")));
+        QTRY_VERIFY(content.eventList());
+        ItemListView& events = content.eventList()->view();
+        QTRY_VERIFY(events.isVisible());
+        documents.setFocus(Qt::TabFocusReason);
+        QTest::keyClick(&documents, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), &events);
+        QTest::keyClick(&events, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), activity);
+        QTest::keyClick(activity, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), &events);
     }
 };
 
