@@ -1,8 +1,8 @@
 // large_bench's rounds: the large file on the local disk and on the share, and the growth of
-// smaller files, each step beside cp and restic.
+// smaller files, each step beside cp, restic and borg.
 
+#include "bench/backup_repository.h"
 #include "bench/large_bench.h"
-#include "bench/restic_repository.h"
 #include "desktop/system_services.h"
 #include "engine/versioning_service.h"
 #include "support/sync_wait.h"
@@ -42,9 +42,10 @@ void sleepSeconds(double seconds)
     QThread::msleep(static_cast<unsigned long>(seconds * 1000.0));
 }
 
-std::shared_ptr<VersioningService> importFile(const QString& source, const std::shared_ptr<TeamBundle>& team)
+std::shared_ptr<VersioningService> importFile(const QString& source, const std::shared_ptr<TeamBundle>& team,
+                                              std::optional<QString> name = std::nullopt)
 {
-    return syncWait(VersioningService::import(VersioningServiceType::document, source, std::nullopt, std::nullopt,
+    return syncWait(VersioningService::import(VersioningServiceType::document, source, std::move(name), std::nullopt,
                                               std::nullopt, QStringLiteral("Imported"), DocumentApplication::none(),
                                               team, nullptr, nullptr));
 }
@@ -55,35 +56,80 @@ QString checkOut(const std::shared_ptr<VersioningService>& service)
 }
 
 struct Stored {
-    double restic = 0;
-    double resticGrowth = 0;
     double checkIn = 0;
     double growth = 0;
+    double restic = -1; // -1: not backed up
+    double resticGrowth = -1;
+    double borg = -1;
+    double borgGrowth = -1;
 };
 
-// The user's change to the checked-out `file` (inside the working copy `workingCopy`): backed
-// up once by restic as it was, edited, then backed up again and checked in, both timed.
-Stored editAndStore(const std::shared_ptr<VersioningService>& service, const QString& objects,
-                    const QStringList& syncFolders, const QString& workingCopy, const QString& file,
-                    const ResticRepository& restic, const CacheControl& cache, int round)
+// The backup tools beside the engine; none on the shares.
+struct Backups {
+    const BackupRepository* restic = nullptr;
+    const BackupRepository* borg = nullptr;
+};
+
+// The edited working copy backed up by each tool, then checked in, each timed from a dropped page
+// cache, with what its store grew by.
+Stored store(const std::shared_ptr<VersioningService>& service, const QString& objects, const QStringList& syncFolders,
+             const QString& workingCopy, const Backups& backups, const CacheControl& cache)
 {
-    sleepSeconds(settleSeconds);
-    restic.create();
-    restic.timedBackup(workingCopy);
-    editMiddle(file, round);
     Stored stored;
-    cache.prepare();
-    qint64 before = restic.bytes();
-    stored.restic = restic.timedBackup(workingCopy);
-    stored.resticGrowth = double(restic.bytes() - before);
+    const auto backUp = [&](const BackupRepository* repository, double& time, double& growth) {
+        if (!repository)
+            return;
+        cache.prepare();
+        const qint64 before = repository->bytes();
+        time = repository->timedBackup(workingCopy);
+        growth = double(repository->bytes() - before);
+    };
+    backUp(backups.restic, stored.restic, stored.resticGrowth);
+    backUp(backups.borg, stored.borg, stored.borgGrowth);
     const qsizetype versions = service->versionIDs().size();
-    before = treeTotals(objects).bytes;
+    const qint64 before = treeTotals(objects).bytes;
     stored.checkIn =
         timed(cache, syncFolders, [&] { syncWait(service->checkIn(QStringLiteral("Edited"), defaultS3Factory())); });
     stored.growth = double(treeTotals(objects).bytes - before);
     if (service->versionIDs().size() != versions + 1)
         throw std::runtime_error("the check-in did not store a version");
     return stored;
+}
+
+// The user's changes to the document's file (`file` inside the working copy; empty: the working
+// copy itself), one edit of `wanted` after the other, each in a check-out of its own, checked in
+// and beside it backed up by the tools, which first back the working copy up once as it was.
+// Each edit's figures go into `growth`; the first edit's are returned.
+Stored editInTurn(const std::shared_ptr<VersioningService>& service, const QString& objects,
+                  const QStringList& syncFolders, const QString& file, const std::vector<Edit>& wanted,
+                  const Backups& backups, const CacheControl& cache, int round, GrowthFigures* growth)
+{
+    Stored first;
+    for (size_t index = 0; index < wanted.size(); ++index) {
+        const QString workingCopy = checkOut(service);
+        sleepSeconds(settleSeconds);
+        if (index == 0) {
+            for (const BackupRepository* repository : {backups.restic, backups.borg}) {
+                if (repository) {
+                    repository->create();
+                    repository->timedBackup(workingCopy);
+                }
+            }
+        }
+        const qint64 changed =
+            applyEdit(file.isEmpty() ? workingCopy : workingCopy + u'/' + file, wanted[index], round);
+        const Stored stored = store(service, objects, syncFolders, workingCopy, backups, cache);
+        if (index == 0)
+            first = stored;
+        if (growth) {
+            EditGrowth& figures = (*growth)[size_t(wanted[index])];
+            figures.changed = changed;
+            figures.engine.push_back(stored.growth);
+            figures.restic.push_back(stored.resticGrowth);
+            figures.borg.push_back(stored.borgGrowth);
+        }
+    }
+    return first;
 }
 
 // Waits until `service`'s client sees `versions` versions (another mount may take a while).
@@ -132,7 +178,8 @@ PlaceFigures measurePlace(const Place& place, const Settings& settings, const QS
                           const CacheControl& cache)
 {
     PlaceFigures figures;
-    const QString tag = place.teammate.isEmpty() ? QStringLiteral("local") : QStringLiteral("share");
+    const bool local = place.teammate.isEmpty();
+    const QString tag = local ? QStringLiteral("local") : place.name.section(u' ', 0, 0).toLower();
     for (int round = 1; round <= rounds; ++round) {
         note(QStringLiteral("%1: round %2 of %3").arg(place.name).arg(round).arg(rounds));
         const QString copy = place.folder + QStringLiteral("/cp-copy");
@@ -149,18 +196,22 @@ PlaceFigures measurePlace(const Place& place, const Settings& settings, const QS
         const QString name = QStringLiteral("/Large%1.vantrelteam").arg(round);
         const QString writer = QStringLiteral("%1-writer%2").arg(tag).arg(round);
         const QString mate = QStringLiteral("%1-mate%2").arg(tag).arg(round);
-        const QString repository = place.folder + QStringLiteral("/restic%1").arg(round);
-        const QString resticCache = settings.work + QStringLiteral("/restic-cache");
+        const QString backups = settings.work + QStringLiteral("/backups");
         {
             const auto team = clients.create(place.folder + name, writer);
             const QStringList writerFolders{place.folder, clients.localFolder(writer)};
             std::shared_ptr<VersioningService> service;
             figures.import.push_back(timed(cache, writerFolders, [&] { service = importFile(source, team); }));
 
-            // The teammate's first check-out, on a computer that never read the team's files.
             std::shared_ptr<VersioningService> teammate;
             const QStringList mateFolders{place.teammate, clients.localFolder(mate)};
-            if (!place.teammate.isEmpty()) {
+            if (!local) {
+                // The same file again, as a second document: every chunk of it is in the store.
+                figures.importAgainShareBytes.push_back(readThrough(place.folder, [&] {
+                    figures.importAgain.push_back(timed(
+                        cache, writerFolders, [&] { importFile(source, team, QStringLiteral("Large again.blend")); }));
+                }));
+                // The teammate's first check-out, on a computer that never read the team's files.
                 const auto mateTeam = clients.open(place.teammate + name, mate);
                 teammate =
                     syncWait(VersioningService::open(VersioningServiceType::document, service->id(), std::nullopt,
@@ -174,14 +225,19 @@ PlaceFigures measurePlace(const Place& place, const Settings& settings, const QS
                 syncWait(teammate->checkIn(QStringLiteral("Looked at"), defaultS3Factory()));
             }
 
-            const QString workingCopy = checkOut(service);
+            // On the local disk every edit, beside restic and borg; on a share the middle one.
+            const BackupRepository restic(BackupRepository::Tool::restic, backups);
+            const BackupRepository borg(BackupRepository::Tool::borg, backups);
             const Stored stored =
-                editAndStore(service, place.serverFolder + name + QStringLiteral("/objects"), writerFolders,
-                             workingCopy, workingCopy, ResticRepository(repository, resticCache), cache, round);
-            figures.restic.push_back(stored.restic);
-            figures.resticGrowth.push_back(stored.resticGrowth);
+                editInTurn(service, place.serverFolder + name + QStringLiteral("/objects"), writerFolders, QString(),
+                           local ? std::vector<Edit>(edits.begin(), edits.end()) : std::vector<Edit>{Edit::middle},
+                           local ? Backups{&restic, &borg} : Backups{}, cache, round, local ? &figures.edits : nullptr);
             figures.checkIn.push_back(stored.checkIn);
             figures.growth.push_back(stored.growth);
+            if (local) {
+                figures.restic.push_back(stored.restic);
+                figures.borg.push_back(stored.borg);
+            }
 
             // The teammate checks out the version just checked in.
             if (teammate) {
@@ -196,8 +252,7 @@ PlaceFigures measurePlace(const Place& place, const Settings& settings, const QS
             }
         }
         removeTree(place.folder + name);
-        removeTree(repository);
-        removeTree(resticCache);
+        removeTree(backups);
         removeTree(clients.localFolder(writer));
         removeTree(clients.localFolder(mate));
     }
@@ -211,22 +266,17 @@ GrowthFigures measureGrowth(const QString& source, const QString& file, const Se
     for (int round = 1; round <= rounds; ++round) {
         const QString root = settings.work + QStringLiteral("/Growth%1.vantrelteam").arg(round);
         const QString client = QStringLiteral("growth%1").arg(round);
-        const QString repository = settings.work + QStringLiteral("/restic-growth");
-        const QString resticCache = settings.work + QStringLiteral("/restic-cache");
+        const QString backups = settings.work + QStringLiteral("/backups");
         {
             const auto team = clients.create(root, client);
             const auto service = importFile(source, team);
-            const QString workingCopy = checkOut(service);
-            const Stored stored =
-                editAndStore(service, root + QStringLiteral("/objects"), {root, clients.localFolder(client)},
-                             workingCopy, file.isEmpty() ? workingCopy : workingCopy + u'/' + file,
-                             ResticRepository(repository, resticCache), cache, round);
-            figures.engine.push_back(stored.growth);
-            figures.restic.push_back(stored.resticGrowth);
+            const BackupRepository restic(BackupRepository::Tool::restic, backups);
+            const BackupRepository borg(BackupRepository::Tool::borg, backups);
+            editInTurn(service, root + QStringLiteral("/objects"), {root, clients.localFolder(client)}, file,
+                       std::vector<Edit>(edits.begin(), edits.end()), Backups{&restic, &borg}, cache, round, &figures);
         }
         removeTree(root);
-        removeTree(repository);
-        removeTree(resticCache);
+        removeTree(backups);
         removeTree(clients.localFolder(client));
     }
     return figures;

@@ -4,8 +4,8 @@
 #   bench/run.sh checkout [FOLDER] [--keep-data]         checkout_bench (and its propagation_client)
 #   bench/run.sh window [FOLDER] [--keep-data]           window_bench (the team window, offscreen)
 #   bench/run.sh share [FOLDER] [--keep-data]            share_bench (an sshfs share of a private sshd)
-#   bench/run.sh large [FOLDER] [--keep-data] [--quick | --size=MiB] [--only=local,share,smaller]
-#                                                        large_bench (beside cp and restic; installs restic when missing)
+#   bench/run.sh large [FOLDER] [--keep-data] [--quick | --size=MiB] [--only=local,share,smb,smaller]
+#                                                        large_bench (beside cp, restic and borg; installs both when missing)
 # FOLDER is where it generates its data and measures (default: the build folder); it needs about
 # 14 GiB free for engine_bench, 5 GiB for the others. Run as root so that it can drop the page
 # cache between runs.
@@ -25,9 +25,17 @@ esac
 if [ "$program" = engine_bench ] && ! command -v git >/dev/null 2>&1; then
   apt-get install -y git || { apt-get update && apt-get install -y git; }
 fi
-# large_bench measures restic beside the engine: Debian's restic, for the benchmark only.
+# large_bench measures restic and borg beside the engine: Debian's packages, for the benchmark only.
 if [ "$program" = large_bench ] && ! command -v restic >/dev/null 2>&1; then
   apt-get install -y restic || { apt-get update && apt-get install -y restic; }
+fi
+if [ "$program" = large_bench ] && ! command -v borg >/dev/null 2>&1; then
+  apt-get install -y borgbackup || { apt-get update && apt-get install -y borgbackup; }
+fi
+# It also starts its own Samba server and mounts it with smbnetfs (scripts/setup.sh installs both).
+if [ "$program" = large_bench ] && ! { command -v smbnetfs && { command -v smbd || [ -x /usr/sbin/smbd ]; }; } >/dev/null 2>&1; then
+  echo "$program needs smbnetfs and samba: run scripts/setup.sh" >&2
+  exit 1
 fi
 # share_bench starts its own SSH server and mounts it with sshfs (scripts/setup.sh installs both).
 if { [ "$program" = share_bench ] || [ "$program" = large_bench ]; } && ! { command -v sshfs && { command -v sshd || [ -x /usr/sbin/sshd ]; }; } >/dev/null 2>&1; then

@@ -10,16 +10,24 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace vantrel {
 
@@ -75,12 +83,7 @@ public:
         struct stat status {};
         if (::stat(m_real.constData(), &status) == 0)
             m_nodes.insert(nodeOf(status));
-        QDirIterator entries(folder, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
-                             QDirIterator::Subdirectories);
-        while (entries.hasNext()) {
-            if (::lstat(QFile::encodeName(entries.next()).constData(), &status) == 0)
-                m_nodes.insert(nodeOf(status));
-        }
+        collectNodes(m_given);
     }
 
     bool isEmpty() const { return m_real.isEmpty() || m_real == "/"; }
@@ -156,6 +159,59 @@ public:
     }
 
 private:
+    // The device and inode of everything below `folder`, links not followed. Folders are
+    // listed side by side: their entries' attributes are mostly not in memory yet.
+    void collectNodes(const QByteArray& folder)
+    {
+        std::mutex mutex;
+        std::condition_variable changed;
+        QList<QByteArray> folders{folder};
+        int busy = 0;
+        const auto work = [&] {
+            std::unique_lock lock(mutex);
+            for (;;) {
+                changed.wait(lock, [&] { return !folders.isEmpty() || busy == 0; });
+                if (folders.isEmpty())
+                    return;
+                const QByteArray path = folders.takeLast();
+                ++busy;
+                lock.unlock();
+                QList<QByteArray> below;
+                QList<Node> nodes;
+                // The folder itself by its path as given; the folders below it never through a link.
+                const int fd = ::open(path.constData(),
+                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC | (path.size() > folder.size() ? O_NOFOLLOW : 0));
+                if (DIR* listing = fd >= 0 ? ::fdopendir(fd) : nullptr) {
+                    while (const dirent* entry = ::readdir(listing)) {
+                        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+                            continue;
+                        struct stat status {};
+                        if (::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+                            continue;
+                        nodes.append(nodeOf(status));
+                        if (S_ISDIR(status.st_mode))
+                            below.append(path + '/' + entry->d_name);
+                    }
+                    ::closedir(listing);
+                } else if (fd >= 0) {
+                    ::close(fd);
+                }
+                lock.lock();
+                for (const Node& node : std::as_const(nodes))
+                    m_nodes.insert(node);
+                folders.append(below);
+                --busy;
+                changed.notify_all();
+            }
+        };
+        std::vector<std::thread> threads;
+        for (int helper = 1; helper < std::clamp(QThread::idealThreadCount(), 1, 8); ++helper)
+            threads.emplace_back(work);
+        work();
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+
     QByteArray m_given;
     QByteArray m_real;
     QList<QByteArray> m_names;
@@ -213,20 +269,42 @@ QList<FolderUser> processesUsingFolder(const QString& folder)
     if (target.real() != target.given())
         launched(QFile::decodeName(target.real()));
 
-    QList<qint64> found;
+    QList<QByteArray> candidates;
     const qint64 self = ::getpid();
-    if (DIR* proc = ::opendir("/proc")) {
-        while (const dirent* entry = ::readdir(proc)) {
+    const ClosingFd proc(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (DIR* listing = proc.get() >= 0 ? ::fdopendir(::dup(proc.get())) : nullptr) {
+        while (const dirent* entry = ::readdir(listing)) {
             bool isNumber = false;
             const qint64 pid = QByteArray(entry->d_name).toLongLong(&isNumber);
-            if (!isNumber || pid == self
-                || std::any_of(users.begin(), users.end(), [pid](const FolderUser& user) { return user.pid == pid; }))
-                continue;
-            const ClosingFd process(::openat(::dirfd(proc), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            if (process.get() >= 0 && uses(process.get(), target))
-                found.append(pid);
+            if (isNumber && pid != self
+                && std::none_of(users.begin(), users.end(), [pid](const FolderUser& user) { return user.pid == pid; }))
+                candidates.append(QByteArray(entry->d_name));
         }
-        ::closedir(proc);
+        ::closedir(listing);
+    }
+    // Most of the time goes to the kernel writing out each process's files and mappings: the
+    // processes are looked into side by side.
+    std::vector<char> usesFolder(size_t(candidates.size()), 0);
+    std::atomic<qsizetype> next = 0;
+    const auto look = [&] {
+        for (qsizetype index = next++; index < candidates.size(); index = next++) {
+            const ClosingFd process(::openat(proc.get(), candidates.at(index).constData(),
+                                             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            usesFolder[size_t(index)] = process.get() >= 0 && uses(process.get(), target);
+        }
+    };
+    const qsizetype helpers = std::min<qsizetype>(std::clamp(QThread::idealThreadCount(), 1, 8) - 1,
+                                                  candidates.size() / 16);
+    std::vector<std::thread> threads;
+    for (qsizetype helper = 0; helper < helpers; ++helper)
+        threads.emplace_back(look);
+    look();
+    for (std::thread& thread : threads)
+        thread.join();
+    QList<qint64> found;
+    for (qsizetype index = 0; index < candidates.size(); ++index) {
+        if (usesFolder[size_t(index)])
+            found.append(candidates.at(index).toLongLong());
     }
     if (found.isEmpty())
         return users;

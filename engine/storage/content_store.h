@@ -286,6 +286,9 @@ public:
     // chunk when it is not there at its size, opened by name and not read back), then its chunk
     // list. Throws as storeFile().
     Stored storeChunked(const QString& path, const KnownChunks& known = {});
+    // As storeChunked(), once fewer than ChunkBounds::cutting files of this store are being cut:
+    // for callers that store many files in parallel.
+    Stored storeChunkedInTurn(const QString& path, const KnownChunks& known = {});
     void finish();
 
 private:

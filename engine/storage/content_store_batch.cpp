@@ -6,6 +6,8 @@
 #include "engine/storage/parallel_jobs.h"
 #include "engine/storage/storage_error.h"
 
+#include <QScopeGuard>
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -76,6 +78,14 @@ ContentStore::Stored ContentStore::Batch::storeFile(const QString& path)
     }
     add(std::move(temporary), stored);
     return stored;
+}
+
+ContentStore::Stored ContentStore::Batch::storeChunkedInTurn(const QString& path, const KnownChunks& known)
+{
+    std::counting_semaphore<>& cutting = m_store.m_chunkBounds->cuttingFiles;
+    cutting.acquire();
+    const auto release = qScopeGuard([&cutting] { cutting.release(); });
+    return storeChunked(path, known);
 }
 
 ContentHash ContentStore::Batch::storeBytes(QByteArrayView data)

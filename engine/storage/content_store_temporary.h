@@ -57,16 +57,21 @@ void writeDestination(const QString& destination, bool executable, bool synchron
 // bundle storing or copying out at once.
 struct ContentStore::ChunkBounds {
     // Chunks held by every file being stored at once (Batch::storeChunked()): a package of many
-    // large files, read in parallel, holds at most this many (some 20 MiB, 128 MiB at the very
+    // large files, read in parallel, holds at most this many (some 16 MiB, 64 MiB at the very
     // most), besides the block each file is read in (8 MiB).
-    static constexpr std::ptrdiff_t storing = 32;
+    static constexpr std::ptrdiff_t storing = 16;
     // Chunked copy-outs running at once: each holds the chunks it fetched ahead (at most 9, some
     // 5 MiB, 36 MiB at the very most), so that writing a tree of many large files in parallel
     // still holds a bounded number in memory.
     static constexpr std::ptrdiff_t copies = 4;
+    // Files cut into chunks at once (Batch::storeChunkedInTurn()): each holds its read block and
+    // hashes its chunks on threads of its own, so a few keep the disk busy; a package of many
+    // large files read in parallel would otherwise hold a block and a set of threads for each.
+    static constexpr std::ptrdiff_t cutting = 2;
 
     std::counting_semaphore<> heldChunks{storing};
     std::counting_semaphore<> runningCopies{copies};
+    std::counting_semaphore<> cuttingFiles{cutting};
 };
 
 // An object of a failed change to remove, and where it stands: renamed aside already (`aside`),

@@ -141,7 +141,7 @@ void Snapshot::readChunked(WalkedFile& file)
                 throw;
         }
     }
-    const ContentStore::Stored stored = m_batch.storeChunked(file.path, known);
+    const ContentStore::Stored stored = m_batch.storeChunkedInTurn(file.path, known);
     const bool asBefore = file.expected && stored.hash == *file.expected && stored.chunks == file.baseChunks;
     file.state = asBefore ? WalkedFile::State::fromBase : WalkedFile::State::stored;
     file.hash = stored.hash;

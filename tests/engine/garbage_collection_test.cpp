@@ -278,6 +278,19 @@ private slots:
             const QByteArray foundStored = noise(seed + 20, 5000);
             ana->contents().storeBytes(foundStored);
             ageObjects(ana->contents().folder(), 3 * day);
+            // What a writer killed midway left in the journal and the locks.
+            const QString abandoned = fixture.root() + u"/journal/.tmp-abandoned"_s;
+            const QStringList recent = {fixture.root() + u"/journal/.tmp-recent"_s,
+                                        fixture.root() + u"/locks/.tmp-recent"_s};
+            writeFile(abandoned, "{}");
+            setAge(abandoned, 3 * day);
+            for (const QString& path : recent)
+                writeFile(path, "{}");
+            const QStringList inJournal = QDir(fixture.root() + u"/journal"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+            QVERIFY(!inJournal.isEmpty());
+            const QString abandonedByAna = fixture.root() + u"/journal/"_s + inJournal.front() + u"/.tmp-abandoned"_s;
+            writeFile(abandonedByAna, "{}");
+            setAge(abandonedByAna, 3 * day);
 
             const Change import = store(ana, makeSource(fixture, u"import"_s, seed + 30));
             QProcess child;

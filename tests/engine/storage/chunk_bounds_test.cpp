@@ -80,8 +80,8 @@ private Q_SLOTS:
         const auto source = std::make_shared<HangingSource>();
         hung.setChunkSource(source);
 
-        // More than its bounds (32 chunks held by what it stores, 4 copy-outs): those over them
-        // wait for a slot of the hung store.
+        // More than its bounds (16 chunks held by what it stores, 4 copy-outs, 2 files cut in
+        // turn): those over them wait for a slot of the hung store.
         std::atomic<int> failed = 0;
         const auto counted = [&failed](const std::function<void()>& work) {
             try {
@@ -109,13 +109,17 @@ private Q_SLOTS:
             threads.emplace_back(
                 [&, content, destination] { counted([&] { hung.copyOut(content, destination, false); }); });
         }
-        QTRY_COMPARE_WITH_TIMEOUT(source->waitingNow(), 32 + 4, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(source->waitingNow(), 16 + 4, 60000);
+        for (int i = 0; i < 3; ++i) {
+            const QString path = file(QStringLiteral("turn%1").arg(i), QByteArray::number(i).repeated(200));
+            threads.emplace_back([&, path] { counted([&] { hungBatch.storeChunkedInTurn(path); }); });
+        }
 
         std::atomic<bool> done = false;
         threads.emplace_back([&] {
             counted([&] {
                 ContentStore::Batch batch(other);
-                const ContentStore::Stored content = batch.storeChunked(file(QStringLiteral("free"), "free"));
+                const ContentStore::Stored content = batch.storeChunkedInTurn(file(QStringLiteral("free"), "free"));
                 batch.finish();
                 other.copyOut(content, dir.filePath(QStringLiteral("free.out")), false);
                 done = true;
