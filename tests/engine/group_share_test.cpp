@@ -124,8 +124,9 @@ struct GroupFolder {
 
     bool make()
     {
-        for (const char* name : {"Cut.kdenlive", "Titles.srt"})
-            writeFile(dir.filePath(QLatin1String(name)), "<mlt/>");
+        writeFile(dir.filePath(QStringLiteral("Cut.kdenlive")), "<mlt/>");
+        // Large enough to be stored in chunks, in packs of their own.
+        writeFile(dir.filePath(QStringLiteral("Titles.srt")), noise(7, 9 << 20));
         return ::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0 && QDir().mkpath(shared)
                && ::chown(QFile::encodeName(shared).constData(), 0, team) == 0
                && ::chmod(QFile::encodeName(shared).constData(), 02775) == 0;
@@ -247,6 +248,7 @@ private Q_SLOTS:
                                           made[0].mid(3), dir.filePath(QStringLiteral("Titles.srt"))},
                                          077);
         QCOMPARE(edited, (QStringList{QStringLiteral("writable"), QStringLiteral("result ok")}));
+        QVERIFY(!QDir(root + QStringLiteral("/objects/packs")).isEmpty(QDir::Dirs | QDir::NoDotAndDotDot));
         QCOMPARE(notShared(root, team), QStringList());
     }
 
