@@ -1,7 +1,8 @@
 // A writer that the crash-safety test kills at chosen moments. It opens a team bundle as one
-// fixed client, prints "open" once the bundle is read, performs one operation and prints "done".
+// fixed client (or the one named last), prints "open" once the bundle is read, performs one
+// operation and prints "done".
 //
-//   crash_child <team bundle> <local folder> import <source> <collection id>
+//   crash_child <team bundle> <local folder> import <source> <collection id> [client id]
 //   crash_child <team bundle> <local folder> revert <document id> <version id>
 //   crash_child <team bundle> <local folder> version <document id> <source>
 //
@@ -59,7 +60,7 @@ void run(const QStringList& arguments)
         std::make_shared<SystemFileManager>(local + QStringLiteral("/data"), local + QStringLiteral("/cache"),
                                             local + QStringLiteral("/downloads")),
         std::make_shared<RecordingWorkspace>(),
-        ClientIdentity{childClientId, UserIdentity{QStringLiteral("crash"), QStringLiteral("Crash Child"),
+        ClientIdentity{arguments.value(5, childClientId), UserIdentity{QStringLiteral("crash"), QStringLiteral("Crash Child"),
                                                    QStringLiteral("crash-host")}});
     team->setPollInterval(std::chrono::hours(1));
     say("open");
@@ -90,7 +91,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
     const QStringList arguments = application.arguments().mid(1);
-    if (arguments.size() != 5
+    if ((arguments.size() != 5 && (arguments.size() != 6 || arguments[2] != QLatin1String("import")))
         || !QStringList{QStringLiteral("import"), QStringLiteral("revert"), QStringLiteral("version")}.contains(
             arguments[2]))
         return usage();

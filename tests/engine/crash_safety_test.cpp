@@ -460,6 +460,41 @@ private Q_SLOTS:
         checkDocumentVersions(*scene, reader, true);
     }
 
+    // Two computers import one large file at the same moment, each writing the same chunks into
+    // packs of its own, while a third collects: both documents read back whole, and so they do
+    // after a collection once both are published.
+    void twoWritersOfOneLargeFileAtOnceBothKeepIt()
+    {
+        Scene scene;
+        const QString source = scene.scratch(QStringLiteral("both")) + QStringLiteral("/Reel.dra");
+        writeFile(source + QStringLiteral("/take.mov"), noise(5, 40 << 20));
+        writeFile(source + QStringLiteral("/notes.txt"), noise(6, 3000));
+        const Tree expected = describeTree(source);
+        ChildProcess ana;
+        ChildProcess ben;
+        const auto start = [&](ChildProcess& child, const QString& client) {
+            return child.start(QStringLiteral(VANTREL_CRASH_CHILD),
+                               {scene.root(), scene.scratch(client), QStringLiteral("import"), source,
+                                scene.collection->id().toString(), client},
+                               ChildInput::none(), scene.scratch(QStringLiteral("errors")) + QStringLiteral("/") + client);
+        };
+        QVERIFY(start(ana, QStringLiteral("ANA")) && start(ben, QStringLiteral("BEN")));
+        pumpUntil({&ana, &ben}, Clock::now() + 60s, [&] { return ana.firstLine("open") || !ana.isPrinting(); });
+        scene.openReader(QStringLiteral("CY"))->collectGarbage(std::chrono::minutes(10));
+        finish({&ana, &ben});
+        QVERIFY2(ana.exitedCleanly() && ben.exitedCleanly(), qPrintable(ana.describe() + ben.describe()));
+        for (const bool collected : {false, true}) {
+            const auto reader = scene.openReader();
+            const auto added = newBundles(scene, reader);
+            QCOMPARE(added.size(), 2);
+            for (const auto& id : added)
+                QCOMPARE(scene.exported(scene.service(reader, VersioningServiceType::document, id)), expected);
+            if (!collected)
+                reader->collectGarbage(std::chrono::seconds(0));
+        }
+        checkDocumentVersions(scene, scene.openReader());
+    }
+
     // A library and its events appear together, or not at all.
     void interruptedLibraryImportShowsNothingOrTheWholeLibrary()
     {
