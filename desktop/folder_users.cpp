@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -252,22 +253,33 @@ bool uses(int process, const Target& target)
 
 } // namespace
 
-QList<FolderUser> processesUsingFolder(const QString& folder)
+QList<QList<FolderUser>> processesUsingFolders(const QStringList& folders)
 {
-    const Target target(folder);
-    if (target.isEmpty())
-        return {};
-    QList<FolderUser> users;
-    const auto launched = [&](const QString& form) {
-        for (const auto& launch : LaunchedApplications::shared().runningInside(form)) {
-            if (std::none_of(users.begin(), users.end(),
-                             [&](const FolderUser& user) { return user.pid == launch.pid; }))
-                users.append({launch.pid, launch.applicationName});
-        }
+    std::vector<std::unique_ptr<Target>> targets;
+    QList<QList<FolderUser>> users(folders.size());
+    for (const QString& folder : folders)
+        targets.push_back(std::make_unique<Target>(folder));
+    for (qsizetype at = 0; at < folders.size(); ++at) {
+        const Target& target = *targets[size_t(at)];
+        if (target.isEmpty())
+            continue;
+        const auto launched = [&](const QString& form) {
+            for (const auto& launch : LaunchedApplications::shared().runningInside(form)) {
+                if (std::none_of(users[at].begin(), users[at].end(),
+                                 [&](const FolderUser& user) { return user.pid == launch.pid; }))
+                    users[at].append({launch.pid, launch.applicationName});
+            }
+        };
+        launched(QFile::decodeName(target.given()));
+        if (target.real() != target.given())
+            launched(QFile::decodeName(target.real()));
+    }
+    // Whether `pid` is to be looked into for the target at `at`: not one of the applications
+    // this program started, found already.
+    const auto unknown = [&](qsizetype at, qint64 pid) {
+        return !targets[size_t(at)]->isEmpty()
+               && std::none_of(users[at].begin(), users[at].end(), [pid](const FolderUser& user) { return user.pid == pid; });
     };
-    launched(QFile::decodeName(target.given()));
-    if (target.real() != target.given())
-        launched(QFile::decodeName(target.real()));
 
     QList<QByteArray> candidates;
     const qint64 self = ::getpid();
@@ -276,21 +288,24 @@ QList<FolderUser> processesUsingFolder(const QString& folder)
         while (const dirent* entry = ::readdir(listing)) {
             bool isNumber = false;
             const qint64 pid = QByteArray(entry->d_name).toLongLong(&isNumber);
-            if (isNumber && pid != self
-                && std::none_of(users.begin(), users.end(), [pid](const FolderUser& user) { return user.pid == pid; }))
+            if (isNumber && pid != self)
                 candidates.append(QByteArray(entry->d_name));
         }
         ::closedir(listing);
     }
     // Most of the time goes to the kernel writing out each process's files and mappings: the
-    // processes are looked into side by side.
-    std::vector<char> usesFolder(size_t(candidates.size()), 0);
+    // processes are looked into side by side, each once for all the folders.
+    const size_t count = size_t(folders.size());
+    std::vector<char> usesFolder(size_t(candidates.size()) * count, 0);
     std::atomic<qsizetype> next = 0;
     const auto look = [&] {
         for (qsizetype index = next++; index < candidates.size(); index = next++) {
+            const qint64 pid = candidates.at(index).toLongLong();
             const ClosingFd process(::openat(proc.get(), candidates.at(index).constData(),
                                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            usesFolder[size_t(index)] = process.get() >= 0 && uses(process.get(), target);
+            for (size_t at = 0; process.get() >= 0 && at < count; ++at)
+                usesFolder[size_t(index) * count + at] =
+                    unknown(qsizetype(at), pid) && uses(process.get(), *targets[at]);
         }
     };
     const qsizetype helpers = std::min<qsizetype>(std::clamp(QThread::idealThreadCount(), 1, 8) - 1,
@@ -301,18 +316,24 @@ QList<FolderUser> processesUsingFolder(const QString& folder)
     look();
     for (std::thread& thread : threads)
         thread.join();
-    QList<qint64> found;
-    for (qsizetype index = 0; index < candidates.size(); ++index) {
-        if (usesFolder[size_t(index)])
-            found.append(candidates.at(index).toLongLong());
-    }
-    if (found.isEmpty())
+    if (std::none_of(usesFolder.begin(), usesFolder.end(), [](char found) { return found != 0; }))
         return users;
     // Only read when something was found: a few hundred small files.
     const QHash<QString, QString> entries = desktopEntryNames();
-    for (const qint64 pid : std::as_const(found))
-        users.append({pid, processName(pid, entries)});
+    for (qsizetype index = 0; index < candidates.size(); ++index) {
+        for (size_t at = 0; at < count; ++at) {
+            if (usesFolder[size_t(index) * count + at]) {
+                const qint64 pid = candidates.at(index).toLongLong();
+                users[qsizetype(at)].append({pid, processName(pid, entries)});
+            }
+        }
+    }
     return users;
+}
+
+QList<FolderUser> processesUsingFolder(const QString& folder)
+{
+    return processesUsingFolders({folder}).constFirst();
 }
 
 } // namespace vantrel

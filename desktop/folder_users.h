@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace vantrel {
 
@@ -27,5 +28,7 @@ struct FolderUser {
 // compared as real paths, so a folder reached through a link is still found. Processes this user
 // can't look into are passed over. It reads /proc for every process: call it off the interface thread.
 QList<FolderUser> processesUsingFolder(const QString& folder);
+// The same for each of `folders`, in their order, with one look into each process.
+QList<QList<FolderUser>> processesUsingFolders(const QStringList& folders);
 
 } // namespace vantrel

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <mutex>
 
 #include <fcntl.h>
@@ -175,10 +176,16 @@ LateChangesOutcome removeCheckedInWorkingCopy(TeamBundle& team, const IdFor<Vers
         if (QFileInfo::exists(moved)) {
             // A process that opened it before it was moved holds it still (a file open, its working
             // directory, a mapping, found by the files themselves); one started on its path names
-            // the path it had.
-            held = !processesUsingFolder(aside).isEmpty();
-            const bool inUse = held || (lookForUsers && !processesUsingFolder(folder).isEmpty());
-            if (inUse || changedSinceStored(moved, *team.statCache(id), team.contents(), skipped, workingCopy)) {
+            // the path it had. Both are found by one look into each process, and whether a file
+            // changed is read meanwhile: all of it only reads.
+            std::future<bool> changed = std::async(std::launch::async, [&] {
+                return changedSinceStored(moved, *team.statCache(id), team.contents(), skipped, workingCopy);
+            });
+            const QList<QList<FolderUser>> users =
+                processesUsingFolders(lookForUsers ? QStringList{aside, folder} : QStringList{aside});
+            held = !users.constFirst().isEmpty();
+            const bool inUse = held || (lookForUsers && !users.constLast().isEmpty());
+            if (inUse || changed.get()) {
                 kept = team.keepInAttic(id, moved,
                                         inUse ? QStringLiteral("in use after it was checked in")
                                               : QStringLiteral("changed after it was checked in"),

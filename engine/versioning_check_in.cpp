@@ -2,6 +2,7 @@
 
 #include "engine/versioning_service.h"
 
+#include "desktop/folder_users.h"
 #include "engine/bounded_change.h"
 #include "engine/check_in_base.h"
 #include "engine/engine_errors.h"
@@ -15,6 +16,8 @@
 #include "engine/versioning_support.h"
 
 #include <QFileInfo>
+
+#include <future>
 
 namespace vantrel {
 
@@ -164,6 +167,37 @@ CheckedInVersions storeWorkingCopy(TeamBundle& team, const TeamSnapshot& snapsho
     return versions;
 }
 
+// The look refuseWhileInUse() makes, begun on a thread of its own for the working folder of
+// `checkout` as it was when the check-in began.
+class InUseLook {
+public:
+    InUseLook(const std::optional<Checkout>& checkout, WorkingCopyInUse inUse) : m_inUse(inUse)
+    {
+        if (!checkout || inUse != WorkingCopyInUse::refuse)
+            return;
+        m_folder = QFileInfo(checkout->workingCopy).path();
+        m_users = std::async(std::launch::async, [folder = m_folder] {
+            return QFileInfo::exists(folder) ? processesUsingFolder(folder) : QList<FolderUser>();
+        });
+    }
+
+    // Refuses while an application uses the working copy of `checkout`: by the look begun,
+    // unless the working copy is now somewhere else.
+    void refuse(const QString& name, const Checkout& checkout)
+    {
+        if (!m_users.valid() || QFileInfo(checkout.workingCopy).path() != m_folder)
+            return refuseWhileInUse(name, checkout.workingCopy, m_inUse);
+        auto users = m_users.get();
+        if (!users.isEmpty())
+            throw WorkingCopyInUseError(name, std::move(users));
+    }
+
+private:
+    WorkingCopyInUse m_inUse;
+    QString m_folder;
+    std::future<QList<FolderUser>> m_users;
+};
+
 } // namespace
 
 QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3Factory, WorkingCopyInUse inUse)
@@ -171,6 +205,10 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
     auto self = shared_from_this();
     auto work = [self, commitMessage, inUse] {
         TeamBundle& team = *self->m_team;
+        // The look for applications that use the working copy lists all of it and every
+        // process: it goes on while the journals and the locks are read, and its answer is taken
+        // when the check-in reaches the point where it refuses.
+        InUseLook look(team.checkouts().find(self->m_id), inUse);
         team.poll();
         const auto current = self->state();
         auto checkout = team.checkouts().find(self->m_id);
@@ -210,7 +248,7 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
         if (const auto written = IdFor<Versions>::fromString(checkout->checkingIn)) {
             if (const auto published = stampOfVersion(*current, *written)) {
                 if (team.holdsWhole(*published, treesWrittenBy(*team.snapshot(), *current, *checkout, *published))) {
-                    refuseWhileInUse(current->name, checkout->workingCopy, inUse);
+                    look.refuse(current->name, *checkout);
                     keepStillOpen();
                     ChangeToken::beginPublishing(team.rootPath());
                     return finish(*published);
@@ -236,7 +274,7 @@ QCoro::Task<CheckInOutcome> VersioningService::checkIn(QString commitMessage, S3
         const auto snapshot = team.snapshot();
         refuseOutdated(*snapshot, *current);
         // The refusals above leave the working copy where it is; from here on it is taken away.
-        refuseWhileInUse(current->name, checkout->workingCopy, inUse);
+        look.refuse(current->name, *checkout);
 
         // Everything is read and stored first; the one record that makes the versions current
         // comes last, so a failure before it leaves the previous versions, the lock and the

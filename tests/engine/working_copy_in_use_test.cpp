@@ -189,6 +189,12 @@ private Q_SLOTS:
         QCOMPARE(found, expected);
         // Reached through the link, the folder is the same.
         QCOMPARE(byPid(processesUsingFolder(link + QStringLiteral("/bundle"))), expected);
+        // Looked for together, each folder is given the processes that use it, in order: nothing
+        // uses the folder of the desktop entries.
+        const QList<QList<FolderUser>> each = processesUsingFolders({base.path() + QStringLiteral("/data"), folder});
+        QCOMPARE(each.size(), 2);
+        QVERIFY(each.at(0).isEmpty());
+        QCOMPARE(byPid(each.at(1)), expected);
 
         // Once they end, nothing uses it.
         for (ChildProcess* child : {&holding, &throughLink, &byURL, &relative, &inside, &launched}) {
