@@ -57,12 +57,12 @@ void writeDestination(const QString& destination, bool executable, bool synchron
 // bundle storing or copying out at once.
 struct ContentStore::ChunkBounds {
     // Chunks held by every file being stored at once (Batch::storeChunked()): a package of many
-    // large files, read in parallel, holds at most this many (some 16 MiB, 64 MiB at the very
-    // most), besides the block each file is read in (8 MiB).
+    // large files, read in parallel, holds at most this many (some 10 MiB, 64 MiB at the very
+    // most), besides the block each file is read in (4 MiB) and the part of a chunk it carries.
     static constexpr std::ptrdiff_t storing = 16;
-    // Chunked copy-outs running at once: each holds the chunks it fetched ahead (at most 9, some
-    // 5 MiB, 36 MiB at the very most), so that writing a tree of many large files in parallel
-    // still holds a bounded number in memory.
+    // Chunked copy-outs running at once: each holds what it fetched ahead (at most 9 chunks, or
+    // in format 4 five spans of 1 MiB or of one larger chunk: some 5 MiB, 20 MiB at the very
+    // most), so that writing a tree of many large files in parallel still holds a bounded number.
     static constexpr std::ptrdiff_t copies = 4;
     // Files cut into chunks at once (Batch::storeChunkedInTurn()): each holds its read block and
     // hashes its chunks on threads of its own, so a few keep the disk busy; a package of many

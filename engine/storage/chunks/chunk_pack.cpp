@@ -9,6 +9,9 @@
 
 #include <QtEndian>
 
+#include <cerrno>
+#include <system_error>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -179,15 +182,40 @@ void PackWriter::close()
     writeAll(m_open->fd.get(), tail.constData(), size_t(tail.size()), m_store.folder());
     const ContentHash name = hashBytes(m_index);
     m_packs[m_openIndex] = name;
-    ContentStore::Temporary temporary = std::move(*m_open);
+    Closed closed{std::move(*m_open), name, m_written + tail.size(), {}};
     m_open.reset();
-    m_batch.add(std::move(temporary), {name, m_written + tail.size()}, false, true);
+    // On a share the flush waits for the server's disk: it overlaps the writing of the next pack.
+    // A failure shows when the batch flushes it again.
+    // Without a thread for it, the batch's flush is the only one.
+    const int fd = closed.temporary.fd.get();
+    try {
+        closed.flushed = std::async(std::launch::async, [fd] {
+            while (::fsync(fd) != 0 && errno == EINTR) {
+            }
+        });
+    } catch (const std::system_error&) {
+    }
+    m_closed.push_back(std::move(closed));
+    // Two at most in flight: the batch bounds the descriptors the others hold.
+    while (m_closed.size() > 2)
+        handOver();
+}
+
+void PackWriter::handOver()
+{
+    Closed& closed = m_closed.front();
+    if (closed.flushed.valid())
+        closed.flushed.wait();
+    m_batch.add(std::move(closed.temporary), {closed.name, closed.size}, false, true);
+    m_closed.erase(m_closed.begin());
 }
 
 QList<ContentHash> PackWriter::finish()
 {
     const std::lock_guard lock(m_mutex);
     close();
+    while (!m_closed.empty())
+        handOver();
     return m_packs;
 }
 

@@ -9,8 +9,10 @@
 #include <QHash>
 
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace vantrel {
 
@@ -56,6 +58,17 @@ private:
     qint32 indexOf(const ContentHash& pack);
     void append(ChunkList::Chunk& chunk, const QByteArray& bytes);
     void close();
+    // Hands the oldest closed pack to the batch once its flush is done.
+    void handOver();
+
+    // A pack written whole, on its way to the disk while the next one is written: handed to the
+    // batch (which flushes it again, quickly now, before its rename) by finish().
+    struct Closed {
+        ContentStore::Temporary temporary;
+        ContentHash name;
+        qint64 size = 0;
+        std::future<void> flushed; // last: waited for before the file goes
+    };
 
     ContentStore& m_store;
     ContentStore::Batch& m_batch;
@@ -70,6 +83,7 @@ private:
     QByteArray m_index;
     qint64 m_written = 0;
     qint32 m_openIndex = -1;
+    std::vector<Closed> m_closed;
 };
 
 } // namespace vantrel

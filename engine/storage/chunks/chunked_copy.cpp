@@ -2,6 +2,7 @@
 // from the chunk source or the store, and written in order, each checked, then the whole.
 
 #include "engine/storage/atomic_file.h"
+#include "engine/storage/chunks/chunk_fetch.h"
 #include "engine/storage/chunks/chunk_pack.h"
 #include "engine/storage/chunks/chunker.h"
 #include "engine/storage/content_store.h"
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,20 +29,14 @@ namespace vantrel {
 
 using namespace posix;
 
-namespace {
+namespace chunk_fetch {
 
-// Chunks fetched ahead of the one being written: on a share each read waits for the network.
-constexpr qsizetype fetchWindow = 8;
-
-// Runs fetch(0) ... fetch(count - 1) on threads of its own, at most `fetchWindow` ahead of
-// consume(), which gets the results in order on the calling thread. The first failure stops
-// the fetching and is rethrown once every thread has ended.
 void fetchInOrder(qsizetype count, const std::function<QByteArray(qsizetype)>& fetch,
-                  const std::function<void(const QByteArray&)>& consume)
+                  const std::function<void(const QByteArray&)>& consume, qsizetype window)
 {
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<std::optional<QByteArray>> ready(fetchWindow);
+    std::vector<std::optional<QByteArray>> ready(static_cast<size_t>(window));
     qsizetype next = 0;
     qsizetype consumed = 0;
     bool stop = false;
@@ -48,7 +44,7 @@ void fetchInOrder(qsizetype count, const std::function<QByteArray(qsizetype)>& f
     const auto work = [&] {
         std::unique_lock lock(mutex);
         for (;;) {
-            changed.wait(lock, [&] { return stop || next >= count || next < consumed + fetchWindow; });
+            changed.wait(lock, [&] { return stop || next >= count || next < consumed + window; });
             if (stop || next >= count)
                 return;
             const qsizetype index = next++;
@@ -66,7 +62,7 @@ void fetchInOrder(qsizetype count, const std::function<QByteArray(qsizetype)>& f
                     failure = error;
                 stop = true;
             } else {
-                ready[size_t(index % fetchWindow)] = std::move(bytes);
+                ready[size_t(index % window)] = std::move(bytes);
             }
             changed.notify_all();
         }
@@ -81,7 +77,7 @@ void fetchInOrder(qsizetype count, const std::function<QByteArray(qsizetype)>& f
         for (std::thread& thread : threads)
             thread.join();
     };
-    const qsizetype threadCount = std::min<qsizetype>({qsizetype(storageWorkerCount()), fetchWindow, count});
+    const qsizetype threadCount = std::min<qsizetype>({qsizetype(storageWorkerCount()), window, count});
     try {
         for (qsizetype i = 0; i < threadCount; ++i)
             threads.emplace_back(work);
@@ -89,7 +85,7 @@ void fetchInOrder(qsizetype count, const std::function<QByteArray(qsizetype)>& f
             QByteArray bytes;
             {
                 std::unique_lock lock(mutex);
-                auto& slot = ready[size_t(index % fetchWindow)];
+                auto& slot = ready[size_t(index % window)];
                 changed.wait(lock, [&] { return slot.has_value() || failure; });
                 if (!slot)
                     std::rethrow_exception(failure);
@@ -107,15 +103,24 @@ void fetchInOrder(qsizetype count, const std::function<QByteArray(qsizetype)>& f
     end();
 }
 
+namespace {
+
 std::atomic<int> loggedRepairs{0};
 
-// At most a few lines per process: a share that refuses every write would log every chunk.
+} // namespace
+
 void logRepairFailure(const char* what, const StorageError& error)
 {
     const int count = ++loggedRepairs;
     if (count <= 8)
         qWarning("A chunk could not be %s: %s", what, qUtf8Printable(error.debugDescription()));
 }
+
+} // namespace chunk_fetch
+
+using chunk_fetch::logRepairFailure;
+
+namespace {
 
 // A chunk read damaged from `store` is moved into its temporary folder under a name nobody's
 // left-overs have (`.damaged-<random>`, removed by the garbage collection after its grace
@@ -242,7 +247,7 @@ void ContentStore::copyOut(const Stored& content, const QString& destination, bo
     const auto release = qScopeGuard([&running] { running.release(); });
     content_store::writeDestination(destination, executable, synchronize, [&](int target) {
         OrderedHasher whole; // beside the writing
-        fetchInOrder(
+        chunk_fetch::fetchInOrder(
             list.chunks.size(), [&](qsizetype index) { return readChunk(list.chunks.at(index), local.get()); },
             [&](const QByteArray& bytes) {
                 whole.add(bytes);
@@ -252,100 +257,6 @@ void ContentStore::copyOut(const Stored& content, const QString& destination, bo
         if (found != content.hash)
             throw StorageError::corrupt(destination, QStringLiteral("The chunks listed in %1 make up SHA-256 %2.")
                                                          .arg(pathFor(*content.chunks), found.toHex()));
-    });
-}
-
-namespace {
-
-// The packs one copy-out reads, each opened once (no link followed, nothing blocking).
-class OpenPacks {
-public:
-    OpenPacks(const ContentStore& store, const ChunkList& list) : m_store(store), m_list(list) {}
-
-    std::shared_ptr<UniqueFd> open(qint32 index)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            if (const auto found = m_open.constFind(index); found != m_open.constEnd())
-                return *found;
-        }
-        const QString path = m_store.packPathFor(m_list.packs.at(index));
-        struct stat status {};
-        auto fd = std::make_shared<UniqueFd>(openRegularFile(path, status, path));
-        const std::lock_guard lock(m_mutex);
-        return *m_open.insert(index, std::move(fd));
-    }
-
-private:
-    const ContentStore& m_store;
-    const ChunkList& m_list;
-    std::mutex m_mutex;
-    QHash<qint32, std::shared_ptr<UniqueFd>> m_open;
-};
-
-// Beside a pack found damaged, in a bundle this user may write: no check-in relies on it again,
-// so that its chunks are stored anew; the collection removes the marker with the pack.
-void markDamaged(const QString& pack)
-{
-    const QByteArray marker = nativePath(pack + chunk_pack::damagedSuffix);
-    const int fd = ::open(marker.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0)
-        ::close(fd);
-    else if (errno != EEXIST)
-        logRepairFailure("marked damaged", StorageError::fromErrno(errno, pack, QStringLiteral("open")));
-    qWarning("A damaged pack was marked: %s", qUtf8Printable(pack));
-}
-
-} // namespace
-
-void ContentStore::copyOutPacked(const Stored& content, const ChunkList& list, const QString& destination,
-                                 bool executable, bool synchronize) const
-{
-    // The identity is the list's: checked before anything is read, so each chunk is checked once
-    // and the whole file never.
-    if (list.identity() != content.hash)
-        throw StorageError::corrupt(pathFor(*content.chunks), QStringLiteral("The list is not one of this file."));
-    notePlaces(list);
-    const std::shared_ptr<ChunkSource> local = chunkSource();
-    OpenPacks packs(*this, list);
-    const auto fetch = [&](qsizetype index) {
-        const ChunkList::Chunk& chunk = list.chunks.at(index);
-        if (local) {
-            std::optional<QByteArray> bytes = local->take(chunk.hash, chunk.size);
-            if (bytes && bytes->size() == chunk.size && (local->checksTaken() || hashBytes(*bytes) == chunk.hash))
-                return std::move(*bytes);
-        }
-        const QString path = packPathFor(list.packs.at(chunk.pack));
-        const std::shared_ptr<UniqueFd> pack = packs.open(chunk.pack);
-        QByteArray bytes(chunk.size, Qt::Uninitialized);
-        qint64 done = 0;
-        while (done < chunk.size) {
-            const ssize_t count = ::pread(pack->get(), bytes.data() + done, size_t(chunk.size - done),
-                                          off_t(chunk.offset + done));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count < 0)
-                throw StorageError::fromErrno(errno, path, QStringLiteral("read"));
-            if (count == 0)
-                break;
-            done += count;
-        }
-        if (done != chunk.size || hashBytes(bytes) != chunk.hash) {
-            if (m_writable)
-                markDamaged(path);
-            throw StorageError::corrupt(path, QStringLiteral("The chunk at %1 is damaged or cut short.").arg(chunk.offset));
-        }
-        if (local)
-            local->keep(chunk.hash, bytes);
-        return bytes;
-    };
-    std::counting_semaphore<>& running = m_chunkBounds->runningCopies;
-    running.acquire();
-    const auto release = qScopeGuard([&running] { running.release(); });
-    content_store::writeDestination(destination, executable, synchronize, [&](int target) {
-        fetchInOrder(list.chunks.size(), fetch, [&](const QByteArray& bytes) {
-            writeAll(target, bytes.constData(), size_t(bytes.size()), destination);
-        });
     });
 }
 

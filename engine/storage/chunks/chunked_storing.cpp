@@ -10,12 +10,18 @@
 #include "engine/storage/storage_error.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QThreadPool>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <memory>
+#include <new>
 #include <semaphore>
 
 namespace vantrel {
@@ -24,8 +30,8 @@ using namespace posix;
 
 namespace {
 
-// Read at once, and cut on several threads.
-constexpr size_t readSize = 8 << 20;
+// Read at once, and cut on several threads; the next block is asked of the disk meanwhile.
+constexpr size_t readSize = 4 << 20;
 
 // Hands chunks to a few threads, holding at most a few more in memory than there are threads:
 // reading waits while they are all busy (a slow share then paces the reading). Each chunk also
@@ -104,30 +110,39 @@ StorageError tooManyChunks(const QString& path)
                         QCoreApplication::translate("Engine", "“%1” is too large to be kept in a version.").arg(path));
 }
 
-// Reads the file once, cutting it into chunks handed to `add` in order; its size.
+// Reads the file once, cutting it into chunks handed to `add` in order; its size. Each chunk is
+// allocated at its own size: only the part of one that began in an earlier block is copied twice.
 qint64 readInChunks(int source, const QString& path, const std::function<void(QByteArray)>& add)
 {
-    const std::unique_ptr<char[]> buffer(new char[readSize]);
+    // Mapped, not taken from a thread's heap: given back to the system as soon as the file is read.
+    void* const mapped = ::mmap(nullptr, readSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        throw std::bad_alloc();
+    const auto unmap = qScopeGuard([mapped] { ::munmap(mapped, readSize); });
+    char* const buffer = static_cast<char*>(mapped);
     BlockChunker chunker;
-    QByteArray current;
+    QByteArray carried; // the current chunk's bytes from earlier blocks
     qint64 size = 0;
     for (;;) {
-        const size_t count = readSome(source, buffer.get(), readSize, path);
+        const size_t count = readSome(source, buffer, readSize, path);
         if (count == 0)
             break;
         size += qint64(count);
+        // The kernel reads the next block while this one is cut and hashed.
+        ::posix_fadvise(source, off_t(size), off_t(readSize), POSIX_FADV_WILLNEED);
         qsizetype offset = 0;
-        for (const qsizetype end : chunker.cuts(QByteArrayView(buffer.get(), qsizetype(count)))) {
-            current.append(buffer.get() + offset, end - offset);
-            add(std::exchange(current, QByteArray()));
+        for (const qsizetype end : chunker.cuts(QByteArrayView(buffer, qsizetype(count)))) {
+            QByteArray chunk(carried.size() + (end - offset), Qt::Uninitialized);
+            std::memcpy(chunk.data(), carried.constData(), size_t(carried.size()));
+            std::memcpy(chunk.data() + carried.size(), buffer + offset, size_t(end - offset));
+            carried.resize(0);
+            add(std::move(chunk));
             offset = end;
         }
-        if (current.isEmpty())
-            current.reserve(qsizetype(2 * chunking::normalSize));
-        current.append(buffer.get() + offset, qsizetype(count) - offset);
+        carried.append(buffer + offset, qsizetype(count) - offset);
     }
-    if (!current.isEmpty())
-        add(std::exchange(current, QByteArray()));
+    if (!carried.isEmpty())
+        add(QByteArray(carried.constData(), carried.size()));
     return size;
 }
 

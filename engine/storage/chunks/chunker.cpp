@@ -85,7 +85,7 @@ qsizetype Chunker::cut(const char* block, qsizetype size, qsizetype from, const 
 
 std::vector<GearCandidate> findGearCandidates(QByteArrayView before, QByteArrayView block)
 {
-    constexpr qsizetype segment = 1 << 20;
+    constexpr qsizetype segment = 512 << 10;
     const qsizetype count = (block.size() + segment - 1) / segment;
     std::vector<std::vector<GearCandidate>> found(static_cast<size_t>(count));
     const auto* bytes = reinterpret_cast<const unsigned char*>(block.data());

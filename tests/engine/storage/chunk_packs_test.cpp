@@ -1,4 +1,5 @@
 #include "engine/storage/chunks/chunk_list.h"
+#include "engine/storage/chunks/chunk_source.h"
 #include "engine/storage/chunks/chunker.h"
 #include "engine/storage/content_store.h"
 #include "engine/storage/folder_tree.h"
@@ -14,6 +15,7 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <mutex>
 #include <thread>
 
 using namespace vantrel;
@@ -27,6 +29,25 @@ using testing::writeFile;
 namespace {
 
 constexpr qint64 mib = 1024 * 1024;
+
+// Gives the chunks it was handed, and notes the ones a copy-out handed it.
+struct HeldChunks : ChunkSource {
+    std::mutex mutex;
+    QHash<ContentHash, QByteArray> held;
+    QSet<ContentHash> kept;
+
+    std::optional<QByteArray> take(const ContentHash& hash, qint64) override
+    {
+        const std::lock_guard lock(mutex);
+        const auto found = held.constFind(hash);
+        return found == held.constEnd() ? std::nullopt : std::optional(*found);
+    }
+    void keep(const ContentHash& hash, const QByteArray&) override
+    {
+        const std::lock_guard lock(mutex);
+        kept.insert(hash);
+    }
+};
 
 } // namespace
 
@@ -152,6 +173,40 @@ private Q_SLOTS:
         QVERIFY(refused([](QByteArray& b) { qToLittleEndian<quint32>(0xffffffff, b.data() + 20); }));
         QVERIFY(refused([](QByteArray& b) { qToLittleEndian<quint32>(0, b.data() + 20); }));
         QVERIFY(!refused([](QByteArray&) {}));
+    }
+
+    // Consecutive chunks of a pack are read together around those the chunk source gives (one
+    // of them wrong, so read from the pack); a pack cut short within such a run is corrupt.
+    void runsAroundTheChunkSource()
+    {
+        const QString source = path(QStringLiteral("clip.mov"));
+        const QByteArray data = noise(6, 12 * mib);
+        writeFile(source, data);
+        const ManifestEntry entry = fileOf(snapshotTree(source, *m_store));
+        const ChunkList list = listOf(entry);
+        QVERIFY(list.chunks.size() > 12);
+        const auto held = std::make_shared<HeldChunks>();
+        QSet<ContentHash> read;
+        for (qsizetype i = 0; i < list.chunks.size(); ++i) {
+            const ChunkList::Chunk& chunk = list.chunks.at(i);
+            if (i % 3 == 1 || i == list.chunks.size() - 1)
+                held->held.insert(chunk.hash, data.mid(chunk.offset, chunk.size));
+            else
+                read.insert(chunk.hash);
+        }
+        const ChunkList::Chunk& wrong = list.chunks.at(4);
+        held->held.insert(wrong.hash, noise(7, wrong.size));
+        read.remove(wrong.hash);
+        m_store->setChunkSource(held);
+        QCOMPARE(copiedOut(entry), data);
+        read.insert(wrong.hash);
+        QCOMPARE(held->kept, read);
+
+        const QString pack = m_store->packPathFor(list.packs.first());
+        QFile::setPermissions(pack, QFile::ReadOwner | QFile::WriteOwner);
+        QVERIFY(QFile(pack).resize(list.chunks.at(8).offset + 1000));
+        QCOMPARE(failureKind([&] { copiedOut(entry); }), StorageError::Kind::corrupt);
+        QVERIFY(QFile::exists(pack + QStringLiteral(".damaged")));
     }
 
     // Packs no kept list names go after the grace period, with their markers and temporaries;
