@@ -213,9 +213,10 @@ private:
     void writeHead();
     // Enters this client in the register of clients at its first write.
     void enterRegister();
-    // When record `seq`, just published with `bytes`, has a number that another process writing
-    // as this client used before and packed since (its file gone), the number to go on from.
-    std::optional<qint64> packedBefore(const QString& folder, qint64 seq, const QByteArray& bytes) const;
+    // When record `seq` has a number that another process writing as this client used before and
+    // packed since (its file gone), the number to go on from. Asked before publishing it
+    // (`published` null) and again once it is published with `published`.
+    std::optional<qint64> packedBefore(const QString& folder, qint64 seq, const QByteArray* published) const;
     // What one pack is made of, taken under m_mutex.
     struct PackPlan {
         qint64 upTo = 0;                   // the newest record this pack may hold

@@ -19,24 +19,27 @@ namespace vantrel {
 
 using namespace journal_files;
 
-std::optional<qint64> Journal::packedBefore(const QString& folder, qint64 seq, const QByteArray& bytes) const
+std::optional<qint64> Journal::packedBefore(const QString& folder, qint64 seq, const QByteArray* published) const
 {
     // A pack is complete before the records it holds are removed, in order: while the record
-    // before this one is there, no pack written before this record reaches it. That is the
+    // before this one is there, no pack written so far has removed this one. That is the
     // common case, and costs one look-up.
     if (seq > 1 && QFileInfo::exists(folder + QLatin1Char('/') + recordFileName(seq - 1)))
         return std::nullopt;
     const Listing listing = listFolder(folder);
     if (listing.packedUpTo < seq)
         return std::nullopt;
-    // A pack holds the number: it is ours when a packer read this record back just now.
+    // A pack holds the number: once published, it is ours when a packer read this record back
+    // just now.
     for (const auto& pack : listing.packs) {
+        if (!published)
+            break;
         if (pack.first > seq || pack.last < seq)
             continue;
         try {
             const auto split = splitPack(readWholeFile(folder + QLatin1Char('/') + pack.name, readLimits::journalPack));
             for (const auto& entry : split.entries) {
-                if (entry.bytes == QByteArrayView(bytes))
+                if (entry.bytes == QByteArrayView(*published))
                     return std::nullopt;
             }
         } catch (const Error&) {
@@ -158,9 +161,15 @@ qint64 Journal::writePack(const PackPlan& plan)
         if (covered)
             QFile::remove(folder + QLatin1Char('/') + pack.name);
     }
+    // Every record the pack holds goes, one read by name that the listing did not show too, in
+    // order from the lowest: while a record is there, none after it was removed, which a writer
+    // relies on before it publishes the next number.
+    std::map<qint64, QString> packed(listing.files.begin(), listing.files.upper_bound(last));
+    for (qint64 seq = first; seq <= last; ++seq)
+        packed.try_emplace(seq, recordFileName(seq));
     int removed = 0;
-    for (const auto& [seq, name] : listing.files) {
-        if (seq > last || m_packingStopped)
+    for (const auto& [seq, name] : packed) {
+        if (m_packingStopped)
             break;
         QFile::remove(folder + QLatin1Char('/') + name);
         if (plan.observe)

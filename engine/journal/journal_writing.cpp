@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -96,15 +97,26 @@ std::vector<JournalRecord> Journal::append(const std::vector<JournalChange>& cha
         if (const auto check = decodeRecord(bytes); check.outcome != DecodedRecord::Outcome::folded)
             throw StorageError::corrupt(folder, QStringLiteral("A record could not be written: %1").arg(check.detail));
         const QString path = folder + QLatin1Char('/') + recordFileName(m_nextOwnSeq);
-        if (!publishFileExclusively(path, bytes)) {
-            ++m_nextOwnSeq; // another process writing as this client took the number
+        // A number a pack holds had its record, whose file is gone: published again, it would be
+        // a stray that a reader could fold in place of the packed one before it goes. Another
+        // process writing as this client may have gone on and packed since this one last wrote:
+        // that is looked at right before the record is published.
+        std::optional<qint64> packed;
+        const auto mayPublish = [&] {
+            if (QFileInfo::exists(path))
+                return false;
+            packed = packedBefore(folder, m_nextOwnSeq, nullptr);
+            return !packed;
+        };
+        if (!publishFileExclusively(path, bytes, mayPublish)) {
+            // Another process writing as this client took the number.
+            m_nextOwnSeq = packed ? *packed : m_nextOwnSeq + 1;
             continue;
         }
-        const auto taken = packedBefore(folder, m_nextOwnSeq, bytes);
+        const auto taken = packedBefore(folder, m_nextOwnSeq, &bytes);
         if (!taken)
             break;
-        // Taken too, by a record packed since: ours is a stray no reader takes (the pack comes
-        // first), and goes.
+        // Packed in the moment between the look and the publishing: ours is a stray, and goes.
         QFile::remove(path);
         m_nextOwnSeq = std::max(m_nextOwnSeq + 1, *taken);
     }

@@ -57,27 +57,31 @@ std::chrono::milliseconds probeNow(bool& testing)
 }
 
 // Waits on `changed` (with `lock` held) until `done()`, for at most the time limit since
-// `steps()` last changed: a slow share that answers step by step is waited for. Whether done.
+// `lastAnswer()`: when the work was started, or when the share last answered one of its steps, as
+// the worker noted it, so that a slow share that answers step by step is waited for and a waiter
+// that looks late counts from the answer, not from its look. Whether done.
 bool waitWithinLimit(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
-                     const std::function<bool()>& done, const std::function<int()>& steps)
+                     const std::function<bool()>& done, const std::function<std::chrono::milliseconds()>& lastAnswer)
 {
     const std::chrono::milliseconds limit = timeLimit();
     bool testing = false;
-    std::chrono::milliseconds stepStarted = probeNow(testing);
-    for (int stepsSeen = steps(); !done();) {
+    while (!done()) {
         const std::chrono::milliseconds now = probeNow(testing);
-        if (steps() != stepsSeen) {
-            stepsSeen = steps();
-            stepStarted = now;
-        } else if (now - stepStarted >= limit) {
+        const std::chrono::milliseconds since = lastAnswer();
+        if (now - since >= limit)
             return false;
-        }
         // A test's clock moves on without waking anybody: it is looked at again soon.
-        const auto left = stepStarted + limit - now;
+        const auto left = since + limit - now;
         changed.wait_for(lock, testing ? std::min(left, std::chrono::milliseconds(10)) : left,
-                         [&] { return done() || steps() != stepsSeen; });
+                         [&] { return done() || lastAnswer() != since; });
     }
     return true;
+}
+
+std::chrono::milliseconds probeNow()
+{
+    bool testing = false;
+    return probeNow(testing);
 }
 
 QString secondsOf(std::chrono::milliseconds limit)
@@ -118,7 +122,7 @@ struct Run {
 
     std::mutex mutex;
     std::condition_variable finishedChanged;
-    int steps = 0; // answered by the share so far
+    std::chrono::milliseconds lastAnswer{}; // when the checks started, or the share last answered a step
     bool finished = false;
     bool abandoned = false;
     int refusal = 0;
@@ -135,8 +139,9 @@ void runChecks(const std::shared_ptr<Run>& run) noexcept
     std::exception_ptr failure;
     try {
         share_probe::Checks checks(run->scratch.get(), run->scratchPath, run->type, [&run] {
+            const std::chrono::milliseconds now = probeNow();
             std::lock_guard lock(run->mutex);
-            ++run->steps;
+            run->lastAnswer = now;
         });
         checks.run();
         refusal = checks.refusal();
@@ -314,10 +319,11 @@ ShareProbeResult probeShare(const QString& root, ProbePurpose purpose)
     // A share that waits instead of answering (a cluster file system out of space waits minutes
     // before it says so) must not hold the team up: the checks run on a thread of their own, and
     // each step may take so long. A slow share that answers step by step is waited for.
+    run->lastAnswer = probeNow();
     std::thread(runChecks, run).detach();
     std::unique_lock lock(run->mutex);
     if (!waitWithinLimit(
-            lock, run->finishedChanged, [&] { return run->finished; }, [&] { return run->steps; })) {
+            lock, run->finishedChanged, [&] { return run->finished; }, [&] { return run->lastAnswer; })) {
         run->abandoned = true;
         lock.unlock();
         if (purpose == ProbePurpose::create)
@@ -343,6 +349,7 @@ void checkFolderToCreateIn(const QString& path)
         bool folder = false;
     };
     const auto answer = std::make_shared<Answer>();
+    const std::chrono::milliseconds started = probeNow();
     // Plain system calls only: the thread may outlive whoever started it.
     std::thread([answer, native = nativePath(path)] {
         int error = share_probe::injectedFault(ShareCapability::reach);
@@ -359,7 +366,7 @@ void checkFolderToCreateIn(const QString& path)
     }).detach();
     std::unique_lock lock(answer->mutex);
     if (!waitWithinLimit(
-            lock, answer->given, [&] { return answer->done; }, [] { return 0; }))
+            lock, answer->given, [&] { return answer->done; }, [started] { return started; }))
         throw TeamBundleError::unreachableDuring(TeamBundleError::Attempt::create, path);
     const int error = answer->error;
     if (error == ENOENT || error == ENOTDIR || (error == 0 && !answer->folder))

@@ -74,7 +74,7 @@ QByteArray readWholeFile(const QString& path, qint64 maxSize)
     return readByName(path, [&] { return readWholeFileOnce(path, maxSize); });
 }
 
-bool publishFileExclusively(const QString& path, const QByteArray& data)
+bool publishFileExclusively(const QString& path, const QByteArray& data, const std::function<bool()>& mayPublish)
 {
     const QString temporary = temporarySiblingPath(path);
     const QByteArray nativeTemporary = nativePath(temporary);
@@ -91,6 +91,10 @@ bool publishFileExclusively(const QString& path, const QByteArray& data)
             fd = UniqueFd();
             removeFileQuietly(temporary);
             throw;
+        }
+        if (mayPublish && !mayPublish()) {
+            removeFileQuietly(temporary);
+            return false;
         }
         int result;
         do {
@@ -116,6 +120,8 @@ bool publishFileExclusively(const QString& path, const QByteArray& data)
     }
 
     if (linksUnsupported) {
+        if (mayPublish && !mayPublish())
+            return false;
         int fd;
         do {
             fd = ::open(nativeTarget.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -34,8 +34,10 @@ QByteArray readWholeFile(const QString& path, qint64 maxSize);
 
 // Makes `path` appear holding `data`, only if nothing exists there yet; false when something
 // does. Readers never see a partial file, except on file systems without hard links, where the
-// file is created exclusively and then written.
-bool publishFileExclusively(const QString& path, const QByteArray& data);
+// file is created exclusively and then written. `mayPublish`, when given, is asked once the data
+// is written aside, right before `path` is made: false publishes nothing and returns false.
+bool publishFileExclusively(const QString& path, const QByteArray& data,
+                            const std::function<bool()>& mayPublish = {});
 
 // Whether link() failing with `error` says that the file system has no hard links (the record is
 // then created exclusively instead), rather than that it failed.

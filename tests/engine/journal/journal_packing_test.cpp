@@ -22,6 +22,9 @@
 #include <limits>
 #include <thread>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 using namespace vantrel;
 using namespace Qt::StringLiterals;
 using namespace vantrel::testing;
@@ -383,6 +386,51 @@ private slots:
         QCOMPARE(problems, QStringList());
         QCOMPARE(fingerprints(polled), all.lines);
         QVERIFY(journal_files::listFolder(dir.filePath(u"S"_s)).packedUpTo > 0);
+    }
+
+    // A process writing as a client that another one passed and packed since takes the number
+    // after the pack without publishing one the pack holds, even for a moment: a reader would
+    // fold that stray in place of the packed record.
+    void aWriterLeftBehindNeverPublishesAPackedNumber()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"S"_s);
+        Journal behind(dir.path(), u"S"_s), ahead(dir.path(), u"S"_s), poller(dir.path(), u"POLLER"_s);
+        ahead.setPackThresholdForTesting(1);
+        std::vector<JournalRecord> written;
+        for (int n = 1; n <= 3; ++n) {
+            const auto records = write(behind, u"Behind %1"_s.arg(n));
+            written.insert(written.end(), records.begin(), records.end());
+        }
+        QStringList problems;
+        std::vector<JournalRecord> polled = poller.readNew(problems);
+        const auto passed = write(ahead, u"Ahead"_s);
+        written.insert(written.end(), passed.begin(), passed.end());
+        ahead.packIfDue();
+        QCOMPARE(filesOf(folder), (QStringList{u"head"_s, u"pack-000000000001-000000000004.json"_s}));
+
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0 && inotify_add_watch(watch, QFile::encodeName(folder).constData(), IN_CREATE) >= 0);
+        const auto next = write(behind, u"Behind again"_s);
+        written.insert(written.end(), next.begin(), next.end());
+        QStringList created;
+        alignas(inotify_event) char events[8192];
+        for (ssize_t size; (size = ::read(watch, events, sizeof events)) > 0;) {
+            for (char* at = events; at < events + size; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len) {
+                const QString name = QFile::decodeName(reinterpret_cast<inotify_event*>(at)->name);
+                if (name.endsWith(u".json"_s) && !name.startsWith(u'.'))
+                    created << name;
+            }
+        }
+        ::close(watch);
+        QCOMPARE(created, QStringList{u"000000000005.json"_s});
+        QCOMPARE(next.front().stamp.seq, 5);
+
+        const auto fresh = poller.readNew(problems);
+        polled.insert(polled.end(), fresh.begin(), fresh.end());
+        QCOMPARE(problems, QStringList());
+        QCOMPARE(fingerprints(polled), fingerprints(written));
+        QCOMPARE(readFresh(dir.path()).lines, fingerprints(written));
     }
 };
 
