@@ -93,8 +93,13 @@ bool PackWriter::place(qsizetype index, ChunkList::Chunk& chunk, const QByteArra
         base != m_known.places.constEnd() ? std::optional(*base) : m_store.placeOf(chunk.hash);
     std::unique_lock lock(m_mutex);
     m_turn.wait(lock, [&] { return m_next == index || m_abandoned; });
-    if (m_abandoned)
+    if (m_abandoned) {
+        // The chunk before failed: its failure (a full share, say) is what this file's storing
+        // reports, whichever thread reports it first.
+        if (m_failure)
+            std::rethrow_exception(m_failure);
         throw StorageError(StorageError::Kind::io, m_store.folder(), QStringLiteral("abandoned"));
+    }
     bool written = false;
     try {
         if (found && usable(found->pack, found->offset + chunk.size)) {
@@ -106,6 +111,7 @@ bool PackWriter::place(qsizetype index, ChunkList::Chunk& chunk, const QByteArra
         }
     } catch (...) {
         m_abandoned = true;
+        m_failure = std::current_exception();
         m_turn.notify_all();
         throw;
     }

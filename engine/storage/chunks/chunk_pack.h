@@ -9,6 +9,7 @@
 #include <QHash>
 
 #include <condition_variable>
+#include <exception>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -77,6 +78,7 @@ private:
     std::condition_variable m_turn;
     qsizetype m_next = 0;
     bool m_abandoned = false;
+    std::exception_ptr m_failure; // what ended the writing, for the chunks still waiting
     QList<ContentHash> m_packs;
     QHash<ContentHash, qint64> m_seen; // base packs opened: their size, or -1
     std::optional<ContentStore::Temporary> m_open;
