@@ -88,6 +88,20 @@ QString mebibytes(double bytes, int decimals)
     return QStringLiteral("%1 MiB").arg(bytes / double(MiB), 0, 'f', decimals);
 }
 
+double statusBytes(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        fail("read /proc/self/status");
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toDouble() * double(KiB);
+    }
+    throw std::runtime_error(std::string("no ") + field + " in /proc/self/status");
+}
+
+
 QString runList(const std::vector<double>& values, const std::function<QString(double)>& format)
 {
     QStringList parts;

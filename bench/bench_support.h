@@ -58,6 +58,8 @@ double secondsSince(Clock::time_point start);
 double median(std::vector<double> values);
 QString seconds(double value);
 QString mebibytes(double bytes, int decimals);
+// A field of /proc/self/status in bytes ("VmHWM", "VmRSS").
+double statusBytes(const char* field);
 QString runList(const std::vector<double>& values, const std::function<QString(double)>& format);
 QString fileSystemType(const QString& path);
 

@@ -46,6 +46,7 @@ constexpr double memoryTargetBytes = 200e6;
 constexpr double importTarget = 0.76; // x cp: no worse than the figures these targets came from
 constexpr double exportTarget = 0.63;
 constexpr double checkOutTarget = 0.53;
+constexpr double packageMemoryTarget = 48.0 * 1024 * 1024;
 
 // Which parts run: all by default; `--only versions,package,team` for a part alone.
 struct Parts {
@@ -201,6 +202,11 @@ void reportPackage(const PackageFigures& figures, std::vector<QStringList>& rows
     row(QStringLiteral("import"), figures.import, importTarget);
     row(QStringLiteral("export"), figures.exportTime, exportTarget);
     row(QStringLiteral("check-out, right after a check-in"), figures.checkOut, checkOutTarget);
+    const double peak = std::max(figures.memoryImport, figures.memoryCheckOut);
+    rows.push_back({QStringLiteral("peak memory (VmHWM): import / a teammate's check-out"),
+                    QStringLiteral("%1 / %2").arg(mebibytes(figures.memoryImport, 1), mebibytes(figures.memoryCheckOut, 1)),
+                    QString(), QStringLiteral("<= %1 each").arg(mebibytes(packageMemoryTarget, 0)),
+                    verdict(peak <= packageMemoryTarget)});
 }
 
 void detailPackage(const PackageFigures& figures)
@@ -215,6 +221,10 @@ void detailPackage(const PackageFigures& figures)
     detail(QStringLiteral("check-in by a client opened since"), runList(figures.restartCheckIn, seconds));
     detail(QStringLiteral("  bytes it read (system calls)"), runList(figures.restartCheckInRead, mib));
     detail(QStringLiteral("export"), runList(figures.exportTime, seconds));
+    detail(QStringLiteral("memory client: peak once open / after the import / during the check-out"),
+           QStringLiteral("%1 / %2 / %3")
+               .arg(mebibytes(figures.memoryBefore, 1), mebibytes(figures.memoryImport, 1),
+                    mebibytes(figures.memoryCheckOut, 1)));
 }
 
 void reportTeam(const TeamFigures& figures, std::vector<QStringList>& rows)
@@ -267,6 +277,8 @@ int run(const QStringList& arguments)
 {
     if (arguments.value(0) == QLatin1String("--client-memory"))
         return clientMemoryMain(arguments.mid(1));
+    if (arguments.value(0) == QLatin1String("--package-memory"))
+        return packageMemoryMain(arguments.mid(1));
 
     Parts parts;
     QStringList rest;
@@ -309,6 +321,7 @@ int run(const QStringList& arguments)
         if (!small)
             generatePackage(smallSource, smallPackage);
         package = measurePackage(context, smallSource);
+        measurePackageMemory(context, smallSource, *package);
     }
     removeTree(context.work + QStringLiteral("/source-2000"));
     if (parts.versions) {

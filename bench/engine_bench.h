@@ -92,8 +92,14 @@ struct PackageFigures {
     std::vector<double> restartCheckIn; // by a newly opened client: the full walk
     std::vector<double> restartCheckInRead;
     std::vector<double> exportTime;
+    // Peak resident memory (VmHWM) of a client in a process of its own: once the team bundle is
+    // open, after the import, and during a teammate's check-out (empty chunk cache).
+    double memoryBefore = 0;
+    double memoryImport = 0;
+    double memoryCheckOut = 0;
 };
 PackageFigures measurePackage(BenchContext& context, const QString& source);
+void measurePackageMemory(BenchContext& context, const QString& source, PackageFigures& figures);
 
 // A team bundle of 50,000 bundles.
 struct TeamFigures {
@@ -117,5 +123,9 @@ TeamFigures measureTeam(BenchContext& context);
 // The child process that measures a client's memory: `engine_bench --client-memory ROOT LOCAL_ROOT`
 // opens the team bundle ROOT as the client "memory", its local folders in LOCAL_ROOT/memory.
 int clientMemoryMain(const QStringList& arguments);
+// `engine_bench --package-memory SOURCE WORK`: imports SOURCE into a new team bundle in WORK and
+// checks it out as a teammate, printing the peak memory before, after the import and during the
+// check-out.
+int packageMemoryMain(const QStringList& arguments);
 
 } // namespace vantrel::bench

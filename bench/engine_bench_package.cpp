@@ -7,13 +7,16 @@
 #include "engine/versioning_service.h"
 #include "support/sync_wait.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QThread>
 #include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -268,6 +271,64 @@ PackageFigures measurePackage(BenchContext& context, const QString& source)
         removeTree(local);
     }
     return figures;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Memory of the import and of a check-out, in a process of its own: nothing of the benchmark's own
+// work (the package's generation, cp) counts.
+
+namespace {
+
+// Starts the peak resident size (VmHWM) anew from what is resident now.
+void resetPeakMemory()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+} // namespace
+
+void measurePackageMemory(BenchContext& context, const QString& source, PackageFigures& figures)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--package-memory"), source, context.work + QStringLiteral("/memory")});
+    if (!child.waitForStarted() || !child.waitForFinished(1800000) || child.exitCode() != 0)
+        throw std::runtime_error("the client process for the package's memory failed");
+    const QByteArray output = child.readAllStandardOutput();
+    if (std::sscanf(output.constData(), "memory %lf %lf %lf", &figures.memoryBefore, &figures.memoryImport,
+                    &figures.memoryCheckOut) != 3)
+        throw std::runtime_error("the client process said: " + output.toStdString());
+}
+
+int packageMemoryMain(const QStringList& arguments)
+{
+    if (arguments.size() != 2)
+        throw std::runtime_error("usage: engine_bench --package-memory SOURCE WORK");
+    const QString work = arguments.at(1);
+    const Clients clients(work + QStringLiteral("/local"), true);
+    auto team = clients.create(work + QStringLiteral("/Memory.vantrelteam"), QStringLiteral("memory"));
+    const double before = statusBytes("VmHWM");
+    auto service = syncWait(VersioningService::import(VersioningServiceType::document, arguments.at(0), std::nullopt,
+                                                      std::nullopt, std::nullopt, QStringLiteral("Initial Commit"),
+                                                      DocumentApplication::none(), team, nullptr, nullptr));
+    waitForBackgroundWork();
+    const double import = statusBytes("VmHWM");
+    // The check-out of a teammate with an empty chunk cache: a client of its own.
+    const auto id = service->id();
+    const auto type = service->type();
+    service.reset();
+    team.reset();
+    team = clients.open(work + QStringLiteral("/Memory.vantrelteam"), QStringLiteral("teammate"));
+    service = syncWait(VersioningService::open(type, id, std::nullopt, std::nullopt, team, nullptr, nullptr,
+                                               defaultS3Factory()));
+    resetPeakMemory();
+    const QString workingCopy = syncWait(service->checkOut({}, {.autoSave = false}, defaultS3Factory()));
+    waitForBackgroundWork();
+    const double checkOut = statusBytes("VmHWM");
+    requireWholePackage(workingCopy, smallPackage, "the check-out");
+    std::printf("memory %.0f %.0f %.0f\n", before, import, checkOut);
+    return 0;
 }
 
 } // namespace vantrel::bench

@@ -13,7 +13,6 @@
 #include <QThread>
 
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -25,19 +24,6 @@ namespace {
 
 // 2,000 collections and 48,000 documents from three clients, five bundles to a record.
 constexpr LargeTeamShape teamShape{2000, 48000, 3, 5};
-
-// A field of /proc/self/status in bytes ("VmHWM", "VmRSS"); 0 when missing.
-double statusBytes(const char* field)
-{
-    std::ifstream file("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(field) + ':';
-    while (std::getline(file, line)) {
-        if (line.rfind(prefix, 0) == 0)
-            return std::stod(line.substr(prefix.size())) * 1024.0; // given in kB
-    }
-    return 0;
-}
 
 IdFor<VersionBundle> someDocument(const std::vector<IdFor<VersionBundle>>& documents, int which)
 {

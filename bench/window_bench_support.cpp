@@ -24,19 +24,6 @@
 
 namespace vantrel::bench {
 
-double statusBytes(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        fail("read /proc/self/status");
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toDouble() * double(KiB);
-    }
-    throw std::runtime_error(std::string("no ") + field + " in /proc/self/status");
-}
-
 void waitUntil(const std::function<bool()>& done, double timeout, const char* what)
 {
     const auto start = Clock::now();

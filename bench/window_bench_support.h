@@ -28,9 +28,6 @@ class Team;
 
 namespace vantrel::bench {
 
-// A field of /proc/self/status in bytes ("VmHWM", "VmRSS").
-double statusBytes(const char* field);
-
 // Runs the event loop until `done` holds, checked after every event handled by a watcher and
 // every 10 ms; throws after `timeout` seconds.
 void waitUntil(const std::function<bool()>& done, double timeout, const char* what);
