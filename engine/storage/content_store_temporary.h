@@ -57,17 +57,19 @@ void writeDestination(const QString& destination, bool executable, bool synchron
 // bundle storing or copying out at once.
 struct ContentStore::ChunkBounds {
     // Chunks held by every file being stored at once (Batch::storeChunked()): a package of many
-    // large files, read in parallel, holds at most this many (some 10 MiB, 64 MiB at the very
+    // large files, read in parallel, holds at most this many (some 4 MiB, 32 MiB at the very
     // most), besides the block each file is read in (4 MiB) and the part of a chunk it carries.
-    static constexpr std::ptrdiff_t storing = 16;
+    static constexpr std::ptrdiff_t storing = 8;
     // Chunked copy-outs running at once: each holds what it fetched ahead (at most 9 chunks, or
     // in format 4 five spans of 1 MiB or of one larger chunk: some 5 MiB, 20 MiB at the very
     // most), so that writing a tree of many large files in parallel still holds a bounded number.
-    static constexpr std::ptrdiff_t copies = 4;
+    // Two: the other threads of a tree's copy-out copy its small files meanwhile.
+    static constexpr std::ptrdiff_t copies = 2;
     // Files cut into chunks at once (Batch::storeChunkedInTurn()): each holds its read block and
-    // hashes its chunks on threads of its own, so a few keep the disk busy; a package of many
-    // large files read in parallel would otherwise hold a block and a set of threads for each.
-    static constexpr std::ptrdiff_t cutting = 2;
+    // hashes its chunks on threads of its own, so one keeps the disk busy, read front to back,
+    // while the other threads store the small files; a package of many large files read in
+    // parallel would otherwise hold a block and a set of threads for each.
+    static constexpr std::ptrdiff_t cutting = 1;
 
     std::counting_semaphore<> heldChunks{storing};
     std::counting_semaphore<> runningCopies{copies};

@@ -47,7 +47,7 @@ public:
     // Entries larger than this are neither kept nor read.
     static constexpr qint64 largestEntry = 64 * 1024 * 1024;
     // The bytes handed to keep() and not yet written that it holds at most.
-    static constexpr qint64 queueBound = 16 * 1024 * 1024;
+    static constexpr qint64 queueBound = 4 * 1024 * 1024;
 
     // `bound`: the bytes of entries the folder may hold; it goes over it only until the
     // background trim has caught up.

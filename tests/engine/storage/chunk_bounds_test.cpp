@@ -80,8 +80,8 @@ private Q_SLOTS:
         const auto source = std::make_shared<HangingSource>();
         hung.setChunkSource(source);
 
-        // More than its bounds (16 chunks held by what it stores, 4 copy-outs, 2 files cut in
-        // turn): those over them wait for a slot of the hung store.
+        // More than its bounds (8 chunks held by what it stores, 2 copy-outs, 1 file cut in turn):
+        // those over them wait for a slot of the hung store.
         std::atomic<int> failed = 0;
         const auto counted = [&failed](const std::function<void()>& work) {
             try {
@@ -109,7 +109,7 @@ private Q_SLOTS:
             threads.emplace_back(
                 [&, content, destination] { counted([&] { hung.copyOut(content, destination, false); }); });
         }
-        QTRY_COMPARE_WITH_TIMEOUT(source->waitingNow(), 16 + 4, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(source->waitingNow(), 8 + 2, 60000);
         for (int i = 0; i < 3; ++i) {
             const QString path = file(QStringLiteral("turn%1").arg(i), QByteArray::number(i).repeated(200));
             threads.emplace_back([&, path] { counted([&] { hungBatch.storeChunkedInTurn(path); }); });
