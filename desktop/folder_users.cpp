@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -320,12 +321,18 @@ QList<QList<FolderUser>> processesUsingFolders(const QStringList& folders)
         return users;
     // Only read when something was found: a few hundred small files.
     const QHash<QString, QString> entries = desktopEntryNames();
+    QHash<qint64, QString> launchNames;
+    for (const auto& launch : LaunchedApplications::shared().running())
+        launchNames.insert(launch.pid, launch.applicationName);
     for (qsizetype index = 0; index < candidates.size(); ++index) {
+        const qint64 pid = candidates.at(index).toLongLong();
+        std::optional<QString> name;
         for (size_t at = 0; at < count; ++at) {
-            if (usesFolder[size_t(index) * count + at]) {
-                const qint64 pid = candidates.at(index).toLongLong();
-                users[qsizetype(at)].append({pid, processName(pid, entries)});
-            }
+            if (!usesFolder[size_t(index) * count + at])
+                continue;
+            if (!name)
+                name = applicationName(pid, entries, launchNames);
+            users[qsizetype(at)].append({pid, *name});
         }
     }
     return users;

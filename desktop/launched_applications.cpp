@@ -49,15 +49,17 @@ void LaunchedApplications::remember(const Launch& launch)
     m_launches.append(launch);
 }
 
-QList<LaunchedApplications::Launch> LaunchedApplications::runningInside(const QString& folder)
+QList<LaunchedApplications::Launch> LaunchedApplications::running()
 {
     QMutexLocker locker(&m_mutex);
     m_launches.removeIf([](const Launch& launch) { return !isRunning(launch.pid); });
-    QList<Launch> found;
-    for (const Launch& launch : std::as_const(m_launches)) {
-        if (isInside(launch.path, folder))
-            found.append(launch);
-    }
+    return m_launches;
+}
+
+QList<LaunchedApplications::Launch> LaunchedApplications::runningInside(const QString& folder)
+{
+    QList<Launch> found = running();
+    found.removeIf([&](const Launch& launch) { return !isInside(launch.path, folder); });
     return found;
 }
 

@@ -25,6 +25,8 @@ public:
     // The launches still running whose path is `folder` or inside it. Launches whose process
     // has ended are forgotten on the way.
     QList<Launch> runningInside(const QString& folder);
+    // Every launch still running, whatever it was started on.
+    QList<Launch> running();
 
 private:
     QMutex m_mutex;

@@ -46,6 +46,17 @@ QByteArray linkAt(int folder, const char* name)
     return n > 0 ? QByteArray(buffer, n) : QByteArray();
 }
 
+qint64 parentAt(int folder)
+{
+    // "pid (name) state ppid ...": the name may hold spaces and parentheses, the rest does not.
+    const QByteArray stat = readAt(folder, "stat", 4096);
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return 0;
+    const QList<QByteArray> fields = stat.mid(close + 1).simplified().split(' ');
+    return fields.size() > 1 ? fields.at(1).toLongLong() : 0;
+}
+
 QString baseName(const QByteArray& path)
 {
     QByteArray name = path.mid(path.lastIndexOf('/') + 1);

@@ -27,6 +27,9 @@ ClosingFd openProcess(qint64 pid);
 QByteArray readAt(int folder, const char* name, qsizetype limit);
 // Where the link `name` in `folder` points; empty when it can't be read.
 QByteArray linkAt(int folder, const char* name);
+// The parent of the process whose folder is `folder`, as this program's pid namespace numbers it;
+// 0 when it can't be read.
+qint64 parentAt(int folder);
 // The last part of `path`, without the " (deleted)" the kernel adds to a removed file.
 QString baseName(const QByteArray& path);
 

@@ -11,6 +11,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
+#include <unistd.h>
 #include <utility>
 
 namespace vantrel {
@@ -24,17 +26,21 @@ constexpr qsizetype desktopEntryLimit = 64 * 1024;
 constexpr qsizetype childrenLimit = 64 * 1024;
 // The kernel cuts a process name to this many characters.
 constexpr qsizetype processNameLength = 15;
-// Launchers in launchers are looked through this deep, no deeper.
+// Launchers in launchers are looked through this deep, no deeper, and at most this many
+// processes below one launcher.
 constexpr int launcherDepth = 8;
+constexpr int processesBelowLimit = 64;
+// How many parents up a process is followed to an application this program started or a sandbox.
+constexpr int ancestorLimit = 32;
 
 // Programs that start another program, in a sandbox or an environment of its own, and that the
-// user never chose: bubblewrap, Flatpak's and snap's launchers, env.
+// user never chose: bubblewrap (also as Flatpak's own copy), Flatpak's and snap's launchers, env.
 bool isLauncher(const QString& program)
 {
     static const QSet<QString> launchers{
-        QStringLiteral("bwrap"), QStringLiteral("flatpak"),      QStringLiteral("flatpak-spawn"),
-        QStringLiteral("snap"),  QStringLiteral("snap-confine"), QStringLiteral("snap-exec"),
-        QStringLiteral("env"),
+        QStringLiteral("bwrap"),        QStringLiteral("flatpak-bwrap"), QStringLiteral("flatpak"),
+        QStringLiteral("flatpak-spawn"), QStringLiteral("snap"),         QStringLiteral("snap-confine"),
+        QStringLiteral("snap-exec"),    QStringLiteral("env"),
     };
     return launchers.contains(program);
 }
@@ -72,7 +78,7 @@ QStringList commandRunBy(const QString& launcher, const QStringList& arguments)
 {
     qsizetype at = 0;
     const auto rest = [&] { return arguments.mid(at); };
-    if (launcher == QLatin1String("bwrap")) {
+    if (launcher == QLatin1String("bwrap") || launcher == QLatin1String("flatpak-bwrap")) {
         while (at < arguments.size() && arguments.at(at).startsWith(QLatin1String("--"))) {
             if (arguments.at(at) == QLatin1String("--"))
                 return arguments.mid(at + 1);
@@ -145,36 +151,91 @@ QList<qint64> childrenOf(int process)
     return children;
 }
 
+// What a process runs, as its /proc folder tells: the program file, the program its command line
+// started, the kernel's name of it (cut to 15 characters), and its command line.
+struct ProcessRun {
+    QString executable;
+    QString started;
+    QString name;
+    QStringList arguments;
+
+    bool runsLauncher() const { return isLauncher(executable) || isLauncher(started); }
+
+    // The name of the desktop entry whose program this is, if any.
+    std::optional<QString> entryName(const QHash<QString, QString>& entries) const
+    {
+        for (const QString& program : {executable, started, name}) {
+            if (const auto entry = entries.constFind(program); !program.isEmpty() && entry != entries.constEnd())
+                return *entry;
+        }
+        return std::nullopt;
+    }
+};
+
+ProcessRun runOf(int process)
+{
+    ProcessRun run;
+    run.executable = proc::baseName(proc::linkAt(process, "exe"));
+    for (const QByteArray& argument : proc::readAt(process, "cmdline", commandLineLimit).split('\0'))
+        run.arguments.append(QFile::decodeName(argument));
+    if (!run.arguments.isEmpty() && run.arguments.last().isEmpty())
+        run.arguments.removeLast();
+    run.started = proc::baseName(QFile::encodeName(run.arguments.value(0)));
+    run.name = QString::fromUtf8(proc::readAt(process, "comm", 64)).trimmed();
+    return run;
+}
+
+// The desktop entry of the application a launcher runs: the first process below it, nearest
+// first, whose program has one. What else a sandbox runs (bwrap's own first process, a wrapper
+// shell, a D-Bus proxy beside the application) has none and is passed over.
+std::optional<QString> entryBelow(int launcher, const QHash<QString, QString>& entries)
+{
+    QList<qint64> level = childrenOf(launcher);
+    int looked = 0;
+    for (int depth = 0; depth < launcherDepth && !level.isEmpty(); ++depth) {
+        QList<qint64> below;
+        for (const qint64 pid : std::as_const(level)) {
+            if (++looked > processesBelowLimit)
+                return std::nullopt;
+            const proc::ClosingFd process = proc::openProcess(pid);
+            if (process.get() < 0)
+                continue;
+            if (auto named = runOf(process.get()).entryName(entries))
+                return named;
+            below.append(childrenOf(process.get()));
+        }
+        level = below;
+    }
+    return std::nullopt;
+}
+
 QString nameOf(qint64 pid, const QHash<QString, QString>& entries, int depth)
 {
     const proc::ClosingFd process = proc::openProcess(pid);
-    const QString executable = proc::baseName(proc::linkAt(process.get(), "exe"));
-    QStringList arguments;
-    for (const QByteArray& argument : proc::readAt(process.get(), "cmdline", commandLineLimit).split('\0'))
-        arguments.append(QFile::decodeName(argument));
-    if (!arguments.isEmpty() && arguments.last().isEmpty())
-        arguments.removeLast();
-    const QString started = proc::baseName(QFile::encodeName(arguments.value(0)));
-    QString name = QString::fromUtf8(proc::readAt(process.get(), "comm", 64)).trimmed();
-    if (depth < launcherDepth && (isLauncher(executable) || isLauncher(started))) {
-        // What the launcher runs: its child, the sandbox's own first process looked through too
-        // (bwrap keeps one as the sandbox's init), else the program its command line names.
+    const ProcessRun run = runOf(process.get());
+    if (depth < launcherDepth && run.runsLauncher()) {
+        // What the launcher runs: the application below it, else the program its command line
+        // names when that has an entry, else whatever its child is called (the sandbox's own
+        // first process looked through too), else the program its command line names.
+        if (auto named = entryBelow(process.get(), entries))
+            return *named;
+        const QString program = programRunBy(run.arguments);
+        if (const auto entry = entries.constFind(program); !program.isEmpty() && entry != entries.constEnd())
+            return *entry;
         for (const qint64 child : childrenOf(process.get())) {
             if (const QString named = nameOf(child, entries, depth + 1); !named.isEmpty())
                 return named;
         }
-        const QString program = programRunBy(arguments);
         if (!program.isEmpty())
-            return entries.value(program, program);
+            return program;
     }
-    for (const QString& program : {executable, started, name}) {
-        if (const auto entry = entries.constFind(program); !program.isEmpty() && entry != entries.constEnd())
-            return *entry;
-    }
-    if (name.size() == processNameLength && executable.startsWith(name))
-        name = executable;
+    if (auto named = run.entryName(entries))
+        return *named;
+    QString name = run.name;
+    if (name.size() == processNameLength && run.executable.startsWith(name))
+        name = run.executable;
     if (name.isEmpty())
-        name = executable.isEmpty() ? QString::number(pid) : executable;
+        name = run.executable.isEmpty() ? QString::number(pid) : run.executable;
     return name;
 }
 
@@ -240,6 +301,35 @@ QHash<QString, QString> desktopEntryNames()
 
 QString processName(qint64 pid, const QHash<QString, QString>& entries)
 {
+    return nameOf(pid, entries, 0);
+}
+
+QString applicationName(qint64 pid, const QHash<QString, QString>& entries, const QHash<qint64, QString>& launched)
+{
+    // Up through the parents, as this program's pid namespace numbers them: the first launch
+    // counts; else the nearest launcher, unless this program runs in its sandbox too.
+    const auto parents = [](qint64 from) {
+        QList<qint64> chain;
+        for (qint64 current = from; chain.size() < ancestorLimit && current > 1;) {
+            chain.append(current);
+            const proc::ClosingFd process = proc::openProcess(current);
+            current = process.get() >= 0 ? proc::parentAt(process.get()) : 0;
+        }
+        return chain;
+    };
+    const QList<qint64> chain = parents(pid);
+    for (const qint64 current : chain) {
+        if (const auto launch = launched.constFind(current); launch != launched.constEnd())
+            return *launch;
+    }
+    const QList<qint64> own = parents(::getpid());
+    for (const qint64 current : chain.mid(1)) {
+        if (own.contains(current))
+            break;
+        const proc::ClosingFd process = proc::openProcess(current);
+        if (process.get() >= 0 && runOf(process.get()).runsLauncher())
+            return nameOf(current, entries, 0);
+    }
     return nameOf(pid, entries, 0);
 }
 

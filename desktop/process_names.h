@@ -27,4 +27,10 @@ QString programRunBy(const QStringList& arguments);
 // command line names.
 QString processName(qint64 pid, const QHash<QString, QString>& entries);
 
+// How people know the process `pid` as part of an application, all of whose processes are one to
+// them: a process below one that this program started (`launched`: names by pid) is that
+// application, named as it was started; one in a sandbox (below a launcher) is the application
+// the sandbox runs; any other is named by processName().
+QString applicationName(qint64 pid, const QHash<QString, QString>& entries, const QHash<qint64, QString>& launched);
+
 } // namespace vantrel

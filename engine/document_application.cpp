@@ -120,7 +120,7 @@ std::optional<QString> readWriterVersion(const DocumentType& type, const QString
 FileKind fileKindOf(const QString& path)
 {
     const DocumentType type = DocumentType::forPath(path);
-    return {type.mimeTypes(), type.kind() != DocumentType::Case::unknown};
+    return {type.mimeTypes(), !type.isOtherFile()};
 }
 
 } // namespace vantrel

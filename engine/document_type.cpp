@@ -249,10 +249,19 @@ QString DocumentType::preferredExtension() const
 
 QStringList DocumentType::mimeTypes() const
 {
-    if (m_kind == Case::custom)
-        return customDefinition()->isPackage ? QStringList{directoryMimeType} : QStringList();
-    if (m_kind == Case::unknown)
-        return desktop::mimeTypesForExtension(extension());
+    if (m_kind == Case::custom && customDefinition()->isPackage)
+        return {directoryMimeType};
+    // Files of kinds the table does not know open as the desktop's MIME database knows them.
+    if (m_kind == Case::custom || m_kind == Case::unknown) {
+        QStringList names;
+        for (const QString& extension : fileExtensions()) {
+            for (const QString& name : desktop::mimeTypesForExtension(extension)) {
+                if (!names.contains(name))
+                    names.append(name);
+            }
+        }
+        return names;
+    }
     return toStringList(infoOf(m_kind).mimeTypes);
 }
 

@@ -100,7 +100,12 @@ public:
     QStringList fileExtensions() const;
     // The extension given to new files of this type; "" when the type has none.
     QString preferredExtension() const;
+    // Those of the table; for an unknown file, and a custom type that is not a package, those the
+    // desktop's MIME database gives its extensions.
     QStringList mimeTypes() const;
+    // Whether the desktop alone knows what opens documents of this type: an unknown file, a
+    // custom type. Documents of such a type open in the desktop's application for their kind.
+    bool isOtherFile() const { return m_kind == Case::unknown || m_kind == Case::custom; }
     // Whether a document of this type is a folder treated as one document.
     bool isPackage() const;
     // A freedesktop icon name.

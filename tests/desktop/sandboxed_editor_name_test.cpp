@@ -2,6 +2,7 @@
 // entry of the program the launcher runs, found through the launcher.
 
 #include "desktop/folder_users.h"
+#include "desktop/launched_applications.h"
 #include "desktop/process_names.h"
 #include "support/child_process.h"
 #include "support/test_files.h"
@@ -21,10 +22,12 @@ using namespace vantrel::testing;
 class SandboxedEditorNameTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Mousepad's case: the editor in bubblewrap, the working folder bound at another path. The
-    // launchers (bwrap, and the sandbox's first process that bwrap keeps) hold the folder by their
-    // command line, the editor by an open file; all are the one editor of the menu, named once,
-    // and by its own entry rather than by one that starts it in a sandbox.
+    // Mousepad's case: the editor in bubblewrap, the working folder bound at another path, started
+    // by a wrapper shell that also runs a D-Bus proxy. The launchers (bwrap, and the sandbox's
+    // first process that bwrap keeps) hold the folder by their command line, the shell and the
+    // editor by an open file; all are the one editor of the menu, named once: by its own entry
+    // rather than by one that starts it in a sandbox, never by the shell or the proxy. Started by
+    // this program through the sandboxed entry, they are all the application it started.
     void aSandboxedEditorIsNamedByItsEntryOnce()
     {
         const QString bwrap = QStandardPaths::findExecutable(QStringLiteral("bwrap"));
@@ -40,8 +43,10 @@ private Q_SLOTS:
         writeFile(working + QStringLiteral("/notes.txt"), "notes");
         QVERIFY(QDir().mkpath(seen));
         const QString editor = base.filePath(QStringLiteral("bin/film-notes"));
+        const QString proxy = base.filePath(QStringLiteral("bin/xdg-dbus-proxy"));
         QVERIFY(QDir().mkpath(QFileInfo(editor).path()));
         QVERIFY(QFile::copy(QStandardPaths::findExecutable(QStringLiteral("sleep")), editor));
+        QVERIFY(QFile::copy(QStandardPaths::findExecutable(QStringLiteral("sleep")), proxy));
         writeFile(base.filePath(QStringLiteral("data/applications/film-notes.desktop")),
                   "[Desktop Entry]\nType=Application\nName=Film Notes\nExec=film-notes %F\n");
         writeFile(base.filePath(QStringLiteral("data/applications/film-notes-sandboxed.desktop")),
@@ -52,9 +57,10 @@ private Q_SLOTS:
         ChildProcess sandboxed;
         QVERIFY2(sandboxed.start(bwrap,
                                  {QStringLiteral("--dev-bind"), QStringLiteral("/"), QStringLiteral("/"),
-                                  QStringLiteral("--unshare-pid"), QStringLiteral("--bind"), working, seen,
-                                  QStringLiteral("sh"), QStringLiteral("-c"),
-                                  QStringLiteral("exec \"$0\" 600 3<\"$1/notes.txt\""), editor, seen},
+                                  QStringLiteral("--unshare-pid"), QStringLiteral("--die-with-parent"),
+                                  QStringLiteral("--bind"), working, seen, QStringLiteral("sh"), QStringLiteral("-c"),
+                                  QStringLiteral("\"$2\" 600 & \"$0\" 600 3<\"$1/notes.txt\"; wait"), editor,
+                                  seen, proxy},
                                  ChildInput::none(), base.filePath(QStringLiteral("errors"))),
                  qPrintable(sandboxed.describe()));
         const auto editorHolds = [&] {
@@ -64,13 +70,19 @@ private Q_SLOTS:
             }
             return false;
         };
+        const auto names = [&] {
+            QSet<QString> names;
+            for (const FolderUser& user : processesUsingFolder(working))
+                names.insert(user.name);
+            return names;
+        };
         QTRY_VERIFY2(editorHolds(), qPrintable(sandboxed.describe()));
-        const QList<FolderUser> users = processesUsingFolder(working);
-        QSet<QString> names;
-        for (const FolderUser& user : users)
-            names.insert(user.name);
-        QVERIFY(users.size() >= 2);
-        QCOMPARE(names, QSet<QString>{QStringLiteral("Film Notes")});
+        QVERIFY(processesUsingFolder(working).size() >= 2);
+        QCOMPARE(names(), QSet<QString>{QStringLiteral("Film Notes")});
+
+        LaunchedApplications::shared().remember(
+            {sandboxed.pid(), working + QStringLiteral("/notes.txt"), QStringLiteral("Film Notes (Sandboxed)")});
+        QCOMPARE(names(), QSet<QString>{QStringLiteral("Film Notes (Sandboxed)")});
     }
 
     // Launchers, in a desktop entry's Exec or a process's command line, are looked through to the
@@ -83,6 +95,7 @@ private Q_SLOTS:
                                     "--overlay x y z -- /usr/bin/mousepad file")),
                  QStringLiteral("mousepad"));
         QCOMPARE(run(QStringLiteral("bwrap --ro-bind / / --chdir /tmp mousepad")), QStringLiteral("mousepad"));
+        QCOMPARE(run(QStringLiteral("/usr/libexec/flatpak-bwrap --args 40 -- mousepad")), QStringLiteral("mousepad"));
         QCOMPARE(run(QStringLiteral("flatpak-spawn --host --env=A=1 kdenlive Cut.kdenlive")),
                  QStringLiteral("kdenlive"));
         QCOMPARE(

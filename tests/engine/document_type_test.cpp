@@ -302,6 +302,12 @@ private Q_SLOTS:
         QCOMPARE(locator.find(DocumentType::custom(storyboard(std::nullopt)).mimeTypes())->name,
                  QStringLiteral("Files"));
         QCOMPARE(locator.find(DocumentType::unknown(QString()).mimeTypes()), std::nullopt);
+        // A custom type of files opens as the MIME database knows its extensions.
+        const DocumentType cues = DocumentType::custom({QStringLiteral("team.cues"), QStringLiteral("Cues"),
+                                                        {QStringLiteral("ssa")}, false, std::nullopt});
+        const auto cueEditor = locator.find(cues.mimeTypes());
+        QVERIFY(cueEditor);
+        QCOMPARE(cueEditor->name, QStringLiteral("Aegisub"));
 
         // Results are kept until reload().
         QVERIFY(QFile::remove(user + QStringLiteral("/org.kde.kdenlive.desktop")));

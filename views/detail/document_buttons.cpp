@@ -32,8 +32,10 @@ QString otherFileHelp(const Document& document)
         return formatText(Strings::opensInHelp(), installed->name);
     const DocumentType& type = document.documentType();
     QString kind = desktop::mimeTypeDescription(type.mimeTypes().value(0));
+    if (kind.isEmpty() && type.customDefinition())
+        kind = type.description().trimmed();
     if (kind.isEmpty())
-        kind = type.unknownExtension().toUpper();
+        kind = type.preferredExtension().toUpper();
     if (kind.isEmpty())
         kind = desktop::mimeTypeDescription(QStringLiteral("application/octet-stream"));
     return formatText(Strings::noApplicationForKindHelp(), kind);
@@ -56,7 +58,7 @@ DocumentOpenButtonState openButtonState(const Document& document)
 
     if (document.isLocked())
         state.help = formatText(Strings::documentLockedHelp(), document.lockedByUser(), document.lockedByHostName());
-    else if (document.documentType().kind() == DocumentType::Case::unknown)
+    else if (document.documentType().isOtherFile())
         state.help = otherFileHelp(document);
     else if (blocked)
         state.help = formatText(Strings::installToOpenHelp(), document.documentType().appName());

@@ -84,15 +84,22 @@ private Q_SLOTS:
         writeFile(home + QStringLiteral("/applications/videoeditor.desktop"),
                   "[Desktop Entry]\nType=Application\nName=Video Editor\nExec=videoeditor %F\n"
                   "MimeType=inode/directory;\n");
-        // And a player for Matroska clips, a kind of file the table of types does not know.
+        // And a player for Matroska clips, a kind of file the table of types does not know (a
+        // program that exists: the desktop passes over entries whose program it cannot find).
         writeFile(home + QStringLiteral("/applications/clipplayer.desktop"),
-                  "[Desktop Entry]\nType=Application\nName=Clip Player\nExec=clipplayer %f\n"
+                  "[Desktop Entry]\nType=Application\nName=Clip Player\nExec=true %f\n"
                   "MimeType=video/x-matroska;\n");
         qputenv("XDG_DATA_HOME", QFile::encodeName(home));
         // The system's MIME database, and none of its applications.
         QVERIFY(QDir().mkpath(m_applications.filePath(QStringLiteral("system"))));
         QVERIFY(QFile::link(QStringLiteral("/usr/share/mime"), m_applications.filePath(QStringLiteral("system/mime"))));
         qputenv("XDG_DATA_DIRS", QFile::encodeName(m_applications.filePath(QStringLiteral("system"))));
+        // The user's own choice: MPEG-4 clips open in the clip player too, though its entry does
+        // not list them (xdg-mime default).
+        writeFile(m_applications.filePath(QStringLiteral("config/mimeapps.list")),
+                  "[Default Applications]\nvideo/mp4=clipplayer.desktop\n");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_applications.filePath(QStringLiteral("config"))));
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_applications.filePath(QStringLiteral("system-config"))));
         design::applyDarkTheme(*qApp);
     }
 
@@ -193,9 +200,12 @@ private Q_SLOTS:
         };
         const auto clip = imported(QStringLiteral("Clip"), QStringLiteral("mkv"));
         const auto take = imported(QStringLiteral("Take"), QStringLiteral("webm"));
+        const auto cut = imported(QStringLiteral("Cut"), QStringLiteral("mp4"));
         DocumentButtons clipRow(clip, &window.team->itemActions(), &window.alert);
         DocumentButtons takeRow(take, &window.team->itemActions(), &window.alert);
         QCOMPARE(clipRow.openButton()->toolTip(), QStringLiteral("Opens in Clip Player"));
+        QCOMPARE(DocumentButtons(cut, &window.team->itemActions(), &window.alert).openButton()->toolTip(),
+                 QStringLiteral("Opens in Clip Player"));
         QCOMPARE(takeRow.openButton()->toolTip(),
                  QStringLiteral("No application on this computer opens files of the kind “WebM video”"));
         QVERIFY(!takeRow.openButton()->isEnabled());
