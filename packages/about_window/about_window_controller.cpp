@@ -2,11 +2,28 @@
 
 #include "packages/about_window/about_window_view.h"
 
+#include <QGuiApplication>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWidget>
 
 namespace vantrel {
+
+namespace {
+
+// Whether less than half of `frame` lies on any one screen's usable area.
+bool mostlyOffScreen(const QRect& frame)
+{
+    const qint64 area = qint64(frame.width()) * frame.height();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect shown = frame.intersected(screen->availableGeometry());
+        if (2 * qint64(shown.width()) * shown.height() >= area)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 QorAboutWindowController::QorAboutWindowController(std::shared_ptr<QorAboutWindow> model)
     : m_window(std::make_unique<QWidget>(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -31,8 +48,9 @@ void QorAboutWindowController::showWindow()
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
-    // Centred when first shown only: shown again, the window stays where the user put it.
-    if (m_centred)
+    // Centred when first shown only: shown again, the window stays where the user put it,
+    // unless too little of it is left on a screen to take hold of (a screen gone, or smaller).
+    if (m_centred && !mostlyOffScreen(m_window->frameGeometry()))
         return;
     m_centred = true;
     if (const QScreen* screen = m_window->screen()) {

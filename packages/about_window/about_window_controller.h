@@ -29,8 +29,8 @@ public:
 
     QWidget* window() const { return m_window.get(); }
 
-    // Shows the window in front and active; the first time, centres it on its screen. Does
-    // nothing without a window.
+    // Shows the window in front and active; the first time, and whenever less than half of it
+    // would be on a screen, centres it on its screen. Does nothing without a window.
     void showWindow();
 
 private:

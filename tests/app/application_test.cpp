@@ -1,7 +1,8 @@
 // The real program, started as separate processes on the offscreen platform with a settings
 // folder of its own: it opens a team bundle given on the command line, a later start hands its
-// links to the running one and ends, quitting by link or by signal asks nothing when nothing is
-// checked out, and the next start opens the last team bundle again.
+// links to the running one and ends (a "select" link naming no item clears the selection),
+// quitting by link or by signal asks nothing when nothing is checked out, and the next start
+// opens the last team bundle again.
 
 #include "engine/id_for.h"
 #include "model/collection.h"
@@ -120,6 +121,9 @@ private Q_SLOTS:
         const auto first = program.startInstance({fixture.root()});
         QVERIFY(program.selects(upperId(reels)));
         QVERIFY(program.settings().contains(QFileInfo(fixture.root()).fileName()));
+        // A link that names no item clears the selection.
+        QCOMPARE(program.run({QStringLiteral("vantrel://select/not-a-uuid")}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!program.settings().contains(upperId(reels), Qt::CaseInsensitive), startTimeoutMs);
         // The quit link quits the running instance, which asks nothing: nothing is checked out.
         QCOMPARE(program.run({QStringLiteral("vantrel://quit")}), 0);
         const bool ended = first->waitForFinished(startTimeoutMs);

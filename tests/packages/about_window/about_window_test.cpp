@@ -226,6 +226,11 @@ private Q_SLOTS:
         controller.showWindow();
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QCOMPARE(window->pos(), placed);
+        // Left mostly off every screen, it comes back to the centre.
+        const QRect screen = window->screen()->availableGeometry();
+        window->move(screen.right() - window->width() / 3, placed.y());
+        controller.showWindow();
+        QCOMPARE(window->frameGeometry().center(), screen.center());
 
         QorAboutWindowController empty(static_cast<QWidget*>(nullptr));
         empty.showWindow();

@@ -4,6 +4,7 @@
 
 #include "views/detail/activity_feed.h"
 #include "views/detail/activity_list_model.h"
+#include "views/detail/check_in_view.h"
 #include "views/detail/selected_item_header_view.h"
 #include "views/detail/versioned_item_header_view.h"
 #include "views/support/open_team.h"
@@ -13,6 +14,7 @@
 
 #include <QApplication>
 #include <QListView>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QUuid>
 
@@ -124,6 +126,16 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), activity);
         QTest::keyClick(activity, Qt::Key_Backtab);
         QCOMPARE(QApplication::focusWidget(), &events);
+
+        // Checked out here, its check-in panel comes between the documents and the events.
+        syncWait(navigation.selectedDocument()->checkOut());
+        QTRY_VERIFY(content.checkInArea()->isVisible());
+        documents.setFocus(Qt::TabFocusReason);
+        QTest::keyClick(&documents, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), content.checkInView()->editor());
+        events.setFocus(Qt::TabFocusReason);
+        QTest::keyClick(&events, Qt::Key_Backtab);
+        QVERIFY(content.checkInView()->isAncestorOf(QApplication::focusWidget()));
     }
 };
 
