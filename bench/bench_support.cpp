@@ -101,7 +101,6 @@ double statusBytes(const char* field)
     throw std::runtime_error(std::string("no ") + field + " in /proc/self/status");
 }
 
-
 QString runList(const std::vector<double>& values, const std::function<QString(double)>& format)
 {
     QStringList parts;
